@@ -1,0 +1,80 @@
+#include "support/PrivateNetwork.h"
+
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace orvalink::test {
+namespace {
+
+bool g_ready = false;
+std::string g_reason = "the test program did not ask for a private network";
+
+std::string findIp()
+{
+    for (const char* p : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
+        if (::access(p, X_OK) == 0)
+            return p;
+    }
+    return {};
+}
+
+bool run(const std::string& ip, std::vector<std::string> args)
+{
+    pid_t pid = ::fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(ip.c_str()));
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(ip.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+void enterPrivateNetwork()
+{
+    if (::geteuid() != 0) {
+        g_reason = "not running as root (unshare of the network namespace needs it)";
+        return;
+    }
+    const std::string ip = findIp();
+    if (ip.empty()) {
+        g_reason = "the ip command (iproute2) is not installed";
+        return;
+    }
+    if (::unshare(CLONE_NEWNET) != 0) {
+        g_reason = std::string("unshare(CLONE_NEWNET) failed: ") + std::strerror(errno);
+        return;
+    }
+    // From here on the process can only reach interfaces it made itself.
+    const bool ok = run(ip, {"link", "set", "lo", "up"}) &&
+                    run(ip, {"link", "add", "v0", "type", "veth", "peer", "name", "v1"}) &&
+                    run(ip, {"addr", "add", std::string(kPrivateHostAddress) + "/24", "dev", "v0"}) &&
+                    run(ip, {"link", "set", "v0", "up"}) && run(ip, {"link", "set", "v1", "up"}) &&
+                    run(ip, {"route", "add", "default", "dev", "v0"});
+    if (!ok) {
+        g_reason = "setting up the veth pair in the private namespace failed";
+        return;
+    }
+    g_ready = true;
+}
+
+bool privateNetworkReady() { return g_ready; }
+const std::string& privateNetworkSkipReason() { return g_reason; }
+
+} // namespace orvalink::test
