@@ -58,7 +58,7 @@ function(orvalink_test)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
-    gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    gtest_discover_tests(${T_NAME} TEST_PREFIX "${T_NAME}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT ${T_TIMEOUT}
                    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ORVALINK_BUILD_DIR=${PROJECT_BINARY_DIR};ORVALINK_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
