@@ -1,0 +1,68 @@
+#pragma once
+
+// The mail folder files. A folder is the pair F.idx (one index record per message) and F.mbx
+// (the message texts back to back in record order), where F is the mail directory, "/" and the
+// folder's path. Both files only grow by appends; a message is found by adding up the body sizes
+// of the records before it.
+//
+// All texts and paths are code page 932 bytes; paths use "/" and are converted to the file
+// system's encoding only where a file is opened. Every operation opens, uses and closes its files
+// within one call, and all operations of the process are serialised by one store lock, so the
+// receive thread and the compose threads may call them at any time.
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "folders/store/IndexParser.h"
+
+namespace orvalink::folders {
+
+// 受信したメール: where received mail is filed.
+inline constexpr std::string_view kReceivedFolder = "\x8e\xf3\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
+// 保存したメール: where the compose window saves a mail.
+inline constexpr std::string_view kSavedFolder = "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
+// The mailer text of a saved composition.
+inline constexpr std::string_view kSavedMailer = "Orvalink Version 1.0";
+
+enum class StoreResult {
+    Stored,
+    // No mail directory has been chosen yet; nothing was written.
+    NoMailDirectory,
+    // A file could not be opened (or is not a regular file); nothing was written.
+    CannotOpen,
+    // Writing failed part way; both files were cut back to where they were before.
+    WriteFailed,
+};
+
+// The folder's files without extension: the mail directory, "/" and the folder path. Empty
+// while no mail directory is set, so that nothing is ever written at the file-system root.
+std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_view folder);
+
+// Files the finished message file `messageFile` (a received message whose lines end in CR LF) into
+// the folder: its lines go to the mailbox with CR LF line ends, then its index record, status
+// unread, fields taken from the message's first bytes, body size the bytes appended.
+StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile);
+
+// Saves a composition into 保存したメール: the body bytes as they are, and a record with status
+// read, the saving time as arrival date, an empty header date and kSavedMailer. Anything but
+// Stored means the mail was not saved.
+StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
+                            std::string_view subject, std::string_view body, std::time_t savedAt);
+StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
+                            std::string_view subject, std::string_view body);
+
+// "%a, %d %b %Y %H:%M:%S +0900" of the local time, with English day and month names whatever the
+// process locale is. The zone is always written as +0900.
+std::string formatSavedMailDate(std::time_t t);
+
+// The records of the folder whose files are `folderPath` + ".idx"/".mbx". A folder without an
+// index file is empty. Empty when the index exists but cannot be read.
+std::optional<IndexListing> readFolderIndex(const std::string& folderPath);
+
+// The text of one message of the folder. Empty when the mailbox cannot be read or is too short.
+std::optional<std::string> readFolderMessage(const std::string& folderPath, const IndexEntry& entry);
+
+} // namespace orvalink::folders

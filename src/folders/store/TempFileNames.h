@@ -1,0 +1,23 @@
+#pragma once
+
+// Names of the work files of one downloaded message, all in the mail directory. The message file
+// is the received-mail folder's path followed by the server's message number and ".qel"; each
+// filing pass writes the next file under the message file's name with a suffix appended.
+
+#include <string>
+
+namespace orvalink::folders {
+
+// "%s%d.qel" of the folder path and the message number: for message 3, ".../受信したメール3.qel".
+inline std::string messageTempFileName(const std::string& folderPath, int messageNumber)
+{
+    return folderPath + std::to_string(messageNumber) + ".qel";
+}
+
+// Written by the cleanup pass.
+inline std::string tabFileName(const std::string& messageTempFile) { return messageTempFile + "tab"; }
+
+// Written by the code conversion.
+inline std::string cnvFileName(const std::string& messageTempFile) { return messageTempFile + "cnv"; }
+
+} // namespace orvalink::folders
