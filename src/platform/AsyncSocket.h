@@ -1,0 +1,146 @@
+#pragma once
+
+// An asynchronous socket in the Windows Sockets manner over a non-blocking POSIX socket (IPv4).
+// Notifications (onReceive, onSend, onConnect, onClose, onAccept) are delivered through
+// QSocketNotifier on the thread that called create(), whatever thread the object itself lives on.
+// Errors are Windows Sockets numbers (10035 for "would block" and so on), read with lastError().
+//
+// As on the platform the program was written for, a read notification is not repeated until the
+// data has been read: after onReceive the socket waits for a receive/receiveFrom call before it
+// notifies again, so a handler that reads nothing does not spin.
+
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+class QSocketNotifier;
+
+namespace platform {
+
+// Windows Sockets send/receive flags (mapped to their POSIX equivalents).
+inline constexpr int WS_MSG_OOB = 0x1;
+inline constexpr int WS_MSG_PEEK = 0x2;
+inline constexpr int WS_MSG_DONTROUTE = 0x4;
+
+// Event mask bits for create().
+inline constexpr long FD_READ = 0x01;
+inline constexpr long FD_WRITE = 0x02;
+inline constexpr long FD_OOB = 0x04;
+inline constexpr long FD_ACCEPT = 0x08;
+inline constexpr long FD_CONNECT = 0x10;
+inline constexpr long FD_CLOSE = 0x20;
+
+// Windows Sockets error numbers used by the program.
+inline constexpr int WSAEINTR = 10004;
+inline constexpr int WSAEBADF = 10009;
+inline constexpr int WSAEACCES = 10013;
+inline constexpr int WSAEFAULT = 10014;
+inline constexpr int WSAEINVAL = 10022;
+inline constexpr int WSAEMFILE = 10024;
+inline constexpr int WSAEWOULDBLOCK = 10035;
+inline constexpr int WSAEINPROGRESS = 10036;
+inline constexpr int WSAEALREADY = 10037;
+inline constexpr int WSAENOTSOCK = 10038;
+inline constexpr int WSAEDESTADDRREQ = 10039;
+inline constexpr int WSAEMSGSIZE = 10040;
+inline constexpr int WSAEPROTOTYPE = 10041;
+inline constexpr int WSAENOPROTOOPT = 10042;
+inline constexpr int WSAEPROTONOSUPPORT = 10043;
+inline constexpr int WSAESOCKTNOSUPPORT = 10044;
+inline constexpr int WSAEOPNOTSUPP = 10045;
+inline constexpr int WSAEPFNOSUPPORT = 10046;
+inline constexpr int WSAEAFNOSUPPORT = 10047;
+inline constexpr int WSAEADDRINUSE = 10048;
+inline constexpr int WSAEADDRNOTAVAIL = 10049;
+inline constexpr int WSAENETDOWN = 10050;
+inline constexpr int WSAENETUNREACH = 10051;
+inline constexpr int WSAENETRESET = 10052;
+inline constexpr int WSAECONNABORTED = 10053;
+inline constexpr int WSAECONNRESET = 10054;
+inline constexpr int WSAENOBUFS = 10055;
+inline constexpr int WSAEISCONN = 10056;
+inline constexpr int WSAENOTCONN = 10057;
+inline constexpr int WSAESHUTDOWN = 10058;
+inline constexpr int WSAETIMEDOUT = 10060;
+inline constexpr int WSAECONNREFUSED = 10061;
+inline constexpr int WSAENAMETOOLONG = 10063;
+inline constexpr int WSAEHOSTDOWN = 10064;
+inline constexpr int WSAEHOSTUNREACH = 10065;
+inline constexpr int WSAHOST_NOT_FOUND = 11001;
+inline constexpr int WSATRY_AGAIN = 11002;
+inline constexpr int WSANO_RECOVERY = 11003;
+inline constexpr int WSANO_DATA = 11004;
+
+class AsyncSocket : public QObject {
+    Q_OBJECT
+public:
+    enum class Type { Datagram, Stream };
+    static constexpr int SocketError = -1;
+
+    explicit AsyncSocket(QObject* parent = nullptr);
+    // Closes the socket.
+    ~AsyncSocket() override;
+
+    // Creates the socket and binds it to port (0: any) on bindAddress (dotted IPv4; null: any
+    // address). No SO_REUSEADDR: a port in use fails with WSAEADDRINUSE. events selects the
+    // notifications (FD_* bits). False and lastError() on failure; an open socket is closed first.
+    bool create(Type type, std::uint16_t port = 0, const char* bindAddress = nullptr, long events = 0x3F);
+    bool setBroadcast(bool on);
+
+    // Sends one datagram to address (dotted IPv4 or a host name) and port. Callable from any
+    // thread. Returns the bytes sent or SocketError. flags: WS_MSG_* values.
+    int sendTo(const void* buf, int len, std::uint16_t port, const std::string& address, int flags = 0);
+    // Receives one datagram; address gets the sender's dotted address, port its port. A datagram
+    // longer than len is cut to len and reported as SocketError with WSAEMSGSIZE, as the program's
+    // platform did.
+    int receiveFrom(void* buf, int len, std::string& address, unsigned& port, int flags = 0);
+
+    // Starts connecting a stream socket to host (dotted or a name) and port. True when the attempt
+    // is under way: onConnect(0) or onConnect(error) follows on the creating thread, and lastError()
+    // is WSAEWOULDBLOCK meanwhile (callers written for "false + WSAEWOULDBLOCK" only need to accept
+    // either). False with lastError() when the attempt could not start (unknown host, no socket).
+    bool connect(const std::string& host, std::uint16_t port);
+    int send(const void* buf, int len, int flags = 0);
+    int receive(void* buf, int len, int flags = 0);
+
+    void close();
+    bool isOpen() const { return m_fd.load() >= 0; }
+    int handle() const { return m_fd.load(); }
+
+    // The last error of a socket call on the calling thread (0 after success).
+    static int lastError();
+    static void setLastError(int wsaError);
+    static int wsaErrorFromErrno(int err);
+    // The port of a service (getservbyname), host byte order; 0 when unknown.
+    static int servicePort(const char* name, const char* proto);
+
+protected:
+    virtual void onReceive(int err);
+    virtual void onSend(int err);
+    virtual void onConnect(int err);
+    virtual void onClose(int err);
+    virtual void onAccept(int err);
+
+private:
+    void readActivated();
+    void writeActivated();
+    void armRead();
+    void armWrite();
+    void deliverConnectResult(int wsaError);
+    bool onNotifierThread() const;
+
+    std::atomic<int> m_fd{-1};
+    Type m_type = Type::Datagram;
+    long m_events = 0;
+    QSocketNotifier* m_readNotifier = nullptr;
+    QSocketNotifier* m_writeNotifier = nullptr;
+    bool m_connecting = false;
+    bool m_connected = false;
+    bool m_closeReported = false;
+    bool m_inReadHandler = false;
+    bool m_readWanted = false;
+};
+
+} // namespace platform

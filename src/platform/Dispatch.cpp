@@ -1,0 +1,153 @@
+#include "platform/Dispatch.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <chrono>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/MessageEvent.h"
+
+namespace platform {
+namespace detail {
+namespace {
+
+std::unordered_map<const MessageTarget*, bool>& registry()
+{
+    static std::unordered_map<const MessageTarget*, bool> r;
+    return r;
+}
+
+} // namespace
+
+QEvent::Type MessageEvent::eventType()
+{
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+MessageEvent::MessageEvent(WindowMessage msg, std::shared_ptr<std::promise<std::intptr_t>> reply)
+    : QEvent(eventType()), m_msg(std::move(msg)), m_reply(std::move(reply))
+{
+}
+
+MessageEvent::~MessageEvent() { answer(0); }
+
+void MessageEvent::answer(std::intptr_t result)
+{
+    if (m_answered)
+        return;
+    m_answered = true;
+    if (m_reply)
+        m_reply->set_value(result);
+}
+
+std::mutex& registryMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+void registerTarget(const MessageTarget* t)
+{
+    std::lock_guard lock(registryMutex());
+    registry()[t] = true;
+}
+
+void unregisterTarget(const MessageTarget* t)
+{
+    std::lock_guard lock(registryMutex());
+    registry().erase(t);
+}
+
+bool closeTarget(const MessageTarget* t)
+{
+    std::lock_guard lock(registryMutex());
+    auto it = registry().find(t);
+    if (it == registry().end() || !it->second)
+        return false;
+    it->second = false;
+    return true;
+}
+
+bool isOpenLocked(const MessageTarget* t)
+{
+    auto it = registry().find(t);
+    return it != registry().end() && it->second;
+}
+
+void retireTargetsOfCurrentThread()
+{
+    QThread* self = QThread::currentThread();
+    std::vector<const MessageTarget*> retired;
+    {
+        std::lock_guard lock(registryMutex());
+        for (auto& [t, open] : registry()) {
+            if (open && t->thread() == self) {
+                open = false;
+                retired.push_back(t);
+            }
+        }
+    }
+    for (const MessageTarget* t : retired)
+        QCoreApplication::removePostedEvents(const_cast<MessageTarget*>(t), MessageEvent::eventType());
+}
+
+} // namespace detail
+
+std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg)
+{
+    if (!target)
+        return 0;
+    bool sameThread = false;
+    {
+        std::lock_guard lock(detail::registryMutex());
+        if (!detail::isOpenLocked(target))
+            return 0;
+        sameThread = target->thread() == QThread::currentThread();
+    }
+    if (sameThread)
+        return target->windowProc(msg);
+
+    auto reply = std::make_shared<std::promise<std::intptr_t>>();
+    std::future<std::intptr_t> result = reply->get_future();
+    {
+        std::lock_guard lock(detail::registryMutex());
+        if (!detail::isOpenLocked(target))
+            return 0;
+        QCoreApplication::postEvent(target, new detail::MessageEvent(std::move(msg), std::move(reply)));
+    }
+    // The event's destructor keeps the promise whenever the target goes away. What remains is a
+    // target whose thread stopped without retiring it (a plain QThread): its queue is never run,
+    // so look for that now and then instead of waiting for ever.
+    using namespace std::chrono_literals;
+    while (result.wait_for(20ms) != std::future_status::ready) {
+        std::lock_guard lock(detail::registryMutex());
+        if (!detail::isOpenLocked(target))
+            continue; // retired or destroyed: the purge answers the promise
+        QThread* t = target->thread();
+        if (!t || t->isFinished())
+            return 0;
+    }
+    return result.get();
+}
+
+bool postMessage(MessageTarget* target, WindowMessage msg)
+{
+    if (!target)
+        return false;
+    std::lock_guard lock(detail::registryMutex());
+    if (!detail::isOpenLocked(target))
+        return false;
+    QCoreApplication::postEvent(target, new detail::MessageEvent(std::move(msg), nullptr));
+    return true;
+}
+
+bool isWindow(const MessageTarget* target)
+{
+    std::lock_guard lock(detail::registryMutex());
+    return detail::isOpenLocked(target);
+}
+
+} // namespace platform

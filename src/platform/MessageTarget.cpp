@@ -1,0 +1,75 @@
+#include "platform/MessageTarget.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "platform/MessageEvent.h"
+#include "platform/UiThread.h"
+
+namespace platform {
+
+std::int64_t paramInt(const MessageParam& p)
+{
+    if (const auto* v = std::get_if<std::int64_t>(&p))
+        return *v;
+    return 0;
+}
+
+std::string takeParamText(MessageParam& p)
+{
+    if (auto* v = std::get_if<std::string>(&p))
+        return std::move(*v);
+    return {};
+}
+
+MessageTarget::MessageTarget(QObject* parent) : QObject(parent) { detail::registerTarget(this); }
+
+MessageTarget::~MessageTarget()
+{
+    detail::unregisterTarget(this);
+    // Queued messages would otherwise be dropped only by ~QObject; do it here so that their
+    // senders are released before anything of this object is gone.
+    QCoreApplication::removePostedEvents(this, detail::MessageEvent::eventType());
+}
+
+bool MessageTarget::isAlive() const
+{
+    std::lock_guard lock(detail::registryMutex());
+    return detail::isOpenLocked(this);
+}
+
+void MessageTarget::destroyWindow()
+{
+    if (m_destroying)
+        return;
+    m_destroying = true;
+    if (isAlive()) {
+        WindowMessage msg{WM_DESTROY, {}, {}};
+        windowProc(msg);
+    }
+    detail::closeTarget(this);
+    QCoreApplication::removePostedEvents(this, detail::MessageEvent::eventType());
+    emit destroyedWindow();
+    deleteLater();
+}
+
+bool MessageTarget::event(QEvent* e)
+{
+    if (e->type() != detail::MessageEvent::eventType())
+        return QObject::event(e);
+    auto* me = static_cast<detail::MessageEvent*>(e);
+    const unsigned id = me->message().id;
+    if (isAlive())
+        me->answer(windowProc(me->message()));
+    else
+        me->answer(0);
+    // A queued WM_QUIT ends the message loop of the user-interface thread the target lives on,
+    // whatever the window itself did with it.
+    if (id == WM_QUIT) {
+        if (auto* ui = qobject_cast<UiThread*>(QThread::currentThread()))
+            ui->exit(0);
+    }
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,586 @@
+#include "platform/Profile.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/text/Cp932.h"
+
+namespace platform {
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void appendHexEscape(std::string& out, unsigned char c)
+{
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 0xF];
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimBlanks(std::string_view s)
+{
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names compare like the registry's: ASCII letters without case. Only whole single-byte characters
+// are folded: the second byte of a double-byte character may look like a letter and must match
+// exactly, or two different Japanese names would be taken for one.
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (text::isCp932LeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1])
+                return false;
+            ++i;
+            continue;
+        }
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// Holds an exclusive flock on the store's lock file for the duration of one write, so writers in
+// other threads, objects and processes never interleave their read-modify-write cycles.
+class WriteLock {
+public:
+    explicit WriteLock(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
+        if (m_fd < 0)
+            return;
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+        }
+    }
+    ~WriteLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+bool makeDirectories(const std::string& dir)
+{
+    if (dir.empty())
+        return true;
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    const auto slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !makeDirectories(dir.substr(0, slash)))
+        return false;
+    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+std::string parentDirectory(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool writeAll(int fd, const std::string& data)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool readAll(const std::string& path, std::string& out)
+{
+    out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+std::mutex& applicationMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::unique_ptr<Profile>& applicationProfile()
+{
+    static std::unique_ptr<Profile> p;
+    return p;
+}
+
+std::string applicationFilePath() { return Profile::configDirectory() + "/Orvalink.conf"; }
+
+} // namespace
+
+Profile::Profile(std::string filePath) : m_filePath(std::move(filePath)) {}
+
+Profile& Profile::application()
+{
+    std::lock_guard lock(applicationMutex());
+    auto& p = applicationProfile();
+    if (!p)
+        p = std::make_unique<Profile>(applicationFilePath());
+    return *p;
+}
+
+void Profile::reopenApplication()
+{
+    std::lock_guard lock(applicationMutex());
+    auto& p = applicationProfile();
+    if (!p)
+        p = std::make_unique<Profile>(applicationFilePath());
+    else
+        p->reopen(applicationFilePath());
+}
+
+void Profile::reopen(std::string filePath)
+{
+    std::lock_guard lock(m_mutex);
+    m_filePath = std::move(filePath);
+    m_sections.clear();
+    m_stamp = {};
+    m_loaded = false;
+}
+
+std::string Profile::configDirectory()
+{
+    std::string base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home && home[0] != '\0') {
+            base = home;
+        } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
+            base = pw->pw_dir;
+        } else {
+            base = "/tmp";
+        }
+        base += "/.config";
+    }
+    std::string dir = base + "/Orvalink";
+    makeDirectories(dir);
+    return dir;
+}
+
+std::string Profile::encodeField(std::string_view bytes, Field field)
+{
+    std::string out;
+    out.reserve(bytes.size() * 3 / 2);
+    const std::size_t n = bytes.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const bool first = i == 0;
+        const bool last = i + 1 == n;
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            appendHexEscape(out, c);
+        } else if (c == ' ' && (first || last)) {
+            appendHexEscape(out, c);
+        } else if (field == Field::Key && (c == '=' || (first && (c == '[' || c == ';' || c == '#')))) {
+            appendHexEscape(out, c);
+        } else if (field == Field::Section && c == ']') {
+            appendHexEscape(out, c);
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (text::isCp932LeadByte(c) && i + 1 < n) {
+            const std::string_view ch = bytes.substr(i, 2);
+            if (text::cp932RoundTrips(ch)) {
+                out += text::cp932ToUtf8(ch);
+                ++i;
+            } else {
+                // Only the lead byte is escaped; the next byte is looked at on its own, since it
+                // may be a character with a meaning of its own ("\" or a newline).
+                appendHexEscape(out, c);
+            }
+        } else if (c >= 0xA1 && c <= 0xDF) {
+            out += text::cp932ToUtf8(bytes.substr(i, 1)); // half-width katakana
+        } else {
+            appendHexEscape(out, c);
+        }
+    }
+    return out;
+}
+
+std::string Profile::decodeField(std::string_view fileText)
+{
+    std::string out;
+    std::string literal;
+    auto flush = [&] {
+        if (!literal.empty()) {
+            out += text::utf8ToCp932(literal);
+            literal.clear();
+        }
+    };
+    for (std::size_t i = 0; i < fileText.size(); ++i) {
+        const char c = fileText[i];
+        if (c != '\\' || i + 1 >= fileText.size()) {
+            literal += c;
+            continue;
+        }
+        const char e = fileText[i + 1];
+        char byte = 0;
+        std::size_t used = 2;
+        switch (e) {
+        case '\\':
+            byte = '\\';
+            break;
+        case 'n':
+            byte = '\n';
+            break;
+        case 'r':
+            byte = '\r';
+            break;
+        case 't':
+            byte = '\t';
+            break;
+        case 'x': {
+            const int hi = i + 2 < fileText.size() ? hexValue(fileText[i + 2]) : -1;
+            const int lo = i + 3 < fileText.size() ? hexValue(fileText[i + 3]) : -1;
+            if (hi < 0 || lo < 0) {
+                used = 0;
+                break;
+            }
+            byte = static_cast<char>(hi * 16 + lo);
+            used = 4;
+            break;
+        }
+        default:
+            used = 0; // not an escape: a hand-written backslash stays one
+        }
+        if (used == 0) {
+            literal += c;
+            continue;
+        }
+        flush();
+        out += byte;
+        i += used - 1;
+    }
+    flush();
+    return out;
+}
+
+int Profile::parseInt(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && isBlank(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long v = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        v = v * 10 + (text[i] - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1)
+            v = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        v = -v;
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+Profile::FileStamp Profile::stampOf() const
+{
+    FileStamp s;
+    struct stat st {};
+    if (::stat(m_filePath.c_str(), &st) != 0)
+        return s;
+    s.exists = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return s;
+}
+
+void Profile::refreshLocked() const
+{
+    const FileStamp now = stampOf();
+    if (m_loaded && now == m_stamp)
+        return;
+    std::string content;
+    if (!readAll(m_filePath, content)) {
+        // Unreadable just now: keep what we had rather than forget every setting.
+        if (m_loaded)
+            return;
+        content.clear();
+    }
+    parse(content);
+    m_stamp = now;
+    m_loaded = true;
+}
+
+Profile::Section* Profile::findSection(std::string_view name) const
+{
+    for (auto& s : m_sections)
+        if (sameName(s.name, name))
+            return &s;
+    return nullptr;
+}
+
+void Profile::parse(const std::string& content) const
+{
+    m_sections.clear();
+    std::string_view rest(content);
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF")
+        rest.remove_prefix(3);
+    Section* current = nullptr;
+    while (!rest.empty()) {
+        const auto nl = rest.find('\n');
+        std::string_view line = rest.substr(0, nl);
+        rest = nl == std::string_view::npos ? std::string_view{} : rest.substr(nl + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        line = trimBlanks(line);
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            const auto close = line.find(']');
+            current = nullptr;
+            if (close == std::string_view::npos)
+                continue; // broken header: its entries are not taken for another section's
+            const std::string name = decodeField(trimBlanks(line.substr(1, close - 1)));
+            if (name.empty())
+                continue;
+            current = findSection(name);
+            if (!current) {
+                m_sections.push_back(Section{name, {}});
+                current = &m_sections.back();
+            }
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (!current || eq == std::string_view::npos)
+            continue;
+        std::string key = decodeField(trimBlanks(line.substr(0, eq)));
+        if (key.empty())
+            continue;
+        std::string value = decodeField(trimBlanks(line.substr(eq + 1)));
+        bool replaced = false;
+        for (auto& [k, v] : current->entries) {
+            if (sameName(k, key)) {
+                v = std::move(value);
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced)
+            current->entries.emplace_back(std::move(key), std::move(value));
+    }
+}
+
+std::string Profile::serialize() const
+{
+    std::string out;
+    for (const auto& s : m_sections) {
+        if (s.entries.empty())
+            continue;
+        if (!out.empty())
+            out += '\n';
+        out += '[';
+        out += encodeField(s.name, Field::Section);
+        out += "]\n";
+        for (const auto& [k, v] : s.entries) {
+            out += encodeField(k, Field::Key);
+            out += '=';
+            out += encodeField(v, Field::Value);
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+bool Profile::commitLocked()
+{
+    const std::string dir = parentDirectory(m_filePath);
+    std::string tmpl = m_filePath + ".XXXXXX";
+    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, serialize()) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok)
+        ok = ::rename(tmpl.c_str(), m_filePath.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmpl.c_str());
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    m_stamp = stampOf();
+    return true;
+}
+
+template <typename Change> bool Profile::modify(std::string_view section, std::string_view key, Change change)
+{
+    if (section.empty() || key.empty())
+        return false;
+    std::lock_guard lock(m_mutex);
+    if (!makeDirectories(parentDirectory(m_filePath)))
+        return false;
+    WriteLock fileLock(m_filePath + ".lock");
+    if (!fileLock.held())
+        return false;
+    m_loaded = false; // start from the file as it is now, whatever its stamp says
+    refreshLocked();
+    change();
+    if (commitLocked())
+        return true;
+    m_loaded = false; // the change did not reach the disk: forget it
+    return false;
+}
+
+bool Profile::writeString(std::string_view section, std::string_view key, std::string_view value)
+{
+    return modify(section, key, [&] {
+        Section* s = findSection(section);
+        if (!s) {
+            m_sections.push_back(Section{std::string(section), {}});
+            s = &m_sections.back();
+        }
+        for (auto& [k, v] : s->entries) {
+            if (sameName(k, key)) {
+                v.assign(value);
+                return;
+            }
+        }
+        s->entries.emplace_back(std::string(key), std::string(value));
+    });
+}
+
+bool Profile::writeInt(std::string_view section, std::string_view key, int value)
+{
+    return writeString(section, key, std::to_string(value));
+}
+
+bool Profile::removeKey(std::string_view section, std::string_view key)
+{
+    return modify(section, key, [&] {
+        if (Section* s = findSection(section)) {
+            std::erase_if(s->entries, [&](const auto& e) { return sameName(e.first, key); });
+        }
+    });
+}
+
+std::string Profile::getString(std::string_view section, std::string_view key, std::string_view def) const
+{
+    std::lock_guard lock(m_mutex);
+    refreshLocked();
+    if (const Section* s = findSection(section))
+        for (const auto& [k, v] : s->entries)
+            if (sameName(k, key))
+                return v;
+    return std::string(def);
+}
+
+bool Profile::contains(std::string_view section, std::string_view key) const
+{
+    std::lock_guard lock(m_mutex);
+    refreshLocked();
+    if (const Section* s = findSection(section))
+        for (const auto& e : s->entries)
+            if (sameName(e.first, key))
+                return true;
+    return false;
+}
+
+int Profile::getInt(std::string_view section, std::string_view key, int def) const
+{
+    std::lock_guard lock(m_mutex);
+    refreshLocked();
+    if (const Section* s = findSection(section))
+        for (const auto& [k, v] : s->entries)
+            if (sameName(k, key))
+                return parseInt(v);
+    return def;
+}
+
+std::vector<std::pair<std::string, std::string>> Profile::entries(std::string_view section) const
+{
+    std::lock_guard lock(m_mutex);
+    refreshLocked();
+    if (const Section* s = findSection(section))
+        return s->entries;
+    return {};
+}
+
+} // namespace platform

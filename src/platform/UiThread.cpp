@@ -1,0 +1,93 @@
+#include "platform/UiThread.h"
+
+#include "platform/Dispatch.h"
+
+namespace platform {
+namespace {
+
+// Thread starts are strictly one after another across the whole process.
+std::mutex& startSerializer()
+{
+    static std::mutex m;
+    return m;
+}
+
+} // namespace
+
+UiThread::UiThread(QObject* parent) : QThread(parent) {}
+
+UiThread::~UiThread()
+{
+    if (isRunning())
+        quitAndWait();
+}
+
+void UiThread::setMainWindow(MessageTarget* window)
+{
+    if (m_mainWindow)
+        disconnect(m_mainWindow, nullptr, this, nullptr);
+    m_mainWindow = window;
+    if (!window)
+        return;
+    // Direct connections: run on the window's thread (this thread), whatever this object's own
+    // affinity is. QThread::exit is safe from any thread.
+    connect(window, &MessageTarget::destroyedWindow, this, [this] { exit(0); }, Qt::DirectConnection);
+    connect(window, &QObject::destroyed, this, [this] { exit(0); }, Qt::DirectConnection);
+}
+
+MessageTarget* UiThread::mainWindow() const { return m_mainWindow.data(); }
+
+int UiThread::exitInstance() { return 0; }
+
+void UiThread::reportStart(StartState s)
+{
+    {
+        std::lock_guard lock(m_startMutex);
+        m_startState = s;
+    }
+    m_startChanged.notify_all();
+}
+
+void UiThread::run()
+{
+    const bool ok = initInstance();
+    if (ok) {
+        m_ready.store(true);
+        reportStart(StartState::Ready);
+        exec();
+    } else {
+        reportStart(StartState::Failed);
+    }
+    // Nothing queued to this thread's windows can be handled any more: release its senders.
+    detail::retireTargetsOfCurrentThread();
+    m_exitCode.store(exitInstance());
+    if (m_mainWindow && m_mainWindow->thread() == QThread::currentThread())
+        delete m_mainWindow.data();
+    m_mainWindow = nullptr;
+}
+
+bool UiThread::startAndWaitReady()
+{
+    std::lock_guard serial(startSerializer());
+    {
+        std::lock_guard lock(m_startMutex);
+        m_startState = StartState::Starting;
+    }
+    start();
+    std::unique_lock lock(m_startMutex);
+    m_startChanged.wait(lock, [this] { return m_startState != StartState::Starting; });
+    return m_startState == StartState::Ready;
+}
+
+void UiThread::quitAndWait()
+{
+    if (!isRunning() && !isFinished()) {
+        return; // never started
+    }
+    MessageTarget* w = m_mainWindow.data();
+    if (!w || !postMessage(w, WindowMessage{WM_QUIT, {}, {}}))
+        quit();
+    wait();
+}
+
+} // namespace platform
