@@ -1,0 +1,106 @@
+#include "app/COrvalinkApp.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/CMainFrame.h"
+#include "chat/ChatGroupTable.h"
+#include "chat/CNetMsgThread.h"
+#include "platform/MessageBox.h"
+#include "platform/Profile.h"
+#include "platform/SingleInstance.h"
+#include "platform/SystemInfo.h"
+#include "platform/text/Cp932.h"
+
+namespace {
+
+COrvalinkApp* g_app = nullptr;
+
+constexpr const char* kNetMsg = "NetMsg Entry";
+constexpr std::size_t kMaxDefaultNameBytes = 100;
+
+// The socket layer is there when a datagram socket can be made at all.
+bool socketLayerAvailable()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+COrvalinkApp::COrvalinkApp() { g_app = this; }
+
+COrvalinkApp::~COrvalinkApp()
+{
+    m_mainFrame.reset();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+COrvalinkApp* COrvalinkApp::instance() { return g_app; }
+
+void COrvalinkApp::writeFirstRunDefaults()
+{
+    auto& profile = platform::Profile::application();
+    profile.writeInt(kNetMsg, "User PortCnt", 1);
+    profile.writeString(kNetMsg, "User Port1", "12121");
+    profile.writeString(kNetMsg, "User PortName1", text::utf8ToCp932("グループ１"));
+    profile.writeString(kNetMsg, "User Name1", text::cp932Prefix(platform::computerName(), kMaxDefaultNameBytes));
+}
+
+void COrvalinkApp::loadGroups()
+{
+    auto& profile = platform::Profile::application();
+    ChatGroupTable& table = chatGroupTable();
+    // The table holds 100 groups; a larger count in the store loads the first 100.
+    const int count = std::clamp(profile.getInt(kNetMsg, "User PortCnt", 0), 0, kMaxChatGroups);
+    table.groupCount = count;
+    for (int g = 0; g < count; ++g) {
+        const std::string n = std::to_string(g + 1);
+        ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
+        group.port = profile.getString(kNetMsg, "User Port" + n);
+        group.name = profile.getString(kNetMsg, "User PortName" + n);
+        group.displayName = profile.getString(kNetMsg, "User Name" + n);
+    }
+}
+
+void COrvalinkApp::startListeners()
+{
+    ChatGroupTable& table = chatGroupTable();
+    for (int g = 0; g < table.groupCount; ++g)
+        startGroupListener(g);
+}
+
+bool COrvalinkApp::initInstance()
+{
+    if (!socketLayerAvailable()) {
+        platform::messageBox(text::utf8ToCp932("Windows ｿｹｯﾄの初期化に失敗しました。"));
+        return false;
+    }
+
+    m_lock = std::make_unique<platform::InstanceLock>();
+    if (!m_lock->tryLock()) {
+        platform::messageBox(text::utf8ToCp932("２重起動は出来ません"), text::utf8ToCp932("メッセージ"), platform::MB_OK);
+        std::exit(0);
+    }
+
+    auto& profile = platform::Profile::application();
+    if (profile.getInt(kNetMsg, "User PortCnt", 0) == 0)
+        writeFirstRunDefaults();
+    loadGroups();
+
+    m_mainFrame = std::make_unique<CMainFrame>(this);
+    if (!m_mainFrame->create())
+        return false;
+    m_mainFrame->setWindowTitle("Orvalink");
+    m_mainFrame->hide();
+
+    startListeners();
+    return true;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+// The application object: start-up (single instance, settings, the chat groups, the main window,
+// one listener per group started strictly one after another) and the state the whole program
+// shares. The chat side is shut down by the main window's destruction.
+
+#include <memory>
+#include <string>
+
+class CMainFrame;
+
+namespace platform {
+class InstanceLock;
+}
+
+class COrvalinkApp {
+public:
+    COrvalinkApp();
+    ~COrvalinkApp();
+
+    // The start-up sequence. Returns false when the program must end (the caller exits with 0
+    // after a refused second instance, as the guard already did).
+    bool initInstance();
+
+    CMainFrame* mainFrame() const { return m_mainFrame.get(); }
+
+    // The list sort column and direction, written at exit.
+    int sortColumn = 0;
+    int sortAscending = 0;
+
+    static COrvalinkApp* instance();
+
+    // The first-run group: one group on port 12121 named "グループ１" whose display name is the
+    // computer name (at most 100 bytes). Written when "User PortCnt" reads 0.
+    static void writeFirstRunDefaults();
+    // Reads the configured groups (at most 100) into the group table.
+    static void loadGroups();
+    // Starts the listener of every configured group, in index order.
+    static void startListeners();
+
+private:
+    std::unique_ptr<platform::InstanceLock> m_lock;
+    std::unique_ptr<CMainFrame> m_mainFrame;
+};

@@ -1,0 +1,54 @@
+// Orvalink: LAN group chat with a small mail engine.
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/CMainFrame.h"
+#include "app/COrvalinkApp.h"
+#include "platform/MessageBox.h"
+#include "platform/TerminationSignals.h"
+#include "platform/text/Cp932.h"
+
+namespace {
+
+// For tests that run the whole program: when ORVALINK_MESSAGEBOX_LOG names a file, message boxes
+// are not shown but appended to it as "caption<TAB>text" lines in UTF-8 and answered with OK.
+void installMessageBoxLog()
+{
+    const char* path = std::getenv("ORVALINK_MESSAGEBOX_LOG");
+    if (!path || !*path)
+        return;
+    const std::string file = path;
+    platform::setMessageBoxResponder([file](const platform::MessageBoxCall& call) {
+        if (std::FILE* f = std::fopen(file.c_str(), "a")) {
+            const std::string line = text::cp932ToUtf8(call.caption) + "\t" + text::cp932ToUtf8(call.text) + "\n";
+            std::fwrite(line.data(), 1, line.size(), f);
+            std::fclose(f);
+        }
+        return platform::IDOK;
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName("Orvalink");
+    QApplication::setOrganizationName("Orvalink");
+    // The program lives in the notification area: hiding its last window does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    installMessageBoxLog();
+
+    platform::TerminationSignals signals;
+    COrvalinkApp app;
+    if (!app.initInstance())
+        return 0;
+
+    CMainFrame* frame = app.mainFrame();
+    QObject::connect(frame, &CMainFrame::windowDestroyed, &qapp, &QApplication::quit);
+    // SIGTERM and SIGINT end the program like the tray menu's exit: leave notices first.
+    QObject::connect(&signals, &platform::TerminationSignals::terminationRequested, frame, &CMainFrame::destroyWindow);
+    return QApplication::exec();
+}

@@ -1,0 +1,124 @@
+#include "chat/CNetMsgDlg.h"
+
+#include "chat/ChatGroupTable.h"
+#include "chat/CNetMsgSocket.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/Messages.h"
+#include "platform/MessageBox.h"
+
+namespace {
+
+constexpr const char* kBroadcastAddress = "255.255.255.255";
+constexpr int kDontRoute = 4;
+
+CNetMsgDlg::ReceiveHandler& receiveHandlerSlot()
+{
+    static CNetMsgDlg::ReceiveHandler handler;
+    return handler;
+}
+
+} // namespace
+
+int portNumber(std::string_view portText)
+{
+    long v = 0;
+    std::size_t i = 0;
+    for (; i < portText.size() && portText[i] >= '0' && portText[i] <= '9' && v <= 65535; ++i)
+        v = v * 10 + (portText[i] - '0');
+    return (v >= 1 && v <= 65535) ? static_cast<int>(v) : 0;
+}
+
+void CNetMsgDlg::setReceiveHandler(ReceiveHandler handler) { receiveHandlerSlot() = std::move(handler); }
+
+CNetMsgDlg::CNetMsgDlg() = default;
+
+CNetMsgDlg::~CNetMsgDlg()
+{
+    // The socket belongs to the main thread; when the window goes first (a failed start) it is
+    // deleted there.
+    if (m_socket)
+        m_socket.release()->deleteLater();
+}
+
+bool CNetMsgDlg::openSocket(int group)
+{
+    m_group = group;
+    const ChatGroup& g = chatGroupTable().groups[static_cast<std::size_t>(group)];
+    m_groupName = g.name;
+    m_displayName = g.displayName;
+    m_port = portNumber(g.port);
+
+    m_socket = std::make_unique<CNetMsgSocket>(this);
+    // A port text that names no port (empty, 0, above 65535) would otherwise bind an arbitrary
+    // port and look like success.
+    if (m_port == 0 || !m_socket->create(platform::AsyncSocket::Type::Datagram, static_cast<std::uint16_t>(m_port))) {
+        platform::messageBox("Socket creation failed");
+        return false;
+    }
+    m_socket->setBroadcast(true);
+    sendDatagram(chatwire::buildPresence(m_displayName), kBroadcastAddress);
+    sendDatagram(chatwire::buildJoin(m_displayName), kBroadcastAddress);
+    return true;
+}
+
+void CNetMsgDlg::sendPresenceReply() { sendDatagram(chatwire::buildPresence(m_displayName), kBroadcastAddress); }
+
+void CNetMsgDlg::drainAndDeleteSocket()
+{
+    if (!m_socket)
+        return;
+    m_socket->drain();
+    m_socket.reset();
+}
+
+void CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& address)
+{
+    if (!m_socket || !m_socket->isOpen())
+        return;
+    m_socket->sendTo(datagram.data(), static_cast<int>(datagram.size()), static_cast<std::uint16_t>(m_port), address,
+                     kDontRoute);
+    (void)platform::AsyncSocket::lastError();
+}
+
+void CNetMsgDlg::receiveHandler(std::string_view text, const std::string& address, unsigned port)
+{
+    if (auto& handler = receiveHandlerSlot())
+        handler(*this, text, address, port);
+}
+
+void CNetMsgDlg::log(std::string_view groupName, std::string_view labelLine, std::string_view text)
+{
+    m_log.log(groupName, labelLine, text);
+}
+
+std::intptr_t CNetMsgDlg::windowProc(platform::WindowMessage& msg)
+{
+    switch (msg.id) {
+    case WM_CLOSE:
+    case WM_QUIT:
+        destroyWindow();
+        return 0;
+    case WM_CHAT_SEND_GROUP: {
+        // The text is ours now; it goes when this handler ends.
+        const std::string text = platform::takeParamText(msg.wParam);
+        log(m_groupName, "To: " + m_displayName, text);
+        sendDatagram(chatwire::buildGroupMessage(m_displayName, text), kBroadcastAddress);
+        return 0;
+    }
+    case WM_CHAT_SEND_PERSONAL: {
+        const std::string text = platform::takeParamText(msg.wParam);
+        const std::string* to = std::get_if<std::string>(&msg.lParam);
+        // Only a dotted IPv4 address can be a recipient; anything else is not sent.
+        if (!to || !chatwire::isDottedIPv4(*to))
+            return 0;
+        log(m_groupName, "To: " + m_displayName, text);
+        sendDatagram(chatwire::buildPersonalMessage(m_displayName, text), *to);
+        return 0;
+    }
+    case WM_CHAT_SEND_OFF:
+        sendDatagram(chatwire::buildLeave(m_displayName), kBroadcastAddress);
+        return 0;
+    default:
+        return 0;
+    }
+}

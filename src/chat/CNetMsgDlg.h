@@ -1,0 +1,66 @@
+#pragma once
+
+// The hidden window of a group's listener. It lives on the listener thread and is the group's
+// mailbox for outgoing traffic: WM_CHAT_SEND_GROUP, WM_CHAT_SEND_PERSONAL and WM_CHAT_SEND_OFF are
+// sent to it by other threads and go out on the group's socket from here. The socket itself is
+// created on the main thread by openSocket(), so received datagrams are handled on the main thread.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "chat/ChatLog.h"
+#include "platform/MessageTarget.h"
+
+class CNetMsgSocket;
+
+class CNetMsgDlg : public platform::MessageTarget {
+    Q_OBJECT
+public:
+    // Where assembled texts go: (window, text, sender address, sender port). Runs on the main thread.
+    using ReceiveHandler = std::function<void(CNetMsgDlg&, std::string_view, const std::string&, unsigned)>;
+    static void setReceiveHandler(ReceiveHandler handler);
+
+    CNetMsgDlg();
+    ~CNetMsgDlg() override;
+
+    std::intptr_t windowProc(platform::WindowMessage& msg) override;
+
+    // Main thread: creates and binds the group's socket on its port, enables broadcasting and
+    // announces this instance (presence announcement, then join notice). Shows "Socket creation
+    // failed" and returns false when the socket cannot be made; the group then stays silent.
+    bool openSocket(int group);
+    // Main thread: the presence announcement, as a reply to a newcomer.
+    void sendPresenceReply();
+    // Main thread, at shutdown or group deletion: drain the socket and delete it.
+    void drainAndDeleteSocket();
+
+    void receiveHandler(std::string_view text, const std::string& address, unsigned port);
+    void log(std::string_view groupName, std::string_view labelLine, std::string_view text);
+
+    int groupIndex() const { return m_group.load(); }
+    void setGroupIndex(int group) { m_group = group; }
+    int port() const { return m_port; }
+    CNetMsgSocket* socket() const { return m_socket.get(); }
+    ChatLog& chatLog() { return m_log; }
+
+private:
+    // Sends one datagram to address on the group's port with MSG_DONTROUTE. A failed send is
+    // not reported: the datagram is lost.
+    void sendDatagram(const std::string& datagram, const std::string& address);
+
+    std::unique_ptr<CNetMsgSocket> m_socket;
+    std::atomic<int> m_group{-1};
+    int m_port = 0;
+    // Copies taken when the socket opens: a renamed group or display name applies at next start.
+    std::string m_groupName;
+    std::string m_displayName;
+    ChatLog m_log;
+};
+
+// The decimal value of a port text as the store holds it (leading digits), or 0 when it names no
+// usable port (no digits, 0, above 65535).
+int portNumber(std::string_view portText);

@@ -1,0 +1,42 @@
+#pragma once
+
+// The chat log of one group: when logging is on, every row received and every message sent is
+// appended to <Log Folder>/<group name>_YYYYMMDD.log (the day of the first write) as a label line
+// with the time, then the text, each ended by CR LF, in code page 932 bytes. The file is opened on
+// the first write and kept open until the group's window goes.
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+class ChatLog {
+public:
+    ChatLog() = default;
+    ~ChatLog();
+    ChatLog(const ChatLog&) = delete;
+    ChatLog& operator=(const ChatLog&) = delete;
+
+    // Writes one record. Received items are logged on the main thread and sent ones on the
+    // listener thread; a record is written whole under a lock, so records never interleave.
+    // When the file cannot be opened (folder missing, no folder set) nothing is written and the
+    // next record tries again.
+    void log(std::string_view groupName, std::string_view labelLine, std::string_view text);
+
+    bool isOpen() const;
+    // The file system path of the open file (UTF-8), or empty.
+    std::string path() const;
+
+    // "  %Y/%m/%d  %H:%M:%S" for the given local time: the time text of log records and row headers.
+    static std::string timeText(std::time_t t);
+    // <folder>/<group name>_YYYYMMDD.log as a file system path; empty when no folder is set.
+    static std::string fileName(std::string_view folder, std::string_view groupName, std::time_t day);
+
+    void close();
+
+private:
+    mutable std::mutex m_mutex;
+    std::FILE* m_file = nullptr;
+    std::string m_path;
+};
