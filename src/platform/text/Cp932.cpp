@@ -53,9 +53,12 @@ public:
                 if (errno == E2BIG)
                     continue;
                 // EILSEQ or EINVAL (a sequence cut short at the end): replace one character.
+                // A character cut short by the end of the input is one broken character.
                 std::size_t w = skipWidth(std::string_view(src, srcLeft));
-                if (w == 0 || w > srcLeft)
+                if (w == 0)
                     w = 1;
+                if (w > srcLeft)
+                    w = srcLeft;
                 out.push_back('?');
                 src += w;
                 srcLeft -= w;

@@ -1,0 +1,60 @@
+#include "platform/text/Cp932.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace text;
+
+TEST(Cp932, PrefixNeverSplitsADoubleByteCharacter)
+{
+    struct Case {
+        std::string s;
+        std::size_t max;
+        std::size_t expected;
+    };
+    const Case cases[] = {
+        {"abc", 10, 3},
+        {"abc", 2, 2},
+        {"\x82\xA0\x82\xA2", 3, 2},   // あい: the second character does not fit
+        {"\x82\xA0\x82\xA2", 4, 4},
+        {"a\x82\xA0", 2, 1},
+        {"\xB1\xB2\xB3", 2, 2},       // half-width katakana are single bytes
+        {"\x82\xA0", 1, 0},
+        {"", 0, 0},
+        {"\x82", 1, 1},               // a lone lead byte at the end counts as a whole character
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cp932PrefixLength(c.s, c.max), c.expected) << c.s.size() << "/" << c.max;
+}
+
+TEST(Cp932, ConvertsToAndFromUtf8)
+{
+    struct Case {
+        std::string cp932;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {"\x83\x4F\x83\x8B\x81\x5B\x83\x76\x82\x50", "グループ１"},
+        {"\xBF\xB9\xAF\xC4", "ｿｹｯﾄ"},
+        {"\x82\x51\x8F\x64\x8B\x4E\x93\xAE\x82\xCD\x8F\x6F\x97\x88\x82\xDC\x82\xB9\x82\xF1", "２重起動は出来ません"},
+        {"plain ASCII", "plain ASCII"},
+        {"\x81\x60", "～"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cp932ToUtf8(c.cp932), c.utf8);
+        EXPECT_EQ(utf8ToCp932(c.utf8), c.cp932);
+        EXPECT_TRUE(cp932RoundTrips(c.cp932));
+    }
+}
+
+TEST(Cp932, WhatCannotBeConvertedBecomesAQuestionMark)
+{
+    EXPECT_EQ(utf8ToCp932("a\xF0\x9F\x98\x80z"), "a?z");       // emoji
+    EXPECT_EQ(utf8ToCp932("a\xC3\x28z"), "a?(z");              // invalid UTF-8 keeps the next character
+    EXPECT_EQ(utf8ToCp932("\xE4\xB8"), "?");                   // cut short at the end
+    EXPECT_EQ(cp932ToUtf8("a\x82"), "a?");                     // lone lead byte at the end
+    EXPECT_EQ(cp932ToUtf8("\xFF" "b"), "?b");
+    EXPECT_FALSE(cp932RoundTrips("\xFF"));
+    EXPECT_FALSE(cp932RoundTrips("\x82"));
+}

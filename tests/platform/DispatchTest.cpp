@@ -1,0 +1,158 @@
+#include "platform/Dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+using namespace platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Records what it handled; WM_USER+1 answers wParam*2, WM_USER+2 sleeps first, WM_USER+3 takes the
+// text and answers its length, WM_USER+4 destroys the window after a pause.
+class Recorder : public MessageTarget {
+public:
+    std::intptr_t windowProc(WindowMessage& msg) override
+    {
+        handlerThread = std::this_thread::get_id();
+        ++handled;
+        switch (msg.id) {
+        case WM_USER + 1:
+            return paramInt(msg.wParam) * 2;
+        case WM_USER + 2:
+            std::this_thread::sleep_for(150ms);
+            return 7;
+        case WM_USER + 3:
+            text = takeParamText(msg.wParam);
+            return static_cast<std::intptr_t>(text.size());
+        case WM_USER + 4:
+            std::this_thread::sleep_for(150ms);
+            destroyWindow();
+            return 1;
+        case WM_DESTROY:
+            sawDestroy = true;
+            return 0;
+        default:
+            return 0;
+        }
+    }
+    std::atomic<std::thread::id> handlerThread{};
+    std::atomic<int> handled{0};
+    std::atomic<bool> sawDestroy{false};
+    std::string text;
+};
+
+// A running QThread with one Recorder living on it.
+struct ThreadWithTarget {
+    ThreadWithTarget()
+    {
+        target = new Recorder;
+        target->moveToThread(&thread);
+        thread.start();
+    }
+    ~ThreadWithTarget()
+    {
+        thread.quit();
+        thread.wait();
+        if (isWindow(target))
+            delete target;
+    }
+    QThread thread;
+    Recorder* target;
+};
+
+template <typename F> auto timed(F f)
+{
+    const auto start = std::chrono::steady_clock::now();
+    auto r = f();
+    return std::make_pair(r, std::chrono::steady_clock::now() - start);
+}
+
+} // namespace
+
+TEST(Dispatch, SendOnTheTargetsThreadIsADirectCall)
+{
+    Recorder r;
+    EXPECT_EQ(sendMessage(&r, {WM_USER + 1, std::int64_t{21}, {}}), 42);
+    EXPECT_EQ(r.handled.load(), 1) << "handled before sendMessage returned, without an event loop";
+    EXPECT_EQ(r.handlerThread.load(), std::this_thread::get_id());
+}
+
+TEST(Dispatch, CrossThreadSendBlocksUntilHandledAndReturnsTheResult)
+{
+    ThreadWithTarget t;
+    const auto [result, took] = timed([&] { return sendMessage(t.target, {WM_USER + 2, {}, {}}); });
+    EXPECT_EQ(result, 7);
+    EXPECT_GE(took, 150ms);
+    EXPECT_EQ(t.target->handled.load(), 1);
+    EXPECT_NE(t.target->handlerThread.load(), std::this_thread::get_id());
+}
+
+TEST(Dispatch, TextPayloadIsMovedToTheReceiver)
+{
+    ThreadWithTarget t;
+    const std::string text = "\x83\x4F\x83\x8B\x81\x5B\x83\x76 hello";
+    EXPECT_EQ(sendMessage(t.target, {WM_USER + 3, text, {}}),
+              static_cast<std::intptr_t>(text.size()));
+    EXPECT_EQ(t.target->text, text);
+}
+
+TEST(Dispatch, PostReturnsBeforeTheMessageIsHandled)
+{
+    ThreadWithTarget t;
+    const auto [ok, took] = timed([&] { return postMessage(t.target, {WM_USER + 2, {}, {}}); });
+    EXPECT_TRUE(ok);
+    EXPECT_LT(took, 100ms);
+    EXPECT_EQ(t.target->handled.load(), 0);
+    // A send queued behind it is answered only after the post was handled (one queue, in order).
+    EXPECT_EQ(sendMessage(t.target, {WM_USER + 1, std::int64_t{1}, {}}), 2);
+    EXPECT_EQ(t.target->handled.load(), 2);
+}
+
+TEST(Dispatch, DestroyedTargetGivesZeroAtOnce)
+{
+    auto* r = new Recorder;
+    r->destroyWindow();
+    EXPECT_TRUE(r->sawDestroy.load());
+    EXPECT_FALSE(isWindow(r));
+    EXPECT_EQ(sendMessage(r, {WM_USER + 1, std::int64_t{5}, {}}), 0);
+    EXPECT_FALSE(postMessage(r, {WM_USER + 1, {}, {}}));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // now it is deleted
+    EXPECT_EQ(sendMessage(r, {WM_USER + 1, std::int64_t{5}, {}}), 0);
+    EXPECT_FALSE(postMessage(r, {WM_USER + 1, {}, {}}));
+    EXPECT_EQ(sendMessage(nullptr, {WM_USER + 1, {}, {}}), 0);
+}
+
+TEST(Dispatch, TargetWhoseThreadEndedGivesZeroQuickly)
+{
+    QThread thread;
+    auto* r = new Recorder;
+    r->moveToThread(&thread);
+    thread.start();
+    thread.quit();
+    thread.wait();
+    const auto [result, took] = timed([&] { return sendMessage(r, {WM_USER + 1, std::int64_t{5}, {}}); });
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(took, 1s);
+    EXPECT_EQ(r->handled.load(), 0);
+    delete r;
+}
+
+TEST(Dispatch, SenderQueuedBehindTheWindowsDestructionIsReleased)
+{
+    ThreadWithTarget t;
+    // The first message destroys the window after a pause; the second send is queued meanwhile.
+    auto first = std::async(std::launch::async, [&] { return sendMessage(t.target, {WM_USER + 4, {}, {}}); });
+    std::this_thread::sleep_for(50ms);
+    const auto [second, took] = timed([&] { return sendMessage(t.target, {WM_USER + 1, std::int64_t{5}, {}}); });
+    EXPECT_EQ(first.get(), 1);
+    EXPECT_EQ(second, 0);
+    EXPECT_LT(took, 2s);
+}
