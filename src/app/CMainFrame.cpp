@@ -8,16 +8,35 @@
 #include "platform/Profile.h"
 
 namespace {
-constexpr const char* kMainWindow = "MainWindow Entry";
-}
 
-CMainFrame::CMainFrame(COrvalinkApp* app) : m_app(app) {}
+constexpr const char* kMainWindow = "MainWindow Entry";
+
+// The frame's face towards window messages: other parts of the program address the main window
+// through this target, which hands every message to the frame on the main thread.
+class FrameTarget : public platform::MessageTarget {
+public:
+    explicit FrameTarget(CMainFrame* frame) : m_frame(frame) {}
+    std::intptr_t windowProc(platform::WindowMessage& msg) override { return m_frame->windowProc(msg); }
+
+private:
+    CMainFrame* m_frame;
+};
+
+} // namespace
+
+CMainFrame::CMainFrame(COrvalinkApp* app) : m_app(app), m_target(std::make_unique<FrameTarget>(this)) {}
+
+std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
+{
+    (void)msg;
+    return 0;
+}
 
 CMainFrame::~CMainFrame() { destroyWindow(); }
 
 bool CMainFrame::create()
 {
-    chatGroupTable().mainFrame = this;
+    chatGroupTable().mainFrame = m_target.get();
     auto& profile = platform::Profile::application();
     const int left = profile.getInt(kMainWindow, "Left", 1);
     const int top = profile.getInt(kMainWindow, "top", 1);
@@ -59,7 +78,7 @@ void CMainFrame::destroyWindow()
     for (int g = 0; g < table.groupCount; ++g)
         stopGroupListener(g, true);
     saveWindowRect();
-    if (table.mainFrame == this)
+    if (table.mainFrame == m_target.get())
         table.mainFrame = nullptr;
     hide();
     emit windowDestroyed();

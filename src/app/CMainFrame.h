@@ -7,6 +7,11 @@
 
 #include <QMainWindow>
 
+#include <cstdint>
+#include <memory>
+
+#include "platform/MessageTarget.h"
+
 class COrvalinkApp;
 
 class CMainFrame : public QMainWindow {
@@ -22,6 +27,10 @@ public:
     void destroyWindow();
     bool destroyed() const { return m_destroyed; }
 
+    // Window messages sent to the main window (WM_CHAT_ROWS_CHANGED and the tray's callback).
+    std::intptr_t windowProc(platform::WindowMessage& msg);
+    platform::MessageTarget* messageTarget() const { return m_target.get(); }
+
 signals:
     void windowDestroyed();
 
@@ -32,5 +41,6 @@ private:
     void saveWindowRect();
 
     COrvalinkApp* m_app;
+    std::unique_ptr<platform::MessageTarget> m_target;
     bool m_destroyed = false;
 };

@@ -12,7 +12,10 @@
 
 class CNetMsgThread;
 class CSendChatThread;
-class QObject;
+class ChatTree;
+namespace platform {
+class MessageTarget;
+}
 
 inline constexpr int kMaxChatGroups = 100;
 inline constexpr int kMaxChatWriteWindows = 100;
@@ -45,8 +48,10 @@ struct ChatGroupTable {
     std::atomic<int> treeReady{0};
     int currentGroup = 0;
 
-    QObject* mainFrame = nullptr;
-    QObject* treeView = nullptr;
+    // The main window, as the target of WM_CHAT_ROWS_CHANGED; set when it is created.
+    platform::MessageTarget* mainFrame = nullptr;
+    // The folder tree; set together with treeReady when its first fill is done.
+    ChatTree* treeView = nullptr;
 
     // The first group whose port text equals the decimal text of port, or -1.
     int groupByPort(unsigned port) const;

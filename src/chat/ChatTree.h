@@ -1,0 +1,20 @@
+#pragma once
+
+// What the chat side needs of the folder tree: member nodes under group nodes, and group nodes
+// added and removed while the program runs. The tree view implements it and records itself in
+// the group table when its first fill is done.
+
+#include <string_view>
+
+class ChatTree {
+public:
+    virtual ~ChatTree() = default;
+    // Appends a node for name under the g-th group node and expands that node.
+    virtual void addMember(int group, std::string_view name) = 0;
+    // Deletes every node labelled name under the group node(s) of groupName.
+    virtual void removeMember(std::string_view name, std::string_view groupName) = 0;
+    // Appends a group node for the group names[g] and expands it.
+    virtual void addGroupNode(int group) = 0;
+    // Deletes every group node with this label ("Orvalink(" + group name + ")").
+    virtual void removeGroupNode(std::string_view label) = 0;
+};

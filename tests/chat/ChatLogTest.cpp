@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "chat/ChatLog.h"
+#include "chat/ChatTestSupport.h"
+#include "platform/text/Cp932.h"
+
+using namespace chattest;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ChatLogFiles : public ::testing::Test {
+protected:
+    void enable(const std::string& folder)
+    {
+        auto& p = platform::Profile::application();
+        p.writeInt("NetMsg Entry", "Log YesNo", 1);
+        p.writeString("NetMsg Entry", "Log Folder", folder);
+    }
+    ProfileSandbox sandbox;
+};
+
+TEST_F(ChatLogFiles, NothingIsWrittenWhileLoggingIsOff)
+{
+    platform::Profile::application().writeString("NetMsg Entry", "Log Folder", sandbox.path());
+    ChatLog log;
+    log.log("A", "From: x", "text");
+    EXPECT_FALSE(log.isOpen());
+    for (const auto& e : fs::directory_iterator(sandbox.path()))
+        EXPECT_EQ(e.path().extension(), ".conf") << e.path();
+}
+
+TEST_F(ChatLogFiles, RecordIsLabelWithTimeThenTextInCodePage932WithCrLf)
+{
+    enable(sandbox.path());
+    const std::string group = text::utf8ToCp932("グループ１");
+    const std::string joined = text::utf8ToCp932("太郎さんが参加しました");
+    ChatLog log;
+    const std::time_t before = std::time(nullptr);
+    log.log(group, text::utf8ToCp932("From: 太郎"), joined);
+    log.log(group, "To: me", "line one\r\nline two");
+
+    const std::string path = log.path();
+    EXPECT_EQ(path, ChatLog::fileName(sandbox.path(), group, before));
+    EXPECT_EQ(fs::path(path).filename().string().substr(0, 16), "グループ１_");
+    const std::string bytes = readAll(path);
+    const std::string t = ChatLog::timeText(before);
+    ASSERT_EQ(t.size(), 21u); // "  YYYY/MM/DD  HH:MM:SS"
+    const std::string expected = text::utf8ToCp932("From: 太郎") + t + "\r\n" + joined + "\r\n" + "To: me" + t +
+                                 "\r\nline one\r\nline two\r\n";
+    // Both records were written within the same second unless the clock ticked in between.
+    if (ChatLog::timeText(std::time(nullptr)) == t)
+        EXPECT_EQ(bytes, expected);
+    else
+        EXPECT_EQ(bytes.size(), expected.size());
+}
+
+TEST_F(ChatLogFiles, TwoGroupsWriteTwoFilesAndRunsOfOneDayAppend)
+{
+    enable(sandbox.path());
+    {
+        ChatLog a, b;
+        a.log("A", "From: x", "1");
+        b.log("B", "From: y", "2");
+        EXPECT_NE(a.path(), b.path());
+        EXPECT_EQ(fs::path(a.path()).parent_path(), fs::path(b.path()).parent_path());
+    }
+    ChatLog again;
+    again.log("A", "From: x", "3");
+    const std::string bytes = readAll(again.path());
+    EXPECT_NE(bytes.find("\r\n1\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("\r\n3\r\n"), std::string::npos);
+}
+
+TEST_F(ChatLogFiles, UnwritableTargetsSkipLoggingAndTryAgainLater)
+{
+    // No folder set, a folder that does not exist: nothing is written anywhere, nothing breaks.
+    enable("");
+    ChatLog log;
+    log.log("A", "From: x", "lost");
+    EXPECT_FALSE(log.isOpen());
+    const std::string missing = sandbox.path() + "/missing";
+    enable(missing);
+    log.log("A", "From: x", "lost too");
+    EXPECT_FALSE(log.isOpen());
+    EXPECT_FALSE(fs::exists(missing));
+    // Once the folder exists, the next record opens the file.
+    fs::create_directory(missing);
+    log.log("A", "From: x", "kept");
+    ASSERT_TRUE(log.isOpen());
+    EXPECT_EQ(readAll(log.path()).find("lost"), std::string::npos);
+}
+
+TEST_F(ChatLogFiles, SlashInAGroupNameStaysInTheFileName)
+{
+    enable(sandbox.path());
+    ChatLog log;
+    log.log("a/b", "From: x", "t");
+    ASSERT_TRUE(log.isOpen());
+    EXPECT_EQ(fs::path(log.path()).parent_path(), fs::path(sandbox.path()));
+    EXPECT_EQ(fs::path(log.path()).filename().string().substr(0, 4), "a_b_");
+}
+
+TEST_F(ChatLogFiles, RecordsFromTwoThreadsNeverInterleave)
+{
+    enable(sandbox.path());
+    ChatLog log;
+    auto writer = [&](const char* label, const char* body) {
+        for (int i = 0; i < 500; ++i)
+            log.log("A", label, body);
+    };
+    std::thread t1(writer, "From: a", "aaaa\r\naaaa");
+    std::thread t2(writer, "To: b", "bbbb\r\nbbbb");
+    t1.join();
+    t2.join();
+    std::istringstream in(readAll(log.path()));
+    std::string line;
+    int records = 0;
+    while (std::getline(in, line)) {
+        std::string l2, l3;
+        std::getline(in, l2);
+        std::getline(in, l3);
+        const char who = line[0] == 'F' ? 'a' : 'b';
+        ASSERT_EQ(l2, std::string(4, who) + "\r");
+        ASSERT_EQ(l3, std::string(4, who) + "\r");
+        ++records;
+    }
+    EXPECT_EQ(records, 1000);
+}
+
+} // namespace

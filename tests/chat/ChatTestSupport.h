@@ -1,0 +1,86 @@
+#pragma once
+
+// Shared set-up of the chat tests: a private settings folder, an empty group table, message boxes
+// recorded instead of shown, and a raw UDP socket to play a peer.
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "chat/ChatGroupTable.h"
+#include "platform/MessageBoxRecorder.h"
+#include "platform/Profile.h"
+
+namespace chattest {
+
+class ProfileSandbox {
+public:
+    ProfileSandbox()
+    {
+        ::setenv("XDG_CONFIG_HOME", m_dir.path().toUtf8().constData(), 1);
+        platform::Profile::reopenApplication();
+        chatGroupTable().clear();
+    }
+    ~ProfileSandbox() { chatGroupTable().clear(); }
+    std::string path() const { return m_dir.path().toStdString(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A plain UDP socket bound to a port of the private network, standing in for a peer.
+class RawPeer {
+public:
+    explicit RawPeer(unsigned short port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        int on = 1;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        m_bound = ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~RawPeer() { ::close(m_fd); }
+    RawPeer(const RawPeer&) = delete;
+    RawPeer& operator=(const RawPeer&) = delete;
+
+    bool bound() const { return m_bound; }
+    bool sendTo(const std::string& bytes, const char* address, unsigned short port) const
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        ::inet_pton(AF_INET, address, &a.sin_addr);
+        return ::sendto(m_fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+
+private:
+    int m_fd = -1;
+    bool m_bound = false;
+};
+
+inline void configureGroup(int g, std::string port, std::string name, std::string displayName)
+{
+    ChatGroupTable& t = chatGroupTable();
+    auto& group = t.groups[static_cast<std::size_t>(g)];
+    group.port = std::move(port);
+    group.name = std::move(name);
+    group.displayName = std::move(displayName);
+    t.groupCount = std::max(t.groupCount, g + 1);
+}
+
+// Lets the event loop run until nothing has arrived for a little while.
+inline void settle(int quietMs = 150) { QTest::qWait(quietMs); }
+
+} // namespace chattest

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "chat/ChatTestSupport.h"
+#include "chat/CNetMsgDlg.h"
+#include "chat/CNetMsgThread.h"
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
+#include "support/PrivateNetwork.h"
+
+using namespace chattest;
+
+namespace {
+
+struct Received {
+    int group;
+    std::string text;
+    std::string address;
+    unsigned port;
+};
+
+class Listeners : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ORVALINK_REQUIRE_PRIVATE_NETWORK();
+        CNetMsgDlg::setReceiveHandler([this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+            received.push_back({w.groupIndex(), std::string(text), a, p});
+        });
+    }
+    void TearDown() override
+    {
+        for (int g = 0; g < chatGroupTable().groupCount; ++g)
+            stopGroupListener(g, true);
+        CNetMsgDlg::setReceiveHandler({});
+    }
+
+    bool waitForCount(std::size_t n)
+    {
+        return QTest::qWaitFor([&] { return received.size() >= n; }, 5000);
+    }
+    std::vector<std::string> textsOf(int group) const
+    {
+        std::vector<std::string> v;
+        for (const auto& r : received)
+            if (r.group == group)
+                v.push_back(r.text);
+        return v;
+    }
+
+    ProfileSandbox sandbox;
+    platform::MessageBoxRecorder boxes;
+    std::vector<Received> received;
+};
+
+TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItselfInOrder)
+{
+    configureGroup(0, "12121", "A", "me");
+    configureGroup(1, "12122", "B", "me2");
+    startGroupListener(0);
+    startGroupListener(1);
+    ASSERT_TRUE(waitForCount(4));
+    settle();
+
+    // The broadcasts come back to this host: presence first, then the join notice, group by group,
+    // each from the group's own port (the port is the group).
+    ASSERT_EQ(received.size(), 4u);
+    const std::vector<std::pair<int, std::string>> expected = {
+        {0, "ON #me#N#"}, {0, "ON #me#C#"}, {1, "ON #me2#N#"}, {1, "ON #me2#C#"}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(received[i].group, expected[i].first) << i;
+        EXPECT_EQ(received[i].text, expected[i].second) << i;
+        EXPECT_EQ(received[i].address, orvalink::test::kPrivateHostAddress);
+        EXPECT_EQ(received[i].port, expected[i].first == 0 ? 12121u : 12122u);
+    }
+
+    // A datagram to one group's port lands in that group only, handed on with its sender port.
+    received.clear();
+    RawPeer peer(30000);
+    ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#hello", orvalink::test::kPrivateHostAddress, 12122));
+    ASSERT_TRUE(waitForCount(1));
+    settle();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].group, 1);
+    EXPECT_EQ(received[0].text, "WR1#peer#C#hello");
+    EXPECT_EQ(received[0].port, 30000u);
+    EXPECT_TRUE(boxes.calls().empty());
+}
+
+TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
+{
+    RawPeer squatter(12121); // another program holds the port
+    ASSERT_TRUE(squatter.bound());
+    configureGroup(0, "12121", "taken", "me");
+    configureGroup(1, "0", "zero", "me");
+    configureGroup(2, "70000", "too big", "me");
+    configureGroup(3, "", "empty", "me");
+    configureGroup(4, "12125abc", "digits then letters", "me5");
+    for (int g = 0; g < 5; ++g)
+        startGroupListener(g);
+
+    const auto calls = boxes.calls();
+    ASSERT_EQ(calls.size(), 4u);
+    for (const auto& c : calls) {
+        EXPECT_EQ(c.text, "Socket creation failed");
+        EXPECT_EQ(c.caption, "Orvalink");
+    }
+    // The port text is read by its leading digits, so group 4 runs on 12125. Its datagrams come
+    // back but match no group by text ("12125" is not "12125abc"); the handler still sees them.
+    ASSERT_TRUE(waitForCount(2));
+    EXPECT_EQ(received[0].text, "ON #me5#N#");
+    EXPECT_EQ(received[0].port, 12125u);
+    EXPECT_EQ(chatGroupTable().groupByPort(12125), -1);
+}
+
+TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
+{
+    configureGroup(0, "12121", "A", "me");
+    CNetMsgThread* t = startGroupListener(0);
+    ASSERT_TRUE(waitForCount(2));
+    received.clear();
+
+    // Cross-thread sends block until the listener has sent.
+    platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("a#b\r\nc"), {}});
+    platform::sendMessage(t->window(), {WM_CHAT_SEND_PERSONAL, std::string("just you"), std::string("10.0.0.1")});
+    // Not dotted IPv4 addresses, or too long: nothing goes out.
+    for (const char* bad : {"10.0.0.1.1", "999.0.0.1", "10.0.0.1      x", "host", ""})
+        platform::sendMessage(t->window(), {WM_CHAT_SEND_PERSONAL, std::string("never"), std::string(bad)});
+    platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("last"), {}});
+
+    ASSERT_TRUE(waitForCount(3));
+    settle();
+    EXPECT_EQ(textsOf(0), (std::vector<std::string>{"WR1#me#C#a#b\r\nc", "WR2#me#C#just you", "WR1#me#C#last"}));
+}
+
+TEST_F(Listeners, MultiPartDatagramsAreJoinedAndBrokenOnesDropped)
+{
+    configureGroup(0, "12121", "A", "me");
+    startGroupListener(0);
+    ASSERT_TRUE(waitForCount(2));
+    received.clear();
+
+    RawPeer peer(30001);
+    peer.sendTo("0001#0002#WR1#n#C#hel", "10.0.0.1", 12121);
+    peer.sendTo("0002#0002#lo", "10.0.0.1", 12121);
+    peer.sendTo("0001#", "10.0.0.1", 12121);
+    peer.sendTo("0001#0002#stray", "10.0.0.1", 12121);
+    RawPeer other(30002);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() >= 1; }, 5000));
+    other.sendTo("0001#0001#WR1#o#C#clean", "10.0.0.1", 12121);
+    ASSERT_TRUE(waitForCount(2));
+    settle();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].text, "WR1#n#C#hello");
+    EXPECT_EQ(received[1].text, "WR1#o#C#clean");
+}
+
+TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
+{
+    auto& profile = platform::Profile::application();
+    profile.writeInt("NetMsg Entry", "Log YesNo", 1);
+    profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
+    configureGroup(0, "12121", "A", "me");
+    CNetMsgThread* t = startGroupListener(0);
+    ASSERT_TRUE(waitForCount(2));
+    platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("line1\r\nline2"), {}});
+
+    const std::string path = t->window()->chatLog().path();
+    ASSERT_FALSE(path.empty());
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string log = content.str();
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(log.substr(0, 5), "To: m");
+    EXPECT_NE(log.find("\r\nline1\r\nline2\r\n"), std::string::npos);
+}
+
+TEST_F(Listeners, StoppingAGroupFreesItsPortAndEndsItsThread)
+{
+    configureGroup(0, "12121", "A", "me");
+    CNetMsgThread* t = startGroupListener(0);
+    ASSERT_TRUE(waitForCount(2));
+    EXPECT_TRUE(t->isRunning());
+    stopGroupListener(0, true);
+    EXPECT_EQ(chatGroupTable().groups[0].listener, nullptr);
+    RawPeer again(12121);
+    EXPECT_TRUE(again.bound());
+}
+
+} // namespace
