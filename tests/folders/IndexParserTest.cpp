@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "folders/FolderTestSupport.h"
+#include "folders/store/IndexParser.h"
+
+using namespace orvalink::folders;
+using orvalink::test::le32;
+
+namespace {
+
+std::string rawRecord(std::uint32_t status, const std::string& body)
+{
+    return le32(static_cast<std::uint32_t>(body.size())) + le32(status) + body;
+}
+
+const std::string kSixTexts = std::string("a\0b\0c\0d\0e\0f\0", 12);
+
+TEST(IndexParser, RecordWithoutSixTextsKeepsItsBodySizeAndLaterOffsets)
+{
+    // The middle record holds only two texts; its body size is still its last four bytes.
+    const std::string index = rawRecord(1, kSixTexts + le32(10)) +
+                              rawRecord(0, std::string("x\0y\0", 4) + le32(20)) +
+                              rawRecord(1, kSixTexts + le32(30)) + rawRecord(1, std::string("\x01\x02", 2));
+    const IndexListing listing = parseIndex(index);
+    ASSERT_EQ(listing.entries.size(), 4u);
+    EXPECT_FALSE(listing.cutShort);
+    EXPECT_FALSE(listing.entries[0].damaged);
+    EXPECT_TRUE(listing.entries[1].damaged);
+    EXPECT_EQ(listing.entries[1].record.sender, "x");
+    EXPECT_EQ(listing.entries[1].record.subject, "y");
+    EXPECT_EQ(listing.entries[1].record.bodySize, 20u);
+    EXPECT_EQ(listing.entries[2].offset, 30u);
+    EXPECT_EQ(listing.entries[2].record.mailer, "f");
+    EXPECT_TRUE(listing.entries[3].damaged);
+    EXPECT_EQ(listing.entries[3].record.bodySize, 0u);
+    EXPECT_EQ(listing.mailboxBytes, 60u);
+    EXPECT_EQ(listing.wholeBytes, index.size());
+}
+
+TEST(IndexParser, ExtraBytesBeforeBodySizeMarkTheRecordDamaged)
+{
+    const IndexListing listing = parseIndex(rawRecord(1, kSixTexts + "zz" + le32(7)));
+    ASSERT_EQ(listing.entries.size(), 1u);
+    EXPECT_TRUE(listing.entries[0].damaged);
+    EXPECT_EQ(listing.entries[0].record.bodySize, 7u);
+}
+
+TEST(IndexParser, RecordLongerThanTheFileIsCutShort)
+{
+    const std::string whole = rawRecord(1, kSixTexts + le32(5));
+    // A length word of 0xFFFFFFFF must not wrap around when it is added to the position.
+    for (const std::string& tail : {le32(0xFFFFFFFFu) + le32(1), le32(100) + le32(1) + "abc", std::string("\x05", 1)}) {
+        const IndexListing listing = parseIndex(whole + tail);
+        ASSERT_EQ(listing.entries.size(), 1u);
+        EXPECT_TRUE(listing.cutShort);
+        EXPECT_EQ(listing.wholeBytes, whole.size());
+        EXPECT_EQ(listing.mailboxBytes, 5u);
+    }
+}
+
+} // namespace
