@@ -1,0 +1,50 @@
+#include "controls/RowTable.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "chat/ChatGroupTable.h"
+#include "platform/Profile.h"
+
+const RowTableEntry* RowTable::entry(int i) const
+{
+    if (i < 0 || i >= std::min(count, kRowTableCapacity))
+        return nullptr;
+    return &rows[static_cast<std::size_t>(i)];
+}
+
+void RowTable::clear()
+{
+    count = 0;
+    group = -1;
+    firstGroupRow = 0;
+}
+
+RowTable& rowTable()
+{
+    static RowTable table;
+    return table;
+}
+
+void fillRowTableFromGroup(int g)
+{
+    RowTable& table = rowTable();
+    table.clear();
+    if (g < 0 || g >= kMaxChatGroups)
+        return;
+    const std::vector<ChatRow>& source = chatGroupTable().groups[static_cast<std::size_t>(g)].rows;
+    const std::size_t n = std::min(source.size(), static_cast<std::size_t>(kRowTableCapacity));
+    const std::size_t first = source.size() - n;
+    for (std::size_t i = 0; i < n; ++i) {
+        const ChatRow& row = source[first + i];
+        RowTableEntry& e = table.rows[i];
+        e.header = row.header;
+        e.personal = platform::Profile::parseInt(row.personal);
+        e.unread = platform::Profile::parseInt(row.unread);
+        e.height = platform::Profile::parseInt(row.height);
+        e.body = row.body;
+    }
+    table.count = static_cast<int>(n);
+    table.group = g;
+    table.firstGroupRow = static_cast<int>(first);
+}
