@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "folders/FolderTestSupport.h"
@@ -142,6 +143,9 @@ struct CutCase {
     std::size_t keptOfLastRecord; // bytes of the third record left in the index
     bool mailboxHasThirdMessage;  // the crash came after the message went to the mailbox
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
 
 class CutShortIndex : public ::testing::TestWithParam<CutCase> {};
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,9 @@ struct LineEndCase {
     std::string file;
     std::string stored;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const LineEndCase& c, std::ostream* os) { *os << c.name; }
 
 class ReceivedLineEnds : public ::testing::TestWithParam<LineEndCase> {};
 

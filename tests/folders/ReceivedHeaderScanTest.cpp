@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "folders/store/ReceivedHeaderScan.h"
@@ -16,6 +17,9 @@ struct FieldCase {
     std::string IndexRecord::*field;
     std::string expected;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.name; }
 
 class HeaderFieldTaken : public ::testing::TestWithParam<FieldCase> {};
 
