@@ -1,0 +1,25 @@
+#pragma once
+
+// The heading that follows the cursor while a column is dragged: a top-most, non-activating
+// pop-up drawn as a raised face-coloured box with the heading inside, as the header draws it.
+
+#include <QWidget>
+
+#include "controls/FlatHeaderTypes.h"
+
+class CFlatHeaderCtrl;
+
+class CFlatHeaderDragWnd : public QWidget {
+    Q_OBJECT
+public:
+    // rect: the heading's rectangle in global coordinates.
+    CFlatHeaderDragWnd(const QRect& rect, const CFlatHeaderCtrl* header, const HeaderItem& item);
+    void centreOn(QPoint globalPoint);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const CFlatHeaderCtrl* m_header;
+    HeaderItem m_item;
+};
