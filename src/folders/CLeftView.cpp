@@ -1,0 +1,368 @@
+#include "folders/CLeftView.h"
+
+#include <QEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStyleFactory>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "chat/ChatGroupTable.h"
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
+
+namespace {
+
+// An edit that the path rule lets through still never changes a label: the view keeps the
+// label bytes of each node, and nothing in the program takes a new label over.
+class LabelKeepingDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
+};
+
+const std::string& productWord()
+{
+    static const std::string word = "Orvalink";
+    return word;
+}
+
+// The group table holds at most kMaxChatGroups groups whatever its count says.
+int groupCountInTable(const ChatGroupTable& table) { return std::clamp(table.groupCount, 0, kMaxChatGroups); }
+
+// True when the code page 932 text holds the character "\" (a 0x5C byte that is not the second
+// byte of a double-byte character such as "表" or "ソ").
+bool containsBackslash(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (text::isCp932LeadByte(c))
+            ++i;
+        else if (c == '\\')
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent)
+{
+    setColumnCount(1);
+    setHeaderHidden(true);
+    setRootIsDecorated(true);
+    setItemsExpandable(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setIconSize(QSize(22, 17));
+    setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    setItemDelegate(new LabelKeepingDelegate(this));
+
+    // The classic style draws the dotted lines that connect a node to its parent.
+    if (QStyle* lined = QStyleFactory::create(QStringLiteral("Windows"))) {
+        lined->setParent(this);
+        setStyle(lined);
+    }
+    // The selection stays as visible when the tree loses the focus.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(pal);
+
+    m_menuPresenter = [this](int, QMenu& menu) { menu.exec(m_menuPosition); };
+    m_selectionConnection = connect(this, &QTreeWidget::itemSelectionChanged, this, &CLeftView::onSelectionChanged);
+}
+
+CLeftView::~CLeftView()
+{
+    // Tearing the items down changes the selection; that must not reach a half-destroyed view.
+    disconnect(m_selectionConnection);
+    ChatGroupTable& table = chatGroupTable();
+    if (table.treeView == this) {
+        table.treeReady = 0;
+        table.treeView = nullptr;
+    }
+}
+
+void CLeftView::initialFill()
+{
+    m_images.clear();
+    const QColor transparent(255, 0, 0);
+    for (int i = 0; i < res::kBitmapTreeCount; ++i) {
+        const QPixmap image = maskedPixmap(resourceBitmap(res::kBitmapTreeFirst + i), transparent);
+        QIcon icon;
+        icon.addPixmap(image, QIcon::Normal);
+        icon.addPixmap(image, QIcon::Selected);
+        m_images.push_back(icon);
+    }
+
+    clear();
+    ChatGroupTable& table = chatGroupTable();
+    for (int g = 0; g < groupCountInTable(table); ++g)
+        appendGroupNode(g);
+    viewport()->update();
+
+    table.treeView = this;
+    table.treeReady = 1;
+}
+
+void CLeftView::addMember(int group, std::string_view name)
+{
+    // A group index without a node would otherwise put the member at the top level.
+    if (group < 0 || group >= topLevelItemCount())
+        return;
+    QTreeWidgetItem* groupNode = topLevelItem(group);
+    const int image = containsBackslash(name) ? res::kTreeImagePersonBackslash : res::kTreeImagePerson;
+    groupNode->addChild(makeNode(std::string(name), image));
+    groupNode->setExpanded(true);
+}
+
+void CLeftView::removeMember(std::string_view name, std::string_view groupName)
+{
+    const std::string groupNodeLabel = groupLabel(groupName);
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* groupNode = topLevelItem(i);
+        if (label(groupNode) != groupNodeLabel)
+            continue;
+        for (int j = 0; j < groupNode->childCount();) {
+            if (label(groupNode->child(j)) == name)
+                delete groupNode->takeChild(j);
+            else
+                ++j;
+        }
+    }
+}
+
+void CLeftView::addGroupNode(int group)
+{
+    if (group < 0 || group >= kMaxChatGroups)
+        return;
+    appendGroupNode(group);
+}
+
+void CLeftView::removeGroupNode(std::string_view groupNodeLabel)
+{
+    for (int i = 0; i < topLevelItemCount();) {
+        if (label(topLevelItem(i)) == groupNodeLabel)
+            delete takeTopLevelItem(i);
+        else
+            ++i;
+    }
+}
+
+bool CLeftView::onCommand(int commandId)
+{
+    if (commandId == res::kCmdWriteToGroup) {
+        const QTreeWidgetItem* node = contextNode();
+        if (!node)
+            return true;
+        const int g = groupIndexOfLabel(label(node));
+        if (g >= 0 && m_writeToGroup)
+            m_writeToGroup(g);
+        return true;
+    }
+    if (commandId == res::kCmdWriteToPerson) {
+        const QTreeWidgetItem* node = contextNode();
+        if (!node || !node->parent())
+            return true;
+        const int g = groupIndexOfLabel(label(node->parent()));
+        if (g >= 0 && m_writeToPerson)
+            m_writeToPerson(g, label(node));
+        return true;
+    }
+    return false;
+}
+
+void CLeftView::setMenuPresenter(MenuPresenter presenter) { m_menuPresenter = std::move(presenter); }
+
+void CLeftView::setWriteToGroupHandler(WriteToGroupHandler handler) { m_writeToGroup = std::move(handler); }
+
+void CLeftView::setWriteToPersonHandler(WriteToPersonHandler handler) { m_writeToPerson = std::move(handler); }
+
+QTreeWidgetItem* CLeftView::contextNode() const
+{
+    return m_contextNode.isValid() ? itemFromIndex(m_contextNode) : nullptr;
+}
+
+QTreeWidgetItem* CLeftView::dropHighlightNode() const
+{
+    return m_dropHighlight.isValid() ? itemFromIndex(m_dropHighlight) : nullptr;
+}
+
+std::string CLeftView::label(const QTreeWidgetItem* node)
+{
+    if (!node)
+        return {};
+    const QByteArray bytes = node->data(0, kLabelRole).toByteArray();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+int CLeftView::imageIndex(const QTreeWidgetItem* node)
+{
+    return node ? node->data(0, kImageRole).toInt() : -1;
+}
+
+std::string CLeftView::groupLabel(std::string_view groupName)
+{
+    std::string result = productWord() + "(";
+    result += groupName;
+    result += ")";
+    return result;
+}
+
+std::string CLeftView::path(const QTreeWidgetItem* node)
+{
+    std::string result;
+    for (; node; node = node->parent())
+        result = node->parent() ? "\\" + label(node) + result : label(node) + result;
+    return result;
+}
+
+bool CLeftView::isProtectedPath(std::string_view nodePath)
+{
+    static const std::array<std::string, 6> folderNames = {
+        text::utf8ToCp932("メールボックス"), text::utf8ToCp932("受信したメール"), text::utf8ToCp932("送信するメール"),
+        text::utf8ToCp932("送信したメール"), text::utf8ToCp932("保存したメール"), text::utf8ToCp932("削除したメール"),
+    };
+    if (std::find(folderNames.begin(), folderNames.end(), nodePath) != folderNames.end())
+        return true;
+    return nodePath.substr(0, productWord().size()) == productWord();
+}
+
+void CLeftView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        rightButtonPress(event);
+        return;
+    }
+    if (event->button() == Qt::LeftButton)
+        setDropHighlight(nullptr);
+    QTreeWidget::mousePressEvent(event);
+}
+
+bool CLeftView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    // Only a trigger that would open an editor begins a label edit; the others carry events for
+    // the delegate.
+    const bool begins = index.isValid() && trigger != NoEditTriggers &&
+                        (trigger == AllEditTriggers || (editTriggers() & trigger)) &&
+                        (model()->flags(index) & Qt::ItemIsEditable);
+    if (!begins)
+        return QTreeWidget::edit(index, trigger, event);
+
+    const QTreeWidgetItem* node = itemFromIndex(index);
+    m_editLabel = label(node);
+    if (isProtectedPath(path(node)))
+        return false;
+    return QTreeWidget::edit(index, trigger, event);
+}
+
+bool CLeftView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip)
+        return true;
+    return QTreeWidget::viewportEvent(event);
+}
+
+void CLeftView::onSelectionChanged()
+{
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    if (selected.isEmpty() || selected.first()->parent())
+        return;
+
+    ChatGroupTable& table = chatGroupTable();
+    int g = groupIndexOfLabel(label(selected.first()));
+    if (g < 0) {
+        // A node that matches no group selects the slot after the last group; with the table
+        // full there is no such slot and the selection changes nothing.
+        g = groupCountInTable(table);
+        if (g >= kMaxChatGroups)
+            return;
+    }
+    table.currentGroup = g;
+    if (table.mainFrame)
+        platform::sendMessage(table.mainFrame, {WM_CHAT_ROWS_CHANGED, std::int64_t{g}, std::int64_t{0}});
+}
+
+void CLeftView::rightButtonPress(QMouseEvent* event)
+{
+    QTreeWidgetItem* node = itemAt(event->position().toPoint());
+    if (!node) {
+        setDropHighlight(nullptr);
+        QTreeWidget::mousePressEvent(event);
+        return;
+    }
+
+    // The press is the tree's own: the selection does not follow the right button.
+    event->accept();
+    setDropHighlight(node);
+    m_contextNode = indexFromItem(node);
+    m_menuPosition = event->globalPosition().toPoint();
+    if (node->parent())
+        showMenu(res::kMenuTreeMember, res::kCmdWriteToPerson, text::utf8ToCp932("この人にメッセージを書く"));
+    else if (node->childCount() > 0)
+        showMenu(res::kMenuTreeGroup, res::kCmdWriteToGroup,
+                 text::utf8ToCp932("このグループにメッセージを書く(&W)"));
+}
+
+void CLeftView::setDropHighlight(QTreeWidgetItem* node)
+{
+    if (QTreeWidgetItem* old = dropHighlightNode()) {
+        old->setData(0, Qt::BackgroundRole, QVariant());
+        old->setData(0, Qt::ForegroundRole, QVariant());
+    }
+    m_dropHighlight = QPersistentModelIndex();
+    if (!node)
+        return;
+    node->setData(0, Qt::BackgroundRole, palette().brush(QPalette::Active, QPalette::Highlight));
+    node->setData(0, Qt::ForegroundRole, palette().brush(QPalette::Active, QPalette::HighlightedText));
+    m_dropHighlight = indexFromItem(node);
+}
+
+QTreeWidgetItem* CLeftView::makeNode(const std::string& text, int image) const
+{
+    auto* node = new QTreeWidgetItem;
+    node->setText(0, platform::toQString(text));
+    node->setData(0, kLabelRole, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    node->setData(0, kImageRole, image);
+    if (image >= 0 && image < static_cast<int>(m_images.size()))
+        node->setIcon(0, m_images[static_cast<std::size_t>(image)]);
+    node->setFlags(node->flags() | Qt::ItemIsEditable);
+    return node;
+}
+
+QTreeWidgetItem* CLeftView::appendGroupNode(int group)
+{
+    const ChatGroup& g = chatGroupTable().groups[static_cast<std::size_t>(group)];
+    QTreeWidgetItem* node = makeNode(groupLabel(g.name), res::kTreeImageGroup);
+    addTopLevelItem(node);
+    node->setExpanded(true);
+    return node;
+}
+
+int CLeftView::groupIndexOfLabel(std::string_view groupNodeLabel) const
+{
+    const ChatGroupTable& table = chatGroupTable();
+    for (int g = 0; g < groupCountInTable(table); ++g) {
+        if (groupLabel(table.groups[static_cast<std::size_t>(g)].name) == groupNodeLabel)
+            return g;
+    }
+    return -1;
+}
+
+void CLeftView::showMenu(int menuId, int commandId, const std::string& text)
+{
+    // No parent: the menu must not be deleted under its own modal loop if the tree goes first.
+    QMenu menu;
+    QAction* action = menu.addAction(platform::toQString(text));
+    action->setData(commandId);
+    connect(action, &QAction::triggered, this, [this, commandId] { onCommand(commandId); });
+    if (m_menuPresenter)
+        m_menuPresenter(menuId, menu);
+}
