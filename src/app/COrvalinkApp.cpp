@@ -8,6 +8,8 @@
 
 #include "app/CMainFrame.h"
 #include "chat/ChatGroupTable.h"
+#include "chat/ChatReceiver.h"
+#include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -72,6 +74,11 @@ void COrvalinkApp::loadGroups()
 
 void COrvalinkApp::startListeners()
 {
+    // Every assembled datagram of every group goes to the receive handler, on the main thread.
+    static ChatReceiver receiver(ChatReceiver::listenerIo());
+    CNetMsgDlg::setReceiveHandler([](CNetMsgDlg&, std::string_view text, const std::string& address, unsigned port) {
+        receiver.handle(text, address, port);
+    });
     ChatGroupTable& table = chatGroupTable();
     for (int g = 0; g < table.groupCount; ++g)
         startGroupListener(g);

@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     installMessageBoxLog();
 
-    platform::TerminationSignals signals;
+    platform::TerminationSignals termination;
     COrvalinkApp app;
     if (!app.initInstance())
         return 0;
@@ -49,6 +49,6 @@ int main(int argc, char** argv)
     CMainFrame* frame = app.mainFrame();
     QObject::connect(frame, &CMainFrame::windowDestroyed, &qapp, &QApplication::quit);
     // SIGTERM and SIGINT end the program like the tray menu's exit: leave notices first.
-    QObject::connect(&signals, &platform::TerminationSignals::terminationRequested, frame, &CMainFrame::destroyWindow);
+    QObject::connect(&termination, &platform::TerminationSignals::terminationRequested, frame, &CMainFrame::destroyWindow);
     return QApplication::exec();
 }
