@@ -57,16 +57,33 @@ constexpr const char* kPatterns[] = {"=?ISO-8859-1?Q?", "=?ISO-2022-JP?B?", "=?I
 constexpr std::size_t kPatternCount = 3;
 constexpr std::size_t kLongestPattern = 16;
 
-// Bytes the plain-ASCII fast path may copy: below 0x7F, except those that start something.
-struct PlainTable {
-    bool plain[256] = {};
-    constexpr PlainTable()
+// Tables of the fast path.
+struct FastTables {
+    // ASCII-mode bytes copied as they are: below 0x7F, except those that start something and LF.
+    bool copy[256] = {};
+    // Bytes of a JIS X 0208 pair; with missing-escape recovery "(" does not start a pair here.
+    bool jisByte[256] = {};
+    bool jisFirstRecovering[256] = {};
+    // JIS X 0208 to Shift-JIS by table: the first byte from j1, the second from j2 and j1's parity.
+    std::uint8_t shiftJisFirst[128] = {};
+    std::uint8_t shiftJisSecond[2][128] = {};
+
+    constexpr FastTables()
     {
         for (int c = 0; c < 0x7F; ++c)
-            plain[c] = c != '=' && c != '$' && c != kSo && c != kEsc;
+            copy[c] = c != '=' && c != '$' && c != kSo && c != kEsc && c != '\n';
+        for (int c = 0x21; c <= 0x7E; ++c) {
+            jisByte[c] = true;
+            jisFirstRecovering[c] = c != '(';
+        }
+        for (int j = 0x20; j <= 0x7E; ++j) {
+            shiftJisFirst[j] = jisToShiftJis(j, 0x21).first;
+            shiftJisSecond[0][j] = jisToShiftJis(0x22, j).second;
+            shiftJisSecond[1][j] = jisToShiftJis(0x21, j).second;
+        }
     }
 };
-constexpr PlainTable kPlain;
+constexpr FastTables kFast;
 
 } // namespace
 
@@ -220,32 +237,106 @@ int Conversion::decodeB()
 
 // ---- main loop -----------------------------------------------------------------------------
 
-bool Conversion::plainAscii() const
+// The fast path covers the common runs without the per-character state checks: plain ASCII in
+// ASCII mode, JIS X 0208 pairs in kanji mode, EUC or Shift-JIS pairs once the code is decided, line
+// ends and the usual designations ESC $ B, ESC $ @, ESC ( B, ESC ( J, ESC ( H. It does exactly
+// what the steps below would do, and leaves every other byte to them.
+bool Conversion::fastPathApplies() const
 {
-    return m_pending == 0 && m_inputMode == InputMode::Ascii && m_shift == ShiftState::Off &&
-           m_mime == MimeMode::None && m_backCount == 0 && m_inputBackCount == 0;
+    return m_pending == 0 && m_shift == ShiftState::Off && m_mime == MimeMode::None && !m_latin1 &&
+           m_inputMode != InputMode::Katakana && m_backCount == 0 && m_inputBackCount == 0;
 }
 
-void Conversion::copyPlainRun()
+void Conversion::fastRun()
 {
+    const bool euc = m_decided && m_decoder == Decoder::Euc;
+    const bool shiftJis = m_decided && m_decoder == Decoder::ShiftJis;
+    const bool* const jisFirst = m_options.recoverMissingEscapes ? kFast.jisFirstRecovering : kFast.jisByte;
+    bool kanjiMode = m_inputMode == InputMode::Kanji;
     for (;;) {
         const std::uint8_t* const begin = m_in.peekBegin();
         const std::uint8_t* const end = m_in.peekEnd();
+        if (begin == end)
+            break;
         const std::uint8_t* p = begin;
-        while (p < end && kPlain.plain[*p])
-            ++p;
-        m_out.putRun(begin, static_cast<std::size_t>(p - begin));
+        // Each step writes at most two bytes.
+        std::uint8_t* o = m_out.cursor();
+        std::uint8_t* const oLimit = m_out.limit() - 2;
+        bool stopped = false;
+        while (p < end && o <= oLimit) {
+            const std::uint8_t c = *p;
+            if (kanjiMode) {
+                if (jisFirst[c] && p + 1 < end && kFast.jisByte[p[1]]) {
+                    o[0] = kFast.shiftJisFirst[c];
+                    o[1] = kFast.shiftJisSecond[c & 1][p[1]];
+                    o += 2;
+                    p += 2;
+                    continue;
+                }
+            } else {
+                if (kFast.copy[c]) {
+                    *o++ = c;
+                    ++p;
+                    continue;
+                }
+                if (euc && c >= 0xA0 && c != 0xFF && p + 1 < end && p[1] >= 0xA0 && p[1] != 0xFF) {
+                    const int j1 = c & 0x7F;
+                    o[0] = kFast.shiftJisFirst[j1];
+                    o[1] = kFast.shiftJisSecond[j1 & 1][p[1] & 0x7F];
+                    o += 2;
+                    p += 2;
+                    continue;
+                }
+                if (shiftJis && ((c >= 0x81 && c <= 0x9F) || c >= 0xE0) && p + 1 < end && p[1] >= 0x40) {
+                    const BytePair j = shiftJisToJis(c, p[1]);
+                    const int j1 = j.first & 0x7F;
+                    const int j2 = j.second & 0x7F;
+                    if (j1 >= 0x20 && j1 <= 0x7E && j2 >= 0x20 && j2 <= 0x7E) {
+                        o[0] = kFast.shiftJisFirst[j1];
+                        o[1] = kFast.shiftJisSecond[j1 & 1][j2];
+                        o += 2;
+                        p += 2;
+                        continue;
+                    }
+                }
+            }
+            if (c == '\n') {
+                o[0] = '\r';
+                o[1] = '\n';
+                o += 2;
+                ++p;
+                continue;
+            }
+            if (c == kEsc && end - p >= 3) {
+                if (p[1] == '$' && (p[2] == 'B' || p[2] == '@')) {
+                    kanjiMode = true;
+                    p += 3;
+                    continue;
+                }
+                if (p[1] == '(' && (p[2] == 'B' || p[2] == 'J' || p[2] == 'H')) {
+                    kanjiMode = false;
+                    p += 3;
+                    continue;
+                }
+            }
+            stopped = true;
+            break;
+        }
+        m_out.advanceTo(o);
         m_in.consumeTo(p);
-        if (p < end || begin == end)
-            return;
+        if (stopped)
+            break;
+        if (o > oLimit)
+            m_out.makeRoom();
     }
+    m_inputMode = kanjiMode ? InputMode::Kanji : InputMode::Ascii;
 }
 
 void Conversion::run()
 {
     for (;;) {
-        if (plainAscii())
-            copyPlainRun();
+        if (fastPathApplies())
+            fastRun();
         const int c = get();
         if (c == kEnd)
             break;

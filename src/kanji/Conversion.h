@@ -45,8 +45,8 @@ private:
     int decodeB();
     void endEncodedWord();
 
-    bool plainAscii() const;
-    void copyPlainRun();
+    bool fastPathApplies() const;
+    void fastRun();
 
     void secondByte(int c);
     void eightBit(int c);

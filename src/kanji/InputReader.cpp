@@ -20,6 +20,16 @@ std::size_t InputReader::readRaw(std::uint8_t* to, std::size_t max)
 
 bool InputReader::refill()
 {
+    if (!m_file && !m_heldCr && !m_memory.empty()) {
+        // Text in memory without a CR in the next chunk is read where it lies.
+        const std::size_t n = m_memory.size() < kChunk ? m_memory.size() : kChunk;
+        if (!std::memchr(m_memory.data(), '\r', n)) {
+            m_cur = reinterpret_cast<const std::uint8_t*>(m_memory.data());
+            m_end = m_cur + n;
+            m_memory.remove_prefix(n);
+            return true;
+        }
+    }
     std::uint8_t* out = m_buf.data();
     while (out == m_buf.data() && !m_atEnd) {
         const std::size_t n = readRaw(m_raw.data(), m_raw.size());

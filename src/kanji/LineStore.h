@@ -1,8 +1,8 @@
 #pragma once
 
-// The output side of a conversion: the bytes of the current line are kept in a 10,000-byte store;
-// a LF writes the stored line followed by CR LF. A line that does not fit is written out in pieces
-// as the store fills, so the output is the same as with an unbounded store.
+// The output side of a conversion: output bytes are kept in a 10,000-byte store, and every LF is
+// stored as CR LF. The store is written out whenever it fills, and at the end; a line longer than
+// the store is thereby written in pieces, and the output is the same as with an unbounded store.
 
 #include <array>
 #include <cstddef>
@@ -25,12 +25,10 @@ public:
 
     void put(std::uint8_t c)
     {
-        if (c == '\n') {
-            endLine();
-            return;
-        }
-        if (m_len == kCapacity)
+        if (m_len + 2 > kCapacity)
             writeStore();
+        if (c == '\n')
+            m_store[m_len++] = '\r';
         m_store[m_len++] = c;
     }
 
@@ -42,8 +40,12 @@ public:
         m_store[m_len++] = b;
     }
 
-    // A run of bytes, LFs included.
-    void putRun(const std::uint8_t* p, std::size_t n);
+    // Direct access for the converter's fast paths: free room is [cursor(), limit()); after writing
+    // the caller moves the cursor with advanceTo(), and calls makeRoom() when the room runs short.
+    std::uint8_t* cursor() { return m_store.data() + m_len; }
+    std::uint8_t* limit() { return m_store.data() + kCapacity; }
+    void advanceTo(const std::uint8_t* p) { m_len = static_cast<std::size_t>(p - m_store.data()); }
+    void makeRoom() { writeStore(); }
 
     // Writes what is left in the store (without a line end) and everything buffered for the file.
     void finish();
@@ -51,7 +53,6 @@ public:
     bool writeFailed() const { return m_failed; }
 
 private:
-    void endLine();
     void writeStore();
     void writeOut(const std::uint8_t* p, std::size_t n);
 
