@@ -6,6 +6,7 @@
 
 #include "folders/FolderTestSupport.h"
 #include "folders/store/MailStore.h"
+#include "folders/store/ReceivedHeaderScan.h"
 
 using namespace orvalink::folders;
 using orvalink::test::appendBytes;
@@ -170,6 +171,30 @@ TEST(MailStore, LargeMessageIsStoredWholeAndSearchedInItsStartOnly)
     EXPECT_EQ(listing->entries[0].record.subject, "big");
     EXPECT_EQ(listing->entries[0].record.recipient, "");
     EXPECT_EQ(readFolderMessage(folder, listing->entries[0]), message);
+}
+
+// The message is read in pieces (the searched start, then fixed chunks); a line end split between
+// two pieces must still be copied as one CR LF, and a lone CR at a piece's end stays text.
+TEST(MailStore, LineEndsSplitBetweenReadsAreCopiedOnce)
+{
+    ScratchDir dir;
+    const std::string folder = dir.folder(kReceived);
+    for (const std::size_t crAt : {kHeaderSearchBytes - 1, kHeaderSearchBytes + 65536 - 1}) {
+        std::string file(crAt, 'y');
+        file.replace(0, 6, "X: 1\r\n");
+        std::string stored = file;
+        file += "\r\nnext\rline\r";
+        stored += "\r\nnext\rline\r\r\n";
+        std::string loneCr = std::string(crAt, 'z') + "\rz\n";
+        ASSERT_EQ(fileMessage(dir, kReceived, file), StoreResult::Stored);
+        ASSERT_EQ(fileMessage(dir, kReceived, loneCr), StoreResult::Stored);
+        const auto listing = readFolderIndex(folder);
+        ASSERT_TRUE(listing);
+        ASSERT_GE(listing->entries.size(), 2u);
+        const std::size_t n = listing->entries.size();
+        EXPECT_EQ(readFolderMessage(folder, listing->entries[n - 2]), stored);
+        EXPECT_EQ(readFolderMessage(folder, listing->entries[n - 1]), std::string(crAt, 'z') + "\rz\r\n");
+    }
 }
 
 TEST(MailStore, SavedCompositionRecordIsExact)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -209,27 +210,38 @@ class LineEndCopy {
 public:
     void feed(const char* data, std::size_t size, std::string& out)
     {
-        for (std::size_t i = 0; i < size; ++i) {
-            const char c = data[i];
-            if (m_pendingCr) {
-                m_pendingCr = false;
-                if (c == '\n') {
-                    out.append("\r\n");
-                    m_inLine = false;
-                    continue;
-                }
-                out.push_back('\r');
-            }
-            if (c == '\r') {
-                m_pendingCr = true;
-                m_inLine = true;
-            } else if (c == '\n') {
+        const char* p = data;
+        const char* const end = data + size;
+        if (p != end && m_pendingCr) {
+            m_pendingCr = false;
+            if (*p == '\n') {
                 out.append("\r\n");
                 m_inLine = false;
+                ++p;
             } else {
-                out.push_back(c);
-                m_inLine = true;
+                out.push_back('\r');
             }
+        }
+        while (p != end) {
+            const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+            if (lf == nullptr) {
+                // The line goes on in the next chunk; a CR at the chunk's end may yet be a line end.
+                std::size_t length = static_cast<std::size_t>(end - p);
+                if (p[length - 1] == '\r') {
+                    m_pendingCr = true;
+                    --length;
+                }
+                out.append(p, length);
+                m_inLine = true;
+                return;
+            }
+            std::size_t length = static_cast<std::size_t>(lf - p);
+            if (length > 0 && p[length - 1] == '\r')
+                --length;
+            out.append(p, length);
+            out.append("\r\n");
+            m_inLine = false;
+            p = lf + 1;
         }
     }
 
@@ -272,11 +284,9 @@ StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view fol
     const std::lock_guard lock(storeMutex());
 
     // The message's size comes first: only that much of it is searched for the index fields.
-    struct stat messageStat {};
-    if (::stat(text::cp932ToUtf8(messageFile).c_str(), &messageStat) != 0 || !S_ISREG(messageStat.st_mode))
-        return StoreResult::CannotOpen;
     const FileDescriptor message(openPath(messageFile, O_RDONLY));
-    if (!message.isOpen())
+    struct stat messageStat {};
+    if (!message.isOpen() || ::fstat(message.get(), &messageStat) != 0 || !S_ISREG(messageStat.st_mode))
         return StoreResult::CannotOpen;
 
     FolderAppend folderFiles(*path);

@@ -1,0 +1,440 @@
+#include "folders/CLeftView.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "chat/ChatGroupTable.h"
+#include "platform/Dispatch.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+
+namespace {
+
+using text::utf8ToCp932;
+
+class RecordingFrame : public platform::MessageTarget {
+public:
+    std::intptr_t windowProc(platform::WindowMessage& msg) override
+    {
+        messages.emplace_back(msg.id, platform::paramInt(msg.wParam), platform::paramInt(msg.lParam));
+        return 0;
+    }
+    std::vector<std::tuple<unsigned, std::int64_t, std::int64_t>> messages;
+};
+
+struct ShownMenu {
+    int id;
+    std::string text; // code page 932
+    int command;
+};
+
+class LeftViewTest : public ::testing::Test {
+protected:
+    void SetUp() override { chatGroupTable().clear(); }
+    void TearDown() override
+    {
+        view.reset();
+        chatGroupTable().clear();
+    }
+
+    // Configures the groups (code page 932 names), builds the view, fills and shows it.
+    void start(const std::vector<std::string>& groupNames)
+    {
+        ChatGroupTable& table = chatGroupTable();
+        for (std::size_t g = 0; g < groupNames.size(); ++g)
+            table.groups[g].name = groupNames[g];
+        table.groupCount = static_cast<int>(groupNames.size());
+        table.mainFrame = &frame;
+
+        view = std::make_unique<CLeftView>();
+        view->resize(320, 480);
+        view->setMenuPresenter([this](int id, QMenu& menu) {
+            ASSERT_EQ(menu.actions().size(), 1);
+            QAction* action = menu.actions().first();
+            menus.push_back({id, platform::fromQString(action->text()), action->data().toInt()});
+            if (beforeChoice)
+                beforeChoice();
+            if (choose)
+                action->trigger();
+        });
+        view->setWriteToGroupHandler([this](int g) { groupWrites.push_back(g); });
+        view->setWriteToPersonHandler(
+            [this](int g, std::string name) { personWrites.emplace_back(g, std::move(name)); });
+        view->initialFill();
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+    }
+
+    QTreeWidgetItem* group(int i) const { return view->topLevelItem(i); }
+    QPoint centre(QTreeWidgetItem* node) const { return view->visualItemRect(node).center(); }
+    QPoint emptySpace() const { return QPoint(10, view->viewport()->height() - 5); }
+    void rightPress(QPoint at) { QTest::mousePress(view->viewport(), Qt::RightButton, {}, at); }
+    void leftClick(QPoint at) { QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at); }
+    void select(QTreeWidgetItem* node) { leftClick(centre(node)); }
+
+    std::vector<std::string> childLabels(QTreeWidgetItem* node) const
+    {
+        std::vector<std::string> labels;
+        for (int i = 0; i < node->childCount(); ++i)
+            labels.push_back(CLeftView::label(node->child(i)));
+        return labels;
+    }
+
+    RecordingFrame frame;
+    std::unique_ptr<CLeftView> view;
+    std::vector<ShownMenu> menus;
+    bool choose = false;
+    std::function<void()> beforeChoice;
+    std::vector<int> groupWrites;
+    std::vector<std::pair<int, std::string>> personWrites;
+};
+
+TEST_F(LeftViewTest, InitialFillMakesAnExpandedGroupNodePerGroupAndReportsReady)
+{
+    const std::string japanese = utf8ToCp932("営業部");
+    start({"A", japanese});
+
+    ASSERT_EQ(view->topLevelItemCount(), 2);
+    EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(A)");
+    EXPECT_EQ(CLeftView::label(group(1)), "Orvalink(" + japanese + ")");
+    EXPECT_EQ(group(1)->text(0), QString::fromUtf8("Orvalink(営業部)"));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(CLeftView::imageIndex(group(i)), res::kTreeImageGroup);
+        EXPECT_TRUE(group(i)->isExpanded());
+        // The image list shows red as transparent.
+        const QImage icon = group(i)->icon(0).pixmap(22, 17).toImage();
+        EXPECT_EQ(icon.pixelColor(0, 0).alpha(), 0);
+    }
+    EXPECT_EQ(chatGroupTable().treeView, view.get());
+    EXPECT_EQ(chatGroupTable().treeReady.load(), 1);
+    EXPECT_TRUE(frame.messages.empty());
+
+    view.reset();
+    EXPECT_EQ(chatGroupTable().treeView, nullptr);
+    EXPECT_EQ(chatGroupTable().treeReady.load(), 0);
+}
+
+TEST_F(LeftViewTest, RightPressPicksTheMenuByNodeKindWithoutMovingTheSelection)
+{
+    enum class Target { SecondGroup, MemberOfSecond, GroupWithoutMembers, EmptySpace };
+    struct Case {
+        const char* name;
+        Target target;
+        std::optional<int> menu;
+        const char* text; // UTF-8
+        int command;
+    };
+    const Case cases[] = {
+        {"group with members", Target::SecondGroup, res::kMenuTreeGroup, "このグループにメッセージを書く(&W)",
+         res::kCmdWriteToGroup},
+        {"member", Target::MemberOfSecond, res::kMenuTreeMember, "この人にメッセージを書く", res::kCmdWriteToPerson},
+        {"group without members", Target::GroupWithoutMembers, std::nullopt, "", 0},
+        {"empty space", Target::EmptySpace, std::nullopt, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        menus.clear();
+        start({"A", "B"});
+        view->addMember(1, "PC-B");
+        select(group(0));
+        frame.messages.clear();
+
+        QTreeWidgetItem* node = nullptr;
+        switch (c.target) {
+        case Target::SecondGroup:
+            node = group(1);
+            break;
+        case Target::MemberOfSecond:
+            node = group(1)->child(0);
+            break;
+        case Target::GroupWithoutMembers:
+            node = group(0);
+            break;
+        case Target::EmptySpace:
+            break;
+        }
+        if (!node) {
+            // A highlight from an earlier right press goes away.
+            rightPress(centre(group(1)));
+            ASSERT_EQ(view->dropHighlightNode(), group(1));
+            menus.clear();
+        }
+        rightPress(node ? centre(node) : emptySpace());
+
+        if (c.menu) {
+            ASSERT_EQ(menus.size(), 1u);
+            EXPECT_EQ(menus[0].id, *c.menu);
+            EXPECT_EQ(menus[0].text, utf8ToCp932(c.text));
+            EXPECT_EQ(menus[0].command, c.command);
+            EXPECT_EQ(view->contextNode(), node);
+        } else {
+            EXPECT_TRUE(menus.empty());
+        }
+        EXPECT_EQ(view->dropHighlightNode(), node);
+        if (node)
+            EXPECT_EQ(node->background(0).color(), view->palette().color(QPalette::Active, QPalette::Highlight));
+        else
+            EXPECT_EQ(group(1)->background(0).style(), Qt::NoBrush);
+        ASSERT_EQ(view->selectedItems().size(), 1);
+        EXPECT_EQ(view->selectedItems().first(), group(0));
+        EXPECT_EQ(chatGroupTable().currentGroup, 0);
+        EXPECT_TRUE(frame.messages.empty());
+        view.reset();
+    }
+}
+
+TEST_F(LeftViewTest, LeftPressRemovesTheDropHighlight)
+{
+    start({"A", "B"});
+    view->addMember(0, "PC-A");
+    rightPress(centre(group(0)->child(0)));
+    ASSERT_EQ(view->dropHighlightNode(), group(0)->child(0));
+
+    select(group(1));
+    EXPECT_EQ(view->dropHighlightNode(), nullptr);
+    EXPECT_EQ(group(0)->child(0)->background(0).style(), Qt::NoBrush);
+    // The context node stays until the next right press on a node.
+    EXPECT_EQ(view->contextNode(), group(0)->child(0));
+}
+
+TEST_F(LeftViewTest, MenuCommandsWriteToWhatTheContextNodeIdentifies)
+{
+    start({"A", "B"});
+    view->addMember(0, "PC-A");
+    view->addMember(1, "PC-B1");
+    view->addMember(1, "PC-B2");
+    choose = true;
+
+    rightPress(centre(group(1)));
+    rightPress(centre(group(1)->child(1)));
+    rightPress(centre(group(0)->child(0)));
+
+    EXPECT_EQ(groupWrites, std::vector<int>{1});
+    const std::vector<std::pair<int, std::string>> expected = {{1, "PC-B2"}, {0, "PC-A"}};
+    EXPECT_EQ(personWrites, expected);
+    EXPECT_FALSE(view->onCommand(res::kCmdTrayExit));
+}
+
+TEST_F(LeftViewTest, MemberLeavingWhileItsMenuIsOpenWritesToNobody)
+{
+    start({"A"});
+    view->addMember(0, "PC-A");
+    choose = true;
+    beforeChoice = [this] { view->removeMember("PC-A", "A"); };
+
+    rightPress(centre(group(0)->child(0)));
+
+    ASSERT_EQ(menus.size(), 1u);
+    EXPECT_TRUE(personWrites.empty());
+    EXPECT_EQ(view->contextNode(), nullptr);
+    EXPECT_EQ(view->dropHighlightNode(), nullptr);
+    EXPECT_TRUE(view->onCommand(res::kCmdWriteToPerson));
+    EXPECT_TRUE(personWrites.empty());
+}
+
+TEST_F(LeftViewTest, RemoveMemberTouchesOnlyTheNamedGroup)
+{
+    start({"A", "B"});
+    for (int g : {0, 1}) {
+        view->addMember(g, "PC-1");
+        view->addMember(g, "PC-2");
+        view->addMember(g, "PC-1");
+    }
+    view->removeMember("PC-1", "A");
+    EXPECT_EQ(childLabels(group(0)), std::vector<std::string>{"PC-2"});
+    EXPECT_EQ(childLabels(group(1)), (std::vector<std::string>{"PC-1", "PC-2", "PC-1"}));
+
+    // Names compare whole and exactly; an unknown group changes nothing.
+    view->removeMember("PC", "B");
+    view->removeMember("PC-2", "C");
+    view->removeMember("PC-2", "Orvalink(B)");
+    EXPECT_EQ(childLabels(group(1)).size(), 3u);
+}
+
+TEST_F(LeftViewTest, MemberImageDependsOnABackslashCharacter)
+{
+    struct Case {
+        const char* name;
+        std::string cp932;
+        int image;
+    };
+    const Case cases[] = {
+        {"plain", "PC-OFFICE", res::kTreeImagePerson},
+        {"backslash", "DOMAIN\\user", res::kTreeImagePersonBackslash},
+        {"only a backslash", "\\", res::kTreeImagePersonBackslash},
+        // 0x5C as the second byte of a double-byte character is not a backslash.
+        {"trail byte 0x5C", utf8ToCp932("表示ソフト"), res::kTreeImagePerson},
+        {"after a double-byte character", utf8ToCp932("ソ") + "\\x", res::kTreeImagePersonBackslash},
+    };
+    start({"A"});
+    for (const Case& c : cases)
+        view->addMember(0, c.cp932);
+    ASSERT_EQ(group(0)->childCount(), static_cast<int>(std::size(cases)));
+    for (int i = 0; i < group(0)->childCount(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(CLeftView::label(group(0)->child(i)), cases[i].cp932);
+        EXPECT_EQ(CLeftView::imageIndex(group(0)->child(i)), cases[i].image);
+    }
+    EXPECT_TRUE(group(0)->isExpanded());
+}
+
+TEST_F(LeftViewTest, SelectingAGroupNodeShowsItsRows)
+{
+    start({"A", "B", "C"});
+    view->addMember(0, "PC-A");
+    chatGroupTable().currentGroup = 0;
+
+    select(group(0)->child(0));
+    EXPECT_EQ(chatGroupTable().currentGroup, 0);
+    EXPECT_TRUE(frame.messages.empty());
+
+    select(group(2));
+    EXPECT_EQ(chatGroupTable().currentGroup, 2);
+    ASSERT_EQ(frame.messages.size(), 1u);
+    EXPECT_EQ(frame.messages[0], std::make_tuple(WM_CHAT_ROWS_CHANGED, std::int64_t{2}, std::int64_t{0}));
+
+    // Clicking the node that is already selected is not a change.
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    select(group(2));
+    EXPECT_EQ(frame.messages.size(), 1u);
+}
+
+TEST_F(LeftViewTest, GroupsWithTheSameNameSelectTheFirst)
+{
+    start({"A", "A"});
+    chatGroupTable().currentGroup = 1;
+    select(group(1));
+    EXPECT_EQ(chatGroupTable().currentGroup, 0);
+    ASSERT_EQ(frame.messages.size(), 1u);
+    EXPECT_EQ(std::get<1>(frame.messages[0]), 0);
+}
+
+TEST_F(LeftViewTest, LabelEditsEndAtOnceWithTheOldLabel)
+{
+    start({"A"});
+    view->addMember(0, "PC-A");
+    QTreeWidgetItem* member = group(0)->child(0);
+    const QString memberText = member->text(0);
+    const int pause = QApplication::doubleClickInterval() + 100;
+
+    // A click on the selected node begins an edit.
+    select(group(0));
+    QTest::qWait(pause);
+    select(group(0));
+    QTest::qWait(pause);
+    EXPECT_EQ(view->editLabel(), "Orvalink(A)");
+    EXPECT_NE(view->state(), QAbstractItemView::EditingState);
+
+    // So does F2 on the current node, and a direct request.
+    select(member);
+    QTest::keyClick(view.get(), Qt::Key_F2);
+    EXPECT_EQ(view->editLabel(), "PC-A");
+    EXPECT_NE(view->state(), QAbstractItemView::EditingState);
+
+    view->editItem(group(0));
+    EXPECT_EQ(view->editLabel(), "Orvalink(A)");
+    EXPECT_NE(view->state(), QAbstractItemView::EditingState);
+
+    QTest::qWait(pause);
+    EXPECT_EQ(view->state(), QAbstractItemView::NoState);
+    EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(A)");
+    EXPECT_EQ(CLeftView::label(member), "PC-A");
+    EXPECT_EQ(member->text(0), memberText);
+}
+
+TEST(LeftViewPaths, ProtectedPaths)
+{
+    struct Case {
+        std::string path;
+        bool refused;
+    };
+    const Case cases[] = {
+        {utf8ToCp932("メールボックス"), true},
+        {utf8ToCp932("受信したメール"), true},
+        {utf8ToCp932("送信するメール"), true},
+        {utf8ToCp932("送信したメール"), true},
+        {utf8ToCp932("保存したメール"), true},
+        {utf8ToCp932("削除したメール"), true},
+        {"Orvalink(A)", true},
+        {"Orvalink(A)\\PC-A", true},
+        {"Orvalink", true},
+        {utf8ToCp932("受信したメール\\sub"), false},
+        {"orvalink(A)", false},
+        {"Orval", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(text::cp932ToUtf8(c.path));
+        EXPECT_EQ(CLeftView::isProtectedPath(c.path), c.refused);
+    }
+}
+
+TEST_F(LeftViewTest, PathJoinsLabelsFromTheTopWithBackslashes)
+{
+    start({"A"});
+    view->addMember(0, "PC-A");
+    EXPECT_EQ(CLeftView::path(group(0)), "Orvalink(A)");
+    EXPECT_EQ(CLeftView::path(group(0)->child(0)), "Orvalink(A)\\PC-A");
+}
+
+TEST_F(LeftViewTest, GroupNodesComeAndGo)
+{
+    start({"A"});
+    ChatGroupTable& table = chatGroupTable();
+    table.groups[1].name = "B";
+    table.groups[2].name = "A";
+    table.groupCount = 3;
+    view->addGroupNode(1);
+    view->addGroupNode(2);
+    ASSERT_EQ(view->topLevelItemCount(), 3);
+    EXPECT_EQ(CLeftView::label(group(1)), "Orvalink(B)");
+    EXPECT_EQ(CLeftView::imageIndex(group(1)), res::kTreeImageGroup);
+    EXPECT_TRUE(group(1)->isExpanded());
+    EXPECT_EQ(group(1)->childCount(), 0);
+
+    view->addMember(1, "PC-B");
+    view->addMember(2, "PC-A2");
+    EXPECT_EQ(childLabels(group(1)), std::vector<std::string>{"PC-B"});
+
+    // Every node with the label goes, with its members.
+    view->removeGroupNode("Orvalink(A)");
+    ASSERT_EQ(view->topLevelItemCount(), 1);
+    EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(B)");
+    EXPECT_EQ(childLabels(group(0)), std::vector<std::string>{"PC-B"});
+    view->removeGroupNode("B");
+    EXPECT_EQ(view->topLevelItemCount(), 1);
+
+    // Indexes without a group node or a group slot add nothing.
+    view->addGroupNode(-1);
+    view->addGroupNode(kMaxChatGroups);
+    view->addMember(1, "PC-X");
+    view->addMember(-1, "PC-X");
+    ASSERT_EQ(view->topLevelItemCount(), 1);
+    EXPECT_EQ(group(0)->childCount(), 1);
+}
+
+TEST_F(LeftViewTest, DeletedContextNodeIsForgotten)
+{
+    start({"A", "B"});
+    view->addMember(1, "PC-B");
+    rightPress(centre(group(1)));
+    ASSERT_EQ(view->contextNode(), group(1));
+
+    view->removeGroupNode("Orvalink(B)");
+    EXPECT_EQ(view->contextNode(), nullptr);
+    EXPECT_EQ(view->dropHighlightNode(), nullptr);
+    EXPECT_TRUE(view->onCommand(res::kCmdWriteToGroup));
+    EXPECT_TRUE(groupWrites.empty());
+}
+
+} // namespace
