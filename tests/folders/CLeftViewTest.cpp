@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTest>
 
@@ -15,6 +16,7 @@
 
 #include "chat/ChatGroupTable.h"
 #include "platform/Dispatch.h"
+#include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 
@@ -81,6 +83,8 @@ protected:
     void rightPress(QPoint at) { QTest::mousePress(view->viewport(), Qt::RightButton, {}, at); }
     void leftClick(QPoint at) { QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at); }
     void select(QTreeWidgetItem* node) { leftClick(centre(node)); }
+    // An edit that began would show its line editor over the node.
+    bool editorOpen() const { return !view->findChildren<QLineEdit*>().isEmpty(); }
 
     std::vector<std::string> childLabels(QTreeWidgetItem* node) const
     {
@@ -333,20 +337,20 @@ TEST_F(LeftViewTest, LabelEditsEndAtOnceWithTheOldLabel)
     select(group(0));
     QTest::qWait(pause);
     EXPECT_EQ(view->editLabel(), "Orvalink(A)");
-    EXPECT_NE(view->state(), QAbstractItemView::EditingState);
+    EXPECT_FALSE(editorOpen());
 
     // So does F2 on the current node, and a direct request.
     select(member);
     QTest::keyClick(view.get(), Qt::Key_F2);
     EXPECT_EQ(view->editLabel(), "PC-A");
-    EXPECT_NE(view->state(), QAbstractItemView::EditingState);
+    EXPECT_FALSE(editorOpen());
 
     view->editItem(group(0));
     EXPECT_EQ(view->editLabel(), "Orvalink(A)");
-    EXPECT_NE(view->state(), QAbstractItemView::EditingState);
+    EXPECT_FALSE(editorOpen());
 
     QTest::qWait(pause);
-    EXPECT_EQ(view->state(), QAbstractItemView::NoState);
+    EXPECT_FALSE(editorOpen());
     EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(A)");
     EXPECT_EQ(CLeftView::label(member), "PC-A");
     EXPECT_EQ(member->text(0), memberText);

@@ -187,6 +187,7 @@ TEST(ResourceImages, StripIsCutIntoWholeMaskedImages)
     }
     // Image 4 (a read message) is the fifth 16-pixel cut of the strip.
     const QList<QPixmap> images = imageStrip(strip, 16, kMagenta);
-    EXPECT_EQ(images[res::kReportImageRead].toImage(),
-              maskedImage(resourceImage(res::kBitmapReportImages).copy(64, 0, 16, 16), kMagenta));
+    EXPECT_EQ(images[res::kReportImageRead].toImage().convertToFormat(QImage::Format_ARGB32),
+              maskedImage(resourceImage(res::kBitmapReportImages).copy(64, 0, 16, 16), kMagenta)
+                  .convertToFormat(QImage::Format_ARGB32));
 }
