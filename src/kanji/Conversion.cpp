@@ -59,7 +59,8 @@ constexpr std::size_t kLongestPattern = 16;
 
 // Tables of the fast path.
 struct FastTables {
-    // ASCII-mode bytes copied as they are: below 0x7F, except those that start something and LF.
+    // ASCII-mode bytes copied as they are: below 0x7F, except those that start something, LF, and
+    // SI, which is never written (not even where there is no shift to end).
     bool copy[256] = {};
     // Bytes of a JIS X 0208 pair; with missing-escape recovery "(" does not start a pair here.
     bool jisByte[256] = {};
@@ -71,7 +72,7 @@ struct FastTables {
     constexpr FastTables()
     {
         for (int c = 0; c < 0x7F; ++c)
-            copy[c] = c != '=' && c != '$' && c != kSo && c != kEsc && c != '\n';
+            copy[c] = c != '=' && c != '$' && c != kSo && c != kSi && c != kEsc && c != '\n';
         for (int c = 0x21; c <= 0x7E; ++c) {
             jisByte[c] = true;
             jisFirstRecovering[c] = c != '(';
@@ -87,8 +88,8 @@ constexpr FastTables kFast;
 
 } // namespace
 
-Conversion::Conversion(InputReader& in, LineStore& out, const KanjiConverter::Options& options)
-    : m_in(in), m_out(out), m_options(options)
+Conversion::Conversion(InputReader& in, LineStore& out, const KanjiConverter::Options& options, bool fastPath)
+    : m_in(in), m_out(out), m_options(options), m_fastPath(fastPath)
 {
 }
 
@@ -335,7 +336,7 @@ void Conversion::fastRun()
 void Conversion::run()
 {
     for (;;) {
-        if (fastPathApplies())
+        if (m_fastPath && fastPathApplies())
             fastRun();
         const int c = get();
         if (c == kEnd)

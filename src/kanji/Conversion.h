@@ -16,7 +16,9 @@ namespace kanji {
 
 class Conversion {
 public:
-    Conversion(InputReader& in, LineStore& out, const KanjiConverter::Options& options);
+    // Without the fast path every byte takes the general steps; the output is the same (the
+    // fuzz target checks that).
+    Conversion(InputReader& in, LineStore& out, const KanjiConverter::Options& options, bool fastPath = true);
 
     Conversion(const Conversion&) = delete;
     Conversion& operator=(const Conversion&) = delete;
@@ -64,6 +66,7 @@ private:
     InputReader& m_in;
     LineStore& m_out;
     const KanjiConverter::Options m_options;
+    const bool m_fastPath;
 
     InputMode m_inputMode = InputMode::Ascii;
     ShiftState m_shift = ShiftState::Off;

@@ -13,6 +13,8 @@ std::size_t InputReader::readRaw(std::uint8_t* to, std::size_t max)
         return n;
     }
     const std::size_t n = m_memory.size() < max ? m_memory.size() : max;
+    if (n == 0)
+        return 0;
     std::memcpy(to, m_memory.data(), n);
     m_memory.remove_prefix(n);
     return n;

@@ -44,6 +44,7 @@ const ConversionCase kBasics[] = {
     {"LastLineWithoutLineEnd", "a\nlast", "a\r\nlast"},
     {"EmptyInput", "", ""},
     {"TabAndControlsCopied", "a\tb\x01\x7f", "a\tb\x01\x7f"},
+    {"ShiftInOutNeverWritten", "a\x0f" "b\x0e\x0f" "c", "abc"},
     {"EscapeAtEnd", "a\x1b", "a\x1b"},
     {"EscapeDollarAtEnd", "a\x1b$", "a\x1b$"},
     {"EscapeParenAtEnd", "a\x1b(", "a\x1b("},
