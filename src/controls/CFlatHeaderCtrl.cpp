@@ -128,6 +128,14 @@ bool CFlatHeaderCtrl::setItemWidth(int index, int width)
     return setItem(index, w, HDI_WIDTH);
 }
 
+bool CFlatHeaderCtrl::setItemData(int index, std::intptr_t value)
+{
+    if (index < 0 || index >= itemCount())
+        return false;
+    m_items[static_cast<std::size_t>(index)].data = value;
+    return true;
+}
+
 bool CFlatHeaderCtrl::setOrderArray(const std::vector<int>& order)
 {
     if (static_cast<int>(order.size()) != itemCount())

@@ -43,6 +43,7 @@ public:
     // Sets the fields named by changed (HDI_*) and reports HDN_ITEMCHANGED.
     bool setItem(int index, const HeaderItem& item, int changed);
     bool setItemWidth(int index, int width);
+    bool setItemData(int index, std::intptr_t value);
     std::vector<int> orderArray() const { return m_order; }
     bool setOrderArray(const std::vector<int>& order);
     int orderToIndex(int position) const;

@@ -1,0 +1,1206 @@
+#include "controls/CReportCtrl.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
+#include <algorithm>
+#include <new>
+
+#include "controls/CFlatHeaderCtrl.h"
+#include "controls/ReportColumnChooser.h"
+#include "platform/Profile.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+
+namespace {
+
+std::string cutCellText(std::string_view text, std::size_t maxBytes = kMaxCellText)
+{
+    return std::string(text::cp932Prefix(text, std::min(maxBytes, kMaxCellText)));
+}
+
+// One character of code page 932 text as a number: a double-byte character counts as one unit,
+// so that a single-byte character and a double-byte one compare as whole characters.
+unsigned cp932CharAt(std::string_view s, std::size_t& i)
+{
+    const auto c = static_cast<unsigned char>(s[i++]);
+    if (text::isCp932LeadByte(c) && i < s.size())
+        return (c << 8) | static_cast<unsigned char>(s[i++]);
+    return c;
+}
+
+int compareCp932(std::string_view a, std::string_view b)
+{
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        const unsigned ca = cp932CharAt(a, i);
+        const unsigned cb = cp932CharAt(b, j);
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    if (i < a.size())
+        return 1;
+    if (j < b.size())
+        return -1;
+    return 0;
+}
+
+int keyFlags(Qt::KeyboardModifiers m, Qt::MouseButtons b)
+{
+    int flags = 0;
+    if (b & Qt::LeftButton)
+        flags |= MK_LBUTTON;
+    if (m & Qt::ShiftModifier)
+        flags |= MK_SHIFT;
+    if (m & Qt::ControlModifier)
+        flags |= MK_CONTROL;
+    return flags;
+}
+
+} // namespace
+
+CReportCtrl::CReportCtrl(int style, QWidget* parent, int id) : QWidget(parent), m_style(style), m_id(id)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::ArrowCursor);
+    m_header = new CFlatHeaderCtrl(this, HDS_BUTTONS | HDS_DRAGDROP | HDS_FULLDRAG);
+    m_header->setNotifier([this](HeaderNotification& n) { return onHeaderNotify(n); });
+    connect(m_header, &CFlatHeaderCtrl::heightChanged, this, [this] { layout(); });
+    m_vbar = new QScrollBar(Qt::Vertical, this);
+    m_hbar = new QScrollBar(Qt::Horizontal, this);
+    m_vbar->hide();
+    m_hbar->hide();
+    connect(m_vbar, &QScrollBar::actionTriggered, this, [this](int action) {
+        // Paging up fits rows backward from the row above the first one, which a fixed page
+        // step cannot express.
+        if (action == QAbstractSlider::SliderPageStepSub)
+            m_vbar->setSliderPosition(std::max(0, m_first - std::max(1, rowsThatFit(m_first - 1, true, false))));
+        else if (action == QAbstractSlider::SliderPageStepAdd)
+            m_vbar->setSliderPosition(std::min(bottomPosition(), m_first + std::max(1, rowsThatFit(m_first, false, false))));
+    });
+    connect(m_vbar, &QScrollBar::valueChanged, this, [this](int v) {
+        if (!m_inLayout)
+            scrollToPosition(v);
+    });
+    connect(m_hbar, &QScrollBar::valueChanged, this, [this](int v) {
+        if (!m_inLayout)
+            setHorizontalPosition(v);
+    });
+    updateMetrics();
+    layout();
+}
+
+CReportCtrl::~CReportCtrl()
+{
+    // The chooser's list box belongs to the owner; stop watching it before the control goes.
+    m_chooser.reset();
+}
+
+std::intptr_t CReportCtrl::notify(ReportNotification& n) { return m_notifier ? m_notifier(n) : 0; }
+
+// ---- metrics and layout ----
+
+void CReportCtrl::updateMetrics()
+{
+    m_boldFont = font();
+    m_boldFont.setWeight(QFont::Bold);
+    const QFontMetrics fm(font());
+    m_rowHeight = fm.height() + std::max(0, fm.leading()) + 2 + ((m_style & RCS_HGRID) ? 1 : 0);
+    if (!m_images.isNull())
+        m_rowHeight = std::max(m_rowHeight, m_images.imageHeight());
+    m_checkSize = QSize(m_rowHeight - 2, m_rowHeight - 2);
+}
+
+void CReportCtrl::layout()
+{
+    if (m_inLayout)
+        return;
+    m_inLayout = true;
+    const int headerHeight = (m_style & RCS_NOHEADER) ? 0 : m_header->layoutHeight();
+    const int vbarWidth = m_vbar->sizeHint().width();
+    const int hbarHeight = m_hbar->sizeHint().height();
+    bool needV = false;
+    bool needH = false;
+    // Showing one scroll bar can make the other necessary: settle in two rounds.
+    for (int round = 0; round < 2; ++round) {
+        m_rowArea = QRect(0, headerHeight, std::max(0, width() - (needV ? vbarWidth : 0)),
+                          std::max(0, height() - headerHeight - (needH ? hbarHeight : 0)));
+        needV = bottomPosition() > 0;
+        needH = m_totalWidth > m_rowArea.width();
+    }
+    m_rowArea = QRect(0, headerHeight, std::max(0, width() - (needV ? vbarWidth : 0)),
+                      std::max(0, height() - headerHeight - (needH ? hbarHeight : 0)));
+
+    m_hpos = std::clamp(m_hpos, 0, std::max(0, m_totalWidth - m_rowArea.width()));
+    m_hbar->setRange(0, std::max(0, m_totalWidth - m_rowArea.width()));
+    m_hbar->setPageStep(std::max(1, m_rowArea.width()));
+    m_hbar->setSingleStep(std::max(1, m_rowArea.width() / 8));
+    m_hbar->setValue(m_hpos);
+    m_hbar->setGeometry(0, height() - hbarHeight, m_rowArea.width(), hbarHeight);
+    m_hbar->setVisible(needH);
+
+    const int bottom = bottomPosition();
+    m_first = std::clamp(m_first, 0, bottom);
+    m_vbar->setRange(0, bottom);
+    m_vbar->setPageStep(std::max(1, rowsThatFit(m_first, false, false)));
+    m_vbar->setSingleStep(1);
+    m_vbar->setValue(m_first);
+    m_vbar->setGeometry(width() - vbarWidth, headerHeight, vbarWidth, m_rowArea.height());
+    m_vbar->setVisible(needV);
+
+    m_header->setGeometry(-m_hpos, 0, std::max(m_totalWidth, m_rowArea.width() + m_hpos) + (needV ? vbarWidth : 0),
+                          headerHeight);
+    m_header->setVisible(!(m_style & RCS_NOHEADER));
+    m_inLayout = false;
+    update();
+}
+
+int CReportCtrl::rowExtent(int position) const
+{
+    return m_rowHeight + m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(position)])].preview;
+}
+
+int CReportCtrl::rowsThatFit(int start, bool backward, bool partialOk) const
+{
+    const int n = itemCount();
+    int room = m_rowArea.height();
+    int count = 0;
+    for (int p = start; p >= 0 && p < n; p += backward ? -1 : 1) {
+        const int h = rowExtent(p);
+        if (h > room) {
+            if (partialOk && room > 0)
+                ++count;
+            break;
+        }
+        room -= h;
+        ++count;
+    }
+    return count;
+}
+
+int CReportCtrl::bottomPosition() const
+{
+    const int n = itemCount();
+    if (n == 0)
+        return 0;
+    return std::max(0, n - std::max(1, rowsThatFit(n - 1, true, false)));
+}
+
+int CReportCtrl::lastFullyVisible() const
+{
+    return m_first + std::max(1, rowsThatFit(m_first, false, false)) - 1;
+}
+
+void CReportCtrl::scrollToPosition(int position)
+{
+    const int p = std::clamp(position, 0, bottomPosition());
+    if (p == m_first && m_vbar->value() == p)
+        return;
+    m_first = p;
+    m_inLayout = true;
+    m_vbar->setPageStep(std::max(1, rowsThatFit(m_first, false, false)));
+    m_vbar->setValue(m_first);
+    m_inLayout = false;
+    update();
+}
+
+void CReportCtrl::setHorizontalPosition(int pos)
+{
+    const int p = std::clamp(pos, 0, std::max(0, m_totalWidth - m_rowArea.width()));
+    if (p == m_hpos)
+        return;
+    m_hpos = p;
+    layout();
+}
+
+void CReportCtrl::resizeEvent(QResizeEvent*) { layout(); }
+
+void CReportCtrl::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange) {
+        m_header->setFont(font());
+        updateMetrics();
+        layout();
+    } else if (event->type() == QEvent::PaletteChange) {
+        update();
+    }
+    QWidget::changeEvent(event);
+}
+
+void CReportCtrl::focusInEvent(QFocusEvent*) { update(); }
+void CReportCtrl::focusOutEvent(QFocusEvent*) { update(); }
+bool CReportCtrl::focusNextPrevChild(bool) { return false; } // the control wants every key, Tab too
+
+bool CReportCtrl::modifyStyle(int remove, int add)
+{
+    m_style = (m_style & ~remove) | add;
+    updateMetrics();
+    layout();
+    return true;
+}
+
+bool CReportCtrl::setProperty(int id, std::intptr_t value)
+{
+    switch (id) {
+    case RC_PROPERTY_SPACING:
+        m_spacing = static_cast<int>(value);
+        break;
+    case RC_PROPERTY_CHECKSIZE:
+        m_checkSize = QSize(static_cast<int>(value & 0xFFFF), static_cast<int>((value >> 16) & 0xFFFF));
+        break;
+    case RC_PROPERTY_EMPTYTEXT:
+        m_emptyText = value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
+        break;
+    case RC_PROPERTY_GRIDPEN:
+        m_gridStyle = value == 0 ? Qt::DotLine : value == 1 ? Qt::DashLine : Qt::SolidLine;
+        break;
+    default:
+        return false;
+    }
+    update();
+    return true;
+}
+
+QColor CReportCtrl::backgroundColor() const { return palette().color(QPalette::Base); }
+QColor CReportCtrl::textColor() const { return palette().color(QPalette::Text); }
+
+// ---- columns ----
+
+const ReportSubItem* CReportCtrl::subItem(int id) const
+{
+    if (id < 0 || id >= subItemCount())
+        return nullptr;
+    return &m_subItems[static_cast<std::size_t>(id)];
+}
+
+int CReportCtrl::headerIndexOf(int subItem) const
+{
+    for (int i = 0; i < m_header->itemCount(); ++i)
+        if (m_header->item(i)->data == subItem)
+            return i;
+    return -1;
+}
+
+std::vector<int> CReportCtrl::shownSubItems() const
+{
+    std::vector<int> ids;
+    for (int index : m_header->orderArray())
+        ids.push_back(static_cast<int>(m_header->item(index)->data));
+    return ids;
+}
+
+int CReportCtrl::defineSubItem(int position, const ReportSubItem& subItem, bool refreshChooser)
+{
+    const int count = subItemCount();
+    if (position < 0 || position > count)
+        position = count;
+    std::size_t done = 0;
+    try {
+        m_subItems.insert(m_subItems.begin() + position, subItem);
+        for (Row& r : m_rows) {
+            r.cells.insert(r.cells.begin() + position, ReportCell{});
+            ++done;
+        }
+    } catch (const std::bad_alloc&) {
+        for (std::size_t i = 0; i < done; ++i)
+            m_rows[i].cells.erase(m_rows[i].cells.begin() + position);
+        if (subItemCount() > count)
+            m_subItems.erase(m_subItems.begin() + position);
+        return -1;
+    }
+    for (int i = 0; i < m_header->itemCount(); ++i)
+        if (m_header->item(i)->data >= position)
+            m_header->setItemData(i, m_header->item(i)->data + 1);
+    m_columnsChanged = true;
+    if (refreshChooser)
+        refillChooser();
+    update();
+    return position;
+}
+
+bool CReportCtrl::undefineSubItem(int id)
+{
+    if (id < 0 || id >= subItemCount())
+        return false;
+    deactivateSubItem(id);
+    m_subItems.erase(m_subItems.begin() + id);
+    for (Row& r : m_rows)
+        r.cells.erase(r.cells.begin() + id);
+    for (int i = 0; i < m_header->itemCount(); ++i)
+        if (m_header->item(i)->data > id)
+            m_header->setItemData(i, m_header->item(i)->data - 1);
+    m_columnsChanged = true;
+    refillChooser();
+    update();
+    return true;
+}
+
+int CReportCtrl::activateSubItem(int id, int position)
+{
+    if (id < 0 || id >= subItemCount() || headerIndexOf(id) >= 0)
+        return -1;
+    const ReportSubItem& def = m_subItems[static_cast<std::size_t>(id)];
+    HeaderItem item;
+    item.width = def.width < 0 ? kDefaultColumnWidth : def.width;
+    item.format = def.format & (HDF_JUSTIFYMASK | HDF_IMAGE | HDF_STRING);
+    item.data = id;
+    if (def.format & RVCF_TEXT)
+        item.text = def.text;
+    if (def.format & RVCF_IMAGE)
+        item.image = def.image;
+    const int index = m_header->insertItem(m_header->itemCount(), item, position);
+    if (index < 0)
+        return -1;
+    m_totalWidth += item.width;
+    HeaderItemExtra extra;
+    extra.flags = (def.format & RVCF_EXTRAFLAGS) >> 16;
+    extra.minWidth = def.extra1;
+    extra.maxWidth = def.extra2;
+    // The extras can change the width (fit to content, limits); the header reports it back.
+    m_header->setItemExtra(index, extra);
+    m_columnsChanged = true;
+    refillChooser();
+    layout();
+    return index;
+}
+
+bool CReportCtrl::deactivateSubItem(int id)
+{
+    const int index = headerIndexOf(id);
+    if (index < 0)
+        return false;
+    m_totalWidth -= m_header->item(index)->width;
+    m_header->deleteItem(index);
+    m_columnsChanged = true;
+    refillChooser();
+    layout();
+    return true;
+}
+
+void CReportCtrl::refreshHeaderOrder()
+{
+    if (!m_columnsChanged)
+        return;
+    m_headerOrder = m_header->orderArray();
+    m_columnsChanged = false;
+    refillChooser();
+}
+
+void CReportCtrl::refillChooser()
+{
+    if (m_chooser)
+        m_chooser->refill();
+}
+
+void CReportCtrl::setSubItemList(QListWidget* list)
+{
+    m_chooser.reset();
+    if (list)
+        m_chooser = std::make_unique<ReportColumnChooser>(this, list);
+    refillChooser();
+}
+
+QListWidget* CReportCtrl::subItemList() const { return m_chooser ? m_chooser->list() : nullptr; }
+
+std::intptr_t CReportCtrl::onHeaderNotify(HeaderNotification& n)
+{
+    switch (n.code) {
+    case HDN_ITEMCHANGED: {
+        const HeaderItem* it = m_header->item(n.item);
+        if (!it)
+            return 0;
+        const auto id = static_cast<std::size_t>(it->data);
+        if (id < m_subItems.size()) {
+            if (n.changed & HDI_FORMAT)
+                m_subItems[id].format = (m_subItems[id].format & ~RVCF_JUSTIFYMASK) | (it->format & HDF_JUSTIFYMASK);
+            if (n.changed & HDI_WIDTH)
+                m_subItems[id].width = it->width;
+        }
+        if (n.changed & HDI_WIDTH) {
+            m_totalWidth = m_header->totalWidth();
+            layout();
+        }
+        return 0;
+    }
+    case HDN_ITEMCLICK: {
+        const HeaderItem* it = m_header->item(n.item);
+        if (!it)
+            return 0;
+        ReportNotification rn;
+        rn.code = RCN_COLUMNCLICK;
+        rn.subItem = static_cast<int>(it->data);
+        if (notify(rn) != 0 || (m_style & RCS_NOSORT))
+            return 0;
+        bool ascending = true;
+        const int sorted = m_header->sortColumn(&ascending);
+        sortItems(rn.subItem, !(sorted == n.item && ascending));
+        return 0;
+    }
+    case HDN_ENDDRAG: {
+        const HeaderItem* it = m_header->item(n.item);
+        if (it && m_header->dragState() != 0 && (m_style & RCS_REMOVECOLUMNS) && m_header->itemCount() > 1) {
+            deactivateSubItem(static_cast<int>(it->data));
+            return 1; // the header must not move an item that is gone
+        }
+        m_columnsChanged = true;
+        update();
+        return 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+// ---- rows ----
+
+int CReportCtrl::insertItem(const ReportItem& item)
+{
+    const int n = itemCount();
+    const int row = (item.item < 0 || item.item > n) ? n : item.item;
+    try {
+        Row r;
+        r.cells.resize(m_subItems.size());
+        m_rows.insert(m_rows.begin() + row, std::move(r));
+        try {
+            if (row < n) {
+                for (int& o : m_order)
+                    if (o >= row)
+                        ++o;
+            }
+            m_order.insert(m_order.begin() + row, row);
+        } catch (const std::bad_alloc&) {
+            if (row < n)
+                for (int& o : m_order)
+                    if (o > row)
+                        --o;
+            m_rows.erase(m_rows.begin() + row);
+            return -1;
+        }
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    // Positions from the new one on moved down by one; the focus and anchor follow their rows.
+    if (m_focus >= row)
+        ++m_focus;
+    if (m_anchor >= row)
+        ++m_anchor;
+    ReportItem applied = item;
+    applied.item = row;
+    if (applied.subItem < 0)
+        applied.subItem = 0;
+    setItem(applied);
+    layout();
+    return row;
+}
+
+int CReportCtrl::insertItem(int row, std::string_view text, int image, int check, int textColor)
+{
+    ReportItem item;
+    item.item = row;
+    item.subItem = 0;
+    item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_CHECK | RCIF_TEXTCOLOR;
+    item.text = std::string(text);
+    item.image = image;
+    item.check = check;
+    item.textColor = textColor;
+    return insertItem(item);
+}
+
+bool CReportCtrl::setItem(const ReportItem& item)
+{
+    if (item.item < 0 || item.item >= itemCount())
+        return false;
+    Row& row = m_rows[static_cast<std::size_t>(item.item)];
+    const int cellMask = RCIF_TEXT | RCIF_TEXTCOLOR | RCIF_IMAGE | RCIF_CHECK;
+    if (item.mask & cellMask) {
+        if (item.subItem < 0 || item.subItem >= subItemCount())
+            return false;
+        ReportCell& cell = row.cells[static_cast<std::size_t>(item.subItem)];
+        if (item.mask & RCIF_TEXT)
+            cell.text = cutCellText(item.text);
+        if (item.mask & RCIF_TEXTCOLOR)
+            cell.textColor = item.textColor;
+        if (item.mask & RCIF_IMAGE)
+            cell.image = item.image;
+        if (item.mask & RCIF_CHECK)
+            cell.check = item.check;
+    }
+    if (item.mask & RCIF_BKCOLOR)
+        row.background = item.background;
+    if (item.mask & RCIF_DATA)
+        row.data = item.data;
+    if (item.mask & RCIF_STATE) {
+        // One row at most carries the focus mark: setting it here moves the focus.
+        if (item.state & RCIS_FOCUSED) {
+            const int pos = positionOf(item.item);
+            if (pos != m_focus)
+                moveFocusMark(pos);
+        }
+        row.state = item.state;
+    }
+    if ((item.mask & RCIF_PREVIEW) && row.preview != std::max(0, item.preview)) {
+        row.preview = std::max(0, item.preview);
+        layout();
+    }
+    update();
+    return true;
+}
+
+bool CReportCtrl::getItem(ReportItem& item) const
+{
+    if (item.item < 0 || item.item >= itemCount() || item.subItem < 0 || item.subItem >= subItemCount())
+        return false;
+    const Row& row = m_rows[static_cast<std::size_t>(item.item)];
+    const ReportCell& cell = row.cells[static_cast<std::size_t>(item.subItem)];
+    item.mask = 0;
+    item.text = cutCellText(cell.text, item.textMax ? item.textMax : kMaxCellText);
+    if (!item.text.empty())
+        item.mask |= RCIF_TEXT;
+    item.textColor = cell.textColor;
+    if (cell.textColor >= 0)
+        item.mask |= RCIF_TEXTCOLOR;
+    item.image = cell.image;
+    if (cell.image >= 0)
+        item.mask |= RCIF_IMAGE;
+    item.check = cell.check;
+    if (cell.check >= 0)
+        item.mask |= RCIF_CHECK;
+    item.background = row.background;
+    if (row.background >= 0)
+        item.mask |= RCIF_BKCOLOR;
+    item.preview = row.preview;
+    if (row.preview != 0)
+        item.mask |= RCIF_PREVIEW;
+    item.state = row.state;
+    item.data = row.data;
+    item.mask |= RCIF_STATE | RCIF_DATA;
+    return true;
+}
+
+std::string CReportCtrl::getItemText(int row, int subItem) const
+{
+    ReportItem item;
+    item.item = row;
+    item.subItem = subItem;
+    return getItem(item) ? item.text : std::string();
+}
+
+int CReportCtrl::rowState(int row) const
+{
+    return row >= 0 && row < itemCount() ? m_rows[static_cast<std::size_t>(row)].state : 0;
+}
+
+int CReportCtrl::rowAt(int position) const
+{
+    return position >= 0 && position < itemCount() ? m_order[static_cast<std::size_t>(position)] : -1;
+}
+
+int CReportCtrl::positionOf(int row) const
+{
+    const auto it = std::find(m_order.begin(), m_order.end(), row);
+    return it == m_order.end() ? -1 : static_cast<int>(it - m_order.begin());
+}
+
+bool CReportCtrl::deleteItem(int row)
+{
+    if (row < 0 || row >= itemCount())
+        return false;
+    const int pos = positionOf(row);
+    m_rows.erase(m_rows.begin() + row);
+    m_order.erase(m_order.begin() + pos);
+    for (int& o : m_order)
+        if (o > row)
+            --o;
+    const int n = itemCount();
+    if (m_focus == pos)
+        m_focus = -1;
+    else if (m_focus > pos)
+        --m_focus;
+    if (m_anchor > pos || m_anchor >= n)
+        --m_anchor;
+    // Rows above the view moving out keep the same rows in view.
+    if (pos < m_first)
+        --m_first;
+    layout();
+    return true;
+}
+
+bool CReportCtrl::deleteAllItems()
+{
+    m_rows.clear();
+    m_order.clear();
+    m_first = 0;
+    m_focus = -1;
+    m_anchor = -1;
+    layout();
+    return true;
+}
+
+// ---- colours and images ----
+
+int CReportCtrl::insertColor(int index, const QColor& color)
+{
+    // Colours are drawn as true colour; there is no palette to realise.
+    if (colorCount() >= kMaxColors)
+        return -1;
+    index = std::clamp(index, 0, colorCount());
+    m_colors.insert(m_colors.begin() + index, color);
+    update();
+    return index;
+}
+
+bool CReportCtrl::deleteColor(int index)
+{
+    if (index < 0 || index >= colorCount())
+        return false;
+    m_colors.erase(m_colors.begin() + index);
+    update();
+    return true;
+}
+
+void CReportCtrl::setImageList(const ImageList& images)
+{
+    m_images = images;
+    m_header->setImageList(images);
+    updateMetrics();
+    layout();
+}
+
+// ---- selection ----
+
+void CReportCtrl::moveFocusMark(int position)
+{
+    if (m_focus >= 0 && m_focus < itemCount())
+        m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(m_focus)])].state &= ~RCIS_FOCUSED;
+    m_focus = position;
+    if (position >= 0 && position < itemCount())
+        m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(position)])].state |= RCIS_FOCUSED;
+}
+
+bool CReportCtrl::changeSelected(int position, bool selected)
+{
+    if (position < 0 || position >= itemCount())
+        return false;
+    const int row = m_order[static_cast<std::size_t>(position)];
+    const bool now = (m_rows[static_cast<std::size_t>(row)].state & RCIS_SELECTED) != 0;
+    if (now == selected)
+        return false;
+    ReportNotification n;
+    n.code = RCN_STATECHANGING;
+    n.item = row;
+    if (notify(n) != 0)
+        return false;
+    // The parent may have changed the rows while it was asked.
+    if (row >= itemCount())
+        return false;
+    Row& r = m_rows[static_cast<std::size_t>(row)];
+    r.state = selected ? (r.state | RCIS_SELECTED) : (r.state & ~RCIS_SELECTED);
+    ReportNotification changed;
+    changed.code = RCN_STATECHANGED;
+    changed.item = row;
+    notify(changed);
+    return true;
+}
+
+void CReportCtrl::select(int focus, int other, bool selectRows, bool keepOthers, bool toggle)
+{
+    const int n = itemCount();
+    if (focus < 0 || focus >= n)
+        return;
+    if (m_style & RCS_SINGLESEL) {
+        other = focus;
+        toggle = false;
+        keepOthers = false;
+    }
+    other = std::clamp(other, 0, n - 1);
+    moveFocusMark(focus);
+    if (selectRows) {
+        const int lo = std::min(focus, other);
+        const int hi = std::max(focus, other);
+        for (int p = lo; p <= hi && p < itemCount(); ++p) {
+            const bool isSelected = (m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(p)])].state &
+                                     RCIS_SELECTED) != 0;
+            changeSelected(p, toggle ? !isSelected : true);
+        }
+        if (!keepOthers)
+            for (int p = 0; p < itemCount(); ++p)
+                if (p < lo || p > hi)
+                    changeSelected(p, false);
+    }
+    update();
+}
+
+// ---- hit testing and mouse ----
+
+int CReportCtrl::hitTest(ReportHitTest& hit) const
+{
+    hit.flags = 0;
+    hit.item = -1;
+    hit.subItem = -1;
+    const QPoint pt = hit.point;
+    if (!m_rowArea.contains(pt)) {
+        if (pt.y() < m_rowArea.top())
+            hit.flags |= RCHT_ABOVE;
+        if (pt.y() > m_rowArea.bottom())
+            hit.flags |= RCHT_BELOW;
+        if (pt.x() < m_rowArea.left())
+            hit.flags |= RCHT_TOLEFT;
+        if (pt.x() > m_rowArea.right())
+            hit.flags |= RCHT_TORIGHT;
+        return -1;
+    }
+    int top = m_rowArea.top();
+    int position = -1;
+    for (int p = m_first; p < itemCount() && top <= m_rowArea.bottom(); ++p) {
+        const int h = rowExtent(p);
+        if (pt.y() < top + h) {
+            position = p;
+            break;
+        }
+        top += h;
+    }
+    if (position < 0) {
+        hit.flags = RCHT_NOWHERE;
+        return -1;
+    }
+    const int row = m_order[static_cast<std::size_t>(position)];
+    hit.item = row;
+    if (pt.y() >= top + m_rowHeight) {
+        hit.flags = RCHT_ONPREVIEW;
+        return row;
+    }
+    int left = m_rowArea.left() - m_hpos;
+    for (int index : m_header->orderArray()) {
+        const HeaderItem* it = m_header->item(index);
+        if (pt.x() >= left && pt.x() < left + it->width) {
+            hit.subItem = static_cast<int>(it->data);
+            const ReportCell& cell = m_rows[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(hit.subItem)];
+            const int format = m_subItems[static_cast<std::size_t>(hit.subItem)].format;
+            int mark = left + m_spacing;
+            if (!m_images.isNull() && (cell.image >= 0 || (format & RVCF_SUBITEM_IMAGE))) {
+                if (cell.image >= 0 && pt.x() < mark + m_images.imageWidth() + m_spacing) {
+                    hit.flags = RCHT_ONIMAGE;
+                    return row;
+                }
+                mark += m_images.imageWidth() + m_spacing;
+            }
+            if (cell.check >= 0 && pt.x() < mark + m_checkSize.width() + m_spacing) {
+                hit.flags = RCHT_ONCHECK;
+                return row;
+            }
+            hit.flags = RCHT_ONTEXT;
+            return row;
+        }
+        left += it->width;
+    }
+    // On the row, right of the last column.
+    hit.flags = RCHT_ONTEXT;
+    return row;
+}
+
+void CReportCtrl::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    setFocus(Qt::MouseFocusReason);
+    handlePress(event);
+}
+
+void CReportCtrl::handlePress(QMouseEvent* event)
+{
+    ReportHitTest hit;
+    hit.point = event->position().toPoint();
+    hitTest(hit);
+    ReportNotification n;
+    n.code = RCN_CLICK;
+    n.keyFlags = keyFlags(event->modifiers(), event->buttons() | event->button());
+    n.hit = hit;
+    n.item = hit.item;
+    n.data = hit.item >= 0 ? m_rows[static_cast<std::size_t>(hit.item)].data : 0;
+    if (notify(n) != 0 || hit.item < 0 || hit.item >= itemCount())
+        return;
+    const int d = positionOf(hit.item);
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    const int anchor = (m_anchor >= 0 && m_anchor < itemCount()) ? m_anchor : d;
+    if (ctrl && shift) {
+        select(d, anchor, true, true, false);
+        m_anchor = d;
+    } else if (ctrl) {
+        select(d, d, true, true, true);
+        m_anchor = d;
+    } else if (shift) {
+        select(anchor, d, true, false, false);
+        m_anchor = anchor;
+    } else {
+        select(d, d, true, false, false);
+        m_anchor = d;
+    }
+}
+
+void CReportCtrl::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    ReportHitTest hit;
+    hit.point = event->position().toPoint();
+    hitTest(hit);
+    ReportNotification n;
+    n.code = RCN_DBLCLICK;
+    n.keyFlags = keyFlags(event->modifiers(), event->buttons() | event->button());
+    n.hit = hit;
+    n.item = hit.item;
+    n.data = hit.item >= 0 ? m_rows[static_cast<std::size_t>(hit.item)].data : 0;
+    if (notify(n) != 0)
+        handlePress(event);
+}
+
+// ---- keyboard and scrolling ----
+
+void CReportCtrl::keyPressEvent(QKeyEvent* event)
+{
+    const int n = itemCount();
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const int anchor = (m_anchor >= 0 && m_anchor < n) ? m_anchor : std::max(0, m_focus);
+    switch (event->key()) {
+    case Qt::Key_Space:
+        if (m_focus >= 0 && m_focus < n)
+            select(m_focus, m_focus, true, true, false);
+        break;
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        if (n == 0)
+            break;
+        const int step = event->key() == Qt::Key_Up ? -1 : 1;
+        const int f = m_focus < 0 ? 0 : std::clamp(m_focus + step, 0, n - 1);
+        if (shift) {
+            select(f, anchor, true, false, false);
+            m_anchor = anchor;
+        } else if (ctrl) {
+            select(f, f, false, false, false);
+            m_anchor = f;
+        } else {
+            select(f, f, true, false, false);
+            m_anchor = f;
+        }
+        ensureVisible(rowAt(f), false);
+        break;
+    }
+    case Qt::Key_PageDown:
+        pageDown(shift);
+        break;
+    case Qt::Key_PageUp:
+        pageUp(shift);
+        break;
+    case Qt::Key_Home:
+        if (n == 0 || m_focus == 0)
+            break;
+        scrollToPosition(0);
+        if (!shift)
+            m_anchor = 0;
+        select(0, m_anchor, true, false, false);
+        break;
+    case Qt::Key_End:
+        if (n == 0)
+            break;
+        scrollToPosition(bottomPosition());
+        m_anchor = shift ? anchor : n - 1;
+        select(m_anchor, n - 1, true, false, false);
+        break;
+    case Qt::Key_Left:
+        setHorizontalPosition(m_hpos - std::max(1, m_rowArea.width() / 8));
+        break;
+    case Qt::Key_Right:
+        setHorizontalPosition(m_hpos + std::max(1, m_rowArea.width() / 8));
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void CReportCtrl::pageDown(bool shift)
+{
+    const int n = itemCount();
+    if (n == 0)
+        return;
+    if (m_focus == lastFullyVisible())
+        scrollToPosition(m_first + std::max(1, rowsThatFit(m_first, false, false)));
+    const int f = std::min(n - 1, lastFullyVisible());
+    const int anchor = (m_anchor >= 0 && m_anchor < n) ? m_anchor : f;
+    if (shift) {
+        select(f, anchor, true, false, false);
+    } else {
+        select(f, f, true, false, false);
+        m_anchor = f;
+    }
+}
+
+void CReportCtrl::pageUp(bool shift)
+{
+    const int n = itemCount();
+    if (n == 0)
+        return;
+    if (m_focus == m_first)
+        scrollToPosition(m_first - std::max(1, rowsThatFit(m_first - 1, true, false)));
+    const int f = m_first;
+    const int anchor = (m_anchor >= 0 && m_anchor < n) ? m_anchor : f;
+    if (shift) {
+        select(f, anchor, true, false, false);
+    } else {
+        select(f, f, true, false, false);
+        m_anchor = f;
+    }
+}
+
+void CReportCtrl::wheelEvent(QWheelEvent* event)
+{
+    const int steps = event->angleDelta().y() / 40;
+    if (steps != 0)
+        scrollToPosition(m_first - steps);
+    event->accept();
+}
+
+bool CReportCtrl::ensureVisible(int row, bool partialOk)
+{
+    const int p = positionOf(row);
+    if (p < 0)
+        return false;
+    if (p < m_first) {
+        scrollToPosition(p);
+    } else {
+        const int fit = rowsThatFit(m_first, false, partialOk);
+        if (p >= m_first + std::max(1, fit))
+            scrollToPosition(p - std::max(1, rowsThatFit(p, true, partialOk)) + 1);
+    }
+    return true;
+}
+
+// ---- sorting ----
+
+int CReportCtrl::compareItems(int subItem, int row1, int row2)
+{
+    if (m_comparer)
+        return m_comparer(subItem, row1, row2);
+    return compareCp932(getItemText(row1, subItem), getItemText(row2, subItem));
+}
+
+bool CReportCtrl::sortItems(int subItem, bool ascending)
+{
+    const int headerIndex = headerIndexOf(subItem);
+    if (headerIndex < 0)
+        return false;
+    const int focusedRow = rowAt(m_focus);
+    const int anchorRow = rowAt(m_anchor);
+    const int n = itemCount();
+    for (int i = 0; i + 1 < n; ++i)
+        for (int j = i + 1; j < n; ++j) {
+            const int c = compareItems(subItem, m_order[static_cast<std::size_t>(i)], m_order[static_cast<std::size_t>(j)]);
+            if (ascending ? c > 0 : c < 0)
+                std::swap(m_order[static_cast<std::size_t>(i)], m_order[static_cast<std::size_t>(j)]);
+        }
+    m_header->setSortColumn(headerIndex, ascending);
+    m_anchor = positionOf(anchorRow);
+    if (focusedRow >= 0) {
+        m_focus = positionOf(focusedRow);
+        ensureVisible(focusedRow, false);
+    }
+    update();
+    return true;
+}
+
+// ---- saved layout ----
+
+std::string CReportCtrl::columnLayout() const
+{
+    const std::vector<int> shown = shownSubItems();
+    std::string text = "(" + std::to_string(subItemCount()) + "," + std::to_string(shown.size()) + ")";
+    for (const ReportSubItem& s : m_subItems)
+        text += " " + std::to_string(s.width);
+    for (int id : shown)
+        text += " " + std::to_string(id);
+    return text;
+}
+
+bool CReportCtrl::writeProfile(std::string_view section, std::string_view key) const
+{
+    return platform::Profile::application().writeString(section, key, columnLayout());
+}
+
+// ---- painting ----
+
+bool CReportCtrl::hasFocusForDrawing() const { return hasFocus(); }
+
+void CReportCtrl::paintEvent(QPaintEvent* event)
+{
+    const qreal dpr = devicePixelRatioF();
+    if (m_buffer.size() != size() * dpr) {
+        m_buffer = QPixmap(size() * dpr);
+        m_buffer.setDevicePixelRatio(dpr);
+    }
+    const QRect paintArea = event->rect().intersected(m_rowArea);
+    {
+        QPainter p(&m_buffer);
+        p.setClipRect(paintArea);
+        p.fillRect(paintArea, backgroundColor());
+        QPen gridPen(palette().color(QPalette::Button), 1, m_gridStyle);
+        p.setFont(font());
+        p.setBackgroundMode(Qt::TransparentMode);
+        refreshHeaderOrder();
+
+        if (itemCount() == 0) {
+            p.setPen(textColor());
+            const QRect band(m_rowArea.left(), m_rowArea.top() + 2, m_rowArea.width(), m_rowHeight);
+            p.drawText(band, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, platform::toQString(m_emptyText));
+        } else {
+            const int rowLeft = m_rowArea.left() - m_hpos;
+            const int rowWidth = std::max(m_totalWidth, m_rowArea.width() + m_hpos);
+            int top = m_rowArea.top();
+            int p0 = m_first;
+            for (; p0 < itemCount() && top <= m_rowArea.bottom(); ++p0) {
+                const QRect rowRect(rowLeft, top, rowWidth, rowExtent(p0));
+                if (rowRect.intersects(paintArea))
+                    drawRow(p, p0, rowRect, paintArea);
+                top += rowRect.height();
+            }
+            p.setPen(gridPen);
+            if (m_style & (RCS_HGRID | RCS_VGRID)) {
+                p.drawLine(rowLeft, m_rowArea.top(), rowLeft, m_rowArea.bottom());
+                p.drawLine(rowLeft + m_totalWidth - 1, m_rowArea.top(), rowLeft + m_totalWidth - 1, m_rowArea.bottom());
+            }
+            if (m_style & RCS_HGRID)
+                for (int y = top + m_rowHeight - 1; y <= m_rowArea.bottom(); y += m_rowHeight)
+                    p.drawLine(rowLeft, y, rowLeft + m_totalWidth - 1, y);
+            if (m_style & RCS_VGRID) {
+                int x = rowLeft;
+                for (int index : m_headerOrder) {
+                    x += m_header->item(index)->width;
+                    p.drawLine(x - 1, m_rowArea.top(), x - 1, m_rowArea.bottom());
+                }
+            }
+        }
+    }
+    QPainter w(this);
+    w.drawPixmap(paintArea, m_buffer, QRectF(paintArea.topLeft() * dpr, paintArea.size() * dpr));
+}
+
+void CReportCtrl::drawRow(QPainter& p, int position, QRect rowRect, const QRect& paintArea)
+{
+    const int rowIndex = m_order[static_cast<std::size_t>(position)];
+    const Row& row = m_rows[static_cast<std::size_t>(rowIndex)];
+    const bool focused = hasFocusForDrawing();
+    const bool selected = row.state & RCIS_SELECTED;
+    const QPalette& pal = palette();
+    QColor bg = backgroundColor();
+    if (row.background >= 0 && row.background < colorCount())
+        bg = m_colors[static_cast<std::size_t>(row.background)];
+    else if ((m_style & RCS_ALTROWS) && (position & 1) && colorCount() > 0)
+        bg = m_colors[0];
+    if (selected && focused)
+        bg = pal.color(QPalette::Highlight);
+    else if (selected && (m_style & RCS_SHOWSELALWAYS))
+        bg = pal.color(QPalette::Button);
+    p.fillRect(rowRect, bg);
+    p.setBackground(bg);
+    p.setFont((row.state & RCIS_BOLD) ? m_boldFont : font());
+
+    int x = rowRect.left();
+    for (int index : m_headerOrder) {
+        const HeaderItem* it = m_header->item(index);
+        if (!it)
+            continue;
+        const int w = it->width;
+        if (x > paintArea.right())
+            break;
+        if (x + w > paintArea.left()) {
+            ReportItem cell;
+            cell.item = rowIndex;
+            cell.subItem = static_cast<int>(it->data);
+            getItem(cell);
+            const bool ownColor = cell.textColor >= 0 && cell.textColor < colorCount();
+            QColor fg = ownColor ? m_colors[static_cast<std::size_t>(cell.textColor)] : textColor();
+            if (selected && focused) {
+                if (!((m_style & RCS_KEEPCOLORS) && ownColor))
+                    fg = pal.color(QPalette::HighlightedText);
+            } else if (selected && (m_style & RCS_SHOWSELALWAYS)) {
+                if (!((m_style & RCS_KEEPCOLORS) && ownColor))
+                    fg = pal.color(QPalette::Text);
+            }
+            p.setPen(fg);
+            drawCell(p, QRect(x + m_spacing, rowRect.top(), w - 2 * m_spacing, m_rowHeight), cell);
+        }
+        x += w;
+    }
+    if (row.preview > 0 && m_notifier) {
+        ReportNotification n;
+        n.code = RCN_DRAWPREVIEW;
+        n.item = rowIndex;
+        n.state = row.state;
+        n.painter = &p;
+        n.rect = QRect(rowRect.left(), rowRect.top() + m_rowHeight, rowRect.width(), row.preview);
+        n.data = row.data;
+        p.save();
+        notify(n);
+        p.restore();
+    }
+    if (m_style & RCS_HGRID) {
+        p.setPen(QPen(pal.color(QPalette::Button), 1, m_gridStyle));
+        p.drawLine(rowRect.left(), rowRect.bottom(), rowRect.left() + m_totalWidth - 1, rowRect.bottom());
+    }
+    if (focused && (row.state & RCIS_FOCUSED)) {
+        QRect fr = rowRect.adjusted(0, 0, -1, -1);
+        if (m_style & (RCS_HGRID | RCS_VGRID))
+            fr.adjust(1, 0, -1, -1);
+        p.setPen(QPen(pal.color(QPalette::Text), 1, Qt::DotLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(fr);
+    }
+}
+
+void CReportCtrl::drawCell(QPainter& p, QRect rect, const ReportItem& item)
+{
+    const ReportSubItem* def = subItem(item.subItem);
+    const int format = def ? def->format : 0;
+    int left = rect.left();
+    const int right = rect.left() + rect.width();
+    auto vtop = [&](int h) { return rect.top() + (rect.height() - h) / 2; };
+    if ((item.mask & RCIF_IMAGE) && !m_images.isNull()) {
+        if (right - left <= 0)
+            return;
+        m_images.draw(p, item.image, left, vtop(m_images.imageHeight()), right - left);
+        left += m_images.imageWidth() + m_spacing;
+    } else if ((format & RVCF_SUBITEM_IMAGE) && !m_images.isNull()) {
+        left += m_images.imageWidth() + m_spacing;
+    }
+    if (item.mask & RCIF_CHECK) {
+        if (right - left > m_checkSize.width()) {
+            const QRect box(left, vtop(m_checkSize.height()), m_checkSize.width(), m_checkSize.height());
+            const QPen pen = p.pen();
+            p.fillRect(box, p.background());
+            p.drawRect(box.adjusted(0, 0, -1, -1));
+            if (item.check != 0) {
+                p.drawLine(box.left() + 2, box.center().y(), box.center().x(), box.bottom() - 2);
+                p.drawLine(box.center().x(), box.bottom() - 2, box.right() - 2, box.top() + 2);
+            }
+            p.setPen(pen);
+        }
+        left += m_checkSize.width() + m_spacing;
+    } else if (format & RVCF_SUBITEM_CHECK) {
+        left += m_checkSize.width() + m_spacing;
+    }
+    if (!(item.mask & RCIF_TEXT) || right - left <= 0)
+        return;
+    const int align = format & RVCF_JUSTIFYMASK;
+    const Qt::Alignment a = align == RVCF_RIGHT ? Qt::AlignRight : align == RVCF_CENTER ? Qt::AlignHCenter : Qt::AlignLeft;
+    const QFontMetrics fm(p.font());
+    const QString text = fm.elidedText(platform::toQString(item.text), Qt::ElideRight, right - left);
+    p.drawText(QRect(left, rect.top(), right - left, rect.height()), int(a | Qt::AlignVCenter | Qt::TextSingleLine), text);
+}

@@ -1,0 +1,191 @@
+#pragma once
+
+// The program's report list: rows of cells under a flat header, where every row may carry a
+// preview area of its own height below its cells, drawn by the parent. Columns are defined once
+// and shown or hidden at run time; rows sit in a display order that sorting rearranges without
+// moving the rows themselves. Scrolling is by whole rows vertically and by pixels horizontally.
+//
+// Positions called "display positions" index the display order; "rows" index the row list.
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "controls/ImageList.h"
+#include "controls/ReportTypes.h"
+
+class CFlatHeaderCtrl;
+class QListWidget;
+class QScrollBar;
+class ReportColumnChooser;
+struct HeaderNotification;
+
+class CReportCtrl : public QWidget {
+    Q_OBJECT
+public:
+    // The parent's side of the notifications; the return value is read as the table of
+    // notifications says (non-zero can veto a state change, skip the own click handling, ...).
+    using Notifier = std::function<std::intptr_t(ReportNotification&)>;
+    using Comparer = std::function<int(int subItem, int row1, int row2)>;
+
+    static constexpr int kMaxColors = 32;
+    static constexpr int kDefaultColumnWidth = 200;
+
+    CReportCtrl(int style, QWidget* parent, int id = 0);
+    ~CReportCtrl() override;
+
+    int id() const { return m_id; }
+    void setNotifier(Notifier notifier) { m_notifier = std::move(notifier); }
+    void setCompareCallback(Comparer compare) { m_comparer = std::move(compare); }
+
+    // Columns.
+    int defineSubItem(int position, const ReportSubItem& subItem, bool refreshChooser = true);
+    bool undefineSubItem(int subItem);
+    int activateSubItem(int subItem, int position);
+    bool deactivateSubItem(int subItem);
+    int subItemCount() const { return static_cast<int>(m_subItems.size()); }
+    const ReportSubItem* subItem(int id) const;
+    // Header index showing subItem, or -1.
+    int headerIndexOf(int subItem) const;
+    // Subitem ids of the shown columns, left to right.
+    std::vector<int> shownSubItems() const;
+    int totalWidth() const { return m_totalWidth; }
+
+    // Rows.
+    int insertItem(const ReportItem& item);
+    int insertItem(int row, std::string_view text, int image = -1, int check = -1, int textColor = -1);
+    bool setItem(const ReportItem& item);
+    bool getItem(ReportItem& item) const;
+    std::string getItemText(int row, int subItem) const;
+    bool deleteItem(int row);
+    bool deleteAllItems();
+    int itemCount() const { return static_cast<int>(m_rows.size()); }
+    int rowState(int row) const;
+    int rowAt(int position) const;
+    int positionOf(int row) const;
+    const std::vector<int>& displayOrder() const { return m_order; }
+
+    // Colours, images, chooser, header.
+    int insertColor(int index, const QColor& color);
+    bool deleteColor(int index);
+    int colorCount() const { return static_cast<int>(m_colors.size()); }
+    void setImageList(const ImageList& images);
+    const ImageList& imageList() const { return m_images; }
+    void setSubItemList(QListWidget* list);
+    QListWidget* subItemList() const;
+    CFlatHeaderCtrl* headerCtrl() const { return m_header; }
+
+    int hitTest(ReportHitTest& hit) const;
+    bool ensureVisible(int row, bool partialOk);
+    bool sortItems(int subItem, bool ascending);
+    virtual int compareItems(int subItem, int row1, int row2);
+
+    int style() const { return m_style; }
+    bool modifyStyle(int remove, int add);
+    bool setProperty(int id, std::intptr_t value);
+
+    // The saved column layout: "(n,m)", the width of every definition, the ids shown.
+    std::string columnLayout() const;
+    bool writeProfile(std::string_view section, std::string_view key) const;
+
+    // Metrics and scrolling state.
+    int rowHeight() const { return m_rowHeight; }
+    QSize checkSize() const { return m_checkSize; }
+    int spacing() const { return m_spacing; }
+    QRect rowArea() const { return m_rowArea; }
+    int firstVisible() const { return m_first; }
+    int horizontalPosition() const { return m_hpos; }
+    int focusedPosition() const { return m_focus; }
+    int anchorPosition() const { return m_anchor; }
+    // Rows that fit from position start forward (backward when backward is set).
+    int rowsThatFit(int start, bool backward, bool partialOk) const;
+    // The last scroll position: the first position from which the last row still fits.
+    int bottomPosition() const;
+    void scrollToPosition(int position);
+    QScrollBar* verticalBar() const { return m_vbar; }
+    QScrollBar* horizontalBar() const { return m_hbar; }
+
+    // The colours in use (from the palette, so they follow the system's colour changes).
+    QColor backgroundColor() const;
+    QColor textColor() const;
+
+protected:
+    virtual void drawCell(QPainter& painter, QRect rect, const ReportItem& item);
+
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    friend class ReportColumnChooser;
+    struct Row {
+        std::vector<ReportCell> cells;
+        int background = -1;
+        int state = 0;
+        int preview = 0;
+        std::intptr_t data = 0;
+    };
+
+    std::intptr_t notify(ReportNotification& n);
+    std::intptr_t onHeaderNotify(HeaderNotification& n);
+    void layout();
+    void updateMetrics();
+    void refreshHeaderOrder();
+    void refillChooser();
+    int rowExtent(int position) const;
+    void select(int focus, int other, bool select, bool keepOthers, bool toggle);
+    bool changeSelected(int position, bool selected);
+    void moveFocusMark(int position);
+    void handlePress(QMouseEvent* event);
+    void pageDown(bool shift);
+    void pageUp(bool shift);
+    int lastFullyVisible() const;
+    void setHorizontalPosition(int pos);
+    void drawRow(QPainter& p, int position, QRect rowRect, const QRect& paintArea);
+    bool hasFocusForDrawing() const;
+
+    int m_style;
+    int m_id;
+    Notifier m_notifier;
+    Comparer m_comparer;
+    CFlatHeaderCtrl* m_header = nullptr;
+    QScrollBar* m_vbar = nullptr;
+    QScrollBar* m_hbar = nullptr;
+    std::unique_ptr<ReportColumnChooser> m_chooser;
+
+    std::vector<ReportSubItem> m_subItems;
+    std::vector<Row> m_rows;
+    std::vector<int> m_order;
+    std::vector<QColor> m_colors;
+    ImageList m_images;
+
+    int m_spacing = 6;
+    QSize m_checkSize{8, 8};
+    std::string m_emptyText = "There are no items to show in this view.";
+    Qt::PenStyle m_gridStyle = Qt::SolidLine;
+    QFont m_boldFont;
+    int m_rowHeight = 10;
+
+    int m_totalWidth = 0;
+    std::vector<int> m_headerOrder; // header indexes left to right, refreshed before painting
+    bool m_columnsChanged = true;
+
+    QRect m_rowArea;
+    int m_first = 0; // first visible display position
+    int m_hpos = 0;  // horizontal scroll position in pixels
+    int m_focus = -1;
+    int m_anchor = -1;
+    bool m_inLayout = false;
+    QPixmap m_buffer;
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+// The column chooser: a list box, given by the owner, that lists the defined columns which are
+// not shown. Its entries look like headings (push buttons); dragging one onto the header shows
+// the column where the header's hot divider marks.
+
+#include <QObject>
+#include <QListWidget>
+#include <QPointer>
+#include <memory>
+
+class CFlatHeaderDragWnd;
+class CReportCtrl;
+class QListWidget;
+class QStyledItemDelegate;
+
+class ReportColumnChooser : public QObject {
+    Q_OBJECT
+public:
+    ReportColumnChooser(CReportCtrl* ctrl, QListWidget* list);
+    ~ReportColumnChooser() override;
+
+    QListWidget* list() const { return m_list; }
+    void refill();
+    bool dragging() const { return m_dragWnd != nullptr; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void beginDrag(QPoint globalPoint);
+    void moveDrag(QPoint globalPoint);
+    void endDrag(bool drop);
+
+    CReportCtrl* m_ctrl;
+    QPointer<QListWidget> m_list;
+    QStyledItemDelegate* m_delegate = nullptr;
+    int m_pressSubItem = -1;
+    QPoint m_pressPoint;
+    std::unique_ptr<CFlatHeaderDragWnd> m_dragWnd;
+};
