@@ -124,10 +124,12 @@ void Conversion::unget(int c)
         m_back[m_backCount++] = c;
 }
 
+// A checked "B" word is read from the queue only: its text ends with the queue, even where its
+// closing "?=" fell inside a group of four, so the decoder never takes text after the word.
 int Conversion::readMimeRaw()
 {
-    if (m_mime == MimeMode::B && m_queuePos < m_queueLen)
-        return m_queue[m_queuePos++];
+    if (m_mime == MimeMode::B)
+        return m_queuePos < m_queueLen ? m_queue[m_queuePos++] : kWordEnd;
     return readInput();
 }
 
@@ -163,11 +165,17 @@ void Conversion::endEncodedWord()
     m_queueLen = m_queuePos = 0;
 }
 
+// A "Q" word holds no space or control character; one ends the word, so that a word that is never
+// closed does not go on decoding the text after it.
 int Conversion::decodeQ()
 {
     const int r = readMimeRaw();
     if (r == '_')
         return ' ';
+    if (isControlOrSpace(r)) {
+        endEncodedWord();
+        return r;
+    }
     if (r != '=' && r != '?')
         return r;
     const int n = readMimeRaw();
@@ -184,7 +192,22 @@ int Conversion::decodeQ()
         return '?';
     }
     const int n2 = readMimeRaw();
+    if (isControlOrSpace(n2)) {
+        endEncodedWord();
+        ungetInput(n2);
+    }
     return hexValue(n) << 4 | hexValue(n2);
+}
+
+// Spaces after a "B" word go, so that adjacent words join and the word meets the text after it.
+int Conversion::endBWord()
+{
+    endEncodedWord();
+    int c;
+    do {
+        c = readInput();
+    } while (c == ' ');
+    return c;
 }
 
 int Conversion::decodeB()
@@ -192,31 +215,32 @@ int Conversion::decodeB()
     int c1;
     do {
         c1 = readMimeRaw();
-    } while (c1 != kEnd && isControlOrSpace(c1));
+    } while (c1 >= 0 && isControlOrSpace(c1));
+    if (c1 == kWordEnd)
+        return endBWord();
     if (c1 == kEnd) {
         endEncodedWord();
         return kEnd;
     }
     const int c2 = readMimeRaw();
+    if (c2 == kWordEnd)
+        return endBWord();
     if (isControlOrSpace(c2)) {
         endEncodedWord();
         return c2;
     }
-    if (c1 == '?' && c2 == '=') {
-        // Spaces after a "B" word go, so that adjacent words join and the word meets the text after it.
-        endEncodedWord();
-        int c;
-        do {
-            c = readInput();
-        } while (c == ' ');
-        return c;
-    }
+    if (c1 == '?' && c2 == '=')
+        return endBWord();
     const int c3 = readMimeRaw();
+    if (c3 == kWordEnd)
+        return endBWord();
     if (isControlOrSpace(c3)) {
         endEncodedWord();
         return c3;
     }
     const int c4 = readMimeRaw();
+    if (c4 == kWordEnd)
+        return endBWord();
     if (isControlOrSpace(c4)) {
         endEncodedWord();
         return c4;

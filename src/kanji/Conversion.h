@@ -27,6 +27,8 @@ public:
 
 private:
     static constexpr int kEnd = InputReader::kEnd;
+    // The raw text of a checked "B" word is used up.
+    static constexpr int kWordEnd = -2;
     static constexpr std::size_t kQueueSize = 1024;
     static constexpr std::size_t kHoldPairs = 32;
 
@@ -45,6 +47,7 @@ private:
     int decodeMime();
     int decodeQ();
     int decodeB();
+    int endBWord();
     void endEncodedWord();
 
     bool fastPathApplies() const;

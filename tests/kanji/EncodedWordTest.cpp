@@ -62,6 +62,11 @@ const ConversionCase kWords[] = {
     {"EqualsNotFollowedByQuestionMark", "a=b ==?ISO-2022-JP?B?GyRCJUYbKEI=?=", "a=b =" + sj("テ")},
     // The word's end leaves kanji mode even when its text forgot the ESC ( B.
     {"WordWithoutFinalEscapeEndsInAscii", "=?ISO-2022-JP?B?GyRCJUY=?=ab", sj("テ") + "ab"},
+    // A word that is never closed stops at the first space or control character.
+    {"UnclosedQWordEndsAtSpace", "=?ISO-8859-1?Q?caf=E9 a_b=41?", "caf\xE9 a_b=41?"},
+    {"QHexCutByLineBreak", "=?ISO-8859-1?Q?a=4\nb_c", "a\x40\r\nb_c"},
+    // A "B" word whose closing "?=" falls inside a group of four ends there, not in the next line.
+    {"MisalignedBWordEndsWithItsText", "=?ISO-2022-JP?B?GyRCJU?=\nDate: x", sj("ダ") + "\r\nDate: x"},
     {"KatakanaInsideBWord", "=?ISO-2022-JP?B?GyhJNl4bKEI=?=", sj("ガ")},
 };
 INSTANTIATE_TEST_SUITE_P(Words, DecodesEncodedWords, ::testing::ValuesIn(kWords),
