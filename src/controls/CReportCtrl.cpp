@@ -403,6 +403,8 @@ void CReportCtrl::setSubItemList(QListWidget* list)
     m_chooser.reset();
     if (list)
         m_chooser = std::make_unique<ReportColumnChooser>(this, list);
+    // A heading dragged onto the chooser hides its column.
+    m_header->setProperty(FH_PROPERTY_DROPTARGET, reinterpret_cast<std::intptr_t>(static_cast<QWidget*>(list)));
     refillChooser();
 }
 

@@ -1,0 +1,235 @@
+#include "controls/CReportDemoView.h"
+
+#include <QPainter>
+#include <QTextLayout>
+#include <algorithm>
+
+#include "chat/ChatGroupTable.h"
+#include "controls/CFlatHeaderCtrl.h"
+#include "controls/CReportCtrl.h"
+#include "controls/ReportResources.h"
+#include "controls/RowTable.h"
+#include "platform/TextCodec.h"
+
+namespace {
+
+CReportDemoView::RowOpener& rowOpener()
+{
+    static CReportDemoView::RowOpener opener;
+    return opener;
+}
+
+// Tabs to spaces, up to the next stop every eight columns.
+QString expandTabs(const QString& text)
+{
+    QString out;
+    int column = 0;
+    for (QChar c : text) {
+        if (c == u'\t') {
+            const int spaces = 8 - column % 8;
+            out.append(QString(spaces, u' '));
+            column += spaces;
+        } else {
+            out.append(c);
+            ++column;
+        }
+    }
+    return out;
+}
+
+// The message text in the preview area: wrapped at words, tabs expanded, no mnemonic prefixes,
+// and an ellipsis at the end of the last line that fits when more text follows.
+void drawWrappedText(QPainter& p, const QRect& rect, const QString& body)
+{
+    if (rect.width() <= 0 || rect.height() <= 0)
+        return;
+    QString text = body;
+    text.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+    text.replace(u'\n', QChar::LineSeparator);
+    text.replace(u'\r', QChar::LineSeparator);
+    const QFontMetrics fm(p.font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setTabStopDistance(8 * fm.horizontalAdvance(u' '));
+    QTextLayout layout(text, p.font());
+    layout.setTextOption(option);
+    layout.beginLayout();
+    int y = 0;
+    struct Line {
+        int start;
+        int length;
+        int y;
+    };
+    std::vector<Line> lines;
+    bool more = false;
+    for (;;) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(rect.width());
+        if (y + fm.height() > rect.height()) {
+            more = true;
+            break;
+        }
+        lines.push_back({line.textStart(), line.textLength(), y});
+        y += fm.height();
+    }
+    layout.endLayout();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        QString part = text.mid(lines[i].start, lines[i].length);
+        const bool last = i + 1 == lines.size();
+        if (last && more) {
+            part = text.mid(lines[i].start);
+            const int lineEnd = part.indexOf(QChar::LineSeparator);
+            part = part.left(lineEnd < 0 ? part.size() : lineEnd) + QStringLiteral(" \u2026");
+            part = fm.elidedText(expandTabs(part), Qt::ElideRight, rect.width());
+        } else {
+            part.remove(QChar::LineSeparator);
+            part = expandTabs(part);
+        }
+        p.drawText(QRect(rect.left(), rect.top() + lines[i].y, rect.width(), fm.height()),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, part);
+    }
+}
+
+} // namespace
+
+CReportDemoView::CReportDemoView(QWidget* parent, QListWidget* columnChooser)
+    : CReportView(parent), m_columnChooser(columnChooser)
+{
+    initialUpdate();
+}
+
+CReportDemoView::~CReportDemoView()
+{
+    if (reportCtrl())
+        reportCtrl()->writeProfile("Settings", "ReportCtrl");
+}
+
+void CReportDemoView::setRowOpener(RowOpener opener) { rowOpener() = std::move(opener); }
+
+void CReportDemoView::onInitialUpdate()
+{
+    CReportCtrl* ctrl = reportCtrl();
+    ctrl->setNotifier([this](ReportNotification& n) { return onNotify(n); });
+    ctrl->setSubItemList(m_columnChooser);
+    ctrl->setImageList(ImageList(reportImageStrip(), kReportImageWidth, QColor(255, 0, 255)));
+    ctrl->insertColor(0, QColor(192, 216, 192));
+    ctrl->insertColor(1, QColor(192, 192, 208));
+    ctrl->insertColor(2, QColor(0, 64, 128));
+    ctrl->insertColor(3, QColor(0, 64, 48));
+    ctrl->insertColor(4, QColor(125, 84, 126));
+    ReportSubItem message;
+    message.format = RVCF_TEXT;
+    message.width = 800;
+    message.text = "Message";
+    ctrl->defineSubItem(0, message);
+    // One column only: it cannot be reordered.
+    ctrl->headerCtrl()->modifyStyle(HDS_DRAGDROP, 0);
+    ctrl->activateSubItem(0, 0);
+    ctrl->headerCtrl()->setProperty(FH_PROPERTY_DRAGCURSOR, kRemoveColumnCursor);
+    ctrl->modifyStyle(0, RCS_SINGLESEL | RCS_REMOVECOLUMNS);
+}
+
+void CReportDemoView::reloadRows()
+{
+    CReportCtrl* ctrl = reportCtrl();
+    ctrl->deleteAllItems();
+    const RowTable& table = rowTable();
+    const int count = std::clamp(table.count, 0, kRowTableCapacity);
+    for (int i = 0; i < count; ++i) {
+        const RowTableEntry& e = table.rows[static_cast<std::size_t>(i)];
+        ReportItem item;
+        item.item = i;
+        item.subItem = 0;
+        item.text = e.header;
+        item.state = RCIS_BOLD;
+        if (e.unread == 0) {
+            // A read row: one line with the "read" image, no message text.
+            item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_STATE;
+            item.image = kReadMessageImage;
+        } else {
+            item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA;
+            item.image = -1;
+            item.preview = e.height;
+            item.data = i;
+            if (e.personal) {
+                item.mask |= RCIF_BKCOLOR | RCIF_TEXTCOLOR;
+                item.background = 4;
+                item.textColor = 2;
+            }
+        }
+        ctrl->insertItem(item);
+    }
+}
+
+void CReportDemoView::ensureRowVisible(int row) { reportCtrl()->ensureVisible(row, false); }
+
+std::intptr_t CReportDemoView::onNotify(ReportNotification& n)
+{
+    switch (n.code) {
+    case RCN_DRAWPREVIEW:
+        drawPreview(n);
+        return 0;
+    case RCN_DBLCLICK:
+        if (n.hit.item >= 0)
+            openRow(n.hit.item);
+        return 0;
+    case RCN_CLICK:
+        if ((n.hit.flags & RCHT_ONCHECK) && n.hit.item >= 0 && n.hit.subItem >= 0) {
+            ReportItem cell;
+            cell.item = n.hit.item;
+            cell.subItem = n.hit.subItem;
+            if (reportCtrl()->getItem(cell) && cell.check >= 0) {
+                cell.mask = RCIF_CHECK;
+                cell.check = cell.check ? 0 : 1;
+                reportCtrl()->setItem(cell);
+            }
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+void CReportDemoView::drawPreview(ReportNotification& n)
+{
+    const RowTableEntry* e = rowTable().entry(n.item);
+    if (!e || !n.painter)
+        return;
+    QPainter& p = *n.painter;
+    const bool selectedWithFocus = (n.state & RCIS_SELECTED) && reportCtrl()->hasFocus();
+    p.setPen(palette().color(selectedWithFocus ? QPalette::HighlightedText : QPalette::Highlight));
+    p.setFont(reportCtrl()->font());
+    drawWrappedText(p, n.rect.adjusted(40, 2, 0, -2), platform::toQString(e->body));
+}
+
+void CReportDemoView::openRow(int row)
+{
+    CReportCtrl* ctrl = reportCtrl();
+    ReportItem item;
+    item.item = row;
+    item.subItem = 0;
+    item.mask = RCIF_IMAGE | RCIF_PREVIEW | RCIF_STATE;
+    item.image = kReadMessageImage;
+    item.preview = 0;
+    item.state = 0;
+    ctrl->setItem(item);
+
+    RowTable& table = rowTable();
+    const RowTableEntry* entry = table.entry(row);
+    if (!entry)
+        return;
+    table.rows[static_cast<std::size_t>(row)].unread = 0;
+    // The table was copied from one group, possibly only its newest rows: find the ChatRow.
+    ChatGroupTable& groups = chatGroupTable();
+    const int g = table.group >= 0 ? table.group : groups.currentGroup;
+    if (g >= 0 && g < kMaxChatGroups) {
+        auto& rows = groups.groups[static_cast<std::size_t>(g)].rows;
+        const std::size_t index = static_cast<std::size_t>(table.firstGroupRow) + static_cast<std::size_t>(row);
+        if (index < rows.size())
+            rows[index].unread = "0";
+    }
+    if (rowOpener())
+        rowOpener()(row, entry->header, entry->body);
+}
