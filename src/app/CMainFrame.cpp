@@ -1,15 +1,43 @@
 #include "app/CMainFrame.h"
 
 #include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
 
+#include <algorithm>
+#include <cstdio>
+
+#include "app/CAboutDlg.h"
+#include "app/CBottomBar.h"
 #include "app/COrvalinkApp.h"
+#include "app/CSplashWnd.h"
+#include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/CNetMsgThread.h"
+#include "controls/CReportDemoView.h"
+#include "controls/RowTable.h"
+#include "folders/CLeftView.h"
+#include "platform/Dispatch.h"
+#include "platform/MessageBox.h"
+#include "platform/Messages.h"
 #include "platform/Profile.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
 
 namespace {
 
 constexpr const char* kMainWindow = "MainWindow Entry";
+
+QString qs(const char* utf8) { return platform::toQString(text::utf8ToCp932(utf8)); }
 
 // The frame's face towards window messages: other parts of the program address the main window
 // through this target, which hands every message to the frame on the main thread.
@@ -24,26 +52,198 @@ private:
 
 } // namespace
 
-CMainFrame::CMainFrame(COrvalinkApp* app) : m_app(app), m_target(std::make_unique<FrameTarget>(this)) {}
-
-std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
+CMainFrame::CMainFrame(COrvalinkApp* app)
+    : m_app(app), m_target(std::make_unique<FrameTarget>(this)), m_tray(std::make_unique<TrayIcon>())
 {
-    (void)msg;
-    return 0;
+    m_menuPresenter = [](int, QMenu& menu) { menu.exec(QCursor::pos()); };
 }
 
-CMainFrame::~CMainFrame() { destroyWindow(); }
+CMainFrame::~CMainFrame()
+{
+    destroyWindow();
+    if (m_splash)
+        delete m_splash;
+}
 
 bool CMainFrame::create()
 {
-    chatGroupTable().mainFrame = m_target.get();
+    ChatGroupTable& table = chatGroupTable();
+    table.mainFrame = m_target.get();
+    setWindowIcon(resourceIcon(res::kIconMain));
+
+    createViews();
+    if (!m_tree || !m_report)
+        return false;
+    createMenus();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    // The splash window, for the first moments.
+    m_splash = new CSplashWnd(nullptr);
+    m_splash->show();
+    QTimer::singleShot(kSplashMs, this, &CMainFrame::closeSplash);
+
     auto& profile = platform::Profile::application();
     const int left = profile.getInt(kMainWindow, "Left", 1);
     const int top = profile.getInt(kMainWindow, "top", 1);
     const int right = profile.getInt(kMainWindow, "Right", 300);
     const int bottom = profile.getInt(kMainWindow, "Bottom", 300);
     setGeometry(left, top, std::max(1, right - left), std::max(1, bottom - top));
+
+    m_tray->createFromResource(m_target.get(), res::kIconMain, kTrayIconId, text::utf8ToCp932("メッセージ0件"),
+                               WM_CHAT_ROWS_CHANGED);
+    m_tray->setIconFromResource(res::kIconMain);
     return true;
+}
+
+void CMainFrame::createViews()
+{
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    // The side bar is never shown; its list box serves the message list as column chooser.
+    m_sideBar = new QWidget(this);
+    m_sideBar->hide();
+    m_columnChooser = new QListWidget(m_sideBar);
+    m_columnChooser->setObjectName("1049");
+
+    m_splitter = new QSplitter(Qt::Horizontal, central);
+    m_tree = new CLeftView(m_splitter);
+    m_report = new CReportDemoView(m_splitter, m_columnChooser);
+    m_splitter->addWidget(m_tree);
+    m_splitter->addWidget(m_report);
+    m_splitter->setSizes({180, 100});
+    m_splitter->setStretchFactor(1, 1);
+    layout->addWidget(m_splitter, 1);
+
+    m_bottomBar = new CBottomBar(central);
+    layout->addWidget(m_bottomBar);
+    setCentralWidget(central);
+
+    m_tree->initialFill();
+}
+
+void CMainFrame::createMenus()
+{
+    QMenu* file = menuBar()->addMenu(qs("ファイル(&F)"));
+    file->addAction(qs("ポート＆ログ(&N)"), this, [this] { onCommand(ID_PORT_SETTINGS); });
+    file->addSeparator();
+    file->addAction(qs("終了(&X)"), this, [this] { onCommand(ID_APP_EXIT); });
+    QMenu* help = menuBar()->addMenu(qs("ヘルプ(&H)"));
+    help->addAction(qs("Orvalink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this, [this] { onCommand(ID_APP_ABOUT); });
+}
+
+void CMainFrame::setCommandHandler(int id, std::function<void()> handler) { m_commandHandlers[id] = std::move(handler); }
+
+bool CMainFrame::onCommand(int id)
+{
+    if (auto it = m_commandHandlers.find(id); it != m_commandHandlers.end() && it->second) {
+        it->second();
+        return true;
+    }
+    switch (id) {
+    case ID_TRAY_EXIT:
+        destroyWindow();
+        return true;
+    case ID_APP_EXIT:
+        close(); // only hides: the program keeps running in the notification area
+        return true;
+    case ID_APP_ABOUT: {
+        CAboutDlg about(this);
+        about.exec();
+        return true;
+    }
+    case ID_ADDRESS_BOOK:
+        platform::messageBox(text::utf8ToCp932("アドレス帳"));
+        return true;
+    case ID_MAIL_SEND:
+        return true;
+    // The mail windows and the port settings plug in through setCommandHandler(); until they are
+    // there the commands do nothing.
+    case ID_MAIL_RECEIVE:
+    case ID_MAIL_SETTINGS:
+    case ID_MAIL_NEW:
+    case ID_MAIL_SEND_RECEIVE:
+    case ID_PORT_SETTINGS:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string CMainFrame::tooltipText()
+{
+    const ChatGroupTable& table = chatGroupTable();
+    std::string tip;
+    for (int g = 0; g < table.groupCount; ++g) {
+        const ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
+        const auto unread = std::count_if(group.rows.begin(), group.rows.end(), [](const ChatRow& r) { return r.unread == "1"; });
+        char counts[96];
+        std::snprintf(counts, sizeof counts, "%d", static_cast<int>(group.members.size()));
+        tip += group.name + text::utf8ToCp932("(参加 ") + counts;
+        std::snprintf(counts, sizeof counts, "%d", static_cast<int>(unread));
+        tip += text::utf8ToCp932(" 未読 ") + counts + ") ";
+    }
+    return std::string(text::cp932Prefix(tip, TrayIcon::kMaxTooltipBytes));
+}
+
+std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
+{
+    if (msg.id != WM_CHAT_ROWS_CHANGED)
+        return 0;
+    const std::int64_t w = platform::paramInt(msg.wParam);
+    const std::int64_t l = platform::paramInt(msg.lParam);
+    // Every 0x464 first refreshes the list (when it names the shown group) and the tooltip ...
+    rowsChanged(static_cast<int>(w));
+    // ... then the tray's clicks are acted on.
+    if (l != 0 && w != 0)
+        trayNotification(l);
+    return 0;
+}
+
+void CMainFrame::rowsChanged(int group)
+{
+    if (group == chatGroupTable().currentGroup && m_report) {
+        fillRowTableFromGroup(group);
+        m_report->reloadRows();
+        if (rowTable().count > 0)
+            m_report->ensureRowVisible(rowTable().count - 1);
+    }
+    m_tray->setTooltip(tooltipText());
+}
+
+void CMainFrame::trayNotification(std::int64_t mouseMessage)
+{
+    if (mouseMessage == WM_LBUTTONDBLCLK) {
+        if (isVisible()) {
+            hide();
+        } else {
+            show();
+            raise();
+            activateWindow();
+        }
+    } else if (mouseMessage == WM_RBUTTONUP) {
+        showTrayMenu();
+    }
+}
+
+void CMainFrame::showTrayMenu()
+{
+    QMenu menu(this);
+    menu.addAction(qs("終了(&X)"), this, [this] { onCommand(ID_TRAY_EXIT); });
+    m_menuPresenter(res::kMenuTray, menu);
+}
+
+void CMainFrame::closeSplash()
+{
+    if (m_splash) {
+        m_splash->close();
+        m_splash->deleteLater();
+        m_splash = nullptr;
+    }
+    update();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -75,11 +275,18 @@ void CMainFrame::destroyWindow()
         return;
     m_destroyed = true;
     ChatGroupTable& table = chatGroupTable();
+    // Leave notices first, group by group, each listener ended before the next.
     for (int g = 0; g < table.groupCount; ++g)
         stopGroupListener(g, true);
     saveWindowRect();
     if (table.mainFrame == m_target.get())
         table.mainFrame = nullptr;
+    if (table.treeView == m_tree) {
+        table.treeView = nullptr;
+        table.treeReady = 0;
+    }
+    closeSplash();
+    m_tray->remove();
     hide();
     emit windowDestroyed();
 }

@@ -1,35 +1,82 @@
 #pragma once
 
-// The main window. It starts hidden (the program lives in the notification area), hides instead
-// of closing, and shuts the chat side down when it is destroyed: every group's leave notice goes
-// out through its listener, sockets are drained and deleted, listener threads are ended and
-// waited for, and the window rectangle is saved.
+// The main window: the folder tree and the message list side by side, a bar along the bottom, a
+// hidden side bar whose list box is the list's column chooser, a splash window for the first
+// moments, and the notification-area icon whose tooltip sums up every group. It starts hidden (the
+// program lives in the notification area), hides instead of closing, and when it is destroyed it
+// shuts the chat side down: every group's leave notice goes out through its listener, sockets are
+// drained and deleted, listener threads are ended and waited for, and the window rectangle is saved.
 
 #include <QMainWindow>
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "platform/MessageTarget.h"
 
+class CBottomBar;
+class CLeftView;
 class COrvalinkApp;
+class CReportDemoView;
+class CSplashWnd;
+class QListWidget;
+class QMenu;
+class QSplitter;
+class TrayIcon;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
+    // Command ids the frame handles.
+    static constexpr int ID_MAIL_RECEIVE = 32771;
+    static constexpr int ID_MAIL_SETTINGS = 32773;
+    static constexpr int ID_MAIL_NEW = 32776;
+    static constexpr int ID_MAIL_SEND = 32778;
+    static constexpr int ID_ADDRESS_BOOK = 32780;
+    static constexpr int ID_MAIL_SEND_RECEIVE = 32792;
+    static constexpr int ID_PORT_SETTINGS = 32810;
+    static constexpr int ID_TRAY_EXIT = 32822;
+    static constexpr int ID_APP_ABOUT = 57664;
+    static constexpr int ID_APP_EXIT = 57665;
+    static constexpr unsigned kTrayIconId = 238;
+    static constexpr int kSplashMs = 1500;
+
     explicit CMainFrame(COrvalinkApp* app);
     ~CMainFrame() override;
 
-    // Window creation: records the frame in the group table, restores the saved rectangle.
+    // Window creation: views, bars, splash, saved rectangle, tray icon; records the frame in the
+    // group table. False when the views cannot be made.
     bool create();
 
     // Ends the program in order (the tray menu's exit, SIGTERM, SIGINT). Runs once.
     void destroyWindow();
-    bool destroyed() const { return m_destroyed; }
+    bool isDestroyed() const { return m_destroyed; }
 
     // Window messages sent to the main window (WM_CHAT_ROWS_CHANGED and the tray's callback).
     std::intptr_t windowProc(platform::WindowMessage& msg);
     platform::MessageTarget* messageTarget() const { return m_target.get(); }
+
+    // A command from a menu (or from any other part of the program). True when handled.
+    bool onCommand(int id);
+    // Windows that later parts of the program open plug in here (mail windows, settings sheets).
+    void setCommandHandler(int id, std::function<void()> handler);
+
+    // Tray tooltip: "<group>(参加 n 未読 m) " for every group, cut to 63 bytes.
+    static std::string tooltipText();
+    TrayIcon* trayIcon() const { return m_tray.get(); }
+
+    CLeftView* treeView() const { return m_tree; }
+    CReportDemoView* reportView() const { return m_report; }
+    QListWidget* columnChooser() const { return m_columnChooser; }
+    CBottomBar* bottomBar() const { return m_bottomBar; }
+    bool splashShown() const { return m_splash != nullptr; }
+
+    // Pop-up menus (the tray's menu 238) are shown through this; tests see and trigger them.
+    using MenuPresenter = std::function<void(int menuId, QMenu& menu)>;
+    void setMenuPresenter(MenuPresenter presenter) { m_menuPresenter = std::move(presenter); }
 
 signals:
     void windowDestroyed();
@@ -38,9 +85,25 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void createMenus();
+    void createViews();
+    void rowsChanged(int group);
+    void trayNotification(std::int64_t mouseMessage);
+    void showTrayMenu();
+    void closeSplash();
     void saveWindowRect();
 
     COrvalinkApp* m_app;
     std::unique_ptr<platform::MessageTarget> m_target;
+    std::unique_ptr<TrayIcon> m_tray;
+    QSplitter* m_splitter = nullptr;
+    CLeftView* m_tree = nullptr;
+    CReportDemoView* m_report = nullptr;
+    CBottomBar* m_bottomBar = nullptr;
+    QWidget* m_sideBar = nullptr;
+    QListWidget* m_columnChooser = nullptr;
+    CSplashWnd* m_splash = nullptr;
+    std::map<int, std::function<void()>> m_commandHandlers;
+    MenuPresenter m_menuPresenter;
     bool m_destroyed = false;
 };

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/CMainFrame.h"
+#include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
 #include "chat/CNetMsgDlg.h"
@@ -106,7 +107,12 @@ bool COrvalinkApp::initInstance()
     if (!m_mainFrame->create())
         return false;
     m_mainFrame->setWindowTitle("Orvalink");
-    m_mainFrame->hide();
+    // The program lives in the notification area; where the desktop has none, the window is the
+    // only way to reach it and is shown instead.
+    if (TrayIcon::systemTrayAvailable())
+        m_mainFrame->hide();
+    else
+        m_mainFrame->show();
 
     startListeners();
     return true;

@@ -1,0 +1,80 @@
+#include "app/TrayIcon.h"
+
+#include <QSystemTrayIcon>
+
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceImages.h"
+
+TrayIcon::TrayIcon() = default;
+
+TrayIcon::~TrayIcon() { remove(); }
+
+bool TrayIcon::systemTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+bool TrayIcon::create(platform::MessageTarget* owner, const QIcon& icon, unsigned id, std::string_view tooltip,
+                      unsigned callbackMessage)
+{
+    if (m_created)
+        return false;
+    m_owner = owner;
+    m_id = id;
+    m_callback = callbackMessage;
+    m_icon = std::make_unique<QSystemTrayIcon>(icon);
+    connect(m_icon.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { activated(static_cast<int>(reason)); });
+    m_created = true;
+    setTooltip(tooltip);
+    m_icon->show();
+    return true;
+}
+
+bool TrayIcon::createFromResource(platform::MessageTarget* owner, int iconResource, unsigned id,
+                                  std::string_view tooltip, unsigned callbackMessage)
+{
+    return create(owner, resourceIcon(iconResource), id, tooltip, callbackMessage);
+}
+
+void TrayIcon::setTooltip(std::string_view tooltip)
+{
+    if (!m_created)
+        return;
+    m_tooltip = std::string(text::cp932Prefix(tooltip, kMaxTooltipBytes));
+    m_icon->setToolTip(platform::toQString(m_tooltip));
+}
+
+void TrayIcon::setIconFromResource(int iconResource)
+{
+    if (m_created)
+        m_icon->setIcon(resourceIcon(iconResource));
+}
+
+void TrayIcon::remove()
+{
+    if (!m_created)
+        return;
+    m_icon->hide();
+    m_icon.reset();
+    m_owner = nullptr;
+    m_created = false;
+}
+
+void TrayIcon::activated(int reason)
+{
+    if (!m_owner)
+        return;
+    unsigned mouse = 0;
+    switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
+    case QSystemTrayIcon::DoubleClick:
+        mouse = WM_LBUTTONDBLCLK;
+        break;
+    case QSystemTrayIcon::Context:
+        mouse = WM_RBUTTONUP;
+        break;
+    default:
+        return;
+    }
+    platform::sendMessage(m_owner, {m_callback, std::int64_t{m_id}, std::int64_t{mouse}});
+}

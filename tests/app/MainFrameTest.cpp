@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+
+#include "app/CAboutDlg.h"
+#include "app/CMainFrame.h"
+#include "app/TrayIcon.h"
+#include "chat/ChatGroupTable.h"
+#include "controls/RowTable.h"
+#include "folders/CLeftView.h"
+#include "platform/Dispatch.h"
+#include "platform/MessageBoxRecorder.h"
+#include "platform/Messages.h"
+#include "platform/Profile.h"
+#include "platform/text/Cp932.h"
+
+namespace {
+
+std::string sj(const char* utf8) { return text::utf8ToCp932(utf8); }
+
+class MainFrame : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("XDG_CONFIG_HOME", m_dir.path().toUtf8().constData(), 1);
+        platform::Profile::reopenApplication();
+        chatGroupTable().clear();
+        rowTable().clear();
+    }
+    void TearDown() override { chatGroupTable().clear(); }
+
+    static void addGroup(const std::string& name, int members, int unread, int read = 0)
+    {
+        ChatGroupTable& t = chatGroupTable();
+        ChatGroup& g = t.groups[static_cast<std::size_t>(t.groupCount++)];
+        g.name = name;
+        g.port = std::to_string(20000 + t.groupCount);
+        for (int i = 0; i < members; ++i)
+            g.members.push_back("10.0.0." + std::to_string(i) + "#1#m");
+        for (int i = 0; i < unread; ++i)
+            g.rows.push_back({"h", "18", "unread", "", "1"});
+        for (int i = 0; i < read; ++i)
+            g.rows.push_back({"h", "18", "read", "", "0"});
+    }
+    static std::intptr_t send(std::int64_t w, std::int64_t l)
+    {
+        return platform::sendMessage(chatGroupTable().mainFrame, {WM_CHAT_ROWS_CHANGED, w, l});
+    }
+
+    QTemporaryDir m_dir;
+    platform::MessageBoxRecorder m_boxes;
+};
+
+TEST_F(MainFrame, TooltipSumsUpEveryGroupInSixtyThreeBytes)
+{
+    addGroup("A", 3, 2, 4);
+    addGroup("B", 1, 0);
+    EXPECT_EQ(CMainFrame::tooltipText(), sj("A(参加 3 未読 2) B(参加 1 未読 0) "));
+
+    // Long group names: cut at 63 bytes, never inside a double-byte character.
+    chatGroupTable().clear();
+    addGroup(sj("あいうえおかきくけこさしすせそたちつてと"), 1, 1); // 40 bytes of name
+    addGroup("B", 0, 0);
+    const std::string tip = CMainFrame::tooltipText();
+    EXPECT_LE(tip.size(), 63u);
+    EXPECT_GE(tip.size(), 62u);
+    EXPECT_TRUE(text::cp932RoundTrips(tip));
+    EXPECT_EQ(tip, text::cp932Prefix(sj("あいうえおかきくけこさしすせそたちつてと(参加 1 未読 1) B(参加 0 未読 0) "), 63));
+}
+
+TEST_F(MainFrame, StartsWithTheTrayTooltipAndItsViews)
+{
+    addGroup("A", 0, 0);
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    EXPECT_EQ(chatGroupTable().mainFrame, frame.messageTarget());
+    EXPECT_EQ(chatGroupTable().treeReady.load(), 1);
+    EXPECT_EQ(frame.treeView()->topLevelItemCount(), 1);
+    EXPECT_EQ(frame.trayIcon()->tooltip(), sj("メッセージ0件"));
+    EXPECT_TRUE(frame.splashShown());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !frame.splashShown(); }, 5000));
+    EXPECT_FALSE(frame.columnChooser()->isVisible());
+}
+
+TEST_F(MainFrame, RowChangesRefreshTheListOnlyForTheShownGroup)
+{
+    addGroup("A", 2, 1);
+    addGroup("B", 1, 0);
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    chatGroupTable().currentGroup = 0;
+
+    chatGroupTable().groups[1].rows.push_back({"h", "18", "new in B", "", "1"});
+    send(1, 0);
+    EXPECT_EQ(rowTable().count, 0) << "B is not shown: the list stays as it was";
+    EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 2 未読 1) B(参加 1 未読 1) "));
+
+    send(0, 0);
+    ASSERT_EQ(rowTable().count, 1);
+    EXPECT_EQ(rowTable().rows[0].body, "unread");
+    EXPECT_EQ(rowTable().rows[0].unread, 1);
+}
+
+TEST_F(MainFrame, CloseHidesAndTrayDoubleClickToggles)
+{
+    addGroup("A", 0, 0);
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    ASSERT_TRUE(frame.isVisible());
+    frame.close();
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_FALSE(frame.isDestroyed());
+    // The main menu's exit only hides as well.
+    frame.show();
+    frame.onCommand(CMainFrame::ID_APP_EXIT);
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_FALSE(frame.isDestroyed());
+
+    send(CMainFrame::kTrayIconId, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(frame.isVisible());
+    send(CMainFrame::kTrayIconId, WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(frame.isVisible());
+}
+
+TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
+{
+    addGroup("A", 0, 0);
+    {
+        CMainFrame frame(nullptr);
+        ASSERT_TRUE(frame.create());
+        frame.setGeometry(40, 50, 400, 300);
+        int shownMenu = 0;
+        frame.setMenuPresenter([&](int id, QMenu& menu) {
+            shownMenu = id;
+            ASSERT_EQ(menu.actions().size(), 1);
+            EXPECT_EQ(menu.actions()[0]->text(), QString::fromUtf8("終了(&X)"));
+            menu.actions()[0]->trigger();
+        });
+        bool destroyedSignal = false;
+        QObject::connect(&frame, &CMainFrame::windowDestroyed, [&] { destroyedSignal = true; });
+        send(CMainFrame::kTrayIconId, WM_RBUTTONUP);
+        EXPECT_EQ(shownMenu, 238);
+        EXPECT_TRUE(frame.isDestroyed());
+        EXPECT_TRUE(destroyedSignal);
+        EXPECT_FALSE(frame.trayIcon()->created());
+        EXPECT_EQ(chatGroupTable().mainFrame, nullptr);
+    }
+    auto& p = platform::Profile::application();
+    EXPECT_EQ(p.getInt("MainWindow Entry", "Left", 0), 40);
+    EXPECT_EQ(p.getInt("MainWindow Entry", "top", 0), 50);
+    EXPECT_EQ(p.getInt("MainWindow Entry", "Right", 0), 440);
+    EXPECT_EQ(p.getInt("MainWindow Entry", "Bottom", 0), 350);
+    EXPECT_EQ(p.getInt("MainWindow Entry", "ColmSort", -1), 0);
+    EXPECT_EQ(p.getInt("MainWindow Entry", "ColmSortsw", -1), 0);
+
+    // The next start comes up in the same place.
+    CMainFrame again(nullptr);
+    ASSERT_TRUE(again.create());
+    EXPECT_EQ(again.geometry(), QRect(40, 50, 400, 300));
+}
+
+TEST_F(MainFrame, CommandsWithoutTheirWindowsYetAndTheAddressBook)
+{
+    addGroup("A", 0, 0);
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    for (int id : {32771, 32773, 32776, 32778, 32792, 32810})
+        EXPECT_TRUE(frame.onCommand(id)) << id;
+    EXPECT_TRUE(m_boxes.calls().empty());
+    EXPECT_TRUE(frame.onCommand(32780));
+    ASSERT_EQ(m_boxes.calls().size(), 1u);
+    EXPECT_EQ(m_boxes.calls()[0].text, sj("アドレス帳"));
+    int opened = 0;
+    frame.setCommandHandler(32773, [&] { ++opened; });
+    frame.onCommand(32773);
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(frame.onCommand(12345));
+}
+
+TEST(AboutBox, ProcessorLineAndPhysicalMemory)
+{
+    EXPECT_EQ(CAboutDlg::systemText(586, 2048000000ULL), sj("プロセッサ Pentium\nWindowsが使用できる物理メモリ 2000.00MB"));
+    EXPECT_EQ(CAboutDlg::systemText(386, 1024000ULL), sj("プロセッサ Intel386\nWindowsが使用できる物理メモリ 1.00MB"));
+    EXPECT_EQ(CAboutDlg::systemText(486, 0), sj("プロセッサ Intel486\nWindowsが使用できる物理メモリ 0.00MB"));
+    EXPECT_EQ(CAboutDlg::systemText(0, 512000ULL), sj("Windowsが使用できる物理メモリ 0.50MB"));
+}
+
+} // namespace
