@@ -1,27 +1,24 @@
-#include <gtest/gtest.h>
-
-#include <string>
+#include "folders/store/IndexParser.h"
 
 #include "folders/FolderTestSupport.h"
-#include "folders/store/IndexParser.h"
+
+#include <gtest/gtest.h>
+#include <string>
 
 using namespace orvalink::folders;
 using orvalink::test::le32;
 
 namespace {
 
-std::string rawRecord(std::uint32_t status, const std::string& body)
-{
+std::string rawRecord(std::uint32_t status, const std::string& body) {
     return le32(static_cast<std::uint32_t>(body.size())) + le32(status) + body;
 }
 
 const std::string kSixTexts = std::string("a\0b\0c\0d\0e\0f\0", 12);
 
-TEST(IndexParser, RecordWithoutSixTextsKeepsItsBodySizeAndLaterOffsets)
-{
+TEST(IndexParser, RecordWithoutSixTextsKeepsItsBodySizeAndLaterOffsets) {
     // The middle record holds only two texts; its body size is still its last four bytes.
-    const std::string index = rawRecord(1, kSixTexts + le32(10)) +
-                              rawRecord(0, std::string("x\0y\0", 4) + le32(20)) +
+    const std::string index = rawRecord(1, kSixTexts + le32(10)) + rawRecord(0, std::string("x\0y\0", 4) + le32(20)) +
                               rawRecord(1, kSixTexts + le32(30)) + rawRecord(1, std::string("\x01\x02", 2));
     const IndexListing listing = parseIndex(index);
     ASSERT_EQ(listing.entries.size(), 4u);
@@ -39,16 +36,14 @@ TEST(IndexParser, RecordWithoutSixTextsKeepsItsBodySizeAndLaterOffsets)
     EXPECT_EQ(listing.wholeBytes, index.size());
 }
 
-TEST(IndexParser, ExtraBytesBeforeBodySizeMarkTheRecordDamaged)
-{
+TEST(IndexParser, ExtraBytesBeforeBodySizeMarkTheRecordDamaged) {
     const IndexListing listing = parseIndex(rawRecord(1, kSixTexts + "zz" + le32(7)));
     ASSERT_EQ(listing.entries.size(), 1u);
     EXPECT_TRUE(listing.entries[0].damaged);
     EXPECT_EQ(listing.entries[0].record.bodySize, 7u);
 }
 
-TEST(IndexParser, RecordLongerThanTheFileIsCutShort)
-{
+TEST(IndexParser, RecordLongerThanTheFileIsCutShort) {
     const std::string whole = rawRecord(1, kSixTexts + le32(5));
     // A length word of 0xFFFFFFFF must not wrap around when it is added to the position.
     for (const std::string& tail : {le32(0xFFFFFFFFu) + le32(1), le32(100) + le32(1) + "abc", std::string("\x05", 1)}) {

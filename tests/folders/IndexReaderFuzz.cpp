@@ -1,24 +1,22 @@
 // Random bytes as an index file: the reader must stay inside them, and what it reports must add
 // up: whole records end where the next begins, offsets are the running sum of body sizes, and a
 // record read without damage encodes back to the same bytes.
+#include "folders/store/IndexParser.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-#include "folders/store/IndexParser.h"
 
 using namespace orvalink::folders;
 
 namespace {
 
-void check(bool condition)
-{
+void check(bool condition) {
     if (!condition)
         __builtin_trap();
 }
 
-bool fieldsEncodable(const IndexRecord& r)
-{
+bool fieldsEncodable(const IndexRecord& r) {
     for (const std::string* t : {&r.sender, &r.subject, &r.recipient, &r.arrivalDate, &r.headerDate, &r.mailer})
         if (t->size() > kMaxFieldBytes)
             return false;
@@ -27,8 +25,7 @@ bool fieldsEncodable(const IndexRecord& r)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const IndexListing listing = parseIndex(bytes);
     check(listing.wholeBytes <= size);

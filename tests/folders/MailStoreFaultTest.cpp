@@ -1,14 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <sys/resource.h>
+#include "folders/FolderTestSupport.h"
+#include "folders/store/MailStore.h"
 
 #include <csignal>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <string>
-
-#include "folders/FolderTestSupport.h"
-#include "folders/store/MailStore.h"
+#include <sys/resource.h>
 
 using namespace orvalink::folders;
 using orvalink::test::appendBytes;
@@ -23,16 +21,14 @@ namespace {
 const std::string kReceived(kReceivedFolder);
 const std::string kSaved(kSavedFolder);
 
-std::string message(int n)
-{
+std::string message(int n) {
     return "Received: x; d" + std::to_string(n) + "\r\nSubject: m" + std::to_string(n) + "\r\n\r\nbody " +
            std::to_string(n) + "\r\n";
 }
 
 // Puts a directory where one of a folder's files belongs: opening it for writing fails even for
 // root, which file permissions would not stop.
-void blockWithDirectory(const std::string& file)
-{
+void blockWithDirectory(const std::string& file) {
     std::filesystem::remove(fsPath(file));
     std::filesystem::create_directory(fsPath(file));
 }
@@ -41,16 +37,14 @@ void blockWithDirectory(const std::string& file)
 // whoever the user is. Restores the limit and the signal when it ends.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
+    explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &m_saved);
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit = m_saved;
         limit.rlim_cur = bytes;
         m_active = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
-    ~FileSizeLimit()
-    {
+    ~FileSizeLimit() {
         ::setrlimit(RLIMIT_FSIZE, &m_saved);
         std::signal(SIGXFSZ, m_oldHandler);
     }
@@ -59,13 +53,12 @@ public:
     bool active() const { return m_active; }
 
 private:
-    rlimit m_saved {};
+    rlimit m_saved{};
     void (*m_oldHandler)(int) = nullptr;
     bool m_active = false;
 };
 
-TEST(MailStoreFaults, UnopenableIndexLeavesMailboxUnchanged)
-{
+TEST(MailStoreFaults, UnopenableIndexLeavesMailboxUnchanged) {
     ScratchDir dir;
     const std::string received = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);
@@ -81,8 +74,7 @@ TEST(MailStoreFaults, UnopenableIndexLeavesMailboxUnchanged)
     EXPECT_EQ(readBytes(saved + ".mbx"), "kept");
 }
 
-TEST(MailStoreFaults, UnopenableMailboxLeavesIndexUnchanged)
-{
+TEST(MailStoreFaults, UnopenableMailboxLeavesIndexUnchanged) {
     ScratchDir dir;
     const std::string received = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);
@@ -95,8 +87,7 @@ TEST(MailStoreFaults, UnopenableMailboxLeavesIndexUnchanged)
 
 // The index write fails after the message went to the mailbox: the mailbox is cut back, so the
 // folder stays as it was, and the next append after the fault lands where the index says.
-TEST(MailStoreFaults, FailedIndexWriteCutsMailboxBack)
-{
+TEST(MailStoreFaults, FailedIndexWriteCutsMailboxBack) {
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     // Many tiny messages make the index far longer than the mailbox.
@@ -122,8 +113,7 @@ TEST(MailStoreFaults, FailedIndexWriteCutsMailboxBack)
     EXPECT_EQ(readFolderMessage(folder, listing->entries[20]), next);
 }
 
-TEST(MailStoreFaults, FailedMailboxWriteLeavesBothFilesAsTheyWere)
-{
+TEST(MailStoreFaults, FailedMailboxWriteLeavesBothFilesAsTheyWere) {
     ScratchDir dir;
     const std::string folder = dir.folder(kSaved);
     ASSERT_EQ(AppendSavedMail(dir.path(), "f", "t", "s", "first"), StoreResult::Stored);
@@ -145,15 +135,16 @@ struct CutCase {
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CutCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CutShortIndex : public ::testing::TestWithParam<CutCase> {};
 
 // An append that ended half way (a crash) leaves a final record cut short, possibly with its
 // message already in the mailbox. The reader lists the whole records only; the next append cuts
 // both files back to them and its message is then found where the index says.
-TEST_P(CutShortIndex, IsReadAndThenAppendedToCorrectly)
-{
+TEST_P(CutShortIndex, IsReadAndThenAppendedToCorrectly) {
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);
@@ -195,8 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, CutShortIndex,
                                            CutCase{"OrphanMessageOnly", 0, true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST(MailStoreFaults, IndexChangedBehindTheStoresBackIsScannedAgain)
-{
+TEST(MailStoreFaults, IndexChangedBehindTheStoresBackIsScannedAgain) {
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);

@@ -1,12 +1,11 @@
-#include <gtest/gtest.h>
+#include "folders/FolderTestSupport.h"
+#include "folders/store/MailStore.h"
 
 #include <atomic>
+#include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <thread>
-
-#include "folders/FolderTestSupport.h"
-#include "folders/store/MailStore.h"
 
 using namespace orvalink::folders;
 using orvalink::test::readBytes;
@@ -18,8 +17,7 @@ namespace {
 // Two threads file 1,000 messages each into one folder while a third reads it. Every message must
 // end up whole, once, at the offset its record gives, and the reader must never see a record cut
 // short.
-TEST(MailStoreThreads, TwoAppendingThreadsLeaveAConsistentFolder)
-{
+TEST(MailStoreThreads, TwoAppendingThreadsLeaveAConsistentFolder) {
     constexpr int kPerThread = 1000;
     ScratchDir dir;
     const std::string folderName(kReceivedFolder);
@@ -31,8 +29,8 @@ TEST(MailStoreThreads, TwoAppendingThreadsLeaveAConsistentFolder)
         const std::string file = dir.path() + "/t" + std::to_string(thread) + ".qel";
         for (int i = 0; i < kPerThread; ++i) {
             const std::string tag = std::to_string(thread) + "-" + std::to_string(i);
-            writeBytes(file, "Received: x; " + tag + "\r\nSubject: " + tag + "\r\n\r\n" + std::string(i % 97, 'b') +
-                                 "\r\n");
+            writeBytes(file,
+                       "Received: x; " + tag + "\r\nSubject: " + tag + "\r\n\r\n" + std::string(i % 97, 'b') + "\r\n");
             if (AppendReceivedMessage(dir.path(), folderName, file) != StoreResult::Stored)
                 ++failures;
         }

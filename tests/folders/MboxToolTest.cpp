@@ -1,14 +1,12 @@
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
+#include "folders/FolderTestSupport.h"
+#include "folders/store/MailStore.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <string>
-
-#include "folders/FolderTestSupport.h"
-#include "folders/store/MailStore.h"
+#include <sys/wait.h>
 
 using namespace orvalink::folders;
 using orvalink::test::fileMessage;
@@ -21,8 +19,7 @@ struct ToolRun {
     std::string output;
 };
 
-std::string quoted(const std::string& s)
-{
+std::string quoted(const std::string& s) {
     std::string q = "'";
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -31,16 +28,14 @@ std::string quoted(const std::string& s)
 
 // The tool of this build: under ORVALINK_BUILD_DIR when the runner sets it, otherwise found from
 // this test program's place in the build tree (tests/folders/).
-std::string toolPath()
-{
+std::string toolPath() {
     namespace fs = std::filesystem;
     if (const char* build = std::getenv("ORVALINK_BUILD_DIR"); build != nullptr && *build != '\0')
         return std::string(build) + "/tools/mbox/orvalink-mbox";
     return (fs::read_symlink("/proc/self/exe").parent_path() / "../../tools/mbox/orvalink-mbox").lexically_normal();
 }
 
-ToolRun runTool(const std::string& arguments)
-{
+ToolRun runTool(const std::string& arguments) {
     const std::string tool = toolPath();
     ToolRun run;
     FILE* pipe = ::popen((quoted(tool) + " " + arguments + " 2>/dev/null").c_str(), "r");
@@ -57,8 +52,7 @@ ToolRun runTool(const std::string& arguments)
 
 class MboxTool : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, m_first), StoreResult::Stored);
         ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, m_second), StoreResult::Stored);
         // The tool is given the folder as the terminal would: in UTF-8.
@@ -74,8 +68,7 @@ protected:
     std::string m_folderArg;
 };
 
-TEST_F(MboxTool, ListsEveryRecordWithOffsets)
-{
+TEST_F(MboxTool, ListsEveryRecordWithOffsets) {
     const std::string size1 = std::to_string(m_first.size());
     const std::string size2 = std::to_string(m_second.size());
     const std::string rest = "\tD\tM\t" + size1 + "\t0\n" + "1\t1\t\ttwo\t\t\t\t\t" + size2 + "\t" + size1 + "\n";
@@ -89,8 +82,7 @@ TEST_F(MboxTool, ListsEveryRecordWithOffsets)
     EXPECT_EQ(shown.output, "0\t1\tf@x\t\xe4\xbb\xb6\xe5\x90\x8d\tt@y\tThu, 04 Jan 2024" + rest);
 }
 
-TEST_F(MboxTool, ExtractsMessagesByNumber)
-{
+TEST_F(MboxTool, ExtractsMessagesByNumber) {
     const ToolRun first = runTool("extract " + m_folderArg + " 0");
     EXPECT_EQ(first.exitCode, 0);
     EXPECT_EQ(first.output, m_first);
@@ -99,8 +91,7 @@ TEST_F(MboxTool, ExtractsMessagesByNumber)
     EXPECT_EQ(second.output, m_second);
 }
 
-TEST_F(MboxTool, RefusesWhatItCannotDo)
-{
+TEST_F(MboxTool, RefusesWhatItCannotDo) {
     EXPECT_EQ(runTool("extract " + m_folderArg + " 2").exitCode, 1);
     EXPECT_EQ(runTool("extract " + m_folderArg + " x").exitCode, 2);
     EXPECT_EQ(runTool("list").exitCode, 2);

@@ -7,20 +7,19 @@
 //
 // FOLDER is the folder's files without extension (".idx" or ".mbx" may be given too). Texts are
 // shown in UTF-8; --raw writes them as stored, in code page 932.
+#include "folders/store/MailStore.h"
+#include "platform/text/Cp932.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "folders/store/MailStore.h"
-#include "platform/text/Cp932.h"
-
 namespace {
 
 using orvalink::folders::IndexListing;
 
-int usage()
-{
+int usage() {
     std::fputs("usage: orvalink-mbox list [--raw] FOLDER\n"
                "       orvalink-mbox extract FOLDER K\n",
                stderr);
@@ -28,15 +27,13 @@ int usage()
 }
 
 // The store takes code page 932 paths; the command line is UTF-8.
-std::string folderArgument(std::string_view arg)
-{
+std::string folderArgument(std::string_view arg) {
     if (arg.size() > 4 && (arg.ends_with(".idx") || arg.ends_with(".mbx")))
         arg.remove_suffix(4);
     return text::utf8ToCp932(arg);
 }
 
-bool loadIndex(const std::string& folder, const char* shownName, IndexListing& listing)
-{
+bool loadIndex(const std::string& folder, const char* shownName, IndexListing& listing) {
     std::optional<IndexListing> read = orvalink::folders::readFolderIndex(folder);
     if (!read) {
         std::fprintf(stderr, "orvalink-mbox: cannot read the index of %s\n", shownName);
@@ -48,8 +45,7 @@ bool loadIndex(const std::string& folder, const char* shownName, IndexListing& l
     return true;
 }
 
-int list(const std::string& folder, const char* shownName, bool raw)
-{
+int list(const std::string& folder, const char* shownName, bool raw) {
     IndexListing listing;
     if (!loadIndex(folder, shownName, listing))
         return 1;
@@ -67,8 +63,7 @@ int list(const std::string& folder, const char* shownName, bool raw)
     return 0;
 }
 
-int extract(const std::string& folder, const char* shownName, const char* number)
-{
+int extract(const std::string& folder, const char* shownName, const char* number) {
     char* end = nullptr;
     const unsigned long long k = std::strtoull(number, &end, 10);
     if (*number == '\0' || *end != '\0' || *number == '-')
@@ -85,15 +80,13 @@ int extract(const std::string& folder, const char* shownName, const char* number
         std::fprintf(stderr, "orvalink-mbox: the mailbox of %s does not hold message %llu\n", shownName, k);
         return 1;
     }
-    return std::fwrite(message->data(), 1, message->size(), stdout) == message->size() && std::fflush(stdout) == 0
-               ? 0
-               : 1;
+    return std::fwrite(message->data(), 1, message->size(), stdout) == message->size() && std::fflush(stdout) == 0 ? 0
+                                                                                                                   : 1;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc >= 3 && std::string_view(argv[1]) == "list") {
         const bool raw = argc == 4 && std::string_view(argv[2]) == "--raw";
         if (argc != (raw ? 4 : 3))

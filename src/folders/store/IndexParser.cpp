@@ -8,8 +8,7 @@ namespace {
 
 // The texts of a whole record body; the body size is taken from its last four bytes whatever the
 // texts hold, so that one odd record cannot shift the messages after it.
-void parseBody(std::string_view body, IndexEntry& entry)
-{
+void parseBody(std::string_view body, IndexEntry& entry) {
     if (body.size() < 4) {
         entry.damaged = true;
         return;
@@ -33,8 +32,7 @@ void parseBody(std::string_view body, IndexEntry& entry)
 
 } // namespace
 
-IndexListing parseIndex(std::string_view bytes)
-{
+IndexListing parseIndex(std::string_view bytes) {
     IndexListing listing;
     std::uint64_t pos = 0;
     while (pos < bytes.size()) {

@@ -2,11 +2,11 @@
 
 // Reading an index file's bytes into records and the mailbox offset of each message.
 
+#include "folders/store/IndexRecord.h"
+
 #include <cstdint>
 #include <string_view>
 #include <vector>
-
-#include "folders/store/IndexRecord.h"
 
 namespace orvalink::folders {
 

@@ -1,21 +1,20 @@
 #include "folders/store/MailStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "folders/store/FileDescriptor.h"
+#include "folders/store/ReceivedHeaderScan.h"
+#include "platform/text/Cp932.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
-
-#include "folders/store/FileDescriptor.h"
-#include "folders/store/ReceivedHeaderScan.h"
-#include "platform/text/Cp932.h"
 
 namespace orvalink::folders {
 
@@ -23,15 +22,13 @@ namespace {
 
 // One lock for the whole store: the receive thread and the compose threads append to folders, and
 // the received-message buffer below is shared.
-std::mutex& storeMutex()
-{
+std::mutex& storeMutex() {
     static std::mutex mutex;
     return mutex;
 }
 
 // Holds the first kHeaderSearchBytes of the received message being filed; guarded by storeMutex.
-std::vector<char>& searchBuffer()
-{
+std::vector<char>& searchBuffer() {
     static std::vector<char> buffer(kHeaderSearchBytes);
     return buffer;
 }
@@ -48,19 +45,16 @@ struct KnownFolder {
     off_t mailboxSize = 0;
 };
 
-std::map<std::string, KnownFolder>& knownFolders()
-{
+std::map<std::string, KnownFolder>& knownFolders() {
     static std::map<std::string, KnownFolder> folders;
     return folders;
 }
 
-int openPath(const std::string& cp932Path, int flags)
-{
+int openPath(const std::string& cp932Path, int flags) {
     return ::open(text::cp932ToUtf8(cp932Path).c_str(), flags | O_CLOEXEC, 0666);
 }
 
-bool writeAll(int fd, const char* data, std::size_t size)
-{
+bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
@@ -75,8 +69,7 @@ bool writeAll(int fd, const char* data, std::size_t size)
 }
 
 // Reads until `size` bytes are in or the file ends; the count read.
-std::size_t readFull(int fd, char* data, std::size_t size)
-{
+std::size_t readFull(int fd, char* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::read(fd, data + done, size - done);
@@ -89,8 +82,7 @@ std::size_t readFull(int fd, char* data, std::size_t size)
     return done;
 }
 
-std::optional<std::string> readWholeFile(int fd, off_t size)
-{
+std::optional<std::string> readWholeFile(int fd, off_t size) {
     std::string bytes(static_cast<std::size_t>(size), '\0');
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -113,8 +105,7 @@ public:
     explicit FolderAppend(std::string folderPath) : m_path(std::move(folderPath)) {}
 
     // The index is opened first: when it cannot be opened, the mailbox is not even created.
-    StoreResult open()
-    {
+    StoreResult open() {
         m_index = FileDescriptor(openPath(m_path + ".idx", O_RDWR | O_CREAT | O_APPEND));
         if (!m_index.isOpen())
             return StoreResult::CannotOpen;
@@ -126,13 +117,12 @@ public:
         if (::fstat(m_index.get(), &indexStat) != 0 || ::fstat(m_mailbox.get(), &mailboxStat) != 0 ||
             !S_ISREG(indexStat.st_mode) || !S_ISREG(mailboxStat.st_mode))
             return StoreResult::CannotOpen;
-        m_known = {indexStat.st_dev, indexStat.st_ino, indexStat.st_size,
+        m_known = {indexStat.st_dev,   indexStat.st_ino,   indexStat.st_size,
                    mailboxStat.st_dev, mailboxStat.st_ino, mailboxStat.st_size};
         return bringInStep();
     }
 
-    StoreResult appendMailbox(const char* data, std::size_t size)
-    {
+    StoreResult appendMailbox(const char* data, std::size_t size) {
         if (!writeAll(m_mailbox.get(), data, size)) {
             cutBack();
             return StoreResult::WriteFailed;
@@ -143,8 +133,7 @@ public:
 
     std::uint64_t appendedToMailbox() const { return m_appended; }
 
-    StoreResult appendRecord(const IndexRecord& record)
-    {
+    StoreResult appendRecord(const IndexRecord& record) {
         const std::string bytes = encodeIndexRecord(record);
         if (!writeAll(m_index.get(), bytes.data(), bytes.size())) {
             cutBack();
@@ -157,8 +146,7 @@ public:
     }
 
     // Gives up an append that has begun: both files go back to their sizes before it.
-    void cutBack()
-    {
+    void cutBack() {
         knownFolders().erase(m_path);
         // Nothing more can be done when a cut fails too; the next append scans and repairs.
         [[maybe_unused]] const int mailboxCut = ::ftruncate(m_mailbox.get(), m_known.mailboxSize);
@@ -170,8 +158,7 @@ private:
     // An earlier append that ended half way (a crash, a full disk) can have left a final index
     // record cut short, or mailbox bytes that no record accounts for. Both are cut away first, so
     // that the new record is readable and its message lies where the body sizes say.
-    StoreResult bringInStep()
-    {
+    StoreResult bringInStep() {
         const auto known = knownFolders().find(m_path);
         if (known != knownFolders().end() && known->second.indexDevice == m_known.indexDevice &&
             known->second.indexInode == m_known.indexInode && known->second.indexSize == m_known.indexSize &&
@@ -208,8 +195,7 @@ private:
 // line end. A CR not followed by LF is text. The state carries across chunks of the file.
 class LineEndCopy {
 public:
-    void feed(const char* data, std::size_t size, std::string& out)
-    {
+    void feed(const char* data, std::size_t size, std::string& out) {
         const char* p = data;
         const char* const end = data + size;
         if (p != end && m_pendingCr) {
@@ -245,8 +231,7 @@ public:
         }
     }
 
-    void finish(std::string& out)
-    {
+    void finish(std::string& out) {
         if (m_pendingCr)
             out.push_back('\r');
         if (m_inLine)
@@ -260,13 +245,11 @@ private:
 };
 
 const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 } // namespace
 
-std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_view folder)
-{
+std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_view folder) {
     if (mailDir.empty())
         return std::nullopt;
     std::string path(mailDir);
@@ -276,8 +259,7 @@ std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_
     return path;
 }
 
-StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile)
-{
+StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile) {
     const std::optional<std::string> path = folderFilePath(mailDir, folder);
     if (!path)
         return StoreResult::NoMailDirectory;
@@ -330,8 +312,7 @@ StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view fol
 }
 
 StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
-                            std::string_view subject, std::string_view body, std::time_t savedAt)
-{
+                            std::string_view subject, std::string_view body, std::time_t savedAt) {
     const std::optional<std::string> path = folderFilePath(mailDir, kSavedFolder);
     if (!path)
         return StoreResult::NoMailDirectory;
@@ -357,14 +338,12 @@ StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, s
 }
 
 StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
-                            std::string_view subject, std::string_view body)
-{
+                            std::string_view subject, std::string_view body) {
     return AppendSavedMail(mailDir, sender, recipient, subject, body, std::time(nullptr));
 }
 
-std::string formatSavedMailDate(std::time_t t)
-{
-    std::tm local {};
+std::string formatSavedMailDate(std::time_t t) {
+    std::tm local{};
     ::localtime_r(&t, &local);
     char text[64];
     std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d +0900", kDayNames[local.tm_wday % 7],
@@ -373,8 +352,7 @@ std::string formatSavedMailDate(std::time_t t)
     return text;
 }
 
-std::optional<IndexListing> readFolderIndex(const std::string& folderPath)
-{
+std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
     const std::lock_guard lock(storeMutex());
     const FileDescriptor index(openPath(folderPath + ".idx", O_RDONLY));
     if (!index.isOpen()) {
@@ -391,8 +369,7 @@ std::optional<IndexListing> readFolderIndex(const std::string& folderPath)
     return parseIndex(*bytes);
 }
 
-std::optional<std::string> readFolderMessage(const std::string& folderPath, const IndexEntry& entry)
-{
+std::optional<std::string> readFolderMessage(const std::string& folderPath, const IndexEntry& entry) {
     const std::lock_guard lock(storeMutex());
     const FileDescriptor mailbox(openPath(folderPath + ".mbx", O_RDONLY));
     if (!mailbox.isOpen())
@@ -400,8 +377,8 @@ std::optional<std::string> readFolderMessage(const std::string& folderPath, cons
     std::string text(entry.record.bodySize, '\0');
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::pread(mailbox.get(), text.data() + done, text.size() - done,
-                                  static_cast<off_t>(entry.offset + done));
+        const ssize_t n =
+            ::pread(mailbox.get(), text.data() + done, text.size() - done, static_cast<off_t>(entry.offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -10,13 +10,13 @@
 // within one call, and all operations of the process are serialised by one store lock, so the
 // receive thread and the compose threads may call them at any time.
 
+#include "folders/store/IndexParser.h"
+
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "folders/store/IndexParser.h"
 
 namespace orvalink::folders {
 

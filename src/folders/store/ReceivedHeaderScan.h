@@ -2,10 +2,10 @@
 
 // Taking the index fields of a received message from the start of its text.
 
+#include "folders/store/IndexRecord.h"
+
 #include <cstddef>
 #include <string_view>
-
-#include "folders/store/IndexRecord.h"
 
 namespace orvalink::folders {
 

@@ -4,25 +4,23 @@
 // closed per message). Prints both rates and their ratio; the store should reach at least half.
 //
 //   folders_append_bench [DIRECTORY] [MESSAGES]   (default: a scratch directory under /tmp, 10000)
-#include <fcntl.h>
-#include <unistd.h>
+#include "folders/store/MailStore.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
-
-#include "folders/store/MailStore.h"
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string tenKilobyteMessage()
-{
+std::string tenKilobyteMessage() {
     std::string m = "Received: from mx.example.jp by host; Mon, 01 Jan 2024 10:00:00 +0900\r\n"
                     "From: Sender <sender@example.jp>\r\n"
                     "To: receiver@example.jp\r\n"
@@ -36,8 +34,7 @@ std::string tenKilobyteMessage()
     return m;
 }
 
-bool writeFile(const std::string& path, const std::string& bytes)
-{
+bool writeFile(const std::string& path, const std::string& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         return false;
@@ -46,8 +43,7 @@ bool writeFile(const std::string& path, const std::string& bytes)
     return ok;
 }
 
-bool baselineAppend(const std::string& messageFile, const std::string& dataFile, const std::string& recordFile)
-{
+bool baselineAppend(const std::string& messageFile, const std::string& dataFile, const std::string& recordFile) {
     static char buffer[1 << 16];
     const int in = ::open(messageFile.c_str(), O_RDONLY);
     if (in < 0)
@@ -66,8 +62,7 @@ bool baselineAppend(const std::string& messageFile, const std::string& dataFile,
     return ok;
 }
 
-template <typename Append> double messagesPerSecond(int count, Append append)
-{
+template <typename Append> double messagesPerSecond(int count, Append append) {
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i)
         if (!append()) {
@@ -79,8 +74,7 @@ template <typename Append> double messagesPerSecond(int count, Append append)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::string base = argc > 1 ? argv[1] : (fs::temp_directory_path() / "orvalink-folders-bench-XXXXXX").string();
     if (argc <= 1 && ::mkdtemp(base.data()) == nullptr)
         return 1;
