@@ -100,6 +100,31 @@ TEST(KanjiConverterLongLines, LongKanjiLineIsWrittenWhole)
     EXPECT_EQ(convert(jis), expected);
 }
 
+// Inputs built to make a converter re-read or re-scan: each must end, with the output within
+// twice the input. A re-scan per byte would take hours on these 2 MB inputs.
+TEST(KanjiConverterBounds, AdversarialInputsEndWithBoundedOutput)
+{
+    const std::string unitsOfWork[] = {
+        "=?ISO-2022-JP?B?" + std::string(1100, 'A'),         // queue overflow, over and over
+        "=?ISO-2022-JP?B?" + std::string(1000, 'A') + "=?", // broken just before the queue is full
+        "=?ISO-2022-JP?Q?=?=?=?=?_?_=",                      // an open Q word
+        "=?ISO-2022-J=?ISO-8859-1?Q",                         // patterns cut short
+        "\xE0\xA1\xE0\xA1\xE0\xA1\x1b\xE0\xA1",                // holds cut by escapes
+        "\x1b\x1b\x1b$\x1b(\x1b$B(((((\x0e^^^^\x0f",            // escapes and recovery
+        "\x8E\x8E\x8E\xB6\x8E\x8E\xDE",                          // SS2 look-ahead put back
+        "$$$$$B(B$@$",                                        // missing escapes
+    };
+    for (const std::string& unit : unitsOfWork) {
+        std::string input;
+        while (input.size() < 2'000'000)
+            input += unit;
+        SCOPED_TRACE(hex(unit));
+        const std::string output = convert(input);
+        EXPECT_LE(output.size(), 2 * input.size());
+        EXPECT_GT(output.size(), 0u);
+    }
+}
+
 TEST(KanjiConverterState, NothingCarriesOverBetweenConversions)
 {
     const kanji::KanjiConverter converter;
