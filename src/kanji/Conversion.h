@@ -88,7 +88,7 @@ private:
 
     // The encoded-word queue: the raw text of a checked "B" word (or the kept text of a broken
     // one), and the read position within it. Decoded bytes wait in m_decoded.
-    std::array<std::uint8_t, kQueueSize> m_queue{};
+    std::array<std::uint8_t, kQueueSize> m_queue;
     std::size_t m_queueLen = 0;
     std::size_t m_queuePos = 0;
     std::array<std::uint8_t, 3> m_decoded{};

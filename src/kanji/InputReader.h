@@ -52,8 +52,8 @@ private:
     bool m_atEnd = false;
     // A CR at the end of one raw chunk waits for the first byte of the next.
     bool m_heldCr = false;
-    std::array<std::uint8_t, kChunk> m_raw{};
-    std::array<std::uint8_t, kChunk + 1> m_buf{};
+    std::array<std::uint8_t, kChunk> m_raw;
+    std::array<std::uint8_t, kChunk + 1> m_buf;
     const std::uint8_t* m_cur = m_buf.data();
     const std::uint8_t* m_end = m_buf.data();
 };

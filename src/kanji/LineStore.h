@@ -60,7 +60,7 @@ private:
     std::FILE* m_file = nullptr;
     bool m_failed = false;
     std::size_t m_len = 0;
-    std::array<std::uint8_t, kCapacity> m_store{};
+    std::array<std::uint8_t, kCapacity> m_store;
 };
 
 } // namespace kanji
