@@ -1,0 +1,138 @@
+#include "platform/MessageBox.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QThread>
+
+#include <mutex>
+
+#include "platform/TextCodec.h"
+
+namespace platform {
+namespace {
+
+std::mutex g_responderMutex;
+std::function<int(const MessageBoxCall&)> g_messageBoxResponder;
+std::function<std::optional<std::string>(std::string_view)> g_folderResponder;
+
+// Runs f on the GUI thread and returns its result; the caller blocks meanwhile. Without an
+// application object there is no GUI thread: nothing runs and fallback is returned.
+template <typename R, typename F> R onGuiThread(F f, R fallback)
+{
+    auto* app = QCoreApplication::instance();
+    if (!app || !qobject_cast<QApplication*>(app))
+        return fallback;
+    if (app->thread() == QThread::currentThread())
+        return f();
+    R result = fallback;
+    QMetaObject::invokeMethod(app, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+int showMessageBox(const QString& text, const QString& caption, unsigned type)
+{
+    QMessageBox box;
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (type & 0xF0) {
+    case MB_ICONSTOP:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MB_ICONEXCLAMATION:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MB_ICONINFORMATION:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        break;
+    }
+    switch (type & 0xF) {
+    case MB_OKCANCEL:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case MB_YESNOCANCEL:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case MB_YESNO:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
+    default:
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return IDOK;
+    case QMessageBox::Cancel:
+        return IDCANCEL;
+    case QMessageBox::Yes:
+        return IDYES;
+    case QMessageBox::No:
+        return IDNO;
+    default:
+        return IDCANCEL;
+    }
+}
+
+} // namespace
+
+void setMessageBoxResponder(std::function<int(const MessageBoxCall&)> responder)
+{
+    std::lock_guard lock(g_responderMutex);
+    g_messageBoxResponder = std::move(responder);
+}
+
+void setFolderPickerResponder(std::function<std::optional<std::string>(std::string_view title)> responder)
+{
+    std::lock_guard lock(g_responderMutex);
+    g_folderResponder = std::move(responder);
+}
+
+int messageBox(std::string_view text, std::string_view caption, unsigned type)
+{
+    std::function<int(const MessageBoxCall&)> responder;
+    {
+        std::lock_guard lock(g_responderMutex);
+        responder = g_messageBoxResponder;
+    }
+    if (responder)
+        return responder(MessageBoxCall{std::string(text), std::string(caption), type});
+    const QString qText = toQString(text);
+    const QString qCaption = toQString(caption);
+    return onGuiThread<int>([&] { return showMessageBox(qText, qCaption, type); }, 0);
+}
+
+std::optional<std::string> pickFolder(std::string_view title, std::string_view initialFolder)
+{
+    std::function<std::optional<std::string>(std::string_view)> responder;
+    {
+        std::lock_guard lock(g_responderMutex);
+        responder = g_folderResponder;
+    }
+    if (responder)
+        return responder(title);
+    const QString qTitle = toQString(title);
+    const QString qInitial = QString::fromStdString(toFileName(initialFolder));
+    const QString chosen = onGuiThread<QString>(
+        [&] { return QFileDialog::getExistingDirectory(nullptr, qTitle, qInitial); }, QString());
+    if (chosen.isEmpty())
+        return std::nullopt;
+    const QByteArray utf8 = chosen.toUtf8();
+    const std::string_view utf8View(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    std::string path = fromFileName(utf8View);
+    if (toFileName(path) != utf8View)
+        return std::nullopt; // a name code page 932 cannot hold: the program could not open it again
+    return path;
+}
+
+} // namespace platform

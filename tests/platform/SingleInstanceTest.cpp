@@ -1,0 +1,84 @@
+#include "platform/SingleInstance.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/Profile.h"
+#include "platform/TempDir.h"
+
+using platform::InstanceLock;
+using orvalink::test::TempDir;
+
+namespace {
+
+// Runs f in a child process and returns its exit status (f's result), like a second instance of
+// the program would.
+template <typename F> int inChildProcess(F f)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(f());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(InstanceLock, ASecondInstanceWithTheSameSettingsIsRefused)
+{
+    TempDir dir;
+    InstanceLock first(dir.path());
+    ASSERT_TRUE(first.tryLock());
+    EXPECT_TRUE(first.tryLock()) << "locking again in the same object keeps the lock";
+    EXPECT_EQ(first.lockFilePath(), dir.path() + "/Orvalink.lock");
+
+    EXPECT_EQ(inChildProcess([&] { return InstanceLock(dir.path()).tryLock() ? 1 : 0; }), 0);
+    InstanceLock sameProcess(dir.path());
+    EXPECT_FALSE(sameProcess.tryLock());
+
+    TempDir other;
+    EXPECT_EQ(inChildProcess([&] { return InstanceLock(other.path()).tryLock() ? 1 : 0; }), 1)
+        << "another settings folder is another instance";
+
+    first.unlock();
+    EXPECT_EQ(inChildProcess([&] { return InstanceLock(dir.path()).tryLock() ? 1 : 0; }), 1);
+}
+
+TEST(InstanceLock, ALockLeftByADeadProcessIsTakenOver)
+{
+    TempDir dir;
+    // The child takes the lock and dies without releasing it.
+    ASSERT_EQ(inChildProcess([&] {
+                  auto* leaked = new InstanceLock(dir.path());
+                  return leaked->tryLock() ? 1 : 0;
+              }),
+              1);
+    ASSERT_TRUE(std::filesystem::exists(dir.path() + "/Orvalink.lock"));
+    InstanceLock next(dir.path());
+    EXPECT_TRUE(next.tryLock());
+}
+
+TEST(InstanceLock, DefaultsToTheSettingsFolder)
+{
+    TempDir dir;
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old ? old : "";
+    ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    {
+        InstanceLock lock;
+        EXPECT_EQ(lock.lockFilePath(), dir.path() + "/Orvalink/Orvalink.lock");
+        EXPECT_TRUE(lock.tryLock());
+        EXPECT_TRUE(std::filesystem::exists(lock.lockFilePath()));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/Orvalink/Orvalink.lock")) << "released when destroyed";
+    if (old)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
