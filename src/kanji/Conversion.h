@@ -4,13 +4,13 @@
 // from the encoded-word decoder), are classified with one pending byte of look-back, and leave
 // through the Shift-JIS writer into the line store.
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
-
 #include "kanji/InputReader.h"
 #include "kanji/KanjiConverter.h"
 #include "kanji/LineStore.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
 
 namespace kanji {
 

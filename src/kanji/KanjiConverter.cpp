@@ -1,11 +1,11 @@
 #include "kanji/KanjiConverter.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "kanji/Conversion.h"
 #include "kanji/InputReader.h"
 #include "kanji/LineStore.h"
+
+#include <cstdio>
+#include <memory>
 
 namespace kanji {
 
@@ -18,8 +18,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 } // namespace
 
-std::string KanjiConverter::convert(std::string_view input) const
-{
+std::string KanjiConverter::convert(std::string_view input) const {
     std::string output;
     output.reserve(input.size() + input.size() / 4 + 16);
     // The reader and the store carry 26 KiB of buffers: keep them off the caller's stack.
@@ -31,8 +30,7 @@ std::string KanjiConverter::convert(std::string_view input) const
     return output;
 }
 
-int KanjiConverter::convertFile(const std::string& inputPath, const std::string& outputPath) const
-{
+int KanjiConverter::convertFile(const std::string& inputPath, const std::string& outputPath) const {
     FilePtr inFile(std::fopen(inputPath.c_str(), "rb"));
     if (!inFile)
         return -1;
@@ -55,8 +53,7 @@ int KanjiConverter::convertFile(const std::string& inputPath, const std::string&
     return 0;
 }
 
-int convertFile(const std::vector<std::string>& args)
-{
+int convertFile(const std::vector<std::string>& args) {
     if (args.size() < 3)
         return -1;
     KanjiConverter::Options options;

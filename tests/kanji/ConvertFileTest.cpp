@@ -1,16 +1,14 @@
 // The file entry point, through the orvalink-kconv filter and through convertFile directly.
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
+#include "kanji/KanjiConverter.h"
+#include "kanji/KanjiTestSupport.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
 #include <string>
-
-#include "kanji/KanjiConverter.h"
-#include "kanji/KanjiTestSupport.h"
+#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 using kanji::test::hex;
@@ -20,8 +18,7 @@ namespace {
 
 class ConvertFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "kconv-test-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
@@ -30,21 +27,19 @@ protected:
 
     fs::path path(const std::string& name) const { return m_dir / name; }
 
-    static void write(const fs::path& p, const std::string& bytes)
-    {
+    static void write(const fs::path& p, const std::string& bytes) {
         std::ofstream out(p, std::ios::binary);
         out << bytes;
     }
-    static std::string read(const fs::path& p)
-    {
+    static std::string read(const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
     // Runs the filter as the filing of received mail does; returns its exit status.
-    static int runTool(const fs::path& in, const fs::path& out)
-    {
-        const std::string command = std::string("'") + KCONV_TOOL + "' -B -m -s '" + in.string() + "' '" + out.string() + "' 2>/dev/null";
+    static int runTool(const fs::path& in, const fs::path& out) {
+        const std::string command =
+            std::string("'") + KCONV_TOOL + "' -B -m -s '" + in.string() + "' '" + out.string() + "' 2>/dev/null";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -52,43 +47,40 @@ protected:
     fs::path m_dir;
 };
 
-TEST_F(ConvertFile, ToolConvertsAMessage)
-{
+TEST_F(ConvertFile, ToolConvertsAMessage) {
     write(path("in"), "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
                       "Date: x\r\n\r\n\x1b$B$3$s$K$A$O\x1b(B\r\nlast");
     ASSERT_EQ(runTool(path("in"), path("out")), 0);
-    EXPECT_EQ(hex(read(path("out"))), hex("Subject: " + sj("テスト") + "\r\nDate: x\r\n\r\n" + sj("こんにちは") + "\r\nlast"));
+    EXPECT_EQ(hex(read(path("out"))),
+              hex("Subject: " + sj("テスト") + "\r\nDate: x\r\n\r\n" + sj("こんにちは") + "\r\nlast"));
 }
 
-TEST_F(ConvertFile, ToolReadsCrLfAsOneLineEnd)
-{
+TEST_F(ConvertFile, ToolReadsCrLfAsOneLineEnd) {
     write(path("in"), "a\r\nb\nc\r\n\r\n");
     ASSERT_EQ(runTool(path("in"), path("out")), 0);
     EXPECT_EQ(read(path("out")), "a\r\nb\r\nc\r\n\r\n");
 }
 
-TEST_F(ConvertFile, ToolMissingInputFailsWithoutOutput)
-{
+TEST_F(ConvertFile, ToolMissingInputFailsWithoutOutput) {
     EXPECT_NE(runTool(path("missing"), path("out")), 0);
     EXPECT_FALSE(fs::exists(path("out")));
 }
 
-TEST_F(ConvertFile, MissingInputReturnsMinusOne)
-{
+TEST_F(ConvertFile, MissingInputReturnsMinusOne) {
     EXPECT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("missing").string(), path("out").string()}), -1);
     EXPECT_FALSE(fs::exists(path("out")));
 }
 
-TEST_F(ConvertFile, UncreatableOutputReturnsMinusOne)
-{
+TEST_F(ConvertFile, UncreatableOutputReturnsMinusOne) {
     write(path("in"), "x\n");
     EXPECT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("no/such/dir").string()}), -1);
 }
 
-TEST_F(ConvertFile, TooFewWordsReturnsMinusOne) { EXPECT_EQ(kanji::convertFile({"kconv", "-s"}), -1); }
+TEST_F(ConvertFile, TooFewWordsReturnsMinusOne) {
+    EXPECT_EQ(kanji::convertFile({"kconv", "-s"}), -1);
+}
 
-TEST_F(ConvertFile, OptionWordsSelectTheFeatures)
-{
+TEST_F(ConvertFile, OptionWordsSelectTheFeatures) {
     write(path("in"), "a$B$3\x1b(B =?ISO-8859-1?Q?caf=E9?=");
     ASSERT_EQ(kanji::convertFile({"kconv", "-s", path("in").string(), path("plain").string()}), 0);
     EXPECT_EQ(read(path("plain")), "a$B$3 =?ISO-8859-1?Q?caf=E9?=");
@@ -96,8 +88,7 @@ TEST_F(ConvertFile, OptionWordsSelectTheFeatures)
     EXPECT_EQ(hex(read(path("all"))), hex("a" + sj("こ") + " caf\xE9"));
 }
 
-TEST_F(ConvertFile, OutputIsTruncated)
-{
+TEST_F(ConvertFile, OutputIsTruncated) {
     write(path("in"), "new");
     write(path("out"), "an older and longer content");
     ASSERT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("out").string()}), 0);
@@ -106,8 +97,7 @@ TEST_F(ConvertFile, OutputIsTruncated)
 
 // A message larger than the 16 KiB read buffer, with a CR LF split across every buffer boundary
 // that the layout allows, gives the same bytes as the in-memory conversion.
-TEST_F(ConvertFile, LargeFileMatchesInMemoryConversion)
-{
+TEST_F(ConvertFile, LargeFileMatchesInMemoryConversion) {
     std::string message;
     std::string expected;
     for (std::size_t lineLength : {16382u, 16383u, 16384u, 1u, 0u, 40000u}) {

@@ -1,9 +1,8 @@
 // RFC 2047 encoded words in the three forms the converter knows.
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "kanji/KanjiTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
 
 using namespace std::string_literals;
 using kanji::test::ConversionCase;
@@ -13,21 +12,19 @@ using kanji::test::sj;
 
 namespace {
 
-const std::string kTe = "=?ISO-2022-JP?B?GyRCJUYbKEI=?=";        // テ
+const std::string kTe = "=?ISO-2022-JP?B?GyRCJUYbKEI=?=";         // テ
 const std::string kSuto = "=?ISO-2022-JP?B?GyRCJTklSBsoQg==?=";   // スト
 const std::string kTesuto = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?="; // テスト
 
 class DecodesEncodedWords : public ::testing::TestWithParam<ConversionCase> {};
 
-TEST_P(DecodesEncodedWords, ToExactBytes)
-{
+TEST_P(DecodesEncodedWords, ToExactBytes) {
     const ConversionCase& c = GetParam();
     EXPECT_EQ(hex(convert(c.input)), hex(c.expected));
 }
 
 // "=?ISO-2022-JP?B?" + groups "QUFB" (each "AAA") + "?=": 18 + 4 * groups bytes.
-std::string wordOfGroups(std::size_t groups)
-{
+std::string wordOfGroups(std::size_t groups) {
     std::string word = "=?ISO-2022-JP?B?";
     for (std::size_t i = 0; i < groups; ++i)
         word += "QUFB";
@@ -54,7 +51,7 @@ const ConversionCase kWords[] = {
     {"QLatin1WordLowerHex", "=?ISO-8859-1?Q?caf=e9_au_lait?=", "caf\xE9 au lait"},
     {"QJisWord", "=?ISO-2022-JP?Q?=1B$B$3$s$K$A$O=1B(B?=", sj("こんにちは")},
     {"SpaceAfterQWordKept", "=?ISO-2022-JP?Q?=1B$B$3=1B(B?= x", sj("こ") + " x"},
-    {"QuestionMarkInsideQWord", "=?ISO-8859-1?Q?a?b?" "?=c", "a?b?c"},
+    {"QuestionMarkInsideQWord", "=?ISO-8859-1?Q?a?b?"s + "?=c", "a?b?c"},
     {"QWordEndsAtLineBreak", "=?ISO-8859-1?Q?a=\nb", "a\r\nb"},
     {"NotAPattern", "=?UTF-8?B?w6k=?=", "=?UTF-8?B?w6k=?="},
     {"PatternCutShort", "=?ISO-2022-XX", "=?ISO-2022-XX"},
@@ -69,12 +66,10 @@ const ConversionCase kWords[] = {
     {"MisalignedBWordEndsWithItsText", "=?ISO-2022-JP?B?GyRCJU?=\nDate: x", sj("ダ") + "\r\nDate: x"},
     {"KatakanaInsideBWord", "=?ISO-2022-JP?B?GyhJNl4bKEI=?=", sj("ガ")},
 };
-INSTANTIATE_TEST_SUITE_P(Words, DecodesEncodedWords, ::testing::ValuesIn(kWords),
-                         kanji::test::caseName);
+INSTANTIATE_TEST_SUITE_P(Words, DecodesEncodedWords, ::testing::ValuesIn(kWords), kanji::test::caseName);
 
 // The queue holds 1024 bytes: a word of that length is checked whole, one byte more is not.
-TEST(EncodedWordQueue, HoldsExactly1024Bytes)
-{
+TEST(EncodedWordQueue, HoldsExactly1024Bytes) {
     const std::string fits = wordOfGroups(251).insert(16 + 251 * 4, "QQ");
     const std::string tooLong = wordOfGroups(251).insert(16 + 251 * 4, "QQQ");
     ASSERT_EQ(fits.size(), 1024u);

@@ -1,6 +1,9 @@
 // Any bytes at all: the conversion ends, its output stays within twice the input (a line break
 // becomes CR LF and a half-width katakana byte a full-width pair; nothing grows more), every LF
 // in it follows a CR, and the fast path gives the same bytes as the general steps alone.
+#include "kanji/Conversion.h"
+#include "kanji/KanjiConverter.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,13 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "kanji/Conversion.h"
-#include "kanji/KanjiConverter.h"
-
 namespace {
 
-std::string convertWith(std::string_view input, const kanji::KanjiConverter::Options& options, bool fastPath)
-{
+std::string convertWith(std::string_view input, const kanji::KanjiConverter::Options& options, bool fastPath) {
     std::string output;
     auto in = std::make_unique<kanji::InputReader>(input);
     auto out = std::make_unique<kanji::LineStore>(output);
@@ -25,8 +24,7 @@ std::string convertWith(std::string_view input, const kanji::KanjiConverter::Opt
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     kanji::KanjiConverter::Options options;
     for (int variant = 0; variant < 2; ++variant) {

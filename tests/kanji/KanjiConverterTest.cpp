@@ -1,12 +1,12 @@
 // Whole conversions with exact output bytes: headers, bodies, katakana, line ends, and the
 // behaviour chosen where the input is damaged.
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "kanji/KanjiConverter.h"
-#include "kanji/LineStore.h"
+
 #include "kanji/KanjiTestSupport.h"
+#include "kanji/LineStore.h"
+
+#include <gtest/gtest.h>
+#include <string>
 
 using namespace std::string_literals;
 using kanji::test::ConversionCase;
@@ -18,8 +18,7 @@ namespace {
 
 class ConvertsMessageText : public ::testing::TestWithParam<ConversionCase> {};
 
-TEST_P(ConvertsMessageText, ToExactBytes)
-{
+TEST_P(ConvertsMessageText, ToExactBytes) {
     const ConversionCase& c = GetParam();
     EXPECT_EQ(hex(convert(c.input)), hex(c.expected));
 }
@@ -44,7 +43,7 @@ const ConversionCase kBasics[] = {
     {"LastLineWithoutLineEnd", "a\nlast", "a\r\nlast"},
     {"EmptyInput", "", ""},
     {"TabAndControlsCopied", "a\tb\x01\x7f", "a\tb\x01\x7f"},
-    {"ShiftInOutNeverWritten", "a\x0f" "b\x0e\x0f" "c", "abc"},
+    {"ShiftInOutNeverWritten", "a\x0f"s + "b\x0e\x0f"s + "c", "abc"},
     {"EscapeAtEnd", "a\x1b", "a\x1b"},
     {"EscapeDollarAtEnd", "a\x1b$", "a\x1b$"},
     {"EscapeParenAtEnd", "a\x1b(", "a\x1b("},
@@ -52,8 +51,7 @@ const ConversionCase kBasics[] = {
     // The byte after an unknown sequence is read again: here it is a real escape.
     {"UnknownEscapeThenRealEscape", "\x1b\x1b$B$3\x1b(B", "\x1b" + sj("こ")},
 };
-INSTANTIATE_TEST_SUITE_P(Basics, ConvertsMessageText, ::testing::ValuesIn(kBasics),
-                         kanji::test::caseName);
+INSTANTIATE_TEST_SUITE_P(Basics, ConvertsMessageText, ::testing::ValuesIn(kBasics), kanji::test::caseName);
 
 // Where the input is damaged, nothing that is intact around the damage is lost.
 const ConversionCase kDamaged[] = {
@@ -70,11 +68,9 @@ const ConversionCase kDamaged[] = {
     {"BrokenLatin1QWordEndsLatin1", "=?ISO-8859-1?Q?caf=E9=\n\xA4\xB3", "caf\xE9\r\n" + sj("こ")},
     {"BrokenJisQWordEndsKanji", "=?ISO-2022-JP?Q?=1B$B$3=\nab", sj("こ") + "\r\nab"},
 };
-INSTANTIATE_TEST_SUITE_P(Damaged, ConvertsMessageText, ::testing::ValuesIn(kDamaged),
-                         kanji::test::caseName);
+INSTANTIATE_TEST_SUITE_P(Damaged, ConvertsMessageText, ::testing::ValuesIn(kDamaged), kanji::test::caseName);
 
-TEST(KanjiConverterLongLines, LineLongerThanTheStoreIsWrittenWhole)
-{
+TEST(KanjiConverterLongLines, LineLongerThanTheStoreIsWrittenWhole) {
     for (std::size_t length : {kanji::LineStore::kCapacity - 2, kanji::LineStore::kCapacity - 1,
                                kanji::LineStore::kCapacity, kanji::LineStore::kCapacity + 1, std::size_t{25'001}}) {
         SCOPED_TRACE(length);
@@ -86,8 +82,7 @@ TEST(KanjiConverterLongLines, LineLongerThanTheStoreIsWrittenWhole)
     }
 }
 
-TEST(KanjiConverterLongLines, LongKanjiLineIsWrittenWhole)
-{
+TEST(KanjiConverterLongLines, LongKanjiLineIsWrittenWhole) {
     // Pairs must not be split, whatever the store's fill when it runs full.
     std::string jis = "x\x1b$B";
     std::string expected = "x";
@@ -102,17 +97,16 @@ TEST(KanjiConverterLongLines, LongKanjiLineIsWrittenWhole)
 
 // Inputs built to make a converter re-read or re-scan: each must end, with the output within
 // twice the input. A re-scan per byte would take hours on these 2 MB inputs.
-TEST(KanjiConverterBounds, AdversarialInputsEndWithBoundedOutput)
-{
+TEST(KanjiConverterBounds, AdversarialInputsEndWithBoundedOutput) {
     const std::string unitsOfWork[] = {
-        "=?ISO-2022-JP?B?" + std::string(1100, 'A'),         // queue overflow, over and over
+        "=?ISO-2022-JP?B?" + std::string(1100, 'A'),        // queue overflow, over and over
         "=?ISO-2022-JP?B?" + std::string(1000, 'A') + "=?", // broken just before the queue is full
-        "=?ISO-2022-JP?Q?=?=?=?=?_?_=",                      // an open Q word
-        "=?ISO-2022-J=?ISO-8859-1?Q",                         // patterns cut short
-        "\xE0\xA1\xE0\xA1\xE0\xA1\x1b\xE0\xA1",                // holds cut by escapes
-        "\x1b\x1b\x1b$\x1b(\x1b$B(((((\x0e^^^^\x0f",            // escapes and recovery
-        "\x8E\x8E\x8E\xB6\x8E\x8E\xDE",                          // SS2 look-ahead put back
-        "$$$$$B(B$@$",                                        // missing escapes
+        "=?ISO-2022-JP?Q?=?=?=?=?_?_=",                     // an open Q word
+        "=?ISO-2022-J=?ISO-8859-1?Q",                       // patterns cut short
+        "\xE0\xA1\xE0\xA1\xE0\xA1\x1b\xE0\xA1",             // holds cut by escapes
+        "\x1b\x1b\x1b$\x1b(\x1b$B(((((\x0e^^^^\x0f",        // escapes and recovery
+        "\x8E\x8E\x8E\xB6\x8E\x8E\xDE",                     // SS2 look-ahead put back
+        "$$$$$B(B$@$",                                      // missing escapes
     };
     for (const std::string& unit : unitsOfWork) {
         std::string input;
@@ -125,24 +119,21 @@ TEST(KanjiConverterBounds, AdversarialInputsEndWithBoundedOutput)
     }
 }
 
-TEST(KanjiConverterState, NothingCarriesOverBetweenConversions)
-{
+TEST(KanjiConverterState, NothingCarriesOverBetweenConversions) {
     const kanji::KanjiConverter converter;
     // Leaves kanji mode, a decided Shift-JIS decoder and an open encoded word behind.
     (void)converter.convert("\x1b$B$3 \x82\xB1 =?ISO-2022-JP?Q?=1B$B");
     EXPECT_EQ(hex(converter.convert("$3\xA4\xB3")), hex("$3" + sj("こ")));
 }
 
-TEST(KanjiConverterOptions, WithoutRecoveryDollarBIsText)
-{
+TEST(KanjiConverterOptions, WithoutRecoveryDollarBIsText) {
     kanji::KanjiConverter::Options options;
     options.recoverMissingEscapes = false;
     EXPECT_EQ(kanji::KanjiConverter(options).convert("a$B$3"), "a$B$3");
     EXPECT_EQ(hex(kanji::KanjiConverter(options).convert("\x1b$B(!\x1b(B")), hex(sj("─")));
 }
 
-TEST(KanjiConverterOptions, WithoutEncodedWordsPatternsAreText)
-{
+TEST(KanjiConverterOptions, WithoutEncodedWordsPatternsAreText) {
     kanji::KanjiConverter::Options options;
     options.decodeEncodedWords = false;
     EXPECT_EQ(kanji::KanjiConverter(options).convert("=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?="),

@@ -1,9 +1,8 @@
 // Detection of EUC-JP and Shift-JIS text that has no escapes, from its 8-bit bytes.
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "kanji/KanjiTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
 
 using namespace std::string_literals;
 using kanji::test::ConversionCase;
@@ -20,8 +19,7 @@ const std::string kAmbiguousAsShiftJis = "\xE0\xA1";
 const std::string kEucKo = "\xA4\xB3";
 const std::string kShiftJisKo = "\x82\xB1";
 
-std::string repeat(const std::string& s, int n)
-{
+std::string repeat(const std::string& s, int n) {
     std::string out;
     for (int i = 0; i < n; ++i)
         out += s;
@@ -30,8 +28,7 @@ std::string repeat(const std::string& s, int n)
 
 class DetectsCode : public ::testing::TestWithParam<ConversionCase> {};
 
-TEST_P(DetectsCode, FromTheBytes)
-{
+TEST_P(DetectsCode, FromTheBytes) {
     const ConversionCase& c = GetParam();
     EXPECT_EQ(hex(convert(c.input)), hex(c.expected));
 }
@@ -45,27 +42,22 @@ const ConversionCase kDetection[] = {
     {"AmbiguousSettledByShiftJis", kAmbiguous + "a" + kShiftJisKo, kAmbiguousAsShiftJis + "a" + sj("こ")},
     {"AmbiguousSettledBySecondByte", kAmbiguous + "\xE0\x80", kAmbiguousAsShiftJis + "\xE0\x80"},
     {"AmbiguousOnlyIsEuc", kAmbiguous + kAmbiguous + "\n", kAmbiguousAsEuc + kAmbiguousAsEuc + "\r\n"},
-    {"ThirtyOnePairsThenShiftJis", repeat(kAmbiguous, 31) + kShiftJisKo,
-     repeat(kAmbiguousAsShiftJis, 31) + sj("こ")},
-    {"ThirtyTwoPairsFillTheHoldAsEuc", repeat(kAmbiguous, 32) + kShiftJisKo,
-     repeat(kAmbiguousAsEuc, 32) + sj("こ")},
+    {"ThirtyOnePairsThenShiftJis", repeat(kAmbiguous, 31) + kShiftJisKo, repeat(kAmbiguousAsShiftJis, 31) + sj("こ")},
+    {"ThirtyTwoPairsFillTheHoldAsEuc", repeat(kAmbiguous, 32) + kShiftJisKo, repeat(kAmbiguousAsEuc, 32) + sj("こ")},
     {"ThirtyThirdPairStartsANewHold", repeat(kAmbiguous, 33) + kShiftJisKo,
      repeat(kAmbiguousAsEuc, 32) + kAmbiguousAsShiftJis + sj("こ")},
     {"HeldLineBreakKept", kAmbiguous + "\n" + kShiftJisKo, kAmbiguousAsShiftJis + "\r\n" + sj("こ")},
     // An escape ends the hold and keeps its meaning.
     {"EscapeEndsTheHold", kAmbiguous + "\x1b$B$3\x1b(B" + kShiftJisKo, kAmbiguousAsEuc + sj("こ") + sj("こ")},
-    {"EncodedWordEndsTheHold", kAmbiguous + " =?ISO-2022-JP?B?GyRCJUYbKEI=?=",
-     kAmbiguousAsEuc + " " + sj("テ")},
+    {"EncodedWordEndsTheHold", kAmbiguous + " =?ISO-2022-JP?B?GyRCJUYbKEI=?=", kAmbiguousAsEuc + " " + sj("テ")},
     // Once decided, each first byte says which code it belongs to.
     {"ShiftJisThenEuc", kShiftJisKo + kEucKo + kShiftJisKo, sj("こここ")},
     {"EucThenShiftJis", kEucKo + kShiftJisKo + kEucKo, sj("こここ")},
-    {"EucHalfWidthKatakana", "\xA4\xB3\x8E\xB6\x8E\xDE\x8E\xCA\x8E\xDF\x8E\xB3\x8E\xDE\x8E\xB1",
-     sj("こガパウ゛ア")},
+    {"EucHalfWidthKatakana", "\xA4\xB3\x8E\xB6\x8E\xDE\x8E\xCA\x8E\xDF\x8E\xB3\x8E\xDE\x8E\xB1", sj("こガパウ゛ア")},
     {"EucKatakanaMarkThatDoesNotApply", "\xA4\xB3\x8E\xB1\x8E\xDE\x8E\xB6\x8E\xDF", sj("こア゛カ゜")},
     // An invalid pair is dropped and the next 8-bit byte detects again.
     {"InvalidPairClearsTheDecision", "\x82\xB1\x82\xFF\xA4\xB3", sj("ここ")},
 };
-INSTANTIATE_TEST_SUITE_P(Detection, DetectsCode, ::testing::ValuesIn(kDetection),
-                         kanji::test::caseName);
+INSTANTIATE_TEST_SUITE_P(Detection, DetectsCode, ::testing::ValuesIn(kDetection), kanji::test::caseName);
 
 } // namespace

@@ -3,21 +3,19 @@
 // Helpers shared by the converter tests: glibc iconv as an independent second opinion, and a
 // readable form of byte strings for failure messages.
 
-#include <gtest/gtest.h>
-#include <iconv.h>
+#include "kanji/KanjiConverter.h"
 
 #include <cstdio>
+#include <gtest/gtest.h>
+#include <iconv.h>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "kanji/KanjiConverter.h"
-
 namespace kanji::test {
 
 // The whole of `bytes` converted, or nothing when iconv refuses any part of it.
-inline std::optional<std::string> iconvBytes(const char* to, const char* from, std::string_view bytes)
-{
+inline std::optional<std::string> iconvBytes(const char* to, const char* from, std::string_view bytes) {
     iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return std::nullopt;
@@ -36,13 +34,16 @@ inline std::optional<std::string> iconvBytes(const char* to, const char* from, s
 }
 
 // UTF-8 text as code page 932 bytes; only for texts that code page 932 holds.
-inline std::string sj(std::string_view utf8) { return iconvBytes("CP932", "UTF-8", utf8).value(); }
+inline std::string sj(std::string_view utf8) {
+    return iconvBytes("CP932", "UTF-8", utf8).value();
+}
 
 // Converted with the options the mail filing uses: "-B -m -s".
-inline std::string convert(std::string_view input) { return KanjiConverter().convert(input); }
+inline std::string convert(std::string_view input) {
+    return KanjiConverter().convert(input);
+}
 
-inline std::string hex(std::string_view bytes)
-{
+inline std::string hex(std::string_view bytes) {
     std::string out;
     char buf[8];
     for (unsigned char c : bytes) {
@@ -62,8 +63,12 @@ struct ConversionCase {
     std::string expected;
 };
 
-inline void PrintTo(const ConversionCase& c, std::ostream* os) { *os << c.name; }
+inline void PrintTo(const ConversionCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-inline std::string caseName(const ::testing::TestParamInfo<ConversionCase>& p) { return p.param.name; }
+inline std::string caseName(const ::testing::TestParamInfo<ConversionCase>& p) {
+    return p.param.name;
+}
 
 } // namespace kanji::test

@@ -1,13 +1,12 @@
 // orvalink-kconv [-B] [-m] [-s] IN OUT: converts one mail message file to Shift-JIS with CR LF
 // line ends, as the filing of received mail does. Exit status 0 when done, 1 on failure.
+#include "kanji/KanjiConverter.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "kanji/KanjiConverter.h"
-
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: orvalink-kconv [-B] [-m] [-s] INPUT OUTPUT\n");

@@ -1,7 +1,7 @@
 // Throughput of the code converter against glibc iconv converting the same bytes to CP932, on an
 // 8 MB ISO-2022-JP mail corpus and an 8 MB EUC-JP corpus generated here. Prints MB/s (input
 // bytes, 1 MB = 10^6 bytes) for both, in memory and file to file, and the ratio ours / iconv.
-#include <iconv.h>
+#include "kanji/KanjiConverter.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,13 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iconv.h>
 #include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "kanji/KanjiConverter.h"
 
 namespace fs = std::filesystem;
 
@@ -25,8 +24,7 @@ namespace {
 constexpr std::size_t kCorpusSize = 8'000'000;
 constexpr int kRounds = 7;
 
-std::string iconvAll(const char* to, const char* from, const std::string& in)
-{
+std::string iconvAll(const char* to, const char* from, const std::string& in) {
     iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         throw std::runtime_error(std::string("iconv_open ") + from + " -> " + to);
@@ -47,13 +45,12 @@ std::string iconvAll(const char* to, const char* from, const std::string& in)
 
 // Mail-like text: a header block with encoded-word subjects, then body lines of kana, kanji and
 // some ASCII, as UTF-8; each message about 2 KB.
-std::string utf8Mail(std::size_t size)
-{
+std::string utf8Mail(std::size_t size) {
     static const std::vector<std::string> words = {
-        "こんにちは", "ありがとう", "ございます", "会議",   "資料",   "送付",     "確認",   "お願い",
-        "します",     "本日",       "明日",       "予定",   "変更",   "について", "連絡",   "東京",
-        "大阪",       "カタカナ",   "テスト",     "メール", "システム", "開発",   "株式会社", "担当",
-        "よろしく",   "です。",     "、",         "「",     "」",     "ABC",      "2026",   "OK"};
+        "こんにちは", "ありがとう", "ございます", "会議",   "資料",     "送付",     "確認",     "お願い",
+        "します",     "本日",       "明日",       "予定",   "変更",     "について", "連絡",     "東京",
+        "大阪",       "カタカナ",   "テスト",     "メール", "システム", "開発",     "株式会社", "担当",
+        "よろしく",   "です。",     "、",         "「",     "」",       "ABC",      "2026",     "OK"};
     std::mt19937 rng(12345);
     std::string out;
     int message = 0;
@@ -75,16 +72,14 @@ std::string utf8Mail(std::size_t size)
     return out;
 }
 
-double seconds(const std::function<void()>& run)
-{
+double seconds(const std::function<void()>& run) {
     const auto t0 = std::chrono::steady_clock::now();
     run();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 // Best of kRounds for each of two contenders, run alternately so that both meet the same load.
-std::pair<double, double> bestOfAlternating(const std::function<void()>& ours, const std::function<void()>& theirs)
-{
+std::pair<double, double> bestOfAlternating(const std::function<void()>& ours, const std::function<void()>& theirs) {
     double bestOurs = 1e9;
     double bestTheirs = 1e9;
     for (int i = 0; i < kRounds; ++i) {
@@ -95,8 +90,7 @@ std::pair<double, double> bestOfAlternating(const std::function<void()>& ours, c
 }
 
 // iconv in memory into a fresh output buffer each time, as the converter returns a fresh string.
-std::size_t iconvInMemory(const char* from, const std::string& in)
-{
+std::size_t iconvInMemory(const char* from, const std::string& in) {
     iconv_t cd = ::iconv_open("CP932", from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         throw std::runtime_error("iconv_open");
@@ -112,15 +106,13 @@ std::size_t iconvInMemory(const char* from, const std::string& in)
     return capacity - dstLeft;
 }
 
-void writeFile(const fs::path& p, const std::string& bytes)
-{
+void writeFile(const fs::path& p, const std::string& bytes) {
     std::ofstream out(p, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // iconv file to file, streamed through 16 KiB chunks like the converter.
-void iconvFile(const char* from, const fs::path& in, const fs::path& out)
-{
+void iconvFile(const char* from, const fs::path& in, const fs::path& out) {
     iconv_t cd = ::iconv_open("CP932", from);
     std::FILE* fi = std::fopen(in.c_str(), "rb");
     std::FILE* fo = std::fopen(out.c_str(), "wb");
@@ -153,8 +145,7 @@ void iconvFile(const char* from, const fs::path& in, const fs::path& out)
     ::iconv_close(cd);
 }
 
-void measure(const char* name, const std::string& corpus, const fs::path& dir)
-{
+void measure(const char* name, const std::string& corpus, const fs::path& dir) {
     const double mb = static_cast<double>(corpus.size()) / 1e6;
     const kanji::KanjiConverter converter;
 
@@ -173,18 +164,17 @@ void measure(const char* name, const std::string& corpus, const fs::path& dir)
         },
         [&] { iconvFile(name, in, outIconv); });
 
-    std::printf("%-12s %5.2f MB  in memory:  ours %7.1f MB/s  iconv %7.1f MB/s  ratio %5.2f\n", name, mb,
-                mb / oursMem, mb / iconvMem, iconvMem / oursMem);
-    std::printf("%-12s %5.2f MB  file->file: ours %7.1f MB/s  iconv %7.1f MB/s  ratio %5.2f\n", name, mb,
-                mb / oursFile, mb / iconvFileSeconds, iconvFileSeconds / oursFile);
+    std::printf("%-12s %5.2f MB  in memory:  ours %7.1f MB/s  iconv %7.1f MB/s  ratio %5.2f\n", name, mb, mb / oursMem,
+                mb / iconvMem, iconvMem / oursMem);
+    std::printf("%-12s %5.2f MB  file->file: ours %7.1f MB/s  iconv %7.1f MB/s  ratio %5.2f\n", name, mb, mb / oursFile,
+                mb / iconvFileSeconds, iconvFileSeconds / oursFile);
     if (sink == 0)
         std::printf("(no output)\n");
 }
 
 } // namespace
 
-int main()
-{
+int main() {
     const std::string utf8 = utf8Mail(kCorpusSize * 3 / 2);
     std::string jis = iconvAll("ISO-2022-JP", "UTF-8", utf8);
     std::string euc = iconvAll("EUC-JP", "UTF-8", utf8);
@@ -212,8 +202,8 @@ int main()
     };
     const kanji::KanjiConverter converter;
     for (const auto& [name, corpus] : {std::pair{"ISO-2022-JP", &jis}, std::pair{"EUC-JP", &euc}}) {
-        const bool same = linesWithoutSubject(converter.convert(*corpus)) ==
-                          linesWithoutSubject(iconvAll("CP932", name, *corpus));
+        const bool same =
+            linesWithoutSubject(converter.convert(*corpus)) == linesWithoutSubject(iconvAll("CP932", name, *corpus));
         std::printf("%s output agrees with iconv: %s\n", name, same ? "yes" : "NO");
     }
 
