@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -194,28 +195,28 @@ int openOutput(const std::string& path) {
 } // namespace
 
 bool SimulatedLan::available(std::string* whyNot) {
-    auto fail = [whyNot](std::string why) {
-        if (whyNot)
-            *whyNot = std::move(why);
-        return false;
-    };
-    if (::geteuid() != 0)
-        return fail("not running as root (network namespaces need it)");
-    if (findIp().empty())
-        return fail("the ip command (iproute2) is not installed");
-    if (::access("/proc/self/ns/net", R_OK) != 0)
-        return fail("/proc/self/ns/net is not readable");
-    pid_t pid = ::fork();
-    if (pid < 0)
-        return fail(std::string("fork failed: ") + std::strerror(errno));
-    if (pid == 0)
-        ::_exit(::unshare(CLONE_NEWNET) == 0 ? 0 : 1);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return fail("unshare(CLONE_NEWNET) is not permitted here");
-    return true;
+    // Decided once per process by building a one-host LAN, so that a kernel without veth or
+    // bridge support is told apart from a fault of the code that uses the LAN.
+    static std::once_flag once;
+    static std::string reason;
+    std::call_once(once, [] {
+        if (::geteuid() != 0) {
+            reason = "not running as root (network namespaces need it)";
+        } else if (findIp().empty()) {
+            reason = "the ip command (iproute2) is not installed";
+        } else if (::access("/proc/self/ns/net", R_OK) != 0) {
+            reason = "/proc/self/ns/net is not readable";
+        } else {
+            try {
+                SimulatedLan trial(1);
+            } catch (const std::exception& e) {
+                reason = e.what();
+            }
+        }
+    });
+    if (whyNot)
+        *whyNot = reason;
+    return reason.empty();
 }
 
 SimulatedLan::SimulatedLan(int hostCount) {
@@ -332,12 +333,17 @@ int SimulatedLan::runIp(int nsFd, const std::vector<std::string>& args, const st
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0)
+    // The batch goes in through a memory file: no pipe to fill, no SIGPIPE should ip fail early.
+    int in = ::memfd_create("orvalink-ip-batch", MFD_CLOEXEC);
+    if (in < 0)
         return -1;
+    if (!writeAll(in, batch.data(), batch.size()) || ::lseek(in, 0, SEEK_SET) != 0) {
+        ::close(in);
+        return -1;
+    }
+    int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
-        ::close(in[0]);
-        ::close(in[1]);
+        ::close(in);
         return -1;
     }
     pid_t pid = ::fork();
@@ -346,24 +352,18 @@ int SimulatedLan::runIp(int nsFd, const std::vector<std::string>& args, const st
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::setns(nsFd, CLONE_NEWNET) != 0)
             ::_exit(126);
-        ::dup2(in[0], 0);
+        ::dup2(in, 0);
         ::dup2(out[1], 1);
         ::dup2(out[1], 2);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    ::close(in[0]);
+    ::close(in);
     ::close(out[1]);
     if (pid < 0) {
-        ::close(in[1]);
         ::close(out[0]);
         return -1;
     }
-    // ip reads the whole batch before it says much, so writing first cannot dead-lock.
-    void (*oldPipe)(int) = ::signal(SIGPIPE, SIG_IGN);
-    writeAll(in[1], batch.data(), batch.size());
-    ::signal(SIGPIPE, oldPipe);
-    ::close(in[1]);
     std::string text = readAll(out[0]);
     ::close(out[0]);
     int status = 0;
