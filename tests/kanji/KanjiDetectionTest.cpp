@@ -56,7 +56,10 @@ const ConversionCase kDetection[] = {
     {"EucHalfWidthKatakana", "\xA4\xB3\x8E\xB6\x8E\xDE\x8E\xCA\x8E\xDF\x8E\xB3\x8E\xDE\x8E\xB1", sj("こガパウ゛ア")},
     {"EucKatakanaMarkThatDoesNotApply", "\xA4\xB3\x8E\xB1\x8E\xDE\x8E\xB6\x8E\xDF", sj("こア゛カ゜")},
     // An invalid pair is dropped and the next 8-bit byte detects again.
-    {"InvalidPairClearsTheDecision", "\x82\xB1\x82\xFF\xA4\xB3", sj("ここ")},
+    // Here the ambiguous pair is held until the EUC pair settles it; still decided, it would have
+    // been read as Shift-JIS at once.
+    {"InvalidPairClearsTheDecision", kShiftJisKo + "\x82\xFF" + kAmbiguous + kEucKo,
+     sj("こ") + kAmbiguousAsEuc + sj("こ")},
 };
 INSTANTIATE_TEST_SUITE_P(Detection, DetectsCode, ::testing::ValuesIn(kDetection), kanji::test::caseName);
 
