@@ -5,16 +5,14 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
-
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 namespace platform {
@@ -22,18 +20,18 @@ namespace {
 
 thread_local int t_lastError = 0;
 
-int failWith(int wsaError)
-{
+int failWith(int wsaError) {
     t_lastError = wsaError;
     return AsyncSocket::SocketError;
 }
 
-int failWithErrno() { return failWith(AsyncSocket::wsaErrorFromErrno(errno)); }
+int failWithErrno() {
+    return failWith(AsyncSocket::wsaErrorFromErrno(errno));
+}
 
 // Windows Sockets flags to POSIX; -1 for a bit the program's platform does not know. MSG_NOSIGNAL
 // always: a peer that went away must give an error, not kill the process with SIGPIPE.
-int posixFlags(int wsFlags)
-{
+int posixFlags(int wsFlags) {
     if (wsFlags & ~(WS_MSG_OOB | WS_MSG_PEEK | WS_MSG_DONTROUTE))
         return -1;
     int f = MSG_NOSIGNAL;
@@ -46,8 +44,7 @@ int posixFlags(int wsFlags)
     return f;
 }
 
-int wsaErrorFromGai(int rc)
-{
+int wsaErrorFromGai(int rc) {
     switch (rc) {
     case EAI_NONAME:
 #ifdef EAI_NODATA
@@ -69,8 +66,7 @@ int wsaErrorFromGai(int rc)
 
 // Dotted IPv4 or a host name (first IPv4 address); false with lastError set when it resolves to
 // nothing.
-bool resolveIPv4(const std::string& host, std::uint16_t port, sockaddr_in& out)
-{
+bool resolveIPv4(const std::string& host, std::uint16_t port, sockaddr_in& out) {
     std::memset(&out, 0, sizeof out);
     out.sin_family = AF_INET;
     out.sin_port = htons(port);
@@ -95,24 +91,28 @@ bool resolveIPv4(const std::string& host, std::uint16_t port, sockaddr_in& out)
 
 // Connection failures that the platform reports through the connect notification rather than as
 // a failed call.
-bool isConnectOutcome(int err)
-{
-    return err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH || err == EHOSTUNREACH ||
-           err == ECONNRESET || err == ECONNABORTED;
+bool isConnectOutcome(int err) {
+    return err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH || err == EHOSTUNREACH || err == ECONNRESET ||
+           err == ECONNABORTED;
 }
 
 } // namespace
 
 AsyncSocket::AsyncSocket(QObject* parent) : QObject(parent) {}
 
-AsyncSocket::~AsyncSocket() { close(); }
+AsyncSocket::~AsyncSocket() {
+    close();
+}
 
-int AsyncSocket::lastError() { return t_lastError; }
+int AsyncSocket::lastError() {
+    return t_lastError;
+}
 
-void AsyncSocket::setLastError(int wsaError) { t_lastError = wsaError; }
+void AsyncSocket::setLastError(int wsaError) {
+    t_lastError = wsaError;
+}
 
-int AsyncSocket::wsaErrorFromErrno(int err)
-{
+int AsyncSocket::wsaErrorFromErrno(int err) {
     switch (err) {
     case 0:
         return 0;
@@ -199,8 +199,7 @@ int AsyncSocket::wsaErrorFromErrno(int err)
     }
 }
 
-int AsyncSocket::servicePort(const char* name, const char* proto)
-{
+int AsyncSocket::servicePort(const char* name, const char* proto) {
     if (!name || !*name)
         return 0;
     servent entry{};
@@ -211,14 +210,12 @@ int AsyncSocket::servicePort(const char* name, const char* proto)
     return ntohs(static_cast<std::uint16_t>(result->s_port));
 }
 
-bool AsyncSocket::onNotifierThread() const
-{
+bool AsyncSocket::onNotifierThread() const {
     const QSocketNotifier* n = m_readNotifier ? m_readNotifier : m_writeNotifier;
     return n && n->thread() == QThread::currentThread();
 }
 
-bool AsyncSocket::create(Type type, std::uint16_t port, const char* bindAddress, long events)
-{
+bool AsyncSocket::create(Type type, std::uint16_t port, const char* bindAddress, long events) {
     close();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -228,7 +225,8 @@ bool AsyncSocket::create(Type type, std::uint16_t port, const char* bindAddress,
         t_lastError = WSAEINVAL;
         return false;
     }
-    const int fd = ::socket(AF_INET, (type == Type::Datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int fd =
+        ::socket(AF_INET, (type == Type::Datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         failWithErrno();
         return false;
@@ -255,8 +253,7 @@ bool AsyncSocket::create(Type type, std::uint16_t port, const char* bindAddress,
     return true;
 }
 
-bool AsyncSocket::setBroadcast(bool on)
-{
+bool AsyncSocket::setBroadcast(bool on) {
     const int v = on ? 1 : 0;
     if (::setsockopt(m_fd.load(), SOL_SOCKET, SO_BROADCAST, &v, sizeof v) != 0) {
         failWithErrno();
@@ -266,8 +263,7 @@ bool AsyncSocket::setBroadcast(bool on)
     return true;
 }
 
-void AsyncSocket::armRead()
-{
+void AsyncSocket::armRead() {
     if (!m_readNotifier || !(m_events & (FD_READ | FD_CLOSE)))
         return;
     if (m_inReadHandler) {
@@ -288,8 +284,7 @@ void AsyncSocket::armRead()
         Qt::QueuedConnection);
 }
 
-void AsyncSocket::armWrite()
-{
+void AsyncSocket::armWrite() {
     if (!m_writeNotifier)
         return;
     if (onNotifierThread()) {
@@ -306,8 +301,7 @@ void AsyncSocket::armWrite()
         Qt::QueuedConnection);
 }
 
-int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std::string& address, int flags)
-{
+int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std::string& address, int flags) {
     const int fd = m_fd.load();
     if (fd < 0)
         return failWith(WSAENOTSOCK);
@@ -319,7 +313,8 @@ int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std:
     sockaddr_in to{};
     if (!resolveIPv4(address, port, to))
         return SocketError;
-    const ssize_t n = ::sendto(fd, buf, static_cast<std::size_t>(len), f, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    const ssize_t n =
+        ::sendto(fd, buf, static_cast<std::size_t>(len), f, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (n < 0) {
         const int err = errno;
         if ((err == EAGAIN || err == EWOULDBLOCK) && (m_events & FD_WRITE))
@@ -330,8 +325,7 @@ int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std:
     return static_cast<int>(n);
 }
 
-int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned& port, int flags)
-{
+int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned& port, int flags) {
     const int fd = m_fd.load();
     if (fd < 0)
         return failWith(WSAENOTSOCK);
@@ -362,8 +356,7 @@ int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned&
     return static_cast<int>(n);
 }
 
-bool AsyncSocket::connect(const std::string& host, std::uint16_t port)
-{
+bool AsyncSocket::connect(const std::string& host, std::uint16_t port) {
     const int fd = m_fd.load();
     if (fd < 0) {
         t_lastError = WSAENOTSOCK;
@@ -415,8 +408,7 @@ bool AsyncSocket::connect(const std::string& host, std::uint16_t port)
     return true;
 }
 
-void AsyncSocket::deliverConnectResult(int wsaError)
-{
+void AsyncSocket::deliverConnectResult(int wsaError) {
     if (!m_connecting)
         return;
     m_connecting = false;
@@ -431,8 +423,7 @@ void AsyncSocket::deliverConnectResult(int wsaError)
         onConnect(wsaError);
 }
 
-void AsyncSocket::writeActivated()
-{
+void AsyncSocket::writeActivated() {
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
     const int fd = m_fd.load();
@@ -450,8 +441,7 @@ void AsyncSocket::writeActivated()
         onSend(0);
 }
 
-void AsyncSocket::readActivated()
-{
+void AsyncSocket::readActivated() {
     const int fd = m_fd.load();
     if (!m_readNotifier || fd < 0)
         return;
@@ -490,8 +480,7 @@ void AsyncSocket::readActivated()
         m_readNotifier->setEnabled(true);
 }
 
-int AsyncSocket::send(const void* buf, int len, int flags)
-{
+int AsyncSocket::send(const void* buf, int len, int flags) {
     const int fd = m_fd.load();
     if (fd < 0)
         return failWith(WSAENOTSOCK);
@@ -511,8 +500,7 @@ int AsyncSocket::send(const void* buf, int len, int flags)
     return static_cast<int>(n);
 }
 
-int AsyncSocket::receive(void* buf, int len, int flags)
-{
+int AsyncSocket::receive(void* buf, int len, int flags) {
     const int fd = m_fd.load();
     if (fd < 0)
         return failWith(WSAENOTSOCK);
@@ -531,8 +519,7 @@ int AsyncSocket::receive(void* buf, int len, int flags)
     return static_cast<int>(n);
 }
 
-void AsyncSocket::close()
-{
+void AsyncSocket::close() {
     const int fd = m_fd.exchange(-1);
     QSocketNotifier* r = m_readNotifier;
     QSocketNotifier* w = m_writeNotifier;

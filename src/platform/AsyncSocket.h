@@ -10,7 +10,6 @@
 // notifies again, so a handler that reads nothing does not spin.
 
 #include <QObject>
-
 #include <atomic>
 #include <cstdint>
 #include <string>

@@ -1,41 +1,37 @@
 #include "platform/Dispatch.h"
 
+#include "platform/MessageEvent.h"
+
 #include <QCoreApplication>
 #include <QThread>
-
 #include <chrono>
 #include <unordered_map>
 #include <vector>
-
-#include "platform/MessageEvent.h"
 
 namespace platform {
 namespace detail {
 namespace {
 
-std::unordered_map<const MessageTarget*, bool>& registry()
-{
+std::unordered_map<const MessageTarget*, bool>& registry() {
     static std::unordered_map<const MessageTarget*, bool> r;
     return r;
 }
 
 } // namespace
 
-QEvent::Type MessageEvent::eventType()
-{
+QEvent::Type MessageEvent::eventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;
 }
 
 MessageEvent::MessageEvent(WindowMessage msg, std::shared_ptr<std::promise<std::intptr_t>> reply)
-    : QEvent(eventType()), m_msg(std::move(msg)), m_reply(std::move(reply))
-{
+    : QEvent(eventType()), m_msg(std::move(msg)), m_reply(std::move(reply)) {}
+
+MessageEvent::~MessageEvent() {
+    answer(0);
 }
 
-MessageEvent::~MessageEvent() { answer(0); }
-
-void MessageEvent::answer(std::intptr_t result)
-{
+void MessageEvent::answer(std::intptr_t result) {
     if (m_answered)
         return;
     m_answered = true;
@@ -43,26 +39,22 @@ void MessageEvent::answer(std::intptr_t result)
         m_reply->set_value(result);
 }
 
-std::mutex& registryMutex()
-{
+std::mutex& registryMutex() {
     static std::mutex m;
     return m;
 }
 
-void registerTarget(const MessageTarget* t)
-{
+void registerTarget(const MessageTarget* t) {
     std::lock_guard lock(registryMutex());
     registry()[t] = true;
 }
 
-void unregisterTarget(const MessageTarget* t)
-{
+void unregisterTarget(const MessageTarget* t) {
     std::lock_guard lock(registryMutex());
     registry().erase(t);
 }
 
-bool closeTarget(const MessageTarget* t)
-{
+bool closeTarget(const MessageTarget* t) {
     std::lock_guard lock(registryMutex());
     auto it = registry().find(t);
     if (it == registry().end() || !it->second)
@@ -71,14 +63,12 @@ bool closeTarget(const MessageTarget* t)
     return true;
 }
 
-bool isOpenLocked(const MessageTarget* t)
-{
+bool isOpenLocked(const MessageTarget* t) {
     auto it = registry().find(t);
     return it != registry().end() && it->second;
 }
 
-void retireTargetsOfCurrentThread()
-{
+void retireTargetsOfCurrentThread() {
     QThread* self = QThread::currentThread();
     std::vector<const MessageTarget*> retired;
     {
@@ -96,8 +86,7 @@ void retireTargetsOfCurrentThread()
 
 } // namespace detail
 
-std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg)
-{
+std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg) {
     if (!target)
         return 0;
     bool sameThread = false;
@@ -133,8 +122,7 @@ std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg)
     return result.get();
 }
 
-bool postMessage(MessageTarget* target, WindowMessage msg)
-{
+bool postMessage(MessageTarget* target, WindowMessage msg) {
     if (!target)
         return false;
     std::lock_guard lock(detail::registryMutex());
@@ -144,8 +132,7 @@ bool postMessage(MessageTarget* target, WindowMessage msg)
     return true;
 }
 
-bool isWindow(const MessageTarget* target)
-{
+bool isWindow(const MessageTarget* target) {
     std::lock_guard lock(detail::registryMutex());
     return detail::isOpenLocked(target);
 }

@@ -2,9 +2,9 @@
 
 // Sending and posting window messages between threads.
 
-#include <cstdint>
-
 #include "platform/MessageTarget.h"
+
+#include <cstdint>
 
 namespace platform {
 

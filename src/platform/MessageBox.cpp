@@ -1,14 +1,13 @@
 #include "platform/MessageBox.h"
 
+#include "platform/TextCodec.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
-
 #include <mutex>
-
-#include "platform/TextCodec.h"
 
 namespace platform {
 namespace {
@@ -19,20 +18,19 @@ std::function<std::optional<std::string>(std::string_view)> g_folderResponder;
 
 // Runs f on the GUI thread and returns its result; the caller blocks meanwhile. Without an
 // application object there is no GUI thread: nothing runs and fallback is returned.
-template <typename R, typename F> R onGuiThread(F f, R fallback)
-{
+template <typename R, typename F> R onGuiThread(F f, R fallback) {
     auto* app = QCoreApplication::instance();
     if (!app || !qobject_cast<QApplication*>(app))
         return fallback;
     if (app->thread() == QThread::currentThread())
         return f();
     R result = fallback;
-    QMetaObject::invokeMethod(app, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [&] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
 }
 
-int showMessageBox(const QString& text, const QString& caption, unsigned type)
-{
+int showMessageBox(const QString& text, const QString& caption, unsigned type) {
     QMessageBox box;
     box.setWindowTitle(caption);
     box.setText(text);
@@ -86,20 +84,17 @@ int showMessageBox(const QString& text, const QString& caption, unsigned type)
 
 } // namespace
 
-void setMessageBoxResponder(std::function<int(const MessageBoxCall&)> responder)
-{
+void setMessageBoxResponder(std::function<int(const MessageBoxCall&)> responder) {
     std::lock_guard lock(g_responderMutex);
     g_messageBoxResponder = std::move(responder);
 }
 
-void setFolderPickerResponder(std::function<std::optional<std::string>(std::string_view title)> responder)
-{
+void setFolderPickerResponder(std::function<std::optional<std::string>(std::string_view title)> responder) {
     std::lock_guard lock(g_responderMutex);
     g_folderResponder = std::move(responder);
 }
 
-int messageBox(std::string_view text, std::string_view caption, unsigned type)
-{
+int messageBox(std::string_view text, std::string_view caption, unsigned type) {
     std::function<int(const MessageBoxCall&)> responder;
     {
         std::lock_guard lock(g_responderMutex);
@@ -112,8 +107,7 @@ int messageBox(std::string_view text, std::string_view caption, unsigned type)
     return onGuiThread<int>([&] { return showMessageBox(qText, qCaption, type); }, 0);
 }
 
-std::optional<std::string> pickFolder(std::string_view title, std::string_view initialFolder)
-{
+std::optional<std::string> pickFolder(std::string_view title, std::string_view initialFolder) {
     std::function<std::optional<std::string>(std::string_view)> responder;
     {
         std::lock_guard lock(g_responderMutex);
@@ -123,8 +117,8 @@ std::optional<std::string> pickFolder(std::string_view title, std::string_view i
         return responder(title);
     const QString qTitle = toQString(title);
     const QString qInitial = QString::fromStdString(toFileName(initialFolder));
-    const QString chosen = onGuiThread<QString>(
-        [&] { return QFileDialog::getExistingDirectory(nullptr, qTitle, qInitial); }, QString());
+    const QString chosen =
+        onGuiThread<QString>([&] { return QFileDialog::getExistingDirectory(nullptr, qTitle, qInitial); }, QString());
     if (chosen.isEmpty())
         return std::nullopt;
     const QByteArray utf8 = chosen.toUtf8();

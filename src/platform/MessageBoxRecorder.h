@@ -3,11 +3,11 @@
 // For tests: while it exists, every message box is recorded instead of shown and answered from a
 // queue of results (IDOK once the queue is empty).
 
+#include "platform/MessageBox.h"
+
 #include <deque>
 #include <mutex>
 #include <vector>
-
-#include "platform/MessageBox.h"
 
 namespace platform {
 

@@ -3,14 +3,13 @@
 // Internal to the dispatch facility: the queued form of a window message and the registry of live
 // targets. Not for use outside src/platform.
 
-#include <QEvent>
+#include "platform/MessageTarget.h"
 
+#include <QEvent>
 #include <cstdint>
 #include <future>
 #include <memory>
 #include <mutex>
-
-#include "platform/MessageTarget.h"
 
 namespace platform::detail {
 

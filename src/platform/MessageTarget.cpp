@@ -1,45 +1,42 @@
 #include "platform/MessageTarget.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
 #include "platform/MessageEvent.h"
 #include "platform/UiThread.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 namespace platform {
 
-std::int64_t paramInt(const MessageParam& p)
-{
+std::int64_t paramInt(const MessageParam& p) {
     if (const auto* v = std::get_if<std::int64_t>(&p))
         return *v;
     return 0;
 }
 
-std::string takeParamText(MessageParam& p)
-{
+std::string takeParamText(MessageParam& p) {
     if (auto* v = std::get_if<std::string>(&p))
         return std::move(*v);
     return {};
 }
 
-MessageTarget::MessageTarget(QObject* parent) : QObject(parent) { detail::registerTarget(this); }
+MessageTarget::MessageTarget(QObject* parent) : QObject(parent) {
+    detail::registerTarget(this);
+}
 
-MessageTarget::~MessageTarget()
-{
+MessageTarget::~MessageTarget() {
     detail::unregisterTarget(this);
     // Queued messages would otherwise be dropped only by ~QObject; do it here so that their
     // senders are released before anything of this object is gone.
     QCoreApplication::removePostedEvents(this, detail::MessageEvent::eventType());
 }
 
-bool MessageTarget::isAlive() const
-{
+bool MessageTarget::isAlive() const {
     std::lock_guard lock(detail::registryMutex());
     return detail::isOpenLocked(this);
 }
 
-void MessageTarget::destroyWindow()
-{
+void MessageTarget::destroyWindow() {
     if (m_destroying)
         return;
     m_destroying = true;
@@ -53,8 +50,7 @@ void MessageTarget::destroyWindow()
     deleteLater();
 }
 
-bool MessageTarget::event(QEvent* e)
-{
+bool MessageTarget::event(QEvent* e) {
     if (e->type() != detail::MessageEvent::eventType())
         return QObject::event(e);
     auto* me = static_cast<detail::MessageEvent*>(e);

@@ -4,13 +4,12 @@
 // handles numbered messages in windowProc. Messages reach it through sendMessage/postMessage
 // (platform/Dispatch.h).
 
-#include <QObject>
+#include "platform/Messages.h"
 
+#include <QObject>
 #include <cstdint>
 #include <string>
 #include <variant>
-
-#include "platform/Messages.h"
 
 namespace platform {
 

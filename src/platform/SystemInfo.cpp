@@ -1,27 +1,24 @@
 #include "platform/SystemInfo.h"
 
+#include "platform/TextCodec.h"
+
+#include <climits>
 #include <pwd.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
 #include <unistd.h>
-
-#include <climits>
 #include <vector>
-
-#include "platform/TextCodec.h"
 
 namespace platform {
 
-std::string computerName()
-{
+std::string computerName() {
     char buf[HOST_NAME_MAX + 1] = {};
     if (::gethostname(buf, sizeof buf - 1) != 0)
         return {};
     return fromFileName(buf);
 }
 
-std::string userName()
-{
+std::string userName() {
     std::vector<char> buf(16384);
     passwd pw{};
     passwd* result = nullptr;
@@ -32,8 +29,7 @@ std::string userName()
     return {};
 }
 
-int processorTypeFromMachine(const std::string& machine)
-{
+int processorTypeFromMachine(const std::string& machine) {
     if (machine == "i386")
         return 386;
     if (machine == "i486")
@@ -43,16 +39,14 @@ int processorTypeFromMachine(const std::string& machine)
     return 0;
 }
 
-int processorType()
-{
+int processorType() {
     utsname u{};
     if (::uname(&u) != 0)
         return 0;
     return processorTypeFromMachine(u.machine);
 }
 
-std::uint64_t totalPhysicalMemory()
-{
+std::uint64_t totalPhysicalMemory() {
     struct sysinfo si {};
     if (::sysinfo(&si) != 0)
         return 0;

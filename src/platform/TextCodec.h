@@ -5,7 +5,6 @@
 // program; a character that code page 932 cannot hold becomes "?".
 
 #include <QString>
-
 #include <string>
 #include <string_view>
 

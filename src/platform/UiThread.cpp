@@ -6,8 +6,7 @@ namespace platform {
 namespace {
 
 // Thread starts are strictly one after another across the whole process.
-std::mutex& startSerializer()
-{
+std::mutex& startSerializer() {
     static std::mutex m;
     return m;
 }
@@ -16,14 +15,12 @@ std::mutex& startSerializer()
 
 UiThread::UiThread(QObject* parent) : QThread(parent) {}
 
-UiThread::~UiThread()
-{
+UiThread::~UiThread() {
     if (isRunning())
         quitAndWait();
 }
 
-void UiThread::setMainWindow(MessageTarget* window)
-{
+void UiThread::setMainWindow(MessageTarget* window) {
     if (m_mainWindow)
         disconnect(m_mainWindow, nullptr, this, nullptr);
     m_mainWindow = window;
@@ -31,16 +28,21 @@ void UiThread::setMainWindow(MessageTarget* window)
         return;
     // Direct connections: run on the window's thread (this thread), whatever this object's own
     // affinity is. QThread::exit is safe from any thread.
-    connect(window, &MessageTarget::destroyedWindow, this, [this] { exit(0); }, Qt::DirectConnection);
-    connect(window, &QObject::destroyed, this, [this] { exit(0); }, Qt::DirectConnection);
+    connect(
+        window, &MessageTarget::destroyedWindow, this, [this] { exit(0); }, Qt::DirectConnection);
+    connect(
+        window, &QObject::destroyed, this, [this] { exit(0); }, Qt::DirectConnection);
 }
 
-MessageTarget* UiThread::mainWindow() const { return m_mainWindow.data(); }
+MessageTarget* UiThread::mainWindow() const {
+    return m_mainWindow.data();
+}
 
-int UiThread::exitInstance() { return 0; }
+int UiThread::exitInstance() {
+    return 0;
+}
 
-void UiThread::reportStart(StartState s)
-{
+void UiThread::reportStart(StartState s) {
     {
         std::lock_guard lock(m_startMutex);
         m_startState = s;
@@ -48,8 +50,7 @@ void UiThread::reportStart(StartState s)
     m_startChanged.notify_all();
 }
 
-void UiThread::run()
-{
+void UiThread::run() {
     const bool ok = initInstance();
     if (ok) {
         m_ready.store(true);
@@ -66,8 +67,7 @@ void UiThread::run()
     m_mainWindow = nullptr;
 }
 
-bool UiThread::startAndWaitReady()
-{
+bool UiThread::startAndWaitReady() {
     std::lock_guard serial(startSerializer());
     {
         std::lock_guard lock(m_startMutex);
@@ -79,8 +79,7 @@ bool UiThread::startAndWaitReady()
     return m_startState == StartState::Ready;
 }
 
-void UiThread::quitAndWait()
-{
+void UiThread::quitAndWait() {
     if (!isRunning() && !isFinished()) {
         return; // never started
     }

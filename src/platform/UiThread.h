@@ -4,14 +4,13 @@
 // created on it). The thread lives exactly as long as its main window: when the window is
 // destroyed, the loop ends.
 
+#include "platform/MessageTarget.h"
+
 #include <QPointer>
 #include <QThread>
-
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-
-#include "platform/MessageTarget.h"
 
 namespace platform {
 

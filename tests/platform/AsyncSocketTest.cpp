@@ -1,19 +1,17 @@
 #include "platform/AsyncSocket.h"
 
-#include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include "platform/EventLoopWait.h"
 #include "support/PrivateNetwork.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 using namespace platform;
 using orvalink::test::processEventsUntil;
@@ -36,8 +34,7 @@ public:
     std::thread::id notifyThread;
 
 protected:
-    void onReceive(int) override
-    {
+    void onReceive(int) override {
         ++receiveNotes;
         notifyThread = std::this_thread::get_id();
         if (!readOnNotify)
@@ -58,14 +55,12 @@ protected:
                 received.emplace_back(buf, static_cast<std::size_t>(n));
         }
     }
-    void onConnect(int err) override
-    {
+    void onConnect(int err) override {
         ++connectNotes;
         connectError = err;
         notifyThread = std::this_thread::get_id();
     }
-    void onClose(int err) override
-    {
+    void onClose(int err) override {
         ++closeNotes;
         closeError = err;
     }
@@ -74,8 +69,7 @@ public:
     Type handleType = Type::Datagram;
 };
 
-std::uint16_t localPort(int fd)
-{
+std::uint16_t localPort(int fd) {
     sockaddr_in a{};
     socklen_t l = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &l);
@@ -84,8 +78,7 @@ std::uint16_t localPort(int fd)
 
 // A plain blocking TCP listener on 127.0.0.1 (port chosen by the system).
 struct LoopbackListener {
-    LoopbackListener()
-    {
+    LoopbackListener() {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -101,8 +94,7 @@ struct LoopbackListener {
 
 } // namespace
 
-TEST(AsyncSocket, ErrnoMapsToWindowsSocketsNumbers)
-{
+TEST(AsyncSocket, ErrnoMapsToWindowsSocketsNumbers) {
     struct Case {
         int err;
         int wsa;
@@ -139,16 +131,14 @@ TEST(AsyncSocket, ErrnoMapsToWindowsSocketsNumbers)
         EXPECT_EQ(AsyncSocket::wsaErrorFromErrno(c.err), c.wsa) << "errno " << c.err;
 }
 
-TEST(AsyncSocket, ServicePortLooksUpTheServiceTable)
-{
+TEST(AsyncSocket, ServicePortLooksUpTheServiceTable) {
     EXPECT_EQ(AsyncSocket::servicePort("smtp", "tcp"), 25);
     EXPECT_EQ(AsyncSocket::servicePort("pop3", "tcp"), 110);
     EXPECT_EQ(AsyncSocket::servicePort("no-such-service-here", "tcp"), 0);
     EXPECT_EQ(AsyncSocket::servicePort("", "tcp"), 0);
 }
 
-TEST(AsyncSocket, CallsOnAClosedSocketFail)
-{
+TEST(AsyncSocket, CallsOnAClosedSocketFail) {
     AsyncSocket s;
     char buf[4] = {};
     std::string addr;
@@ -162,8 +152,7 @@ TEST(AsyncSocket, CallsOnAClosedSocketFail)
     EXPECT_EQ(AsyncSocket::lastError(), WSAENOTSOCK);
 }
 
-TEST(AsyncSocket, BindingAPortInUseFailsWithAddressInUse)
-{
+TEST(AsyncSocket, BindingAPortInUseFailsWithAddressInUse) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     AsyncSocket first, second;
     ASSERT_TRUE(first.create(AsyncSocket::Type::Datagram, 12121));
@@ -177,8 +166,7 @@ TEST(AsyncSocket, BindingAPortInUseFailsWithAddressInUse)
     EXPECT_EQ(AsyncSocket::lastError(), 10049);
 }
 
-TEST(AsyncSocket, BroadcastFromAnotherThreadLoopsBackToTheCreatingThread)
-{
+TEST(AsyncSocket, BroadcastFromAnotherThreadLoopsBackToTheCreatingThread) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     RecordingSocket s;
     ASSERT_TRUE(s.create(AsyncSocket::Type::Datagram, 12121));
@@ -199,8 +187,7 @@ TEST(AsyncSocket, BroadcastFromAnotherThreadLoopsBackToTheCreatingThread)
     EXPECT_EQ(s.notifyThread, std::this_thread::get_id());
 }
 
-TEST(AsyncSocket, BroadcastNeedsTheBroadcastOption)
-{
+TEST(AsyncSocket, BroadcastNeedsTheBroadcastOption) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     AsyncSocket s;
     ASSERT_TRUE(s.create(AsyncSocket::Type::Datagram, 12122));
@@ -210,8 +197,7 @@ TEST(AsyncSocket, BroadcastNeedsTheBroadcastOption)
     EXPECT_EQ(AsyncSocket::lastError(), WSAEOPNOTSUPP);
 }
 
-TEST(AsyncSocket, ReadNotificationWaitsUntilTheDataIsRead)
-{
+TEST(AsyncSocket, ReadNotificationWaitsUntilTheDataIsRead) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     RecordingSocket s;
     s.readOnNotify = false;
@@ -233,8 +219,7 @@ TEST(AsyncSocket, ReadNotificationWaitsUntilTheDataIsRead)
     EXPECT_EQ(s.received[0], "two");
 }
 
-TEST(AsyncSocket, OversizedDatagramIsCutAndReportedAsMessageSize)
-{
+TEST(AsyncSocket, OversizedDatagramIsCutAndReportedAsMessageSize) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     AsyncSocket s, peer;
     ASSERT_TRUE(s.create(AsyncSocket::Type::Datagram, 12124, "127.0.0.1", 0));
@@ -252,8 +237,7 @@ TEST(AsyncSocket, OversizedDatagramIsCutAndReportedAsMessageSize)
     EXPECT_EQ(addr, "127.0.0.1");
 }
 
-TEST(AsyncSocket, StreamConnectsReceivesAndSeesTheOrderlyCloseOnce)
-{
+TEST(AsyncSocket, StreamConnectsReceivesAndSeesTheOrderlyCloseOnce) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     LoopbackListener listener;
     RecordingSocket c;
@@ -281,8 +265,7 @@ TEST(AsyncSocket, StreamConnectsReceivesAndSeesTheOrderlyCloseOnce)
     EXPECT_EQ(c.connectNotes, 1);
 }
 
-TEST(AsyncSocket, ConnectToAClosedPortIsRefused)
-{
+TEST(AsyncSocket, ConnectToAClosedPortIsRefused) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     std::uint16_t port;
     {
@@ -297,8 +280,7 @@ TEST(AsyncSocket, ConnectToAClosedPortIsRefused)
     EXPECT_EQ(c.connectNotes, 1);
 }
 
-TEST(AsyncSocket, ConnectResolvesNamesAndRejectsWhatCannotConnect)
-{
+TEST(AsyncSocket, ConnectResolvesNamesAndRejectsWhatCannotConnect) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     LoopbackListener listener;
     RecordingSocket c;
@@ -317,8 +299,7 @@ TEST(AsyncSocket, ConnectResolvesNamesAndRejectsWhatCannotConnect)
     EXPECT_EQ(d.connectNotes, 0);
 }
 
-TEST(AsyncSocket, SendToAPeerThatWentAwayFailsWithoutKillingTheProcess)
-{
+TEST(AsyncSocket, SendToAPeerThatWentAwayFailsWithoutKillingTheProcess) {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     LoopbackListener listener;
     RecordingSocket c;

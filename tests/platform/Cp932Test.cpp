@@ -1,13 +1,11 @@
 #include "platform/text/Cp932.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 
 using namespace text;
 
-TEST(Cp932, PrefixNeverSplitsADoubleByteCharacter)
-{
+TEST(Cp932, PrefixNeverSplitsADoubleByteCharacter) {
     struct Case {
         std::string s;
         std::size_t max;
@@ -16,20 +14,19 @@ TEST(Cp932, PrefixNeverSplitsADoubleByteCharacter)
     const Case cases[] = {
         {"abc", 10, 3},
         {"abc", 2, 2},
-        {"\x82\xA0\x82\xA2", 3, 2},   // あい: the second character does not fit
+        {"\x82\xA0\x82\xA2", 3, 2}, // あい: the second character does not fit
         {"\x82\xA0\x82\xA2", 4, 4},
         {"a\x82\xA0", 2, 1},
-        {"\xB1\xB2\xB3", 2, 2},       // half-width katakana are single bytes
+        {"\xB1\xB2\xB3", 2, 2}, // half-width katakana are single bytes
         {"\x82\xA0", 1, 0},
         {"", 0, 0},
-        {"\x82", 1, 1},               // a lone lead byte at the end counts as a whole character
+        {"\x82", 1, 1}, // a lone lead byte at the end counts as a whole character
     };
     for (const auto& c : cases)
         EXPECT_EQ(cp932PrefixLength(c.s, c.max), c.expected) << c.s.size() << "/" << c.max;
 }
 
-TEST(Cp932, ConvertsToAndFromUtf8)
-{
+TEST(Cp932, ConvertsToAndFromUtf8) {
     struct Case {
         std::string cp932;
         std::string utf8;
@@ -48,13 +45,14 @@ TEST(Cp932, ConvertsToAndFromUtf8)
     }
 }
 
-TEST(Cp932, WhatCannotBeConvertedBecomesAQuestionMark)
-{
-    EXPECT_EQ(utf8ToCp932("a\xF0\x9F\x98\x80z"), "a?z");       // emoji
-    EXPECT_EQ(utf8ToCp932("a\xC3\x28z"), "a?(z");              // invalid UTF-8 keeps the next character
-    EXPECT_EQ(utf8ToCp932("\xE4\xB8"), "?");                   // cut short at the end
-    EXPECT_EQ(cp932ToUtf8("a\x82"), "a?");                     // lone lead byte at the end
-    EXPECT_EQ(cp932ToUtf8("\xFF" "b"), "?b");
+TEST(Cp932, WhatCannotBeConvertedBecomesAQuestionMark) {
+    EXPECT_EQ(utf8ToCp932("a\xF0\x9F\x98\x80z"), "a?z"); // emoji
+    EXPECT_EQ(utf8ToCp932("a\xC3\x28z"), "a?(z");        // invalid UTF-8 keeps the next character
+    EXPECT_EQ(utf8ToCp932("\xE4\xB8"), "?");             // cut short at the end
+    EXPECT_EQ(cp932ToUtf8("a\x82"), "a?");               // lone lead byte at the end
+    EXPECT_EQ(cp932ToUtf8("\xFF"
+                          "b"),
+              "?b");
     EXPECT_FALSE(cp932RoundTrips("\xFF"));
     EXPECT_FALSE(cp932RoundTrips("\x82"));
 }

@@ -1,16 +1,14 @@
 #include "platform/MessageBox.h"
 
-#include <gtest/gtest.h>
+#include "platform/EventLoopWait.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
-
 #include <future>
+#include <gtest/gtest.h>
 #include <thread>
-
-#include "platform/EventLoopWait.h"
 
 using namespace platform;
 using orvalink::test::processEventsUntil;
@@ -20,8 +18,7 @@ namespace {
 const std::string kTwice = "\x82\x51\x8F\x64\x8B\x4E\x93\xAE\x82\xCD\x8F\x6F\x97\x88\x82\xDC\x82\xB9\x82\xF1";
 const std::string kMessage = "\x83\x81\x83\x62\x83\x5A\x81\x5B\x83\x57";
 
-QMessageBox* visibleMessageBox()
-{
+QMessageBox* visibleMessageBox() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
             return box;
@@ -29,8 +26,7 @@ QMessageBox* visibleMessageBox()
 }
 } // namespace
 
-TEST(MessageBox, RecorderRecordsCallsFromAnyThreadAndAnswersFromItsQueue)
-{
+TEST(MessageBox, RecorderRecordsCallsFromAnyThreadAndAnswersFromItsQueue) {
     MessageBoxRecorder rec({IDCANCEL});
     EXPECT_EQ(messageBox(kTwice, kMessage, MB_OKCANCEL), IDCANCEL);
     int fromThread = 0;
@@ -51,8 +47,7 @@ TEST(MessageBox, RecorderRecordsCallsFromAnyThreadAndAnswersFromItsQueue)
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty()) << "no dialog while a responder answers";
 }
 
-TEST(MessageBox, FromAnotherThreadTheDialogIsShownOnTheGuiThread)
-{
+TEST(MessageBox, FromAnotherThreadTheDialogIsShownOnTheGuiThread) {
     struct Case {
         unsigned type;
         QMessageBox::StandardButton press;
@@ -88,8 +83,8 @@ TEST(MessageBox, FromAnotherThreadTheDialogIsShownOnTheGuiThread)
         });
         answerer.start(10);
         auto result = std::async(std::launch::async, [&] { return messageBox(kTwice, kMessage, c.type); });
-        ASSERT_TRUE(processEventsUntil(
-            [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        ASSERT_TRUE(
+            processEventsUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
         EXPECT_TRUE(pressed);
         EXPECT_EQ(result.get(), c.expected);
         EXPECT_EQ(title, QString::fromUtf8("メッセージ"));
@@ -98,8 +93,7 @@ TEST(MessageBox, FromAnotherThreadTheDialogIsShownOnTheGuiThread)
     }
 }
 
-TEST(MessageBox, FolderPickerResponder)
-{
+TEST(MessageBox, FolderPickerResponder) {
     std::string askedTitle;
     setFolderPickerResponder([&](std::string_view title) -> std::optional<std::string> {
         askedTitle = title;

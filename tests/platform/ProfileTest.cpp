@@ -1,36 +1,32 @@
 #include "platform/Profile.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/TempDir.h"
 
 #include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
-#include "platform/TempDir.h"
-
-using platform::Profile;
 using orvalink::test::TempDir;
+using platform::Profile;
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
+std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-void writeFile(const std::string& path, const std::string& content)
-{
+void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
 }
@@ -41,8 +37,7 @@ const std::string kHalfWidthSocket = "\xBF\xB9\xAF\xC4";
 
 } // namespace
 
-TEST(Profile, ValuesRoundTripByteForByte)
-{
+TEST(Profile, ValuesRoundTripByteForByte) {
     TempDir dir;
     std::string allBytes;
     for (int c = 0; c < 256; ++c)
@@ -77,8 +72,7 @@ TEST(Profile, ValuesRoundTripByteForByte)
     }
 }
 
-TEST(Profile, NamesRoundTripByteForByte)
-{
+TEST(Profile, NamesRoundTripByteForByte) {
     TempDir dir;
     const std::string names[] = {kGroupOne, "a=b", "[x]", ";k", "#k", " lead", "trail ", "back\\slash", "\x82\x0A\xFF"};
     Profile p(dir.file("Orvalink.conf"));
@@ -92,8 +86,7 @@ TEST(Profile, NamesRoundTripByteForByte)
     }
 }
 
-TEST(Profile, JapaneseIsStoredAsReadableUtf8)
-{
+TEST(Profile, JapaneseIsStoredAsReadableUtf8) {
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeString("NetMsg Entry", "User PortName1", kGroupOne));
@@ -104,8 +97,7 @@ TEST(Profile, JapaneseIsStoredAsReadableUtf8)
     EXPECT_NE(onDisk.find("Label=ｿｹｯﾄ\n"), std::string::npos);
 }
 
-TEST(Profile, EncodingEscapesOnlyWhatMustBe)
-{
+TEST(Profile, EncodingEscapesOnlyWhatMustBe) {
     struct Case {
         std::string bytes;
         Profile::Field field;
@@ -130,8 +122,7 @@ TEST(Profile, EncodingEscapesOnlyWhatMustBe)
     }
 }
 
-TEST(Profile, MissingValuesGiveTheDefault)
-{
+TEST(Profile, MissingValuesGiveTheDefault) {
     TempDir dir;
     Profile p(dir.file("none/Orvalink.conf"));
     EXPECT_EQ(p.getInt("NetMsg Entry", "User PortCnt", 0), 0);
@@ -145,16 +136,25 @@ TEST(Profile, MissingValuesGiveTheDefault)
     EXPECT_EQ(p.getInt("Other Entry", "User PortCnt", 5), 5);
 }
 
-TEST(Profile, IntegersReadTheLeadingNumber)
-{
+TEST(Profile, IntegersReadTheLeadingNumber) {
     struct Case {
         const char* text;
         int expected;
     };
     const Case cases[] = {
-        {"12121", 12121}, {"-5", -5},       {"+8", 8},         {"  42", 42},      {"12abc", 12},
-        {"abc", 0},       {"", 0},          {"-", 0},          {"0x10", 0},       {"2147483647", INT_MAX},
-        {"99999999999999999999", INT_MAX},  {"-2147483648", INT_MIN},             {"-99999999999", INT_MIN},
+        {"12121", 12121},
+        {"-5", -5},
+        {"+8", 8},
+        {"  42", 42},
+        {"12abc", 12},
+        {"abc", 0},
+        {"", 0},
+        {"-", 0},
+        {"0x10", 0},
+        {"2147483647", INT_MAX},
+        {"99999999999999999999", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"-99999999999", INT_MIN},
     };
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
@@ -167,8 +167,7 @@ TEST(Profile, IntegersReadTheLeadingNumber)
     EXPECT_EQ(p.getString("S", "n"), "-123");
 }
 
-TEST(Profile, NamesMatchWithoutAsciiCaseButDoubleByteCharactersExactly)
-{
+TEST(Profile, NamesMatchWithoutAsciiCaseButDoubleByteCharactersExactly) {
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeInt("MainWindow Entry", "top", 10));
@@ -186,8 +185,7 @@ TEST(Profile, NamesMatchWithoutAsciiCaseButDoubleByteCharactersExactly)
     EXPECT_EQ(p.getString("S", "\x82\x41"), "two");
 }
 
-TEST(Profile, RemoveKey)
-{
+TEST(Profile, RemoveKey) {
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeString("S", "a", "1"));
@@ -200,16 +198,14 @@ TEST(Profile, RemoveKey)
     EXPECT_EQ(readFile(p.filePath()).find("[S]"), std::string::npos) << "an emptied section is dropped";
 }
 
-TEST(Profile, EmptyNamesAreRefused)
-{
+TEST(Profile, EmptyNamesAreRefused) {
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     EXPECT_FALSE(p.writeString("", "k", "v"));
     EXPECT_FALSE(p.writeString("S", "", "v"));
 }
 
-TEST(Profile, TwoObjectsOnOneFileSeeEachOthersWrites)
-{
+TEST(Profile, TwoObjectsOnOneFileSeeEachOthersWrites) {
     TempDir dir;
     Profile a(dir.file("Orvalink.conf"));
     Profile b(dir.file("Orvalink.conf"));
@@ -223,8 +219,7 @@ TEST(Profile, TwoObjectsOnOneFileSeeEachOthersWrites)
     EXPECT_EQ(b.getInt("S", "z", 0), 3);
 }
 
-TEST(Profile, AHandEditIsPickedUp)
-{
+TEST(Profile, AHandEditIsPickedUp) {
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeInt("NetMsg Entry", "User PortCnt", 1));
@@ -236,8 +231,7 @@ TEST(Profile, AHandEditIsPickedUp)
     EXPECT_EQ(p.getString("NetMsg Entry", "User PortName1"), kGroupOne);
 }
 
-TEST(Profile, ConcurrentWritersLoseNothing)
-{
+TEST(Profile, ConcurrentWritersLoseNothing) {
     TempDir dir;
     constexpr int kThreads = 4;
     constexpr int kWrites = 25;
@@ -262,8 +256,7 @@ TEST(Profile, ConcurrentWritersLoseNothing)
     }
 }
 
-TEST(Profile, HandBrokenFileKeepsItsGoodLines)
-{
+TEST(Profile, HandBrokenFileKeepsItsGoodLines) {
     TempDir dir;
     const std::string path = dir.file("Orvalink.conf");
     std::string content = "orphan=before any section\n"
@@ -281,7 +274,7 @@ TEST(Profile, HandBrokenFileKeepsItsGoodLines)
                           "[Good]\n"
                           "c=\\x4\n";
     content += "huge=" + std::string(4 * 1024 * 1024, 'h') + "\n";
-    content += "[Other]\nd=4";  // no final newline
+    content += "[Other]\nd=4"; // no final newline
     content.insert(content.find("binary") + 13, 1, '\0');
     writeFile(path, content);
 
@@ -304,8 +297,7 @@ TEST(Profile, HandBrokenFileKeepsItsGoodLines)
     EXPECT_EQ(again.getInt("Good", "e", 0), 5);
 }
 
-TEST(Profile, FileIsReplacedAtomically)
-{
+TEST(Profile, FileIsReplacedAtomically) {
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeString("S", "big", std::string(256 * 1024, 'x')));
@@ -331,8 +323,7 @@ TEST(Profile, FileIsReplacedAtomically)
     }
 }
 
-TEST(Profile, FailedWriteIsReportedAndLeavesNothingBehind)
-{
+TEST(Profile, FailedWriteIsReportedAndLeavesNothingBehind) {
     TempDir dir;
     const std::string path = dir.file("Orvalink.conf");
     Profile p(path);
@@ -353,8 +344,7 @@ TEST(Profile, FailedWriteIsReportedAndLeavesNothingBehind)
     EXPECT_EQ(q.getInt("S", "a", -1), -1);
 }
 
-TEST(Profile, ApplicationStoreFollowsXdgConfigHome)
-{
+TEST(Profile, ApplicationStoreFollowsXdgConfigHome) {
     TempDir dir;
     const char* old = std::getenv("XDG_CONFIG_HOME");
     const std::string saved = old ? old : "";

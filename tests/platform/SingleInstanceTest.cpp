@@ -1,25 +1,22 @@
 #include "platform/SingleInstance.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-
 #include "platform/Profile.h"
 #include "platform/TempDir.h"
 
-using platform::InstanceLock;
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using orvalink::test::TempDir;
+using platform::InstanceLock;
 
 namespace {
 
 // Runs f in a child process and returns its exit status (f's result), like a second instance of
 // the program would.
-template <typename F> int inChildProcess(F f)
-{
+template <typename F> int inChildProcess(F f) {
     const pid_t pid = ::fork();
     if (pid == 0)
         ::_exit(f());
@@ -30,8 +27,7 @@ template <typename F> int inChildProcess(F f)
 
 } // namespace
 
-TEST(InstanceLock, ASecondInstanceWithTheSameSettingsIsRefused)
-{
+TEST(InstanceLock, ASecondInstanceWithTheSameSettingsIsRefused) {
     TempDir dir;
     InstanceLock first(dir.path());
     ASSERT_TRUE(first.tryLock());
@@ -50,8 +46,7 @@ TEST(InstanceLock, ASecondInstanceWithTheSameSettingsIsRefused)
     EXPECT_EQ(inChildProcess([&] { return InstanceLock(dir.path()).tryLock() ? 1 : 0; }), 1);
 }
 
-TEST(InstanceLock, ALockLeftByADeadProcessIsTakenOver)
-{
+TEST(InstanceLock, ALockLeftByADeadProcessIsTakenOver) {
     TempDir dir;
     // The child takes the lock and dies without releasing it.
     ASSERT_EQ(inChildProcess([&] {
@@ -64,8 +59,7 @@ TEST(InstanceLock, ALockLeftByADeadProcessIsTakenOver)
     EXPECT_TRUE(next.tryLock());
 }
 
-TEST(InstanceLock, DefaultsToTheSettingsFolder)
-{
+TEST(InstanceLock, DefaultsToTheSettingsFolder) {
     TempDir dir;
     const char* old = std::getenv("XDG_CONFIG_HOME");
     const std::string saved = old ? old : "";

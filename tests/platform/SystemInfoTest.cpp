@@ -1,7 +1,6 @@
 #include "platform/SystemInfo.h"
 
 #include <gtest/gtest.h>
-
 #include <pwd.h>
 #include <sys/sysinfo.h>
 #include <sys/utsname.h>
@@ -9,14 +8,13 @@
 
 using namespace platform;
 
-TEST(SystemInfo, ProcessorTypeFromTheMachineName)
-{
+TEST(SystemInfo, ProcessorTypeFromTheMachineName) {
     struct Case {
         const char* machine;
         int expected;
     };
-    const Case cases[] = {{"i386", 386}, {"i486", 486}, {"i586", 586}, {"i686", 586}, {"x86_64", 586},
-                          {"aarch64", 0}, {"armv7l", 0},  {"", 0},         {"I686", 0},   {"i786", 0}};
+    const Case cases[] = {{"i386", 386},  {"i486", 486}, {"i586", 586}, {"i686", 586}, {"x86_64", 586},
+                          {"aarch64", 0}, {"armv7l", 0}, {"", 0},       {"I686", 0},   {"i786", 0}};
     for (const auto& c : cases)
         EXPECT_EQ(processorTypeFromMachine(c.machine), c.expected) << c.machine;
     utsname u{};
@@ -24,8 +22,7 @@ TEST(SystemInfo, ProcessorTypeFromTheMachineName)
     EXPECT_EQ(processorType(), processorTypeFromMachine(u.machine));
 }
 
-TEST(SystemInfo, NamesAndMemoryComeFromTheSystem)
-{
+TEST(SystemInfo, NamesAndMemoryComeFromTheSystem) {
     char host[256] = {};
     ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
     EXPECT_EQ(computerName(), host); // host names are ASCII

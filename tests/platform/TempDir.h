@@ -10,14 +10,12 @@ namespace orvalink::test {
 
 class TempDir {
 public:
-    TempDir()
-    {
+    TempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "orvalink-platform-XXXXXX").string();
         if (::mkdtemp(tmpl.data()))
             m_path = tmpl;
     }
-    ~TempDir()
-    {
+    ~TempDir() {
         std::error_code ec;
         if (!m_path.empty())
             std::filesystem::remove_all(m_path, ec);

@@ -4,8 +4,7 @@
 
 using namespace platform;
 
-TEST(TextCodec, ConvertsBetweenCodePage932AndQString)
-{
+TEST(TextCodec, ConvertsBetweenCodePage932AndQString) {
     struct Case {
         std::string cp932;
         const char* utf8;
@@ -25,11 +24,14 @@ TEST(TextCodec, ConvertsBetweenCodePage932AndQString)
     }
 }
 
-TEST(TextCodec, CharactersOutsideCodePage932BecomeQuestionMarks)
-{
-    EXPECT_EQ(fromQString(QString::fromUtf8("a\xF0\x9F\x98\x80" "b")), "a?b");  // emoji (a surrogate pair)
-    EXPECT_EQ(fromQString(QString::fromUtf8("\xC3\xA9t\xC3\xA9")), "?t?");      // "été"
-    EXPECT_EQ(fromQString(QString(QChar(0xD800))), "?");                        // a lone surrogate
-    EXPECT_EQ(toQString("\xFF" "x"), QString::fromUtf8("?x"));
+TEST(TextCodec, CharactersOutsideCodePage932BecomeQuestionMarks) {
+    EXPECT_EQ(fromQString(QString::fromUtf8("a\xF0\x9F\x98\x80"
+                                            "b")),
+              "a?b");                                                      // emoji (a surrogate pair)
+    EXPECT_EQ(fromQString(QString::fromUtf8("\xC3\xA9t\xC3\xA9")), "?t?"); // "été"
+    EXPECT_EQ(fromQString(QString(QChar(0xD800))), "?");                   // a lone surrogate
+    EXPECT_EQ(toQString("\xFF"
+                        "x"),
+              QString::fromUtf8("?x"));
     EXPECT_EQ(fromFileName("caf\xC3\xA9"), "caf?");
 }
