@@ -20,18 +20,21 @@ namespace {
 
 thread_local int t_lastError = 0;
 
-int failWith(int wsaError) {
+int failWith(int wsaError)
+{
     t_lastError = wsaError;
     return AsyncSocket::SocketError;
 }
 
-int failWithErrno() {
+int failWithErrno()
+{
     return failWith(AsyncSocket::wsaErrorFromErrno(errno));
 }
 
 // Windows Sockets flags to POSIX; -1 for a bit the program's platform does not know. MSG_NOSIGNAL
 // always: a peer that went away must give an error, not kill the process with SIGPIPE.
-int posixFlags(int wsFlags) {
+int posixFlags(int wsFlags)
+{
     if (wsFlags & ~(WS_MSG_OOB | WS_MSG_PEEK | WS_MSG_DONTROUTE))
         return -1;
     int f = MSG_NOSIGNAL;
@@ -44,29 +47,11 @@ int posixFlags(int wsFlags) {
     return f;
 }
 
-int wsaErrorFromGai(int rc) {
-    switch (rc) {
-    case EAI_NONAME:
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-#endif
-        return WSAHOST_NOT_FOUND;
-    case EAI_AGAIN:
-        return WSATRY_AGAIN;
-    case EAI_MEMORY:
-        return WSAENOBUFS;
-    case EAI_FAMILY:
-        return WSAEAFNOSUPPORT;
-    case EAI_SYSTEM:
-        return AsyncSocket::wsaErrorFromErrno(errno);
-    default:
-        return WSANO_RECOVERY;
-    }
-}
-
-// Dotted IPv4 or a host name (first IPv4 address); false with lastError set when it resolves to
-// nothing.
-bool resolveIPv4(const std::string& host, std::uint16_t port, sockaddr_in& out) {
+// Dotted IPv4 or a host name (its first IPv4 address). A name that resolves to nothing is an
+// invalid argument (WSAEINVAL), as the program's platform reported it; the mail windows tell the
+// user "invalid host address" on exactly that error.
+bool resolveIPv4(const std::string& host, std::uint16_t port, sockaddr_in& out)
+{
     std::memset(&out, 0, sizeof out);
     out.sin_family = AF_INET;
     out.sin_port = htons(port);
@@ -79,9 +64,8 @@ bool resolveIPv4(const std::string& host, std::uint16_t port, sockaddr_in& out) 
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* res = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &res);
-    if (rc != 0 || !res) {
-        t_lastError = rc != 0 ? wsaErrorFromGai(rc) : WSAHOST_NOT_FOUND;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res) {
+        t_lastError = WSAEINVAL;
         return false;
     }
     out.sin_addr = reinterpret_cast<const sockaddr_in*>(res->ai_addr)->sin_addr;
@@ -91,7 +75,8 @@ bool resolveIPv4(const std::string& host, std::uint16_t port, sockaddr_in& out) 
 
 // Connection failures that the platform reports through the connect notification rather than as
 // a failed call.
-bool isConnectOutcome(int err) {
+bool isConnectOutcome(int err)
+{
     return err == ECONNREFUSED || err == ETIMEDOUT || err == ENETUNREACH || err == EHOSTUNREACH || err == ECONNRESET ||
            err == ECONNABORTED;
 }
@@ -100,19 +85,23 @@ bool isConnectOutcome(int err) {
 
 AsyncSocket::AsyncSocket(QObject* parent) : QObject(parent) {}
 
-AsyncSocket::~AsyncSocket() {
+AsyncSocket::~AsyncSocket()
+{
     close();
 }
 
-int AsyncSocket::lastError() {
+int AsyncSocket::lastError()
+{
     return t_lastError;
 }
 
-void AsyncSocket::setLastError(int wsaError) {
+void AsyncSocket::setLastError(int wsaError)
+{
     t_lastError = wsaError;
 }
 
-int AsyncSocket::wsaErrorFromErrno(int err) {
+int AsyncSocket::wsaErrorFromErrno(int err)
+{
     switch (err) {
     case 0:
         return 0;
@@ -199,7 +188,8 @@ int AsyncSocket::wsaErrorFromErrno(int err) {
     }
 }
 
-int AsyncSocket::servicePort(const char* name, const char* proto) {
+int AsyncSocket::servicePort(const char* name, const char* proto)
+{
     if (!name || !*name)
         return 0;
     servent entry{};
@@ -210,12 +200,14 @@ int AsyncSocket::servicePort(const char* name, const char* proto) {
     return ntohs(static_cast<std::uint16_t>(result->s_port));
 }
 
-bool AsyncSocket::onNotifierThread() const {
+bool AsyncSocket::onNotifierThread() const
+{
     const QSocketNotifier* n = m_readNotifier ? m_readNotifier : m_writeNotifier;
     return n && n->thread() == QThread::currentThread();
 }
 
-bool AsyncSocket::create(Type type, std::uint16_t port, const char* bindAddress, long events) {
+bool AsyncSocket::create(Type type, std::uint16_t port, const char* bindAddress, long events)
+{
     close();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -253,7 +245,8 @@ bool AsyncSocket::create(Type type, std::uint16_t port, const char* bindAddress,
     return true;
 }
 
-bool AsyncSocket::setBroadcast(bool on) {
+bool AsyncSocket::setBroadcast(bool on)
+{
     const int v = on ? 1 : 0;
     if (::setsockopt(m_fd.load(), SOL_SOCKET, SO_BROADCAST, &v, sizeof v) != 0) {
         failWithErrno();
@@ -263,7 +256,8 @@ bool AsyncSocket::setBroadcast(bool on) {
     return true;
 }
 
-void AsyncSocket::armRead() {
+void AsyncSocket::armRead()
+{
     if (!m_readNotifier || !(m_events & (FD_READ | FD_CLOSE)))
         return;
     if (m_inReadHandler) {
@@ -284,7 +278,8 @@ void AsyncSocket::armRead() {
         Qt::QueuedConnection);
 }
 
-void AsyncSocket::armWrite() {
+void AsyncSocket::armWrite()
+{
     if (!m_writeNotifier)
         return;
     if (onNotifierThread()) {
@@ -301,7 +296,8 @@ void AsyncSocket::armWrite() {
         Qt::QueuedConnection);
 }
 
-int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std::string& address, int flags) {
+int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std::string& address, int flags)
+{
     const int fd = m_fd.load();
     if (fd < 0)
         return failWith(WSAENOTSOCK);
@@ -325,7 +321,8 @@ int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std:
     return static_cast<int>(n);
 }
 
-int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned& port, int flags) {
+int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned& port, int flags)
+{
     const int fd = m_fd.load();
     if (fd < 0)
         return failWith(WSAENOTSOCK);
@@ -356,7 +353,8 @@ int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned&
     return static_cast<int>(n);
 }
 
-bool AsyncSocket::connect(const std::string& host, std::uint16_t port) {
+bool AsyncSocket::connect(const std::string& host, std::uint16_t port)
+{
     const int fd = m_fd.load();
     if (fd < 0) {
         t_lastError = WSAENOTSOCK;
@@ -408,7 +406,8 @@ bool AsyncSocket::connect(const std::string& host, std::uint16_t port) {
     return true;
 }
 
-void AsyncSocket::deliverConnectResult(int wsaError) {
+void AsyncSocket::deliverConnectResult(int wsaError)
+{
     if (!m_connecting)
         return;
     m_connecting = false;
@@ -423,7 +422,8 @@ void AsyncSocket::deliverConnectResult(int wsaError) {
         onConnect(wsaError);
 }
 
-void AsyncSocket::writeActivated() {
+void AsyncSocket::writeActivated()
+{
     if (m_writeNotifier)
         m_writeNotifier->setEnabled(false);
     const int fd = m_fd.load();
@@ -441,7 +441,8 @@ void AsyncSocket::writeActivated() {
         onSend(0);
 }
 
-void AsyncSocket::readActivated() {
+void AsyncSocket::readActivated()
+{
     const int fd = m_fd.load();
     if (!m_readNotifier || fd < 0)
         return;
@@ -480,7 +481,8 @@ void AsyncSocket::readActivated() {
         m_readNotifier->setEnabled(true);
 }
 
-int AsyncSocket::send(const void* buf, int len, int flags) {
+int AsyncSocket::send(const void* buf, int len, int flags)
+{
     const int fd = m_fd.load();
     if (fd < 0)
         return failWith(WSAENOTSOCK);
@@ -500,7 +502,8 @@ int AsyncSocket::send(const void* buf, int len, int flags) {
     return static_cast<int>(n);
 }
 
-int AsyncSocket::receive(void* buf, int len, int flags) {
+int AsyncSocket::receive(void* buf, int len, int flags)
+{
     const int fd = m_fd.load();
     if (fd < 0)
         return failWith(WSAENOTSOCK);
@@ -519,7 +522,8 @@ int AsyncSocket::receive(void* buf, int len, int flags) {
     return static_cast<int>(n);
 }
 
-void AsyncSocket::close() {
+void AsyncSocket::close()
+{
     const int fd = m_fd.exchange(-1);
     QSocketNotifier* r = m_readNotifier;
     QSocketNotifier* w = m_writeNotifier;

@@ -99,7 +99,9 @@ public:
     // Starts connecting a stream socket to host (dotted or a name) and port. True when the attempt
     // is under way: onConnect(0) or onConnect(error) follows on the creating thread, and lastError()
     // is WSAEWOULDBLOCK meanwhile (callers written for "false + WSAEWOULDBLOCK" only need to accept
-    // either). False with lastError() when the attempt could not start (unknown host, no socket).
+    // either). False with lastError() when the attempt could not start: WSAEINVAL
+    // for an empty or unknown host (as the program's platform reported it), WSAENOTSOCK without a
+    // socket.
     bool connect(const std::string& host, std::uint16_t port);
     int send(const void* buf, int len, int flags = 0);
     int receive(void* buf, int len, int flags = 0);
