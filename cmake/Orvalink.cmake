@@ -55,12 +55,14 @@ function(orvalink_test)
     if(T_NETNS)
         target_compile_definitions(${T_NAME} PRIVATE ORVALINK_TEST_NETNS=1)
     endif()
+    # Where the test finds the programs it drives (the environment may override it).
+    target_compile_definitions(${T_NAME} PRIVATE ORVALINK_BUILD_DIR_DEFAULT="${PROJECT_BINARY_DIR}"
+                                                 ORVALINK_SOURCE_DIR_DEFAULT="${PROJECT_SOURCE_DIR}")
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
     gtest_discover_tests(${T_NAME} TEST_PREFIX "${T_NAME}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${T_TIMEOUT}
-                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ORVALINK_BUILD_DIR=${PROJECT_BINARY_DIR};ORVALINK_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+        PROPERTIES TIMEOUT ${T_TIMEOUT})
 endfunction()
 
 # orvalink_fuzzer(NAME name SOURCES ... LIBS ... CORPUS dir)

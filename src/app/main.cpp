@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/AutomationChannel.h"
 #include "app/CMainFrame.h"
 #include "app/COrvalinkApp.h"
 #include "platform/MessageBox.h"
@@ -47,6 +48,7 @@ int main(int argc, char** argv)
         return 0;
 
     CMainFrame* frame = app.mainFrame();
+    AutomationChannel::openFromEnvironment(frame);
     QObject::connect(frame, &CMainFrame::windowDestroyed, &qapp, &QApplication::quit);
     // SIGTERM and SIGINT end the program like the tray menu's exit: leave notices first.
     QObject::connect(&termination, &platform::TerminationSignals::terminationRequested, frame, &CMainFrame::destroyWindow);

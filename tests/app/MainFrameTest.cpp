@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QListWidget>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>

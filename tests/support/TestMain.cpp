@@ -13,6 +13,8 @@
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    ::setenv("ORVALINK_BUILD_DIR", ORVALINK_BUILD_DIR_DEFAULT, 0);
+    ::setenv("ORVALINK_SOURCE_DIR", ORVALINK_SOURCE_DIR_DEFAULT, 0);
 #if ORVALINK_TEST_NETNS
     if (!GTEST_FLAG_GET(list_tests))
         orvalink::test::enterPrivateNetwork();

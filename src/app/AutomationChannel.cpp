@@ -1,0 +1,173 @@
+#include "app/AutomationChannel.h"
+
+#include <QPixmap>
+#include <QSocketNotifier>
+#include <QTreeWidgetItem>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/CMainFrame.h"
+#include "app/TrayIcon.h"
+#include "chat/ChatGroupTable.h"
+#include "chat/CNetMsgDlg.h"
+#include "chat/CNetMsgThread.h"
+#include "folders/CLeftView.h"
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
+
+AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame)
+{
+    const char* path = std::getenv("ORVALINK_AUTOMATION");
+    if (!path || !*path)
+        return nullptr;
+    // Read-write, so the FIFO never reports end-of-file when a writer goes away.
+    const int fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    return new AutomationChannel(frame, fd);
+}
+
+AutomationChannel::AutomationChannel(CMainFrame* frame, int fd)
+    : QObject(frame), m_frame(frame), m_fd(fd), m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
+{
+    connect(m_notifier, &QSocketNotifier::activated, this, &AutomationChannel::readable);
+}
+
+AutomationChannel::~AutomationChannel() { ::close(m_fd); }
+
+void AutomationChannel::readable()
+{
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        m_pending.append(buf, static_cast<std::size_t>(n));
+    }
+    for (std::size_t nl = m_pending.find('\n'); nl != std::string::npos; nl = m_pending.find('\n')) {
+        const std::string line = m_pending.substr(0, nl);
+        m_pending.erase(0, nl + 1);
+        execute(line);
+    }
+}
+
+std::string AutomationChannel::escape(std::string_view bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::string AutomationChannel::unescape(std::string_view text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            out += text[i];
+        } else if (text[i + 1] == 'x' && i + 3 < text.size()) {
+            out += static_cast<char>(std::strtol(std::string(text.substr(i + 2, 2)).c_str(), nullptr, 16));
+            i += 3;
+        } else {
+            out += text[i + 1];
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string AutomationChannel::stateDump()
+{
+    const ChatGroupTable& table = chatGroupTable();
+    std::ostringstream out;
+    out << "groups " << table.groupCount << " current " << table.currentGroup << "\n";
+    if (auto* tree = dynamic_cast<CLeftView*>(table.treeView)) {
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* node = tree->topLevelItem(i);
+            out << "node " << escape(CLeftView::label(node)) << "\n";
+            for (int c = 0; c < node->childCount(); ++c)
+                out << "node " << escape(CLeftView::label(node)) << " " << escape(CLeftView::label(node->child(c)))
+                    << "\n";
+        }
+    }
+    for (int g = 0; g < table.groupCount; ++g) {
+        const ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
+        for (const auto& m : group.members)
+            out << "member " << g << " " << escape(m) << "\n";
+        for (const auto& r : group.rows)
+            out << "row " << g << " " << escape(r.header) << "|" << r.height << "|" << escape(r.body) << "|"
+                << r.personal << "|" << r.unread << "\n";
+    }
+    out << "tooltip " << escape(CMainFrame::tooltipText()) << "\n";
+    return out.str();
+}
+
+void AutomationChannel::execute(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string command;
+    in >> command;
+    auto rest = [&in] {
+        std::string r;
+        std::getline(in, r);
+        if (!r.empty() && r[0] == ' ')
+            r.erase(0, 1);
+        return r;
+    };
+    auto listener = [](int g) -> CNetMsgDlg* {
+        const ChatGroupTable& t = chatGroupTable();
+        if (g < 0 || g >= t.groupCount || !t.groups[static_cast<std::size_t>(g)].listener)
+            return nullptr;
+        return t.groups[static_cast<std::size_t>(g)].listener->window();
+    };
+    if (command == "dump") {
+        const std::string path = rest();
+        const std::string tmp = path + ".tmp";
+        {
+            std::ofstream f(tmp, std::ios::binary);
+            f << stateDump();
+        }
+        std::rename(tmp.c_str(), path.c_str());
+    } else if (command == "group") {
+        int g = -1;
+        in >> g;
+        if (CNetMsgDlg* w = listener(g))
+            platform::sendMessage(w, {WM_CHAT_SEND_GROUP, unescape(rest()), {}});
+    } else if (command == "personal") {
+        int g = -1;
+        std::string address;
+        in >> g >> address;
+        if (CNetMsgDlg* w = listener(g))
+            platform::sendMessage(w, {WM_CHAT_SEND_PERSONAL, unescape(rest()), address});
+    } else if (command == "select") {
+        int g = -1;
+        in >> g;
+        if (auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView); tree && g >= 0 && g < tree->topLevelItemCount())
+            tree->setCurrentItem(tree->topLevelItem(g));
+    } else if (command == "show" || command == "hide") {
+        if (m_frame->isVisible() != (command == "show"))
+            platform::sendMessage(m_frame->messageTarget(),
+                                  {WM_CHAT_ROWS_CHANGED, std::int64_t{CMainFrame::kTrayIconId}, std::int64_t{WM_LBUTTONDBLCLK}});
+    } else if (command == "exit") {
+        m_frame->onCommand(CMainFrame::ID_TRAY_EXIT);
+    } else if (command == "grab") {
+        const std::string path = rest();
+        m_frame->grab().save(QString::fromStdString(path + ".tmp.png"), "PNG");
+        std::rename((path + ".tmp.png").c_str(), path.c_str());
+    }
+}

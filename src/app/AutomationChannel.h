@@ -1,0 +1,44 @@
+#pragma once
+
+// A line-command channel for driving a running instance from outside, for the whole-program tests
+// and the screenshot script: it exists only when ORVALINK_AUTOMATION names a FIFO. Texts in
+// commands and in the state dump are written with "\\" and "\xHH" escapes for every byte outside
+// printable ASCII, so they stay byte-exact code page 932.
+//
+//   dump PATH                     writes the tree, members, rows and tooltip to PATH
+//   group G TEXT                  writes TEXT to group G (as the chat write window does)
+//   personal G ADDRESS TEXT       writes TEXT to the member at ADDRESS in group G
+//   select G                      selects group G's node in the tree
+//   show / hide                   the tray icon's double-click
+//   exit                          the tray menu's exit
+//   grab PATH                     saves a picture of the main window (PNG)
+
+#include <QObject>
+
+#include <string>
+#include <string_view>
+
+class CMainFrame;
+class QSocketNotifier;
+
+class AutomationChannel : public QObject {
+    Q_OBJECT
+public:
+    // Opens the channel named by ORVALINK_AUTOMATION; null when it is not set or cannot be opened.
+    static AutomationChannel* openFromEnvironment(CMainFrame* frame);
+    ~AutomationChannel() override;
+
+    void execute(const std::string& line);
+    static std::string stateDump();
+    static std::string escape(std::string_view bytes);
+    static std::string unescape(std::string_view text);
+
+private:
+    AutomationChannel(CMainFrame* frame, int fd);
+    void readable();
+
+    CMainFrame* m_frame;
+    int m_fd;
+    QSocketNotifier* m_notifier;
+    std::string m_pending;
+};
