@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <regex>
 #include <signal.h>
 #include <string>
 #include <sys/wait.h>
@@ -16,7 +15,8 @@ namespace {
 
 class LanLauncherTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string why;
         if (!SimulatedLan::available(&why))
             GTEST_SKIP() << "needs a simulated LAN: " << why;
@@ -27,7 +27,8 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
@@ -38,7 +39,8 @@ protected:
 
     // Starts the launcher on hosts with the given shell script as the program.
     void launch(int hosts, int graceMs, const std::string& script) { launch(hosts, graceMs, {"sh", "-c", script}); }
-    void launch(int hosts, int graceMs, const std::vector<std::string>& program) {
+    void launch(int hosts, int graceMs, const std::vector<std::string>& program)
+    {
         std::vector<std::string> args{m_launcher,     "--hosts",    std::to_string(hosts),   "--dir",
                                       m_dir.string(), "--grace-ms", std::to_string(graceMs), "--"};
         args.insert(args.end(), program.begin(), program.end());
@@ -59,11 +61,13 @@ protected:
     }
 
     // Sends sig to the launcher and returns its exit code (-1: it did not end within timeoutMs).
-    int stop(int sig, int timeoutMs) {
+    int stop(int sig, int timeoutMs)
+    {
         ::kill(m_pid, sig);
         return finish(timeoutMs);
     }
-    int finish(int timeoutMs) {
+    int finish(int timeoutMs)
+    {
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         int status = 0;
         while (::waitpid(m_pid, &status, WNOHANG) == 0) {
@@ -75,13 +79,16 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // The pids of the instances, as the launcher printed them.
-    std::vector<pid_t> instancePids() {
+    // The pids of the instances, as the launcher printed them ("host K: address A, pid P, ...").
+    std::vector<pid_t> instancePids()
+    {
         std::vector<pid_t> pids;
-        const std::string text = readFile(m_dir / "launcher.out");
-        const std::regex line(R"(host \d+: address 10\.77\.0\.\d+, pid (\d+),)");
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it)
-            pids.push_back(std::stoi((*it)[1]));
+        std::istringstream in(readFile(m_dir / "launcher.out"));
+        for (std::string line; std::getline(in, line);) {
+            const size_t at = line.find(", pid ");
+            if (line.rfind("host ", 0) == 0 && at != std::string::npos)
+                pids.push_back(std::atoi(line.c_str() + at + 6));
+        }
         return pids;
     }
 
@@ -90,7 +97,8 @@ protected:
     pid_t m_pid = -1;
 };
 
-TEST_F(LanLauncherTest, EachInstanceHasItsOwnHostFilesAndEndsOnSigterm) {
+TEST_F(LanLauncherTest, EachInstanceHasItsOwnHostFilesAndEndsOnSigterm)
+{
     launch(2, 3000,
            "trap 'echo ended; exit 0' TERM; "
            "echo \"$XDG_CONFIG_HOME|$(pwd)|$(ip -o -4 addr show dev eth0 | awk '{print $4}')\"; "
@@ -107,7 +115,8 @@ TEST_F(LanLauncherTest, EachInstanceHasItsOwnHostFilesAndEndsOnSigterm) {
     EXPECT_EQ(instancePids().size(), 2u) << readFile(m_dir / "launcher.out");
 }
 
-TEST_F(LanLauncherTest, InstanceIgnoringSigtermIsKilledAfterTheGracePeriod) {
+TEST_F(LanLauncherTest, InstanceIgnoringSigtermIsKilledAfterTheGracePeriod)
+{
     launch(1, 200, "trap '' TERM; echo up; while :; do sleep 0.05; done");
     ASSERT_TRUE(waitForFileText(m_dir / "host1" / "stdout.log", "up\n", 5000));
     const std::vector<pid_t> pids = instancePids();
@@ -116,7 +125,8 @@ TEST_F(LanLauncherTest, InstanceIgnoringSigtermIsKilledAfterTheGracePeriod) {
     EXPECT_FALSE(processRuns(pids[0]));
 }
 
-TEST_F(LanLauncherTest, ExitCodeTellsWhetherEveryInstanceEndedCleanly) {
+TEST_F(LanLauncherTest, ExitCodeTellsWhetherEveryInstanceEndedCleanly)
+{
     launch(2, 200, "exit 0");
     EXPECT_EQ(finish(5000), 0);
     launch(2, 200, "[ \"$(pwd)\" = '" + (m_dir / "host2").string() + "' ] && exit 3; exit 0");
