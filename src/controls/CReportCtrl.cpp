@@ -361,7 +361,9 @@ int CReportCtrl::activateSubItem(int id, int position)
     HeaderItemExtra extra;
     extra.flags = (def.format & RVCF_EXTRAFLAGS) >> 16;
     extra.minWidth = def.extra1;
-    extra.maxWidth = def.extra2;
+    // A maximum of 0 (a definition that leaves its extras at zero) would clamp the column to
+    // nothing: only a positive maximum limits the width.
+    extra.maxWidth = def.extra2 > 0 ? def.extra2 : -1;
     // The extras can change the width (fit to content, limits); the header reports it back.
     m_header->setItemExtra(index, extra);
     m_columnsChanged = true;

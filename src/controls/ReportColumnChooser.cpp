@@ -102,12 +102,12 @@ bool ReportColumnChooser::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::MouseButtonRelease: {
         auto* e = static_cast<QMouseEvent*>(event);
-        m_pressSubItem = -1;
         if (m_dragWnd && e->button() == Qt::LeftButton) {
             moveDrag(e->globalPosition().toPoint());
             endDrag(true);
             return true;
         }
+        m_pressSubItem = -1;
         return false;
     }
     case QEvent::KeyPress:

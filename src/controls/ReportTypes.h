@@ -82,8 +82,8 @@ inline constexpr std::size_t kMaxCellText = 255;
 struct ReportSubItem {
     int format = RVCF_LEFT | RVCF_TEXT;
     int width = -1; // negative: the default column width
-    int extra1 = 0;
-    int extra2 = 0;
+    int extra1 = 0;  // minimum width handed to the header
+    int extra2 = -1; // maximum width handed to the header; 0 or less: none
     int image = -1;
     std::string text;
 };

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QTest>
+#include <cstdlib>
+#include <memory>
+
+#include "chat/ChatGroupTable.h"
+#include "controls/CFlatHeaderCtrl.h"
+#include "controls/ControlsTestSupport.h"
+#include "controls/CReportCtrl.h"
+#include "controls/CReportDemoView.h"
+#include "controls/ReportResources.h"
+#include "controls/RowTable.h"
+#include "platform/Profile.h"
+#include "platform/TempDir.h"
+
+namespace {
+
+using controls_test::grabImage;
+using controls_test::showActive;
+
+const QColor kHighlight(0, 0, 128);
+
+class ReportDemoViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+        platform::Profile::reopenApplication();
+        chatGroupTable().clear();
+        rowTable().clear();
+        window = std::make_unique<QWidget>();
+        window->resize(700, 600);
+        chooser = new QListWidget(window.get());
+        chooser->hide();
+        view = new CReportDemoView(window.get(), chooser);
+        view->setGeometry(0, 0, 600, 500);
+        QPalette pal = view->palette();
+        pal.setColor(QPalette::Base, Qt::white);
+        pal.setColor(QPalette::Highlight, kHighlight);
+        pal.setColor(QPalette::HighlightedText, Qt::white);
+        view->setPalette(pal);
+        showActive(window.get());
+        CReportDemoView::setRowOpener([this](int row, const std::string& header, const std::string& body) {
+            opened.push_back({row, header, body});
+        });
+    }
+    void TearDown() override
+    {
+        CReportDemoView::setRowOpener(nullptr);
+        window.reset();
+        chatGroupTable().clear();
+        rowTable().clear();
+    }
+    CReportCtrl* ctrl() const { return view->reportCtrl(); }
+    void arrive(ChatRow row, int g = 0)
+    {
+        chatGroupTable().groups[static_cast<std::size_t>(g)].rows.push_back(std::move(row));
+        fillRowTableFromGroup(g);
+        view->reloadRows();
+    }
+    int rowTop(int position) const
+    {
+        int y = ctrl()->rowArea().top();
+        for (int p = ctrl()->firstVisible(); p < position; ++p) {
+            ReportItem item;
+            item.item = ctrl()->rowAt(p);
+            item.subItem = 0;
+            ctrl()->getItem(item);
+            y += ctrl()->rowHeight() + item.preview;
+        }
+        return y;
+    }
+
+    struct Opened {
+        int row;
+        std::string header;
+        std::string body;
+    };
+    orvalink::test::TempDir dir;
+    std::unique_ptr<QWidget> window;
+    QListWidget* chooser = nullptr;
+    CReportDemoView* view = nullptr;
+    std::vector<Opened> opened;
+};
+
+TEST_F(ReportDemoViewTest, InitialUpdateSetsUpOneMessageColumn)
+{
+    ASSERT_NE(ctrl(), nullptr);
+    EXPECT_EQ(ctrl()->style(), RCS_SINGLESEL | RCS_REMOVECOLUMNS);
+    ASSERT_EQ(ctrl()->subItemCount(), 1);
+    EXPECT_EQ(ctrl()->subItem(0)->text, "Message");
+    EXPECT_EQ(ctrl()->subItem(0)->width, 800);
+    EXPECT_EQ(ctrl()->shownSubItems(), std::vector<int>{0});
+    EXPECT_EQ(ctrl()->colorCount(), 5);
+    EXPECT_FALSE(ctrl()->headerCtrl()->style() & HDS_DRAGDROP);
+    EXPECT_EQ(ctrl()->headerCtrl()->property(FH_PROPERTY_DRAGCURSOR), kRemoveColumnCursor);
+    EXPECT_EQ(ctrl()->imageList().imageWidth(), 16);
+    EXPECT_GT(ctrl()->imageList().count(), kReadMessageImage);
+    EXPECT_EQ(ctrl()->subItemList(), chooser);
+    EXPECT_GE(ctrl()->rowHeight(), 16); // raised to the image height
+    EXPECT_EQ(ctrl()->geometry(), view->rect());
+}
+
+TEST_F(ReportDemoViewTest, ReloadBuildsUnreadPersonalAndReadRows)
+{
+    auto& rows = chatGroupTable().groups[0].rows;
+    rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", "30", "hi all", "", "1"});
+    rows.push_back(ChatRow{"bob|home  2026/12/07  10:01:00", "45", "just you", "1", "1"});
+    rows.push_back(ChatRow{"carol  2026/12/07  10:02:00", "30", "old news", "", "0"});
+    fillRowTableFromGroup(0);
+    view->reloadRows();
+    ASSERT_EQ(ctrl()->itemCount(), 3);
+    struct Expect {
+        int mask;
+        int image;
+        int preview;
+        int background;
+        int textColor;
+        std::intptr_t data;
+    } expected[] = {
+        {RCIF_TEXT | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA, -1, 30, -1, -1, 0},
+        {RCIF_TEXT | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA | RCIF_BKCOLOR | RCIF_TEXTCOLOR, -1, 45, 4, 2, 1},
+        {RCIF_TEXT | RCIF_IMAGE | RCIF_STATE | RCIF_DATA, kReadMessageImage, 0, -1, -1, 0},
+    };
+    for (int i = 0; i < 3; ++i) {
+        ReportItem item;
+        item.item = i;
+        item.subItem = 0;
+        ASSERT_TRUE(ctrl()->getItem(item));
+        EXPECT_EQ(item.text, rows[static_cast<std::size_t>(i)].header) << i;
+        EXPECT_EQ(item.mask, expected[i].mask) << i;
+        EXPECT_EQ(item.image, expected[i].image) << i;
+        EXPECT_EQ(item.preview, expected[i].preview) << i;
+        EXPECT_EQ(item.background, expected[i].background) << i;
+        EXPECT_EQ(item.textColor, expected[i].textColor) << i;
+        EXPECT_EQ(item.state, RCIS_BOLD) << i;
+        EXPECT_EQ(item.data, expected[i].data) << i;
+    }
+}
+
+TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
+{
+    auto& rows = chatGroupTable().groups[0].rows;
+    rows.push_back(ChatRow{"alice", "40", "WWWW", "", "1"});
+    rows.push_back(ChatRow{"bob", "40", "WWWW", "1", "1"});
+    rows.push_back(ChatRow{"carol", "40", "never shown", "", "0"});
+    fillRowTableFromGroup(0);
+    view->reloadRows();
+    const int r = ctrl()->rowHeight();
+    const QImage img = grabImage(ctrl());
+    const int right = ctrl()->rowArea().width() - 20;
+
+    // Personal row: colour 4 behind it, its header in colour 2.
+    EXPECT_EQ(img.pixelColor(right, rowTop(1) + r / 2), QColor(125, 84, 126));
+    EXPECT_EQ(img.pixelColor(right, rowTop(1) + r + 20), QColor(125, 84, 126));
+    EXPECT_GT(controls_test::countColour(img, QRect(0, rowTop(1), 100, r), QColor(0, 64, 128), 24), 0);
+    EXPECT_EQ(img.pixelColor(right, rowTop(0) + r / 2), QColor(Qt::white));
+
+    // Preview text: in the highlight colour, 40 pixels in and 2 below the cell band.
+    const QRect preview(0, rowTop(0) + r, right, 40);
+    const QRect ink = controls_test::inkBox(img, preview, Qt::white);
+    ASSERT_FALSE(ink.isEmpty());
+    EXPECT_GE(ink.left(), 40);
+    EXPECT_LE(ink.left(), 43);
+    EXPECT_GE(ink.top(), rowTop(0) + r + 2);
+    EXPECT_GT(controls_test::countColour(img, preview, kHighlight, 40), 0);
+
+    // Read row: one line with image 4 at the cell's left, nothing below it.
+    EXPECT_EQ(rowTop(3) - rowTop(2), r);
+    const QImage readImage = ctrl()->imageList().image(kReadMessageImage).toImage().convertToFormat(QImage::Format_RGB32);
+    const int imageTop = rowTop(2) + (r - 16) / 2;
+    const int sp = ctrl()->spacing();
+    int same = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            if (readImage.pixelColor(x, y) != QColor(255, 0, 255) && img.pixelColor(sp + x, imageTop + y) == readImage.pixelColor(x, y))
+                ++same;
+    EXPECT_GT(same, 30);
+    // Magenta is transparent.
+    EXPECT_EQ(controls_test::countColour(img, QRect(sp, imageTop, 16, 16), QColor(255, 0, 255), 0), 0);
+}
+
+TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
+{
+    arrive(ChatRow{"alice", "30", "first", "", "1"});
+    arrive(ChatRow{"bob", "30", "second", "", "1"});
+    const int r = ctrl()->rowHeight();
+    QTest::mouseDClick(ctrl(), Qt::LeftButton, {}, QPoint(50, rowTop(1) + r / 2));
+    ReportItem item;
+    item.item = 1;
+    item.subItem = 0;
+    ASSERT_TRUE(ctrl()->getItem(item));
+    EXPECT_EQ(item.image, kReadMessageImage);
+    EXPECT_EQ(item.preview, 0);
+    EXPECT_EQ(item.state & ~RCIS_FOCUSED & ~RCIS_SELECTED, 0); // not bold any more
+    EXPECT_EQ(item.text, "bob");
+    EXPECT_EQ(chatGroupTable().groups[0].rows[1].unread, "0");
+    EXPECT_EQ(chatGroupTable().groups[0].rows[0].unread, "1");
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].row, 1);
+    EXPECT_EQ(opened[0].header, "bob");
+    EXPECT_EQ(opened[0].body, "second");
+    // The next reload keeps it read.
+    fillRowTableFromGroup(0);
+    view->reloadRows();
+    item.item = 1;
+    ASSERT_TRUE(ctrl()->getItem(item));
+    EXPECT_EQ(item.image, kReadMessageImage);
+}
+
+TEST_F(ReportDemoViewTest, OpeningARowOfACappedTableMarksTheRightChatRow)
+{
+    auto& rows = chatGroupTable().groups[0].rows;
+    for (int i = 0; i < kRowTableCapacity + 2; ++i)
+        rows.push_back(ChatRow{"m" + std::to_string(i), "0", "b" + std::to_string(i), "", "1"});
+    fillRowTableFromGroup(0);
+    view->reloadRows();
+    ASSERT_EQ(ctrl()->itemCount(), kRowTableCapacity);
+    QTest::mouseDClick(ctrl(), Qt::LeftButton, {}, QPoint(50, rowTop(0) + ctrl()->rowHeight() / 2));
+    EXPECT_EQ(rows[2].unread, "0");
+    EXPECT_EQ(rows[0].unread, "1");
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].header, "m2");
+}
+
+TEST_F(ReportDemoViewTest, ReloadOfAFullTableNeverReadsPastIt)
+{
+    RowTable& table = rowTable();
+    for (int i = 0; i < kRowTableCapacity; ++i)
+        table.rows[static_cast<std::size_t>(i)] = RowTableEntry{"h" + std::to_string(i), 0, i % 2, 20, "body"};
+    for (int count : {kRowTableCapacity, kRowTableCapacity + 500, 0}) {
+        table.count = count;
+        view->reloadRows();
+        EXPECT_EQ(ctrl()->itemCount(), std::min(count, kRowTableCapacity)) << count;
+    }
+    table.count = kRowTableCapacity;
+    view->reloadRows();
+    view->ensureRowVisible(kRowTableCapacity - 1);
+    EXPECT_EQ(ctrl()->getItemText(kRowTableCapacity - 1, 0), "h" + std::to_string(kRowTableCapacity - 1));
+    EXPECT_EQ(ctrl()->firstVisible(), ctrl()->bottomPosition());
+    EXPECT_GT(ctrl()->firstVisible(), 0);
+}
+
+TEST_F(ReportDemoViewTest, ACheckBoxClickFlipsTheCell)
+{
+    arrive(ChatRow{"alice", "0", "x", "", "1"});
+    ReportItem item;
+    item.item = 0;
+    item.subItem = 0;
+    item.mask = RCIF_CHECK;
+    item.check = 0;
+    ctrl()->setItem(item);
+    const QPoint onBox(ctrl()->spacing() + 2, rowTop(0) + ctrl()->rowHeight() / 2);
+    QTest::mouseClick(ctrl(), Qt::LeftButton, {}, onBox);
+    ASSERT_TRUE(ctrl()->getItem(item));
+    EXPECT_EQ(item.check, 1);
+    QTest::mouseClick(ctrl(), Qt::LeftButton, {}, QPoint(200, rowTop(0) + 2));
+    ASSERT_TRUE(ctrl()->getItem(item));
+    EXPECT_EQ(item.check, 1); // a click beside the box leaves it
+}
+
+TEST_F(ReportDemoViewTest, DestructionWritesTheColumnLayout)
+{
+    window.reset();
+    EXPECT_EQ(platform::Profile::application().getString("Settings", "ReportCtrl"), "(1,1) 800 0");
+}
+
+} // namespace
