@@ -6,7 +6,8 @@
 namespace simlan {
 namespace {
 
-TEST(ByteEscape, EveryByteSurvivesTheRoundTripOnOneLine) {
+TEST(ByteEscape, EveryByteSurvivesTheRoundTripOnOneLine)
+{
     std::string all;
     for (int b = 0; b < 256; ++b)
         all += static_cast<char>(b);
@@ -25,7 +26,8 @@ TEST(ByteEscape, EveryByteSurvivesTheRoundTripOnOneLine) {
     }
 }
 
-TEST(ByteEscape, WritesTheDocumentedForms) {
+TEST(ByteEscape, WritesTheDocumentedForms)
+{
     const struct {
         std::string bytes;
         std::string text;
@@ -42,7 +44,8 @@ TEST(ByteEscape, WritesTheDocumentedForms) {
         EXPECT_EQ(escapeBytes(c.bytes), c.text) << c.text;
 }
 
-TEST(ByteEscape, ReadsEitherHexCaseAndRejectsMalformedText) {
+TEST(ByteEscape, ReadsEitherHexCaseAndRejectsMalformedText)
+{
     EXPECT_EQ(unescapeBytes("\\xAb\\xaB"), std::string("\xab\xab"));
     EXPECT_EQ(unescapeBytes("x\\x41y"), std::string("xAy"));
     for (const char* bad : {"\\", "abc\\", "\\x", "\\x4", "\\x4g", "\\xg4", "\\n", "\\ ", "tab\there", "\x80"})

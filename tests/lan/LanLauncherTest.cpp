@@ -119,6 +119,7 @@ TEST_F(LanLauncherTest, InstanceIgnoringSigtermIsKilledAfterTheGracePeriod)
 {
     launch(1, 200, "trap '' TERM; echo up; while :; do sleep 0.05; done");
     ASSERT_TRUE(waitForFileText(m_dir / "host1" / "stdout.log", "up\n", 5000));
+    ASSERT_TRUE(waitForFileText(m_dir / "launcher.out", "Running 1 instances", 5000));
     const std::vector<pid_t> pids = instancePids();
     ASSERT_EQ(pids.size(), 1u) << readFile(m_dir / "launcher.out");
     EXPECT_EQ(stop(SIGINT, 5000), 1) << "an instance that had to be killed is a failure";

@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <sstream>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -25,7 +26,8 @@ namespace {
 
 class SimulatedLanTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string why;
         if (!SimulatedLan::available(&why))
             GTEST_SKIP() << "needs a simulated LAN: " << why;
@@ -36,7 +38,8 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_dir = pattern;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (!m_dir.empty())
             fs::remove_all(m_dir);
     }
@@ -47,7 +50,8 @@ protected:
     };
 
     // Starts a peer listening on port at host, returning once its socket is bound.
-    Listener listen(SimulatedLan& lan, int host, int port, int count, int timeoutMs) {
+    Listener listen(SimulatedLan& lan, int host, int port, int count, int timeoutMs)
+    {
         Listener l;
         l.output = m_dir / ("listen-" + std::to_string(host) + "-" + std::to_string(++m_serial));
         SimulatedLan::Program p;
@@ -67,7 +71,8 @@ protected:
     }
 
     // The datagram lines a listener printed after it ended, sorted.
-    std::vector<std::string> received(SimulatedLan& lan, const Listener& l) {
+    std::vector<std::string> received(SimulatedLan& lan, const Listener& l)
+    {
         int status = -1;
         EXPECT_TRUE(lan.waitExit(l.pid, 5000, &status)) << "listener did not end";
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "listener status " << status;
@@ -77,7 +82,8 @@ protected:
     }
 
     void send(SimulatedLan& lan, int host, int fromPort, const std::string& to, int port, const std::string& escaped,
-              bool broadcast) {
+              bool broadcast)
+    {
         std::vector<std::string> argv{m_peer, "send", "--from-port", std::to_string(fromPort),
                                       "--to", to,     "--port",      std::to_string(port)};
         if (broadcast)
@@ -92,7 +98,8 @@ protected:
     int m_serial = 0;
 };
 
-TEST_F(SimulatedLanTest, BroadcastReachesEveryHostIncludingTheSender) {
+TEST_F(SimulatedLanTest, BroadcastReachesEveryHostIncludingTheSender)
+{
     SimulatedLan lan(2);
     Listener one = listen(lan, 1, 24100, 2, 3000);
     Listener two = listen(lan, 2, 24100, 2, 3000);
@@ -103,7 +110,8 @@ TEST_F(SimulatedLanTest, BroadcastReachesEveryHostIncludingTheSender) {
     EXPECT_EQ(received(lan, two), expected);
 }
 
-TEST_F(SimulatedLanTest, PersonalDatagramReachesOnlyItsHost) {
+TEST_F(SimulatedLanTest, PersonalDatagramReachesOnlyItsHost)
+{
     SimulatedLan lan(3);
     // Each listener ends after the closing broadcast; one that also got the personal datagram
     // addressed to host 2 shows it in place of (or before) that broadcast.
@@ -117,7 +125,8 @@ TEST_F(SimulatedLanTest, PersonalDatagramReachesOnlyItsHost) {
     EXPECT_EQ(received(lan, three), std::vector<std::string>{"10.77.0.1 24201 end"});
 }
 
-TEST_F(SimulatedLanTest, EachHostHasItsOwnAddressAndNoOtherInterface) {
+TEST_F(SimulatedLanTest, EachHostHasItsOwnAddressAndNoOtherInterface)
+{
     SimulatedLan lan(3);
     for (int host = 1; host <= 3; ++host) {
         SCOPED_TRACE("host " + std::to_string(host));
@@ -136,7 +145,8 @@ TEST_F(SimulatedLanTest, EachHostHasItsOwnAddressAndNoOtherInterface) {
     EXPECT_THROW(lan.start(4, {{"true"}, {}, {}, {}, {}}), std::out_of_range);
 }
 
-TEST_F(SimulatedLanTest, HostCutOffTheBridgeMissesBroadcastsUntilReconnected) {
+TEST_F(SimulatedLanTest, HostCutOffTheBridgeMissesBroadcastsUntilReconnected)
+{
     SimulatedLan lan(3);
     lan.setLinkUp(2, false);
     Listener two = listen(lan, 2, 24300, 1, 3000);
@@ -149,7 +159,8 @@ TEST_F(SimulatedLanTest, HostCutOffTheBridgeMissesBroadcastsUntilReconnected) {
               (std::vector<std::string>{"10.77.0.1 24301 reconnected", "10.77.0.1 24301 while cut"}));
 }
 
-TEST_F(SimulatedLanTest, ProgramsGetTheirEnvironmentDirectoryAndResults) {
+TEST_F(SimulatedLanTest, ProgramsGetTheirEnvironmentDirectoryAndResults)
+{
     SimulatedLan lan(1);
     std::string out;
     EXPECT_EQ(lan.run(1, {"sh", "-c", "echo hello; echo oops >&2; exit 3"}, &out, 3000), 3);
@@ -186,7 +197,8 @@ TEST_F(SimulatedLanTest, ProgramsGetTheirEnvironmentDirectoryAndResults) {
     EXPECT_FALSE(lan.waitExit(::getpid(), 0)) << "only programs started here are waited for";
 }
 
-TEST_F(SimulatedLanTest, DestructionLeavesNoKeeperProgramOrDescendant) {
+TEST_F(SimulatedLanTest, DestructionLeavesNoKeeperProgramOrDescendant)
+{
     std::vector<pid_t> pids;
     {
         SimulatedLan lan(2);
@@ -216,7 +228,8 @@ TEST_F(SimulatedLanTest, DestructionLeavesNoKeeperProgramOrDescendant) {
         EXPECT_FALSE(processRuns(pid)) << "process " << pid << " outlived the simulated LAN";
 }
 
-TEST_F(SimulatedLanTest, ProgramIgnoringSigtermIsStillEnded) {
+TEST_F(SimulatedLanTest, ProgramIgnoringSigtermIsStillEnded)
+{
     const fs::path ready = m_dir / "ready";
     pid_t pid = -1;
     const auto before = Clock::now();
@@ -238,7 +251,11 @@ TEST_F(SimulatedLanTest, ProgramIgnoringSigtermIsStillEnded) {
     EXPECT_LT(Clock::now() - before, std::chrono::seconds(5));
 }
 
-TEST_F(SimulatedLanTest, NothingRemainsWhenTheOwnerIsKilled) {
+TEST_F(SimulatedLanTest, NothingRemainsWhenTheOwnerIsKilled)
+{
+    // Orphans of the killed owner come to this process, which reaps them below, rather than
+    // lingering as zombies under an init that may not reap.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     int channel[2];
     ASSERT_EQ(::pipe2(channel, O_CLOEXEC), 0); // the owner's programs must not hold it
     const pid_t owner = ::fork();
@@ -276,6 +293,9 @@ TEST_F(SimulatedLanTest, NothingRemainsWhenTheOwnerIsKilled) {
     ::kill(owner, SIGKILL);
     ::waitpid(owner, nullptr, 0);
     EXPECT_TRUE(waitUntilEnded(pids, 3000)) << "a keeper or program outlived its killed owner";
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 } // namespace

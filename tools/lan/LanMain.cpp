@@ -83,6 +83,7 @@ std::string describeStatus(int status) {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each line as it happens, also into a pipe or file
     int hosts = 3;
     int graceMs = 10000;
     std::string dir;
