@@ -138,7 +138,11 @@ void killEveryoneInMyNamespace() {
     writeAll(readyFd, &err, sizeof err);
     if (err != 0)
         ::_exit(1);
-    // Inherited descriptors (another keeper's namespace among them) must not be held here.
+    // Inherited descriptors (another keeper's namespace, the owner's output pipe) must not be
+    // held here: a reader of that pipe would otherwise wait for the keeper too.
+    const int null = ::open("/dev/null", O_RDWR);
+    for (int fd = 0; fd <= 2 && null >= 0; ++fd)
+        ::dup2(null, fd);
     ::close_range(3, ~0U, 0);
     int sig = 0;
     while (::sigwait(&term, &sig) != 0) {
