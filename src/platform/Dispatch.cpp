@@ -12,26 +12,32 @@ namespace platform {
 namespace detail {
 namespace {
 
-std::unordered_map<const MessageTarget*, bool>& registry() {
+std::unordered_map<const MessageTarget*, bool>& registry()
+{
     static std::unordered_map<const MessageTarget*, bool> r;
     return r;
 }
 
 } // namespace
 
-QEvent::Type MessageEvent::eventType() {
+QEvent::Type MessageEvent::eventType()
+{
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;
 }
 
 MessageEvent::MessageEvent(WindowMessage msg, std::shared_ptr<std::promise<std::intptr_t>> reply)
-    : QEvent(eventType()), m_msg(std::move(msg)), m_reply(std::move(reply)) {}
+    : QEvent(eventType()), m_msg(std::move(msg)), m_reply(std::move(reply))
+{
+}
 
-MessageEvent::~MessageEvent() {
+MessageEvent::~MessageEvent()
+{
     answer(0);
 }
 
-void MessageEvent::answer(std::intptr_t result) {
+void MessageEvent::answer(std::intptr_t result)
+{
     if (m_answered)
         return;
     m_answered = true;
@@ -39,22 +45,26 @@ void MessageEvent::answer(std::intptr_t result) {
         m_reply->set_value(result);
 }
 
-std::mutex& registryMutex() {
+std::mutex& registryMutex()
+{
     static std::mutex m;
     return m;
 }
 
-void registerTarget(const MessageTarget* t) {
+void registerTarget(const MessageTarget* t)
+{
     std::lock_guard lock(registryMutex());
     registry()[t] = true;
 }
 
-void unregisterTarget(const MessageTarget* t) {
+void unregisterTarget(const MessageTarget* t)
+{
     std::lock_guard lock(registryMutex());
     registry().erase(t);
 }
 
-bool closeTarget(const MessageTarget* t) {
+bool closeTarget(const MessageTarget* t)
+{
     std::lock_guard lock(registryMutex());
     auto it = registry().find(t);
     if (it == registry().end() || !it->second)
@@ -63,12 +73,18 @@ bool closeTarget(const MessageTarget* t) {
     return true;
 }
 
-bool isOpenLocked(const MessageTarget* t) {
+bool isOpenLocked(const MessageTarget* t)
+{
     auto it = registry().find(t);
-    return it != registry().end() && it->second;
+    if (it == registry().end() || !it->second)
+        return false;
+    // A target whose thread has ended will never handle anything again.
+    const QThread* thread = t->thread();
+    return thread && !thread->isFinished();
 }
 
-void retireTargetsOfCurrentThread() {
+void retireTargetsOfCurrentThread()
+{
     QThread* self = QThread::currentThread();
     std::vector<const MessageTarget*> retired;
     {
@@ -86,7 +102,8 @@ void retireTargetsOfCurrentThread() {
 
 } // namespace detail
 
-std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg) {
+std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg)
+{
     if (!target)
         return 0;
     bool sameThread = false;
@@ -113,16 +130,16 @@ std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg) {
     using namespace std::chrono_literals;
     while (result.wait_for(20ms) != std::future_status::ready) {
         std::lock_guard lock(detail::registryMutex());
+        if (!detail::registry().count(target))
+            continue; // destroyed: its destructor purges the queue and so answers the promise
         if (!detail::isOpenLocked(target))
-            continue; // retired or destroyed: the purge answers the promise
-        QThread* t = target->thread();
-        if (!t || t->isFinished())
-            return 0;
+            return 0; // retired, or its thread ended without retiring it
     }
     return result.get();
 }
 
-bool postMessage(MessageTarget* target, WindowMessage msg) {
+bool postMessage(MessageTarget* target, WindowMessage msg)
+{
     if (!target)
         return false;
     std::lock_guard lock(detail::registryMutex());
@@ -132,7 +149,8 @@ bool postMessage(MessageTarget* target, WindowMessage msg) {
     return true;
 }
 
-bool isWindow(const MessageTarget* target) {
+bool isWindow(const MessageTarget* target)
+{
     std::lock_guard lock(detail::registryMutex());
     return detail::isOpenLocked(target);
 }

@@ -34,7 +34,9 @@ public:
     explicit MessageTarget(QObject* parent = nullptr);
     ~MessageTarget() override;
 
-    // Runs on the target's thread.
+    // Runs on the target's thread. A WM_QUIT that arrives through the queue (posted, or sent from
+    // another thread) also ends the event loop of the UiThread the target lives on once
+    // windowProc has seen it, as a quit message ends a thread's message loop.
     virtual std::intptr_t windowProc(WindowMessage& msg) = 0;
 
     // Like destroying a window: windowProc sees WM_DESTROY, then the target stops accepting

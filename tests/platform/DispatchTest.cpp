@@ -17,7 +17,8 @@ namespace {
 // text and answers its length, WM_USER+4 destroys the window after a pause.
 class Recorder : public MessageTarget {
 public:
-    std::intptr_t windowProc(WindowMessage& msg) override {
+    std::intptr_t windowProc(WindowMessage& msg) override
+    {
         handlerThread = std::this_thread::get_id();
         ++handled;
         switch (msg.id) {
@@ -48,12 +49,14 @@ public:
 
 // A running QThread with one Recorder living on it.
 struct ThreadWithTarget {
-    ThreadWithTarget() {
+    ThreadWithTarget()
+    {
         target = new Recorder;
         target->moveToThread(&thread);
         thread.start();
     }
-    ~ThreadWithTarget() {
+    ~ThreadWithTarget()
+    {
         thread.quit();
         thread.wait();
         if (isWindow(target))
@@ -63,7 +66,8 @@ struct ThreadWithTarget {
     Recorder* target;
 };
 
-template <typename F> auto timed(F f) {
+template <typename F> auto timed(F f)
+{
     const auto start = std::chrono::steady_clock::now();
     auto r = f();
     return std::make_pair(r, std::chrono::steady_clock::now() - start);
@@ -71,14 +75,16 @@ template <typename F> auto timed(F f) {
 
 } // namespace
 
-TEST(Dispatch, SendOnTheTargetsThreadIsADirectCall) {
+TEST(Dispatch, SendOnTheTargetsThreadIsADirectCall)
+{
     Recorder r;
     EXPECT_EQ(sendMessage(&r, {WM_USER + 1, std::int64_t{21}, {}}), 42);
     EXPECT_EQ(r.handled.load(), 1) << "handled before sendMessage returned, without an event loop";
     EXPECT_EQ(r.handlerThread.load(), std::this_thread::get_id());
 }
 
-TEST(Dispatch, CrossThreadSendBlocksUntilHandledAndReturnsTheResult) {
+TEST(Dispatch, CrossThreadSendBlocksUntilHandledAndReturnsTheResult)
+{
     ThreadWithTarget t;
     const auto [result, took] = timed([&] { return sendMessage(t.target, {WM_USER + 2, {}, {}}); });
     EXPECT_EQ(result, 7);
@@ -87,14 +93,16 @@ TEST(Dispatch, CrossThreadSendBlocksUntilHandledAndReturnsTheResult) {
     EXPECT_NE(t.target->handlerThread.load(), std::this_thread::get_id());
 }
 
-TEST(Dispatch, TextPayloadIsMovedToTheReceiver) {
+TEST(Dispatch, TextPayloadIsMovedToTheReceiver)
+{
     ThreadWithTarget t;
     const std::string text = "\x83\x4F\x83\x8B\x81\x5B\x83\x76 hello";
     EXPECT_EQ(sendMessage(t.target, {WM_USER + 3, text, {}}), static_cast<std::intptr_t>(text.size()));
     EXPECT_EQ(t.target->text, text);
 }
 
-TEST(Dispatch, PostReturnsBeforeTheMessageIsHandled) {
+TEST(Dispatch, PostReturnsBeforeTheMessageIsHandled)
+{
     ThreadWithTarget t;
     const auto [ok, took] = timed([&] { return postMessage(t.target, {WM_USER + 2, {}, {}}); });
     EXPECT_TRUE(ok);
@@ -105,7 +113,8 @@ TEST(Dispatch, PostReturnsBeforeTheMessageIsHandled) {
     EXPECT_EQ(t.target->handled.load(), 2);
 }
 
-TEST(Dispatch, DestroyedTargetGivesZeroAtOnce) {
+TEST(Dispatch, DestroyedTargetGivesZeroAtOnce)
+{
     auto* r = new Recorder;
     r->destroyWindow();
     EXPECT_TRUE(r->sawDestroy.load());
@@ -118,7 +127,8 @@ TEST(Dispatch, DestroyedTargetGivesZeroAtOnce) {
     EXPECT_EQ(sendMessage(nullptr, {WM_USER + 1, {}, {}}), 0);
 }
 
-TEST(Dispatch, TargetWhoseThreadEndedGivesZeroQuickly) {
+TEST(Dispatch, TargetWhoseThreadEndedGivesZeroQuickly)
+{
     QThread thread;
     auto* r = new Recorder;
     r->moveToThread(&thread);
@@ -129,10 +139,13 @@ TEST(Dispatch, TargetWhoseThreadEndedGivesZeroQuickly) {
     EXPECT_EQ(result, 0);
     EXPECT_LT(took, 1s);
     EXPECT_EQ(r->handled.load(), 0);
+    EXPECT_FALSE(postMessage(r, {WM_USER + 1, {}, {}}));
+    EXPECT_FALSE(isWindow(r));
     delete r;
 }
 
-TEST(Dispatch, SenderQueuedBehindTheWindowsDestructionIsReleased) {
+TEST(Dispatch, SenderQueuedBehindTheWindowsDestructionIsReleased)
+{
     ThreadWithTarget t;
     // The first message destroys the window after a pause; the second send is queued meanwhile.
     auto first = std::async(std::launch::async, [&] { return sendMessage(t.target, {WM_USER + 4, {}, {}}); });
