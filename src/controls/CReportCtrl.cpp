@@ -161,6 +161,26 @@ void CReportCtrl::layout()
     update();
 }
 
+void CReportCtrl::updateVerticalRange()
+{
+    if (m_inLayout)
+        return;
+    const int bottom = bottomPosition();
+    if ((bottom > 0) != m_vbar->isVisibleTo(this)) {
+        layout();
+        return;
+    }
+    m_first = std::clamp(m_first, 0, bottom);
+    if (m_vbar->maximum() != bottom || m_vbar->value() != m_first) {
+        m_inLayout = true;
+        m_vbar->setRange(0, bottom);
+        m_vbar->setPageStep(std::max(1, rowsThatFit(m_first, false, false)));
+        m_vbar->setValue(m_first);
+        m_inLayout = false;
+        update();
+    }
+}
+
 int CReportCtrl::rowExtent(int position) const
 {
     return m_rowHeight + m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(position)])].preview;
@@ -498,8 +518,11 @@ int CReportCtrl::insertItem(const ReportItem& item)
     applied.item = row;
     if (applied.subItem < 0)
         applied.subItem = 0;
-    setItem(applied);
-    layout();
+    applyItem(applied, row);
+    updateVerticalRange();
+    // Rows in view moved down when the new one went in above or among them.
+    if (row < m_first + std::max(1, rowsThatFit(m_first, false, true)))
+        update();
     return row;
 }
 
@@ -520,6 +543,16 @@ bool CReportCtrl::setItem(const ReportItem& item)
 {
     if (item.item < 0 || item.item >= itemCount())
         return false;
+    return applyItem(item, positionOf(item.item));
+}
+
+bool CReportCtrl::positionInView(int position) const
+{
+    return position >= m_first && position < m_first + std::max(1, rowsThatFit(m_first, false, true));
+}
+
+bool CReportCtrl::applyItem(const ReportItem& item, int position)
+{
     Row& row = m_rows[static_cast<std::size_t>(item.item)];
     const int cellMask = RCIF_TEXT | RCIF_TEXTCOLOR | RCIF_IMAGE | RCIF_CHECK;
     if (item.mask & cellMask) {
@@ -541,18 +574,16 @@ bool CReportCtrl::setItem(const ReportItem& item)
         row.data = item.data;
     if (item.mask & RCIF_STATE) {
         // One row at most carries the focus mark: setting it here moves the focus.
-        if (item.state & RCIS_FOCUSED) {
-            const int pos = positionOf(item.item);
-            if (pos != m_focus)
-                moveFocusMark(pos);
-        }
+        if ((item.state & RCIS_FOCUSED) && position != m_focus)
+            moveFocusMark(position);
         row.state = item.state;
     }
     if ((item.mask & RCIF_PREVIEW) && row.preview != std::max(0, item.preview)) {
         row.preview = std::max(0, item.preview);
-        layout();
+        updateVerticalRange();
     }
-    update();
+    if (positionInView(position))
+        update();
     return true;
 }
 
@@ -631,7 +662,8 @@ bool CReportCtrl::deleteItem(int row)
     // Rows above the view moving out keep the same rows in view.
     if (pos < m_first)
         --m_first;
-    layout();
+    updateVerticalRange();
+    update();
     return true;
 }
 

@@ -140,6 +140,12 @@ private:
     std::intptr_t notify(ReportNotification& n);
     std::intptr_t onHeaderNotify(HeaderNotification& n);
     void layout();
+    // After rows were added, removed or changed height: the vertical range only, unless the
+    // vertical scroll bar appears or goes (which changes the row area's width).
+    void updateVerticalRange();
+    // Writes the descriptor's fields; repaints when the row is in view.
+    bool applyItem(const ReportItem& item, int position);
+    bool positionInView(int position) const;
     void updateMetrics();
     void refreshHeaderOrder();
     void refillChooser();

@@ -1,0 +1,118 @@
+// The right pane with a full row table (7,878 rows of mixed heights): the cost of one arriving
+// message end to end (row table copy, reload, scroll to the last row, paint) and of a full
+// repaint after scrolling, each against an empty reload measured in the same run.
+//
+//   QT_QPA_PLATFORM=offscreen ./controls_report_pane_bench [repetitions]
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "chat/ChatGroupTable.h"
+#include "controls/CReportCtrl.h"
+#include "controls/CReportDemoView.h"
+#include "controls/RowTable.h"
+
+namespace {
+
+struct Stats {
+    double median;
+    double worst;
+};
+
+Stats measure(int repetitions, const std::function<void(int)>& step)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < repetitions; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        step(i);
+        const auto t1 = std::chrono::steady_clock::now();
+        ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.back()};
+}
+
+ChatRow makeRow(int i)
+{
+    static const char* heights[] = {"30", "45", "60", "90", "15"};
+    ChatRow row;
+    row.header = "member" + std::to_string(i % 37) + "  2026/12/07  10:00:" + std::to_string(i % 60);
+    row.height = heights[i % 5];
+    row.body = "message number " + std::to_string(i) + "\tsome text that wraps across the preview area of the row";
+    row.personal = i % 7 == 0 ? "1" : "";
+    row.unread = i % 3 == 0 ? "0" : "1";
+    return row;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    // The pane writes its column layout to the settings store when it goes: keep that away from
+    // the user's own settings.
+    QTemporaryDir config;
+    ::setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+    const int repetitions = argc > 1 ? std::max(3, std::atoi(argv[1])) : 40;
+
+    CReportDemoView view;
+    view.resize(800, 600);
+    view.show();
+    QApplication::processEvents();
+    CReportCtrl* ctrl = view.reportCtrl();
+
+    auto& rows = chatGroupTable().groups[0].rows;
+    for (int i = 0; i < kRowTableCapacity - 1; ++i)
+        rows.push_back(makeRow(i));
+
+    const Stats empty = measure(repetitions, [&](int) {
+        rowTable().clear();
+        view.reloadRows();
+        ctrl->repaint();
+    });
+
+    int next = kRowTableCapacity - 1;
+    const Stats arrival = measure(repetitions, [&](int) {
+        rows.push_back(makeRow(next++));
+        fillRowTableFromGroup(0);
+        view.reloadRows();
+        view.ensureRowVisible(ctrl->itemCount() - 1);
+        ctrl->repaint();
+    });
+    // The same steps one by one, to see where an arrival's time goes.
+    const Stats copy = measure(repetitions, [&](int) { fillRowTableFromGroup(0); });
+    const Stats reload = measure(repetitions, [&](int) {
+        view.reloadRows();
+        view.ensureRowVisible(ctrl->itemCount() - 1);
+    });
+    const Stats paint = measure(repetitions, [&](int) { ctrl->repaint(); });
+
+    std::mt19937 random(7);
+    const Stats scroll = measure(repetitions * 5, [&](int) {
+        ctrl->scrollToPosition(static_cast<int>(random() % static_cast<unsigned>(ctrl->bottomPosition() + 1)));
+        ctrl->repaint();
+    });
+
+    std::printf("rows in the table: %d (group holds %zu)\n", rowTable().count, rows.size());
+    std::printf("%-36s median %8.3f ms   worst %8.3f ms\n", "empty reload + paint (baseline)", empty.median,
+                empty.worst);
+    std::printf("%-36s median %8.3f ms   worst %8.3f ms   ratio %6.1f\n", "arriving message end to end",
+                arrival.median, arrival.worst, arrival.median / empty.median);
+    std::printf("%-36s median %8.3f ms\n", "  of which row table copy", copy.median);
+    std::printf("%-36s median %8.3f ms\n", "  of which reload + scroll to last", reload.median);
+    std::printf("%-36s median %8.3f ms\n", "  of which paint", paint.median);
+    std::printf("%-36s median %8.3f ms   worst %8.3f ms   ratio %6.1f\n", "full repaint after scrolling",
+                scroll.median, scroll.worst, scroll.median / empty.median);
+    std::printf("goal: under 16 ms each: arrival %s, repaint %s\n", arrival.median < 16 ? "met" : "NOT met",
+                scroll.median < 16 ? "met" : "NOT met");
+    return 0;
+}
