@@ -1,6 +1,7 @@
 #include "platform/Dispatch.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 #include <atomic>
 #include <chrono>
@@ -52,6 +53,7 @@ struct ThreadWithTarget {
     ThreadWithTarget()
     {
         target = new Recorder;
+        guard = target;
         target->moveToThread(&thread);
         thread.start();
     }
@@ -59,11 +61,11 @@ struct ThreadWithTarget {
     {
         thread.quit();
         thread.wait();
-        if (isWindow(target))
-            delete target;
+        delete guard.data(); // still there unless it destroyed itself
     }
     QThread thread;
     Recorder* target;
+    QPointer<Recorder> guard;
 };
 
 template <typename F> auto timed(F f)
