@@ -13,25 +13,30 @@ constexpr int kEsc = 0x1B;
 constexpr int kSs2 = 0x8E;
 
 // Control characters and the space end an encoded word; the end of input counts as one too.
-constexpr bool isControlOrSpace(int c) {
+constexpr bool isControlOrSpace(int c)
+{
     return c <= 0x20;
 }
 
-constexpr int toUpper(int c) {
+constexpr int toUpper(int c)
+{
     return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
 }
 
-constexpr bool isHalfWidthKatakana(int k) {
+constexpr bool isHalfWidthKatakana(int k)
+{
     return k >= KatakanaTable::kFirst && k <= KatakanaTable::kLast;
 }
 
 // The characters a "B" word may hold between its pattern and the closing "?=".
-constexpr bool isBWordCharacter(int c) {
+constexpr bool isBWordCharacter(int c)
+{
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
            c == '=' || c == '?';
 }
 
-constexpr int base64Value(int c) {
+constexpr int base64Value(int c)
+{
     if (c >= 'A' && c <= 'Z')
         return c - 'A';
     if (c >= 'a' && c <= 'z')
@@ -45,7 +50,8 @@ constexpr int base64Value(int c) {
     return 0;
 }
 
-constexpr int hexValue(int c) {
+constexpr int hexValue(int c)
+{
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'A' && c <= 'F')
@@ -68,13 +74,19 @@ struct FastTables {
     // Bytes of a JIS X 0208 pair; with missing-escape recovery "(" does not start a pair here.
     bool jisByte[256] = {};
     bool jisFirstRecovering[256] = {};
+    // Bytes of an EUC pair that the writer takes (0xA0-0xFE), and a table for "no such pair".
+    bool eucByte[256] = {};
+    bool never[256] = {};
     // JIS X 0208 to Shift-JIS by table: the first byte from j1, the second from j2 and j1's parity.
     std::uint8_t shiftJisFirst[128] = {};
     std::uint8_t shiftJisSecond[2][128] = {};
 
-    constexpr FastTables() {
+    constexpr FastTables()
+    {
         for (int c = 0; c < 0x7F; ++c)
             copy[c] = c != '=' && c != '$' && c != kSo && c != kSi && c != kEsc && c != '\n';
+        for (int c = 0xA0; c <= 0xFE; ++c)
+            eucByte[c] = true;
         for (int c = 0x21; c <= 0x7E; ++c) {
             jisByte[c] = true;
             jisFirstRecovering[c] = c != '(';
@@ -91,22 +103,27 @@ constexpr FastTables kFast;
 } // namespace
 
 Conversion::Conversion(InputReader& in, LineStore& out, const KanjiConverter::Options& options, bool fastPath)
-    : m_in(in), m_out(out), m_options(options), m_fastPath(fastPath) {}
+    : m_in(in), m_out(out), m_options(options), m_fastPath(fastPath)
+{
+}
 
 // ---- reading -------------------------------------------------------------------------------
 
-int Conversion::readInput() {
+int Conversion::readInput()
+{
     if (m_inputBackCount > 0)
         return m_inputBack[--m_inputBackCount];
     return m_in.get();
 }
 
-void Conversion::ungetInput(int c) {
+void Conversion::ungetInput(int c)
+{
     if (c != kEnd && m_inputBackCount < m_inputBack.size())
         m_inputBack[m_inputBackCount++] = c;
 }
 
-int Conversion::get() {
+int Conversion::get()
+{
     if (m_backCount > 0)
         return m_back[--m_backCount];
     if (m_mime == MimeMode::None)
@@ -115,20 +132,23 @@ int Conversion::get() {
 }
 
 // Every caller puts back at most what it has just read, so the stack never holds more than two.
-void Conversion::unget(int c) {
+void Conversion::unget(int c)
+{
     if (c != kEnd && m_backCount < m_back.size())
         m_back[m_backCount++] = c;
 }
 
 // A checked "B" word is read from the queue only: its text ends with the queue, even where its
 // closing "?=" fell inside a group of four, so the decoder never takes text after the word.
-int Conversion::readMimeRaw() {
+int Conversion::readMimeRaw()
+{
     if (m_mime == MimeMode::B)
         return m_queuePos < m_queueLen ? m_queue[m_queuePos++] : kWordEnd;
     return readInput();
 }
 
-int Conversion::decodeMime() {
+int Conversion::decodeMime()
+{
     switch (m_mime) {
     case MimeMode::Raw:
         if (m_queuePos < m_queueLen)
@@ -149,7 +169,8 @@ int Conversion::decodeMime() {
 
 // Whatever way a word ends, the text after it is read as it stands: ASCII, unshifted, and with
 // the Latin-1 flag it had before the word.
-void Conversion::endEncodedWord() {
+void Conversion::endEncodedWord()
+{
     m_mime = MimeMode::None;
     m_inputMode = InputMode::Ascii;
     m_shift = ShiftState::Off;
@@ -160,7 +181,8 @@ void Conversion::endEncodedWord() {
 
 // A "Q" word holds no space or control character; one ends the word, so that a word that is never
 // closed does not go on decoding the text after it.
-int Conversion::decodeQ() {
+int Conversion::decodeQ()
+{
     const int r = readMimeRaw();
     if (r == '_')
         return ' ';
@@ -192,7 +214,8 @@ int Conversion::decodeQ() {
 }
 
 // Spaces after a "B" word go, so that adjacent words join and the word meets the text after it.
-int Conversion::endBWord() {
+int Conversion::endBWord()
+{
     endEncodedWord();
     int c;
     do {
@@ -201,7 +224,8 @@ int Conversion::endBWord() {
     return c;
 }
 
-int Conversion::decodeB() {
+int Conversion::decodeB()
+{
     int c1;
     do {
         c1 = readMimeRaw();
@@ -256,69 +280,74 @@ int Conversion::decodeB() {
 // ASCII mode, JIS X 0208 pairs in kanji mode, EUC or Shift-JIS pairs once the code is decided, line
 // ends and the usual designations ESC $ B, ESC $ @, ESC ( B, ESC ( J, ESC ( H. It does exactly
 // what the steps below would do, and leaves every other byte to them.
-bool Conversion::fastPathApplies() const {
+bool Conversion::fastPathApplies() const
+{
     return m_pending == 0 && m_shift == ShiftState::Off && m_mime == MimeMode::None && !m_latin1 &&
            m_inputMode != InputMode::Katakana && m_backCount == 0 && m_inputBackCount == 0;
 }
 
-void Conversion::fastRun() {
-    const bool euc = m_decided && m_decoder == Decoder::Euc;
+void Conversion::fastRun()
+{
+    const bool* const eucByte = m_decided && m_decoder == Decoder::Euc ? kFast.eucByte : kFast.never;
     const bool shiftJis = m_decided && m_decoder == Decoder::ShiftJis;
     const bool* const jisFirst = m_options.recoverMissingEscapes ? kFast.jisFirstRecovering : kFast.jisByte;
     bool kanjiMode = m_inputMode == InputMode::Kanji;
     for (;;) {
-        const std::uint8_t* const begin = m_in.peekBegin();
-        const std::uint8_t* const end = m_in.peekEnd();
-        if (begin == end)
+        const std::uint8_t* p = m_in.peekBegin();
+        const std::uint8_t* const inEnd = m_in.peekEnd();
+        if (p == inEnd)
             break;
-        const std::uint8_t* p = begin;
-        // Each step writes at most two bytes.
+        if (m_out.limit() - m_out.cursor() < 16)
+            m_out.makeRoom();
+        // No input byte gives more than two output bytes, so up to `end` the store cannot fill.
         std::uint8_t* o = m_out.cursor();
-        std::uint8_t* const oLimit = m_out.limit() - 2;
+        const std::size_t room = static_cast<std::size_t>(m_out.limit() - o) / 2;
+        const std::uint8_t* const end = static_cast<std::size_t>(inEnd - p) < room ? inEnd : p + room;
         bool stopped = false;
-        while (p < end && o <= oLimit) {
-            const std::uint8_t c = *p;
+        while (p < end) {
             if (kanjiMode) {
-                if (jisFirst[c] && p + 1 < end && kFast.jisByte[p[1]]) {
-                    o[0] = kFast.shiftJisFirst[c];
-                    o[1] = kFast.shiftJisSecond[c & 1][p[1]];
+                while (p + 1 < end && jisFirst[p[0]] && kFast.jisByte[p[1]]) {
+                    o[0] = kFast.shiftJisFirst[p[0]];
+                    o[1] = kFast.shiftJisSecond[p[0] & 1][p[1]];
                     o += 2;
                     p += 2;
-                    continue;
                 }
             } else {
-                if (kFast.copy[c]) {
-                    *o++ = c;
-                    ++p;
-                    continue;
-                }
-                if (euc && c >= 0xA0 && c != 0xFF && p + 1 < end && p[1] >= 0xA0 && p[1] != 0xFF) {
-                    const int j1 = c & 0x7F;
-                    o[0] = kFast.shiftJisFirst[j1];
-                    o[1] = kFast.shiftJisSecond[j1 & 1][p[1] & 0x7F];
-                    o += 2;
-                    p += 2;
-                    continue;
-                }
-                if (shiftJis && ((c >= 0x81 && c <= 0x9F) || c >= 0xE0) && p + 1 < end && p[1] >= 0x40) {
-                    const BytePair j = shiftJisToJis(c, p[1]);
-                    const int j1 = j.first & 0x7F;
-                    const int j2 = j.second & 0x7F;
-                    if (j1 >= 0x20 && j1 <= 0x7E && j2 >= 0x20 && j2 <= 0x7E) {
+                for (;;) {
+                    if (p < end && kFast.copy[*p]) {
+                        *o++ = *p++;
+                    } else if (p + 1 < end && eucByte[p[0]] && eucByte[p[1]]) {
+                        const int j1 = p[0] & 0x7F;
                         o[0] = kFast.shiftJisFirst[j1];
-                        o[1] = kFast.shiftJisSecond[j1 & 1][j2];
+                        o[1] = kFast.shiftJisSecond[j1 & 1][p[1] & 0x7F];
                         o += 2;
                         p += 2;
-                        continue;
+                    } else {
+                        break;
                     }
                 }
             }
+            if (p == end)
+                break;
+            const std::uint8_t c = *p;
             if (c == '\n') {
                 o[0] = '\r';
                 o[1] = '\n';
                 o += 2;
                 ++p;
                 continue;
+            }
+            if (!kanjiMode && shiftJis && ((c >= 0x81 && c <= 0x9F) || c >= 0xE0) && p + 1 < end && p[1] >= 0x40) {
+                const BytePair j = shiftJisToJis(c, p[1]);
+                const int j1 = j.first & 0x7F;
+                const int j2 = j.second & 0x7F;
+                if (j1 >= 0x20 && j1 <= 0x7E && j2 >= 0x20 && j2 <= 0x7E) {
+                    o[0] = kFast.shiftJisFirst[j1];
+                    o[1] = kFast.shiftJisSecond[j1 & 1][j2];
+                    o += 2;
+                    p += 2;
+                    continue;
+                }
             }
             if (c == kEsc && end - p >= 3) {
                 if (p[1] == '$' && (p[2] == 'B' || p[2] == '@')) {
@@ -332,6 +361,9 @@ void Conversion::fastRun() {
                     continue;
                 }
             }
+            // A pair or an escape cut by the end of the window is taken up by the next one.
+            if (end != inEnd && end - p < 3)
+                break;
             stopped = true;
             break;
         }
@@ -339,13 +371,12 @@ void Conversion::fastRun() {
         m_in.consumeTo(p);
         if (stopped)
             break;
-        if (o > oLimit)
-            m_out.makeRoom();
     }
     m_inputMode = kanjiMode ? InputMode::Kanji : InputMode::Ascii;
 }
 
-void Conversion::run() {
+void Conversion::run()
+{
     for (;;) {
         if (m_fastPath && fastPathApplies())
             fastRun();
@@ -367,7 +398,8 @@ void Conversion::run() {
 
 // A byte that cannot complete the pending first byte is not lost with it: the stray first byte
 // is dropped and the byte is read again on its own (a line break after a cut character stays).
-void Conversion::secondByte(int c) {
+void Conversion::secondByte(int c)
+{
     const int p = m_pending;
     m_pending = 0;
     if (p >= 0x80) {
@@ -393,7 +425,8 @@ void Conversion::secondByte(int c) {
     emitPair(p, c);
 }
 
-void Conversion::eightBit(int c) {
+void Conversion::eightBit(int c)
+{
     if (m_latin1) {
         emitSingle(c);
         return;
@@ -428,7 +461,8 @@ void Conversion::eightBit(int c) {
     m_pending = c;
 }
 
-void Conversion::control(int c) {
+void Conversion::control(int c)
+{
     if (c == kSi) {
         m_shift = ShiftState::Off;
     } else if (c == kSo) {
@@ -441,7 +475,8 @@ void Conversion::control(int c) {
 }
 
 // An unknown sequence is written as it stands, and the byte that did not fit is read again.
-void Conversion::escape() {
+void Conversion::escape()
+{
     const int c1 = get();
     if (c1 == '$') {
         const int c2 = get();
@@ -476,7 +511,8 @@ void Conversion::escape() {
     unget(c1);
 }
 
-void Conversion::printable(int c) {
+void Conversion::printable(int c)
+{
     if (m_shift != ShiftState::Off) {
         const int k = c | 0x80;
         if (isHalfWidthKatakana(k))
@@ -531,7 +567,8 @@ void Conversion::printable(int c) {
 // was held through the decoder now in force. A byte that means something to the main loop (an
 // escape, a shift, the start of an encoded word or of a missing-escape sequence) ends the hold
 // unread, so that it keeps its meaning.
-void Conversion::hold(int first, int second) {
+void Conversion::hold(int first, int second)
+{
     std::array<BytePair, kHoldPairs> held{};
     std::size_t count = 0;
     held[count++] = {static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(second)};
@@ -581,7 +618,8 @@ void Conversion::hold(int first, int second) {
     }
 }
 
-void Conversion::katakana(int k, bool euc) {
+void Conversion::katakana(int k, bool euc)
+{
     std::uint16_t code = KatakanaTable::plain(k);
     const std::uint16_t voiced = KatakanaTable::voiced(k);
     const std::uint16_t semiVoiced = KatakanaTable::semiVoiced(k);
@@ -612,7 +650,8 @@ void Conversion::katakana(int k, bool euc) {
     writePair(code >> 8, code & 0xFF);
 }
 
-void Conversion::startEncodedWord() {
+void Conversion::startEncodedWord()
+{
     std::array<std::uint8_t, kLongestPattern> kept{'=', '?'};
     std::size_t pattern = 0;
     std::size_t i = 2;
@@ -680,7 +719,8 @@ void Conversion::startEncodedWord() {
 
 // ---- writing -------------------------------------------------------------------------------
 
-void Conversion::emitPair(int a, int b) {
+void Conversion::emitPair(int a, int b)
+{
     if (m_inputMode != InputMode::Kanji && m_decoder == Decoder::ShiftJis) {
         const BytePair j = shiftJisToJis(a, b);
         writePair(j.first, j.second);
@@ -689,7 +729,8 @@ void Conversion::emitPair(int a, int b) {
     writePair(a, b);
 }
 
-void Conversion::writePair(int j1, int j2) {
+void Conversion::writePair(int j1, int j2)
+{
     j1 &= 0x7F;
     j2 &= 0x7F;
     if (j1 < 0x20 || j1 > 0x7E || j2 < 0x20 || j2 > 0x7E) {
