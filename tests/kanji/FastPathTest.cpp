@@ -2,7 +2,6 @@
 // the 16 KiB read buffer cut pairs, escapes and line ends: a mixed text larger than both is
 // converted at every alignment of a short prefix.
 #include "kanji/Conversion.h"
-
 #include "kanji/KanjiTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +10,8 @@
 
 namespace {
 
-std::string convertWith(std::string_view input, bool fastPath) {
+std::string convertWith(std::string_view input, bool fastPath)
+{
     std::string output;
     auto in = std::make_unique<kanji::InputReader>(input);
     auto out = std::make_unique<kanji::LineStore>(output);
@@ -20,7 +20,8 @@ std::string convertWith(std::string_view input, bool fastPath) {
     return output;
 }
 
-std::string mixedText() {
+std::string mixedText()
+{
     std::string text;
     for (int i = 0; text.size() < 40'000; ++i) {
         text += "Subject: line " + std::to_string(i) + " \x1b$B$3$s$K$A$O(!(\"\x1b(B plain=text $ (B\n";
@@ -32,7 +33,8 @@ std::string mixedText() {
     return text;
 }
 
-TEST(KanjiFastPath, SameBytesAsTheGeneralStepsAtEveryAlignment) {
+TEST(KanjiFastPath, SameBytesAsTheGeneralStepsAtEveryAlignment)
+{
     const std::string text = mixedText();
     for (std::size_t shift = 0; shift < 48; ++shift) {
         SCOPED_TRACE(shift);
@@ -44,7 +46,8 @@ TEST(KanjiFastPath, SameBytesAsTheGeneralStepsAtEveryAlignment) {
     }
 }
 
-TEST(KanjiFastPath, TakesTheMixedTextAsExpected) {
+TEST(KanjiFastPath, TakesTheMixedTextAsExpected)
+{
     // The text itself converts to what its parts give on their own.
     const std::string line = "\x1b$B$3(!\x1b(B \xA4\xB3\n";
     std::string input;
