@@ -20,14 +20,26 @@ std::unordered_map<const MessageTarget*, bool>& registry()
 
 } // namespace
 
-QEvent::Type MessageEvent::eventType()
+QEvent::Type MessageEvent::sentType()
 {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;
 }
 
+QEvent::Type MessageEvent::postedType()
+{
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+void MessageEvent::removeQueued(QObject* receiver)
+{
+    QCoreApplication::removePostedEvents(receiver, sentType());
+    QCoreApplication::removePostedEvents(receiver, postedType());
+}
+
 MessageEvent::MessageEvent(WindowMessage msg, std::shared_ptr<std::promise<std::intptr_t>> reply)
-    : QEvent(eventType()), m_msg(std::move(msg)), m_reply(std::move(reply))
+    : QEvent(reply ? sentType() : postedType()), m_msg(std::move(msg)), m_reply(std::move(reply))
 {
 }
 
@@ -97,7 +109,7 @@ void retireTargetsOfCurrentThread()
         }
     }
     for (const MessageTarget* t : retired)
-        QCoreApplication::removePostedEvents(const_cast<MessageTarget*>(t), MessageEvent::eventType());
+        MessageEvent::removeQueued(const_cast<MessageTarget*>(t));
 }
 
 } // namespace detail
@@ -128,7 +140,12 @@ std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg)
     // target whose thread stopped without retiring it (a plain QThread): its queue is never run,
     // so look for that now and then instead of waiting for ever.
     using namespace std::chrono_literals;
-    while (result.wait_for(20ms) != std::future_status::ready) {
+    while (result.wait_for(10ms) != std::future_status::ready) {
+        // Meanwhile answer what other threads send to this thread's own windows, as a blocked
+        // sender must: otherwise two threads sending to each other would wait for ever.
+        QCoreApplication::sendPostedEvents(nullptr, detail::MessageEvent::sentType());
+        if (result.wait_for(0ms) == std::future_status::ready)
+            break;
         std::lock_guard lock(detail::registryMutex());
         if (!detail::registry().count(target))
             continue; // destroyed: its destructor purges the queue and so answers the promise

@@ -18,7 +18,8 @@ std::function<std::optional<std::string>(std::string_view)> g_folderResponder;
 
 // Runs f on the GUI thread and returns its result; the caller blocks meanwhile. Without an
 // application object there is no GUI thread: nothing runs and fallback is returned.
-template <typename R, typename F> R onGuiThread(F f, R fallback) {
+template <typename R, typename F> R onGuiThread(F f, R fallback)
+{
     auto* app = QCoreApplication::instance();
     if (!app || !qobject_cast<QApplication*>(app))
         return fallback;
@@ -30,7 +31,8 @@ template <typename R, typename F> R onGuiThread(F f, R fallback) {
     return result;
 }
 
-int showMessageBox(const QString& text, const QString& caption, unsigned type) {
+int showMessageBox(const QString& text, const QString& caption, unsigned type)
+{
     QMessageBox box;
     box.setWindowTitle(caption);
     box.setText(text);
@@ -84,17 +86,20 @@ int showMessageBox(const QString& text, const QString& caption, unsigned type) {
 
 } // namespace
 
-void setMessageBoxResponder(std::function<int(const MessageBoxCall&)> responder) {
+void setMessageBoxResponder(std::function<int(const MessageBoxCall&)> responder)
+{
     std::lock_guard lock(g_responderMutex);
     g_messageBoxResponder = std::move(responder);
 }
 
-void setFolderPickerResponder(std::function<std::optional<std::string>(std::string_view title)> responder) {
+void setFolderPickerResponder(std::function<std::optional<std::string>(std::string_view title)> responder)
+{
     std::lock_guard lock(g_responderMutex);
     g_folderResponder = std::move(responder);
 }
 
-int messageBox(std::string_view text, std::string_view caption, unsigned type) {
+int messageBox(std::string_view text, std::string_view caption, unsigned type)
+{
     std::function<int(const MessageBoxCall&)> responder;
     {
         std::lock_guard lock(g_responderMutex);
@@ -107,7 +112,8 @@ int messageBox(std::string_view text, std::string_view caption, unsigned type) {
     return onGuiThread<int>([&] { return showMessageBox(qText, qCaption, type); }, 0);
 }
 
-std::optional<std::string> pickFolder(std::string_view title, std::string_view initialFolder) {
+std::optional<std::string> pickFolder(std::string_view title, std::string_view initialFolder)
+{
     std::function<std::optional<std::string>(std::string_view)> responder;
     {
         std::lock_guard lock(g_responderMutex);

@@ -2,7 +2,8 @@
 
 namespace platform {
 
-MessageBoxRecorder::MessageBoxRecorder(std::deque<int> answers) : m_answers(std::move(answers)) {
+MessageBoxRecorder::MessageBoxRecorder(std::deque<int> answers) : m_answers(std::move(answers))
+{
     setMessageBoxResponder([this](const MessageBoxCall& call) {
         std::lock_guard lock(m_mutex);
         m_calls.push_back(call);
@@ -14,16 +15,19 @@ MessageBoxRecorder::MessageBoxRecorder(std::deque<int> answers) : m_answers(std:
     });
 }
 
-MessageBoxRecorder::~MessageBoxRecorder() {
+MessageBoxRecorder::~MessageBoxRecorder()
+{
     setMessageBoxResponder(nullptr);
 }
 
-void MessageBoxRecorder::pushAnswer(int result) {
+void MessageBoxRecorder::pushAnswer(int result)
+{
     std::lock_guard lock(m_mutex);
     m_answers.push_back(result);
 }
 
-std::vector<MessageBoxCall> MessageBoxRecorder::calls() const {
+std::vector<MessageBoxCall> MessageBoxRecorder::calls() const
+{
     std::lock_guard lock(m_mutex);
     return m_calls;
 }

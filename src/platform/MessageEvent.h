@@ -19,7 +19,14 @@ namespace platform::detail {
 // sender always wakes up.
 class MessageEvent : public QEvent {
 public:
-    static QEvent::Type eventType();
+    // Sent messages have a type of their own: a thread blocked in sendMessage handles the sent
+    // messages queued to its own targets while it waits (two threads sending to each other at the
+    // same time do not deadlock), but never the posted ones, which wait for its event loop.
+    static QEvent::Type sentType();
+    static QEvent::Type postedType();
+    static bool isMessageEvent(const QEvent* e) { return e->type() == sentType() || e->type() == postedType(); }
+    // Drops every message queued to receiver (null: to every object of the calling thread).
+    static void removeQueued(QObject* receiver);
 
     MessageEvent(WindowMessage msg, std::shared_ptr<std::promise<std::intptr_t>> reply);
     ~MessageEvent() override;

@@ -8,35 +8,41 @@
 
 namespace platform {
 
-std::int64_t paramInt(const MessageParam& p) {
+std::int64_t paramInt(const MessageParam& p)
+{
     if (const auto* v = std::get_if<std::int64_t>(&p))
         return *v;
     return 0;
 }
 
-std::string takeParamText(MessageParam& p) {
+std::string takeParamText(MessageParam& p)
+{
     if (auto* v = std::get_if<std::string>(&p))
         return std::move(*v);
     return {};
 }
 
-MessageTarget::MessageTarget(QObject* parent) : QObject(parent) {
+MessageTarget::MessageTarget(QObject* parent) : QObject(parent)
+{
     detail::registerTarget(this);
 }
 
-MessageTarget::~MessageTarget() {
+MessageTarget::~MessageTarget()
+{
     detail::unregisterTarget(this);
     // Queued messages would otherwise be dropped only by ~QObject; do it here so that their
     // senders are released before anything of this object is gone.
-    QCoreApplication::removePostedEvents(this, detail::MessageEvent::eventType());
+    detail::MessageEvent::removeQueued(this);
 }
 
-bool MessageTarget::isAlive() const {
+bool MessageTarget::isAlive() const
+{
     std::lock_guard lock(detail::registryMutex());
     return detail::isOpenLocked(this);
 }
 
-void MessageTarget::destroyWindow() {
+void MessageTarget::destroyWindow()
+{
     if (m_destroying)
         return;
     m_destroying = true;
@@ -45,13 +51,14 @@ void MessageTarget::destroyWindow() {
         windowProc(msg);
     }
     detail::closeTarget(this);
-    QCoreApplication::removePostedEvents(this, detail::MessageEvent::eventType());
+    detail::MessageEvent::removeQueued(this);
     emit destroyedWindow();
     deleteLater();
 }
 
-bool MessageTarget::event(QEvent* e) {
-    if (e->type() != detail::MessageEvent::eventType())
+bool MessageTarget::event(QEvent* e)
+{
+    if (!detail::MessageEvent::isMessageEvent(e))
         return QObject::event(e);
     auto* me = static_cast<detail::MessageEvent*>(e);
     const unsigned id = me->message().id;

@@ -17,13 +17,15 @@ namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-void appendHexEscape(std::string& out, unsigned char c) {
+void appendHexEscape(std::string& out, unsigned char c)
+{
     out += "\\x";
     out += kHex[c >> 4];
     out += kHex[c & 0xF];
 }
 
-int hexValue(char c) {
+int hexValue(char c)
+{
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -33,11 +35,13 @@ int hexValue(char c) {
     return -1;
 }
 
-bool isBlank(char c) {
+bool isBlank(char c)
+{
     return c == ' ' || c == '\t';
 }
 
-std::string_view trimBlanks(std::string_view s) {
+std::string_view trimBlanks(std::string_view s)
+{
     while (!s.empty() && isBlank(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && isBlank(s.back()))
@@ -45,14 +49,16 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-char asciiLower(char c) {
+char asciiLower(char c)
+{
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // Names compare like the registry's: ASCII letters without case. Only whole single-byte characters
 // are folded: the second byte of a double-byte character may look like a letter and must match
 // exactly, or two different Japanese names would be taken for one.
-bool sameName(std::string_view a, std::string_view b) {
+bool sameName(std::string_view a, std::string_view b)
+{
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -72,7 +78,8 @@ bool sameName(std::string_view a, std::string_view b) {
 // other threads, objects and processes never interleave their read-modify-write cycles.
 class WriteLock {
 public:
-    explicit WriteLock(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    explicit WriteLock(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
+    {
         if (m_fd < 0)
             return;
         while (::flock(m_fd, LOCK_EX) != 0) {
@@ -83,7 +90,8 @@ public:
             }
         }
     }
-    ~WriteLock() {
+    ~WriteLock()
+    {
         if (m_fd >= 0)
             ::close(m_fd);
     }
@@ -95,7 +103,8 @@ private:
     int m_fd;
 };
 
-bool makeDirectories(const std::string& dir) {
+bool makeDirectories(const std::string& dir)
+{
     if (dir.empty())
         return true;
     struct stat st {};
@@ -107,14 +116,16 @@ bool makeDirectories(const std::string& dir) {
     return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-std::string parentDirectory(const std::string& path) {
+std::string parentDirectory(const std::string& path)
+{
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool writeAll(int fd, const std::string& data) {
+bool writeAll(int fd, const std::string& data)
+{
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -128,7 +139,8 @@ bool writeAll(int fd, const std::string& data) {
     return true;
 }
 
-bool readAll(const std::string& path, std::string& out) {
+bool readAll(const std::string& path, std::string& out)
+{
     out.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -150,17 +162,20 @@ bool readAll(const std::string& path, std::string& out) {
     return true;
 }
 
-std::mutex& applicationMutex() {
+std::mutex& applicationMutex()
+{
     static std::mutex m;
     return m;
 }
 
-std::unique_ptr<Profile>& applicationProfile() {
+std::unique_ptr<Profile>& applicationProfile()
+{
     static std::unique_ptr<Profile> p;
     return p;
 }
 
-std::string applicationFilePath() {
+std::string applicationFilePath()
+{
     return Profile::configDirectory() + "/Orvalink.conf";
 }
 
@@ -168,7 +183,8 @@ std::string applicationFilePath() {
 
 Profile::Profile(std::string filePath) : m_filePath(std::move(filePath)) {}
 
-Profile& Profile::application() {
+Profile& Profile::application()
+{
     std::lock_guard lock(applicationMutex());
     auto& p = applicationProfile();
     if (!p)
@@ -176,7 +192,8 @@ Profile& Profile::application() {
     return *p;
 }
 
-void Profile::reopenApplication() {
+void Profile::reopenApplication()
+{
     std::lock_guard lock(applicationMutex());
     auto& p = applicationProfile();
     if (!p)
@@ -185,7 +202,8 @@ void Profile::reopenApplication() {
         p->reopen(applicationFilePath());
 }
 
-void Profile::reopen(std::string filePath) {
+void Profile::reopen(std::string filePath)
+{
     std::lock_guard lock(m_mutex);
     m_filePath = std::move(filePath);
     m_sections.clear();
@@ -193,7 +211,8 @@ void Profile::reopen(std::string filePath) {
     m_loaded = false;
 }
 
-std::string Profile::configDirectory() {
+std::string Profile::configDirectory()
+{
     std::string base;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/') {
@@ -214,7 +233,8 @@ std::string Profile::configDirectory() {
     return dir;
 }
 
-std::string Profile::encodeField(std::string_view bytes, Field field) {
+std::string Profile::encodeField(std::string_view bytes, Field field)
+{
     std::string out;
     out.reserve(bytes.size() * 3 / 2);
     const std::size_t n = bytes.size();
@@ -259,7 +279,8 @@ std::string Profile::encodeField(std::string_view bytes, Field field) {
     return out;
 }
 
-std::string Profile::decodeField(std::string_view fileText) {
+std::string Profile::decodeField(std::string_view fileText)
+{
     std::string out;
     std::string literal;
     auto flush = [&] {
@@ -316,7 +337,8 @@ std::string Profile::decodeField(std::string_view fileText) {
     return out;
 }
 
-int Profile::parseInt(std::string_view text) {
+int Profile::parseInt(std::string_view text)
+{
     std::size_t i = 0;
     while (i < text.size() && isBlank(text[i]))
         ++i;
@@ -340,7 +362,8 @@ int Profile::parseInt(std::string_view text) {
     return static_cast<int>(v);
 }
 
-Profile::FileStamp Profile::stampOf() const {
+Profile::FileStamp Profile::stampOf() const
+{
     FileStamp s;
     struct stat st {};
     if (::stat(m_filePath.c_str(), &st) != 0)
@@ -353,7 +376,8 @@ Profile::FileStamp Profile::stampOf() const {
     return s;
 }
 
-void Profile::refreshLocked() const {
+void Profile::refreshLocked() const
+{
     const FileStamp now = stampOf();
     if (m_loaded && now == m_stamp)
         return;
@@ -369,14 +393,16 @@ void Profile::refreshLocked() const {
     m_loaded = true;
 }
 
-Profile::Section* Profile::findSection(std::string_view name) const {
+Profile::Section* Profile::findSection(std::string_view name) const
+{
     for (auto& s : m_sections)
         if (sameName(s.name, name))
             return &s;
     return nullptr;
 }
 
-void Profile::parse(const std::string& content) const {
+void Profile::parse(const std::string& content) const
+{
     m_sections.clear();
     std::string_view rest(content);
     if (rest.substr(0, 3) == "\xEF\xBB\xBF")
@@ -426,7 +452,8 @@ void Profile::parse(const std::string& content) const {
     }
 }
 
-std::string Profile::serialize() const {
+std::string Profile::serialize() const
+{
     std::string out;
     for (const auto& s : m_sections) {
         if (s.entries.empty())
@@ -446,7 +473,8 @@ std::string Profile::serialize() const {
     return out;
 }
 
-bool Profile::commitLocked() {
+bool Profile::commitLocked()
+{
     const std::string dir = parentDirectory(m_filePath);
     std::string tmpl = m_filePath + ".XXXXXX";
     const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
@@ -470,7 +498,8 @@ bool Profile::commitLocked() {
     return true;
 }
 
-template <typename Change> bool Profile::modify(std::string_view section, std::string_view key, Change change) {
+template <typename Change> bool Profile::modify(std::string_view section, std::string_view key, Change change)
+{
     if (section.empty() || key.empty())
         return false;
     std::lock_guard lock(m_mutex);
@@ -488,7 +517,8 @@ template <typename Change> bool Profile::modify(std::string_view section, std::s
     return false;
 }
 
-bool Profile::writeString(std::string_view section, std::string_view key, std::string_view value) {
+bool Profile::writeString(std::string_view section, std::string_view key, std::string_view value)
+{
     return modify(section, key, [&] {
         Section* s = findSection(section);
         if (!s) {
@@ -505,11 +535,13 @@ bool Profile::writeString(std::string_view section, std::string_view key, std::s
     });
 }
 
-bool Profile::writeInt(std::string_view section, std::string_view key, int value) {
+bool Profile::writeInt(std::string_view section, std::string_view key, int value)
+{
     return writeString(section, key, std::to_string(value));
 }
 
-bool Profile::removeKey(std::string_view section, std::string_view key) {
+bool Profile::removeKey(std::string_view section, std::string_view key)
+{
     return modify(section, key, [&] {
         if (Section* s = findSection(section)) {
             std::erase_if(s->entries, [&](const auto& e) { return sameName(e.first, key); });
@@ -517,7 +549,8 @@ bool Profile::removeKey(std::string_view section, std::string_view key) {
     });
 }
 
-std::string Profile::getString(std::string_view section, std::string_view key, std::string_view def) const {
+std::string Profile::getString(std::string_view section, std::string_view key, std::string_view def) const
+{
     std::lock_guard lock(m_mutex);
     refreshLocked();
     if (const Section* s = findSection(section))
@@ -527,7 +560,8 @@ std::string Profile::getString(std::string_view section, std::string_view key, s
     return std::string(def);
 }
 
-bool Profile::contains(std::string_view section, std::string_view key) const {
+bool Profile::contains(std::string_view section, std::string_view key) const
+{
     std::lock_guard lock(m_mutex);
     refreshLocked();
     if (const Section* s = findSection(section))
@@ -537,7 +571,8 @@ bool Profile::contains(std::string_view section, std::string_view key) const {
     return false;
 }
 
-int Profile::getInt(std::string_view section, std::string_view key, int def) const {
+int Profile::getInt(std::string_view section, std::string_view key, int def) const
+{
     std::lock_guard lock(m_mutex);
     refreshLocked();
     if (const Section* s = findSection(section))
@@ -547,7 +582,8 @@ int Profile::getInt(std::string_view section, std::string_view key, int def) con
     return def;
 }
 
-std::vector<std::pair<std::string, std::string>> Profile::entries(std::string_view section) const {
+std::vector<std::pair<std::string, std::string>> Profile::entries(std::string_view section) const
+{
     std::lock_guard lock(m_mutex);
     refreshLocked();
     if (const Section* s = findSection(section))

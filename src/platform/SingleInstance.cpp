@@ -7,7 +7,8 @@
 
 namespace platform {
 
-InstanceLock::InstanceLock(std::string directory) {
+InstanceLock::InstanceLock(std::string directory)
+{
     if (directory.empty())
         directory = Profile::configDirectory();
     m_path = directory + "/Orvalink.lock";
@@ -18,18 +19,21 @@ InstanceLock::InstanceLock(std::string directory) {
 
 InstanceLock::~InstanceLock() = default;
 
-bool InstanceLock::tryLock() {
+bool InstanceLock::tryLock()
+{
     if (m_lock->isLocked())
         return true;
     // tryLock removes a lock whose process no longer runs (on this host) and takes it.
     return m_lock->tryLock(0);
 }
 
-void InstanceLock::unlock() {
+void InstanceLock::unlock()
+{
     m_lock->unlock();
 }
 
-bool InstanceLock::isLocked() const {
+bool InstanceLock::isLocked() const
+{
     return m_lock->isLocked();
 }
 

@@ -11,14 +11,16 @@
 
 namespace platform {
 
-std::string computerName() {
+std::string computerName()
+{
     char buf[HOST_NAME_MAX + 1] = {};
     if (::gethostname(buf, sizeof buf - 1) != 0)
         return {};
     return fromFileName(buf);
 }
 
-std::string userName() {
+std::string userName()
+{
     std::vector<char> buf(16384);
     passwd pw{};
     passwd* result = nullptr;
@@ -29,7 +31,8 @@ std::string userName() {
     return {};
 }
 
-int processorTypeFromMachine(const std::string& machine) {
+int processorTypeFromMachine(const std::string& machine)
+{
     if (machine == "i386")
         return 386;
     if (machine == "i486")
@@ -39,14 +42,16 @@ int processorTypeFromMachine(const std::string& machine) {
     return 0;
 }
 
-int processorType() {
+int processorType()
+{
     utsname u{};
     if (::uname(&u) != 0)
         return 0;
     return processorTypeFromMachine(u.machine);
 }
 
-std::uint64_t totalPhysicalMemory() {
+std::uint64_t totalPhysicalMemory()
+{
     struct sysinfo si {};
     if (::sysinfo(&si) != 0)
         return 0;

@@ -15,7 +15,8 @@ namespace {
 int g_pipe[2] = {-1, -1};
 TerminationSignals* g_instance = nullptr;
 
-extern "C" void onTerminationSignal(int) {
+extern "C" void onTerminationSignal(int)
+{
     const int saved = errno;
     const char byte = 1;
     // Non-blocking: if the pipe is full, a wake-up is pending anyway.
@@ -23,7 +24,8 @@ extern "C" void onTerminationSignal(int) {
     errno = saved;
 }
 
-void setHandler(int sig, void (*handler)(int)) {
+void setHandler(int sig, void (*handler)(int))
+{
     struct sigaction sa {};
     sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);
@@ -33,7 +35,8 @@ void setHandler(int sig, void (*handler)(int)) {
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
+TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
+{
     if (g_instance)
         throw std::logic_error("termination signals are already being watched");
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -45,7 +48,8 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     setHandler(SIGINT, onTerminationSignal);
 }
 
-TerminationSignals::~TerminationSignals() {
+TerminationSignals::~TerminationSignals()
+{
     setHandler(SIGTERM, SIG_DFL);
     setHandler(SIGINT, SIG_DFL);
     delete m_notifier;
@@ -55,7 +59,8 @@ TerminationSignals::~TerminationSignals() {
     g_instance = nullptr;
 }
 
-void TerminationSignals::drain() {
+void TerminationSignals::drain()
+{
     char buf[64];
     while (::read(g_pipe[0], buf, sizeof buf) > 0) {
     }

@@ -4,21 +4,25 @@
 
 namespace platform {
 
-QString toQString(std::string_view cp932) {
+QString toQString(std::string_view cp932)
+{
     const std::string utf8 = text::cp932ToUtf8(cp932);
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-std::string fromQString(const QString& text) {
+std::string fromQString(const QString& text)
+{
     const QByteArray utf8 = text.toUtf8();
     return text::utf8ToCp932(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
-std::string toFileName(std::string_view cp932) {
+std::string toFileName(std::string_view cp932)
+{
     return text::cp932ToUtf8(cp932);
 }
 
-std::string fromFileName(std::string_view utf8) {
+std::string fromFileName(std::string_view utf8)
+{
     return text::utf8ToCp932(utf8);
 }
 

@@ -6,7 +6,8 @@ namespace platform {
 namespace {
 
 // Thread starts are strictly one after another across the whole process.
-std::mutex& startSerializer() {
+std::mutex& startSerializer()
+{
     static std::mutex m;
     return m;
 }
@@ -15,12 +16,14 @@ std::mutex& startSerializer() {
 
 UiThread::UiThread(QObject* parent) : QThread(parent) {}
 
-UiThread::~UiThread() {
+UiThread::~UiThread()
+{
     if (isRunning())
         quitAndWait();
 }
 
-void UiThread::setMainWindow(MessageTarget* window) {
+void UiThread::setMainWindow(MessageTarget* window)
+{
     if (m_mainWindow)
         disconnect(m_mainWindow, nullptr, this, nullptr);
     m_mainWindow = window;
@@ -34,15 +37,18 @@ void UiThread::setMainWindow(MessageTarget* window) {
         window, &QObject::destroyed, this, [this] { exit(0); }, Qt::DirectConnection);
 }
 
-MessageTarget* UiThread::mainWindow() const {
+MessageTarget* UiThread::mainWindow() const
+{
     return m_mainWindow.data();
 }
 
-int UiThread::exitInstance() {
+int UiThread::exitInstance()
+{
     return 0;
 }
 
-void UiThread::reportStart(StartState s) {
+void UiThread::reportStart(StartState s)
+{
     {
         std::lock_guard lock(m_startMutex);
         m_startState = s;
@@ -50,7 +56,8 @@ void UiThread::reportStart(StartState s) {
     m_startChanged.notify_all();
 }
 
-void UiThread::run() {
+void UiThread::run()
+{
     const bool ok = initInstance();
     if (ok) {
         m_ready.store(true);
@@ -67,7 +74,8 @@ void UiThread::run() {
     m_mainWindow = nullptr;
 }
 
-bool UiThread::startAndWaitReady() {
+bool UiThread::startAndWaitReady()
+{
     std::lock_guard serial(startSerializer());
     {
         std::lock_guard lock(m_startMutex);
@@ -79,7 +87,8 @@ bool UiThread::startAndWaitReady() {
     return m_startState == StartState::Ready;
 }
 
-void UiThread::quitAndWait() {
+void UiThread::quitAndWait()
+{
     if (!isRunning() && !isFinished()) {
         return; // never started
     }

@@ -157,3 +157,42 @@ TEST(Dispatch, SenderQueuedBehindTheWindowsDestructionIsReleased)
     EXPECT_EQ(second, 0);
     EXPECT_LT(took, 2s);
 }
+
+namespace {
+// Answers any message by sending WM_USER+1 (wParam 20) to another target and adding 1.
+class Bouncer : public MessageTarget {
+public:
+    MessageTarget* peer = nullptr;
+    std::intptr_t windowProc(WindowMessage&) override
+    {
+        return sendMessage(peer, {WM_USER + 1, std::int64_t{20}, {}}) + 1;
+    }
+};
+} // namespace
+
+TEST(Dispatch, ABlockedSenderAnswersMessagesSentToItsOwnThread)
+{
+    Recorder onThisThread;
+    QThread thread;
+    auto* bouncer = new Bouncer;
+    bouncer->peer = &onThisThread;
+    bouncer->moveToThread(&thread);
+    thread.start();
+    // The bouncer's thread sends back to this thread while this thread waits for the bouncer.
+    EXPECT_EQ(sendMessage(bouncer, {WM_USER, {}, {}}), 41);
+    EXPECT_EQ(onThisThread.handlerThread.load(), std::this_thread::get_id());
+    thread.quit();
+    thread.wait();
+    delete bouncer;
+}
+
+TEST(Dispatch, ABlockedSenderDoesNotHandlePostedMessages)
+{
+    Recorder onThisThread;
+    ThreadWithTarget t;
+    ASSERT_TRUE(postMessage(&onThisThread, {WM_USER + 1, std::int64_t{1}, {}}));
+    EXPECT_EQ(sendMessage(t.target, {WM_USER + 2, {}, {}}), 7);
+    EXPECT_EQ(onThisThread.handled.load(), 0) << "posted messages wait for the event loop";
+    QCoreApplication::sendPostedEvents(&onThisThread);
+    EXPECT_EQ(onThisThread.handled.load(), 1);
+}
