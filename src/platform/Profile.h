@@ -17,6 +17,9 @@
 // "#" at the start of a name. Unescaped spaces around "=" are not part of the name or value, so a
 // hand-written "key = value" reads as expected. Lines starting with ";" or "#" are comments.
 //
+// The program rewrites the whole file on each write, so comments and blank lines of a hand edit
+// last until the next write; the values themselves are always kept.
+//
 // Names are matched without regard to ASCII case (like the system registry the program was
 // written for): "Top" finds "top". The stored spelling is the one first written.
 //

@@ -1,11 +1,15 @@
 #include "platform/text/Cp932.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace text;
 
-TEST(Cp932, PrefixNeverSplitsADoubleByteCharacter) {
+TEST(Cp932, PrefixNeverSplitsADoubleByteCharacter)
+{
     struct Case {
         std::string s;
         std::size_t max;
@@ -26,7 +30,8 @@ TEST(Cp932, PrefixNeverSplitsADoubleByteCharacter) {
         EXPECT_EQ(cp932PrefixLength(c.s, c.max), c.expected) << c.s.size() << "/" << c.max;
 }
 
-TEST(Cp932, ConvertsToAndFromUtf8) {
+TEST(Cp932, ConvertsToAndFromUtf8)
+{
     struct Case {
         std::string cp932;
         std::string utf8;
@@ -45,7 +50,8 @@ TEST(Cp932, ConvertsToAndFromUtf8) {
     }
 }
 
-TEST(Cp932, WhatCannotBeConvertedBecomesAQuestionMark) {
+TEST(Cp932, WhatCannotBeConvertedBecomesAQuestionMark)
+{
     EXPECT_EQ(utf8ToCp932("a\xF0\x9F\x98\x80z"), "a?z"); // emoji
     EXPECT_EQ(utf8ToCp932("a\xC3\x28z"), "a?(z");        // invalid UTF-8 keeps the next character
     EXPECT_EQ(utf8ToCp932("\xE4\xB8"), "?");             // cut short at the end
@@ -55,4 +61,23 @@ TEST(Cp932, WhatCannotBeConvertedBecomesAQuestionMark) {
               "?b");
     EXPECT_FALSE(cp932RoundTrips("\xFF"));
     EXPECT_FALSE(cp932RoundTrips("\x82"));
+}
+
+TEST(Cp932, ConversionsOnSeveralThreadsAtOnceAgree)
+{
+    // Each thread has converters of its own; run them side by side (meaningful under ThreadSanitizer).
+    const std::string cp932 = "\x83\x4F\x83\x8B\x81\x5B\x83\x76\x82\x50 \xBF\xB9\xAF\xC4 \xFF";
+    const std::string expected = cp932ToUtf8(cp932);
+    std::vector<std::thread> threads;
+    std::atomic<int> mismatches{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; ++i)
+                if (cp932ToUtf8(cp932) != expected || utf8ToCp932(expected) != utf8ToCp932(cp932ToUtf8(cp932)))
+                    ++mismatches;
+        });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(expected, "グループ１ ｿｹｯﾄ ?");
 }
