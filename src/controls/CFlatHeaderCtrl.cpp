@@ -1,5 +1,10 @@
 #include "controls/CFlatHeaderCtrl.h"
 
+#include "controls/CFlatHeaderDragWnd.h"
+#include "controls/CFlatHeaderDropWnd.h"
+#include "platform/TextCodec.h"
+#include "res/ResourceImages.h"
+
 #include <QApplication>
 #include <QBitmap>
 #include <QKeyEvent>
@@ -8,10 +13,6 @@
 #include <QPolygon>
 #include <algorithm>
 #include <new>
-
-#include "controls/CFlatHeaderDragWnd.h"
-#include "controls/CFlatHeaderDropWnd.h"
-#include "platform/TextCodec.h"
 
 CFlatHeaderCtrl::CFlatHeaderCtrl(QWidget* parent, int style) : QWidget(parent), m_style(style)
 {
@@ -365,38 +366,34 @@ int CFlatHeaderCtrl::setHotDivider(int position)
     return position;
 }
 
-QWidget* CFlatHeaderCtrl::dropMarker() const { return m_dropMarker.get(); }
-QWidget* CFlatHeaderCtrl::dragWindow() const { return m_dragWnd.get(); }
+QWidget* CFlatHeaderCtrl::dropMarker() const
+{
+    return m_dropMarker.get();
+}
+QWidget* CFlatHeaderCtrl::dragWindow() const
+{
+    return m_dragWnd.get();
+}
 
 int CFlatHeaderCtrl::layoutHeight() const
 {
     return fontMetrics().height() + 6 + (m_extraHeight ? 2 * kBorderWidth : 0);
 }
 
-QSize CFlatHeaderCtrl::sizeHint() const { return QSize(totalWidth(), layoutHeight()); }
-
-QCursor CFlatHeaderCtrl::resourceCursor(int id)
+QSize CFlatHeaderCtrl::sizeHint() const
 {
-    if (id == 106) {
-        // The "remove column" cursor: an arrow with a cross beside it.
-        QPixmap pm(32, 32);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        const QPolygon arrow({QPoint(0, 0), QPoint(0, 15), QPoint(4, 11), QPoint(7, 17), QPoint(9, 16),
-                              QPoint(6, 10), QPoint(11, 10)});
-        p.setPen(Qt::white);
-        p.setBrush(Qt::black);
-        p.drawPolygon(arrow);
-        p.setPen(QPen(Qt::black, 2));
-        p.drawLine(14, 14, 22, 22);
-        p.drawLine(22, 14, 14, 22);
-        p.end();
-        return QCursor(pm, 0, 0);
-    }
-    return QCursor(Qt::ForbiddenCursor);
+    return QSize(totalWidth(), layoutHeight());
 }
 
-std::intptr_t CFlatHeaderCtrl::notify(HeaderNotification& n) { return m_notifier ? m_notifier(n) : 0; }
+QCursor CFlatHeaderCtrl::dragCursor(int id)
+{
+    return id == 0 ? QCursor(Qt::ForbiddenCursor) : resourceCursor(id);
+}
+
+std::intptr_t CFlatHeaderCtrl::notify(HeaderNotification& n)
+{
+    return m_notifier ? m_notifier(n) : 0;
+}
 
 void CFlatHeaderCtrl::paintEvent(QPaintEvent* event)
 {
@@ -718,7 +715,7 @@ void CFlatHeaderCtrl::moveDrag(QPoint globalPoint)
         setHotDivider(-1);
     } else {
         m_dragState = -1;
-        setCursor(resourceCursor(m_dragCursorId));
+        setCursor(dragCursor(m_dragCursorId));
         setHotDivider(-1);
     }
 }

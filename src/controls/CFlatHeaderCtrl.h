@@ -8,14 +8,14 @@
 // The header is placed by its owner; items are laid out from x = 0 in display order. Clicks,
 // divider drags and heading drags are handled here and reported through the notifier.
 
+#include "controls/FlatHeaderTypes.h"
+#include "controls/ImageList.h"
+
 #include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <vector>
-
-#include "controls/FlatHeaderTypes.h"
-#include "controls/ImageList.h"
 
 class CFlatHeaderDragWnd;
 class CFlatHeaderDropWnd;
@@ -91,8 +91,9 @@ public:
     // The width the item's content needs (the fit-to-content width).
     int contentWidth(const HeaderItem& item, bool countArrow) const;
 
-    // The cursor for a cursor resource number (property 4); 0 gives the "not allowed" cursor.
-    static QCursor resourceCursor(int id);
+    // The cursor shown off the header during a drag: cursor resource id (property 4), or the
+    // "not allowed" cursor for 0.
+    static QCursor dragCursor(int id);
     // The system border width; property 3 adds twice this to the height.
     static constexpr int kBorderWidth = 1;
     // How far left and right of an item's right edge a press grabs its divider.

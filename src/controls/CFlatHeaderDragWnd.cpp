@@ -1,9 +1,9 @@
 #include "controls/CFlatHeaderDragWnd.h"
 
+#include "controls/CFlatHeaderCtrl.h"
+
 #include <QPainter>
 #include <qdrawutil.h>
-
-#include "controls/CFlatHeaderCtrl.h"
 
 CFlatHeaderDragWnd::CFlatHeaderDragWnd(const QRect& rect, const CFlatHeaderCtrl* header, const HeaderItem& item)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
@@ -16,7 +16,10 @@ CFlatHeaderDragWnd::CFlatHeaderDragWnd(const QRect& rect, const CFlatHeaderCtrl*
     setGeometry(rect);
 }
 
-void CFlatHeaderDragWnd::centreOn(QPoint globalPoint) { move(globalPoint - QPoint(width() / 2, height() / 2)); }
+void CFlatHeaderDragWnd::centreOn(QPoint globalPoint)
+{
+    move(globalPoint - QPoint(width() / 2, height() / 2));
+}
 
 void CFlatHeaderDragWnd::paintEvent(QPaintEvent*)
 {

@@ -3,9 +3,9 @@
 // The heading that follows the cursor while a column is dragged: a top-most, non-activating
 // pop-up drawn as a raised face-coloured box with the heading inside, as the header draws it.
 
-#include <QWidget>
-
 #include "controls/FlatHeaderTypes.h"
+
+#include <QWidget>
 
 class CFlatHeaderCtrl;
 

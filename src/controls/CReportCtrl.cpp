@@ -1,5 +1,11 @@
 #include "controls/CReportCtrl.h"
 
+#include "controls/CFlatHeaderCtrl.h"
+#include "controls/ReportColumnChooser.h"
+#include "platform/Profile.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QListWidget>
@@ -9,12 +15,6 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <new>
-
-#include "controls/CFlatHeaderCtrl.h"
-#include "controls/ReportColumnChooser.h"
-#include "platform/Profile.h"
-#include "platform/TextCodec.h"
-#include "platform/text/Cp932.h"
 
 namespace {
 
@@ -82,7 +82,8 @@ CReportCtrl::CReportCtrl(int style, QWidget* parent, int id) : QWidget(parent), 
         if (action == QAbstractSlider::SliderPageStepSub)
             m_vbar->setSliderPosition(std::max(0, m_first - std::max(1, rowsThatFit(m_first - 1, true, false))));
         else if (action == QAbstractSlider::SliderPageStepAdd)
-            m_vbar->setSliderPosition(std::min(bottomPosition(), m_first + std::max(1, rowsThatFit(m_first, false, false))));
+            m_vbar->setSliderPosition(
+                std::min(bottomPosition(), m_first + std::max(1, rowsThatFit(m_first, false, false))));
     });
     connect(m_vbar, &QScrollBar::valueChanged, this, [this](int v) {
         if (!m_inLayout)
@@ -102,7 +103,10 @@ CReportCtrl::~CReportCtrl()
     m_chooser.reset();
 }
 
-std::intptr_t CReportCtrl::notify(ReportNotification& n) { return m_notifier ? m_notifier(n) : 0; }
+std::intptr_t CReportCtrl::notify(ReportNotification& n)
+{
+    return m_notifier ? m_notifier(n) : 0;
+}
 
 // ---- metrics and layout ----
 
@@ -239,7 +243,10 @@ void CReportCtrl::setHorizontalPosition(int pos)
     layout();
 }
 
-void CReportCtrl::resizeEvent(QResizeEvent*) { layout(); }
+void CReportCtrl::resizeEvent(QResizeEvent*)
+{
+    layout();
+}
 
 void CReportCtrl::changeEvent(QEvent* event)
 {
@@ -253,9 +260,18 @@ void CReportCtrl::changeEvent(QEvent* event)
     QWidget::changeEvent(event);
 }
 
-void CReportCtrl::focusInEvent(QFocusEvent*) { update(); }
-void CReportCtrl::focusOutEvent(QFocusEvent*) { update(); }
-bool CReportCtrl::focusNextPrevChild(bool) { return false; } // the control wants every key, Tab too
+void CReportCtrl::focusInEvent(QFocusEvent*)
+{
+    update();
+}
+void CReportCtrl::focusOutEvent(QFocusEvent*)
+{
+    update();
+}
+bool CReportCtrl::focusNextPrevChild(bool)
+{
+    return false;
+} // the control wants every key, Tab too
 
 bool CReportCtrl::modifyStyle(int remove, int add)
 {
@@ -287,8 +303,14 @@ bool CReportCtrl::setProperty(int id, std::intptr_t value)
     return true;
 }
 
-QColor CReportCtrl::backgroundColor() const { return palette().color(QPalette::Base); }
-QColor CReportCtrl::textColor() const { return palette().color(QPalette::Text); }
+QColor CReportCtrl::backgroundColor() const
+{
+    return palette().color(QPalette::Base);
+}
+QColor CReportCtrl::textColor() const
+{
+    return palette().color(QPalette::Text);
+}
 
 // ---- columns ----
 
@@ -430,7 +452,10 @@ void CReportCtrl::setSubItemList(QListWidget* list)
     refillChooser();
 }
 
-QListWidget* CReportCtrl::subItemList() const { return m_chooser ? m_chooser->list() : nullptr; }
+QListWidget* CReportCtrl::subItemList() const
+{
+    return m_chooser ? m_chooser->list() : nullptr;
+}
 
 std::intptr_t CReportCtrl::onHeaderNotify(HeaderNotification& n)
 {
@@ -760,8 +785,8 @@ void CReportCtrl::select(int focus, int other, bool selectRows, bool keepOthers,
         const int lo = std::min(focus, other);
         const int hi = std::max(focus, other);
         for (int p = lo; p <= hi && p < itemCount(); ++p) {
-            const bool isSelected = (m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(p)])].state &
-                                     RCIS_SELECTED) != 0;
+            const bool isSelected =
+                (m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(p)])].state & RCIS_SELECTED) != 0;
             changeSelected(p, toggle ? !isSelected : true);
         }
         if (!keepOthers)
@@ -1039,7 +1064,8 @@ bool CReportCtrl::sortItems(int subItem, bool ascending)
     const int n = itemCount();
     for (int i = 0; i + 1 < n; ++i)
         for (int j = i + 1; j < n; ++j) {
-            const int c = compareItems(subItem, m_order[static_cast<std::size_t>(i)], m_order[static_cast<std::size_t>(j)]);
+            const int c =
+                compareItems(subItem, m_order[static_cast<std::size_t>(i)], m_order[static_cast<std::size_t>(j)]);
             if (ascending ? c > 0 : c < 0)
                 std::swap(m_order[static_cast<std::size_t>(i)], m_order[static_cast<std::size_t>(j)]);
         }
@@ -1073,7 +1099,10 @@ bool CReportCtrl::writeProfile(std::string_view section, std::string_view key) c
 
 // ---- painting ----
 
-bool CReportCtrl::hasFocusForDrawing() const { return hasFocus(); }
+bool CReportCtrl::hasFocusForDrawing() const
+{
+    return hasFocus();
+}
 
 void CReportCtrl::paintEvent(QPaintEvent* event)
 {
@@ -1095,7 +1124,8 @@ void CReportCtrl::paintEvent(QPaintEvent* event)
         if (itemCount() == 0) {
             p.setPen(textColor());
             const QRect band(m_rowArea.left(), m_rowArea.top() + 2, m_rowArea.width(), m_rowHeight);
-            p.drawText(band, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, platform::toQString(m_emptyText));
+            p.drawText(band, Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine,
+                       platform::toQString(m_emptyText));
         } else {
             const int rowLeft = m_rowArea.left() - m_hpos;
             const int rowWidth = std::max(m_totalWidth, m_rowArea.width() + m_hpos);
@@ -1235,8 +1265,11 @@ void CReportCtrl::drawCell(QPainter& p, QRect rect, const ReportItem& item)
     if (!(item.mask & RCIF_TEXT) || right - left <= 0)
         return;
     const int align = format & RVCF_JUSTIFYMASK;
-    const Qt::Alignment a = align == RVCF_RIGHT ? Qt::AlignRight : align == RVCF_CENTER ? Qt::AlignHCenter : Qt::AlignLeft;
+    const Qt::Alignment a = align == RVCF_RIGHT    ? Qt::AlignRight
+                            : align == RVCF_CENTER ? Qt::AlignHCenter
+                                                   : Qt::AlignLeft;
     const QFontMetrics fm(p.font());
     const QString text = fm.elidedText(platform::toQString(item.text), Qt::ElideRight, right - left);
-    p.drawText(QRect(left, rect.top(), right - left, rect.height()), int(a | Qt::AlignVCenter | Qt::TextSingleLine), text);
+    p.drawText(QRect(left, rect.top(), right - left, rect.height()), int(a | Qt::AlignVCenter | Qt::TextSingleLine),
+               text);
 }

@@ -7,6 +7,9 @@
 //
 // Positions called "display positions" index the display order; "rows" index the row list.
 
+#include "controls/ImageList.h"
+#include "controls/ReportTypes.h"
+
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -14,9 +17,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "controls/ImageList.h"
-#include "controls/ReportTypes.h"
 
 class CFlatHeaderCtrl;
 class QListWidget;

@@ -1,15 +1,16 @@
 #include "controls/CReportDemoView.h"
 
-#include <QPainter>
-#include <QTextLayout>
-#include <algorithm>
-
 #include "chat/ChatGroupTable.h"
 #include "controls/CFlatHeaderCtrl.h"
 #include "controls/CReportCtrl.h"
-#include "controls/ReportResources.h"
 #include "controls/RowTable.h"
 #include "platform/TextCodec.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
+
+#include <QPainter>
+#include <QTextLayout>
+#include <algorithm>
 
 namespace {
 
@@ -106,14 +107,18 @@ CReportDemoView::~CReportDemoView()
         reportCtrl()->writeProfile("Settings", "ReportCtrl");
 }
 
-void CReportDemoView::setRowOpener(RowOpener opener) { rowOpener() = std::move(opener); }
+void CReportDemoView::setRowOpener(RowOpener opener)
+{
+    rowOpener() = std::move(opener);
+}
 
 void CReportDemoView::onInitialUpdate()
 {
     CReportCtrl* ctrl = reportCtrl();
     ctrl->setNotifier([this](ReportNotification& n) { return onNotify(n); });
     ctrl->setSubItemList(m_columnChooser);
-    ctrl->setImageList(ImageList(reportImageStrip(), kReportImageWidth, QColor(255, 0, 255)));
+    ctrl->setImageList(
+        ImageList(resourceBitmap(res::kBitmapReportImages), res::kReportImageWidth, QColor(255, 0, 255)));
     ctrl->insertColor(0, QColor(192, 216, 192));
     ctrl->insertColor(1, QColor(192, 192, 208));
     ctrl->insertColor(2, QColor(0, 64, 128));
@@ -127,7 +132,7 @@ void CReportDemoView::onInitialUpdate()
     // One column only: it cannot be reordered.
     ctrl->headerCtrl()->modifyStyle(HDS_DRAGDROP, 0);
     ctrl->activateSubItem(0, 0);
-    ctrl->headerCtrl()->setProperty(FH_PROPERTY_DRAGCURSOR, kRemoveColumnCursor);
+    ctrl->headerCtrl()->setProperty(FH_PROPERTY_DRAGCURSOR, res::kCursorRemoveColumn);
     ctrl->modifyStyle(0, RCS_SINGLESEL | RCS_REMOVECOLUMNS);
 }
 
@@ -147,7 +152,7 @@ void CReportDemoView::reloadRows()
         if (e.unread == 0) {
             // A read row: one line with the "read" image, no message text.
             item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_STATE;
-            item.image = kReadMessageImage;
+            item.image = res::kReportImageRead;
         } else {
             item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA;
             item.image = -1;
@@ -163,7 +168,10 @@ void CReportDemoView::reloadRows()
     }
 }
 
-void CReportDemoView::ensureRowVisible(int row) { reportCtrl()->ensureVisible(row, false); }
+void CReportDemoView::ensureRowVisible(int row)
+{
+    reportCtrl()->ensureVisible(row, false);
+}
 
 std::intptr_t CReportDemoView::onNotify(ReportNotification& n)
 {
@@ -211,7 +219,7 @@ void CReportDemoView::openRow(int row)
     item.item = row;
     item.subItem = 0;
     item.mask = RCIF_IMAGE | RCIF_PREVIEW | RCIF_STATE;
-    item.image = kReadMessageImage;
+    item.image = res::kReportImageRead;
     item.preview = 0;
     item.state = 0;
     ctrl->setItem(item);

@@ -4,11 +4,11 @@
 // has one cell, the row header (sender and time); an unread row shows its message text in a
 // preview area under the cell, a read row is one line with the "read" image.
 
+#include "controls/CReportView.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
-
-#include "controls/CReportView.h"
 
 class QListWidget;
 struct ReportNotification;

@@ -68,7 +68,7 @@ struct HeaderItemExtra {
 struct HeaderNotification {
     int code = 0;
     int item = -1;
-    int changed = 0;            // HDI_* for HDN_ITEMCHANGED
+    int changed = 0;             // HDI_* for HDN_ITEMCHANGED
     QPainter* painter = nullptr; // HDN_DRAWITEM
-    QRect rect;                 // HDN_DRAWITEM
+    QRect rect;                  // HDN_DRAWITEM
 };

@@ -1,5 +1,10 @@
 #include "controls/ReportColumnChooser.h"
 
+#include "controls/CFlatHeaderCtrl.h"
+#include "controls/CFlatHeaderDragWnd.h"
+#include "controls/CReportCtrl.h"
+#include "platform/TextCodec.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QListWidget>
@@ -7,11 +12,6 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <qdrawutil.h>
-
-#include "controls/CFlatHeaderCtrl.h"
-#include "controls/CFlatHeaderDragWnd.h"
-#include "controls/CReportCtrl.h"
-#include "platform/TextCodec.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // not shown. Its entries look like headings (push buttons); dragging one onto the header shows
 // the column where the header's hot divider marks.
 
-#include <QObject>
 #include <QListWidget>
+#include <QObject>
 #include <QPointer>
 #include <memory>
 

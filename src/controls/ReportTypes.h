@@ -81,7 +81,7 @@ inline constexpr std::size_t kMaxCellText = 255;
 
 struct ReportSubItem {
     int format = RVCF_LEFT | RVCF_TEXT;
-    int width = -1; // negative: the default column width
+    int width = -1;  // negative: the default column width
     int extra1 = 0;  // minimum width handed to the header
     int extra2 = -1; // maximum width handed to the header; 0 or less: none
     int image = -1;
@@ -120,12 +120,12 @@ struct ReportHitTest {
 
 struct ReportNotification {
     int code = 0;
-    int item = -1;        // row index
-    int state = 0;        // RCN_DRAWPREVIEW
+    int item = -1; // row index
+    int state = 0; // RCN_DRAWPREVIEW
     QPainter* painter = nullptr;
-    QRect rect;           // RCN_DRAWPREVIEW: the preview rectangle
+    QRect rect; // RCN_DRAWPREVIEW: the preview rectangle
     std::intptr_t data = 0;
-    int keyFlags = 0;     // RCN_CLICK, RCN_DBLCLICK
-    ReportHitTest hit;    // RCN_CLICK, RCN_DBLCLICK
-    int subItem = -1;     // RCN_COLUMNCLICK
+    int keyFlags = 0;  // RCN_CLICK, RCN_DBLCLICK
+    ReportHitTest hit; // RCN_CLICK, RCN_DBLCLICK
+    int subItem = -1;  // RCN_COLUMNCLICK
 };

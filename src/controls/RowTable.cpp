@@ -1,10 +1,10 @@
 #include "controls/RowTable.h"
 
-#include <algorithm>
-#include <cstddef>
-
 #include "chat/ChatGroupTable.h"
 #include "platform/Profile.h"
+
+#include <algorithm>
+#include <cstddef>
 
 const RowTableEntry* RowTable::entry(int i) const
 {

@@ -20,8 +20,8 @@ struct RowTableEntry {
 
 struct RowTable {
     std::array<RowTableEntry, kRowTableCapacity> rows;
-    int count = 0;      // entries in use, never more than kRowTableCapacity
-    int group = -1;     // the group the entries were copied from
+    int count = 0;         // entries in use, never more than kRowTableCapacity
+    int group = -1;        // the group the entries were copied from
     int firstGroupRow = 0; // index in that group's rows of entry 0
 
     // Entry i, or nullptr when i is outside the entries in use.

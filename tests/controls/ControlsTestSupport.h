@@ -18,7 +18,10 @@ inline void showActive(QWidget* w)
     (void)QTest::qWaitForWindowExposed(w->window());
 }
 
-inline QImage grabImage(QWidget* w) { return w->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+inline QImage grabImage(QWidget* w)
+{
+    return w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 inline bool near(QColor a, QColor b, int tolerance = 8)
 {

@@ -1,17 +1,16 @@
-#include <gtest/gtest.h>
+#include "controls/CFlatHeaderCtrl.h"
+#include "controls/CFlatHeaderDropWnd.h"
+#include "controls/ControlsTestSupport.h"
+#include "platform/TextCodec.h"
 
 #include <QListWidget>
 #include <QPainter>
 #include <QTest>
+#include <algorithm>
+#include <gtest/gtest.h>
 #include <memory>
 #include <set>
-#include <algorithm>
 #include <vector>
-
-#include "controls/CFlatHeaderCtrl.h"
-#include "controls/CFlatHeaderDropWnd.h"
-#include "platform/TextCodec.h"
-#include "controls/ControlsTestSupport.h"
 
 namespace {
 
@@ -58,11 +57,11 @@ TEST_F(FlatHeaderTest, HotDividerPlacesTheMarkerOrRemovesIt)
         int expected;
         int markerCentreX; // header coordinates, -1 = no marker
     } cases[] = {
-        {0, 0, -1},        // left edge - 1 of the first item
-        {1, 1, 99},        // left edge - 1 of the second item
-        {3, 3, 300},       // item count: right edge of the last item
-        {4, -1, -1000},    // count + 1: there is no item there to drop before
-        {5, -1, -1000},    // count + 2 removes it
+        {0, 0, -1},     // left edge - 1 of the first item
+        {1, 1, 99},     // left edge - 1 of the second item
+        {3, 3, 300},    // item count: right edge of the last item
+        {4, -1, -1000}, // count + 1: there is no item there to drop before
+        {5, -1, -1000}, // count + 2 removes it
         {-1, -1, -1000},
     };
     for (const Case& c : cases) {

@@ -1,16 +1,15 @@
-#include <gtest/gtest.h>
+#include "controls/CFlatHeaderCtrl.h"
+#include "controls/CReportCtrl.h"
+#include "controls/ControlsTestSupport.h"
 
 #include <QLineEdit>
 #include <QListWidget>
 #include <QScrollBar>
 #include <QTest>
+#include <gtest/gtest.h>
 #include <memory>
 #include <set>
 #include <vector>
-
-#include "controls/CFlatHeaderCtrl.h"
-#include "controls/ControlsTestSupport.h"
-#include "controls/CReportCtrl.h"
 
 namespace {
 
@@ -87,10 +86,7 @@ protected:
                 s.insert(p);
         return s;
     }
-    void press(const QPoint& pt, Qt::KeyboardModifiers mods = {})
-    {
-        QTest::mouseClick(ctrl, Qt::LeftButton, mods, pt);
-    }
+    void press(const QPoint& pt, Qt::KeyboardModifiers mods = {}) { QTest::mouseClick(ctrl, Qt::LeftButton, mods, pt); }
 
     std::unique_ptr<QWidget> window;
     QLineEdit* other = nullptr;
@@ -135,7 +131,14 @@ TEST_F(ReportCtrlTest, KeyboardTable)
         {"Shift+Up extends upward", 0, {down, down, down, down}, {Qt::Key_Up, shift}, 2, {2, 3}, 3, 0},
         {"Ctrl+Down moves only the focus", 0, {down, down, down}, {Qt::Key_Down, ctrlKey}, 3, {2}, 3, 0},
         {"Ctrl+Up moves only the focus", 0, {down, down, down}, {Qt::Key_Up, ctrlKey}, 1, {2}, 1, 0},
-        {"Space adds the focused row", 0, {down, down, down, {Qt::Key_Down, ctrlKey}}, {Qt::Key_Space}, 3, {2, 3}, 3, 0},
+        {"Space adds the focused row",
+         0,
+         {down, down, down, {Qt::Key_Down, ctrlKey}},
+         {Qt::Key_Space},
+         3,
+         {2, 3},
+         3,
+         0},
         {"Down past the view scrolls by whole rows", 0, {down, down, down, down, down}, down, 5, {5}, 5, 2},
         {"Down on the last row stays", 0, {{Qt::Key_End}}, down, 49, {49}, 49, 45},
         {"Page Down goes to the last fully visible row", 0, {down}, {Qt::Key_PageDown}, 4, {4}, 4, 0},
@@ -143,14 +146,49 @@ TEST_F(ReportCtrlTest, KeyboardTable)
         {"Page Down on the last visible row pages", 0, {down, {Qt::Key_PageDown}}, {Qt::Key_PageDown}, 9, {9}, 9, 5},
         {"Shift+Page Down selects the range", 0, {down}, {Qt::Key_PageDown, shift}, 4, range(0, 4), 0, 0},
         {"Page Up goes to the first visible row", 0, {{Qt::Key_End}}, {Qt::Key_PageUp}, 45, {45}, 45, 45},
-        {"Page Up on the first row pages backward", 0, {{Qt::Key_End}, {Qt::Key_PageUp}}, {Qt::Key_PageUp}, 41, {41}, 41, 41},
-        {"Up above the view scrolls", 0, {{Qt::Key_End}, {Qt::Key_PageUp}, {Qt::Key_PageUp}}, {Qt::Key_Up}, 40, {40}, 40, 40},
+        {"Page Up on the first row pages backward",
+         0,
+         {{Qt::Key_End}, {Qt::Key_PageUp}},
+         {Qt::Key_PageUp},
+         41,
+         {41},
+         41,
+         41},
+        {"Up above the view scrolls",
+         0,
+         {{Qt::Key_End}, {Qt::Key_PageUp}, {Qt::Key_PageUp}},
+         {Qt::Key_Up},
+         40,
+         {40},
+         40,
+         40},
         {"End", 0, {down}, {Qt::Key_End}, 49, {49}, 49, 45},
-        {"Shift+End selects from the anchor, focus stays there", 0, {down, down, down}, {Qt::Key_End, shift}, 2, range(2, 49), 2, 45},
+        {"Shift+End selects from the anchor, focus stays there",
+         0,
+         {down, down, down},
+         {Qt::Key_End, shift},
+         2,
+         range(2, 49),
+         2,
+         45},
         {"Home", 0, {{Qt::Key_End}}, {Qt::Key_Home}, 0, {0}, 0, 0},
         {"Shift+Home selects up to the anchor", 0, {{Qt::Key_End}}, {Qt::Key_Home, shift}, 0, range(0, 49), 49, 0},
-        {"single selection: Shift+Down selects one row", RCS_SINGLESEL, {down, down, down}, {Qt::Key_Down, shift}, 3, {3}, 2, 0},
-        {"single selection: Space keeps one row", RCS_SINGLESEL, {down, down, down, {Qt::Key_Down, ctrlKey}}, {Qt::Key_Space}, 3, {3}, 3, 0},
+        {"single selection: Shift+Down selects one row",
+         RCS_SINGLESEL,
+         {down, down, down},
+         {Qt::Key_Down, shift},
+         3,
+         {3},
+         2,
+         0},
+        {"single selection: Space keeps one row",
+         RCS_SINGLESEL,
+         {down, down, down, {Qt::Key_Down, ctrlKey}},
+         {Qt::Key_Space},
+         3,
+         {3},
+         3,
+         0},
     };
     for (const Case& c : cases) {
         build(c.style);
@@ -244,7 +282,7 @@ TEST_F(ReportCtrlTest, ParentVetoKeepsThatRowWhileOthersChange)
     press(cellPoint(4));
     EXPECT_EQ(selected(), (Positions{2, 4}));
     EXPECT_EQ(changed, std::vector<int>{4}); // no RCN_STATECHANGED for the vetoed row
-    press(cellPoint(0), Qt::ShiftModifier); // anchor 4: range 0..4, row 2 is already selected
+    press(cellPoint(0), Qt::ShiftModifier);  // anchor 4: range 0..4, row 2 is already selected
     EXPECT_EQ(selected(), range(0, 4));
     press(cellPoint(1));
     EXPECT_EQ(selected(), (Positions{1, 2}));
@@ -264,10 +302,8 @@ TEST_F(ReportCtrlTest, ScrollBarPagesByWholeRows)
         {QAbstractSlider::SliderPageStepAdd, 5},  // rows 0..4 fit (1+2+3+1+2)
         {QAbstractSlider::SliderPageStepAdd, 10}, // rows 5..9 fit (3+1+2+3+1)
         {QAbstractSlider::SliderPageStepSub, 5},  // backward from 9: 1+3+2+1+3
-        {QAbstractSlider::SliderSingleStepAdd, 6},
-        {QAbstractSlider::SliderToMaximum, 45},
-        {QAbstractSlider::SliderPageStepAdd, 45},
-        {QAbstractSlider::SliderToMinimum, 0},
+        {QAbstractSlider::SliderSingleStepAdd, 6}, {QAbstractSlider::SliderToMaximum, 45},
+        {QAbstractSlider::SliderPageStepAdd, 45},  {QAbstractSlider::SliderToMinimum, 0},
     };
     for (const Step& s : steps) {
         bar->triggerAction(s.action);
@@ -346,8 +382,8 @@ TEST_F(ReportCtrlTest, SortingReversesOnSecondClickAndANewColumnStartsAscending)
 TEST_F(ReportCtrlTest, DefaultCompareTakesDoubleByteCharactersWhole)
 {
     build(0, 0);
-    ctrl->insertItem(0, "\x82\xa0");    // hiragana a (double-byte, lead 0x82)
-    ctrl->insertItem(1, "\xb1");        // half-width katakana a (single byte 0xB1)
+    ctrl->insertItem(0, "\x82\xa0"); // hiragana a (double-byte, lead 0x82)
+    ctrl->insertItem(1, "\xb1");     // half-width katakana a (single byte 0xB1)
     ctrl->insertItem(2, "A");
     EXPECT_TRUE(ctrl->sortItems(0, true));
     EXPECT_EQ(ctrl->displayOrder(), (std::vector<int>{2, 1, 0}));
@@ -429,9 +465,9 @@ TEST_F(ReportCtrlTest, HitTestTable)
         {{5000, top - 2}, RCHT_TORIGHT | RCHT_ABOVE, -1},
         {{sp + 2, top + r / 2}, RCHT_ONCHECK, 0},
         {{sp + ctrl->checkSize().width() + sp + 5, top + r / 2}, RCHT_ONTEXT, 0},
-        {{50, top + r + r / 2}, RCHT_ONTEXT, 1},          // row 1, cell band
-        {{50, top + 2 * r + 1}, RCHT_ONPREVIEW, 1},       // row 1's preview
-        {{50, top + 3 * r + 2}, RCHT_NOWHERE, -1},        // below the last row
+        {{50, top + r + r / 2}, RCHT_ONTEXT, 1},    // row 1, cell band
+        {{50, top + 2 * r + 1}, RCHT_ONPREVIEW, 1}, // row 1's preview
+        {{50, top + 3 * r + 2}, RCHT_NOWHERE, -1},  // below the last row
     };
     for (const Case& c : cases) {
         ReportHitTest hit;
@@ -494,7 +530,8 @@ TEST_F(ReportCtrlTest, GetItemSetsMaskBitsForWhatTheCellHas)
     set.preview = 9;
     ctrl->setItem(set);
     ASSERT_TRUE(ctrl->getItem(item));
-    EXPECT_EQ(item.mask, RCIF_TEXT | RCIF_IMAGE | RCIF_TEXTCOLOR | RCIF_BKCOLOR | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA);
+    EXPECT_EQ(item.mask,
+              RCIF_TEXT | RCIF_IMAGE | RCIF_TEXTCOLOR | RCIF_BKCOLOR | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA);
     EXPECT_EQ(item.text, "row 0"); // fields outside the mask keep their values
     item.subItem = 5;
     EXPECT_FALSE(ctrl->getItem(item));
@@ -587,7 +624,8 @@ TEST_F(ReportPaintTest, EmptyTextIsCentredNearTheTop)
     EXPECT_NEAR(ink.center().x(), area.center().x(), 3);
     EXPECT_GE(ink.top(), area.top() + 2);
     EXPECT_LE(ink.bottom(), area.top() + 2 + r);
-    const int textWidth = ctrl->fontMetrics().horizontalAdvance(QStringLiteral("There are no items to show in this view."));
+    const int textWidth =
+        ctrl->fontMetrics().horizontalAdvance(QStringLiteral("There are no items to show in this view."));
     EXPECT_NEAR(ink.width(), textWidth, 4);
 }
 

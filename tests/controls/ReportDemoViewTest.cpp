@@ -1,19 +1,18 @@
-#include <gtest/gtest.h>
+#include "chat/ChatGroupTable.h"
+#include "controls/CFlatHeaderCtrl.h"
+#include "controls/CReportCtrl.h"
+#include "controls/CReportDemoView.h"
+#include "controls/ControlsTestSupport.h"
+#include "controls/RowTable.h"
+#include "platform/Profile.h"
+#include "platform/TempDir.h"
+#include "res/ResourceIds.h"
 
 #include <QListWidget>
 #include <QTest>
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <memory>
-
-#include "chat/ChatGroupTable.h"
-#include "controls/CFlatHeaderCtrl.h"
-#include "controls/ControlsTestSupport.h"
-#include "controls/CReportCtrl.h"
-#include "controls/CReportDemoView.h"
-#include "controls/ReportResources.h"
-#include "controls/RowTable.h"
-#include "platform/Profile.h"
-#include "platform/TempDir.h"
 
 namespace {
 
@@ -95,9 +94,9 @@ TEST_F(ReportDemoViewTest, InitialUpdateSetsUpOneMessageColumn)
     EXPECT_EQ(ctrl()->shownSubItems(), std::vector<int>{0});
     EXPECT_EQ(ctrl()->colorCount(), 5);
     EXPECT_FALSE(ctrl()->headerCtrl()->style() & HDS_DRAGDROP);
-    EXPECT_EQ(ctrl()->headerCtrl()->property(FH_PROPERTY_DRAGCURSOR), kRemoveColumnCursor);
+    EXPECT_EQ(ctrl()->headerCtrl()->property(FH_PROPERTY_DRAGCURSOR), res::kCursorRemoveColumn);
     EXPECT_EQ(ctrl()->imageList().imageWidth(), 16);
-    EXPECT_GT(ctrl()->imageList().count(), kReadMessageImage);
+    EXPECT_GT(ctrl()->imageList().count(), res::kReportImageRead);
     EXPECT_EQ(ctrl()->subItemList(), chooser);
     EXPECT_GE(ctrl()->rowHeight(), 16); // raised to the image height
     EXPECT_EQ(ctrl()->geometry(), view->rect());
@@ -122,7 +121,7 @@ TEST_F(ReportDemoViewTest, ReloadBuildsUnreadPersonalAndReadRows)
     } expected[] = {
         {RCIF_TEXT | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA, -1, 30, -1, -1, 0},
         {RCIF_TEXT | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA | RCIF_BKCOLOR | RCIF_TEXTCOLOR, -1, 45, 4, 2, 1},
-        {RCIF_TEXT | RCIF_IMAGE | RCIF_STATE | RCIF_DATA, kReadMessageImage, 0, -1, -1, 0},
+        {RCIF_TEXT | RCIF_IMAGE | RCIF_STATE | RCIF_DATA, res::kReportImageRead, 0, -1, -1, 0},
     };
     for (int i = 0; i < 3; ++i) {
         ReportItem item;
@@ -169,13 +168,15 @@ TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
 
     // Read row: one line with image 4 at the cell's left, nothing below it.
     EXPECT_EQ(rowTop(3) - rowTop(2), r);
-    const QImage readImage = ctrl()->imageList().image(kReadMessageImage).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage readImage =
+        ctrl()->imageList().image(res::kReportImageRead).toImage().convertToFormat(QImage::Format_RGB32);
     const int imageTop = rowTop(2) + (r - 16) / 2;
     const int sp = ctrl()->spacing();
     int same = 0;
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x)
-            if (readImage.pixelColor(x, y) != QColor(255, 0, 255) && img.pixelColor(sp + x, imageTop + y) == readImage.pixelColor(x, y))
+            if (readImage.pixelColor(x, y) != QColor(255, 0, 255) &&
+                img.pixelColor(sp + x, imageTop + y) == readImage.pixelColor(x, y))
                 ++same;
     EXPECT_GT(same, 30);
     // Magenta is transparent.
@@ -192,7 +193,7 @@ TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
     item.item = 1;
     item.subItem = 0;
     ASSERT_TRUE(ctrl()->getItem(item));
-    EXPECT_EQ(item.image, kReadMessageImage);
+    EXPECT_EQ(item.image, res::kReportImageRead);
     EXPECT_EQ(item.preview, 0);
     EXPECT_EQ(item.state & ~RCIS_FOCUSED & ~RCIS_SELECTED, 0); // not bold any more
     EXPECT_EQ(item.text, "bob");
@@ -207,7 +208,7 @@ TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
     view->reloadRows();
     item.item = 1;
     ASSERT_TRUE(ctrl()->getItem(item));
-    EXPECT_EQ(item.image, kReadMessageImage);
+    EXPECT_EQ(item.image, res::kReportImageRead);
 }
 
 TEST_F(ReportDemoViewTest, OpeningARowOfACappedTableMarksTheRightChatRow)

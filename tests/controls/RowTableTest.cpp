@@ -1,14 +1,15 @@
-#include <gtest/gtest.h>
+#include "controls/RowTable.h"
 
 #include "chat/ChatGroupTable.h"
-#include "controls/RowTable.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
 ChatRow makeRow(int i, const char* unread = "1")
 {
-    return ChatRow{"name" + std::to_string(i), std::to_string(20 + i % 3), "body" + std::to_string(i),
-                   i % 2 ? "1" : "", unread};
+    return ChatRow{"name" + std::to_string(i), std::to_string(20 + i % 3), "body" + std::to_string(i), i % 2 ? "1" : "",
+                   unread};
 }
 
 class RowTableTest : public ::testing::Test {

@@ -4,6 +4,11 @@
 //
 //   QT_QPA_PLATFORM=offscreen ./controls_report_pane_bench [repetitions]
 
+#include "chat/ChatGroupTable.h"
+#include "controls/CReportCtrl.h"
+#include "controls/CReportDemoView.h"
+#include "controls/RowTable.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -14,11 +19,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include "chat/ChatGroupTable.h"
-#include "controls/CReportCtrl.h"
-#include "controls/CReportDemoView.h"
-#include "controls/RowTable.h"
 
 namespace {
 
@@ -105,13 +105,13 @@ int main(int argc, char** argv)
     std::printf("rows in the table: %d (group holds %zu)\n", rowTable().count, rows.size());
     std::printf("%-36s median %8.3f ms   worst %8.3f ms\n", "empty reload + paint (baseline)", empty.median,
                 empty.worst);
-    std::printf("%-36s median %8.3f ms   worst %8.3f ms   ratio %6.1f\n", "arriving message end to end",
-                arrival.median, arrival.worst, arrival.median / empty.median);
+    std::printf("%-36s median %8.3f ms   worst %8.3f ms   ratio %6.1f\n", "arriving message end to end", arrival.median,
+                arrival.worst, arrival.median / empty.median);
     std::printf("%-36s median %8.3f ms\n", "  of which row table copy", copy.median);
     std::printf("%-36s median %8.3f ms\n", "  of which reload + scroll to last", reload.median);
     std::printf("%-36s median %8.3f ms\n", "  of which paint", paint.median);
-    std::printf("%-36s median %8.3f ms   worst %8.3f ms   ratio %6.1f\n", "full repaint after scrolling",
-                scroll.median, scroll.worst, scroll.median / empty.median);
+    std::printf("%-36s median %8.3f ms   worst %8.3f ms   ratio %6.1f\n", "full repaint after scrolling", scroll.median,
+                scroll.worst, scroll.median / empty.median);
     std::printf("goal: under 16 ms each: arrival %s, repaint %s\n", arrival.median < 16 ? "met" : "NOT met",
                 scroll.median < 16 ? "met" : "NOT met");
     return 0;
