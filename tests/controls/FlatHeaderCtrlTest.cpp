@@ -189,6 +189,17 @@ TEST_F(FlatHeaderTest, ClickReportsTheItemAndDividerDragResizes)
     EXPECT_EQ(header->cursor().shape(), Qt::SplitHCursor);
 }
 
+TEST_F(FlatHeaderTest, DividerDoubleClickIsIgnoredForAFixedWidthItem)
+{
+    header->setItemExtra(1, {HDFX_FIXEDWIDTH, 0, -1});
+    QTest::mouseDClick(header, Qt::LeftButton, {}, QPoint(200, 5)); // divider of item 1
+    EXPECT_EQ(count(HDN_DIVIDERDBLCLICK), 0);
+    QTest::mouseDClick(header, Qt::LeftButton, {}, QPoint(100, 5)); // divider of item 0
+    ASSERT_EQ(count(HDN_DIVIDERDBLCLICK), 1);
+    EXPECT_EQ(items.back(), 0);
+    EXPECT_EQ(count(HDN_ITEMCLICK), 0);
+}
+
 TEST_F(FlatHeaderTest, DraggingAHeadingMovesItInTheOrder)
 {
     QTest::mousePress(header, Qt::LeftButton, {}, itemCentre(0));

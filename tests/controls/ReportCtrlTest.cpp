@@ -683,3 +683,43 @@ TEST_F(ReportPaintTest, RowBackgroundAndTextColourFromTheColourTable)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ReportCtrlTest, LeftAndRightScrollByAnEighthOfTheRowArea)
+{
+    build(0, 5, true); // columns 300 + 60 wide
+    ctrl->resize(200, ctrl->height());
+    const int width = ctrl->rowArea().width();
+    const int step = width / 8;
+    const int last = ctrl->totalWidth() - width;
+    ASSERT_GT(last, step);
+    ASSERT_TRUE(ctrl->horizontalBar()->isVisible());
+    struct Case {
+        Qt::Key key;
+        int repeat;
+        int position;
+    } cases[] = {
+        {Qt::Key_Right, 1, step},
+        {Qt::Key_Right, 1, 2 * step},
+        {Qt::Key_Left, 1, step},
+        {Qt::Key_Right, 100, last},
+        {Qt::Key_Left, 100, 0},
+    };
+    for (const Case& c : cases) {
+        for (int i = 0; i < c.repeat; ++i)
+            QTest::keyClick(ctrl, c.key);
+        EXPECT_EQ(ctrl->horizontalPosition(), c.position);
+        EXPECT_EQ(ctrl->headerCtrl()->x(), -c.position); // the header moves with the rows
+        EXPECT_EQ(ctrl->horizontalBar()->value(), c.position);
+    }
+    // A hit test follows the scrolled columns: "Extra" starts at 300 - position.
+    for (int i = 0; i < 100; ++i)
+        QTest::keyClick(ctrl, Qt::Key_Right);
+    ReportHitTest hit;
+    hit.point = QPoint(300 - ctrl->horizontalPosition() + 10, ctrl->rowArea().top() + r / 2);
+    EXPECT_EQ(ctrl->hitTest(hit), 0);
+    EXPECT_EQ(hit.subItem, 1);
+}
+
+} // namespace
