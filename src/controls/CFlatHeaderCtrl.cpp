@@ -6,11 +6,9 @@
 #include "res/ResourceImages.h"
 
 #include <QApplication>
-#include <QBitmap>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPolygon>
 #include <algorithm>
 #include <new>
 

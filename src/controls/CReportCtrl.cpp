@@ -291,6 +291,7 @@ bool CReportCtrl::setProperty(int id, std::intptr_t value)
         m_checkSize = QSize(static_cast<int>(value & 0xFFFF), static_cast<int>((value >> 16) & 0xFFFF));
         break;
     case RC_PROPERTY_EMPTYTEXT:
+        // value: a null-terminated code page 932 text, or 0 for none.
         m_emptyText = value ? std::string(reinterpret_cast<const char*>(value)) : std::string();
         break;
     case RC_PROPERTY_GRIDPEN:
@@ -1112,6 +1113,8 @@ void CReportCtrl::paintEvent(QPaintEvent* event)
         m_buffer.setDevicePixelRatio(dpr);
     }
     const QRect paintArea = event->rect().intersected(m_rowArea);
+    if (paintArea.isEmpty() || m_buffer.isNull())
+        return;
     {
         QPainter p(&m_buffer);
         p.setClipRect(paintArea);

@@ -38,7 +38,8 @@ public:
 
 } // namespace
 
-ReportColumnChooser::ReportColumnChooser(CReportCtrl* ctrl, QListWidget* list) : m_ctrl(ctrl), m_list(list)
+ReportColumnChooser::ReportColumnChooser(CReportCtrl* ctrl, QListWidget* list)
+    : m_ctrl(ctrl), m_list(list), m_guard(list)
 {
     m_delegate = new ChooserEntryDelegate(list);
     list->setItemDelegate(m_delegate);
@@ -50,7 +51,7 @@ ReportColumnChooser::ReportColumnChooser(CReportCtrl* ctrl, QListWidget* list) :
 ReportColumnChooser::~ReportColumnChooser()
 {
     m_dragWnd.reset();
-    if (m_list) {
+    if (m_guard) {
         m_list->viewport()->removeEventFilter(this);
         m_list->removeEventFilter(this);
         if (m_list->itemDelegate() == m_delegate)
@@ -61,7 +62,7 @@ ReportColumnChooser::~ReportColumnChooser()
 
 void ReportColumnChooser::refill()
 {
-    if (!m_list)
+    if (!m_guard)
         return;
     m_list->clear();
     for (int id = 0; id < m_ctrl->subItemCount(); ++id) {
@@ -75,9 +76,13 @@ void ReportColumnChooser::refill()
 
 bool ReportColumnChooser::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!m_list)
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease &&
+        type != QEvent::KeyPress)
         return false;
-    switch (event->type()) {
+    if (!m_guard)
+        return false;
+    switch (type) {
     case QEvent::MouseButtonPress: {
         auto* e = static_cast<QMouseEvent*>(event);
         if (watched != m_list->viewport() || e->button() != Qt::LeftButton)

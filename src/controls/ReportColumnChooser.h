@@ -4,8 +4,8 @@
 // not shown. Its entries look like headings (push buttons); dragging one onto the header shows
 // the column where the header's hot divider marks.
 
-#include <QListWidget>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <memory>
 
@@ -20,7 +20,7 @@ public:
     ReportColumnChooser(CReportCtrl* ctrl, QListWidget* list);
     ~ReportColumnChooser() override;
 
-    QListWidget* list() const { return m_list; }
+    QListWidget* list() const { return m_guard ? m_list : nullptr; }
     void refill();
     bool dragging() const { return m_dragWnd != nullptr; }
 
@@ -33,7 +33,10 @@ private:
     void endDrag(bool drop);
 
     CReportCtrl* m_ctrl;
-    QPointer<QListWidget> m_list;
+    // The list box belongs to the owner and may go first. It is watched as a plain QObject: while
+    // it is being destroyed it is no longer a QListWidget.
+    QListWidget* m_list;
+    QPointer<QObject> m_guard;
     QStyledItemDelegate* m_delegate = nullptr;
     int m_pressSubItem = -1;
     QPoint m_pressPoint;

@@ -255,6 +255,35 @@ TEST_F(FlatHeaderTest, DragStateOverDropTargetElsewhereAndRefusals)
     EXPECT_EQ(count(HDN_ITEMCLICK), 1);
 }
 
+TEST_F(FlatHeaderTest, EtchedSeparatorsBetweenItemsAndARaisedFrame)
+{
+    QPalette pal = header->palette();
+    pal.setColor(QPalette::Button, QColor(200, 200, 200));
+    pal.setColor(QPalette::Light, QColor(255, 255, 255));
+    pal.setColor(QPalette::Dark, QColor(100, 100, 100));
+    header->setPalette(pal);
+    const QImage img = controls_test::grabImage(header);
+    const int mid = header->height() / 2;
+    const int bottom = header->height() - 1;
+    struct Case {
+        QPoint at;
+        QColor colour;
+    } cases[] = {
+        {{99, mid}, QColor(100, 100, 100)},  // shadow at the first item's right edge - 1
+        {{100, mid}, QColor(255, 255, 255)}, // highlight at its right edge
+        {{199, mid}, QColor(100, 100, 100)},
+        {{200, mid}, QColor(255, 255, 255)},
+        {{299, mid}, QColor(100, 100, 100)}, // right side of the frame
+        {{300, mid}, QColor(200, 200, 200)}, // nothing after the last item
+        {{0, mid}, QColor(255, 255, 255)},   // left side of the frame
+        {{50, 0}, QColor(255, 255, 255)},    // top
+        {{50, bottom}, QColor(100, 100, 100)},
+        {{99, 1}, QColor(200, 200, 200)}, // separators stop 2 pixels from the edges
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(img.pixelColor(c.at), c.colour) << c.at.x() << "," << c.at.y();
+}
+
 TEST_F(FlatHeaderTest, SortArrowIsDrawnOnTheSortColumn)
 {
     const QRect r = header->itemRect(1);

@@ -700,11 +700,8 @@ TEST_F(ReportCtrlTest, LeftAndRightScrollByAnEighthOfTheRowArea)
         int repeat;
         int position;
     } cases[] = {
-        {Qt::Key_Right, 1, step},
-        {Qt::Key_Right, 1, 2 * step},
-        {Qt::Key_Left, 1, step},
-        {Qt::Key_Right, 100, last},
-        {Qt::Key_Left, 100, 0},
+        {Qt::Key_Right, 1, step},   {Qt::Key_Right, 1, 2 * step}, {Qt::Key_Left, 1, step},
+        {Qt::Key_Right, 100, last}, {Qt::Key_Left, 100, 0},
     };
     for (const Case& c : cases) {
         for (int i = 0; i < c.repeat; ++i)
