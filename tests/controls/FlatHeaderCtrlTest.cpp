@@ -207,6 +207,10 @@ TEST_F(FlatHeaderTest, DraggingAHeadingMovesItInTheOrder)
     ASSERT_EQ(count(HDN_BEGINDRAG), 1);
     ASSERT_NE(header->dragWindow(), nullptr);
     QTest::mouseMove(header, QPoint(280, 5)); // right half of the last item: divider 3
+    // The dragged heading follows the cursor with its centre, at the heading's size.
+    const QRect drag = header->dragWindow()->geometry();
+    EXPECT_EQ(drag.size(), header->itemRect(0).size());
+    EXPECT_LE((drag.center() - header->mapToGlobal(QPoint(280, 5))).manhattanLength(), 2);
     EXPECT_EQ(header->dragState(), 0);
     EXPECT_EQ(header->hotDivider(), 3);
     QTest::mouseRelease(header, Qt::LeftButton, {}, QPoint(280, 5));
