@@ -1,0 +1,30 @@
+#pragma once
+
+// The mail settings sheet: caption "fdgagasg", the program icon, pages "サーバー設定", "暗号" and
+// "振り分け" (the last two have no controls yet), and OK and Cancel, which only close it: the
+// server page writes the store from its own buttons. Opened modally by the main window's mail
+// settings command; tests build it and drive it without a modal loop.
+
+#include <QDialog>
+
+class CServerSettingsPage;
+class QDialogButtonBox;
+class QTabWidget;
+
+class CMailSettingsSheet : public QDialog {
+    Q_OBJECT
+public:
+    explicit CMailSettingsSheet(QWidget* parent = nullptr);
+
+    CServerSettingsPage* serverPage() const { return m_serverPage; }
+    QTabWidget* pages() const { return m_pages; }
+    QDialogButtonBox* buttons() const { return m_buttons; }
+
+    // Closing by OK or Cancel (or the close box) is when the pages go away.
+    void done(int result) override;
+
+private:
+    QTabWidget* m_pages = nullptr;
+    CServerSettingsPage* m_serverPage = nullptr;
+    QDialogButtonBox* m_buttons = nullptr;
+};

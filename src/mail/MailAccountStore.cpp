@@ -1,0 +1,123 @@
+#include "mail/MailAccountStore.h"
+
+#include <algorithm>
+#include <array>
+
+#include "platform/Profile.h"
+
+namespace {
+
+struct AccountKey {
+    const char* prefix;
+    std::string MailAccount::*field;
+};
+
+constexpr std::array<AccountKey, 8> kAccountKeys{{
+    {"Server Name", &MailAccount::serverName},
+    {"POP Server", &MailAccount::popServer},
+    {"POP PortNo", &MailAccount::popPort},
+    {"POP Accunt", &MailAccount::popAccount},
+    {"POP Password", &MailAccount::popPassword},
+    {"SMTP Server", &MailAccount::smtpServer},
+    {"SMTP PortNo", &MailAccount::smtpPort},
+    {"EMAIL ADRESS", &MailAccount::emailAddress},
+}};
+
+std::string keyOf(const char* prefix, int number) { return prefix + std::to_string(number); }
+
+} // namespace
+
+MailAccountStore::MailAccountStore() : m_profile(platform::Profile::application()) {}
+
+MailAccountStore::MailAccountStore(platform::Profile& profile) : m_profile(profile) {}
+
+int MailAccountStore::count() const { return std::clamp(m_profile.getInt(kSection, "Count", 0), 0, kMaxAccounts); }
+
+void MailAccountStore::setCount(int count) { m_profile.writeInt(kSection, "Count", count); }
+
+int MailAccountStore::edit() const { return m_profile.getInt(kSection, "Edit", 0); }
+
+void MailAccountStore::setEdit(int number) { m_profile.writeInt(kSection, "Edit", number); }
+
+void MailAccountStore::setNormal(int value) { m_profile.writeInt(kSection, "Normal", value); }
+
+MailAccount MailAccountStore::read(int number) const
+{
+    MailAccount account;
+    for (const AccountKey& key : kAccountKeys)
+        account.*key.field = m_profile.getString(kSection, keyOf(key.prefix, number));
+    return account;
+}
+
+void MailAccountStore::write(int number, const MailAccount& account)
+{
+    for (const AccountKey& key : kAccountKeys)
+        m_profile.writeString(kSection, keyOf(key.prefix, number), account.*key.field);
+}
+
+MailAccount MailAccountStore::readWithPortDefaults(int number)
+{
+    MailAccount account = read(number);
+    if (account.popPort.empty()) {
+        account.popPort = kDefaultPopPort;
+        m_profile.writeString(kSection, keyOf("POP PortNo", number), account.popPort);
+    }
+    if (account.smtpPort.empty()) {
+        account.smtpPort = kDefaultSmtpPort;
+        m_profile.writeString(kSection, keyOf("SMTP PortNo", number), account.smtpPort);
+    }
+    return account;
+}
+
+int MailAccountStore::find(std::string_view name) const
+{
+    const int n = count();
+    for (int number = 1; number <= n; ++number) {
+        if (m_profile.getString(kSection, keyOf("Server Name", number)) == name)
+            return number;
+    }
+    return 0;
+}
+
+void MailAccountStore::removeKeys(int number)
+{
+    for (const AccountKey& key : kAccountKeys)
+        m_profile.removeKey(kSection, keyOf(key.prefix, number));
+}
+
+bool MailAccountStore::remove(int number)
+{
+    const int n = count();
+    if (number < 1 || number > n)
+        return false;
+    for (int k = number; k < n; ++k)
+        write(k, read(k + 1));
+    removeKeys(n);
+    const int left = n - 1;
+    setCount(left);
+    const int shown = edit();
+    if (shown == number)
+        setEdit(std::min(number, left));
+    else if (shown > number)
+        setEdit(shown - 1);
+    return true;
+}
+
+bool MailAccountStore::moveToFirst(int number)
+{
+    const int n = count();
+    if (number < 1 || number > n)
+        return false;
+    if (number == 1)
+        return true;
+    const MailAccount moved = read(number);
+    for (int k = number; k > 1; --k)
+        write(k, read(k - 1));
+    write(1, moved);
+    const int shown = edit();
+    if (shown == number)
+        setEdit(1);
+    else if (shown >= 1 && shown < number)
+        setEdit(shown + 1);
+    return true;
+}

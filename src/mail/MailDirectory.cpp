@@ -1,0 +1,54 @@
+#include "mail/MailDirectory.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/Profile.h"
+
+namespace {
+
+constexpr int kMaxSaveFolderItems = 100;
+
+std::mutex g_mutex;
+std::string g_mailDirectory;
+std::vector<std::string> g_saveFolderItems;
+
+} // namespace
+
+std::string mailDirectory()
+{
+    std::lock_guard lock(g_mutex);
+    return g_mailDirectory;
+}
+
+void setMailDirectory(std::string_view directory)
+{
+    std::lock_guard lock(g_mutex);
+    g_mailDirectory = directory;
+}
+
+std::string loadMailDirectory() { return loadMailDirectory(platform::Profile::application()); }
+
+std::string loadMailDirectory(platform::Profile& profile)
+{
+    std::string directory = profile.getString(kMailEntrySection, "SaveFolder");
+    setMailDirectory(directory);
+    return directory;
+}
+
+std::vector<std::string> saveFolderItems()
+{
+    std::lock_guard lock(g_mutex);
+    return g_saveFolderItems;
+}
+
+void loadSaveFolderItems(platform::Profile& profile)
+{
+    const int count = std::clamp(profile.getInt(kMailEntrySection, "SaveFolderItemCnt", 0), 0, kMaxSaveFolderItems);
+    std::vector<std::string> items;
+    items.reserve(static_cast<std::size_t>(count));
+    for (int n = 1; n <= count; ++n)
+        items.push_back(profile.getString(kMailEntrySection, "SaveFolderItem" + std::to_string(n)));
+    std::lock_guard lock(g_mutex);
+    g_saveFolderItems = std::move(items);
+}

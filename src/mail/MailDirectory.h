@@ -1,0 +1,32 @@
+#pragma once
+
+// The application's mail directory: the folder under which every mail folder's files lie, settings
+// value "Mail Entry"/"SaveFolder". It is loaded at start-up (so downloads and saved mail have it
+// before the settings sheet was ever opened), again whenever the account settings page opens, and
+// changed by that page's folder browser and register button.
+//
+// The receive and compose threads read it while the settings page may change it on the GUI thread,
+// so it is handed out as a copy under a lock rather than as a reference.
+//
+// The same section holds the user's list of mail folder paths ("SaveFolderItemCnt",
+// "SaveFolderItem"n), which the settings page copies into the application when it opens.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+class Profile;
+}
+
+inline constexpr const char* kMailEntrySection = "Mail Entry";
+
+std::string mailDirectory();
+void setMailDirectory(std::string_view directory);
+// Sets the mail directory from "Mail Entry"/"SaveFolder" (empty when missing) and returns it.
+std::string loadMailDirectory();
+std::string loadMailDirectory(platform::Profile& profile);
+
+// The copied folder list; at most 100 entries, whatever "SaveFolderItemCnt" says.
+std::vector<std::string> saveFolderItems();
+void loadSaveFolderItems(platform::Profile& profile);
