@@ -1,0 +1,8 @@
+#pragma once
+
+// The mail settings at start-up: loads the mail directory from the store and makes the main
+// window's mail settings command open the settings sheet modally.
+
+class CMainFrame;
+
+void installMailSettingsCommand(CMainFrame& frame);
