@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "app/CMainFrame.h"
+#include "app/MailSettingsCommand.h"
+#include "chat/ChatGroupTable.h"
+#include "mail/CMailSettingsSheet.h"
+#include "mail/MailTestSupport.h"
+#include "platform/MessageBoxRecorder.h"
+#include "res/ResourceIds.h"
+
+using namespace mailtest;
+
+namespace {
+
+TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheetModally)
+{
+    ProfileSandbox sandbox;
+    chatGroupTable().clear();
+    platform::MessageBoxRecorder boxes;
+    sandbox.profile().writeString("Mail Entry", "SaveFolder", "/var/mail/me");
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    installMailSettingsCommand(frame);
+    EXPECT_EQ(mailDirectory(), "/var/mail/me");
+
+    // Whatever is modal gets closed, so the test cannot hang; what it was is checked afterwards.
+    QString seenTitle;
+    bool seenSheet = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            seenSheet = qobject_cast<CMailSettingsSheet*>(modal) != nullptr;
+            seenTitle = modal->windowTitle();
+            modal->close();
+        }
+    });
+    closer.start(10);
+    setMailDirectory("");
+    EXPECT_TRUE(frame.onCommand(res::kCmdMailSettings));
+    closer.stop();
+    EXPECT_TRUE(seenSheet);
+    EXPECT_EQ(seenTitle, "fdgagasg");
+    // The page was opened: an empty store got its first values and the mail directory again.
+    EXPECT_EQ(sandbox.profile().getInt("Server Entry", "Normal", 0), 1);
+    EXPECT_EQ(mailDirectory(), "/var/mail/me");
+    frame.destroyWindow();
+    chatGroupTable().clear();
+}
+
+} // namespace
