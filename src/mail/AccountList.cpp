@@ -3,7 +3,10 @@
 #include "mail/MailAccountStore.h"
 #include "platform/Profile.h"
 
-std::vector<MailAccount> readAccounts() { return readAccounts(platform::Profile::application()); }
+std::vector<MailAccount> readAccounts()
+{
+    return readAccounts(platform::Profile::application());
+}
 
 std::vector<MailAccount> readAccounts(platform::Profile& profile)
 {

@@ -5,9 +5,9 @@
 // most MailAccountStore::kMaxAccounts entries. Values are as stored (a missing key is an empty
 // text; no port defaults are filled in here).
 
-#include <vector>
-
 #include "mail/MailAccount.h"
+
+#include <vector>
 
 namespace platform {
 class Profile;

@@ -1,13 +1,13 @@
 #include "mail/CMailSettingsSheet.h"
 
+#include "mail/CServerSettingsPage.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
+
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
-#include "mail/CServerSettingsPage.h"
-#include "res/ResourceIds.h"
-#include "res/ResourceImages.h"
 
 CMailSettingsSheet::CMailSettingsSheet(QWidget* parent) : QDialog(parent)
 {

@@ -1,5 +1,11 @@
 #include "mail/CServerSettingsPage.h"
 
+#include "mail/MailDirectory.h"
+#include "platform/MessageBox.h"
+#include "platform/Profile.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -7,27 +13,30 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "mail/MailDirectory.h"
-#include "platform/MessageBox.h"
-#include "platform/Profile.h"
-#include "platform/TextCodec.h"
-#include "platform/text/Cp932.h"
-
 namespace {
 
 // The second button is the default one: a question whose OK changes stored accounts for good is
 // answered with Cancel by a plain Enter.
 constexpr unsigned kDefaultButton2 = 0x100;
 
-std::string cp932(const char* utf8) { return text::utf8ToCp932(utf8); }
-QString label(const char* utf8) { return QString::fromUtf8(utf8); }
+std::string cp932(const char* utf8)
+{
+    return text::utf8ToCp932(utf8);
+}
+QString label(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
 
 int ask(const char* utf8Question, unsigned extraType = 0)
 {
     return platform::messageBox(cp932(utf8Question), cp932("メッセージ"), platform::MB_OKCANCEL | extraType);
 }
 
-void tell(const char* utf8Text) { platform::messageBox(cp932(utf8Text), cp932("メッセージ"), platform::MB_OK); }
+void tell(const char* utf8Text)
+{
+    platform::messageBox(cp932(utf8Text), cp932("メッセージ"), platform::MB_OK);
+}
 
 constexpr const char* kCannotRegister = "サーバー情報としては登録出来ません。";
 constexpr const char* kNoAccountChosen = "サーバー情報が選択されていません。";
@@ -112,11 +121,20 @@ CServerSettingsPage::CServerSettingsPage(QWidget* parent) : QWidget(parent)
     onInitPage();
 }
 
-CServerSettingsPage::~CServerSettingsPage() { onPageClosing(); }
+CServerSettingsPage::~CServerSettingsPage()
+{
+    onPageClosing();
+}
 
-QLineEdit* CServerSettingsPage::edit(int id) const { return findChild<QLineEdit*>(QString::number(id)); }
+QLineEdit* CServerSettingsPage::edit(int id) const
+{
+    return findChild<QLineEdit*>(QString::number(id));
+}
 
-QPushButton* CServerSettingsPage::button(int id) const { return findChild<QPushButton*>(QString::number(id)); }
+QPushButton* CServerSettingsPage::button(int id) const
+{
+    return findChild<QPushButton*>(QString::number(id));
+}
 
 void CServerSettingsPage::onInitPage()
 {
@@ -238,8 +256,8 @@ void CServerSettingsPage::onStandard()
 
 void CServerSettingsPage::onBrowse()
 {
-    const auto folder = platform::pickFolder(cp932("フォルダを選択してください"),
-                                             platform::fromQString(m_saveFolder->text()));
+    const auto folder =
+        platform::pickFolder(cp932("フォルダを選択してください"), platform::fromQString(m_saveFolder->text()));
     if (!folder)
         return;
     m_saveFolder->setText(platform::toQString(*folder));
@@ -304,7 +322,10 @@ MailAccount CServerSettingsPage::accountFromFields(const std::string& name) cons
     return account;
 }
 
-bool CServerSettingsPage::hasCurrentAccount() const { return m_current >= 0 && m_current < m_store.count(); }
+bool CServerSettingsPage::hasCurrentAccount() const
+{
+    return m_current >= 0 && m_current < m_store.count();
+}
 
 void CServerSettingsPage::saveMailDirectory()
 {

@@ -8,12 +8,11 @@
 // Controls carry their dialog ids as object names ("1032", "1002", ...), so tests and tools find
 // them without knowing the layout.
 
-#include <QWidget>
-
-#include <string>
-
 #include "mail/MailAccount.h"
 #include "mail/MailAccountStore.h"
+
+#include <QWidget>
+#include <string>
 
 class QComboBox;
 class QLineEdit;

@@ -1,9 +1,9 @@
 #include "mail/MailAccountStore.h"
 
+#include "platform/Profile.h"
+
 #include <algorithm>
 #include <array>
-
-#include "platform/Profile.h"
 
 namespace {
 
@@ -23,7 +23,10 @@ constexpr std::array<AccountKey, 8> kAccountKeys{{
     {"EMAIL ADRESS", &MailAccount::emailAddress},
 }};
 
-std::string keyOf(const char* prefix, int number) { return prefix + std::to_string(number); }
+std::string keyOf(const char* prefix, int number)
+{
+    return prefix + std::to_string(number);
+}
 
 } // namespace
 
@@ -31,15 +34,30 @@ MailAccountStore::MailAccountStore() : m_profile(platform::Profile::application(
 
 MailAccountStore::MailAccountStore(platform::Profile& profile) : m_profile(profile) {}
 
-int MailAccountStore::count() const { return std::clamp(m_profile.getInt(kSection, "Count", 0), 0, kMaxAccounts); }
+int MailAccountStore::count() const
+{
+    return std::clamp(m_profile.getInt(kSection, "Count", 0), 0, kMaxAccounts);
+}
 
-void MailAccountStore::setCount(int count) { m_profile.writeInt(kSection, "Count", count); }
+void MailAccountStore::setCount(int count)
+{
+    m_profile.writeInt(kSection, "Count", count);
+}
 
-int MailAccountStore::edit() const { return m_profile.getInt(kSection, "Edit", 0); }
+int MailAccountStore::edit() const
+{
+    return m_profile.getInt(kSection, "Edit", 0);
+}
 
-void MailAccountStore::setEdit(int number) { m_profile.writeInt(kSection, "Edit", number); }
+void MailAccountStore::setEdit(int number)
+{
+    m_profile.writeInt(kSection, "Edit", number);
+}
 
-void MailAccountStore::setNormal(int value) { m_profile.writeInt(kSection, "Normal", value); }
+void MailAccountStore::setNormal(int value)
+{
+    m_profile.writeInt(kSection, "Normal", value);
+}
 
 MailAccount MailAccountStore::read(int number) const
 {

@@ -8,10 +8,10 @@
 // The program keeps accounts in tables of 100, so every reader here sees at most kMaxAccounts
 // accounts whatever a hand-edited "Count" says.
 
+#include "mail/MailAccount.h"
+
 #include <string>
 #include <string_view>
-
-#include "mail/MailAccount.h"
 
 namespace platform {
 class Profile;

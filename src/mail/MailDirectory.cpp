@@ -1,9 +1,9 @@
 #include "mail/MailDirectory.h"
 
+#include "platform/Profile.h"
+
 #include <algorithm>
 #include <mutex>
-
-#include "platform/Profile.h"
 
 namespace {
 
@@ -27,7 +27,10 @@ void setMailDirectory(std::string_view directory)
     g_mailDirectory = directory;
 }
 
-std::string loadMailDirectory() { return loadMailDirectory(platform::Profile::application()); }
+std::string loadMailDirectory()
+{
+    return loadMailDirectory(platform::Profile::application());
+}
 
 std::string loadMailDirectory(platform::Profile& profile)
 {

@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
-
-#include <map>
+#include "mail/MailAccountStore.h"
 
 #include "mail/AccountList.h"
-#include "mail/MailAccountStore.h"
 #include "mail/MailDirectory.h"
 #include "mail/MailTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <map>
 
 using namespace mailtest;
 
@@ -28,9 +28,8 @@ TEST_F(AccountStore, AccountIsWrittenUnderTheKeysExistingStoresUse)
     MailAccountStore store;
     store.write(2, MailAccount{"Name", "pop.host", "110", "user", "pw", "smtp.host", "25", "me@host"});
     const std::map<std::string, std::string> expected{
-        {"Server Name2", "Name"},   {"POP Server2", "pop.host"},   {"POP PortNo2", "110"},
-        {"POP Accunt2", "user"},    {"POP Password2", "pw"},       {"SMTP Server2", "smtp.host"},
-        {"SMTP PortNo2", "25"},     {"EMAIL ADRESS2", "me@host"},
+        {"Server Name2", "Name"}, {"POP Server2", "pop.host"},   {"POP PortNo2", "110"}, {"POP Accunt2", "user"},
+        {"POP Password2", "pw"},  {"SMTP Server2", "smtp.host"}, {"SMTP PortNo2", "25"}, {"EMAIL ADRESS2", "me@host"},
     };
     EXPECT_EQ(section("Server Entry"), expected);
     EXPECT_EQ(store.read(2).popAccount, "user");
@@ -92,7 +91,8 @@ TEST_F(AccountStore, FindTakesTheFirstExactMatchAmongTheCountedAccounts)
     const struct {
         const char* name;
         int number;
-    } cases[] = {{"Work", 1}, {"home", 2}, {"Home", 3}, {"HOME", 0}, {"Work ", 0}, {"Fifth", 5}, {"Beyond", 0}, {"", 0}};
+    } cases[] = {{"Work", 1},  {"home", 2},  {"Home", 3},   {"HOME", 0},
+                 {"Work ", 0}, {"Fifth", 5}, {"Beyond", 0}, {"", 0}};
     for (const auto& c : cases)
         EXPECT_EQ(store.find(c.name), c.number) << c.name;
 }
@@ -142,14 +142,10 @@ TEST_F(AccountStore, MovingToFirstShiftsTheEarlierAccountsUp)
         std::vector<std::string> names;
         int editAfter;
     } cases[] = {
-        {3, 3, true, {"C", "A", "B", "D"}, 1},
-        {1, 3, true, {"C", "A", "B", "D"}, 2},
-        {2, 3, true, {"C", "A", "B", "D"}, 3},
-        {4, 3, true, {"C", "A", "B", "D"}, 4},
-        {0, 4, true, {"D", "A", "B", "C"}, 0},
-        {2, 1, true, {"A", "B", "C", "D"}, 2},
-        {2, 5, false, {"A", "B", "C", "D"}, 2},
-        {2, 0, false, {"A", "B", "C", "D"}, 2},
+        {3, 3, true, {"C", "A", "B", "D"}, 1},  {1, 3, true, {"C", "A", "B", "D"}, 2},
+        {2, 3, true, {"C", "A", "B", "D"}, 3},  {4, 3, true, {"C", "A", "B", "D"}, 4},
+        {0, 4, true, {"D", "A", "B", "C"}, 0},  {2, 1, true, {"A", "B", "C", "D"}, 2},
+        {2, 5, false, {"A", "B", "C", "D"}, 2}, {2, 0, false, {"A", "B", "C", "D"}, 2},
     };
     for (const auto& c : cases) {
         ProfileSandbox fresh;

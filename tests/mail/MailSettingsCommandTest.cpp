@@ -1,15 +1,15 @@
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QTimer>
+#include "app/MailSettingsCommand.h"
 
 #include "app/CMainFrame.h"
-#include "app/MailSettingsCommand.h"
 #include "chat/ChatGroupTable.h"
 #include "mail/CMailSettingsSheet.h"
 #include "mail/MailTestSupport.h"
 #include "platform/MessageBoxRecorder.h"
 #include "res/ResourceIds.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <gtest/gtest.h>
 
 using namespace mailtest;
 

@@ -3,15 +3,6 @@
 // Shared set-up of the mail tests: a private settings folder, message boxes and the folder picker
 // answered from queues instead of shown, and helpers to put accounts into the store.
 
-#include <QTemporaryDir>
-
-#include <cstdlib>
-#include <deque>
-#include <optional>
-#include <ostream>
-#include <string>
-#include <vector>
-
 #include "mail/MailAccount.h"
 #include "mail/MailAccountStore.h"
 #include "mail/MailDirectory.h"
@@ -19,16 +10,27 @@
 #include "platform/Profile.h"
 #include "platform/text/Cp932.h"
 
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <deque>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
 namespace mailtest {
 
-inline std::string sj(const char* utf8) { return text::utf8ToCp932(utf8); }
+inline std::string sj(const char* utf8)
+{
+    return text::utf8ToCp932(utf8);
+}
 
 } // namespace mailtest
 
 inline void PrintTo(const MailAccount& a, std::ostream* os)
 {
-    for (const std::string* f : {&a.serverName, &a.popServer, &a.popPort, &a.popAccount, &a.popPassword,
-                                  &a.smtpServer, &a.smtpPort, &a.emailAddress})
+    for (const std::string* f : {&a.serverName, &a.popServer, &a.popPort, &a.popAccount, &a.popPassword, &a.smtpServer,
+                                 &a.smtpPort, &a.emailAddress})
         *os << "[" << text::cp932ToUtf8(*f) << "]";
 }
 
@@ -77,9 +79,8 @@ private:
 // An account whose every field names the account and the field, so a misplaced field shows.
 inline MailAccount sampleAccount(const std::string& name)
 {
-    return MailAccount{name,          name + "-pop.example", "995",
-                       name + "-user", name + "-secret",     name + "-smtp.example",
-                       "587",         name + "@example.jp"};
+    return MailAccount{name,  name + "-pop.example", "995", name + "-user", name + "-secret", name + "-smtp.example",
+                       "587", name + "@example.jp"};
 }
 
 // Writes the accounts as numbers 1.. and sets "Count" and "Edit".

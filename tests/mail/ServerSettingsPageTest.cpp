@@ -1,4 +1,9 @@
-#include <gtest/gtest.h>
+#include "mail/AccountList.h"
+#include "mail/CMailSettingsSheet.h"
+#include "mail/CServerSettingsPage.h"
+#include "mail/MailTestSupport.h"
+#include "platform/MessageBoxRecorder.h"
+#include "platform/TextCodec.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -7,15 +12,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-
+#include <gtest/gtest.h>
 #include <memory>
-
-#include "mail/AccountList.h"
-#include "mail/CMailSettingsSheet.h"
-#include "mail/CServerSettingsPage.h"
-#include "mail/MailTestSupport.h"
-#include "platform/MessageBoxRecorder.h"
-#include "platform/TextCodec.h"
 
 namespace platform {
 
@@ -144,10 +142,14 @@ TEST_F(ServerSettings, EveryControlHasItsIdAndTheLabelBesideIt)
         int id;
         const char* label;
     } edits[] = {
-        {Page::kIdServerName, "サーバー情報"}, {Page::kIdEmailAddress, "E-Mailアドレス"},
-        {Page::kIdPopServer, "POP3サーバー"},  {Page::kIdPopPort, "Port"},
-        {Page::kIdSmtpServer, "SMTPサーバー"}, {Page::kIdSmtpPort, "Port"},
-        {Page::kIdAccount, "アカウント"},      {Page::kIdPassword, "パスワード"},
+        {Page::kIdServerName, "サーバー情報"},
+        {Page::kIdEmailAddress, "E-Mailアドレス"},
+        {Page::kIdPopServer, "POP3サーバー"},
+        {Page::kIdPopPort, "Port"},
+        {Page::kIdSmtpServer, "SMTPサーバー"},
+        {Page::kIdSmtpPort, "Port"},
+        {Page::kIdAccount, "アカウント"},
+        {Page::kIdPassword, "パスワード"},
         {Page::kIdSaveFolder, "メールの保存フォルダ"},
     };
     const auto labels = page.findChildren<QLabel*>();
@@ -169,8 +171,11 @@ TEST_F(ServerSettings, EveryControlHasItsIdAndTheLabelBesideIt)
     const struct {
         int id;
         const char* text;
-    } buttons[] = {{Page::kIdRegister, "登録(&R)"}, {Page::kIdUpdate, "更新(&P)"}, {Page::kIdDelete, "削除(&D)"},
-                   {Page::kIdStandard, "標準設定"}, {Page::kIdBrowse, "参照(&B)"}};
+    } buttons[] = {{Page::kIdRegister, "登録(&R)"},
+                   {Page::kIdUpdate, "更新(&P)"},
+                   {Page::kIdDelete, "削除(&D)"},
+                   {Page::kIdStandard, "標準設定"},
+                   {Page::kIdBrowse, "参照(&B)"}};
     for (const auto& b : buttons) {
         ASSERT_NE(page.button(b.id), nullptr) << b.id;
         EXPECT_EQ(page.button(b.id)->text(), QString::fromUtf8(b.text));
