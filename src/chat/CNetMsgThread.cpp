@@ -22,6 +22,13 @@ bool CNetMsgThread::startListening(int group)
     return ok;
 }
 
+void CNetMsgThread::setGroupIndex(int group)
+{
+    m_group = group;
+    if (CNetMsgDlg* w = window())
+        w->setGroupIndex(group);
+}
+
 CNetMsgThread* startGroupListener(int group)
 {
     auto* thread = new CNetMsgThread;

@@ -20,6 +20,9 @@ public:
     // Main thread, once the thread is ready: records the group and its port, then opens the
     // group's socket and announces this instance.
     bool startListening(int group);
+    // Main thread: the group moved to another index (a group before it was deleted). Datagrams
+    // are matched to groups by port, so only the index changes.
+    void setGroupIndex(int group);
 
 protected:
     bool initInstance() override;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ struct ChatRow {
     std::string body;     // the message text, or the join line
     std::string personal; // "1" for a personal message, else empty
     std::string unread;   // "1" on arrival, "0" once opened
+    // Number of the row among all rows the program received (from 1, rising; 0 = not numbered),
+    // so that the list can tell the rows it shows from new ones.
+    std::uint64_t serial = 0;
 };
 
 struct ChatGroup {

@@ -49,8 +49,11 @@ private:
 
 void appendRow(ChatGroup& group, ChatRow row)
 {
-    if (group.rows.size() >= ChatReceiver::kMaxRowsPerGroup)
-        group.rows.erase(group.rows.begin(), group.rows.begin() + static_cast<std::ptrdiff_t>(group.rows.size() - ChatReceiver::kMaxRowsPerGroup + 1));
+    if (group.rows.size() >= ChatReceiver::kMaxRowsPerGroup) {
+        const std::size_t drop = group.rows.size() - ChatReceiver::kMaxRowsPerGroup + 1;
+        group.rows.erase(group.rows.begin(), group.rows.begin() + static_cast<std::ptrdiff_t>(drop));
+    }
+    row.serial = ChatReceiver::nextRowSerial();
     group.rows.push_back(std::move(row));
 }
 
@@ -63,6 +66,12 @@ void rowsChanged(int g)
 } // namespace
 
 ChatReceiver::ChatReceiver(GroupIo& io) : m_io(io), m_clock([] { return std::time(nullptr); }) {}
+
+std::uint64_t ChatReceiver::nextRowSerial()
+{
+    static std::uint64_t last = 0; // rows are appended on the main thread only
+    return ++last;
+}
 
 ChatReceiver::GroupIo& ChatReceiver::listenerIo()
 {

@@ -6,6 +6,7 @@
 // rows changed, and writes the chat log.
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -35,6 +36,9 @@ public:
     // Row height of a message: 18 pixels plus 12 per CR LF in the payload, at most 78; capped tells
     // whether the height was cut (the header then ends with " (続く)").
     static int messageHeight(std::string_view payload, bool* capped = nullptr);
+
+    // The number for the next row appended anywhere (rising from 1; main thread only).
+    static std::uint64_t nextRowSerial();
 
     // The listeners' own I/O: presence replies and logs go through group g's hidden window.
     static GroupIo& listenerIo();

@@ -693,6 +693,14 @@ bool CReportCtrl::deleteItem(int row)
     return true;
 }
 
+bool CReportCtrl::isNaturalOrder() const
+{
+    for (std::size_t i = 0; i < m_order.size(); ++i)
+        if (m_order[i] != static_cast<int>(i))
+            return false;
+    return true;
+}
+
 bool CReportCtrl::deleteAllItems()
 {
     m_rows.clear();

@@ -64,6 +64,8 @@ public:
     bool deleteItem(int row);
     bool deleteAllItems();
     int itemCount() const { return static_cast<int>(m_rows.size()); }
+    // True while every row is shown at its own position (no sort has rearranged them).
+    bool isNaturalOrder() const;
     int rowState(int row) const;
     int rowAt(int position) const;
     int positionOf(int row) const;

@@ -136,36 +136,66 @@ void CReportDemoView::onInitialUpdate()
     ctrl->modifyStyle(0, RCS_SINGLESEL | RCS_REMOVECOLUMNS);
 }
 
+void CReportDemoView::insertRow(int i)
+{
+    const RowTableEntry& e = rowTable().rows[static_cast<std::size_t>(i)];
+    ReportItem item;
+    item.item = i;
+    item.subItem = 0;
+    item.text = e.header;
+    item.state = RCIS_BOLD;
+    if (e.unread == 0) {
+        // A read row: one line with the "read" image, no message text.
+        item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_STATE;
+        item.image = res::kReportImageRead;
+    } else {
+        item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA;
+        item.image = -1;
+        item.preview = e.height;
+        item.data = i;
+        if (e.personal) {
+            item.mask |= RCIF_BKCOLOR | RCIF_TEXTCOLOR;
+            item.background = 4;
+            item.textColor = 2;
+        }
+    }
+    reportCtrl()->insertItem(item);
+}
+
 void CReportDemoView::reloadRows()
 {
     CReportCtrl* ctrl = reportCtrl();
-    ctrl->deleteAllItems();
     const RowTable& table = rowTable();
     const int count = std::clamp(table.count, 0, kRowTableCapacity);
-    for (int i = 0; i < count; ++i) {
-        const RowTableEntry& e = table.rows[static_cast<std::size_t>(i)];
-        ReportItem item;
-        item.item = i;
-        item.subItem = 0;
-        item.text = e.header;
-        item.state = RCIS_BOLD;
-        if (e.unread == 0) {
-            // A read row: one line with the "read" image, no message text.
-            item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_STATE;
-            item.image = res::kReportImageRead;
-        } else {
-            item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_PREVIEW | RCIF_STATE | RCIF_DATA;
-            item.image = -1;
-            item.preview = e.height;
-            item.data = i;
-            if (e.personal) {
-                item.mask |= RCIF_BKCOLOR | RCIF_TEXTCOLOR;
-                item.background = 4;
-                item.textColor = 2;
-            }
-        }
-        ctrl->insertItem(item);
+    // A row arriving in the shown group adds one row at the end (and, in a full group, drops the
+    // oldest): the rows already in the control are the same rows, so only the difference is
+    // applied. The result is the one a full rebuild gives, without rebuilding thousands of rows for
+    // each message, and the user's selection stays where it was. Rows are told apart by their
+    // numbers; anything else (another group, a sorted list, unnumbered rows) is rebuilt whole.
+    const auto& loaded = m_loadedSerials;
+    int kept = -1; // rows dropped from the top of what the control holds
+    if (count > 0 && table.rows[0].serial != 0 && ctrl->itemCount() == static_cast<int>(loaded.size()) &&
+        ctrl->isNaturalOrder()) {
+        const auto it = std::lower_bound(loaded.begin(), loaded.end(), table.rows[0].serial);
+        const int drop = static_cast<int>(it - loaded.begin());
+        const int overlap = static_cast<int>(loaded.size()) - drop;
+        if (overlap == 0 || (overlap <= count && table.rows[0].serial == loaded[static_cast<std::size_t>(drop)] &&
+                             table.rows[static_cast<std::size_t>(overlap - 1)].serial == loaded.back()))
+            kept = drop;
     }
+    int first = 0;
+    if (kept >= 0 && kept < static_cast<int>(loaded.size())) {
+        for (int k = 0; k < kept; ++k)
+            ctrl->deleteItem(0);
+        first = static_cast<int>(loaded.size()) - kept;
+    } else {
+        ctrl->deleteAllItems();
+    }
+    for (int i = first; i < count; ++i)
+        insertRow(i);
+    m_loadedSerials.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        m_loadedSerials[static_cast<std::size_t>(i)] = table.rows[static_cast<std::size_t>(i)].serial;
 }
 
 void CReportDemoView::ensureRowVisible(int row)

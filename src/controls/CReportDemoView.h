@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QListWidget;
 struct ReportNotification;
@@ -37,6 +38,9 @@ private:
     std::intptr_t onNotify(ReportNotification& n);
     void drawPreview(ReportNotification& n);
     void openRow(int row);
+    void insertRow(int i);
 
     QListWidget* m_columnChooser;
+    // The numbers of the rows the control holds since the last reload, in order.
+    std::vector<std::uint64_t> m_loadedSerials;
 };

@@ -18,6 +18,7 @@ void RowTable::clear()
     count = 0;
     group = -1;
     firstGroupRow = 0;
+
 }
 
 RowTable& rowTable()
@@ -43,6 +44,7 @@ void fillRowTableFromGroup(int g)
         e.unread = platform::Profile::parseInt(row.unread);
         e.height = platform::Profile::parseInt(row.height);
         e.body = row.body;
+        e.serial = row.serial;
     }
     table.count = static_cast<int>(n);
     table.group = g;

@@ -6,6 +6,7 @@
 // its first entry came from, so that opening a row marks the right ChatRow read.
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 inline constexpr int kRowTableCapacity = 7878;
@@ -16,6 +17,7 @@ struct RowTableEntry {
     int unread = 0;
     int height = 0; // preview height in pixels
     std::string body;
+    std::uint64_t serial = 0; // the row's number among all received rows (0 = not numbered)
 };
 
 struct RowTable {
@@ -23,6 +25,7 @@ struct RowTable {
     int count = 0;         // entries in use, never more than kRowTableCapacity
     int group = -1;        // the group the entries were copied from
     int firstGroupRow = 0; // index in that group's rows of entry 0
+
 
     // Entry i, or nullptr when i is outside the entries in use.
     const RowTableEntry* entry(int i) const;

@@ -11,6 +11,9 @@
 #include "app/CMainFrame.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
+#include "chat/ChatReceiver.h"
+#include "controls/CReportCtrl.h"
+#include "controls/CReportDemoView.h"
 #include "controls/RowTable.h"
 #include "folders/CLeftView.h"
 #include "platform/Dispatch.h"
@@ -181,6 +184,43 @@ TEST_F(MainFrame, CommandsWithoutTheirWindowsYetAndTheAddressBook)
     frame.onCommand(32773);
     EXPECT_EQ(opened, 1);
     EXPECT_FALSE(frame.onCommand(12345));
+}
+
+TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
+{
+    struct NoIo : ChatReceiver::GroupIo {
+        void sendPresenceReply(int) override {}
+        void log(int, std::string_view, std::string_view, std::string_view) override {}
+    } io;
+    ChatReceiver receiver(io);
+    addGroup("A", 0, 0);
+    chatGroupTable().groups[0].port = "12121";
+    auto& rows = chatGroupTable().groups[0].rows;
+    rows.clear();
+    for (std::size_t i = 0; i < ChatReceiver::kMaxRowsPerGroup; ++i)
+        rows.push_back({"old " + std::to_string(i), "18", "b", "", i % 2 ? "1" : "0", ChatReceiver::nextRowSerial()});
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    chatGroupTable().currentGroup = 0;
+    send(0, 0);
+    CReportCtrl* ctrl = frame.reportView()->reportCtrl();
+    ASSERT_EQ(ctrl->itemCount(), kRowTableCapacity);
+
+    // Three arrivals in the full group: the three oldest rows leave the top, the new ones come
+    // in at the bottom, exactly as a rebuild from the table would show them.
+    for (int i = 0; i < 3; ++i)
+        receiver.handle("WR1#new" + std::to_string(i) + "#C#text", "10.0.0.9", 12121);
+    ASSERT_EQ(ctrl->itemCount(), kRowTableCapacity);
+    EXPECT_EQ(ctrl->getItemText(0, 0), "old 3");
+    EXPECT_EQ(ctrl->getItemText(kRowTableCapacity - 1, 0).substr(0, 4), "new2");
+    for (int i : {0, 1, 100, 4000, kRowTableCapacity - 2, kRowTableCapacity - 1})
+        EXPECT_EQ(ctrl->getItemText(i, 0), rowTable().rows[static_cast<std::size_t>(i)].header) << i;
+
+    // Another group's rows replace the list whole.
+    addGroup("B", 0, 2);
+    chatGroupTable().currentGroup = 1;
+    send(1, 0);
+    EXPECT_EQ(ctrl->itemCount(), 2);
 }
 
 TEST(AboutBox, ProcessorLineAndPhysicalMemory)

@@ -1,0 +1,123 @@
+#include "chat/CNewPortDlg.h"
+
+#include "chat/CNetMsgDlg.h"
+#include "chat/ChatGroupTable.h"
+#include "platform/MessageBox.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QString qs(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+std::function<int(CNewPortDlg&)>& responder()
+{
+    static std::function<int(CNewPortDlg&)> r;
+    return r;
+}
+
+QLineEdit* makeEdit(QWidget* parent, int id)
+{
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QString::number(id));
+    return e;
+}
+
+} // namespace
+
+CNewPortDlg::CNewPortDlg(QWidget* parent)
+    : QDialog(parent), m_port(makeEdit(this, kPortEdit)), m_groupName(makeEdit(this, kGroupNameEdit)),
+      m_name(makeEdit(this, kNameEdit))
+{
+    setObjectName(QString::number(res::kDialogNewPort));
+    setWindowTitle(qs("ポート新規作成"));
+    auto* form = new QFormLayout(this);
+    form->addRow(qs("ポート番号"), m_port);
+    form->addRow(qs("グループ名"), m_groupName);
+    form->addRow(qs("名前"), m_name);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(qs("ＯＫ"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName("1");
+    ok->setDefault(true);
+    buttons->addButton(qs("ＣＡＮＣＥＬ"), QDialogButtonBox::RejectRole)->setObjectName("2");
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] { tryAccept(); });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+std::string CNewPortDlg::portText() const
+{
+    return platform::fromQString(m_port->text());
+}
+std::string CNewPortDlg::groupName() const
+{
+    return platform::fromQString(m_groupName->text());
+}
+std::string CNewPortDlg::name() const
+{
+    return platform::fromQString(m_name->text());
+}
+
+std::string CNewPortDlg::hashInNameText()
+{
+    return text::utf8ToCp932("名前に「#」は使えません");
+}
+std::string CNewPortDlg::portInUseText()
+{
+    return text::utf8ToCp932("このポート番号は既に登録されています");
+}
+
+bool CNewPortDlg::tryAccept()
+{
+    const int port = portNumber(portText());
+    if (port == 0) {
+        platform::messageBox(text::utf8ToCp932("ポート番号が間違っています"));
+        return false;
+    }
+    if (groupName().empty()) {
+        platform::messageBox(text::utf8ToCp932("グループ名を入力してください"));
+        return false;
+    }
+    const std::string n = name();
+    if (n.empty()) {
+        platform::messageBox(text::utf8ToCp932("名前を入力ください"));
+        return false;
+    }
+    if (n.find('#') != std::string::npos) {
+        platform::messageBox(hashInNameText());
+        return false;
+    }
+    // A second listener on a port already in use could not bind, and datagrams of the port
+    // would all land in the first group.
+    const ChatGroupTable& table = chatGroupTable();
+    for (int g = 0; g < table.groupCount; ++g) {
+        if (portNumber(table.groups[static_cast<std::size_t>(g)].port) == port) {
+            platform::messageBox(portInUseText());
+            return false;
+        }
+    }
+    accept();
+    return true;
+}
+
+int CNewPortDlg::run()
+{
+    if (responder())
+        return responder()(*this);
+    return exec();
+}
+
+void CNewPortDlg::setResponder(std::function<int(CNewPortDlg&)> r)
+{
+    responder() = std::move(r);
+}

@@ -1,0 +1,179 @@
+#include "chat/CSendChatFrame.h"
+
+#include "chat/CNetMsgThread.h"
+#include "chat/CSendChatThread.h"
+#include "chat/CSendChatView.h"
+#include "chat/CSendChatWorker.h"
+#include "chat/ChatGroupTable.h"
+#include "chat/ChatWriteOpeners.h"
+#include "platform/Dispatch.h"
+#include "platform/MessageBox.h"
+#include "platform/Profile.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr const char* kSection = "ChatWriteWindow Entry";
+
+QString qs(const char* utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+} // namespace
+
+CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
+    : m_thread(thread), m_senderName(thread->senderName), m_readMode(thread->readMode)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(resourceIcon(res::kIconChatWrite));
+    restoreRect();
+
+    QMenu* file = menuBar()->addMenu(qs("ファイル(&F)"));
+    file->addAction(qs("終了(&X)"), this, [this] { onCommand(kExitCommand); });
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* bar = new QWidget(central);
+    bar->setObjectName(QString::number(res::kDialogChatWriteBar));
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(4, 2, 4, 2);
+    m_button = new QPushButton(qs(m_readMode ? "返信(&D)" : "送信(&S)"), bar);
+    m_button->setObjectName(QString::number(kButtonId));
+    barLayout->addWidget(m_button);
+    barLayout->addStretch(1);
+    layout->addWidget(bar);
+    m_view = new CSendChatView(central);
+    layout->addWidget(m_view, 1);
+    setCentralWidget(central);
+    connect(m_button, &QPushButton::clicked, this, &CSendChatFrame::pressButton);
+
+    if (m_readMode) {
+        setWindowTitle(platform::toQString(m_senderName));
+        m_view->setText(m_thread->body);
+        m_view->setReadOnly(true);
+    } else {
+        const std::string title =
+            m_thread->memberName.empty() ? m_thread->groupLabel : m_thread->memberName + "-" + m_thread->groupLabel;
+        setWindowTitle(platform::toQString(title));
+    }
+    m_view->setFocus();
+
+    // The thread tells the window when its send is done; the window may be gone by then.
+    QPointer<CSendChatFrame> self(this);
+    m_thread->worker()->setOnSent([self] {
+        if (self)
+            self->close();
+    });
+}
+
+CSendChatFrame::~CSendChatFrame()
+{
+    teardown();
+}
+
+void CSendChatFrame::restoreRect()
+{
+    const auto& p = platform::Profile::application();
+    const int left = p.getInt(kSection, "Left", 1);
+    const int top = p.getInt(kSection, "top", 1);
+    const int right = p.getInt(kSection, "Right", 300);
+    const int bottom = p.getInt(kSection, "Bottom", 300);
+    setGeometry(left, top, std::max(right - left, 1), std::max(bottom - top, 1));
+}
+
+void CSendChatFrame::saveRect() const
+{
+    auto& p = platform::Profile::application();
+    const QRect r = geometry();
+    p.writeInt(kSection, "Left", r.left());
+    p.writeInt(kSection, "top", r.top());
+    p.writeInt(kSection, "Right", r.left() + r.width());
+    p.writeInt(kSection, "Bottom", r.top() + r.height());
+}
+
+void CSendChatFrame::teardown()
+{
+    if (m_tornDown)
+        return;
+    m_tornDown = true;
+    saveRect();
+    ChatGroupTable& table = chatGroupTable();
+    --table.chatWriteCount;
+    // The thread lives exactly as long as the window; a send still under way finishes first.
+    m_thread->quitAndWait();
+    const int slot = m_thread->slotIndex();
+    if (slot >= 0 && slot < kMaxChatWriteWindows && table.chatWriteSlots[static_cast<std::size_t>(slot)] == m_thread)
+        table.chatWriteSlots[static_cast<std::size_t>(slot)] = nullptr;
+    delete m_thread;
+    m_thread = nullptr;
+}
+
+bool CSendChatFrame::onCommand(int id)
+{
+    if (id != kExitCommand)
+        return false;
+    close();
+    return true;
+}
+
+void CSendChatFrame::pressButton()
+{
+    if (m_readMode)
+        reply();
+    else
+        send();
+}
+
+void CSendChatFrame::reply()
+{
+    // Without the sender among the members the reply could only go to the whole group.
+    if (m_thread->recipient.empty()) {
+        platform::messageBox(chatwrite::noRecipientText());
+        return;
+    }
+    m_view->setText(chatwrite::quoteReply(m_thread->body));
+    m_view->setReadOnly(false);
+    m_button->setText(qs("送信(&S)"));
+    m_readMode = false;
+    m_view->setFocus();
+    m_view->moveCursor(QTextCursor::End);
+}
+
+void CSendChatFrame::send()
+{
+    if (m_sending)
+        return;
+    const ChatGroupTable& table = chatGroupTable();
+    const int g = m_thread->groupIndex();
+    CNetMsgThread* listener =
+        g >= 0 && g < table.groupCount ? table.groups[static_cast<std::size_t>(g)].listener : nullptr;
+    CNetMsgDlg* target = listener ? listener->window() : nullptr;
+    if (!target) {
+        platform::messageBox(chatwrite::groupDeletedText());
+        close();
+        return;
+    }
+    if (m_thread->personal && m_thread->recipient.empty()) {
+        platform::messageBox(chatwrite::noRecipientText());
+        return;
+    }
+    m_sending = true;
+    m_button->setEnabled(false);
+    CSendChatWorker* worker = m_thread->worker();
+    worker->setListener(target);
+    platform::postMessage(worker, {WM_CHAT_WRITE_SEND, m_view->text(), m_thread->recipient});
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+// A chat write window: a bar with one button (1050) above the text, a menu "ファイル(&F)" whose
+// "終了(&X)" (32821) closes it, icon 206. In write mode the button is "送信(&S)"; in read mode it
+// is "返信(&D)" and the text shows the received message read-only until the user replies.
+//
+// The widgets live on the GUI thread; the send itself goes out from the window's thread
+// (CSendChatThread), and the window closes once the listener has taken the datagram. Closing the
+// window in any way saves its rectangle to "ChatWriteWindow Entry", ends its thread, frees its
+// slot and counts it off the open windows. The window deletes itself when closed.
+
+#include <QMainWindow>
+#include <string>
+
+class CSendChatThread;
+class CSendChatView;
+class QPushButton;
+
+class CSendChatFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kButtonId = 1050;
+    static constexpr int kExitCommand = 32821;
+
+    explicit CSendChatFrame(CSendChatThread* thread);
+    ~CSendChatFrame() override;
+
+    CSendChatView* view() const { return m_view; }
+    QPushButton* button() const { return m_button; }
+    bool inReadMode() const { return m_readMode; }
+    const std::string& senderName() const { return m_senderName; }
+    CSendChatThread* thread() const { return m_thread; }
+
+    // Button 1050: reply in read mode, send in write mode.
+    void pressButton();
+    // Menu commands; true when handled.
+    bool onCommand(int id);
+
+private:
+    void reply();
+    void send();
+    void restoreRect();
+    void saveRect() const;
+    void teardown();
+
+    CSendChatThread* m_thread;
+    CSendChatView* m_view = nullptr;
+    QPushButton* m_button = nullptr;
+    std::string m_senderName;
+    bool m_readMode = false;
+    bool m_sending = false;
+    bool m_tornDown = false;
+};

@@ -1,0 +1,25 @@
+#include "chat/CSendChatWorker.h"
+
+#include "chat/CNetMsgDlg.h"
+#include "platform/Dispatch.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+std::intptr_t CSendChatWorker::windowProc(platform::WindowMessage& msg)
+{
+    if (msg.id != WM_CHAT_WRITE_SEND)
+        return 0;
+    std::string text = platform::takeParamText(msg.wParam);
+    const std::string recipient = platform::takeParamText(msg.lParam);
+    // Blocks until the listener thread has logged and sent the datagram.
+    if (CNetMsgDlg* listener = m_listener.load()) {
+        if (recipient.empty())
+            platform::sendMessage(listener, {WM_CHAT_SEND_GROUP, std::move(text), {}});
+        else
+            platform::sendMessage(listener, {WM_CHAT_SEND_PERSONAL, std::move(text), recipient});
+    }
+    if (m_onSent)
+        QMetaObject::invokeMethod(QCoreApplication::instance(), m_onSent, Qt::QueuedConnection);
+    return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+// The main window of a chat write thread in the message sense: it lives on that thread and carries
+// the window's text to the group's listener there, so the GUI never waits for a send.
+
+#include "platform/MessageTarget.h"
+
+#include <QPointer>
+#include <functional>
+
+class CNetMsgDlg;
+
+// Asks the worker to send: wParam = the text (CR LF line ends), lParam = the recipient's dotted
+// address or the empty text for the whole group.
+inline constexpr unsigned WM_CHAT_WRITE_SEND = WM_USER + 210;
+
+class CSendChatWorker : public platform::MessageTarget {
+    Q_OBJECT
+public:
+    // Where the send goes: the group's listener window, looked up on the GUI thread just before
+    // the request is posted (the group table belongs to the GUI thread). A listener that has gone
+    // since makes the send a no-op (the dispatcher only looks the pointer up).
+    void setListener(CNetMsgDlg* listener) { m_listener.store(listener); }
+    // Runs on the GUI thread once a send has been handed to the listener.
+    void setOnSent(std::function<void()> done) { m_onSent = std::move(done); }
+
+    std::intptr_t windowProc(platform::WindowMessage& msg) override;
+
+private:
+    std::atomic<CNetMsgDlg*> m_listener{nullptr};
+    std::function<void()> m_onSent;
+};

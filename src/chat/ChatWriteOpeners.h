@@ -1,0 +1,48 @@
+#pragma once
+
+// Opening chat write windows: to a whole group and to one member (the tree's context menus), and
+// a received message in read mode (the right pane). Each opener takes a free slot of the group
+// table, starts the window's thread, waits until it is ready and shows the window; all of them
+// run on the GUI thread. The text rules the windows use (member keys, row headers, reply quoting)
+// are here too.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CSendChatThread;
+
+namespace chatwrite {
+
+// "Orvalink(" + group name + ")", the label of the group's tree node and its write window.
+std::string groupLabel(std::string_view groupName);
+
+// Parts of a member key "address#port#name": the address, and the name (everything after the
+// second "#", so a name is whatever the peer announced).
+std::string_view addressOfKey(std::string_view key);
+std::string_view nameOfKey(std::string_view key);
+// The address of the first member key whose name is exactly name; empty when there is none.
+std::string recipientFor(const std::vector<std::string>& members, std::string_view name);
+
+// The sender's display name in a row header: the header without its time stamp
+// ("  %Y/%m/%d  %H:%M:%S") and the " (続く)" mark, so names with spaces stay whole. A header of
+// another form gives the part before its first space.
+std::string senderNameOfHeader(std::string_view header);
+
+// The reply text: every line of body prefixed with ">", line ends kept; a last line without CR LF
+// is quoted as well.
+std::string quoteReply(std::string_view body);
+
+// The openers. Each returns the window's thread, or null when no window was opened: all 100 slots
+// in use (the user is told), or a group index that names no group.
+CSendChatThread* openWriteToGroup(int group);
+CSendChatThread* openWriteToPerson(int group, const std::string& memberName);
+// The row of the current group that the user opened, with its header and body.
+CSendChatThread* openMessageRow(int row, const std::string& header, const std::string& body);
+
+// Texts this program shows about chat write windows (code page 932).
+std::string tooManyWindowsText();
+std::string noRecipientText();
+std::string groupDeletedText();
+
+} // namespace chatwrite
