@@ -1,0 +1,433 @@
+#include "chat/CNetMsgDlg.h"
+#include "chat/CNetMsgThread.h"
+#include "chat/CNewPortDlg.h"
+#include "chat/CPortPage.h"
+#include "chat/CPortSettingsSheet.h"
+#include "chat/CSendChatFrame.h"
+#include "chat/CSendChatThread.h"
+#include "chat/ChatReceiver.h"
+#include "chat/ChatTestSupport.h"
+#include "chat/ChatTree.h"
+#include "chat/ChatWriteOpeners.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "support/PrivateNetwork.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace chattest;
+
+namespace {
+
+constexpr const char* kNetMsg = "NetMsg Entry";
+
+std::string sj(const char* utf8)
+{
+    return text::utf8ToCp932(utf8);
+}
+
+// The folder tree as the chat side sees it: every call recorded.
+class RecordingTree : public ChatTree {
+public:
+    void addMember(int group, std::string_view name) override
+    {
+        calls.push_back("addMember " + std::to_string(group) + " " + std::string(name));
+    }
+    void removeMember(std::string_view name, std::string_view groupName) override
+    {
+        calls.push_back("removeMember " + std::string(name) + " " + std::string(groupName));
+    }
+    void addGroupNode(int group) override { calls.push_back("addGroupNode " + std::to_string(group)); }
+    void removeGroupNode(std::string_view label) override { calls.push_back("removeGroupNode " + std::string(label)); }
+    std::vector<std::string> calls;
+};
+
+struct NewGroup {
+    std::string port, groupName, name;
+};
+
+class PortSettings : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ORVALINK_REQUIRE_PRIVATE_NETWORK();
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(QString::fromStdString(sandbox.path()));
+        CNetMsgDlg::setReceiveHandler([this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+            arrivals.push_back({w.groupIndex(), p, std::string(text)});
+            receiver.handle(text, a, p);
+        });
+        chatGroupTable().treeView = &tree;
+        chatGroupTable().treeReady = 1;
+    }
+    void TearDown() override
+    {
+        CNewPortDlg::setResponder({});
+        platform::setFolderPickerResponder({});
+        for (int g = 0; g < chatGroupTable().groupCount; ++g)
+            stopGroupListener(g, false);
+        CNetMsgDlg::setReceiveHandler({});
+        if (!m_oldDir.isEmpty())
+            QDir::setCurrent(m_oldDir);
+    }
+
+    // Groups as the store and the table hold them after start-up, each listening.
+    void startGroups(const std::vector<NewGroup>& groups)
+    {
+        auto& p = platform::Profile::application();
+        p.writeInt(kNetMsg, "User PortCnt", static_cast<int>(groups.size()));
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            const std::string n = std::to_string(i + 1);
+            p.writeString(kNetMsg, "User Port" + n, groups[i].port);
+            p.writeString(kNetMsg, "User PortName" + n, groups[i].groupName);
+            p.writeString(kNetMsg, "User Name" + n, groups[i].name);
+            configureGroup(static_cast<int>(i), groups[i].port, groups[i].groupName, groups[i].name);
+            startGroupListener(static_cast<int>(i));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2 * groups.size(); }, 5000));
+        settle();
+        arrivals.clear();
+        tree.calls.clear();
+    }
+    // The next new-group dialog is filled in and OK pressed once; then it is cancelled if still open.
+    void answerNewGroup(const NewGroup& g)
+    {
+        CNewPortDlg::setResponder([g](CNewPortDlg& dlg) {
+            dlg.portEdit()->setText(platform::toQString(g.port));
+            dlg.groupNameEdit()->setText(platform::toQString(g.groupName));
+            dlg.nameEdit()->setText(platform::toQString(g.name));
+            return dlg.tryAccept() ? int(QDialog::Accepted) : int(QDialog::Rejected);
+        });
+    }
+    static std::string stored(const std::string& key)
+    {
+        return platform::Profile::application().getString(kNetMsg, key);
+    }
+    static int storedCount() { return platform::Profile::application().getInt(kNetMsg, "User PortCnt", -1); }
+    static std::vector<std::string> listed(const CPortPage& page)
+    {
+        std::vector<std::string> v;
+        for (int i = 0; i < page.portList()->count(); ++i)
+            v.push_back(platform::fromQString(page.portList()->item(i)->text()));
+        return v;
+    }
+    bool heardOn(unsigned port, const std::string& text)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                return std::any_of(arrivals.begin(), arrivals.end(),
+                                   [&](const Arrival& a) { return a.port == port && a.text == text; });
+            },
+            5000);
+    }
+
+    struct Arrival {
+        int group;
+        unsigned port;
+        std::string text;
+    };
+    ProfileSandbox sandbox;
+    platform::MessageBoxRecorder boxes;
+    RecordingTree tree;
+    ChatReceiver receiver{ChatReceiver::listenerIo()};
+    std::vector<Arrival> arrivals;
+
+private:
+    QString m_oldDir;
+};
+
+TEST_F(PortSettings, OpeningWithoutLogFolderStoresAndCreatesChatLogInTheWorkingDirectory)
+{
+    startGroups({{"12121", "A", "me"}});
+    CPortPage page;
+    const std::string expected = sandbox.path() + "/ChatLog";
+    EXPECT_EQ(stored("Log Folder"), expected);
+    EXPECT_TRUE(std::filesystem::is_directory(expected));
+    EXPECT_EQ(platform::fromQString(page.logFolderLabel()->text()), expected);
+    EXPECT_FALSE(page.logCheck()->isChecked());
+    EXPECT_EQ(listed(page), std::vector<std::string>{"12121"});
+    EXPECT_EQ(page.groupNameEdit()->text(), "A");
+    EXPECT_EQ(page.nameEdit()->text(), "me");
+    EXPECT_FALSE(page.groupNameButton()->isEnabled());
+    EXPECT_FALSE(page.nameButton()->isEnabled());
+}
+
+TEST_F(PortSettings, RegisteringAGroupStoresItAddsItsNodeAndListensAtOnce)
+{
+    const struct {
+        std::string port;
+    } cases[] = {{"12122"}, {"12122abc"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        startGroups({{"12121", "A", "me"}});
+        CPortPage page;
+        answerNewGroup({c.port, "B", "me2"});
+        page.registerGroup();
+
+        EXPECT_TRUE(boxes.calls().empty());
+        EXPECT_EQ(listed(page), (std::vector<std::string>{"12121", c.port}));
+        EXPECT_EQ(storedCount(), 2);
+        EXPECT_EQ(stored("User Port2"), c.port); // as typed
+        EXPECT_EQ(stored("User PortName2"), "B");
+        EXPECT_EQ(stored("User Name2"), "me2");
+        EXPECT_EQ(tree.calls, std::vector<std::string>{"addGroupNode 1"});
+        ASSERT_EQ(chatGroupTable().groupCount, 2);
+        ASSERT_NE(chatGroupTable().groups[1].listener, nullptr);
+        EXPECT_TRUE(heardOn(12122, "ON #me2#N#"));
+        EXPECT_TRUE(heardOn(12122, "ON #me2#C#"));
+        // The new group's own announcement made it a member there.
+        EXPECT_TRUE(QTest::qWaitFor([] { return chatGroupTable().groups[1].members.size() == 1; }, 5000));
+
+        for (int g = 0; g < chatGroupTable().groupCount; ++g)
+            stopGroupListener(g, false);
+        chatGroupTable().groupCount = 0;
+        arrivals.clear();
+    }
+}
+
+TEST_F(PortSettings, NewGroupChecksRefuseWithTheirMessagesAndStoreNothing)
+{
+    startGroups({{"12121", "A", "me"}});
+    const struct {
+        NewGroup input;
+        std::string message;
+    } cases[] = {
+        {{"", "B", "n"}, sj("ポート番号が間違っています")},
+        {{"abc", "B", "n"}, sj("ポート番号が間違っています")},
+        {{"0", "B", "n"}, sj("ポート番号が間違っています")},
+        {{"65536", "B", "n"}, sj("ポート番号が間違っています")},
+        {{"99999999999", "B", "n"}, sj("ポート番号が間違っています")},
+        {{"12122", "", "n"}, sj("グループ名を入力してください")},
+        {{"12122", "B", ""}, sj("名前を入力ください")},
+        {{"", "", ""}, sj("ポート番号が間違っています")}, // checked in this order
+        {{"12122", "B", "a#b"}, CNewPortDlg::hashInNameText()},
+        {{"12121", "B", "n"}, CNewPortDlg::portInUseText()},
+        {{"012121x", "B", "n"}, CNewPortDlg::portInUseText()},
+    };
+    CPortPage page;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input.port + "|" + c.input.groupName + "|" + c.input.name);
+        platform::MessageBoxRecorder local;
+        answerNewGroup(c.input);
+        page.registerGroup();
+        ASSERT_EQ(local.calls().size(), 1u);
+        EXPECT_EQ(local.calls()[0].text, c.message);
+        EXPECT_EQ(local.calls()[0].caption, "Orvalink");
+        EXPECT_EQ(storedCount(), 1);
+        EXPECT_FALSE(platform::Profile::application().contains(kNetMsg, "User Port2"));
+        EXPECT_EQ(chatGroupTable().groupCount, 1);
+        EXPECT_EQ(page.portList()->count(), 1);
+    }
+    EXPECT_TRUE(tree.calls.empty());
+
+    // A dialog cancelled without a word.
+    CNewPortDlg::setResponder([](CNewPortDlg&) { return int(QDialog::Rejected); });
+    page.registerGroup();
+    EXPECT_EQ(storedCount(), 1);
+}
+
+TEST_F(PortSettings, HundredAndFirstGroupIsRefused)
+{
+    startGroups({{"12121", "A", "me"}});
+    CPortPage page;
+    chatGroupTable().groupCount = kMaxChatGroups; // as if the table were full
+    bool asked = false;
+    CNewPortDlg::setResponder([&](CNewPortDlg&) {
+        asked = true;
+        return int(QDialog::Accepted);
+    });
+    page.registerGroup();
+    chatGroupTable().groupCount = 1;
+    EXPECT_FALSE(asked);
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(boxes.calls()[0].text, CPortPage::tooManyGroupsText());
+    EXPECT_EQ(storedCount(), 1);
+}
+
+TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
+{
+    startGroups({{"12121", "A", "a"}, {"12122", "B", "b"}, {"12123", "C", "c"}});
+    ChatGroupTable& table = chatGroupTable();
+    table.groups[1].members = {"10.0.0.2#12122#x"};
+    table.groups[2].rows = {{"c1", "18", "row of C", "", "1"}};
+    table.currentGroup = 2;
+    CSendChatThread* writeToA = chatwrite::openWriteToGroup(0);
+    CSendChatThread* writeToC = chatwrite::openWriteToGroup(2);
+    ASSERT_TRUE(writeToA && writeToC);
+    CNetMsgThread* listenerB = table.groups[1].listener;
+    CNetMsgThread* listenerC = table.groups[2].listener;
+
+    CPortPage page;
+    // A name change of C pending for the next start moves with it in the store.
+    page.selectItem(2);
+    page.nameEdit()->setText("c2");
+    page.changeDisplayName();
+    page.selectItem(0);
+    platform::MessageBoxRecorder answers({platform::IDOK});
+    page.deleteSelected();
+
+    ASSERT_EQ(answers.calls().size(), 1u);
+    EXPECT_EQ(answers.calls()[0].text, sj("本当に削除しますか？"));
+    EXPECT_EQ(answers.calls()[0].caption, sj("メッセージ"));
+    EXPECT_EQ(answers.calls()[0].type & 0xF, platform::MB_OKCANCEL);
+
+    // The store: count 2, former 2 and 3 as 1 and 2, the keys with suffix 3 left behind.
+    EXPECT_EQ(storedCount(), 2);
+    EXPECT_EQ(stored("User Port1"), "12122");
+    EXPECT_EQ(stored("User PortName1"), "B");
+    EXPECT_EQ(stored("User Name1"), "b");
+    EXPECT_EQ(stored("User Port2"), "12123");
+    EXPECT_EQ(stored("User PortName2"), "C");
+    EXPECT_EQ(stored("User Name2"), "c2");
+    EXPECT_EQ(stored("User Port3"), "12123");
+    EXPECT_EQ(stored("User Name3"), "c2");
+
+    // The table: groups, listeners (renumbered), members, rows and the current group moved.
+    ASSERT_EQ(table.groupCount, 2);
+    EXPECT_EQ(table.groups[0].port, "12122");
+    EXPECT_EQ(table.groups[1].port, "12123");
+    EXPECT_EQ(table.groups[1].displayName, "c"); // the change waits for the next start
+    EXPECT_EQ(table.groups[0].listener, listenerB);
+    EXPECT_EQ(table.groups[1].listener, listenerC);
+    EXPECT_EQ(listenerB->groupIndex(), 0);
+    EXPECT_EQ(listenerC->window()->groupIndex(), 1);
+    EXPECT_EQ(table.groups[0].members, std::vector<std::string>{"10.0.0.2#12122#x"});
+    ASSERT_EQ(table.groups[1].rows.size(), 1u);
+    EXPECT_EQ(table.groups[1].rows[0].body, "row of C");
+    EXPECT_TRUE(table.groups[2].port.empty() && table.groups[2].listener == nullptr);
+    EXPECT_EQ(table.currentGroup, 1);
+    EXPECT_EQ(writeToA->groupIndex(), -1);
+    EXPECT_EQ(writeToC->groupIndex(), 1);
+    EXPECT_EQ(tree.calls, std::vector<std::string>{"removeGroupNode Orvalink(A)"});
+
+    // The page: the item gone, the group now in its place selected.
+    EXPECT_EQ(listed(page), (std::vector<std::string>{"12122", "12123"}));
+    EXPECT_EQ(page.portList()->currentRow(), 0);
+    EXPECT_EQ(page.groupNameEdit()->text(), "B");
+
+    // A message arriving afterwards lands in its own group: C's listener, renumbered, sends one
+    // from C's port and it comes back by broadcast.
+    const std::size_t rowsOfB = table.groups[0].rows.size();
+    arrivals.clear();
+    platform::sendMessage(listenerC->window(), {WM_CHAT_SEND_GROUP, std::string("for C"), {}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table.groups[1].rows.size() == 2; }, 5000));
+    EXPECT_EQ(table.groups[1].rows[1].body, "for C");
+    EXPECT_EQ(arrivals.at(0).group, 1);
+    EXPECT_EQ(arrivals.at(0).port, 12123u);
+    EXPECT_EQ(table.groups[0].rows.size(), rowsOfB);
+
+    // The write window of the deleted group cannot send any more.
+    writeToA->frame()->pressButton();
+    EXPECT_EQ(answers.calls().back().text, sj("送信しようとしているグループは削除されました"));
+    writeToC->frame()->close();
+}
+
+TEST_F(PortSettings, DeleteCancelledChangesNothing)
+{
+    startGroups({{"12121", "A", "a"}, {"12122", "B", "b"}});
+    CPortPage page;
+    page.selectItem(1);
+    platform::MessageBoxRecorder answers({platform::IDCANCEL});
+    page.deleteSelected();
+    ASSERT_EQ(answers.calls().size(), 1u);
+    EXPECT_EQ(answers.calls()[0].type & 0xF00, 0x100u); // Cancel is the default button
+    EXPECT_EQ(storedCount(), 2);
+    EXPECT_EQ(chatGroupTable().groupCount, 2);
+    EXPECT_NE(chatGroupTable().groups[1].listener, nullptr);
+    EXPECT_EQ(listed(page), (std::vector<std::string>{"12121", "12122"}));
+    EXPECT_TRUE(tree.calls.empty());
+}
+
+TEST_F(PortSettings, NameChangesAreOnlyStored)
+{
+    startGroups({{"12121", "A", "me"}});
+    CPortPage page;
+    const struct {
+        QLineEdit* edit;
+        QPushButton* button;
+        const char* typed;
+        std::string key;
+        std::string message;
+    } cases[] = {
+        {page.groupNameEdit(), page.groupNameButton(), "Z", "User PortName1",
+         sj("グループ名を変更しました。再起動後、有効となります。")},
+        {page.nameEdit(), page.nameButton(), "Y", "User Name1",
+         sj("ユーザ名を変更しました。再起動後、有効となります。")},
+    };
+    for (const auto& c : cases) {
+        platform::MessageBoxRecorder local;
+        EXPECT_FALSE(c.button->isEnabled());
+        QTest::keyClicks(c.edit, c.typed);
+        EXPECT_TRUE(c.button->isEnabled());
+        QTest::mouseClick(c.button, Qt::LeftButton);
+        EXPECT_FALSE(c.button->isEnabled());
+        ASSERT_EQ(local.calls().size(), 1u);
+        EXPECT_EQ(local.calls()[0].text, c.message);
+    }
+    EXPECT_EQ(stored("User PortName1"), "AZ");
+    EXPECT_EQ(stored("User Name1"), "meY");
+    EXPECT_EQ(chatGroupTable().groups[0].name, "A");
+    EXPECT_EQ(chatGroupTable().groups[0].displayName, "me");
+    EXPECT_TRUE(tree.calls.empty());
+
+    // A display name the datagrams could not carry is refused.
+    platform::MessageBoxRecorder local;
+    page.nameEdit()->setText("x#y");
+    page.changeDisplayName();
+    EXPECT_EQ(stored("User Name1"), "meY");
+    ASSERT_EQ(local.calls().size(), 1u);
+    EXPECT_EQ(local.calls()[0].text, CNewPortDlg::hashInNameText());
+}
+
+TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
+{
+    startGroups({{"12121", "A", "me"}});
+    auto& p = platform::Profile::application();
+    {
+        // Unchanged: "Log Folder" is left as the store has it now, "Log YesNo" written.
+        CPortSettingsSheet sheet;
+        EXPECT_EQ(sheet.windowTitle(), QString::fromUtf8("ポート＆ログの設定"));
+        p.writeString(kNetMsg, "Log Folder", "/elsewhere");
+        sheet.page()->storeLogSettings();
+        EXPECT_EQ(stored("Log Folder"), "/elsewhere");
+        EXPECT_EQ(p.getInt(kNetMsg, "Log YesNo", -1), 0);
+    }
+    {
+        CPortSettingsSheet sheet;
+        std::string askedTitle;
+        platform::setFolderPickerResponder([&](std::string_view title) -> std::optional<std::string> {
+            askedTitle = std::string(title);
+            return std::string("/tmp/logs");
+        });
+        QTest::mouseClick(sheet.page()->findChild<QPushButton*>("1053"), Qt::LeftButton);
+        EXPECT_EQ(askedTitle, sj("フォルダを選択してください"));
+        EXPECT_EQ(sheet.page()->logFolderLabel()->text(), "/tmp/logs");
+        sheet.page()->logCheck()->click();
+        EXPECT_EQ(stored("Log Folder"), "/elsewhere"); // nothing before OK
+        sheet.page()->storeLogSettings();
+        EXPECT_EQ(stored("Log Folder"), "/tmp/logs");
+        EXPECT_EQ(p.getInt(kNetMsg, "Log YesNo", -1), 1);
+    }
+    {
+        // A cancelled picker keeps the folder.
+        CPortSettingsSheet sheet;
+        platform::setFolderPickerResponder([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
+        sheet.page()->browseLogFolder();
+        EXPECT_EQ(sheet.page()->logFolder(), "/tmp/logs");
+        EXPECT_TRUE(sheet.page()->logCheck()->isChecked());
+    }
+}
+
+} // namespace
