@@ -333,7 +333,11 @@ TEST_F(ServerSettings, TheLastChosenNameIsShownAtTheNextOpening)
         EXPECT_EQ(page.currentIndex(), 2);
         choose(page, "alice");
         EXPECT_EQ(entryInt("Server Entry", "Edit"), 1);
-        close(QDialogButtonBox::Cancel);
+        // Written when the sheet closes, while the object may live on.
+        QTest::mouseClick(m_sheet->buttons()->button(QDialogButtonBox::Cancel), Qt::LeftButton);
+        EXPECT_FALSE(m_sheet->isVisible());
+        EXPECT_EQ(entryInt("Server Entry", "Edit"), 2);
+        m_sheet.reset();
     }
     EXPECT_EQ(entryInt("Server Entry", "Edit"), 2);
     {
