@@ -15,6 +15,10 @@
 #include "app/CMainFrame.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
+#include "chat/ChatWriteOpeners.h"
+#include "chat/CSendChatFrame.h"
+#include "chat/CSendChatThread.h"
+#include "chat/CSendChatView.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
 #include "folders/CLeftView.h"
@@ -154,6 +158,36 @@ void AutomationChannel::execute(const std::string& line)
         in >> g >> address;
         if (CNetMsgDlg* w = listener(g))
             platform::sendMessage(w, {WM_CHAT_SEND_PERSONAL, unescape(rest()), address});
+    } else if (command == "write" || command == "writeto" || command == "reply") {
+        int g = -1;
+        in >> g;
+        CSendChatThread* window = nullptr;
+        if (command == "write") {
+            window = chatwrite::openWriteToGroup(g);
+        } else if (command == "writeto") {
+            std::string name;
+            in >> name;
+            window = chatwrite::openWriteToPerson(g, unescape(name));
+        } else {
+            std::size_t row = 0;
+            in >> row;
+            const ChatGroupTable& t = chatGroupTable();
+            if (g >= 0 && g < t.groupCount && row < t.groups[static_cast<std::size_t>(g)].rows.size()) {
+                const ChatRow r = t.groups[static_cast<std::size_t>(g)].rows[row];
+                chatGroupTable().currentGroup = g;
+                window = chatwrite::openMessageRow(static_cast<int>(row), r.header, r.body);
+            }
+        }
+        if (!window)
+            return;
+        CSendChatFrame* frame = window->frame();
+        std::string text = unescape(rest());
+        if (frame->inReadMode()) {
+            frame->pressButton();
+            text = frame->view()->text() + "\r\n" + text;
+        }
+        frame->view()->setText(text);
+        frame->pressButton();
     } else if (command == "select") {
         int g = -1;
         in >> g;

@@ -9,6 +9,10 @@
 //   group G TEXT                  writes TEXT to group G (as the chat write window does)
 //   personal G ADDRESS TEXT       writes TEXT to the member at ADDRESS in group G
 //   select G                      selects group G's node in the tree
+//   write G TEXT                  opens a chat write window to group G, types TEXT, presses send
+//   writeto G NAME TEXT           the same to the member NAME of group G
+//   reply G ROW TEXT              opens row ROW of group G in read mode, presses reply, adds a
+//                                 line TEXT under the quote and presses send
 //   show / hide                   the tray icon's double-click
 //   exit                          the tray menu's exit
 //   grab PATH                     saves a picture of the main window (PNG)

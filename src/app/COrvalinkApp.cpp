@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/CMainFrame.h"
+#include "app/ChatWindows.h"
 #include "app/MailSettingsCommand.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
@@ -108,6 +109,7 @@ bool COrvalinkApp::initInstance()
     if (!m_mainFrame->create())
         return false;
     installMailSettingsCommand(*m_mainFrame);
+    installChatWindows(*m_mainFrame);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the
     // only way to reach it and is shown instead.
