@@ -40,6 +40,7 @@ void tell(const char* utf8Text)
 
 constexpr const char* kCannotRegister = "サーバー情報としては登録出来ません。";
 constexpr const char* kNoAccountChosen = "サーバー情報が選択されていません。";
+constexpr const char* kNameTaken = "同じ名前のサーバー情報があります。";
 
 } // namespace
 
@@ -217,6 +218,11 @@ void CServerSettingsPage::onUpdate()
     const std::string name = platform::fromQString(m_serverName->currentText());
     if (name.empty() || name.front() == ' ') {
         tell(kCannotRegister);
+        return;
+    }
+    // Accounts are found by name: a second account of the same name could never be chosen.
+    if (m_store.find(name, m_current + 1) > 0) {
+        tell(kNameTaken);
         return;
     }
     if (ask("更新しますか？", kDefaultButton2) != platform::IDOK)

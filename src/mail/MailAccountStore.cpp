@@ -87,11 +87,11 @@ MailAccount MailAccountStore::readWithPortDefaults(int number)
     return account;
 }
 
-int MailAccountStore::find(std::string_view name) const
+int MailAccountStore::find(std::string_view name, int skip) const
 {
     const int n = count();
     for (int number = 1; number <= n; ++number) {
-        if (m_profile.getString(kSection, keyOf("Server Name", number)) == name)
+        if (number != skip && m_profile.getString(kSection, keyOf("Server Name", number)) == name)
             return number;
     }
     return 0;

@@ -42,8 +42,9 @@ public:
     // with those values in place.
     MailAccount readWithPortDefaults(int number);
 
-    // The number of the first of accounts 1..count() whose name is exactly name; 0 when none.
-    int find(std::string_view name) const;
+    // The number of the first of accounts 1..count() whose name is exactly name, passing over
+    // account skip; 0 when none.
+    int find(std::string_view name, int skip = 0) const;
 
     // Removes account n: the following accounts move down by one number, their last number's keys
     // are removed and "Count" shrinks. "Edit" keeps pointing at the same account; when that was

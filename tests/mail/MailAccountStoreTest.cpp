@@ -95,6 +95,10 @@ TEST_F(AccountStore, FindTakesTheFirstExactMatchAmongTheCountedAccounts)
                  {"Work ", 0}, {"Fifth", 5}, {"Beyond", 0}, {"", 0}};
     for (const auto& c : cases)
         EXPECT_EQ(store.find(c.name), c.number) << c.name;
+    // Passing over one account finds the next of the same name.
+    EXPECT_EQ(store.find("home", 2), 4);
+    EXPECT_EQ(store.find("home", 4), 2);
+    EXPECT_EQ(store.find("Work", 1), 0);
 }
 
 TEST_F(AccountStore, RemovingClosesUpTheNumbersAndEditFollowsItsAccount)

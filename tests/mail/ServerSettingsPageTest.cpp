@@ -393,6 +393,25 @@ TEST_F(ServerSettings, UpdateAsksWithCancelAsDefaultAndWritesTheCurrentAccount)
     EXPECT_EQ(shown(page), changed);
 }
 
+TEST_F(ServerSettings, UpdateCannotGiveAnAccountTheNameOfAnother)
+{
+    storeAccounts({"A", "B"}, 2);
+    platform::MessageBoxRecorder boxes({platform::IDOK, platform::IDOK});
+    Page& page = open();
+    const std::vector before = sandbox.profile().entries("Server Entry");
+    typeName(page, "A");
+    click(page, Page::kIdUpdate);
+    EXPECT_EQ(boxes.calls(), std::vector{question("同じ名前のサーバー情報があります。", platform::MB_OK)});
+    EXPECT_EQ(sandbox.profile().entries("Server Entry"), before);
+
+    // Keeping its own name is an ordinary update.
+    typeName(page, "B");
+    type(page, Page::kIdPopServer, "other.example");
+    click(page, Page::kIdUpdate);
+    EXPECT_EQ(boxes.calls().back(), question("更新しますか？", kOkCancelDefaultCancel));
+    EXPECT_EQ(MailAccountStore().read(2).popServer, "other.example");
+}
+
 TEST_F(ServerSettings, UpdateDeleteAndStandardWithoutAnAccountAreRefused)
 {
     for (int id : {Page::kIdUpdate, Page::kIdDelete, Page::kIdStandard}) {
