@@ -16,6 +16,8 @@ void installChatWindows(CMainFrame& frame)
     CReportDemoView::setRowOpener([](int row, const std::string& header, const std::string& body) {
         chatwrite::openMessageRow(row, header, body);
     });
+    // Write windows still open when the program ends go with it, their threads ended first.
+    QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [] { chatwrite::closeAllWindows(); });
     CMainFrame* f = &frame;
     frame.setCommandHandler(CMainFrame::ID_PORT_SETTINGS, [f] { CPortSettingsSheet::run(f); });
 }

@@ -159,6 +159,14 @@ CSendChatThread* openMessageRow(int, const std::string& header, const std::strin
     return openWindow(std::move(t));
 }
 
+void closeAllWindows()
+{
+    for (CSendChatThread* t : chatGroupTable().chatWriteSlots) {
+        if (t && t->frame())
+            delete t->frame();
+    }
+}
+
 std::string tooManyWindowsText()
 {
     return text::utf8ToCp932("これ以上メッセージウィンドウを開けません");

@@ -40,6 +40,10 @@ CSendChatThread* openWriteToPerson(int group, const std::string& memberName);
 // The row of the current group that the user opened, with its header and body.
 CSendChatThread* openMessageRow(int row, const std::string& header, const std::string& body);
 
+// Closes every open chat write window without sending (the program is ending); each window's
+// thread has ended when this returns.
+void closeAllWindows();
+
 // Texts this program shows about chat write windows (code page 932).
 std::string tooManyWindowsText();
 std::string noRecipientText();

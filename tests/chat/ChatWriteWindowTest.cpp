@@ -132,9 +132,8 @@ protected:
     }
     void TearDown() override
     {
-        for (CSendChatThread* t : chatGroupTable().chatWriteSlots)
-            if (t && t->frame())
-                t->frame()->close();
+        closeAllWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (int g = 0; g < chatGroupTable().groupCount; ++g)
             stopGroupListener(g, false);
         CNetMsgDlg::setReceiveHandler({});
@@ -295,6 +294,20 @@ TEST_F(ChatWriteWindows, HundredWindowsOpenTheNextIsRefused)
     CSendChatThread* again = openWriteToGroup(0);
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->slotIndex(), 40);
+}
+
+TEST_F(ChatWriteWindows, ClosingAllEndsEveryWindowAndItsThreadWithoutSending)
+{
+    CSendChatThread* a = openWriteToGroup(0);
+    CSendChatThread* b = openWriteToGroup(0);
+    ASSERT_TRUE(a && b);
+    type(a->frame(), "never sent");
+    closeAllWindows();
+    EXPECT_EQ(chatGroupTable().chatWriteCount, 0);
+    for (CSendChatThread* t : chatGroupTable().chatWriteSlots)
+        EXPECT_EQ(t, nullptr);
+    settle();
+    EXPECT_TRUE(arrivals.empty());
 }
 
 TEST_F(ChatWriteWindows, RectangleSurvivesARestart)

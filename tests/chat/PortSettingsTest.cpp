@@ -76,6 +76,8 @@ protected:
     {
         CNewPortDlg::setResponder({});
         platform::setFolderPickerResponder({});
+        chatwrite::closeAllWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (int g = 0; g < chatGroupTable().groupCount; ++g)
             stopGroupListener(g, false);
         CNetMsgDlg::setReceiveHandler({});
