@@ -52,11 +52,12 @@ std::string ChatLog::fileName(std::string_view folder, std::string_view groupNam
     const std::tm tm = localTime(day);
     char date[32];
     const std::size_t n = std::strftime(date, sizeof date, "_%Y%m%d.log", &tm);
-    // A "/" in a group name would name a folder; it is the one byte a file name cannot hold
-    // (it never occurs inside a double-byte character).
+    // A "/" in a group name would name a folder and a NUL would cut the path short: they are the
+    // bytes a file name cannot hold (neither occurs inside a double-byte character). With the date
+    // behind it the name can never be "." or "..", so the log always lands in the log folder.
     std::string name = platform::toFileName(groupName);
     for (char& c : name)
-        if (c == '/')
+        if (c == '/' || c == '\0')
             c = '_';
     std::string path = platform::toFileName(folder);
     while (path.size() > 1 && path.back() == '/')

@@ -17,7 +17,7 @@ namespace {
 
 // The second button is the default one: a question whose OK changes stored accounts for good is
 // answered with Cancel by a plain Enter.
-constexpr unsigned kDefaultButton2 = 0x100;
+constexpr unsigned kDefaultButton2 = platform::MB_DEFBUTTON2;
 
 std::string cp932(const char* utf8)
 {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QMetaObject>
 #include <QThread>
 #include <mutex>
@@ -70,6 +71,18 @@ int showMessageBox(const QString& text, const QString& caption, unsigned type)
         box.setEscapeButton(QMessageBox::Ok);
         break;
     }
+    // The default button: the first unless the caller names the second or third.
+    const QList<QAbstractButton*> order = [&box] {
+        QList<QAbstractButton*> buttons;
+        for (QMessageBox::StandardButton b :
+             {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
+            if (QAbstractButton* button = box.button(b))
+                buttons.append(button);
+        return buttons;
+    }();
+    const int defaultIndex = (type & MB_DEFBUTTON3) == MB_DEFBUTTON3 ? 2 : (type & MB_DEFBUTTON2) ? 1 : 0;
+    if (defaultIndex < order.size())
+        box.setDefaultButton(qobject_cast<QPushButton*>(order[defaultIndex]));
     switch (box.exec()) {
     case QMessageBox::Ok:
         return IDOK;

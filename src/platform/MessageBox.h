@@ -15,6 +15,9 @@ inline constexpr unsigned MB_OK = 0x0;
 inline constexpr unsigned MB_OKCANCEL = 0x1;
 inline constexpr unsigned MB_YESNOCANCEL = 0x3;
 inline constexpr unsigned MB_YESNO = 0x4;
+// Which button is the default: the first unless one of these names the second or the third.
+inline constexpr unsigned MB_DEFBUTTON2 = 0x100;
+inline constexpr unsigned MB_DEFBUTTON3 = 0x200;
 inline constexpr unsigned MB_ICONSTOP = 0x10;
 inline constexpr unsigned MB_ICONQUESTION = 0x20;
 inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;

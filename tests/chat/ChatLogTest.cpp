@@ -104,14 +104,21 @@ TEST_F(ChatLogFiles, UnwritableTargetsSkipLoggingAndTryAgainLater)
     EXPECT_EQ(readAll(log.path()).find("lost"), std::string::npos);
 }
 
-TEST_F(ChatLogFiles, SlashInAGroupNameStaysInTheFileName)
+TEST_F(ChatLogFiles, GroupNamesThatAreNoFileNamesStayInTheLogFolder)
 {
     enable(sandbox.path());
-    ChatLog log;
-    log.log("a/b", "From: x", "t");
-    ASSERT_TRUE(log.isOpen());
-    EXPECT_EQ(fs::path(log.path()).parent_path(), fs::path(sandbox.path()));
-    EXPECT_EQ(fs::path(log.path()).filename().string().substr(0, 4), "a_b_");
+    const struct {
+        std::string group;
+        std::string fileStart;
+    } cases[] = {{"a/b", "a_b_"}, {"../x", ".._x_"}, {"..", ".._"}, {std::string("n\0ul", 4), "n_ul_"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fileStart);
+        ChatLog log;
+        log.log(c.group, "From: x", "t");
+        ASSERT_TRUE(log.isOpen());
+        EXPECT_EQ(fs::path(log.path()).parent_path(), fs::path(sandbox.path()));
+        EXPECT_EQ(fs::path(log.path()).filename().string().substr(0, c.fileStart.size()), c.fileStart);
+    }
 }
 
 TEST_F(ChatLogFiles, RecordsFromTwoThreadsNeverInterleave)
