@@ -28,7 +28,7 @@
 #include "platform/MessageBoxRecorder.h"
 #include "platform/Messages.h"
 #include "platform/Profile.h"
-#include "support/PrivateNetwork.h"
+#include "bench/chat/BenchNetwork.h"
 
 namespace {
 
@@ -101,12 +101,8 @@ Result burst(CMainFrame& frame, bool visible)
 
 int main(int argc, char** argv)
 {
-    orvalink::test::enterPrivateNetwork();
-    if (!orvalink::test::privateNetworkReady()) {
-        std::printf("skipped: %s\n", orvalink::test::privateNetworkSkipReason().c_str());
+    if (!enterBenchNetwork())
         return 0;
-    }
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QTemporaryDir dir;
     ::setenv("XDG_CONFIG_HOME", dir.path().toUtf8().constData(), 1);
     QApplication app(argc, argv);

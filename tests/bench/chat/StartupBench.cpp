@@ -18,7 +18,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/MessageBoxRecorder.h"
-#include "support/PrivateNetwork.h"
+#include "bench/chat/BenchNetwork.h"
 
 namespace {
 
@@ -71,12 +71,8 @@ double listenersMs()
 
 int main(int argc, char** argv)
 {
-    orvalink::test::enterPrivateNetwork();
-    if (!orvalink::test::privateNetworkReady()) {
-        std::printf("skipped: %s\n", orvalink::test::privateNetworkSkipReason().c_str());
+    if (!enterBenchNetwork())
         return 0;
-    }
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     platform::MessageBoxRecorder boxes;
     const int runs = 5;
