@@ -192,9 +192,9 @@ void CPortPage::registerGroup()
     // next start and does not slip in now under the tree node and listener of the old one.
     ChatGroup& group = table.groups[static_cast<std::size_t>(c - 1)];
     group = ChatGroup{};
-    // Datagrams are matched to groups by the decimal text of their port, so the table holds the
-    // port as read ("12122abc" listens on 12122); the store keeps the text as typed.
-    group.port = std::to_string(portNumber(dlg.portText()));
+    // The table holds the port text as typed, like the store; it listens on and is found by the
+    // number the text reads as ("12122abc" on 12122).
+    group.port = dlg.portText();
     group.name = dlg.groupName();
     group.displayName = dlg.name();
     table.groupCount = c;

@@ -57,7 +57,7 @@ struct ChatGroupTable {
     // The folder tree; set together with treeReady when its first fill is done.
     ChatTree* treeView = nullptr;
 
-    // The first group whose port text equals the decimal text of port, or -1.
+    // The first group whose port text reads as port (its leading digits), or -1.
     int groupByPort(unsigned port) const;
     // Back to the state before start-up (tests).
     void clear();

@@ -106,12 +106,14 @@ TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
         EXPECT_EQ(c.text, "Socket creation failed");
         EXPECT_EQ(c.caption, "Orvalink");
     }
-    // The port text is read by its leading digits, so group 4 runs on 12125. Its datagrams come
-    // back but match no group by text ("12125" is not "12125abc"); the handler still sees them.
+    // The port text is read by its leading digits, so group 4 runs on 12125 and what arrives on
+    // that port belongs to it.
     ASSERT_TRUE(waitForCount(2));
     EXPECT_EQ(received[0].text, "ON #me5#N#");
     EXPECT_EQ(received[0].port, 12125u);
-    EXPECT_EQ(chatGroupTable().groupByPort(12125), -1);
+    EXPECT_EQ(chatGroupTable().groupByPort(12125), 4);
+    EXPECT_EQ(chatGroupTable().groupByPort(12121), 0);
+    EXPECT_EQ(chatGroupTable().groupByPort(0), -1);
 }
 
 TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
