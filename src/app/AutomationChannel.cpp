@@ -1,5 +1,7 @@
 #include "app/AutomationChannel.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QSocketNotifier>
 #include <QTreeWidgetItem>
@@ -21,7 +23,10 @@
 #include "chat/CSendChatView.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
+#include "controls/CReportCtrl.h"
+#include "controls/CReportDemoView.h"
 #include "folders/CLeftView.h"
+#include "platform/TextCodec.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 
@@ -118,6 +123,27 @@ std::string AutomationChannel::stateDump()
                 << r.personal << "|" << r.unread << "\n";
     }
     out << "tooltip " << escape(CMainFrame::tooltipText()) << "\n";
+    // The message list: how many rows, which are in view, and each row's image and preview.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* main = dynamic_cast<CMainFrame*>(w);
+        if (!main || !main->reportView())
+            continue;
+        const CReportCtrl* ctrl = main->reportView()->reportCtrl();
+        const int first = ctrl->firstVisible();
+        const int fit = ctrl->rowsThatFit(first, false, false);
+        out << "list " << ctrl->itemCount() << " visible " << first << " " << (first + fit - 1) << "\n";
+        for (int i = 0; i < ctrl->itemCount(); ++i) {
+            ReportItem item;
+            item.item = i;
+            item.subItem = 0;
+            if (ctrl->getItem(item))
+                out << "item " << i << " " << escape(item.text) << "|" << item.image << "|" << item.preview << "\n";
+        }
+    }
+    // Open chat write windows and their titles.
+    for (CSendChatThread* t : table.chatWriteSlots)
+        if (t && t->frame())
+            out << "window " << escape(platform::fromQString(t->frame()->windowTitle())) << "\n";
     return out.str();
 }
 
@@ -188,6 +214,33 @@ void AutomationChannel::execute(const std::string& line)
         }
         frame->view()->setText(text);
         frame->pressButton();
+    } else if (command == "open") {
+        // A double-click on the list's row ROW, as the user makes it.
+        int row = -1;
+        in >> row;
+        CReportCtrl* ctrl = m_frame->reportView() ? m_frame->reportView()->reportCtrl() : nullptr;
+        if (!ctrl || row < 0 || row >= ctrl->itemCount())
+            return;
+        ctrl->ensureVisible(row, false);
+        const QRect area = ctrl->rowArea();
+        for (int y = area.top(); y < area.bottom(); ++y) {
+            ReportHitTest hit;
+            hit.point = QPoint(area.left() + 40, y);
+            if (ctrl->hitTest(hit) >= 0 && hit.item == row) {
+                const QPointF at(hit.point);
+                QMouseEvent press(QEvent::MouseButtonPress, at, ctrl->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                                  Qt::NoModifier);
+                QMouseEvent release(QEvent::MouseButtonRelease, at, ctrl->mapToGlobal(at), Qt::LeftButton,
+                                    Qt::NoButton, Qt::NoModifier);
+                QMouseEvent dbl(QEvent::MouseButtonDblClick, at, ctrl->mapToGlobal(at), Qt::LeftButton,
+                                Qt::LeftButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(ctrl, &press);
+                QCoreApplication::sendEvent(ctrl, &release);
+                QCoreApplication::sendEvent(ctrl, &dbl);
+                QCoreApplication::sendEvent(ctrl, &release);
+                break;
+            }
+        }
     } else if (command == "select") {
         int g = -1;
         in >> g;

@@ -15,6 +15,7 @@
 //                                 line TEXT under the quote and presses send
 //   show / hide                   the tray icon's double-click
 //   exit                          the tray menu's exit
+//   open ROW                      double-clicks row ROW of the message list
 //   grab PATH                     saves a picture of the main window (PNG)
 
 #include <QObject>

@@ -11,53 +11,6 @@ using namespace lantest;
 
 namespace {
 
-// One instance of the program on a host, driven through its automation channel.
-struct Host {
-    fs::path dir;
-
-    fs::path fifo() const { return dir / "control.fifo"; }
-    bool command(const std::string& line) const
-    {
-        int fd = -1;
-        waitUntil([&] { return (fd = ::open(fifo().c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 10000);
-        if (fd < 0)
-            return false;
-        const std::string l = line + "\n";
-        const bool ok = ::write(fd, l.data(), l.size()) == static_cast<ssize_t>(l.size());
-        ::close(fd);
-        return ok;
-    }
-    std::vector<std::string> dump() const
-    {
-        const fs::path out = dir / "state.txt";
-        std::error_code ec;
-        fs::remove(out, ec);
-        if (!command("dump " + out.string()) || !waitUntil([&] { return fs::exists(out); }, 10000))
-            return {};
-        return lines(readFile(out));
-    }
-    // Waits until some line of the dump satisfies pred; that line, or empty.
-    template <typename Pred> std::string waitForLine(Pred pred, int timeoutMs = 15000) const
-    {
-        std::string found;
-        waitUntil(
-            [&] {
-                for (const auto& l : dump())
-                    if (pred(l))
-                        return !(found = l).empty();
-                return false;
-            },
-            timeoutMs);
-        return found;
-    }
-    std::string log() const
-    {
-        for (const auto& e : fs::directory_iterator(dir / "logs"))
-            return readFile(e.path());
-        return {};
-    }
-};
-
 bool has(const std::string& s, const std::string& part)
 {
     return s.find(part) != std::string::npos;
@@ -70,48 +23,23 @@ std::size_t count(const std::string& s, const std::string& part)
     return n;
 }
 
-class ChatWindowsOnLan : public ::testing::Test {
+class ChatWindowsOnLan : public ChatLanTest {
 protected:
     void SetUp() override
     {
-        std::string why;
-        if (!simlan::SimulatedLan::available(&why))
-            GTEST_SKIP() << "needs a simulated LAN: " << why;
-        lan = std::make_unique<simlan::SimulatedLan>(3);
-        lan->setGracePeriod(8000);
-        for (int k = 1; k <= 3; ++k) {
-            Host h{folder.host(k)};
-            fs::create_directories(h.dir / "logs");
-            ::mkfifo(h.fifo().c_str(), 0600);
-            platform::Profile p((h.dir / "config/Orvalink/Orvalink.conf").string());
-            p.writeInt("NetMsg Entry", "User PortCnt", 1);
-            p.writeString("NetMsg Entry", "User Port1", "12121");
-            p.writeString("NetMsg Entry", "User PortName1", "G");
-            p.writeString("NetMsg Entry", "User Name1", "host" + std::to_string(k));
-            p.writeInt("NetMsg Entry", "Log YesNo", 1);
-            p.writeString("NetMsg Entry", "Log Folder", (h.dir / "logs").string());
-            auto program = programOn(h.dir);
-            program.env.push_back({"ORVALINK_AUTOMATION", h.fifo().string()});
-            lan->start(k, program);
-            hosts.push_back(h);
+        startHosts(3);
+        if (!IsSkipped()) {
+            ASSERT_TRUE(everyoneSeesEveryone());
         }
-        for (const auto& h : hosts)
-            for (int k = 1; k <= 3; ++k)
-                ASSERT_FALSE(h.waitForLine([&](const std::string& l) {
-                                  return l == "member 0 " + lan->address(k) + "#12121#host" + std::to_string(k);
-                              }).empty());
     }
 
     // Row lines of group 0 on host h whose text (header|height|body|personal|unread) contains part.
-    static std::string rowWith(const Host& h, const std::string& part, int timeoutMs = 15000)
+    static std::string rowWith(const DrivenHost& h, const std::string& part, int timeoutMs = 15000)
     {
         return h.waitForLine([&](const std::string& l) { return l.rfind("row 0 ", 0) == 0 && has(l, part); },
                              timeoutMs);
     }
 
-    TestFolder folder;
-    std::unique_ptr<simlan::SimulatedLan> lan;
-    std::vector<Host> hosts;
 };
 
 TEST_F(ChatWindowsOnLan, GroupPersonalAndReplyFromTheWriteWindows)

@@ -4,6 +4,13 @@
 // own namespace with its own settings folder and working directory; raw UDP peers stand beside
 // them. Nothing leaves the namespaces the LAN made.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +22,7 @@
 
 #include "lan/ByteEscape.h"
 #include "lan/SimulatedLan.h"
+#include "platform/Profile.h"
 
 namespace lantest {
 
@@ -23,7 +31,7 @@ namespace fs = std::filesystem;
 inline std::string buildDir()
 {
     const char* d = std::getenv("ORVALINK_BUILD_DIR");
-    return d ? d : ORVALINK_BUILD_DIR_FALLBACK;
+    return d ? d : ORVALINK_BUILD_DIR_DEFAULT;
 }
 inline std::string programPath() { return buildDir() + "/src/app/orvalink"; }
 inline std::string udpPeerPath() { return buildDir() + "/tools/lan/orvalink-udppeer"; }
@@ -118,5 +126,124 @@ inline std::vector<std::string> datagrams(const fs::path& out)
         v.erase(v.begin());
     return v;
 }
+
+// One instance of the program on a host, driven through its automation channel.
+struct DrivenHost {
+    fs::path dir;
+    pid_t pid = -1;
+
+    fs::path fifo() const { return dir / "control.fifo"; }
+
+    bool command(const std::string& line) const
+    {
+        int fd = -1;
+        // The program opens the channel itself at start; until then there is no reader.
+        waitUntil([&] { return (fd = ::open(fifo().c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 10000);
+        if (fd < 0)
+            return false;
+        const std::string l = line + "\n";
+        const bool ok = ::write(fd, l.data(), l.size()) == static_cast<ssize_t>(l.size());
+        ::close(fd);
+        return ok;
+    }
+    std::vector<std::string> dump() const
+    {
+        const fs::path out = dir / "state.txt";
+        std::error_code ec;
+        fs::remove(out, ec);
+        if (!command("dump " + out.string()) || !waitUntil([&] { return fs::exists(out); }, 10000))
+            return {};
+        return lines(readFile(out));
+    }
+    // Waits until some line of the dump satisfies pred; that line, or empty.
+    template <typename Pred> std::string waitForLine(Pred pred, int timeoutMs = 15000) const
+    {
+        std::string found;
+        waitUntil(
+            [&] {
+                for (const auto& l : dump())
+                    if (pred(l))
+                        return !(found = l).empty();
+                return false;
+            },
+            timeoutMs);
+        return found;
+    }
+    // Waits until the dump holds every given line.
+    bool dumpHas(const std::vector<std::string>& wanted, std::vector<std::string>* last = nullptr) const
+    {
+        std::vector<std::string> d;
+        const bool ok = waitUntil(
+            [&] {
+                d = dump();
+                return std::all_of(wanted.begin(), wanted.end(),
+                                   [&](const std::string& w) { return std::find(d.begin(), d.end(), w) != d.end(); });
+            },
+            15000);
+        if (last)
+            *last = d;
+        return ok;
+    }
+    std::string log() const
+    {
+        for (const auto& e : fs::directory_iterator(dir / "logs"))
+            return readFile(e.path());
+        return {};
+    }
+};
+
+inline std::string joinLines(const std::vector<std::string>& v)
+{
+    std::string s;
+    for (const auto& l : v)
+        s += l + "\n";
+    return s;
+}
+
+// N instances on a simulated LAN, all in one group "G" on port 12121 with display names host1..N,
+// logging into their own logs folder, each driven through its automation channel.
+class ChatLanTest : public ::testing::Test {
+protected:
+    void startHosts(int count)
+    {
+        std::string why;
+        if (!simlan::SimulatedLan::available(&why))
+            GTEST_SKIP() << "needs a simulated LAN: " << why;
+        lan = std::make_unique<simlan::SimulatedLan>(count);
+        lan->setGracePeriod(8000);
+        for (int k = 1; k <= count; ++k) {
+            DrivenHost h;
+            h.dir = folder.host(k);
+            fs::create_directories(h.dir / "logs");
+            ::mkfifo(h.fifo().c_str(), 0600);
+            platform::Profile p((h.dir / "config/Orvalink/Orvalink.conf").string());
+            p.writeInt("NetMsg Entry", "User PortCnt", 1);
+            p.writeString("NetMsg Entry", "User Port1", "12121");
+            p.writeString("NetMsg Entry", "User PortName1", "G");
+            p.writeString("NetMsg Entry", "User Name1", "host" + std::to_string(k));
+            p.writeInt("NetMsg Entry", "Log YesNo", 1);
+            p.writeString("NetMsg Entry", "Log Folder", (h.dir / "logs").string());
+            auto program = programOn(h.dir);
+            program.env.push_back({"ORVALINK_AUTOMATION", h.fifo().string()});
+            h.pid = lan->start(k, program);
+            hosts.push_back(h);
+        }
+    }
+    // Waits until every host lists every host (itself included) as a member of the group.
+    bool everyoneSeesEveryone() const
+    {
+        for (const auto& h : hosts)
+            for (std::size_t k = 1; k <= hosts.size(); ++k)
+                if (h.waitForLine([&](const std::string& l) { return l == "member 0 " + key(static_cast<int>(k)); })
+                        .empty())
+                    return false;
+        return true;
+    }
+    std::string key(int k) const { return lan->address(k) + "#12121#host" + std::to_string(k); }
+
+    TestFolder folder;
+    std::unique_ptr<simlan::SimulatedLan> lan;
+    std::vector<DrivenHost> hosts;
+};
 
 } // namespace lantest

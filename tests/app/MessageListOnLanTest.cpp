@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/ProgramOnLan.h"
+
+using namespace lantest;
+
+namespace {
+
+class MessageListOnLan : public ChatLanTest {
+protected:
+    void SetUp() override
+    {
+        startHosts(2);
+        if (!IsSkipped()) {
+            ASSERT_TRUE(everyoneSeesEveryone());
+        }
+    }
+
+    // The "list N visible FIRST LAST" line of a dump, as numbers.
+    static bool listLine(const std::vector<std::string>& dump, int& count, int& first, int& last)
+    {
+        for (const auto& l : dump)
+            if (std::sscanf(l.c_str(), "list %d visible %d %d", &count, &first, &last) == 3)
+                return true;
+        return false;
+    }
+};
+
+TEST_F(MessageListOnLan, ArrivingMessagesShowAtTheBottomAndOpenInTheReadWindow)
+{
+    // Enough messages from host 2 to fill host 1's list several times over (two joins come first).
+    const int messages = 40;
+    for (int i = 0; i < messages; ++i)
+        ASSERT_TRUE(hosts[1].command("group 0 message " + std::to_string(i) + "\\x0D\\x0Asecond line"));
+
+    const int rows = messages + 2;
+    std::vector<std::string> d;
+    int count = 0, first = 0, last = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        d = hosts[0].dump();
+        return listLine(d, count, first, last) && count == rows;
+    })) << joinLines(d);
+    // The newest row is the last one, and it is in view.
+    EXPECT_GT(first, 0) << "the list holds more than fits";
+    EXPECT_EQ(last, rows - 1) << joinLines(d);
+    const std::string lastItem = "item " + std::to_string(rows - 1) + " host2  ";
+    const auto item = std::find_if(d.begin(), d.end(), [&](const std::string& l) { return l.rfind(lastItem, 0) == 0; });
+    ASSERT_NE(item, d.end());
+    EXPECT_NE(item->find("|-1|30"), std::string::npos) << *item; // unread: no image, a 30-pixel preview
+
+    // A double-click opens it in the read window titled with the sender's name; the row collapses
+    // to one line with the "read" image.
+    ASSERT_TRUE(hosts[0].command("open " + std::to_string(rows - 1)));
+    EXPECT_FALSE(hosts[0].waitForLine([](const std::string& l) { return l == "window host2"; }).empty());
+    EXPECT_FALSE(hosts[0].waitForLine([&](const std::string& l) {
+                     return l.rfind(lastItem, 0) == 0 && l.find("|4|0") != std::string::npos;
+                 }).empty());
+    EXPECT_FALSE(hosts[0].waitForLine([&](const std::string& l) {
+                     return l.rfind("row 0 host2  ", 0) == 0 && l.find("message 39") != std::string::npos &&
+                            l.substr(l.size() - 2) == "|0";
+                 }).empty());
+}
+
+} // namespace
