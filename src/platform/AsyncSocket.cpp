@@ -264,31 +264,27 @@ void AsyncSocket::armRead()
         m_readWanted = true; // re-enabled when the handler returns
         return;
     }
-    if (onNotifierThread()) {
-        m_readNotifier->setEnabled(true);
-        return;
-    }
-    QPointer<QSocketNotifier> n = m_readNotifier;
-    QMetaObject::invokeMethod(
-        m_readNotifier,
-        [n] {
-            if (n)
-                n->setEnabled(true);
-        },
-        Qt::QueuedConnection);
+    enableNotifier(m_readNotifier);
 }
 
 void AsyncSocket::armWrite()
 {
     if (!m_writeNotifier)
         return;
+    enableNotifier(m_writeNotifier);
+}
+
+void AsyncSocket::enableNotifier(QSocketNotifier* notifier)
+{
+    // A notifier may only be switched on its own thread; from another (a send from any thread)
+    // the switch is queued there.
     if (onNotifierThread()) {
-        m_writeNotifier->setEnabled(true);
+        notifier->setEnabled(true);
         return;
     }
-    QPointer<QSocketNotifier> n = m_writeNotifier;
+    QPointer<QSocketNotifier> n = notifier;
     QMetaObject::invokeMethod(
-        m_writeNotifier,
+        notifier,
         [n] {
             if (n)
                 n->setEnabled(true);

@@ -129,6 +129,7 @@ private:
     void writeActivated();
     void armRead();
     void armWrite();
+    void enableNotifier(QSocketNotifier* notifier);
     void deliverConnectResult(int wsaError);
     bool onNotifierThread() const;
 
