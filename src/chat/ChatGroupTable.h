@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,8 @@ struct ChatGroup {
     std::string name;        // the group name
     std::string displayName; // the name this user announces in the group
     std::vector<std::string> members; // member keys, in order of arrival
-    std::vector<ChatRow> rows;
+    // A deque: a full group drops its oldest row at the front for every new one at the back.
+    std::deque<ChatRow> rows;
 };
 
 struct ChatGroupTable {

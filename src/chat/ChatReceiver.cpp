@@ -49,10 +49,8 @@ private:
 
 void appendRow(ChatGroup& group, ChatRow row)
 {
-    if (group.rows.size() >= ChatReceiver::kMaxRowsPerGroup) {
-        const std::size_t drop = group.rows.size() - ChatReceiver::kMaxRowsPerGroup + 1;
-        group.rows.erase(group.rows.begin(), group.rows.begin() + static_cast<std::ptrdiff_t>(drop));
-    }
+    while (group.rows.size() >= ChatReceiver::kMaxRowsPerGroup)
+        group.rows.pop_front();
     row.serial = ChatReceiver::nextRowSerial();
     group.rows.push_back(std::move(row));
 }

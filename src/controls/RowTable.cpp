@@ -33,7 +33,7 @@ void fillRowTableFromGroup(int g)
     table.clear();
     if (g < 0 || g >= kMaxChatGroups)
         return;
-    const std::vector<ChatRow>& source = chatGroupTable().groups[static_cast<std::size_t>(g)].rows;
+    const auto& source = chatGroupTable().groups[static_cast<std::size_t>(g)].rows;
     const std::size_t n = std::min(source.size(), static_cast<std::size_t>(kRowTableCapacity));
     const std::size_t first = source.size() - n;
     for (std::size_t i = 0; i < n; ++i) {
