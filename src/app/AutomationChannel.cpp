@@ -27,6 +27,7 @@
 #include "controls/CReportDemoView.h"
 #include "folders/CLeftView.h"
 #include "platform/TextCodec.h"
+#include "platform/text/ByteEscape.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 
@@ -66,38 +67,13 @@ void AutomationChannel::readable()
     }
 }
 
-std::string AutomationChannel::escape(std::string_view bytes)
-{
-    std::string out;
-    for (unsigned char c : bytes) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        }
-    }
-    return out;
-}
+std::string AutomationChannel::escape(std::string_view bytes) { return text::escapeBytes(bytes); }
 
-std::string AutomationChannel::unescape(std::string_view text)
+std::string AutomationChannel::unescape(std::string_view t)
 {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
-            out += text[i];
-        } else if (text[i + 1] == 'x' && i + 3 < text.size()) {
-            out += static_cast<char>(std::strtol(std::string(text.substr(i + 2, 2)).c_str(), nullptr, 16));
-            i += 3;
-        } else {
-            out += text[i + 1];
-            ++i;
-        }
-    }
-    return out;
+    // Texts in the escape form are decoded; anything else (raw code page 932 from a script) is
+    // taken byte for byte as it came.
+    return text::unescapeBytes(t).value_or(std::string(t));
 }
 
 std::string AutomationChannel::stateDump()

@@ -2,8 +2,8 @@
 
 // A line-command channel for driving a running instance from outside, for the whole-program tests
 // and the screenshot script: it exists only when ORVALINK_AUTOMATION names a FIFO. Texts in
-// commands and in the state dump are written with "\\" and "\xHH" escapes for every byte outside
-// printable ASCII, so they stay byte-exact code page 932.
+// commands and in the state dump are in the one-line escape form of platform/text/ByteEscape.h,
+// so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
 //   dump PATH                     writes the tree, members, rows and tooltip to PATH
 //   group G TEXT                  writes TEXT to group G (as the chat write window does)

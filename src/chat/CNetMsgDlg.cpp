@@ -19,15 +19,6 @@ CNetMsgDlg::ReceiveHandler& receiveHandlerSlot()
 
 } // namespace
 
-int portNumber(std::string_view portText)
-{
-    long v = 0;
-    std::size_t i = 0;
-    for (; i < portText.size() && portText[i] >= '0' && portText[i] <= '9' && v <= 65535; ++i)
-        v = v * 10 + (portText[i] - '0');
-    return (v >= 1 && v <= 65535) ? static_cast<int>(v) : 0;
-}
-
 void CNetMsgDlg::setReceiveHandler(ReceiveHandler handler) { receiveHandlerSlot() = std::move(handler); }
 
 CNetMsgDlg::CNetMsgDlg() = default;

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "chat/ChatLog.h"
+#include "chat/wire/ChatDatagram.h"
 #include "platform/MessageTarget.h"
 
 class CNetMsgSocket;
@@ -61,6 +62,4 @@ private:
     ChatLog m_log;
 };
 
-// The decimal value of a port text as the store holds it (leading digits), or 0 when it names no
-// usable port (no digits, 0, above 65535).
-int portNumber(std::string_view portText);
+using chatwire::portNumber;

@@ -882,17 +882,22 @@ void CReportCtrl::mousePressEvent(QMouseEvent* event)
     handlePress(event);
 }
 
+ReportNotification CReportCtrl::mouseNotification(int code, QMouseEvent* event) const
+{
+    ReportNotification n;
+    n.code = code;
+    n.hit.point = event->position().toPoint();
+    hitTest(n.hit);
+    n.keyFlags = keyFlags(event->modifiers(), event->buttons() | event->button());
+    n.item = n.hit.item;
+    n.data = n.hit.item >= 0 ? m_rows[static_cast<std::size_t>(n.hit.item)].data : 0;
+    return n;
+}
+
 void CReportCtrl::handlePress(QMouseEvent* event)
 {
-    ReportHitTest hit;
-    hit.point = event->position().toPoint();
-    hitTest(hit);
-    ReportNotification n;
-    n.code = RCN_CLICK;
-    n.keyFlags = keyFlags(event->modifiers(), event->buttons() | event->button());
-    n.hit = hit;
-    n.item = hit.item;
-    n.data = hit.item >= 0 ? m_rows[static_cast<std::size_t>(hit.item)].data : 0;
+    ReportNotification n = mouseNotification(RCN_CLICK, event);
+    const ReportHitTest hit = n.hit;
     if (notify(n) != 0 || hit.item < 0 || hit.item >= itemCount())
         return;
     const int d = positionOf(hit.item);
@@ -918,15 +923,7 @@ void CReportCtrl::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    ReportHitTest hit;
-    hit.point = event->position().toPoint();
-    hitTest(hit);
-    ReportNotification n;
-    n.code = RCN_DBLCLICK;
-    n.keyFlags = keyFlags(event->modifiers(), event->buttons() | event->button());
-    n.hit = hit;
-    n.item = hit.item;
-    n.data = hit.item >= 0 ? m_rows[static_cast<std::size_t>(hit.item)].data : 0;
+    ReportNotification n = mouseNotification(RCN_DBLCLICK, event);
     if (notify(n) != 0)
         handlePress(event);
 }

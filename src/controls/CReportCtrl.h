@@ -155,6 +155,7 @@ private:
     void select(int focus, int other, bool select, bool keepOthers, bool toggle);
     bool changeSelected(int position, bool selected);
     void moveFocusMark(int position);
+    ReportNotification mouseNotification(int code, QMouseEvent* event) const;
     void handlePress(QMouseEvent* event);
     void pageDown(bool shift);
     void pageUp(bool shift);

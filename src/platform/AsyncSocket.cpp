@@ -292,16 +292,24 @@ void AsyncSocket::enableNotifier(QSocketNotifier* notifier)
         Qt::QueuedConnection);
 }
 
+bool AsyncSocket::checkTransfer(const void* buf, int len, int flags, int& fd, int& posix) const
+{
+    // What every send and receive checks first: an open socket, a buffer for the length, and flags
+    // that have a POSIX meaning.
+    fd = m_fd.load();
+    posix = posixFlags(flags);
+    const int error = fd < 0 ? WSAENOTSOCK : (len < 0 || (!buf && len > 0)) ? WSAEFAULT : posix < 0 ? WSAEOPNOTSUPP : 0;
+    if (error != 0)
+        failWith(error);
+    return error == 0;
+}
+
 int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std::string& address, int flags)
 {
-    const int fd = m_fd.load();
-    if (fd < 0)
-        return failWith(WSAENOTSOCK);
-    if (len < 0 || (!buf && len > 0))
-        return failWith(WSAEFAULT);
-    const int f = posixFlags(flags);
-    if (f < 0)
-        return failWith(WSAEOPNOTSUPP);
+    int fd = -1;
+    int f = 0;
+    if (!checkTransfer(buf, len, flags, fd, f))
+        return SocketError;
     sockaddr_in to{};
     if (!resolveIPv4(address, port, to))
         return SocketError;
@@ -319,14 +327,10 @@ int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std:
 
 int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned& port, int flags)
 {
-    const int fd = m_fd.load();
-    if (fd < 0)
-        return failWith(WSAENOTSOCK);
-    if (len < 0 || (!buf && len > 0))
-        return failWith(WSAEFAULT);
-    const int f = posixFlags(flags);
-    if (f < 0)
-        return failWith(WSAEOPNOTSUPP);
+    int fd = -1;
+    int f = 0;
+    if (!checkTransfer(buf, len, flags, fd, f))
+        return SocketError;
     sockaddr_in from{};
     iovec iov{buf, static_cast<std::size_t>(len)};
     msghdr mh{};
@@ -479,14 +483,10 @@ void AsyncSocket::readActivated()
 
 int AsyncSocket::send(const void* buf, int len, int flags)
 {
-    const int fd = m_fd.load();
-    if (fd < 0)
-        return failWith(WSAENOTSOCK);
-    if (len < 0 || (!buf && len > 0))
-        return failWith(WSAEFAULT);
-    const int f = posixFlags(flags);
-    if (f < 0)
-        return failWith(WSAEOPNOTSUPP);
+    int fd = -1;
+    int f = 0;
+    if (!checkTransfer(buf, len, flags, fd, f))
+        return SocketError;
     const ssize_t n = ::send(fd, buf, static_cast<std::size_t>(len), f);
     if (n < 0) {
         const int err = errno;
@@ -500,14 +500,10 @@ int AsyncSocket::send(const void* buf, int len, int flags)
 
 int AsyncSocket::receive(void* buf, int len, int flags)
 {
-    const int fd = m_fd.load();
-    if (fd < 0)
-        return failWith(WSAENOTSOCK);
-    if (len < 0 || (!buf && len > 0))
-        return failWith(WSAEFAULT);
-    const int f = posixFlags(flags);
-    if (f < 0)
-        return failWith(WSAEOPNOTSUPP);
+    int fd = -1;
+    int f = 0;
+    if (!checkTransfer(buf, len, flags, fd, f))
+        return SocketError;
     const ssize_t n = ::recv(fd, buf, static_cast<std::size_t>(len), f & ~MSG_NOSIGNAL);
     const int err = errno;
     if (n != 0 && !m_closeReported)

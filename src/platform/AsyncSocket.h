@@ -130,6 +130,7 @@ private:
     void armRead();
     void armWrite();
     void enableNotifier(QSocketNotifier* notifier);
+    bool checkTransfer(const void* buf, int len, int flags, int& fd, int& posix) const;
     void deliverConnectResult(int wsaError);
     bool onNotifierThread() const;
 

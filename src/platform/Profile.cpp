@@ -1,5 +1,7 @@
 #include "platform/Profile.h"
 
+#include "platform/text/ByteEscape.h"
+
 #include "platform/text/Cp932.h"
 
 #include <cerrno>
@@ -22,17 +24,6 @@ void appendHexEscape(std::string& out, unsigned char c)
     out += "\\x";
     out += kHex[c >> 4];
     out += kHex[c & 0xF];
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 bool isBlank(char c)
@@ -312,8 +303,8 @@ std::string Profile::decodeField(std::string_view fileText)
             byte = '\t';
             break;
         case 'x': {
-            const int hi = i + 2 < fileText.size() ? hexValue(fileText[i + 2]) : -1;
-            const int lo = i + 3 < fileText.size() ? hexValue(fileText[i + 3]) : -1;
+            const int hi = i + 2 < fileText.size() ? text::hexDigitValue(fileText[i + 2]) : -1;
+            const int lo = i + 3 < fileText.size() ? text::hexDigitValue(fileText[i + 3]) : -1;
             if (hi < 0 || lo < 0) {
                 used = 0;
                 break;

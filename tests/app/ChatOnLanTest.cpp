@@ -27,13 +27,13 @@ TEST_F(ChatOnLan, ThreeHostsFindEachOtherTalkAndLeave)
     }
 
     // A group message from host 1 is a row on all three and in all three logs.
-    ASSERT_TRUE(hosts[0].command("group 0 hello\\x0D\\x0Aworld"));
+    ASSERT_TRUE(hosts[0].command("group 0 hello\\x0d\\x0aworld"));
     for (const auto& h : hosts) {
         std::vector<std::string> d;
         EXPECT_TRUE(waitUntil([&] {
             d = h.dump();
             return std::any_of(d.begin(), d.end(), [](const std::string& l) {
-                return l.rfind("row 0 host1  ", 0) == 0 && l.find("|30|hello\\x0D\\x0Aworld||1") != std::string::npos;
+                return l.rfind("row 0 host1  ", 0) == 0 && l.find("|30|hello\\x0d\\x0aworld||1") != std::string::npos;
             });
         })) << joinLines(d);
     }

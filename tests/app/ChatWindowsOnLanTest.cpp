@@ -46,9 +46,9 @@ TEST_F(ChatWindowsOnLan, GroupPersonalAndReplyFromTheWriteWindows)
 {
     // A group message written on host 1 is listed on every host, host 1 included, and host 1
     // logs it once going out and once coming back.
-    ASSERT_TRUE(hosts[0].command("write 0 hello\\x0D\\x0Aworld"));
+    ASSERT_TRUE(hosts[0].command("write 0 hello\\x0d\\x0aworld"));
     for (const auto& h : hosts) {
-        const std::string row = rowWith(h, "|30|hello\\x0D\\x0Aworld||1");
+        const std::string row = rowWith(h, "|30|hello\\x0d\\x0aworld||1");
         EXPECT_EQ(row.rfind("row 0 host1  ", 0), 0u) << row;
     }
     const std::string log1 = hosts[0].log();
@@ -74,7 +74,7 @@ TEST_F(ChatWindowsOnLan, GroupPersonalAndReplyFromTheWriteWindows)
     for (const auto& l : hosts[1].dump()) {
         if (l.rfind("row 0 ", 0) != 0)
             continue;
-        if (has(l, "|hello\\x0D\\x0Aworld|")) {
+        if (has(l, "|hello\\x0d\\x0aworld|")) {
             found = true;
             break;
         }
@@ -82,7 +82,7 @@ TEST_F(ChatWindowsOnLan, GroupPersonalAndReplyFromTheWriteWindows)
     }
     ASSERT_TRUE(found);
     ASSERT_TRUE(hosts[1].command("reply 0 " + std::to_string(index) + " fine"));
-    const std::string reply = rowWith(hosts[0], "|42|>hello\\x0D\\x0A>world\\x0D\\x0Afine|1|1");
+    const std::string reply = rowWith(hosts[0], "|42|>hello\\x0d\\x0a>world\\x0d\\x0afine|1|1");
     EXPECT_EQ(reply.rfind("row 0 host2  ", 0), 0u) << reply;
     ASSERT_TRUE(hosts[1].command("write 0 marker2"));
     ASSERT_FALSE(rowWith(hosts[2], "|marker2||1").empty());

@@ -33,7 +33,7 @@ TEST_F(MessageListOnLan, ArrivingMessagesShowAtTheBottomAndOpenInTheReadWindow)
     // Enough messages from host 2 to fill host 1's list several times over.
     const int messages = 40;
     for (int i = 0; i < messages; ++i)
-        ASSERT_TRUE(hosts[1].command("group 0 message " + std::to_string(i) + "\\x0D\\x0Asecond line"));
+        ASSERT_TRUE(hosts[1].command("group 0 message " + std::to_string(i) + "\\x0d\\x0asecond line"));
 
     // Besides the messages the group holds the join notices that arrived while host 1 was up.
     std::vector<std::string> d;
@@ -41,7 +41,7 @@ TEST_F(MessageListOnLan, ArrivingMessagesShowAtTheBottomAndOpenInTheReadWindow)
     ASSERT_TRUE(waitUntil([&] {
         d = hosts[0].dump();
         rows = static_cast<int>(std::count_if(d.begin(), d.end(), [](const std::string& l) { return l.rfind("row 0 ", 0) == 0; }));
-        return joinLines(d).find("|message 39\\x0D\\x0Asecond line|") != std::string::npos &&
+        return joinLines(d).find("|message 39\\x0d\\x0asecond line|") != std::string::npos &&
                listLine(d, count, first, last) && count == rows;
     })) << joinLines(d);
     ASSERT_GE(rows, messages);

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "lan/ByteEscape.h"
+#include "platform/text/ByteEscape.h"
 #include "lan/SimulatedLan.h"
 #include "platform/Profile.h"
 

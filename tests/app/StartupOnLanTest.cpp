@@ -26,7 +26,7 @@ protected:
     // The name the program announces on a first start: the computer name, as escaped on the wire.
     static std::string escapedComputerName()
     {
-        return simlan::escapeBytes(text::cp932Prefix(platform::computerName(), 100));
+        return text::escapeBytes(text::cp932Prefix(platform::computerName(), 100));
     }
 
     bool endsCleanly(pid_t pid)

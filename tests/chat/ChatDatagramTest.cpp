@@ -92,6 +92,15 @@ TEST(ChatDatagram, MemberKeyAndRecipientAddress)
         EXPECT_FALSE(isDottedIPv4(bad)) << bad;
 }
 
+TEST(ChatDatagram, PortTextsReadByTheirLeadingDigits)
+{
+    const std::pair<const char*, int> cases[] = {{"12121", 12121}, {"12122abc", 12122}, {"65535", 65535}, {"1", 1},
+                                                 {"0", 0},         {"", 0},             {"abc", 0},       {"65536", 0},
+                                                 {"99999999999", 0}, {" 12121", 0}};
+    for (const auto& [text, port] : cases)
+        EXPECT_EQ(portNumber(text), port) << text;
+}
+
 TEST(ChatDatagram, HeaderReading)
 {
     struct Case {

@@ -1,8 +1,8 @@
 // orvalink-udppeer: one raw UDP endpoint for tests, run inside a simulated LAN host.
 //   orvalink-udppeer listen PORT [--count N] [--timeout-ms T]
 //   orvalink-udppeer send --from-port P --to ADDR --port Q [--broadcast] ESCAPED
-// Datagrams are shown and given in the escape form of lan/ByteEscape.h.
-#include "lan/ByteEscape.h"
+// Datagrams are shown and given in the escape form of platform/text/ByteEscape.h.
+#include "platform/text/ByteEscape.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -105,7 +105,7 @@ int runListen(int argc, char** argv) {
             return fail("receiving");
         char address[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
-        const std::string shown = simlan::escapeBytes(std::string_view(buf, static_cast<size_t>(n)));
+        const std::string shown = text::escapeBytes(std::string_view(buf, static_cast<size_t>(n)));
         std::printf("%s %u %s\n", address, unsigned(ntohs(from.sin_port)), shown.c_str());
         std::fflush(stdout);
         ++received;
@@ -130,7 +130,7 @@ int runSend(int argc, char** argv) {
             else
                 (arg == "--port" ? toPort : fromPort) = number(value, arg == "--port" ? 1 : 0, 65535);
         } else if (!payload) {
-            payload = simlan::unescapeBytes(arg);
+            payload = text::unescapeBytes(arg);
             if (!payload) {
                 std::fprintf(stderr, "orvalink-udppeer: not in the escape form: %s\n", argv[i]);
                 return 1;

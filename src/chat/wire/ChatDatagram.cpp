@@ -97,6 +97,15 @@ std::string memberKey(std::string_view address, unsigned port, std::string_view 
     return key;
 }
 
+int portNumber(std::string_view portText)
+{
+    long v = 0;
+    std::size_t i = 0;
+    for (; i < portText.size() && portText[i] >= '0' && portText[i] <= '9' && v <= 65535; ++i)
+        v = v * 10 + (portText[i] - '0');
+    return (v >= 1 && v <= 65535) ? static_cast<int>(v) : 0;
+}
+
 bool isDottedIPv4(std::string_view address)
 {
     if (address.empty() || address.size() > kMaxAddressLength)

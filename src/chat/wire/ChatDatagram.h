@@ -63,6 +63,10 @@ ChatPayload parsePayload(std::string_view payload);
 // The member key: sender address in dotted decimal, "#", source port in decimal, "#", display name.
 std::string memberKey(std::string_view address, unsigned port, std::string_view name);
 
+// The port a group's port text names, read as the store has always read it (its leading digits),
+// or 0 when it names no usable port (no digits, 0, above 65535).
+int portNumber(std::string_view portText);
+
 // True for a text that can be a personal message's recipient: a dotted IPv4 address of at most
 // 15 characters, four decimal parts of 0-255.
 bool isDottedIPv4(std::string_view address);

@@ -1,9 +1,9 @@
-#include "lan/ByteEscape.h"
+#include "platform/text/ByteEscape.h"
 
 #include <gtest/gtest.h>
 #include <string>
 
-namespace simlan {
+namespace text {
 namespace {
 
 TEST(ByteEscape, EveryByteSurvivesTheRoundTripOnOneLine)
@@ -53,4 +53,4 @@ TEST(ByteEscape, ReadsEitherHexCaseAndRejectsMalformedText)
 }
 
 } // namespace
-} // namespace simlan
+} // namespace text

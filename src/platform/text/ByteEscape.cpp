@@ -1,13 +1,15 @@
-#include "lan/ByteEscape.h"
+#include "platform/text/ByteEscape.h"
 
-namespace simlan {
+namespace text {
 namespace {
 
 bool printable(unsigned char c) {
     return c >= 0x20 && c <= 0x7e;
 }
 
-int hexValue(char c) {
+} // namespace
+
+int hexDigitValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -16,8 +18,6 @@ int hexValue(char c) {
         return c - 'A' + 10;
     return -1;
 }
-
-} // namespace
 
 std::string escapeBytes(std::string_view bytes) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -58,8 +58,8 @@ std::optional<std::string> unescapeBytes(std::string_view text) {
         }
         if (text[i + 1] != 'x' || i + 3 >= text.size())
             return std::nullopt;
-        const int high = hexValue(text[i + 2]);
-        const int low = hexValue(text[i + 3]);
+        const int high = hexDigitValue(text[i + 2]);
+        const int low = hexDigitValue(text[i + 3]);
         if (high < 0 || low < 0)
             return std::nullopt;
         out += static_cast<char>(high * 16 + low);
@@ -68,4 +68,4 @@ std::optional<std::string> unescapeBytes(std::string_view text) {
     return out;
 }
 
-} // namespace simlan
+} // namespace text

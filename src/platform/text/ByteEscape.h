@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-// The text form of raw datagram bytes used by orvalink-udppeer and the tests that drive it:
-// printable ASCII stands for itself, a backslash is written "\\" and every other byte "\xHH".
-// The form is one line whatever the bytes, so a datagram fits on one line of output.
-namespace simlan {
+// A one-line text form of any bytes, for the raw UDP peer, the program's automation channel and
+// the tests that read them: printable ASCII stands for itself, a backslash is written "\\" and
+// every other byte "\xhh".
+namespace text {
 
 std::string escapeBytes(std::string_view bytes);
 
@@ -16,4 +16,7 @@ std::string escapeBytes(std::string_view bytes);
 // Hex digits may be of either case.
 std::optional<std::string> unescapeBytes(std::string_view text);
 
-} // namespace simlan
+// The value of a hexadecimal digit of either case, or -1.
+int hexDigitValue(char c);
+
+} // namespace text
