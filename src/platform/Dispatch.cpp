@@ -149,8 +149,12 @@ std::intptr_t sendMessage(MessageTarget* target, WindowMessage msg)
         std::lock_guard lock(detail::registryMutex());
         if (!detail::registry().count(target))
             continue; // destroyed: its destructor purges the queue and so answers the promise
-        if (!detail::isOpenLocked(target))
-            return 0; // retired, or its thread ended without retiring it
+        // Closed or not, while its thread runs the message is answered: a window closed after the
+        // post has its queue purged by that thread (zero), and a handler that closes its own window
+        // still returns its result. Only a thread that ended leaves the message unanswered.
+        const QThread* thread = target->thread();
+        if (!thread || thread->isFinished())
+            return 0;
     }
     return result.get();
 }

@@ -15,7 +15,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // Records what it handled; WM_USER+1 answers wParam*2, WM_USER+2 sleeps first, WM_USER+3 takes the
-// text and answers its length, WM_USER+4 destroys the window after a pause.
+// text and answers its length, WM_USER+4 destroys the window once the gate opens, WM_USER+5 waits for
+// the gate and answers 9. `started` tells that a gated message has reached the handler.
 class Recorder : public MessageTarget {
 public:
     std::intptr_t windowProc(WindowMessage& msg) override
@@ -32,9 +33,15 @@ public:
             text = takeParamText(msg.wParam);
             return static_cast<std::intptr_t>(text.size());
         case WM_USER + 4:
-            std::this_thread::sleep_for(150ms);
+            started = true;
+            gate.wait_for(10s);
             destroyWindow();
             return 1;
+        case WM_USER + 5:
+            started = true;
+            gate.wait_for(10s);
+            ++completed;
+            return 9;
         case WM_DESTROY:
             sawDestroy = true;
             return 0;
@@ -45,8 +52,21 @@ public:
     std::atomic<std::thread::id> handlerThread{};
     std::atomic<int> handled{0};
     std::atomic<bool> sawDestroy{false};
+    std::atomic<bool> started{false};
+    std::atomic<int> completed{0};
     std::string text;
+    std::promise<void> opener;
+    std::shared_future<void> gate = opener.get_future().share();
 };
+
+// Waits (at most ten seconds) until a gated message has reached the handler.
+bool waitStarted(const Recorder& r)
+{
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (!r.started.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    return r.started.load();
+}
 
 // A running QThread with one Recorder living on it.
 struct ThreadWithTarget {
@@ -106,12 +126,15 @@ TEST(Dispatch, TextPayloadIsMovedToTheReceiver)
 TEST(Dispatch, PostReturnsBeforeTheMessageIsHandled)
 {
     ThreadWithTarget t;
-    const auto [ok, took] = timed([&] { return postMessage(t.target, {WM_USER + 2, {}, {}}); });
-    EXPECT_TRUE(ok);
-    EXPECT_LT(took, 100ms);
-    EXPECT_EQ(t.target->handled.load(), 0);
+    // The handler cannot finish before the gate opens, and the gate opens only after postMessage
+    // returned: a post that waited for its handler would come back after the ten-second fallback with
+    // the message completed.
+    EXPECT_TRUE(postMessage(t.target, {WM_USER + 5, {}, {}}));
+    EXPECT_EQ(t.target->completed.load(), 0);
+    t.target->opener.set_value();
     // A send queued behind it is answered only after the post was handled (one queue, in order).
     EXPECT_EQ(sendMessage(t.target, {WM_USER + 1, std::int64_t{1}, {}}), 2);
+    EXPECT_EQ(t.target->completed.load(), 1);
     EXPECT_EQ(t.target->handled.load(), 2);
 }
 
@@ -149,13 +172,16 @@ TEST(Dispatch, TargetWhoseThreadEndedGivesZeroQuickly)
 TEST(Dispatch, SenderQueuedBehindTheWindowsDestructionIsReleased)
 {
     ThreadWithTarget t;
-    // The first message destroys the window after a pause; the second send is queued meanwhile.
+    // The first message destroys the window once the gate opens; the second send is queued while the
+    // first is held. Had the second not reached the queue by then, it meets a destroyed window: zero
+    // either way, and never a sender left waiting.
     auto first = std::async(std::launch::async, [&] { return sendMessage(t.target, {WM_USER + 4, {}, {}}); });
+    ASSERT_TRUE(waitStarted(*t.target));
+    auto second = std::async(std::launch::async, [&] { return sendMessage(t.target, {WM_USER + 1, std::int64_t{5}, {}}); });
     std::this_thread::sleep_for(50ms);
-    const auto [second, took] = timed([&] { return sendMessage(t.target, {WM_USER + 1, std::int64_t{5}, {}}); });
+    t.target->opener.set_value();
     EXPECT_EQ(first.get(), 1);
-    EXPECT_EQ(second, 0);
-    EXPECT_LT(took, 2s);
+    EXPECT_EQ(second.get(), 0) << "the queued send never reached the destroyed window";
 }
 
 namespace {
