@@ -16,7 +16,7 @@ namespace {
 
 // Records what it handled; WM_USER+1 answers wParam*2, WM_USER+2 sleeps first, WM_USER+3 takes the
 // text and answers its length, WM_USER+4 destroys the window once the gate opens, WM_USER+5 waits for
-// the gate and answers 9. `started` tells that a gated message has reached the handler.
+// the gate and answers 9, WM_USER+6 destroys the window and then answers 5. `started` tells that a gated message has reached the handler.
 class Recorder : public MessageTarget {
 public:
     std::intptr_t windowProc(WindowMessage& msg) override
@@ -42,6 +42,10 @@ public:
             gate.wait_for(10s);
             ++completed;
             return 9;
+        case WM_USER + 6:
+            destroyWindow();
+            std::this_thread::sleep_for(50ms); // the sender meanwhile sees a closed window
+            return 5;
         case WM_DESTROY:
             sawDestroy = true;
             return 0;
@@ -182,6 +186,14 @@ TEST(Dispatch, SenderQueuedBehindTheWindowsDestructionIsReleased)
     t.target->opener.set_value();
     EXPECT_EQ(first.get(), 1);
     EXPECT_EQ(second.get(), 0) << "the queued send never reached the destroyed window";
+}
+
+TEST(Dispatch, AHandlerThatClosesItsOwnWindowStillAnswersItsSender)
+{
+    ThreadWithTarget t;
+    EXPECT_EQ(sendMessage(t.target, {WM_USER + 6, {}, {}}), 5);
+    EXPECT_TRUE(t.target->sawDestroy.load());
+    EXPECT_EQ(sendMessage(t.target, {WM_USER + 1, std::int64_t{1}, {}}), 0) << "closed afterwards";
 }
 
 namespace {
