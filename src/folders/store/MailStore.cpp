@@ -157,7 +157,10 @@ public:
 private:
     // An earlier append that ended half way (a crash, a full disk) can have left a final index
     // record cut short, or mailbox bytes that no record accounts for. Both are cut away first, so
-    // that the new record is readable and its message lies where the body sizes say.
+    // that the new record is readable and its message lies where the body sizes say. A mailbox
+    // shorter than its records say (cut from outside the program) is filled up with zero bytes to
+    // the length they give: what was lost stays lost, but the records keep their messages and the
+    // new message lies where a reader looks for it.
     StoreResult bringInStep() {
         const auto known = knownFolders().find(m_path);
         if (known != knownFolders().end() && known->second.indexDevice == m_known.indexDevice &&
@@ -175,7 +178,7 @@ private:
                 return StoreResult::WriteFailed;
             m_known.indexSize = static_cast<off_t>(listing.wholeBytes);
         }
-        if (static_cast<std::uint64_t>(m_known.mailboxSize) > listing.mailboxBytes) {
+        if (static_cast<std::uint64_t>(m_known.mailboxSize) != listing.mailboxBytes) {
             if (::ftruncate(m_mailbox.get(), static_cast<off_t>(listing.mailboxBytes)) != 0)
                 return StoreResult::WriteFailed;
             m_known.mailboxSize = static_cast<off_t>(listing.mailboxBytes);
