@@ -3,9 +3,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Packages to build and run the program.
 RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev netbase iproute2 fonts-ipafont-gothic)
-# What the test suite needs on top: the private network namespaces (iproute2, util-linux) and
-# the mail servers the mail tests start on loopback inside them.
-TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux python3 dovecot-pop3d python3-aiosmtpd)
+# What the test suite needs on top: the private network namespaces (iproute2, util-linux).
+TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
