@@ -18,7 +18,6 @@ namespace {
 constexpr QRgb kTreeTransparent = qRgb(255, 0, 0);
 constexpr QRgb kReportTransparent = qRgb(255, 0, 255);
 
-const QColor kOutline(48, 48, 64);
 const QColor kSkin(255, 214, 170);
 const QColor kSkinEdge(150, 96, 48);
 const QColor kFolderFace(255, 206, 72);
