@@ -295,13 +295,20 @@ QImage bottomBar(int id)
     return image;
 }
 
-QPixmap mainIcon(int size)
+// A transparent square picture of `size` pixels, drawn by `draw` in units of a 32 x 32 square.
+template <typename Draw> QPixmap drawnPixmap(int size, Draw draw)
 {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 32.0, size / 32.0);
+    draw(p);
+    return pixmap;
+}
+
+void drawMainIcon(QPainter& p)
+{
     p.setPen(QPen(QColor(20, 50, 110), 1.5));
     p.setBrush(QColor(60, 120, 220));
     p.drawRoundedRect(QRectF(1.5, 2.5, 22, 15), 5, 5);
@@ -314,16 +321,10 @@ QPixmap mainIcon(int size)
     p.setBrush(Qt::white);
     for (int i = 0; i < 3; ++i)
         p.drawEllipse(QPointF(15.5 + i * 5, 19.5), 1.5, 1.5);
-    return pixmap;
 }
 
-QPixmap writeIcon(int size)
+void drawWriteIcon(QPainter& p)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 32.0, size / 32.0);
     p.setPen(QPen(QColor(90, 90, 110), 1.5));
     p.setBrush(QColor(255, 255, 250));
     p.drawRect(QRectF(4.5, 2.5, 19, 26));
@@ -340,15 +341,10 @@ QPixmap writeIcon(int size)
     p.drawPolygon(QPolygonF({QPointF(-2.5, 6), QPointF(2.5, 6), QPointF(0, 11)}));
     p.setBrush(QColor(230, 120, 140));
     p.drawRect(QRectF(-2.5, -13, 5, 3));
-    return pixmap;
 }
 
-QPixmap removeColumnCursor()
+void drawRemoveColumnCursor(QPainter& p)
 {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::white, 1));
     p.setBrush(Qt::black);
     p.drawPolygon(QPolygonF({QPointF(1, 1), QPointF(1, 15), QPointF(4.5, 11.5), QPointF(7, 17), QPointF(9, 16),
@@ -360,7 +356,6 @@ QPixmap removeColumnCursor()
     p.setPen(QPen(QColor(200, 20, 20), 2.5));
     p.drawLine(QPointF(16, 14), QPointF(25, 27));
     p.drawLine(QPointF(25, 14), QPointF(16, 27));
-    return pixmap;
 }
 
 } // namespace
@@ -403,23 +398,23 @@ QColor resourceTransparentColor(int id)
 
 QIcon resourceIcon(int id)
 {
-    QPixmap (*draw)(int) = nullptr;
+    void (*draw)(QPainter&) = nullptr;
     if (id == res::kIconMain)
-        draw = mainIcon;
+        draw = drawMainIcon;
     else if (id == res::kIconChatWrite)
-        draw = writeIcon;
+        draw = drawWriteIcon;
     else
         return {};
     QIcon icon;
     for (int size : {16, 32, 48})
-        icon.addPixmap(draw(size));
+        icon.addPixmap(drawnPixmap(size, draw));
     return icon;
 }
 
 QCursor resourceCursor(int id)
 {
     if (id == res::kCursorRemoveColumn)
-        return QCursor(removeColumnCursor(), 1, 1);
+        return QCursor(drawnPixmap(32, drawRemoveColumnCursor), 1, 1);
     return QCursor(Qt::ArrowCursor);
 }
 
