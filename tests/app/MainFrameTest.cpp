@@ -2,7 +2,6 @@
 
 #include <QListWidget>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include "platform/Messages.h"
 #include "platform/Profile.h"
 #include "platform/text/Cp932.h"
+#include "support/SettingsSandbox.h"
 
 namespace {
 
@@ -30,8 +30,6 @@ class MainFrame : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ::setenv("XDG_CONFIG_HOME", m_dir.path().toUtf8().constData(), 1);
-        platform::Profile::reopenApplication();
         chatGroupTable().clear();
         rowTable().clear();
     }
@@ -55,7 +53,7 @@ protected:
         return platform::sendMessage(chatGroupTable().mainFrame, {WM_CHAT_ROWS_CHANGED, w, l});
     }
 
-    QTemporaryDir m_dir;
+    orvalink::test::SettingsSandbox m_settings;
     platform::MessageBoxRecorder m_boxes;
 };
 

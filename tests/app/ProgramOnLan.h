@@ -11,18 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/text/ByteEscape.h"
 #include "lan/SimulatedLan.h"
 #include "platform/Profile.h"
+#include "support/TestFiles.h"
 
 namespace lantest {
 
@@ -36,13 +34,7 @@ inline std::string buildDir()
 inline std::string programPath() { return buildDir() + "/src/app/orvalink"; }
 inline std::string udpPeerPath() { return buildDir() + "/tools/lan/orvalink-udppeer"; }
 
-inline std::string readFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using orvalink::test::readFile;
 
 inline std::vector<std::string> lines(const std::string& text)
 {
@@ -53,41 +45,26 @@ inline std::vector<std::string> lines(const std::string& text)
     return v;
 }
 
-// Waits (polling) until pred() holds or timeoutMs passes; returns pred().
+// Waits until pred() holds or timeoutMs passes; returns pred(). Polls every 20 ms: many predicates
+// ask the running program for a dump of its state.
 template <typename Pred> bool waitUntil(Pred pred, int timeoutMs = 10000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return pred();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return orvalink::test::waitUntil(pred, timeoutMs, 20);
 }
 
 // A working folder per test with one sub-folder per host.
 class TestFolder {
 public:
-    TestFolder()
-    {
-        char tmpl[] = "/tmp/orvalink-lan-XXXXXX";
-        m_root = ::mkdtemp(tmpl);
-    }
-    ~TestFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
-    }
     fs::path host(int k) const
     {
-        fs::path p = m_root / ("host" + std::to_string(k));
+        fs::path p = root() / ("host" + std::to_string(k));
         fs::create_directories(p / "config");
         return p;
     }
-    fs::path root() const { return m_root; }
+    fs::path root() const { return m_dir.path(); }
 
 private:
-    fs::path m_root;
+    orvalink::test::TempDir m_dir{"orvalink-lan"};
 };
 
 inline simlan::SimulatedLan::Program programOn(const fs::path& hostDir, std::vector<std::string> extraArgs = {})

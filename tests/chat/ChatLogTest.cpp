@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -13,14 +12,6 @@ using namespace chattest;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class ChatLogFiles : public ::testing::Test {
 protected:
@@ -56,7 +47,7 @@ TEST_F(ChatLogFiles, RecordIsLabelWithTimeThenTextInCodePage932WithCrLf)
     const std::string path = log.path();
     EXPECT_EQ(path, ChatLog::fileName(sandbox.path(), group, before));
     EXPECT_EQ(fs::path(path).filename().string().substr(0, 16), "グループ１_");
-    const std::string bytes = readAll(path);
+    const std::string bytes = readFile(path);
     const std::string t = ChatLog::timeText(before);
     ASSERT_EQ(t.size(), 22u); // "  YYYY/MM/DD  HH:MM:SS"
     const std::string expected = text::utf8ToCp932("From: 太郎") + t + "\r\n" + joined + "\r\n" + "To: me" + t +
@@ -80,7 +71,7 @@ TEST_F(ChatLogFiles, TwoGroupsWriteTwoFilesAndRunsOfOneDayAppend)
     }
     ChatLog again;
     again.log("A", "From: x", "3");
-    const std::string bytes = readAll(again.path());
+    const std::string bytes = readFile(again.path());
     EXPECT_NE(bytes.find("\r\n1\r\n"), std::string::npos);
     EXPECT_NE(bytes.find("\r\n3\r\n"), std::string::npos);
 }
@@ -101,7 +92,7 @@ TEST_F(ChatLogFiles, UnwritableTargetsSkipLoggingAndTryAgainLater)
     fs::create_directory(missing);
     log.log("A", "From: x", "kept");
     ASSERT_TRUE(log.isOpen());
-    EXPECT_EQ(readAll(log.path()).find("lost"), std::string::npos);
+    EXPECT_EQ(readFile(log.path()).find("lost"), std::string::npos);
 }
 
 TEST_F(ChatLogFiles, GroupNamesThatAreNoFileNamesStayInTheLogFolder)
@@ -133,7 +124,7 @@ TEST_F(ChatLogFiles, RecordsFromTwoThreadsNeverInterleave)
     std::thread t2(writer, "To: b", "bbbb\r\nbbbb");
     t1.join();
     t2.join();
-    std::istringstream in(readAll(log.path()));
+    std::istringstream in(readFile(log.path()));
     std::string line;
     int records = 0;
     while (std::getline(in, line)) {

@@ -4,7 +4,6 @@
 // recorded instead of shown, and a raw UDP socket to play a peer.
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <netinet/in.h>
@@ -19,22 +18,17 @@
 #include "chat/ChatGroupTable.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/Profile.h"
+#include "support/SettingsSandbox.h"
 
 namespace chattest {
 
-class ProfileSandbox {
-public:
-    ProfileSandbox()
-    {
-        ::setenv("XDG_CONFIG_HOME", m_dir.path().toUtf8().constData(), 1);
-        platform::Profile::reopenApplication();
-        chatGroupTable().clear();
-    }
-    ~ProfileSandbox() { chatGroupTable().clear(); }
-    std::string path() const { return m_dir.path().toStdString(); }
+using orvalink::test::readFile;
 
-private:
-    QTemporaryDir m_dir;
+// A private settings folder and an empty group table, emptied again at the end.
+class ProfileSandbox : public orvalink::test::SettingsSandbox {
+public:
+    ProfileSandbox() { chatGroupTable().clear(); }
+    ~ProfileSandbox() { chatGroupTable().clear(); }
 };
 
 // A plain UDP socket bound to a port of the private network, standing in for a peer.

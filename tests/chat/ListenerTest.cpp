@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "chat/ChatTestSupport.h"
@@ -170,10 +168,7 @@ TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
 
     const std::string path = t->window()->chatLog().path();
     ASSERT_FALSE(path.empty());
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    const std::string log = content.str();
+    const std::string log = readFile(path);
     ASSERT_GE(log.size(), 4u);
     EXPECT_EQ(log.substr(0, 5), "To: m");
     EXPECT_NE(log.find("\r\nline1\r\nline2\r\n"), std::string::npos);

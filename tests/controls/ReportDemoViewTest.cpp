@@ -5,8 +5,8 @@
 #include "controls/ControlsTestSupport.h"
 #include "controls/RowTable.h"
 #include "platform/Profile.h"
-#include "platform/TempDir.h"
 #include "res/ResourceIds.h"
+#include "support/SettingsSandbox.h"
 
 #include <QListWidget>
 #include <QTest>
@@ -25,8 +25,6 @@ class ReportDemoViewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
-        platform::Profile::reopenApplication();
         chatGroupTable().clear();
         rowTable().clear();
         window = std::make_unique<QWidget>();
@@ -77,7 +75,7 @@ protected:
         std::string header;
         std::string body;
     };
-    orvalink::test::TempDir dir;
+    orvalink::test::SettingsSandbox settings;
     std::unique_ptr<QWidget> window;
     QListWidget* chooser = nullptr;
     CReportDemoView* view = nullptr;

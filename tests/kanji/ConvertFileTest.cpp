@@ -1,40 +1,25 @@
 // The file entry point, through the orvalink-kconv filter and through convertFile directly.
 #include "kanji/KanjiConverter.h"
 #include "kanji/KanjiTestSupport.h"
+#include "support/TestFiles.h"
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <string>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
 using kanji::test::hex;
 using kanji::test::sj;
+using orvalink::test::readFile;
+using orvalink::test::writeFile;
 
 namespace {
 
 class ConvertFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kconv-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    fs::path path(const std::string& name) const { return m_dir / name; }
-
-    static void write(const fs::path& p, const std::string& bytes) {
-        std::ofstream out(p, std::ios::binary);
-        out << bytes;
-    }
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    fs::path path(const std::string& name) const { return fs::path(m_dir.path()) / name; }
 
     // Runs the filter as the filing of received mail does; returns its exit status.
     static int runTool(const fs::path& in, const fs::path& out) {
@@ -44,21 +29,21 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    fs::path m_dir;
+    orvalink::test::TempDir m_dir{"kconv-test"};
 };
 
 TEST_F(ConvertFile, ToolConvertsAMessage) {
-    write(path("in"), "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
+    writeFile(path("in"), "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
                       "Date: x\r\n\r\n\x1b$B$3$s$K$A$O\x1b(B\r\nlast");
     ASSERT_EQ(runTool(path("in"), path("out")), 0);
-    EXPECT_EQ(hex(read(path("out"))),
+    EXPECT_EQ(hex(readFile(path("out"))),
               hex("Subject: " + sj("テスト") + "\r\nDate: x\r\n\r\n" + sj("こんにちは") + "\r\nlast"));
 }
 
 TEST_F(ConvertFile, ToolReadsCrLfAsOneLineEnd) {
-    write(path("in"), "a\r\nb\nc\r\n\r\n");
+    writeFile(path("in"), "a\r\nb\nc\r\n\r\n");
     ASSERT_EQ(runTool(path("in"), path("out")), 0);
-    EXPECT_EQ(read(path("out")), "a\r\nb\r\nc\r\n\r\n");
+    EXPECT_EQ(readFile(path("out")), "a\r\nb\r\nc\r\n\r\n");
 }
 
 TEST_F(ConvertFile, ToolMissingInputFailsWithoutOutput) {
@@ -72,7 +57,7 @@ TEST_F(ConvertFile, MissingInputReturnsMinusOne) {
 }
 
 TEST_F(ConvertFile, UncreatableOutputReturnsMinusOne) {
-    write(path("in"), "x\n");
+    writeFile(path("in"), "x\n");
     EXPECT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("no/such/dir").string()}), -1);
 }
 
@@ -81,18 +66,18 @@ TEST_F(ConvertFile, TooFewWordsReturnsMinusOne) {
 }
 
 TEST_F(ConvertFile, OptionWordsSelectTheFeatures) {
-    write(path("in"), "a$B$3\x1b(B =?ISO-8859-1?Q?caf=E9?=");
+    writeFile(path("in"), "a$B$3\x1b(B =?ISO-8859-1?Q?caf=E9?=");
     ASSERT_EQ(kanji::convertFile({"kconv", "-s", path("in").string(), path("plain").string()}), 0);
-    EXPECT_EQ(read(path("plain")), "a$B$3 =?ISO-8859-1?Q?caf=E9?=");
+    EXPECT_EQ(readFile(path("plain")), "a$B$3 =?ISO-8859-1?Q?caf=E9?=");
     ASSERT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("all").string()}), 0);
-    EXPECT_EQ(hex(read(path("all"))), hex("a" + sj("こ") + " caf\xE9"));
+    EXPECT_EQ(hex(readFile(path("all"))), hex("a" + sj("こ") + " caf\xE9"));
 }
 
 TEST_F(ConvertFile, OutputIsTruncated) {
-    write(path("in"), "new");
-    write(path("out"), "an older and longer content");
+    writeFile(path("in"), "new");
+    writeFile(path("out"), "an older and longer content");
     ASSERT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("out").string()}), 0);
-    EXPECT_EQ(read(path("out")), "new");
+    EXPECT_EQ(readFile(path("out")), "new");
 }
 
 // A message larger than the 16 KiB read buffer, with a CR LF split across every buffer boundary
@@ -111,9 +96,9 @@ TEST_F(ConvertFile, LargeFileMatchesInMemoryConversion) {
     }
     message += "\r";
     expected += "\r";
-    write(path("in"), message);
+    writeFile(path("in"), message);
     ASSERT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("out").string()}), 0);
-    const std::string out = read(path("out"));
+    const std::string out = readFile(path("out"));
     EXPECT_EQ(out.size(), expected.size());
     EXPECT_TRUE(out == expected);
     EXPECT_TRUE(kanji::KanjiConverter().convert(message) == expected);

@@ -23,9 +23,6 @@ protected:
         const char* build = std::getenv("ORVALINK_BUILD_DIR");
         m_launcher = build ? std::string(build) + "/tools/lan/orvalink-lan" : ORVALINK_LAN_PATH;
         ASSERT_EQ(::access(m_launcher.c_str(), X_OK), 0) << m_launcher << " is not built";
-        std::string pattern = (fs::temp_directory_path() / "orvalink-launcher-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
     }
     void TearDown() override
     {
@@ -33,8 +30,6 @@ protected:
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (!m_dir.empty())
-            fs::remove_all(m_dir);
     }
 
     // Starts the launcher on hosts with the given shell script as the program.
@@ -68,13 +63,9 @@ protected:
     }
     int finish(int timeoutMs)
     {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         int status = 0;
-        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
-            if (Clock::now() >= deadline)
-                return -1;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        if (!waitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) != 0; }, timeoutMs))
+            return -1;
         m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -93,7 +84,8 @@ protected:
     }
 
     std::string m_launcher;
-    fs::path m_dir;
+    TempDir m_scratch{"orvalink-launcher-test"};
+    fs::path m_dir{m_scratch.path()};
     pid_t m_pid = -1;
 };
 

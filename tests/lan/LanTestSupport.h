@@ -7,8 +7,9 @@
 #include <sstream>
 #include <string>
 #include <sys/types.h>
-#include <thread>
 #include <vector>
+
+#include "support/TestFiles.h"
 
 // Small helpers shared by the simulated LAN tests: files written by programs inside the LAN, and
 // whether a process still runs.
@@ -17,12 +18,9 @@ namespace simlan {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-inline std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using orvalink::test::readFile;
+using orvalink::test::TempDir;
+using orvalink::test::waitUntil;
 
 inline std::vector<std::string> sortedLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -48,24 +46,11 @@ inline bool processRuns(pid_t pid) {
 }
 
 inline bool waitUntilEnded(const std::vector<pid_t>& pids, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (std::none_of(pids.begin(), pids.end(), processRuns))
-            return true;
-        if (Clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return waitUntil([&] { return std::none_of(pids.begin(), pids.end(), processRuns); }, timeoutMs);
 }
 
 inline bool waitForFileText(const fs::path& path, const std::string& text, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (readFile(path).find(text) == std::string::npos) {
-        if (Clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return waitUntil([&] { return readFile(path).find(text) != std::string::npos; }, timeoutMs, 2);
 }
 
 } // namespace simlan

@@ -34,14 +34,6 @@ protected:
         const char* build = std::getenv("ORVALINK_BUILD_DIR");
         m_peer = build ? std::string(build) + "/tools/lan/orvalink-udppeer" : ORVALINK_UDPPEER_PATH;
         ASSERT_EQ(::access(m_peer.c_str(), X_OK), 0) << m_peer << " is not built";
-        std::string pattern = (fs::temp_directory_path() / "orvalink-lan-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override
-    {
-        if (!m_dir.empty())
-            fs::remove_all(m_dir);
     }
 
     struct Listener {
@@ -94,7 +86,8 @@ protected:
     }
 
     std::string m_peer;
-    fs::path m_dir;
+    TempDir m_scratch{"orvalink-lan-test"};
+    fs::path m_dir{m_scratch.path()};
     int m_serial = 0;
 };
 

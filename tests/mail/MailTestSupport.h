@@ -9,8 +9,8 @@
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/text/Cp932.h"
+#include "support/SettingsSandbox.h"
 
-#include <QTemporaryDir>
 #include <cstdlib>
 #include <deque>
 #include <optional>
@@ -36,19 +36,10 @@ inline void PrintTo(const MailAccount& a, std::ostream* os)
 
 namespace mailtest {
 
-class ProfileSandbox {
+// A private settings folder with no mail directory chosen.
+class ProfileSandbox : public orvalink::test::SettingsSandbox {
 public:
-    ProfileSandbox()
-    {
-        ::setenv("XDG_CONFIG_HOME", m_dir.path().toUtf8().constData(), 1);
-        platform::Profile::reopenApplication();
-        setMailDirectory("");
-    }
-    std::string path() const { return m_dir.path().toStdString(); }
-    platform::Profile& profile() const { return platform::Profile::application(); }
-
-private:
-    QTemporaryDir m_dir;
+    ProfileSandbox() { setMailDirectory(""); }
 };
 
 // Answers the folder picker from a queue (nullopt = cancelled) and records the titles asked.

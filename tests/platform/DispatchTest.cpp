@@ -1,4 +1,5 @@
 #include "platform/Dispatch.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -67,10 +68,7 @@ public:
 // Waits (at most ten seconds) until a gated message has reached the handler.
 bool waitStarted(const Recorder& r)
 {
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (!r.started.load() && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(1ms);
-    return r.started.load();
+    return orvalink::test::waitUntil([&r] { return r.started.load(); }, 10000, 1);
 }
 
 // A running QThread with one Recorder living on it.

@@ -1,6 +1,6 @@
 #include "platform/Profile.h"
 
-#include "platform/TempDir.h"
+#include "support/TestFiles.h"
 
 #include <atomic>
 #include <climits>
@@ -14,22 +14,13 @@
 #include <unistd.h>
 #include <vector>
 
+using orvalink::test::readFile;
+using orvalink::test::ScopedEnv;
 using orvalink::test::TempDir;
+using orvalink::test::writeFile;
 using platform::Profile;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
 
 // "グループ１" and half-width "ｿｹｯﾄ" in code page 932.
 const std::string kGroupOne = "\x83\x4F\x83\x8B\x81\x5B\x83\x76\x82\x50";
@@ -346,24 +337,14 @@ TEST(Profile, FailedWriteIsReportedAndLeavesNothingBehind) {
 
 TEST(Profile, ApplicationStoreFollowsXdgConfigHome) {
     TempDir dir;
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = old ? old : "";
-    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    ScopedEnv configHome("XDG_CONFIG_HOME", dir.path());
+    ScopedEnv home("HOME", dir.path());
     Profile::reopenApplication();
     EXPECT_EQ(Profile::application().filePath(), dir.path() + "/Orvalink/Orvalink.conf");
     EXPECT_TRUE(std::filesystem::is_directory(dir.path() + "/Orvalink"));
     ASSERT_TRUE(Profile::application().writeInt("NetMsg Entry", "User PortCnt", 3));
     EXPECT_NE(readFile(dir.path() + "/Orvalink/Orvalink.conf").find("User PortCnt=3"), std::string::npos);
 
-    ::setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
-    ::setenv("HOME", dir.path().c_str(), 1);
+    ScopedEnv relative("XDG_CONFIG_HOME", "relative/is/ignored");
     EXPECT_EQ(Profile::configDirectory(), dir.path() + "/.config/Orvalink");
-
-    ::setenv("HOME", savedHome.c_str(), 1);
-    if (old)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
-    Profile::reopenApplication();
 }

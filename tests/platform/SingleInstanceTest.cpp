@@ -1,7 +1,7 @@
 #include "platform/SingleInstance.h"
 
 #include "platform/Profile.h"
-#include "platform/TempDir.h"
+#include "support/TestFiles.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using orvalink::test::ScopedEnv;
 using orvalink::test::TempDir;
 using platform::InstanceLock;
 
@@ -61,9 +62,7 @@ TEST(InstanceLock, ALockLeftByADeadProcessIsTakenOver) {
 
 TEST(InstanceLock, DefaultsToTheSettingsFolder) {
     TempDir dir;
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = old ? old : "";
-    ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    ScopedEnv configHome("XDG_CONFIG_HOME", dir.path());
     {
         InstanceLock lock;
         EXPECT_EQ(lock.lockFilePath(), dir.path() + "/Orvalink/Orvalink.lock");
@@ -71,8 +70,4 @@ TEST(InstanceLock, DefaultsToTheSettingsFolder) {
         EXPECT_TRUE(std::filesystem::exists(lock.lockFilePath()));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "/Orvalink/Orvalink.lock")) << "released when destroyed";
-    if (old)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
 }
