@@ -3,8 +3,10 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Packages to build and run the program.
 RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev netbase iproute2 fonts-ipafont-gothic)
-# What the test suite needs on top: the private network namespaces (iproute2, util-linux).
-TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux)
+# What the test suite needs on top: the private network namespaces (iproute2, util-linux), the real
+# mail servers the mail tests start inside them (dovecot's POP3 server, aiosmtpd under Debian's
+# python3), and the desktop suite's X server, window manager with a tray and input driver.
+TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux dovecot-pop3d python3-aiosmtpd xvfb icewm xdotool)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -20,7 +22,17 @@ ensure_packages() {
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing Debian packages: ${missing[*]}"
         as_root apt-get update -q
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+        # Installing a server package must not start a system-wide service: the tests start their
+        # own servers inside private namespaces. A policy that denies every start is put in place
+        # for the install only (an existing policy is left alone).
+        local policy=/usr/sbin/policy-rc.d placed=0
+        if [ ! -e "$policy" ]; then
+            printf '#!/bin/sh\nexit 101\n' | as_root tee "$policy" >/dev/null && as_root chmod 755 "$policy" && placed=1
+        fi
+        local status=0
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" || status=$?
+        if [ "$placed" = 1 ]; then as_root rm -f "$policy"; fi
+        return "$status"
     fi
 }
 
