@@ -90,7 +90,7 @@ constexpr std::uint16_t ibmExtension(unsigned lead, unsigned trail)
     case 23:
         return jisOf(0xEE, 0xFC); // ＂
     case 24:
-        return jisOf(0x87, 0x8D); // ㈱
+        return jisOf(0x87, 0x8A); // ㈱
     case 25:
         return jisOf(0x87, 0x82); // №
     case 26:

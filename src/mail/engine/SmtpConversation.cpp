@@ -101,7 +101,8 @@ SmtpStep SmtpConversation::feed(std::string_view bytes)
             m_line.pop_back();
         }
         // A whole line: "ddd-" goes on to the next line of the same reply, anything else ends it.
-        const bool continued = m_line.size() >= 4 && m_line[3] == '-';
+        const bool continued =
+            m_line.size() >= 4 && isDigit(m_line[0]) && isDigit(m_line[1]) && isDigit(m_line[2]) && m_line[3] == '-';
         m_lastLine.swap(m_line);
         m_line.clear();
         if (!continued)
