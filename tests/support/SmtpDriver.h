@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -26,6 +27,20 @@ struct SmtpRun {
     std::string messages;  // every message the window would have shown, in order
     std::string sent;      // every byte written
 };
+
+// Ends our side and reads what the server still says (its reply to QUIT) until it closes, for at
+// most a second: a server that sees its reply met by a reset instead spends noticeably longer on
+// every connection (aiosmtpd does: it halves the submission rate).
+inline void closeOrderly(int fd)
+{
+    ::shutdown(fd, SHUT_WR);
+    char drain[512];
+    pollfd p{fd, POLLIN, 0};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (std::chrono::steady_clock::now() < end && ::poll(&p, 1, 1000) > 0 && ::recv(fd, drain, sizeof drain, 0) > 0) {
+    }
+    ::close(fd);
+}
 
 inline SmtpRun runSmtp(mailengine::SmtpConversation& conversation, const mailengine::SmtpRequest& request,
                        int silenceMs = mailengine::kReplyTimeoutSeconds * 1000)
@@ -49,7 +64,7 @@ inline SmtpRun runSmtp(mailengine::SmtpConversation& conversation, const maileng
             run.sent.append(step.send, 0, done);
         }
         if (step.release && fd >= 0) {
-            ::close(fd);
+            closeOrderly(fd);
             fd = -1;
         }
         run.messages += step.message;
