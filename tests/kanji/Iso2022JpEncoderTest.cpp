@@ -1,10 +1,10 @@
 // Shift-JIS -> ISO-2022-JP for outgoing mail: the written forms, what cannot be carried, and every
 // double-byte code of the code page against our own converter (the receiving side) and glibc.
 #include "kanji/Iso2022JpEncoder.h"
+
 #include "kanji/KanjiTestSupport.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -25,7 +25,10 @@ struct EncodeCase {
     std::string expected;
 };
 
-void PrintTo(const EncodeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EncodeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class EncodeForms : public ::testing::TestWithParam<EncodeCase> {};
 
@@ -36,35 +39,44 @@ TEST_P(EncodeForms, WritesTheExpectedBytes)
 
 INSTANTIATE_TEST_SUITE_P(
     Iso2022Jp, EncodeForms,
-    ::testing::Values(
-        EncodeCase{"Empty", "", ""},
-        EncodeCase{"AsciiUnchanged", "Hello, world.\r\n$B (B ~\\", "Hello, world.\r\n$B (B ~\\"},
-        EncodeCase{"KanjiRunBetweenEscapes", sj("漢字"), kIn + "\x34\x41\x3B\x7A" + kOut},
-        EncodeCase{"BackToAsciiBeforeEveryLineEnd", sj("あ\r\nい"), kIn + "\x24\x22" + kOut + "\r\n" + kIn + "\x24\x24" + kOut},
-        EncodeCase{"OneSwitchPerRun", sj("aかなb"), "a" + kIn + "\x24\x2B\x24\x4A" + kOut + "b"},
-        EncodeCase{"HalfWidthKatakanaFullWidth", sj("ｱｲ"), kIn + "\x25\x22\x25\x24" + kOut},
-        EncodeCase{"HalfWidthVoicedJoined", sj("ｶﾞﾊﾟ"), kIn + "\x25\x2C\x25\x51" + kOut},
-        EncodeCase{"HalfWidthUWithMarkStaysTwo", sj("ｳﾞ"), kIn + "\x25\x26\x21\x2B" + kOut},
-        EncodeCase{"HalfWidthPunctuation", sj("｡｢｣､･ｰ"), kIn + "\x21\x23\x21\x56\x21\x57\x21\x22\x21\x26\x21\x3C" + kOut},
-        EncodeCase{"NecSpecialAsRow13", sj("①㈱"), kIn + "\x2D\x21\x2D\x6A" + kOut},
-        EncodeCase{"NecSelectedAsRow89", "\xED\x40", kIn + "\x79\x21" + kOut},
-        EncodeCase{"IbmKanjiAsNecSelected", "\xFA\x5C", kIn + "\x79\x21" + kOut},
-        EncodeCase{"IbmLastKanjiAsNecSelected", "\xFC\x4B", kIn + "\x7C\x6E" + kOut},
-        EncodeCase{"IbmRomanNumeralAsRow13", "\xFA\x4A", kIn + "\x2D\x35" + kOut},
-        EncodeCase{"IbmSmallRomanAsNecSelected", "\xFA\x40", kIn + "\x7C\x71" + kOut},
-        EncodeCase{"IbmNotSignAsJisTwin", "\xFA\x54", kIn + "\x22\x4C" + kOut},
-        EncodeCase{"IbmBecauseAsJisTwin", "\xFA\x5B", kIn + "\x22\x68" + kOut},
-        EncodeCase{"UserDefinedIsGeta", "\xF0\x40", kGeta},
-        EncodeCase{"EmptyCellIsGeta", "\x85\x40", kGeta},
-        EncodeCase{"LoneLeadAtEndIsGeta", "a\x88", "a" + kGeta},
-        EncodeCase{"LeadBeforeAsciiKeepsTheAscii", "\x88\x0D\x0A", kGeta + "\r\n"},
-        EncodeCase{"StrayBytesAreGeta", "\x80\xA0\xFD\xFE\xFF", kIn + "\x22\x2E\x22\x2E\x22\x2E\x22\x2E\x22\x2E" + kOut},
-        EncodeCase{"EscapeShiftBytesNeverPassThrough", "a\x1B(Ib\x0E\x0F", "a" + kGeta + "(Ib" + kIn + "\x22\x2E\x22\x2E" + kOut}),
+    ::testing::Values(EncodeCase{"Empty", "", ""},
+                      EncodeCase{"AsciiUnchanged", "Hello, world.\r\n$B (B ~\\", "Hello, world.\r\n$B (B ~\\"},
+                      EncodeCase{"KanjiRunBetweenEscapes", sj("漢字"), kIn + "\x34\x41\x3B\x7A" + kOut},
+                      EncodeCase{"BackToAsciiBeforeEveryLineEnd", sj("あ\r\nい"),
+                                 kIn + "\x24\x22" + kOut + "\r\n" + kIn + "\x24\x24" + kOut},
+                      EncodeCase{"OneSwitchPerRun", sj("aかなb"), "a" + kIn + "\x24\x2B\x24\x4A" + kOut + "b"},
+                      EncodeCase{"HalfWidthKatakanaFullWidth", sj("ｱｲ"), kIn + "\x25\x22\x25\x24" + kOut},
+                      EncodeCase{"HalfWidthVoicedJoined", sj("ｶﾞﾊﾟ"), kIn + "\x25\x2C\x25\x51" + kOut},
+                      EncodeCase{"HalfWidthUWithMarkStaysTwo", sj("ｳﾞ"), kIn + "\x25\x26\x21\x2B" + kOut},
+                      EncodeCase{"HalfWidthPunctuation", sj("｡｢｣､･ｰ"),
+                                 kIn + "\x21\x23\x21\x56\x21\x57\x21\x22\x21\x26\x21\x3C" + kOut},
+                      EncodeCase{"NecSpecialAsRow13", sj("①㈱"), kIn + "\x2D\x21\x2D\x6A" + kOut},
+                      EncodeCase{"NecSelectedAsRow89", "\xED\x40", kIn + "\x79\x21" + kOut},
+                      EncodeCase{"IbmKanjiAsNecSelected", "\xFA\x5C", kIn + "\x79\x21" + kOut},
+                      EncodeCase{"IbmLastKanjiAsNecSelected", "\xFC\x4B", kIn + "\x7C\x6E" + kOut},
+                      EncodeCase{"IbmRomanNumeralAsRow13", "\xFA\x4A", kIn + "\x2D\x35" + kOut},
+                      EncodeCase{"IbmSmallRomanAsNecSelected", "\xFA\x40", kIn + "\x7C\x71" + kOut},
+                      EncodeCase{"IbmNotSignAsJisTwin", "\xFA\x54", kIn + "\x22\x4C" + kOut},
+                      EncodeCase{"IbmBecauseAsJisTwin", "\xFA\x5B", kIn + "\x22\x68" + kOut},
+                      EncodeCase{"UserDefinedIsGeta", "\xF0\x40", kGeta},
+                      EncodeCase{"EmptyCellIsGeta", "\x85\x40", kGeta},
+                      EncodeCase{"LoneLeadAtEndIsGeta", "a\x88", "a" + kGeta},
+                      EncodeCase{"LeadBeforeAsciiKeepsTheAscii", "\x88\x0D\x0A", kGeta + "\r\n"},
+                      EncodeCase{"StrayBytesAreGeta", "\x80\xA0\xFD\xFE\xFF",
+                                 kIn + "\x22\x2E\x22\x2E\x22\x2E\x22\x2E\x22\x2E" + kOut},
+                      EncodeCase{"EscapeShiftBytesNeverPassThrough", "a\x1B(Ib\x0E\x0F",
+                                 "a" + kGeta + "(Ib" + kIn + "\x22\x2E\x22\x2E" + kOut}),
     [](const ::testing::TestParamInfo<EncodeCase>& p) { return std::string(p.param.name); });
 
-std::string pair(unsigned lead, unsigned trail) { return {static_cast<char>(lead), static_cast<char>(trail)}; }
+std::string pair(unsigned lead, unsigned trail)
+{
+    return {static_cast<char>(lead), static_cast<char>(trail)};
+}
 
-bool isLead(unsigned c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool isLead(unsigned c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 // Every pair the code page defines is carried (never 〓), and exactly those; every pair outside the
 // IBM rows comes back from our converter as itself, and every IBM pair as a twin that glibc reads
@@ -83,7 +95,8 @@ TEST(Iso2022JpExhaustive, EveryCodePageCharacterIsCarriedAndComesBack)
             const auto unicode = iconvBytes("UTF-32LE", "CP932", in);
             const bool userDefined = lead >= 0xF0 && lead <= 0xF9;
             const bool defined = unicode.has_value() && !userDefined;
-            const std::uint16_t code = kanji::iso2022JpCodeOf(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
+            const std::uint16_t code =
+                kanji::iso2022JpCodeOf(static_cast<std::uint8_t>(lead), static_cast<std::uint8_t>(trail));
             ASSERT_EQ(code != 0, defined) << hex(in);
             const std::string out = kanji::toIso2022Jp(in);
             if (!defined) {

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
-
 #include <optional>
 #include <set>
 #include <sstream>
@@ -37,7 +36,10 @@ std::optional<std::string> iconvBytes(const char* to, const char* from, std::str
     return out;
 }
 
-std::string sj(std::string_view utf8) { return iconvBytes("CP932", "UTF-8", utf8).value(); }
+std::string sj(std::string_view utf8)
+{
+    return iconvBytes("CP932", "UTF-8", utf8).value();
+}
 
 std::vector<std::string> lines(const std::string& text)
 {
@@ -169,7 +171,8 @@ TEST_P(JapaneseSubjects, FoldAndDecodeBack)
 INSTANTIATE_TEST_SUITE_P(MailText, JapaneseSubjects,
                          ::testing::Values("テスト", "会議のお知らせ", "Re: 明日の会議 (10:00-) について",
                                            "　全角空白で始まる件名です。ＡＢＣ１２３と記号も入ります",
-                                           "とても長い件名はいくつもの行に折り返されますがどの行も七十六文字を超えず受け取った人には元どおりに読めなければなりません"));
+                                           "とても長い件名はいくつもの行に折り返されますがどの行も七十六文字を超えず受"
+                                           "け取った人には元どおりに読めなければなりません"));
 
 TEST(MailText, HalfWidthKatakanaSubjectBecomesFullWidth)
 {
@@ -196,7 +199,10 @@ struct BodyCase {
     std::string expected;
 };
 
-void PrintTo(const BodyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BodyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Bodies : public ::testing::TestWithParam<BodyCase> {};
 
@@ -210,13 +216,15 @@ const std::string kOut = "\x1B(B";
 
 INSTANTIATE_TEST_SUITE_P(
     MailText, Bodies,
-    ::testing::Values(BodyCase{"Empty", "", ""}, BodyCase{"DotAlone", ".", ".."},
-                      BodyCase{"DotLines", "a\r\n.\r\n.b\r\nc.\r\n..\r\n", "a\r\n..\r\n..b\r\nc.\r\n...\r\n"},
-                      BodyCase{"EndsWithLineEnd", "a\r\n", "a\r\n"},
-                      BodyCase{"Japanese", sj("日本語\r\nｶﾅ\r\n"), kIn + "\x46\x7C\x4B\x5C\x38\x6C" + kOut + "\r\n" + kIn + "\x25\x2B\x25\x4A" + kOut + "\r\n"},
-                      BodyCase{"DotBeforeKanji", sj(".漢"), ".." + kIn + "\x34\x41" + kOut},
-                      BodyCase{"BareLineEndsBecomeCrLf", "a\nb\rc\r\n\n.d", "a\r\nb\r\nc\r\n\r\n..d"},
-                      BodyCase{"SmugglingAttemptStaysInside", "x\n.\nMAIL FROM:<a@b>\r\n", "x\r\n..\r\nMAIL FROM:<a@b>\r\n"}),
+    ::testing::Values(
+        BodyCase{"Empty", "", ""}, BodyCase{"DotAlone", ".", ".."},
+        BodyCase{"DotLines", "a\r\n.\r\n.b\r\nc.\r\n..\r\n", "a\r\n..\r\n..b\r\nc.\r\n...\r\n"},
+        BodyCase{"EndsWithLineEnd", "a\r\n", "a\r\n"},
+        BodyCase{"Japanese", sj("日本語\r\nｶﾅ\r\n"),
+                 kIn + "\x46\x7C\x4B\x5C\x38\x6C" + kOut + "\r\n" + kIn + "\x25\x2B\x25\x4A" + kOut + "\r\n"},
+        BodyCase{"DotBeforeKanji", sj(".漢"), ".." + kIn + "\x34\x41" + kOut},
+        BodyCase{"BareLineEndsBecomeCrLf", "a\nb\rc\r\n\n.d", "a\r\nb\r\nc\r\n\r\n..d"},
+        BodyCase{"SmugglingAttemptStaysInside", "x\n.\nMAIL FROM:<a@b>\r\n", "x\r\n..\r\nMAIL FROM:<a@b>\r\n"}),
     [](const ::testing::TestParamInfo<BodyCase>& p) { return std::string(p.param.name); });
 
 TEST(MailText, DataEndsRightAfterTheBody)

@@ -3,7 +3,6 @@
 #include "mail/engine/SmtpConversation.h"
 
 #include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
@@ -72,9 +71,13 @@ struct ScriptCase {
     std::string serverLine;
 };
 
-void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ScriptCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
-const std::string kGood = "220 mx ready\r\n250 hello\r\n250 sender ok\r\n250 recipient ok\r\n354 go on\r\n250 queued\r\n";
+const std::string kGood =
+    "220 mx ready\r\n250 hello\r\n250 sender ok\r\n250 recipient ok\r\n354 go on\r\n250 queued\r\n";
 
 class Scripts : public ::testing::TestWithParam<ScriptCase> {};
 
@@ -106,29 +109,59 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ScriptCase{"Accepted", kGood, 6, {}, ""},
         ScriptCase{"MultiLineGreeting",
-                   "220-mx.example.jp ESMTP\r\n220-no spam\r\n220 ready\r\n250 hello\r\n250 ok\r\n250 ok\r\n354 go\r\n250 ok\r\n",
-                   6, {}, ""},
-        ScriptCase{"MultiLineReplyToHelo", "220 mx\r\n250-mx greets you\r\n250-SIZE 100\r\n250 8BITMIME\r\n250 ok\r\n250 ok\r\n354 go\r\n250 ok\r\n", 6, {}, ""},
+                   "220-mx.example.jp ESMTP\r\n220-no spam\r\n220 ready\r\n250 hello\r\n250 ok\r\n250 ok\r\n354 "
+                   "go\r\n250 ok\r\n",
+                   6,
+                   {},
+                   ""},
+        ScriptCase{
+            "MultiLineReplyToHelo",
+            "220 mx\r\n250-mx greets you\r\n250-SIZE 100\r\n250 8BITMIME\r\n250 ok\r\n250 ok\r\n354 go\r\n250 ok\r\n",
+            6,
+            {},
+            ""},
         ScriptCase{"LineEndsWithoutCr", "220 mx\n250 hi\n250 ok\n250 ok\n354 go\n250 ok\n", 6, {}, ""},
-        ScriptCase{"WillForwardToRecipient", "220 mx\r\n250 hi\r\n250 ok\r\n251 user not local; will forward\r\n354 go\r\n250 ok\r\n", 6, {}, ""},
-        ScriptCase{"CannotVerifyRecipient", "220 mx\r\n250 hi\r\n250 ok\r\n252 cannot verify\r\n354 go\r\n250 ok\r\n", 6, {}, ""},
-        ScriptCase{"AnyPositiveForSenderAndMessage", "220 mx\r\n250 hi\r\n251 ok\r\n250 ok\r\n354 go\r\n252 ok\r\n", 6, {}, ""},
+        ScriptCase{"WillForwardToRecipient",
+                   "220 mx\r\n250 hi\r\n250 ok\r\n251 user not local; will forward\r\n354 go\r\n250 ok\r\n",
+                   6,
+                   {},
+                   ""},
+        ScriptCase{"CannotVerifyRecipient",
+                   "220 mx\r\n250 hi\r\n250 ok\r\n252 cannot verify\r\n354 go\r\n250 ok\r\n",
+                   6,
+                   {},
+                   ""},
+        ScriptCase{"AnyPositiveForSenderAndMessage",
+                   "220 mx\r\n250 hi\r\n251 ok\r\n250 ok\r\n354 go\r\n252 ok\r\n",
+                   6,
+                   {},
+                   ""},
         ScriptCase{"GreetingRefused", "554 no service here\r\n", 1, kErrorNotSmtpServer, "554 no service here"},
         ScriptCase{"GreetingBusy", "421 try later\r\n", 1, kErrorNotSmtpServer, "421 try later"},
-        ScriptCase{"GreetingCodeIsTheLastLines", "220-fine so far\r\n554 but no\r\n", 1, kErrorNotSmtpServer, "554 but no"},
+        ScriptCase{"GreetingCodeIsTheLastLines", "220-fine so far\r\n554 but no\r\n", 1, kErrorNotSmtpServer,
+                   "554 but no"},
         ScriptCase{"GreetingTooShort", "22\r\n", 1, kErrorNotSmtpServer, "22"},
         ScriptCase{"GreetingNotSmtp", "SSH-2.0-OpenSSH\r\n", 1, kErrorNotSmtpServer, "SSH-2.0-OpenSSH"},
         ScriptCase{"HeloRefused", "220 mx\r\n501 bad name\r\n", 2, kErrorNotSmtpServer, "501 bad name"},
-        ScriptCase{"HeloAnsweredWithAnotherGreeting", "220 mx\r\n220 mx again\r\n", 2, kErrorNotSmtpServer, "220 mx again"},
-        ScriptCase{"SenderRejected", "220 mx\r\n250 hi\r\n550 5.7.1 not allowed\r\n", 3, kErrorSenderRejected, "550 5.7.1 not allowed"},
+        ScriptCase{"HeloAnsweredWithAnotherGreeting", "220 mx\r\n220 mx again\r\n", 2, kErrorNotSmtpServer,
+                   "220 mx again"},
+        ScriptCase{"SenderRejected", "220 mx\r\n250 hi\r\n550 5.7.1 not allowed\r\n", 3, kErrorSenderRejected,
+                   "550 5.7.1 not allowed"},
         ScriptCase{"SenderDeferred", "220 mx\r\n250 hi\r\n451 later\r\n", 3, kErrorSenderRejected, "451 later"},
-        ScriptCase{"RecipientRejected", "220 mx\r\n250 hi\r\n250 ok\r\n550 no such user\r\n", 4, kErrorRecipientRejected, "550 no such user"},
-        ScriptCase{"RecipientDeferred", "220 mx\r\n250 hi\r\n250 ok\r\n450 mailbox busy\r\n", 4, kErrorRecipientRejected, "450 mailbox busy"},
-        ScriptCase{"DataRejected", "220 mx\r\n250 hi\r\n250 ok\r\n250 ok\r\n554 no data\r\n", 5, kErrorDataRejected, "554 no data"},
-        ScriptCase{"DataDeferred", "220 mx\r\n250 hi\r\n250 ok\r\n250 ok\r\n451 local error\r\n", 5, kErrorDataRejected, "451 local error"},
-        ScriptCase{"MessageRejected", "220 mx\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n552 too big\r\n", 6, kErrorBodyRejected, "552 too big"},
-        ScriptCase{"MessageDeferred", "220 mx\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n452 no room\r\n", 6, kErrorBodyRejected, "452 no room"},
-        ScriptCase{"ControlBytesInTheShownLine", "220 mx\r\n250 hi\r\n550 bad\x07\tsender\r\n", 3, kErrorSenderRejected, "550 bad  sender"},
+        ScriptCase{"RecipientRejected", "220 mx\r\n250 hi\r\n250 ok\r\n550 no such user\r\n", 4,
+                   kErrorRecipientRejected, "550 no such user"},
+        ScriptCase{"RecipientDeferred", "220 mx\r\n250 hi\r\n250 ok\r\n450 mailbox busy\r\n", 4,
+                   kErrorRecipientRejected, "450 mailbox busy"},
+        ScriptCase{"DataRejected", "220 mx\r\n250 hi\r\n250 ok\r\n250 ok\r\n554 no data\r\n", 5, kErrorDataRejected,
+                   "554 no data"},
+        ScriptCase{"DataDeferred", "220 mx\r\n250 hi\r\n250 ok\r\n250 ok\r\n451 local error\r\n", 5, kErrorDataRejected,
+                   "451 local error"},
+        ScriptCase{"MessageRejected", "220 mx\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n552 too big\r\n", 6,
+                   kErrorBodyRejected, "552 too big"},
+        ScriptCase{"MessageDeferred", "220 mx\r\n250 hi\r\n250 ok\r\n250 ok\r\n354 go\r\n452 no room\r\n", 6,
+                   kErrorBodyRejected, "452 no room"},
+        ScriptCase{"ControlBytesInTheShownLine", "220 mx\r\n250 hi\r\n550 bad\x07\tsender\r\n", 3, kErrorSenderRejected,
+                   "550 bad  sender"},
         ScriptCase{"WhatFollowsTheEndIsIgnored", kGood + "250 more\r\n554 noise\r\n", 6, {}, ""},
         ScriptCase{"WhatFollowsAFailureIsIgnored", "220 mx\r\n554 no\r\n250 hi\r\n", 2, kErrorNotSmtpServer, "554 no"}),
     [](const ::testing::TestParamInfo<ScriptCase>& p) { return std::string(p.param.name); });
@@ -179,7 +212,10 @@ struct EndingCase {
     std::string message;
 };
 
-void PrintTo(const EndingCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EndingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Endings : public ::testing::TestWithParam<EndingCase> {};
 
@@ -289,9 +325,10 @@ TEST(Smtp, ConnectsToAccountOnesServerAndPort)
         const char* text;
         std::uint16_t port;
     };
-    for (const PortCase& p : {PortCase{"25", 25}, PortCase{"587", 587}, PortCase{" 2525 ", 2525}, PortCase{"65535", 65535},
-                              PortCase{"", 25}, PortCase{"0", 25}, PortCase{"65536", 25}, PortCase{"99999999999", 25},
-                              PortCase{"-1", 25}, PortCase{"25a", 25}, PortCase{"smtp", 25}}) {
+    for (const PortCase& p :
+         {PortCase{"25", 25}, PortCase{"587", 587}, PortCase{" 2525 ", 2525}, PortCase{"65535", 65535},
+          PortCase{"", 25}, PortCase{"0", 25}, PortCase{"65536", 25}, PortCase{"99999999999", 25}, PortCase{"-1", 25},
+          PortCase{"25a", 25}, PortCase{"smtp", 25}}) {
         SmtpRequest r = request();
         r.account->smtpPort = p.text;
         SmtpConversation c;

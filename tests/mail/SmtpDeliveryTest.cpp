@@ -6,10 +6,9 @@
 #include "support/SmtpSink.h"
 #include "support/TestFiles.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <iconv.h>
-
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,7 +39,10 @@ std::optional<std::string> iconvBytes(const char* to, const char* from, std::str
     return out;
 }
 
-std::string sj(std::string_view utf8) { return iconvBytes("CP932", "UTF-8", utf8).value(); }
+std::string sj(std::string_view utf8)
+{
+    return iconvBytes("CP932", "UTF-8", utf8).value();
+}
 
 std::string base64Decode(std::string_view text)
 {
@@ -151,7 +153,8 @@ TEST_F(SmtpDelivery, JapaneseMailArrivesWhole)
     for (std::size_t word = 0; (word = subject.find("=?ISO-2022-JP?B?", word)) != std::string::npos;) {
         const std::size_t end = subject.find("?=", word + 16);
         ASSERT_NE(end, std::string::npos);
-        decodedSubject += iconvBytes("UTF-8", "ISO-2022-JP", base64Decode(subject.substr(word + 16, end - word - 16))).value_or("?");
+        decodedSubject +=
+            iconvBytes("UTF-8", "ISO-2022-JP", base64Decode(subject.substr(word + 16, end - word - 16))).value_or("?");
         word = end + 2;
     }
     for (std::size_t end; (end = subject.find("\r\n", lineStart)) != std::string::npos; lineStart = end + 2)

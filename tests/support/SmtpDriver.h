@@ -7,17 +7,16 @@
 
 #include "mail/engine/SmtpConversation.h"
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <string>
 
 namespace orvalink::test {
 
@@ -37,7 +36,8 @@ inline void closeOrderly(int fd)
     char drain[512];
     pollfd p{fd, POLLIN, 0};
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (std::chrono::steady_clock::now() < end && ::poll(&p, 1, 1000) > 0 && ::recv(fd, drain, sizeof drain, 0) > 0) {
+    while (std::chrono::steady_clock::now() < end && ::poll(&p, 1, 1000) > 0 &&
+           ::recv(fd, drain, sizeof drain, 0) > 0) {
     }
     ::close(fd);
 }

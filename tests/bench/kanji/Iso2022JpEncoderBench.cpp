@@ -4,12 +4,11 @@
 // ours / iconv; also whether both wrote the same bytes.
 #include "kanji/Iso2022JpEncoder.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <iconv.h>
 #include <memory>
 #include <random>
 #include <stdexcept>

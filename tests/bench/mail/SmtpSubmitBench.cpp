@@ -10,11 +10,10 @@
 #include "support/SmtpSink.h"
 #include "support/TestFiles.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iconv.h>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -34,7 +33,8 @@ std::string toCp932(const std::string& utf8)
     std::size_t srcLeft = utf8.size();
     char* dst = out.data();
     std::size_t dstLeft = out.size();
-    if (cd == reinterpret_cast<iconv_t>(-1) || ::iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1))
+    if (cd == reinterpret_cast<iconv_t>(-1) ||
+        ::iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<std::size_t>(-1))
         throw std::runtime_error("iconv");
     ::iconv_close(cd);
     out.resize(out.size() - dstLeft);
@@ -43,9 +43,9 @@ std::string toCp932(const std::string& utf8)
 
 std::vector<std::string> bodies()
 {
-    static const std::vector<std::string> words = {"こんにちは", "会議", "資料", "送付", "確認", "お願い", "します",
-                                                   "本日", "明日", "予定", "変更", "について", "連絡", "ﾃｽﾄ",
-                                                   "メール", "株式会社", "です。", "、", " ABC ", "2026", " OK "};
+    static const std::vector<std::string> words = {
+        "こんにちは", "会議", "資料", "送付",   "確認",     "お願い", "します", "本日",  "明日", "予定", "変更",
+        "について",   "連絡", "ﾃｽﾄ",  "メール", "株式会社", "です。", "、",     " ABC ", "2026", " OK "};
     std::vector<std::string> sjis;
     for (const std::string& w : words)
         sjis.push_back(toCp932(w));
