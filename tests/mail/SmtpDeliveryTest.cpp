@@ -2,6 +2,7 @@
 // network namespace), read back from what the server stored, byte for byte.
 #include "mail/engine/SmtpConversation.h"
 #include "support/PrivateNetwork.h"
+#include "support/ScriptedSmtpServer.h"
 #include "support/SmtpDriver.h"
 #include "support/SmtpSink.h"
 #include "support/TestFiles.h"
@@ -204,5 +205,76 @@ TEST_F(SmtpDelivery, NobodyListeningIsReported)
     EXPECT_EQ(run.messages, std::string(kErrorConnectFailed) + "Connection refused\r\n");
     EXPECT_FALSE(conversation.running());
 }
+
+// The faults a real server does not make, from a scripted server over real sockets: the engine and
+// the few lines of socket glue together.
+namespace scripted {
+
+using orvalink::test::ScriptedSmtpServer;
+
+struct ScriptedCase {
+    const char* name;
+    std::vector<ScriptedSmtpServer::Step> script;
+    bool finished;
+    std::string messages;
+    std::string lastCommand; // what the client wrote last
+};
+
+void PrintTo(const ScriptedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ScriptedServer : public ::testing::TestWithParam<ScriptedCase> {};
+
+TEST_P(ScriptedServer, EndsAsTheServerMakesIt)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    const ScriptedCase& c = GetParam();
+    ScriptedSmtpServer server(c.script, 2525);
+    ASSERT_TRUE(server.ready());
+    SmtpRequest r = request("x", "body\r\n");
+    r.account->smtpPort = "2525";
+    SmtpConversation conversation;
+    // A short silence stands for the program's 60 s; only the silent case waits for it.
+    const auto run = orvalink::test::runSmtp(conversation, r, 300);
+    EXPECT_EQ(run.finished, c.finished);
+    EXPECT_EQ(run.messages, c.messages);
+    EXPECT_FALSE(conversation.running());
+    ASSERT_TRUE(orvalink::test::waitUntil([&] { return server.finishedSessions() == 1; }, 30000));
+    const auto received = server.received();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_TRUE(received[0].ends_with(c.lastCommand)) << received[0];
+}
+
+const std::vector<std::string> kOneGreeting = {"220 mx\r\n"};
+const std::vector<std::string> kAccepting = {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 ok\r\n"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Smtp, ScriptedServer,
+    ::testing::Values(
+        ScriptedCase{"MultiLineGreetingInSeparateWrites",
+                     ScriptedSmtpServer::lockstep({"220-mx\r\n", "220-still mx\r\n", "220 mx ready\r\n"}, kAccepting),
+                     true, "", "QUIT\r\n"},
+        ScriptedCase{"RecipientForwarded",
+                     ScriptedSmtpServer::lockstep(kOneGreeting, {"250 hi\r\n", "250 ok\r\n", "251 will forward\r\n",
+                                                                 "354 go\r\n", "250 ok\r\n"}),
+                     true, "", "QUIT\r\n"},
+        ScriptedCase{"RecipientRejected",
+                     ScriptedSmtpServer::lockstep(kOneGreeting, {"250 hi\r\n", "250 ok\r\n", "550 5.1.1 unknown\r\n"}),
+                     false, std::string(kErrorRecipientRejected) + "550 5.1.1 unknown\r\n", "QUIT\r\n"},
+        ScriptedCase{"NeverGreets", {ScriptedSmtpServer::silence()}, false, std::string(kErrorTimeout), "QUIT\r\n"},
+        ScriptedCase{"SilentAfterTheMessage",
+                     ScriptedSmtpServer::lockstep(kOneGreeting,
+                                                  {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"},
+                                                  ScriptedSmtpServer::silence()),
+                     false, std::string(kErrorTimeout), "body\r\n\r\n.\r\nQUIT\r\n"},
+        ScriptedCase{
+            "DroppedDuringData",
+            ScriptedSmtpServer::lockstep(kOneGreeting, {"250 hi\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n"}), false,
+            std::string(kErrorConnectionLost), ""}),
+    [](const ::testing::TestParamInfo<ScriptedCase>& p) { return std::string(p.param.name); });
+
+} // namespace scripted
 
 } // namespace
