@@ -17,6 +17,9 @@
 //   exit                          the tray menu's exit
 //   open ROW                      double-clicks row ROW of the message list
 //   grab PATH                     saves a picture of the main window (PNG)
+//   command ID                    posts command ID to the main window, as its menu or toolbar does
+//   click ID                      clicks the mail toolbar's button of command ID (nothing when the
+//                                 button is disabled)
 
 #include <QObject>
 
