@@ -135,7 +135,7 @@ public:
     Pop3Outcome outcome() const { return m_outcome; }
     // True while the engine waits for the server; the glue runs its time-out timer only then and
     // restarts it whenever bytes arrive.
-    bool waitingForServer() const { return m_outcome == Pop3Outcome::Running || m_state == QuitSent; }
+    bool waitingForServer() const { return !m_finished; }
 
     // The numbers the download was told, for the window's state dump and for tests.
     int messageCount() const { return m_messageCount; }
@@ -143,19 +143,21 @@ public:
     bool serverHasUidl() const { return m_uidl; }
 
 private:
-    enum class DataPhase { StatusLine, LineStart, Dot, DotCr, InLine, Skipping };
+    enum class DataPhase { StatusLine, LineStart, Dot, DotCr, InLine };
 
+    bool inMessageData() const;
     void handleLine(std::string_view line, Pop3Step& step);
     void handleData(std::string_view& bytes, Pop3Step& step);
-    void handleUidlLine(std::string_view line, Pop3Step& step);
-    void startMessages(Pop3Step& step);
+    void handleUidlLine(std::string_view line);
+    void afterUidl(Pop3Step& step);
     void listNext(Pop3Step& step);
-    void finishMessage(Pop3Step& step);
-    void fail(std::string text, Pop3Step& step, bool sendQuit, bool disconnect);
+    void endOfMessage(Pop3Step& step);
+    void abandonCurrent();
+    void fail(std::string_view text, Pop3Step& step, bool disconnect);
     void sendQuit(Pop3Step& step);
-    void finish(Pop3Outcome outcome, Pop3Step& step);
+    void finish(Pop3Step& step);
+    void emitData(std::string_view data);
     void flushData(Pop3Step& step);
-    void writeData(std::string_view data, Pop3Step& step);
 
     Pop3Login m_login;
     Pop3MessageSink& m_sink;
@@ -173,13 +175,19 @@ private:
     std::vector<int> m_toFetch;
     std::vector<std::string> m_toFetchIds;
     std::size_t m_fetchIndex = 0;
+    int m_lastListed = 0;
     int m_current = 0;
     std::string m_currentId;
     std::int64_t m_progressTotal = 0;
 
+    bool m_finished = false;
+
     DataPhase m_phase = DataPhase::StatusLine;
     bool m_messageOpen = false; // beginMessage succeeded and nothing failed since
-    std::string m_dataOut;      // data gathered in one feed before it goes to the sink
+    // QUIT went out while a RETR or UIDL answer was still coming: its rest is read and dropped
+    // before the answer to QUIT.
+    bool m_drainRetr = false;
+    std::string m_dataOut; // message data gathered before it goes to the sink
 };
 
 } // namespace orvalink::mail

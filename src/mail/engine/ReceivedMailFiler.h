@@ -40,7 +40,7 @@ private:
     UidlRecord* m_record;
     std::string m_messageFile;
     int m_fd = -1;
-    bool m_lastWasCr = false;
+    int m_number = 0;
     std::string m_buffer;
     int m_filed = 0;
 };
