@@ -27,6 +27,7 @@
 #include "controls/CReportCtrl.h"
 #include "controls/CReportDemoView.h"
 #include "folders/CLeftView.h"
+#include "mail/ReceiveDialog.h"
 #include "platform/TextCodec.h"
 #include "platform/text/ByteEscape.h"
 #include "platform/Dispatch.h"
@@ -116,6 +117,20 @@ std::string AutomationChannel::stateDump()
             if (ctrl->getItem(item))
                 out << "item " << i << " " << escape(item.text) << "|" << item.image << "|" << item.preview << "\n";
         }
+    }
+    // The receive window.
+    const ReceiveDialog* receive = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = dynamic_cast<ReceiveDialog*>(w); d && d->isVisible())
+            receive = d;
+    out << "recvwindow " << (receive ? "open" : "closed") << "\n";
+    if (receive) {
+        out << "recvstatus " << escape(receive->statusText()) << "\n";
+        out << "recvmessage " << escape(receive->messageText()) << "\n";
+        out << "recvprogress " << receive->progressValue() << " " << receive->progressMaximum() << "\n";
+        out << "recvrunning " << (receive->downloading() ? 1 : 0) << "\n";
+        for (const std::string& e : receive->errors())
+            out << "recverror " << escape(e) << "\n";
     }
     // Open chat write windows and their titles.
     for (CSendChatThread* t : table.chatWriteSlots)
