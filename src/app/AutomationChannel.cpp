@@ -27,6 +27,7 @@
 #include "controls/CReportCtrl.h"
 #include "controls/CReportDemoView.h"
 #include "folders/CLeftView.h"
+#include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
 #include "platform/TextCodec.h"
 #include "platform/text/ByteEscape.h"
@@ -124,6 +125,10 @@ std::string AutomationChannel::stateDump()
         if (auto* d = dynamic_cast<ReceiveDialog*>(w); d && d->isVisible())
             receive = d;
     out << "recvwindow " << (receive ? "open" : "closed") << "\n";
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* main = dynamic_cast<CMainFrame*>(w))
+            if (const auto* command = main->findChild<ReceiveCommand*>())
+                out << "recvended " << command->endedDownloads() << "\n";
     if (receive) {
         out << "recvstatus " << escape(receive->statusText()) << "\n";
         out << "recvmessage " << escape(receive->messageText()) << "\n";

@@ -6,7 +6,8 @@
 // so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
 //   dump PATH                     writes the tree, members, rows and tooltip to PATH, and the
-//                                 receive window: "recvwindow open|closed", then while open
+//                                 receive window: "recvwindow open|closed", "recvended N" (the
+//                                 downloads ended since the start), then while the window is open
 //                                 "recvstatus TEXT", "recvmessage TEXT", "recvprogress POS MAX",
 //                                 "recvrunning 0|1" and one "recverror TEXT" per error line
 //   group G TEXT                  writes TEXT to group G (as the chat write window does)

@@ -28,10 +28,14 @@ public:
     // Closes the window now, ending its thread (program exit).
     void closeWindow();
 
+    // Downloads that have ended since the program started, however they ended.
+    int endedDownloads() const { return m_endedDownloads; }
+
     // How long a server may stay silent; tests shorten it.
     void setSilenceTimeout(std::chrono::milliseconds timeout) { m_silence = timeout; }
 
 private:
     QPointer<ReceiveDialog> m_dialog;
+    int m_endedDownloads = 0;
     std::chrono::milliseconds m_silence{std::chrono::seconds(orvalink::mail::Pop3Engine::kTimeoutSeconds)};
 };

@@ -162,9 +162,12 @@ void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
         }
     }
     const bool current = report.download == m_download;
-    if (current && !report.running)
+    const bool ended = current && !report.running && m_downloading;
+    if (ended)
         m_downloading = false;
     emit reportShown();
+    if (ended)
+        emit downloadEnded();
     if (current && report.closeWindow)
         close();
 }

@@ -59,6 +59,8 @@ public:
 signals:
     // After the window has shown a report (tests wait on it).
     void reportShown();
+    // A download is over (however it ended); emitted before a window that closes at its end goes.
+    void downloadEnded();
 
 private:
     void showReport(const ReceiveWorker::Report& report);
