@@ -96,10 +96,11 @@ bool UidlRecord::add(std::string_view id) {
     std::string line;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-        // A line cut short by a crash is ended first, so that it cannot swallow this id.
+        // A line cut short by a crash is ended with a space, which no id holds: it can neither
+        // swallow this id nor pass for the id of a message that was never filed.
         char last = '\n';
         if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-            line.push_back('\n');
+            line.append(" \n");
     }
     line.append(id);
     line.push_back('\n');

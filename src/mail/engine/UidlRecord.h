@@ -5,7 +5,7 @@
 // files in the mail directory, created 0600: one id per line, LF-ended. An id is added only after
 // its message was filed and the folder files reached the disk, so a crash can fetch a message
 // twice but never mark an unfiled one as filed. A last line without its LF (a write cut short) is
-// not an id.
+// not an id; the next add ends it with a space, so it never becomes one.
 
 #include <set>
 #include <string>
