@@ -166,6 +166,7 @@ TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling) {
     EXPECT_TRUE(record.load().empty());
     EXPECT_TRUE(filer.completeMessage(1, "id-1").empty());
     EXPECT_EQ(receivedMessages(dir.path()), std::vector<std::string>{"Subject: s\r\n\r\nbody\r\nx\r\n"});
+    EXPECT_TRUE(filer.downloadEnded().empty());
     EXPECT_EQ(record.load(), std::set<std::string>{"id-1"});
     EXPECT_EQ(filer.filedCount(), 1);
 

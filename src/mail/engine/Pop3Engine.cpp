@@ -366,6 +366,9 @@ void Pop3Engine::finish(Pop3Step& step) {
     m_finished = true;
     if (m_outcome == Pop3Outcome::Running)
         m_outcome = Pop3Outcome::Done;
+    abandonCurrent();
+    for (std::string& error : m_sink.downloadEnded())
+        step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
     step.events.push_back({Pop3Event::Kind::Finished, {}});
 }
 

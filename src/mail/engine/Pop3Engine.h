@@ -54,6 +54,10 @@ public:
     // The message will not be completed (connection dropped, error, time-out, abort, write
     // failure): nothing of it may be filed.
     virtual void abandonMessage(int number) = 0;
+
+    // The conversation is over (called once, before the Finished event): work the sink put off
+    // until the end is done now. Returns texts for the error list.
+    virtual std::vector<std::string> downloadEnded() { return {}; }
 };
 
 // One thing the window shows, in the order it happened.

@@ -24,7 +24,20 @@ constexpr std::string_view kStoredTerminator = ".\r\r\n";
 class Cleanup {
 public:
     void feed(std::string_view bytes, std::string& out) {
-        for (const char c : bytes) {
+        const char* p = bytes.data();
+        const char* const end = p + bytes.size();
+        while (p < end) {
+            if (m_pendingCrs == 0 && !m_heldLineEnd && m_lineHasContent) {
+                // Inside a line: everything up to the next CR or LF is copied as it is.
+                const char* q = p;
+                while (q < end && *q != '\r' && *q != '\n')
+                    ++q;
+                out.append(p, static_cast<std::size_t>(q - p));
+                p = q;
+                if (p == end)
+                    break;
+            }
+            const char c = *p++;
             if (c == '\r') {
                 if (m_pendingCrs == 2)
                     content('\r', out);
@@ -94,8 +107,23 @@ private:
 class SubjectJoin {
 public:
     void feed(std::string_view bytes, std::string& out) {
-        for (const char c : bytes)
-            byte(c, out);
+        const char* p = bytes.data();
+        const char* const end = p + bytes.size();
+        while (p < end) {
+            if (m_mode == Mode::Copy) {
+                // A copied line goes over whole, up to its LF.
+                const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+                const char* runEnd = lf ? lf : end;
+                if (runEnd > p) {
+                    out.append(p, static_cast<std::size_t>(runEnd - p));
+                    m_lastWasCr = runEnd[-1] == '\r';
+                    p = runEnd;
+                }
+                if (!lf)
+                    break;
+            }
+            byte(*p++, out);
+        }
     }
 
     void finish(std::string& out) {
@@ -224,8 +252,11 @@ ssize_t readSome(int fd, char* buffer, std::size_t size) {
 // A private work file, created empty (an old file of that name is replaced).
 int createWorkFile(const std::string& cp932Path) {
     const std::string path = fsPath(cp932Path);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST)
+        return fd;
     ::unlink(path.c_str());
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
 // Streams `length` bytes of the input through `pass` into a new output file.
