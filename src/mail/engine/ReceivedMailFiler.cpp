@@ -49,6 +49,7 @@ ReceivedMailFiler::~ReceivedMailFiler() {
         ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
     }
     recordFiledIds();
+    m_remover.drain();
 }
 
 std::vector<std::string> ReceivedMailFiler::recordFiledIds() {
@@ -65,6 +66,7 @@ std::vector<std::string> ReceivedMailFiler::recordFiledIds() {
 }
 
 std::vector<std::string> ReceivedMailFiler::downloadEnded() {
+    m_remover.drain();
     return recordFiledIds();
 }
 
@@ -78,6 +80,9 @@ std::string ReceivedMailFiler::beginMessage(int number) {
         return std::string(texts::kNoMailDirectory);
     m_messageFile = folders::messageTempFileName(*folder, number);
     const std::string path = text::cp932ToUtf8(m_messageFile);
+    // The work files of an earlier message of the same number must be gone before these are made.
+    if (m_remover.pending(m_messageFile))
+        m_remover.drain();
     // Whatever an interrupted download left under this name is not part of this message: the file
     // is made anew (private, empty).
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -149,7 +154,8 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
         return {textWith(texts::kCannotWrite, number, {})};
     }
-    FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number);
+    FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number,
+                                              [this](const std::string& path) { m_remover.remove(path); });
     if (!result.filed)
         return std::move(result.errors);
     ++m_filed;

@@ -7,12 +7,14 @@
 //
 // Ids are recorded in batches: after every kIdBatch filed messages and when the download ends, the
 // folder files are forced to the disk first and then the ids written. A crash in between costs at
-// most one batch fetched again, never an id of a message that is not on disk.
+// most one batch fetched again, never an id of a message that is not on disk. Work files are
+// deleted on a thread of their own; all are gone when the download ends.
 //
 //   UidlRecord record(mailDir, account.popServer, account.popAccount);
 //   ReceivedMailFiler filer(mailDir, &record);
 //   Pop3Engine engine({account.popAccount, account.popPassword}, filer, record.load());
 
+#include "mail/engine/DeferredRemover.h"
 #include "mail/engine/Pop3Engine.h"
 #include "mail/engine/UidlRecord.h"
 
@@ -55,6 +57,7 @@ private:
     std::string m_buffer;
     int m_filed = 0;
     std::vector<std::string> m_filedIds; // filed, not yet recorded
+    DeferredRemover m_remover;           // the work files of filed messages
 };
 
 } // namespace orvalink::mail

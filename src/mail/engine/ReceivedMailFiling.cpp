@@ -386,7 +386,14 @@ bool joinSubjectPassFile(const std::string& inputPath, const std::string& output
     return ok;
 }
 
-FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number) {
+FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number,
+                                 const WorkFileRemover& remove) {
+    const auto removeDone = [&remove](const std::string& cp932Path) {
+        if (remove)
+            remove(cp932Path);
+        else
+            ::unlink(fsPath(cp932Path).c_str());
+    };
     const std::string tab = folders::tabFileName(messageFile);
     const std::string cnv = folders::cnvFileName(messageFile);
 
@@ -403,15 +410,15 @@ FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& 
         ::unlink(fsPath(cnv).c_str());
         return notFiled(tab, number);
     }
-    ::unlink(fsPath(tab).c_str());
+    removeDone(tab);
 
     if (!joinSubjectPassFile(cnv, messageFile))
         return notFiled(cnv, number);
-    ::unlink(fsPath(cnv).c_str());
+    removeDone(cnv);
 
     if (folders::AppendReceivedMessage(mailDir, folders::kReceivedFolder, messageFile) != folders::StoreResult::Stored)
         return notFiled(messageFile, number);
-    ::unlink(fsPath(messageFile).c_str());
+    removeDone(messageFile);
     FilingResult result;
     result.filed = true;
     return result;
