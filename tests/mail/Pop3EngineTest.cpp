@@ -349,4 +349,13 @@ TEST(Pop3Engine, LargeMessageStreamsInBoundedPieces) {
     EXPECT_LE(sink.largestWrite, 3u * 65536);
 }
 
+TEST(Pop3Engine, PortTextNamesThePortOnlyWhenItIsOne) {
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"110", 110}, {"995", 995}, {"1", 1},       {"65535", 65535}, {" 2110 ", 2110}, {"", 110},
+        {"0", 110},   {"65536", 110}, {"-1", 110}, {"11O", 110},     {"99999999999", 110}, {"80x", 110},
+    };
+    for (const auto& [text, port] : cases)
+        EXPECT_EQ(pop3Port(text), port) << "[" << text << "]";
+}
+
 } // namespace

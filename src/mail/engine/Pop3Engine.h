@@ -97,6 +97,10 @@ enum class Pop3Outcome {
     Aborted,
 };
 
+// The port to connect to for an account's "POP Port No" text: the number it spells when that is a
+// port (1-65535, decimal digits only, blanks around it allowed), 110 otherwise.
+int pop3Port(std::string_view portText);
+
 struct Pop3Login {
     std::string user;     // sent with USER, as stored
     std::string password; // sent with PASS, as stored

@@ -309,6 +309,22 @@ std::string keepFile(const std::string& cp932Path) {
     return {};
 }
 
+// The code conversion, its output created 0600. The converter creates the file itself with the
+// process's file mode mask, so the mask is narrowed to owner-only for the call. (Truncating a file
+// made private beforehand would do too, but on ext4 a file truncated to nothing is written out
+// when it is closed: a disk write for every message that the next step deletes anyway.) Every
+// file this program writes is private, so another thread creating a file meanwhile loses nothing
+// by the narrower mask.
+bool convertPrivately(const std::string& tab, const std::string& cnv) {
+    const std::string cnvPath = fsPath(cnv);
+    if (::unlink(cnvPath.c_str()) != 0 && errno != ENOENT)
+        return false;
+    const mode_t mask = ::umask(077);
+    const int result = kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), cnvPath});
+    ::umask(mask);
+    return result == 0;
+}
+
 std::string textWithNumber(const char* pattern, int number, const std::string& name) {
     char text[4096];
     std::snprintf(text, sizeof text, pattern, number, name.c_str());
@@ -401,12 +417,7 @@ FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& 
         return notFiled(messageFile, number);
     ::unlink(fsPath(messageFile).c_str());
 
-    // The converter creates its output with the process's default mode: the file is made private
-    // first and the converter only truncates it.
-    const int cnvFd = createWorkFile(cnv);
-    if (cnvFd >= 0)
-        ::close(cnvFd);
-    if (cnvFd < 0 || kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), fsPath(cnv)}) != 0) {
+    if (!convertPrivately(tab, cnv)) {
         ::unlink(fsPath(cnv).c_str());
         return notFiled(tab, number);
     }
