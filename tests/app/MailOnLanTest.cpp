@@ -31,6 +31,10 @@ std::string plainMessage(const std::string& subject)
 
 class MailOnLan : public ChatLanTest {
 protected:
+    // The server listens on a port other than 110: "POP PortNo" is what the program uses.
+    static constexpr const char* kPort = "1110";
+    virtual std::string password() const { return "secret"; }
+
     void SetUp() override
     {
         const fs::path dir = folder.host(1);
@@ -42,9 +46,9 @@ protected:
         p.writeInt("Server Entry", "Count", 1);
         p.writeString("Server Entry", "Server Name1", "home");
         p.writeString("Server Entry", "POP Server1", "10.77.0.1");
-        p.writeString("Server Entry", "POP PortNo1", "110");
+        p.writeString("Server Entry", "POP PortNo1", kPort);
         p.writeString("Server Entry", "POP Accunt1", "taro");
-        p.writeString("Server Entry", "POP Password1", "secret");
+        p.writeString("Server Entry", "POP Password1", password());
         startHosts(1);
         if (IsSkipped())
             return;
@@ -53,7 +57,7 @@ protected:
         ::mkfifo(control.c_str(), 0600);
         serverOut = dir / "pop3.out";
         simlan::SimulatedLan::Program server;
-        server.argv = {pop3HostPath(), lan->address(1), control.string()};
+        server.argv = {pop3HostPath(), lan->address(1), kPort, control.string()};
         server.stdoutPath = serverOut.string();
         server.stderrPath = (dir / "pop3.err").string();
         ASSERT_GT(lan->start(1, server), 0);
@@ -138,6 +142,27 @@ TEST_F(MailOnLan, ToolbarReceiveFilesEveryMessageOnceAndLaterOnlyTheNewOne)
     ASSERT_EQ(records.size(), 4u) << joinLines(records);
     EXPECT_NE(extract(3).find("Subject: fourth\r\n"), std::string::npos);
     EXPECT_EQ(readFile(hosts[0].dir / "messageboxes.log"), "");
+}
+
+class MailOnLanWrongPassword : public MailOnLan {
+protected:
+    std::string password() const override { return "wrong"; }
+};
+
+TEST_F(MailOnLanWrongPassword, TheReceiveWindowStaysOpenAndTheDumpShowsWhy)
+{
+    addMessage(plainMessage("unreachable"));
+    ASSERT_TRUE(hosts[0].command("command 32771"));
+    std::vector<std::string> d;
+    ASSERT_TRUE(hosts[0].dumpHas({"recvended 1", "recvwindow open", "recvrunning 0",
+                                  "recvstatus " + text::escapeBytes(text::utf8ToCp932("パスワード送信")),
+                                  "recvmessage ", "recvprogress 0 0"},
+                                 &d))
+        << joinLines(d);
+    // The server's own words are in the error list.
+    EXPECT_TRUE(std::any_of(d.begin(), d.end(), [](const std::string& l) { return l.rfind("recverror -ERR", 0) == 0; }))
+        << joinLines(d);
+    EXPECT_TRUE(listing().empty());
 }
 
 } // namespace

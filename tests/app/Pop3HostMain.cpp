@@ -1,9 +1,9 @@
 // orvalink-test-pop3host: a real POP3 server (dovecot, through the tests' harness) for the
 // whole-program tests, run inside a host namespace of the simulated LAN.
 //
-//   orvalink-test-pop3host ADDRESS CONTROL
+//   orvalink-test-pop3host ADDRESS PORT CONTROL
 //
-// Starts the server on ADDRESS port 110 (user "taro", password "secret") and writes "ready" to
+// Starts the server on ADDRESS and PORT (user "taro", password "secret") and writes "ready" to
 // standard output, or "failed REASON". Then it reads lines from the FIFO CONTROL: "add PATH" puts
 // the bytes of the file PATH into the mailbox as a new message and answers "added N" (N messages
 // added so far). SIGTERM stops the server and ends the program.
@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -29,21 +30,21 @@ void onTerm(int) { g_stop = 1; }
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fputs("usage: orvalink-test-pop3host ADDRESS CONTROL\n", stderr);
+    if (argc != 4) {
+        std::fputs("usage: orvalink-test-pop3host ADDRESS PORT CONTROL\n", stderr);
         return 2;
     }
     std::signal(SIGTERM, onTerm);
     std::signal(SIGINT, onTerm);
-    orvalink::test::DovecotPop3 server(argv[1]);
+    orvalink::test::DovecotPop3 server(argv[1], std::atoi(argv[2]));
     if (!server.start()) {
         std::printf("failed %s\n", server.failure().c_str());
         return 1;
     }
     // Read-write, so the FIFO never reports end-of-file when a writer goes away.
-    const int control = ::open(argv[2], O_RDWR | O_CLOEXEC);
+    const int control = ::open(argv[3], O_RDWR | O_CLOEXEC);
     if (control < 0) {
-        std::printf("failed cannot open %s\n", argv[2]);
+        std::printf("failed cannot open %s\n", argv[3]);
         return 1;
     }
     std::printf("ready\n");

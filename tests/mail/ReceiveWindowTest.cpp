@@ -12,6 +12,10 @@
 #include "platform/MessageBoxRecorder.h"
 #include "support/PrivateNetwork.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -250,11 +254,28 @@ TEST_F(ReceiveWindow, ConnectFailuresAndMissingAccountsAreShown)
     ASSERT_TRUE(downloadOver());
     EXPECT_EQ(window->errors().back(), sj("ホスト アドレスが無効です。"));
 
+    // No socket to be had: the process may open no further file.
+    {
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(lowestFree, 0);
+        ::close(lowestFree);
+        rlimit before{};
+        ::getrlimit(RLIMIT_NOFILE, &before);
+        rlimit tight = before;
+        tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        m_command.run();
+        ::setrlimit(RLIMIT_NOFILE, &before);
+    }
+    ASSERT_EQ(m_boxes.calls().size(), 1u);
+    EXPECT_EQ(m_boxes.calls()[0].text, "Socket creation failed");
+    EXPECT_FALSE(window->downloading());
+
     // No account at all.
     store.setCount(0);
     EXPECT_EQ(m_command.run(), window);
-    ASSERT_EQ(m_boxes.calls().size(), 1u);
-    EXPECT_EQ(m_boxes.calls()[0].text, sj("サーバー情報がありません"));
+    ASSERT_EQ(m_boxes.calls().size(), 2u);
+    EXPECT_EQ(m_boxes.calls()[1].text, sj("サーバー情報がありません"));
     EXPECT_EQ(window->errors().size(), 2u);
 }
 
