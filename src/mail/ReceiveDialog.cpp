@@ -20,14 +20,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 using orvalink::mail::Pop3Event;
 
 namespace {
 
-QString qs(const char* utf8) { return platform::toQString(text::utf8ToCp932(utf8)); }
+QString qs(const char* utf8)
+{
+    return platform::toQString(text::utf8ToCp932(utf8));
+}
 
 // A status or message line ends with a line break; the label shows the text without it.
 QString lineText(const std::string& text)
@@ -128,7 +130,10 @@ void ReceiveDialog::startDownload()
     m_downloading = true;
 }
 
-void ReceiveDialog::abort() { platform::postMessage(m_thread->worker(), {WM_RECV_ABORT, {}, {}}); }
+void ReceiveDialog::abort()
+{
+    platform::postMessage(m_thread->worker(), {WM_RECV_ABORT, {}, {}});
+}
 
 void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
 {

@@ -54,6 +54,9 @@ std::string connectErrorText(int wsaError)
     return text::utf8ToCp932("接続できませんでした。(エラー ") + number + ")";
 }
 
-std::string invalidHostText() { return text::utf8ToCp932("ホスト アドレスが無効です。"); }
+std::string invalidHostText()
+{
+    return text::utf8ToCp932("ホスト アドレスが無効です。");
+}
 
 } // namespace orvalink::mail

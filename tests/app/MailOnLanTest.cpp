@@ -2,21 +2,25 @@
 // program's host namespace; the toolbar's receive button and the posted receive command download
 // into 受信したメール, which the store's reader tool reads back.
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <algorithm>
-
 #include "app/ProgramOnLan.h"
 #include "platform/text/Cp932.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace lantest;
 
 namespace {
 
-std::string pop3HostPath() { return buildDir() + "/tests/app/orvalink-test-pop3host"; }
-std::string mboxPath() { return buildDir() + "/tools/mbox/orvalink-mbox"; }
+std::string pop3HostPath()
+{
+    return buildDir() + "/tests/app/orvalink-test-pop3host";
+}
+std::string mboxPath()
+{
+    return buildDir() + "/tools/mbox/orvalink-mbox";
+}
 
 const std::string kJapaneseSubjectMessage = "From: hanako@example.jp\r\n"
                                             "To: taro@example.jp\r\n"
@@ -77,9 +81,8 @@ protected:
         const std::string line = "add " + file.string() + "\n";
         ASSERT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
         ::close(fd);
-        ASSERT_TRUE(waitUntil([&] {
-            return readFile(serverOut).find("added " + std::to_string(added) + "\n") != std::string::npos;
-        }));
+        ASSERT_TRUE(waitUntil(
+            [&] { return readFile(serverOut).find("added " + std::to_string(added) + "\n") != std::string::npos; }));
     }
 
     // The received folder's records (one line each), as the store's reader tool lists them.

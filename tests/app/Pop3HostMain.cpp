@@ -11,20 +11,22 @@
 #include "support/MailServers.h"
 #include "support/TestFiles.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void onTerm(int) { g_stop = 1; }
+void onTerm(int)
+{
+    g_stop = 1;
+}
 
 } // namespace
 
