@@ -3,7 +3,7 @@
 #include "mail/AccountList.h"
 #include "mail/CRThread.h"
 #include "mail/MailDirectory.h"
-#include "mail/ReceiveRules.h"
+#include "mail/ConnectErrorText.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"
@@ -113,7 +113,7 @@ void ReceiveDialog::startDownload()
     const MailAccount& account = accounts.front();
     ReceiveWorker::Request request;
     request.server = account.popServer;
-    request.port = orvalink::mail::popPortNumber(account.popPort);
+    request.port = orvalink::mail::pop3Port(account.popPort);
     request.login = {account.popAccount, account.popPassword};
     request.mailDir = mailDirectory();
     request.silence = m_silence;

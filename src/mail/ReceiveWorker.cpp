@@ -1,7 +1,7 @@
 #include "mail/ReceiveWorker.h"
 
 #include "mail/CRecvSocket.h"
-#include "mail/ReceiveRules.h"
+#include "mail/ConnectErrorText.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"
 
