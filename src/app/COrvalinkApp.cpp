@@ -8,6 +8,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/ChatWindows.h"
+#include "app/MailReceiveCommand.h"
 #include "app/MailSettingsCommand.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
@@ -109,6 +110,7 @@ bool COrvalinkApp::initInstance()
     if (!m_mainFrame->create())
         return false;
     installMailSettingsCommand(*m_mainFrame);
+    installMailReceiveCommand(*m_mainFrame);
     installChatWindows(*m_mainFrame);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the
