@@ -627,8 +627,8 @@ std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
     IndexListing listing = parseIndex(*bytes);
     const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
     struct stat mailboxStat {};
-    if (mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode))
-        placeMessages(listing, static_cast<std::uint64_t>(mailboxStat.st_size));
+    const bool haveMailbox = mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode);
+    placeMessages(listing, haveMailbox ? static_cast<std::uint64_t>(mailboxStat.st_size) : 0);
     return listing;
 }
 
