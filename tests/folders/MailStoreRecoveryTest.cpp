@@ -238,7 +238,7 @@ std::size_t drain(int fd, bool wait) {
 // takes back what the killed append had written (or keeps it whole when it had written all of it),
 // and its own mail is found where the index says.
 TEST(MailStoreRecovery, ProcessKilledDuringAppendsLosesNoStoredMail) {
-    constexpr int kRounds = 24;
+    constexpr int kRounds = 16;
     int interrupted = 0;
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -248,7 +248,7 @@ TEST(MailStoreRecovery, ProcessKilledDuringAppendsLosesNoStoredMail) {
         std::vector<std::string> messages;
         for (int m = 0; m < 3; ++m) {
             messages.push_back("Received: x; k\r\nSubject: k" + std::to_string(m) + "\r\n\r\n" +
-                               std::string(static_cast<std::size_t>(150000 + 70000 * m), static_cast<char>('p' + m)) +
+                               std::string(static_cast<std::size_t>(60000 + 30000 * m), static_cast<char>('p' + m)) +
                                "\r\n");
             writeBytes(f.dir.path() + "/k" + std::to_string(m) + ".qel", messages.back());
         }

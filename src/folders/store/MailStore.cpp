@@ -610,25 +610,31 @@ FileDescriptor lockForReading(const std::string& folderPath) {
 } // namespace
 
 std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
-    const std::lock_guard lock(storeMutex());
-    const FileDescriptor folderLock = lockForReading(folderPath);
-    const FileDescriptor index(openPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
-    if (!index.isOpen()) {
-        if (errno == ENOENT)
-            return IndexListing{};
-        return std::nullopt;
+    std::optional<std::string> bytes;
+    std::uint64_t mailboxSize = 0;
+    {
+        // Both files as one append left them; the reading of the records needs no lock.
+        const std::lock_guard lock(storeMutex());
+        const FileDescriptor folderLock = lockForReading(folderPath);
+        const FileDescriptor index(openPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
+        if (!index.isOpen()) {
+            if (errno == ENOENT)
+                return IndexListing{};
+            return std::nullopt;
+        }
+        struct stat indexStat {};
+        if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
+            return std::nullopt;
+        bytes = readRange(index.get(), 0, indexStat.st_size);
+        if (!bytes)
+            return std::nullopt;
+        const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
+        struct stat mailboxStat {};
+        if (mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode))
+            mailboxSize = static_cast<std::uint64_t>(mailboxStat.st_size);
     }
-    struct stat indexStat {};
-    if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
-        return std::nullopt;
-    const std::optional<std::string> bytes = readRange(index.get(), 0, indexStat.st_size);
-    if (!bytes)
-        return std::nullopt;
     IndexListing listing = parseIndex(*bytes);
-    const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
-    struct stat mailboxStat {};
-    const bool haveMailbox = mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode);
-    placeMessages(listing, haveMailbox ? static_cast<std::uint64_t>(mailboxStat.st_size) : 0);
+    placeMessages(listing, mailboxSize);
     return listing;
 }
 
