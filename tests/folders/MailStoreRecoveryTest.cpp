@@ -323,33 +323,46 @@ TEST(MailStoreRecovery, ProcessKilledDuringAppendsLosesNoStoredMail) {
     EXPECT_GT(interrupted, 0);
 }
 
-// Two processes share a mail directory and save into one folder at the same time: the lock on the
+// Two processes share a mail directory and file into one folder at the same time: the lock on the
 // folder's files keeps their appends apart, so every mail is whole, once, where its record says.
+// The messages are large, so that each append writes its mailbox part in several pieces.
 TEST(MailStoreRecovery, TwoProcessesAppendingToOneFolderKeepItConsistent) {
-    constexpr int kPerProcess = 60;
+    constexpr int kPerProcess = 30;
     ScratchDir dir;
-    const auto body = [](int process, int i) {
-        return std::string(static_cast<std::size_t>(3000 + 997 * (i % 7)), static_cast<char>('a' + process)) +
-               std::to_string(i);
+    const auto text = [](int process, int i) {
+        return "Received: x; p\r\nSubject: " + std::to_string(process) + "-" + std::to_string(i) + "\r\n\r\n" +
+               std::string(static_cast<std::size_t>(70000 + 40000 * (i % 4)), static_cast<char>('a' + process)) +
+               "\r\n";
     };
+    // Both children start together when the parent closes the gate's writing end.
+    int gate[2];
+    ASSERT_EQ(::pipe(gate), 0);
     pid_t children[2];
     for (int process = 0; process < 2; ++process) {
         children[process] = ::fork();
         ASSERT_GE(children[process], 0);
         if (children[process] == 0) {
-            for (int i = 0; i < kPerProcess; ++i)
-                if (AppendSavedMail(dir.path(), "f", "t", std::to_string(process) + "-" + std::to_string(i),
-                                    body(process, i)) != StoreResult::Stored)
+            ::close(gate[1]);
+            char byte;
+            while (::read(gate[0], &byte, 1) < 0 && errno == EINTR) {
+            }
+            const std::string file = dir.path() + "/p" + std::to_string(process) + ".qel";
+            for (int i = 0; i < kPerProcess; ++i) {
+                writeBytes(file, text(process, i));
+                if (AppendReceivedMessage(dir.path(), kReceived, file) != StoreResult::Stored)
                     ::_exit(1);
+            }
             ::_exit(0);
         }
     }
+    ::close(gate[0]);
+    ::close(gate[1]);
     for (pid_t child : children) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    const std::string folder = dir.folder(kSavedFolder);
+    const std::string folder = dir.folder(kReceived);
     const auto listing = readFolderIndex(folder);
     ASSERT_TRUE(listing);
     EXPECT_TRUE(listing->unreadable.empty());
@@ -361,9 +374,9 @@ TEST(MailStoreRecovery, TwoProcessesAppendingToOneFolderKeepItConsistent) {
         ASSERT_GE(subject.size(), 3u);
         const int process = subject[0] - '0';
         ASSERT_TRUE(process == 0 || process == 1) << subject;
-        // Each process's mails come in the order it saved them.
+        // Each process's mails come in the order it filed them.
         EXPECT_EQ(subject.substr(2), std::to_string(next[process]));
-        EXPECT_EQ(readFolderMessage(folder, e), body(process, next[process])) << subject;
+        EXPECT_EQ(readFolderMessage(folder, e), text(process, next[process])) << subject;
         ++next[process];
     }
 }
