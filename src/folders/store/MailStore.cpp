@@ -359,7 +359,8 @@ private:
         const IndexListing listing = parseIndex(*index);
         const std::uint64_t mailbox = static_cast<std::uint64_t>(m_known.mailboxSize);
         if (mailbox < listing.mailboxBytes) {
-            const std::string zeros(static_cast<std::size_t>(std::min<std::uint64_t>(listing.mailboxBytes - mailbox, 1 << 20)), '\0');
+            const std::string zeros(
+                static_cast<std::size_t>(std::min<std::uint64_t>(listing.mailboxBytes - mailbox, 1 << 20)), '\0');
             for (std::uint64_t left = listing.mailboxBytes - mailbox; left > 0;) {
                 const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
                 if (!writeAll(m_mailbox.get(), zeros.data(), n)) {
@@ -376,8 +377,8 @@ private:
                 recovered.subject = std::string(kRecoveredSubject);
                 recovered.arrivalDate = formatSavedMailDate(std::time(nullptr));
                 recovered.mailer = std::string(kSavedMailer);
-                recovered.bodySize =
-                    static_cast<std::uint32_t>(std::min<std::uint64_t>(left, std::numeric_limits<std::uint32_t>::max()));
+                recovered.bodySize = static_cast<std::uint32_t>(
+                    std::min<std::uint64_t>(left, std::numeric_limits<std::uint32_t>::max()));
                 if (!appendIndex(recovered)) {
                     cutBack();
                     return StoreResult::WriteFailed;
