@@ -54,8 +54,12 @@ std::map<std::string, KnownFolder>& knownFolders() {
 // Owner-only: a user's mail is nobody else's to read.
 constexpr mode_t kPrivateFileMode = 0600;
 
+int openFsPath(const std::string& fsPath, int flags) {
+    return ::open(fsPath.c_str(), flags | O_CLOEXEC, kPrivateFileMode);
+}
+
 int openPath(const std::string& cp932Path, int flags) {
-    return ::open(text::cp932ToUtf8(cp932Path).c_str(), flags | O_CLOEXEC, kPrivateFileMode);
+    return openFsPath(text::cp932ToUtf8(cp932Path), flags);
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -112,15 +116,17 @@ bool lockFile(int fd, int operation) {
     return true;
 }
 
-// What an append writes beside the folder before it touches either file, and removes when both
-// files are complete: the two files as they were. When the journal is still there at the next
-// append, that append was interrupted (the process was killed, the machine stopped), and exactly
-// the bytes it added are taken away again: nothing that was there before it is ever cut.
+// What an append writes into the folder's journal file before it touches either folder file, and
+// clears when both are complete: the two files as they were. When the journal still holds an entry
+// at the next append, that append was interrupted (the process was killed, the machine stopped),
+// and exactly the bytes it added are taken away again: nothing that was there before it is ever
+// cut. The same file is the folder's lock: appends hold it exclusively, readers shared. It stays in
+// place between appends, so that an append creates and removes no file beside its own data.
 //
 // Layout (integers 64-bit little-endian): "OLJ1", then the index file's device, inode and size,
-// the mailbox file's device, inode and size, then a check sum of the 48 bytes before it. The
-// journal is written with one write before any data is, so a journal that is short or does not
-// add up means the append had not begun to write.
+// the mailbox file's device, inode and size, then a check sum of the 48 bytes before it. An entry
+// is written with one write before any data is, so one that is short or does not add up means the
+// append had not begun to write. Clearing overwrites the mark "OLJ1" with "OLJ0".
 struct AppendJournal {
     std::uint64_t indexDevice = 0;
     std::uint64_t indexInode = 0;
@@ -131,6 +137,7 @@ struct AppendJournal {
 };
 
 constexpr std::string_view kJournalMagic = "OLJ1";
+constexpr std::string_view kJournalCleared = "OLJ0";
 constexpr std::size_t kJournalBytes = 4 + 7 * 8;
 
 std::uint64_t journalCheckSum(std::string_view bytes) {
@@ -189,13 +196,15 @@ public:
 
     // The index is opened first: when it cannot be opened, the mailbox is not even created.
     StoreResult open() {
-        m_lock = FileDescriptor(openPath(m_path + std::string(kLockSuffix), O_RDWR | O_CREAT));
-        if (!m_lock.isOpen() || !lockFile(m_lock.get(), LOCK_EX))
+        // The suffixes are ASCII: the folder path is converted for the file system once.
+        const std::string fsPath = text::cp932ToUtf8(m_path);
+        m_journal = FileDescriptor(openFsPath(fsPath + std::string(kJournalSuffix), O_RDWR | O_CREAT));
+        if (!m_journal.isOpen() || !lockFile(m_journal.get(), LOCK_EX))
             return StoreResult::CannotOpen;
-        m_index = FileDescriptor(openPath(m_path + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
+        m_index = FileDescriptor(openFsPath(fsPath + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_index.isOpen())
             return StoreResult::CannotOpen;
-        m_mailbox = FileDescriptor(openPath(m_path + std::string(kMailboxSuffix), O_RDWR | O_CREAT | O_APPEND));
+        m_mailbox = FileDescriptor(openFsPath(fsPath + std::string(kMailboxSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_mailbox.isOpen())
             return StoreResult::CannotOpen;
         struct stat indexStat {};
@@ -232,7 +241,7 @@ public:
         }
         m_known.mailboxSize += m_appended;
         m_finished = true;
-        removeJournal();
+        clearJournal();
         knownFolders()[m_path] = m_known;
         return StoreResult::Stored;
     }
@@ -247,13 +256,11 @@ public:
         const bool mailboxCut = ::ftruncate(m_mailbox.get(), static_cast<off_t>(m_before.mailboxSize)) == 0;
         const bool indexCut = ::ftruncate(m_index.get(), static_cast<off_t>(m_before.indexSize)) == 0;
         if (mailboxCut && indexCut)
-            removeJournal();
+            clearJournal();
         m_appended = 0;
     }
 
 private:
-    std::string journalPath() const { return m_path + std::string(kJournalSuffix); }
-
     bool appendIndex(const IndexRecord& record) {
         const std::string bytes = encodeIndexRecord(record);
         if (!writeAll(m_index.get(), bytes.data(), bytes.size()))
@@ -267,12 +274,12 @@ private:
     // mailbox gained) and only the journal's removal was missing. A file that is not the one the
     // journal names, or is shorter than it was, is left as it is.
     bool rollBackInterruptedAppend() {
-        const FileDescriptor journalFile(openPath(journalPath(), O_RDONLY));
-        if (!journalFile.isOpen())
-            return errno == ENOENT;
         char buffer[kJournalBytes + 1];
-        const std::size_t n = readFull(journalFile.get(), buffer, sizeof buffer);
-        if (const std::optional<AppendJournal> journal = decodeJournal(std::string_view(buffer, n))) {
+        const ssize_t n = ::pread(m_journal.get(), buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return true;
+        const std::optional<AppendJournal> journal = decodeJournal(std::string_view(buffer, static_cast<std::size_t>(n)));
+        if (journal) {
             const bool indexOwn = journal->indexDevice == m_before.indexDevice &&
                                   journal->indexInode == m_before.indexInode &&
                                   journal->indexSize < m_before.indexSize;
@@ -292,7 +299,7 @@ private:
                 }
             }
         }
-        return ::unlink(text::cp932ToUtf8(journalPath()).c_str()) == 0 || errno == ENOENT;
+        return !journal || clearJournal();
     }
 
     bool appendWasComplete(const AppendJournal& journal) const {
@@ -314,12 +321,9 @@ private:
     }
 
     bool writeJournal() {
-        const FileDescriptor journalFile(openPath(journalPath(), O_WRONLY | O_CREAT | O_TRUNC));
-        if (!journalFile.isOpen())
-            return false;
         const std::string bytes = encodeJournal(m_before);
-        if (!writeAll(journalFile.get(), bytes.data(), bytes.size())) {
-            ::unlink(text::cp932ToUtf8(journalPath()).c_str());
+        if (::pwrite(m_journal.get(), bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+            clearJournal();
             return false;
         }
         m_journalWritten = true;
@@ -329,9 +333,10 @@ private:
         return true;
     }
 
-    void removeJournal() {
-        ::unlink(text::cp932ToUtf8(journalPath()).c_str());
+    bool clearJournal() {
         m_journalWritten = false;
+        return ::pwrite(m_journal.get(), kJournalCleared.data(), kJournalCleared.size(), 0) ==
+               static_cast<ssize_t>(kJournalCleared.size());
     }
 
     // Puts the folder in step before the new message is added, without cutting anything: mailbox
@@ -390,7 +395,7 @@ private:
     }
 
     std::string m_path;
-    FileDescriptor m_lock;
+    FileDescriptor m_journal;
     FileDescriptor m_index;
     FileDescriptor m_mailbox;
     // Both files when this append found them (after an interrupted one was taken back): what the
@@ -600,15 +605,24 @@ std::string formatSavedMailDate(std::time_t t) {
 namespace {
 
 // A reader waits for an append in progress in any process, so that it never sees one half done.
-// A folder that no append of this program has touched has no lock file, and none is made for it.
+// A folder that no append of this program has touched has no journal file, and none is made for it.
 FileDescriptor lockForReading(const std::string& folderPath) {
-    FileDescriptor lock(openPath(folderPath + std::string(kLockSuffix), O_RDONLY));
+    FileDescriptor lock(openPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
     if (lock.isOpen())
         lockFile(lock.get(), LOCK_SH);
     return lock;
 }
 
 } // namespace
+
+bool hasInterruptedAppend(const std::string& folderPath) {
+    const FileDescriptor journal(openPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
+    if (!journal.isOpen())
+        return false;
+    char buffer[kJournalBytes + 1];
+    const ssize_t n = ::pread(journal.get(), buffer, sizeof buffer, 0);
+    return n > 0 && decodeJournal(std::string_view(buffer, static_cast<std::size_t>(n))).has_value();
+}
 
 std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
     std::optional<std::string> bytes;

@@ -24,13 +24,12 @@ namespace orvalink::folders {
 inline constexpr std::string_view kReceivedFolder = "\x8e\xf3\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // 保存したメール: where the compose window saves a mail.
 inline constexpr std::string_view kSavedFolder = "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
-// A folder F is the files F.idx and F.mbx. Beside them, F.lck is the lock that every append holds
-// (between processes too: two instances may share a mail directory), and F.jnl exists while an
-// append is under way: it holds both files' sizes before that append, so that an append cut off
-// half way (a crash, a kill) is taken back by the next one, and nothing else ever is.
+// A folder F is the files F.idx and F.mbx. Beside them, F.jnl is the folder's append journal and
+// lock: every append holds it (between processes too: two instances may share a mail directory)
+// and, while it writes, keeps in it both files' sizes from before, so that an append cut off half
+// way (a crash, a kill) is taken back by the next one, and nothing else ever is.
 inline constexpr std::string_view kIndexSuffix = ".idx";
 inline constexpr std::string_view kMailboxSuffix = ".mbx";
-inline constexpr std::string_view kLockSuffix = ".lck";
 inline constexpr std::string_view kJournalSuffix = ".jnl";
 
 // The mailer text of a saved composition.
@@ -83,6 +82,9 @@ StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, s
 // "%a, %d %b %Y %H:%M:%S +0900" of the local time, with English day and month names whatever the
 // process locale is. The zone is always written as +0900.
 std::string formatSavedMailDate(std::time_t t);
+
+// An append to the folder is under way, or was cut off and will be taken back by the next one.
+bool hasInterruptedAppend(const std::string& folderPath);
 
 // The records of the folder whose files are `folderPath` + ".idx"/".mbx". A folder without an
 // index file is empty. Empty when the index exists but cannot be read.
