@@ -216,6 +216,29 @@ TEST(MailStoreRecovery, BodySizePastTheMailboxIsRefusedWithoutAllocating) {
     }
 }
 
+// The next append after such damage keeps the records' places without writing gigabytes: the
+// mailbox grows to the length the records give as a hole in the file, and the new mail follows.
+TEST(MailStoreRecovery, BodySizeDamagedToNear4GiBIsFilledWithoutWriting) {
+    FiveMails f;
+    std::string index = f.index;
+    index.replace(recordStart(index, 5) - 4, 4, le32(0xFFFFFFF0u));
+    writeBytes(f.folder + ".idx", index);
+    const std::string sixth = message(6);
+    ASSERT_EQ(fileMessage(f.dir, kReceived, sixth), StoreResult::Stored);
+
+    struct stat st {};
+    ASSERT_EQ(::stat(fsPath(f.folder + ".mbx").c_str(), &st), 0);
+    const std::uint64_t fourthEnd = f.mailbox.size() - message(5).size();
+    EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), fourthEnd + 0xFFFFFFF0u + sixth.size());
+    EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, std::uint64_t{16} << 20);
+    const auto listing = readFolderIndex(f.folder);
+    ASSERT_TRUE(listing);
+    ASSERT_EQ(listing->entries.size(), 6u);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(readFolderMessage(f.folder, listing->entries[static_cast<std::size_t>(k)]), message(k + 1));
+    EXPECT_EQ(readFolderMessage(f.folder, listing->entries[5]), sixth);
+}
+
 // Reads what a child reports through a pipe: one byte per append it finished.
 std::size_t drain(int fd, bool wait) {
     char buffer[256];

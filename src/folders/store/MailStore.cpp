@@ -34,16 +34,30 @@ std::vector<char>& searchBuffer() {
     return buffer;
 }
 
+// One file as fstat sees it: which file, how long, and when it last changed (in data or in any
+// other way, by anyone).
+struct FileState {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    time_t changedSeconds = 0;
+    long changedNanoseconds = 0;
+
+    bool operator==(const FileState&) const = default;
+};
+
+FileState fileState(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
+
 // What the last append of this process left in a folder's files. When both files are still the
-// same files with the same sizes, they are known to be in step and need no scan before the next
+// same files, unchanged since, they are known to be in step and need no scan before the next
 // append. Guarded by storeMutex.
 struct KnownFolder {
-    dev_t indexDevice = 0;
-    ino_t indexInode = 0;
-    off_t indexSize = 0;
-    dev_t mailboxDevice = 0;
-    ino_t mailboxInode = 0;
-    off_t mailboxSize = 0;
+    FileState index;
+    FileState mailbox;
+
+    bool operator==(const KnownFolder&) const = default;
 };
 
 std::map<std::string, KnownFolder>& knownFolders() {
@@ -212,6 +226,7 @@ public:
         if (::fstat(m_index.get(), &indexStat) != 0 || ::fstat(m_mailbox.get(), &mailboxStat) != 0 ||
             !S_ISREG(indexStat.st_mode) || !S_ISREG(mailboxStat.st_mode))
             return StoreResult::CannotOpen;
+        m_found = {fileState(indexStat), fileState(mailboxStat)};
         m_before = {static_cast<std::uint64_t>(indexStat.st_dev),   static_cast<std::uint64_t>(indexStat.st_ino),
                     static_cast<std::uint64_t>(indexStat.st_size),  static_cast<std::uint64_t>(mailboxStat.st_dev),
                     static_cast<std::uint64_t>(mailboxStat.st_ino), static_cast<std::uint64_t>(mailboxStat.st_size)};
@@ -239,10 +254,14 @@ public:
             cutBack();
             return StoreResult::WriteFailed;
         }
-        m_known.mailboxSize += m_appended;
         m_finished = true;
         clearJournal();
-        knownFolders()[m_path] = m_known;
+        struct stat indexStat {};
+        struct stat mailboxStat {};
+        if (::fstat(m_index.get(), &indexStat) == 0 && ::fstat(m_mailbox.get(), &mailboxStat) == 0)
+            knownFolders()[m_path] = {fileState(indexStat), fileState(mailboxStat)};
+        else
+            knownFolders().erase(m_path);
         return StoreResult::Stored;
     }
 
@@ -263,10 +282,7 @@ public:
 private:
     bool appendIndex(const IndexRecord& record) {
         const std::string bytes = encodeIndexRecord(record);
-        if (!writeAll(m_index.get(), bytes.data(), bytes.size()))
-            return false;
-        m_known.indexSize += bytes.size();
-        return true;
+        return writeAll(m_index.get(), bytes.data(), bytes.size());
     }
 
     // A journal left by an interrupted append: the bytes that append added are taken away, unless
@@ -327,9 +343,6 @@ private:
             return false;
         }
         m_journalWritten = true;
-        m_known = {static_cast<dev_t>(m_before.indexDevice),   static_cast<ino_t>(m_before.indexInode),
-                   static_cast<off_t>(m_before.indexSize),     static_cast<dev_t>(m_before.mailboxDevice),
-                   static_cast<ino_t>(m_before.mailboxInode), static_cast<off_t>(m_before.mailboxSize)};
         return true;
     }
 
@@ -343,38 +356,32 @@ private:
     // bytes that no record accounts for (an index deleted or replaced by an older copy, a message
     // whose record never got written by an earlier version) get a record of their own, status read,
     // subject 「（復元されたメール）」, so that they stay readable and the new message lies where the
-    // body sizes say. A mailbox shorter than its records say (cut from outside the program) is
-    // filled up with zero bytes to the length they give: what was lost stays lost, but the records
-    // keep their messages and the new message lies where a reader looks for it. Unreadable index
-    // bytes stay where they are; when readable records follow them, the mailbox bytes the readable
-    // records do not account for may be theirs and are left to them.
+    // body sizes say. A mailbox shorter than its records say (cut from outside the program, or a
+    // body size damaged) is filled up with zero bytes to the length they give: what was lost stays
+    // lost, but the records keep their messages and the new message lies where a reader looks for
+    // it. Unreadable index bytes stay where they are; when readable records follow them, the
+    // mailbox bytes the readable records do not account for may be theirs and are left to them.
     StoreResult bringInStep() {
         const auto known = knownFolders().find(m_path);
-        if (known != knownFolders().end() && known->second.indexDevice == m_known.indexDevice &&
-            known->second.indexInode == m_known.indexInode && known->second.indexSize == m_known.indexSize &&
-            known->second.mailboxDevice == m_known.mailboxDevice &&
-            known->second.mailboxInode == m_known.mailboxInode && known->second.mailboxSize == m_known.mailboxSize)
+        if (known != knownFolders().end() && known->second == m_found)
             return StoreResult::Stored;
 
-        const std::optional<std::string> index = readRange(m_index.get(), 0, m_known.indexSize);
-        if (!index || static_cast<off_t>(index->size()) != m_known.indexSize) {
+        const off_t indexSize = static_cast<off_t>(m_before.indexSize);
+        const std::optional<std::string> index = readRange(m_index.get(), 0, indexSize);
+        if (!index || static_cast<off_t>(index->size()) != indexSize) {
             cutBack();
             return StoreResult::CannotOpen;
         }
         const IndexListing listing = parseIndex(*index);
-        const std::uint64_t mailbox = static_cast<std::uint64_t>(m_known.mailboxSize);
+        const std::uint64_t mailbox = m_before.mailboxSize;
         if (mailbox < listing.mailboxBytes) {
-            const std::string zeros(
-                static_cast<std::size_t>(std::min<std::uint64_t>(listing.mailboxBytes - mailbox, 1 << 20)), '\0');
-            for (std::uint64_t left = listing.mailboxBytes - mailbox; left > 0;) {
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
-                if (!writeAll(m_mailbox.get(), zeros.data(), n)) {
-                    cutBack();
-                    return StoreResult::WriteFailed;
-                }
-                left -= n;
+            // Grown without writing the zero bytes (a hole in the file): a body size damaged to
+            // near 4 GiB costs neither the time nor the disk space of writing that many.
+            if (listing.mailboxBytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+                ::ftruncate(m_mailbox.get(), static_cast<off_t>(listing.mailboxBytes)) != 0) {
+                cutBack();
+                return StoreResult::WriteFailed;
             }
-            m_known.mailboxSize = static_cast<off_t>(listing.mailboxBytes);
         } else if (mailbox > listing.mailboxBytes && !listing.recordsFollowAGap()) {
             for (std::uint64_t left = mailbox - listing.mailboxBytes; left > 0;) {
                 IndexRecord recovered;
@@ -401,7 +408,8 @@ private:
     // Both files when this append found them (after an interrupted one was taken back): what the
     // journal holds, and what a failed append returns to.
     AppendJournal m_before;
-    KnownFolder m_known;
+    // Both files as open found them, before anything was taken back or written.
+    KnownFolder m_found;
     std::uint64_t m_appended = 0;
     bool m_journalWritten = false;
     bool m_finished = false;
