@@ -3,12 +3,14 @@
 // The mail folder files. A folder is the pair F.idx (one index record per message) and F.mbx
 // (the message texts back to back in record order), where F is the mail directory, "/" and the
 // folder's path. Both files only grow by appends; a message is found by adding up the body sizes
-// of the records before it.
+// of the records before it. Nothing a folder holds is ever cut to repair it: only the bytes of an
+// append that was itself cut off half way are taken back.
 //
 // All texts and paths are code page 932 bytes; paths use "/" and are converted to the file
 // system's encoding only where a file is opened. Every operation opens, uses and closes its files
-// within one call, and all operations of the process are serialised by one store lock, so the
-// receive thread and the compose threads may call them at any time.
+// within one call. All operations of the process are serialised by one store lock, so the receive
+// thread and the compose threads may call them at any time, and appends to one folder by several
+// processes by the folder's journal file (see kJournalSuffix).
 
 #include "folders/store/IndexParser.h"
 
