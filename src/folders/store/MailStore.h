@@ -3,12 +3,14 @@
 // The mail folder files. A folder is the pair F.idx (one index record per message) and F.mbx
 // (the message texts back to back in record order), where F is the mail directory, "/" and the
 // folder's path. Both files only grow by appends; a message is found by adding up the body sizes
-// of the records before it.
+// of the records before it. Nothing a folder holds is ever cut to repair it: only the bytes of an
+// append that was itself cut off half way are taken back.
 //
 // All texts and paths are code page 932 bytes; paths use "/" and are converted to the file
 // system's encoding only where a file is opened. Every operation opens, uses and closes its files
-// within one call, and all operations of the process are serialised by one store lock, so the
-// receive thread and the compose threads may call them at any time.
+// within one call. All operations of the process are serialised by one store lock, so the receive
+// thread and the compose threads may call them at any time, and appends to one folder by several
+// processes by the folder's journal file (see kJournalSuffix).
 
 #include "folders/store/IndexParser.h"
 
@@ -24,9 +26,24 @@ namespace orvalink::folders {
 inline constexpr std::string_view kReceivedFolder = "\x8e\xf3\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // 保存したメール: where the compose window saves a mail.
 inline constexpr std::string_view kSavedFolder = "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
+// A folder F is the files F.idx and F.mbx. Beside them, F.jnl is the folder's append journal and
+// lock: every append holds it (between processes too: two instances may share a mail directory)
+// and, while it writes, keeps in it both files' sizes from before, so that an append cut off half
+// way (a crash, a kill) is taken back by the next one, and nothing else ever is.
+inline constexpr std::string_view kIndexSuffix = ".idx";
+inline constexpr std::string_view kMailboxSuffix = ".mbx";
+inline constexpr std::string_view kJournalSuffix = ".jnl";
+
 // The mailer text of a saved composition.
 inline constexpr std::string_view kSavedMailer = "Orvalink Version 1.0";
+// （復元されたメール）: the subject of a record the store adds, status read, to cover mailbox bytes
+// that no record accounted for (an index deleted or replaced by an older copy), so that they stay
+// readable and every later message lies where the body sizes say.
+inline constexpr std::string_view kRecoveredSubject =
+    "\x81\x69\x95\x9c\x8c\xb3\x82\xb3\x82\xea\x82\xbd\x83\x81\x81\x5b\x83\x8b\x81\x6a";
 
+// What became of one append. The values keep their meaning for every caller: anything but Stored
+// means nothing of the mail was kept, and storeResultText says why in words the user can be shown.
 enum class StoreResult {
     Stored,
     // No mail directory has been chosen yet; nothing was written.
@@ -35,7 +52,14 @@ enum class StoreResult {
     CannotOpen,
     // Writing failed part way; both files were cut back to where they were before.
     WriteFailed,
+    // The index record would pass the longest record the folder format holds (kMaxRecordBody):
+    // a composition's From, To and Subject together are too long. Nothing was written.
+    TooLarge,
 };
+
+// Why a mail was not saved, as a code page 932 sentence for a message box ("... このメールは保存で
+// きません。"). Empty for Stored.
+std::string_view storeResultText(StoreResult result);
 
 // The folder's files without extension: the mail directory, "/" and the folder path. Empty
 // while no mail directory is set, so that nothing is ever written at the file-system root.
@@ -47,8 +71,11 @@ std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_
 StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile);
 
 // Saves a composition into 保存したメール: the body bytes as they are, and a record with status
-// read, the saving time as arrival date, an empty header date and kSavedMailer. Anything but
-// Stored means the mail was not saved.
+// read, the saving time as arrival date, an empty header date and kSavedMailer. The sender,
+// recipient and subject are kept whole: each ends only at its first NUL or line break (the
+// received-mail limit of kMaxFieldBytes does not apply). A record that would pass kMaxRecordBody
+// is refused with TooLarge. Anything but Stored means the mail was not saved; storeResultText
+// gives the reason to show.
 StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
                             std::string_view subject, std::string_view body, std::time_t savedAt);
 StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
@@ -57,6 +84,9 @@ StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, s
 // "%a, %d %b %Y %H:%M:%S +0900" of the local time, with English day and month names whatever the
 // process locale is. The zone is always written as +0900.
 std::string formatSavedMailDate(std::time_t t);
+
+// An append to the folder is under way, or was cut off and will be taken back by the next one.
+bool hasInterruptedAppend(const std::string& folderPath);
 
 // The records of the folder whose files are `folderPath` + ".idx"/".mbx". A folder without an
 // index file is empty. Empty when the index exists but cannot be read.
