@@ -17,6 +17,14 @@
 //   exit                          the tray menu's exit
 //   open ROW                      double-clicks row ROW of the message list
 //   grab PATH                     saves a picture of the main window (PNG)
+//   mail SLOT FIELD TEXT          sets the From, To, Subject or body (FIELD from, to, subject,
+//                                 body) of the compose window in slot SLOT
+//   mailcommand SLOT ID           posts command ID to that compose window, as its toolbar or menu
+//                                 would
+//   mailclose SLOT                the close box of that compose window
+//
+// The dump lists each open compose window as "compose SLOT STATE|FROM|TO|SUBJECT|BODY" (STATE is
+// the SMTP conversation's, 0 when none runs) and the send-and-receive window as "sendrecv open".
 
 #include <QObject>
 

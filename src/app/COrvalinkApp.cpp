@@ -9,6 +9,7 @@
 #include "app/CMainFrame.h"
 #include "app/ChatWindows.h"
 #include "app/MailSettingsCommand.h"
+#include "app/MailWindows.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
@@ -110,6 +111,7 @@ bool COrvalinkApp::initInstance()
         return false;
     installMailSettingsCommand(*m_mainFrame);
     installChatWindows(*m_mainFrame);
+    installMailWindows(*m_mainFrame);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the
     // only way to reach it and is shown instead.
