@@ -1,0 +1,157 @@
+#pragma once
+
+// The SMTP conversation of one compose window, without any socket: the window's glue connects,
+// feeds every chunk it reads into feed(), writes what each step says to send, and shows the
+// step's message. One conversation delivers one mail to exactly one recipient:
+//
+//   state 1 WaitGreeting  "220"  -> HELO <this machine's host name>
+//   state 2 WaitHelo      "250"  -> MAIL FROM:<account 1's address>
+//   state 3 WaitMailFrom  2xx    -> RCPT TO:<the To text>
+//   state 4 WaitRcptTo    2xx    -> DATA
+//   state 5 WaitData      "354"  -> the mail text (MailText.h), ending CR LF "." CR LF
+//   state 6 WaitMessage   2xx    -> QUIT, and the window closes
+//
+// Replies are framed into lines ("250-..." continuation lines, then "250 ..."); a reply is whole
+// only with its last line, however the reads split it, and its code is the first three characters
+// of that last line. Every whole reply moves the conversation one step, so several replies in one
+// read are handled in order. A reply other than the expected one shows the state's error text
+// followed by the server's own last line, sends QUIT and releases the connection; the window and
+// everything typed in it stay.
+//
+// The engine takes no clock: the glue calls timedOut() when the server has said nothing for
+// kReplyTimeoutSeconds while running() holds, and connectionClosed() / connectFailed() when the
+// socket tells it so. After any ending the conversation is idle again and a new send starts over
+// at state 1 on a new connection.
+
+#include "mail/MailAccount.h"
+#include "mail/engine/MailText.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mailengine {
+
+// The texts a failed conversation shows (message box, OK button). Each ends with CR LF; a step may
+// add the server's reply line or the connection's reason after it.
+inline constexpr std::string_view kErrorNotSmtpServer = "ERROR: Not a valid SMTP server response\r\n";
+inline constexpr std::string_view kErrorSenderRejected = "ERROR: Sender rejected\r\n";
+inline constexpr std::string_view kErrorRecipientRejected = "ERROR: Recipient rejected\r\n";
+inline constexpr std::string_view kErrorDataRejected = "ERROR: DATA command rejected\r\n";
+inline constexpr std::string_view kErrorBodyRejected = "ERROR: Message body rejected\r\n";
+inline constexpr std::string_view kErrorNoAccount = "ERROR: No mail account is configured\r\n";
+inline constexpr std::string_view kErrorLineBreakInAddress = "ERROR: An address holds a line break\r\n";
+inline constexpr std::string_view kErrorConnectFailed = "ERROR: Could not connect to the SMTP server\r\n";
+inline constexpr std::string_view kErrorTimeout = "ERROR: The SMTP server did not answer for 60 seconds\r\n";
+inline constexpr std::string_view kErrorConnectionLost = "ERROR: The connection to the SMTP server was lost\r\n";
+
+// Texts of the glue's own failures before a connection exists (no CR LF).
+inline constexpr std::string_view kUnknownServiceName = "Unknown service name";
+inline constexpr std::string_view kSocketCreationFailed = "Socket creation failed";
+
+// The service looked up before connecting (its port is not used).
+inline constexpr std::string_view kServiceName = "smtp";
+inline constexpr std::string_view kServiceProtocol = "tcp";
+
+inline constexpr int kReplyTimeoutSeconds = 60;
+inline constexpr std::uint16_t kDefaultSmtpPort = 25;
+// How much one read asks for.
+inline constexpr std::size_t kReceiveBufferSize = 65536;
+
+// "SMTP PortNo"n when it names a port (decimal 1-65535, blanks around it allowed), 25 otherwise.
+std::uint16_t smtpPortFromText(std::string_view portText);
+
+enum class SmtpState {
+    None = 0,
+    WaitGreeting = 1,
+    WaitHelo = 2,
+    WaitMailFrom = 3,
+    WaitRcptTo = 4,
+    WaitData = 5,
+    WaitMessage = 6,
+};
+
+// What the window hands over when the user sends. Everything is code page 932 text as typed.
+struct SmtpRequest {
+    // Account 1 (the conversation always sends through it, whatever the From box shows); empty
+    // when no account is configured, which refuses the send with kErrorNoAccount.
+    std::optional<MailAccount> account;
+    std::string to;      // the To box text, one address
+    std::string subject; // the Subject box text
+    std::string body;    // the whole editor text, lines separated by CR LF
+    // This machine's host name (gethostname): the HELO argument and the Message-ID's right side.
+    std::string localHostName;
+    // The moment of sending, for "Date:" (currentMailTime() in the program, fixed in tests).
+    MailTime time;
+    // "<...@...>" for "Message-ID:" (newMessageId() in the program, fixed in tests).
+    std::string messageId;
+};
+
+// The answer to start(): connect to host:port, or not (message says why; empty when a
+// conversation is already running and the send is simply ignored).
+struct SmtpStart {
+    bool connect = false;
+    std::string host;
+    std::uint16_t port = kDefaultSmtpPort;
+    std::string message;
+};
+
+// What the glue does after each call, in this order: write `send` on the connection (all of it,
+// queueing what the socket does not take at once), then close and destroy the socket when
+// `release` holds, then show `message` when it is not empty, then close the compose window when
+// `finished` holds (the server accepted the mail; nothing is shown).
+struct SmtpStep {
+    std::string send;
+    bool release = false;
+    std::string message;
+    bool finished = false;
+
+    bool operator==(const SmtpStep&) const = default;
+};
+
+class SmtpConversation {
+public:
+    // Longest reply line kept; longer lines are cut there and the rest counts as the next line.
+    static constexpr std::size_t kMaxReplyLine = 2048;
+
+    // Begins a conversation: checks the request, builds the mail text, and says where to connect.
+    // Ignored (connect false, no message) while a conversation runs.
+    SmtpStart start(const SmtpRequest& request);
+
+    // Bytes read from the connection, any amount, split anywhere.
+    SmtpStep feed(std::string_view bytes);
+
+    // The connection could not be made (refused, unreachable, unknown host). `reason` (may be
+    // empty) is shown on the line after the error text.
+    SmtpStep connectFailed(std::string_view reason = {});
+    // The server said nothing for kReplyTimeoutSeconds while running().
+    SmtpStep timedOut();
+    // The server closed the connection, or a read or write failed, before the mail was accepted.
+    SmtpStep connectionClosed();
+    // The window closes while a conversation runs: QUIT and release, no message.
+    SmtpStep abort();
+
+    SmtpState state() const { return m_state; }
+    bool running() const { return m_state != SmtpState::None; }
+    // The whole DATA payload of the running conversation (header block, body, CR LF "." CR LF).
+    const std::string& mailText() const { return m_mailText; }
+
+private:
+    SmtpStep handleReply();
+    SmtpStep fail(std::string_view errorText);
+    void end();
+
+    SmtpState m_state = SmtpState::None;
+    std::string m_helloName;
+    std::string m_sender;
+    std::string m_recipient;
+    std::string m_mailText;
+
+    // The reply being framed: the current unfinished line, and the last finished line of it.
+    std::string m_line;
+    std::string m_lastLine;
+};
+
+} // namespace mailengine
