@@ -128,8 +128,8 @@ std::string AutomationChannel::stateDump()
             out << "window " << escape(platform::fromQString(t->frame()->windowTitle())) << "\n";
     // Open compose windows, with their texts and the state of their conversation.
     const ComposeThreadTable& compose = composeThreadTable();
-    for (std::size_t slot = 0; slot < compose.slots.size(); ++slot) {
-        const CSendThread* t = compose.slots[slot];
+    for (std::size_t slot = 0; slot < compose.threads.size(); ++slot) {
+        const CSendThread* t = compose.threads[slot];
         if (!t || !t->frame())
             continue;
         const CSendFrame* f = t->frame();
@@ -148,7 +148,7 @@ CSendFrame* composeFrame(int slot)
     const ComposeThreadTable& table = composeThreadTable();
     if (slot < 0 || slot >= kMaxComposeWindows)
         return nullptr;
-    const CSendThread* t = table.slots[static_cast<std::size_t>(slot)];
+    const CSendThread* t = table.threads[static_cast<std::size_t>(slot)];
     return t ? t->frame() : nullptr;
 }
 

@@ -194,13 +194,18 @@ void CSendFrame::saveSettings() const
 {
     auto& p = platform::Profile::application();
     const QRect r = geometry();
-    p.writeInt(kSection, "Left", r.left());
-    p.writeInt(kSection, "top", r.top());
-    p.writeInt(kSection, "Right", r.left() + r.width());
-    p.writeInt(kSection, "Bottom", r.top() + r.height());
-    p.writeInt(kSection, "From Save", m_header->fromSave()->isChecked() ? 1 : 0);
-    p.writeInt(kSection, "To Save", m_header->toSave()->isChecked() ? 1 : 0);
-    p.writeInt(kSection, "Subject Save", m_header->subjectSave()->isChecked() ? 1 : 0);
+    // Each write reaches the disk at once; a value that is already stored is left alone.
+    const auto write = [&p](const char* key, int value) {
+        if (!p.contains(kSection, key) || p.getInt(kSection, key, 0) != value)
+            p.writeInt(kSection, key, value);
+    };
+    write("Left", r.left());
+    write("top", r.top());
+    write("Right", r.left() + r.width());
+    write("Bottom", r.top() + r.height());
+    write("From Save", m_header->fromSave()->isChecked() ? 1 : 0);
+    write("To Save", m_header->toSave()->isChecked() ? 1 : 0);
+    write("Subject Save", m_header->subjectSave()->isChecked() ? 1 : 0);
 }
 
 bool CSendFrame::onCommand(int id)
@@ -231,7 +236,7 @@ bool CSendFrame::onCommand(int id)
     }
 }
 
-bool CSendFrame::onMailSave()
+bool CSendFrame::storeMail()
 {
     const orvalink::folders::StoreResult result =
         orvalink::folders::AppendSavedMail(mailDirectory(), fromText(), toText(), subjectText(), bodyText());
@@ -239,6 +244,13 @@ bool CSendFrame::onMailSave()
         platform::messageBox(compose::saveFailureText(result), compose::captionText(), platform::MB_OK);
         return false;
     }
+    return true;
+}
+
+bool CSendFrame::onMailSave()
+{
+    if (!storeMail())
+        return false;
     closeWithoutAsking();
     return true;
 }
@@ -291,9 +303,12 @@ void CSendFrame::closeEvent(QCloseEvent* event)
         const int answer = platform::messageBox(compose::saveQuestionText(), compose::captionText(),
                                                 platform::MB_YESNOCANCEL | platform::MB_ICONQUESTION);
         if (answer == platform::IDYES) {
-            // A successful save closes the window by itself; a refused one keeps it.
-            event->ignore();
-            onMailSave();
+            // A refused save keeps the window and everything in it.
+            if (!storeMail()) {
+                event->ignore();
+                return;
+            }
+            event->accept();
             return;
         }
         if (answer != platform::IDNO) {
@@ -315,8 +330,8 @@ void CSendFrame::teardown()
     m_thread->quitAndWait();
     ComposeThreadTable& table = composeThreadTable();
     const int slot = m_thread->windowSlot();
-    if (slot >= 0 && slot < kMaxComposeWindows && table.slots[static_cast<std::size_t>(slot)] == m_thread)
-        table.slots[static_cast<std::size_t>(slot)] = nullptr;
+    if (slot >= 0 && slot < kMaxComposeWindows && table.threads[static_cast<std::size_t>(slot)] == m_thread)
+        table.threads[static_cast<std::size_t>(slot)] = nullptr;
     delete m_thread;
     m_thread = nullptr;
 }

@@ -72,6 +72,8 @@ private:
     void createStatusBar();
     void restoreRect();
     void saveSettings() const;
+    // Appends the mail to 保存したメール; when that is refused the user is told why.
+    bool storeMail();
     void setConversationState(int state);
     void closeWithoutAsking();
     void teardown();

@@ -4,13 +4,13 @@
 
 int ComposeThreadTable::firstFree() const
 {
-    const auto it = std::find(slots.begin(), slots.end(), nullptr);
-    return it == slots.end() ? -1 : static_cast<int>(it - slots.begin());
+    const auto it = std::find(threads.begin(), threads.end(), nullptr);
+    return it == threads.end() ? -1 : static_cast<int>(it - threads.begin());
 }
 
 int ComposeThreadTable::openCount() const
 {
-    return static_cast<int>(std::count_if(slots.begin(), slots.end(), [](const CSendThread* t) { return t; }));
+    return static_cast<int>(std::count_if(threads.begin(), threads.end(), [](const CSendThread* t) { return t; }));
 }
 
 ComposeThreadTable& composeThreadTable()

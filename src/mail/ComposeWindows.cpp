@@ -22,7 +22,7 @@ CSendThread* OpenComposeWindow(const std::string& initialTo, const std::string& 
     if (!thread->startAndWaitReady())
         return nullptr;
     CSendThread* t = thread.release();
-    table.slots[static_cast<std::size_t>(slot)] = t;
+    table.threads[static_cast<std::size_t>(slot)] = t;
     auto* frame = new CSendFrame(t);
     t->setFrame(frame);
     frame->showNormal();
@@ -32,7 +32,7 @@ CSendThread* OpenComposeWindow(const std::string& initialTo, const std::string& 
 
 void closeAllComposeWindows()
 {
-    for (CSendThread* t : composeThreadTable().slots)
+    for (CSendThread* t : composeThreadTable().threads)
         if (t && t->frame())
             t->frame()->closeAtExit();
 }

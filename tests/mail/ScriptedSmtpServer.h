@@ -104,6 +104,9 @@ public:
     explicit ScriptedSmtpServer(Script script, std::uint16_t port = 0) : m_script(std::move(script))
     {
         m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // One fixed port serves several tests in a row; the last connection may still linger.
+        int on = 1;
+        ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -120,6 +123,19 @@ public:
     ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
 
     std::uint16_t port() const { return m_port; }
+    // A loopback port nobody listens on: bound for a moment and let go again.
+    static std::uint16_t unusedPort()
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        ::close(fd);
+        return ntohs(a.sin_port);
+    }
     // Waits until the script has run (or no client came within the accept limit).
     void join()
     {
