@@ -566,7 +566,7 @@ void Conversion::printable(int c)
 // read on until a byte settles the code, the hold is full or the input ends, then write all that
 // was held through the decoder now in force. A byte that means something to the main loop (an
 // escape, a shift, the start of an encoded word or of a missing-escape sequence) ends the hold
-// unread, so that it keeps its meaning.
+// unread, so that it keeps its meaning; so does any byte below 0x40 after an 8-bit first byte.
 void Conversion::hold(int first, int second)
 {
     std::array<BytePair, kHoldPairs> held{};
@@ -599,8 +599,10 @@ void Conversion::hold(int first, int second)
         if (d == kEnd)
             break;
         if (d < 0x40) {
-            held[count++] = {0, static_cast<std::uint8_t>(d)};
-            continue;
+            // No second byte: the stray first byte is dropped and the byte is read again after the
+            // hold, as anywhere else, so that an escape, a shift, "=" or "$" keeps its meaning.
+            unget(d);
+            break;
         }
         if (!settled && d <= 0xA0) {
             m_decoder = Decoder::ShiftJis;

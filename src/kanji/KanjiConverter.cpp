@@ -5,7 +5,9 @@
 #include "kanji/LineStore.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace kanji {
 
@@ -15,6 +17,17 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The converted message is a work file of the mail download: a user's mail, created owner-only.
+FilePtr createPrivate(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr)
+        ::close(fd);
+    return FilePtr(file);
+}
 
 } // namespace
 
@@ -34,7 +47,7 @@ int KanjiConverter::convertFile(const std::string& inputPath, const std::string&
     FilePtr inFile(std::fopen(inputPath.c_str(), "rb"));
     if (!inFile)
         return -1;
-    FilePtr outFile(std::fopen(outputPath.c_str(), "wb"));
+    FilePtr outFile = createPrivate(outputPath);
     if (!outFile)
         return -1;
     std::setvbuf(outFile.get(), nullptr, _IOFBF, 64 * 1024);

@@ -33,7 +33,7 @@ TEST(IndexParser, RecordWithoutSixTextsKeepsItsBodySizeAndLaterOffsets) {
     EXPECT_TRUE(listing.entries[3].damaged);
     EXPECT_EQ(listing.entries[3].record.bodySize, 0u);
     EXPECT_EQ(listing.mailboxBytes, 60u);
-    EXPECT_EQ(listing.wholeBytes, index.size());
+    EXPECT_TRUE(listing.unreadable.empty());
 }
 
 TEST(IndexParser, ExtraBytesBeforeBodySizeMarkTheRecordDamaged) {
@@ -50,7 +50,9 @@ TEST(IndexParser, RecordLongerThanTheFileIsCutShort) {
         const IndexListing listing = parseIndex(whole + tail);
         ASSERT_EQ(listing.entries.size(), 1u);
         EXPECT_TRUE(listing.cutShort);
-        EXPECT_EQ(listing.wholeBytes, whole.size());
+        ASSERT_EQ(listing.unreadable.size(), 1u);
+        EXPECT_EQ(listing.unreadable[0].begin, whole.size());
+        EXPECT_EQ(listing.unreadable[0].end, (whole + tail).size());
         EXPECT_EQ(listing.mailboxBytes, 5u);
     }
 }

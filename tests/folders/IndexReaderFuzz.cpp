@@ -1,6 +1,6 @@
 // Random bytes as an index file: the reader must stay inside them, and what it reports must add
-// up: whole records end where the next begins, offsets are the running sum of body sizes, and a
-// record read without damage encodes back to the same bytes.
+// up: records and unreadable stretches follow each other without gap or overlap, offsets are the
+// running sum of body sizes, and a record read without damage encodes back to the same bytes.
 #include "folders/store/IndexParser.h"
 
 #include <cstddef>
@@ -17,34 +17,64 @@ void check(bool condition) {
 }
 
 bool fieldsEncodable(const IndexRecord& r) {
-    for (const std::string* t : {&r.sender, &r.subject, &r.recipient, &r.arrivalDate, &r.headerDate, &r.mailer})
-        if (t->size() > kMaxFieldBytes)
-            return false;
-    return true;
+    return recordBodyLength(r) <= kMaxRecordBody;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const IndexListing listing = parseIndex(bytes);
-    check(listing.wholeBytes <= size);
-    check(listing.cutShort == (listing.wholeBytes < size));
+    IndexListing listing = parseIndex(bytes);
 
+    // Records and unreadable stretches cover the index exactly once, in file order.
     std::uint64_t pos = 0;
+    std::size_t gap = 0;
     std::uint64_t offset = 0;
+    std::uint64_t sum = 0;
+    const auto skipGaps = [&] {
+        while (gap < listing.unreadable.size() && listing.unreadable[gap].begin == pos) {
+            check(listing.unreadable[gap].end > pos && listing.unreadable[gap].end <= size);
+            pos = listing.unreadable[gap].end;
+            ++gap;
+        }
+    };
     for (const IndexEntry& e : listing.entries) {
-        check(e.offset == offset);
-        const std::uint32_t length = readU32(bytes.data() + pos);
+        skipGaps();
+        check(e.indexOffset == pos);
+        check(e.indexBytes >= kRecordHeaderBytes && e.indexBytes <= size - pos);
         check(e.record.status == readU32(bytes.data() + pos + 4));
+        const std::uint64_t length = e.indexBytes - kRecordHeaderBytes;
         if (length >= 4)
-            check(e.record.bodySize == readU32(bytes.data() + pos + kRecordHeaderBytes + length - 4));
-        if (!e.damaged && fieldsEncodable(e.record))
-            check(encodeIndexRecord(e.record) == bytes.substr(pos, kRecordHeaderBytes + length));
-        pos += kRecordHeaderBytes + length;
-        offset += e.record.bodySize;
+            check(e.record.bodySize == readU32(bytes.data() + pos + e.indexBytes - 4));
+        if (!e.lengthWordWrong)
+            check(readU32(bytes.data() + pos) == length);
+        if (!e.damaged && !e.lengthWordWrong && fieldsEncodable(e.record))
+            check(encodeIndexRecord(e.record) == bytes.substr(pos, e.indexBytes));
+        // Records read from the start of the index are placed by the running sum of body sizes.
+        check(e.placed == (gap == 0));
+        if (gap == 0) {
+            check(e.offset == offset);
+            offset += e.record.bodySize;
+        }
+        sum += e.record.bodySize;
+        pos += e.indexBytes;
     }
-    check(pos == listing.wholeBytes);
-    check(offset == listing.mailboxBytes);
+    skipGaps();
+    check(pos == size && gap == listing.unreadable.size());
+    check(sum == listing.mailboxBytes);
+    check(listing.cutShort == (!listing.unreadable.empty() && listing.unreadable.back().end == size));
+
+    // Placing against a mailbox never puts a message outside it or before the messages in front.
+    const std::uint64_t mailboxSize = size > 0 ? data[0] * 97u : 0;
+    placeMessages(listing, mailboxSize);
+    std::uint64_t end = 0;
+    for (const IndexEntry& e : listing.entries) {
+        if (!e.placed)
+            continue;
+        check(e.offset >= end);
+        end = e.offset + e.record.bodySize;
+        if (e.indexOffset > (listing.unreadable.empty() ? size : listing.unreadable.front().begin))
+            check(end <= mailboxSize);
+    }
     return 0;
 }

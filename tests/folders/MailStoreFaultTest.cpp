@@ -141,10 +141,13 @@ void PrintTo(const CutCase& c, std::ostream* os) {
 
 class CutShortIndex : public ::testing::TestWithParam<CutCase> {};
 
-// An append that ended half way (a crash) leaves a final record cut short, possibly with its
-// message already in the mailbox. The reader lists the whole records only; the next append cuts
-// both files back to them and its message is then found where the index says.
-TEST_P(CutShortIndex, IsReadAndThenAppendedToCorrectly) {
+
+// An append of an earlier version that ended half way (a crash; today's appends leave a journal
+// that takes them back) leaves a final record cut short, possibly with its message already in the
+// mailbox. Nothing of it is cut: the reader lists the whole records and names the unreadable bytes,
+// the next append covers the message with a record of its own and its own message is then found
+// where the index says.
+TEST_P(CutShortIndex, IsKeptAndAppendedAfter) {
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);
@@ -158,25 +161,36 @@ TEST_P(CutShortIndex, IsReadAndThenAppendedToCorrectly) {
     const std::string thirdRecord = readBytes(other.folder(kReceived) + ".idx");
     ASSERT_LT(GetParam().keptOfLastRecord, thirdRecord.size());
     appendBytes(folder + ".idx", thirdRecord.substr(0, GetParam().keptOfLastRecord));
-    if (GetParam().mailboxHasThirdMessage)
-        appendBytes(folder + ".mbx", message(3));
+    const std::string orphan = GetParam().mailboxHasThirdMessage ? message(3) : "";
+    appendBytes(folder + ".mbx", orphan);
+    const std::string indexBefore = readBytes(folder + ".idx");
 
     const auto cut = readFolderIndex(folder);
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->entries.size(), 2u);
     EXPECT_EQ(cut->cutShort, GetParam().keptOfLastRecord > 0);
-    EXPECT_EQ(cut->wholeBytes, twoRecords.size());
+    EXPECT_EQ(cut->placedEnd, twoMessages.size());
 
     const std::string fourth = message(4);
     ASSERT_EQ(fileMessage(dir, kReceived, fourth), StoreResult::Stored);
+    EXPECT_EQ(readBytes(folder + ".mbx"), twoMessages + orphan + fourth);
+    EXPECT_EQ(readBytes(folder + ".idx").substr(0, indexBefore.size()), indexBefore);
     const auto after = readFolderIndex(folder);
     ASSERT_TRUE(after);
-    ASSERT_EQ(after->entries.size(), 3u);
+    ASSERT_EQ(after->entries.size(), orphan.empty() ? 3u : 4u);
+    EXPECT_EQ(after->unreadable.size(), GetParam().keptOfLastRecord > 0 ? 1u : 0u);
     EXPECT_FALSE(after->cutShort);
-    EXPECT_EQ(after->entries[2].record.subject, "m4");
-    EXPECT_EQ(after->entries[2].offset, twoMessages.size());
-    EXPECT_EQ(readFolderMessage(folder, after->entries[2]), fourth);
-    EXPECT_EQ(readBytes(folder + ".mbx"), twoMessages + fourth);
+    if (!orphan.empty()) {
+        const IndexEntry& recovered = after->entries[2];
+        EXPECT_EQ(recovered.record.status, kStatusRead);
+        EXPECT_EQ(recovered.record.subject, kRecoveredSubject);
+        EXPECT_EQ(readFolderMessage(folder, recovered), orphan);
+    }
+    const IndexEntry& last = after->entries.back();
+    EXPECT_EQ(last.record.subject, "m4");
+    EXPECT_EQ(last.offset, twoMessages.size() + orphan.size());
+    EXPECT_EQ(readFolderMessage(folder, last), fourth);
+    EXPECT_EQ(readFolderMessage(folder, after->entries[1]), message(2));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CutShortIndex,

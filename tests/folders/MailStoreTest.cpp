@@ -213,7 +213,8 @@ TEST(MailStore, SavedMailWithEmptyBodyHasSizeZero) {
 }
 
 // Texts from the compose boxes must not break the record: a NUL would shift every field after
-// it, so each text ends at its first NUL or line break and is cut to 999 bytes.
+// it, so each text ends at its first NUL or line break. Nothing else is cut: the 999-byte limit is
+// for fields taken from a received message, and a composition's texts are kept whole.
 TEST(MailStore, SavedMailTextsAreMadeRecordFields) {
     ScratchDir dir;
     const std::string longSubject = std::string(997, 's') + "\x88\x9f\x88\x9f";
@@ -226,9 +227,79 @@ TEST(MailStore, SavedMailTextsAreMadeRecordFields) {
     EXPECT_FALSE(e.damaged);
     EXPECT_EQ(e.record.sender, "from");
     EXPECT_EQ(e.record.recipient, "to");
-    EXPECT_EQ(e.record.subject, std::string(997, 's') + "\x88\x9f");
+    EXPECT_EQ(e.record.subject, longSubject);
     EXPECT_EQ(e.record.mailer, "Orvalink Version 1.0");
     EXPECT_EQ(e.record.headerDate, "");
+}
+
+// A composition's From, To and Subject are kept whole up to what one record can hold; beyond it
+// the save is refused with a reason to show, and nothing is written.
+struct LongFieldsCase {
+    const char* name;
+    std::size_t sender;
+    std::size_t recipient;
+    std::size_t subject;
+    bool fits;
+};
+
+void PrintTo(const LongFieldsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SavedMailLongFields : public ::testing::TestWithParam<LongFieldsCase> {};
+
+// The record body beside the three texts: the date, the mailer, six terminators and the body size.
+constexpr std::size_t kSavedRecordOverhead = 31 + 20 + 10;
+
+TEST_P(SavedMailLongFields, AreKeptWholeOrRefused) {
+    ScratchDir dir;
+    const std::string folder = dir.folder(kSaved);
+    ASSERT_EQ(AppendSavedMail(dir.path(), "f", "t", "s", "first"), StoreResult::Stored);
+    const std::string index = readBytes(folder + ".idx");
+    // Double-byte text, so that a cut would also have to find a character boundary.
+    const auto longText = [](std::size_t n, char last) { return std::string(n - 1, '\x82') + last; };
+    const std::string sender = longText(GetParam().sender, 'f');
+    const std::string recipient = longText(GetParam().recipient, 't');
+    const std::string subject = longText(GetParam().subject, 's');
+    const StoreResult result = AppendSavedMail(dir.path(), sender, recipient, subject, "body", 1700000000);
+    if (!GetParam().fits) {
+        EXPECT_EQ(result, StoreResult::TooLarge);
+        EXPECT_FALSE(storeResultText(result).empty());
+        EXPECT_EQ(readBytes(folder + ".idx"), index);
+        EXPECT_EQ(readBytes(folder + ".mbx"), "first");
+        return;
+    }
+    ASSERT_EQ(result, StoreResult::Stored);
+    const auto listing = readFolderIndex(folder);
+    ASSERT_TRUE(listing);
+    ASSERT_EQ(listing->entries.size(), 2u);
+    const IndexEntry& e = listing->entries[1];
+    EXPECT_FALSE(e.damaged);
+    EXPECT_EQ(e.record.sender, sender);
+    EXPECT_EQ(e.record.recipient, recipient);
+    EXPECT_EQ(e.record.subject, subject);
+    EXPECT_EQ(readFolderMessage(folder, e), "body");
+    expectSizeFieldsAgree(readBytes(folder + ".idx"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SavedMailLongFields,
+    ::testing::Values(LongFieldsCase{"SubjectPastReceivedLimit", 1, 1, 5000, true},
+                      LongFieldsCase{"AllThreeLong", 3000, 20000, 3000, true},
+                      LongFieldsCase{"ExactlyOneRecord", 100, 200, 65536 - kSavedRecordOverhead - 300, true},
+                      LongFieldsCase{"OneByteOver", 100, 200, 65536 - kSavedRecordOverhead - 299, false},
+                      LongFieldsCase{"HugeRecipient", 1, 200000, 1, false}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST(MailStore, EveryRefusalHasAReasonToShow) {
+    EXPECT_TRUE(storeResultText(StoreResult::Stored).empty());
+    for (StoreResult r : {StoreResult::NoMailDirectory, StoreResult::CannotOpen, StoreResult::WriteFailed,
+                          StoreResult::TooLarge}) {
+        const std::string_view reason = storeResultText(r);
+        EXPECT_FALSE(reason.empty());
+        // Whole code page 932 text: it converts for a message box without loss.
+        EXPECT_TRUE(text::cp932RoundTrips(reason));
+    }
 }
 
 TEST(MailStore, NothingIsWrittenWithoutAMailDirectory) {

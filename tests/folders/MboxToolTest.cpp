@@ -35,10 +35,11 @@ std::string toolPath() {
     return (fs::read_symlink("/proc/self/exe").parent_path() / "../../tools/mbox/orvalink-mbox").lexically_normal();
 }
 
-ToolRun runTool(const std::string& arguments) {
+// Standard error goes to `errors` when given, else nowhere.
+ToolRun runTool(const std::string& arguments, const std::string& errors = "/dev/null") {
     const std::string tool = toolPath();
     ToolRun run;
-    FILE* pipe = ::popen((quoted(tool) + " " + arguments + " 2>/dev/null").c_str(), "r");
+    FILE* pipe = ::popen((quoted(tool) + " " + arguments + " 2>" + quoted(errors)).c_str(), "r");
     if (pipe == nullptr)
         return run;
     char buffer[4096];
@@ -98,6 +99,38 @@ TEST_F(MboxTool, RefusesWhatItCannotDo) {
     const ToolRun empty = runTool("list " + quoted(m_dir.path() + "/none"));
     EXPECT_EQ(empty.exitCode, 0);
     EXPECT_EQ(empty.output, "");
+}
+
+// A damaged index: the tool lists every record it can read, marks the one it cannot place, and
+// says on standard error what it could not read.
+TEST_F(MboxTool, SaysWhatItCannotRead) {
+    const std::string third = "X: 3\r\nSubject: three\r\n\r\nbody three\r\n";
+    ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, third), StoreResult::Stored);
+    const std::string folder = m_dir.folder(kReceivedFolder);
+    const std::string errors = m_dir.path() + "/errors.txt";
+    const std::string mailbox = orvalink::test::readBytes(folder + ".mbx");
+    orvalink::test::appendBytes(folder + ".mbx", "junk");
+    EXPECT_EQ(runTool("list " + m_folderArg, errors).exitCode, 0);
+    EXPECT_NE(orvalink::test::readBytes(errors).find("mailbox bytes " + std::to_string(mailbox.size()) + " to " +
+                                                     std::to_string(mailbox.size() + 4)),
+              std::string::npos);
+    orvalink::test::writeBytes(folder + ".mbx", mailbox);
+
+    std::string index = orvalink::test::readBytes(folder + ".idx");
+    // The first record: a length word past the file and no terminator after its sender.
+    index.replace(0, 4, orvalink::test::le32(0x7FFFFFFFu));
+    index[8 + 3] = 'X';
+    orvalink::test::writeBytes(folder + ".idx", index);
+
+    const ToolRun listed = runTool("list --raw " + m_folderArg, errors);
+    EXPECT_EQ(listed.exitCode, 0);
+    const std::string offset2 = std::to_string(m_first.size() + m_second.size());
+    EXPECT_EQ(listed.output, "0\t1\t\ttwo\t\t\t\t\t" + std::to_string(m_second.size()) + "\t" +
+                                 std::to_string(m_first.size()) + "\n" + "1\t1\t\tthree\t\t\t\t\t" +
+                                 std::to_string(third.size()) + "\t" + offset2 + "\n");
+    const std::string said = orvalink::test::readBytes(errors);
+    EXPECT_NE(said.find("hold no readable record"), std::string::npos) << said;
+    EXPECT_EQ(runTool("extract " + m_folderArg + " 1").output, third);
 }
 
 } // namespace

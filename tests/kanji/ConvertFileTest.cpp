@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -59,6 +60,16 @@ TEST_F(ConvertFile, MissingInputReturnsMinusOne) {
 TEST_F(ConvertFile, UncreatableOutputReturnsMinusOne) {
     writeFile(path("in"), "x\n");
     EXPECT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("no/such/dir").string()}), -1);
+}
+
+// The output is a work file of the mail download, a user's mail: owner-only whatever the umask.
+TEST_F(ConvertFile, OutputIsCreatedOwnerOnly) {
+    writeFile(path("in"), "x\n");
+    const mode_t oldMask = ::umask(0);
+    const int result = kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("out").string()});
+    ::umask(oldMask);
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(fs::status(path("out")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(ConvertFile, TooFewWordsReturnsMinusOne) {

@@ -50,6 +50,17 @@ const ConversionCase kDetection[] = {
     // An escape ends the hold and keeps its meaning.
     {"EscapeEndsTheHold", kAmbiguous + "\x1b$B$3\x1b(B" + kShiftJisKo, kAmbiguousAsEuc + sj("こ") + sj("こ")},
     {"EncodedWordEndsTheHold", kAmbiguous + " =?ISO-2022-JP?B?GyRCJUYbKEI=?=", kAmbiguousAsEuc + " " + sj("テ")},
+    // A first byte inside the hold whose next byte is below 0x40 is dropped, and that byte ends
+    // the hold and is read again: it keeps its meaning instead of being written as data.
+    {"SecondByteShiftInEndsTheHold", kAmbiguous + "\xE0\x0F" + "a", kAmbiguousAsEuc + "a"},
+    {"SecondByteShiftOutEndsTheHold", kAmbiguous + "\xE0\x0E" + "1\x0F", kAmbiguousAsEuc + sj("ア")},
+    {"SecondByteEscapeEndsTheHold", kAmbiguous + "\xE0\x1b$B$3\x1b(B", kAmbiguousAsEuc + sj("こ")},
+    {"SecondByteEncodedWordEndsTheHold", kAmbiguous + "\xE5=?ISO-2022-JP?B?GyRCJUYbKEI=?=",
+     kAmbiguousAsEuc + sj("テ")},
+    {"SecondByteMissingEscapeEndsTheHold", kAmbiguous + "\xE0$B$3(B", kAmbiguousAsEuc + sj("こ")},
+    {"SecondByteLineBreakKept", kAmbiguous + "\xE0\na", kAmbiguousAsEuc + "\r\na"},
+    {"SettlingFirstByteThenEscape", kAmbiguous + "\xA4\x1b$B$3\x1b(B" + kShiftJisKo,
+     kAmbiguousAsEuc + sj("こ") + sj("こ")},
     // Once decided, each first byte says which code it belongs to.
     {"ShiftJisThenEuc", kShiftJisKo + kEucKo + kShiftJisKo, sj("こここ")},
     {"EucThenShiftJis", kEucKo + kShiftJisKo + kEucKo, sj("こここ")},

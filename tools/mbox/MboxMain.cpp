@@ -2,7 +2,9 @@
 //
 //   orvalink-mbox list [--raw] FOLDER     one line per record, fields separated by TAB:
 //                                         number, status, sender, subject, recipient, arrival date,
-//                                         header date, mailer, body size, mailbox offset
+//                                         header date, mailer, body size, mailbox offset ("?" when
+//                                         unreadable index bytes before the record hide it); what
+//                                         cannot be read is said on standard error
 //   orvalink-mbox extract FOLDER K        the stored bytes of message K (from 0) on standard output
 //
 // FOLDER is the folder's files without extension (".idx" or ".mbx" may be given too). Texts are
@@ -40,8 +42,15 @@ bool loadIndex(const std::string& folder, const char* shownName, IndexListing& l
         return false;
     }
     listing = std::move(*read);
-    if (listing.cutShort)
-        std::fprintf(stderr, "orvalink-mbox: the last record of %s is cut short and not listed\n", shownName);
+    for (const auto& gap : listing.unreadable)
+        std::fprintf(stderr, "orvalink-mbox: bytes %llu to %llu of the index of %s hold no readable record\n",
+                     static_cast<unsigned long long>(gap.begin), static_cast<unsigned long long>(gap.end), shownName);
+    if (listing.placedEnd < listing.mailboxSize && !listing.recordsFollowAGap())
+        std::fprintf(stderr,
+                     "orvalink-mbox: mailbox bytes %llu to %llu of %s belong to no record (the next append gives "
+                     "them one)\n",
+                     static_cast<unsigned long long>(listing.placedEnd),
+                     static_cast<unsigned long long>(listing.mailboxSize), shownName);
     return true;
 }
 
@@ -53,12 +62,19 @@ int list(const std::string& folder, const char* shownName, bool raw) {
     for (std::size_t k = 0; k < listing.entries.size(); ++k) {
         const auto& e = listing.entries[k];
         const auto& r = e.record;
-        std::printf("%zu\t%u\t%s\t%s\t%s\t%s\t%s\t%s\t%u\t%llu\n", k, r.status, shown(r.sender).c_str(),
+        const std::string offset = e.placed ? std::to_string(e.offset) : "?";
+        std::printf("%zu\t%u\t%s\t%s\t%s\t%s\t%s\t%s\t%u\t%s\n", k, r.status, shown(r.sender).c_str(),
                     shown(r.subject).c_str(), shown(r.recipient).c_str(), shown(r.arrivalDate).c_str(),
-                    shown(r.headerDate).c_str(), shown(r.mailer).c_str(), r.bodySize,
-                    static_cast<unsigned long long>(e.offset));
+                    shown(r.headerDate).c_str(), shown(r.mailer).c_str(), r.bodySize, offset.c_str());
         if (e.damaged)
             std::fprintf(stderr, "orvalink-mbox: record %zu does not hold six texts\n", k);
+        if (e.lengthWordWrong)
+            std::fprintf(stderr, "orvalink-mbox: record %zu has a wrong length word; it was read by its texts\n", k);
+        if (!e.placed)
+            std::fprintf(stderr, "orvalink-mbox: record %zu follows unreadable index bytes; where its message lies "
+                                 "is not known\n", k);
+        else if (e.offset + r.bodySize > listing.mailboxSize)
+            std::fprintf(stderr, "orvalink-mbox: the message of record %zu reaches past the end of the mailbox\n", k);
     }
     return 0;
 }

@@ -1,10 +1,68 @@
 #include "folders/store/IndexParser.h"
 
+#include <cstring>
+#include <optional>
 #include <utility>
 
 namespace orvalink::folders {
 
 namespace {
+
+// A record as the program writes it starts at `pos`: its length word fits the file and its body
+// is exactly six terminated texts and the body size. The record's whole size (header included).
+std::optional<std::uint64_t> exactRecordAt(std::string_view bytes, std::uint64_t pos) {
+    if (bytes.size() - pos < kRecordHeaderBytes)
+        return std::nullopt;
+    const std::uint64_t length = readU32(bytes.data() + pos);
+    if (length < kMinRecordBody || length > bytes.size() - pos - kRecordHeaderBytes)
+        return std::nullopt;
+    const char* texts = bytes.data() + pos + kRecordHeaderBytes;
+    const std::size_t textBytes = static_cast<std::size_t>(length) - 4;
+    if (texts[textBytes - 1] != '\0')
+        return std::nullopt;
+    int terminators = 0;
+    for (const char* p = texts; p != texts + textBytes; ++p) {
+        p = static_cast<const char*>(std::memchr(p, '\0', static_cast<std::size_t>(texts + textBytes - p)));
+        if (p == nullptr || ++terminators > 6)
+            break;
+    }
+    if (terminators != 6)
+        return std::nullopt;
+    return kRecordHeaderBytes + length;
+}
+
+// A record whose length word may be wrong starts at `pos`: six terminated texts follow the status
+// word, then a body size, no longer together than the format allows; and the record ends at the
+// end of the file or where a record as the program writes it starts. The size it really takes.
+std::optional<std::uint64_t> recordByTextsAt(std::string_view bytes, std::uint64_t pos) {
+    if (bytes.size() - pos < kRecordHeaderBytes)
+        return std::nullopt;
+    const std::uint64_t bodyStart = pos + kRecordHeaderBytes;
+    const std::uint64_t searchEnd = std::min<std::uint64_t>(bytes.size(), bodyStart + kMaxRecordBody - 4);
+    std::uint64_t p = bodyStart;
+    for (int terminators = 0; terminators < 6; ++terminators) {
+        const void* nul = std::memchr(bytes.data() + p, '\0', static_cast<std::size_t>(searchEnd - p));
+        if (nul == nullptr)
+            return std::nullopt;
+        p = static_cast<std::uint64_t>(static_cast<const char*>(nul) - bytes.data()) + 1;
+    }
+    const std::uint64_t end = p + 4;
+    if (end > bytes.size())
+        return std::nullopt;
+    if (end != bytes.size() && !exactRecordAt(bytes, end))
+        return std::nullopt;
+    return end - pos;
+}
+
+// A record as written starts at `pos` and is followed by the end of the file or by another
+// readable record.
+bool recordChainsAt(std::string_view bytes, std::uint64_t pos) {
+    const auto exact = exactRecordAt(bytes, pos);
+    if (!exact)
+        return false;
+    const std::uint64_t end = pos + *exact;
+    return end == bytes.size() || exactRecordAt(bytes, end) || recordByTextsAt(bytes, end);
+}
 
 // The texts of a whole record body; the body size is taken from its last four bytes whatever the
 // texts hold, so that one odd record cannot shift the messages after it.
@@ -30,32 +88,111 @@ void parseBody(std::string_view body, IndexEntry& entry) {
         entry.damaged = true;
 }
 
+// How many bytes the record at `pos` takes, or nothing when no record can be read there. In this
+// order: a record as written; a record whose length word is wrong, read by its texts; a record
+// whose length word fits but whose texts are odd, taken as long as its length word says when a
+// readable record (or the end of the file) follows it.
+std::optional<std::uint64_t> recordAt(std::string_view bytes, std::uint64_t pos, bool& lengthWordWrong) {
+    lengthWordWrong = false;
+    // A record cut short after its texts, with more records appended after it, would take the
+    // start of the next record as its body size: it is no record when a record that reads on
+    // starts within its last four bytes.
+    if (const auto exact = exactRecordAt(bytes, pos)) {
+        const std::uint64_t end = pos + *exact;
+        bool overlaps = false;
+        for (std::uint64_t r = end - 4; r < end && !overlaps; ++r)
+            overlaps = recordChainsAt(bytes, r);
+        if (!overlaps)
+            return exact;
+    }
+    if (const auto byTexts = recordByTextsAt(bytes, pos)) {
+        lengthWordWrong = true;
+        return byTexts;
+    }
+    if (bytes.size() - pos < kRecordHeaderBytes)
+        return std::nullopt;
+    const std::uint64_t length = readU32(bytes.data() + pos);
+    if (length > bytes.size() - pos - kRecordHeaderBytes)
+        return std::nullopt;
+    const std::uint64_t end = pos + kRecordHeaderBytes + length;
+    if (end == bytes.size() || exactRecordAt(bytes, end) || recordByTextsAt(bytes, end))
+        return kRecordHeaderBytes + length;
+    return std::nullopt;
+}
+
+// The first position after `pos` where a record as written starts and is followed by the end of
+// the file or by another readable record: where reading goes on after unreadable bytes.
+std::uint64_t nextRecordAfter(std::string_view bytes, std::uint64_t pos) {
+    for (std::uint64_t r = pos + 1; r + kRecordHeaderBytes + kMinRecordBody <= bytes.size(); ++r) {
+        const std::uint32_t length = readU32(bytes.data() + r);
+        if (length >= kMinRecordBody && length <= kMaxRecordBody && recordChainsAt(bytes, r))
+            return r;
+    }
+    return bytes.size();
+}
+
 } // namespace
 
 IndexListing parseIndex(std::string_view bytes) {
     IndexListing listing;
     std::uint64_t pos = 0;
+    std::uint64_t forward = 0;
     while (pos < bytes.size()) {
-        const std::uint64_t left = bytes.size() - pos;
-        if (left < kRecordHeaderBytes) {
-            listing.cutShort = true;
-            break;
-        }
-        const std::uint32_t length = readU32(bytes.data() + pos);
-        if (length > left - kRecordHeaderBytes) {
-            listing.cutShort = true;
-            break;
+        bool lengthWordWrong = false;
+        const std::optional<std::uint64_t> size = recordAt(bytes, pos, lengthWordWrong);
+        if (!size) {
+            const std::uint64_t next = nextRecordAfter(bytes, pos);
+            listing.unreadable.push_back({pos, next});
+            pos = next;
+            continue;
         }
         IndexEntry entry;
         entry.record.status = readU32(bytes.data() + pos + 4);
-        entry.offset = listing.mailboxBytes;
-        parseBody(bytes.substr(pos + kRecordHeaderBytes, length), entry);
+        entry.indexOffset = pos;
+        entry.indexBytes = *size;
+        entry.lengthWordWrong = lengthWordWrong;
+        parseBody(bytes.substr(pos + kRecordHeaderBytes, *size - kRecordHeaderBytes), entry);
+        entry.placed = listing.unreadable.empty();
+        if (entry.placed) {
+            entry.offset = forward;
+            forward += entry.record.bodySize;
+        }
         listing.mailboxBytes += entry.record.bodySize;
         listing.entries.push_back(std::move(entry));
-        pos += kRecordHeaderBytes + length;
+        pos += *size;
     }
-    listing.wholeBytes = pos;
+    listing.cutShort = !listing.unreadable.empty() && listing.unreadable.back().end == bytes.size();
+    listing.placedEnd = forward;
     return listing;
+}
+
+void placeMessages(IndexListing& listing, std::uint64_t mailboxSize) {
+    listing.mailboxSize = mailboxSize;
+    if (listing.unreadable.empty())
+        return;
+    // The records after the last gap, and where the records read from the start end.
+    const std::uint64_t lastGap = listing.unreadable.back().begin;
+    std::uint64_t forwardEnd = 0;
+    std::uint64_t tailBytes = 0;
+    std::size_t tailStart = listing.entries.size();
+    for (std::size_t k = 0; k < listing.entries.size(); ++k) {
+        const IndexEntry& e = listing.entries[k];
+        if (e.placed)
+            forwardEnd = e.offset + e.record.bodySize;
+        if (e.indexOffset > lastGap) {
+            tailStart = std::min(tailStart, k);
+            tailBytes += e.record.bodySize;
+        }
+    }
+    if (tailStart == listing.entries.size() || tailBytes > mailboxSize || mailboxSize - tailBytes < forwardEnd)
+        return;
+    std::uint64_t offset = mailboxSize - tailBytes;
+    for (std::size_t k = tailStart; k < listing.entries.size(); ++k) {
+        listing.entries[k].placed = true;
+        listing.entries[k].offset = offset;
+        offset += listing.entries[k].record.bodySize;
+    }
+    listing.placedEnd = offset;
 }
 
 } // namespace orvalink::folders

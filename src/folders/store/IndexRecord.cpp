@@ -8,9 +8,17 @@ namespace orvalink::folders {
 
 std::string recordFieldText(std::string_view text) {
     const std::size_t end = text.find_first_of(std::string_view("\0\r\n", 3));
-    if (end != std::string_view::npos)
-        text = text.substr(0, end);
-    return std::string(text::cp932Prefix(text, kMaxFieldBytes));
+    return std::string(end == std::string_view::npos ? text : text.substr(0, end));
+}
+
+std::string receivedFieldText(std::string_view text) {
+    const std::string field = recordFieldText(text);
+    return std::string(text::cp932Prefix(field, kMaxFieldBytes));
+}
+
+std::size_t recordBodyLength(const IndexRecord& record) {
+    return record.sender.size() + record.subject.size() + record.recipient.size() + record.arrivalDate.size() +
+           record.headerDate.size() + record.mailer.size() + kMinRecordBody;
 }
 
 std::uint32_t readU32(const char* p) {
@@ -27,12 +35,9 @@ void appendU32(std::string& out, std::uint32_t value) {
 std::string encodeIndexRecord(const IndexRecord& record) {
     const std::string_view texts[] = {record.sender,      record.subject,    record.recipient,
                                       record.arrivalDate, record.headerDate, record.mailer};
-    std::size_t length = 4;
-    for (std::string_view t : texts) {
-        assert(t.size() <= kMaxFieldBytes && t.find('\0') == std::string_view::npos);
-        length += t.size() + 1;
-    }
-    // Six fields of at most kMaxFieldBytes each cannot pass the format's limit.
+    for ([[maybe_unused]] std::string_view t : texts)
+        assert(t.find('\0') == std::string_view::npos);
+    const std::size_t length = recordBodyLength(record);
     assert(length <= kMaxRecordBody);
 
     std::string out;

@@ -12,6 +12,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -50,8 +51,11 @@ std::map<std::string, KnownFolder>& knownFolders() {
     return folders;
 }
 
+// Owner-only: a user's mail is nobody else's to read.
+constexpr mode_t kPrivateFileMode = 0600;
+
 int openPath(const std::string& cp932Path, int flags) {
-    return ::open(text::cp932ToUtf8(cp932Path).c_str(), flags | O_CLOEXEC, 0666);
+    return ::open(text::cp932ToUtf8(cp932Path).c_str(), flags | O_CLOEXEC, kPrivateFileMode);
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -82,11 +86,13 @@ std::size_t readFull(int fd, char* data, std::size_t size) {
     return done;
 }
 
-std::optional<std::string> readWholeFile(int fd, off_t size) {
-    std::string bytes(static_cast<std::size_t>(size), '\0');
+// The bytes of a file from `from` to `to` (its size when they were counted).
+std::optional<std::string> readRange(int fd, off_t from, off_t to) {
+    std::string bytes(static_cast<std::size_t>(to - from), '\0');
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        const ssize_t n =
+            ::pread(fd, bytes.data() + done, bytes.size() - done, from + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -99,17 +105,97 @@ std::optional<std::string> readWholeFile(int fd, off_t size) {
     return bytes;
 }
 
-// A folder's two files opened for one append, brought in step before anything is written.
+bool lockFile(int fd, int operation) {
+    while (::flock(fd, operation) != 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+}
+
+// What an append writes beside the folder before it touches either file, and removes when both
+// files are complete: the two files as they were. When the journal is still there at the next
+// append, that append was interrupted (the process was killed, the machine stopped), and exactly
+// the bytes it added are taken away again: nothing that was there before it is ever cut.
+//
+// Layout (integers 64-bit little-endian): "OLJ1", then the index file's device, inode and size,
+// the mailbox file's device, inode and size, then a check sum of the 48 bytes before it. The
+// journal is written with one write before any data is, so a journal that is short or does not
+// add up means the append had not begun to write.
+struct AppendJournal {
+    std::uint64_t indexDevice = 0;
+    std::uint64_t indexInode = 0;
+    std::uint64_t indexSize = 0;
+    std::uint64_t mailboxDevice = 0;
+    std::uint64_t mailboxInode = 0;
+    std::uint64_t mailboxSize = 0;
+};
+
+constexpr std::string_view kJournalMagic = "OLJ1";
+constexpr std::size_t kJournalBytes = 4 + 7 * 8;
+
+std::uint64_t journalCheckSum(std::string_view bytes) {
+    std::uint64_t sum = 14695981039346656037ull;
+    for (char c : bytes) {
+        sum ^= static_cast<unsigned char>(c);
+        sum *= 1099511628211ull;
+    }
+    return sum;
+}
+
+void appendU64(std::string& out, std::uint64_t value) {
+    for (int shift = 0; shift < 64; shift += 8)
+        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+std::uint64_t readU64(const char* p) {
+    return static_cast<std::uint64_t>(readU32(p)) | static_cast<std::uint64_t>(readU32(p + 4)) << 32;
+}
+
+std::string encodeJournal(const AppendJournal& j) {
+    std::string out(kJournalMagic);
+    for (std::uint64_t v : {j.indexDevice, j.indexInode, j.indexSize, j.mailboxDevice, j.mailboxInode, j.mailboxSize})
+        appendU64(out, v);
+    appendU64(out, journalCheckSum(out));
+    return out;
+}
+
+std::optional<AppendJournal> decodeJournal(std::string_view bytes) {
+    if (bytes.size() != kJournalBytes || !bytes.starts_with(kJournalMagic) ||
+        readU64(bytes.data() + kJournalBytes - 8) != journalCheckSum(bytes.substr(0, kJournalBytes - 8)))
+        return std::nullopt;
+    const char* p = bytes.data() + kJournalMagic.size();
+    AppendJournal j;
+    for (std::uint64_t* v : {&j.indexDevice, &j.indexInode, &j.indexSize, &j.mailboxDevice, &j.mailboxInode,
+                             &j.mailboxSize}) {
+        *v = readU64(p);
+        p += 8;
+    }
+    return j;
+}
+
+// A folder's files opened for one append, under the folder's lock, brought in step before anything
+// is written.
 class FolderAppend {
 public:
     explicit FolderAppend(std::string folderPath) : m_path(std::move(folderPath)) {}
+    FolderAppend(const FolderAppend&) = delete;
+    FolderAppend& operator=(const FolderAppend&) = delete;
+
+    // An append that neither finished nor was given up is given up here.
+    ~FolderAppend() {
+        if (m_journalWritten && !m_finished)
+            cutBack();
+    }
 
     // The index is opened first: when it cannot be opened, the mailbox is not even created.
     StoreResult open() {
-        m_index = FileDescriptor(openPath(m_path + ".idx", O_RDWR | O_CREAT | O_APPEND));
+        m_lock = FileDescriptor(openPath(m_path + std::string(kLockSuffix), O_RDWR | O_CREAT));
+        if (!m_lock.isOpen() || !lockFile(m_lock.get(), LOCK_EX))
+            return StoreResult::CannotOpen;
+        m_index = FileDescriptor(openPath(m_path + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_index.isOpen())
             return StoreResult::CannotOpen;
-        m_mailbox = FileDescriptor(openPath(m_path + ".mbx", O_WRONLY | O_CREAT | O_APPEND));
+        m_mailbox = FileDescriptor(openPath(m_path + std::string(kMailboxSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_mailbox.isOpen())
             return StoreResult::CannotOpen;
         struct stat indexStat {};
@@ -117,8 +203,13 @@ public:
         if (::fstat(m_index.get(), &indexStat) != 0 || ::fstat(m_mailbox.get(), &mailboxStat) != 0 ||
             !S_ISREG(indexStat.st_mode) || !S_ISREG(mailboxStat.st_mode))
             return StoreResult::CannotOpen;
-        m_known = {indexStat.st_dev,   indexStat.st_ino,   indexStat.st_size,
-                   mailboxStat.st_dev, mailboxStat.st_ino, mailboxStat.st_size};
+        m_before = {static_cast<std::uint64_t>(indexStat.st_dev),   static_cast<std::uint64_t>(indexStat.st_ino),
+                    static_cast<std::uint64_t>(indexStat.st_size),  static_cast<std::uint64_t>(mailboxStat.st_dev),
+                    static_cast<std::uint64_t>(mailboxStat.st_ino), static_cast<std::uint64_t>(mailboxStat.st_size)};
+        if (!rollBackInterruptedAppend())
+            return StoreResult::WriteFailed;
+        if (!writeJournal())
+            return StoreResult::CannotOpen;
         return bringInStep();
     }
 
@@ -133,34 +224,125 @@ public:
 
     std::uint64_t appendedToMailbox() const { return m_appended; }
 
+    // The record of the message just appended; the append is complete once it is written.
     StoreResult appendRecord(const IndexRecord& record) {
-        const std::string bytes = encodeIndexRecord(record);
-        if (!writeAll(m_index.get(), bytes.data(), bytes.size())) {
+        if (!appendIndex(record)) {
             cutBack();
             return StoreResult::WriteFailed;
         }
-        m_known.indexSize += static_cast<off_t>(bytes.size());
-        m_known.mailboxSize += static_cast<off_t>(m_appended);
+        m_known.mailboxSize += m_appended;
+        m_finished = true;
+        removeJournal();
         knownFolders()[m_path] = m_known;
         return StoreResult::Stored;
     }
 
-    // Gives up an append that has begun: both files go back to their sizes before it.
+    // Gives up an append that has begun: both files go back to their sizes before it. When a cut
+    // fails too, the journal stays and the next append cuts them.
     void cutBack() {
+        m_finished = true;
         knownFolders().erase(m_path);
-        // Nothing more can be done when a cut fails too; the next append scans and repairs.
-        [[maybe_unused]] const int mailboxCut = ::ftruncate(m_mailbox.get(), m_known.mailboxSize);
-        [[maybe_unused]] const int indexCut = ::ftruncate(m_index.get(), m_known.indexSize);
+        if (!m_journalWritten)
+            return;
+        const bool mailboxCut = ::ftruncate(m_mailbox.get(), static_cast<off_t>(m_before.mailboxSize)) == 0;
+        const bool indexCut = ::ftruncate(m_index.get(), static_cast<off_t>(m_before.indexSize)) == 0;
+        if (mailboxCut && indexCut)
+            removeJournal();
         m_appended = 0;
     }
 
 private:
-    // An earlier append that ended half way (a crash, a full disk) can have left a final index
-    // record cut short, or mailbox bytes that no record accounts for. Both are cut away first, so
-    // that the new record is readable and its message lies where the body sizes say. A mailbox
-    // shorter than its records say (cut from outside the program) is filled up with zero bytes to
-    // the length they give: what was lost stays lost, but the records keep their messages and the
-    // new message lies where a reader looks for it.
+    std::string journalPath() const { return m_path + std::string(kJournalSuffix); }
+
+    bool appendIndex(const IndexRecord& record) {
+        const std::string bytes = encodeIndexRecord(record);
+        if (!writeAll(m_index.get(), bytes.data(), bytes.size()))
+            return false;
+        m_known.indexSize += bytes.size();
+        return true;
+    }
+
+    // A journal left by an interrupted append: the bytes that append added are taken away, unless
+    // it had written everything (whole records in the index whose messages are exactly what the
+    // mailbox gained) and only the journal's removal was missing. A file that is not the one the
+    // journal names, or is shorter than it was, is left as it is.
+    bool rollBackInterruptedAppend() {
+        const FileDescriptor journalFile(openPath(journalPath(), O_RDONLY));
+        if (!journalFile.isOpen())
+            return errno == ENOENT;
+        char buffer[kJournalBytes + 1];
+        const std::size_t n = readFull(journalFile.get(), buffer, sizeof buffer);
+        if (const std::optional<AppendJournal> journal = decodeJournal(std::string_view(buffer, n))) {
+            const bool indexOwn = journal->indexDevice == m_before.indexDevice &&
+                                  journal->indexInode == m_before.indexInode &&
+                                  journal->indexSize < m_before.indexSize;
+            const bool mailboxOwn = journal->mailboxDevice == m_before.mailboxDevice &&
+                                    journal->mailboxInode == m_before.mailboxInode &&
+                                    journal->mailboxSize < m_before.mailboxSize;
+            if (!appendWasComplete(*journal)) {
+                if (indexOwn) {
+                    if (::ftruncate(m_index.get(), static_cast<off_t>(journal->indexSize)) != 0)
+                        return false;
+                    m_before.indexSize = journal->indexSize;
+                }
+                if (mailboxOwn) {
+                    if (::ftruncate(m_mailbox.get(), static_cast<off_t>(journal->mailboxSize)) != 0)
+                        return false;
+                    m_before.mailboxSize = journal->mailboxSize;
+                }
+            }
+        }
+        return ::unlink(text::cp932ToUtf8(journalPath()).c_str()) == 0 || errno == ENOENT;
+    }
+
+    bool appendWasComplete(const AppendJournal& journal) const {
+        if (journal.indexDevice != m_before.indexDevice || journal.indexInode != m_before.indexInode ||
+            journal.mailboxDevice != m_before.mailboxDevice || journal.mailboxInode != m_before.mailboxInode ||
+            journal.indexSize > m_before.indexSize || journal.mailboxSize > m_before.mailboxSize)
+            return false;
+        const std::optional<std::string> added = readRange(m_index.get(), static_cast<off_t>(journal.indexSize),
+                                                           static_cast<off_t>(m_before.indexSize));
+        if (!added || added->size() != m_before.indexSize - journal.indexSize)
+            return false;
+        const IndexListing records = parseIndex(*added);
+        if (!records.unreadable.empty())
+            return false;
+        for (const IndexEntry& e : records.entries)
+            if (e.damaged || e.lengthWordWrong)
+                return false;
+        return records.mailboxBytes == m_before.mailboxSize - journal.mailboxSize;
+    }
+
+    bool writeJournal() {
+        const FileDescriptor journalFile(openPath(journalPath(), O_WRONLY | O_CREAT | O_TRUNC));
+        if (!journalFile.isOpen())
+            return false;
+        const std::string bytes = encodeJournal(m_before);
+        if (!writeAll(journalFile.get(), bytes.data(), bytes.size())) {
+            ::unlink(text::cp932ToUtf8(journalPath()).c_str());
+            return false;
+        }
+        m_journalWritten = true;
+        m_known = {static_cast<dev_t>(m_before.indexDevice),   static_cast<ino_t>(m_before.indexInode),
+                   static_cast<off_t>(m_before.indexSize),     static_cast<dev_t>(m_before.mailboxDevice),
+                   static_cast<ino_t>(m_before.mailboxInode), static_cast<off_t>(m_before.mailboxSize)};
+        return true;
+    }
+
+    void removeJournal() {
+        ::unlink(text::cp932ToUtf8(journalPath()).c_str());
+        m_journalWritten = false;
+    }
+
+    // Puts the folder in step before the new message is added, without cutting anything: mailbox
+    // bytes that no record accounts for (an index deleted or replaced by an older copy, a message
+    // whose record never got written by an earlier version) get a record of their own, status read,
+    // subject 「（復元されたメール）」, so that they stay readable and the new message lies where the
+    // body sizes say. A mailbox shorter than its records say (cut from outside the program) is
+    // filled up with zero bytes to the length they give: what was lost stays lost, but the records
+    // keep their messages and the new message lies where a reader looks for it. Unreadable index
+    // bytes stay where they are; when readable records follow them, the mailbox bytes the readable
+    // records do not account for may be theirs and are left to them.
     StoreResult bringInStep() {
         const auto known = knownFolders().find(m_path);
         if (known != knownFolders().end() && known->second.indexDevice == m_known.indexDevice &&
@@ -169,28 +351,54 @@ private:
             known->second.mailboxInode == m_known.mailboxInode && known->second.mailboxSize == m_known.mailboxSize)
             return StoreResult::Stored;
 
-        const std::optional<std::string> index = readWholeFile(m_index.get(), m_known.indexSize);
-        if (!index || static_cast<off_t>(index->size()) != m_known.indexSize)
+        const std::optional<std::string> index = readRange(m_index.get(), 0, m_known.indexSize);
+        if (!index || static_cast<off_t>(index->size()) != m_known.indexSize) {
+            cutBack();
             return StoreResult::CannotOpen;
-        const IndexListing listing = parseIndex(*index);
-        if (static_cast<std::uint64_t>(m_known.indexSize) > listing.wholeBytes) {
-            if (::ftruncate(m_index.get(), static_cast<off_t>(listing.wholeBytes)) != 0)
-                return StoreResult::WriteFailed;
-            m_known.indexSize = static_cast<off_t>(listing.wholeBytes);
         }
-        if (static_cast<std::uint64_t>(m_known.mailboxSize) != listing.mailboxBytes) {
-            if (::ftruncate(m_mailbox.get(), static_cast<off_t>(listing.mailboxBytes)) != 0)
-                return StoreResult::WriteFailed;
+        const IndexListing listing = parseIndex(*index);
+        const std::uint64_t mailbox = static_cast<std::uint64_t>(m_known.mailboxSize);
+        if (mailbox < listing.mailboxBytes) {
+            const std::string zeros(static_cast<std::size_t>(std::min<std::uint64_t>(listing.mailboxBytes - mailbox, 1 << 20)), '\0');
+            for (std::uint64_t left = listing.mailboxBytes - mailbox; left > 0;) {
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+                if (!writeAll(m_mailbox.get(), zeros.data(), n)) {
+                    cutBack();
+                    return StoreResult::WriteFailed;
+                }
+                left -= n;
+            }
             m_known.mailboxSize = static_cast<off_t>(listing.mailboxBytes);
+        } else if (mailbox > listing.mailboxBytes && !listing.recordsFollowAGap()) {
+            for (std::uint64_t left = mailbox - listing.mailboxBytes; left > 0;) {
+                IndexRecord recovered;
+                recovered.status = kStatusRead;
+                recovered.subject = std::string(kRecoveredSubject);
+                recovered.arrivalDate = formatSavedMailDate(std::time(nullptr));
+                recovered.mailer = std::string(kSavedMailer);
+                recovered.bodySize =
+                    static_cast<std::uint32_t>(std::min<std::uint64_t>(left, std::numeric_limits<std::uint32_t>::max()));
+                if (!appendIndex(recovered)) {
+                    cutBack();
+                    return StoreResult::WriteFailed;
+                }
+                left -= recovered.bodySize;
+            }
         }
         return StoreResult::Stored;
     }
 
     std::string m_path;
+    FileDescriptor m_lock;
     FileDescriptor m_index;
     FileDescriptor m_mailbox;
+    // Both files when this append found them (after an interrupted one was taken back): what the
+    // journal holds, and what a failed append returns to.
+    AppendJournal m_before;
     KnownFolder m_known;
     std::uint64_t m_appended = 0;
+    bool m_journalWritten = false;
+    bool m_finished = false;
 };
 
 // Copies a message the way a text-mode line copy does: each line (ended by LF, a CR right before
@@ -251,6 +459,35 @@ const char* const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 } // namespace
+
+std::string_view storeResultText(StoreResult result) {
+    switch (result) {
+    case StoreResult::Stored:
+        return {};
+    case StoreResult::NoMailDirectory:
+        // メールの保存フォルダが決まっていないため、このメールは保存できません。
+        return "\x83\x81\x81\x5b\x83\x8b\x82\xcc\x95\xdb\x91\xb6\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x8c\x88"
+               "\x82\xdc\x82\xc1\x82\xc4\x82\xa2\x82\xc8\x82\xa2\x82\xbd\x82\xdf\x81\x41\x82\xb1\x82\xcc\x83\x81"
+               "\x81\x5b\x83\x8b\x82\xcd\x95\xdb\x91\xb6\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x81\x42";
+    case StoreResult::CannotOpen:
+        // 保存したメールのファイルを開けないため、このメールは保存できません。
+        return "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b"
+               "\x82\xf0\x8a\x4a\x82\xaf\x82\xc8\x82\xa2\x82\xbd\x82\xdf\x81\x41\x82\xb1\x82\xcc\x83\x81\x81\x5b"
+               "\x83\x8b\x82\xcd\x95\xdb\x91\xb6\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x81\x42";
+    case StoreResult::WriteFailed:
+        // 保存したメールのファイルに書き込めなかったため、このメールは保存できません。
+        return "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b"
+               "\x82\xc9\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xc8\x82\xa9\x82\xc1\x82\xbd\x82\xbd\x82\xdf\x81\x41"
+               "\x82\xb1\x82\xcc\x83\x81\x81\x5b\x83\x8b\x82\xcd\x95\xdb\x91\xb6\x82\xc5\x82\xab\x82\xdc\x82\xb9"
+               "\x82\xf1\x81\x42";
+    case StoreResult::TooLarge:
+        // 差出人、受取人、題名が合わせて長すぎるため、このメールは保存できません。
+        return "\x8d\xb7\x8f\x6f\x90\x6c\x81\x41\x8e\xf3\x8e\xe6\x90\x6c\x81\x41\x91\xe8\x96\xbc\x82\xaa\x8d\x87"
+               "\x82\xed\x82\xb9\x82\xc4\x92\xb7\x82\xb7\x82\xac\x82\xe9\x82\xbd\x82\xdf\x81\x41\x82\xb1\x82\xcc"
+               "\x83\x81\x81\x5b\x83\x8b\x82\xcd\x95\xdb\x91\xb6\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x81\x42";
+    }
+    return {};
+}
 
 std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_view folder) {
     if (mailDir.empty())
@@ -330,6 +567,10 @@ StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, s
     record.arrivalDate = formatSavedMailDate(savedAt);
     record.mailer = std::string(kSavedMailer);
     record.bodySize = static_cast<std::uint32_t>(body.size());
+    // The texts are kept whole, so the record as a whole may not fit the format: refused, and the
+    // caller says so, rather than a cut text stored as if it were the mail.
+    if (recordBodyLength(record) > kMaxRecordBody)
+        return StoreResult::TooLarge;
 
     const std::lock_guard lock(storeMutex());
     FolderAppend folderFiles(*path);
@@ -355,9 +596,23 @@ std::string formatSavedMailDate(std::time_t t) {
     return text;
 }
 
+namespace {
+
+// A reader waits for an append in progress in any process, so that it never sees one half done.
+// A folder that no append of this program has touched has no lock file, and none is made for it.
+FileDescriptor lockForReading(const std::string& folderPath) {
+    FileDescriptor lock(openPath(folderPath + std::string(kLockSuffix), O_RDONLY));
+    if (lock.isOpen())
+        lockFile(lock.get(), LOCK_SH);
+    return lock;
+}
+
+} // namespace
+
 std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
     const std::lock_guard lock(storeMutex());
-    const FileDescriptor index(openPath(folderPath + ".idx", O_RDONLY));
+    const FileDescriptor folderLock = lockForReading(folderPath);
+    const FileDescriptor index(openPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
     if (!index.isOpen()) {
         if (errno == ENOENT)
             return IndexListing{};
@@ -366,28 +621,35 @@ std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
     struct stat indexStat {};
     if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
         return std::nullopt;
-    const std::optional<std::string> bytes = readWholeFile(index.get(), indexStat.st_size);
+    const std::optional<std::string> bytes = readRange(index.get(), 0, indexStat.st_size);
     if (!bytes)
         return std::nullopt;
-    return parseIndex(*bytes);
+    IndexListing listing = parseIndex(*bytes);
+    const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
+    struct stat mailboxStat {};
+    const bool haveMailbox = mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode);
+    placeMessages(listing, haveMailbox ? static_cast<std::uint64_t>(mailboxStat.st_size) : 0);
+    return listing;
 }
 
 std::optional<std::string> readFolderMessage(const std::string& folderPath, const IndexEntry& entry) {
-    const std::lock_guard lock(storeMutex());
-    const FileDescriptor mailbox(openPath(folderPath + ".mbx", O_RDONLY));
-    if (!mailbox.isOpen())
+    if (!entry.placed)
         return std::nullopt;
-    std::string text(entry.record.bodySize, '\0');
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n =
-            ::pread(mailbox.get(), text.data() + done, text.size() - done, static_cast<off_t>(entry.offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return std::nullopt;
-        done += static_cast<std::size_t>(n);
-    }
+    const std::lock_guard lock(storeMutex());
+    const FileDescriptor folderLock = lockForReading(folderPath);
+    const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
+    struct stat mailboxStat {};
+    if (!mailbox.isOpen() || ::fstat(mailbox.get(), &mailboxStat) != 0 || !S_ISREG(mailboxStat.st_mode))
+        return std::nullopt;
+    // A body size that reaches past the mailbox (a damaged record) is refused before anything is
+    // allocated for it.
+    const std::uint64_t size = static_cast<std::uint64_t>(mailboxStat.st_size);
+    if (entry.offset > size || entry.record.bodySize > size - entry.offset)
+        return std::nullopt;
+    std::optional<std::string> text = readRange(mailbox.get(), static_cast<off_t>(entry.offset),
+                                                static_cast<off_t>(entry.offset + entry.record.bodySize));
+    if (!text || text->size() != entry.record.bodySize)
+        return std::nullopt;
     return text;
 }
 

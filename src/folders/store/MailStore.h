@@ -24,9 +24,25 @@ namespace orvalink::folders {
 inline constexpr std::string_view kReceivedFolder = "\x8e\xf3\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // 保存したメール: where the compose window saves a mail.
 inline constexpr std::string_view kSavedFolder = "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
+// A folder F is the files F.idx and F.mbx. Beside them, F.lck is the lock that every append holds
+// (between processes too: two instances may share a mail directory), and F.jnl exists while an
+// append is under way: it holds both files' sizes before that append, so that an append cut off
+// half way (a crash, a kill) is taken back by the next one, and nothing else ever is.
+inline constexpr std::string_view kIndexSuffix = ".idx";
+inline constexpr std::string_view kMailboxSuffix = ".mbx";
+inline constexpr std::string_view kLockSuffix = ".lck";
+inline constexpr std::string_view kJournalSuffix = ".jnl";
+
 // The mailer text of a saved composition.
 inline constexpr std::string_view kSavedMailer = "Orvalink Version 1.0";
+// （復元されたメール）: the subject of a record the store adds, status read, to cover mailbox bytes
+// that no record accounted for (an index deleted or replaced by an older copy), so that they stay
+// readable and every later message lies where the body sizes say.
+inline constexpr std::string_view kRecoveredSubject =
+    "\x81\x69\x95\x9c\x8c\xb3\x82\xb3\x82\xea\x82\xbd\x83\x81\x81\x5b\x83\x8b\x81\x6a";
 
+// What became of one append. The values keep their meaning for every caller: anything but Stored
+// means nothing of the mail was kept, and storeResultText says why in words the user can be shown.
 enum class StoreResult {
     Stored,
     // No mail directory has been chosen yet; nothing was written.
@@ -35,7 +51,14 @@ enum class StoreResult {
     CannotOpen,
     // Writing failed part way; both files were cut back to where they were before.
     WriteFailed,
+    // The index record would pass the longest record the folder format holds (kMaxRecordBody):
+    // a composition's From, To and Subject together are too long. Nothing was written.
+    TooLarge,
 };
+
+// Why a mail was not saved, as a code page 932 sentence for a message box ("... このメールは保存で
+// きません。"). Empty for Stored.
+std::string_view storeResultText(StoreResult result);
 
 // The folder's files without extension: the mail directory, "/" and the folder path. Empty
 // while no mail directory is set, so that nothing is ever written at the file-system root.
@@ -47,8 +70,11 @@ std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_
 StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile);
 
 // Saves a composition into 保存したメール: the body bytes as they are, and a record with status
-// read, the saving time as arrival date, an empty header date and kSavedMailer. Anything but
-// Stored means the mail was not saved.
+// read, the saving time as arrival date, an empty header date and kSavedMailer. The sender,
+// recipient and subject are kept whole: each ends only at its first NUL or line break (the
+// received-mail limit of kMaxFieldBytes does not apply). A record that would pass kMaxRecordBody
+// is refused with TooLarge. Anything but Stored means the mail was not saved; storeResultText
+// gives the reason to show.
 StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
                             std::string_view subject, std::string_view body, std::time_t savedAt);
 StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,

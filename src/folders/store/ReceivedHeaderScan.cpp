@@ -13,7 +13,7 @@ std::string valueAfter(std::string_view range, std::size_t marker) {
     const std::size_t skipped = marker + 1;
     if (skipped >= range.size() || range[skipped] == '\n' || range[skipped] == '\r')
         return {};
-    return recordFieldText(range.substr(skipped + 1));
+    return receivedFieldText(range.substr(skipped + 1));
 }
 
 std::string headerValue(std::string_view range, std::string_view pattern) {

@@ -1,0 +1,389 @@
+// Nothing a folder stored is ever lost: whatever happened to its files between two appends (an
+// index deleted, damaged or replaced by an older copy, a process killed half way through an
+// append, two processes appending at once), the next append keeps every byte at its place, every
+// whole record still reads, and the new mail lies where a reader finds it.
+#include "folders/FolderTestSupport.h"
+#include "folders/store/MailStore.h"
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <ostream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORVALINK_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ORVALINK_TEST_SANITIZED 1
+#endif
+#endif
+
+using namespace orvalink::folders;
+using orvalink::test::exists;
+using orvalink::test::fileMessage;
+using orvalink::test::fsPath;
+using orvalink::test::le32;
+using orvalink::test::readBytes;
+using orvalink::test::ScratchDir;
+using orvalink::test::writeBytes;
+
+namespace {
+
+const std::string kReceived(kReceivedFolder);
+
+// Messages of different sizes, so that a record taken for another would show.
+std::string message(int n) {
+    return "Received: x; d" + std::to_string(n) + "\r\nSubject: m" + std::to_string(n) + "\r\n\r\n" +
+           std::string(static_cast<std::size_t>(17 * n + 3), static_cast<char>('a' + n % 26)) + "\r\n";
+}
+
+// The folder after five mails, and its index after the first three.
+struct FiveMails {
+    ScratchDir dir;
+    std::string folder = dir.folder(kReceived);
+    std::string index;
+    std::string mailbox;
+    std::string indexOfThree;
+
+    FiveMails() {
+        for (int n = 1; n <= 5; ++n) {
+            EXPECT_EQ(fileMessage(dir, kReceived, message(n)), StoreResult::Stored);
+            if (n == 3)
+                indexOfThree = readBytes(folder + ".idx");
+        }
+        index = readBytes(folder + ".idx");
+        mailbox = readBytes(folder + ".mbx");
+    }
+};
+
+// Where record k starts in an index of whole records.
+std::size_t recordStart(const std::string& index, int k) {
+    std::size_t pos = 0;
+    for (int i = 0; i < k; ++i)
+        pos += 8 + readU32(index.data() + pos);
+    return pos;
+}
+
+void setLengthWord(FiveMails& f, int k, const std::function<std::uint32_t(std::uint32_t)>& change) {
+    std::string index = f.index;
+    const std::size_t at = recordStart(index, k);
+    index.replace(at, 4, le32(change(readU32(index.data() + at))));
+    writeBytes(f.folder + ".idx", index);
+}
+
+struct DamageCase {
+    const char* name;
+    std::function<void(FiveMails&)> damage;
+    // How many of the five records are still read from the index, in order from the first.
+    int readable;
+    // The record whose length word is wrong, or -1.
+    int lengthWordWrong;
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DamagedFolder : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(DamagedFolder, NextAppendKeepsEveryStoredByte) {
+    FiveMails f;
+    GetParam().damage(f);
+    const std::string sixth = "Received: x; d6\r\nSubject: m6\r\n\r\nsix\r\n";
+    ASSERT_EQ(fileMessage(f.dir, kReceived, sixth), StoreResult::Stored);
+
+    const std::string mailbox = readBytes(f.folder + ".mbx");
+    EXPECT_EQ(mailbox, f.mailbox + sixth);
+    const auto listing = readFolderIndex(f.folder);
+    ASSERT_TRUE(listing);
+    EXPECT_TRUE(listing->unreadable.empty());
+    const int readable = GetParam().readable;
+    // The records still in the index, then one record for the mail it no longer lists, then the new one.
+    const std::size_t expected = static_cast<std::size_t>(readable) + (readable < 5 ? 1 : 0) + 1;
+    ASSERT_EQ(listing->entries.size(), expected);
+    for (int k = 0; k < readable; ++k) {
+        const IndexEntry& e = listing->entries[static_cast<std::size_t>(k)];
+        EXPECT_EQ(e.record.subject, "m" + std::to_string(k + 1));
+        EXPECT_EQ(readFolderMessage(f.folder, e), message(k + 1)) << "record " << k;
+        EXPECT_EQ(e.lengthWordWrong, k == GetParam().lengthWordWrong) << "record " << k;
+    }
+    if (readable < 5) {
+        const IndexEntry& recovered = listing->entries[static_cast<std::size_t>(readable)];
+        EXPECT_EQ(recovered.record.status, kStatusRead);
+        EXPECT_EQ(recovered.record.subject, kRecoveredSubject);
+        std::string lost;
+        for (int n = readable + 1; n <= 5; ++n)
+            lost += message(n);
+        EXPECT_EQ(readFolderMessage(f.folder, recovered), lost);
+    }
+    const IndexEntry& last = listing->entries.back();
+    EXPECT_EQ(last.record.subject, "m6");
+    EXPECT_EQ(last.offset, f.mailbox.size());
+    EXPECT_EQ(readFolderMessage(f.folder, last), sixth);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedFolder,
+    ::testing::Values(
+        DamageCase{"IndexDeleted", [](FiveMails& f) { std::filesystem::remove(fsPath(f.folder + ".idx")); }, 0, -1},
+        DamageCase{"OlderIndexRestored", [](FiveMails& f) { writeBytes(f.folder + ".idx", f.indexOfThree); }, 3, -1},
+        DamageCase{"LengthWordHighByteSet",
+                   [](FiveMails& f) { setLengthWord(f, 2, [](std::uint32_t l) { return l | 0x40000000u; }); }, 5, 2},
+        DamageCase{"LengthWordOneMore", [](FiveMails& f) { setLengthWord(f, 2, [](std::uint32_t l) { return l + 1; }); },
+                   5, 2},
+        DamageCase{"LengthWordOneLess", [](FiveMails& f) { setLengthWord(f, 1, [](std::uint32_t l) { return l - 1; }); },
+                   5, 1},
+        DamageCase{"LengthWordZero", [](FiveMails& f) { setLengthWord(f, 3, [](std::uint32_t) { return 0u; }); }, 5, 3},
+        DamageCase{"LengthWordPastTheFile",
+                   [](FiveMails& f) { setLengthWord(f, 0, [](std::uint32_t) { return 0xFFFFFFFFu; }); }, 5, 0},
+        DamageCase{"LastLengthWordLonger",
+                   [](FiveMails& f) { setLengthWord(f, 4, [](std::uint32_t l) { return l + 100; }); }, 5, 4}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// Bytes from which no record at all can be read (a length word and a terminator both damaged)
+// hide what the record said, but not the records after it, nor any stored byte: the reader names
+// the bytes it could not read, and the records after them are found from the mailbox's end.
+TEST(MailStoreRecovery, UnreadableRecordInTheMiddleHidesNothingElse) {
+    FiveMails f;
+    std::string index = f.index;
+    const std::size_t at = recordStart(index, 2);
+    index.replace(at, 4, le32(0x7FFFFFFFu));
+    index[at + 8] = 'X'; // the empty sender's terminator
+    writeBytes(f.folder + ".idx", index);
+
+    const auto before = readFolderIndex(f.folder);
+    ASSERT_TRUE(before);
+    ASSERT_EQ(before->entries.size(), 4u);
+    ASSERT_EQ(before->unreadable.size(), 1u);
+    EXPECT_EQ(before->unreadable[0].begin, at);
+    EXPECT_EQ(before->unreadable[0].end, recordStart(f.index, 3));
+    EXPECT_FALSE(before->cutShort);
+    for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_EQ(readFolderMessage(f.folder, before->entries[k]), message(k < 2 ? int(k) + 1 : int(k) + 2));
+
+    const std::string sixth = message(6);
+    ASSERT_EQ(fileMessage(f.dir, kReceived, sixth), StoreResult::Stored);
+    EXPECT_EQ(readBytes(f.folder + ".mbx"), f.mailbox + sixth);
+    EXPECT_EQ(readBytes(f.folder + ".idx").substr(0, index.size()), index);
+    const auto after = readFolderIndex(f.folder);
+    ASSERT_TRUE(after);
+    ASSERT_EQ(after->entries.size(), 5u);
+    EXPECT_EQ(after->entries[3].record.subject, "m5");
+    EXPECT_EQ(readFolderMessage(f.folder, after->entries[3]), message(5));
+    EXPECT_EQ(readFolderMessage(f.folder, after->entries[4]), sixth);
+}
+
+// A body size damaged to near 4 GiB is refused by the reader before anything is allocated for it.
+TEST(MailStoreRecovery, BodySizePastTheMailboxIsRefusedWithoutAllocating) {
+    FiveMails f;
+    std::string index = f.index;
+    const std::size_t sizeAt = recordStart(index, 5) - 4;
+    index.replace(sizeAt, 4, le32(0xFFFFFFF0u));
+    writeBytes(f.folder + ".idx", index);
+    const auto listing = readFolderIndex(f.folder);
+    ASSERT_TRUE(listing);
+    ASSERT_EQ(listing->entries.size(), 5u);
+    EXPECT_EQ(readFolderMessage(f.folder, listing->entries[3]), message(4));
+
+#ifndef ORVALINK_TEST_SANITIZED
+    // In a child limited to 256 MiB of address space, reading the record must not fail for lack
+    // of memory. (Sanitizers reserve far more address space than that, so only the plain build.)
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit limit{256u << 20, 256u << 20};
+        ::setrlimit(RLIMIT_AS, &limit);
+        try {
+            ::_exit(readFolderMessage(f.folder, listing->entries[4]) ? 1 : 0);
+        } catch (...) {
+            ::_exit(2);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+#endif
+    if (!HasFailure()) {
+        EXPECT_FALSE(readFolderMessage(f.folder, listing->entries[4]));
+    }
+}
+
+// Reads what a child reports through a pipe: one byte per append it finished.
+std::size_t drain(int fd, bool wait) {
+    char buffer[256];
+    std::size_t total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, wait && total == 0 ? 1 : sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return total;
+        total += static_cast<std::size_t>(n);
+        if (wait)
+            return total;
+    }
+}
+
+// A child appends in a loop and is killed with SIGKILL, many times, at moments spread over the
+// append: right after an append reported success, and while the journal says one is under way.
+// The next append keeps every mail whose append had reported success, byte for byte at its place,
+// takes back what the killed append had written (or keeps it whole when it had written all of it),
+// and its own mail is found where the index says.
+TEST(MailStoreRecovery, ProcessKilledDuringAppendsLosesNoStoredMail) {
+    constexpr int kRounds = 24;
+    int interrupted = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        FiveMails f;
+        const std::string journal = f.folder + std::string(kJournalSuffix);
+        // Large messages make each append take a while, so that kills land inside them.
+        std::vector<std::string> messages;
+        for (int m = 0; m < 3; ++m) {
+            messages.push_back("Received: x; k\r\nSubject: k" + std::to_string(m) + "\r\n\r\n" +
+                               std::string(static_cast<std::size_t>(150000 + 70000 * m), static_cast<char>('p' + m)) +
+                               "\r\n");
+            writeBytes(f.dir.path() + "/k" + std::to_string(m) + ".qel", messages.back());
+        }
+        int report[2];
+        ASSERT_EQ(::pipe(report), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(report[0]);
+            for (int i = 0;; ++i) {
+                const std::string file = f.dir.path() + "/k" + std::to_string(i % 3) + ".qel";
+                if (AppendReceivedMessage(f.dir.path(), kReceived, file) != StoreResult::Stored)
+                    ::_exit(1);
+                if (::write(report[1], "+", 1) != 1)
+                    ::_exit(1);
+            }
+        }
+        ::close(report[1]);
+        std::size_t confirmed = drain(report[0], true);
+        if (round % 2 == 0) {
+            // Killed while the journal is there: some append is under way.
+            orvalink::test::waitUntil([&] { return exists(journal); }, 5000, 0);
+        } else {
+            for (int more = round % 5; more > 0; --more)
+                confirmed += drain(report[0], true);
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself: " << status;
+        confirmed += drain(report[0], false);
+        ::close(report[0]);
+
+        struct stat journalStat {};
+        if (::stat(fsPath(journal).c_str(), &journalStat) == 0) {
+            ++interrupted;
+            EXPECT_EQ(journalStat.st_mode & 0777, 0600u);
+        }
+        std::string stored = f.mailbox;
+        for (std::size_t i = 0; i < confirmed; ++i)
+            stored += messages[i % 3];
+
+        const std::string after = "Received: x; z\r\nSubject: after\r\n\r\nafter\r\n";
+        ASSERT_EQ(fileMessage(f.dir, kReceived, after), StoreResult::Stored);
+        EXPECT_FALSE(exists(journal));
+        const std::string mailbox = readBytes(f.folder + ".mbx");
+        ASSERT_GE(mailbox.size(), stored.size());
+        EXPECT_TRUE(mailbox.compare(0, stored.size(), stored) == 0);
+
+        const auto listing = readFolderIndex(f.folder);
+        ASSERT_TRUE(listing);
+        EXPECT_TRUE(listing->unreadable.empty());
+        // The five, the confirmed ones, perhaps the killed append when it had written everything,
+        // and the new one.
+        const std::size_t kept = 5 + confirmed;
+        ASSERT_TRUE(listing->entries.size() == kept + 1 || listing->entries.size() == kept + 2)
+            << listing->entries.size() << " records, " << kept << " kept";
+        for (std::size_t k = 0; k + 1 < listing->entries.size(); ++k) {
+            const IndexEntry& e = listing->entries[k];
+            EXPECT_NE(e.record.subject, kRecoveredSubject);
+            EXPECT_EQ(readFolderMessage(f.folder, e), k < 5 ? message(int(k) + 1) : messages[(k - 5) % 3])
+                << "record " << k;
+        }
+        const IndexEntry& last = listing->entries.back();
+        EXPECT_EQ(last.record.subject, "after");
+        EXPECT_EQ(last.offset + last.record.bodySize, mailbox.size());
+        EXPECT_EQ(readFolderMessage(f.folder, last), after);
+        if (HasFailure())
+            break;
+    }
+    // The kills while the journal was there must have found some append under way.
+    EXPECT_GT(interrupted, 0);
+}
+
+// Two processes share a mail directory and save into one folder at the same time: the lock on the
+// folder's files keeps their appends apart, so every mail is whole, once, where its record says.
+TEST(MailStoreRecovery, TwoProcessesAppendingToOneFolderKeepItConsistent) {
+    constexpr int kPerProcess = 60;
+    ScratchDir dir;
+    const auto body = [](int process, int i) {
+        return std::string(static_cast<std::size_t>(3000 + 997 * (i % 7)), static_cast<char>('a' + process)) +
+               std::to_string(i);
+    };
+    pid_t children[2];
+    for (int process = 0; process < 2; ++process) {
+        children[process] = ::fork();
+        ASSERT_GE(children[process], 0);
+        if (children[process] == 0) {
+            for (int i = 0; i < kPerProcess; ++i)
+                if (AppendSavedMail(dir.path(), "f", "t", std::to_string(process) + "-" + std::to_string(i),
+                                    body(process, i)) != StoreResult::Stored)
+                    ::_exit(1);
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::string folder = dir.folder(kSavedFolder);
+    const auto listing = readFolderIndex(folder);
+    ASSERT_TRUE(listing);
+    EXPECT_TRUE(listing->unreadable.empty());
+    ASSERT_EQ(listing->entries.size(), 2u * kPerProcess);
+    EXPECT_EQ(listing->mailboxBytes, readBytes(folder + ".mbx").size());
+    int next[2] = {0, 0};
+    for (const IndexEntry& e : listing->entries) {
+        const std::string& subject = e.record.subject;
+        ASSERT_GE(subject.size(), 3u);
+        const int process = subject[0] - '0';
+        ASSERT_TRUE(process == 0 || process == 1) << subject;
+        // Each process's mails come in the order it saved them.
+        EXPECT_EQ(subject.substr(2), std::to_string(next[process]));
+        EXPECT_EQ(readFolderMessage(folder, e), body(process, next[process])) << subject;
+        ++next[process];
+    }
+}
+
+// A user's mail is nobody else's to read: whatever the umask allows, the folder files and the lock
+// beside them are created owner-only (the journal is checked where a kill leaves one behind).
+TEST(MailStoreRecovery, FolderFilesAreCreatedOwnerOnly) {
+    const mode_t oldMask = ::umask(0);
+    ScratchDir dir;
+    const StoreResult received = fileMessage(dir, kReceived, message(1));
+    const StoreResult saved = AppendSavedMail(dir.path(), "f", "t", "s", "b");
+    ::umask(oldMask);
+    ASSERT_EQ(received, StoreResult::Stored);
+    ASSERT_EQ(saved, StoreResult::Stored);
+    for (const std::string& folder : {dir.folder(kReceived), dir.folder(kSavedFolder)})
+        for (std::string_view suffix : {kIndexSuffix, kMailboxSuffix, kLockSuffix}) {
+            struct stat st {};
+            ASSERT_EQ(::stat(fsPath(folder + std::string(suffix)).c_str(), &st), 0) << suffix;
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << suffix;
+        }
+}
+
+} // namespace
