@@ -21,6 +21,7 @@ inline constexpr int kBitmapBottomBarLeft = 188; // bottom bar: left end
 inline constexpr int kBitmapBottomBarRight = 189; // bottom bar: right end
 inline constexpr int kBitmapBottomBarGrip = 190; // bottom bar: grip that shows the bar drags the window
 inline constexpr int kBitmapReportImages = 231;  // right pane image list strip, 16 x 16 each
+inline constexpr int kBitmapMailToolbar = 133;   // mail toolbar buttons, 16 x 15 each, in button order
 
 // Images inside the tree strip (bitmap 143 + index).
 inline constexpr int kTreeImageMailbox = 0;
@@ -43,6 +44,16 @@ inline constexpr int kReportImageRead = 4;
 inline constexpr int kReportImageCount = 5;
 inline constexpr int kReportImageWidth = 16;
 
+// Images inside the mail toolbar's strip (bitmap 133), one per button.
+inline constexpr int kMailToolbarImageReceive = 0;
+inline constexpr int kMailToolbarImageSettings = 1;
+inline constexpr int kMailToolbarImageNew = 2;
+inline constexpr int kMailToolbarImageSend = 3;
+inline constexpr int kMailToolbarImageAddressBook = 4;
+inline constexpr int kMailToolbarImageSendReceive = 5;
+inline constexpr int kMailToolbarImageCount = 6;
+inline constexpr int kMailToolbarImageWidth = 16;
+
 // Cursors.
 inline constexpr int kCursorRemoveColumn = 106; // a heading dragged off the right pane's header
 
@@ -55,7 +66,7 @@ inline constexpr int kMenuChatWrite = 234;   // chat write window
 inline constexpr int kMenuTray = 238;        // tray icon pop-up; also the tray icon's id
 
 // Toolbars.
-inline constexpr int kToolbarMail = 133; // described, never created by the main window
+inline constexpr int kToolbarMail = 133; // the main window's mail commands
 inline constexpr int kToolbarCompose = 174;
 
 // Strings.

@@ -17,6 +17,7 @@ namespace {
 // as a fringe of the background colour.
 constexpr QRgb kTreeTransparent = qRgb(255, 0, 0);
 constexpr QRgb kReportTransparent = qRgb(255, 0, 255);
+constexpr QRgb kToolbarTransparent = qRgb(192, 192, 192);
 
 const QColor kSkin(255, 214, 170);
 const QColor kSkinEdge(150, 96, 48);
@@ -203,6 +204,72 @@ QImage reportStrip()
     p.drawRect(1, 7, 13, 7);
     p.drawLine(1, 14, 7, 10);
     p.drawLine(14, 14, 8, 10);
+    return image;
+}
+
+QImage mailToolbarStrip()
+{
+    QImage image = blank(res::kMailToolbarImageWidth * res::kMailToolbarImageCount, 15, kToolbarTransparent);
+    QPainter p(&image);
+    auto at = [&p](int index) {
+        p.resetTransform();
+        p.translate(index * res::kMailToolbarImageWidth, 0);
+    };
+    const QColor receiveGreen(30, 150, 50);
+    const QColor sendBlue(30, 90, 200);
+
+    at(res::kMailToolbarImageReceive);
+    envelope(p, 0, 6, 10, 7);
+    arrow(p, 12, 0, 9, true, receiveGreen);
+
+    // A gear: the account settings.
+    at(res::kMailToolbarImageSettings);
+    p.setPen(QColor(60, 60, 70));
+    p.setBrush(QColor(150, 150, 165));
+    for (const QRect& tooth : {QRect(6, 0, 2, 14), QRect(0, 6, 14, 2)})
+        p.drawRect(tooth);
+    p.drawPolygon(QPolygon({QPoint(2, 3), QPoint(3, 2), QPoint(13, 12), QPoint(12, 13)}));
+    p.drawPolygon(QPolygon({QPoint(12, 2), QPoint(13, 3), QPoint(3, 13), QPoint(2, 12)}));
+    p.setBrush(QColor(200, 200, 210));
+    p.drawEllipse(3, 3, 9, 9);
+    p.setBrush(QColor(255, 255, 255));
+    p.drawEllipse(6, 6, 3, 3);
+
+    // A fresh sheet with a star: a new mail.
+    at(res::kMailToolbarImageNew);
+    p.setPen(kPaperEdge);
+    p.setBrush(kPaper);
+    p.drawRect(2, 2, 10, 12);
+    p.setPen(QColor(150, 160, 190));
+    for (int y = 6; y <= 12; y += 2)
+        p.drawLine(4, y, 10, y);
+    p.setPen(QColor(190, 120, 0));
+    p.setBrush(QColor(255, 210, 40));
+    p.drawPolygon(QPolygon({QPoint(12, 0), QPoint(13, 3), QPoint(15, 3), QPoint(13, 5), QPoint(14, 7), QPoint(12, 6),
+                            QPoint(10, 7), QPoint(11, 5), QPoint(9, 3), QPoint(11, 3)}));
+
+    at(res::kMailToolbarImageSend);
+    envelope(p, 0, 6, 10, 7);
+    arrow(p, 12, 0, 9, false, sendBlue);
+
+    // A closed book with a person on its cover: the address book.
+    at(res::kMailToolbarImageAddressBook);
+    p.setPen(QColor(90, 40, 20));
+    p.setBrush(QColor(170, 70, 40));
+    p.drawRect(2, 1, 11, 13);
+    p.setPen(QColor(240, 230, 200));
+    p.drawLine(4, 2, 4, 13);
+    p.setPen(kSkinEdge);
+    p.setBrush(kSkin);
+    p.drawEllipse(7, 3, 4, 4);
+    p.setPen(QColor(30, 70, 140));
+    p.setBrush(QColor(60, 120, 200));
+    p.drawRect(6, 8, 6, 3);
+
+    at(res::kMailToolbarImageSendReceive);
+    envelope(p, 0, 8, 8, 6);
+    arrow(p, 8, 0, 7, false, sendBlue);
+    arrow(p, 12, 4, 13, true, receiveGreen);
     return image;
 }
 
@@ -421,6 +488,8 @@ QImage resourceImage(int id)
         return bottomBar(id);
     case res::kBitmapReportImages:
         return reportStrip();
+    case res::kBitmapMailToolbar:
+        return mailToolbarStrip();
     default:
         return {};
     }
@@ -440,6 +509,8 @@ QColor resourceTransparentColor(int id)
         return QColor(kTreeTransparent);
     if (id == res::kBitmapReportImages)
         return QColor(kReportTransparent);
+    if (id == res::kBitmapMailToolbar)
+        return QColor(kToolbarTransparent);
     return {};
 }
 

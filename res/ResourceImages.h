@@ -17,8 +17,8 @@ QImage resourceImage(int id);
 // The same as a pixmap; a null pixmap for an unknown id. Needs the GUI application.
 QPixmap resourceBitmap(int id);
 // The colour that stands for "transparent" in the bitmap with this id: RGB(255,0,0) for the
-// tree images, RGB(255,0,255) for the right pane's strip; an invalid colour for opaque bitmaps
-// and unknown ids.
+// tree images, RGB(255,0,255) for the right pane's strip, RGB(192,192,192) for the mail toolbar's
+// strip; an invalid colour for opaque bitmaps and unknown ids.
 QColor resourceTransparentColor(int id);
 // The icon with this id, in the sizes 16, 32 and 48; a null icon for an unknown id.
 QIcon resourceIcon(int id);

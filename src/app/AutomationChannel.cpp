@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QSocketNotifier>
+#include <QToolBar>
 #include <QTreeWidgetItem>
 
 #include <fcntl.h>
@@ -32,6 +33,8 @@
 #include "mail/CSendThread.h"
 #include "mail/CSendView.h"
 #include "mail/ComposeThreadTable.h"
+#include "mail/ReceiveCommand.h"
+#include "mail/ReceiveDialog.h"
 #include "platform/TextCodec.h"
 #include "platform/text/ByteEscape.h"
 #include "platform/Dispatch.h"
@@ -121,6 +124,24 @@ std::string AutomationChannel::stateDump()
             if (ctrl->getItem(item))
                 out << "item " << i << " " << escape(item.text) << "|" << item.image << "|" << item.preview << "\n";
         }
+    }
+    // The receive window.
+    const ReceiveDialog* receive = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = dynamic_cast<ReceiveDialog*>(w); d && d->isVisible())
+            receive = d;
+    out << "recvwindow " << (receive ? "open" : "closed") << "\n";
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* main = dynamic_cast<CMainFrame*>(w))
+            if (const auto* command = main->findChild<ReceiveCommand*>())
+                out << "recvended " << command->endedDownloads() << "\n";
+    if (receive) {
+        out << "recvstatus " << escape(receive->statusText()) << "\n";
+        out << "recvmessage " << escape(receive->messageText()) << "\n";
+        out << "recvprogress " << receive->progressValue() << " " << receive->progressMaximum() << "\n";
+        out << "recvrunning " << (receive->downloading() ? 1 : 0) << "\n";
+        for (const std::string& e : receive->errors())
+            out << "recverror " << escape(e) << "\n";
     }
     // Open chat write windows and their titles.
     for (CSendChatThread* t : table.chatWriteSlots)
@@ -292,6 +313,31 @@ void AutomationChannel::execute(const std::string& line)
                 },
                 Qt::QueuedConnection);
         }
+    } else if (command == "command") {
+        int id = 0;
+        in >> id;
+        platform::postMessage(m_frame->messageTarget(), {WM_COMMAND, std::int64_t{id}, {}});
+    } else if (command == "click") {
+        int id = 0;
+        in >> id;
+        QAction* action = m_frame->commandAction(id);
+        QWidget* button = action && m_frame->mailToolBar() ? m_frame->mailToolBar()->widgetForAction(action) : nullptr;
+        if (!button)
+            return;
+        // Press and release over the button's middle, as a mouse does; the click is acted on after
+        // this command returns, so a window the command opens does not hold up the channel.
+        const QPointF at(button->rect().center());
+        QMetaObject::invokeMethod(
+            button,
+            [button, at] {
+                QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton,
+                                  Qt::LeftButton, Qt::NoModifier);
+                QMouseEvent release(QEvent::MouseButtonRelease, at, button->mapToGlobal(at), Qt::LeftButton,
+                                    Qt::NoButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(button, &press);
+                QCoreApplication::sendEvent(button, &release);
+            },
+            Qt::QueuedConnection);
     } else if (command == "grab") {
         const std::string path = rest();
         m_frame->grab().save(QString::fromStdString(path + ".tmp.png"), "PNG");

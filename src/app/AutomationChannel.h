@@ -5,7 +5,11 @@
 // commands and in the state dump are in the one-line escape form of platform/text/ByteEscape.h,
 // so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
-//   dump PATH                     writes the tree, members, rows and tooltip to PATH
+//   dump PATH                     writes the tree, members, rows and tooltip to PATH, and the
+//                                 receive window: "recvwindow open|closed", "recvended N" (the
+//                                 downloads ended since the start), then while the window is open
+//                                 "recvstatus TEXT", "recvmessage TEXT", "recvprogress POS MAX",
+//                                 "recvrunning 0|1" and one "recverror TEXT" per error line
 //   group G TEXT                  writes TEXT to group G (as the chat write window does)
 //   personal G ADDRESS TEXT       writes TEXT to the member at ADDRESS in group G
 //   select G                      selects group G's node in the tree
@@ -17,6 +21,9 @@
 //   exit                          the tray menu's exit
 //   open ROW                      double-clicks row ROW of the message list
 //   grab PATH                     saves a picture of the main window (PNG)
+//   command ID                    posts command ID to the main window, as its menu or toolbar does
+//   click ID                      clicks the mail toolbar's button of command ID (nothing when the
+//                                 button is disabled)
 //   mail SLOT FIELD TEXT          sets the From, To, Subject or body (FIELD from, to, subject,
 //                                 body) of the compose window in slot SLOT
 //   mailcommand SLOT ID           posts command ID to that compose window, as its toolbar or menu

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QTimer>
+#include <QToolBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -38,6 +39,25 @@ namespace {
 constexpr const char* kMainWindow = "MainWindow Entry";
 
 QString qs(const char* utf8) { return platform::toQString(text::utf8ToCp932(utf8)); }
+
+// The mail commands, in the order of toolbar 133's buttons and of the menu "メール(&M)". The prompt
+// is the button's tooltip. Sending from the main window and the address book do nothing yet, so
+// their button and item are shown disabled.
+struct MailCommand {
+    int id;
+    const char* menuText;
+    const char* prompt;
+    int image;
+    bool enabled;
+};
+constexpr MailCommand kMailCommands[] = {
+    {res::kCmdMailReceive, "メール受信(&R)", "メールを受信します", res::kMailToolbarImageReceive, true},
+    {res::kCmdMailSettings, "メール設定(&S)", "メール設定をします", res::kMailToolbarImageSettings, true},
+    {res::kCmdMailNew, "新規メール(&N)", "新規にメールを作成します", res::kMailToolbarImageNew, true},
+    {res::kCmdMailSend, "メール送信(&T)", "メールを送信します", res::kMailToolbarImageSend, false},
+    {res::kCmdAddressBook, "アドレス帳(&A)", "アドレス帳を開きます", res::kMailToolbarImageAddressBook, false},
+    {res::kCmdMailSendReceive, "送受信(&E)", "メールを送受信します", res::kMailToolbarImageSendReceive, true},
+};
 
 // The frame's face towards window messages: other parts of the program address the main window
 // through this target, which hands every message to the frame on the main thread.
@@ -74,6 +94,7 @@ bool CMainFrame::create()
     createViews();
     if (!m_tree || !m_report)
         return false;
+    createMailCommands();
     createMenus();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -131,8 +152,39 @@ void CMainFrame::createMenus()
     file->addAction(qs("ポート＆ログ(&N)"), this, [this] { onCommand(ID_PORT_SETTINGS); });
     file->addSeparator();
     file->addAction(qs("終了(&X)"), this, [this] { onCommand(ID_APP_EXIT); });
+    QMenu* mail = menuBar()->addMenu(qs("メール(&M)"));
+    for (const MailCommand& c : kMailCommands)
+        mail->addAction(m_mailActions.at(c.id));
     QMenu* help = menuBar()->addMenu(qs("ヘルプ(&H)"));
     help->addAction(qs("Orvalink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this, [this] { onCommand(ID_APP_ABOUT); });
+}
+
+void CMainFrame::createMailCommands()
+{
+    m_mailToolBar = new QToolBar(this);
+    m_mailToolBar->setObjectName(QString::number(res::kToolbarMail));
+    m_mailToolBar->setIconSize(QSize(res::kMailToolbarImageWidth, 15));
+    const QList<QPixmap> faces = imageStrip(resourceBitmap(res::kBitmapMailToolbar), res::kMailToolbarImageWidth,
+                                            resourceTransparentColor(res::kBitmapMailToolbar));
+    for (const MailCommand& c : kMailCommands) {
+        auto* action = new QAction(qs(c.menuText), this);
+        action->setObjectName(QString::number(c.id));
+        action->setToolTip(qs(c.prompt));
+        action->setStatusTip(qs(c.prompt));
+        if (c.image < faces.size())
+            action->setIcon(QIcon(faces[c.image]));
+        action->setEnabled(c.enabled);
+        connect(action, &QAction::triggered, this, [this, id = c.id] { onCommand(id); });
+        m_mailToolBar->addAction(action);
+        m_mailActions[c.id] = action;
+    }
+    addToolBar(Qt::TopToolBarArea, m_mailToolBar);
+}
+
+QAction* CMainFrame::commandAction(int id) const
+{
+    const auto it = m_mailActions.find(id);
+    return it == m_mailActions.end() ? nullptr : it->second;
 }
 
 void CMainFrame::setCommandHandler(int id, std::function<void()> handler) { m_commandHandlers[id] = std::move(handler); }
@@ -191,6 +243,10 @@ std::string CMainFrame::tooltipText()
 
 std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
 {
+    if (msg.id == WM_COMMAND) {
+        onCommand(static_cast<int>(platform::paramInt(msg.wParam)));
+        return 0;
+    }
     if (msg.id != WM_CHAT_ROWS_CHANGED)
         return 0;
     const std::int64_t w = platform::paramInt(msg.wParam);

@@ -23,8 +23,10 @@ class COrvalinkApp;
 class CReportDemoView;
 class CSplashWnd;
 class QListWidget;
+class QAction;
 class QMenu;
 class QSplitter;
+class QToolBar;
 class TrayIcon;
 
 class CMainFrame : public QMainWindow {
@@ -55,11 +57,13 @@ public:
     void destroyWindow();
     bool isDestroyed() const { return m_destroyed; }
 
-    // Window messages sent to the main window (WM_CHAT_ROWS_CHANGED and the tray's callback).
+    // Window messages sent to the main window (WM_CHAT_ROWS_CHANGED and the tray's callback;
+    // WM_COMMAND with the command id in wParam, as a menu or a toolbar button issues it).
     std::intptr_t windowProc(platform::WindowMessage& msg);
     platform::MessageTarget* messageTarget() const { return m_target.get(); }
 
-    // A command from a menu (or from any other part of the program). True when handled.
+    // A command from a menu or the mail toolbar (or from any other part of the program). True when
+    // handled.
     bool onCommand(int id);
     // Windows that later parts of the program open plug in here (mail windows, settings sheets).
     void setCommandHandler(int id, std::function<void()> handler);
@@ -72,6 +76,10 @@ public:
     CReportDemoView* reportView() const { return m_report; }
     QListWidget* columnChooser() const { return m_columnChooser; }
     CBottomBar* bottomBar() const { return m_bottomBar; }
+    // Toolbar 133 with the mail commands; the same actions fill the menu "メール(&M)".
+    QToolBar* mailToolBar() const { return m_mailToolBar; }
+    // The menu and toolbar action of a mail command; null for other ids.
+    QAction* commandAction(int id) const;
     bool splashShown() const { return m_splash != nullptr; }
 
     // Pop-up menus (the tray's menu 238) are shown through this; tests see and trigger them.
@@ -86,6 +94,7 @@ protected:
 
 private:
     void createMenus();
+    void createMailCommands();
     void createViews();
     void rowsChanged(int group);
     void trayNotification(std::int64_t mouseMessage);
@@ -100,6 +109,8 @@ private:
     CLeftView* m_tree = nullptr;
     CReportDemoView* m_report = nullptr;
     CBottomBar* m_bottomBar = nullptr;
+    QToolBar* m_mailToolBar = nullptr;
+    std::map<int, QAction*> m_mailActions;
     QWidget* m_sideBar = nullptr;
     QListWidget* m_columnChooser = nullptr;
     CSplashWnd* m_splash = nullptr;

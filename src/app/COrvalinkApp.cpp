@@ -8,6 +8,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/ChatWindows.h"
+#include "app/MailReceiveCommand.h"
 #include "app/MailSettingsCommand.h"
 #include "app/MailWindows.h"
 #include "app/TrayIcon.h"
@@ -110,6 +111,7 @@ bool COrvalinkApp::initInstance()
     if (!m_mainFrame->create())
         return false;
     installMailSettingsCommand(*m_mainFrame);
+    installMailReceiveCommand(*m_mainFrame);
     installChatWindows(*m_mainFrame);
     installMailWindows(*m_mainFrame);
     m_mainFrame->setWindowTitle("Orvalink");

@@ -241,7 +241,7 @@ bool CSendFrame::storeMail()
     const orvalink::folders::StoreResult result =
         orvalink::folders::AppendSavedMail(mailDirectory(), fromText(), toText(), subjectText(), bodyText());
     if (result != orvalink::folders::StoreResult::Stored) {
-        platform::messageBox(compose::saveFailureText(result), compose::captionText(), platform::MB_OK);
+        platform::messageBox(std::string(orvalink::folders::storeResultText(result)), compose::captionText(), platform::MB_OK);
         return false;
     }
     return true;

@@ -1,8 +1,7 @@
 #pragma once
 
 // Texts the compose windows show (code page 932), in one place for the windows and their tests.
-
-#include "folders/store/MailStore.h"
+// Why a save was refused is the store's own text (storeResultText).
 
 #include <string>
 
@@ -14,7 +13,5 @@ std::string captionText();
 std::string tooManyWindowsText();
 // Closing a window that holds typed text.
 std::string saveQuestionText();
-// Why a save was refused; empty for a stored mail.
-std::string saveFailureText(orvalink::folders::StoreResult result);
 
 } // namespace compose

@@ -6,6 +6,7 @@
 inline constexpr unsigned WM_DESTROY = 0x0002;
 inline constexpr unsigned WM_CLOSE = 0x0010;
 inline constexpr unsigned WM_QUIT = 0x0012;
+inline constexpr unsigned WM_COMMAND = 0x0111; // wParam = the command id
 inline constexpr unsigned WM_TIMER = 0x0113;
 inline constexpr unsigned WM_LBUTTONDOWN = 0x0201;
 inline constexpr unsigned WM_LBUTTONDBLCLK = 0x0203;

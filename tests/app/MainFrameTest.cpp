@@ -2,7 +2,10 @@
 
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <cstdlib>
 
@@ -182,6 +185,62 @@ TEST_F(MainFrame, CommandsWithoutTheirWindowsYetAndTheAddressBook)
     frame.onCommand(32773);
     EXPECT_EQ(opened, 1);
     EXPECT_FALSE(frame.onCommand(12345));
+}
+
+TEST_F(MainFrame, MailToolbarAndMenuIssueTheMailCommands)
+{
+    addGroup("A", 0, 0);
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    std::vector<int> issued;
+    for (int id : {32771, 32773, 32776, 32778, 32780, 32792})
+        frame.setCommandHandler(id, [&issued, id] { issued.push_back(id); });
+
+    struct Button {
+        int id;
+        const char* prompt;
+        bool enabled;
+    };
+    const Button buttons[] = {{32771, "メールを受信します", true},     {32773, "メール設定をします", true},
+                              {32776, "新規にメールを作成します", true}, {32778, "メールを送信します", false},
+                              {32780, "アドレス帳を開きます", false},   {32792, "メールを送受信します", true}};
+    QToolBar* bar = frame.mailToolBar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->objectName(), "133");
+    EXPECT_TRUE(bar->isVisible());
+    ASSERT_EQ(bar->actions().size(), 6);
+
+    QMenu* mail = nullptr;
+    for (QAction* a : frame.menuBar()->actions())
+        if (a->text() == QString::fromUtf8("メール(&M)"))
+            mail = a->menu();
+    ASSERT_NE(mail, nullptr);
+    ASSERT_EQ(mail->actions().size(), 6);
+
+    for (std::size_t i = 0; i < std::size(buttons); ++i) {
+        const Button& b = buttons[i];
+        SCOPED_TRACE(b.id);
+        QAction* action = bar->actions()[static_cast<int>(i)];
+        EXPECT_EQ(action, frame.commandAction(b.id));
+        EXPECT_EQ(mail->actions()[static_cast<int>(i)], action) << "the menu carries the same commands";
+        EXPECT_EQ(action->toolTip(), QString::fromUtf8(b.prompt));
+        EXPECT_FALSE(action->icon().isNull());
+        EXPECT_EQ(action->isEnabled(), b.enabled);
+
+        // A click on the button issues the command, unless the button is disabled.
+        auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+        ASSERT_NE(button, nullptr);
+        issued.clear();
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(issued, b.enabled ? std::vector<int>{b.id} : std::vector<int>{});
+        // As does the posted command, which needs no button.
+        issued.clear();
+        platform::postMessage(frame.messageTarget(), {WM_COMMAND, std::int64_t{b.id}, {}});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !issued.empty(); }, 5000));
+        EXPECT_EQ(issued, std::vector<int>{b.id});
+    }
+    EXPECT_EQ(frame.commandAction(32810), nullptr);
 }
 
 TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)

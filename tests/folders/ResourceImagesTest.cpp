@@ -17,6 +17,7 @@ struct BitmapCase {
 
 const QColor kRed(255, 0, 0);
 const QColor kMagenta(255, 0, 255);
+const QColor kToolbarGrey(192, 192, 192);
 
 std::vector<BitmapCase> allBitmaps()
 {
@@ -27,6 +28,7 @@ std::vector<BitmapCase> allBitmaps()
         {res::kBitmapBottomBarRight, 6, 22, QColor()},
         {res::kBitmapBottomBarGrip, 12, 22, QColor()},
         {res::kBitmapReportImages, 16 * res::kReportImageCount, 16, kMagenta},
+        {res::kBitmapMailToolbar, 16 * res::kMailToolbarImageCount, 15, kToolbarGrey},
     };
     for (int id = 143; id <= 152; ++id)
         cases.push_back({id, 22, 17, kRed});
@@ -81,6 +83,16 @@ TEST(ResourceImages, TreeImagesAndStripImagesAreDistinctDrawings)
         parts.insert(QByteArray(reinterpret_cast<const char*>(part.constBits()), part.sizeInBytes()));
     }
     EXPECT_EQ(parts.size(), res::kReportImageCount);
+
+    // The mail toolbar: a distinct picture for every button.
+    const QImage buttons = resourceImage(res::kBitmapMailToolbar);
+    QSet<QByteArray> faces;
+    for (int i = 0; i < res::kMailToolbarImageCount; ++i) {
+        const QImage face = buttons.copy(i * 16, 0, 16, 15);
+        EXPECT_GT(pixelsOtherThan(face, kToolbarGrey.rgb()), 20) << "button " << i;
+        faces.insert(QByteArray(reinterpret_cast<const char*>(face.constBits()), face.sizeInBytes()));
+    }
+    EXPECT_EQ(faces.size(), res::kMailToolbarImageCount);
 }
 
 TEST(ResourceImages, SplashShowsTheProductNameInItsTitleBand)

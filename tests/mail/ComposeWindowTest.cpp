@@ -325,7 +325,7 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
         EXPECT_EQ(f->toText(), "you@example.jp");
         EXPECT_EQ(f->bodyText(), "body");
         ASSERT_FALSE(m_boxes.calls().empty());
-        EXPECT_EQ(m_boxes.calls().back().text, compose::saveFailureText(c.why));
+        EXPECT_EQ(m_boxes.calls().back().text, std::string(folders::storeResultText(c.why)));
         delete f;
     }
     setMailDirectory(m_mailDir.path());

@@ -1,0 +1,29 @@
+#pragma once
+
+// The receive window's connection: an asynchronous stream socket that hands its connect, read,
+// write and close notifications to the receive worker. It reads whatever has arrived, up to one
+// buffer of 65,536 bytes per notification, and passes exactly those bytes on; it keeps nothing.
+
+#include "platform/AsyncSocket.h"
+
+#include <array>
+
+class ReceiveWorker;
+
+class CRecvSocket : public platform::AsyncSocket {
+    Q_OBJECT
+public:
+    static constexpr int kReceiveBufferSize = 65536;
+
+    explicit CRecvSocket(ReceiveWorker& worker);
+
+protected:
+    void onConnect(int err) override;
+    void onReceive(int err) override;
+    void onSend(int err) override;
+    void onClose(int err) override;
+
+private:
+    ReceiveWorker& m_worker;
+    std::array<char, kReceiveBufferSize> m_buffer{};
+};

@@ -1,0 +1,41 @@
+#include "mail/ReceiveCommand.h"
+
+#include "mail/CRThread.h"
+#include "mail/ReceiveDialog.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <memory>
+
+ReceiveCommand::ReceiveCommand(QObject* parent) : QObject(parent) {}
+
+ReceiveCommand::~ReceiveCommand() { closeWindow(); }
+
+ReceiveDialog* ReceiveCommand::run()
+{
+    if (!m_dialog) {
+        auto thread = std::make_unique<CRThread>();
+        if (!thread->startAndWaitReady())
+            return nullptr;
+        m_dialog = new ReceiveDialog(std::move(thread));
+        connect(m_dialog, &ReceiveDialog::downloadEnded, this, [this] { ++m_endedDownloads; });
+        m_dialog->adjustSize();
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            m_dialog->move(screen->availableGeometry().center() - m_dialog->rect().center());
+    }
+    m_dialog->setSilenceTimeout(m_silence);
+    m_dialog->show();
+    m_dialog->raise();
+    m_dialog->activateWindow();
+    m_dialog->startDownload();
+    return m_dialog.data();
+}
+
+ReceiveDialog* ReceiveCommand::dialog() const { return m_dialog.data(); }
+
+void ReceiveCommand::closeWindow()
+{
+    // Deleted at once rather than later: the thread must be over before the program goes on.
+    delete m_dialog.data();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+// The main window's receive command: starts the receive thread when there is none and waits
+// until it is ready, makes, places and shows its window, then calls the window's start
+// operation. While the window exists its thread is reused; once the window is gone (closed, or
+// closed by the end of a download) the next command starts a new thread.
+
+#include <QObject>
+#include <QPointer>
+
+#include <chrono>
+
+#include "mail/engine/Pop3Engine.h"
+
+class ReceiveDialog;
+
+class ReceiveCommand : public QObject {
+    Q_OBJECT
+public:
+    explicit ReceiveCommand(QObject* parent = nullptr);
+    // Closes the window (ending its thread) when it is still open.
+    ~ReceiveCommand() override;
+
+    // What command 32771 does; the window, or null when its thread could not be started.
+    ReceiveDialog* run();
+    // The window while it exists.
+    ReceiveDialog* dialog() const;
+    // Closes the window now, ending its thread (program exit).
+    void closeWindow();
+
+    // Downloads that have ended since the program started, however they ended.
+    int endedDownloads() const { return m_endedDownloads; }
+
+    // How long a server may stay silent; tests shorten it.
+    void setSilenceTimeout(std::chrono::milliseconds timeout) { m_silence = timeout; }
+
+private:
+    QPointer<ReceiveDialog> m_dialog;
+    int m_endedDownloads = 0;
+    std::chrono::milliseconds m_silence{std::chrono::seconds(orvalink::mail::Pop3Engine::kTimeoutSeconds)};
+};

@@ -1,0 +1,173 @@
+#include "mail/ReceiveDialog.h"
+
+#include "mail/AccountList.h"
+#include "mail/CRThread.h"
+#include "mail/MailDirectory.h"
+#include "mail/ReceiveRules.h"
+#include "platform/Dispatch.h"
+#include "platform/MessageBox.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMetaObject>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using orvalink::mail::Pop3Event;
+
+namespace {
+
+QString qs(const char* utf8) { return platform::toQString(text::utf8ToCp932(utf8)); }
+
+// A status or message line ends with a line break; the label shows the text without it.
+QString lineText(const std::string& text)
+{
+    std::string shown = text;
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r'))
+        shown.pop_back();
+    return platform::toQString(shown);
+}
+
+} // namespace
+
+ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, QWidget* parent)
+    : QDialog(parent), m_thread(std::move(thread))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setObjectName(QString::number(res::kDialogMailReceive));
+    setWindowTitle(qs("メール受信中"));
+    setWindowIcon(resourceIcon(res::kIconMain));
+    setModal(false);
+
+    auto* layout = new QVBoxLayout(this);
+    m_statusLine = new QLabel(this);
+    m_statusLine->setObjectName(QString::number(kStatusLineId));
+    m_statusLine->setMinimumWidth(300);
+    m_messageLine = new QLabel(this);
+    m_messageLine->setObjectName(QString::number(kMessageLineId));
+    layout->addWidget(m_statusLine);
+    layout->addWidget(m_messageLine);
+    layout->addWidget(new QLabel(qs("進行状況"), this));
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QString::number(kProgressId));
+    // An empty range would make the bar an endless busy indicator: the bar always keeps at least
+    // one step, and stays empty for an empty mailbox.
+    m_progress->setRange(0, 1);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+    layout->addWidget(m_progress);
+    layout->addWidget(new QLabel(qs("エラー情報"), this));
+    m_errorList = new QListWidget(this);
+    m_errorList->setObjectName(QString::number(kErrorListId));
+    layout->addWidget(m_errorList, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    m_abort = new QPushButton(qs("中止(&C)"), this);
+    m_abort->setObjectName(QString::number(kAbortId));
+    m_abort->setAutoDefault(false);
+    buttons->addWidget(m_abort);
+    layout->addLayout(buttons);
+    connect(m_abort, &QPushButton::clicked, this, &ReceiveDialog::abort);
+
+    // Reports come from the receive thread; they are shown here, on the window's own thread. The
+    // window ends that thread before it goes, so the handler never outlives it.
+    QPointer<ReceiveDialog> self(this);
+    m_thread->worker()->setReportHandler([self](ReceiveWorker::Report report) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, report = std::move(report)] {
+                if (self)
+                    self->showReport(report);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+ReceiveDialog::~ReceiveDialog()
+{
+    // The thread lives exactly as long as the window: a download still under way ends with it.
+    if (m_thread)
+        m_thread->quitAndWait();
+}
+
+void ReceiveDialog::startDownload()
+{
+    const std::vector<MailAccount> accounts = readAccounts();
+    if (accounts.empty()) {
+        platform::messageBox(text::utf8ToCp932("サーバー情報がありません"));
+        return;
+    }
+    // Always account 1, whatever else is registered.
+    const MailAccount& account = accounts.front();
+    ReceiveWorker::Request request;
+    request.server = account.popServer;
+    request.port = orvalink::mail::popPortNumber(account.popPort);
+    request.login = {account.popAccount, account.popPassword};
+    request.mailDir = mailDirectory();
+    request.silence = m_silence;
+    ReceiveWorker* worker = m_thread->worker();
+    worker->setRequest(std::move(request));
+    const auto result = platform::sendMessage(worker, {WM_RECV_START, {}, {}});
+    if (result == ReceiveWorker::AlreadyRunning)
+        return;
+    ++m_download;
+    if (result == ReceiveWorker::SocketFailed) {
+        platform::messageBox("Socket creation failed");
+        return;
+    }
+    m_downloading = true;
+}
+
+void ReceiveDialog::abort() { platform::postMessage(m_thread->worker(), {WM_RECV_ABORT, {}, {}}); }
+
+void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
+{
+    for (const Pop3Event& e : report.events) {
+        switch (e.kind) {
+        case Pop3Event::Kind::StatusLine:
+            m_status = e.text;
+            m_statusLine->setText(lineText(m_status));
+            break;
+        case Pop3Event::Kind::MessageLine:
+            m_message = e.text;
+            m_messageLine->setText(lineText(m_message));
+            break;
+        case Pop3Event::Kind::ProgressRange:
+            m_progressMaximum = std::max(e.value, 0);
+            m_progressValue = 0;
+            m_progress->setRange(0, std::max(m_progressMaximum, 1));
+            m_progress->setValue(0);
+            break;
+        case Pop3Event::Kind::ProgressPosition:
+            m_progressValue = std::clamp(e.value, 0, m_progressMaximum);
+            m_progress->setValue(m_progressValue);
+            break;
+        case Pop3Event::Kind::Error:
+            m_errors.push_back(e.text);
+            m_errorList->addItem(platform::toQString(e.text));
+            m_errorList->scrollToBottom();
+            break;
+        case Pop3Event::Kind::Finished:
+            break;
+        }
+    }
+    const bool current = report.download == m_download;
+    const bool ended = current && !report.running && m_downloading;
+    if (ended)
+        m_downloading = false;
+    emit reportShown();
+    if (ended)
+        emit downloadEnded();
+    if (current && report.closeWindow)
+        close();
+}

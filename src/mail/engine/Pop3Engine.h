@@ -1,0 +1,193 @@
+#pragma once
+
+// The POP3 conversation of one download (RFC 1939), without any socket: the receive window's glue
+// hands every chunk it reads to feed() and sends what comes back; the engine tells the window what
+// to show. The commands go USER, PASS, STAT, then UIDL when there is anything to fetch, then
+// LIST n / RETR n for each message to fetch, then QUIT. Nothing is deleted on the server.
+//
+// Replies are framed into lines whatever the reads look like: a reply may come one byte per read,
+// several replies may come in one read, a message's "." line together with the next reply. A
+// message ends at its terminating "." line (the LIST size only moves the progress bar); a line the
+// server byte-stuffed loses its extra leading dot. Message data streams to the sink as it arrives,
+// so memory does not grow with the size of a message.
+//
+// A negative or unexpected reply, a reply line too long to be one, 60 seconds of silence (the glue
+// calls timedOut()) or a connection that closes before the conversation ended: the text goes to the
+// error list, QUIT is sent when the connection is still there, a message being received is
+// abandoned (nothing of it filed) and the download ends as Failed, so the window stays open and
+// shows what went wrong.
+//
+// Every number from the server is read safely: a missing or non-numeric number counts as 0 (a
+// leading "-" is not a digit), a number beyond 2^31-1 counts as 2^31-1.
+//
+// All texts are code page 932 bytes.
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvalink::mail {
+
+// Where the bytes of each retrieved message go; the receive side files them. Calls come from
+// inside feed() in this order per message: beginMessage, writeMessageData any number of times,
+// then completeMessage or abandonMessage. completeMessage runs before the next reply is handled,
+// so a message is filed right after its data.
+class Pop3MessageSink {
+public:
+    virtual ~Pop3MessageSink() = default;
+
+    // Message `number` of the server starts. Its file must start empty. An error text (non-empty)
+    // means it cannot be kept: the engine still reads the message to its end but passes nothing on.
+    virtual std::string beginMessage(int number) = 0;
+
+    // The next bytes of the message as the server sent them (line ends as received, the byte
+    // stuffing removed, without the terminating "." line). An error text means the rest cannot be
+    // kept: the engine calls abandonMessage and skips the rest of the message.
+    virtual std::string writeMessageData(std::string_view data) = 0;
+
+    // The terminating line arrived: file the message. `uniqueId` is its UIDL id, empty when the
+    // server has none. Returns the texts for the error list (none when the message was filed).
+    virtual std::vector<std::string> completeMessage(int number, std::string_view uniqueId) = 0;
+
+    // The message will not be completed (connection dropped, error, time-out, abort, write
+    // failure): nothing of it may be filed.
+    virtual void abandonMessage(int number) = 0;
+};
+
+// One thing the window shows, in the order it happened.
+struct Pop3Event {
+    enum class Kind {
+        StatusLine,       // text: the new text of status line 1043
+        MessageLine,      // text: the new text of message line 1044
+        ProgressRange,    // value: the progress bar's range becomes 0 to value
+        ProgressPosition, // value: the bar's position
+        Error,            // text: a line added to the error list 1003
+        Finished,         // the conversation is over; see Pop3Engine::outcome()
+    };
+    Kind kind;
+    std::string text;
+    int value = 0;
+
+    bool operator==(const Pop3Event&) const = default;
+};
+
+// What one call asks of the glue.
+struct Pop3Step {
+    // Bytes to send, whole commands with their CR LF (possibly none).
+    std::string send;
+    // The glue closes the connection after sending `send` (after a time-out: a silent server may
+    // never answer QUIT).
+    bool disconnect = false;
+    std::vector<Pop3Event> events;
+};
+
+enum class Pop3Outcome {
+    Running,
+    // QUIT was answered or the server closed after it; the window closes.
+    Done,
+    // Something went wrong (the error list says what); the window stays open.
+    Failed,
+    // The user pressed abort; the window closes when the server closes the connection.
+    Aborted,
+};
+
+struct Pop3Login {
+    std::string user;     // sent with USER, as stored
+    std::string password; // sent with PASS, as stored
+};
+
+class Pop3Engine {
+public:
+    // Receive states as the window numbers them. 5 is the UIDL listing; 7 is not used.
+    enum State : int {
+        Greeting = 1,
+        UserSent = 2,
+        PassSent = 3,
+        StatSent = 4,
+        UidlSent = 5,
+        ListSent = 6,
+        Retrieving = 8,
+        QuitSent = 9,
+    };
+
+    // The seconds of silence after which the glue calls timedOut().
+    static constexpr int kTimeoutSeconds = 60;
+    // The longest reply line taken (RFC 1939 allows 512 bytes); a longer one ends the download.
+    static constexpr std::size_t kMaxReplyLine = 4096;
+
+    // `filedIds` are the UIDL ids of messages already filed for this account; messages with those
+    // ids are neither listed nor retrieved. The sink must outlive the engine. The engine starts in
+    // state 1, waiting for the greeting of a connection just made.
+    Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds = {});
+
+    // Bytes read from the connection, any amount (also none).
+    Pop3Step feed(std::string_view bytes);
+    // The glue's timer: the server said nothing for kTimeoutSeconds while the engine waited.
+    Pop3Step timedOut();
+    // The connection closed (by the server or broken). After QUIT this is the normal end.
+    Pop3Step connectionClosed();
+    // The abort button: QUIT now; a message being received is abandoned.
+    Pop3Step abort();
+
+    int state() const { return m_state; }
+    Pop3Outcome outcome() const { return m_outcome; }
+    // True while the engine waits for the server; the glue runs its time-out timer only then and
+    // restarts it whenever bytes arrive.
+    bool waitingForServer() const { return !m_finished; }
+
+    // The numbers the download was told, for the window's state dump and for tests.
+    int messageCount() const { return m_messageCount; }
+    int currentMessage() const { return m_current; }
+    bool serverHasUidl() const { return m_uidl; }
+
+private:
+    enum class DataPhase { StatusLine, LineStart, Dot, DotCr, InLine };
+
+    bool inMessageData() const;
+    void handleLine(std::string_view line, Pop3Step& step);
+    void handleData(std::string_view& bytes, Pop3Step& step);
+    void handleUidlLine(std::string_view line);
+    void afterUidl(Pop3Step& step);
+    void listNext(Pop3Step& step);
+    void endOfMessage(Pop3Step& step);
+    void abandonCurrent();
+    void fail(std::string_view text, Pop3Step& step, bool disconnect);
+    void sendQuit(Pop3Step& step);
+    void finish(Pop3Step& step);
+    void emitData(std::string_view data);
+    void flushData(Pop3Step& step);
+
+    Pop3Login m_login;
+    Pop3MessageSink& m_sink;
+    std::set<std::string> m_filedIds;
+
+    int m_state = Greeting;
+    Pop3Outcome m_outcome = Pop3Outcome::Running;
+    std::string m_line; // a reply line still without its LF
+
+    int m_messageCount = 0;
+    std::int64_t m_mailboxSize = 0;
+    bool m_uidl = false;
+    bool m_uidlListing = false; // inside the multi-line UIDL answer
+    // Messages to fetch, in server order; without UIDL the numbers 1..count are produced on the fly.
+    std::vector<int> m_toFetch;
+    std::vector<std::string> m_toFetchIds;
+    std::size_t m_fetchIndex = 0;
+    int m_lastListed = 0;
+    int m_current = 0;
+    std::string m_currentId;
+    std::int64_t m_progressTotal = 0;
+
+    bool m_finished = false;
+
+    DataPhase m_phase = DataPhase::StatusLine;
+    bool m_messageOpen = false; // beginMessage succeeded and nothing failed since
+    // QUIT went out while a RETR or UIDL answer was still coming: its rest is read and dropped
+    // before the answer to QUIT.
+    bool m_drainRetr = false;
+    std::string m_dataOut; // message data gathered before it goes to the sink
+};
+
+} // namespace orvalink::mail

@@ -1,0 +1,152 @@
+#include "mail/engine/ReceivedMailFiler.h"
+
+#include "folders/store/MailStore.h"
+#include "folders/store/TempFileNames.h"
+#include "mail/engine/Pop3Texts.h"
+#include "mail/engine/ReceivedMailFiling.h"
+#include "platform/text/Cp932.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace orvalink::mail {
+
+namespace {
+
+constexpr std::size_t kFlushSize = 64 * 1024;
+
+std::string textWith(const char* pattern, int number, const std::string& name) {
+    char text[4096];
+    std::snprintf(text, sizeof text, pattern, number, name.c_str());
+    return text;
+}
+
+// The folder files reach the disk before the message's id is recorded as filed.
+void syncFolderFiles(const std::string& mailDir) {
+    const auto folder = folders::folderFilePath(mailDir, folders::kReceivedFolder);
+    if (!folder)
+        return;
+    for (const char* extension : {".mbx", ".idx"}) {
+        const int fd = ::open(text::cp932ToUtf8(*folder + extension).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fdatasync(fd);
+            ::close(fd);
+        }
+    }
+}
+
+} // namespace
+
+ReceivedMailFiler::ReceivedMailFiler(std::string mailDir, UidlRecord* record)
+    : m_mailDir(std::move(mailDir)), m_record(record) {}
+
+ReceivedMailFiler::~ReceivedMailFiler() {
+    if (m_fd >= 0) {
+        closeFile();
+        ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+    }
+}
+
+std::string ReceivedMailFiler::beginMessage(int number) {
+    if (m_fd >= 0) {
+        closeFile();
+        ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+    }
+    const auto folder = folders::folderFilePath(m_mailDir, folders::kReceivedFolder);
+    if (!folder)
+        return std::string(texts::kNoMailDirectory);
+    m_messageFile = folders::messageTempFileName(*folder, number);
+    const std::string path = text::cp932ToUtf8(m_messageFile);
+    // Whatever an interrupted download left under this name is not part of this message.
+    ::unlink(path.c_str());
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (m_fd < 0)
+        return textWith(texts::kCannotCreate, number, m_messageFile);
+    m_buffer.clear();
+    m_number = number;
+    return {};
+}
+
+std::string ReceivedMailFiler::writeMessageData(std::string_view data) {
+    if (m_fd < 0)
+        return {};
+    // The message file holds every LF as CR LF; the cleanup pass expects exactly that form.
+    while (!data.empty()) {
+        const void* lf = std::memchr(data.data(), '\n', data.size());
+        if (!lf) {
+            m_buffer.append(data);
+            break;
+        }
+        const std::size_t n = static_cast<std::size_t>(static_cast<const char*>(lf) - data.data());
+        m_buffer.append(data.data(), n);
+        m_buffer.append("\r\n");
+        data.remove_prefix(n + 1);
+    }
+    if (m_buffer.size() >= kFlushSize && !flush()) {
+        closeFile();
+        ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+        return textWith(texts::kCannotWrite, m_number, {});
+    }
+    return {};
+}
+
+bool ReceivedMailFiler::flush() {
+    std::string_view rest = m_buffer;
+    while (!rest.empty()) {
+        const ssize_t n = ::write(m_fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_buffer.clear();
+            return false;
+        }
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    m_buffer.clear();
+    return true;
+}
+
+void ReceivedMailFiler::closeFile() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_buffer.clear();
+}
+
+std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::string_view uniqueId) {
+    if (m_fd < 0)
+        return {textWith(texts::kLost, number, {})};
+    m_buffer.append(".\r\r\n");
+    const bool written = flush();
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    if (!written || !closed) {
+        ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+        return {textWith(texts::kCannotWrite, number, {})};
+    }
+    FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number);
+    if (!result.filed)
+        return std::move(result.errors);
+    ++m_filed;
+    if (m_record && !uniqueId.empty()) {
+        syncFolderFiles(m_mailDir);
+        if (!m_record->add(uniqueId)) {
+            char text[4096];
+            std::snprintf(text, sizeof text, texts::kCannotRecord, m_record->path().c_str());
+            return {text};
+        }
+    }
+    return {};
+}
+
+void ReceivedMailFiler::abandonMessage(int /*number*/) {
+    if (m_fd < 0)
+        return;
+    closeFile();
+    ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+}
+
+} // namespace orvalink::mail

@@ -1,0 +1,48 @@
+#pragma once
+
+// The receive side's sink for the POP3 engine: writes each message to its message file in the
+// mail directory (started empty, every LF written as CR LF, closed with the stored terminator),
+// files it with fileReceivedMessage() when it is complete, and then records its UIDL id. A message
+// that is abandoned leaves no file behind.
+//
+//   UidlRecord record(mailDir, account.popServer, account.popAccount);
+//   ReceivedMailFiler filer(mailDir, &record);
+//   Pop3Engine engine({account.popAccount, account.popPassword}, filer, record.load());
+
+#include "mail/engine/Pop3Engine.h"
+#include "mail/engine/UidlRecord.h"
+
+#include <string>
+
+namespace orvalink::mail {
+
+class ReceivedMailFiler : public Pop3MessageSink {
+public:
+    // `record` may be null (no ids are kept); it must outlive the filer.
+    ReceivedMailFiler(std::string mailDir, UidlRecord* record);
+    ~ReceivedMailFiler() override;
+    ReceivedMailFiler(const ReceivedMailFiler&) = delete;
+    ReceivedMailFiler& operator=(const ReceivedMailFiler&) = delete;
+
+    std::string beginMessage(int number) override;
+    std::string writeMessageData(std::string_view data) override;
+    std::vector<std::string> completeMessage(int number, std::string_view uniqueId) override;
+    void abandonMessage(int number) override;
+
+    // Messages filed by this filer.
+    int filedCount() const { return m_filed; }
+
+private:
+    bool flush();
+    void closeFile();
+
+    std::string m_mailDir;
+    UidlRecord* m_record;
+    std::string m_messageFile;
+    int m_fd = -1;
+    int m_number = 0;
+    std::string m_buffer;
+    int m_filed = 0;
+};
+
+} // namespace orvalink::mail

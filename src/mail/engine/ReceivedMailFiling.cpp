@@ -1,0 +1,389 @@
+#include "mail/engine/ReceivedMailFiling.h"
+
+#include "folders/store/MailStore.h"
+#include "folders/store/TempFileNames.h"
+#include "kanji/KanjiConverter.h"
+#include "mail/engine/Pop3Texts.h"
+#include "platform/text/Cp932.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvalink::mail {
+
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::string_view kStoredTerminator = ".\r\r\n";
+
+// The cleanup pass as a stream of bytes (see cleanupPass in the header).
+class Cleanup {
+public:
+    void feed(std::string_view bytes, std::string& out) {
+        for (const char c : bytes) {
+            if (c == '\r') {
+                if (m_pendingCrs == 2)
+                    content('\r', out);
+                else
+                    ++m_pendingCrs;
+            } else if (c == '\n') {
+                m_pendingCrs = 0;
+                lineEnd(out);
+            } else {
+                releaseCrs(out);
+                content(c, out);
+            }
+        }
+    }
+
+    void finish(std::string& out) {
+        releaseCrs(out);
+        if (m_heldLineEnd)
+            out.append("\r\n");
+        m_heldLineEnd = false;
+    }
+
+private:
+    // CRs not followed by LF are data.
+    void releaseCrs(std::string& out) {
+        while (m_pendingCrs > 0) {
+            --m_pendingCrs;
+            content('\r', out);
+        }
+    }
+
+    void content(char c, std::string& out) {
+        if (m_heldLineEnd) {
+            m_heldLineEnd = false;
+            if (c == '\t' && m_inHeader)
+                return; // the folded header line goes on, without the line break and the TAB
+            out.append("\r\n");
+        }
+        out.push_back(c);
+        m_lineHasContent = true;
+    }
+
+    void lineEnd(std::string& out) {
+        if (m_heldLineEnd) {
+            out.append("\r\n");
+            m_heldLineEnd = false;
+        }
+        if (!m_lineHasContent) {
+            out.append("\r\n");
+            m_inHeader = false;
+        } else if (m_inHeader) {
+            // Held until the next line shows whether it continues this one.
+            m_heldLineEnd = true;
+        } else {
+            out.append("\r\n");
+        }
+        m_lineHasContent = false;
+    }
+
+    int m_pendingCrs = 0;
+    bool m_heldLineEnd = false;
+    bool m_lineHasContent = false;
+    bool m_inHeader = true;
+};
+
+// The Subject joining pass as a stream of bytes (see joinSubjectPass in the header).
+class SubjectJoin {
+public:
+    void feed(std::string_view bytes, std::string& out) {
+        for (const char c : bytes)
+            byte(c, out);
+    }
+
+    void finish(std::string& out) {
+        if (m_mode == Mode::Undecided && !m_prefix.empty())
+            decide(false, out);
+        if (m_joining) {
+            out.append("\r\n");
+            m_joining = false;
+        } else if (m_mode == Mode::Copy) {
+            out.append(m_lastWasCr ? "\n" : "\r\n");
+        }
+        m_mode = Mode::Undecided;
+    }
+
+private:
+    enum class Mode { Undecided, Copy, Join };
+
+    static constexpr std::string_view kSubject = "Subject:";
+
+    void byte(char c, std::string& out) {
+        if (m_mode == Mode::Undecided) {
+            if (c == '\n') {
+                decide(true, out);
+            } else {
+                m_prefix.push_back(c);
+                if (m_prefix.size() == kSubject.size())
+                    decide(false, out);
+                return;
+            }
+        }
+        if (m_mode == Mode::Copy) {
+            if (c == '\n') {
+                out.append(m_lastWasCr ? "\n" : "\r\n");
+                m_mode = Mode::Undecided;
+                m_lastWasCr = false;
+                return;
+            }
+            out.push_back(c);
+            m_lastWasCr = c == '\r';
+            return;
+        }
+        // Joined text: every CR goes, a CR followed by a space takes the space with it.
+        if (c == '\n') {
+            m_mode = Mode::Undecided;
+            return;
+        }
+        if (c == '\r') {
+            m_pendingCr = true;
+            return;
+        }
+        const bool dropSpace = m_pendingCr && c == ' ';
+        m_pendingCr = false;
+        if (!dropSpace)
+            out.push_back(c);
+    }
+
+    // The prefix of a line is known (or the line ended): how the line is written.
+    void decide(bool lineEnded, std::string& out) {
+        const bool empty = lineEnded && (m_prefix.empty() || m_prefix == "\r");
+        if (m_joining) {
+            if (!empty && (m_prefix.front() == ' ' || m_prefix.front() == '\t')) {
+                m_mode = Mode::Join;
+                replay(lineEnded, out);
+                return;
+            }
+            // The joined Subject ends here: its trailing CR is dropped, CR LF ends it.
+            out.append("\r\n");
+            m_joining = false;
+            m_pendingCr = false;
+        }
+        if (empty)
+            m_inHeader = false;
+        if (m_inHeader && !m_subjectSeen && std::string_view(m_prefix).substr(0, kSubject.size()) == kSubject) {
+            m_subjectSeen = true;
+            m_joining = true;
+            m_mode = Mode::Join;
+        } else {
+            m_mode = Mode::Copy;
+        }
+        replay(lineEnded, out);
+    }
+
+    void replay(bool lineEnded, std::string& out) {
+        std::string prefix = std::move(m_prefix);
+        m_prefix.clear();
+        for (const char c : prefix)
+            byte(c, out);
+        if (lineEnded)
+            byte('\n', out);
+    }
+
+    Mode m_mode = Mode::Undecided;
+    std::string m_prefix;
+    bool m_lastWasCr = false;
+    bool m_pendingCr = false;
+    bool m_joining = false;
+    bool m_inHeader = true;
+    bool m_subjectSeen = false;
+};
+
+std::string fsPath(const std::string& cp932Path) {
+    return text::cp932ToUtf8(cp932Path);
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+ssize_t readSome(int fd, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n;
+    }
+}
+
+// A private work file, created empty (an old file of that name is replaced).
+int createWorkFile(const std::string& cp932Path) {
+    const std::string path = fsPath(cp932Path);
+    ::unlink(path.c_str());
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+}
+
+// Streams `length` bytes of the input through `pass` into a new output file.
+template <typename Pass>
+bool runPass(Pass& pass, int in, std::size_t length, const std::string& outputPath) {
+    const int out = createWorkFile(outputPath);
+    if (out < 0)
+        return false;
+    std::string buffer(kChunk, '\0');
+    std::string produced;
+    produced.reserve(2 * kChunk + 8);
+    bool ok = true;
+    std::size_t left = length;
+    while (ok && left > 0) {
+        const ssize_t n = readSome(in, buffer.data(), std::min(left, buffer.size()));
+        if (n <= 0) {
+            ok = false; // the file is shorter than it was a moment ago, or cannot be read
+            break;
+        }
+        left -= static_cast<std::size_t>(n);
+        pass.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), produced);
+        if (produced.size() >= kChunk) {
+            ok = writeAll(out, produced);
+            produced.clear();
+        }
+    }
+    if (ok) {
+        pass.finish(produced);
+        ok = writeAll(out, produced);
+    }
+    ok = ::close(out) == 0 && ok;
+    if (!ok)
+        ::unlink(fsPath(outputPath).c_str());
+    return ok;
+}
+
+// Moves a message file that could not be filed to a name no later download reuses: the file's
+// name, ".", and the first free number.
+std::string keepFile(const std::string& cp932Path) {
+    const std::string from = fsPath(cp932Path);
+    for (int k = 1; k < 1000; ++k) {
+        const std::string kept = cp932Path + "." + std::to_string(k);
+        if (::link(from.c_str(), fsPath(kept).c_str()) == 0) {
+            ::unlink(from.c_str());
+            return kept;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    return {};
+}
+
+std::string textWithNumber(const char* pattern, int number, const std::string& name) {
+    char text[4096];
+    std::snprintf(text, sizeof text, pattern, number, name.c_str());
+    return text;
+}
+
+FilingResult notFiled(const std::string& file, int number) {
+    FilingResult result;
+    result.keptFile = keepFile(file);
+    if (result.keptFile.empty())
+        result.errors.push_back(textWithNumber(texts::kLost, number, {}));
+    else
+        result.errors.push_back(textWithNumber(texts::kNotFiled, number, result.keptFile));
+    return result;
+}
+
+} // namespace
+
+std::string cleanupPass(std::string_view stored) {
+    if (stored.size() >= kStoredTerminator.size() && stored.substr(stored.size() - 4) == kStoredTerminator &&
+        (stored.size() == 4 || stored[stored.size() - 5] == '\n'))
+        stored.remove_suffix(4);
+    std::string out;
+    out.reserve(stored.size() + 2);
+    Cleanup pass;
+    pass.feed(stored, out);
+    pass.finish(out);
+    return out;
+}
+
+std::string joinSubjectPass(std::string_view converted) {
+    std::string out;
+    out.reserve(converted.size() + 2);
+    SubjectJoin pass;
+    pass.feed(converted, out);
+    pass.finish(out);
+    return out;
+}
+
+bool cleanupPassFile(const std::string& inputPath, const std::string& outputPath) {
+    const int in = ::open(fsPath(inputPath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        std::size_t length = static_cast<std::size_t>(st.st_size);
+        // The stored terminator is cut only when it is there, on a line of its own.
+        char tail[5] = {};
+        const std::size_t tailSize = std::min<std::size_t>(length, 5);
+        if (length >= 4 && ::pread(in, tail, tailSize, static_cast<off_t>(length - tailSize)) ==
+                               static_cast<ssize_t>(tailSize)) {
+            const std::string_view last(tail + tailSize - 4, 4);
+            if (last == kStoredTerminator && (length == 4 || tail[0] == '\n'))
+                length -= 4;
+        }
+        Cleanup pass;
+        ok = runPass(pass, in, length, outputPath);
+    }
+    ::close(in);
+    return ok;
+}
+
+bool joinSubjectPassFile(const std::string& inputPath, const std::string& outputPath) {
+    const int in = ::open(fsPath(inputPath).c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);
+    if (ok) {
+        SubjectJoin pass;
+        ok = runPass(pass, in, static_cast<std::size_t>(st.st_size), outputPath);
+    }
+    ::close(in);
+    return ok;
+}
+
+FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number) {
+    const std::string tab = folders::tabFileName(messageFile);
+    const std::string cnv = folders::cnvFileName(messageFile);
+
+    if (!cleanupPassFile(messageFile, tab))
+        return notFiled(messageFile, number);
+    ::unlink(fsPath(messageFile).c_str());
+
+    // The converter creates its output with the process's default mode: the file is made private
+    // first and the converter only truncates it.
+    const int cnvFd = createWorkFile(cnv);
+    if (cnvFd >= 0)
+        ::close(cnvFd);
+    if (cnvFd < 0 || kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), fsPath(cnv)}) != 0) {
+        ::unlink(fsPath(cnv).c_str());
+        return notFiled(tab, number);
+    }
+    ::unlink(fsPath(tab).c_str());
+
+    if (!joinSubjectPassFile(cnv, messageFile))
+        return notFiled(cnv, number);
+    ::unlink(fsPath(cnv).c_str());
+
+    if (folders::AppendReceivedMessage(mailDir, folders::kReceivedFolder, messageFile) != folders::StoreResult::Stored)
+        return notFiled(messageFile, number);
+    ::unlink(fsPath(messageFile).c_str());
+    FilingResult result;
+    result.filed = true;
+    return result;
+}
+
+} // namespace orvalink::mail

@@ -1,0 +1,35 @@
+#pragma once
+
+// The UIDL ids of the messages filed from one account, so that a second download does not file
+// them again while the mail stays on the server. One small file per account beside the folder
+// files in the mail directory, created 0600: one id per line, LF-ended. An id is added only after
+// its message was filed and the folder files reached the disk, so a crash can fetch a message
+// twice but never mark an unfiled one as filed. A last line without its LF (a write cut short) is
+// not an id.
+
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace orvalink::mail {
+
+class UidlRecord {
+public:
+    // The record of the account that logs in as `user` on `server`, in `mailDir`.
+    UidlRecord(const std::string& mailDir, std::string_view server, std::string_view user);
+
+    const std::string& path() const { return m_path; }
+
+    // The ids recorded so far (none when the file does not exist or cannot be read).
+    std::set<std::string> load() const;
+    // Adds one id and forces it to the disk; false when it could not be written.
+    bool add(std::string_view id);
+
+    // An id as RFC 1939 allows it: 1 to 70 characters 0x21-0x7E.
+    static bool validId(std::string_view id);
+
+private:
+    std::string m_path;
+};
+
+} // namespace orvalink::mail

@@ -1,0 +1,292 @@
+// The receive window against scripted POP3 servers over real sockets in the test's private
+// network: what it sends, what it shows, what it files, and how its thread comes and goes.
+
+#include "mail/CRThread.h"
+#include "mail/ReceiveCommand.h"
+#include "mail/ReceiveDialog.h"
+#include "mail/ReceiveRules.h"
+#include "folders/store/MailStore.h"
+#include "mail/MailTestSupport.h"
+#include "mail/ScriptedPop3Server.h"
+#include "platform/AsyncSocket.h"
+#include "platform/MessageBoxRecorder.h"
+#include "support/PrivateNetwork.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace mailtest;
+using Peer = ScriptedPop3Server::Peer;
+
+namespace {
+
+using Commands = std::vector<std::string>;
+
+std::string message(int n) { return "Subject: message " + std::to_string(n) + "\r\n\r\nbody of " + std::to_string(n) + "\r\n"; }
+
+// The usual log-in, up to the STAT reply for `count` messages and a server without UIDL.
+bool logIn(Peer& p, int count)
+{
+    p.send("+OK ready\r\n");
+    const std::string stat = "+OK " + std::to_string(count) + " " + std::to_string(count * 40) + "\r\n";
+    return p.expect("USER taro", "+OK\r\n") && p.expect("PASS secret", "+OK\r\n") && p.expect("STAT", stat) &&
+           (count == 0 || p.expect("UIDL", "-ERR no UIDL here\r\n"));
+}
+
+class ReceiveWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ORVALINK_REQUIRE_PRIVATE_NETWORK();
+        setMailDirectory(m_mailDir.path());
+    }
+    void TearDown() override
+    {
+        m_command.closeWindow();
+        setMailDirectory("");
+    }
+
+    void account(int port, int count = 1)
+    {
+        MailAccountStore store;
+        MailAccount a;
+        a.serverName = "home";
+        a.popServer = orvalink::test::kPrivateHostAddress;
+        a.popPort = std::to_string(port);
+        a.popAccount = "taro";
+        a.popPassword = "secret";
+        store.write(1, a);
+        a.popAccount = "second";
+        store.write(2, a);
+        store.setCount(count);
+    }
+    bool windowGone() { return QTest::qWaitFor([&] { return !m_command.dialog(); }, 15000); }
+    bool downloadOver()
+    {
+        return QTest::qWaitFor([&] { return m_command.dialog() && !m_command.dialog()->downloading(); }, 15000);
+    }
+    std::vector<std::string> filed() const
+    {
+        const auto folder = orvalink::folders::folderFilePath(m_mailDir.path(), orvalink::folders::kReceivedFolder);
+        std::vector<std::string> texts;
+        if (const auto listing = orvalink::folders::readFolderIndex(*folder))
+            for (const auto& e : listing->entries)
+                texts.push_back(orvalink::folders::readFolderMessage(*folder, e).value_or("?"));
+        return texts;
+    }
+
+    ProfileSandbox m_settings;
+    platform::MessageBoxRecorder m_boxes;
+    orvalink::test::TempDir m_mailDir{"orvalink-mail"};
+    ReceiveCommand m_command;
+};
+
+TEST_F(ReceiveWindow, DownloadsEveryMessageWithItsProgressAndClosesAfterQuit)
+{
+    // Replies as real servers seldom send them: message 1 one byte per write, message 2's data,
+    // its "." line and the reply to the next LIST in one write, message 3 whole in one write.
+    const std::string m1 = message(1), m2 = message(2), m3 = message(3);
+    ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {[&](Peer& p) {
+        if (!logIn(p, 3) || !p.expect("LIST 1", "+OK 1 30\r\n") || p.line() != "RETR 1")
+            return;
+        p.sendInPieces("+OK\r\n" + m1 + ".\r\n", 1);
+        if (!p.expect("LIST 2", "+OK 2 40\r\n") || p.line() != "RETR 2")
+            return;
+        p.send("+OK 40 octets\r\n" + m2 + ".\r\n+OK 3 50\r\n");
+        if (p.line() != "LIST 3" || !p.expect("RETR 3", "+OK\r\n" + m3 + ".\r\n"))
+            return;
+        p.expect("QUIT", "+OK bye\r\n");
+    }});
+    account(server.port(), 150); // more accounts than the table holds: still account 1
+    std::vector<std::string> progress;
+    ReceiveDialog* window = m_command.run();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), QString::fromUtf8("メール受信中"));
+    QObject::connect(window, &ReceiveDialog::reportShown, [&] {
+        progress.push_back(std::to_string(window->progressValue()) + "/" + std::to_string(window->progressMaximum()) +
+                           " " + text::cp932ToUtf8(window->messageText()));
+    });
+    ASSERT_TRUE(windowGone());
+    EXPECT_EQ(server.commands(), (Commands{"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "LIST 2",
+                                           "RETR 2", "LIST 3", "RETR 3", "QUIT"}));
+    const auto texts = filed();
+    ASSERT_EQ(texts.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NE(texts[static_cast<std::size_t>(i)].find("body of " + std::to_string(i + 1)), std::string::npos);
+    // The bar's range is the mailbox size; it moves when each message starts.
+    for (const char* wanted : {"30/120 第1メールは30バイト\n", "70/120 第2メールは40バイト\n", "120/120 第3メールは50バイト\n"})
+        EXPECT_NE(std::find(progress.begin(), progress.end(), wanted), progress.end()) << wanted;
+    EXPECT_TRUE(m_boxes.calls().empty());
+}
+
+TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
+{
+    struct Case {
+        const char* name;
+        ScriptedPop3Server::Script script;
+        Commands commands;
+        std::string error;
+        std::size_t filed;
+    };
+    const std::string m1 = message(1);
+    const Case cases[] = {
+        {"negative reply to PASS",
+         [](Peer& p) {
+             p.send("+OK\r\n");
+             if (p.expect("USER taro", "+OK\r\n") && p.expect("PASS secret", "-ERR wrong password\r\n"))
+                 p.expect("QUIT", "+OK\r\n");
+         },
+         {"USER taro", "PASS secret", "QUIT"}, "-ERR wrong password", 0},
+        {"silence after USER",
+         [](Peer& p) {
+             p.send("+OK\r\n");
+             if (p.line() == "USER taro")
+                 p.waitForClose();
+         },
+         {"USER taro", "QUIT"}, sj("サーバーから60秒間応答がありません。受信を中止しました。"), 0},
+        {"connection dropped in message 2",
+         [&](Peer& p) {
+             if (logIn(p, 2) && p.expect("LIST 1", "+OK 1 30\r\n") && p.expect("RETR 1", "+OK\r\n" + m1 + ".\r\n") &&
+                 p.expect("LIST 2", "+OK 2 30\r\n") && p.line() == "RETR 2")
+                 p.send("+OK\r\nSubject: half\r\n\r\nthe first half");
+         },
+         {"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "LIST 2", "RETR 2"},
+         sj("第2メールの受信中に接続が切れました。このメールは保存していません。"), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(m_mailDir.path());
+        std::filesystem::create_directories(m_mailDir.path());
+        ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {c.script});
+        account(server.port());
+        m_command.setSilenceTimeout(std::chrono::milliseconds(300));
+        ReceiveDialog* window = m_command.run();
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(downloadOver());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return server.scriptsDone() == 1; }, 15000));
+        EXPECT_EQ(server.commands(), c.commands);
+        ASSERT_FALSE(window->errors().empty());
+        EXPECT_NE(window->errors().back().find(c.error), std::string::npos) << text::cp932ToUtf8(window->errors().back());
+        EXPECT_EQ(filed().size(), c.filed);
+        EXPECT_EQ(m_command.dialog(), window) << "the window stays open";
+        m_command.closeWindow();
+    }
+}
+
+TEST_F(ReceiveWindow, AbortSendsQuitAndTheWindowClosesWhenTheServerDoes)
+{
+    ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {[](Peer& p) {
+        p.send("+OK\r\n");
+        if (p.expect("USER taro", "+OK\r\n") && p.line() == "PASS secret")
+            p.expect("QUIT", "+OK\r\n");
+    }});
+    account(server.port());
+    ReceiveDialog* window = m_command.run();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->statusText() == sj("パスワード送信"); }, 10000));
+    QTest::mouseClick(window->abortButton(), Qt::LeftButton);
+    ASSERT_TRUE(windowGone());
+    EXPECT_EQ(server.commands(), (Commands{"USER taro", "PASS secret", "QUIT"}));
+
+    // Without a download, abort only closes the window.
+    account(1, 0);
+    window = m_command.run();
+    ASSERT_NE(window, nullptr);
+    QTest::mouseClick(window->abortButton(), Qt::LeftButton);
+    EXPECT_TRUE(windowGone());
+}
+
+TEST_F(ReceiveWindow, OneThreadWhileTheWindowLivesAndANewOneAfterIt)
+{
+    // Two connections: the first ends with the window closed by hand during the download, the
+    // second is a whole empty download.
+    ScriptedPop3Server server(orvalink::test::kPrivateHostAddress,
+                              {[](Peer& p) {
+                                   p.send("+OK\r\n");
+                                   if (p.line() == "USER taro")
+                                       p.waitForClose();
+                               },
+                               [](Peer& p) {
+                                   if (logIn(p, 0))
+                                       p.expect("QUIT", "+OK\r\n");
+                               }});
+    account(server.port());
+    ReceiveDialog* window = m_command.run();
+    ASSERT_NE(window, nullptr);
+    CRThread* thread = window->receiveThread();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->statusText() == sj("ユーザー名送信"); }, 10000));
+    // A second command during the download reuses the window and its thread and starts nothing.
+    EXPECT_EQ(m_command.run(), window);
+    EXPECT_EQ(window->receiveThread(), thread);
+    EXPECT_TRUE(thread->isRunning());
+
+    // Closing the window ends the download and the thread; the server hears QUIT.
+    window->close();
+    ASSERT_TRUE(windowGone());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.scriptsDone() == 1; }, 15000));
+    EXPECT_EQ(server.commands(), (Commands{"USER taro", "QUIT"}));
+
+    window = m_command.run();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->receiveThread()->isRunning());
+    ASSERT_TRUE(windowGone());
+    EXPECT_EQ(server.commands().size(), 2u + 4u);
+}
+
+TEST_F(ReceiveWindow, ConnectFailuresAndMissingAccountsAreShown)
+{
+    // Nothing listens on the port: the refusal's text, and the window stays.
+    account(1);
+    ReceiveDialog* window = m_command.run();
+    ASSERT_TRUE(downloadOver());
+    EXPECT_EQ(window->errors(), std::vector<std::string>{sj("接続を試みましたが、強制的にリジェクトされました。")});
+
+    // No server name: no address to connect to.
+    MailAccountStore store;
+    MailAccount a = store.read(1);
+    a.popServer.clear();
+    store.write(1, a);
+    m_command.run();
+    ASSERT_TRUE(downloadOver());
+    EXPECT_EQ(window->errors().back(), sj("ホスト アドレスが無効です。"));
+
+    // No account at all.
+    store.setCount(0);
+    EXPECT_EQ(m_command.run(), window);
+    ASSERT_EQ(m_boxes.calls().size(), 1u);
+    EXPECT_EQ(m_boxes.calls()[0].text, sj("サーバー情報がありません"));
+    EXPECT_EQ(window->errors().size(), 2u);
+}
+
+TEST(ReceiveRules, PortTextsAndConnectErrorTexts)
+{
+    const std::pair<const char*, int> ports[] = {{"", 110},     {"110", 110},       {"2110", 2110}, {" 995 ", 995},
+                                                 {"1", 1},      {"65535", 65535},   {"0", 110},     {"65536", 110},
+                                                 {"-1", 110},   {"12ab", 110},      {"+25", 110},   {"4294967406", 110},
+                                                 {"1 2", 110},  {"00110", 110}};
+    for (const auto& [textValue, port] : ports)
+        EXPECT_EQ(orvalink::mail::popPortNumber(textValue), port) << textValue;
+
+    using namespace platform;
+    const std::pair<int, const char*> errors[] = {
+        {WSAEADDRINUSE, "指定したアドレスは使用中です。"},
+        {WSAEADDRNOTAVAIL, "指定したアドレスはローカル マシンからは利用できません。"},
+        {WSAEAFNOSUPPORT, "指定したファミリのアドレスは、このソケットでは使えません。"},
+        {WSAECONNREFUSED, "接続を試みましたが、強制的にリジェクトされました。"},
+        {WSAEDESTADDRREQ, "宛先アドレスが必要です。"},
+        {WSAEFAULT, "引数 lpSockAddrLen が不正です。"},
+        {WSAEINVAL, "ソケットは既にアドレスにバインドされています。"},
+        {WSAEISCONN, "ソケットは既に接続されています。"},
+        {WSAEMFILE, "利用できるファイル ディスクリプタがありません。"},
+        {WSAENETUNREACH, "現時点では、このホストからネットワークに到達できません。"},
+        {WSAENOBUFS, "利用できるバッファ領域がありません。ソケットが接続できません。"},
+        {WSAENOTCONN, "ソケットは接続されていません。"},
+        {WSAENOTSOCK, "ディスクリプタがソケットではありません。"},
+        {WSAETIMEDOUT, "接続を試みましたが、タイムアウトしました。接続は確立していません。"},
+        {WSAEHOSTUNREACH, "接続できませんでした。(エラー 10065)"},
+    };
+    for (const auto& [error, textValue] : errors)
+        EXPECT_EQ(orvalink::mail::connectErrorText(error), sj(textValue)) << error;
+}
+
+} // namespace
