@@ -99,10 +99,11 @@ protected:
 
     const DrivenHost& host() const { return hosts[0]; }
 
-    // Opens a compose window by the main window's new-mail command and types into it.
-    void compose(const std::string& to, const std::string& subject, const std::string& body)
+    // Opens a compose window (opener: the mail toolbar's button, or the command posted to the main
+    // window) and types into it.
+    void compose(const std::string& opener, const std::string& to, const std::string& subject, const std::string& body)
     {
-        ASSERT_TRUE(host().command("command 32776"));
+        ASSERT_TRUE(host().command(opener));
         ASSERT_FALSE(host().waitForLine([](const std::string& l) { return l.rfind("compose 0 ", 0) == 0; }).empty());
         ASSERT_TRUE(host().command("mail 0 to " + text::escapeBytes(to)));
         ASSERT_TRUE(host().command("mail 0 subject " + text::escapeBytes(subject)));
@@ -128,7 +129,7 @@ protected:
 TEST_F(ComposeOnLan, NewMailIsSentToTheServerAndTheWindowCloses)
 {
     const std::string body = sj("こんにちは、世界。\r\nｶﾀｶﾅ and ASCII\r\n.\r\n最後の行");
-    compose("taro@example.jp", sj("ご挨拶"), body);
+    compose("click 32776", "taro@example.jp", sj("ご挨拶"), body);
     ASSERT_TRUE(host().command("mailcommand 0 32782"));
     ASSERT_TRUE(waitUntil([&] { return fs::exists(sinkDir / "mail-000001.env"); }, 30000))
         << readFile(host().dir / "messageboxes.log");
@@ -160,7 +161,7 @@ TEST_F(ComposeOnLan, NewMailIsSentToTheServerAndTheWindowCloses)
 
 TEST_F(ComposeOnLan, SavedMailIsInTheSavedFolderAndTheWindowCloses)
 {
-    compose("taro@example.jp", sj("下書き"), sj("保存する本文"));
+    compose("command 32776", "taro@example.jp", sj("下書き"), sj("保存する本文"));
     ASSERT_TRUE(host().command("mailcommand 0 32783"));
     EXPECT_TRUE(composeWindowGone());
     std::string out;
@@ -173,6 +174,12 @@ TEST_F(ComposeOnLan, SavedMailIsInTheSavedFolderAndTheWindowCloses)
     EXPECT_EQ(out, sj("保存する本文"));
     EXPECT_EQ(readFile(host().dir / "messageboxes.log"), "");
     EXPECT_TRUE(fs::is_empty(sinkDir));
+}
+
+TEST_F(ComposeOnLan, SendAndReceiveWindowOpensFromItsCommandAndIsListed)
+{
+    ASSERT_TRUE(host().command("command 32792"));
+    EXPECT_TRUE(host().dumpHas({"sendrecv open"}));
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMimeData>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -370,6 +371,49 @@ TEST_F(ComposeWindows, ClosingTypedTextAsksWhetherToSave)
     EXPECT_EQ(composeThreadTable().openCount(), 0);
 }
 
+// Paste and drop go through insertFromMimeData.
+struct PastableView : CSendView {
+    using CSendView::insertFromMimeData;
+};
+
+TEST_F(ComposeWindows, BodyTakesSixtyFourThousandCharactersAndEndsLinesWithCrLf)
+{
+    PastableView view;
+    view.show();
+    view.setPlainText(QString(CSendView::kMaxCharacters - 1, u'a'));
+    view.moveCursor(QTextCursor::End);
+    QTest::keyClick(&view, Qt::Key_B);
+    QTest::keyClick(&view, Qt::Key_C);
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_EQ(view.characterCount(), CSendView::kMaxCharacters);
+    EXPECT_EQ(view.toPlainText().right(2), "ab");
+    // A paste is cut to the room left, never between the halves of a surrogate pair.
+    QTest::keyClick(&view, Qt::Key_Backspace);
+    QMimeData paste;
+    paste.setText(QString::fromUtf8("😀x"));
+    view.insertFromMimeData(&paste);
+    EXPECT_EQ(view.characterCount(), CSendView::kMaxCharacters - 1);
+
+    view.setText(sj("一\r\n\r\n二\r\n"));
+    EXPECT_EQ(view.toPlainText(), qs("一\n\n二\n"));
+    EXPECT_EQ(view.text(), sj("一\r\n\r\n二\r\n"));
+}
+
+TEST_F(ComposeWindows, WindowsOpenAtProgramEndKeepWhatWasTyped)
+{
+    CSendFrame* typed = open();
+    fill(typed, "you@example.jp", "kept", "typed body");
+    ASSERT_NE(open(), nullptr);
+    closeAllComposeWindows();
+    settleDeletes();
+    EXPECT_EQ(composeThreadTable().openCount(), 0);
+    EXPECT_TRUE(m_boxes.calls().empty());
+    const auto listing = savedMail();
+    ASSERT_EQ(listing->entries.size(), 1u);
+    EXPECT_EQ(listing->entries[0].record.subject, "kept");
+    EXPECT_EQ(savedMailbox(), "typed body");
+}
+
 TEST_F(ComposeWindows, SendAndReceiveWindowIsOneWindowThatItsButtonCloses)
 {
     CSendRecvThread* t = CSendRecvThread::open();
@@ -454,6 +498,27 @@ TEST_F(ComposeWindows, SecondSendWhileTheConversationRunsIsIgnored)
     const std::string shown = m_boxes.calls()[0].text;
     EXPECT_EQ(shown.rfind(std::string(mailengine::kErrorNotSmtpServer), 0), 0u) << shown;
     EXPECT_NE(shown.find("421 closing"), std::string::npos) << shown;
+}
+
+TEST_F(ComposeWindows, ClosingDuringTheConversationSaysGoodbyeToTheServer)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    ScriptedSmtpServer server([](ScriptedConnection& c) {
+        c.send("220 ready\r\n");
+        c.line();
+        c.closedByClient();
+    });
+    accountsOn(server.port());
+    CSendFrame* f = open();
+    fill(f, "taro@example.jp", "s", "b");
+    const int slot = f->thread()->windowSlot();
+    f->onCommand(res::kCmdComposeSend);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f->smtpState() == 2; }, 10000));
+    m_boxes.pushAnswer(platform::IDNO);
+    closeBox(f);
+    EXPECT_FALSE(isOpen(slot));
+    server.join();
+    EXPECT_EQ(server.received(), "HELO " + hostName() + "\r\nQUIT\r\n");
 }
 
 TEST_F(ComposeWindows, FailedConversationsAreShownAndKeepTheWindowAndItsTexts)
