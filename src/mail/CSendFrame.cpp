@@ -24,7 +24,6 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace {
@@ -241,7 +240,8 @@ bool CSendFrame::storeMail()
     const orvalink::folders::StoreResult result =
         orvalink::folders::AppendSavedMail(mailDirectory(), fromText(), toText(), subjectText(), bodyText());
     if (result != orvalink::folders::StoreResult::Stored) {
-        platform::messageBox(std::string(orvalink::folders::storeResultText(result)), compose::captionText(), platform::MB_OK);
+        platform::messageBox(std::string(orvalink::folders::storeResultText(result)), compose::captionText(),
+                             platform::MB_OK);
         return false;
     }
     return true;

@@ -4,11 +4,9 @@
 #include "platform/AsyncSocket.h"
 
 #include <QTimer>
-
-#include <unistd.h>
-
 #include <atomic>
 #include <climits>
+#include <unistd.h>
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
-
 #include <algorithm>
 
 namespace platform {

@@ -3,27 +3,33 @@
 // automation channel types into it and presses send or save. The server's folder and the store's
 // reader tool show what arrived.
 
-#include <gtest/gtest.h>
-
-#include <iconv.h>
-#include <sys/stat.h>
-
-#include <algorithm>
-
-#include <QByteArray>
-
 #include "app/ProgramOnLan.h"
 #include "platform/text/ByteEscape.h"
 #include "platform/text/Cp932.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/stat.h>
 
 using namespace lantest;
 
 namespace {
 
-std::string mboxPath() { return buildDir() + "/tools/mbox/orvalink-mbox"; }
-std::string sinkScript() { return std::string(ORVALINK_SOURCE_DIR_DEFAULT) + "/tests/support/smtp_sink.py"; }
+std::string mboxPath()
+{
+    return buildDir() + "/tools/mbox/orvalink-mbox";
+}
+std::string sinkScript()
+{
+    return std::string(ORVALINK_SOURCE_DIR_DEFAULT) + "/tests/support/smtp_sink.py";
+}
 
-std::string sj(const char* utf8) { return text::utf8ToCp932(utf8); }
+std::string sj(const char* utf8)
+{
+    return text::utf8ToCp932(utf8);
+}
 
 // ISO-2022-JP bytes as UTF-8, through the C library's converter; "?" marks when it cannot.
 std::string fromIso2022Jp(const std::string& bytes)
@@ -116,9 +122,8 @@ protected:
     {
         return waitUntil([&] {
             const auto d = host().dump();
-            return !d.empty() && std::none_of(d.begin(), d.end(), [](const std::string& l) {
-                return l.rfind("compose ", 0) == 0;
-            });
+            return !d.empty() &&
+                   std::none_of(d.begin(), d.end(), [](const std::string& l) { return l.rfind("compose ", 0) == 0; });
         });
     }
 
@@ -137,8 +142,9 @@ TEST_F(ComposeOnLan, NewMailIsSentToTheServerAndTheWindowCloses)
 
     const auto envelope = lines(readFile(sinkDir / "mail-000001.env"));
     EXPECT_NE(std::find(envelope.begin(), envelope.end(), "from hanako@example.jp"), envelope.end());
-    EXPECT_EQ(std::count_if(envelope.begin(), envelope.end(), [](const std::string& l) { return l.rfind("to ", 0) == 0; }),
-              1);
+    EXPECT_EQ(
+        std::count_if(envelope.begin(), envelope.end(), [](const std::string& l) { return l.rfind("to ", 0) == 0; }),
+        1);
     EXPECT_NE(std::find(envelope.begin(), envelope.end(), "to taro@example.jp"), envelope.end());
 
     const std::string mail = readFile(sinkDir / "mail-000001.eml");

@@ -22,18 +22,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QMimeData>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <climits>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 using namespace mailtest;
 namespace folders = orvalink::folders;
@@ -458,9 +455,10 @@ TEST_F(ComposeWindows, SendDeliversThroughAccountOneAndClosesTheWindow)
     server.join();
 
     const std::string got = server.received();
-    EXPECT_EQ(got.rfind("HELO " + hostName() + "\r\nMAIL FROM:<first@example.jp>\r\nRCPT TO:<taro@example.jp>\r\nDATA\r\n",
-                        0),
-              0u)
+    EXPECT_EQ(
+        got.rfind("HELO " + hostName() + "\r\nMAIL FROM:<first@example.jp>\r\nRCPT TO:<taro@example.jp>\r\nDATA\r\n",
+                  0),
+        0u)
         << got;
     EXPECT_NE(got.find("\r\nSubject: hello\r\nTo: taro@example.jp\r\n"), std::string::npos) << got;
     EXPECT_NE(got.find("\r\n\r\n..\r\n"), std::string::npos) << got;

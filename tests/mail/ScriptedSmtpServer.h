@@ -5,18 +5,17 @@
 // every byte the client wrote. Every wait is bounded, so a script never hangs a test.
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace mailtest {
 
