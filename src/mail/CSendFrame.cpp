@@ -62,8 +62,7 @@ CSendFrame::CSendFrame(CSendThread* thread)
     m_header->toSave()->setChecked(profile.getInt(kSection, "To Save", 0) != 0);
     m_header->subjectSave()->setChecked(profile.getInt(kSection, "Subject Save", 0) != 0);
 
-    // The accounts as they are now; the window does not follow later changes.
-    m_accounts = readAccounts();
+    LoadAccounts();
     for (const MailAccount& a : m_accounts)
         m_header->fromBox()->addItem(platform::toQString(a.serverName));
     CSendHeaderBar::setText(m_header->fromBox(), m_accounts.empty() ? std::string() : m_accounts.front().emailAddress);
@@ -146,6 +145,12 @@ void CSendFrame::createStatusBar()
         pane->setEnabled(false);
         bar->addPermanentWidget(pane);
     }
+}
+
+int CSendFrame::LoadAccounts()
+{
+    m_accounts = readAccounts();
+    return static_cast<int>(m_accounts.size());
 }
 
 QAction* CSendFrame::action(int id) const

@@ -39,6 +39,9 @@ public:
     // The menu item or toolbar button of a command (the toolbar's own action for 32784 and 32785).
     QAction* action(int id) const;
     const std::vector<MailAccount>& accounts() const { return m_accounts; }
+    // Reads the accounts as they are now (at most 100, whatever "Count" says); the window does not
+    // follow later changes. Returns how many there are.
+    int LoadAccounts();
 
     // The texts as the user sees them, code page 932.
     std::string fromText() const;

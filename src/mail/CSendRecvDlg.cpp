@@ -45,7 +45,7 @@ void CSendRecvDlg::mousePressEvent(QMouseEvent* event)
         return;
     }
     m_dragging = true;
-    m_dragOffset = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    m_dragOffset = event->globalPosition().toPoint() - pos();
     event->accept();
 }
 

@@ -421,6 +421,7 @@ TEST_F(ComposeWindows, SendAndReceiveWindowIsOneWindowThatItsButtonCloses)
     EXPECT_EQ(dlg->objectName(), "193");
     EXPECT_EQ(dlg->cancelButton()->text(), qs("中止(&C)"));
     EXPECT_TRUE(dlg->isVisible());
+
     QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
     settleDeletes();
     EXPECT_EQ(CSendRecvThread::current(), nullptr);
