@@ -12,10 +12,19 @@ constexpr std::uint8_t kEsc = 0x1B;
 constexpr std::uint8_t kShiftOut = 0x0E;
 constexpr std::uint8_t kShiftIn = 0x0F;
 
-constexpr bool isLead(unsigned c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-constexpr bool isTrail(unsigned c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
+constexpr bool isLead(unsigned c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+constexpr bool isTrail(unsigned c)
+{
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
 // A byte copied straight through in ASCII mode.
-constexpr bool isPlainAscii(unsigned c) { return c < 0x80 && c != kEsc && c != kShiftOut && c != kShiftIn; }
+constexpr bool isPlainAscii(unsigned c)
+{
+    return c < 0x80 && c != kEsc && c != kShiftOut && c != kShiftIn;
+}
 
 struct Range {
     std::uint8_t first;
@@ -61,7 +70,10 @@ constexpr bool cellDefined(int row, int cell)
     }
 }
 
-constexpr int leadIndex(unsigned lead) { return lead < 0xA0 ? static_cast<int>(lead) - 0x81 : static_cast<int>(lead) - 0xE0 + 31; }
+constexpr int leadIndex(unsigned lead)
+{
+    return lead < 0xA0 ? static_cast<int>(lead) - 0x81 : static_cast<int>(lead) - 0xE0 + 31;
+}
 constexpr int kLeads = 60;
 constexpr int kTrails = 0xFD - 0x40;
 
@@ -90,7 +102,7 @@ constexpr std::uint16_t ibmExtension(unsigned lead, unsigned trail)
     case 23:
         return jisOf(0xEE, 0xFC); // ＂
     case 24:
-        return jisOf(0x87, 0x8D); // ㈱
+        return jisOf(0x87, 0x8A); // ㈱
     case 25:
         return jisOf(0x87, 0x82); // №
     case 26:

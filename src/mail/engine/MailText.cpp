@@ -2,13 +2,12 @@
 
 #include "kanji/Iso2022JpEncoder.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <random>
+#include <unistd.h>
 
 namespace mailengine {
 namespace {
@@ -27,7 +26,10 @@ std::string oneLine(std::string_view text)
     return line;
 }
 
-std::size_t base64Length(std::size_t bytes) { return (bytes + 2) / 3 * 4; }
+std::size_t base64Length(std::size_t bytes)
+{
+    return (bytes + 2) / 3 * 4;
+}
 
 void appendBase64(std::string_view bytes, std::string& out)
 {
@@ -59,8 +61,7 @@ std::size_t characterLength(std::string_view text, std::size_t i)
     const auto c = static_cast<std::uint8_t>(text[i]);
     const bool more = i + 1 < text.size();
     const auto next = more ? static_cast<std::uint8_t>(text[i + 1]) : 0;
-    if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && more && next >= 0x40 && next <= 0xFC &&
-        next != 0x7F)
+    if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && more && next >= 0x40 && next <= 0xFC && next != 0x7F)
         return 2;
     if (c >= 0xA1 && c <= 0xDD && (next == 0xDE || next == 0xDF))
         return 2;
@@ -89,7 +90,10 @@ void civilFromDays(std::int64_t z, int& year, unsigned& month, unsigned& day)
     year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0));
 }
 
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
+std::int64_t floorDiv(std::int64_t a, std::int64_t b)
+{
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+}
 
 } // namespace
 

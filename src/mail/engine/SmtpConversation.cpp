@@ -5,9 +5,15 @@ namespace {
 
 constexpr std::string_view kQuit = "QUIT\r\n";
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
-bool hasCode(std::string_view line, std::string_view code) { return line.substr(0, 3) == code; }
+bool hasCode(std::string_view line, std::string_view code)
+{
+    return line.substr(0, 3) == code;
+}
 
 // 2xx: the positive completion replies (250, 251 "will forward", 252 "cannot verify" alike).
 bool isPositive(std::string_view line)
@@ -15,7 +21,10 @@ bool isPositive(std::string_view line)
     return line.size() >= 3 && line[0] == '2' && isDigit(line[1]) && isDigit(line[2]);
 }
 
-bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+bool hasLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
 
 // The server's line as the user sees it under the error text: control characters become blanks.
 std::string shownLine(std::string_view line)
@@ -101,7 +110,8 @@ SmtpStep SmtpConversation::feed(std::string_view bytes)
             m_line.pop_back();
         }
         // A whole line: "ddd-" goes on to the next line of the same reply, anything else ends it.
-        const bool continued = m_line.size() >= 4 && m_line[3] == '-';
+        const bool continued =
+            m_line.size() >= 4 && isDigit(m_line[0]) && isDigit(m_line[1]) && isDigit(m_line[2]) && m_line[3] == '-';
         m_lastLine.swap(m_line);
         m_line.clear();
         if (!continued)

@@ -81,7 +81,8 @@ struct SmtpRequest {
     std::string to;      // the To box text, one address
     std::string subject; // the Subject box text
     std::string body;    // the whole editor text, lines separated by CR LF
-    // This machine's host name (gethostname): the HELO argument and the Message-ID's right side.
+    // This machine's host name (gethostname): the HELO argument ("localhost" when it is not a
+    // plain domain name, see plainHostName). newMessageId takes the same name.
     std::string localHostName;
     // The moment of sending, for "Date:" (currentMailTime() in the program, fixed in tests).
     MailTime time;

@@ -1,0 +1,268 @@
+// The text of an outgoing mail: header lines in order, encoded subjects that fold and decode back,
+// the body in ISO-2022-JP with dot-stuffing, dates and message ids.
+#include "mail/engine/MailText.h"
+
+#include "kanji/KanjiConverter.h"
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace mailengine;
+
+namespace {
+
+std::optional<std::string> iconvBytes(const char* to, const char* from, std::string_view bytes)
+{
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string out(bytes.size() * 4 + 16, '\0');
+    char* src = const_cast<char*>(bytes.data());
+    std::size_t srcLeft = bytes.size();
+    char* dst = out.data();
+    std::size_t dstLeft = out.size();
+    std::size_t r = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    if (r != static_cast<std::size_t>(-1))
+        r = ::iconv(cd, nullptr, nullptr, &dst, &dstLeft);
+    ::iconv_close(cd);
+    if (r == static_cast<std::size_t>(-1) || srcLeft != 0)
+        return std::nullopt;
+    out.resize(out.size() - dstLeft);
+    return out;
+}
+
+std::string sj(std::string_view utf8)
+{
+    return iconvBytes("CP932", "UTF-8", utf8).value();
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        result.push_back(text.substr(start, end - start));
+    result.push_back(text.substr(start));
+    return result;
+}
+
+std::string base64Decode(std::string_view text)
+{
+    std::string out;
+    unsigned value = 0;
+    int bits = 0;
+    for (char c : text) {
+        int v;
+        if (c >= 'A' && c <= 'Z')
+            v = c - 'A';
+        else if (c >= 'a' && c <= 'z')
+            v = c - 'a' + 26;
+        else if (c >= '0' && c <= '9')
+            v = c - '0' + 52;
+        else if (c == '+')
+            v = 62;
+        else if (c == '/')
+            v = 63;
+        else
+            continue;
+        value = value << 6 | static_cast<unsigned>(v);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((value >> bits) & 0xFF);
+        }
+    }
+    return out;
+}
+
+// The subject's UTF-8 text, decoded word by word the way a mail reader does it (glibc for the
+// ISO-2022-JP of each word); checks the folding on the way.
+std::string readSubject(const std::string& header)
+{
+    std::string utf8;
+    const std::vector<std::string> folded = lines(header);
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        const std::string& line = folded[i];
+        EXPECT_LE(line.size(), kMaxFoldedLine) << line;
+        std::string word = i == 0 ? line.substr(std::string("Subject: ").size()) : line.substr(1);
+        EXPECT_TRUE(word.starts_with("=?ISO-2022-JP?B?") && word.ends_with("?=")) << word;
+        EXPECT_LE(word.size(), 75u);
+        const std::string bytes = base64Decode(word.substr(16, word.size() - 18));
+        const auto text = iconvBytes("UTF-8", "ISO-2022-JP", bytes);
+        EXPECT_TRUE(text.has_value()) << word;
+        utf8 += text.value_or("");
+    }
+    return utf8;
+}
+
+MailFields fields()
+{
+    MailFields f;
+    f.from = "me@example.jp";
+    f.to = "you@example.com";
+    f.subject = "Hello";
+    f.body = "";
+    f.date = "Tue, 08 Dec 2026 18:55:00 +0900";
+    f.messageId = "<1@desk7>";
+    return f;
+}
+
+TEST(MailText, HeaderLinesInTheirOrder)
+{
+    EXPECT_EQ(headerBlock(fields()), "Subject: Hello\r\n"
+                                     "To: you@example.com\r\n"
+                                     "X-Mailer: QelMail2000 Version 1.0\r\n"
+                                     "MIME-Version: 1.0\r\n"
+                                     "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
+                                     "Content-Transfer-Encoding: 7bit\r\n"
+                                     "From: me@example.jp\r\n"
+                                     "Date: Tue, 08 Dec 2026 18:55:00 +0900\r\n"
+                                     "Message-ID: <1@desk7>\r\n"
+                                     "\r\n");
+}
+
+TEST(MailText, EmptyFieldsKeepTheirLines)
+{
+    MailFields f = fields();
+    f.subject.clear();
+    f.to.clear();
+    const std::string block = headerBlock(f);
+    EXPECT_TRUE(block.starts_with("Subject: \r\nTo: \r\nX-Mailer")) << block;
+    EXPECT_EQ(mailText(f), block + "\r\n.\r\n");
+}
+
+TEST(MailText, TypedLineBreaksNeverStartAHeaderLine)
+{
+    MailFields f = fields();
+    f.subject = "hi\r\nBcc: all@example.com";
+    f.to = "you@example.com\nCc: x@y";
+    const std::string block = headerBlock(f);
+    EXPECT_TRUE(block.starts_with("Subject: hi  Bcc: all@example.com\r\nTo: you@example.com Cc: x@y\r\n")) << block;
+}
+
+TEST(MailText, AsciiSubjectGoesAsTyped)
+{
+    const std::string long80(80, 'x');
+    EXPECT_EQ(subjectHeader("Re: =?what?= $B (B"), "Subject: Re: =?what?= $B (B");
+    EXPECT_EQ(subjectHeader(long80), "Subject: " + long80);
+}
+
+class JapaneseSubjects : public ::testing::TestWithParam<const char*> {};
+
+// A subject beyond ASCII goes as encoded words within 76 characters a line and reads back as typed
+// (half-width katakana as full-width), both with glibc and with our own receiving converter.
+TEST_P(JapaneseSubjects, FoldAndDecodeBack)
+{
+    const std::string typed = sj(GetParam());
+    const std::string header = subjectHeader(typed);
+    EXPECT_EQ(readSubject(header), GetParam()) << header;
+    // Our own receiving side, after the filing has joined the folded lines.
+    std::string unfolded = header;
+    for (std::size_t at; (at = unfolded.find("\r\n ")) != std::string::npos;)
+        unfolded.replace(at, 3, " ");
+    EXPECT_EQ(kanji::KanjiConverter().convert(unfolded), "Subject: " + typed) << header;
+}
+
+INSTANTIATE_TEST_SUITE_P(MailText, JapaneseSubjects,
+                         ::testing::Values("テスト", "会議のお知らせ", "Re: 明日の会議 (10:00-) について",
+                                           "　全角空白で始まる件名です。ＡＢＣ１２３と記号も入ります",
+                                           "とても長い件名はいくつもの行に折り返されますがどの行も七十六文字を超えず受"
+                                           "け取った人には元どおりに読めなければなりません"));
+
+TEST(MailText, HalfWidthKatakanaSubjectBecomesFullWidth)
+{
+    EXPECT_EQ(readSubject(subjectHeader(sj("ﾃｽﾄ ｶﾞｲﾄﾞ"))), "テスト ガイド");
+}
+
+TEST(MailText, EncodedWordsNeverSplitACharacter)
+{
+    // Lengths around the fold, so that a break falls between every kind of neighbour.
+    for (int n = 1; n < 60; ++n) {
+        std::string typed;
+        for (int i = 0; i < n; ++i)
+            typed += sj(i % 3 == 0 ? "漢" : i % 3 == 1 ? "a" : "ｶﾞ");
+        std::string expected;
+        for (int i = 0; i < n; ++i)
+            expected += i % 3 == 0 ? "漢" : i % 3 == 1 ? "a" : "ガ";
+        ASSERT_EQ(readSubject(subjectHeader(typed)), expected) << n;
+    }
+}
+
+struct BodyCase {
+    const char* name;
+    std::string body;
+    std::string expected;
+};
+
+void PrintTo(const BodyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class Bodies : public ::testing::TestWithParam<BodyCase> {};
+
+TEST_P(Bodies, ConvertedAndDotStuffed)
+{
+    EXPECT_EQ(bodyText(GetParam().body), GetParam().expected);
+}
+
+const std::string kIn = "\x1B$B";
+const std::string kOut = "\x1B(B";
+
+INSTANTIATE_TEST_SUITE_P(
+    MailText, Bodies,
+    ::testing::Values(
+        BodyCase{"Empty", "", ""}, BodyCase{"DotAlone", ".", ".."},
+        BodyCase{"DotLines", "a\r\n.\r\n.b\r\nc.\r\n..\r\n", "a\r\n..\r\n..b\r\nc.\r\n...\r\n"},
+        BodyCase{"EndsWithLineEnd", "a\r\n", "a\r\n"},
+        BodyCase{"Japanese", sj("日本語\r\nｶﾅ\r\n"),
+                 kIn + "\x46\x7C\x4B\x5C\x38\x6C" + kOut + "\r\n" + kIn + "\x25\x2B\x25\x4A" + kOut + "\r\n"},
+        BodyCase{"DotBeforeKanji", sj(".漢"), ".." + kIn + "\x34\x41" + kOut},
+        BodyCase{"BareLineEndsBecomeCrLf", "a\nb\rc\r\n\n.d", "a\r\nb\r\nc\r\n\r\n..d"},
+        BodyCase{"SmugglingAttemptStaysInside", "x\n.\nMAIL FROM:<a@b>\r\n", "x\r\n..\r\nMAIL FROM:<a@b>\r\n"}),
+    [](const ::testing::TestParamInfo<BodyCase>& p) { return std::string(p.param.name); });
+
+TEST(MailText, DataEndsRightAfterTheBody)
+{
+    MailFields f = fields();
+    f.body = "a\r\n";
+    EXPECT_TRUE(mailText(f).ends_with("\r\n\r\na\r\n\r\n.\r\n"));
+    f.body = "a";
+    EXPECT_TRUE(mailText(f).ends_with("\r\n\r\na\r\n.\r\n"));
+}
+
+TEST(MailText, DatesInRfc5322Form)
+{
+    struct DateCase {
+        MailTime time;
+        const char* text;
+    };
+    for (const DateCase& d : {DateCase{{0, 0}, "Thu, 01 Jan 1970 00:00:00 +0000"},
+                              DateCase{{1796723700, 540}, "Tue, 08 Dec 2026 18:55:00 +0900"},
+                              DateCase{{1709210096, -210}, "Thu, 29 Feb 2024 09:04:56 -0330"},
+                              DateCase{{951782400, 0}, "Tue, 29 Feb 2000 00:00:00 +0000"},
+                              DateCase{{-1, 60}, "Thu, 01 Jan 1970 00:59:59 +0100"}})
+        EXPECT_EQ(formatMailDate(d.time), d.text) << d.time.unixSeconds;
+    const MailTime now = currentMailTime();
+    EXPECT_GT(now.unixSeconds, 1700000000);
+    EXPECT_LE(std::abs(now.utcOffsetMinutes), 14 * 60);
+}
+
+TEST(MailText, MessageIdsAreUniqueAndWellFormed)
+{
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        const std::string id = newMessageId({1796723700, 540}, "desk7.example.jp");
+        EXPECT_TRUE(id.starts_with("<") && id.ends_with("@desk7.example.jp>")) << id;
+        EXPECT_EQ(id.find_first_of(" \r\n\t"), std::string::npos);
+        EXPECT_TRUE(seen.insert(id).second);
+    }
+    EXPECT_TRUE(newMessageId({0, 0}, "bad host").ends_with("@localhost>"));
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+// Any reply bytes, split anywhere: the conversation never crashes, ends the same whatever the
+// reads, and the mail text built from any subject and body is sound SMTP data (7-bit, CR LF line
+// ends only, no line "." before the end, lines of the subject within 76 characters).
+#include "mail/engine/SmtpConversation.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace mailengine;
+
+namespace {
+
+SmtpStep runChunks(std::string_view replies, const std::vector<std::size_t>& cuts, const SmtpRequest& request,
+                   SmtpState& endState)
+{
+    SmtpConversation conversation;
+    if (!conversation.start(request).connect)
+        std::abort();
+    SmtpStep all;
+    std::size_t at = 0;
+    for (std::size_t cut : cuts) {
+        const SmtpStep step = conversation.feed(replies.substr(at, cut - at));
+        all.send += step.send;
+        all.message += step.message;
+        all.release = all.release || step.release;
+        all.finished = all.finished || step.finished;
+        at = cut;
+    }
+    const SmtpStep last = conversation.feed(replies.substr(at));
+    all.send += last.send;
+    all.message += last.message;
+    all.release = all.release || last.release;
+    all.finished = all.finished || last.finished;
+    endState = conversation.state();
+    // The conversation is over, or an ending call closes it.
+    if (conversation.running() && !conversation.timedOut().release)
+        std::abort();
+    return all;
+}
+
+void checkMailText(const std::string& text)
+{
+    if (!text.ends_with("\r\n.\r\n"))
+        std::abort();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80)
+            std::abort();
+        if (c == '\n' && (i == 0 || text[i - 1] != '\r'))
+            std::abort();
+        if (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))
+            std::abort();
+    }
+    // The only line that is "." alone is the last.
+    const std::size_t dotLine = text.find("\r\n.\r\n");
+    if (dotLine != text.size() - 5)
+        std::abort();
+    const std::size_t to = text.find("\r\nTo: ");
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos && end <= to; start = end + 2)
+        if (end - start > 76 && text.compare(start, 25, "Subject: =?ISO-2022-JP?B?") == 0)
+            std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    // The first byte picks how the rest is read; the rest is both what the server says and,
+    // cut at a point the second byte picks, the subject and body typed.
+    const unsigned seed = size > 0 ? data[0] : 0;
+    const std::string_view replies = size > 0 ? input.substr(1) : input;
+    SmtpRequest request;
+    MailAccount account;
+    account.smtpServer = "mx";
+    account.emailAddress = "me@example.jp";
+    request.account = account;
+    request.to = "you@example.jp";
+    const std::size_t cut = replies.empty() ? 0 : static_cast<std::uint8_t>(replies[0]) % (replies.size() + 1);
+    request.subject = std::string(replies.substr(0, cut));
+    request.body = std::string(replies.substr(cut));
+    request.localHostName = "desk";
+    request.messageId = "<1@desk>";
+
+    SmtpState wholeState;
+    const SmtpStep whole = runChunks(replies, {}, request, wholeState);
+    if (whole.finished && !whole.message.empty())
+        std::abort();
+
+    std::vector<std::size_t> cuts;
+    unsigned x = seed * 2654435761u + 1;
+    for (std::size_t at = 0; at < replies.size();) {
+        x = x * 1103515245u + 12345u;
+        at += 1 + (x >> 16) % (seed % 16 + 1);
+        if (at < replies.size())
+            cuts.push_back(at);
+    }
+    SmtpState splitState;
+    if (!(runChunks(replies, cuts, request, splitState) == whole) || splitState != wholeState)
+        std::abort();
+
+    SmtpConversation built;
+    built.start(request);
+    checkMailText(built.mailText());
+    return 0;
+}
