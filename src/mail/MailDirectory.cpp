@@ -1,9 +1,12 @@
 #include "mail/MailDirectory.h"
 
 #include "platform/Profile.h"
+#include "platform/text/Cp932.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace {
 
@@ -37,6 +40,24 @@ std::string loadMailDirectory(platform::Profile& profile)
     std::string directory = profile.getString(kMailEntrySection, "SaveFolder");
     setMailDirectory(directory);
     return directory;
+}
+
+bool createMailDirectory(std::string_view directory)
+{
+    const std::string path = text::cp932ToUtf8(directory);
+    if (path.empty())
+        return false;
+    // Each folder from the top down; one that exists already (or is being made by another
+    // process) is fine, and only the end result counts.
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::vector<std::string> saveFolderItems()

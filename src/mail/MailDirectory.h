@@ -27,6 +27,11 @@ void setMailDirectory(std::string_view directory);
 std::string loadMailDirectory();
 std::string loadMailDirectory(platform::Profile& profile);
 
+// Makes the mail directory `directory` (code page 932) when it does not exist, with any missing
+// folders above it, each owner-only (0700): it will hold a user's mail. A folder that exists is left
+// as it is. True when `directory` is a directory afterwards.
+bool createMailDirectory(std::string_view directory);
+
 // The copied folder list; at most 100 entries, whatever "SaveFolderItemCnt" says.
 std::vector<std::string> saveFolderItems();
 void loadSaveFolderItems(platform::Profile& profile);

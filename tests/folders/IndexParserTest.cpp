@@ -57,4 +57,36 @@ TEST(IndexParser, RecordLongerThanTheFileIsCutShort) {
     }
 }
 
+// A record cut short inside its body size, with records appended after it: its texts are whole,
+// so its length word would take the next record's first bytes as its body size. It is read as
+// unreadable bytes instead, and the records after it are found.
+TEST(IndexParser, RecordCutInsideItsBodySizeDoesNotSwallowTheNext) {
+    const std::string first = rawRecord(1, kSixTexts + le32(5));
+    const std::string cut = rawRecord(1, kSixTexts + le32(300)).substr(0, 8 + 12 + 2);
+    const std::string after = rawRecord(0, kSixTexts + le32(7)) + rawRecord(1, kSixTexts + le32(9));
+    IndexListing listing = parseIndex(first + cut + after);
+    ASSERT_EQ(listing.entries.size(), 3u);
+    ASSERT_EQ(listing.unreadable.size(), 1u);
+    EXPECT_EQ(listing.unreadable[0].begin, first.size());
+    EXPECT_EQ(listing.unreadable[0].end, first.size() + cut.size());
+    EXPECT_FALSE(listing.cutShort);
+    EXPECT_EQ(listing.entries[1].record.bodySize, 7u);
+    EXPECT_FALSE(listing.entries[1].placed);
+
+    // The records after the gap end where the mailbox ends; the 300 bytes of the cut record lie
+    // between.
+    placeMessages(listing, 5 + 300 + 7 + 9);
+    EXPECT_TRUE(listing.entries[1].placed);
+    EXPECT_EQ(listing.entries[1].offset, 305u);
+    EXPECT_EQ(listing.entries[2].offset, 312u);
+    EXPECT_EQ(listing.placedEnd, 321u);
+
+    // A mailbox too short for them leaves them unplaced rather than over the records before.
+    IndexListing shortMailbox = parseIndex(first + cut + after);
+    placeMessages(shortMailbox, 5 + 7 + 9 - 1);
+    EXPECT_FALSE(shortMailbox.entries[1].placed);
+    EXPECT_FALSE(shortMailbox.entries[2].placed);
+    EXPECT_TRUE(shortMailbox.entries[0].placed);
+}
+
 } // namespace

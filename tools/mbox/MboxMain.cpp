@@ -42,6 +42,9 @@ bool loadIndex(const std::string& folder, const char* shownName, IndexListing& l
         return false;
     }
     listing = std::move(*read);
+    if (orvalink::folders::hasInterruptedAppend(folder))
+        std::fprintf(stderr, "orvalink-mbox: an append to %s is under way or was cut off; the next append takes back "
+                             "what it wrote\n", shownName);
     for (const auto& gap : listing.unreadable)
         std::fprintf(stderr, "orvalink-mbox: bytes %llu to %llu of the index of %s hold no readable record\n",
                      static_cast<unsigned long long>(gap.begin), static_cast<unsigned long long>(gap.end), shownName);

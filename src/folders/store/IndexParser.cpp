@@ -54,9 +54,11 @@ std::optional<std::uint64_t> recordByTextsAt(std::string_view bytes, std::uint64
     return end - pos;
 }
 
-// A record as written starts at `pos` and is followed by the end of the file or by another
-// readable record.
+// A record as written, no longer than the format allows, starts at `pos` and is followed by the end
+// of the file or by another readable record.
 bool recordChainsAt(std::string_view bytes, std::uint64_t pos) {
+    if (bytes.size() - pos < kRecordHeaderBytes || readU32(bytes.data() + pos) > kMaxRecordBody)
+        return false;
     const auto exact = exactRecordAt(bytes, pos);
     if (!exact)
         return false;
@@ -124,8 +126,7 @@ std::optional<std::uint64_t> recordAt(std::string_view bytes, std::uint64_t pos,
 // the file or by another readable record: where reading goes on after unreadable bytes.
 std::uint64_t nextRecordAfter(std::string_view bytes, std::uint64_t pos) {
     for (std::uint64_t r = pos + 1; r + kRecordHeaderBytes + kMinRecordBody <= bytes.size(); ++r) {
-        const std::uint32_t length = readU32(bytes.data() + r);
-        if (length >= kMinRecordBody && length <= kMaxRecordBody && recordChainsAt(bytes, r))
+        if (recordChainsAt(bytes, r))
             return r;
     }
     return bytes.size();

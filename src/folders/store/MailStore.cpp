@@ -34,16 +34,30 @@ std::vector<char>& searchBuffer() {
     return buffer;
 }
 
+// One file as fstat sees it: which file, how long, and when it last changed (in data or in any
+// other way, by anyone).
+struct FileState {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    time_t changedSeconds = 0;
+    long changedNanoseconds = 0;
+
+    bool operator==(const FileState&) const = default;
+};
+
+FileState fileState(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
+
 // What the last append of this process left in a folder's files. When both files are still the
-// same files with the same sizes, they are known to be in step and need no scan before the next
+// same files, unchanged since, they are known to be in step and need no scan before the next
 // append. Guarded by storeMutex.
 struct KnownFolder {
-    dev_t indexDevice = 0;
-    ino_t indexInode = 0;
-    off_t indexSize = 0;
-    dev_t mailboxDevice = 0;
-    ino_t mailboxInode = 0;
-    off_t mailboxSize = 0;
+    FileState index;
+    FileState mailbox;
+
+    bool operator==(const KnownFolder&) const = default;
 };
 
 std::map<std::string, KnownFolder>& knownFolders() {
@@ -54,8 +68,12 @@ std::map<std::string, KnownFolder>& knownFolders() {
 // Owner-only: a user's mail is nobody else's to read.
 constexpr mode_t kPrivateFileMode = 0600;
 
+int openFsPath(const std::string& fsPath, int flags) {
+    return ::open(fsPath.c_str(), flags | O_CLOEXEC, kPrivateFileMode);
+}
+
 int openPath(const std::string& cp932Path, int flags) {
-    return ::open(text::cp932ToUtf8(cp932Path).c_str(), flags | O_CLOEXEC, kPrivateFileMode);
+    return openFsPath(text::cp932ToUtf8(cp932Path), flags);
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -112,15 +130,17 @@ bool lockFile(int fd, int operation) {
     return true;
 }
 
-// What an append writes beside the folder before it touches either file, and removes when both
-// files are complete: the two files as they were. When the journal is still there at the next
-// append, that append was interrupted (the process was killed, the machine stopped), and exactly
-// the bytes it added are taken away again: nothing that was there before it is ever cut.
+// What an append writes into the folder's journal file before it touches either folder file, and
+// clears when both are complete: the two files as they were. When the journal still holds an entry
+// at the next append, that append was interrupted (the process was killed, the machine stopped),
+// and exactly the bytes it added are taken away again: nothing that was there before it is ever
+// cut. The same file is the folder's lock: appends hold it exclusively, readers shared. It stays in
+// place between appends, so that an append creates and removes no file beside its own data.
 //
 // Layout (integers 64-bit little-endian): "OLJ1", then the index file's device, inode and size,
-// the mailbox file's device, inode and size, then a check sum of the 48 bytes before it. The
-// journal is written with one write before any data is, so a journal that is short or does not
-// add up means the append had not begun to write.
+// the mailbox file's device, inode and size, then a check sum of the 48 bytes before it. An entry
+// is written with one write before any data is, so one that is short or does not add up means the
+// append had not begun to write. Clearing overwrites the mark "OLJ1" with "OLJ0".
 struct AppendJournal {
     std::uint64_t indexDevice = 0;
     std::uint64_t indexInode = 0;
@@ -131,6 +151,7 @@ struct AppendJournal {
 };
 
 constexpr std::string_view kJournalMagic = "OLJ1";
+constexpr std::string_view kJournalCleared = "OLJ0";
 constexpr std::size_t kJournalBytes = 4 + 7 * 8;
 
 std::uint64_t journalCheckSum(std::string_view bytes) {
@@ -189,13 +210,15 @@ public:
 
     // The index is opened first: when it cannot be opened, the mailbox is not even created.
     StoreResult open() {
-        m_lock = FileDescriptor(openPath(m_path + std::string(kLockSuffix), O_RDWR | O_CREAT));
-        if (!m_lock.isOpen() || !lockFile(m_lock.get(), LOCK_EX))
+        // The suffixes are ASCII: the folder path is converted for the file system once.
+        const std::string fsPath = text::cp932ToUtf8(m_path);
+        m_journal = FileDescriptor(openFsPath(fsPath + std::string(kJournalSuffix), O_RDWR | O_CREAT));
+        if (!m_journal.isOpen() || !lockFile(m_journal.get(), LOCK_EX))
             return StoreResult::CannotOpen;
-        m_index = FileDescriptor(openPath(m_path + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
+        m_index = FileDescriptor(openFsPath(fsPath + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_index.isOpen())
             return StoreResult::CannotOpen;
-        m_mailbox = FileDescriptor(openPath(m_path + std::string(kMailboxSuffix), O_RDWR | O_CREAT | O_APPEND));
+        m_mailbox = FileDescriptor(openFsPath(fsPath + std::string(kMailboxSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_mailbox.isOpen())
             return StoreResult::CannotOpen;
         struct stat indexStat {};
@@ -203,6 +226,7 @@ public:
         if (::fstat(m_index.get(), &indexStat) != 0 || ::fstat(m_mailbox.get(), &mailboxStat) != 0 ||
             !S_ISREG(indexStat.st_mode) || !S_ISREG(mailboxStat.st_mode))
             return StoreResult::CannotOpen;
+        m_found = {fileState(indexStat), fileState(mailboxStat)};
         m_before = {static_cast<std::uint64_t>(indexStat.st_dev),   static_cast<std::uint64_t>(indexStat.st_ino),
                     static_cast<std::uint64_t>(indexStat.st_size),  static_cast<std::uint64_t>(mailboxStat.st_dev),
                     static_cast<std::uint64_t>(mailboxStat.st_ino), static_cast<std::uint64_t>(mailboxStat.st_size)};
@@ -230,10 +254,14 @@ public:
             cutBack();
             return StoreResult::WriteFailed;
         }
-        m_known.mailboxSize += m_appended;
         m_finished = true;
-        removeJournal();
-        knownFolders()[m_path] = m_known;
+        clearJournal();
+        struct stat indexStat {};
+        struct stat mailboxStat {};
+        if (::fstat(m_index.get(), &indexStat) == 0 && ::fstat(m_mailbox.get(), &mailboxStat) == 0)
+            knownFolders()[m_path] = {fileState(indexStat), fileState(mailboxStat)};
+        else
+            knownFolders().erase(m_path);
         return StoreResult::Stored;
     }
 
@@ -247,19 +275,14 @@ public:
         const bool mailboxCut = ::ftruncate(m_mailbox.get(), static_cast<off_t>(m_before.mailboxSize)) == 0;
         const bool indexCut = ::ftruncate(m_index.get(), static_cast<off_t>(m_before.indexSize)) == 0;
         if (mailboxCut && indexCut)
-            removeJournal();
+            clearJournal();
         m_appended = 0;
     }
 
 private:
-    std::string journalPath() const { return m_path + std::string(kJournalSuffix); }
-
     bool appendIndex(const IndexRecord& record) {
         const std::string bytes = encodeIndexRecord(record);
-        if (!writeAll(m_index.get(), bytes.data(), bytes.size()))
-            return false;
-        m_known.indexSize += bytes.size();
-        return true;
+        return writeAll(m_index.get(), bytes.data(), bytes.size());
     }
 
     // A journal left by an interrupted append: the bytes that append added are taken away, unless
@@ -267,12 +290,12 @@ private:
     // mailbox gained) and only the journal's removal was missing. A file that is not the one the
     // journal names, or is shorter than it was, is left as it is.
     bool rollBackInterruptedAppend() {
-        const FileDescriptor journalFile(openPath(journalPath(), O_RDONLY));
-        if (!journalFile.isOpen())
-            return errno == ENOENT;
         char buffer[kJournalBytes + 1];
-        const std::size_t n = readFull(journalFile.get(), buffer, sizeof buffer);
-        if (const std::optional<AppendJournal> journal = decodeJournal(std::string_view(buffer, n))) {
+        const ssize_t n = ::pread(m_journal.get(), buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return true;
+        const std::optional<AppendJournal> journal = decodeJournal(std::string_view(buffer, static_cast<std::size_t>(n)));
+        if (journal) {
             const bool indexOwn = journal->indexDevice == m_before.indexDevice &&
                                   journal->indexInode == m_before.indexInode &&
                                   journal->indexSize < m_before.indexSize;
@@ -292,7 +315,7 @@ private:
                 }
             }
         }
-        return ::unlink(text::cp932ToUtf8(journalPath()).c_str()) == 0 || errno == ENOENT;
+        return !journal || clearJournal();
     }
 
     bool appendWasComplete(const AppendJournal& journal) const {
@@ -314,61 +337,51 @@ private:
     }
 
     bool writeJournal() {
-        const FileDescriptor journalFile(openPath(journalPath(), O_WRONLY | O_CREAT | O_TRUNC));
-        if (!journalFile.isOpen())
-            return false;
         const std::string bytes = encodeJournal(m_before);
-        if (!writeAll(journalFile.get(), bytes.data(), bytes.size())) {
-            ::unlink(text::cp932ToUtf8(journalPath()).c_str());
+        if (::pwrite(m_journal.get(), bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
+            clearJournal();
             return false;
         }
         m_journalWritten = true;
-        m_known = {static_cast<dev_t>(m_before.indexDevice),   static_cast<ino_t>(m_before.indexInode),
-                   static_cast<off_t>(m_before.indexSize),     static_cast<dev_t>(m_before.mailboxDevice),
-                   static_cast<ino_t>(m_before.mailboxInode), static_cast<off_t>(m_before.mailboxSize)};
         return true;
     }
 
-    void removeJournal() {
-        ::unlink(text::cp932ToUtf8(journalPath()).c_str());
+    bool clearJournal() {
         m_journalWritten = false;
+        return ::pwrite(m_journal.get(), kJournalCleared.data(), kJournalCleared.size(), 0) ==
+               static_cast<ssize_t>(kJournalCleared.size());
     }
 
     // Puts the folder in step before the new message is added, without cutting anything: mailbox
     // bytes that no record accounts for (an index deleted or replaced by an older copy, a message
     // whose record never got written by an earlier version) get a record of their own, status read,
     // subject 「（復元されたメール）」, so that they stay readable and the new message lies where the
-    // body sizes say. A mailbox shorter than its records say (cut from outside the program) is
-    // filled up with zero bytes to the length they give: what was lost stays lost, but the records
-    // keep their messages and the new message lies where a reader looks for it. Unreadable index
-    // bytes stay where they are; when readable records follow them, the mailbox bytes the readable
-    // records do not account for may be theirs and are left to them.
+    // body sizes say. A mailbox shorter than its records say (cut from outside the program, or a
+    // body size damaged) is filled up with zero bytes to the length they give: what was lost stays
+    // lost, but the records keep their messages and the new message lies where a reader looks for
+    // it. Unreadable index bytes stay where they are; when readable records follow them, the
+    // mailbox bytes the readable records do not account for may be theirs and are left to them.
     StoreResult bringInStep() {
         const auto known = knownFolders().find(m_path);
-        if (known != knownFolders().end() && known->second.indexDevice == m_known.indexDevice &&
-            known->second.indexInode == m_known.indexInode && known->second.indexSize == m_known.indexSize &&
-            known->second.mailboxDevice == m_known.mailboxDevice &&
-            known->second.mailboxInode == m_known.mailboxInode && known->second.mailboxSize == m_known.mailboxSize)
+        if (known != knownFolders().end() && known->second == m_found)
             return StoreResult::Stored;
 
-        const std::optional<std::string> index = readRange(m_index.get(), 0, m_known.indexSize);
-        if (!index || static_cast<off_t>(index->size()) != m_known.indexSize) {
+        const off_t indexSize = static_cast<off_t>(m_before.indexSize);
+        const std::optional<std::string> index = readRange(m_index.get(), 0, indexSize);
+        if (!index || static_cast<off_t>(index->size()) != indexSize) {
             cutBack();
             return StoreResult::CannotOpen;
         }
         const IndexListing listing = parseIndex(*index);
-        const std::uint64_t mailbox = static_cast<std::uint64_t>(m_known.mailboxSize);
+        const std::uint64_t mailbox = m_before.mailboxSize;
         if (mailbox < listing.mailboxBytes) {
-            const std::string zeros(static_cast<std::size_t>(std::min<std::uint64_t>(listing.mailboxBytes - mailbox, 1 << 20)), '\0');
-            for (std::uint64_t left = listing.mailboxBytes - mailbox; left > 0;) {
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
-                if (!writeAll(m_mailbox.get(), zeros.data(), n)) {
-                    cutBack();
-                    return StoreResult::WriteFailed;
-                }
-                left -= n;
+            // Grown without writing the zero bytes (a hole in the file): a body size damaged to
+            // near 4 GiB costs neither the time nor the disk space of writing that many.
+            if (listing.mailboxBytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+                ::ftruncate(m_mailbox.get(), static_cast<off_t>(listing.mailboxBytes)) != 0) {
+                cutBack();
+                return StoreResult::WriteFailed;
             }
-            m_known.mailboxSize = static_cast<off_t>(listing.mailboxBytes);
         } else if (mailbox > listing.mailboxBytes && !listing.recordsFollowAGap()) {
             for (std::uint64_t left = mailbox - listing.mailboxBytes; left > 0;) {
                 IndexRecord recovered;
@@ -376,8 +389,8 @@ private:
                 recovered.subject = std::string(kRecoveredSubject);
                 recovered.arrivalDate = formatSavedMailDate(std::time(nullptr));
                 recovered.mailer = std::string(kSavedMailer);
-                recovered.bodySize =
-                    static_cast<std::uint32_t>(std::min<std::uint64_t>(left, std::numeric_limits<std::uint32_t>::max()));
+                recovered.bodySize = static_cast<std::uint32_t>(
+                    std::min<std::uint64_t>(left, std::numeric_limits<std::uint32_t>::max()));
                 if (!appendIndex(recovered)) {
                     cutBack();
                     return StoreResult::WriteFailed;
@@ -389,13 +402,14 @@ private:
     }
 
     std::string m_path;
-    FileDescriptor m_lock;
+    FileDescriptor m_journal;
     FileDescriptor m_index;
     FileDescriptor m_mailbox;
     // Both files when this append found them (after an interrupted one was taken back): what the
     // journal holds, and what a failed append returns to.
     AppendJournal m_before;
-    KnownFolder m_known;
+    // Both files as open found them, before anything was taken back or written.
+    KnownFolder m_found;
     std::uint64_t m_appended = 0;
     bool m_journalWritten = false;
     bool m_finished = false;
@@ -599,9 +613,9 @@ std::string formatSavedMailDate(std::time_t t) {
 namespace {
 
 // A reader waits for an append in progress in any process, so that it never sees one half done.
-// A folder that no append of this program has touched has no lock file, and none is made for it.
+// A folder that no append of this program has touched has no journal file, and none is made for it.
 FileDescriptor lockForReading(const std::string& folderPath) {
-    FileDescriptor lock(openPath(folderPath + std::string(kLockSuffix), O_RDONLY));
+    FileDescriptor lock(openPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
     if (lock.isOpen())
         lockFile(lock.get(), LOCK_SH);
     return lock;
@@ -609,26 +623,41 @@ FileDescriptor lockForReading(const std::string& folderPath) {
 
 } // namespace
 
+bool hasInterruptedAppend(const std::string& folderPath) {
+    const FileDescriptor journal(openPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
+    if (!journal.isOpen())
+        return false;
+    char buffer[kJournalBytes + 1];
+    const ssize_t n = ::pread(journal.get(), buffer, sizeof buffer, 0);
+    return n > 0 && decodeJournal(std::string_view(buffer, static_cast<std::size_t>(n))).has_value();
+}
+
 std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
-    const std::lock_guard lock(storeMutex());
-    const FileDescriptor folderLock = lockForReading(folderPath);
-    const FileDescriptor index(openPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
-    if (!index.isOpen()) {
-        if (errno == ENOENT)
-            return IndexListing{};
-        return std::nullopt;
+    std::optional<std::string> bytes;
+    std::uint64_t mailboxSize = 0;
+    {
+        // Both files as one append left them; the reading of the records needs no lock.
+        const std::lock_guard lock(storeMutex());
+        const FileDescriptor folderLock = lockForReading(folderPath);
+        const FileDescriptor index(openPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
+        if (!index.isOpen()) {
+            if (errno == ENOENT)
+                return IndexListing{};
+            return std::nullopt;
+        }
+        struct stat indexStat {};
+        if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
+            return std::nullopt;
+        bytes = readRange(index.get(), 0, indexStat.st_size);
+        if (!bytes)
+            return std::nullopt;
+        const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
+        struct stat mailboxStat {};
+        if (mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode))
+            mailboxSize = static_cast<std::uint64_t>(mailboxStat.st_size);
     }
-    struct stat indexStat {};
-    if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
-        return std::nullopt;
-    const std::optional<std::string> bytes = readRange(index.get(), 0, indexStat.st_size);
-    if (!bytes)
-        return std::nullopt;
     IndexListing listing = parseIndex(*bytes);
-    const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
-    struct stat mailboxStat {};
-    const bool haveMailbox = mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode);
-    placeMessages(listing, haveMailbox ? static_cast<std::uint64_t>(mailboxStat.st_size) : 0);
+    placeMessages(listing, mailboxSize);
     return listing;
 }
 

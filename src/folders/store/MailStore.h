@@ -3,12 +3,14 @@
 // The mail folder files. A folder is the pair F.idx (one index record per message) and F.mbx
 // (the message texts back to back in record order), where F is the mail directory, "/" and the
 // folder's path. Both files only grow by appends; a message is found by adding up the body sizes
-// of the records before it.
+// of the records before it. Nothing a folder holds is ever cut to repair it: only the bytes of an
+// append that was itself cut off half way are taken back.
 //
 // All texts and paths are code page 932 bytes; paths use "/" and are converted to the file
 // system's encoding only where a file is opened. Every operation opens, uses and closes its files
-// within one call, and all operations of the process are serialised by one store lock, so the
-// receive thread and the compose threads may call them at any time.
+// within one call. All operations of the process are serialised by one store lock, so the receive
+// thread and the compose threads may call them at any time, and appends to one folder by several
+// processes by the folder's journal file (see kJournalSuffix).
 
 #include "folders/store/IndexParser.h"
 
@@ -24,13 +26,12 @@ namespace orvalink::folders {
 inline constexpr std::string_view kReceivedFolder = "\x8e\xf3\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // 保存したメール: where the compose window saves a mail.
 inline constexpr std::string_view kSavedFolder = "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
-// A folder F is the files F.idx and F.mbx. Beside them, F.lck is the lock that every append holds
-// (between processes too: two instances may share a mail directory), and F.jnl exists while an
-// append is under way: it holds both files' sizes before that append, so that an append cut off
-// half way (a crash, a kill) is taken back by the next one, and nothing else ever is.
+// A folder F is the files F.idx and F.mbx. Beside them, F.jnl is the folder's append journal and
+// lock: every append holds it (between processes too: two instances may share a mail directory)
+// and, while it writes, keeps in it both files' sizes from before, so that an append cut off half
+// way (a crash, a kill) is taken back by the next one, and nothing else ever is.
 inline constexpr std::string_view kIndexSuffix = ".idx";
 inline constexpr std::string_view kMailboxSuffix = ".mbx";
-inline constexpr std::string_view kLockSuffix = ".lck";
 inline constexpr std::string_view kJournalSuffix = ".jnl";
 
 // The mailer text of a saved composition.
@@ -83,6 +84,9 @@ StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, s
 // "%a, %d %b %Y %H:%M:%S +0900" of the local time, with English day and month names whatever the
 // process locale is. The zone is always written as +0900.
 std::string formatSavedMailDate(std::time_t t);
+
+// An append to the folder is under way, or was cut off and will be taken back by the next one.
+bool hasInterruptedAppend(const std::string& folderPath);
 
 // The records of the folder whose files are `folderPath` + ".idx"/".mbx". A folder without an
 // index file is empty. Empty when the index exists but cannot be read.
