@@ -2,7 +2,10 @@
 
 #include "mail/ReceiveWorker.h"
 
-ReceiveWorker* CRThread::worker() const { return static_cast<ReceiveWorker*>(mainWindow()); }
+ReceiveWorker* CRThread::worker() const
+{
+    return static_cast<ReceiveWorker*>(mainWindow());
+}
 
 bool CRThread::initInstance()
 {

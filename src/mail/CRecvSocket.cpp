@@ -6,7 +6,10 @@
 
 CRecvSocket::CRecvSocket(ReceiveWorker& worker) : m_worker(worker) {}
 
-void CRecvSocket::onConnect(int err) { m_worker.connected(err); }
+void CRecvSocket::onConnect(int err)
+{
+    m_worker.connected(err);
+}
 
 void CRecvSocket::onReceive(int)
 {
@@ -16,6 +19,12 @@ void CRecvSocket::onReceive(int)
         m_worker.received(std::string_view(m_buffer.data(), static_cast<std::size_t>(n)));
 }
 
-void CRecvSocket::onSend(int) { m_worker.writable(); }
+void CRecvSocket::onSend(int)
+{
+    m_worker.writable();
+}
 
-void CRecvSocket::onClose(int) { m_worker.closed(); }
+void CRecvSocket::onClose(int)
+{
+    m_worker.closed();
+}

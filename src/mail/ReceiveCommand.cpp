@@ -5,12 +5,14 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-
 #include <memory>
 
 ReceiveCommand::ReceiveCommand(QObject* parent) : QObject(parent) {}
 
-ReceiveCommand::~ReceiveCommand() { closeWindow(); }
+ReceiveCommand::~ReceiveCommand()
+{
+    closeWindow();
+}
 
 ReceiveDialog* ReceiveCommand::run()
 {
@@ -32,7 +34,10 @@ ReceiveDialog* ReceiveCommand::run()
     return m_dialog.data();
 }
 
-ReceiveDialog* ReceiveCommand::dialog() const { return m_dialog.data(); }
+ReceiveDialog* ReceiveCommand::dialog() const
+{
+    return m_dialog.data();
+}
 
 void ReceiveCommand::closeWindow()
 {

@@ -5,12 +5,11 @@
 // operation. While the window exists its thread is reused; once the window is gone (closed, or
 // closed by the end of a download) the next command starts a new thread.
 
+#include "mail/engine/Pop3Engine.h"
+
 #include <QObject>
 #include <QPointer>
-
 #include <chrono>
-
-#include "mail/engine/Pop3Engine.h"
 
 class ReceiveDialog;
 

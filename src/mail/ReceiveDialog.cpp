@@ -3,7 +3,7 @@
 #include "mail/AccountList.h"
 #include "mail/CRThread.h"
 #include "mail/MailDirectory.h"
-#include "mail/ReceiveRules.h"
+#include "mail/ConnectErrorText.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"
@@ -20,14 +20,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 using orvalink::mail::Pop3Event;
 
 namespace {
 
-QString qs(const char* utf8) { return platform::toQString(text::utf8ToCp932(utf8)); }
+QString qs(const char* utf8)
+{
+    return platform::toQString(text::utf8ToCp932(utf8));
+}
 
 // A status or message line ends with a line break; the label shows the text without it.
 QString lineText(const std::string& text)
@@ -111,7 +113,7 @@ void ReceiveDialog::startDownload()
     const MailAccount& account = accounts.front();
     ReceiveWorker::Request request;
     request.server = account.popServer;
-    request.port = orvalink::mail::popPortNumber(account.popPort);
+    request.port = orvalink::mail::pop3Port(account.popPort);
     request.login = {account.popAccount, account.popPassword};
     request.mailDir = mailDirectory();
     request.silence = m_silence;
@@ -128,7 +130,10 @@ void ReceiveDialog::startDownload()
     m_downloading = true;
 }
 
-void ReceiveDialog::abort() { platform::postMessage(m_thread->worker(), {WM_RECV_ABORT, {}, {}}); }
+void ReceiveDialog::abort()
+{
+    platform::postMessage(m_thread->worker(), {WM_RECV_ABORT, {}, {}});
+}
 
 void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
 {

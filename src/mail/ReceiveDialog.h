@@ -6,14 +6,13 @@
 // accounts and hands account 1 to the thread. Closing the window in any way destroys it, and
 // with it its thread: the next receive command starts a new one.
 
-#include <QDialog>
+#include "mail/ReceiveWorker.h"
 
+#include <QDialog>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "mail/ReceiveWorker.h"
 
 class CRThread;
 class QLabel;

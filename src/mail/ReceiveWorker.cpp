@@ -1,7 +1,7 @@
 #include "mail/ReceiveWorker.h"
 
 #include "mail/CRecvSocket.h"
-#include "mail/ReceiveRules.h"
+#include "mail/ConnectErrorText.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"
 
@@ -30,7 +30,10 @@ ReceiveWorker::~ReceiveWorker()
         m_socket->close();
 }
 
-void ReceiveWorker::setReportHandler(ReportHandler handler) { m_report = std::move(handler); }
+void ReceiveWorker::setReportHandler(ReportHandler handler)
+{
+    m_report = std::move(handler);
+}
 
 void ReceiveWorker::setRequest(Request request)
 {
@@ -79,9 +82,9 @@ ReceiveWorker::StartResult ReceiveWorker::start()
         const int error = platform::AsyncSocket::lastError();
         // An unusable host name has a text of its own; any other immediate failure is named too,
         // so the window never just sits there.
-        endConnection({{Pop3Event::Kind::Error,
-                        error == platform::WSAEINVAL ? orvalink::mail::invalidHostText()
-                                                     : orvalink::mail::connectErrorText(error)}});
+        endConnection(
+            {{Pop3Event::Kind::Error, error == platform::WSAEINVAL ? orvalink::mail::invalidHostText()
+                                                                   : orvalink::mail::connectErrorText(error)}});
         return Started;
     }
     rearmSilenceTimer();

@@ -8,20 +8,19 @@
 // does not get what it expects gives up, so no test can hang on it.
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace mailtest {
@@ -63,7 +62,8 @@ public:
                     m_server.record(l);
                     return l;
                 }
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
                 pollfd p{m_fd, POLLIN, 0};
                 if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
                     return std::nullopt;

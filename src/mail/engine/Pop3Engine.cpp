@@ -64,6 +64,22 @@ std::string replyText(std::string_view line) {
 
 } // namespace
 
+int pop3Port(std::string_view portText) {
+    while (!portText.empty() && (portText.front() == ' ' || portText.front() == '\t'))
+        portText.remove_prefix(1);
+    while (!portText.empty() && (portText.back() == ' ' || portText.back() == '\t'))
+        portText.remove_suffix(1);
+    if (portText.empty() || portText.size() > 5)
+        return 110;
+    int port = 0;
+    for (const char c : portText) {
+        if (c < '0' || c > '9')
+            return 110;
+        port = port * 10 + (c - '0');
+    }
+    return port >= 1 && port <= 65535 ? port : 110;
+}
+
 Pop3Engine::Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds)
     : m_login(std::move(login)), m_sink(sink), m_filedIds(std::move(filedIds)) {}
 
@@ -366,6 +382,9 @@ void Pop3Engine::finish(Pop3Step& step) {
     m_finished = true;
     if (m_outcome == Pop3Outcome::Running)
         m_outcome = Pop3Outcome::Done;
+    abandonCurrent();
+    for (std::string& error : m_sink.downloadEnded())
+        step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
     step.events.push_back({Pop3Event::Kind::Finished, {}});
 }
 

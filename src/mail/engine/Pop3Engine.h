@@ -54,6 +54,10 @@ public:
     // The message will not be completed (connection dropped, error, time-out, abort, write
     // failure): nothing of it may be filed.
     virtual void abandonMessage(int number) = 0;
+
+    // The conversation is over (called once, before the Finished event): work the sink put off
+    // until the end is done now. Returns texts for the error list.
+    virtual std::vector<std::string> downloadEnded() { return {}; }
 };
 
 // One thing the window shows, in the order it happened.
@@ -92,6 +96,10 @@ enum class Pop3Outcome {
     // The user pressed abort; the window closes when the server closes the connection.
     Aborted,
 };
+
+// The port to connect to for an account's "POP Port No" text: the number it spells when that is a
+// port (1-65535, decimal digits only, blanks around it allowed), 110 otherwise.
+int pop3Port(std::string_view portText);
 
 struct Pop3Login {
     std::string user;     // sent with USER, as stored

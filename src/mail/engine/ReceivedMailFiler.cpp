@@ -48,6 +48,26 @@ ReceivedMailFiler::~ReceivedMailFiler() {
         closeFile();
         ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
     }
+    recordFiledIds();
+    m_remover.drain();
+}
+
+std::vector<std::string> ReceivedMailFiler::recordFiledIds() {
+    if (!m_record || m_filedIds.empty())
+        return {};
+    syncFolderFiles(m_mailDir);
+    const bool recorded = m_record->add(m_filedIds);
+    m_filedIds.clear();
+    if (recorded)
+        return {};
+    char text[4096];
+    std::snprintf(text, sizeof text, texts::kCannotRecord, m_record->path().c_str());
+    return {text};
+}
+
+std::vector<std::string> ReceivedMailFiler::downloadEnded() {
+    m_remover.drain();
+    return recordFiledIds();
 }
 
 std::string ReceivedMailFiler::beginMessage(int number) {
@@ -60,9 +80,16 @@ std::string ReceivedMailFiler::beginMessage(int number) {
         return std::string(texts::kNoMailDirectory);
     m_messageFile = folders::messageTempFileName(*folder, number);
     const std::string path = text::cp932ToUtf8(m_messageFile);
-    // Whatever an interrupted download left under this name is not part of this message.
-    ::unlink(path.c_str());
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // The work files of an earlier message of the same number must be gone before these are made.
+    if (m_remover.pending(m_messageFile))
+        m_remover.drain();
+    // Whatever an interrupted download left under this name is not part of this message: the file
+    // is made anew (private, empty).
+    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (m_fd < 0 && errno == EEXIST) {
+        ::unlink(path.c_str());
+        m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    }
     if (m_fd < 0)
         return textWith(texts::kCannotCreate, number, m_messageFile);
     m_buffer.clear();
@@ -127,17 +154,15 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
         return {textWith(texts::kCannotWrite, number, {})};
     }
-    FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number);
+    FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number,
+                                              [this](const std::string& path) { m_remover.remove(path); });
     if (!result.filed)
         return std::move(result.errors);
     ++m_filed;
     if (m_record && !uniqueId.empty()) {
-        syncFolderFiles(m_mailDir);
-        if (!m_record->add(uniqueId)) {
-            char text[4096];
-            std::snprintf(text, sizeof text, texts::kCannotRecord, m_record->path().c_str());
-            return {text};
-        }
+        m_filedIds.emplace_back(uniqueId);
+        if (m_filedIds.size() >= kIdBatch)
+            return recordFiledIds();
     }
     return {};
 }

@@ -2,13 +2,19 @@
 
 // The receive side's sink for the POP3 engine: writes each message to its message file in the
 // mail directory (started empty, every LF written as CR LF, closed with the stored terminator),
-// files it with fileReceivedMessage() when it is complete, and then records its UIDL id. A message
-// that is abandoned leaves no file behind.
+// files it with fileReceivedMessage() when it is complete, and records its UIDL id. A message that
+// is abandoned leaves no file behind.
+//
+// Ids are recorded in batches: after every kIdBatch filed messages and when the download ends, the
+// folder files are forced to the disk first and then the ids written. A crash in between costs at
+// most one batch fetched again, never an id of a message that is not on disk. Work files are
+// deleted on a thread of their own; all are gone when the download ends.
 //
 //   UidlRecord record(mailDir, account.popServer, account.popAccount);
 //   ReceivedMailFiler filer(mailDir, &record);
 //   Pop3Engine engine({account.popAccount, account.popPassword}, filer, record.load());
 
+#include "mail/engine/DeferredRemover.h"
 #include "mail/engine/Pop3Engine.h"
 #include "mail/engine/UidlRecord.h"
 
@@ -28,6 +34,13 @@ public:
     std::string writeMessageData(std::string_view data) override;
     std::vector<std::string> completeMessage(int number, std::string_view uniqueId) override;
     void abandonMessage(int number) override;
+    std::vector<std::string> downloadEnded() override;
+
+    static constexpr std::size_t kIdBatch = 100;
+
+    // Records the ids of the messages filed so far (also done by downloadEnded and the
+    // destructor). Returns texts for the error list.
+    std::vector<std::string> recordFiledIds();
 
     // Messages filed by this filer.
     int filedCount() const { return m_filed; }
@@ -43,6 +56,8 @@ private:
     int m_number = 0;
     std::string m_buffer;
     int m_filed = 0;
+    std::vector<std::string> m_filedIds; // filed, not yet recorded
+    DeferredRemover m_remover;           // the work files of filed messages
 };
 
 } // namespace orvalink::mail

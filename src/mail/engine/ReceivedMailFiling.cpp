@@ -24,7 +24,20 @@ constexpr std::string_view kStoredTerminator = ".\r\r\n";
 class Cleanup {
 public:
     void feed(std::string_view bytes, std::string& out) {
-        for (const char c : bytes) {
+        const char* p = bytes.data();
+        const char* const end = p + bytes.size();
+        while (p < end) {
+            if (m_pendingCrs == 0 && !m_heldLineEnd && m_lineHasContent) {
+                // Inside a line: everything up to the next CR or LF is copied as it is.
+                const char* q = p;
+                while (q < end && *q != '\r' && *q != '\n')
+                    ++q;
+                out.append(p, static_cast<std::size_t>(q - p));
+                p = q;
+                if (p == end)
+                    break;
+            }
+            const char c = *p++;
             if (c == '\r') {
                 if (m_pendingCrs == 2)
                     content('\r', out);
@@ -94,8 +107,23 @@ private:
 class SubjectJoin {
 public:
     void feed(std::string_view bytes, std::string& out) {
-        for (const char c : bytes)
-            byte(c, out);
+        const char* p = bytes.data();
+        const char* const end = p + bytes.size();
+        while (p < end) {
+            if (m_mode == Mode::Copy) {
+                // A copied line goes over whole, up to its LF.
+                const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+                const char* runEnd = lf ? lf : end;
+                if (runEnd > p) {
+                    out.append(p, static_cast<std::size_t>(runEnd - p));
+                    m_lastWasCr = runEnd[-1] == '\r';
+                    p = runEnd;
+                }
+                if (!lf)
+                    break;
+            }
+            byte(*p++, out);
+        }
     }
 
     void finish(std::string& out) {
@@ -224,8 +252,11 @@ ssize_t readSome(int fd, char* buffer, std::size_t size) {
 // A private work file, created empty (an old file of that name is replaced).
 int createWorkFile(const std::string& cp932Path) {
     const std::string path = fsPath(cp932Path);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST)
+        return fd;
     ::unlink(path.c_str());
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
 // Streams `length` bytes of the input through `pass` into a new output file.
@@ -276,6 +307,22 @@ std::string keepFile(const std::string& cp932Path) {
             break;
     }
     return {};
+}
+
+// The code conversion, its output created 0600. The converter creates the file itself with the
+// process's file mode mask, so the mask is narrowed to owner-only for the call. (Truncating a file
+// made private beforehand would do too, but on ext4 a file truncated to nothing is written out
+// when it is closed: a disk write for every message that the next step deletes anyway.) Every
+// file this program writes is private, so another thread creating a file meanwhile loses nothing
+// by the narrower mask.
+bool convertPrivately(const std::string& tab, const std::string& cnv) {
+    const std::string cnvPath = fsPath(cnv);
+    if (::unlink(cnvPath.c_str()) != 0 && errno != ENOENT)
+        return false;
+    const mode_t mask = ::umask(077);
+    const int result = kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), cnvPath});
+    ::umask(mask);
+    return result == 0;
 }
 
 std::string textWithNumber(const char* pattern, int number, const std::string& name) {
@@ -355,7 +402,14 @@ bool joinSubjectPassFile(const std::string& inputPath, const std::string& output
     return ok;
 }
 
-FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number) {
+FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number,
+                                 const WorkFileRemover& remove) {
+    const auto removeDone = [&remove](const std::string& cp932Path) {
+        if (remove)
+            remove(cp932Path);
+        else
+            ::unlink(fsPath(cp932Path).c_str());
+    };
     const std::string tab = folders::tabFileName(messageFile);
     const std::string cnv = folders::cnvFileName(messageFile);
 
@@ -363,24 +417,19 @@ FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& 
         return notFiled(messageFile, number);
     ::unlink(fsPath(messageFile).c_str());
 
-    // The converter creates its output with the process's default mode: the file is made private
-    // first and the converter only truncates it.
-    const int cnvFd = createWorkFile(cnv);
-    if (cnvFd >= 0)
-        ::close(cnvFd);
-    if (cnvFd < 0 || kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), fsPath(cnv)}) != 0) {
+    if (!convertPrivately(tab, cnv)) {
         ::unlink(fsPath(cnv).c_str());
         return notFiled(tab, number);
     }
-    ::unlink(fsPath(tab).c_str());
+    removeDone(tab);
 
     if (!joinSubjectPassFile(cnv, messageFile))
         return notFiled(cnv, number);
-    ::unlink(fsPath(cnv).c_str());
+    removeDone(cnv);
 
     if (folders::AppendReceivedMessage(mailDir, folders::kReceivedFolder, messageFile) != folders::StoreResult::Stored)
         return notFiled(messageFile, number);
-    ::unlink(fsPath(messageFile).c_str());
+    removeDone(messageFile);
     FilingResult result;
     result.filed = true;
     return result;

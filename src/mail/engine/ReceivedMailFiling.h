@@ -20,6 +20,7 @@
 // is left half-written in the folder. Work files are created 0600.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,8 +55,14 @@ struct FilingResult {
     std::string keptFile;
 };
 
+// Deletes a work file (a code page 932 path) that no later step of this download names again.
+using WorkFileRemover = std::function<void(const std::string&)>;
+
 // Runs the four steps on the message file of message `number`, filing into 受信したメール of
-// `mailDir`. On success no work file is left.
-FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number);
+// `mailDir`. On success no work file is left: the "tab" and "cnv" files and the filed message file
+// go through `remove` (at once when none is given), the raw message file is deleted at once
+// because the third step writes that name again.
+FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number,
+                                 const WorkFileRemover& remove = {});
 
 } // namespace orvalink::mail

@@ -88,7 +88,13 @@ std::set<std::string> UidlRecord::load() const {
 }
 
 bool UidlRecord::add(std::string_view id) {
-    if (m_path.empty() || !validId(id))
+    if (!validId(id))
+        return false;
+    return add(std::vector<std::string>{std::string(id)});
+}
+
+bool UidlRecord::add(const std::vector<std::string>& ids) {
+    if (m_path.empty())
         return false;
     const int fd = ::open(text::cp932ToUtf8(m_path).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -96,13 +102,18 @@ bool UidlRecord::add(std::string_view id) {
     std::string line;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-        // A line cut short by a crash is ended first, so that it cannot swallow this id.
+        // A line cut short by a crash is ended with a space, which no id holds: it can neither
+        // swallow this id nor pass for the id of a message that was never filed.
         char last = '\n';
         if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-            line.push_back('\n');
+            line.append(" \n");
     }
-    line.append(id);
-    line.push_back('\n');
+    for (const std::string& id : ids) {
+        if (!validId(id))
+            continue;
+        line.append(id);
+        line.push_back('\n');
+    }
     const bool ok = writeAll(fd, line) && ::fdatasync(fd) == 0;
     return ::close(fd) == 0 && ok;
 }

@@ -5,11 +5,12 @@
 // files in the mail directory, created 0600: one id per line, LF-ended. An id is added only after
 // its message was filed and the folder files reached the disk, so a crash can fetch a message
 // twice but never mark an unfiled one as filed. A last line without its LF (a write cut short) is
-// not an id.
+// not an id; the next add ends it with a space, so it never becomes one.
 
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvalink::mail {
 
@@ -22,8 +23,10 @@ public:
 
     // The ids recorded so far (none when the file does not exist or cannot be read).
     std::set<std::string> load() const;
-    // Adds one id and forces it to the disk; false when it could not be written.
+    // Adds ids and forces them to the disk; false when they could not be written. Ids that are not
+    // valid are left out.
     bool add(std::string_view id);
+    bool add(const std::vector<std::string>& ids);
 
     // An id as RFC 1939 allows it: 1 to 70 characters 0x21-0x7E.
     static bool validId(std::string_view id);

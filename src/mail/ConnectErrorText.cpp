@@ -1,4 +1,4 @@
-#include "mail/ReceiveRules.h"
+#include "mail/ConnectErrorText.h"
 
 #include "platform/AsyncSocket.h"
 #include "platform/text/Cp932.h"
@@ -6,23 +6,6 @@
 #include <cstdio>
 
 namespace orvalink::mail {
-
-int popPortNumber(std::string_view portText)
-{
-    while (!portText.empty() && portText.front() == ' ')
-        portText.remove_prefix(1);
-    while (!portText.empty() && portText.back() == ' ')
-        portText.remove_suffix(1);
-    if (portText.empty() || portText.size() > 5)
-        return kDefaultPopPort;
-    int port = 0;
-    for (const char c : portText) {
-        if (c < '0' || c > '9')
-            return kDefaultPopPort;
-        port = port * 10 + (c - '0');
-    }
-    return port >= 1 && port <= 65535 ? port : kDefaultPopPort;
-}
 
 std::string connectErrorText(int wsaError)
 {
@@ -54,6 +37,9 @@ std::string connectErrorText(int wsaError)
     return text::utf8ToCp932("接続できませんでした。(エラー ") + number + ")";
 }
 
-std::string invalidHostText() { return text::utf8ToCp932("ホスト アドレスが無効です。"); }
+std::string invalidHostText()
+{
+    return text::utf8ToCp932("ホスト アドレスが無効です。");
+}
 
 } // namespace orvalink::mail

@@ -1,0 +1,171 @@
+// The whole program receiving mail on the simulated LAN: a real POP3 server (dovecot) runs in the
+// program's host namespace; the toolbar's receive button and the posted receive command download
+// into 受信したメール, which the store's reader tool reads back.
+
+#include "app/ProgramOnLan.h"
+#include "platform/text/Cp932.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace lantest;
+
+namespace {
+
+std::string pop3HostPath()
+{
+    return buildDir() + "/tests/app/orvalink-test-pop3host";
+}
+std::string mboxPath()
+{
+    return buildDir() + "/tools/mbox/orvalink-mbox";
+}
+
+const std::string kJapaneseSubjectMessage = "From: hanako@example.jp\r\n"
+                                            "To: taro@example.jp\r\n"
+                                            "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
+                                            "\r\n"
+                                            "first body\r\n";
+
+std::string plainMessage(const std::string& subject)
+{
+    return "From: hanako@example.jp\r\nSubject: " + subject + "\r\n\r\n.dot-stuffed line of " + subject + "\r\n";
+}
+
+class MailOnLan : public ChatLanTest {
+protected:
+    // The server listens on a port other than 110: "POP PortNo" is what the program uses.
+    static constexpr const char* kPort = "1110";
+    virtual std::string password() const { return "secret"; }
+
+    void SetUp() override
+    {
+        const fs::path dir = folder.host(1);
+        mailDir = dir / "mail";
+        fs::create_directories(mailDir);
+        ::chmod(mailDir.c_str(), 0700);
+        platform::Profile p((dir / "config/Orvalink/Orvalink.conf").string());
+        p.writeString("Mail Entry", "SaveFolder", mailDir.string());
+        p.writeInt("Server Entry", "Count", 1);
+        p.writeString("Server Entry", "Server Name1", "home");
+        p.writeString("Server Entry", "POP Server1", "10.77.0.1");
+        p.writeString("Server Entry", "POP PortNo1", kPort);
+        p.writeString("Server Entry", "POP Accunt1", "taro");
+        p.writeString("Server Entry", "POP Password1", password());
+        startHosts(1);
+        if (IsSkipped())
+            return;
+
+        control = dir / "pop3.fifo";
+        ::mkfifo(control.c_str(), 0600);
+        serverOut = dir / "pop3.out";
+        simlan::SimulatedLan::Program server;
+        server.argv = {pop3HostPath(), lan->address(1), kPort, control.string()};
+        server.stdoutPath = serverOut.string();
+        server.stderrPath = (dir / "pop3.err").string();
+        ASSERT_GT(lan->start(1, server), 0);
+        ASSERT_TRUE(waitUntil([&] { return !readFile(serverOut).empty(); }, 30000));
+        const std::string started = readFile(serverOut);
+        if (started.rfind("failed", 0) == 0)
+            GTEST_SKIP() << "no POP3 server: " << started;
+        ASSERT_EQ(started, "ready\n");
+    }
+
+    void addMessage(const std::string& bytes)
+    {
+        const fs::path file = folder.root() / ("message" + std::to_string(++added) + ".eml");
+        orvalink::test::writeFile(file, bytes);
+        const int fd = ::open(control.c_str(), O_WRONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        const std::string line = "add " + file.string() + "\n";
+        ASSERT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        ::close(fd);
+        ASSERT_TRUE(waitUntil(
+            [&] { return readFile(serverOut).find("added " + std::to_string(added) + "\n") != std::string::npos; }));
+    }
+
+    // The received folder's records (one line each), as the store's reader tool lists them.
+    std::vector<std::string> listing()
+    {
+        std::string out;
+        const std::string folderFiles = (mailDir / "受信したメール").string();
+        lan->run(1, {mboxPath(), "list", folderFiles}, &out, 10000);
+        return lines(out);
+    }
+    std::string extract(int k)
+    {
+        std::string out;
+        lan->run(1, {mboxPath(), "extract", (mailDir / "受信したメール").string(), std::to_string(k)}, &out, 10000);
+        return out;
+    }
+    bool downloadsEnded(int count)
+    {
+        std::vector<std::string> d;
+        const bool ok = hosts[0].dumpHas({"recvended " + std::to_string(count), "recvwindow closed"}, &d);
+        if (!ok)
+            ADD_FAILURE() << joinLines(d) << readFile(hosts[0].dir / "messageboxes.log");
+        return ok;
+    }
+
+    fs::path mailDir;
+    fs::path control;
+    fs::path serverOut;
+    int added = 0;
+};
+
+TEST_F(MailOnLan, ToolbarReceiveFilesEveryMessageOnceAndLaterOnlyTheNewOne)
+{
+    addMessage(kJapaneseSubjectMessage);
+    addMessage(plainMessage("second"));
+    addMessage(plainMessage("third"));
+    ASSERT_TRUE(hosts[0].dumpHas({"recvwindow closed", "recvended 0"}));
+
+    // The toolbar's button, clicked.
+    ASSERT_TRUE(hosts[0].command("click 32771"));
+    ASSERT_TRUE(downloadsEnded(1));
+    std::vector<std::string> records = listing();
+    ASSERT_EQ(records.size(), 3u) << joinLines(records);
+    EXPECT_EQ(extract(0), "From: hanako@example.jp\r\n"
+                          "To: taro@example.jp\r\n" +
+                              text::utf8ToCp932("Subject: テスト") + "\r\n\r\nfirst body\r\n");
+    EXPECT_NE(extract(1).find("\r\n.dot-stuffed line of second\r\n"), std::string::npos) << extract(1);
+    EXPECT_NE(extract(2).find("Subject: third\r\n"), std::string::npos);
+
+    // The same command posted again: the messages are still on the server but filed already.
+    ASSERT_TRUE(hosts[0].command("command 32771"));
+    ASSERT_TRUE(downloadsEnded(2));
+    EXPECT_EQ(listing().size(), 3u);
+
+    // A new message on the server: only it is filed.
+    addMessage(plainMessage("fourth"));
+    ASSERT_TRUE(hosts[0].command("command 32771"));
+    ASSERT_TRUE(downloadsEnded(3));
+    records = listing();
+    ASSERT_EQ(records.size(), 4u) << joinLines(records);
+    EXPECT_NE(extract(3).find("Subject: fourth\r\n"), std::string::npos);
+    EXPECT_EQ(readFile(hosts[0].dir / "messageboxes.log"), "");
+}
+
+class MailOnLanWrongPassword : public MailOnLan {
+protected:
+    std::string password() const override { return "wrong"; }
+};
+
+TEST_F(MailOnLanWrongPassword, TheReceiveWindowStaysOpenAndTheDumpShowsWhy)
+{
+    addMessage(plainMessage("unreachable"));
+    ASSERT_TRUE(hosts[0].command("command 32771"));
+    std::vector<std::string> d;
+    ASSERT_TRUE(hosts[0].dumpHas({"recvended 1", "recvwindow open", "recvrunning 0",
+                                  "recvstatus " + text::escapeBytes(text::utf8ToCp932("パスワード送信")),
+                                  "recvmessage ", "recvprogress 0 0"},
+                                 &d))
+        << joinLines(d);
+    // The server's own words are in the error list.
+    EXPECT_TRUE(std::any_of(d.begin(), d.end(), [](const std::string& l) { return l.rfind("recverror -ERR", 0) == 0; }))
+        << joinLines(d);
+    EXPECT_TRUE(listing().empty());
+}
+
+} // namespace

@@ -1,0 +1,361 @@
+// The POP3 engine on byte scripts: every script is fed whole, one byte per read and split at every
+// position, and must give the same commands, window events and messages each time.
+#include "mail/engine/Pop3Engine.h"
+#include "mail/engine/Pop3Texts.h"
+#include "mail/ReceiveTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+using namespace orvalink::mail;
+using namespace receivetest;
+
+namespace {
+
+enum class End { Open, Closed, Silent };
+
+struct Outcome {
+    std::string sent;
+    std::vector<Pop3Event> events;
+    std::string calls;
+    std::vector<std::string> data;
+    std::vector<std::string> ids;
+    Pop3Outcome outcome = Pop3Outcome::Running;
+    int state = 0;
+    bool disconnect = false;
+
+    bool operator==(const Outcome&) const = default;
+};
+
+std::vector<std::string> errorsOf(const Outcome& o) {
+    std::vector<std::string> errors;
+    for (const Pop3Event& e : o.events)
+        if (e.kind == Kind::Error)
+            errors.push_back(e.text);
+    return errors;
+}
+
+std::string textOf(const Outcome& o, Kind kind) {
+    std::string last;
+    for (const Pop3Event& e : o.events)
+        if (e.kind == kind)
+            last = e.text;
+    return last;
+}
+
+void take(Outcome& o, const Pop3Step& step) {
+    o.sent += step.send;
+    o.events.insert(o.events.end(), step.events.begin(), step.events.end());
+    o.disconnect = o.disconnect || step.disconnect;
+}
+
+// Feeds the server's bytes in pieces ending at `cuts`, then ends as `end` says.
+Outcome run(std::string_view server, const std::vector<std::size_t>& cuts, End end = End::Open,
+            std::set<std::string> filed = {}) {
+    RecordingSink sink;
+    Pop3Engine engine({"taro", "pw"}, sink, std::move(filed));
+    Outcome o;
+    std::size_t at = 0;
+    for (const std::size_t cut : cuts) {
+        take(o, engine.feed(server.substr(at, cut - at)));
+        at = cut;
+    }
+    take(o, engine.feed(server.substr(at)));
+    if (end == End::Closed)
+        take(o, engine.connectionClosed());
+    if (end == End::Silent)
+        take(o, engine.timedOut());
+    o.calls = sink.calls;
+    for (const auto& m : sink.messages) {
+        o.data.push_back(m.data);
+        o.ids.push_back(m.id);
+    }
+    o.outcome = engine.outcome();
+    o.state = engine.state();
+    return o;
+}
+
+// The outcome of the whole script; fails the test when any split of it gives another.
+Outcome runEverySplit(std::string_view server, End end = End::Open, const std::set<std::string>& filed = {}) {
+    const Outcome whole = run(server, {}, end, filed);
+    std::vector<std::size_t> bytewise;
+    for (std::size_t i = 1; i < server.size(); ++i)
+        bytewise.push_back(i);
+    EXPECT_EQ(run(server, bytewise, end, filed), whole) << "one byte per read";
+    for (std::size_t i = 1; i < server.size(); ++i) {
+        if (!(run(server, {i}, end, filed) == whole)) {
+            ADD_FAILURE() << "split at " << i;
+            break;
+        }
+    }
+    return whole;
+}
+
+const std::string kLogin = "+OK ready\r\n+OK\r\n+OK logged in\r\n";
+const std::string kLoginSent = "USER taro\r\nPASS pw\r\nSTAT\r\n";
+
+std::string statText(int count, int size) {
+    char text[256];
+    std::snprintf(text, sizeof text, texts::kStatFormat, count, size);
+    return text;
+}
+
+std::string listText(int number, int size) {
+    char text[256];
+    std::snprintf(text, sizeof text, texts::kListFormat, number, size);
+    return text;
+}
+
+TEST(Pop3Engine, ThreeMessagesWithoutUidlAreListedRetrievedAndCompletedInOrder) {
+    const std::string server = kLogin + "+OK 3 60\r\n-ERR no UIDL here\r\n"
+                                        "+OK 1 20\r\n+OK 20 octets\r\nSubject: one\r\n\r\nbody\r\n.\r\n"
+                                        "+OK 2 20\r\n+OK\r\n..stuffed\r\n...\r\n.\r\n"
+                                        "+OK 3 20\r\n+OK\r\nlast\r\n.\r\n+OK bye\r\n";
+    const Outcome o = runEverySplit(server);
+    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\nLIST 3\r\nRETR 3\r\nQUIT\r\n");
+    EXPECT_EQ(o.calls, "begin 1;complete 1;begin 2;complete 2;begin 3;complete 3;");
+    EXPECT_EQ(o.data, (std::vector<std::string>{"Subject: one\r\n\r\nbody\r\n", ".stuffed\r\n..\r\n", "last\r\n"}));
+    EXPECT_EQ(o.ids, (std::vector<std::string>{"", "", ""}));
+    EXPECT_EQ(o.outcome, Pop3Outcome::Done);
+    EXPECT_TRUE(errorsOf(o).empty());
+
+    const std::vector<Pop3Event> expected = {
+        {Kind::StatusLine, std::string(texts::kStatusUser)},
+        {Kind::StatusLine, std::string(texts::kStatusPass)},
+        {Kind::StatusLine, std::string(texts::kStatusList)},
+        {Kind::StatusLine, statText(3, 60)},
+        {Kind::ProgressRange, {}, 60},
+        {Kind::MessageLine, listText(1, 20)},
+        {Kind::ProgressPosition, {}, 20},
+        {Kind::MessageLine, listText(2, 20)},
+        {Kind::ProgressPosition, {}, 40},
+        {Kind::MessageLine, listText(3, 20)},
+        {Kind::ProgressPosition, {}, 60},
+        {Kind::Finished, {}},
+    };
+    EXPECT_EQ(o.events, expected);
+}
+
+TEST(Pop3Engine, UidlListsAndRetrievesOnlyMessagesNotFiledBefore) {
+    const std::string server = kLogin + "+OK 3 30\r\n+OK\r\n1 aaa\r\n2 bbb\r\n3 ccc\r\n.\r\n"
+                                        "+OK 2 10\r\n+OK\r\ntwo\r\n.\r\n+OK\r\n";
+    const Outcome o = runEverySplit(server, End::Open, {"aaa", "ccc"});
+    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST 2\r\nRETR 2\r\nQUIT\r\n");
+    EXPECT_EQ(o.ids, std::vector<std::string>{"bbb"});
+    EXPECT_EQ(o.outcome, Pop3Outcome::Done);
+
+    const Outcome none = runEverySplit(kLogin + "+OK 2 20\r\n+OK\r\n1 aaa\r\n2 bbb\r\n.\r\n+OK\r\n", End::Open,
+                                       {"aaa", "bbb"});
+    EXPECT_EQ(none.sent, kLoginSent + "UIDL\r\nQUIT\r\n");
+    EXPECT_EQ(none.calls, "");
+}
+
+TEST(Pop3Engine, EmptyMailboxQuitsAtOnce) {
+    const Outcome o = runEverySplit(kLogin + "+OK 0 0\r\n+OK bye\r\n");
+    EXPECT_EQ(o.sent, kLoginSent + "QUIT\r\n");
+    EXPECT_EQ(textOf(o, Kind::StatusLine), statText(0, 0));
+    EXPECT_EQ(o.outcome, Pop3Outcome::Done);
+}
+
+// A message ends at its "." line whatever LIST said; the size still moves the bar.
+TEST(Pop3Engine, MessageEndsAtItsTerminatorNotAtTheListedSize) {
+    for (const int listed : {3, 20, 5000}) {
+        const std::string server = kLogin + "+OK 1 5\r\n-ERR\r\n+OK 1 " + std::to_string(listed) +
+                                   "\r\n+OK\r\nline one\r\nline two\r\n.\r\n+OK\r\n";
+        const Outcome o = runEverySplit(server);
+        EXPECT_EQ(o.data, std::vector<std::string>{"line one\r\nline two\r\n"}) << listed;
+        EXPECT_EQ(o.calls, "begin 1;complete 1;") << listed;
+        EXPECT_EQ(textOf(o, Kind::MessageLine), listText(1, listed));
+        EXPECT_EQ(o.outcome, Pop3Outcome::Done);
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    std::string server;
+    End end;
+    std::string sent;
+    std::string calls;
+    std::vector<std::string> errors;
+    int state;
+    bool disconnect;
+    Pop3Outcome outcome;
+};
+
+TEST(Pop3Engine, FailuresEndTheDownloadWithTheirTextAndQuit) {
+    char dropped[512];
+    std::snprintf(dropped, sizeof dropped, texts::kDroppedInMessage, 1);
+    const std::string retr1 = kLogin + "+OK 1 10\r\n-ERR\r\n+OK 1 10\r\n";
+    const std::string retr1Sent = kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\n";
+    const std::vector<FailureCase> cases = {
+        {"negative greeting", "-ERR go away\r\n", End::Open, "QUIT\r\n", "", {"-ERR go away"}, 9, false,
+         Pop3Outcome::Failed},
+        {"wrong password", "+OK\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n+OK\r\n", End::Open,
+         "USER taro\r\nPASS pw\r\nQUIT\r\n", "", {"-ERR [AUTH] Authentication failed."}, 9, false,
+         Pop3Outcome::Failed},
+        {"unexpected reply", kLogin + "hello there\r\n", End::Open, kLoginSent + "QUIT\r\n", "", {"hello there"}, 9,
+         false, Pop3Outcome::Failed},
+        {"RETR refused", retr1 + "-ERR gone\r\n", End::Open, retr1Sent + "QUIT\r\n", "", {"-ERR gone"}, 9, false,
+         Pop3Outcome::Failed},
+        {"silent server", "", End::Silent, "QUIT\r\n", "", {std::string(texts::kTimedOut)}, 9, true,
+         Pop3Outcome::Failed},
+        {"silent in a message", retr1 + "+OK\r\nhalf a me", End::Silent, retr1Sent + "QUIT\r\n",
+         "begin 1;abandon 1;", {std::string(texts::kTimedOut)}, 9, true, Pop3Outcome::Failed},
+        {"dropped in a message", retr1 + "+OK\r\nhalf a message\r\n.", End::Closed, retr1Sent, "begin 1;abandon 1;",
+         {dropped}, 8, false, Pop3Outcome::Failed},
+        {"dropped before the end", kLogin, End::Closed, kLoginSent, "", {std::string(texts::kDropped)}, 4, false,
+         Pop3Outcome::Failed},
+        {"reply line too long", "+OK " + std::string(Pop3Engine::kMaxReplyLine, 'x'), End::Open, "QUIT\r\n", "",
+         {std::string(texts::kReplyTooLong)}, 9, true, Pop3Outcome::Failed},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome o = runEverySplit(c.server, c.end);
+        EXPECT_EQ(o.sent, c.sent);
+        EXPECT_EQ(o.calls, c.calls);
+        EXPECT_EQ(errorsOf(o), c.errors);
+        EXPECT_EQ(o.state, c.state);
+        EXPECT_EQ(o.disconnect, c.disconnect);
+        EXPECT_EQ(o.outcome, c.outcome);
+    }
+}
+
+// After an error the QUIT's answer or the server's close ends the conversation; the window stays
+// open because the outcome is Failed.
+TEST(Pop3Engine, FailedDownloadFinishesWhenTheServerCloses) {
+    const Outcome o = runEverySplit("+OK\r\n+OK\r\n-ERR no\r\n", End::Closed);
+    EXPECT_EQ(o.outcome, Pop3Outcome::Failed);
+    EXPECT_EQ(o.events.back().kind, Kind::Finished);
+    EXPECT_EQ(errorsOf(o), std::vector<std::string>{"-ERR no"});
+}
+
+TEST(Pop3Engine, NumbersAreReadSafely) {
+    struct Case {
+        std::string stat;
+        int count;
+        int size;
+    };
+    const std::vector<Case> cases = {
+        {"+OK\r\n", 0, 0},
+        {"+OK 2\r\n", 2, 0},
+        {"+OK -5 -7\r\n", 0, 0},
+        {"+OK x y\r\n", 0, 0},
+        {"+OK 99999999999999999999 4294967296\r\n", INT_MAX, INT_MAX},
+        {"+OK 12abc 34 extra\r\n", 12, 34},
+    };
+    for (const Case& c : cases) {
+        RecordingSink sink;
+        Pop3Engine engine({"taro", "pw"}, sink);
+        Outcome o;
+        take(o, engine.feed(kLogin + c.stat));
+        EXPECT_EQ(textOf(o, Kind::StatusLine), statText(c.count, c.size)) << c.stat;
+        EXPECT_EQ(o.sent, kLoginSent + (c.count > 0 ? "UIDL\r\n" : "QUIT\r\n")) << c.stat;
+        EXPECT_EQ(engine.messageCount(), c.count);
+    }
+
+    // The LIST size beyond 32 bits: the bar saturates instead of wrapping.
+    const Outcome o = runEverySplit(kLogin + "+OK 2 10\r\n-ERR\r\n+OK 1 99999999999\r\n+OK\r\na\r\n.\r\n"
+                                             "+OK 2 99999999999\r\n+OK\r\nb\r\n.\r\n+OK\r\n");
+    std::vector<int> positions;
+    for (const Pop3Event& e : o.events)
+        if (e.kind == Kind::ProgressPosition)
+            positions.push_back(e.value);
+    EXPECT_EQ(positions, (std::vector<int>{INT_MAX, INT_MAX}));
+}
+
+TEST(Pop3Engine, UidlAnswerIsCheckedBeforeItIsBelieved) {
+    // Numbers out of range, repeated or out of order are ignored; a malformed id is fetched but not
+    // recorded (empty id).
+    const std::string server = kLogin + "+OK 3 30\r\n+OK\r\n0 zero\r\n2 bbb\r\n2 again\r\n1 aaa\r\n9 nine\r\n"
+                                        "3 " + std::string(71, 'x') + "\r\n.\r\n"
+                                        "+OK 2 10\r\n+OK\r\nb\r\n.\r\n+OK 3 10\r\n+OK\r\nc\r\n.\r\n+OK\r\n";
+    const Outcome o = runEverySplit(server);
+    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST 2\r\nRETR 2\r\nLIST 3\r\nRETR 3\r\nQUIT\r\n");
+    EXPECT_EQ(o.ids, (std::vector<std::string>{"bbb", ""}));
+}
+
+TEST(Pop3Engine, AbortInAMessageDropsItAndReadsPastItsRest) {
+    RecordingSink sink;
+    Pop3Engine engine({"taro", "pw"}, sink);
+    Outcome o;
+    take(o, engine.feed(kLogin + "+OK 1 10\r\n-ERR\r\n+OK 1 10\r\n+OK\r\nfirst part\r\n"));
+    take(o, engine.abort());
+    EXPECT_EQ(engine.state(), Pop3Engine::QuitSent);
+    take(o, engine.feed("+OK not the answer to QUIT\r\n.\r\n"));
+    EXPECT_TRUE(engine.waitingForServer());
+    take(o, engine.feed("+OK bye\r\n"));
+    EXPECT_FALSE(engine.waitingForServer());
+    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nQUIT\r\n");
+    EXPECT_EQ(sink.calls, "begin 1;abandon 1;");
+    EXPECT_EQ(engine.outcome(), Pop3Outcome::Aborted);
+    EXPECT_TRUE(errorsOf(o).empty());
+}
+
+TEST(Pop3Engine, SinkFailuresAreReportedAndTheDownloadGoesOn) {
+    const std::string server = kLogin + "+OK 2 20\r\n-ERR\r\n+OK 1 10\r\n+OK\r\none\r\n.\r\n"
+                                        "+OK 2 10\r\n+OK\r\ntwo\r\n.\r\n+OK\r\n";
+    {
+        RecordingSink sink;
+        sink.failBegin = "cannot create";
+        Pop3Engine engine({"taro", "pw"}, sink);
+        Outcome o;
+        take(o, engine.feed(server));
+        EXPECT_EQ(sink.calls, "begin 1;begin 2;");
+        EXPECT_EQ(errorsOf(o), (std::vector<std::string>{"cannot create", "cannot create"}));
+        EXPECT_EQ(engine.outcome(), Pop3Outcome::Done);
+    }
+    {
+        RecordingSink sink;
+        sink.failWrite = "disk full";
+        Pop3Engine engine({"taro", "pw"}, sink);
+        Outcome o;
+        take(o, engine.feed(server));
+        EXPECT_EQ(sink.calls, "begin 1;abandon 1;begin 2;abandon 2;");
+        EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\nQUIT\r\n");
+    }
+    {
+        RecordingSink sink;
+        sink.completeErrors = {"kept as file X"};
+        Pop3Engine engine({"taro", "pw"}, sink);
+        Outcome o;
+        take(o, engine.feed(server));
+        EXPECT_EQ(errorsOf(o), (std::vector<std::string>{"kept as file X", "kept as file X"}));
+    }
+}
+
+// A message far larger than any buffer reaches the sink in bounded pieces, with the LIST size
+// far off.
+TEST(Pop3Engine, LargeMessageStreamsInBoundedPieces) {
+    RecordingSink sink;
+    sink.keepData = false;
+    Pop3Engine engine({"taro", "pw"}, sink);
+    engine.feed(kLogin + "+OK 1 100\r\n-ERR\r\n+OK 1 100\r\n+OK\r\n");
+    const std::string line = std::string(998, 'x') + "\r\n";
+    std::string chunk;
+    while (chunk.size() < 65536)
+        chunk += line;
+    std::size_t sent = 0;
+    while (sent < 50u * 1024 * 1024) {
+        engine.feed(chunk);
+        sent += chunk.size();
+    }
+    // One line without any line end, longer than every buffer.
+    engine.feed(std::string(3 * 65536, 'y'));
+    const Pop3Step end = engine.feed("\r\n.\r\n+OK\r\n");
+    EXPECT_EQ(end.send, "QUIT\r\n");
+    EXPECT_EQ(sink.calls, "begin 1;complete 1;");
+    EXPECT_EQ(sink.totalWritten, sent + 3 * 65536 + 2);
+    EXPECT_LE(sink.largestWrite, 3u * 65536);
+}
+
+TEST(Pop3Engine, PortTextNamesThePortOnlyWhenItIsOne) {
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"110", 110}, {"995", 995}, {"1", 1},       {"65535", 65535}, {" 2110 ", 2110}, {"", 110},
+        {"0", 110},   {"65536", 110}, {"-1", 110}, {"11O", 110},     {"99999999999", 110}, {"80x", 110},
+    };
+    for (const auto& [text, port] : cases)
+        EXPECT_EQ(pop3Port(text), port) << "[" << text << "]";
+}
+
+} // namespace
