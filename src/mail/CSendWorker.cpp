@@ -1,6 +1,7 @@
 #include "mail/CSendWorker.h"
 
 #include "mail/CSendSocket.h"
+#include "mail/ConnectErrorText.h"
 #include "platform/AsyncSocket.h"
 
 #include <QTimer>
@@ -20,25 +21,13 @@ std::string localHostName()
     return name;
 }
 
-// Why a connection could not be made, for the line under the error text.
+// Why a connection could not be made, for the line under the error text: the program's own texts
+// for connect errors, as the receive window shows them.
 std::string connectFailureReason(int wsaError)
 {
-    switch (wsaError) {
-    case platform::WSAECONNREFUSED:
-        return "Connection refused";
-    case platform::WSAENETUNREACH:
-        return "Network unreachable";
-    case platform::WSAEHOSTUNREACH:
-    case platform::WSAEHOSTDOWN:
-        return "Host unreachable";
-    case platform::WSAETIMEDOUT:
-        return "Connection timed out";
-    case platform::WSAEINVAL:
-    case platform::WSAHOST_NOT_FOUND:
-        return "Unknown host";
-    default:
-        return "Socket error " + std::to_string(wsaError);
-    }
+    if (wsaError == platform::WSAEINVAL || wsaError == platform::WSAHOST_NOT_FOUND)
+        return orvalink::mail::invalidHostText();
+    return orvalink::mail::connectErrorText(wsaError);
 }
 
 } // namespace

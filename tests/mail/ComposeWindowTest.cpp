@@ -10,12 +10,12 @@
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
 #include "mail/MailTestSupport.h"
-#include "mail/ScriptedSmtpServer.h"
 #include "mail/engine/SmtpConversation.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/TextCodec.h"
 #include "res/ResourceIds.h"
 #include "support/PrivateNetwork.h"
+#include "support/ScriptedSmtpServer.h"
 #include "support/TestFiles.h"
 
 #include <QAction>
@@ -96,7 +96,7 @@ protected:
         return QTest::qWaitFor([&] { return m_boxes.calls().size() >= count; }, 10000);
     }
     // Account 1 sends through the scripted server on loopback.
-    static void accountsOn(std::uint16_t port, const std::string& host = "127.0.0.1")
+    static void accountsOn(int port, const std::string& host = "127.0.0.1")
     {
         storeAccounts({"first", "second"}, 1);
         MailAccountStore store;
@@ -427,24 +427,34 @@ TEST_F(ComposeWindows, SendAndReceiveWindowIsOneWindowThatItsButtonCloses)
     EXPECT_EQ(CSendRecvThread::current(), nullptr);
 }
 
-// The conversation over a real connection to a scripted server.
+// The conversation over a real connection to a scripted server on port 25 of the test's own
+// private network.
+
+using orvalink::test::ScriptedSmtpServer;
+using Steps = std::vector<ScriptedSmtpServer::Step>;
+
+// What the client of the server's first connection wrote, once that connection is over.
+std::string transcript(const ScriptedSmtpServer& server)
+{
+    if (!QTest::qWaitFor([&] { return server.finishedSessions() >= 1; }, 10000))
+        return "(still running)";
+    const auto all = server.received();
+    return all.empty() ? std::string() : all.front();
+}
 
 TEST_F(ComposeWindows, SendDeliversThroughAccountOneAndClosesTheWindow)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
-    ScriptedSmtpServer server([](ScriptedConnection& c) {
-        c.send("220-first line\r\n");
-        c.sendBytewise("220 ready\r\n");
-        for (const char* reply : {"250 hello\r\n", "250 sender ok\r\n", "251 will forward\r\n", "354 go on\r\n"}) {
-            c.line();
-            c.send(reply);
-        }
-        c.until("\r\n.\r\n");
-        c.send("250 queued\r\n");
-        c.line();
-        c.send("221 bye\r\n");
-    });
-    accountsOn(server.port());
+    // A two-line greeting, its last line one byte per write; 251 to RCPT TO is success.
+    Steps steps = {ScriptedSmtpServer::say("220-first line\r\n")};
+    for (char c : std::string("220 ready\r\n"))
+        steps.push_back(ScriptedSmtpServer::say(std::string(1, c)));
+    for (auto& step : ScriptedSmtpServer::lockstep(
+             {}, {"250 hello\r\n", "250 sender ok\r\n", "251 will forward\r\n", "354 go on\r\n", "250 queued\r\n"}))
+        steps.push_back(std::move(step));
+    ScriptedSmtpServer server(steps);
+    ASSERT_TRUE(server.ready());
+    accountsOn(25);
     CSendFrame* f = open();
     ASSERT_NE(f, nullptr);
     // What the From box shows has no say in the conversation.
@@ -453,9 +463,8 @@ TEST_F(ComposeWindows, SendDeliversThroughAccountOneAndClosesTheWindow)
     const int slot = f->thread()->windowSlot();
     f->onCommand(res::kCmdComposeSend);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !isOpen(slot); }, 10000));
-    server.join();
 
-    const std::string got = server.received();
+    const std::string got = transcript(server);
     EXPECT_EQ(
         got.rfind("HELO " + hostName() + "\r\nMAIL FROM:<first@example.jp>\r\nRCPT TO:<taro@example.jp>\r\nDATA\r\n",
                   0),
@@ -468,106 +477,60 @@ TEST_F(ComposeWindows, SendDeliversThroughAccountOneAndClosesTheWindow)
     EXPECT_TRUE(savedMail()->entries.empty());
 }
 
-TEST_F(ComposeWindows, SecondSendWhileTheConversationRunsIsIgnored)
+TEST_F(ComposeWindows, SecondSendIsIgnoredAndClosingSaysGoodbyeToTheServer)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
-    std::atomic<bool> release{false};
-    ScriptedSmtpServer server([&](ScriptedConnection& c) {
-        c.send("220 ready\r\n");
-        c.line();
-        orvalink::test::waitUntil([&] { return release.load(); }, 10000);
-        c.send("421 closing\r\n");
-        c.line();
-    });
-    accountsOn(server.port());
-    CSendFrame* f = open();
-    fill(f, "taro@example.jp", "s", "b");
-    f->onCommand(res::kCmdComposeSend);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f->smtpState() == 2; }, 10000));
-    EXPECT_FALSE(f->action(res::kCmdComposeSend)->isEnabled());
-    f->onCommand(res::kCmdComposeSend);
-    f->onMailSend();
-    release = true;
-    ASSERT_TRUE(waitForBoxes(1));
-    server.join();
-    EXPECT_EQ(server.received(), "HELO " + hostName() + "\r\nQUIT\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f->action(res::kCmdComposeSend)->isEnabled(); }, 5000));
-    EXPECT_EQ(f->smtpState(), 0);
-    EXPECT_EQ(m_boxes.calls().size(), 1u);
-    const std::string shown = m_boxes.calls()[0].text;
-    EXPECT_EQ(shown.rfind(std::string(mailengine::kErrorNotSmtpServer), 0), 0u) << shown;
-    EXPECT_NE(shown.find("421 closing"), std::string::npos) << shown;
-}
-
-TEST_F(ComposeWindows, ClosingDuringTheConversationSaysGoodbyeToTheServer)
-{
-    ORVALINK_REQUIRE_PRIVATE_NETWORK();
-    ScriptedSmtpServer server([](ScriptedConnection& c) {
-        c.send("220 ready\r\n");
-        c.line();
-        c.closedByClient();
-    });
-    accountsOn(server.port());
+    // The server greets, takes HELO and then only listens.
+    ScriptedSmtpServer server({ScriptedSmtpServer::say("220 ready\r\n"), ScriptedSmtpServer::silence()});
+    ASSERT_TRUE(server.ready());
+    accountsOn(25);
     CSendFrame* f = open();
     fill(f, "taro@example.jp", "s", "b");
     const int slot = f->thread()->windowSlot();
     f->onCommand(res::kCmdComposeSend);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f->smtpState() == 2; }, 10000));
+    EXPECT_FALSE(f->action(res::kCmdComposeSend)->isEnabled());
+    f->onCommand(res::kCmdComposeSend);
+    f->onMailSend();
+
     m_boxes.pushAnswer(platform::IDNO);
     closeBox(f);
     EXPECT_FALSE(isOpen(slot));
-    server.join();
-    EXPECT_EQ(server.received(), "HELO " + hostName() + "\r\nQUIT\r\n");
+    EXPECT_EQ(transcript(server), "HELO " + hostName() + "\r\nQUIT\r\n");
+    EXPECT_EQ(server.received().size(), 1u);
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{compose::saveQuestionText()});
 }
 
 TEST_F(ComposeWindows, FailedConversationsAreShownAndKeepTheWindowAndItsTexts)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     CSendWorker::setSilenceLimitMs(300);
-    using Script = ScriptedSmtpServer::Script;
-    const auto toData = [](ScriptedConnection& c) {
-        c.send("220 ready\r\n");
-        for (const char* reply : {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n"}) {
-            c.line();
-            c.send(reply);
-        }
-        c.line();
-    };
     const struct {
         const char* name;
-        Script script; // null: nothing listens on the port
+        Steps steps; // empty: nothing listens
         std::string_view error;
         bool quit; // QUIT follows the error
     } cases[] = {
         {"sender rejected",
-         [](ScriptedConnection& c) {
-             c.send("220 ready\r\n");
-             c.line();
-             c.send("250 hello\r\n");
-             c.line();
-             c.send("550 5.7.1 no relay\r\n");
-             c.line();
-         },
+         ScriptedSmtpServer::lockstep({"220 ready\r\n"}, {"250 hello\r\n", "550 5.7.1 no relay\r\n"}),
          mailengine::kErrorSenderRejected, true},
-        {"server never answers", [](ScriptedConnection& c) { c.closedByClient(); }, mailengine::kErrorTimeout, true},
+        {"reply to HELO is not 250", ScriptedSmtpServer::lockstep({"220 ready\r\n"}, {"421 busy\r\n"}),
+         mailengine::kErrorNotSmtpServer, true},
+        {"server never answers", {ScriptedSmtpServer::silence()}, mailengine::kErrorTimeout, true},
+        // After "354" the server reads one line of the mail and drops the connection.
         {"connection dropped during data",
-         [&](ScriptedConnection& c) {
-             toData(c);
-             c.send("354 go on\r\n");
-         },
+         ScriptedSmtpServer::lockstep({"220 ready\r\n"},
+                                      {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go on\r\n"}),
          mailengine::kErrorConnectionLost, false},
-        {"connection refused", nullptr, mailengine::kErrorConnectFailed, false},
+        {"connection refused", {}, mailengine::kErrorConnectFailed, false},
     };
     for (const auto& k : cases) {
-        std::uint16_t port = 0;
         std::unique_ptr<ScriptedSmtpServer> server;
-        if (k.script) {
-            server = std::make_unique<ScriptedSmtpServer>(k.script);
-            port = server->port();
-        } else {
-            port = ScriptedSmtpServer::unusedPort();
+        if (!k.steps.empty()) {
+            server = std::make_unique<ScriptedSmtpServer>(k.steps);
+            ASSERT_TRUE(server->ready()) << k.name;
         }
-        accountsOn(port);
+        accountsOn(25);
         CSendFrame* f = open();
         fill(f, "taro@example.jp", "subject", "body");
         const std::size_t before = m_boxes.calls().size();
@@ -582,8 +545,7 @@ TEST_F(ComposeWindows, FailedConversationsAreShownAndKeepTheWindowAndItsTexts)
         EXPECT_EQ(f->subjectText(), "subject");
         EXPECT_EQ(f->bodyText(), "body");
         if (server) {
-            server->join();
-            const std::string got = server->received();
+            const std::string got = transcript(*server);
             EXPECT_EQ(got.size() >= 6 && got.substr(got.size() - 6) == "QUIT\r\n", k.quit) << k.name << ": " << got;
         }
         delete f;
@@ -621,24 +583,23 @@ TEST_F(ComposeWindows, SendIsRefusedWithAReasonBeforeAnyConnection)
 TEST_F(ComposeWindows, PortComesFromTheAccountWhenItNamesOneAndIs25Otherwise)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
-    const auto greetAndQuit = [](ScriptedConnection& c) {
-        c.send("554 go away\r\n");
-        c.line();
-    };
-    for (const char* portText : {"", "0", "65536", "smtp"}) {
-        ScriptedSmtpServer server(greetAndQuit, 25);
-        ASSERT_EQ(server.port(), 25);
+    const struct {
+        const char* text;
+        int port;
+    } cases[] = {{"", 25}, {"0", 25}, {"65536", 25}, {"smtp", 25}, {"2525", 2525}, {"65535", 65535}};
+    for (const auto& c : cases) {
+        ScriptedSmtpServer server(ScriptedSmtpServer::lockstep({"554 go away\r\n"}, {}), c.port);
+        ASSERT_TRUE(server.ready()) << c.text;
         accountsOn(25);
         MailAccountStore store;
         MailAccount a = store.read(1);
-        a.smtpPort = portText;
+        a.smtpPort = c.text;
         store.write(1, a);
         CSendFrame* f = open();
         const std::size_t before = m_boxes.calls().size();
         f->onCommand(res::kCmdComposeSend);
-        ASSERT_TRUE(waitForBoxes(before + 1)) << portText;
-        server.join();
-        EXPECT_EQ(server.received(), "QUIT\r\n") << portText;
+        ASSERT_TRUE(waitForBoxes(before + 1)) << c.text;
+        EXPECT_EQ(transcript(server), "QUIT\r\n") << c.text;
         delete f;
     }
 }
