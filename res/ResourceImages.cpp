@@ -410,6 +410,53 @@ void drawWriteIcon(QPainter& p)
     p.drawRect(QRectF(-2.5, -13, 5, 3));
 }
 
+// The compose window's toolbar: send (a letter with an arrow), save (a letter going into a tray),
+// and two buttons that are always shown disabled (an address card and a clip).
+void drawComposeSend(QPainter& p)
+{
+    p.setPen(QPen(QColor(90, 90, 110), 1.5));
+    p.setBrush(QColor(255, 255, 245));
+    p.drawRect(QRectF(2.5, 8.5, 20, 14));
+    p.drawPolyline(QPolygonF({QPointF(2.5, 8.5), QPointF(12.5, 16), QPointF(22.5, 8.5)}));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(40, 140, 60));
+    p.drawPolygon(QPolygonF({QPointF(18, 18), QPointF(26, 18), QPointF(26, 14), QPointF(31, 21), QPointF(26, 28),
+                             QPointF(26, 24), QPointF(18, 24)}));
+}
+
+void drawComposeSave(QPainter& p)
+{
+    p.setPen(QPen(QColor(90, 90, 110), 1.5));
+    p.setBrush(QColor(255, 255, 245));
+    p.drawRect(QRectF(7.5, 2.5, 17, 12));
+    p.drawPolyline(QPolygonF({QPointF(7.5, 2.5), QPointF(16, 9), QPointF(24.5, 2.5)}));
+    p.setPen(QPen(QColor(40, 70, 140), 1.5));
+    p.setBrush(QColor(120, 160, 230));
+    p.drawPolygon(QPolygonF({QPointF(3.5, 18.5), QPointF(28.5, 18.5), QPointF(26.5, 29.5), QPointF(5.5, 29.5)}));
+    p.setPen(QPen(QColor(40, 140, 60), 3));
+    p.drawLine(QPointF(16, 12), QPointF(16, 21));
+}
+
+void drawComposeCard(QPainter& p)
+{
+    p.setPen(QPen(QColor(90, 90, 110), 1.5));
+    p.setBrush(QColor(250, 240, 210));
+    p.drawRoundedRect(QRectF(3.5, 6.5, 25, 19), 2, 2);
+    p.setBrush(QColor(150, 120, 90));
+    p.drawEllipse(QPointF(11, 14), 3, 3);
+    p.drawLine(QPointF(17, 12), QPointF(25, 12));
+    p.drawLine(QPointF(17, 17), QPointF(25, 17));
+    p.drawLine(QPointF(7, 21), QPointF(25, 21));
+}
+
+void drawComposeClip(QPainter& p)
+{
+    p.setPen(QPen(QColor(90, 90, 110), 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(10, 3, 10, 26), 5, 5);
+    p.drawRoundedRect(QRectF(13, 8, 4, 16), 2, 2);
+}
+
 void drawRemoveColumnCursor(QPainter& p)
 {
     p.setPen(QPen(Qt::white, 1));
@@ -480,6 +527,20 @@ QIcon resourceIcon(int id)
     for (int size : {16, 32, 48})
         icon.addPixmap(drawnPixmap(size, draw));
     return icon;
+}
+
+QList<QIcon> resourceToolbarIcons(int id)
+{
+    QList<QIcon> icons;
+    if (id != res::kToolbarCompose)
+        return icons;
+    for (void (*draw)(QPainter&) : {drawComposeSend, drawComposeSave, drawComposeCard, drawComposeClip}) {
+        QIcon icon;
+        for (int size : {16, 24, 32})
+            icon.addPixmap(drawnPixmap(size, draw));
+        icons.append(icon);
+    }
+    return icons;
 }
 
 QCursor resourceCursor(int id)

@@ -22,6 +22,8 @@ QPixmap resourceBitmap(int id);
 QColor resourceTransparentColor(int id);
 // The icon with this id, in the sizes 16, 32 and 48; a null icon for an unknown id.
 QIcon resourceIcon(int id);
+// The button pictures of the toolbar with this id, in button order; empty for an unknown id.
+QList<QIcon> resourceToolbarIcons(int id);
 // The cursor with this id; the arrow cursor for an unknown id.
 QCursor resourceCursor(int id);
 

@@ -27,6 +27,12 @@
 #include "controls/CReportCtrl.h"
 #include "controls/CReportDemoView.h"
 #include "folders/CLeftView.h"
+#include "mail/CSendFrame.h"
+#include "mail/CSendHeaderBar.h"
+#include "mail/CSendRecvThread.h"
+#include "mail/CSendThread.h"
+#include "mail/CSendView.h"
+#include "mail/ComposeThreadTable.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
 #include "platform/TextCodec.h"
@@ -141,8 +147,33 @@ std::string AutomationChannel::stateDump()
     for (CSendChatThread* t : table.chatWriteSlots)
         if (t && t->frame())
             out << "window " << escape(platform::fromQString(t->frame()->windowTitle())) << "\n";
+    // Open compose windows, with their texts and the state of their conversation.
+    const ComposeThreadTable& compose = composeThreadTable();
+    for (std::size_t slot = 0; slot < compose.threads.size(); ++slot) {
+        const CSendThread* t = compose.threads[slot];
+        if (!t || !t->frame())
+            continue;
+        const CSendFrame* f = t->frame();
+        out << "compose " << slot << " " << f->smtpState() << "|" << escape(f->fromText()) << "|"
+            << escape(f->toText()) << "|" << escape(f->subjectText()) << "|" << escape(f->bodyText()) << "\n";
+    }
+    if (CSendRecvThread::current())
+        out << "sendrecv open\n";
     return out.str();
 }
+
+namespace {
+
+CSendFrame* composeFrame(int slot)
+{
+    const ComposeThreadTable& table = composeThreadTable();
+    if (slot < 0 || slot >= kMaxComposeWindows)
+        return nullptr;
+    const CSendThread* t = table.threads[static_cast<std::size_t>(slot)];
+    return t ? t->frame() : nullptr;
+}
+
+} // namespace
 
 void AutomationChannel::execute(const std::string& line)
 {
@@ -249,6 +280,39 @@ void AutomationChannel::execute(const std::string& line)
                                   {WM_CHAT_ROWS_CHANGED, std::int64_t{CMainFrame::kTrayIconId}, std::int64_t{WM_LBUTTONDBLCLK}});
     } else if (command == "exit") {
         m_frame->onCommand(CMainFrame::ID_TRAY_EXIT);
+    } else if (command == "mail") {
+        int slot = -1;
+        std::string field;
+        in >> slot >> field;
+        CSendFrame* frame = composeFrame(slot);
+        if (!frame)
+            return;
+        const std::string value = unescape(rest());
+        if (field == "from")
+            CSendHeaderBar::setText(frame->headerBar()->fromBox(), value);
+        else if (field == "to")
+            CSendHeaderBar::setText(frame->headerBar()->toBox(), value);
+        else if (field == "subject")
+            CSendHeaderBar::setText(frame->headerBar()->subjectBox(), value);
+        else if (field == "body")
+            frame->view()->setText(value);
+    } else if (command == "mailcommand" || command == "mailclose") {
+        // Posted, as a click would be: a question the command asks does not hold up the channel.
+        int slot = -1;
+        int id = 0;
+        in >> slot >> id;
+        if (CSendFrame* frame = composeFrame(slot)) {
+            const bool closeBox = command == "mailclose";
+            QMetaObject::invokeMethod(
+                frame,
+                [frame, id, closeBox] {
+                    if (closeBox)
+                        frame->close();
+                    else
+                        frame->onCommand(id);
+                },
+                Qt::QueuedConnection);
+        }
     } else if (command == "command") {
         int id = 0;
         in >> id;

@@ -24,6 +24,14 @@
 //   command ID                    posts command ID to the main window, as its menu or toolbar does
 //   click ID                      clicks the mail toolbar's button of command ID (nothing when the
 //                                 button is disabled)
+//   mail SLOT FIELD TEXT          sets the From, To, Subject or body (FIELD from, to, subject,
+//                                 body) of the compose window in slot SLOT
+//   mailcommand SLOT ID           posts command ID to that compose window, as its toolbar or menu
+//                                 would
+//   mailclose SLOT                the close box of that compose window
+//
+// The dump lists each open compose window as "compose SLOT STATE|FROM|TO|SUBJECT|BODY" (STATE is
+// the SMTP conversation's, 0 when none runs) and the send-and-receive window as "sendrecv open".
 
 #include <QObject>
 

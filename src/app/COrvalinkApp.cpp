@@ -10,6 +10,7 @@
 #include "app/ChatWindows.h"
 #include "app/MailReceiveCommand.h"
 #include "app/MailSettingsCommand.h"
+#include "app/MailWindows.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
@@ -112,6 +113,7 @@ bool COrvalinkApp::initInstance()
     installMailSettingsCommand(*m_mainFrame);
     installMailReceiveCommand(*m_mainFrame);
     installChatWindows(*m_mainFrame);
+    installMailWindows(*m_mainFrame);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the
     // only way to reach it and is shown instead.

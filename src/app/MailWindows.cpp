@@ -1,0 +1,16 @@
+#include "app/MailWindows.h"
+
+#include "app/CMainFrame.h"
+#include "mail/CSendRecvThread.h"
+#include "mail/ComposeWindows.h"
+
+void installMailWindows(CMainFrame& frame)
+{
+    frame.setCommandHandler(CMainFrame::ID_MAIL_NEW, [] { OpenComposeWindow({}, {}); });
+    frame.setCommandHandler(CMainFrame::ID_MAIL_SEND_RECEIVE, [] { CSendRecvThread::open(); });
+    // Mail windows still open when the program ends go with it, their threads ended first.
+    QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [] {
+        closeAllComposeWindows();
+        CSendRecvThread::closeWindow();
+    });
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+// The send-and-receive window's thread: at most one exists. The window (CSendRecvDlg, on the GUI
+// thread) starts no transfer; its thread lives exactly as long as it does.
+
+#include "platform/UiThread.h"
+
+class CSendRecvDlg;
+
+class CSendRecvThread : public platform::UiThread {
+    Q_OBJECT
+public:
+    CSendRecvDlg* dialog() const { return m_dialog; }
+    void setDialog(CSendRecvDlg* dialog) { m_dialog = dialog; }
+
+    // Starts the thread, then positions and shows its window; an open window is raised instead.
+    static CSendRecvThread* open();
+    // The open window's thread, or null.
+    static CSendRecvThread* current();
+    // The program is ending: the window closes and its thread ends.
+    static void closeWindow();
+
+protected:
+    bool initInstance() override;
+
+private:
+    friend class CSendRecvDlg;
+    static void forget(CSendRecvThread* thread);
+
+    CSendRecvDlg* m_dialog = nullptr;
+};

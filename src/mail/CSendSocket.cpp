@@ -1,0 +1,23 @@
+#include "mail/CSendSocket.h"
+
+#include "mail/CSendWorker.h"
+
+void CSendSocket::onReceive(int err)
+{
+    m_owner->socketReadable(err);
+}
+
+void CSendSocket::onSend(int err)
+{
+    m_owner->socketWritable(err);
+}
+
+void CSendSocket::onConnect(int err)
+{
+    m_owner->socketConnected(err);
+}
+
+void CSendSocket::onClose(int err)
+{
+    m_owner->socketClosed(err);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+// The thread of one compose window. It exists exactly as long as its window and holds one slot of
+// the compose thread table while it runs. The window's widgets live on the GUI thread (CSendFrame);
+// the mail's conversation with the SMTP server (its socket, its time-out and its message boxes)
+// lives on this thread, in the thread's main window CSendWorker.
+
+#include "platform/UiThread.h"
+
+#include <string>
+
+class CSendFrame;
+class CSendWorker;
+
+class CSendThread : public platform::UiThread {
+    Q_OBJECT
+public:
+    // The opening values, set by the opener before the thread starts; the window copies them when
+    // it is made.
+    std::string initialTo;
+    std::string initialSubject;
+
+    int windowSlot() const { return m_slot; }
+    void setWindowSlot(int slot) { m_slot = slot; }
+    CSendFrame* frame() const { return m_frame; }
+    void setFrame(CSendFrame* frame) { m_frame = frame; }
+    CSendWorker* worker() const;
+
+protected:
+    bool initInstance() override;
+
+private:
+    int m_slot = -1;
+    CSendFrame* m_frame = nullptr;
+};

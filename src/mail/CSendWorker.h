@@ -1,0 +1,67 @@
+#pragma once
+
+// The main window of a compose thread in the message sense: it lives on that thread and runs the
+// window's SMTP conversation there. The conversation itself is the socket-free engine; this glue
+// only looks up the service, makes the connection, moves bytes between the socket and the engine,
+// watches for a silent server and reports to the window:
+//
+//   smtpStateChanged(state)  after every step (0 when no conversation runs)
+//   failed(text)             a text the user must see (the window shows it)
+//   mailSent()               the server took the mail: the window closes
+//
+// Everything here runs on the compose thread; the window reaches it with startSend() queued to
+// that thread.
+
+#include "mail/engine/SmtpConversation.h"
+#include "platform/MessageTarget.h"
+
+#include <QByteArray>
+#include <memory>
+#include <string>
+
+class CSendSocket;
+class QTimer;
+
+class CSendWorker : public platform::MessageTarget {
+    Q_OBJECT
+public:
+    CSendWorker();
+    ~CSendWorker() override;
+
+    std::intptr_t windowProc(platform::WindowMessage& msg) override;
+
+    // Begins sending through request.account. Ignored while a conversation runs. The host name,
+    // time and Message-ID are filled in here when the request leaves them empty.
+    void startSend(mailengine::SmtpRequest request);
+
+    mailengine::SmtpState state() const { return m_conversation.state(); }
+    bool hasSocket() const { return m_socket != nullptr; }
+
+    // How long the server may stay silent before the conversation gives up (60 s; tests shorten
+    // it). Read when a conversation starts.
+    static void setSilenceLimitMs(int ms);
+    static int silenceLimitMs();
+
+    // Socket notifications (CSendSocket).
+    void socketReadable(int err);
+    void socketWritable(int err);
+    void socketConnected(int err);
+    void socketClosed(int err);
+
+signals:
+    void smtpStateChanged(int state);
+    void failed(const QByteArray& cp932Text);
+    void mailSent();
+
+private:
+    void apply(mailengine::SmtpStep step);
+    void writeQueued();
+    void releaseSocket();
+    void silence();
+    void report(const std::string& text);
+
+    mailengine::SmtpConversation m_conversation;
+    std::unique_ptr<CSendSocket> m_socket;
+    std::string m_outgoing;
+    QTimer* m_silenceTimer;
+};

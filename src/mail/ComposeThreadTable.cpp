@@ -1,0 +1,20 @@
+#include "mail/ComposeThreadTable.h"
+
+#include <algorithm>
+
+int ComposeThreadTable::firstFree() const
+{
+    const auto it = std::find(threads.begin(), threads.end(), nullptr);
+    return it == threads.end() ? -1 : static_cast<int>(it - threads.begin());
+}
+
+int ComposeThreadTable::openCount() const
+{
+    return static_cast<int>(std::count_if(threads.begin(), threads.end(), [](const CSendThread* t) { return t; }));
+}
+
+ComposeThreadTable& composeThreadTable()
+{
+    static ComposeThreadTable table;
+    return table;
+}

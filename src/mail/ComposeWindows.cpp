@@ -1,0 +1,38 @@
+#include "mail/ComposeWindows.h"
+
+#include "mail/CSendFrame.h"
+#include "mail/CSendThread.h"
+#include "mail/ComposeTexts.h"
+#include "mail/ComposeThreadTable.h"
+#include "platform/MessageBox.h"
+
+#include <memory>
+
+CSendThread* OpenComposeWindow(const std::string& initialTo, const std::string& initialSubject)
+{
+    ComposeThreadTable& table = composeThreadTable();
+    const int slot = table.firstFree();
+    if (slot < 0) {
+        platform::messageBox(compose::tooManyWindowsText(), compose::captionText(), platform::MB_OK);
+        return nullptr;
+    }
+    auto thread = std::make_unique<CSendThread>();
+    thread->initialTo = initialTo;
+    thread->initialSubject = initialSubject;
+    if (!thread->startAndWaitReady())
+        return nullptr;
+    CSendThread* t = thread.release();
+    table.threads[static_cast<std::size_t>(slot)] = t;
+    auto* frame = new CSendFrame(t);
+    t->setFrame(frame);
+    frame->showNormal();
+    t->setWindowSlot(slot);
+    return t;
+}
+
+void closeAllComposeWindows()
+{
+    for (CSendThread* t : composeThreadTable().threads)
+        if (t && t->frame())
+            t->frame()->closeAtExit();
+}
