@@ -17,6 +17,15 @@
 // abandoned (nothing of it filed) and the download ends as Failed, so the window stays open and
 // shows what went wrong.
 //
+// The glue, for one download:
+//   connected          make the engine (state 1, waiting for the greeting), start the timer
+//   bytes read         step = feed(bytes)
+//   timer fired        step = timedOut()
+//   abort button       with a connection: step = abort(); without: close the window
+//   connection closed  step = connectionClosed(); close the window unless outcome() is Failed
+// and after each step: send step.send, show step.events in order, close the connection when
+// step.disconnect says so, and restart the timer while waitingForServer().
+//
 // Every number from the server is read safely: a missing or non-numeric number counts as 0 (a
 // leading "-" is not a digit), a number beyond 2^31-1 counts as 2^31-1.
 //
