@@ -349,6 +349,18 @@ TEST(Pop3Engine, LargeMessageStreamsInBoundedPieces) {
     EXPECT_LE(sink.largestWrite, 3u * 65536);
 }
 
+TEST(Pop3Engine, LoginWithALineBreakIsNeverSent) {
+    for (const Pop3Login& login : {Pop3Login{"taro\r\nDELE 1", "pw"}, Pop3Login{"taro", "pw\nDELE 1"}}) {
+        RecordingSink sink;
+        Pop3Engine engine(login, sink);
+        const Pop3Step step = engine.feed("+OK ready\r\n");
+        EXPECT_EQ(step.send, "QUIT\r\n");
+        ASSERT_EQ(step.events.size(), 1u);
+        EXPECT_EQ(step.events[0].text, texts::kLineBreakInLogin);
+        EXPECT_EQ(engine.outcome(), Pop3Outcome::Failed);
+    }
+}
+
 TEST(Pop3Engine, PortTextNamesThePortOnlyWhenItIsOne) {
     const std::vector<std::pair<std::string, int>> cases = {
         {"110", 110}, {"995", 995}, {"1", 1},       {"65535", 65535}, {" 2110 ", 2110}, {"", 110},
