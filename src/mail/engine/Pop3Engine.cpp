@@ -357,12 +357,19 @@ void Pop3Engine::endOfMessage(Pop3Step& step) {
         return;
     }
     flushData(step);
-    if (m_messageOpen) {
-        m_messageOpen = false;
-        for (std::string& error : m_sink.completeMessage(m_current, m_currentId))
-            step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
-    }
+    const int number = m_current;
+    const std::string id = std::move(m_currentId);
+    const bool file = m_messageOpen;
+    m_messageOpen = false;
+    // The next command is due before the message is filed, so the server can answer it meanwhile.
     listNext(step);
+    if (m_sendNow && !step.send.empty()) {
+        m_sendNow(step.send);
+        step.send.clear();
+    }
+    if (file)
+        for (std::string& error : m_sink.completeMessage(number, id))
+            step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
 }
 
 void Pop3Engine::sendQuit(Pop3Step& step) {
