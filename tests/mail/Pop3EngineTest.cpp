@@ -349,6 +349,41 @@ TEST(Pop3Engine, LargeMessageStreamsInBoundedPieces) {
     EXPECT_LE(sink.largestWrite, 3u * 65536);
 }
 
+// With an early sender the next LIST leaves before the finished message is filed; the sequence of
+// commands is the same.
+TEST(Pop3Engine, NextCommandCanLeaveBeforeFiling) {
+    struct Sink : RecordingSink {
+        std::vector<std::string> completeMessage(int number, std::string_view id) override {
+            calls += "[sent so far: " + *sent + "]";
+            return RecordingSink::completeMessage(number, id);
+        }
+        const std::string* sent = nullptr;
+    } sink;
+    std::string sent;
+    sink.sent = &sent;
+    Pop3Engine engine({"taro", "pw"}, sink);
+    engine.setSendNow([&sent](const std::string& bytes) { sent += bytes; });
+    const Pop3Step step = engine.feed(kLogin + "+OK 2 20\r\n-ERR\r\n+OK 1 10\r\n+OK\r\na\r\n.\r\n"
+                                               "+OK 2 10\r\n+OK\r\nb\r\n.\r\n+OK\r\n");
+    sent += step.send;
+    EXPECT_EQ(sent, kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\nQUIT\r\n");
+    EXPECT_EQ(sink.calls, "begin 1;[sent so far: " + kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\n]complete 1;"
+                          "begin 2;[sent so far: " + kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\n"
+                          "QUIT\r\n]complete 2;");
+}
+
+TEST(Pop3Engine, LoginWithALineBreakIsNeverSent) {
+    for (const Pop3Login& login : {Pop3Login{"taro\r\nDELE 1", "pw"}, Pop3Login{"taro", "pw\nDELE 1"}}) {
+        RecordingSink sink;
+        Pop3Engine engine(login, sink);
+        const Pop3Step step = engine.feed("+OK ready\r\n");
+        EXPECT_EQ(step.send, "QUIT\r\n");
+        ASSERT_EQ(step.events.size(), 1u);
+        EXPECT_EQ(step.events[0].text, texts::kLineBreakInLogin);
+        EXPECT_EQ(engine.outcome(), Pop3Outcome::Failed);
+    }
+}
+
 TEST(Pop3Engine, PortTextNamesThePortOnlyWhenItIsOne) {
     const std::vector<std::pair<std::string, int>> cases = {
         {"110", 110}, {"995", 995}, {"1", 1},       {"65535", 65535}, {" 2110 ", 2110}, {"", 110},

@@ -179,6 +179,23 @@ TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling) {
     EXPECT_EQ(record.load().size(), 1u);
 }
 
+TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded) {
+    std::filesystem::create_directory(text::cp932ToUtf8(folder() + ".mbx"));
+    UidlRecord record(dir.path(), "pop.example.jp", "taro");
+    {
+        ReceivedMailFiler filer(dir.path(), &record);
+        EXPECT_EQ(filer.beginMessage(3), "");
+        filer.writeMessageData("Subject: s\r\n\r\nbody\r\n");
+        const std::vector<std::string> errors = filer.completeMessage(3, "id-3");
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find(messageFile(3) + ".1"), std::string::npos);
+        EXPECT_TRUE(filer.downloadEnded().empty());
+        EXPECT_EQ(filer.filedCount(), 0);
+    }
+    EXPECT_TRUE(record.load().empty());
+    EXPECT_EQ(test::readFile(text::cp932ToUtf8(messageFile(3) + ".1")), "Subject: s\r\n\r\nbody\r\n");
+}
+
 TEST_F(Filing, FilerWithoutMailDirectoryRefuses) {
     ReceivedMailFiler filer("", nullptr);
     EXPECT_EQ(filer.beginMessage(1), texts::kNoMailDirectory);

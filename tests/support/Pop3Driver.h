@@ -22,8 +22,7 @@ struct Pop3Run {
     std::vector<std::string> errors;           // the texts of the Error events
 };
 
-inline void applyPop3Step(int fd, const mail::Pop3Step& step, Pop3Run& run) {
-    std::string_view rest = step.send;
+inline void sendAll(int fd, std::string_view rest) {
     while (!rest.empty()) {
         const ssize_t n = ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
@@ -32,6 +31,10 @@ inline void applyPop3Step(int fd, const mail::Pop3Step& step, Pop3Run& run) {
             break;
         rest.remove_prefix(static_cast<std::size_t>(n));
     }
+}
+
+inline void applyPop3Step(int fd, const mail::Pop3Step& step, Pop3Run& run) {
+    sendAll(fd, step.send);
     run.sent += step.send;
     for (const mail::Pop3Event& e : step.events) {
         run.events.push_back(e);
@@ -43,6 +46,10 @@ inline void applyPop3Step(int fd, const mail::Pop3Step& step, Pop3Run& run) {
 // Runs the conversation on `fd` until the engine is finished; closes fd.
 inline Pop3Run drivePop3(int fd, mail::Pop3Engine& engine, int silenceMs = 60000, std::size_t readSize = 65536) {
     Pop3Run run;
+    engine.setSendNow([fd, &run](const std::string& bytes) {
+        sendAll(fd, bytes);
+        run.sent += bytes;
+    });
     std::vector<char> buffer(readSize);
     while (engine.waitingForServer()) {
         pollfd p{fd, POLLIN, 0};
@@ -63,6 +70,7 @@ inline Pop3Run drivePop3(int fd, mail::Pop3Engine& engine, int silenceMs = 60000
         if (step.disconnect)
             break;
     }
+    engine.setSendNow({});
     ::close(fd);
     return run;
 }

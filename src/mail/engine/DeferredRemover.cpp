@@ -18,16 +18,22 @@ DeferredRemover::~DeferredRemover() {
 }
 
 void DeferredRemover::remove(const std::string& cp932Path) {
+    bool wake = false;
     {
         const std::lock_guard lock(m_mutex);
         m_queue.push_back(text::cp932ToUtf8(cp932Path));
+        wake = m_queue.size() >= kBatch;
     }
-    m_wake.notify_one();
+    if (wake)
+        m_wake.notify_one();
 }
 
 void DeferredRemover::drain() {
     std::unique_lock lock(m_mutex);
+    ++m_draining;
+    m_wake.notify_one();
     m_drained.wait(lock, [this] { return m_queue.empty() && m_current.empty(); });
+    --m_draining;
 }
 
 bool DeferredRemover::pending(const std::string& cp932Prefix) {
@@ -44,7 +50,7 @@ bool DeferredRemover::pending(const std::string& cp932Prefix) {
 void DeferredRemover::run() {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+        m_wake.wait(lock, [this] { return m_stop || (m_draining > 0 && !m_queue.empty()) || m_queue.size() >= kBatch; });
         // Whatever is queued is deleted before the thread ends.
         while (!m_queue.empty()) {
             m_current = std::move(m_queue.front());

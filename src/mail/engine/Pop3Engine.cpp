@@ -43,6 +43,12 @@ std::pair<int, int> replyNumbers(std::string_view line) {
     return {a, b};
 }
 
+// A name or password with a line break in it would end its command early and send the rest as a
+// command of its own.
+bool holdsLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
 int clampToInt(std::int64_t value) {
     return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT_MAX));
 }
@@ -122,6 +128,8 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step) {
     case Greeting:
         if (!ok)
             return fail(replyText(line), step, false);
+        if (holdsLineBreak(m_login.user) || holdsLineBreak(m_login.password))
+            return fail(texts::kLineBreakInLogin, step, false);
         step.events.push_back({Pop3Event::Kind::StatusLine, std::string(texts::kStatusUser)});
         step.send += "USER " + m_login.user + "\r\n";
         m_state = UserSent;
@@ -349,12 +357,19 @@ void Pop3Engine::endOfMessage(Pop3Step& step) {
         return;
     }
     flushData(step);
-    if (m_messageOpen) {
-        m_messageOpen = false;
-        for (std::string& error : m_sink.completeMessage(m_current, m_currentId))
-            step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
-    }
+    const int number = m_current;
+    const std::string id = std::move(m_currentId);
+    const bool file = m_messageOpen;
+    m_messageOpen = false;
+    // The next command is due before the message is filed, so the server can answer it meanwhile.
     listNext(step);
+    if (m_sendNow && !step.send.empty()) {
+        m_sendNow(step.send);
+        step.send.clear();
+    }
+    if (file)
+        for (std::string& error : m_sink.completeMessage(number, id))
+            step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
 }
 
 void Pop3Engine::sendQuit(Pop3Step& step) {

@@ -17,12 +17,22 @@
 // abandoned (nothing of it filed) and the download ends as Failed, so the window stays open and
 // shows what went wrong.
 //
+// The glue, for one download:
+//   connected          make the engine (state 1, waiting for the greeting), start the timer
+//   bytes read         step = feed(bytes)
+//   timer fired        step = timedOut()
+//   abort button       with a connection: step = abort(); without: close the window
+//   connection closed  step = connectionClosed(); close the window unless outcome() is Failed
+// and after each step: send step.send, show step.events in order, close the connection when
+// step.disconnect says so, and restart the timer while waitingForServer().
+//
 // Every number from the server is read safely: a missing or non-numeric number counts as 0 (a
 // leading "-" is not a digit), a number beyond 2^31-1 counts as 2^31-1.
 //
 // All texts are code page 932 bytes.
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -130,6 +140,11 @@ public:
     // state 1, waiting for the greeting of a connection just made.
     Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds = {});
 
+    // Optional: when set, the commands due when a message ends (LIST of the next one, or QUIT) go
+    // out through `send` before the message is filed instead of in the step, so that the server
+    // answers while the filing runs. The reply is still handled only after the filing.
+    void setSendNow(std::function<void(const std::string&)> send) { m_sendNow = std::move(send); }
+
     // Bytes read from the connection, any amount (also none).
     Pop3Step feed(std::string_view bytes);
     // The glue's timer: the server said nothing for kTimeoutSeconds while the engine waited.
@@ -169,6 +184,7 @@ private:
 
     Pop3Login m_login;
     Pop3MessageSink& m_sink;
+    std::function<void(const std::string&)> m_sendNow;
     std::set<std::string> m_filedIds;
 
     int m_state = Greeting;
