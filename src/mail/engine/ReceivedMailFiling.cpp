@@ -309,20 +309,14 @@ std::string keepFile(const std::string& cp932Path) {
     return {};
 }
 
-// The code conversion, its output created 0600. The converter creates the file itself with the
-// process's file mode mask, so the mask is narrowed to owner-only for the call. (Truncating a file
-// made private beforehand would do too, but on ext4 a file truncated to nothing is written out
-// when it is closed: a disk write for every message that the next step deletes anyway.) Every
-// file this program writes is private, so another thread creating a file meanwhile loses nothing
-// by the narrower mask.
+// The code conversion. The converter creates its output owner-only itself; a file left by an
+// earlier run is removed first, so the output is always a new file (a file truncated to nothing
+// is written out on close by ext4: a disk write for every message that the next step deletes).
 bool convertPrivately(const std::string& tab, const std::string& cnv) {
     const std::string cnvPath = fsPath(cnv);
     if (::unlink(cnvPath.c_str()) != 0 && errno != ENOENT)
         return false;
-    const mode_t mask = ::umask(077);
-    const int result = kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), cnvPath});
-    ::umask(mask);
-    return result == 0;
+    return kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), cnvPath}) == 0;
 }
 
 std::string textWithNumber(const char* pattern, int number, const std::string& name) {
