@@ -22,6 +22,10 @@ namespace {
 
 class ChatLogFiles : public ::testing::Test {
 protected:
+    // Reports of logs that could not be written are posted: they reach the recorder here, never a
+    // real dialog in a later test.
+    ~ChatLogFiles() override { QCoreApplication::processEvents(); }
+
     void enable(const std::string& folder)
     {
         auto& p = platform::Profile::application();
@@ -29,6 +33,7 @@ protected:
         p.writeString("NetMsg Entry", "Log Folder", folder);
     }
     ProfileSandbox sandbox;
+    platform::MessageBoxRecorder boxes;
 };
 
 TEST_F(ChatLogFiles, NothingIsWrittenWhileLoggingIsOff)
@@ -199,7 +204,6 @@ TEST_F(ChatLogFiles, LiveFileIsNamedForTodayAndPrivate)
 // once per group, and again only after a record has reached the folder in between.
 TEST_F(ChatLogFiles, LogThatCannotBeWrittenIsReportedOnce)
 {
-    platform::MessageBoxRecorder boxes;
     const std::string missing = sandbox.path() + "/missing";
     const std::string full = sandbox.path() + "/full";
     fs::create_directory(full);

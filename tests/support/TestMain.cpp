@@ -12,6 +12,14 @@
 #include <QApplication>
 #endif
 
+#ifdef ORVALINK_TSAN_SUPPRESSIONS
+// ThreadSanitizer reads these before TSAN_OPTIONS: the suppressions for Qt's uninstrumented inside.
+extern "C" const char* __tsan_default_options()
+{
+    return "suppressions=" ORVALINK_TSAN_SUPPRESSIONS;
+}
+#endif
+
 namespace {
 
 // Every test leaves the time zone as it found it: a test that sets TZ and does not put it back
