@@ -130,9 +130,9 @@ void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::s
     record.reserve(labelLine.size() + text.size() + 32);
     record.append(labelLine).append(timeText(now)).append("\r\n").append(text).append("\r\n");
     const bool written = std::fwrite(record.data(), 1, record.size(), m_file) == record.size();
-    if (std::fflush(m_file) == 0 && written)
+    if (std::fflush(m_file) == 0 && written) {
         failureCleared(m_folder);
-    else {
+    } else {
         std::clearerr(m_file); // the next record tries again
         reportFailure(m_folder, m_path);
     }
