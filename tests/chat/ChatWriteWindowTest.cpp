@@ -3,9 +3,11 @@
 #include "chat/CSendChatFrame.h"
 #include "chat/CSendChatThread.h"
 #include "chat/CSendChatView.h"
+#include "chat/CSendChatWorker.h"
 #include "chat/ChatTestSupport.h"
 #include "chat/ChatWriteOpeners.h"
 #include "chat/wire/ChatDatagram.h"
+#include "platform/Dispatch.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "support/PrivateNetwork.h"
@@ -14,7 +16,9 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 using namespace chattest;
@@ -328,6 +332,60 @@ TEST_F(ChatWriteWindows, RectangleSurvivesARestart)
     CSendChatThread* next = openWriteToGroup(0);
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(next->frame()->geometry(), QRect(50, 60, 400, 300));
+}
+
+// Chat write windows keep the listener thread sending while its group is deleted (and, in turn,
+// while the program exits): the socket must not go while a send of the listener is inside it. Each
+// window is fed one send after another from a thread of its own, before, during and after the
+// listener stops; sends after it has gone are dropped, nothing is left blocked, and the group's
+// port is free again.
+TEST_F(ChatWriteWindows, ListenerStopsSafelyWhileWindowsSend)
+{
+    constexpr int kWindows = 6;
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        if (round > 0) {
+            startGroupListener(0);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2; }, 5000));
+        }
+        CNetMsgDlg* listener = chatGroupTable().groups[0].listener->window();
+        std::vector<CSendChatThread*> windows;
+        for (int i = 0; i < kWindows; ++i) {
+            CSendChatThread* t = openWriteToGroup(0);
+            ASSERT_NE(t, nullptr);
+            // The window would close after its first send; here it keeps sending.
+            t->worker()->setOnSent({});
+            t->worker()->setListener(listener);
+            windows.push_back(t);
+        }
+        std::atomic<bool> stop = false;
+        std::atomic<int> sends = 0;
+        std::vector<std::thread> feeders;
+        for (CSendChatThread* t : windows)
+            feeders.emplace_back([&, worker = t->worker()] {
+                for (int n = 0; !stop; ++n) {
+                    platform::sendMessage(worker, {WM_CHAT_WRITE_SEND, "m" + std::to_string(n), std::string()});
+                    ++sends;
+                }
+            });
+        ASSERT_TRUE(orvalink::test::waitUntil([&] { return sends >= 50; }, 10000));
+        stopGroupListener(0, round % 2 == 1);
+        EXPECT_EQ(chatGroupTable().groups[0].listener, nullptr);
+        // The windows went on sending past the end of the listener.
+        const int atStop = sends;
+        EXPECT_TRUE(orvalink::test::waitUntil([&] { return sends >= atStop + 2 * kWindows; }, 10000));
+        stop = true;
+        for (std::thread& f : feeders)
+            f.join();
+        closeAllWindows();
+        EXPECT_EQ(chatGroupTable().chatWriteCount, 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        RawPeer again(12121);
+        EXPECT_TRUE(again.bound());
+        arrivals.clear();
+    }
+    startGroupListener(0); // as TearDown expects it
 }
 
 } // namespace
