@@ -47,6 +47,7 @@ bool CNetMsgDlg::openSocket(int group)
         return false;
     }
     m_socket->setBroadcast(true);
+    m_socket->setReceiveBufferSize(CNetMsgSocket::kReceiveBufferBytes);
     sendDatagram(chatwire::buildPresence(m_displayName), kBroadcastAddress);
     sendDatagram(chatwire::buildJoin(m_displayName), kBroadcastAddress);
     return true;

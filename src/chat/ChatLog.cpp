@@ -1,5 +1,10 @@
 #include "chat/ChatLog.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
 
@@ -80,10 +85,54 @@ void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::s
         if (!m_file)
             return;
         m_path = path;
+        m_startOnNewLine = !endsWithLineBreak(::fileno(m_file));
     }
     std::string record;
-    record.reserve(labelLine.size() + text.size() + 32);
+    record.reserve(labelLine.size() + text.size() + 34);
+    // A file left with a torn record (a kill or a full disk in the middle of a write, by an older
+    // run) gets the next record on a line of its own, so it does not run on from the torn one.
+    if (m_startOnNewLine)
+        record.append("\r\n");
     record.append(labelLine).append(timeText(now)).append("\r\n").append(text).append("\r\n");
-    std::fwrite(record.data(), 1, record.size(), m_file);
-    std::fflush(m_file);
+    switch (writeRecord(::fileno(m_file), record)) {
+    case WriteResult::Whole:
+        m_startOnNewLine = false;
+        break;
+    case WriteResult::Nothing:
+        break; // the file ends as it did
+    case WriteResult::Torn:
+        m_startOnNewLine = true;
+        break;
+    }
+}
+
+bool ChatLog::endsWithLineBreak(int fd)
+{
+    struct stat st{};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if (st.st_size == 0)
+        return true;
+    if (st.st_size < 2)
+        return false;
+    char tail[2];
+    return ::pread(fd, tail, 2, st.st_size - 2) == 2 && tail[0] == '\r' && tail[1] == '\n';
+}
+
+ChatLog::WriteResult ChatLog::writeRecord(int fd, std::string_view record)
+{
+    // One write call per record: on a file opened for appending it lands whole at the end, and
+    // a record from another thread or process never comes between its lines. A write that stops
+    // short (disk full, a signal) is taken back, so the file never keeps half a record.
+    struct stat st{};
+    const bool sized = ::fstat(fd, &st) == 0;
+    ssize_t n;
+    do
+        n = ::write(fd, record.data(), record.size());
+    while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(record.size()))
+        return WriteResult::Whole;
+    if (n <= 0 || (sized && ::ftruncate(fd, st.st_size) == 0))
+        return WriteResult::Nothing; // the file still ends where it did
+    return WriteResult::Torn;
 }

@@ -35,8 +35,16 @@ public:
 
     void close();
 
+    // True when the file ends with CR LF or is empty.
+    static bool endsWithLineBreak(int fd);
+    // Appends record with one write. Whole: written; Nothing: the file ends as before (a write
+    // that stopped short is taken back); Torn: part of it stayed.
+    enum class WriteResult { Whole, Nothing, Torn };
+    static WriteResult writeRecord(int fd, std::string_view record);
+
 private:
     mutable std::mutex m_mutex;
     std::FILE* m_file = nullptr;
     std::string m_path;
+    bool m_startOnNewLine = false; // the file does not end with CR LF: begin the next record with one
 };
