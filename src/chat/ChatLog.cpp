@@ -1,5 +1,6 @@
 #include "chat/ChatLog.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,7 +86,7 @@ void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::s
         if (!m_file)
             return;
         m_path = path;
-        m_startOnNewLine = !endsWithLineBreak(::fileno(m_file));
+        m_startOnNewLine = !endsWithLineBreak(path);
     }
     std::string record;
     record.reserve(labelLine.size() + text.size() + 34);
@@ -106,17 +107,18 @@ void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::s
     }
 }
 
-bool ChatLog::endsWithLineBreak(int fd)
+bool ChatLog::endsWithLineBreak(const std::string& path)
 {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
     struct stat st{};
-    if (::fstat(fd, &st) != 0)
-        return false;
-    if (st.st_size == 0)
-        return true;
-    if (st.st_size < 2)
-        return false;
-    char tail[2];
-    return ::pread(fd, tail, 2, st.st_size - 2) == 2 && tail[0] == '\r' && tail[1] == '\n';
+    char tail[2] = {};
+    const bool ends = ::fstat(fd, &st) == 0 &&
+                      (st.st_size == 0 || (st.st_size >= 2 && ::pread(fd, tail, 2, st.st_size - 2) == 2 &&
+                                           tail[0] == '\r' && tail[1] == '\n'));
+    ::close(fd);
+    return ends;
 }
 
 ChatLog::WriteResult ChatLog::writeRecord(int fd, std::string_view record)

@@ -35,8 +35,8 @@ public:
 
     void close();
 
-    // True when the file ends with CR LF or is empty.
-    static bool endsWithLineBreak(int fd);
+    // True when the file at path ends with CR LF or is empty.
+    static bool endsWithLineBreak(const std::string& path);
     // Appends record with one write. Whole: written; Nothing: the file ends as before (a write
     // that stopped short is taken back); Torn: part of it stayed.
     enum class WriteResult { Whole, Nothing, Torn };

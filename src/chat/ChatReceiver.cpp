@@ -133,7 +133,9 @@ void ChatReceiver::answerNewcomer(int g)
     }
     r.pending = true;
     const int wait = static_cast<int>((1 - r.tokens) * kReplyWindowMs) + 1;
-    m_io.schedule(wait, [this, g] {
+    m_io.schedule(wait, [this, g, alive = std::weak_ptr<int>(m_alive)] {
+        if (alive.expired())
+            return;
         PresenceReplyState& s = chatGroupTable().groups[static_cast<std::size_t>(g)].replies;
         if (!s.pending)
             return; // the group went meanwhile
@@ -159,7 +161,10 @@ void ChatReceiver::rowsChanged(int g)
     // sooner than the interval after the last refresh.
     const std::int64_t since = m_steadyMs() - m_lastFlushMs;
     const int delay = since >= kRefreshIntervalMs ? 0 : static_cast<int>(kRefreshIntervalMs - since);
-    m_io.schedule(delay, [this] { flushRowsChanged(); });
+    m_io.schedule(delay, [this, alive = std::weak_ptr<int>(m_alive)] {
+        if (!alive.expired())
+            flushRowsChanged();
+    });
 }
 
 void ChatReceiver::flushRowsChanged()

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -85,4 +86,6 @@ private:
     bool m_flushScheduled = false;
     std::int64_t m_lastFlushMs = 0;
     std::bitset<kMaxChatGroups> m_changed;
+    // Scheduled tasks hold this weakly: a receiver that is gone runs none of them.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
