@@ -6,10 +6,19 @@
 
 #include <cerrno>
 
+#include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+
+#include <set>
 
 namespace {
+
+// Log folders whose failure the user has been told about and that no record has reached since.
+// Process-wide: all groups log into one folder, and one report is enough for all of them.
+std::mutex g_reportedMutex;
+std::set<std::string> g_reportedFolders;
 
 std::tm localTime(std::time_t t)
 {
@@ -29,6 +38,7 @@ void ChatLog::close()
         std::fclose(m_file);
     m_file = nullptr;
     m_path.clear();
+    m_folder.clear();
 }
 
 bool ChatLog::isOpen() const
@@ -65,10 +75,34 @@ std::string ChatLog::fileName(std::string_view folder, std::string_view groupNam
     for (char& c : name)
         if (c == '/' || c == '\0')
             c = '_';
-    std::string path = platform::toFileName(folder);
+    std::string path(folder);
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     return path + "/" + name + std::string(date, n);
+}
+
+std::string ChatLog::cannotWriteText(std::string_view path)
+{
+    return text::utf8ToCp932("チャットログを書き込めません。ログの設定を確かめてください。\n") +
+           platform::fromFileName(path);
+}
+
+void ChatLog::reportFailure(const std::string& folder, const std::string& path)
+{
+    {
+        std::lock_guard lock(g_reportedMutex);
+        if (!g_reportedFolders.insert(folder).second)
+            return;
+    }
+    // Posted: the receive path and the listener must not wait for the user (and this log's lock is
+    // held here).
+    platform::postMessageBox(cannotWriteText(path.empty() ? folder : path));
+}
+
+void ChatLog::failureCleared(const std::string& folder)
+{
+    std::lock_guard lock(g_reportedMutex);
+    g_reportedFolders.erase(folder);
 }
 
 void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::string_view text)
@@ -79,13 +113,22 @@ void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::s
         auto& profile = platform::Profile::application();
         if (profile.getInt("NetMsg Entry", "Log YesNo", 0) == 0)
             return;
-        const std::string path = fileName(profile.getString("NetMsg Entry", "Log Folder"), groupName, now);
-        if (path.empty())
+        const std::string folder = profile.getPath("NetMsg Entry", "Log Folder");
+        const std::string path = fileName(folder, groupName, now);
+        if (path.empty()) {
+            reportFailure(folder, path);
             return;
-        m_file = std::fopen(path.c_str(), "ab");
-        if (!m_file)
+        }
+        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        m_file = fd >= 0 ? ::fdopen(fd, "ab") : nullptr;
+        if (!m_file) {
+            if (fd >= 0)
+                ::close(fd);
+            reportFailure(folder, path);
             return;
+        }
         m_path = path;
+        m_folder = folder;
         m_startOnNewLine = !endsWithLineBreak(path);
     }
     std::string record;
@@ -98,13 +141,15 @@ void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::s
     switch (writeRecord(::fileno(m_file), record)) {
     case WriteResult::Whole:
         m_startOnNewLine = false;
-        break;
+        failureCleared(m_folder);
+        return;
     case WriteResult::Nothing:
         break; // the file ends as it did
     case WriteResult::Torn:
         m_startOnNewLine = true;
         break;
     }
+    reportFailure(m_folder, m_path); // the next record tries again
 }
 
 bool ChatLog::endsWithLineBreak(const std::string& path)

@@ -72,10 +72,9 @@ void tellRowsChanged(int g)
 
 void ChatReceiver::GroupIo::memberLimitReached(int, std::string_view groupName)
 {
-    // Not from inside the receive path: a modal box there would receive further datagrams in its
-    // own event loop.
-    std::string text = std::string(groupName) + memberLimitText();
-    QTimer::singleShot(0, QCoreApplication::instance(), [text] { platform::messageBox(text); });
+    // Posted, not from inside the receive path: a modal box there would receive further datagrams
+    // in its own event loop.
+    platform::postMessageBox(std::string(groupName) + memberLimitText());
 }
 
 void ChatReceiver::GroupIo::schedule(int delayMs, std::function<void()> task)

@@ -84,10 +84,13 @@ TEST_F(LogRecords, AWriteThatStopsShortLeavesNothingAndTheNextRecordIsWhole)
     rlimit small = old;
     small.rlim_cur = first.size() + 1000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    platform::MessageBoxRecorder boxes;
     log.log("G", "From: a", std::string(20000, 'y'));
     ::setrlimit(RLIMIT_FSIZE, &old);
     ::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(readFile(path), first);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boxes.calls().size(), 1u); // the user hears of the lost record
 
     log.log("G", "From: a", "after");
     EXPECT_EQ(withoutTimes(readFile(path)), "From: a\r\nfirst\r\nFrom: a\r\nafter\r\n");
