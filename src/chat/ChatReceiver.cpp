@@ -140,7 +140,8 @@ void ChatReceiver::answerNewcomer(int g)
             return; // the group went meanwhile
         s.pending = false;
         const std::int64_t at = m_steadyMs();
-        s.tokens = std::max(0.0, std::min<double>(kReplyBurst, s.tokens + static_cast<double>(at - s.lastMs) / kReplyWindowMs) - 1);
+        const double refilled = s.tokens + static_cast<double>(at - s.lastMs) / kReplyWindowMs;
+        s.tokens = std::max(0.0, std::min<double>(kReplyBurst, refilled) - 1);
         s.lastMs = at;
         m_io.sendPresenceReply(g);
     });

@@ -263,7 +263,8 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     // laying it out.
     const QRect area = n.rect.adjusted(40, 2, 0, -2);
     const int lines = std::max(0, area.height() / std::max(1, QFontMetrics(p.font()).height())) + 2;
-    const std::size_t shown = static_cast<std::size_t>(lines) * static_cast<std::size_t>(std::max(0, area.width() + 1)) * 2;
+    const std::size_t shown =
+        static_cast<std::size_t>(lines) * static_cast<std::size_t>(std::max(0, area.width() + 1)) * 2;
     drawWrappedText(p, area, platform::toQString(text::cp932Prefix(e->body, shown)));
 }
 

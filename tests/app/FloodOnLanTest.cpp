@@ -380,8 +380,9 @@ TEST_F(FloodOnLan, SmallFloodsFromTwoHostsLoseNoLegitimateMessage)
     ASSERT_TRUE(waitUntil(
         [&] {
             records.clear();
-            return readRecords(logPath(), records) &&
-                   std::any_of(records.begin(), records.end(), [&](const LogRecord& r) { return r.text == legit.back(); });
+            return readRecords(logPath(), records) && std::any_of(records.begin(), records.end(), [&](const LogRecord& r) {
+                       return r.text == legit.back();
+                   });
         },
         30000))
         << "the last legitimate message never arrived";

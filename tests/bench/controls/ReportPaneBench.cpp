@@ -50,7 +50,8 @@ ChatRow makeRow(int i, std::size_t bodyBytes = 0)
     ChatRow row;
     row.header = "member" + std::to_string(i % 37) + "  2026/12/07  10:00:" + std::to_string(i % 60);
     row.height = heights[i % 5];
-    std::string body = "message number " + std::to_string(i) + "\tsome text that wraps across the preview area of the row";
+    std::string body =
+        "message number " + std::to_string(i) + "\tsome text that wraps across the preview area of the row";
     while (body.size() < bodyBytes)
         body += " and more words of a long message";
     row.body = body;
