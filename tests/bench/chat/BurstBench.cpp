@@ -69,6 +69,10 @@ Result burst(CMainFrame& frame, bool visible)
         frame.show();
     else
         frame.hide();
+    // The list takes the refilled group once (a whole rebuild, as on a group switch) before the
+    // burst is timed.
+    platform::sendMessage(frame.messageTarget(), {WM_CHAT_ROWS_CHANGED, std::int64_t{0}, std::int64_t{0}});
+    QCoreApplication::processEvents();
 
     // As in the program: the main window is told of new rows once per burst of datagrams.
     static ChatReceiver receiver(ChatReceiver::listenerIo());
