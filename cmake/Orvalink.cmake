@@ -34,14 +34,15 @@ function(orvalink_qt_library name)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
 endfunction()
 
-# orvalink_test(NAME name SOURCES ... LIBS ... [QT] [NETNS] [SERIAL] [TIMEOUT s])
+# orvalink_test(NAME name SOURCES ... LIBS ... [QT] [NETNS] [TSAN] [SERIAL] [TIMEOUT s])
 #   QT     the test's main creates a QApplication (offscreen platform)
 #   NETNS  the test's main moves the process into a private network namespace first; without
 #          root the tests that need it skip with a line saying why
+#   TSAN   a QT test that the ThreadSanitizer build runs too (ORVALINK_TSAN_QT)
 #   SERIAL each test runs alone (floods that measure memory and GUI gaps)
 function(orvalink_test)
-    cmake_parse_arguments(T "QT;NETNS;SERIAL" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
-    if(T_QT AND ORVALINK_STD_ONLY)
+    cmake_parse_arguments(T "QT;NETNS;TSAN;SERIAL" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    if(T_QT AND ORVALINK_STD_ONLY AND NOT (T_TSAN AND ORVALINK_QT_UNDER_TSAN))
         return()
     endif()
     add_executable(${T_NAME} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/TestMain.cpp
@@ -55,6 +56,11 @@ function(orvalink_test)
     endif()
     if(T_NETNS)
         target_compile_definitions(${T_NAME} PRIVATE ORVALINK_TEST_NETNS=1)
+    endif()
+    if(ORVALINK_SANITIZE STREQUAL "thread")
+        # The test's main hands these to ThreadSanitizer (TSAN_OPTIONS may add to them).
+        target_compile_definitions(${T_NAME} PRIVATE
+            ORVALINK_TSAN_SUPPRESSIONS="${PROJECT_SOURCE_DIR}/tests/support/tsan-qt.supp")
     endif()
     # Where the test finds the programs it drives (the environment may override it).
     target_compile_definitions(${T_NAME} PRIVATE ORVALINK_BUILD_DIR_DEFAULT="${PROJECT_BINARY_DIR}"

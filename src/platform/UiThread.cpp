@@ -20,13 +20,18 @@ UiThread::~UiThread()
 {
     if (isRunning())
         quitAndWait();
+    (void)m_runEnded.load(std::memory_order_acquire);
 }
 
 void UiThread::setMainWindow(MessageTarget* window)
 {
-    if (m_mainWindow)
-        disconnect(m_mainWindow, nullptr, this, nullptr);
-    m_mainWindow = window;
+    MessageTarget* old = mainWindow();
+    if (old)
+        disconnect(old, nullptr, this, nullptr);
+    {
+        std::lock_guard lock(m_windowMutex);
+        m_mainWindow = window;
+    }
     if (!window)
         return;
     // Direct connections: run on the window's thread (this thread), whatever this object's own
@@ -39,6 +44,7 @@ void UiThread::setMainWindow(MessageTarget* window)
 
 MessageTarget* UiThread::mainWindow() const
 {
+    std::lock_guard lock(m_windowMutex);
     return m_mainWindow.data();
 }
 
@@ -69,9 +75,13 @@ void UiThread::run()
     // Nothing queued to this thread's windows can be handled any more: release its senders.
     detail::retireTargetsOfCurrentThread();
     m_exitCode.store(exitInstance());
-    if (m_mainWindow && m_mainWindow->thread() == QThread::currentThread())
-        delete m_mainWindow.data();
-    m_mainWindow = nullptr;
+    if (MessageTarget* w = mainWindow(); w && w->thread() == QThread::currentThread())
+        delete w;
+    {
+        std::lock_guard lock(m_windowMutex);
+        m_mainWindow = nullptr;
+    }
+    m_runEnded.store(true, std::memory_order_release);
 }
 
 bool UiThread::startAndWaitReady()
@@ -92,10 +102,11 @@ void UiThread::quitAndWait()
     if (!isRunning() && !isFinished()) {
         return; // never started
     }
-    MessageTarget* w = m_mainWindow.data();
+    MessageTarget* w = mainWindow();
     if (!w || !postMessage(w, WindowMessage{WM_QUIT, {}, {}}))
         quit();
     wait();
+    (void)m_runEnded.load(std::memory_order_acquire);
 }
 
 } // namespace platform

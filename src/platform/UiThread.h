@@ -53,9 +53,15 @@ private:
     enum class StartState { Idle, Starting, Ready, Failed };
     void reportStart(StartState s);
 
+    // Set on the new thread and cleared there when it ends, read from any thread.
+    mutable std::mutex m_windowMutex;
     QPointer<MessageTarget> m_mainWindow;
     std::atomic<bool> m_ready{false};
     std::atomic<int> m_exitCode{-1};
+    // Set last thing in run(), read after the thread is known to have ended: whoever deletes the
+    // object sees all that run() did as done. QThread's own ordering for that lives inside Qt,
+    // where ThreadSanitizer cannot see it.
+    std::atomic<bool> m_runEnded{false};
     std::mutex m_startMutex;
     std::condition_variable m_startChanged;
     StartState m_startState = StartState::Idle;

@@ -1,20 +1,31 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTest>
+
+#include <chrono>
 #include <filesystem>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "chat/ChatLog.h"
 #include "chat/ChatTestSupport.h"
 #include "platform/text/Cp932.h"
 
 using namespace chattest;
+using orvalink::test::ScopedTimeZone;
 namespace fs = std::filesystem;
 
 namespace {
 
 class ChatLogFiles : public ::testing::Test {
 protected:
+    // Reports of logs that could not be written are posted: they reach the recorder here, never a
+    // real dialog in a later test.
+    ~ChatLogFiles() override { QCoreApplication::processEvents(); }
+
     void enable(const std::string& folder)
     {
         auto& p = platform::Profile::application();
@@ -22,6 +33,7 @@ protected:
         p.writeString("NetMsg Entry", "Log Folder", folder);
     }
     ProfileSandbox sandbox;
+    platform::MessageBoxRecorder boxes;
 };
 
 TEST_F(ChatLogFiles, NothingIsWrittenWhileLoggingIsOff)
@@ -137,6 +149,102 @@ TEST_F(ChatLogFiles, RecordsFromTwoThreadsNeverInterleave)
         ++records;
     }
     EXPECT_EQ(records, 1000);
+}
+
+// "_YYYYMMDD.log": the local day of the first write, the dates worked out here by hand.
+TEST(ChatLogFileName, EndsWithTheLocalDayOfTheFirstWrite)
+{
+    const struct {
+        const char* tz;
+        std::time_t t;
+        const char* suffix;
+    } cases[] = {
+        {"UTC0", 0, "_19700101.log"},
+        {"UTC0", 1700000000, "_20231114.log"},  // 2023-11-14 22:13:20 UTC
+        {"JST-9", 1700000000, "_20231115.log"}, // the next morning in Japan
+        {"UTC0", 951782399, "_20000228.log"},   // the last second of 28 February 2000
+        {"UTC0", 951782400, "_20000229.log"},   // a leap day
+        {"EST5", 1704085199, "_20231231.log"},  // 2024-01-01 04:59:59 UTC is still the old year there
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.suffix);
+        ScopedTimeZone tz(c.tz);
+        EXPECT_EQ(ChatLog::fileName("/logs", "A", c.t), std::string("/logs/A") + c.suffix);
+    }
+}
+
+std::string utcDaySuffix(std::chrono::system_clock::time_point t)
+{
+    const std::chrono::year_month_day day{std::chrono::floor<std::chrono::days>(t)};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "_%04d%02u%02u.log", static_cast<int>(day.year()),
+                  static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+    return buf;
+}
+
+TEST_F(ChatLogFiles, LiveFileIsNamedForTodayAndPrivate)
+{
+    enable(sandbox.path());
+    ScopedTimeZone tz("UTC0");
+    const mode_t oldMask = ::umask(0);
+    const auto before = std::chrono::system_clock::now();
+    ChatLog log;
+    log.log("A", "From: x", "t");
+    const auto after = std::chrono::system_clock::now();
+    ::umask(oldMask);
+    ASSERT_TRUE(log.isOpen());
+    const std::string name = fs::path(log.path()).filename().string();
+    EXPECT_TRUE(name == "A" + utcDaySuffix(before) || name == "A" + utcDaySuffix(after)) << name;
+    struct stat st {};
+    ASSERT_EQ(::stat(log.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << std::oct << (st.st_mode & 07777);
+}
+
+// Logging on but nothing can be written: the user hears of it once, not once per record and not
+// once per group, and again only after a record has reached the folder in between.
+TEST_F(ChatLogFiles, LogThatCannotBeWrittenIsReportedOnce)
+{
+    const std::string missing = sandbox.path() + "/missing";
+    const std::string full = sandbox.path() + "/full";
+    fs::create_directory(full);
+    // A log file that takes nothing: every write fails as on a full disk.
+    fs::create_symlink("/dev/full", ChatLog::fileName(full, "A", std::time(nullptr)));
+    const struct {
+        std::string folder;
+        std::string named; // what the report names
+    } cases[] = {{missing, missing + "/A_"}, {full, full + "/A_"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const std::size_t before = boxes.calls().size();
+        enable(c.folder);
+        ChatLog a, b;
+        for (int i = 0; i < 5; ++i) {
+            a.log("A", "From: x", "lost " + std::to_string(i));
+            b.log("A", "To: me", "lost too");
+        }
+        QTest::qWait(50);
+        QCoreApplication::processEvents();
+        const auto calls = boxes.calls();
+        ASSERT_EQ(calls.size(), before + 1);
+        EXPECT_NE(calls.back().text.find(c.named), std::string::npos) << calls.back().text;
+        EXPECT_EQ(calls.back().caption, "Orvalink");
+    }
+    // Once a record gets through, a later failure is news again.
+    enable(missing);
+    fs::create_directory(missing);
+    {
+        ChatLog ok;
+        ok.log("A", "From: x", "kept");
+        ASSERT_TRUE(ok.isOpen());
+    }
+    fs::remove_all(missing);
+    const std::size_t before = boxes.calls().size();
+    ChatLog again;
+    again.log("A", "From: x", "lost");
+    again.log("A", "From: x", "lost");
+    QTest::qWait(50);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boxes.calls().size(), before + 1);
 }
 
 } // namespace

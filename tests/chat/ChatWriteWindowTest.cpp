@@ -3,9 +3,11 @@
 #include "chat/CSendChatFrame.h"
 #include "chat/CSendChatThread.h"
 #include "chat/CSendChatView.h"
+#include "chat/CSendChatWorker.h"
 #include "chat/ChatTestSupport.h"
 #include "chat/ChatWriteOpeners.h"
 #include "chat/wire/ChatDatagram.h"
+#include "platform/Dispatch.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "support/PrivateNetwork.h"
@@ -328,6 +330,48 @@ TEST_F(ChatWriteWindows, RectangleSurvivesARestart)
     CSendChatThread* next = openWriteToGroup(0);
     ASSERT_NE(next, nullptr);
     EXPECT_EQ(next->frame()->geometry(), QRect(50, 60, 400, 300));
+}
+
+// Chat write windows keep the listener thread sending while its group is deleted (and, in turn,
+// while the program exits): the socket must not go while a send of the listener is inside it.
+// Each window has hundreds of sends queued, so they are still going when the listener stops; what
+// was not sent by then is dropped, nothing is left blocked, and the group's port is free again.
+TEST_F(ChatWriteWindows, ListenerStopsSafelyWhileWindowsSend)
+{
+    constexpr int kWindows = 6;
+    constexpr int kSendsPerWindow = 400;
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        if (round > 0) {
+            startGroupListener(0);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2; }, 5000));
+        }
+        arrivals.clear();
+        CNetMsgDlg* listener = chatGroupTable().groups[0].listener->window();
+        std::vector<CSendChatThread*> windows;
+        for (int i = 0; i < kWindows; ++i) {
+            CSendChatThread* t = openWriteToGroup(0);
+            ASSERT_NE(t, nullptr);
+            // The window would close after its first send; here it keeps sending.
+            t->worker()->setOnSent({});
+            t->worker()->setListener(listener);
+            windows.push_back(t);
+        }
+        for (int n = 0; n < kSendsPerWindow; ++n)
+            for (CSendChatThread* t : windows)
+                platform::postMessage(t->worker(), {WM_CHAT_WRITE_SEND, "m" + std::to_string(n), std::string()});
+        // Sends are flowing: some have come back over the network.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 20; }, 5000));
+        stopGroupListener(0, round % 2 == 1);
+        EXPECT_EQ(chatGroupTable().groups[0].listener, nullptr);
+        closeAllWindows();
+        EXPECT_EQ(chatGroupTable().chatWriteCount, 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        RawPeer again(12121);
+        EXPECT_TRUE(again.bound());
+    }
+    startGroupListener(0); // as TearDown expects it
 }
 
 } // namespace

@@ -1,15 +1,44 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <functional>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include "chat/ChatTestSupport.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
+#include "chat/ChatReceiver.h"
+#include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 #include "support/PrivateNetwork.h"
 
 using namespace chattest;
+
+// Every datagram this program sends goes through here: the flags of each send from a socket bound
+// to a chat port are recorded, then the C library's sendto does the work.
+namespace {
+std::mutex g_sendsMutex;
+std::vector<std::pair<unsigned, int>> g_sends; // (source port, flags)
+} // namespace
+
+extern "C" ssize_t sendto(int fd, const void* buf, size_t len, int flags, const sockaddr* to, socklen_t toLen)
+{
+    using Real = ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t);
+    static const Real real = reinterpret_cast<Real>(::dlsym(RTLD_NEXT, "sendto"));
+    sockaddr_in own{};
+    socklen_t ownLen = sizeof own;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &ownLen) == 0 && own.sin_family == AF_INET) {
+        std::lock_guard lock(g_sendsMutex);
+        g_sends.emplace_back(ntohs(own.sin_port), flags);
+    }
+    return real(fd, buf, len, flags, to, toLen);
+}
 
 namespace {
 
@@ -184,6 +213,99 @@ TEST_F(Listeners, StoppingAGroupFreesItsPortAndEndsItsThread)
     EXPECT_EQ(chatGroupTable().groups[0].listener, nullptr);
     RawPeer again(12121);
     EXPECT_TRUE(again.bound());
+}
+
+// Peers rely on chat datagrams never leaving the local network: every kind of send carries
+// MSG_DONTROUTE (announcements, group and personal messages, presence replies, the leave notice).
+TEST_F(Listeners, EverySendPassesDontRoute)
+{
+    {
+        std::lock_guard lock(g_sendsMutex);
+        g_sends.clear();
+    }
+    configureGroup(0, "12121", "A", "me");
+    CNetMsgThread* t = startGroupListener(0);
+    ASSERT_TRUE(waitForCount(2));
+    platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("all"), {}});
+    platform::sendMessage(t->window(), {WM_CHAT_SEND_PERSONAL, std::string("you"), std::string("10.0.0.1")});
+    t->window()->sendPresenceReply();
+    stopGroupListener(0, true);
+    std::lock_guard lock(g_sendsMutex);
+    int fromGroupPort = 0;
+    for (const auto& [port, flags] : g_sends) {
+        if (port != 12121)
+            continue;
+        ++fromGroupPort;
+        EXPECT_TRUE(flags & MSG_DONTROUTE) << flags;
+    }
+    EXPECT_EQ(fromGroupPort, 6); // presence, join, group, personal, presence reply, leave
+}
+
+// The "To: " record of one's own message is in the log before the datagram goes out, and so comes
+// before the "From: " record of the same message coming back. The log file is a pipe here: the
+// listener cannot get past writing the record until the test reads it.
+TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
+{
+    auto& profile = platform::Profile::application();
+    profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
+    configureGroup(0, "12121", "A", "me");
+    ChatReceiver receiver{ChatReceiver::listenerIo()};
+    CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+        received.push_back({w.groupIndex(), std::string(text), a, p});
+        receiver.handle(text, a, p);
+    });
+    CNetMsgThread* t = startGroupListener(0); // logging is still off: the join is not logged
+    ASSERT_TRUE(waitForCount(3));             // presence, join and the presence reply to the join
+    settle();
+    received.clear();
+
+    profile.writeInt("NetMsg Entry", "Log YesNo", 1);
+    const std::string path = ChatLog::fileName(sandbox.path(), "A", std::time(nullptr));
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    std::string logged;
+    std::thread reader;
+    auto startReader = [&] {
+        if (!reader.joinable())
+            reader = std::thread([&] {
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                char buf[4096];
+                ssize_t n;
+                while (fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0)
+                    logged.append(buf, static_cast<std::size_t>(n));
+                ::close(fd);
+            });
+    };
+    struct Finish {
+        std::function<void()> f;
+        ~Finish() { f(); }
+    } finish{[&] {
+        startReader();
+        stopGroupListener(0, false); // closes the log: the reader sees its end
+        const int wake = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); // in case nothing was written
+        if (wake >= 0)
+            ::close(wake);
+        reader.join();
+    }};
+
+    platform::postMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("hello"), {}});
+    // The listener is held up in the log: nothing can have gone out.
+    settle(300);
+    EXPECT_TRUE(textsOf(0).empty());
+    startReader();
+    ASSERT_TRUE(waitForCount(1));
+    EXPECT_EQ(textsOf(0), std::vector<std::string>{"WR1#me#C#hello"});
+    settle();
+    finish.f();
+    finish.f = [] {};
+
+    const std::size_t to = logged.find("To: me  ");
+    const std::size_t from = logged.find("From: me  ");
+    ASSERT_NE(to, std::string::npos) << logged;
+    ASSERT_NE(from, std::string::npos) << logged;
+    EXPECT_EQ(to, 0u);
+    EXPECT_LT(to, from);
+    EXPECT_EQ(logged.substr(to + 28, 9), "\r\nhello\r\n"); // "To: me" + "  YYYY/MM/DD  HH:MM:SS"
+    EXPECT_EQ(logged.substr(logged.size() - 9), "\r\nhello\r\n");
 }
 
 } // namespace

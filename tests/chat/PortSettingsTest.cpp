@@ -16,8 +16,11 @@
 #include "platform/text/Cp932.h"
 #include "support/PrivateNetwork.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -25,6 +28,8 @@
 #include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace chattest;
@@ -430,6 +435,126 @@ TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
         EXPECT_EQ(sheet.page()->logFolder(), "/tmp/logs");
         EXPECT_TRUE(sheet.page()->logCheck()->isChecked());
     }
+}
+
+// Folder names that code page 932 cannot hold: accented Latin, Cyrillic outside its Japanese set,
+// Hangul and an emoji.
+const char* const kForeignFolder = "café Ünïcødé Ёж 한국어 😀";
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The default log folder under a working directory whose name code page 932 cannot hold is stored
+// exactly, made for the user alone, and the logs are then written there.
+TEST_F(PortSettings, DefaultLogFolderUnderAnyWorkingDirectoryIsStoredExactlyAndLogged)
+{
+    startGroups({{"12121", "A", "me"}});
+    const std::string cwd = sandbox.path() + "/" + kForeignFolder;
+    std::filesystem::create_directory(cwd);
+    ASSERT_TRUE(QDir::setCurrent(QString::fromUtf8(cwd.c_str())));
+    const std::string expected = cwd + "/ChatLog";
+    const mode_t oldMask = ::umask(0);
+    {
+        CPortPage page;
+        ::umask(oldMask);
+        EXPECT_EQ(page.logFolder(), expected);
+        EXPECT_EQ(page.logFolderLabel()->text(), QString::fromUtf8(expected.c_str()));
+        page.logCheck()->click();
+        page.storeLogSettings();
+    }
+    ::umask(oldMask);
+    EXPECT_TRUE(std::filesystem::is_directory(expected));
+    EXPECT_EQ(modeOf(expected), 0700u);
+    const std::string settings = readFile(platform::Profile::application().filePath());
+    EXPECT_NE(settings.find("Log Folder=" + expected + "\n"), std::string::npos) << settings;
+
+    // A sent message is logged in that folder.
+    CNetMsgDlg* w = chatGroupTable().groups[0].listener->window();
+    platform::sendMessage(w, {WM_CHAT_SEND_GROUP, std::string("hello"), {}});
+    ASSERT_TRUE(w->chatLog().isOpen());
+    EXPECT_EQ(std::filesystem::path(w->chatLog().path()).parent_path().string(), expected);
+    EXPECT_NE(readFile(w->chatLog().path()).find("\r\nhello\r\n"), std::string::npos);
+    EXPECT_TRUE(boxes.calls().empty());
+}
+
+// The real folder picker: a folder whose name code page 932 cannot hold is taken like any other.
+TEST_F(PortSettings, FolderPickerTakesFoldersCodePage932CannotName)
+{
+    startGroups({{"12121", "A", "me"}});
+    const std::string chosen = sandbox.path() + "/" + kForeignFolder;
+    std::filesystem::create_directory(chosen);
+    CPortPage page;
+    bool answered = false;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || answered)
+            return;
+        answered = true;
+        dialog->setDirectory(QString::fromUtf8(chosen.c_str()));
+        static_cast<QDialog*>(dialog)->accept(); // the file dialog's own accept, through its public base
+    });
+    answerer.start(10);
+    page.browseLogFolder();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(page.logFolder(), chosen);
+    EXPECT_EQ(page.logFolderLabel()->text(), QString::fromUtf8(chosen.c_str()));
+    page.storeLogSettings();
+    EXPECT_NE(readFile(platform::Profile::application().filePath()).find("Log Folder=" + chosen + "\n"),
+              std::string::npos);
+}
+
+// Every UDP datagram this host receives, as raw IP packets (the group's own broadcasts come back).
+class UdpCapture {
+public:
+    UdpCapture() : m_fd(::socket(AF_INET, SOCK_RAW, IPPROTO_UDP)) {}
+    ~UdpCapture() { ::close(m_fd); }
+    UdpCapture(const UdpCapture&) = delete;
+    UdpCapture& operator=(const UdpCapture&) = delete;
+    bool open() const { return m_fd >= 0; }
+    // Collects packets until one holds marker (true) or nothing has come for timeoutMs.
+    bool collectUntil(const std::string& marker, int timeoutMs)
+    {
+        for (;;) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, timeoutMs) <= 0)
+                return false;
+            char buf[65536];
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                return false;
+            seen.emplace_back(buf, static_cast<std::size_t>(n));
+            if (seen.back().find(marker) != std::string::npos)
+                return true;
+        }
+    }
+    bool anyHolds(const std::string& bytes) const
+    {
+        return std::any_of(seen.begin(), seen.end(), [&](const std::string& s) { return s.find(bytes) != std::string::npos; });
+    }
+    std::vector<std::string> seen;
+
+private:
+    int m_fd;
+};
+
+// Deleting a group ends its listener without the leave notice that exit sends; the next group's
+// exit, afterwards, shows that a leave notice would have been seen.
+TEST_F(PortSettings, DeletingAGroupSendsNoLeaveNotice)
+{
+    startGroups({{"12121", "A", "gone"}, {"12122", "B", "stays"}});
+    UdpCapture capture;
+    ASSERT_TRUE(capture.open());
+    CPortPage page;
+    page.selectItem(0);
+    page.deleteSelected();
+    ASSERT_EQ(chatGroupTable().groupCount, 1);
+    stopGroupListener(0, true);
+    ASSERT_TRUE(capture.collectUntil(chatwire::buildLeave("stays"), 5000));
+    EXPECT_FALSE(capture.anyHolds(chatwire::buildLeave("gone")));
 }
 
 } // namespace

@@ -189,12 +189,12 @@ TEST(MailStore, SavedCompositionRecordIsExact) {
 }
 
 TEST(MailStore, SavedMailDateUsesEnglishNamesAndFixedZone) {
-    ASSERT_EQ(::setenv("TZ", "UTC0", 1), 0);
-    ::tzset();
-    EXPECT_EQ(formatSavedMailDate(0), "Thu, 01 Jan 1970 00:00:00 +0900");
-    EXPECT_EQ(formatSavedMailDate(1700000000), "Tue, 14 Nov 2023 22:13:20 +0900");
-    ASSERT_EQ(::setenv("TZ", "JST-9", 1), 0);
-    ::tzset();
+    {
+        orvalink::test::ScopedTimeZone utc("UTC0");
+        EXPECT_EQ(formatSavedMailDate(0), "Thu, 01 Jan 1970 00:00:00 +0900");
+        EXPECT_EQ(formatSavedMailDate(1700000000), "Tue, 14 Nov 2023 22:13:20 +0900");
+    }
+    orvalink::test::ScopedTimeZone japan("JST-9");
     EXPECT_EQ(formatSavedMailDate(1700000000), "Wed, 15 Nov 2023 07:13:20 +0900");
 }
 

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -87,6 +88,22 @@ public:
 private:
     const char* m_name;
     std::optional<std::string> m_old;
+};
+
+// Sets the time zone (TZ) until the end of the scope; the old one is back afterwards, for the C
+// library's local time too.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const std::string& tz) : m_env("TZ", tz) { ::tzset(); }
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+private:
+    struct Restore {
+        ~Restore() { ::tzset(); }
+    };
+    Restore m_restore; // destroyed after m_env: the library reads TZ again once it is back
+    ScopedEnv m_env;
 };
 
 // Polls pred() every stepMs until it holds or timeoutMs have passed; returns pred()'s last answer.

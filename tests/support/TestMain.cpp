@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "support/PrivateNetwork.h"
 
@@ -10,9 +12,39 @@
 #include <QApplication>
 #endif
 
+#ifdef ORVALINK_TSAN_SUPPRESSIONS
+// ThreadSanitizer reads these before TSAN_OPTIONS: the suppressions for Qt's uninstrumented inside.
+extern "C" const char* __tsan_default_options()
+{
+    return "suppressions=" ORVALINK_TSAN_SUPPRESSIONS;
+}
+#endif
+
+namespace {
+
+// Every test leaves the time zone as it found it: a test that sets TZ and does not put it back
+// changes the local time of every test after it in the same program.
+class TimeZoneKept : public ::testing::EmptyTestEventListener {
+    static std::optional<std::string> current()
+    {
+        const char* tz = std::getenv("TZ");
+        return tz ? std::optional<std::string>(tz) : std::nullopt;
+    }
+    void OnTestStart(const ::testing::TestInfo&) override { m_atStart = current(); }
+    void OnTestEnd(const ::testing::TestInfo& info) override
+    {
+        if (current() != m_atStart)
+            ADD_FAILURE() << info.test_suite_name() << "." << info.name() << " changed TZ and did not put it back";
+    }
+    std::optional<std::string> m_atStart;
+};
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new TimeZoneKept);
     ::setenv("ORVALINK_BUILD_DIR", ORVALINK_BUILD_DIR_DEFAULT, 0);
     ::setenv("ORVALINK_SOURCE_DIR", ORVALINK_SOURCE_DIR_DEFAULT, 0);
 #if ORVALINK_TEST_NETNS
