@@ -26,17 +26,27 @@ void CNetMsgSocket::onReceive(int error)
     QPointer<CNetMsgSocket> self(this);
     QElapsedTimer spent;
     spent.start();
-    for (int i = 0; i < kMaxDatagramsPerWakeup && self && isOpen(); ++i) {
-        if (i > 0 && spent.elapsed() >= kMaxMsPerWakeup)
-            break;
+    for (int i = 0;; ++i) {
+        if (!self || !isOpen())
+            return;
+        if (i == kMaxDatagramsPerWakeup || (i > 0 && spent.elapsed() >= kMaxMsPerWakeup)) {
+            // More may be waiting: the GUI's timers (its heartbeat, the coalesced refresh) go first.
+            deferNextReadNotification(1);
+            return;
+        }
         std::memset(g_receiveBuffer.data(), 0, g_receiveBuffer.size());
         std::string address;
         unsigned port = 0;
         const int n = receiveFrom(g_receiveBuffer.data(), static_cast<int>(g_receiveBuffer.size()), address, port);
         if (n <= 0) {
-            if (n < 0 && lastError() == platform::WSAEWOULDBLOCK)
-                break; // nothing more waiting
-            continue;  // an empty or failed datagram: nothing to hand on
+            if (n < 0 && lastError() == platform::WSAEWOULDBLOCK) {
+                // Nothing more waiting. After a busy wake-up more is likely on its way: the timers
+                // still go first.
+                if (i > 1)
+                    deferNextReadNotification(1);
+                return;
+            }
+            continue; // an empty or failed datagram: nothing to hand on
         }
         const auto text =
             m_assembly.feed(std::string_view(g_receiveBuffer.data(), static_cast<std::size_t>(n)), address, port);

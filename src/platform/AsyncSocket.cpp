@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -496,9 +499,22 @@ void AsyncSocket::readActivated()
     if (!self)
         return; // the handler deleted the socket
     m_inReadHandler = false;
-    if (m_readWanted && m_readNotifier)
+    const int deferMs = std::exchange(m_readDeferMs, -1);
+    if (!m_readWanted || !m_readNotifier)
+        return;
+    if (deferMs < 0) {
         m_readNotifier->setEnabled(true);
+        return;
+    }
+    // A timer, not a posted call: the loop then runs the timers that waited before it reads again.
+    QPointer<QSocketNotifier> n = m_readNotifier;
+    QTimer::singleShot(std::max(1, deferMs), n, [n] {
+        if (n)
+            n->setEnabled(true);
+    });
 }
+
+void AsyncSocket::deferNextReadNotification(int delayMs) { m_readDeferMs = delayMs; }
 
 int AsyncSocket::send(const void* buf, int len, int flags)
 {

@@ -121,6 +121,12 @@ public:
     static int servicePort(const char* name, const char* proto);
 
 protected:
+    // From inside onReceive: the next read notification comes no sooner than delayMs (at least 1),
+    // after the timers that are due. A socket that never runs dry would otherwise keep the thread's
+    // timers waiting for as long as data keeps coming (the event loop runs due timers only when
+    // nothing else is ready).
+    void deferNextReadNotification(int delayMs);
+
     virtual void onReceive(int err);
     virtual void onSend(int err);
     virtual void onConnect(int err);
@@ -147,6 +153,7 @@ private:
     bool m_closeReported = false;
     bool m_inReadHandler = false;
     bool m_readWanted = false;
+    int m_readDeferMs = -1;
 };
 
 } // namespace platform
