@@ -58,6 +58,12 @@ void MessageTarget::destroyWindow()
 
 bool MessageTarget::event(QEvent* e)
 {
+    // A message is made under the registry lock by the thread that sends it and reaches this
+    // thread through Qt's queue. Taking the lock here as well orders the making before the reading
+    // for every thread (ThreadSanitizer cannot see the queue's own lock inside Qt).
+    {
+        std::lock_guard lock(detail::registryMutex());
+    }
     if (!detail::MessageEvent::isMessageEvent(e))
         return QObject::event(e);
     auto* me = static_cast<detail::MessageEvent*>(e);

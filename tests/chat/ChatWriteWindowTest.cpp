@@ -16,7 +16,9 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <gtest/gtest.h>
+#include <thread>
 #include <vector>
 
 using namespace chattest;
@@ -333,13 +335,13 @@ TEST_F(ChatWriteWindows, RectangleSurvivesARestart)
 }
 
 // Chat write windows keep the listener thread sending while its group is deleted (and, in turn,
-// while the program exits): the socket must not go while a send of the listener is inside it.
-// Each window has hundreds of sends queued, so they are still going when the listener stops; what
-// was not sent by then is dropped, nothing is left blocked, and the group's port is free again.
+// while the program exits): the socket must not go while a send of the listener is inside it. Each
+// window is fed one send after another from a thread of its own, before, during and after the
+// listener stops; sends after it has gone are dropped, nothing is left blocked, and the group's
+// port is free again.
 TEST_F(ChatWriteWindows, ListenerStopsSafelyWhileWindowsSend)
 {
     constexpr int kWindows = 6;
-    constexpr int kSendsPerWindow = 400;
     constexpr int kRounds = 8;
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE(round);
@@ -347,7 +349,6 @@ TEST_F(ChatWriteWindows, ListenerStopsSafelyWhileWindowsSend)
             startGroupListener(0);
             ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2; }, 5000));
         }
-        arrivals.clear();
         CNetMsgDlg* listener = chatGroupTable().groups[0].listener->window();
         std::vector<CSendChatThread*> windows;
         for (int i = 0; i < kWindows; ++i) {
@@ -358,18 +359,31 @@ TEST_F(ChatWriteWindows, ListenerStopsSafelyWhileWindowsSend)
             t->worker()->setListener(listener);
             windows.push_back(t);
         }
-        for (int n = 0; n < kSendsPerWindow; ++n)
-            for (CSendChatThread* t : windows)
-                platform::postMessage(t->worker(), {WM_CHAT_WRITE_SEND, "m" + std::to_string(n), std::string()});
-        // Sends are flowing: some have come back over the network.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 20; }, 5000));
+        std::atomic<bool> stop = false;
+        std::atomic<int> sends = 0;
+        std::vector<std::thread> feeders;
+        for (CSendChatThread* t : windows)
+            feeders.emplace_back([&, worker = t->worker()] {
+                for (int n = 0; !stop; ++n) {
+                    platform::sendMessage(worker, {WM_CHAT_WRITE_SEND, "m" + std::to_string(n), std::string()});
+                    ++sends;
+                }
+            });
+        ASSERT_TRUE(orvalink::test::waitUntil([&] { return sends >= 50; }, 10000));
         stopGroupListener(0, round % 2 == 1);
         EXPECT_EQ(chatGroupTable().groups[0].listener, nullptr);
+        // The windows went on sending past the end of the listener.
+        const int atStop = sends;
+        EXPECT_TRUE(orvalink::test::waitUntil([&] { return sends >= atStop + 2 * kWindows; }, 10000));
+        stop = true;
+        for (std::thread& f : feeders)
+            f.join();
         closeAllWindows();
         EXPECT_EQ(chatGroupTable().chatWriteCount, 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         RawPeer again(12121);
         EXPECT_TRUE(again.bound());
+        arrivals.clear();
     }
     startGroupListener(0); // as TearDown expects it
 }

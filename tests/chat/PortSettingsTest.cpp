@@ -20,12 +20,12 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -533,7 +533,8 @@ public:
     }
     bool anyHolds(const std::string& bytes) const
     {
-        return std::any_of(seen.begin(), seen.end(), [&](const std::string& s) { return s.find(bytes) != std::string::npos; });
+        return std::any_of(seen.begin(), seen.end(),
+                           [&](const std::string& s) { return s.find(bytes) != std::string::npos; });
     }
     std::vector<std::string> seen;
 

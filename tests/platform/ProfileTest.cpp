@@ -363,9 +363,9 @@ TEST(Profile, PathsRoundTripByteForByteAndStayReadable) {
         {"/home/한국어/ChatLog", "/home/한국어/ChatLog"},
         {"/tmp/logs 😀", "/tmp/logs 😀"},
         {"/home/ユーザ/ChatLog", "/home/ユーザ/ChatLog"},
-        {"/srv/caf\xE9", "/srv/caf\\xE9"}, // a Latin-1 name: no UTF-8
+        {"/srv/caf\xE9", "/srv/caf\\xE9"},             // a Latin-1 name: no UTF-8
         {"/srv/\xF0\x9F\x98", "/srv/\\xF0\\x9F\\x98"}, // a character cut short
-        {"/srv/\xC0\xAF", "/srv/\\xC0\\xAF"},           // an overlong "/"
+        {"/srv/\xC0\xAF", "/srv/\\xC0\\xAF"},          // an overlong "/"
         {" lead/trail ", "\\x20lead/trail\\x20"},
         {"a\\b\nc", "a\\\\b\\nc"},
     };
@@ -406,9 +406,9 @@ TEST(Profile, OpeningRemovesStaleTemporaryFilesOnly) {
     const std::string path = dir.file("Orvalink.conf");
     writeFile(path, "[S]\na=1\n");
     const std::string stale[] = {"Orvalink.conf.AbC123", "Orvalink.conf.zzzzzz", "Orvalink.conf.000000"};
-    const std::string kept[] = {"Orvalink.conf",        "Orvalink.conf.lock",    "Orvalink.conf.bak",
-                                "Orvalink.conf.12345",  "Orvalink.conf.1234567", "Orvalink.conf.ab-123",
-                                "Other.conf.AbC123",    "xOrvalink.conf.AbC123", "Orvalink.conf.AbC123.x"};
+    const std::string kept[] = {"Orvalink.conf",       "Orvalink.conf.lock",    "Orvalink.conf.bak",
+                                "Orvalink.conf.12345", "Orvalink.conf.1234567", "Orvalink.conf.ab-123",
+                                "Other.conf.AbC123",   "xOrvalink.conf.AbC123", "Orvalink.conf.AbC123.x"};
     for (const auto& name : stale)
         writeFile(dir.file(name), "[S]\na=half");
     for (const auto& name : kept)
