@@ -10,6 +10,10 @@
 //                                 downloads ended since the start), then while the window is open
 //                                 "recvstatus TEXT", "recvmessage TEXT", "recvprogress POS MAX",
 //                                 "recvrunning 0|1" and one "recverror TEXT" per error line
+//   stats PATH                    writes a short summary to PATH: per group "group G members N
+//                                 rows N bytes N", and "gap MS", the longest time the GUI thread
+//                                 went without running a 5 ms heartbeat since the previous stats
+//                                 (the first stats starts the heartbeat)
 //   group G TEXT                  writes TEXT to group G (as the chat write window does)
 //   personal G ADDRESS TEXT       writes TEXT to the member at ADDRESS in group G
 //   select G                      selects group G's node in the tree
@@ -33,6 +37,7 @@
 // The dump lists each open compose window as "compose SLOT STATE|FROM|TO|SUBJECT|BODY" (STATE is
 // the SMTP conversation's, 0 when none runs) and the send-and-receive window as "sendrecv open".
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <string>
@@ -40,6 +45,7 @@
 
 class CMainFrame;
 class QSocketNotifier;
+class QTimer;
 
 class AutomationChannel : public QObject {
     Q_OBJECT
@@ -50,6 +56,7 @@ public:
 
     void execute(const std::string& line);
     static std::string stateDump();
+    std::string stats();
     static std::string escape(std::string_view bytes);
     static std::string unescape(std::string_view text);
 
@@ -61,4 +68,7 @@ private:
     int m_fd;
     QSocketNotifier* m_notifier;
     std::string m_pending;
+    QTimer* m_heartbeat = nullptr;
+    QElapsedTimer m_sinceBeat;
+    qint64 m_longestGapMs = 0;
 };

@@ -42,6 +42,7 @@ bool CNetMsgDlg::openSocket(int group, CNetMsgSocket& socket)
         return false;
     }
     m_socket->setBroadcast(true);
+    m_socket->setReceiveBufferSize(CNetMsgSocket::kReceiveBufferBytes);
     sendDatagram(chatwire::buildPresence(m_displayName), kBroadcastAddress);
     sendDatagram(chatwire::buildJoin(m_displayName), kBroadcastAddress);
     return true;

@@ -1,13 +1,17 @@
 #include "chat/ChatLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 
-#include <fcntl.h>
 #include <set>
-#include <unistd.h>
 
 namespace {
 
@@ -125,15 +129,57 @@ void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::s
         }
         m_path = path;
         m_folder = folder;
+        m_startOnNewLine = !endsWithLineBreak(path);
     }
     std::string record;
-    record.reserve(labelLine.size() + text.size() + 32);
+    record.reserve(labelLine.size() + text.size() + 34);
+    // A file left with a torn record (a kill or a full disk in the middle of a write, by an older
+    // run) gets the next record on a line of its own, so it does not run on from the torn one.
+    if (m_startOnNewLine)
+        record.append("\r\n");
     record.append(labelLine).append(timeText(now)).append("\r\n").append(text).append("\r\n");
-    const bool written = std::fwrite(record.data(), 1, record.size(), m_file) == record.size();
-    if (std::fflush(m_file) == 0 && written) {
+    switch (writeRecord(::fileno(m_file), record)) {
+    case WriteResult::Whole:
+        m_startOnNewLine = false;
         failureCleared(m_folder);
-    } else {
-        std::clearerr(m_file); // the next record tries again
-        reportFailure(m_folder, m_path);
+        return;
+    case WriteResult::Nothing:
+        break; // the file ends as it did
+    case WriteResult::Torn:
+        m_startOnNewLine = true;
+        break;
     }
+    reportFailure(m_folder, m_path); // the next record tries again
+}
+
+bool ChatLog::endsWithLineBreak(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st{};
+    char tail[2] = {};
+    const bool ends = ::fstat(fd, &st) == 0 &&
+                      (st.st_size == 0 || (st.st_size >= 2 && ::pread(fd, tail, 2, st.st_size - 2) == 2 &&
+                                           tail[0] == '\r' && tail[1] == '\n'));
+    ::close(fd);
+    return ends;
+}
+
+ChatLog::WriteResult ChatLog::writeRecord(int fd, std::string_view record)
+{
+    // One write call per record: on a file opened for appending it lands whole at the end, and
+    // a record from another thread or process never comes between its lines. A write that stops
+    // short (disk full, a signal) is taken back, so the file never keeps half a record.
+    struct stat st{};
+    const bool sized = ::fstat(fd, &st) == 0;
+    ssize_t n;
+    do
+        n = ::write(fd, record.data(), record.size());
+    while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(record.size()))
+        return WriteResult::Whole;
+    if (n <= 0 || (sized && ::ftruncate(fd, st.st_size) == 0))
+        return WriteResult::Nothing; // the file still ends where it did
+    return WriteResult::Torn;
 }

@@ -44,6 +44,13 @@ public:
 
     void close();
 
+    // True when the file at path ends with CR LF or is empty.
+    static bool endsWithLineBreak(const std::string& path);
+    // Appends record with one write. Whole: written; Nothing: the file ends as before (a write
+    // that stopped short is taken back); Torn: part of it stayed.
+    enum class WriteResult { Whole, Nothing, Torn };
+    static WriteResult writeRecord(int fd, std::string_view record);
+
 private:
     void reportFailure(const std::string& folder, const std::string& path);
     static void failureCleared(const std::string& folder);
@@ -52,4 +59,5 @@ private:
     std::FILE* m_file = nullptr;
     std::string m_path;
     std::string m_folder; // of the open file
+    bool m_startOnNewLine = false; // the file does not end with CR LF: begin the next record with one
 };

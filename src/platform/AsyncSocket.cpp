@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -256,6 +259,25 @@ bool AsyncSocket::setBroadcast(bool on)
     return true;
 }
 
+int AsyncSocket::setReceiveBufferSize(int bytes)
+{
+    const int fd = m_fd.load();
+    // SO_RCVBUFFORCE passes the system's limit but needs the privilege; SO_RCVBUF stops at it.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0 &&
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) {
+        failWithErrno();
+        return 0;
+    }
+    int granted = 0;
+    socklen_t len = sizeof granted;
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0) {
+        failWithErrno();
+        return 0;
+    }
+    t_lastError = 0;
+    return granted;
+}
+
 void AsyncSocket::armRead()
 {
     if (!m_readNotifier || !(m_events & (FD_READ | FD_CLOSE)))
@@ -477,9 +499,22 @@ void AsyncSocket::readActivated()
     if (!self)
         return; // the handler deleted the socket
     m_inReadHandler = false;
-    if (m_readWanted && m_readNotifier)
+    const int deferMs = std::exchange(m_readDeferMs, -1);
+    if (!m_readWanted || !m_readNotifier)
+        return;
+    if (deferMs < 0) {
         m_readNotifier->setEnabled(true);
+        return;
+    }
+    // A timer, not a posted call: the loop then runs the timers that waited before it reads again.
+    QPointer<QSocketNotifier> n = m_readNotifier;
+    QTimer::singleShot(std::max(1, deferMs), n, [n] {
+        if (n)
+            n->setEnabled(true);
+    });
 }
+
+void AsyncSocket::deferNextReadNotification(int delayMs) { m_readDeferMs = delayMs; }
 
 int AsyncSocket::send(const void* buf, int len, int flags)
 {

@@ -87,6 +87,9 @@ public:
     // notifications (FD_* bits). False and lastError() on failure; an open socket is closed first.
     bool create(Type type, std::uint16_t port = 0, const char* bindAddress = nullptr, long events = 0x3F);
     bool setBroadcast(bool on);
+    // Asks for a kernel receive buffer of bytes (beyond the system's limit where the process may
+    // raise it). Returns the size the kernel granted (as it reports it), or 0 on failure.
+    int setReceiveBufferSize(int bytes);
 
     // Sends one datagram to address (dotted IPv4 or a host name) and port. Callable from any
     // thread. Returns the bytes sent or SocketError. flags: WS_MSG_* values.
@@ -118,6 +121,12 @@ public:
     static int servicePort(const char* name, const char* proto);
 
 protected:
+    // From inside onReceive: the next read notification comes no sooner than delayMs (at least 1),
+    // after the timers that are due. A socket that never runs dry would otherwise keep the thread's
+    // timers waiting for as long as data keeps coming (the event loop runs due timers only when
+    // nothing else is ready).
+    void deferNextReadNotification(int delayMs);
+
     virtual void onReceive(int err);
     virtual void onSend(int err);
     virtual void onConnect(int err);
@@ -144,6 +153,7 @@ private:
     bool m_closeReported = false;
     bool m_inReadHandler = false;
     bool m_readWanted = false;
+    int m_readDeferMs = -1;
 };
 
 } // namespace platform
