@@ -483,6 +483,11 @@ TEST_F(PortSettings, DefaultLogFolderUnderAnyWorkingDirectoryIsStoredExactlyAndL
 // The real folder picker: a folder whose name code page 932 cannot hold is taken like any other.
 TEST_F(PortSettings, FolderPickerTakesFoldersCodePage932CannotName)
 {
+#if defined(__SANITIZE_THREAD__)
+    // The dialog's file system model reads folders on a thread inside Qt, whose own ordering
+    // ThreadSanitizer cannot see; nothing of the program's runs there.
+    GTEST_SKIP() << "Qt's file dialog thread is not instrumented";
+#endif
     startGroups({{"12121", "A", "me"}});
     const std::string chosen = sandbox.path() + "/" + kForeignFolder;
     std::filesystem::create_directory(chosen);
