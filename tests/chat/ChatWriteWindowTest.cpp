@@ -11,6 +11,8 @@
 #include "support/PrivateNetwork.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -180,6 +182,55 @@ TEST_F(ChatWriteWindows, GroupWindowSendsTypedLinesWithCrLfAndCloses)
     EXPECT_TRUE(arrived(chatwire::buildGroupMessage("me", "hello\r\nworld")));
     EXPECT_TRUE(closed(t));
     EXPECT_EQ(chatGroupTable().chatWriteCount, 0);
+}
+
+TEST_F(ChatWriteWindows, BlankTextIsNeverSent)
+{
+    CSendChatThread* t = openWriteToGroup(0);
+    ASSERT_NE(t, nullptr);
+    CSendChatFrame* f = t->frame();
+    EXPECT_FALSE(f->button()->isEnabled());
+    f->pressButton(); // as the menu's accelerator or a script would
+    type(f, " ");
+    QTest::keyClick(f->view(), Qt::Key_Return);
+    f->view()->insertPlainText(QString::fromUtf8("\u3000"));
+    QTest::keyClick(f->view(), Qt::Key_Tab);
+    EXPECT_FALSE(f->button()->isEnabled());
+    f->pressButton();
+    settle(300);
+    EXPECT_TRUE(arrivals.empty());
+    EXPECT_EQ(chatGroupTable().chatWriteCount, 1);
+
+    type(f, "x");
+    EXPECT_TRUE(f->button()->isEnabled());
+    f->view()->clear();
+    EXPECT_FALSE(f->button()->isEnabled());
+    type(f, "y");
+    f->pressButton();
+    EXPECT_TRUE(arrived(chatwire::buildGroupMessage("me", "y")));
+    EXPECT_TRUE(closed(t));
+}
+
+TEST_F(ChatWriteWindows, APasteCutAtTheLimitIsToldInTheWindow)
+{
+    CSendChatThread* t = openWriteToGroup(0);
+    ASSERT_NE(t, nullptr);
+    CSendChatFrame* f = t->frame();
+    EXPECT_TRUE(f->cutNotice()->isHidden());
+    f->view()->setPlainText(QString(CSendChatView::kMaxCharacters - 2, u'a'));
+    f->view()->moveCursor(QTextCursor::End);
+    QApplication::clipboard()->setText("xyz12");
+    f->view()->paste();
+    EXPECT_EQ(f->view()->characterCount(), CSendChatView::kMaxCharacters);
+    EXPECT_FALSE(f->cutNotice()->isHidden());
+    EXPECT_EQ(f->cutNotice()->text(), CSendChatFrame::cutNoticeText(3));
+    // A paste that fits says nothing; the notice goes with the next change.
+    QTest::keyClick(f->view(), Qt::Key_Backspace);
+    EXPECT_TRUE(f->cutNotice()->isHidden());
+    QApplication::clipboard()->setText("z");
+    f->view()->paste();
+    EXPECT_TRUE(f->cutNotice()->isHidden());
+    EXPECT_EQ(f->view()->toPlainText().right(3), "axz");
 }
 
 TEST_F(ChatWriteWindows, SecondWindowSendsToItsOwnRecipientAfterTheFirstCloses)
