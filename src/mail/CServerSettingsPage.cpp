@@ -254,7 +254,10 @@ void CServerSettingsPage::onStandard()
         tell(kNoAccountChosen);
         return;
     }
-    // Account 1 is the one downloads and sending use.
+    // Account 1 is the one downloads and sending use: renumbering the accounts changes which
+    // account receives and sends, so it is asked first, with Cancel as the plain answer.
+    if (ask("標準設定にしますか？", kDefaultButton2) != platform::IDOK)
+        return;
     m_store.moveToFirst(m_current + 1);
     rebuildList();
     showAccount(1);

@@ -467,11 +467,16 @@ TEST_F(ServerSettings, DeletingTheOnlyAccountEmptiesThePage)
 TEST_F(ServerSettings, StandardMakesTheShownAccountAccountOne)
 {
     storeAccounts({"A", "B", "C"}, 1);
-    platform::MessageBoxRecorder boxes;
+    platform::MessageBoxRecorder boxes({platform::IDCANCEL, platform::IDOK});
     Page& page = open();
     choose(page, "C");
+    // Asked first, like a delete: Cancel (the default) renumbers nothing.
+    const std::vector before = sandbox.profile().entries("Server Entry");
     click(page, Page::kIdStandard);
-    EXPECT_TRUE(boxes.calls().empty());
+    EXPECT_EQ(sandbox.profile().entries("Server Entry"), before);
+    EXPECT_EQ(shown(page), sampleAccount("C"));
+    click(page, Page::kIdStandard);
+    EXPECT_EQ(boxes.calls(), std::vector(2, question("標準設定にしますか？", kOkCancelDefaultCancel)));
     EXPECT_EQ(storedNames(), (std::vector<std::string>{"C", "A", "B"}));
     EXPECT_EQ(MailAccountStore().read(1), sampleAccount("C"));
     EXPECT_EQ(readAccounts().front().smtpServer, "C-smtp.example");
