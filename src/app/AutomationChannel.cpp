@@ -4,11 +4,13 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QTreeWidgetItem>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -123,6 +125,33 @@ std::string AutomationChannel::stateDump()
     return out.str();
 }
 
+std::string AutomationChannel::stats()
+{
+    if (!m_heartbeat) {
+        m_heartbeat = new QTimer(this);
+        m_heartbeat->setInterval(5);
+        connect(m_heartbeat, &QTimer::timeout, this, [this] {
+            m_longestGapMs = std::max(m_longestGapMs, m_sinceBeat.restart());
+        });
+        m_heartbeat->start();
+        m_sinceBeat.start();
+    }
+    const ChatGroupTable& table = chatGroupTable();
+    std::ostringstream out;
+    for (int g = 0; g < table.groupCount; ++g) {
+        const ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
+        std::size_t bytes = 0;
+        for (const auto& r : group.rows)
+            bytes += r.header.size() + r.body.size();
+        out << "group " << g << " members " << group.members.size() << " rows " << group.rows.size() << " bytes "
+            << bytes << "\n";
+    }
+    out << "gap " << m_longestGapMs << "\n";
+    m_longestGapMs = 0;
+    m_sinceBeat.restart();
+    return out.str();
+}
+
 void AutomationChannel::execute(const std::string& line)
 {
     std::istringstream in(line);
@@ -141,12 +170,12 @@ void AutomationChannel::execute(const std::string& line)
             return nullptr;
         return t.groups[static_cast<std::size_t>(g)].listener->window();
     };
-    if (command == "dump") {
+    if (command == "dump" || command == "stats") {
         const std::string path = rest();
         const std::string tmp = path + ".tmp";
         {
             std::ofstream f(tmp, std::ios::binary);
-            f << stateDump();
+            f << (command == "dump" ? stateDump() : stats());
         }
         std::rename(tmp.c_str(), path.c_str());
     } else if (command == "group") {

@@ -6,6 +6,10 @@
 // so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
 //   dump PATH                     writes the tree, members, rows and tooltip to PATH
+//   stats PATH                    writes a short summary to PATH: per group "group G members N
+//                                 rows N bytes N", and "gap MS", the longest time the GUI thread
+//                                 went without running a 5 ms heartbeat since the previous stats
+//                                 (the first stats starts the heartbeat)
 //   group G TEXT                  writes TEXT to group G (as the chat write window does)
 //   personal G ADDRESS TEXT       writes TEXT to the member at ADDRESS in group G
 //   select G                      selects group G's node in the tree
@@ -18,6 +22,7 @@
 //   open ROW                      double-clicks row ROW of the message list
 //   grab PATH                     saves a picture of the main window (PNG)
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <string>
@@ -25,6 +30,7 @@
 
 class CMainFrame;
 class QSocketNotifier;
+class QTimer;
 
 class AutomationChannel : public QObject {
     Q_OBJECT
@@ -35,6 +41,7 @@ public:
 
     void execute(const std::string& line);
     static std::string stateDump();
+    std::string stats();
     static std::string escape(std::string_view bytes);
     static std::string unescape(std::string_view text);
 
@@ -46,4 +53,7 @@ private:
     int m_fd;
     QSocketNotifier* m_notifier;
     std::string m_pending;
+    QTimer* m_heartbeat = nullptr;
+    QElapsedTimer m_sinceBeat;
+    qint64 m_longestGapMs = 0;
 };

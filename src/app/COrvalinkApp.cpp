@@ -79,8 +79,10 @@ void COrvalinkApp::startListeners()
 {
     // Every assembled datagram of every group goes to the receive handler, on the main thread.
     static ChatReceiver receiver(ChatReceiver::listenerIo());
-    CNetMsgDlg::setReceiveHandler([](CNetMsgDlg&, std::string_view text, const std::string& address, unsigned port) {
-        receiver.handle(text, address, port);
+    receiver.setCoalescedRefresh(true);
+    // The group is the one whose socket received the datagram.
+    CNetMsgDlg::setReceiveHandler([](CNetMsgDlg& w, std::string_view text, const std::string& address, unsigned port) {
+        receiver.handle(w.groupIndex(), text, address, port);
     });
     ChatGroupTable& table = chatGroupTable();
     for (int g = 0; g < table.groupCount; ++g)

@@ -23,15 +23,9 @@ void CNetMsgDlg::setReceiveHandler(ReceiveHandler handler) { receiveHandlerSlot(
 
 CNetMsgDlg::CNetMsgDlg() = default;
 
-CNetMsgDlg::~CNetMsgDlg()
-{
-    // The socket belongs to the main thread; when the window goes first (a failed start) it is
-    // deleted there.
-    if (m_socket)
-        m_socket.release()->deleteLater();
-}
+CNetMsgDlg::~CNetMsgDlg() = default;
 
-bool CNetMsgDlg::openSocket(int group)
+bool CNetMsgDlg::openSocket(int group, CNetMsgSocket& socket)
 {
     m_group = group;
     const ChatGroup& g = chatGroupTable().groups[static_cast<std::size_t>(group)];
@@ -39,7 +33,8 @@ bool CNetMsgDlg::openSocket(int group)
     m_displayName = g.displayName;
     m_port = portNumber(g.port);
 
-    m_socket = std::make_unique<CNetMsgSocket>(this);
+    m_socket = &socket;
+    m_socket->setOwner(this);
     // A port text that names no port (empty, 0, above 65535) would otherwise bind an arbitrary
     // port and look like success.
     if (m_port == 0 || !m_socket->create(platform::AsyncSocket::Type::Datagram, static_cast<std::uint16_t>(m_port))) {
@@ -47,20 +42,13 @@ bool CNetMsgDlg::openSocket(int group)
         return false;
     }
     m_socket->setBroadcast(true);
+    m_socket->setReceiveBufferSize(CNetMsgSocket::kReceiveBufferBytes);
     sendDatagram(chatwire::buildPresence(m_displayName), kBroadcastAddress);
     sendDatagram(chatwire::buildJoin(m_displayName), kBroadcastAddress);
     return true;
 }
 
 void CNetMsgDlg::sendPresenceReply() { sendDatagram(chatwire::buildPresence(m_displayName), kBroadcastAddress); }
-
-void CNetMsgDlg::drainAndDeleteSocket()
-{
-    if (!m_socket)
-        return;
-    m_socket->drain();
-    m_socket.reset();
-}
 
 void CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& address)
 {

@@ -2,8 +2,10 @@
 
 // The hidden window of a group's listener. It lives on the listener thread and is the group's
 // mailbox for outgoing traffic: WM_CHAT_SEND_GROUP, WM_CHAT_SEND_PERSONAL and WM_CHAT_SEND_OFF are
-// sent to it by other threads and go out on the group's socket from here. The socket itself is
-// created on the main thread by openSocket(), so received datagrams are handled on the main thread.
+// sent to it by other threads and go out on the group's socket from here. The socket belongs to the
+// listener (CNetMsgThread) on the main thread, where it is created, so received datagrams are
+// handled on the main thread; it outlives this window and its thread, so no send of this window
+// can ever meet a deleted socket.
 
 #include <atomic>
 #include <cstdint>
@@ -33,11 +35,10 @@ public:
     // Main thread: creates and binds the group's socket on its port, enables broadcasting and
     // announces this instance (presence announcement, then join notice). Shows "Socket creation
     // failed" and returns false when the socket cannot be made; the group then stays silent.
-    bool openSocket(int group);
+    // socket is the listener's and must outlive this window.
+    bool openSocket(int group, CNetMsgSocket& socket);
     // Main thread: the presence announcement, as a reply to a newcomer.
     void sendPresenceReply();
-    // Main thread, at shutdown or group deletion: drain the socket and delete it.
-    void drainAndDeleteSocket();
 
     void receiveHandler(std::string_view text, const std::string& address, unsigned port);
     void log(std::string_view groupName, std::string_view labelLine, std::string_view text);
@@ -45,7 +46,7 @@ public:
     int groupIndex() const { return m_group.load(); }
     void setGroupIndex(int group) { m_group = group; }
     int port() const { return m_port; }
-    CNetMsgSocket* socket() const { return m_socket.get(); }
+    CNetMsgSocket* socket() const { return m_socket; }
     ChatLog& chatLog() { return m_log; }
 
 private:
@@ -53,7 +54,7 @@ private:
     // not reported: the datagram is lost.
     void sendDatagram(const std::string& datagram, const std::string& address);
 
-    std::unique_ptr<CNetMsgSocket> m_socket;
+    CNetMsgSocket* m_socket = nullptr; // the listener's; set on the main thread before any send
     std::atomic<int> m_group{-1};
     int m_port = 0;
     // Copies taken when the socket opens: a renamed group or display name applies at next start.

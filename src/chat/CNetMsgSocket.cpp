@@ -1,5 +1,8 @@
 #include "chat/CNetMsgSocket.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
+
 #include <array>
 #include <cstring>
 
@@ -18,15 +21,28 @@ CNetMsgSocket::CNetMsgSocket(CNetMsgDlg* owner, QObject* parent) : platform::Asy
 void CNetMsgSocket::onReceive(int error)
 {
     (void)error;
-    std::memset(g_receiveBuffer.data(), 0, g_receiveBuffer.size());
-    std::string address;
-    unsigned port = 0;
-    const int n = receiveFrom(g_receiveBuffer.data(), static_cast<int>(g_receiveBuffer.size()), address, port);
-    if (n <= 0)
-        return;
-    const auto text = m_assembly.feed(std::string_view(g_receiveBuffer.data(), static_cast<std::size_t>(n)), address, port);
-    if (text && m_owner)
-        m_owner->receiveHandler(*text, address, port);
+    // One notification drains what is waiting (bounded), so a burst costs one wake-up instead of
+    // one per datagram; the handler never deletes this socket, but a guard costs nothing.
+    QPointer<CNetMsgSocket> self(this);
+    QElapsedTimer spent;
+    spent.start();
+    for (int i = 0; i < kMaxDatagramsPerWakeup && self && isOpen(); ++i) {
+        if (i > 0 && spent.elapsed() >= kMaxMsPerWakeup)
+            break;
+        std::memset(g_receiveBuffer.data(), 0, g_receiveBuffer.size());
+        std::string address;
+        unsigned port = 0;
+        const int n = receiveFrom(g_receiveBuffer.data(), static_cast<int>(g_receiveBuffer.size()), address, port);
+        if (n <= 0) {
+            if (n < 0 && lastError() == platform::WSAEWOULDBLOCK)
+                break; // nothing more waiting
+            continue;  // an empty or failed datagram: nothing to hand on
+        }
+        const auto text =
+            m_assembly.feed(std::string_view(g_receiveBuffer.data(), static_cast<std::size_t>(n)), address, port);
+        if (text && m_owner)
+            m_owner->receiveHandler(*text, address, port);
+    }
 }
 
 void CNetMsgSocket::drain()

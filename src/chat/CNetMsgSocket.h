@@ -15,6 +15,14 @@ class CNetMsgDlg;
 class CNetMsgSocket : public platform::AsyncSocket {
     Q_OBJECT
 public:
+    // A read notification takes what is waiting, up to this many datagrams or this much time;
+    // whatever is left comes with the next notification, after the GUI had its turn.
+    static constexpr int kMaxDatagramsPerWakeup = 256;
+    static constexpr int kMaxMsPerWakeup = 8;
+    // The kernel buffer asked for each group socket: a burst of a few thousand small datagrams,
+    // or several dozen of the largest, waits there instead of being dropped.
+    static constexpr int kReceiveBufferBytes = 4 << 20;
+
     explicit CNetMsgSocket(CNetMsgDlg* owner, QObject* parent = nullptr);
 
     void setOwner(CNetMsgDlg* owner) { m_owner = owner; }

@@ -2,8 +2,26 @@
 
 #include "chat/ChatGroupTable.h"
 #include "chat/CNetMsgDlg.h"
+#include "chat/CNetMsgSocket.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
+
+CNetMsgThread::CNetMsgThread() = default;
+
+CNetMsgThread::~CNetMsgThread()
+{
+    quitAndWait();
+    closeSocket();
+}
+
+void CNetMsgThread::closeSocket()
+{
+    if (!m_socket)
+        return;
+    m_socket->setOwner(nullptr);
+    m_socket->drain();
+    m_socket.reset();
+}
 
 CNetMsgDlg* CNetMsgThread::window() const { return static_cast<CNetMsgDlg*>(mainWindow()); }
 
@@ -17,7 +35,9 @@ bool CNetMsgThread::startListening(int group)
 {
     m_port = portNumber(chatGroupTable().groups[static_cast<std::size_t>(group)].port);
     CNetMsgDlg* w = window();
-    const bool ok = w && w->openSocket(group);
+    if (w && !m_socket)
+        m_socket = std::make_unique<CNetMsgSocket>(w);
+    const bool ok = w && w->openSocket(group, *m_socket);
     m_group = group;
     return ok;
 }
@@ -48,10 +68,14 @@ void stopGroupListener(int group, bool sendLeave)
     if (CNetMsgDlg* w = thread->window()) {
         if (sendLeave)
             platform::sendMessage(w, {WM_CHAT_SEND_OFF, {}, {}});
-        w->drainAndDeleteSocket();
+        // Nothing received from here on is handed to the window, which is about to go.
+        if (CNetMsgSocket* s = thread->socket())
+            s->setOwner(nullptr);
         platform::sendMessage(w, {WM_QUIT, {}, {}});
     }
+    // The listener thread ends first: chat write windows may still be asking it to send.
     thread->quitAndWait();
+    thread->closeSocket();
     delete thread;
     g.listener = nullptr;
 }

@@ -15,12 +15,16 @@
 #include "res/ResourceIds.h"
 
 #include <QCheckBox>
-#include <QDir>
+#include <QFile>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +40,24 @@ QString qs(const char* utf8)
 std::string key(const char* name, int n)
 {
     return name + std::to_string(n);
+}
+
+// The log folder is a file-system path: shown as the file system names it, stored byte for byte.
+QString shownPath(const std::string& path)
+{
+    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+}
+
+std::string workingDirectory()
+{
+    std::string buf(4096, '\0');
+    while (::getcwd(buf.data(), buf.size()) == nullptr) {
+        if (errno != ERANGE)
+            return {};
+        buf.resize(buf.size() * 2);
+    }
+    buf.resize(std::char_traits<char>::length(buf.c_str()));
+    return buf;
 }
 
 template <typename W> W* named(W* w, int id)
@@ -99,14 +121,17 @@ CPortPage::CPortPage(QWidget* parent)
     showNames(0);
 
     auto& profile = platform::Profile::application();
-    m_logFolder = profile.getString(kNetMsg, "Log Folder");
+    m_logFolder = profile.getPath(kNetMsg, "Log Folder");
     if (m_logFolder.empty()) {
-        QDir::current().mkdir("ChatLog");
-        m_logFolder = platform::fromFileName(QDir::currentPath().toStdString()) + "/ChatLog";
-        profile.writeString(kNetMsg, "Log Folder", m_logFolder);
+        // The chats are private: a folder made here is the user's alone (an existing one is kept
+        // as it is).
+        const std::string cwd = workingDirectory();
+        m_logFolder = (cwd == "/" ? std::string() : cwd.empty() ? std::string(".") : cwd) + "/ChatLog";
+        ::mkdir(m_logFolder.c_str(), 0700);
+        profile.writePath(kNetMsg, "Log Folder", m_logFolder);
     }
     m_initialLogFolder = m_logFolder;
-    m_folderLabel->setText(platform::toQString(m_logFolder));
+    m_folderLabel->setText(shownPath(m_logFolder));
     m_logging = profile.getInt(kNetMsg, "Log YesNo", 0) != 0;
     m_initialLogging = m_logging;
     m_logCheck->setChecked(m_logging);
@@ -317,9 +342,9 @@ void CPortPage::removeGroupFromTable(int g)
 
 void CPortPage::browseLogFolder()
 {
-    if (auto folder = platform::pickFolder(text::utf8ToCp932("フォルダを選択してください"), m_logFolder)) {
+    if (auto folder = platform::pickFolderPath(text::utf8ToCp932("フォルダを選択してください"), m_logFolder)) {
         m_logFolder = *folder;
-        m_folderLabel->setText(platform::toQString(m_logFolder));
+        m_folderLabel->setText(shownPath(m_logFolder));
     }
 }
 
@@ -327,6 +352,6 @@ void CPortPage::storeLogSettings()
 {
     auto& profile = platform::Profile::application();
     if (m_logFolder != m_initialLogFolder)
-        profile.writeString(kNetMsg, "Log Folder", m_logFolder);
+        profile.writePath(kNetMsg, "Log Folder", m_logFolder);
     profile.writeInt(kNetMsg, "Log YesNo", m_logging ? 1 : 0);
 }

@@ -45,6 +45,7 @@ public:
     // Closing with OK: "Log Folder" when it was changed, and "Log YesNo".
     void storeLogSettings();
 
+    // A file-system path (bytes as the file system names them), not code page 932 text.
     const std::string& logFolder() const { return m_logFolder; }
     bool logging() const { return m_logging; }
 

@@ -1,6 +1,10 @@
 #include "chat/ChatReceiver.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <algorithm>
+#include <chrono>
 
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatLog.h"
@@ -9,6 +13,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
+#include "platform/MessageBox.h"
 #include "platform/Messages.h"
 #include "platform/text/Cp932.h"
 
@@ -47,15 +52,17 @@ private:
     }
 };
 
-void appendRow(ChatGroup& group, ChatRow row)
+const std::string& memberLimitText()
 {
-    while (group.rows.size() >= ChatReceiver::kMaxRowsPerGroup)
-        group.rows.pop_front();
-    row.serial = ChatReceiver::nextRowSerial();
-    group.rows.push_back(std::move(row));
+    static const std::string s = text::utf8ToCp932("の参加者が上限の ") + std::to_string(kMaxMembersPerGroup) +
+                                 text::utf8ToCp932(" 人に達しました。これより後の参加者は一覧に表示しません。");
+    return s;
 }
 
-void rowsChanged(int g)
+// A display name holding a line break would start a line of its own in the chat log.
+bool nameBreaksLines(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
+
+void tellRowsChanged(int g)
 {
     if (platform::MessageTarget* frame = chatGroupTable().mainFrame)
         platform::sendMessage(frame, {WM_CHAT_ROWS_CHANGED, std::int64_t{g}, std::int64_t{0}});
@@ -63,13 +70,28 @@ void rowsChanged(int g)
 
 } // namespace
 
-ChatReceiver::ChatReceiver(GroupIo& io) : m_io(io), m_clock([] { return std::time(nullptr); }) {}
-
-std::uint64_t ChatReceiver::nextRowSerial()
+void ChatReceiver::GroupIo::memberLimitReached(int, std::string_view groupName)
 {
-    static std::uint64_t last = 0; // rows are appended on the main thread only
-    return ++last;
+    // Posted, not from inside the receive path: a modal box there would receive further datagrams
+    // in its own event loop.
+    platform::postMessageBox(std::string(groupName) + memberLimitText());
 }
+
+void ChatReceiver::GroupIo::schedule(int delayMs, std::function<void()> task)
+{
+    QTimer::singleShot(delayMs, QCoreApplication::instance(), std::move(task));
+}
+
+ChatReceiver::ChatReceiver(GroupIo& io)
+    : m_io(io), m_clock([] { return std::time(nullptr); }), m_steadyMs([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+      })
+{
+}
+
+std::uint64_t ChatReceiver::nextRowSerial() { return ChatGroupTable::nextRowSerial(); }
 
 ChatReceiver::GroupIo& ChatReceiver::listenerIo()
 {
@@ -89,34 +111,117 @@ int ChatReceiver::messageHeight(std::string_view payload, bool* capped)
     return cut ? 78 : height;
 }
 
+void ChatReceiver::answerNewcomer(int g)
+{
+    // A token bucket: kReplyBurst replies may go at once, then one per window. A newcomer that
+    // finds no token is answered by the reply scheduled for the end of the window, which answers
+    // every newcomer up to then as well (it is a broadcast).
+    PresenceReplyState& r = chatGroupTable().groups[static_cast<std::size_t>(g)].replies;
+    if (r.pending)
+        return;
+    const std::int64_t now = m_steadyMs();
+    if (r.tokens < 0)
+        r.tokens = kReplyBurst;
+    else
+        r.tokens = std::min<double>(kReplyBurst, r.tokens + static_cast<double>(now - r.lastMs) / kReplyWindowMs);
+    r.lastMs = now;
+    if (r.tokens >= 1) {
+        r.tokens -= 1;
+        m_io.sendPresenceReply(g);
+        return;
+    }
+    r.pending = true;
+    const int wait = static_cast<int>((1 - r.tokens) * kReplyWindowMs) + 1;
+    m_io.schedule(wait, [this, g, alive = std::weak_ptr<int>(m_alive)] {
+        if (alive.expired())
+            return;
+        PresenceReplyState& s = chatGroupTable().groups[static_cast<std::size_t>(g)].replies;
+        if (!s.pending)
+            return; // the group went meanwhile
+        s.pending = false;
+        const std::int64_t at = m_steadyMs();
+        const double refilled = s.tokens + static_cast<double>(at - s.lastMs) / kReplyWindowMs;
+        s.tokens = std::max(0.0, std::min<double>(kReplyBurst, refilled) - 1);
+        s.lastMs = at;
+        m_io.sendPresenceReply(g);
+    });
+}
+
+void ChatReceiver::rowsChanged(int g)
+{
+    if (!m_coalesce) {
+        tellRowsChanged(g);
+        return;
+    }
+    m_changed.set(static_cast<std::size_t>(g));
+    if (m_flushScheduled)
+        return;
+    m_flushScheduled = true;
+    // After the datagrams waiting now (a timer runs once the socket's wake-up is over), and not
+    // sooner than the interval after the last refresh.
+    const std::int64_t since = m_steadyMs() - m_lastFlushMs;
+    const int delay = since >= kRefreshIntervalMs ? 0 : static_cast<int>(kRefreshIntervalMs - since);
+    m_io.schedule(delay, [this, alive = std::weak_ptr<int>(m_alive)] {
+        if (!alive.expired())
+            flushRowsChanged();
+    });
+}
+
+void ChatReceiver::flushRowsChanged()
+{
+    m_flushScheduled = false;
+    m_lastFlushMs = m_steadyMs();
+    const auto changed = m_changed;
+    m_changed.reset();
+    for (int g = 0; g < kMaxChatGroups; ++g)
+        if (changed.test(static_cast<std::size_t>(g)))
+            tellRowsChanged(g);
+}
+
 void ChatReceiver::handle(std::string_view text, const std::string& address, unsigned port)
 {
-    const chatwire::ChatPayload p = chatwire::parsePayload(text);
-    if (p.kind == chatwire::ChatKind::None)
-        return;
+    handle(chatGroupTable().groupByPort(port), text, address, port);
+}
+
+void ChatReceiver::handle(int g, std::string_view text, const std::string& address, unsigned port)
+{
     ChatGroupTable& table = chatGroupTable();
-    const int g = table.groupByPort(port);
-    if (g < 0)
+    if (g < 0 || g >= table.groupCount)
         return;
     ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
+    // Peers send a group's datagrams from the group's port: anything else is no peer's.
+    if (port == 0 || static_cast<int>(port) != chatwire::portNumber(group.port))
+        return;
+    const chatwire::ChatPayload p = chatwire::parsePayload(text);
+    if (p.kind == chatwire::ChatKind::None || nameBreaksLines(p.name))
+        return;
     const std::string name(p.name);
     const std::string key = chatwire::memberKey(address, port, p.name);
 
     switch (p.kind) {
     case chatwire::ChatKind::Presence: {
-        if (std::find(group.members.begin(), group.members.end(), key) != group.members.end())
+        if (group.members.contains(key))
             return; // known: no reply, so two instances never answer each other for ever
-        group.members.push_back(key);
+        if (group.members.size() >= kMaxMembersPerGroup) {
+            // A full list takes no new keys, and they are not answered: a peer that invents names
+            // can neither grow the list nor make this instance broadcast.
+            if (!group.memberLimitTold) {
+                group.memberLimitTold = true;
+                m_io.memberLimitReached(g, group.name);
+            }
+            return;
+        }
+        group.members.add(key);
         // The tree is filled while the main window is created, before any socket exists; a
         // handler running earlier (tests without a window) has no tree to show the member in.
         if (table.treeReady.load() && table.treeView)
             table.treeView->addMember(g, p.name);
-        m_io.sendPresenceReply(g);
+        answerNewcomer(g);
         return;
     }
     case chatwire::ChatKind::Join: {
         const std::string body = name + joinedSuffix();
-        appendRow(group, {name + ChatLog::timeText(m_clock()), "30", body, "", "1"});
+        table.appendRow(g, {name + ChatLog::timeText(m_clock()), "30", body, "", "1"});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, body);
         return;
@@ -129,16 +234,14 @@ void ChatReceiver::handle(std::string_view text, const std::string& address, uns
         if (capped)
             header += continuedMark();
         const bool personal = p.kind == chatwire::ChatKind::PersonalMessage;
-        appendRow(group, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1"});
+        table.appendRow(g, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1"});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, p.text);
         return;
     }
     case chatwire::ChatKind::Leave: {
-        const auto it = std::find(group.members.begin(), group.members.end(), key);
-        if (it == group.members.end())
+        if (!group.members.remove(key))
             return;
-        group.members.erase(it);
         if (table.treeReady.load() && table.treeView)
             table.treeView->removeMember(p.name, group.name);
         return;

@@ -6,6 +6,7 @@
 #include "controls/RowTable.h"
 #include "controls/TextContrast.h"
 #include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
@@ -40,23 +41,22 @@ QString expandTabs(const QString& text)
 }
 
 // The message text in the preview area: wrapped at words, tabs expanded, no mnemonic prefixes,
-// and an ellipsis at the end of the last line that fits when more text follows.
+// and an ellipsis at the end of the last line that fits when more text follows. The preview shows
+// a few lines: only the start of the text that can fill them goes through layout, not the whole
+// text (a message may hold 60,000 bytes).
 void drawWrappedText(QPainter& p, const QRect& rect, const QString& body)
 {
     if (rect.width() <= 0 || rect.height() <= 0)
         return;
-    QString text = body;
-    text.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
-    text.replace(u'\n', QChar::LineSeparator);
-    text.replace(u'\r', QChar::LineSeparator);
     const QFontMetrics fm(p.font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setTabStopDistance(8 * fm.horizontalAdvance(u' '));
-    QTextLayout layout(text, p.font());
-    layout.setTextOption(option);
-    layout.beginLayout();
-    int y = 0;
+    const int lineHeight = std::max(1, fm.height());
+    const int fits = rect.height() / lineHeight;
+    // Every character that shows takes at least a pixel, so the lines that fit (and the one after
+    // them, which tells whether more follows) never hold more than this.
+    const qsizetype enough = static_cast<qsizetype>(fits + 2) * (rect.width() + 1);
     struct Line {
         int start;
         int length;
@@ -64,19 +64,39 @@ void drawWrappedText(QPainter& p, const QRect& rect, const QString& body)
     };
     std::vector<Line> lines;
     bool more = false;
-    for (;;) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(rect.width());
-        if (y + fm.height() > rect.height()) {
-            more = true;
+    QString text;
+    for (qsizetype chunk = 256;; chunk *= 4) {
+        const bool whole = chunk >= body.size() || chunk >= enough;
+        text = whole ? body.left(std::min<qsizetype>(body.size(), enough)) : body.left(chunk);
+        text.replace(QLatin1String("\r\n"), QString(QChar::LineSeparator));
+        text.replace(u'\n', QChar::LineSeparator);
+        text.replace(u'\r', QChar::LineSeparator);
+        QTextLayout layout(text, p.font());
+        layout.setTextOption(option);
+        layout.beginLayout();
+        lines.clear();
+        more = false;
+        int y = 0;
+        bool settled = false; // a whole line follows those that fit, inside this piece of the text
+        for (;;) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(rect.width());
+            if (y + lineHeight > rect.height()) {
+                more = true;
+                settled = line.textStart() + line.textLength() < text.size();
+                break;
+            }
+            lines.push_back({line.textStart(), line.textLength(), y});
+            y += lineHeight;
+        }
+        layout.endLayout();
+        if (whole || settled) {
+            more = more || text.size() < body.size();
             break;
         }
-        lines.push_back({line.textStart(), line.textLength(), y});
-        y += fm.height();
     }
-    layout.endLayout();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         QString part = text.mid(lines[i].start, lines[i].length);
         const bool last = i + 1 == lines.size();
@@ -89,7 +109,7 @@ void drawWrappedText(QPainter& p, const QRect& rect, const QString& body)
             part.remove(QChar::LineSeparator);
             part = expandTabs(part);
         }
-        p.drawText(QRect(rect.left(), rect.top() + lines[i].y, rect.width(), fm.height()),
+        p.drawText(QRect(rect.left(), rect.top() + lines[i].y, rect.width(), lineHeight),
                    Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, part);
     }
 }
@@ -248,7 +268,13 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     p.setPen(textcontrast::legibleOn(palette().color(selectedWithFocus ? QPalette::HighlightedText : QPalette::Highlight),
                                      p.background().color()));
     p.setFont(reportCtrl()->font());
-    drawWrappedText(p, n.rect.adjusted(40, 2, 0, -2), platform::toQString(e->body));
+    // Only the start of a long text can show: converting the whole of it would cost as much as
+    // laying it out.
+    const QRect area = n.rect.adjusted(40, 2, 0, -2);
+    const int lines = std::max(0, area.height() / std::max(1, QFontMetrics(p.font()).height())) + 2;
+    const std::size_t shown =
+        static_cast<std::size_t>(lines) * static_cast<std::size_t>(std::max(0, area.width() + 1)) * 2;
+    drawWrappedText(p, area, platform::toQString(text::cp932Prefix(e->body, shown)));
 }
 
 void CReportDemoView::openRow(int row)

@@ -15,10 +15,12 @@ const RowTableEntry* RowTable::entry(int i) const
 
 void RowTable::clear()
 {
+    // Entries out of use let go of their texts, which may be the only hold on rows a group dropped.
+    for (int i = 0; i < std::min(count, kRowTableCapacity); ++i)
+        rows[static_cast<std::size_t>(i)] = RowTableEntry{};
     count = 0;
     group = -1;
     firstGroupRow = 0;
-
 }
 
 RowTable& rowTable()
@@ -30,9 +32,15 @@ RowTable& rowTable()
 void fillRowTableFromGroup(int g)
 {
     RowTable& table = rowTable();
-    table.clear();
-    if (g < 0 || g >= kMaxChatGroups)
+    const int before = table.count;
+    table.count = 0;
+    table.group = -1;
+    table.firstGroupRow = 0;
+    if (g < 0 || g >= kMaxChatGroups) {
+        table.count = before;
+        table.clear();
         return;
+    }
     const auto& source = chatGroupTable().groups[static_cast<std::size_t>(g)].rows;
     const std::size_t n = std::min(source.size(), static_cast<std::size_t>(kRowTableCapacity));
     const std::size_t first = source.size() - n;
@@ -46,6 +54,8 @@ void fillRowTableFromGroup(int g)
         e.body = row.body;
         e.serial = row.serial;
     }
+    for (std::size_t i = n; i < static_cast<std::size_t>(std::clamp(before, 0, kRowTableCapacity)); ++i)
+        table.rows[i] = RowTableEntry{};
     table.count = static_cast<int>(n);
     table.group = g;
     table.firstGroupRow = static_cast<int>(first);

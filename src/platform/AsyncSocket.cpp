@@ -256,6 +256,25 @@ bool AsyncSocket::setBroadcast(bool on)
     return true;
 }
 
+int AsyncSocket::setReceiveBufferSize(int bytes)
+{
+    const int fd = m_fd.load();
+    // SO_RCVBUFFORCE passes the system's limit but needs the privilege; SO_RCVBUF stops at it.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0 &&
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) {
+        failWithErrno();
+        return 0;
+    }
+    int granted = 0;
+    socklen_t len = sizeof granted;
+    if (::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &len) != 0) {
+        failWithErrno();
+        return 0;
+    }
+    t_lastError = 0;
+    return granted;
+}
+
 void AsyncSocket::armRead()
 {
     if (!m_readNotifier || !(m_events & (FD_READ | FD_CLOSE)))

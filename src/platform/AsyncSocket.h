@@ -87,6 +87,9 @@ public:
     // notifications (FD_* bits). False and lastError() on failure; an open socket is closed first.
     bool create(Type type, std::uint16_t port = 0, const char* bindAddress = nullptr, long events = 0x3F);
     bool setBroadcast(bool on);
+    // Asks for a kernel receive buffer of bytes (beyond the system's limit where the process may
+    // raise it). Returns the size the kernel granted (as it reports it), or 0 on failure.
+    int setReceiveBufferSize(int bytes);
 
     // Sends one datagram to address (dotted IPv4 or a host name) and port. Callable from any
     // thread. Returns the bytes sent or SocketError. flags: WS_MSG_* values.

@@ -3,6 +3,7 @@
 #include "platform/TextCodec.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -125,6 +126,18 @@ int messageBox(std::string_view text, std::string_view caption, unsigned type)
     return onGuiThread<int>([&] { return showMessageBox(qText, qCaption, type); }, 0);
 }
 
+void postMessageBox(std::string text, std::string caption, unsigned type)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        messageBox(text, caption, type);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        app, [text = std::move(text), caption = std::move(caption), type] { messageBox(text, caption, type); },
+        Qt::QueuedConnection);
+}
+
 std::optional<std::string> pickFolder(std::string_view title, std::string_view initialFolder)
 {
     std::function<std::optional<std::string>(std::string_view)> responder;
@@ -146,6 +159,26 @@ std::optional<std::string> pickFolder(std::string_view title, std::string_view i
     if (toFileName(path) != utf8View)
         return std::nullopt; // a name code page 932 cannot hold: the program could not open it again
     return path;
+}
+
+std::optional<std::string> pickFolderPath(std::string_view title, std::string_view initialPath)
+{
+    std::function<std::optional<std::string>(std::string_view)> responder;
+    {
+        std::lock_guard lock(g_responderMutex);
+        responder = g_folderResponder;
+    }
+    if (responder)
+        return responder(title);
+    const QString qTitle = toQString(title);
+    const QString qInitial =
+        QFile::decodeName(QByteArray(initialPath.data(), static_cast<qsizetype>(initialPath.size())));
+    const QString chosen =
+        onGuiThread<QString>([&] { return QFileDialog::getExistingDirectory(nullptr, qTitle, qInitial); }, QString());
+    if (chosen.isEmpty())
+        return std::nullopt;
+    const QByteArray path = QFile::encodeName(chosen);
+    return std::string(path.constData(), static_cast<std::size_t>(path.size()));
 }
 
 } // namespace platform

@@ -31,10 +31,19 @@ inline constexpr int IDNO = 7;
 // Returns the button pressed (IDOK, ...), or 0 when no dialog can be shown (no application).
 int messageBox(std::string_view text, std::string_view caption = "Orvalink", unsigned type = MB_OK);
 
+// Shows the box later on the GUI thread and returns at once, for reports that must not hold up
+// the caller (a receive path, a thread holding a lock). Without an application it is shown (or
+// answered by the responder) at once.
+void postMessageBox(std::string text, std::string caption = "Orvalink", unsigned type = MB_OK);
+
 // Lets the user choose a folder. The path is code page 932 text with "/" separators; nullopt when
 // cancelled, or when the chosen path has characters code page 932 cannot hold (the program could
 // not name that folder again).
 std::optional<std::string> pickFolder(std::string_view title, std::string_view initialFolder = {});
+// The same dialog for a folder kept as a file-system path: initialPath and the result are the
+// path's bytes as the file system names them, so every folder can be chosen, whatever characters
+// its name holds; nullopt only when cancelled.
+std::optional<std::string> pickFolderPath(std::string_view title, std::string_view initialPath = {});
 
 struct MessageBoxCall {
     std::string text;
@@ -42,7 +51,9 @@ struct MessageBoxCall {
     unsigned type = 0;
 };
 
-// A null responder restores the real dialogs. Responders are called on the caller's thread.
+// A null responder restores the real dialogs. Responders are called on the caller's thread; a
+// folder picker responder answers in the terms of the function called (code page 932 text for
+// pickFolder, a file-system path for pickFolderPath).
 void setMessageBoxResponder(std::function<int(const MessageBoxCall&)> responder);
 void setFolderPickerResponder(std::function<std::optional<std::string>(std::string_view title)> responder);
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <pwd.h>
@@ -153,6 +154,48 @@ bool readAll(const std::string& path, std::string& out)
     return true;
 }
 
+// Length of the well-formed UTF-8 character at s[i] (no overlong forms, no surrogates, nothing
+// above U+10FFFF), or 0 when the bytes there are not one.
+std::size_t utf8CharacterLength(std::string_view s, std::size_t i)
+{
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = at(i);
+    std::size_t n = 0;
+    unsigned char lo = 0x80, hi = 0xBF; // range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        lo = c == 0xE0 ? 0xA0 : 0x80;
+        hi = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        lo = c == 0xF0 ? 0x90 : 0x80;
+        hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size() || at(i + 1) < lo || at(i + 1) > hi)
+        return 0;
+    for (std::size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    return n;
+}
+
+// The name of a temporary file of the store at filePath: "<file name>." and six letters or digits
+// (what mkostemp puts in place of XXXXXX).
+bool isTemporaryFileName(std::string_view name, std::string_view storeName)
+{
+    if (name.size() != storeName.size() + 7 || name.substr(0, storeName.size()) != storeName ||
+        name[storeName.size()] != '.')
+        return false;
+    for (const char c : name.substr(storeName.size() + 1))
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    return true;
+}
+
 std::mutex& applicationMutex()
 {
     static std::mutex m;
@@ -172,7 +215,40 @@ std::string applicationFilePath()
 
 } // namespace
 
-Profile::Profile(std::string filePath) : m_filePath(std::move(filePath)) {}
+Profile::Profile(std::string filePath) : m_filePath(std::move(filePath))
+{
+    removeStaleTemporaryFiles(m_filePath);
+}
+
+int Profile::removeStaleTemporaryFiles(const std::string& filePath)
+{
+    const std::string dir = parentDirectory(filePath);
+    const auto slash = filePath.find_last_of('/');
+    const std::string storeName = slash == std::string::npos ? filePath : filePath.substr(slash + 1);
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return 0;
+    std::vector<std::string> found;
+    while (const dirent* e = ::readdir(d))
+        if (isTemporaryFileName(e->d_name, storeName))
+            found.emplace_back(e->d_name);
+    ::closedir(d);
+    if (found.empty())
+        return 0;
+    // A writer holds this lock from creating its temporary file until it is renamed or removed:
+    // with the lock held, every such file left is a dead writer's.
+    WriteLock lock(filePath + ".lock");
+    if (!lock.held())
+        return 0;
+    int removed = 0;
+    for (const std::string& name : found) {
+        const std::string path = dir + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
+}
 
 Profile& Profile::application()
 {
@@ -200,6 +276,7 @@ void Profile::reopen(std::string filePath)
     m_sections.clear();
     m_stamp = {};
     m_loaded = false;
+    removeStaleTemporaryFiles(m_filePath);
 }
 
 std::string Profile::configDirectory()
@@ -266,6 +343,80 @@ std::string Profile::encodeField(std::string_view bytes, Field field)
         } else {
             appendHexEscape(out, c);
         }
+    }
+    return out;
+}
+
+std::string Profile::encodePathField(std::string_view path)
+{
+    std::string out;
+    out.reserve(path.size() + 8);
+    const std::size_t n = path.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        // ASCII follows the rules of text values, so a plain path reads the same either way.
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F || (c == ' ' && (i == 0 || i + 1 == n))) {
+            appendHexEscape(out, c);
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (const std::size_t len = utf8CharacterLength(path, i)) {
+            out.append(path.substr(i, len));
+            i += len - 1;
+        } else {
+            appendHexEscape(out, c);
+        }
+    }
+    return out;
+}
+
+std::string Profile::decodePathField(std::string_view fileText)
+{
+    std::string out;
+    for (std::size_t i = 0; i < fileText.size(); ++i) {
+        const char c = fileText[i];
+        if (c != '\\' || i + 1 >= fileText.size()) {
+            out += c;
+            continue;
+        }
+        switch (fileText[i + 1]) {
+        case '\\':
+            out += '\\';
+            ++i;
+            continue;
+        case 'n':
+            out += '\n';
+            ++i;
+            continue;
+        case 'r':
+            out += '\r';
+            ++i;
+            continue;
+        case 't':
+            out += '\t';
+            ++i;
+            continue;
+        case 'x': {
+            const int hi = i + 2 < fileText.size() ? text::hexDigitValue(fileText[i + 2]) : -1;
+            const int lo = i + 3 < fileText.size() ? text::hexDigitValue(fileText[i + 3]) : -1;
+            if (hi >= 0 && lo >= 0) {
+                out += static_cast<char>(hi * 16 + lo);
+                i += 3;
+                continue;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        out += c; // not an escape: a hand-written backslash stays one
     }
     return out;
 }
@@ -429,7 +580,7 @@ void Profile::parse(const std::string& content) const
         std::string key = decodeField(trimBlanks(line.substr(0, eq)));
         if (key.empty())
             continue;
-        std::string value = decodeField(trimBlanks(line.substr(eq + 1)));
+        std::string value(trimBlanks(line.substr(eq + 1)));
         bool replaced = false;
         for (auto& [k, v] : current->entries) {
             if (sameName(k, key)) {
@@ -457,7 +608,7 @@ std::string Profile::serialize() const
         for (const auto& [k, v] : s.entries) {
             out += encodeField(k, Field::Key);
             out += '=';
-            out += encodeField(v, Field::Value);
+            out += v;
             out += '\n';
         }
     }
@@ -508,7 +659,7 @@ template <typename Change> bool Profile::modify(std::string_view section, std::s
     return false;
 }
 
-bool Profile::writeString(std::string_view section, std::string_view key, std::string_view value)
+bool Profile::writeEncoded(std::string_view section, std::string_view key, std::string fileValue)
 {
     return modify(section, key, [&] {
         Section* s = findSection(section);
@@ -518,12 +669,22 @@ bool Profile::writeString(std::string_view section, std::string_view key, std::s
         }
         for (auto& [k, v] : s->entries) {
             if (sameName(k, key)) {
-                v.assign(value);
+                v = std::move(fileValue);
                 return;
             }
         }
-        s->entries.emplace_back(std::string(key), std::string(value));
+        s->entries.emplace_back(std::string(key), std::move(fileValue));
     });
+}
+
+bool Profile::writeString(std::string_view section, std::string_view key, std::string_view value)
+{
+    return writeEncoded(section, key, encodeField(value, Field::Value));
+}
+
+bool Profile::writePath(std::string_view section, std::string_view key, std::string_view path)
+{
+    return writeEncoded(section, key, encodePathField(path));
 }
 
 bool Profile::writeInt(std::string_view section, std::string_view key, int value)
@@ -540,46 +701,52 @@ bool Profile::removeKey(std::string_view section, std::string_view key)
     });
 }
 
-std::string Profile::getString(std::string_view section, std::string_view key, std::string_view def) const
+const std::string* Profile::findValueLocked(std::string_view section, std::string_view key) const
 {
-    std::lock_guard lock(m_mutex);
     refreshLocked();
     if (const Section* s = findSection(section))
         for (const auto& [k, v] : s->entries)
             if (sameName(k, key))
-                return v;
-    return std::string(def);
+                return &v;
+    return nullptr;
+}
+
+std::string Profile::getString(std::string_view section, std::string_view key, std::string_view def) const
+{
+    std::lock_guard lock(m_mutex);
+    const std::string* v = findValueLocked(section, key);
+    return v ? decodeField(*v) : std::string(def);
+}
+
+std::string Profile::getPath(std::string_view section, std::string_view key, std::string_view def) const
+{
+    std::lock_guard lock(m_mutex);
+    const std::string* v = findValueLocked(section, key);
+    return v ? decodePathField(*v) : std::string(def);
 }
 
 bool Profile::contains(std::string_view section, std::string_view key) const
 {
     std::lock_guard lock(m_mutex);
-    refreshLocked();
-    if (const Section* s = findSection(section))
-        for (const auto& e : s->entries)
-            if (sameName(e.first, key))
-                return true;
-    return false;
+    return findValueLocked(section, key) != nullptr;
 }
 
 int Profile::getInt(std::string_view section, std::string_view key, int def) const
 {
     std::lock_guard lock(m_mutex);
-    refreshLocked();
-    if (const Section* s = findSection(section))
-        for (const auto& [k, v] : s->entries)
-            if (sameName(k, key))
-                return parseInt(v);
-    return def;
+    const std::string* v = findValueLocked(section, key);
+    return v ? parseInt(decodeField(*v)) : def;
 }
 
 std::vector<std::pair<std::string, std::string>> Profile::entries(std::string_view section) const
 {
     std::lock_guard lock(m_mutex);
     refreshLocked();
+    std::vector<std::pair<std::string, std::string>> out;
     if (const Section* s = findSection(section))
-        return s->entries;
-    return {};
+        for (const auto& [k, v] : s->entries)
+            out.emplace_back(k, decodeField(v));
+    return out;
 }
 
 } // namespace platform

@@ -30,6 +30,17 @@
 // ("Orvalink.conf.lock"), and each write starts from the file as it is on disk then. Reads pick up
 // changes made on disk (by hand or by another Profile) since the last read.
 //
+// File-system paths are no code page 932 text: getPath and writePath keep a path's bytes exactly as
+// the file system names them. A path that is valid UTF-8 is written as it is (readable, and a
+// value written by hand or by an older version as text reads as the same path); other bytes are
+// escaped like any other value. Values are kept in memory as the file holds them, so a value this
+// program did not write itself (a hand-written character code page 932 cannot hold, a path)
+// survives the rewrites of other values unchanged.
+//
+// A writer killed between creating its temporary file ("Orvalink.conf.XXXXXX") and the rename
+// leaves that file behind: opening the store removes such files, and only those, while holding the
+// writers' lock, so a write in progress elsewhere is never touched.
+//
 // A hand-broken file never stops the program: lines that cannot be read (no "=", an empty name, a
 // section header without "]", anything before the first section, junk bytes) are ignored, and so
 // are the entries under a section header that cannot be read. The rest of the file is kept.
@@ -67,11 +78,14 @@ public:
     bool contains(std::string_view section, std::string_view key) const;
     // All entries of a section in file order (names and values decoded).
     std::vector<std::pair<std::string, std::string>> entries(std::string_view section) const;
+    // A file-system path, byte for byte (not code page 932 text).
+    std::string getPath(std::string_view section, std::string_view key, std::string_view def = {}) const;
 
     // False when the file could not be written (the store on disk is then unchanged) or the
     // section or key name is empty.
     bool writeInt(std::string_view section, std::string_view key, int value);
     bool writeString(std::string_view section, std::string_view key, std::string_view value);
+    bool writePath(std::string_view section, std::string_view key, std::string_view path);
     // True when the key is gone afterwards (also when it was not there).
     bool removeKey(std::string_view section, std::string_view key);
 
@@ -79,11 +93,16 @@ public:
     enum class Field { Section, Key, Value };
     static std::string encodeField(std::string_view bytes, Field field);
     static std::string decodeField(std::string_view fileText);
+    static std::string encodePathField(std::string_view path);
+    static std::string decodePathField(std::string_view fileText);
+    // Removes the temporary files a killed writer left beside filePath; returns how many.
+    static int removeStaleTemporaryFiles(const std::string& filePath);
     static int parseInt(std::string_view text);
 
 private:
     struct Section {
         std::string name;
+        // Names decoded; values as the file holds them (encoded), decoded when read.
         std::vector<std::pair<std::string, std::string>> entries;
     };
     struct FileStamp {
@@ -102,6 +121,9 @@ private:
     Section* findSection(std::string_view name) const;
     void reopen(std::string filePath);
     FileStamp stampOf() const;
+
+    const std::string* findValueLocked(std::string_view section, std::string_view key) const;
+    bool writeEncoded(std::string_view section, std::string_view key, std::string fileValue);
 
     template <typename Change> bool modify(std::string_view section, std::string_view key, Change change);
 

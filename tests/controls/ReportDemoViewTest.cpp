@@ -275,6 +275,28 @@ TEST_F(ReportDemoViewTest, ASortedListStaysSortedAsRowsArrive)
     EXPECT_EQ(ctrl()->getItemText(ctrl()->rowAt(ctrl()->itemCount() - 1), 0), "n40");
 }
 
+TEST_F(ReportDemoViewTest, ALongMessageShowsWhatItsStartWouldShow)
+{
+    // Only the start of a long text is laid out: what shows must be what the whole text shows.
+    // Each body is drawn alone and compared with a short one that holds just enough to fill the
+    // preview (and still ends in the ellipsis).
+    std::string words;
+    for (int i = 0; words.size() < 60000; ++i)
+        words += "word" + std::to_string(i) + (i % 17 == 16 ? "\r\n" : (i % 5 == 4 ? "\t" : " "));
+    const std::string unbroken(60000, 'x');
+    for (const std::string& body : {words, unbroken}) {
+        QImage shown[2];
+        for (int k = 0; k < 2; ++k) {
+            chatGroupTable().groups[0].rows.clear();
+            arrive(ChatRow{"sender", "78", k == 0 ? body : body.substr(0, 3000), "", "1"});
+            shown[k] = grabImage(ctrl());
+        }
+        EXPECT_TRUE(shown[0] == shown[1]) << body.substr(0, 20);
+        const QRect preview(0, rowTop(0) + ctrl()->rowHeight(), ctrl()->rowArea().width(), 70);
+        EXPECT_FALSE(controls_test::inkBox(shown[0], preview, Qt::white).isEmpty());
+    }
+}
+
 TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
 {
     arrive(ChatRow{"alice", "30", "first", "", "1"});

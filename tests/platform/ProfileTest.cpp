@@ -348,3 +348,90 @@ TEST(Profile, ApplicationStoreFollowsXdgConfigHome) {
     ScopedEnv relative("XDG_CONFIG_HOME", "relative/is/ignored");
     EXPECT_EQ(Profile::configDirectory(), dir.path() + "/.config/Orvalink");
 }
+
+// Paths are file-system bytes, not code page 932 text: every path comes back exactly, whether or
+// not code page 932 can hold its characters, and the ones that are UTF-8 stay readable in the file.
+TEST(Profile, PathsRoundTripByteForByteAndStayReadable) {
+    TempDir dir;
+    const struct {
+        std::string path;
+        std::string inFile; // the value as the file shows it
+    } cases[] = {
+        {"/home/me/ChatLog", "/home/me/ChatLog"},
+        {"/home/café/ChatLog", "/home/café/ChatLog"},
+        {"/home/Жанна/ChatLog", "/home/Жанна/ChatLog"},
+        {"/home/한국어/ChatLog", "/home/한국어/ChatLog"},
+        {"/tmp/logs 😀", "/tmp/logs 😀"},
+        {"/home/ユーザ/ChatLog", "/home/ユーザ/ChatLog"},
+        {"/srv/caf\xE9", "/srv/caf\\xE9"}, // a Latin-1 name: no UTF-8
+        {"/srv/\xF0\x9F\x98", "/srv/\\xF0\\x9F\\x98"}, // a character cut short
+        {"/srv/\xC0\xAF", "/srv/\\xC0\\xAF"},           // an overlong "/"
+        {" lead/trail ", "\\x20lead/trail\\x20"},
+        {"a\\b\nc", "a\\\\b\\nc"},
+    };
+    Profile p(dir.file("Orvalink.conf"));
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.inFile);
+        const std::string key = "Folder" + std::to_string(++n);
+        ASSERT_TRUE(p.writePath("S", key, c.path));
+        // Another value written afterwards rewrites the file: the path must survive that too.
+        ASSERT_TRUE(p.writeInt("S", "Other", n));
+        Profile fresh(dir.file("Orvalink.conf"));
+        EXPECT_EQ(fresh.getPath("S", key, "missing"), c.path);
+        EXPECT_NE(readFile(p.filePath()).find(key + "=" + c.inFile + "\n"), std::string::npos);
+    }
+}
+
+// What files of earlier versions hold keeps its meaning: a folder stored as text reads as the same
+// path, and a value written by hand that code page 932 cannot hold is not lost when another value
+// is written.
+TEST(Profile, ExistingValuesKeepTheirMeaningAndSurviveRewrites) {
+    TempDir dir;
+    const std::string path = dir.file("Orvalink.conf");
+    writeFile(path, "[NetMsg Entry]\nLog Folder=/home/ユーザ/ChatLog\nGreeting=café ☃\nUser PortName1=グループ１\n");
+    Profile p(path);
+    EXPECT_EQ(p.getPath("NetMsg Entry", "Log Folder"), "/home/ユーザ/ChatLog");
+    EXPECT_EQ(p.getString("NetMsg Entry", "User PortName1"), kGroupOne);
+    ASSERT_TRUE(p.writeInt("NetMsg Entry", "Log YesNo", 1));
+    const std::string onDisk = readFile(path);
+    EXPECT_NE(onDisk.find("Greeting=café ☃\n"), std::string::npos) << onDisk;
+    EXPECT_NE(onDisk.find("Log Folder=/home/ユーザ/ChatLog\n"), std::string::npos) << onDisk;
+}
+
+// A writer killed between creating its temporary file and the rename leaves it behind; opening the
+// store removes those files and nothing else.
+TEST(Profile, OpeningRemovesStaleTemporaryFilesOnly) {
+    TempDir dir;
+    const std::string path = dir.file("Orvalink.conf");
+    writeFile(path, "[S]\na=1\n");
+    const std::string stale[] = {"Orvalink.conf.AbC123", "Orvalink.conf.zzzzzz", "Orvalink.conf.000000"};
+    const std::string kept[] = {"Orvalink.conf",        "Orvalink.conf.lock",    "Orvalink.conf.bak",
+                                "Orvalink.conf.12345",  "Orvalink.conf.1234567", "Orvalink.conf.ab-123",
+                                "Other.conf.AbC123",    "xOrvalink.conf.AbC123", "Orvalink.conf.AbC123.x"};
+    for (const auto& name : stale)
+        writeFile(dir.file(name), "[S]\na=half");
+    for (const auto& name : kept)
+        if (name != "Orvalink.conf")
+            writeFile(dir.file(name), "keep");
+    // A folder and a link that look like temporary files are not the store's.
+    std::filesystem::create_directory(dir.file("Orvalink.conf.Dir123"));
+    std::filesystem::create_symlink(dir.file("Orvalink.conf.bak"), dir.file("Orvalink.conf.Lnk123"));
+
+    Profile p(path);
+    for (const auto& name : stale)
+        EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+    for (const auto& name : kept)
+        EXPECT_TRUE(std::filesystem::exists(dir.file(name))) << name;
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("Orvalink.conf.Dir123")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("Orvalink.conf.Lnk123")));
+    EXPECT_EQ(readFile(dir.file("Orvalink.conf.bak")), "keep");
+    EXPECT_EQ(p.getInt("S", "a", 0), 1);
+
+    // The process-wide store cleans up when it is opened too.
+    ScopedEnv configHome("XDG_CONFIG_HOME", dir.path());
+    std::filesystem::create_directory(dir.file("Orvalink"));
+    writeFile(dir.file("Orvalink/Orvalink.conf.Qw3rty"), "half");
+    Profile::reopenApplication();
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Orvalink/Orvalink.conf.Qw3rty")));
+}

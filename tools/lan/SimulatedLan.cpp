@@ -4,7 +4,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -321,6 +324,40 @@ SimulatedLan::Keeper SimulatedLan::makeKeeper() {
         throw std::runtime_error("opening " + path + " failed: " + std::strerror(openErr));
     }
     return k;
+}
+
+int SimulatedLan::udpSocket(int host, unsigned short port) {
+    const int nsFd = nsFdOf(host);
+    int fd = -1;
+    int error = 0;
+    // A thread of its own enters the namespace, so the calling thread never leaves its own; the
+    // socket keeps the namespace it was made in.
+    std::thread maker([&] {
+        if (::setns(nsFd, CLONE_NEWNET) != 0) {
+            error = errno;
+            return;
+        }
+        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            error = errno;
+            return;
+        }
+        const int on = 1;
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_addr.s_addr = htonl(INADDR_ANY);
+        any.sin_port = htons(port);
+        if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
+            ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+            error = errno;
+            ::close(fd);
+            fd = -1;
+        }
+    });
+    maker.join();
+    if (fd < 0)
+        errno = error;
+    return fd;
 }
 
 int SimulatedLan::nsFdOf(int host) const {

@@ -60,6 +60,11 @@ public:
     // not be started.
     int run(int host, std::vector<std::string> argv, std::string* output, int timeoutMs);
 
+    // A UDP socket of host's namespace, bound to port (0: any) on every address of the host, with
+    // SO_BROADCAST on: this process can then send and receive as that host without starting a
+    // program there. The caller owns (and closes) the descriptor; -1 with errno on failure.
+    int udpSocket(int host, unsigned short port);
+
     // Plugs a host into the bridge or pulls its cable; returns once the change is in effect.
     void setLinkUp(int host, bool up);
     // How long the destructor waits after SIGTERM before SIGKILL (default 3000 ms).

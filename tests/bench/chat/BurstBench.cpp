@@ -1,8 +1,11 @@
 // A burst of 2,000 group messages into the shown group, which already holds a full list of rows,
 // on a private network: messages per second handled end to end (receive, row, log, row-table copy,
-// list reload, painting), the longest single message in the receive handler, and the longest gap
-// of a 1 ms heartbeat timer on the GUI thread (how long the GUI was blocked at most). As a
-// baseline the same run times the handler with the list view hidden.
+// list reload, painting), the time of a single message in the receive handler, and the gaps of a
+// 1 ms heartbeat timer on the GUI thread (how long the GUI was blocked). As a baseline the same
+// run times the handler with the list view hidden. The goal is that the GUI is never blocked for
+// 16 ms or more: the verdict goes by the longest gap, with the 99th percentile beside it.
+//
+//   ./chat_burst_bench [message bytes]      (default: short messages; e.g. 59000 for large ones)
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -18,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/CMainFrame.h"
 #include "chat/ChatGroupTable.h"
@@ -37,8 +42,20 @@ constexpr int kMessages = 2000;
 struct Result {
     double perSecond = 0;
     double longestHandlerMs = 0;
+    double p99HandlerMs = 0;
     double longestGapMs = 0;
+    double p99GapMs = 0;
 };
+
+double percentile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(static_cast<double>(v.size()) * q))];
+}
+
+std::size_t g_messageBytes = 0;
 
 Result burst(CMainFrame& frame, bool visible)
 {
@@ -52,25 +69,31 @@ Result burst(CMainFrame& frame, bool visible)
         frame.show();
     else
         frame.hide();
+    // The list takes the refilled group once (a whole rebuild, as on a group switch) before the
+    // burst is timed.
+    platform::sendMessage(frame.messageTarget(), {WM_CHAT_ROWS_CHANGED, std::int64_t{0}, std::int64_t{0}});
+    QCoreApplication::processEvents();
 
+    // As in the program: the main window is told of new rows once per burst of datagrams.
     static ChatReceiver receiver(ChatReceiver::listenerIo());
+    receiver.setCoalescedRefresh(true);
     std::atomic<int> handled{0};
-    double longest = 0;
-    CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg&, std::string_view text, const std::string& a, unsigned p) {
+    std::vector<double> handlerMs;
+    CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
         QElapsedTimer one;
         one.start();
-        receiver.handle(text, a, p);
-        longest = std::max(longest, one.nsecsElapsed() / 1e6);
+        receiver.handle(w.groupIndex(), text, a, p);
+        handlerMs.push_back(one.nsecsElapsed() / 1e6);
         ++handled;
     });
 
-    double longestGap = 0;
+    std::vector<double> gaps;
     QElapsedTimer beat;
     beat.start();
     QTimer heartbeat;
     heartbeat.setInterval(1);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, beat.nsecsElapsed() / 1e6);
+        gaps.push_back(beat.nsecsElapsed() / 1e6);
         beat.restart();
     });
     heartbeat.start();
@@ -83,7 +106,10 @@ Result burst(CMainFrame& frame, bool visible)
             // Keep at most 50 in flight so that the socket buffer never drops any.
             while (i - handled.load() > 50)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
-            platform::sendMessage(listener, {WM_CHAT_SEND_GROUP, "burst message " + std::to_string(i), {}});
+            std::string text = "burst message " + std::to_string(i);
+            if (text.size() < g_messageBytes)
+                text.append(g_messageBytes - text.size(), 'x');
+            platform::sendMessage(listener, {WM_CHAT_SEND_GROUP, std::move(text), {}});
         }
     });
     QElapsedTimer all;
@@ -91,16 +117,24 @@ Result burst(CMainFrame& frame, bool visible)
     while (handled.load() < kMessages && all.elapsed() < 120000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const double seconds = all.nsecsElapsed() / 1e9;
+    // The last refresh of the burst is part of it.
+    QElapsedTimer tail;
+    tail.start();
+    while (tail.elapsed() < 2 * ChatReceiver::kRefreshIntervalMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     sender.join();
     heartbeat.stop();
     CNetMsgDlg::setReceiveHandler({});
-    return {handled.load() / seconds, longest, longestGap};
+    return {handled.load() / seconds, percentile(handlerMs, 1.0), percentile(handlerMs, 0.99), percentile(gaps, 1.0),
+            percentile(gaps, 0.99)};
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1)
+        g_messageBytes = static_cast<std::size_t>(std::max(0, std::atoi(argv[1])));
     if (!enterBenchNetwork())
         return 0;
     QTemporaryDir dir;
@@ -121,16 +155,19 @@ int main(int argc, char** argv)
     t.currentGroup = 0;
     startGroupListener(0);
 
+    bool met = true;
     for (int run = 0; run < 2; ++run) {
         const Result hidden = burst(frame, false);
         const Result shown = burst(frame, true);
-        std::printf("run %d, %d messages into a group of %zu rows:\n", run + 1, kMessages, ChatReceiver::kMaxRowsPerGroup);
-        std::printf("  window shown : %.0f msg/s, longest handler %.2f ms, longest GUI gap %.2f ms\n", shown.perSecond,
-                    shown.longestHandlerMs, shown.longestGapMs);
-        std::printf("  window hidden: %.0f msg/s, longest handler %.2f ms, longest GUI gap %.2f ms\n", hidden.perSecond,
-                    hidden.longestHandlerMs, hidden.longestGapMs);
+        std::printf("run %d, %d messages of %zu bytes or more into a group of %zu rows:\n", run + 1, kMessages,
+                    g_messageBytes, ChatReceiver::kMaxRowsPerGroup);
+        for (const auto& [what, r] : {std::pair{"window shown ", shown}, std::pair{"window hidden", hidden}})
+            std::printf("  %s: %.0f msg/s, handler p99 %.2f ms worst %.2f ms, GUI gap p99 %.2f ms worst %.2f ms\n",
+                        what, r.perSecond, r.p99HandlerMs, r.longestHandlerMs, r.p99GapMs, r.longestGapMs);
         std::printf("  ratio shown/hidden throughput %.2f\n", shown.perSecond / hidden.perSecond);
+        met = met && shown.longestGapMs < 16 && hidden.longestGapMs < 16;
     }
+    std::printf("goal: the GUI never blocked 16 ms or more (by the longest gap): %s\n", met ? "met" : "NOT met");
     stopGroupListener(0, false);
     return 0;
 }

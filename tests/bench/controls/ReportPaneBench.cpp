@@ -1,6 +1,8 @@
 // The right pane with a full row table (7,878 rows of mixed heights): the cost of one arriving
 // message end to end (row table copy, reload, scroll to the last row, paint) and of a full
-// repaint after scrolling, each against an empty reload measured in the same run.
+// repaint after scrolling, each against an empty reload measured in the same run; then the same
+// arrival with messages of 59,000 bytes. The goal is that no single step blocks the GUI thread
+// for 16 ms or more: verdicts go by the worst case, with the 99th percentile beside it.
 //
 //   QT_QPA_PLATFORM=offscreen ./controls_report_pane_bench [repetitions]
 
@@ -24,11 +26,15 @@ namespace {
 
 struct Stats {
     double median;
+    double p99;
     double worst;
 };
 
+// Times repetitions steps after one untimed step: a first arrival after another kind of step
+// rebuilds the whole list once, which a running program does once per group switch, not per message.
 Stats measure(int repetitions, const std::function<void(int)>& step)
 {
+    step(-1);
     std::vector<double> ms;
     for (int i = 0; i < repetitions; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
@@ -37,18 +43,24 @@ Stats measure(int repetitions, const std::function<void(int)>& step)
         ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
     }
     std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.back()};
+    const std::size_t p99 = std::min(ms.size() - 1, static_cast<std::size_t>(static_cast<double>(ms.size()) * 0.99));
+    return {ms[ms.size() / 2], ms[p99], ms.back()};
 }
 
-ChatRow makeRow(int i)
+ChatRow makeRow(int i, std::size_t bodyBytes = 0)
 {
     static const char* heights[] = {"30", "45", "60", "90", "15"};
     ChatRow row;
     row.header = "member" + std::to_string(i % 37) + "  2026/12/07  10:00:" + std::to_string(i % 60);
     row.height = heights[i % 5];
-    row.body = "message number " + std::to_string(i) + "\tsome text that wraps across the preview area of the row";
+    std::string body =
+        "message number " + std::to_string(i) + "\tsome text that wraps across the preview area of the row";
+    while (body.size() < bodyBytes)
+        body += " and more words of a long message";
+    row.body = body;
     row.personal = i % 7 == 0 ? "1" : "";
     row.unread = i % 3 == 0 ? "0" : "1";
+    row.serial = ChatGroupTable::nextRowSerial(); // numbered as received rows are
     return row;
 }
 
@@ -102,17 +114,31 @@ int main(int argc, char** argv)
         ctrl->repaint();
     });
 
+    // Arrivals of 59,000-byte messages into the same full list.
+    const Stats large = measure(repetitions, [&](int) {
+        rows.push_back(makeRow(next++, 59000));
+        rows.pop_front();
+        fillRowTableFromGroup(0);
+        view.reloadRows();
+        view.ensureRowVisible(ctrl->itemCount() - 1);
+        ctrl->repaint();
+    });
+
+    auto line = [&](const char* what, const Stats& st) {
+        std::printf("%-36s median %8.3f ms   p99 %8.3f ms   worst %8.3f ms   ratio %6.1f\n", what, st.median, st.p99,
+                    st.worst, st.median / empty.median);
+    };
     std::printf("rows in the table: %d (group holds %zu)\n", rowTable().count, rows.size());
-    std::printf("%-36s median %8.3f ms   worst %8.3f ms\n", "empty reload + paint (baseline)", empty.median,
-                empty.worst);
-    std::printf("%-36s median %8.3f ms   worst %8.3f ms   ratio %6.1f\n", "arriving message end to end", arrival.median,
-                arrival.worst, arrival.median / empty.median);
+    std::printf("%-36s median %8.3f ms   p99 %8.3f ms   worst %8.3f ms\n", "empty reload + paint (baseline)",
+                empty.median, empty.p99, empty.worst);
+    line("arriving message end to end", arrival);
     std::printf("%-36s median %8.3f ms\n", "  of which row table copy", copy.median);
     std::printf("%-36s median %8.3f ms\n", "  of which reload + scroll to last", reload.median);
     std::printf("%-36s median %8.3f ms\n", "  of which paint", paint.median);
-    std::printf("%-36s median %8.3f ms   worst %8.3f ms   ratio %6.1f\n", "full repaint after scrolling", scroll.median,
-                scroll.worst, scroll.median / empty.median);
-    std::printf("goal: under 16 ms each: arrival %s, repaint %s\n", arrival.median < 16 ? "met" : "NOT met",
-                scroll.median < 16 ? "met" : "NOT met");
+    line("full repaint after scrolling", scroll);
+    line("arriving 59,000-byte message", large);
+    auto verdict = [](const Stats& st) { return st.worst < 16 ? "met" : "NOT met"; };
+    std::printf("goal: no single step 16 ms or more (by the worst case): arrival %s, repaint %s, large arrival %s\n",
+                verdict(arrival), verdict(scroll), verdict(large));
     return 0;
 }
