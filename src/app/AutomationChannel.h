@@ -5,7 +5,8 @@
 // commands and in the state dump are in the one-line escape form of platform/text/ByteEscape.h,
 // so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
-//   dump PATH                     writes the tree, members, rows and tooltip to PATH
+//   dump PATH                     writes the tree (with each member node's key), members, rows and
+//                                 tooltip to PATH
 //   stats PATH                    writes a short summary to PATH: per group "group G members N
 //                                 rows N bytes N", and "gap MS", the longest time the GUI thread
 //                                 went without running a 5 ms heartbeat since the previous stats
@@ -15,6 +16,8 @@
 //   select G                      selects group G's node in the tree
 //   write G TEXT                  opens a chat write window to group G, types TEXT, presses send
 //   writeto G NAME TEXT           the same to the member NAME of group G
+//   writenode G N TEXT            the same through member node N under group G's node (its context
+//                                 menu's "write to this person")
 //   reply G ROW TEXT              opens row ROW of group G in read mode, presses reply, adds a
 //                                 line TEXT under the quote and presses send
 //   show / hide                   the tray icon's double-click

@@ -330,7 +330,7 @@ void CPortPage::removeGroupFromTable(int g)
             for (int i = 0; i < table.groupCount; ++i) {
                 tree->addGroupNode(i);
                 for (const std::string& member : table.groups[static_cast<std::size_t>(i)].members)
-                    tree->addMember(i, chatwrite::nameOfKey(member));
+                    tree->addMember(i, member);
             }
         }
     }

@@ -260,6 +260,29 @@ TEST_F(ChatWriteWindows, SecondWindowSendsToItsOwnRecipientAfterTheFirstCloses)
     EXPECT_TRUE(boxes.calls().empty());
 }
 
+TEST_F(ChatWriteWindows, AMemberIsAddressedByItsKeyNotByItsName)
+{
+    // Two members named "dup": the second (this host) is the one meant, by node and by row.
+    const std::string meant = "10.0.0.1#12121#dup";
+    chatGroupTable().groups[0].members = {"10.0.0.99#12121#dup", meant};
+    CSendChatThread* byNode = openWriteToMember(0, meant);
+    ASSERT_NE(byNode, nullptr);
+    EXPECT_EQ(byNode->recipient, "10.0.0.1");
+    EXPECT_EQ(byNode->frame()->windowTitle(), "dup-Orvalink(A)");
+    CSendChatThread* byRow = openMessageRow(0, "dup  2026/12/07  22:00:00", "hi", meant);
+    ASSERT_NE(byRow, nullptr);
+    EXPECT_EQ(byRow->recipient, "10.0.0.1");
+    // A member that has left is no one to write to.
+    CSendChatThread* gone = openMessageRow(0, "dup  2026/12/07  22:00:00", "hi", "10.0.0.7#12121#dup");
+    ASSERT_NE(gone, nullptr);
+    EXPECT_TRUE(gone->recipient.empty());
+    EXPECT_TRUE(openWriteToMember(0, "10.0.0.7#12121#dup")->recipient.empty());
+
+    type(byNode->frame(), "by key");
+    byNode->frame()->pressButton();
+    EXPECT_TRUE(arrived(chatwire::buildPersonalMessage("me", "by key")));
+}
+
 TEST_F(ChatWriteWindows, ReadWindowRepliesToTheSenderWithQuotedLines)
 {
     chatGroupTable().groups[0].members = {"10.0.0.97#12121#Taro", "10.0.0.1#12121#Taro Yamada"};
