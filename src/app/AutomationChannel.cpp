@@ -208,7 +208,8 @@ void AutomationChannel::execute(const std::string& line)
             int n = -1;
             in >> n;
             auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView);
-            QTreeWidgetItem* groupNode = tree && g >= 0 && g < tree->topLevelItemCount() ? tree->topLevelItem(g) : nullptr;
+            QTreeWidgetItem* groupNode =
+                tree && g >= 0 && g < tree->topLevelItemCount() ? tree->topLevelItem(g) : nullptr;
             if (!groupNode || n < 0 || n >= groupNode->childCount())
                 return;
             const auto& open = chatGroupTable().chatWriteSlots;

@@ -163,8 +163,10 @@ void CPortPage::showNames(int index)
     if (index >= 0 && index < table.groupCount) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(index)];
         const auto& profile = platform::Profile::application();
-        m_groupName->setText(platform::toQString(profile.getString(kNetMsg, key("User PortName", index + 1), group.name)));
-        m_name->setText(platform::toQString(profile.getString(kNetMsg, key("User Name", index + 1), group.displayName)));
+        m_groupName->setText(
+            platform::toQString(profile.getString(kNetMsg, key("User PortName", index + 1), group.name)));
+        m_name->setText(
+            platform::toQString(profile.getString(kNetMsg, key("User Name", index + 1), group.displayName)));
     } else {
         m_groupName->clear();
         m_name->clear();

@@ -234,8 +234,8 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         if (capped)
             header += continuedMark();
         const bool personal = p.kind == chatwire::ChatKind::PersonalMessage;
-        table.appendRow(g, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1",
-                            0, key});
+        table.appendRow(
+            g, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1", 0, key});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, p.text);
         return;

@@ -123,8 +123,10 @@ protected:
     {
         if (!hosts[static_cast<std::size_t>(from)].command("group 0 " + marker))
             return false;
-        return waitUntil([&] { return joinLines(hosts[static_cast<std::size_t>(to)].dump()).find("|" + marker + "||1") !=
-                                      std::string::npos; });
+        return waitUntil([&] {
+            return joinLines(hosts[static_cast<std::size_t>(to)].dump()).find("|" + marker + "||1") !=
+                   std::string::npos;
+        });
     }
 };
 

@@ -1,7 +1,7 @@
 #include "controls/CFlatHeaderCtrl.h"
 #include "controls/CReportCtrl.h"
-#include "controls/TextContrast.h"
 #include "controls/ControlsTestSupport.h"
+#include "controls/TextContrast.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -742,10 +742,14 @@ TEST(TextContrast, RatiosAndTheNearestReadableColour)
         QColor text, background;
         bool kept;
     } cases[] = {
-        {QColor(0, 64, 128), QColor(125, 84, 126), false}, {QColor(0, 64, 128), Qt::white, true},
-        {Qt::white, QColor(48, 140, 198), false},          {QColor(0, 0, 128), QColor(125, 84, 126), false},
-        {Qt::black, Qt::white, true},                      {QColor(128, 128, 128), QColor(118, 118, 118), false},
-        {QColor(255, 255, 0), Qt::white, false},           {QColor(0, 0, 0, 0), Qt::black, false},
+        {QColor(0, 64, 128), QColor(125, 84, 126), false},
+        {QColor(0, 64, 128), Qt::white, true},
+        {Qt::white, QColor(48, 140, 198), false},
+        {QColor(0, 0, 128), QColor(125, 84, 126), false},
+        {Qt::black, Qt::white, true},
+        {QColor(128, 128, 128), QColor(118, 118, 118), false},
+        {QColor(255, 255, 0), Qt::white, false},
+        {QColor(0, 0, 0, 0), Qt::black, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.name().toStdString() + " on " + c.background.name().toStdString());
