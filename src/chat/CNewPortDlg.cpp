@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
+#include "platform/text/PortText.h"
 #include "res/ResourceIds.h"
 
 #include <QDialogButtonBox>
@@ -80,7 +81,7 @@ std::string CNewPortDlg::portInUseText()
 bool CNewPortDlg::tryAccept()
 {
     // A typed port is digits only: "1e4" would otherwise be read as port 1.
-    if (!chatwire::isTypedPortText(portText())) {
+    if (!text::isTypedPortText(portText())) {
         platform::messageBox(text::utf8ToCp932("ポート番号が間違っています"));
         return false;
     }

@@ -101,28 +101,6 @@ TEST(ChatDatagram, PortTextsReadByTheirLeadingDigits)
         EXPECT_EQ(portNumber(text), port) << text;
 }
 
-TEST(ChatDatagram, TypedPortTextsAreDigitsNamingAPort)
-{
-    const std::pair<const char*, bool> cases[] = {
-        {"12121", true},
-        {"1", true},
-        {"65535", true},
-        {"012121", true},
-        {"1e4", false},
-        {"12122abc", false},
-        {"0", false},
-        {"65536", false},
-        {"", false},
-        {" 12121", false},
-        {"12121 ", false},
-        {"+12121", false},
-        {"99999999999999999999", false},
-        {"\x8f\x82", false},
-    };
-    for (const auto& [text, ok] : cases)
-        EXPECT_EQ(isTypedPortText(text), ok) << text;
-}
-
 TEST(ChatDatagram, HeaderReading)
 {
     struct Case {

@@ -118,16 +118,6 @@ int portNumber(std::string_view portText)
     return (v >= 1 && v <= 65535) ? static_cast<int>(v) : 0;
 }
 
-bool isTypedPortText(std::string_view portText)
-{
-    if (portText.empty())
-        return false;
-    for (char c : portText)
-        if (c < '0' || c > '9')
-            return false;
-    return portNumber(portText) != 0;
-}
-
 bool isDottedIPv4(std::string_view address)
 {
     if (address.empty() || address.size() > kMaxAddressLength)

@@ -71,11 +71,6 @@ std::string_view nameOfMemberKey(std::string_view key);
 // or 0 when it names no usable port (no digits, 0, above 65535).
 int portNumber(std::string_view portText);
 
-// True for a port text as a user may type it for a new group: decimal digits only, naming 1 to
-// 65535. Texts already stored keep being read by portNumber() ("1e4" stays port 1 there), but a
-// new one must say what it means.
-bool isTypedPortText(std::string_view portText);
-
 // True for a text that can be a personal message's recipient: a dotted IPv4 address of at most
 // 15 characters, four decimal parts of 0-255.
 bool isDottedIPv4(std::string_view address);
