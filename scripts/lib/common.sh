@@ -1,8 +1,9 @@
 # Shared by the scripts: where things are, and installing the Debian packages that are missing.
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
-# Packages to build and run the program.
-RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev netbase iproute2 fonts-ipafont-gothic)
+# Packages to build and run the program (Qt's Japanese catalogue for its standard dialogs).
+RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev netbase iproute2 fonts-ipafont-gothic
+    qt6-translations-l10n)
 # What the test suite needs on top: the private network namespaces (iproute2, util-linux), the real
 # mail servers the mail tests start inside them (dovecot's POP3 server, aiosmtpd under Debian's
 # python3), and the desktop suite's X server, window manager with a tray and input driver.

@@ -41,6 +41,7 @@
 #include "platform/text/ByteEscape.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
+#include "res/ResourceIds.h"
 
 AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame)
 {
@@ -99,6 +100,9 @@ std::string AutomationChannel::stateDump()
             for (int c = 0; c < node->childCount(); ++c)
                 out << "node " << escape(CLeftView::label(node)) << " " << escape(CLeftView::label(node->child(c)))
                     << "\n";
+            // The member each member node stands for: node C under group node I.
+            for (int c = 0; c < node->childCount(); ++c)
+                out << "nodekey " << i << " " << c << " " << escape(CLeftView::memberKey(node->child(c))) << "\n";
         }
     }
     for (int g = 0; g < table.groupCount; ++g) {
@@ -241,7 +245,7 @@ void AutomationChannel::execute(const std::string& line)
         in >> g >> address;
         if (CNetMsgDlg* w = listener(g))
             platform::sendMessage(w, {WM_CHAT_SEND_PERSONAL, unescape(rest()), address});
-    } else if (command == "write" || command == "writeto" || command == "reply") {
+    } else if (command == "write" || command == "writeto" || command == "writenode" || command == "reply") {
         int g = -1;
         in >> g;
         CSendChatThread* window = nullptr;
@@ -251,6 +255,22 @@ void AutomationChannel::execute(const std::string& line)
             std::string name;
             in >> name;
             window = chatwrite::openWriteToPerson(g, unescape(name));
+        } else if (command == "writenode") {
+            // The member node's context menu command, as the user gives it.
+            int n = -1;
+            in >> n;
+            auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView);
+            QTreeWidgetItem* groupNode =
+                tree && g >= 0 && g < tree->topLevelItemCount() ? tree->topLevelItem(g) : nullptr;
+            if (!groupNode || n < 0 || n >= groupNode->childCount())
+                return;
+            const auto& open = chatGroupTable().chatWriteSlots;
+            const std::vector<CSendChatThread*> before(open.begin(), open.end());
+            tree->setContextNode(groupNode->child(n));
+            tree->onCommand(res::kCmdWriteToPerson);
+            for (std::size_t s = 0; s < open.size() && !window; ++s)
+                if (open[s] && open[s] != before[s])
+                    window = open[s];
         } else {
             std::size_t row = 0;
             in >> row;
@@ -258,7 +278,7 @@ void AutomationChannel::execute(const std::string& line)
             if (g >= 0 && g < t.groupCount && row < t.groups[static_cast<std::size_t>(g)].rows.size()) {
                 const ChatRow r = t.groups[static_cast<std::size_t>(g)].rows[row];
                 chatGroupTable().currentGroup = g;
-                window = chatwrite::openMessageRow(static_cast<int>(row), r.header, r.body);
+                window = chatwrite::openMessageRow(static_cast<int>(row), r.header, r.body, r.senderKey);
             }
         }
         if (!window)

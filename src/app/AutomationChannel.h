@@ -5,7 +5,7 @@
 // commands and in the state dump are in the one-line escape form of platform/text/ByteEscape.h,
 // so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
-//   dump PATH                     writes the tree, members, rows and tooltip to PATH, and the
+//   dump PATH                     writes the tree (with each member node's key), members, rows and tooltip to PATH, and the
 //                                 receive window: "recvwindow open|closed", "recvended N" (the
 //                                 downloads ended since the start), then while the window is open
 //                                 "recvstatus TEXT", "recvmessage TEXT", "recvprogress POS MAX",
@@ -19,6 +19,8 @@
 //   select G                      selects group G's node in the tree
 //   write G TEXT                  opens a chat write window to group G, types TEXT, presses send
 //   writeto G NAME TEXT           the same to the member NAME of group G
+//   writenode G N TEXT            the same through member node N under group G's node (its context
+//                                 menu's "write to this person")
 //   reply G ROW TEXT              opens row ROW of group G in read mode, presses reply, adds a
 //                                 line TEXT under the quote and presses send
 //   show / hide                   the tray icon's double-click

@@ -8,6 +8,7 @@
 #include "app/CMainFrame.h"
 #include "app/COrvalinkApp.h"
 #include "platform/MessageBox.h"
+#include "platform/QtTranslations.h"
 #include "platform/TerminationSignals.h"
 #include "platform/text/Cp932.h"
 
@@ -38,6 +39,7 @@ int main(int argc, char** argv)
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Orvalink");
     QApplication::setOrganizationName("Orvalink");
+    platform::installQtJapanese(qapp);
     // The program lives in the notification area: hiding its last window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     installMessageBoxLog();

@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
+#include "platform/text/PortText.h"
 #include "res/ResourceIds.h"
 
 #include <QDialogButtonBox>
@@ -79,8 +80,8 @@ std::string CNewPortDlg::portInUseText()
 
 bool CNewPortDlg::tryAccept()
 {
-    const int port = portNumber(portText());
-    if (port == 0) {
+    // A typed port is digits only: "1e4" would otherwise be read as port 1.
+    if (!text::isTypedPortText(portText())) {
         platform::messageBox(text::utf8ToCp932("ポート番号が間違っています"));
         return false;
     }
@@ -101,7 +102,7 @@ bool CNewPortDlg::tryAccept()
     // would all land in the first group.
     const ChatGroupTable& table = chatGroupTable();
     for (int g = 0; g < table.groupCount; ++g) {
-        if (portNumber(table.groups[static_cast<std::size_t>(g)].port) == port) {
+        if (portNumber(table.groups[static_cast<std::size_t>(g)].port) == portNumber(portText())) {
             platform::messageBox(portInUseText());
             return false;
         }

@@ -1,10 +1,10 @@
 #pragma once
 
 // "ポート新規作成": the port, group name and display name of a new chat group. OK checks, in this
-// order, that the port text names a port (its leading digits read 1 to 65535), that the group name
-// and the name are given, that the name has no "#" (the datagram format separates fields with
-// it) and that no other group uses the port; each failure is a message and the dialog stays open.
-// Texts are kept as typed (a port "12122abc" is stored so).
+// order, that the port text is digits only naming 1 to 65535 ("1e4" and "12122abc" are refused),
+// that the group name and the name are given, that the name has no "#" (the datagram format
+// separates fields with it) and that no other group uses the port; each failure is a message and
+// the dialog stays open. Texts are kept as typed.
 
 #include <QDialog>
 #include <functional>

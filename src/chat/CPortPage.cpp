@@ -85,8 +85,11 @@ CPortPage::CPortPage(QWidget* parent)
       m_groupNameButton(named(new QPushButton(qs("ｸﾞﾙｰﾌﾟ名変更(&G)"), this), kGroupNameButton)),
       m_nameButton(named(new QPushButton(qs("名前変更(&N)"), this), kNameButton)),
       m_logCheck(named(new QCheckBox(qs("ログの記録をする"), this), kLogCheck)),
-      m_folderLabel(named(new QLabel(this), kLogFolderLabel))
+      m_folderLabel(named(new QLabel(this), kLogFolderLabel)), m_groupNamePending(new QLabel(pendingText(), this)),
+      m_namePending(new QLabel(pendingText(), this))
 {
+    m_groupNamePending->setObjectName("groupNamePending");
+    m_namePending->setObjectName("namePending");
     setObjectName(QString::number(res::kDialogPortSettings));
     auto* registerButton = named(new QPushButton(qs("新規登録(&R)"), this), kRegisterButton);
     auto* deleteButton = named(new QPushButton(qs("削除(&D)"), this), kDeleteButton);
@@ -99,9 +102,11 @@ CPortPage::CPortPage(QWidget* parent)
     grid->addWidget(new QLabel(qs("グループ名"), this), 0, 1);
     grid->addWidget(m_groupName, 1, 1);
     grid->addWidget(m_groupNameButton, 1, 2);
+    grid->addWidget(m_groupNamePending, 0, 2);
     grid->addWidget(new QLabel(qs("名前"), this), 2, 1);
     grid->addWidget(m_name, 3, 1);
     grid->addWidget(m_nameButton, 3, 2);
+    grid->addWidget(m_namePending, 2, 2);
     grid->addWidget(registerButton, 4, 1);
     grid->addWidget(deleteButton, 4, 2);
     grid->addWidget(m_logCheck, 5, 0, 1, 3);
@@ -145,18 +150,45 @@ CPortPage::CPortPage(QWidget* parent)
     connect(m_logCheck, &QCheckBox::toggled, this, [this](bool on) { m_logging = on; });
 }
 
+QString CPortPage::pendingText()
+{
+    return qs("（再起動後に有効）");
+}
+
+// The names as stored: a name changed earlier is what the next start uses, so it is what the page
+// shows, marked while the running group still goes by the old one.
 void CPortPage::showNames(int index)
 {
     const ChatGroupTable& table = chatGroupTable();
     if (index >= 0 && index < table.groupCount) {
-        m_groupName->setText(platform::toQString(table.groups[static_cast<std::size_t>(index)].name));
-        m_name->setText(platform::toQString(table.groups[static_cast<std::size_t>(index)].displayName));
+        const ChatGroup& group = table.groups[static_cast<std::size_t>(index)];
+        const auto& profile = platform::Profile::application();
+        m_groupName->setText(
+            platform::toQString(profile.getString(kNetMsg, key("User PortName", index + 1), group.name)));
+        m_name->setText(
+            platform::toQString(profile.getString(kNetMsg, key("User Name", index + 1), group.displayName)));
     } else {
         m_groupName->clear();
         m_name->clear();
     }
     m_groupNameButton->setEnabled(false);
     m_nameButton->setEnabled(false);
+    markPending(index);
+}
+
+void CPortPage::markPending(int index)
+{
+    const ChatGroupTable& table = chatGroupTable();
+    bool groupName = false;
+    bool name = false;
+    if (index >= 0 && index < table.groupCount) {
+        const ChatGroup& group = table.groups[static_cast<std::size_t>(index)];
+        const auto& profile = platform::Profile::application();
+        groupName = profile.getString(kNetMsg, key("User PortName", index + 1), group.name) != group.name;
+        name = profile.getString(kNetMsg, key("User Name", index + 1), group.displayName) != group.displayName;
+    }
+    m_groupNamePending->setVisible(groupName);
+    m_namePending->setVisible(name);
 }
 
 void CPortPage::selectItem(int index)
@@ -176,6 +208,7 @@ void CPortPage::changeGroupName()
     platform::Profile::application().writeString(kNetMsg, key("User PortName", row + 1),
                                                  platform::fromQString(m_groupName->text()));
     m_groupNameButton->setEnabled(false);
+    markPending(row);
     platform::messageBox(text::utf8ToCp932("グループ名を変更しました。再起動後、有効となります。"));
 }
 
@@ -191,6 +224,7 @@ void CPortPage::changeDisplayName()
     }
     platform::Profile::application().writeString(kNetMsg, key("User Name", row + 1), name);
     m_nameButton->setEnabled(false);
+    markPending(row);
     platform::messageBox(text::utf8ToCp932("ユーザ名を変更しました。再起動後、有効となります。"));
 }
 
@@ -256,10 +290,7 @@ void CPortPage::deleteSelected()
     delete m_list->takeItem(g);
     const int left = m_list->count();
     if (left == 0) {
-        m_groupName->clear();
-        m_name->clear();
-        m_groupNameButton->setEnabled(false);
-        m_nameButton->setEnabled(false);
+        showNames(-1);
     } else {
         const int next = std::min(g, left - 1);
         m_list->setCurrentRow(next);
@@ -301,7 +332,7 @@ void CPortPage::removeGroupFromTable(int g)
             for (int i = 0; i < table.groupCount; ++i) {
                 tree->addGroupNode(i);
                 for (const std::string& member : table.groups[static_cast<std::size_t>(i)].members)
-                    tree->addMember(i, chatwrite::nameOfKey(member));
+                    tree->addMember(i, member);
             }
         }
     }

@@ -2,7 +2,8 @@
 
 // "ポート設定": the chat groups and the chat log switches. A new group and a deleted group take
 // effect at once (listener started or stopped, tree node added or removed); changed names are
-// only stored and apply at the next start; the log settings are stored by storeLogSettings() when
+// only stored and apply at the next start (the page shows the stored names, each marked while it
+// waits for the next start); the log settings are stored by storeLogSettings() when
 // the sheet closes with OK.
 //
 // Deleting a group in the middle moves every later group down by one, in the store and in the
@@ -55,11 +56,18 @@ public:
     QPushButton* nameButton() const { return m_nameButton; }
     QCheckBox* logCheck() const { return m_logCheck; }
     QLabel* logFolderLabel() const { return m_folderLabel; }
+    // The marks beside the names: shown while the stored name differs from the one in use.
+    QLabel* groupNamePendingMark() const { return m_groupNamePending; }
+    QLabel* namePendingMark() const { return m_namePending; }
+
+    // The mark's text: a changed name takes effect at the next start.
+    static QString pendingText();
 
     static std::string tooManyGroupsText();
 
 private:
     void showNames(int index);
+    void markPending(int index);
     void removeGroupFromTable(int g);
 
     QListWidget* m_list;
@@ -69,6 +77,8 @@ private:
     QPushButton* m_nameButton;
     QCheckBox* m_logCheck;
     QLabel* m_folderLabel;
+    QLabel* m_groupNamePending;
+    QLabel* m_namePending;
     std::string m_logFolder;
     std::string m_initialLogFolder;
     bool m_logging = false;

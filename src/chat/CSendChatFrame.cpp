@@ -16,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -54,12 +55,24 @@ CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
     m_button = new QPushButton(qs(m_readMode ? "返信(&D)" : "送信(&S)"), bar);
     m_button->setObjectName(QString::number(kButtonId));
     barLayout->addWidget(m_button);
+    m_cutNotice = new QLabel(bar);
+    m_cutNotice->setObjectName("cutNotice");
+    m_cutNotice->hide();
+    barLayout->addWidget(m_cutNotice);
     barLayout->addStretch(1);
     layout->addWidget(bar);
     m_view = new CSendChatView(central);
     layout->addWidget(m_view, 1);
     setCentralWidget(central);
     connect(m_button, &QPushButton::clicked, this, &CSendChatFrame::pressButton);
+    connect(m_view, &QPlainTextEdit::textChanged, this, [this] {
+        m_cutNotice->hide();
+        updateButton();
+    });
+    connect(m_view, &CSendChatView::textCut, this, [this](int, int dropped) {
+        m_cutNotice->setText(cutNoticeText(dropped));
+        m_cutNotice->show();
+    });
 
     if (m_readMode) {
         setWindowTitle(platform::toQString(m_senderName));
@@ -70,6 +83,7 @@ CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
             m_thread->memberName.empty() ? m_thread->groupLabel : m_thread->memberName + "-" + m_thread->groupLabel;
         setWindowTitle(platform::toQString(title));
     }
+    updateButton();
     m_view->setFocus();
 
     // The thread tells the window when its send is done; the window may be gone by then.
@@ -122,6 +136,17 @@ void CSendChatFrame::teardown()
     m_thread = nullptr;
 }
 
+QString CSendChatFrame::cutNoticeText(int dropped)
+{
+    return qs("10,000文字を超えたため、%1文字を貼り付けませんでした").arg(dropped);
+}
+
+void CSendChatFrame::updateButton()
+{
+    // Reading, the button replies; writing, it sends, and a blank text is nothing to send.
+    m_button->setEnabled(m_readMode || (!m_sending && !m_view->isBlank()));
+}
+
 bool CSendChatFrame::onCommand(int id)
 {
     if (id != kExitCommand)
@@ -149,13 +174,14 @@ void CSendChatFrame::reply()
     m_view->setReadOnly(false);
     m_button->setText(qs("送信(&S)"));
     m_readMode = false;
+    updateButton();
     m_view->setFocus();
     m_view->moveCursor(QTextCursor::End);
 }
 
 void CSendChatFrame::send()
 {
-    if (m_sending)
+    if (m_sending || m_view->isBlank())
         return;
     const ChatGroupTable& table = chatGroupTable();
     const int g = m_thread->groupIndex();

@@ -8,12 +8,17 @@
 // (CSendChatThread), and the window closes once the listener has taken the datagram. Closing the
 // window in any way saves its rectangle to "ChatWriteWindow Entry", ends its thread, frees its
 // slot and counts it off the open windows. The window deletes itself when closed.
+//
+// Nothing is sent while the text is blank: the send button stays disabled until there is
+// something to send. A paste cut at the 10,000-character limit is told in the bar beside the
+// button until the text changes again.
 
 #include <QMainWindow>
 #include <string>
 
 class CSendChatThread;
 class CSendChatView;
+class QLabel;
 class QPushButton;
 
 class CSendChatFrame : public QMainWindow {
@@ -27,6 +32,9 @@ public:
 
     CSendChatView* view() const { return m_view; }
     QPushButton* button() const { return m_button; }
+    // The bar's notice of a paste cut at the limit (hidden when there is none).
+    QLabel* cutNotice() const { return m_cutNotice; }
+    static QString cutNoticeText(int dropped);
     bool inReadMode() const { return m_readMode; }
     const std::string& senderName() const { return m_senderName; }
     CSendChatThread* thread() const { return m_thread; }
@@ -42,10 +50,12 @@ private:
     void restoreRect();
     void saveRect() const;
     void teardown();
+    void updateButton();
 
     CSendChatThread* m_thread;
     CSendChatView* m_view = nullptr;
     QPushButton* m_button = nullptr;
+    QLabel* m_cutNotice = nullptr;
     std::string m_senderName;
     bool m_readMode = false;
     bool m_sending = false;

@@ -45,6 +45,11 @@ int CSendChatView::characterCount() const
     return document()->characterCount() - 1;
 }
 
+bool CSendChatView::isBlank() const
+{
+    return toPlainText().trimmed().isEmpty();
+}
+
 int CSendChatView::room() const
 {
     const QTextCursor c = textCursor();
@@ -74,6 +79,7 @@ void CSendChatView::insertFromMimeData(const QMimeData* source)
         return;
     QString t = source->text();
     const int r = room();
+    const auto offered = t.size();
     if (t.size() > r) {
         QApplication::beep();
         t.truncate(std::max(r, 0));
@@ -83,6 +89,8 @@ void CSendChatView::insertFromMimeData(const QMimeData* source)
     }
     if (!t.isEmpty())
         textCursor().insertText(t);
+    if (t.size() < offered)
+        emit textCut(static_cast<int>(t.size()), static_cast<int>(offered - t.size()));
 }
 
 void CSendChatView::inputMethodEvent(QInputMethodEvent* event)
@@ -91,9 +99,12 @@ void CSendChatView::inputMethodEvent(QInputMethodEvent* event)
     if (!isReadOnly() && event->commitString().size() > r) {
         QApplication::beep();
         QString cut = event->commitString().left(std::max(r, 0));
+        if (!cut.isEmpty() && cut.back().isHighSurrogate())
+            cut.chop(1);
         QInputMethodEvent trimmed(event->preeditString(), event->attributes());
         trimmed.setCommitString(cut, event->replacementStart(), event->replacementLength());
         QPlainTextEdit::inputMethodEvent(&trimmed);
+        emit textCut(static_cast<int>(cut.size()), static_cast<int>(event->commitString().size() - cut.size()));
         return;
     }
     QPlainTextEdit::inputMethodEvent(event);

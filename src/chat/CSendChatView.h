@@ -2,7 +2,8 @@
 
 // The text of a chat write window: a multi-line plain-text edit with soft line breaks that takes
 // at most 10,000 characters. A line break counts as one character. Whatever the user types,
-// pastes or composes beyond the limit is refused (the excess of a paste or composition is cut).
+// pastes or composes beyond the limit is refused (the excess of a paste or composition is cut, and
+// textCut() tells the window so).
 
 #include <QPlainTextEdit>
 #include <string>
@@ -20,6 +21,12 @@ public:
     // Shows code page 932 text whose lines end in CR LF (a lone LF is taken as a line end too).
     void setText(std::string_view cp932);
     int characterCount() const;
+    // True when the text holds nothing but white space: nothing to send.
+    bool isBlank() const;
+
+signals:
+    // A paste or composition was cut at the limit: kept characters went in, dropped did not.
+    void textCut(int kept, int dropped);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

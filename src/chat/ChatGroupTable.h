@@ -47,6 +47,9 @@ struct ChatRow {
     // Number of the row among all rows the program received (from 1, rising; 0 = not numbered),
     // so that the list can tell the rows it shows from new ones.
     std::uint64_t serial = 0;
+    // The sender's member key ("address#port#name"): a reply goes to this member, not to the first
+    // one of the same name.
+    SharedText senderKey;
 };
 
 // What a row costs the group's byte bound: its texts and a fixed share for the row itself.

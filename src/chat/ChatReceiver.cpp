@@ -215,13 +215,13 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         // The tree is filled while the main window is created, before any socket exists; a
         // handler running earlier (tests without a window) has no tree to show the member in.
         if (table.treeReady.load() && table.treeView)
-            table.treeView->addMember(g, p.name);
+            table.treeView->addMember(g, key);
         answerNewcomer(g);
         return;
     }
     case chatwire::ChatKind::Join: {
         const std::string body = name + joinedSuffix();
-        table.appendRow(g, {name + ChatLog::timeText(m_clock()), "30", body, "", "1"});
+        table.appendRow(g, {name + ChatLog::timeText(m_clock()), "30", body, "", "1", 0, key});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, body);
         return;
@@ -234,7 +234,8 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         if (capped)
             header += continuedMark();
         const bool personal = p.kind == chatwire::ChatKind::PersonalMessage;
-        table.appendRow(g, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1"});
+        table.appendRow(
+            g, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1", 0, key});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, p.text);
         return;
@@ -243,7 +244,7 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         if (!group.members.remove(key))
             return;
         if (table.treeReady.load() && table.treeView)
-            table.treeView->removeMember(p.name, group.name);
+            table.treeView->removeMember(key, group.name);
         return;
     }
     case chatwire::ChatKind::None:

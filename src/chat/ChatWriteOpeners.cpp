@@ -3,6 +3,7 @@
 #include "chat/CSendChatFrame.h"
 #include "chat/CSendChatThread.h"
 #include "chat/ChatGroupTable.h"
+#include "chat/wire/ChatDatagram.h"
 #include "platform/MessageBox.h"
 #include "platform/text/Cp932.h"
 
@@ -75,14 +76,12 @@ std::string groupLabel(std::string_view groupName)
 
 std::string_view addressOfKey(std::string_view key)
 {
-    return key.substr(0, key.find('#'));
+    return chatwire::addressOfMemberKey(key);
 }
 
 std::string_view nameOfKey(std::string_view key)
 {
-    const std::size_t first = key.find('#');
-    const std::size_t second = first == std::string_view::npos ? first : key.find('#', first + 1);
-    return second == std::string_view::npos ? std::string_view{} : key.substr(second + 1);
+    return chatwire::nameOfMemberKey(key);
 }
 
 std::string recipientFor(const std::vector<std::string>& members, std::string_view name)
@@ -143,7 +142,21 @@ CSendChatThread* openWriteToPerson(int group, const std::string& memberName)
     return openWindow(std::move(t));
 }
 
-CSendChatThread* openMessageRow(int, const std::string& header, const std::string& body)
+CSendChatThread* openWriteToMember(int group, const std::string& memberKey)
+{
+    if (!validGroup(group))
+        return nullptr;
+    auto t = std::make_unique<CSendChatThread>();
+    t->groupLabel = groupLabel(groupAt(group).name);
+    t->memberName = std::string(nameOfKey(memberKey));
+    if (groupAt(group).members.contains(memberKey))
+        t->recipient = std::string(addressOfKey(memberKey));
+    t->personal = true;
+    t->setGroupIndex(group);
+    return openWindow(std::move(t));
+}
+
+CSendChatThread* openMessageRow(int, const std::string& header, const std::string& body, const std::string& senderKey)
 {
     const int group = chatGroupTable().currentGroup;
     if (!validGroup(group))
@@ -152,7 +165,10 @@ CSendChatThread* openMessageRow(int, const std::string& header, const std::strin
     t->groupLabel = groupLabel(groupAt(group).name);
     t->senderName = senderNameOfHeader(header);
     t->body = body;
-    t->recipient = recipientFor(groupAt(group).members, t->senderName);
+    if (senderKey.empty())
+        t->recipient = recipientFor(groupAt(group).members, t->senderName);
+    else if (groupAt(group).members.contains(senderKey))
+        t->recipient = std::string(addressOfKey(senderKey));
     t->personal = true;
     t->readMode = true;
     t->setGroupIndex(group);

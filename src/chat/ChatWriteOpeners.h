@@ -37,8 +37,14 @@ std::string quoteReply(std::string_view body);
 // in use (the user is told), or a group index that names no group.
 CSendChatThread* openWriteToGroup(int group);
 CSendChatThread* openWriteToPerson(int group, const std::string& memberName);
-// The row of the current group that the user opened, with its header and body.
-CSendChatThread* openMessageRow(int row, const std::string& header, const std::string& body);
+// To the member of this key (a member node of the tree): the key's address, whatever other
+// members share its name; no recipient (the send is refused) once the member has left.
+CSendChatThread* openWriteToMember(int group, const std::string& memberKey);
+// The row of the current group that the user opened, with its header and body. With the sender's
+// member key the reply goes to that member while it is present; without one, to the first member
+// of the sender's name.
+CSendChatThread* openMessageRow(int row, const std::string& header, const std::string& body,
+                                const std::string& senderKey = {});
 
 // Closes every open chat write window without sending (the program is ending); each window's
 // thread has ended when this returns.

@@ -2,6 +2,7 @@
 
 #include "controls/CFlatHeaderCtrl.h"
 #include "controls/ReportColumnChooser.h"
+#include "controls/TextContrast.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
@@ -1067,20 +1068,21 @@ bool CReportCtrl::sortItems(int subItem, bool ascending)
         return false;
     const int focusedRow = rowAt(m_focus);
     const int anchorRow = rowAt(m_anchor);
-    const int n = itemCount();
-    for (int i = 0; i + 1 < n; ++i)
-        for (int j = i + 1; j < n; ++j) {
-            const int c =
-                compareItems(subItem, m_order[static_cast<std::size_t>(i)], m_order[static_cast<std::size_t>(j)]);
-            if (ascending ? c > 0 : c < 0)
-                std::swap(m_order[static_cast<std::size_t>(i)], m_order[static_cast<std::size_t>(j)]);
-        }
+    // Without a focused row, the row at the bottom of the view stays in view: in a list kept
+    // scrolled to its newest row, a descending sort shows that row at the top.
+    const int keptRow = focusedRow >= 0 ? focusedRow : rowAt(std::min(lastFullyVisible(), itemCount() - 1));
+    // Stable, so rows that compare equal keep their order (a list re-sorted as rows arrive does not
+    // shuffle them), and n log n: the list is sorted again for every row that arrives.
+    std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
+        const int c = compareItems(subItem, a, b);
+        return ascending ? c < 0 : c > 0;
+    });
     m_header->setSortColumn(headerIndex, ascending);
     m_anchor = positionOf(anchorRow);
-    if (focusedRow >= 0) {
+    if (focusedRow >= 0)
         m_focus = positionOf(focusedRow);
-        ensureVisible(focusedRow, false);
-    }
+    if (keptRow >= 0)
+        ensureVisible(keptRow, false);
     update();
     return true;
 }
@@ -1208,7 +1210,8 @@ void CReportCtrl::drawRow(QPainter& p, int position, QRect rowRect, const QRect&
                 if (!((m_style & RCS_KEEPCOLORS) && ownColor))
                     fg = pal.color(QPalette::Text);
             }
-            p.setPen(fg);
+            // The row's own colour stays; its text is made readable on it.
+            p.setPen(textcontrast::legibleOn(fg, bg));
             drawCell(p, QRect(x + m_spacing, rowRect.top(), w - 2 * m_spacing, m_rowHeight), cell);
         }
         x += w;

@@ -4,6 +4,7 @@
 #include "controls/CFlatHeaderCtrl.h"
 #include "controls/CReportCtrl.h"
 #include "controls/RowTable.h"
+#include "controls/TextContrast.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
@@ -191,11 +192,15 @@ void CReportDemoView::reloadRows()
     // oldest): the rows already in the control are the same rows, so only the difference is
     // applied. The result is the one a full rebuild gives, without rebuilding thousands of rows for
     // each message, and the user's selection stays where it was. Rows are told apart by their
-    // numbers; anything else (another group, a sorted list, unnumbered rows) is rebuilt whole.
+    // numbers; anything else (another group, unnumbered rows) is rebuilt whole. A sorted list stays
+    // sorted: the rows are put in the chosen order again, so the header's arrow keeps telling the
+    // truth.
     const auto& loaded = m_loadedSerials;
+    bool ascending = true;
+    const int sortedHeader = ctrl->headerCtrl()->sortColumn(&ascending);
+    const HeaderItem* sortedBy = sortedHeader >= 0 ? ctrl->headerCtrl()->item(sortedHeader) : nullptr;
     int kept = -1; // rows dropped from the top of what the control holds
-    if (count > 0 && table.rows[0].serial != 0 && ctrl->itemCount() == static_cast<int>(loaded.size()) &&
-        ctrl->isNaturalOrder()) {
+    if (count > 0 && table.rows[0].serial != 0 && ctrl->itemCount() == static_cast<int>(loaded.size())) {
         const auto it = std::lower_bound(loaded.begin(), loaded.end(), table.rows[0].serial);
         const int drop = static_cast<int>(it - loaded.begin());
         const int overlap = static_cast<int>(loaded.size()) - drop;
@@ -213,6 +218,8 @@ void CReportDemoView::reloadRows()
     }
     for (int i = first; i < count; ++i)
         insertRow(i);
+    if (sortedBy)
+        ctrl->sortItems(static_cast<int>(sortedBy->data), ascending);
     m_loadedSerials.resize(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
         m_loadedSerials[static_cast<std::size_t>(i)] = table.rows[static_cast<std::size_t>(i)].serial;
@@ -257,7 +264,9 @@ void CReportDemoView::drawPreview(ReportNotification& n)
         return;
     QPainter& p = *n.painter;
     const bool selectedWithFocus = (n.state & RCIS_SELECTED) && reportCtrl()->hasFocus();
-    p.setPen(palette().color(selectedWithFocus ? QPalette::HighlightedText : QPalette::Highlight));
+    // The list set the row's colour as the painter's background.
+    p.setPen(textcontrast::legibleOn(
+        palette().color(selectedWithFocus ? QPalette::HighlightedText : QPalette::Highlight), p.background().color()));
     p.setFont(reportCtrl()->font());
     // Only the start of a long text can show: converting the whole of it would cost as much as
     // laying it out.

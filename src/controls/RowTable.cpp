@@ -53,6 +53,7 @@ void fillRowTableFromGroup(int g)
         e.height = platform::Profile::parseInt(row.height);
         e.body = row.body;
         e.serial = row.serial;
+        e.senderKey = row.senderKey;
     }
     for (std::size_t i = n; i < static_cast<std::size_t>(std::clamp(before, 0, kRowTableCapacity)); ++i)
         table.rows[i] = RowTableEntry{};

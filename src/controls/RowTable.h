@@ -21,6 +21,7 @@ struct RowTableEntry {
     int height = 0; // preview height in pixels
     SharedText body;
     std::uint64_t serial = 0; // the row's number among all received rows (0 = not numbered)
+    SharedText senderKey;     // the sender's member key (shared)
 };
 
 struct RowTable {

@@ -1,16 +1,19 @@
 #include "folders/CLeftView.h"
 
 #include <QEvent>
+#include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStyleFactory>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 
 #include "chat/ChatGroupTable.h"
+#include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 #include "platform/TextCodec.h"
@@ -112,18 +115,38 @@ void CLeftView::initialFill()
     table.treeReady = 1;
 }
 
-void CLeftView::addMember(int group, std::string_view name)
+void CLeftView::addMember(int group, std::string_view key)
 {
     // A group index without a node would otherwise put the member at the top level.
     if (group < 0 || group >= topLevelItemCount())
         return;
     QTreeWidgetItem* groupNode = topLevelItem(group);
+    // A text that is no member key is its own name.
+    const bool isKey = key.find('#') != std::string_view::npos;
+    const std::string_view name = isKey ? chatwire::nameOfMemberKey(key) : key;
     const int image = containsBackslash(name) ? res::kTreeImagePersonBackslash : res::kTreeImagePerson;
-    groupNode->addChild(makeNode(std::string(name), image));
+    QTreeWidgetItem* node = makeNode(std::string(name), image);
+    node->setData(0, kMemberKeyRole, QByteArray(key.data(), static_cast<qsizetype>(key.size())));
+    if (isKey)
+        node->setToolTip(0, platform::toQString(std::string(chatwire::addressOfMemberKey(key))));
+    groupNode->addChild(node);
     groupNode->setExpanded(true);
 }
 
-void CLeftView::removeMember(std::string_view name, std::string_view groupName)
+std::string CLeftView::memberKey(const QTreeWidgetItem* node)
+{
+    if (!node)
+        return {};
+    const QByteArray b = node->data(0, kMemberKeyRole).toByteArray();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+void CLeftView::setContextNode(QTreeWidgetItem* node)
+{
+    m_contextNode = node ? QPersistentModelIndex(indexFromItem(node)) : QPersistentModelIndex();
+}
+
+void CLeftView::removeMember(std::string_view key, std::string_view groupName)
 {
     const std::string groupNodeLabel = groupLabel(groupName);
     for (int i = 0; i < topLevelItemCount(); ++i) {
@@ -131,7 +154,7 @@ void CLeftView::removeMember(std::string_view name, std::string_view groupName)
         if (label(groupNode) != groupNodeLabel)
             continue;
         for (int j = 0; j < groupNode->childCount();) {
-            if (label(groupNode->child(j)) == name)
+            if (memberKey(groupNode->child(j)) == key)
                 delete groupNode->takeChild(j);
             else
                 ++j;
@@ -173,7 +196,7 @@ bool CLeftView::onCommand(int commandId)
             return true;
         const int g = groupIndexOfLabel(label(node->parent()));
         if (g >= 0 && m_writeToPerson)
-            m_writeToPerson(g, label(node));
+            m_writeToPerson(g, memberKey(node));
         return true;
     }
     return false;
@@ -265,8 +288,17 @@ bool CLeftView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* even
 
 bool CLeftView::viewportEvent(QEvent* event)
 {
-    if (event->type() == QEvent::ToolTip)
+    if (event->type() == QEvent::ToolTip) {
+        // Only a member node has a tip: its address, which tells members of one name apart.
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QTreeWidgetItem* node = itemAt(help->pos());
+        const QString tip = node ? node->toolTip(0) : QString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, viewport(), visualItemRect(node));
         return true;
+    }
     return QTreeWidget::viewportEvent(event);
 }
 

@@ -27,10 +27,13 @@ public:
     // index of its image in the tree's image list (int).
     static constexpr int kLabelRole = Qt::UserRole;
     static constexpr int kImageRole = Qt::UserRole + 1;
+    // Member nodes also carry their member key ("address#port#name", QByteArray): the label is only
+    // the name, which members may share.
+    static constexpr int kMemberKeyRole = Qt::UserRole + 2;
 
     using MenuPresenter = std::function<void(int menuId, QMenu& menu)>;
     using WriteToGroupHandler = std::function<void(int group)>;
-    using WriteToPersonHandler = std::function<void(int group, std::string memberName)>;
+    using WriteToPersonHandler = std::function<void(int group, std::string memberKey)>;
 
     explicit CLeftView(QWidget* parent = nullptr);
     ~CLeftView() override;
@@ -39,8 +42,8 @@ public:
     // configured group, then the tree records itself in the group table and reports ready.
     void initialFill();
 
-    void addMember(int group, std::string_view name) override;
-    void removeMember(std::string_view name, std::string_view groupName) override;
+    void addMember(int group, std::string_view memberKey) override;
+    void removeMember(std::string_view memberKey, std::string_view groupName) override;
     void addGroupNode(int group) override;
     void removeGroupNode(std::string_view label) override;
 
@@ -62,6 +65,10 @@ public:
     const std::string& editLabel() const { return m_editLabel; }
 
     static std::string label(const QTreeWidgetItem* node);
+    // The member key of a member node (empty for other nodes).
+    static std::string memberKey(const QTreeWidgetItem* node);
+    // Makes node the context node, as a right-click on it does (automation).
+    void setContextNode(QTreeWidgetItem* node);
     static int imageIndex(const QTreeWidgetItem* node);
     // "Orvalink(" + group name + ")".
     static std::string groupLabel(std::string_view groupName);

@@ -5,6 +5,7 @@
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
+#include "platform/text/PortText.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -41,6 +42,7 @@ void tell(const char* utf8Text)
 constexpr const char* kCannotRegister = "サーバー情報としては登録出来ません。";
 constexpr const char* kNoAccountChosen = "サーバー情報が選択されていません。";
 constexpr const char* kNameTaken = "同じ名前のサーバー情報があります。";
+constexpr const char* kBadPort = "ポート番号が間違っています";
 
 } // namespace
 
@@ -191,6 +193,10 @@ void CServerSettingsPage::onRegister()
         tell(kCannotRegister);
         return;
     }
+    if (!portsAreTypedRight()) {
+        tell(kBadPort);
+        return;
+    }
     if (const int number = m_store.find(name); number > 0) {
         if (ask("上書きしますか？") == platform::IDOK) {
             m_store.write(number, accountFromFields(name));
@@ -225,6 +231,10 @@ void CServerSettingsPage::onUpdate()
         tell(kNameTaken);
         return;
     }
+    if (!portsAreTypedRight()) {
+        tell(kBadPort);
+        return;
+    }
     if (ask("更新しますか？", kDefaultButton2) != platform::IDOK)
         return;
     const int number = m_current + 1;
@@ -254,7 +264,10 @@ void CServerSettingsPage::onStandard()
         tell(kNoAccountChosen);
         return;
     }
-    // Account 1 is the one downloads and sending use.
+    // Account 1 is the one downloads and sending use: renumbering the accounts changes which
+    // account receives and sends, so it is asked first, with Cancel as the plain answer.
+    if (ask("標準設定にしますか？", kDefaultButton2) != platform::IDOK)
+        return;
     m_store.moveToFirst(m_current + 1);
     rebuildList();
     showAccount(1);
@@ -326,6 +339,18 @@ MailAccount CServerSettingsPage::accountFromFields(const std::string& name) cons
     account.smtpPort = platform::fromQString(m_smtpPort->text());
     account.emailAddress = platform::fromQString(m_emailAddress->text());
     return account;
+}
+
+bool CServerSettingsPage::portsAreTypedRight() const
+{
+    // An empty port takes its default; any other must be digits naming a port ("1e4" would be
+    // read as port 1).
+    for (const QLineEdit* port : {m_popPort, m_smtpPort}) {
+        const std::string t = platform::fromQString(port->text());
+        if (!t.empty() && !text::isTypedPortText(t))
+            return false;
+    }
+    return true;
 }
 
 bool CServerSettingsPage::hasCurrentAccount() const

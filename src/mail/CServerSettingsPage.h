@@ -71,6 +71,8 @@ private:
     void addNameSorted(const std::string& name);
     MailAccount accountFromFields(const std::string& name) const;
     bool hasCurrentAccount() const;
+    // The port fields are empty (their defaults) or digits naming a port.
+    bool portsAreTypedRight() const;
     void saveMailDirectory();
 
     MailAccountStore m_store;

@@ -177,8 +177,9 @@ inline std::string joinLines(const std::vector<std::string>& v)
     return s;
 }
 
-// N instances on a simulated LAN, all in one group "G" on port 12121 with display names host1..N,
-// logging into their own logs folder, each driven through its automation channel.
+// N instances on a simulated LAN, all in one group "G" on port 12121 with display names host1..N
+// (or all the same name, sameName), logging into their own logs folder, each driven through its
+// automation channel.
 class ChatLanTest : public ::testing::Test {
 protected:
     void startHosts(int count)
@@ -197,7 +198,7 @@ protected:
             p.writeInt("NetMsg Entry", "User PortCnt", 1);
             p.writeString("NetMsg Entry", "User Port1", "12121");
             p.writeString("NetMsg Entry", "User PortName1", "G");
-            p.writeString("NetMsg Entry", "User Name1", "host" + std::to_string(k));
+            p.writeString("NetMsg Entry", "User Name1", nameOf(k));
             p.writeInt("NetMsg Entry", "Log YesNo", 1);
             p.writeString("NetMsg Entry", "Log Folder", (h.dir / "logs").string());
             auto program = programOn(h.dir);
@@ -216,7 +217,10 @@ protected:
                     return false;
         return true;
     }
-    std::string key(int k) const { return lan->address(k) + "#12121#host" + std::to_string(k); }
+    std::string nameOf(int k) const { return sameName.empty() ? "host" + std::to_string(k) : sameName; }
+    std::string key(int k) const { return lan->address(k) + "#12121#" + nameOf(k); }
+
+    std::string sameName;
 
     TestFolder folder;
     std::unique_ptr<simlan::SimulatedLan> lan;

@@ -143,7 +143,8 @@ TEST_F(Receiver, PresenceAddsAMemberOnceAndAnswersOnlyNewcomers)
     EXPECT_EQ(chatGroupTable().groups[1].members,
               (std::vector<std::string>{"10.0.0.2#12122#taro", "10.0.0.3#12122#taro"}));
     EXPECT_EQ(io.replies, (std::vector<int>{1, 1}));
-    EXPECT_EQ(tree.calls, (std::vector<std::string>{"add 1 taro", "add 1 taro"}));
+    // Each is a node of its own, told apart by its key.
+    EXPECT_EQ(tree.calls, (std::vector<std::string>{"add 1 10.0.0.2#12122#taro", "add 1 10.0.0.3#12122#taro"}));
     EXPECT_TRUE(chatGroupTable().groups[1].rows.empty()); // a presence announcement shows no row
     EXPECT_TRUE(frame.changed.empty());
 }
@@ -151,11 +152,14 @@ TEST_F(Receiver, PresenceAddsAMemberOnceAndAnswersOnlyNewcomers)
 TEST_F(Receiver, LeaveRemovesTheMemberButKeepsItsRows)
 {
     receiver.handle("ON #PC-OFFICE#N#", "192.168.0.7", 12121);
+    receiver.handle("ON #PC-OFFICE#N#", "192.168.0.8", 12121); // a namesake on another host
     receiver.handle("WR1#PC-OFFICE#C#bye soon", "192.168.0.7", 12121);
     receiver.handle("OFF#PC-OFFICE#", "192.168.0.7", 12121);
-    EXPECT_TRUE(chatGroupTable().groups[0].members.empty());
-    EXPECT_EQ(chatGroupTable().groups[0].rows.size(), 1u);
-    EXPECT_EQ(tree.calls.back(), "remove PC-OFFICE from A");
+    EXPECT_EQ(chatGroupTable().groups[0].members, std::vector<std::string>{"192.168.0.8#12121#PC-OFFICE"});
+    ASSERT_EQ(chatGroupTable().groups[0].rows.size(), 1u);
+    // The row keeps its sender's key, for the reply; the leaver's node alone goes.
+    EXPECT_EQ(chatGroupTable().groups[0].rows[0].senderKey, "192.168.0.7#12121#PC-OFFICE");
+    EXPECT_EQ(tree.calls.back(), "remove 192.168.0.7#12121#PC-OFFICE from A");
     // A leave from an unknown key changes nothing.
     tree.calls.clear();
     receiver.handle("OFF#nobody#", "192.168.0.7", 12121);

@@ -13,6 +13,8 @@
 #include "support/PrivateNetwork.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -186,6 +188,55 @@ TEST_F(ChatWriteWindows, GroupWindowSendsTypedLinesWithCrLfAndCloses)
     EXPECT_EQ(chatGroupTable().chatWriteCount, 0);
 }
 
+TEST_F(ChatWriteWindows, BlankTextIsNeverSent)
+{
+    CSendChatThread* t = openWriteToGroup(0);
+    ASSERT_NE(t, nullptr);
+    CSendChatFrame* f = t->frame();
+    EXPECT_FALSE(f->button()->isEnabled());
+    f->pressButton(); // as the menu's accelerator or a script would
+    type(f, " ");
+    QTest::keyClick(f->view(), Qt::Key_Return);
+    f->view()->insertPlainText(QString::fromUtf8("\u3000"));
+    QTest::keyClick(f->view(), Qt::Key_Tab);
+    EXPECT_FALSE(f->button()->isEnabled());
+    f->pressButton();
+    settle(300);
+    EXPECT_TRUE(arrivals.empty());
+    EXPECT_EQ(chatGroupTable().chatWriteCount, 1);
+
+    type(f, "x");
+    EXPECT_TRUE(f->button()->isEnabled());
+    f->view()->clear();
+    EXPECT_FALSE(f->button()->isEnabled());
+    type(f, "y");
+    f->pressButton();
+    EXPECT_TRUE(arrived(chatwire::buildGroupMessage("me", "y")));
+    EXPECT_TRUE(closed(t));
+}
+
+TEST_F(ChatWriteWindows, APasteCutAtTheLimitIsToldInTheWindow)
+{
+    CSendChatThread* t = openWriteToGroup(0);
+    ASSERT_NE(t, nullptr);
+    CSendChatFrame* f = t->frame();
+    EXPECT_TRUE(f->cutNotice()->isHidden());
+    f->view()->setPlainText(QString(CSendChatView::kMaxCharacters - 2, u'a'));
+    f->view()->moveCursor(QTextCursor::End);
+    QApplication::clipboard()->setText("xyz12");
+    f->view()->paste();
+    EXPECT_EQ(f->view()->characterCount(), CSendChatView::kMaxCharacters);
+    EXPECT_FALSE(f->cutNotice()->isHidden());
+    EXPECT_EQ(f->cutNotice()->text(), CSendChatFrame::cutNoticeText(3));
+    // A paste that fits says nothing; the notice goes with the next change.
+    QTest::keyClick(f->view(), Qt::Key_Backspace);
+    EXPECT_TRUE(f->cutNotice()->isHidden());
+    QApplication::clipboard()->setText("z");
+    f->view()->paste();
+    EXPECT_TRUE(f->cutNotice()->isHidden());
+    EXPECT_EQ(f->view()->toPlainText().right(3), "axz");
+}
+
 TEST_F(ChatWriteWindows, SecondWindowSendsToItsOwnRecipientAfterTheFirstCloses)
 {
     // Carol's address is nowhere on this network; bob is this host. The display name "dup" occurs
@@ -211,6 +262,29 @@ TEST_F(ChatWriteWindows, SecondWindowSendsToItsOwnRecipientAfterTheFirstCloses)
     settle();
     EXPECT_EQ(arrivals.size(), 1u);
     EXPECT_TRUE(boxes.calls().empty());
+}
+
+TEST_F(ChatWriteWindows, AMemberIsAddressedByItsKeyNotByItsName)
+{
+    // Two members named "dup": the second (this host) is the one meant, by node and by row.
+    const std::string meant = "10.0.0.1#12121#dup";
+    chatGroupTable().groups[0].members = {"10.0.0.99#12121#dup", meant};
+    CSendChatThread* byNode = openWriteToMember(0, meant);
+    ASSERT_NE(byNode, nullptr);
+    EXPECT_EQ(byNode->recipient, "10.0.0.1");
+    EXPECT_EQ(byNode->frame()->windowTitle(), "dup-Orvalink(A)");
+    CSendChatThread* byRow = openMessageRow(0, "dup  2026/12/07  22:00:00", "hi", meant);
+    ASSERT_NE(byRow, nullptr);
+    EXPECT_EQ(byRow->recipient, "10.0.0.1");
+    // A member that has left is no one to write to.
+    CSendChatThread* gone = openMessageRow(0, "dup  2026/12/07  22:00:00", "hi", "10.0.0.7#12121#dup");
+    ASSERT_NE(gone, nullptr);
+    EXPECT_TRUE(gone->recipient.empty());
+    EXPECT_TRUE(openWriteToMember(0, "10.0.0.7#12121#dup")->recipient.empty());
+
+    type(byNode->frame(), "by key");
+    byNode->frame()->pressButton();
+    EXPECT_TRUE(arrived(chatwire::buildPersonalMessage("me", "by key")));
 }
 
 TEST_F(ChatWriteWindows, ReadWindowRepliesToTheSenderWithQuotedLines)

@@ -5,6 +5,7 @@
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/CSendChatThread.h"
+#include "chat/CSendChatView.h"
 #include "chat/ChatReceiver.h"
 #include "chat/ChatTestSupport.h"
 #include "chat/ChatTree.h"
@@ -175,7 +176,7 @@ TEST_F(PortSettings, RegisteringAGroupStoresItAddsItsNodeAndListensAtOnce)
 {
     const struct {
         std::string port;
-    } cases[] = {{"12122"}, {"12122abc"}};
+    } cases[] = {{"12122"}, {"012122"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.port);
         startGroups({{"12121", "A", "me"}});
@@ -216,12 +217,16 @@ TEST_F(PortSettings, NewGroupChecksRefuseWithTheirMessagesAndStoreNothing)
         {{"0", "B", "n"}, sj("ポート番号が間違っています")},
         {{"65536", "B", "n"}, sj("ポート番号が間違っています")},
         {{"99999999999", "B", "n"}, sj("ポート番号が間違っています")},
+        // A typed port is digits only: these read as ports 1 and 12122 when stored.
+        {{"1e4", "B", "n"}, sj("ポート番号が間違っています")},
+        {{"12122abc", "B", "n"}, sj("ポート番号が間違っています")},
+        {{" 12122", "B", "n"}, sj("ポート番号が間違っています")},
         {{"12122", "", "n"}, sj("グループ名を入力してください")},
         {{"12122", "B", ""}, sj("名前を入力ください")},
         {{"", "", ""}, sj("ポート番号が間違っています")}, // checked in this order
         {{"12122", "B", "a#b"}, CNewPortDlg::hashInNameText()},
         {{"12121", "B", "n"}, CNewPortDlg::portInUseText()},
-        {{"012121x", "B", "n"}, CNewPortDlg::portInUseText()},
+        {{"012121", "B", "n"}, CNewPortDlg::portInUseText()},
     };
     CPortPage page;
     for (const auto& c : cases) {
@@ -336,6 +341,7 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
     EXPECT_EQ(table.groups[0].rows.size(), rowsOfB);
 
     // The write window of the deleted group cannot send any more.
+    QTest::keyClicks(writeToA->frame()->view(), "late");
     writeToA->frame()->pressButton();
     EXPECT_EQ(answers.calls().back().text, sj("送信しようとしているグループは削除されました"));
     writeToC->frame()->close();
@@ -396,6 +402,54 @@ TEST_F(PortSettings, NameChangesAreOnlyStored)
     EXPECT_EQ(stored("User Name1"), "meY");
     ASSERT_EQ(local.calls().size(), 1u);
     EXPECT_EQ(local.calls()[0].text, CNewPortDlg::hashInNameText());
+}
+
+TEST_F(PortSettings, ChangedNamesShowAsStoredMarkedForTheNextStart)
+{
+    startGroups({{"12121", "A", "me"}, {"12122", "B", "you"}});
+    const struct {
+        const char* what;
+        QLineEdit* (CPortPage::*edit)() const;
+        QPushButton* (CPortPage::*button)() const;
+        QLabel* (CPortPage::*mark)() const;
+        const char* running;
+    } cases[] = {
+        {"name", &CPortPage::nameEdit, &CPortPage::nameButton, &CPortPage::namePendingMark, "me"},
+        {"group name", &CPortPage::groupNameEdit, &CPortPage::groupNameButton, &CPortPage::groupNamePendingMark, "A"},
+    };
+    // Typed as the user types, so that the button takes the click.
+    auto retype = [](QLineEdit* edit, const char* text) {
+        edit->clear();
+        QTest::keyClicks(edit, text);
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            CPortPage page;
+            EXPECT_TRUE((page.*c.mark)()->isHidden());
+            retype((page.*c.edit)(), "renamed");
+            (page.*c.button)()->click();
+            EXPECT_FALSE((page.*c.mark)()->isHidden());
+            // Away and back: the stored name, still marked, not the one in use.
+            page.selectItem(1);
+            EXPECT_TRUE((page.*c.mark)()->isHidden());
+            page.selectItem(0);
+            EXPECT_EQ((page.*c.edit)()->text(), "renamed");
+            EXPECT_FALSE((page.*c.mark)()->isHidden());
+            EXPECT_EQ((page.*c.mark)()->text(), CPortPage::pendingText());
+        }
+        {
+            // Opened again: the same. Changed back to the name in use, the mark goes.
+            CPortPage page;
+            EXPECT_EQ((page.*c.edit)()->text(), "renamed");
+            EXPECT_FALSE((page.*c.mark)()->isHidden());
+            retype((page.*c.edit)(), c.running);
+            (page.*c.button)()->click();
+            EXPECT_TRUE((page.*c.mark)()->isHidden());
+        }
+    }
+    EXPECT_EQ(chatGroupTable().groups[0].displayName, "me");
+    EXPECT_EQ(chatGroupTable().groups[0].name, "A");
 }
 
 TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)

@@ -1,6 +1,7 @@
 #include "controls/CFlatHeaderCtrl.h"
 #include "controls/CReportCtrl.h"
 #include "controls/ControlsTestSupport.h"
+#include "controls/TextContrast.h"
 
 #include <QLineEdit>
 #include <QListWidget>
@@ -678,8 +679,16 @@ TEST_F(ReportPaintTest, RowBackgroundAndTextColourFromTheColourTable)
     EXPECT_EQ(rowBackground(1), QColor(192, 216, 192)); // odd position, RCS_ALTROWS
     EXPECT_EQ(rowBackground(2), QColor(125, 84, 126));
     const QImage img = grabImage(ctrl);
-    EXPECT_GT(controls_test::countColour(img, QRect(0, rowTop(2), 120, r), QColor(0, 64, 128), 24), 0);
+    // Colour 2 cannot be read on colour 1: the text is drawn in the nearest colour that can.
+    const QColor onPurple = textcontrast::legibleOn(QColor(0, 64, 128), QColor(125, 84, 126));
+    EXPECT_GE(textcontrast::contrastRatio(onPurple, QColor(125, 84, 126)), 4.5);
+    EXPECT_GT(controls_test::countColour(img, QRect(0, rowTop(2), 120, r), onPurple, 24), 0);
     EXPECT_EQ(controls_test::countColour(img, QRect(0, rowTop(0), 120, r), QColor(0, 64, 128), 24), 0);
+    // On white it can, and stays as it is.
+    item.item = 0;
+    item.mask = RCIF_TEXTCOLOR;
+    ctrl->setItem(item);
+    EXPECT_GT(controls_test::countColour(grabImage(ctrl), QRect(0, rowTop(0), 120, r), QColor(0, 64, 128), 24), 0);
 }
 
 } // namespace
@@ -717,6 +726,38 @@ TEST_F(ReportCtrlTest, LeftAndRightScrollByAnEighthOfTheRowArea)
     hit.point = QPoint(300 - ctrl->horizontalPosition() + 10, ctrl->rowArea().top() + r / 2);
     EXPECT_EQ(ctrl->hitTest(hit), 0);
     EXPECT_EQ(hit.subItem, 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(TextContrast, RatiosAndTheNearestReadableColour)
+{
+    EXPECT_NEAR(textcontrast::contrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(textcontrast::contrastRatio(Qt::white, Qt::white), 1.0, 1e-9);
+    // The personal row's old colours: under 2 to 1.
+    EXPECT_LT(textcontrast::contrastRatio(QColor(0, 64, 128), QColor(125, 84, 126)), 2.0);
+    const struct {
+        QColor text, background;
+        bool kept;
+    } cases[] = {
+        {QColor(0, 64, 128), QColor(125, 84, 126), false},
+        {QColor(0, 64, 128), Qt::white, true},
+        {Qt::white, QColor(48, 140, 198), false},
+        {QColor(0, 0, 128), QColor(125, 84, 126), false},
+        {Qt::black, Qt::white, true},
+        {QColor(128, 128, 128), QColor(118, 118, 118), false},
+        {QColor(255, 255, 0), Qt::white, false},
+        {QColor(0, 0, 0, 0), Qt::black, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.name().toStdString() + " on " + c.background.name().toStdString());
+        const QColor shown = textcontrast::legibleOn(c.text, c.background);
+        EXPECT_GE(textcontrast::contrastRatio(shown, c.background), textcontrast::kMinimumRatio);
+        EXPECT_EQ(shown == c.text, c.kept);
+        EXPECT_EQ(shown.alpha(), 255);
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "controls/CReportDemoView.h"
 #include "controls/ControlsTestSupport.h"
 #include "controls/RowTable.h"
+#include "controls/TextContrast.h"
 #include "platform/Profile.h"
 #include "res/ResourceIds.h"
 #include "support/SettingsSandbox.h"
@@ -149,10 +150,12 @@ TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
     const QImage img = grabImage(ctrl());
     const int right = ctrl()->rowArea().width() - 20;
 
-    // Personal row: colour 4 behind it, its header in colour 2.
+    // Personal row: colour 4 behind it, its header in colour 2 made readable on it.
     EXPECT_EQ(img.pixelColor(right, rowTop(1) + r / 2), QColor(125, 84, 126));
     EXPECT_EQ(img.pixelColor(right, rowTop(1) + r + 20), QColor(125, 84, 126));
-    EXPECT_GT(controls_test::countColour(img, QRect(0, rowTop(1), 100, r), QColor(0, 64, 128), 24), 0);
+    EXPECT_GT(controls_test::countColour(img, QRect(0, rowTop(1), 100, r),
+                                         textcontrast::legibleOn(QColor(0, 64, 128), QColor(125, 84, 126)), 24),
+              0);
     EXPECT_EQ(img.pixelColor(right, rowTop(0) + r / 2), QColor(Qt::white));
 
     // Preview text: in the highlight colour, 40 pixels in and 2 below the cell band.
@@ -179,6 +182,97 @@ TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
     EXPECT_GT(same, 30);
     // Magenta is transparent.
     EXPECT_EQ(controls_test::countColour(img, QRect(sp, imageTop, 16, 16), QColor(255, 0, 255), 0), 0);
+}
+
+// The pixel of rect that stands out most from background: the colour the text was drawn in.
+QColor inkOf(const QImage& img, QRect rect, QColor background)
+{
+    QColor best = background;
+    rect = rect.intersected(img.rect());
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (textcontrast::contrastRatio(img.pixelColor(x, y), background) >
+                textcontrast::contrastRatio(best, background))
+                best = img.pixelColor(x, y);
+    return best;
+}
+
+TEST_F(ReportDemoViewTest, RowTextIsReadableOnTheRowsColour)
+{
+    // A palette whose highlight is a middle blue: white on it is under 4.5 too.
+    QPalette pal = view->palette();
+    pal.setColor(QPalette::Highlight, QColor(48, 140, 198));
+    view->setPalette(pal);
+    QFont big = ctrl()->font();
+    big.setPixelSize(20);
+    ctrl()->setFont(big);
+    auto& rows = chatGroupTable().groups[0].rows;
+    rows.push_back(ChatRow{"WWWW", "40", "WWWW", "", "1"});
+    rows.push_back(ChatRow{"WWWW", "40", "WWWW", "1", "1"});
+    fillRowTableFromGroup(0);
+    view->reloadRows();
+    ctrl()->setFocus();
+    const struct {
+        const char* what;
+        int row;
+        bool selected;
+        QColor background;
+    } cases[] = {
+        {"personal row", 1, false, QColor(125, 84, 126)},
+        {"selected personal row", 1, true, QColor(48, 140, 198)},
+        {"selected row", 0, true, QColor(48, 140, 198)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReportItem state;
+        state.item = c.row;
+        state.subItem = 0;
+        state.mask = RCIF_STATE;
+        state.state = RCIS_BOLD | (c.selected ? RCIS_SELECTED : 0);
+        ctrl()->setItem(state);
+        const int r = ctrl()->rowHeight();
+        const QImage img = grabImage(ctrl());
+        const int right = ctrl()->rowArea().width() - 20;
+        const QColor bg = img.pixelColor(right, rowTop(c.row) + r / 2);
+        ASSERT_EQ(bg, c.background);
+        const QColor header = inkOf(img, QRect(0, rowTop(c.row), 200, r), bg);
+        const QColor preview = inkOf(img, QRect(40, rowTop(c.row) + r, 200, 36), bg);
+        EXPECT_GE(textcontrast::contrastRatio(header, bg), 4.5) << header.name().toStdString();
+        EXPECT_GE(textcontrast::contrastRatio(preview, bg), 4.5) << preview.name().toStdString();
+        state.state = RCIS_BOLD;
+        ctrl()->setItem(state);
+    }
+}
+
+TEST_F(ReportDemoViewTest, ASortedListStaysSortedAsRowsArrive)
+{
+    for (int i = 10; i < 40; ++i)
+        arrive(ChatRow{"n" + std::to_string(i), "30", "text", "", "1"});
+    const int last = ctrl()->itemCount() - 1;
+    view->ensureRowVisible(last); // as the main window keeps the newest row in view
+    ASSERT_GT(ctrl()->firstVisible(), 0);
+
+    // A descending sort: the newest row, at the top now, stays in view.
+    ctrl()->sortItems(0, false);
+    EXPECT_EQ(ctrl()->rowAt(0), last);
+    EXPECT_EQ(ctrl()->firstVisible(), 0);
+
+    // A row arrives: it takes its place in the chosen order and the arrow still says descending.
+    arrive(ChatRow{"n40", "30", "text", "", "1"});
+    view->ensureRowVisible(ctrl()->itemCount() - 1);
+    bool ascending = true;
+    EXPECT_EQ(ctrl()->headerCtrl()->sortColumn(&ascending), ctrl()->headerIndexOf(0));
+    EXPECT_FALSE(ascending);
+    ASSERT_EQ(ctrl()->itemCount(), 31);
+    for (int p = 0; p < ctrl()->itemCount(); ++p)
+        EXPECT_EQ(ctrl()->getItemText(ctrl()->rowAt(p), 0), "n" + std::to_string(40 - p)) << p;
+    EXPECT_EQ(ctrl()->firstVisible(), 0);
+
+    // Ascending again, and a row whose text sorts first goes to the top.
+    ctrl()->sortItems(0, true);
+    arrive(ChatRow{"a", "30", "text", "", "1"});
+    EXPECT_EQ(ctrl()->getItemText(ctrl()->rowAt(0), 0), "a");
+    EXPECT_EQ(ctrl()->getItemText(ctrl()->rowAt(ctrl()->itemCount() - 1), 0), "n40");
 }
 
 TEST_F(ReportDemoViewTest, ALongMessageShowsWhatItsStartWouldShow)

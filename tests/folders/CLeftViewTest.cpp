@@ -265,6 +265,33 @@ TEST_F(LeftViewTest, RemoveMemberTouchesOnlyTheNamedGroup)
     EXPECT_EQ(childLabels(group(1)).size(), 3u);
 }
 
+TEST_F(LeftViewTest, MembersOfOneNameAreNodesOfTheirOwn)
+{
+    start({"A"});
+    const std::vector<std::string> keys = {"10.0.0.1#12121#same", "10.0.0.2#12121#same", "10.0.0.3#12121#same"};
+    for (const auto& k : keys)
+        view->addMember(0, k);
+    EXPECT_EQ(childLabels(group(0)), std::vector<std::string>(3, "same"));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(CLeftView::memberKey(group(0)->child(i)), keys[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(group(0)->child(i)->toolTip(0), QString::fromStdString("10.0.0." + std::to_string(i + 1)));
+    }
+    EXPECT_TRUE(group(0)->toolTip(0).isEmpty());
+
+    // Writing to the second one names its key.
+    std::vector<std::pair<int, std::string>> writes;
+    view->setWriteToPersonHandler([&](int g, std::string key) { writes.emplace_back(g, key); });
+    view->setContextNode(group(0)->child(1));
+    EXPECT_TRUE(view->onCommand(res::kCmdWriteToPerson));
+    EXPECT_EQ(writes, (std::vector<std::pair<int, std::string>>{{0, keys[1]}}));
+
+    // The third one leaving takes its node only.
+    view->removeMember(keys[2], "A");
+    ASSERT_EQ(group(0)->childCount(), 2);
+    EXPECT_EQ(CLeftView::memberKey(group(0)->child(0)), keys[0]);
+    EXPECT_EQ(CLeftView::memberKey(group(0)->child(1)), keys[1]);
+}
+
 TEST_F(LeftViewTest, MemberImageDependsOnABackslashCharacter)
 {
     struct Case {

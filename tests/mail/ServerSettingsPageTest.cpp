@@ -263,6 +263,43 @@ TEST_F(ServerSettings, RegisterWithANameThatCannotBeOneWritesNothing)
     }
 }
 
+TEST_F(ServerSettings, TypedPortsAreDigitsNamingAPort)
+{
+    const struct {
+        int field;
+        const char* port;
+    } cases[] = {{Page::kIdPopPort, "1e4"}, {Page::kIdSmtpPort, "587x"}, {Page::kIdPopPort, "0"},
+                 {Page::kIdSmtpPort, "65536"}, {Page::kIdPopPort, " 110"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.port);
+        for (int button : {Page::kIdRegister, Page::kIdUpdate}) {
+            ProfileSandbox fresh;
+            storeAccounts({"A"}, 1);
+            platform::MessageBoxRecorder boxes({platform::IDOK, platform::IDOK});
+            Page& page = open();
+            // Register as a new account, or update account A.
+            fill(page, sampleAccount(button == Page::kIdRegister ? "B" : "A"));
+            type(page, c.field, c.port);
+            const std::vector before = sandbox.profile().entries("Server Entry");
+            click(page, button);
+            EXPECT_EQ(boxes.calls(), std::vector{question("ポート番号が間違っています", platform::MB_OK)}) << button;
+            EXPECT_EQ(sandbox.profile().entries("Server Entry"), before) << button;
+            m_sheet.reset();
+        }
+    }
+    // Empty ports take their defaults, and digits are ports.
+    ProfileSandbox fresh;
+    platform::MessageBoxRecorder boxes({platform::IDOK});
+    Page& page = open();
+    MailAccount a = sampleAccount("C");
+    a.popPort.clear();
+    a.smtpPort = "0587";
+    fill(page, a);
+    click(page, Page::kIdRegister);
+    EXPECT_EQ(boxes.calls(), std::vector{question("新規に登録しますか？")});
+    EXPECT_EQ(MailAccountStore().read(1).smtpPort, "0587");
+}
+
 TEST_F(ServerSettings, CancelledRegistrationLeavesAccountsButStoresTheFolder)
 {
     const struct {
@@ -467,11 +504,16 @@ TEST_F(ServerSettings, DeletingTheOnlyAccountEmptiesThePage)
 TEST_F(ServerSettings, StandardMakesTheShownAccountAccountOne)
 {
     storeAccounts({"A", "B", "C"}, 1);
-    platform::MessageBoxRecorder boxes;
+    platform::MessageBoxRecorder boxes({platform::IDCANCEL, platform::IDOK});
     Page& page = open();
     choose(page, "C");
+    // Asked first, like a delete: Cancel (the default) renumbers nothing.
+    const std::vector before = sandbox.profile().entries("Server Entry");
     click(page, Page::kIdStandard);
-    EXPECT_TRUE(boxes.calls().empty());
+    EXPECT_EQ(sandbox.profile().entries("Server Entry"), before);
+    EXPECT_EQ(shown(page), sampleAccount("C"));
+    click(page, Page::kIdStandard);
+    EXPECT_EQ(boxes.calls(), std::vector(2, question("標準設定にしますか？", kOkCancelDefaultCancel)));
     EXPECT_EQ(storedNames(), (std::vector<std::string>{"C", "A", "B"}));
     EXPECT_EQ(MailAccountStore().read(1), sampleAccount("C"));
     EXPECT_EQ(readAccounts().front().smtpServer, "C-smtp.example");

@@ -97,6 +97,18 @@ std::string memberKey(std::string_view address, unsigned port, std::string_view 
     return key;
 }
 
+std::string_view addressOfMemberKey(std::string_view key)
+{
+    return key.substr(0, key.find('#'));
+}
+
+std::string_view nameOfMemberKey(std::string_view key)
+{
+    const std::size_t first = key.find('#');
+    const std::size_t second = first == std::string_view::npos ? first : key.find('#', first + 1);
+    return second == std::string_view::npos ? std::string_view{} : key.substr(second + 1);
+}
+
 int portNumber(std::string_view portText)
 {
     long v = 0;

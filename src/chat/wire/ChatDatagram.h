@@ -62,6 +62,10 @@ ChatPayload parsePayload(std::string_view payload);
 
 // The member key: sender address in dotted decimal, "#", source port in decimal, "#", display name.
 std::string memberKey(std::string_view address, unsigned port, std::string_view name);
+// Parts of a member key: the address (before the first "#"), and the name (everything after the
+// second "#", so a name is whatever the peer announced; empty without a second "#").
+std::string_view addressOfMemberKey(std::string_view key);
+std::string_view nameOfMemberKey(std::string_view key);
 
 // The port a group's port text names, read as the store has always read it (its leading digits),
 // or 0 when it names no usable port (no digits, 0, above 65535).

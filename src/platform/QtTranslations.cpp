@@ -1,0 +1,19 @@
+#include "platform/QtTranslations.h"
+
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace platform {
+
+bool installQtJapanese(QCoreApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    // Named, not chosen by locale: a C or English locale still gets the Japanese texts.
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
+
+} // namespace platform
