@@ -5,8 +5,8 @@
 // commands and in the state dump are in the one-line escape form of platform/text/ByteEscape.h,
 // so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
-//   dump PATH                     writes the tree (with each member node's key), members, rows and tooltip to PATH, and the
-//                                 receive window: "recvwindow open|closed", "recvended N" (the
+//   dump PATH                     writes the tree (with each member node's key), members, rows and
+//                                 tooltip to PATH, and the receive window: "recvwindow open|closed", "recvended N" (the
 //                                 downloads ended since the start), then while the window is open
 //                                 "recvstatus TEXT", "recvmessage TEXT", "recvprogress POS MAX",
 //                                 "recvrunning 0|1" and one "recverror TEXT" per error line
