@@ -1,5 +1,7 @@
 #include "app/TrayIcon.h"
 
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QSystemTrayIcon>
 
 #include "platform/Dispatch.h"
@@ -8,11 +10,17 @@
 #include "platform/text/Cp932.h"
 #include "res/ResourceImages.h"
 
+namespace {
+std::optional<bool> g_availability;
+}
+
 TrayIcon::TrayIcon() = default;
 
 TrayIcon::~TrayIcon() { remove(); }
 
-bool TrayIcon::systemTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TrayIcon::systemTrayAvailable() { return g_availability.value_or(QSystemTrayIcon::isSystemTrayAvailable()); }
+
+void TrayIcon::overrideAvailability(std::optional<bool> available) { g_availability = available; }
 
 bool TrayIcon::create(platform::MessageTarget* owner, const QIcon& icon, unsigned id, std::string_view tooltip,
                       unsigned callbackMessage)
@@ -67,7 +75,17 @@ void TrayIcon::activated(int reason)
         return;
     unsigned mouse = 0;
     switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
+    case QSystemTrayIcon::Trigger:
+        mouse = WM_LBUTTONUP;
+        m_sinceClick.start();
+        break;
     case QSystemTrayIcon::DoubleClick:
+        // Where the desktop reports the first click of a double-click as a click of its own, that
+        // click has already acted: one gesture toggles the window once.
+        if (m_sinceClick.isValid() && m_sinceClick.elapsed() <= QGuiApplication::styleHints()->mouseDoubleClickInterval()) {
+            m_sinceClick.invalidate();
+            return;
+        }
         mouse = WM_LBUTTONDBLCLK;
         break;
     case QSystemTrayIcon::Context:

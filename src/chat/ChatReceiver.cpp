@@ -61,6 +61,13 @@ void rowsChanged(int g)
         platform::sendMessage(frame, {WM_CHAT_ROWS_CHANGED, std::int64_t{g}, std::int64_t{0}});
 }
 
+// The tray tooltip counts every group's members.
+void membersChanged(int g)
+{
+    if (platform::MessageTarget* frame = chatGroupTable().mainFrame)
+        platform::sendMessage(frame, {WM_CHAT_MEMBERS_CHANGED, std::int64_t{g}, std::int64_t{0}});
+}
+
 } // namespace
 
 ChatReceiver::ChatReceiver(GroupIo& io) : m_io(io), m_clock([] { return std::time(nullptr); }) {}
@@ -111,6 +118,7 @@ void ChatReceiver::handle(std::string_view text, const std::string& address, uns
         // handler running earlier (tests without a window) has no tree to show the member in.
         if (table.treeReady.load() && table.treeView)
             table.treeView->addMember(g, p.name);
+        membersChanged(g);
         m_io.sendPresenceReply(g);
         return;
     }
@@ -141,6 +149,7 @@ void ChatReceiver::handle(std::string_view text, const std::string& address, uns
         group.members.erase(it);
         if (table.treeReady.load() && table.treeView)
             table.treeView->removeMember(p.name, group.name);
+        membersChanged(g);
         return;
     }
     case chatwire::ChatKind::None:
