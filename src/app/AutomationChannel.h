@@ -5,7 +5,8 @@
 // commands and in the state dump are in the one-line escape form of platform/text/ByteEscape.h,
 // so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
-//   dump PATH                     writes the tree, members, rows and tooltip to PATH
+//   dump PATH                     writes the tree, members, rows and tooltip to PATH, and where
+//                                 windows, buttons, menu items, tree nodes and the tray icon are
 //   group G TEXT                  writes TEXT to group G (as the chat write window does)
 //   personal G ADDRESS TEXT       writes TEXT to the member at ADDRESS in group G
 //   select G                      selects group G's node in the tree
@@ -15,11 +16,14 @@
 //                                 line TEXT under the quote and presses send
 //   show / hide                   the tray icon's double-click
 //   exit                          the tray menu's exit
+//   post ID                       the command ID to the main window, after this line is done (a
+//                                 dialog it opens does not hold up the channel)
 //   open ROW                      double-clicks row ROW of the message list
 //   grab PATH                     saves a picture of the main window (PNG)
 
 #include <QObject>
 
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -41,6 +45,7 @@ public:
 private:
     AutomationChannel(CMainFrame* frame, int fd);
     void readable();
+    static void placesOnScreen(std::ostream& out);
 
     CMainFrame* m_frame;
     int m_fd;

@@ -29,6 +29,7 @@
 #include "platform/Messages.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
+#include "platform/WindowPlacement.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
@@ -83,12 +84,7 @@ bool CMainFrame::create()
     m_splash->show();
     QTimer::singleShot(kSplashMs, this, &CMainFrame::closeSplash);
 
-    auto& profile = platform::Profile::application();
-    const int left = profile.getInt(kMainWindow, "Left", 1);
-    const int top = profile.getInt(kMainWindow, "top", 1);
-    const int right = profile.getInt(kMainWindow, "Right", 300);
-    const int bottom = profile.getInt(kMainWindow, "Bottom", 300);
-    setGeometry(left, top, std::max(1, right - left), std::max(1, bottom - top));
+    platform::placeFrame(*this, platform::storedFrameRect(kMainWindow));
 
     m_tray->createFromResource(m_target.get(), res::kIconMain, kTrayIconId, text::utf8ToCp932("メッセージ0件"),
                                WM_CHAT_ROWS_CHANGED);
@@ -284,12 +280,8 @@ void CMainFrame::closeEvent(QCloseEvent* event)
 
 void CMainFrame::saveWindowRect()
 {
+    platform::storeFrameRect(*this, kMainWindow);
     auto& profile = platform::Profile::application();
-    const QRect r = geometry();
-    profile.writeInt(kMainWindow, "Left", r.left());
-    profile.writeInt(kMainWindow, "top", r.top());
-    profile.writeInt(kMainWindow, "Right", r.left() + r.width());
-    profile.writeInt(kMainWindow, "Bottom", r.top() + r.height());
     profile.writeInt(kMainWindow, "ColmSort", m_app ? m_app->sortColumn : 0);
     profile.writeInt(kMainWindow, "ColmSortsw", m_app ? m_app->sortAscending : 0);
 }

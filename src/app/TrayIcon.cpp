@@ -53,6 +53,8 @@ void TrayIcon::setTooltip(std::string_view tooltip)
     m_icon->setToolTip(platform::toQString(m_tooltip));
 }
 
+QRect TrayIcon::geometry() const { return m_created ? m_icon->geometry() : QRect(); }
+
 void TrayIcon::setIconFromResource(int iconResource)
 {
     if (m_created)
@@ -74,19 +76,17 @@ void TrayIcon::activated(int reason)
     if (!m_owner)
         return;
     unsigned mouse = 0;
+    // Where the desktop reports both clicks of a double-click (as a click and a double-click, or as
+    // two clicks), the first has already acted: one gesture shows or hides the window once.
+    const bool sameGesture = m_sinceClick.isValid() &&
+                             m_sinceClick.elapsed() <= QGuiApplication::styleHints()->mouseDoubleClickInterval();
     switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
     case QSystemTrayIcon::Trigger:
-        mouse = WM_LBUTTONUP;
-        m_sinceClick.start();
-        break;
     case QSystemTrayIcon::DoubleClick:
-        // Where the desktop reports the first click of a double-click as a click of its own, that
-        // click has already acted: one gesture toggles the window once.
-        if (m_sinceClick.isValid() && m_sinceClick.elapsed() <= QGuiApplication::styleHints()->mouseDoubleClickInterval()) {
-            m_sinceClick.invalidate();
+        if (sameGesture)
             return;
-        }
-        mouse = WM_LBUTTONDBLCLK;
+        mouse = reason == QSystemTrayIcon::Trigger ? WM_LBUTTONUP : WM_LBUTTONDBLCLK;
+        m_sinceClick.start();
         break;
     case QSystemTrayIcon::Context:
         mouse = WM_RBUTTONUP;

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QIcon>
+#include <QRect>
 
 #include <QElapsedTimer>
 
@@ -43,6 +44,8 @@ public:
     // The tooltip as set, in code page 932 bytes.
     const std::string& tooltip() const { return m_tooltip; }
     unsigned id() const { return m_id; }
+    // Where the icon is on the screen (empty when the desktop does not say).
+    QRect geometry() const;
     // Whether the desktop shows notification-area icons at all.
     static bool systemTrayAvailable();
     // Tests decide whether there is a tray; nullopt asks the desktop again.

@@ -10,6 +10,9 @@
 // slot and counts it off the open windows. The window deletes itself when closed.
 
 #include <QMainWindow>
+#include <QRect>
+
+#include <functional>
 #include <string>
 
 class CSendChatThread;
@@ -36,12 +39,19 @@ public:
     // Menu commands; true when handled.
     bool onCommand(int id);
 
+    // Where a new window goes: given its stored frame rectangle and the number of write windows
+    // already open, the frame rectangle to open it at. Unset, the stored rectangle is used.
+    using Placement = std::function<QRect(const QRect& stored, int openWindows)>;
+    static void setPlacement(Placement placement);
+
 private:
     void reply();
     void send();
     void restoreRect();
     void saveRect() const;
     void teardown();
+
+    static inline Placement s_placement;
 
     CSendChatThread* m_thread;
     CSendChatView* m_view = nullptr;

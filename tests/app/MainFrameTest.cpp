@@ -151,13 +151,14 @@ TEST_F(MainFrame, TrayClicksShowAndHideTheWindow)
         send(CMainFrame::kTrayIconId, mouse);
         EXPECT_FALSE(frame.isVisible());
     }
-    // A double-click whose first click the desktop reported on its own toggles once, not twice.
-    frame.trayIcon()->activated(QSystemTrayIcon::Trigger);
-    frame.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
-    EXPECT_TRUE(frame.isVisible());
-    frame.hide();
+    // One gesture toggles once, however the desktop reports a double-click: as a click and a
+    // double-click, or as two clicks.
     frame.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
     EXPECT_TRUE(frame.isVisible()) << "a double-click alone toggles";
+    frame.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    frame.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    frame.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(frame.isVisible());
 
     // The menu's "表示(&S)" shows the window and leaves it shown.
     frame.hide();

@@ -1,0 +1,485 @@
+// The whole program on a real X server with a window manager that has a tray, driven by real
+// clicks and keys: what the offscreen platform cannot show (a tray icon's own mouse event, menus
+// and message boxes with their own event loops, window frames, the close box).
+//
+// Each test builds a simulated LAN; the X server (Xvfb) and the window manager (icewm) run on
+// host 1, the program runs on host 1 and listens for nothing outside the LAN, a raw UDP listener
+// on host 2 hears what it sends. The X server listens on its socket file only, which the programs
+// reach from their namespaces. Everything started is ended by pid when the LAN goes, also when a
+// test fails; the program is driven with xdotool and watched through its automation channel's
+// dump (where its windows, buttons and menu items are).
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <optional>
+#include <sstream>
+
+#include "app/ProgramOnLan.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/text/Cp932.h"
+
+namespace {
+
+using namespace lantest;
+
+std::string esc(const char* utf8) { return text::escapeBytes(text::utf8ToCp932(utf8)); }
+
+struct Rect {
+    int x = 0, y = 0, w = 0, h = 0;
+    int midX() const { return x + w / 2; }
+    int midY() const { return y + h / 2; }
+    bool inside(const Rect& o) const { return x >= o.x && y >= o.y && x + w <= o.x + o.w && y + h <= o.y + o.h; }
+};
+std::ostream& operator<<(std::ostream& out, const Rect& r)
+{
+    return out << r.x << "," << r.y << " " << r.w << "x" << r.h;
+}
+
+const Rect kScreen{0, 0, 1280, 1024};
+
+std::vector<std::string> words(const std::string& line)
+{
+    std::vector<std::string> v;
+    std::istringstream in(line);
+    for (std::string w; in >> w;)
+        v.push_back(w);
+    return v;
+}
+
+// The rectangle in the four words from `at`.
+Rect rectAt(const std::vector<std::string>& w, std::size_t at)
+{
+    return {std::stoi(w[at]), std::stoi(w[at + 1]), std::stoi(w[at + 2]), std::stoi(w[at + 3])};
+}
+
+// The words between the kind and the last `numbers` words, joined again (a label may hold spaces).
+std::string labelOf(const std::vector<std::string>& w, std::size_t numbers)
+{
+    std::string s;
+    for (std::size_t i = 1; i + numbers < w.size(); ++i)
+        s += (s.empty() ? "" : " ") + w[i];
+    return s;
+}
+
+// A shown top-level window: "toplevel CLASS TITLE frame(4) client(4) [modal]".
+struct Shown {
+    std::string className, title;
+    Rect frame, client;
+    bool modal = false;
+};
+
+std::vector<Shown> shownWindows(const std::vector<std::string>& dump)
+{
+    std::vector<Shown> v;
+    for (const auto& line : dump) {
+        auto w = words(line);
+        if (w.empty() || w[0] != "toplevel")
+            continue;
+        Shown s;
+        if (w.back() == "modal") {
+            s.modal = true;
+            w.pop_back();
+        }
+        if (w.size() < 11)
+            continue;
+        s.className = w[1];
+        s.frame = rectAt(w, w.size() - 8);
+        s.client = rectAt(w, w.size() - 4);
+        for (std::size_t i = 2; i + 8 < w.size(); ++i)
+            s.title += (s.title.empty() ? "" : " ") + w[i];
+        v.push_back(s);
+    }
+    return v;
+}
+
+// "KIND LABEL x y w h" lines (button, popupitem, treenode).
+std::optional<Rect> placeOf(const std::vector<std::string>& dump, const std::string& kind, const std::string& label)
+{
+    for (const auto& line : dump) {
+        const auto w = words(line);
+        if (w.size() >= 5 && w[0] == kind && labelOf(w, 4) == label)
+            return rectAt(w, w.size() - 4);
+    }
+    return std::nullopt;
+}
+
+std::string describeStatus(int status)
+{
+    if (WIFEXITED(status))
+        return "exit code " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return "signal " + std::to_string(WTERMSIG(status));
+    return "status " + std::to_string(status);
+}
+
+bool onPath(const std::string& program)
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "");
+    for (std::string d; std::getline(dirs, d, ':');)
+        if (!d.empty() && ::access((d + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
+class Desktop : public ::testing::Test {
+protected:
+    // Hosts 1..hostCount on a simulated LAN; the X server and the window manager, with or without
+    // its tray, on host 1. Returns once the window manager (and its tray) take windows.
+    void startDesktop(int hostCount, bool withTray = true)
+    {
+        std::string why;
+        if (!simlan::SimulatedLan::available(&why))
+            GTEST_SKIP() << "needs a simulated LAN: " << why;
+        for (const char* tool : {"Xvfb", "icewm", "xdotool"})
+            if (!onPath(tool))
+                GTEST_SKIP() << "needs " << tool << " (Debian packages xvfb, icewm, xdotool)";
+        lan = std::make_unique<simlan::SimulatedLan>(hostCount);
+        lan->setGracePeriod(8000);
+
+        // Xvfb picks a free display and writes its number once it takes clients.
+        const fs::path displayFile = folder.root() / "display";
+        simlan::SimulatedLan::Program x;
+        x.argv = {"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1280x1024x24"};
+        x.stdoutPath = displayFile.string();
+        x.stderrPath = (folder.root() / "xvfb.log").string();
+        std::string error;
+        ASSERT_GT(lan->start(1, x, &error), 0) << error;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const std::string t = readFile(displayFile);
+                return !t.empty() && t.back() == '\n';
+            },
+            20000))
+            << readFile(folder.root() / "xvfb.log");
+        std::string number = readFile(displayFile);
+        number.pop_back();
+        display = ":" + number;
+
+        // The window manager, with preferences of its own (no user's settings).
+        const fs::path home = folder.root() / "home";
+        fs::create_directories(home / ".icewm");
+        orvalink::test::writeFile(home / ".icewm/preferences", withTray ? "" : "TaskBarEnableSystemTray=0\n");
+        simlan::SimulatedLan::Program wm;
+        wm.argv = {"icewm"};
+        wm.env = {{"DISPLAY", display}, {"HOME", home.string()}};
+        wm.stdoutPath = wm.stderrPath = (folder.root() / "icewm.log").string();
+        ASSERT_GT(lan->start(1, wm, &error), 0) << error;
+        // It has taken the screen once it has named its workspaces, its tray once a probe sees it.
+        ASSERT_TRUE(orvalink::test::waitUntil([&] { return xdo({"get_num_desktops"}) == 0; }, 20000, 100))
+            << readFile(folder.root() / "icewm.log");
+        if (withTray) {
+            std::string out;
+            ASSERT_EQ(lan->run(1,
+                               {"env", "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", "DBUS_SESSION_BUS_ADDRESS=",
+                                buildDir() + "/tests/desktop/orvalink-trayprobe", "20000"},
+                               &out, 30000),
+                      0)
+                << "the window manager's tray did not come up";
+        }
+    }
+
+    // The program on host k in group "G" (port 12121) as "hostK"; configure adds settings.
+    DrivenHost startProgram(int k, const std::function<void(platform::Profile&)>& configure = {})
+    {
+        DrivenHost h;
+        h.dir = folder.host(k);
+        ::mkfifo(h.fifo().c_str(), 0600);
+        const fs::path runtime = h.dir / "runtime";
+        fs::create_directories(runtime);
+        fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+        {
+            platform::Profile p((h.dir / "config/Orvalink/Orvalink.conf").string());
+            p.writeInt("NetMsg Entry", "User PortCnt", 1);
+            p.writeString("NetMsg Entry", "User Port1", "12121");
+            p.writeString("NetMsg Entry", "User PortName1", "G");
+            p.writeString("NetMsg Entry", "User Name1", "host" + std::to_string(k));
+            if (configure)
+                configure(p);
+        }
+        simlan::SimulatedLan::Program program;
+        program.argv = {programPath()};
+        program.env = {{"DISPLAY", display},
+                       {"QT_QPA_PLATFORM", "xcb"},
+                       {"XDG_CONFIG_HOME", (h.dir / "config").string()},
+                       {"XDG_RUNTIME_DIR", runtime.string()},
+                       {"DBUS_SESSION_BUS_ADDRESS", ""},
+                       {"ORVALINK_MESSAGEBOX_LOG", ""},
+                       {"ORVALINK_AUTOMATION", h.fifo().string()}};
+        program.workDir = h.dir.string();
+        program.stdoutPath = (h.dir / "stdout.log").string();
+        program.stderrPath = (h.dir / "stderr.log").string();
+        std::string error;
+        h.pid = lan->start(k, program, &error);
+        EXPECT_GT(h.pid, 0) << error;
+        return h;
+    }
+
+    // xdotool on the test's display; its exit code.
+    int xdo(std::vector<std::string> args, std::string* out = nullptr)
+    {
+        args.insert(args.begin(), {"env", "DISPLAY=" + display, "xdotool"});
+        std::string ignored;
+        return lan->run(1, args, out ? out : &ignored, 10000);
+    }
+    void click(const Rect& r, int button = 1, int count = 1)
+    {
+        ASSERT_EQ(xdo({"mousemove", std::to_string(r.midX()), std::to_string(r.midY()), "click", "--repeat",
+                       std::to_string(count), "--delay", "60", std::to_string(button)}),
+                  0);
+    }
+    // Two clicks closer than the double-click interval (400 ms unless the desktop says otherwise)
+    // are one gesture: a test that means two clicks waits that long between them.
+    void separateClicks() { ASSERT_EQ(xdo({"sleep", "0.6"}), 0); }
+    void key(const std::string& keys) { ASSERT_EQ(xdo({"key", keys}), 0); }
+
+    // Waits until the dump satisfies pred; the last dump.
+    static std::vector<std::string> waitDump(const DrivenHost& h, const std::function<bool(const std::vector<std::string>&)>& pred,
+                                             int timeoutMs = 15000)
+    {
+        std::vector<std::string> d;
+        waitUntil(
+            [&] {
+                d = h.dump();
+                return pred(d);
+            },
+            timeoutMs);
+        return d;
+    }
+    // Where a button or menu item is, once it stays there: a window that has just opened may still
+    // be moved by the window manager.
+    static std::optional<Rect> waitPlace(const DrivenHost& h, const std::string& kind, const std::string& label)
+    {
+        std::optional<Rect> r, before;
+        waitDump(h, [&](const auto& d) {
+            before = r;
+            r = placeOf(d, kind, label);
+            return r && before && r->x == before->x && r->y == before->y && r->w == before->w;
+        });
+        return r;
+    }
+    static std::optional<Shown> findWindow(const std::vector<std::string>& dump, const std::string& className)
+    {
+        for (const auto& s : shownWindows(dump))
+            if (s.className == className)
+                return s;
+        return std::nullopt;
+    }
+    static std::optional<Shown> waitWindow(const DrivenHost& h, const std::string& className)
+    {
+        std::optional<Shown> s;
+        waitDump(h, [&](const auto& d) { return (s = findWindow(d, className)).has_value(); });
+        return s;
+    }
+    static bool waitGone(const DrivenHost& h, const std::string& className)
+    {
+        return !findWindow(waitDump(h, [&](const auto& d) { return !findWindow(d, className); }), className);
+    }
+    // The tray icon, once it sits in the tray.
+    static Rect waitTray(const DrivenHost& h)
+    {
+        Rect tray;
+        waitDump(h, [&](const auto& d) {
+            for (const auto& line : d) {
+                const auto w = words(line);
+                if (w.size() == 5 && w[0] == "tray")
+                    tray = rectAt(w, 1);
+            }
+            return tray.w > 0 && tray.inside(kScreen);
+        });
+        return tray;
+    }
+    // A raw listener on host 2 that keeps what the program sends for the rest of the test.
+    fs::path listenOnHost2()
+    {
+        const fs::path heard = folder.root() / "heard.txt";
+        startListener(*lan, 2, heard, 12121, 1000, 100000);
+        return heard;
+    }
+    static bool heardLeave(const fs::path& heard, const std::string& name)
+    {
+        return waitUntil([&] {
+            for (const auto& d : datagrams(heard))
+                if (d.find(text::escapeBytes(chatwire::buildLeave(name))) != std::string::npos)
+                    return true;
+            return false;
+        });
+    }
+    // Waits for the program's end, which must be an orderly one.
+    void expectOrderlyEnd(const DrivenHost& h)
+    {
+        int status = -1;
+        ASSERT_TRUE(lan->waitExit(h.pid, 30000, &status)) << "the program did not end";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << describeStatus(status) << "\n"
+            << readFile(h.dir / "stderr.log");
+    }
+    bool running(const DrivenHost& h) { return !lan->waitExit(h.pid, 0); }
+    // The close box at the right end of the title bar (the band between frame and client tops).
+    void clickCloseBox(const Shown& s)
+    {
+        const int title = s.client.y - s.frame.y;
+        ASSERT_GT(title, 4) << "no title bar above " << s.client;
+        click({s.frame.x + s.frame.w - title, s.frame.y + 2, title - 4, title - 4});
+    }
+    void exitThroughTrayMenu(const DrivenHost& h)
+    {
+        click(waitTray(h), 3);
+        const auto item = waitPlace(h, "popupitem", esc("終了(&X)"));
+        ASSERT_TRUE(item);
+        click(*item);
+        expectOrderlyEnd(h);
+    }
+
+    TestFolder folder;
+    std::unique_ptr<simlan::SimulatedLan> lan;
+    std::string display;
+};
+
+TEST_F(Desktop, TrayMenuExitEndsTheProgramInOrder)
+{
+    startDesktop(2);
+    const fs::path heard = listenOnHost2();
+    const DrivenHost h = startProgram(1);
+    click(waitTray(h), 3);
+    ASSERT_TRUE(waitPlace(h, "popupitem", esc("終了(&X)")));
+    const auto dump = h.dump();
+    const auto show = placeOf(dump, "popupitem", esc("表示(&S)"));
+    const auto exit = placeOf(dump, "popupitem", esc("終了(&X)"));
+    ASSERT_TRUE(show && exit);
+    EXPECT_LT(show->y, exit->y) << "表示(&S) stands above 終了(&X)";
+    // The exit is chosen inside the menu's own mouse event, which the tray icon's opened.
+    click(*exit);
+    expectOrderlyEnd(h);
+    EXPECT_TRUE(heardLeave(heard, "host1"));
+}
+
+TEST_F(Desktop, TrayClicksShowAndHideTheWindow)
+{
+    startDesktop(1);
+    const DrivenHost h = startProgram(1);
+    const Rect tray = waitTray(h);
+    EXPECT_FALSE(findWindow(h.dump(), "CMainFrame")) << "the program starts in the tray";
+    click(tray);
+    ASSERT_TRUE(waitWindow(h, "CMainFrame")) << "a click shows the window " << tray << "\n" << joinLines(h.dump());
+    std::string ids;
+    EXPECT_EQ(xdo({"search", "--onlyvisible", "--name", "^Orvalink$"}, &ids), 0) << "the X server shows it too";
+    separateClicks();
+    click(tray);
+    ASSERT_TRUE(waitGone(h, "CMainFrame")) << "a second click hides it";
+
+    // A double-click is one gesture: it shows the window once. The menu opened after it is seen
+    // only when both clicks have been acted on.
+    separateClicks();
+    click(tray, 1, 2);
+    click(tray, 3);
+    ASSERT_TRUE(waitPlace(h, "popupitem", esc("表示(&S)")));
+    EXPECT_TRUE(findWindow(h.dump(), "CMainFrame"));
+    key("Escape");
+    separateClicks();
+    click(tray);
+    ASSERT_TRUE(waitGone(h, "CMainFrame"));
+
+    // The menu's "表示(&S)" shows it.
+    click(tray, 3);
+    const auto show = waitPlace(h, "popupitem", esc("表示(&S)"));
+    ASSERT_TRUE(show);
+    click(*show);
+    EXPECT_TRUE(waitWindow(h, "CMainFrame"));
+    exitThroughTrayMenu(h);
+}
+
+TEST_F(Desktop, CloseBoxAndFileExitHideTheWindowWhileTheTrayHoldsTheProgram)
+{
+    startDesktop(1);
+    const DrivenHost h = startProgram(1);
+    const Rect tray = waitTray(h);
+    click(tray);
+    auto main = waitWindow(h, "CMainFrame");
+    ASSERT_TRUE(main);
+    clickCloseBox(*main);
+    ASSERT_TRUE(waitGone(h, "CMainFrame"));
+    EXPECT_TRUE(running(h));
+
+    // ファイル -> 終了(&X) by the keyboard hides it as well.
+    separateClicks();
+    click(tray);
+    main = waitWindow(h, "CMainFrame");
+    ASSERT_TRUE(main);
+    click({main->frame.midX(), main->frame.y + 2, 1, 1}); // the title bar: the window takes the keys
+    key("alt+f");
+    const auto item = waitPlace(h, "popupitem", esc("終了(&X)"));
+    ASSERT_TRUE(item);
+    click(*item);
+    ASSERT_TRUE(waitGone(h, "CMainFrame"));
+    EXPECT_TRUE(running(h));
+    exitThroughTrayMenu(h);
+}
+
+TEST_F(Desktop, WithoutATrayTheWindowIsShownAndItsCloseBoxEndsTheProgram)
+{
+    startDesktop(2, false);
+    const fs::path heard = listenOnHost2();
+    const DrivenHost h = startProgram(1);
+    const auto main = waitWindow(h, "CMainFrame");
+    ASSERT_TRUE(main) << "without a tray the window is the way in";
+    ASSERT_TRUE(waitUntil([&] {
+        const auto m = findWindow(h.dump(), "CMainFrame");
+        return m && m->client.y > m->frame.y; // framed by the window manager
+    }));
+    clickCloseBox(*findWindow(h.dump(), "CMainFrame"));
+    expectOrderlyEnd(h);
+    EXPECT_TRUE(heardLeave(heard, "host1"));
+}
+
+TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
+{
+    startDesktop(3);
+    const fs::path heard = listenOnHost2();
+    const DrivenHost h = startProgram(1);
+    click(waitTray(h));
+    ASSERT_TRUE(waitWindow(h, "CMainFrame"));
+    // A message from someone on host 3 who never announced himself: the reply has nobody to go
+    // to, and the read window says so in a message box.
+    std::string out;
+    ASSERT_EQ(lan->run(3,
+                       {udpPeerPath(), "send", "--from-port", "12121", "--to", "255.255.255.255", "--port", "12121",
+                        "--broadcast", text::escapeBytes(chatwire::buildGroupMessage("stranger", "hello"))},
+                       &out, 10000),
+              0);
+    std::size_t row = 0;
+    ASSERT_TRUE(waitUntil([&] {
+        std::size_t i = 0;
+        for (const auto& l : h.dump())
+            if (l.rfind("row 0 ", 0) == 0) {
+                if (l.find("|hello|") != std::string::npos) {
+                    row = i;
+                    return true;
+                }
+                ++i;
+            }
+        return false;
+    })) << out << joinLines(h.dump());
+    ASSERT_TRUE(h.command("select 0"));
+    ASSERT_TRUE(h.command("open " + std::to_string(row)));
+    const auto reply = waitPlace(h, "button", esc("返信(&D)"));
+    ASSERT_TRUE(reply);
+    click(*reply);
+    ASSERT_TRUE(waitDump(h, [](const auto& d) {
+        for (const auto& s : shownWindows(d))
+            if (s.modal && s.className == std::string("QMessageBox"))
+                return true;
+        return false;
+    }).size());
+    ASSERT_TRUE(findWindow(h.dump(), "QMessageBox")) << "the message box is open";
+    lan->signal(h.pid, SIGTERM);
+    expectOrderlyEnd(h);
+    EXPECT_TRUE(heardLeave(heard, "host1"));
+}
+
+} // namespace
