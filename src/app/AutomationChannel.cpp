@@ -141,7 +141,7 @@ void AutomationChannel::placesOnScreen(std::ostream& out)
             continue;
         out << "toplevel " << w->metaObject()->className() << " " << label(w->windowTitle()) << " "
             << rect(w->frameGeometry()) << " " << rect(w->geometry()) << (w == QApplication::activeModalWidget() ? " modal" : "")
-            << "\n";
+            << (w->isActiveWindow() ? " active" : "") << "\n";
         for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
             if (b->isVisible())
                 out << "button " << label(b->text()) << " " << rect(QRect(b->mapToGlobal(QPoint(0, 0)), b->size()))

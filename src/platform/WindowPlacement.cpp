@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QWindow>
 #include <QWidget>
 
 #include <algorithm>
@@ -15,6 +16,8 @@ namespace {
 
 QMargins frameMargins(const QWidget& w)
 {
+    if (const QWindow* handle = w.windowHandle())
+        return handle->frameMargins();
     const QRect f = w.frameGeometry();
     const QRect c = w.geometry();
     return {c.left() - f.left(), c.top() - f.top(), f.right() - c.right(), f.bottom() - c.bottom()};

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <optional>
@@ -71,6 +72,7 @@ struct Shown {
     std::string className, title;
     Rect frame, client;
     bool modal = false;
+    bool active = false; // takes the keys
 };
 
 std::vector<Shown> shownWindows(const std::vector<std::string>& dump)
@@ -81,6 +83,10 @@ std::vector<Shown> shownWindows(const std::vector<std::string>& dump)
         if (w.empty() || w[0] != "toplevel")
             continue;
         Shown s;
+        if (w.back() == "active") {
+            s.active = true;
+            w.pop_back();
+        }
         if (w.back() == "modal") {
             s.modal = true;
             w.pop_back();
@@ -233,6 +239,40 @@ protected:
                        std::to_string(count), "--delay", "60", std::to_string(button)}),
                   0);
     }
+    // Whether the X server shows a window of the program (mapped and viewable) over the middle of
+    // r: a tray icon, menu or window that has just been mapped may not take the pointer yet.
+    bool shownAt(const DrivenHost& h, const Rect& r, std::string* windows = nullptr)
+    {
+        auto value = [](const std::string& shell, const std::string& name) {
+            const auto at = shell.find(name + "=");
+            return at == std::string::npos ? -100000 : std::atoi(shell.c_str() + at + name.size() + 1);
+        };
+        std::string ids;
+        if (xdo({"search", "--onlyvisible", "--pid", std::to_string(h.pid)}, &ids) != 0)
+            return false;
+        if (windows)
+            *windows = ids;
+        for (const auto& id : words(ids)) {
+            std::string g;
+            if (xdo({"getwindowgeometry", "--shell", id}, &g) != 0)
+                continue;
+            const Rect w{value(g, "X"), value(g, "Y"), value(g, "WIDTH"), value(g, "HEIGHT")};
+            if (Rect{r.midX(), r.midY(), 1, 1}.inside(w))
+                return true;
+        }
+        return false;
+    }
+    void pointAt(const DrivenHost& h, const Rect& r)
+    {
+        std::string ids;
+        ASSERT_TRUE(orvalink::test::waitUntil([&] { return shownAt(h, r, &ids); }, 15000, 50))
+            << "no window of the program is shown at " << r << " (windows " << ids << ")";
+    }
+    void clickOwn(const DrivenHost& h, const Rect& r, int button = 1, int count = 1)
+    {
+        pointAt(h, r);
+        click(r, button, count);
+    }
     // Two clicks closer than the double-click interval (400 ms unless the desktop says otherwise)
     // are one gesture: a test that means two clicks waits that long between them.
     void separateClicks() { ASSERT_EQ(xdo({"sleep", "0.6"}), 0); }
@@ -280,20 +320,22 @@ protected:
     {
         return !findWindow(waitDump(h, [&](const auto& d) { return !findWindow(d, className); }), className);
     }
-    // The tray icon, once it sits in the tray.
-    static Rect waitTray(const DrivenHost& h)
+    // The tray icon, once it sits in the tray: where the program says it is, the X server shows it.
+    Rect waitTray(const DrivenHost& h)
     {
         Rect tray;
         waitDump(h, [&](const auto& d) {
+            tray = {};
             for (const auto& line : d) {
                 const auto w = words(line);
                 if (w.size() == 5 && w[0] == "tray")
                     tray = rectAt(w, 1);
             }
-            return tray.w > 0 && tray.inside(kScreen);
+            return tray.w > 0 && tray.inside(kScreen) && shownAt(h, tray);
         });
         return tray;
     }
+
     // A raw listener on host 2 that keeps what the program sends for the rest of the test.
     fs::path listenOnHost2()
     {
@@ -327,12 +369,23 @@ protected:
         ASSERT_GT(title, 4) << "no title bar above " << s.client;
         click({s.frame.x + s.frame.w - title, s.frame.y + 2, title - 4, title - 4});
     }
+    // The middle of the title bar: the window comes to the front and takes the keys.
+    void clickTitleBar(const DrivenHost& h, const Shown& s)
+    {
+        click({s.frame.midX(), s.frame.y + (s.client.y - s.frame.y) / 2, 1, 1});
+        ASSERT_TRUE(waitUntil([&] {
+            for (const auto& w : shownWindows(h.dump()))
+                if (w.className == s.className && w.frame.x == s.frame.x && w.frame.y == s.frame.y)
+                    return w.active;
+            return false;
+        })) << s.className << " does not take the keys";
+    }
     void exitThroughTrayMenu(const DrivenHost& h)
     {
-        click(waitTray(h), 3);
+        clickOwn(h, waitTray(h), 3);
         const auto item = waitPlace(h, "popupitem", esc("終了(&X)"));
         ASSERT_TRUE(item);
-        click(*item);
+        clickOwn(h, *item);
         expectOrderlyEnd(h);
     }
 
@@ -346,15 +399,15 @@ TEST_F(Desktop, TrayMenuExitEndsTheProgramInOrder)
     startDesktop(2);
     const fs::path heard = listenOnHost2();
     const DrivenHost h = startProgram(1);
-    click(waitTray(h), 3);
-    ASSERT_TRUE(waitPlace(h, "popupitem", esc("終了(&X)")));
+    clickOwn(h, waitTray(h), 3);
+    ASSERT_TRUE(waitPlace(h, "popupitem", esc("終了(&X)"))) << joinLines(h.dump());
     const auto dump = h.dump();
     const auto show = placeOf(dump, "popupitem", esc("表示(&S)"));
     const auto exit = placeOf(dump, "popupitem", esc("終了(&X)"));
-    ASSERT_TRUE(show && exit);
-    EXPECT_LT(show->y, exit->y) << "表示(&S) stands above 終了(&X)";
+    ASSERT_TRUE(exit);
+    EXPECT_TRUE(show && show->y < exit->y) << "表示(&S) stands above 終了(&X)";
     // The exit is chosen inside the menu's own mouse event, which the tray icon's opened.
-    click(*exit);
+    clickOwn(h, *exit);
     expectOrderlyEnd(h);
     EXPECT_TRUE(heardLeave(heard, "host1"));
 }
@@ -365,31 +418,31 @@ TEST_F(Desktop, TrayClicksShowAndHideTheWindow)
     const DrivenHost h = startProgram(1);
     const Rect tray = waitTray(h);
     EXPECT_FALSE(findWindow(h.dump(), "CMainFrame")) << "the program starts in the tray";
-    click(tray);
+    clickOwn(h, tray);
     ASSERT_TRUE(waitWindow(h, "CMainFrame")) << "a click shows the window " << tray << "\n" << joinLines(h.dump());
     std::string ids;
     EXPECT_EQ(xdo({"search", "--onlyvisible", "--name", "^Orvalink$"}, &ids), 0) << "the X server shows it too";
     separateClicks();
-    click(tray);
+    clickOwn(h, tray);
     ASSERT_TRUE(waitGone(h, "CMainFrame")) << "a second click hides it";
 
     // A double-click is one gesture: it shows the window once. The menu opened after it is seen
     // only when both clicks have been acted on.
     separateClicks();
-    click(tray, 1, 2);
-    click(tray, 3);
+    clickOwn(h, tray, 1, 2);
+    clickOwn(h, tray, 3);
     ASSERT_TRUE(waitPlace(h, "popupitem", esc("表示(&S)")));
     EXPECT_TRUE(findWindow(h.dump(), "CMainFrame"));
     key("Escape");
     separateClicks();
-    click(tray);
+    clickOwn(h, tray);
     ASSERT_TRUE(waitGone(h, "CMainFrame"));
 
     // The menu's "表示(&S)" shows it.
-    click(tray, 3);
+    clickOwn(h, tray, 3);
     const auto show = waitPlace(h, "popupitem", esc("表示(&S)"));
     ASSERT_TRUE(show);
-    click(*show);
+    clickOwn(h, *show);
     EXPECT_TRUE(waitWindow(h, "CMainFrame"));
     exitThroughTrayMenu(h);
 }
@@ -399,7 +452,7 @@ TEST_F(Desktop, CloseBoxAndFileExitHideTheWindowWhileTheTrayHoldsTheProgram)
     startDesktop(1);
     const DrivenHost h = startProgram(1);
     const Rect tray = waitTray(h);
-    click(tray);
+    clickOwn(h, tray);
     auto main = waitWindow(h, "CMainFrame");
     ASSERT_TRUE(main);
     clickCloseBox(*main);
@@ -408,14 +461,14 @@ TEST_F(Desktop, CloseBoxAndFileExitHideTheWindowWhileTheTrayHoldsTheProgram)
 
     // ファイル -> 終了(&X) by the keyboard hides it as well.
     separateClicks();
-    click(tray);
+    clickOwn(h, tray);
     main = waitWindow(h, "CMainFrame");
     ASSERT_TRUE(main);
-    click({main->frame.midX(), main->frame.y + 2, 1, 1}); // the title bar: the window takes the keys
+    clickTitleBar(h, *main);
     key("alt+f");
     const auto item = waitPlace(h, "popupitem", esc("終了(&X)"));
     ASSERT_TRUE(item);
-    click(*item);
+    clickOwn(h, *item);
     ASSERT_TRUE(waitGone(h, "CMainFrame"));
     EXPECT_TRUE(running(h));
     exitThroughTrayMenu(h);
@@ -442,7 +495,8 @@ TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
     startDesktop(3);
     const fs::path heard = listenOnHost2();
     const DrivenHost h = startProgram(1);
-    click(waitTray(h));
+    waitTray(h);
+    ASSERT_TRUE(h.command("show"));
     ASSERT_TRUE(waitWindow(h, "CMainFrame"));
     // A message from someone on host 3 who never announced himself: the reply has nobody to go
     // to, and the read window says so in a message box.
@@ -469,7 +523,7 @@ TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
     ASSERT_TRUE(h.command("open " + std::to_string(row)));
     const auto reply = waitPlace(h, "button", esc("返信(&D)"));
     ASSERT_TRUE(reply);
-    click(*reply);
+    clickOwn(h, *reply);
     ASSERT_TRUE(waitDump(h, [](const auto& d) {
         for (const auto& s : shownWindows(d))
             if (s.modal && s.className == std::string("QMessageBox"))
@@ -480,6 +534,149 @@ TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
     lan->signal(h.pid, SIGTERM);
     expectOrderlyEnd(h);
     EXPECT_TRUE(heardLeave(heard, "host1"));
+}
+
+TEST_F(Desktop, TheMainWindowOpensWithItsTitleBarOnTheScreen)
+{
+    startDesktop(1);
+    // A first start: nothing stored, the rectangle is 1, 1, 300, 300 (299 by 299).
+    const DrivenHost h = startProgram(1);
+    waitTray(h);
+    ASSERT_TRUE(h.command("show"));
+    std::optional<Shown> main;
+    waitDump(h, [&](const auto& d) { return (main = findWindow(d, "CMainFrame")) && main->client.y > main->frame.y; });
+    ASSERT_TRUE(main);
+    EXPECT_EQ(main->frame.x, 1);
+    EXPECT_EQ(main->frame.y, 1) << "the title bar lies on the screen, where it can be grabbed";
+    EXPECT_GT(main->client.y, main->frame.y);
+    EXPECT_TRUE(main->frame.inside(kScreen)) << main->frame;
+    // What is stored is the frame, so the next start puts it back in the same place.
+    ASSERT_TRUE(waitUntil([&] {
+        main = findWindow(h.dump(), "CMainFrame");
+        return main && main->frame.w == 299 && main->frame.h == 299;
+    })) << main->frame << " client " << main->client;
+    exitThroughTrayMenu(h);
+    platform::Profile p((h.dir / "config/Orvalink/Orvalink.conf").string());
+    EXPECT_EQ(p.getInt("MainWindow Entry", "Left", 0), 1);
+    EXPECT_EQ(p.getInt("MainWindow Entry", "top", 0), 1);
+    EXPECT_EQ(p.getInt("MainWindow Entry", "Right", 0), 300);
+    EXPECT_EQ(p.getInt("MainWindow Entry", "Bottom", 0), 300);
+}
+
+TEST_F(Desktop, AnOffScreenWindowComesBackAndWriteWindowsCascadeFromIt)
+{
+    startDesktop(1);
+    // Stored while a larger screen (or a second one) was there.
+    const DrivenHost h = startProgram(1, [](platform::Profile& p) {
+        p.writeInt("MainWindow Entry", "Left", 3000);
+        p.writeInt("MainWindow Entry", "top", 2000);
+        p.writeInt("MainWindow Entry", "Right", 3500);
+        p.writeInt("MainWindow Entry", "Bottom", 2400);
+    });
+    waitTray(h);
+    ASSERT_TRUE(h.command("show"));
+    std::optional<Shown> main;
+    waitDump(h, [&](const auto& d) { return (main = findWindow(d, "CMainFrame")) && main->frame.w == 500; });
+    ASSERT_TRUE(main);
+    EXPECT_TRUE(main->frame.inside(kScreen)) << main->frame;
+    EXPECT_EQ(main->frame.h, 400);
+
+    // Two write windows to the group from the tree's menu: each opens a step further from the
+    // main window than the one before, on the screen.
+    std::vector<Shown> opened;
+    for (int k = 0; k < 2; ++k) {
+        clickTitleBar(h, *main); // in front of the write window opened before
+        const auto node = waitPlace(h, "treenode", "Orvalink(G)");
+        ASSERT_TRUE(node);
+        clickOwn(h, *node, 3);
+        const auto item = waitPlace(h, "popupitem", esc("このグループにメッセージを書く(&W)"));
+        ASSERT_TRUE(item) << *node << "\n" << joinLines(h.dump());
+        clickOwn(h, *item);
+        std::vector<Shown> windows;
+        waitDump(h, [&](const auto& d) {
+            windows.clear();
+            for (const auto& s : shownWindows(d))
+                if (s.className == "CSendChatFrame" && s.client.y > s.frame.y)
+                    windows.push_back(s);
+            return windows.size() == opened.size() + 1;
+        });
+        ASSERT_EQ(windows.size(), opened.size() + 1);
+        for (const auto& w : windows)
+            if (std::none_of(opened.begin(), opened.end(), [&](const Shown& o) { return o.frame.x == w.frame.x && o.frame.y == w.frame.y; }))
+                opened.push_back(w);
+        ASSERT_EQ(opened.size(), static_cast<std::size_t>(k + 1)) << "a new window lies on an open one";
+    }
+    main = findWindow(h.dump(), "CMainFrame");
+    ASSERT_TRUE(main);
+    const int step = opened[0].frame.x - main->frame.x;
+    EXPECT_GT(step, 0);
+    EXPECT_EQ(opened[0].frame.y - main->frame.y, step);
+    EXPECT_EQ(opened[1].frame.x - main->frame.x, 2 * step);
+    EXPECT_EQ(opened[1].frame.y - main->frame.y, 2 * step);
+    for (const auto& w : opened)
+        EXPECT_TRUE(w.frame.inside(kScreen)) << w.frame;
+
+    // Typed and sent with the real keyboard and mouse: the message arrives, the window closes.
+    clickOwn(h, {opened[1].client.midX(), opened[1].client.midY(), 1, 1});
+    ASSERT_EQ(xdo({"key", "t", "y", "p", "e", "d"}), 0);
+    const auto send = waitPlace(h, "button", esc("送信(&S)"));
+    ASSERT_TRUE(send);
+    clickOwn(h, *send);
+    EXPECT_FALSE(h.waitForLine([](const std::string& l) {
+                      return l.rfind("row 0 host1 ", 0) == 0 && l.find("|typed|") != std::string::npos;
+                  }).empty())
+        << joinLines(h.dump());
+    EXPECT_TRUE(waitUntil([&] {
+        const auto d = h.dump();
+        const auto shown = shownWindows(d);
+        return std::count_if(shown.begin(), shown.end(), [](const Shown& s) { return s.className == "CSendChatFrame"; }) == 1;
+    }));
+    exitThroughTrayMenu(h);
+}
+
+TEST_F(Desktop, PortAndMailSettingsOpenAndCloseOverTheWindow)
+{
+    startDesktop(1);
+    const DrivenHost h = startProgram(1);
+    waitTray(h);
+    ASSERT_TRUE(h.command("show"));
+    std::optional<Shown> main;
+    waitDump(h, [&](const auto& d) { return (main = findWindow(d, "CMainFrame")) && main->client.y > main->frame.y; });
+    ASSERT_TRUE(main);
+
+    // ファイル -> ポート＆ログ(&N) with the keyboard and the mouse; キャンセル closes the sheet.
+    clickTitleBar(h, *main);
+    key("alt+f");
+    const auto item = waitPlace(h, "popupitem", esc("ポート＆ログ(&N)"));
+    ASSERT_TRUE(item);
+    clickOwn(h, *item);
+    const auto sheet = waitWindow(h, "CPortSettingsSheet");
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->modal);
+    EXPECT_EQ(sheet->title, esc("ポート＆ログの設定"));
+    auto cancel = waitPlace(h, "button", esc("キャンセル"));
+    ASSERT_TRUE(cancel);
+    clickOwn(h, *cancel);
+    EXPECT_TRUE(waitGone(h, "CPortSettingsSheet"));
+
+    // The mail settings (no menu of this window opens them yet: the command is posted).
+    ASSERT_TRUE(h.command("post 32773"));
+    ASSERT_TRUE(waitWindow(h, "CMailSettingsSheet"));
+    cancel = waitPlace(h, "button", esc("キャンセル"));
+    ASSERT_TRUE(cancel);
+    clickOwn(h, *cancel);
+    EXPECT_TRUE(waitGone(h, "CMailSettingsSheet")) << *cancel << "\n" << joinLines(h.dump());
+    EXPECT_TRUE(running(h));
+
+    // A signal while the port settings are open ends the program in order as well.
+    clickTitleBar(h, *main);
+    key("alt+f");
+    const auto again = waitPlace(h, "popupitem", esc("ポート＆ログ(&N)"));
+    ASSERT_TRUE(again);
+    clickOwn(h, *again);
+    ASSERT_TRUE(waitWindow(h, "CPortSettingsSheet"));
+    lan->signal(h.pid, SIGTERM);
+    expectOrderlyEnd(h);
 }
 
 } // namespace
