@@ -158,6 +158,8 @@ void AutomationChannel::placesOnScreen(std::ostream& out)
             out << "treenode " << escape(CLeftView::label(tree->topLevelItem(i))) << " "
                 << rect(QRect(tree->viewport()->mapToGlobal(r.topLeft()), r.size())) << "\n";
         }
+    if (const QWidget* focus = QApplication::focusWidget())
+        out << "focus " << focus->metaObject()->className() << "\n";
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* main = dynamic_cast<CMainFrame*>(w); main && main->trayIcon()->created())
             out << "tray " << rect(main->trayIcon()->geometry()) << "\n";

@@ -103,13 +103,17 @@ std::vector<Shown> shownWindows(const std::vector<std::string>& dump)
     return v;
 }
 
-// "KIND LABEL x y w h" lines (button, popupitem, treenode).
-std::optional<Rect> placeOf(const std::vector<std::string>& dump, const std::string& kind, const std::string& label)
+// "KIND LABEL x y w h" lines (button, popupitem, treenode), within a window's rectangle when given.
+std::optional<Rect> placeOf(const std::vector<std::string>& dump, const std::string& kind, const std::string& label,
+                            std::optional<Rect> within = std::nullopt)
 {
     for (const auto& line : dump) {
         const auto w = words(line);
-        if (w.size() >= 5 && w[0] == kind && labelOf(w, 4) == label)
-            return rectAt(w, w.size() - 4);
+        if (w.size() >= 5 && w[0] == kind && labelOf(w, 4) == label) {
+            const Rect r = rectAt(w, w.size() - 4);
+            if (!within || r.inside(*within))
+                return r;
+        }
     }
     return std::nullopt;
 }
@@ -293,12 +297,13 @@ protected:
     }
     // Where a button or menu item is, once it stays there: a window that has just opened may still
     // be moved by the window manager.
-    static std::optional<Rect> waitPlace(const DrivenHost& h, const std::string& kind, const std::string& label)
+    static std::optional<Rect> waitPlace(const DrivenHost& h, const std::string& kind, const std::string& label,
+                                         std::optional<Rect> within = std::nullopt)
     {
         std::optional<Rect> r, before;
         waitDump(h, [&](const auto& d) {
             before = r;
-            r = placeOf(d, kind, label);
+            r = placeOf(d, kind, label, within);
             return r && before && r->x == before->x && r->y == before->y && r->w == before->w;
         });
         return r;
@@ -617,9 +622,11 @@ TEST_F(Desktop, AnOffScreenWindowComesBackAndWriteWindowsCascadeFromIt)
         EXPECT_TRUE(w.frame.inside(kScreen)) << w.frame;
 
     // Typed and sent with the real keyboard and mouse: the message arrives, the window closes.
+    clickTitleBar(h, opened[1]);
     clickOwn(h, {opened[1].client.midX(), opened[1].client.midY(), 1, 1});
+    ASSERT_FALSE(h.waitForLine([](const std::string& l) { return l == "focus CSendChatView"; }).empty());
     ASSERT_EQ(xdo({"key", "t", "y", "p", "e", "d"}), 0);
-    const auto send = waitPlace(h, "button", esc("送信(&S)"));
+    const auto send = waitPlace(h, "button", esc("送信(&S)"), opened[1].client);
     ASSERT_TRUE(send);
     clickOwn(h, *send);
     EXPECT_FALSE(h.waitForLine([](const std::string& l) {
