@@ -170,6 +170,9 @@ protected:
         std::string number = readFile(displayFile);
         number.pop_back();
         display = ":" + number;
+        // Clients may connect once it answers one.
+        ASSERT_TRUE(orvalink::test::waitUntil([&] { return xdo({"getdisplaygeometry"}) == 0; }, 20000, 50))
+            << "the X server at " << display << " takes no clients";
 
         // The window manager, with preferences of its own (no user's settings).
         const fs::path home = folder.root() / "home";
@@ -446,7 +449,7 @@ TEST_F(Desktop, TrayClicksShowAndHideTheWindow)
     // The menu's "表示(&S)" shows it.
     clickOwn(h, tray, 3);
     const auto show = waitPlace(h, "popupitem", esc("表示(&S)"));
-    ASSERT_TRUE(show);
+    ASSERT_TRUE(show) << joinLines(h.dump());
     clickOwn(h, *show);
     EXPECT_TRUE(waitWindow(h, "CMainFrame"));
     exitThroughTrayMenu(h);
