@@ -140,8 +140,9 @@ void AutomationChannel::placesOnScreen(std::ostream& out)
         if (!w->isVisible() || w->windowType() == Qt::Popup || w->windowType() == Qt::ToolTip)
             continue;
         out << "toplevel " << w->metaObject()->className() << " " << label(w->windowTitle()) << " "
-            << rect(w->frameGeometry()) << " " << rect(w->geometry()) << (w == QApplication::activeModalWidget() ? " modal" : "")
-            << (w->isActiveWindow() ? " active" : "") << "\n";
+            << rect(w->frameGeometry()) << " " << rect(w->geometry())
+            << (w == QApplication::activeModalWidget() ? " modal" : "") << (w->isActiveWindow() ? " active" : "")
+            << "\n";
         for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
             if (b->isVisible())
                 out << "button " << label(b->text()) << " " << rect(QRect(b->mapToGlobal(QPoint(0, 0)), b->size()))

@@ -53,7 +53,8 @@ int main(int argc, char** argv)
     // message box's loop. Every event loop is ended first (menus and dialogs return, their callers
     // finish), and the program shuts down in order once the outermost loop has returned, when
     // nothing that asked for it is still running.
-    QObject::connect(&termination, &platform::TerminationSignals::terminationRequested, frame, &CMainFrame::requestExit);
+    QObject::connect(&termination, &platform::TerminationSignals::terminationRequested, frame,
+                     &CMainFrame::requestExit);
     QObject::connect(frame, &CMainFrame::exitRequested, &qapp, [] { QCoreApplication::exit(0); });
     const int status = QApplication::exec();
     frame->destroyWindow();

@@ -1,15 +1,14 @@
 #include "platform/WindowPlacement.h"
 
+#include "platform/Profile.h"
+
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
-#include <QWindow>
 #include <QWidget>
-
+#include <QWindow>
 #include <algorithm>
-
-#include "platform/Profile.h"
 
 namespace platform {
 namespace {
@@ -41,8 +40,8 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched != m_window || (event->type() != QEvent::Move && event->type() != QEvent::Resize &&
-                                    event->type() != QEvent::Show))
+        if (watched != m_window ||
+            (event->type() != QEvent::Move && event->type() != QEvent::Resize && event->type() != QEvent::Show))
             return false;
         const QMargins m = frameMargins(*m_window);
         if (m.isNull())

@@ -9,26 +9,27 @@
 // test fails; the program is driven with xdotool and watched through its automation channel's
 // dump (where its windows, buttons and menu items are).
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-
-#include <gtest/gtest.h>
+#include "app/ProgramOnLan.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/text/Cp932.h"
 
 #include <algorithm>
 #include <csignal>
 #include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 #include <sstream>
-
-#include "app/ProgramOnLan.h"
-#include "chat/wire/ChatDatagram.h"
-#include "platform/text/Cp932.h"
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
 using namespace lantest;
 
-std::string esc(const char* utf8) { return text::escapeBytes(text::utf8ToCp932(utf8)); }
+std::string esc(const char* utf8)
+{
+    return text::escapeBytes(text::utf8ToCp932(utf8));
+}
 
 struct Rect {
     int x = 0, y = 0, w = 0, h = 0;
@@ -161,8 +162,9 @@ protected:
             const int number = 100 + (static_cast<int>(::getpid()) * 7 + attempt * 31) % 800;
             const fs::path displayFile = folder.root() / ("display" + std::to_string(attempt));
             simlan::SimulatedLan::Program x;
-            x.argv = {"Xvfb", ":" + std::to_string(number), "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
-                      "1280x1024x24"};
+            x.argv = {
+                "Xvfb",        ":" + std::to_string(number), "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
+                "1280x1024x24"};
             x.stdoutPath = displayFile.string();
             x.stderrPath = (folder.root() / "xvfb.log").string();
             const pid_t server = lan->start(1, x, &error);
@@ -202,8 +204,8 @@ protected:
         if (withTray) {
             std::string out;
             ASSERT_EQ(lan->run(1,
-                               {"env", "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", "DBUS_SESSION_BUS_ADDRESS=",
-                                buildDir() + "/tests/desktop/orvalink-trayprobe", "20000"},
+                               {"env", "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
+                                "DBUS_SESSION_BUS_ADDRESS=", buildDir() + "/tests/desktop/orvalink-trayprobe", "20000"},
                                &out, 30000),
                       0)
                 << "the window manager's tray did not come up";
@@ -299,7 +301,8 @@ protected:
     void key(const std::string& keys) { ASSERT_EQ(xdo({"key", keys}), 0); }
 
     // Waits until the dump satisfies pred; the last dump.
-    static std::vector<std::string> waitDump(const DrivenHost& h, const std::function<bool(const std::vector<std::string>&)>& pred,
+    static std::vector<std::string> waitDump(const DrivenHost& h,
+                                             const std::function<bool(const std::vector<std::string>&)>& pred,
                                              int timeoutMs = 15000)
     {
         std::vector<std::string> d;
@@ -378,9 +381,8 @@ protected:
     {
         int status = -1;
         ASSERT_TRUE(lan->waitExit(h.pid, 30000, &status)) << "the program did not end";
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << describeStatus(status) << "\n"
-            << readFile(h.dir / "stderr.log");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << describeStatus(status) << "\n"
+                                                                   << readFile(h.dir / "stderr.log");
     }
     bool running(const DrivenHost& h) { return !lan->waitExit(h.pid, 0); }
     // The close box at the right end of the title bar (the band between frame and client tops).
@@ -399,7 +401,8 @@ protected:
                 if (w.className == s.className && w.frame.x == s.frame.x && w.frame.y == s.frame.y)
                     return w.active;
             return false;
-        })) << s.className << " does not take the keys";
+        })) << s.className
+            << " does not take the keys";
     }
     void exitThroughTrayMenu(const DrivenHost& h)
     {
@@ -539,18 +542,19 @@ TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
                 ++i;
             }
         return false;
-    })) << out << joinLines(h.dump());
+    })) << out
+        << joinLines(h.dump());
     ASSERT_TRUE(h.command("select 0"));
     ASSERT_TRUE(h.command("open " + std::to_string(row)));
     const auto reply = waitPlace(h, "button", esc("返信(&D)"));
     ASSERT_TRUE(reply);
     clickOwn(h, *reply);
     ASSERT_TRUE(waitDump(h, [](const auto& d) {
-        for (const auto& s : shownWindows(d))
-            if (s.modal && s.className == std::string("QMessageBox"))
-                return true;
-        return false;
-    }).size());
+                    for (const auto& s : shownWindows(d))
+                        if (s.modal && s.className == std::string("QMessageBox"))
+                            return true;
+                    return false;
+                }).size());
     ASSERT_TRUE(findWindow(h.dump(), "QMessageBox")) << "the message box is open";
     lan->signal(h.pid, SIGTERM);
     expectOrderlyEnd(h);
@@ -575,7 +579,8 @@ TEST_F(Desktop, TheMainWindowOpensWithItsTitleBarOnTheScreen)
     ASSERT_TRUE(waitUntil([&] {
         main = findWindow(h.dump(), "CMainFrame");
         return main && main->frame.w == 299 && main->frame.h == 299;
-    })) << main->frame << " client " << main->client;
+    })) << main->frame
+        << " client " << main->client;
     exitThroughTrayMenu(h);
     platform::Profile p((h.dir / "config/Orvalink/Orvalink.conf").string());
     EXPECT_EQ(p.getInt("MainWindow Entry", "Left", 0), 1);
@@ -623,7 +628,8 @@ TEST_F(Desktop, AnOffScreenWindowComesBackAndWriteWindowsCascadeFromIt)
         });
         ASSERT_EQ(windows.size(), opened.size() + 1);
         for (const auto& w : windows)
-            if (std::none_of(opened.begin(), opened.end(), [&](const Shown& o) { return o.frame.x == w.frame.x && o.frame.y == w.frame.y; }))
+            if (std::none_of(opened.begin(), opened.end(),
+                             [&](const Shown& o) { return o.frame.x == w.frame.x && o.frame.y == w.frame.y; }))
                 opened.push_back(w);
         ASSERT_EQ(opened.size(), static_cast<std::size_t>(k + 1)) << "a new window lies on an open one";
     }
@@ -652,7 +658,8 @@ TEST_F(Desktop, AnOffScreenWindowComesBackAndWriteWindowsCascadeFromIt)
     EXPECT_TRUE(waitUntil([&] {
         const auto d = h.dump();
         const auto shown = shownWindows(d);
-        return std::count_if(shown.begin(), shown.end(), [](const Shown& s) { return s.className == "CSendChatFrame"; }) == 1;
+        return std::count_if(shown.begin(), shown.end(),
+                             [](const Shown& s) { return s.className == "CSendChatFrame"; }) == 1;
     }));
     exitThroughTrayMenu(h);
 }

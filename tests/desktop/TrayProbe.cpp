@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QSystemTrayIcon>
 #include <QThread>
-
 #include <cstdlib>
 
 int main(int argc, char** argv)

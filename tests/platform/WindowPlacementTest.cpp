@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
+#include "platform/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
 #include <QTest>
-
-#include "platform/WindowPlacement.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -25,7 +24,8 @@ TEST(WindowPlacement, RectanglesOffEveryScreenAreMovedOntoOne)
         {"across both: onto the one it covers most", QRect(1200, 100, 400, 300), QRect(1280, 100, 400, 300)},
         {"a screen since removed: onto the first", QRect(3500, 2000, 500, 400), QRect(780, 590, 500, 400)},
         {"far to the left, on no screen at all", QRect(-5000, 50, 200, 100), QRect(0, 50, 200, 100)},
-        {"larger than any screen: cut to the one it covers most", QRect(-10, -10, 3000, 2000), QRect(1280, 0, 1920, 1080)},
+        {"larger than any screen: cut to the one it covers most", QRect(-10, -10, 3000, 2000),
+         QRect(1280, 0, 1920, 1080)},
     };
     for (const Case& c : cases)
         EXPECT_EQ(platform::onAvailableArea(c.frame, areas), c.placed) << c.what;
