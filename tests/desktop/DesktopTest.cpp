@@ -458,11 +458,16 @@ TEST_F(Desktop, TrayClicksShowAndHideTheWindow)
     ASSERT_TRUE(waitPlace(h, "popupitem", esc("表示(&S)")));
     EXPECT_TRUE(findWindow(h.dump(), "CMainFrame"));
     key("Escape");
+    ASSERT_TRUE(waitUntil([&] {
+        const auto d = h.dump();
+        return std::none_of(d.begin(), d.end(), [](const std::string& l) { return l.rfind("popupitem", 0) == 0; });
+    })) << "Escape closes the menu";
     separateClicks();
     clickOwn(h, tray);
     ASSERT_TRUE(waitGone(h, "CMainFrame"));
 
     // The menu's "表示(&S)" shows it.
+    separateClicks();
     clickOwn(h, tray, 3);
     const auto show = waitPlace(h, "popupitem", esc("表示(&S)"));
     ASSERT_TRUE(show) << joinLines(h.dump());
@@ -549,13 +554,12 @@ TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
     const auto reply = waitPlace(h, "button", esc("返信(&D)"));
     ASSERT_TRUE(reply);
     clickOwn(h, *reply);
-    ASSERT_TRUE(waitDump(h, [](const auto& d) {
-                    for (const auto& s : shownWindows(d))
-                        if (s.modal && s.className == std::string("QMessageBox"))
-                            return true;
-                    return false;
-                }).size());
-    ASSERT_TRUE(findWindow(h.dump(), "QMessageBox")) << "the message box is open";
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& s : shownWindows(h.dump()))
+            if (s.modal && s.className == "QMessageBox")
+                return true;
+        return false;
+    })) << "the message box is open";
     lan->signal(h.pid, SIGTERM);
     expectOrderlyEnd(h);
     EXPECT_TRUE(heardLeave(heard, "host1"));
