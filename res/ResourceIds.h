@@ -110,6 +110,7 @@ inline constexpr int kCmdWriteToGroup = 32816;
 inline constexpr int kCmdWriteToPerson = 32820;
 inline constexpr int kCmdChatWriteClose = 32821;
 inline constexpr int kCmdTrayExit = 32822;
+inline constexpr int kCmdTrayShow = 32823;
 inline constexpr int kCmdFileSave = 57603;
 inline constexpr int kCmdEditCut = 57635;
 inline constexpr int kCmdEditCopy = 57634;

@@ -1,6 +1,8 @@
 #include "app/AutomationChannel.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QSocketNotifier>
@@ -165,6 +167,7 @@ std::string AutomationChannel::stateDump()
     }
     if (CSendRecvThread::current())
         out << "sendrecv open\n";
+    placesOnScreen(out);
     return out.str();
 }
 
@@ -206,6 +209,46 @@ std::string AutomationChannel::stats()
     m_longestGapMs = 0;
     m_sinceBeat.restart();
     return out.str();
+}
+
+void AutomationChannel::placesOnScreen(std::ostream& out)
+{
+    // Where things are on the screen, for tests that click them with the real mouse: every shown
+    // window (frame and client rectangles), its buttons, the open pop-up menu's items, the tree's
+    // group nodes and the tray icon.
+    auto rect = [](const QRect& r) {
+        return std::to_string(r.x()) + " " + std::to_string(r.y()) + " " + std::to_string(r.width()) + " " +
+               std::to_string(r.height());
+    };
+    auto label = [](const QString& t) { return escape(platform::fromQString(t)); };
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (!w->isVisible() || w->windowType() == Qt::Popup || w->windowType() == Qt::ToolTip)
+            continue;
+        out << "toplevel " << w->metaObject()->className() << " " << label(w->windowTitle()) << " "
+            << rect(w->frameGeometry()) << " " << rect(w->geometry())
+            << (w == QApplication::activeModalWidget() ? " modal" : "") << (w->isActiveWindow() ? " active" : "")
+            << "\n";
+        for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+            if (b->isVisible())
+                out << "button " << label(b->text()) << " " << rect(QRect(b->mapToGlobal(QPoint(0, 0)), b->size()))
+                    << "\n";
+    }
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+        for (QAction* a : menu->actions())
+            out << "popupitem " << label(a->text()) << " "
+                << rect(QRect(menu->mapToGlobal(menu->actionGeometry(a).topLeft()), menu->actionGeometry(a).size()))
+                << "\n";
+    if (auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView); tree && tree->isVisible())
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            const QRect r = tree->visualItemRect(tree->topLevelItem(i));
+            out << "treenode " << escape(CLeftView::label(tree->topLevelItem(i))) << " "
+                << rect(QRect(tree->viewport()->mapToGlobal(r.topLeft()), r.size())) << "\n";
+        }
+    if (const QWidget* focus = QApplication::focusWidget())
+        out << "focus " << focus->metaObject()->className() << "\n";
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* main = dynamic_cast<CMainFrame*>(w); main && main->trayIcon()->created())
+            out << "tray " << rect(main->trayIcon()->geometry()) << "\n";
 }
 
 void AutomationChannel::execute(const std::string& line)

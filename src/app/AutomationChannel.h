@@ -6,10 +6,12 @@
 // so they stay byte-exact code page 932; a command text not in that form is taken as raw bytes.
 //
 //   dump PATH                     writes the tree (with each member node's key), members, rows and
-//                                 tooltip to PATH, and the receive window: "recvwindow open|closed", "recvended N" (the
-//                                 downloads ended since the start), then while the window is open
-//                                 "recvstatus TEXT", "recvmessage TEXT", "recvprogress POS MAX",
-//                                 "recvrunning 0|1" and one "recverror TEXT" per error line
+//                                 tooltip to PATH; where windows, buttons, menu items, tree nodes
+//                                 and the tray icon are; and the receive window: "recvwindow
+//                                 open|closed", "recvended N" (the downloads ended since the
+//                                 start), then while the window is open "recvstatus TEXT",
+//                                 "recvmessage TEXT", "recvprogress POS MAX", "recvrunning 0|1"
+//                                 and one "recverror TEXT" per error line
 //   stats PATH                    writes a short summary to PATH: per group "group G members N
 //                                 rows N bytes N", and "gap MS", the longest time the GUI thread
 //                                 went without running a 5 ms heartbeat since the previous stats
@@ -28,6 +30,7 @@
 //   open ROW                      double-clicks row ROW of the message list
 //   grab PATH                     saves a picture of the main window (PNG)
 //   command ID                    posts command ID to the main window, as its menu or toolbar does
+//                                 (a dialog it opens does not hold up the channel)
 //   click ID                      clicks the mail toolbar's button of command ID (nothing when the
 //                                 button is disabled)
 //   mail SLOT FIELD TEXT          sets the From, To, Subject or body (FIELD from, to, subject,
@@ -42,6 +45,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -65,6 +69,7 @@ public:
 private:
     AutomationChannel(CMainFrame* frame, int fd);
     void readable();
+    static void placesOnScreen(std::ostream& out);
 
     CMainFrame* m_frame;
     int m_fd;

@@ -30,6 +30,7 @@
 #include "platform/Messages.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
+#include "platform/WindowPlacement.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
@@ -104,12 +105,7 @@ bool CMainFrame::create()
     m_splash->show();
     QTimer::singleShot(kSplashMs, this, &CMainFrame::closeSplash);
 
-    auto& profile = platform::Profile::application();
-    const int left = profile.getInt(kMainWindow, "Left", 1);
-    const int top = profile.getInt(kMainWindow, "top", 1);
-    const int right = profile.getInt(kMainWindow, "Right", 300);
-    const int bottom = profile.getInt(kMainWindow, "Bottom", 300);
-    setGeometry(left, top, std::max(1, right - left), std::max(1, bottom - top));
+    platform::placeFrame(*this, platform::storedFrameRect(kMainWindow));
 
     m_tray->createFromResource(m_target.get(), res::kIconMain, kTrayIconId, text::utf8ToCp932("メッセージ0件"),
                                WM_CHAT_ROWS_CHANGED);
@@ -197,10 +193,13 @@ bool CMainFrame::onCommand(int id)
     }
     switch (id) {
     case ID_TRAY_EXIT:
-        destroyWindow();
+        requestExit();
+        return true;
+    case ID_TRAY_SHOW:
+        showAndRaise();
         return true;
     case ID_APP_EXIT:
-        close(); // only hides: the program keeps running in the notification area
+        close(); // hides: the program keeps running in the notification area (where there is one)
         return true;
     case ID_APP_ABOUT: {
         CAboutDlg about(this);
@@ -247,6 +246,10 @@ std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
         onCommand(static_cast<int>(platform::paramInt(msg.wParam)));
         return 0;
     }
+    if (msg.id == WM_CHAT_MEMBERS_CHANGED) {
+        m_tray->setTooltip(tooltipText());
+        return 0;
+    }
     if (msg.id != WM_CHAT_ROWS_CHANGED)
         return 0;
     const std::int64_t w = platform::paramInt(msg.wParam);
@@ -272,22 +275,36 @@ void CMainFrame::rowsChanged(int group)
 
 void CMainFrame::trayNotification(std::int64_t mouseMessage)
 {
-    if (mouseMessage == WM_LBUTTONDBLCLK) {
-        if (isVisible()) {
-            hide();
-        } else {
-            show();
-            raise();
-            activateWindow();
-        }
-    } else if (mouseMessage == WM_RBUTTONUP) {
+    // Some trays report a click and never a double-click: either one shows or hides the window.
+    if (mouseMessage == WM_LBUTTONDBLCLK || mouseMessage == WM_LBUTTONUP)
+        showOrHide();
+    else if (mouseMessage == WM_RBUTTONUP)
         showTrayMenu();
-    }
+}
+
+void CMainFrame::showOrHide()
+{
+    if (isVisible())
+        hide();
+    else
+        showAndRaise();
+}
+
+void CMainFrame::showAndRaise()
+{
+    if (m_destroyed)
+        return;
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
 }
 
 void CMainFrame::showTrayMenu()
 {
     QMenu menu(this);
+    menu.addAction(qs("表示(&S)"), this, [this] { onCommand(ID_TRAY_SHOW); });
     menu.addAction(qs("終了(&X)"), this, [this] { onCommand(ID_TRAY_EXIT); });
     m_menuPresenter(res::kMenuTray, menu);
 }
@@ -304,25 +321,33 @@ void CMainFrame::closeSplash()
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
-    // The close box only hides the window: the program keeps running in the notification area.
-    if (!m_destroyed) {
-        event->ignore();
-        hide();
+    if (m_destroyed) {
+        event->accept();
         return;
     }
-    event->accept();
+    // The close box only hides the window: the program keeps running in the notification area.
+    // Without a tray nothing could show the window again, so closing it ends the program.
+    event->ignore();
+    if (TrayIcon::systemTrayAvailable())
+        hide();
+    else
+        requestExit();
 }
 
 void CMainFrame::saveWindowRect()
 {
+    platform::storeFrameRect(*this, kMainWindow);
     auto& profile = platform::Profile::application();
-    const QRect r = geometry();
-    profile.writeInt(kMainWindow, "Left", r.left());
-    profile.writeInt(kMainWindow, "top", r.top());
-    profile.writeInt(kMainWindow, "Right", r.left() + r.width());
-    profile.writeInt(kMainWindow, "Bottom", r.top() + r.height());
     profile.writeInt(kMainWindow, "ColmSort", m_app ? m_app->sortColumn : 0);
     profile.writeInt(kMainWindow, "ColmSortsw", m_app ? m_app->sortAscending : 0);
+}
+
+void CMainFrame::requestExit()
+{
+    if (m_exitRequested || m_destroyed)
+        return;
+    m_exitRequested = true;
+    emit exitRequested();
 }
 
 void CMainFrame::destroyWindow()

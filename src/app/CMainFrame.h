@@ -3,7 +3,8 @@
 // The main window: the folder tree and the message list side by side, a bar along the bottom, a
 // hidden side bar whose list box is the list's column chooser, a splash window for the first
 // moments, and the notification-area icon whose tooltip sums up every group. It starts hidden (the
-// program lives in the notification area), hides instead of closing, and when it is destroyed it
+// program lives in the notification area), hides instead of closing (without a tray, closing ends
+// the program), and when it is destroyed it
 // shuts the chat side down: every group's leave notice goes out through its listener, sockets are
 // drained and deleted, listener threads are ended and waited for, and the window rectangle is saved.
 
@@ -41,6 +42,7 @@ public:
     static constexpr int ID_MAIL_SEND_RECEIVE = 32792;
     static constexpr int ID_PORT_SETTINGS = 32810;
     static constexpr int ID_TRAY_EXIT = 32822;
+    static constexpr int ID_TRAY_SHOW = 32823;
     static constexpr int ID_APP_ABOUT = 57664;
     static constexpr int ID_APP_EXIT = 57665;
     static constexpr unsigned kTrayIconId = 238;
@@ -53,7 +55,13 @@ public:
     // group table. False when the views cannot be made.
     bool create();
 
-    // Ends the program in order (the tray menu's exit, SIGTERM, SIGINT). Runs once.
+    // Asks for the end of the program (the tray menu's exit, SIGTERM, SIGINT, closing the window
+    // where there is no tray): emits exitRequested() once and destroys nothing. The request comes
+    // inside some event (the menu's click, a message box's loop) whose objects must outlive it, so
+    // whoever runs the event loop ends it and calls destroyWindow() once every event has returned.
+    void requestExit();
+    bool isExitRequested() const { return m_exitRequested; }
+    // Ends the program in order: leave notices, listeners, the window rectangle. Runs once.
     void destroyWindow();
     bool isDestroyed() const { return m_destroyed; }
 
@@ -87,6 +95,7 @@ public:
     void setMenuPresenter(MenuPresenter presenter) { m_menuPresenter = std::move(presenter); }
 
 signals:
+    void exitRequested();
     void windowDestroyed();
 
 protected:
@@ -98,6 +107,8 @@ private:
     void createViews();
     void rowsChanged(int group);
     void trayNotification(std::int64_t mouseMessage);
+    void showOrHide();
+    void showAndRaise();
     void showTrayMenu();
     void closeSplash();
     void saveWindowRect();
@@ -117,4 +128,5 @@ private:
     std::map<int, std::function<void()>> m_commandHandlers;
     MenuPresenter m_menuPresenter;
     bool m_destroyed = false;
+    bool m_exitRequested = false;
 };

@@ -1,11 +1,19 @@
 #include "app/ChatWindows.h"
 
+#include <algorithm>
+
 #include "app/CMainFrame.h"
 #include "chat/CPortSettingsSheet.h"
+#include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
 #include "controls/CReportDemoView.h"
 #include "controls/RowTable.h"
 #include "folders/CLeftView.h"
+
+namespace {
+constexpr int kCascadeStep = 24;   // without a window manager's title bar to measure
+constexpr int kCascadeLength = 10; // then the cascade starts again at the top
+} // namespace
 
 void installChatWindows(CMainFrame& frame)
 {
@@ -22,5 +30,14 @@ void installChatWindows(CMainFrame& frame)
     // Write windows still open when the program ends go with it, their threads ended first.
     QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [] { chatwrite::closeAllWindows(); });
     CMainFrame* f = &frame;
+    // New write windows cascade from the main window, each a title bar's height further down and
+    // right, so none hides another; they keep their stored size.
+    CSendChatFrame::setPlacement([f](const QRect& stored, int openWindows) {
+        const QRect main = f->frameGeometry();
+        const int title = main.top() < f->geometry().top() ? f->geometry().top() - main.top() : kCascadeStep;
+        const int step = std::max(title, kCascadeStep / 2) * (1 + openWindows % kCascadeLength);
+        return QRect(main.topLeft() + QPoint(step, step), stored.size());
+    });
+    QObject::connect(&frame, &QObject::destroyed, [] { CSendChatFrame::setPlacement({}); });
     frame.setCommandHandler(CMainFrame::ID_PORT_SETTINGS, [f] { CPortSettingsSheet::run(f); });
 }

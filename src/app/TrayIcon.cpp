@@ -1,5 +1,7 @@
 #include "app/TrayIcon.h"
 
+#include <QGuiApplication>
+#include <QStyleHints>
 #include <QSystemTrayIcon>
 
 #include "platform/Dispatch.h"
@@ -8,11 +10,17 @@
 #include "platform/text/Cp932.h"
 #include "res/ResourceImages.h"
 
+namespace {
+std::optional<bool> g_availability;
+}
+
 TrayIcon::TrayIcon() = default;
 
 TrayIcon::~TrayIcon() { remove(); }
 
-bool TrayIcon::systemTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TrayIcon::systemTrayAvailable() { return g_availability.value_or(QSystemTrayIcon::isSystemTrayAvailable()); }
+
+void TrayIcon::overrideAvailability(std::optional<bool> available) { g_availability = available; }
 
 bool TrayIcon::create(platform::MessageTarget* owner, const QIcon& icon, unsigned id, std::string_view tooltip,
                       unsigned callbackMessage)
@@ -45,6 +53,8 @@ void TrayIcon::setTooltip(std::string_view tooltip)
     m_icon->setToolTip(platform::toQString(m_tooltip));
 }
 
+QRect TrayIcon::geometry() const { return m_created ? m_icon->geometry() : QRect(); }
+
 void TrayIcon::setIconFromResource(int iconResource)
 {
     if (m_created)
@@ -66,9 +76,17 @@ void TrayIcon::activated(int reason)
     if (!m_owner)
         return;
     unsigned mouse = 0;
+    // Where the desktop reports both clicks of a double-click (as a click and a double-click, or as
+    // two clicks), the first has already acted: one gesture shows or hides the window once.
+    const bool sameGesture = m_sinceClick.isValid() &&
+                             m_sinceClick.elapsed() <= QGuiApplication::styleHints()->mouseDoubleClickInterval();
     switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
+    case QSystemTrayIcon::Trigger:
     case QSystemTrayIcon::DoubleClick:
-        mouse = WM_LBUTTONDBLCLK;
+        if (sameGesture)
+            return;
+        mouse = reason == QSystemTrayIcon::Trigger ? WM_LBUTTONUP : WM_LBUTTONDBLCLK;
+        m_sinceClick.start();
         break;
     case QSystemTrayIcon::Context:
         mouse = WM_RBUTTONUP;

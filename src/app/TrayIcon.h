@@ -2,13 +2,18 @@
 
 // The notification-area icon of the main window: an id, a callback message, an icon and a tooltip
 // of at most 63 bytes (cut without splitting a double-byte character). Clicks come back to the
-// owner as its callback message with the icon's id and the mouse message (WM_LBUTTONDBLCLK,
-// WM_RBUTTONUP). Operations before create() do nothing.
+// owner as its callback message with the icon's id and the mouse message: WM_LBUTTONUP for a click
+// (the only activation some trays report), WM_LBUTTONDBLCLK for a double-click, WM_RBUTTONUP for
+// the menu. Operations before create() do nothing.
 
 #include <QObject>
 #include <QIcon>
+#include <QRect>
+
+#include <QElapsedTimer>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,11 +44,17 @@ public:
     // The tooltip as set, in code page 932 bytes.
     const std::string& tooltip() const { return m_tooltip; }
     unsigned id() const { return m_id; }
+    // Where the icon is on the screen (empty when the desktop does not say).
+    QRect geometry() const;
     // Whether the desktop shows notification-area icons at all.
     static bool systemTrayAvailable();
+    // Tests decide whether there is a tray; nullopt asks the desktop again.
+    static void overrideAvailability(std::optional<bool> available);
+
+    // An activation of the icon (a QSystemTrayIcon::ActivationReason), as the desktop reports it.
+    void activated(int reason);
 
 private:
-    void activated(int reason);
 
     std::unique_ptr<QSystemTrayIcon> m_icon;
     platform::MessageTarget* m_owner = nullptr;
@@ -51,4 +62,5 @@ private:
     unsigned m_callback = 0;
     std::string m_tooltip;
     bool m_created = false;
+    QElapsedTimer m_sinceClick;
 };

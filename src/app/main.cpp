@@ -51,8 +51,16 @@ int main(int argc, char** argv)
 
     CMainFrame* frame = app.mainFrame();
     AutomationChannel::openFromEnvironment(frame);
-    QObject::connect(frame, &CMainFrame::windowDestroyed, &qapp, &QApplication::quit);
-    // SIGTERM and SIGINT end the program like the tray menu's exit: leave notices first.
-    QObject::connect(&termination, &platform::TerminationSignals::terminationRequested, frame, &CMainFrame::destroyWindow);
-    return QApplication::exec();
+    // The tray menu's exit, SIGTERM and SIGINT ask for the end inside some event: a menu's click, a
+    // message box's loop. Every event loop is ended first (menus and dialogs return, their callers
+    // finish), and the program shuts down in order once the outermost loop has returned, when
+    // nothing that asked for it is still running.
+    QObject::connect(&termination, &platform::TerminationSignals::terminationRequested, frame,
+                     &CMainFrame::requestExit);
+    QObject::connect(frame, &CMainFrame::exitRequested, &qapp, [] { QCoreApplication::exit(0); });
+    const int status = QApplication::exec();
+    frame->destroyWindow();
+    // Windows closed by the shutdown are deleted before the application object goes.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
 }

@@ -9,6 +9,7 @@
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
+#include "platform/WindowPlacement.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
@@ -99,25 +100,17 @@ CSendChatFrame::~CSendChatFrame()
     teardown();
 }
 
+void CSendChatFrame::setPlacement(Placement placement) { s_placement = std::move(placement); }
+
 void CSendChatFrame::restoreRect()
 {
-    const auto& p = platform::Profile::application();
-    const int left = p.getInt(kSection, "Left", 1);
-    const int top = p.getInt(kSection, "top", 1);
-    const int right = p.getInt(kSection, "Right", 300);
-    const int bottom = p.getInt(kSection, "Bottom", 300);
-    setGeometry(left, top, std::max(right - left, 1), std::max(bottom - top, 1));
+    QRect frame = platform::storedFrameRect(kSection);
+    if (s_placement)
+        frame = s_placement(frame, chatGroupTable().chatWriteCount);
+    platform::placeFrame(*this, frame);
 }
 
-void CSendChatFrame::saveRect() const
-{
-    auto& p = platform::Profile::application();
-    const QRect r = geometry();
-    p.writeInt(kSection, "Left", r.left());
-    p.writeInt(kSection, "top", r.top());
-    p.writeInt(kSection, "Right", r.left() + r.width());
-    p.writeInt(kSection, "Bottom", r.top() + r.height());
-}
+void CSendChatFrame::saveRect() const { platform::storeFrameRect(*this, kSection); }
 
 void CSendChatFrame::teardown()
 {

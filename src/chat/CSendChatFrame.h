@@ -14,6 +14,9 @@
 // button until the text changes again.
 
 #include <QMainWindow>
+#include <QRect>
+
+#include <functional>
 #include <string>
 
 class CSendChatThread;
@@ -44,6 +47,11 @@ public:
     // Menu commands; true when handled.
     bool onCommand(int id);
 
+    // Where a new window goes: given its stored frame rectangle and the number of write windows
+    // already open, the frame rectangle to open it at. Unset, the stored rectangle is used.
+    using Placement = std::function<QRect(const QRect& stored, int openWindows)>;
+    static void setPlacement(Placement placement);
+
 private:
     void reply();
     void send();
@@ -51,6 +59,8 @@ private:
     void saveRect() const;
     void teardown();
     void updateButton();
+
+    static inline Placement s_placement;
 
     CSendChatThread* m_thread;
     CSendChatView* m_view = nullptr;

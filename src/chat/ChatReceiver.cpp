@@ -68,6 +68,13 @@ void tellRowsChanged(int g)
         platform::sendMessage(frame, {WM_CHAT_ROWS_CHANGED, std::int64_t{g}, std::int64_t{0}});
 }
 
+// The tray tooltip counts every group's members.
+void tellMembersChanged(int g)
+{
+    if (platform::MessageTarget* frame = chatGroupTable().mainFrame)
+        platform::sendMessage(frame, {WM_CHAT_MEMBERS_CHANGED, std::int64_t{g}, std::int64_t{0}});
+}
+
 } // namespace
 
 void ChatReceiver::GroupIo::memberLimitReached(int, std::string_view groupName)
@@ -154,6 +161,11 @@ void ChatReceiver::rowsChanged(int g)
         return;
     }
     m_changed.set(static_cast<std::size_t>(g));
+    scheduleFlush();
+}
+
+void ChatReceiver::scheduleFlush()
+{
     if (m_flushScheduled)
         return;
     m_flushScheduled = true;
@@ -167,9 +179,24 @@ void ChatReceiver::rowsChanged(int g)
     });
 }
 
+void ChatReceiver::membersChanged(int g)
+{
+    if (!m_coalesce) {
+        tellMembersChanged(g);
+        return;
+    }
+    // A storm of newcomers costs one tooltip rebuild per refresh, not one per member.
+    m_membersChanged = true;
+    scheduleFlush();
+}
+
 void ChatReceiver::flushRowsChanged()
 {
     m_flushScheduled = false;
+    if (m_membersChanged) {
+        m_membersChanged = false;
+        tellMembersChanged(0);
+    }
     m_lastFlushMs = m_steadyMs();
     const auto changed = m_changed;
     m_changed.reset();
@@ -216,6 +243,7 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         // handler running earlier (tests without a window) has no tree to show the member in.
         if (table.treeReady.load() && table.treeView)
             table.treeView->addMember(g, key);
+        membersChanged(g);
         answerNewcomer(g);
         return;
     }
@@ -245,6 +273,7 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
             return;
         if (table.treeReady.load() && table.treeView)
             table.treeView->removeMember(key, group.name);
+        membersChanged(g);
         return;
     }
     case chatwire::ChatKind::None:

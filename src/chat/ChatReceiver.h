@@ -62,7 +62,8 @@ public:
     // default (every row is told at once).
     static constexpr int kRefreshIntervalMs = 50;
     void setCoalescedRefresh(bool on) { m_coalesce = on; }
-    // Tells the main window now of every group whose rows changed since the last time.
+    // Tells the main window now of every group whose rows changed since the last time, and of a
+    // change of members (the tooltip) when there was one.
     void flushRowsChanged();
 
     // Row height of a message: 18 pixels plus 12 per CR LF in the payload, at most 78; capped tells
@@ -78,6 +79,8 @@ public:
 private:
     void answerNewcomer(int group);
     void rowsChanged(int group);
+    void membersChanged(int group);
+    void scheduleFlush();
 
     GroupIo& m_io;
     std::function<std::time_t()> m_clock;
@@ -86,6 +89,7 @@ private:
     bool m_flushScheduled = false;
     std::int64_t m_lastFlushMs = 0;
     std::bitset<kMaxChatGroups> m_changed;
+    bool m_membersChanged = false;
     // Scheduled tasks hold this weakly: a receiver that is gone runs none of them.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };

@@ -9,6 +9,7 @@ inline constexpr unsigned WM_QUIT = 0x0012;
 inline constexpr unsigned WM_COMMAND = 0x0111; // wParam = the command id
 inline constexpr unsigned WM_TIMER = 0x0113;
 inline constexpr unsigned WM_LBUTTONDOWN = 0x0201;
+inline constexpr unsigned WM_LBUTTONUP = 0x0202;
 inline constexpr unsigned WM_LBUTTONDBLCLK = 0x0203;
 inline constexpr unsigned WM_RBUTTONUP = 0x0205;
 inline constexpr unsigned WM_USER = 0x0400;
@@ -16,6 +17,9 @@ inline constexpr unsigned WM_USER = 0x0400;
 // To the main window: a group's rows changed (wParam = group index); also the tray icon's
 // callback message (lParam = the mouse message).
 inline constexpr unsigned WM_CHAT_ROWS_CHANGED = WM_USER + 100;
+// To the main window: a member joined or left a group (wParam = group index); the tray tooltip
+// counts the members.
+inline constexpr unsigned WM_CHAT_MEMBERS_CHANGED = WM_USER + 101;
 // To a group's listener window: wParam = text to send (the receiver owns it).
 inline constexpr unsigned WM_CHAT_SEND_GROUP = WM_USER + 200;
 // To a group's listener window: wParam = text to send, lParam = recipient's dotted address.

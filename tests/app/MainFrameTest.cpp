@@ -3,6 +3,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -14,6 +15,7 @@
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
+#include "chat/wire/ChatDatagram.h"
 #include "controls/CReportCtrl.h"
 #include "controls/CReportDemoView.h"
 #include "controls/RowTable.h"
@@ -35,8 +37,14 @@ protected:
     {
         chatGroupTable().clear();
         rowTable().clear();
+        // The offscreen platform has no tray; these tests say whether there is one.
+        TrayIcon::overrideAvailability(true);
     }
-    void TearDown() override { chatGroupTable().clear(); }
+    void TearDown() override
+    {
+        chatGroupTable().clear();
+        TrayIcon::overrideAvailability(std::nullopt);
+    }
 
     static void addGroup(const std::string& name, int members, int unread, int read = 0)
     {
@@ -132,6 +140,83 @@ TEST_F(MainFrame, CloseHidesAndTrayDoubleClickToggles)
     EXPECT_FALSE(frame.isVisible());
 }
 
+TEST_F(MainFrame, TrayClicksShowAndHideTheWindow)
+{
+    addGroup("A", 0, 0);
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    // A click (all that some trays report) and a double-click each toggle the window.
+    for (std::int64_t mouse : {WM_LBUTTONUP, WM_LBUTTONDBLCLK}) {
+        SCOPED_TRACE(mouse);
+        ASSERT_FALSE(frame.isVisible());
+        send(CMainFrame::kTrayIconId, mouse);
+        EXPECT_TRUE(frame.isVisible());
+        send(CMainFrame::kTrayIconId, mouse);
+        EXPECT_FALSE(frame.isVisible());
+    }
+    // One gesture toggles once, however the desktop reports a double-click: as a click and a
+    // double-click, or as two clicks.
+    frame.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(frame.isVisible()) << "a double-click alone toggles";
+    frame.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    frame.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    frame.trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(frame.isVisible());
+
+    // The menu's "表示(&S)" shows the window and leaves it shown.
+    frame.hide();
+    frame.setMenuPresenter([](int, QMenu& menu) {
+        ASSERT_EQ(menu.actions().size(), 2);
+        EXPECT_EQ(menu.actions()[0]->text(), QString::fromUtf8("表示(&S)"));
+        menu.actions()[0]->trigger();
+    });
+    for (int i = 0; i < 2; ++i) {
+        send(CMainFrame::kTrayIconId, WM_RBUTTONUP);
+        EXPECT_TRUE(frame.isVisible());
+    }
+}
+
+TEST_F(MainFrame, WithoutATrayClosingEndsTheProgram)
+{
+    addGroup("A", 0, 0);
+    TrayIcon::overrideAvailability(false);
+    // The close box and the main menu's exit: with nothing to show the window again, both ask for
+    // the end (leave notices and all), like the tray menu's exit.
+    for (bool viaMenu : {false, true}) {
+        CMainFrame frame(nullptr);
+        ASSERT_TRUE(frame.create());
+        frame.show();
+        int requests = 0;
+        QObject::connect(&frame, &CMainFrame::exitRequested, [&] { ++requests; });
+        if (viaMenu)
+            frame.onCommand(CMainFrame::ID_APP_EXIT);
+        else
+            frame.close();
+        EXPECT_EQ(requests, 1) << viaMenu;
+        EXPECT_TRUE(frame.isExitRequested());
+    }
+}
+
+TEST_F(MainFrame, TrayTooltipFollowsMembersJoiningAndLeaving)
+{
+    struct NoIo : ChatReceiver::GroupIo {
+        void sendPresenceReply(int) override {}
+        void log(int, std::string_view, std::string_view, std::string_view) override {}
+    } io;
+    ChatReceiver receiver(io);
+    addGroup("A", 0, 0);
+    chatGroupTable().groups[0].port = "12121";
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    auto payload = [](const std::string& datagram) { return datagram.substr(chatwire::kHeaderLength); };
+
+    receiver.handle(payload(chatwire::buildPresence("one")), "10.0.0.1", 12121);
+    receiver.handle(payload(chatwire::buildPresence("two")), "10.0.0.2", 12121);
+    EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 2 未読 0) "));
+    receiver.handle(payload(chatwire::buildLeave("one")), "10.0.0.1", 12121);
+    EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 1 未読 0) "));
+}
+
 TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
 {
     addGroup("A", 0, 0);
@@ -140,16 +225,25 @@ TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
         ASSERT_TRUE(frame.create());
         frame.setGeometry(40, 50, 400, 300);
         int shownMenu = 0;
+        bool destroyedInsideTheMenu = true;
         frame.setMenuPresenter([&](int id, QMenu& menu) {
             shownMenu = id;
-            ASSERT_EQ(menu.actions().size(), 1);
-            EXPECT_EQ(menu.actions()[0]->text(), QString::fromUtf8("終了(&X)"));
-            menu.actions()[0]->trigger();
+            ASSERT_EQ(menu.actions().size(), 2);
+            EXPECT_EQ(menu.actions()[1]->text(), QString::fromUtf8("終了(&X)"));
+            menu.actions()[1]->trigger();
+            // The menu's own event is still being delivered: nothing it uses may be gone yet.
+            destroyedInsideTheMenu = frame.isDestroyed() || !frame.trayIcon()->created();
         });
+        int requests = 0;
         bool destroyedSignal = false;
+        QObject::connect(&frame, &CMainFrame::exitRequested, [&] { ++requests; });
         QObject::connect(&frame, &CMainFrame::windowDestroyed, [&] { destroyedSignal = true; });
         send(CMainFrame::kTrayIconId, WM_RBUTTONUP);
         EXPECT_EQ(shownMenu, 238);
+        EXPECT_FALSE(destroyedInsideTheMenu);
+        EXPECT_EQ(requests, 1);
+        // The shutdown itself, as the program runs it once its event loop has returned.
+        frame.destroyWindow();
         EXPECT_TRUE(frame.isDestroyed());
         EXPECT_TRUE(destroyedSignal);
         EXPECT_FALSE(frame.trayIcon()->created());

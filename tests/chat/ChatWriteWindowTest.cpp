@@ -390,21 +390,26 @@ TEST_F(ChatWriteWindows, ClosingAllEndsEveryWindowAndItsThreadWithoutSending)
 
 TEST_F(ChatWriteWindows, RectangleSurvivesARestart)
 {
+    // The stored rectangle is the window's frame, borders and title bar included.
     CSendChatThread* t = openWriteToGroup(0);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->frame()->geometry().size(), QSize(299, 299)); // the defaults 1, 1, 300, 300
+    EXPECT_TRUE(QTest::qWaitFor([&] { return t->frame()->frameGeometry() == QRect(1, 1, 299, 299); }, 5000))
+        << "the defaults 1, 1, 300, 300";
     t->frame()->setGeometry(50, 60, 400, 300);
+    const QRect frame = t->frame()->frameGeometry();
     t->frame()->close();
     ASSERT_TRUE(closed(t));
     auto& p = platform::Profile::application();
-    EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "Left", 0), 50);
-    EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "top", 0), 60);
-    EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "Right", 0), 450);
-    EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "Bottom", 0), 360);
+    EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "Left", 0), frame.left());
+    EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "top", 0), frame.top());
+    EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "Right", 0), frame.left() + frame.width());
+    EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "Bottom", 0), frame.top() + frame.height());
 
     platform::Profile::reopenApplication(); // as the next start reads the store
     CSendChatThread* next = openWriteToGroup(0);
     ASSERT_NE(next, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return next->frame()->frameGeometry() == frame; }, 5000))
+        << next->frame()->frameGeometry().x() << "," << next->frame()->frameGeometry().y();
     EXPECT_EQ(next->frame()->geometry(), QRect(50, 60, 400, 300));
 }
 
