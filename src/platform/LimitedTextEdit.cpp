@@ -72,6 +72,7 @@ void LimitedTextEdit::insertFromMimeData(const QMimeData* source)
         return;
     QString t = source->text();
     const int r = room();
+    const auto offered = t.size();
     if (t.size() > r) {
         QApplication::beep();
         t.truncate(std::max(r, 0));
@@ -80,6 +81,8 @@ void LimitedTextEdit::insertFromMimeData(const QMimeData* source)
     }
     if (!t.isEmpty())
         textCursor().insertText(t);
+    if (t.size() < offered)
+        emit textCut(static_cast<int>(t.size()), static_cast<int>(offered - t.size()));
 }
 
 void LimitedTextEdit::inputMethodEvent(QInputMethodEvent* event)
@@ -93,6 +96,7 @@ void LimitedTextEdit::inputMethodEvent(QInputMethodEvent* event)
         QInputMethodEvent trimmed(event->preeditString(), event->attributes());
         trimmed.setCommitString(cut, event->replacementStart(), event->replacementLength());
         QPlainTextEdit::inputMethodEvent(&trimmed);
+        emit textCut(static_cast<int>(cut.size()), static_cast<int>(event->commitString().size() - cut.size()));
         return;
     }
     QPlainTextEdit::inputMethodEvent(event);
