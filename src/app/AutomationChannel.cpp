@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "app/CMainFrame.h"
+#include "app/CReportDemoView.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatWriteOpeners.h"
@@ -29,7 +30,6 @@
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
 #include "controls/CReportCtrl.h"
-#include "controls/CReportDemoView.h"
 #include "folders/CLeftView.h"
 #include "mail/CSendFrame.h"
 #include "mail/CSendHeaderBar.h"
@@ -121,6 +121,7 @@ std::string AutomationChannel::stateDump()
         auto* main = dynamic_cast<CMainFrame*>(w);
         if (!main || !main->reportView())
             continue;
+        main->reportView()->bringUpToDate();
         const CReportCtrl* ctrl = main->reportView()->reportCtrl();
         const int first = ctrl->firstVisible();
         const int fit = ctrl->rowsThatFit(first, false, false);
@@ -338,6 +339,8 @@ void AutomationChannel::execute(const std::string& line)
         // A double-click on the list's row ROW, as the user makes it.
         int row = -1;
         in >> row;
+        if (m_frame->reportView())
+            m_frame->reportView()->bringUpToDate();
         CReportCtrl* ctrl = m_frame->reportView() ? m_frame->reportView()->reportCtrl() : nullptr;
         if (!ctrl || row < 0 || row >= ctrl->itemCount())
             return;

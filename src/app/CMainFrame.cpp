@@ -22,8 +22,8 @@
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/CNetMsgThread.h"
-#include "controls/CReportDemoView.h"
-#include "controls/RowTable.h"
+#include "app/CReportDemoView.h"
+#include "app/ChatRowSource.h"
 #include "folders/CLeftView.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
@@ -128,7 +128,9 @@ void CMainFrame::createViews()
 
     m_splitter = new QSplitter(Qt::Horizontal, central);
     m_tree = new CLeftView(m_splitter);
-    m_report = new CReportDemoView(m_splitter, m_columnChooser);
+    auto rows = std::make_unique<ChatRowSource>();
+    m_rowSource = rows.get();
+    m_report = new CReportDemoView(m_splitter, m_columnChooser, std::move(rows));
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_report);
     m_splitter->setSizes({180, 100});
@@ -265,10 +267,8 @@ std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
 void CMainFrame::rowsChanged(int group)
 {
     if (group == chatGroupTable().currentGroup && m_report) {
-        fillRowTableFromGroup(group);
-        m_report->reloadRows();
-        if (rowTable().count > 0)
-            m_report->ensureRowVisible(rowTable().count - 1);
+        m_rowSource->setGroup(group);
+        m_report->rowsChanged();
     }
     m_tray->setTooltip(tooltipText());
 }

@@ -22,6 +22,7 @@ class CBottomBar;
 class CLeftView;
 class COrvalinkApp;
 class CReportDemoView;
+class ChatRowSource;
 class CSplashWnd;
 class QListWidget;
 class QAction;
@@ -119,6 +120,7 @@ private:
     QSplitter* m_splitter = nullptr;
     CLeftView* m_tree = nullptr;
     CReportDemoView* m_report = nullptr;
+    ChatRowSource* m_rowSource = nullptr; // owned by m_report
     CBottomBar* m_bottomBar = nullptr;
     QToolBar* m_mailToolBar = nullptr;
     std::map<int, QAction*> m_mailActions;

@@ -3,11 +3,10 @@
 #include <algorithm>
 
 #include "app/CMainFrame.h"
+#include "app/CReportDemoView.h"
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
-#include "controls/CReportDemoView.h"
-#include "controls/RowTable.h"
 #include "folders/CLeftView.h"
 
 namespace {
@@ -23,10 +22,8 @@ void installChatWindows(CMainFrame& frame)
             [](int group, std::string memberKey) { chatwrite::openWriteToMember(group, memberKey); });
     }
     // The reply goes to the member who sent the row, kept with it.
-    CReportDemoView::setRowOpener([](int row, const std::string& header, const std::string& body) {
-        const RowTableEntry* entry = rowTable().entry(row);
-        chatwrite::openMessageRow(row, header, body, entry ? entry->senderKey.str() : std::string());
-    });
+    CReportDemoView::setRowOpener([](int row, const std::string& header, const std::string& body,
+                                     const std::string& from) { chatwrite::openMessageRow(row, header, body, from); });
     // Write windows still open when the program ends go with it, their threads ended first.
     QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [] { chatwrite::closeAllWindows(); });
     CMainFrame* f = &frame;

@@ -77,14 +77,28 @@ CReportCtrl::CReportCtrl(int style, QWidget* parent, int id) : QWidget(parent), 
     m_hbar = new QScrollBar(Qt::Horizontal, this);
     m_vbar->hide();
     m_hbar->hide();
+    m_model.stateChanging = [this](int row) {
+        ReportNotification n;
+        n.code = RCN_STATECHANGING;
+        n.item = row;
+        return notify(n) != 0;
+    };
+    m_model.stateChanged = [this](int row) {
+        ReportNotification n;
+        n.code = RCN_STATECHANGED;
+        n.item = row;
+        notify(n);
+    };
+    m_model.setSingleSelection(m_style & RCS_SINGLESEL);
     connect(m_vbar, &QScrollBar::actionTriggered, this, [this](int action) {
         // Paging up fits rows backward from the row above the first one, which a fixed page
         // step cannot express.
+        const int first = firstVisible();
         if (action == QAbstractSlider::SliderPageStepSub)
-            m_vbar->setSliderPosition(std::max(0, m_first - std::max(1, rowsThatFit(m_first - 1, true, false))));
+            m_vbar->setSliderPosition(std::max(0, first - std::max(1, rowsThatFit(first - 1, true, false))));
         else if (action == QAbstractSlider::SliderPageStepAdd)
             m_vbar->setSliderPosition(
-                std::min(bottomPosition(), m_first + std::max(1, rowsThatFit(m_first, false, false))));
+                std::min(bottomPosition(), first + std::max(1, rowsThatFit(first, false, false))));
     });
     connect(m_vbar, &QScrollBar::valueChanged, this, [this](int v) {
         if (!m_inLayout)
@@ -120,6 +134,7 @@ void CReportCtrl::updateMetrics()
     if (!m_images.isNull())
         m_rowHeight = std::max(m_rowHeight, m_images.imageHeight());
     m_checkSize = QSize(m_rowHeight - 2, m_rowHeight - 2);
+    m_model.setRowHeight(m_rowHeight);
 }
 
 void CReportCtrl::layout()
@@ -136,11 +151,13 @@ void CReportCtrl::layout()
     for (int round = 0; round < 2; ++round) {
         m_rowArea = QRect(0, headerHeight, std::max(0, width() - (needV ? vbarWidth : 0)),
                           std::max(0, height() - headerHeight - (needH ? hbarHeight : 0)));
+        m_model.setViewHeight(m_rowArea.height());
         needV = bottomPosition() > 0;
         needH = m_totalWidth > m_rowArea.width();
     }
     m_rowArea = QRect(0, headerHeight, std::max(0, width() - (needV ? vbarWidth : 0)),
                       std::max(0, height() - headerHeight - (needH ? hbarHeight : 0)));
+    m_model.setViewHeight(m_rowArea.height());
 
     m_hpos = std::clamp(m_hpos, 0, std::max(0, m_totalWidth - m_rowArea.width()));
     m_hbar->setRange(0, std::max(0, m_totalWidth - m_rowArea.width()));
@@ -151,11 +168,11 @@ void CReportCtrl::layout()
     m_hbar->setVisible(needH);
 
     const int bottom = bottomPosition();
-    m_first = std::clamp(m_first, 0, bottom);
+    m_model.clampFirst();
     m_vbar->setRange(0, bottom);
-    m_vbar->setPageStep(std::max(1, rowsThatFit(m_first, false, false)));
+    m_vbar->setPageStep(std::max(1, rowsThatFit(firstVisible(), false, false)));
     m_vbar->setSingleStep(1);
-    m_vbar->setValue(m_first);
+    m_vbar->setValue(firstVisible());
     m_vbar->setGeometry(width() - vbarWidth, headerHeight, vbarWidth, m_rowArea.height());
     m_vbar->setVisible(needV);
 
@@ -175,63 +192,35 @@ void CReportCtrl::updateVerticalRange()
         layout();
         return;
     }
-    m_first = std::clamp(m_first, 0, bottom);
-    if (m_vbar->maximum() != bottom || m_vbar->value() != m_first) {
+    m_model.clampFirst();
+    if (m_vbar->maximum() != bottom || m_vbar->value() != firstVisible()) {
         m_inLayout = true;
         m_vbar->setRange(0, bottom);
-        m_vbar->setPageStep(std::max(1, rowsThatFit(m_first, false, false)));
-        m_vbar->setValue(m_first);
+        m_vbar->setPageStep(std::max(1, rowsThatFit(firstVisible(), false, false)));
+        m_vbar->setValue(firstVisible());
         m_inLayout = false;
         update();
     }
 }
 
-int CReportCtrl::rowExtent(int position) const
-{
-    return m_rowHeight + m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(position)])].preview;
-}
-
-int CReportCtrl::rowsThatFit(int start, bool backward, bool partialOk) const
-{
-    const int n = itemCount();
-    int room = m_rowArea.height();
-    int count = 0;
-    for (int p = start; p >= 0 && p < n; p += backward ? -1 : 1) {
-        const int h = rowExtent(p);
-        if (h > room) {
-            if (partialOk && room > 0)
-                ++count;
-            break;
-        }
-        room -= h;
-        ++count;
-    }
-    return count;
-}
-
-int CReportCtrl::bottomPosition() const
-{
-    const int n = itemCount();
-    if (n == 0)
-        return 0;
-    return std::max(0, n - std::max(1, rowsThatFit(n - 1, true, false)));
-}
-
-int CReportCtrl::lastFullyVisible() const
-{
-    return m_first + std::max(1, rowsThatFit(m_first, false, false)) - 1;
-}
-
 void CReportCtrl::scrollToPosition(int position)
 {
-    const int p = std::clamp(position, 0, bottomPosition());
-    if (p == m_first && m_vbar->value() == p)
+    const int before = firstVisible();
+    m_model.scrollTo(position);
+    if (firstVisible() == before && m_vbar->value() == before)
         return;
-    m_first = p;
-    m_inLayout = true;
-    m_vbar->setPageStep(std::max(1, rowsThatFit(m_first, false, false)));
-    m_vbar->setValue(m_first);
-    m_inLayout = false;
+    showModelScroll();
+}
+
+void CReportCtrl::showModelScroll()
+{
+    if (m_vbar->value() != firstVisible() ||
+        m_vbar->pageStep() != std::max(1, rowsThatFit(firstVisible(), false, false))) {
+        m_inLayout = true;
+        m_vbar->setPageStep(std::max(1, rowsThatFit(firstVisible(), false, false)));
+        m_vbar->setValue(firstVisible());
+        m_inLayout = false;
+    }
     update();
 }
 
@@ -277,6 +266,7 @@ bool CReportCtrl::focusNextPrevChild(bool)
 bool CReportCtrl::modifyStyle(int remove, int add)
 {
     m_style = (m_style & ~remove) | add;
+    m_model.setSingleSelection(m_style & RCS_SINGLESEL);
     updateMetrics();
     layout();
     return true;
@@ -344,18 +334,13 @@ int CReportCtrl::defineSubItem(int position, const ReportSubItem& subItem, bool 
     const int count = subItemCount();
     if (position < 0 || position > count)
         position = count;
-    std::size_t done = 0;
     try {
         m_subItems.insert(m_subItems.begin() + position, subItem);
-        for (Row& r : m_rows) {
-            r.cells.insert(r.cells.begin() + position, ReportCell{});
-            ++done;
-        }
     } catch (const std::bad_alloc&) {
-        for (std::size_t i = 0; i < done; ++i)
-            m_rows[i].cells.erase(m_rows[i].cells.begin() + position);
-        if (subItemCount() > count)
-            m_subItems.erase(m_subItems.begin() + position);
+        return -1;
+    }
+    if (!m_model.insertCells(position)) {
+        m_subItems.erase(m_subItems.begin() + position);
         return -1;
     }
     for (int i = 0; i < m_header->itemCount(); ++i)
@@ -374,8 +359,7 @@ bool CReportCtrl::undefineSubItem(int id)
         return false;
     deactivateSubItem(id);
     m_subItems.erase(m_subItems.begin() + id);
-    for (Row& r : m_rows)
-        r.cells.erase(r.cells.begin() + id);
+    m_model.eraseCells(id);
     for (int i = 0; i < m_header->itemCount(); ++i)
         if (m_header->item(i)->data > id)
             m_header->setItemData(i, m_header->item(i)->data - 1);
@@ -512,35 +496,9 @@ std::intptr_t CReportCtrl::onHeaderNotify(HeaderNotification& n)
 
 int CReportCtrl::insertItem(const ReportItem& item)
 {
-    const int n = itemCount();
-    const int row = (item.item < 0 || item.item > n) ? n : item.item;
-    try {
-        Row r;
-        r.cells.resize(m_subItems.size());
-        m_rows.insert(m_rows.begin() + row, std::move(r));
-        try {
-            if (row < n) {
-                for (int& o : m_order)
-                    if (o >= row)
-                        ++o;
-            }
-            m_order.insert(m_order.begin() + row, row);
-        } catch (const std::bad_alloc&) {
-            if (row < n)
-                for (int& o : m_order)
-                    if (o > row)
-                        --o;
-            m_rows.erase(m_rows.begin() + row);
-            return -1;
-        }
-    } catch (const std::bad_alloc&) {
+    const int row = m_model.insertRow(item.item, m_subItems.size());
+    if (row < 0)
         return -1;
-    }
-    // Positions from the new one on moved down by one; the focus and anchor follow their rows.
-    if (m_focus >= row)
-        ++m_focus;
-    if (m_anchor >= row)
-        ++m_anchor;
     ReportItem applied = item;
     applied.item = row;
     if (applied.subItem < 0)
@@ -548,7 +506,7 @@ int CReportCtrl::insertItem(const ReportItem& item)
     applyItem(applied, row);
     updateVerticalRange();
     // Rows in view moved down when the new one went in above or among them.
-    if (row < m_first + std::max(1, rowsThatFit(m_first, false, true)))
+    if (row < firstVisible() + std::max(1, rowsThatFit(firstVisible(), false, true)))
         update();
     return row;
 }
@@ -573,14 +531,9 @@ bool CReportCtrl::setItem(const ReportItem& item)
     return applyItem(item, positionOf(item.item));
 }
 
-bool CReportCtrl::positionInView(int position) const
-{
-    return position >= m_first && position < m_first + std::max(1, rowsThatFit(m_first, false, true));
-}
-
 bool CReportCtrl::applyItem(const ReportItem& item, int position)
 {
-    Row& row = m_rows[static_cast<std::size_t>(item.item)];
+    Row& row = m_model.row(item.item);
     const int cellMask = RCIF_TEXT | RCIF_TEXTCOLOR | RCIF_IMAGE | RCIF_CHECK;
     if (item.mask & cellMask) {
         if (item.subItem < 0 || item.subItem >= subItemCount())
@@ -601,15 +554,15 @@ bool CReportCtrl::applyItem(const ReportItem& item, int position)
         row.data = item.data;
     if (item.mask & RCIF_STATE) {
         // One row at most carries the focus mark: setting it here moves the focus.
-        if ((item.state & RCIS_FOCUSED) && position != m_focus)
-            moveFocusMark(position);
+        if ((item.state & RCIS_FOCUSED) && position != focusedPosition())
+            m_model.moveFocusMark(position);
         row.state = item.state;
     }
     if ((item.mask & RCIF_PREVIEW) && row.preview != std::max(0, item.preview)) {
         row.preview = std::max(0, item.preview);
         updateVerticalRange();
     }
-    if (positionInView(position))
+    if (m_model.positionInView(position))
         update();
     return true;
 }
@@ -618,7 +571,7 @@ bool CReportCtrl::getItem(ReportItem& item) const
 {
     if (item.item < 0 || item.item >= itemCount() || item.subItem < 0 || item.subItem >= subItemCount())
         return false;
-    const Row& row = m_rows[static_cast<std::size_t>(item.item)];
+    const Row& row = m_model.row(item.item);
     const ReportCell& cell = row.cells[static_cast<std::size_t>(item.subItem)];
     item.mask = 0;
     item.text = cutCellText(cell.text, item.textMax ? item.textMax : kMaxCellText);
@@ -653,62 +606,29 @@ std::string CReportCtrl::getItemText(int row, int subItem) const
     return getItem(item) ? item.text : std::string();
 }
 
-int CReportCtrl::rowState(int row) const
-{
-    return row >= 0 && row < itemCount() ? m_rows[static_cast<std::size_t>(row)].state : 0;
-}
-
-int CReportCtrl::rowAt(int position) const
-{
-    return position >= 0 && position < itemCount() ? m_order[static_cast<std::size_t>(position)] : -1;
-}
-
-int CReportCtrl::positionOf(int row) const
-{
-    const auto it = std::find(m_order.begin(), m_order.end(), row);
-    return it == m_order.end() ? -1 : static_cast<int>(it - m_order.begin());
-}
-
 bool CReportCtrl::deleteItem(int row)
 {
-    if (row < 0 || row >= itemCount())
+    if (!m_model.deleteRow(row))
         return false;
-    const int pos = positionOf(row);
-    m_rows.erase(m_rows.begin() + row);
-    m_order.erase(m_order.begin() + pos);
-    for (int& o : m_order)
-        if (o > row)
-            --o;
-    const int n = itemCount();
-    if (m_focus == pos)
-        m_focus = -1;
-    else if (m_focus > pos)
-        --m_focus;
-    if (m_anchor > pos || m_anchor >= n)
-        --m_anchor;
-    // Rows above the view moving out keep the same rows in view.
-    if (pos < m_first)
-        --m_first;
     updateVerticalRange();
     update();
     return true;
 }
 
-bool CReportCtrl::isNaturalOrder() const
+bool CReportCtrl::deleteFirstItems(int count)
 {
-    for (std::size_t i = 0; i < m_order.size(); ++i)
-        if (m_order[i] != static_cast<int>(i))
-            return false;
+    if (!m_model.deleteFirstRows(count))
+        return false;
+    if (count > 0) {
+        updateVerticalRange();
+        update();
+    }
     return true;
 }
 
 bool CReportCtrl::deleteAllItems()
 {
-    m_rows.clear();
-    m_order.clear();
-    m_first = 0;
-    m_focus = -1;
-    m_anchor = -1;
+    m_model.clear();
     layout();
     return true;
 }
@@ -743,70 +663,6 @@ void CReportCtrl::setImageList(const ImageList& images)
     layout();
 }
 
-// ---- selection ----
-
-void CReportCtrl::moveFocusMark(int position)
-{
-    if (m_focus >= 0 && m_focus < itemCount())
-        m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(m_focus)])].state &= ~RCIS_FOCUSED;
-    m_focus = position;
-    if (position >= 0 && position < itemCount())
-        m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(position)])].state |= RCIS_FOCUSED;
-}
-
-bool CReportCtrl::changeSelected(int position, bool selected)
-{
-    if (position < 0 || position >= itemCount())
-        return false;
-    const int row = m_order[static_cast<std::size_t>(position)];
-    const bool now = (m_rows[static_cast<std::size_t>(row)].state & RCIS_SELECTED) != 0;
-    if (now == selected)
-        return false;
-    ReportNotification n;
-    n.code = RCN_STATECHANGING;
-    n.item = row;
-    if (notify(n) != 0)
-        return false;
-    // The parent may have changed the rows while it was asked.
-    if (row >= itemCount())
-        return false;
-    Row& r = m_rows[static_cast<std::size_t>(row)];
-    r.state = selected ? (r.state | RCIS_SELECTED) : (r.state & ~RCIS_SELECTED);
-    ReportNotification changed;
-    changed.code = RCN_STATECHANGED;
-    changed.item = row;
-    notify(changed);
-    return true;
-}
-
-void CReportCtrl::select(int focus, int other, bool selectRows, bool keepOthers, bool toggle)
-{
-    const int n = itemCount();
-    if (focus < 0 || focus >= n)
-        return;
-    if (m_style & RCS_SINGLESEL) {
-        other = focus;
-        toggle = false;
-        keepOthers = false;
-    }
-    other = std::clamp(other, 0, n - 1);
-    moveFocusMark(focus);
-    if (selectRows) {
-        const int lo = std::min(focus, other);
-        const int hi = std::max(focus, other);
-        for (int p = lo; p <= hi && p < itemCount(); ++p) {
-            const bool isSelected =
-                (m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(p)])].state & RCIS_SELECTED) != 0;
-            changeSelected(p, toggle ? !isSelected : true);
-        }
-        if (!keepOthers)
-            for (int p = 0; p < itemCount(); ++p)
-                if (p < lo || p > hi)
-                    changeSelected(p, false);
-    }
-    update();
-}
-
 // ---- hit testing and mouse ----
 
 int CReportCtrl::hitTest(ReportHitTest& hit) const
@@ -826,23 +682,15 @@ int CReportCtrl::hitTest(ReportHitTest& hit) const
             hit.flags |= RCHT_TORIGHT;
         return -1;
     }
-    int top = m_rowArea.top();
-    int position = -1;
-    for (int p = m_first; p < itemCount() && top <= m_rowArea.bottom(); ++p) {
-        const int h = rowExtent(p);
-        if (pt.y() < top + h) {
-            position = p;
-            break;
-        }
-        top += h;
-    }
+    bool onPreview = false;
+    const int position = m_model.positionAt(pt.y() - m_rowArea.top(), &onPreview);
     if (position < 0) {
         hit.flags = RCHT_NOWHERE;
         return -1;
     }
-    const int row = m_order[static_cast<std::size_t>(position)];
+    const int row = rowAt(position);
     hit.item = row;
-    if (pt.y() >= top + m_rowHeight) {
+    if (onPreview) {
         hit.flags = RCHT_ONPREVIEW;
         return row;
     }
@@ -851,7 +699,7 @@ int CReportCtrl::hitTest(ReportHitTest& hit) const
         const HeaderItem* it = m_header->item(index);
         if (pt.x() >= left && pt.x() < left + it->width) {
             hit.subItem = static_cast<int>(it->data);
-            const ReportCell& cell = m_rows[static_cast<std::size_t>(row)].cells[static_cast<std::size_t>(hit.subItem)];
+            const ReportCell& cell = m_model.row(row).cells[static_cast<std::size_t>(hit.subItem)];
             const int format = m_subItems[static_cast<std::size_t>(hit.subItem)].format;
             int mark = left + m_spacing;
             if (!m_images.isNull() && (cell.image >= 0 || (format & RVCF_SUBITEM_IMAGE))) {
@@ -891,7 +739,7 @@ ReportNotification CReportCtrl::mouseNotification(int code, QMouseEvent* event) 
     hitTest(n.hit);
     n.keyFlags = keyFlags(event->modifiers(), event->buttons() | event->button());
     n.item = n.hit.item;
-    n.data = n.hit.item >= 0 ? m_rows[static_cast<std::size_t>(n.hit.item)].data : 0;
+    n.data = n.hit.item >= 0 ? m_model.row(n.hit.item).data : 0;
     return n;
 }
 
@@ -901,23 +749,9 @@ void CReportCtrl::handlePress(QMouseEvent* event)
     const ReportHitTest hit = n.hit;
     if (notify(n) != 0 || hit.item < 0 || hit.item >= itemCount())
         return;
-    const int d = positionOf(hit.item);
-    const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const bool shift = event->modifiers() & Qt::ShiftModifier;
-    const int anchor = (m_anchor >= 0 && m_anchor < itemCount()) ? m_anchor : d;
-    if (ctrl && shift) {
-        select(d, anchor, true, true, false);
-        m_anchor = d;
-    } else if (ctrl) {
-        select(d, d, true, true, true);
-        m_anchor = d;
-    } else if (shift) {
-        select(anchor, d, true, false, false);
-        m_anchor = anchor;
-    } else {
-        select(d, d, true, false, false);
-        m_anchor = d;
-    }
+    m_model.click(positionOf(hit.item), event->modifiers() & Qt::ShiftModifier,
+                  event->modifiers() & Qt::ControlModifier);
+    update();
 }
 
 void CReportCtrl::mouseDoubleClickEvent(QMouseEvent* event)
@@ -933,55 +767,28 @@ void CReportCtrl::mouseDoubleClickEvent(QMouseEvent* event)
 
 void CReportCtrl::keyPressEvent(QKeyEvent* event)
 {
-    const int n = itemCount();
+    using Key = ReportModel::Key;
     const bool shift = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
-    const int anchor = (m_anchor >= 0 && m_anchor < n) ? m_anchor : std::max(0, m_focus);
     switch (event->key()) {
     case Qt::Key_Space:
-        if (m_focus >= 0 && m_focus < n)
-            select(m_focus, m_focus, true, true, false);
-        break;
     case Qt::Key_Up:
-    case Qt::Key_Down: {
-        if (n == 0)
-            break;
-        const int step = event->key() == Qt::Key_Up ? -1 : 1;
-        const int f = m_focus < 0 ? 0 : std::clamp(m_focus + step, 0, n - 1);
-        if (shift) {
-            select(f, anchor, true, false, false);
-            m_anchor = anchor;
-        } else if (ctrl) {
-            select(f, f, false, false, false);
-            m_anchor = f;
-        } else {
-            select(f, f, true, false, false);
-            m_anchor = f;
-        }
-        ensureVisible(rowAt(f), false);
+    case Qt::Key_Down:
+    case Qt::Key_PageDown:
+    case Qt::Key_PageUp:
+    case Qt::Key_Home:
+    case Qt::Key_End: {
+        const Key key = event->key() == Qt::Key_Space      ? Key::Space
+                        : event->key() == Qt::Key_Up       ? Key::Up
+                        : event->key() == Qt::Key_Down     ? Key::Down
+                        : event->key() == Qt::Key_PageDown ? Key::PageDown
+                        : event->key() == Qt::Key_PageUp   ? Key::PageUp
+                        : event->key() == Qt::Key_Home     ? Key::Home
+                                                           : Key::End;
+        m_model.key(key, shift, ctrl);
+        showModelScroll();
         break;
     }
-    case Qt::Key_PageDown:
-        pageDown(shift);
-        break;
-    case Qt::Key_PageUp:
-        pageUp(shift);
-        break;
-    case Qt::Key_Home:
-        if (n == 0 || m_focus == 0)
-            break;
-        scrollToPosition(0);
-        if (!shift)
-            m_anchor = 0;
-        select(0, m_anchor, true, false, false);
-        break;
-    case Qt::Key_End:
-        if (n == 0)
-            break;
-        scrollToPosition(bottomPosition());
-        m_anchor = shift ? anchor : n - 1;
-        select(m_anchor, n - 1, true, false, false);
-        break;
     case Qt::Key_Left:
         setHorizontalPosition(m_hpos - std::max(1, m_rowArea.width() / 8));
         break;
@@ -995,60 +802,21 @@ void CReportCtrl::keyPressEvent(QKeyEvent* event)
     event->accept();
 }
 
-void CReportCtrl::pageDown(bool shift)
-{
-    const int n = itemCount();
-    if (n == 0)
-        return;
-    if (m_focus == lastFullyVisible())
-        scrollToPosition(m_first + std::max(1, rowsThatFit(m_first, false, false)));
-    const int f = std::min(n - 1, lastFullyVisible());
-    const int anchor = (m_anchor >= 0 && m_anchor < n) ? m_anchor : f;
-    if (shift) {
-        select(f, anchor, true, false, false);
-    } else {
-        select(f, f, true, false, false);
-        m_anchor = f;
-    }
-}
-
-void CReportCtrl::pageUp(bool shift)
-{
-    const int n = itemCount();
-    if (n == 0)
-        return;
-    if (m_focus == m_first)
-        scrollToPosition(m_first - std::max(1, rowsThatFit(m_first - 1, true, false)));
-    const int f = m_first;
-    const int anchor = (m_anchor >= 0 && m_anchor < n) ? m_anchor : f;
-    if (shift) {
-        select(f, anchor, true, false, false);
-    } else {
-        select(f, f, true, false, false);
-        m_anchor = f;
-    }
-}
-
 void CReportCtrl::wheelEvent(QWheelEvent* event)
 {
     const int steps = event->angleDelta().y() / 40;
     if (steps != 0)
-        scrollToPosition(m_first - steps);
+        scrollToPosition(firstVisible() - steps);
     event->accept();
 }
 
 bool CReportCtrl::ensureVisible(int row, bool partialOk)
 {
-    const int p = positionOf(row);
-    if (p < 0)
+    const int before = firstVisible();
+    if (!m_model.ensureVisible(row, partialOk))
         return false;
-    if (p < m_first) {
-        scrollToPosition(p);
-    } else {
-        const int fit = rowsThatFit(m_first, false, partialOk);
-        if (p >= m_first + std::max(1, fit))
-            scrollToPosition(p - std::max(1, rowsThatFit(p, true, partialOk)) + 1);
-    }
+    if (firstVisible() != before || m_vbar->value() != before)
+        showModelScroll();
     return true;
 }
 
@@ -1066,23 +834,11 @@ bool CReportCtrl::sortItems(int subItem, bool ascending)
     const int headerIndex = headerIndexOf(subItem);
     if (headerIndex < 0)
         return false;
-    const int focusedRow = rowAt(m_focus);
-    const int anchorRow = rowAt(m_anchor);
-    // Without a focused row, the row at the bottom of the view stays in view: in a list kept
-    // scrolled to its newest row, a descending sort shows that row at the top.
-    const int keptRow = focusedRow >= 0 ? focusedRow : rowAt(std::min(lastFullyVisible(), itemCount() - 1));
-    // Stable, so rows that compare equal keep their order (a list re-sorted as rows arrive does not
-    // shuffle them), and n log n: the list is sorted again for every row that arrives.
-    std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
-        const int c = compareItems(subItem, a, b);
-        return ascending ? c < 0 : c > 0;
-    });
+    const int before = firstVisible();
+    m_model.sort([&](int a, int b) { return compareItems(subItem, a, b); }, ascending);
     m_header->setSortColumn(headerIndex, ascending);
-    m_anchor = positionOf(anchorRow);
-    if (focusedRow >= 0)
-        m_focus = positionOf(focusedRow);
-    if (keptRow >= 0)
-        ensureVisible(keptRow, false);
+    if (firstVisible() != before || m_vbar->value() != before)
+        showModelScroll();
     update();
     return true;
 }
@@ -1140,9 +896,9 @@ void CReportCtrl::paintEvent(QPaintEvent* event)
             const int rowLeft = m_rowArea.left() - m_hpos;
             const int rowWidth = std::max(m_totalWidth, m_rowArea.width() + m_hpos);
             int top = m_rowArea.top();
-            int p0 = m_first;
+            int p0 = firstVisible();
             for (; p0 < itemCount() && top <= m_rowArea.bottom(); ++p0) {
-                const QRect rowRect(rowLeft, top, rowWidth, rowExtent(p0));
+                const QRect rowRect(rowLeft, top, rowWidth, m_model.rowExtent(p0));
                 if (rowRect.intersects(paintArea))
                     drawRow(p, p0, rowRect, paintArea);
                 top += rowRect.height();
@@ -1170,8 +926,8 @@ void CReportCtrl::paintEvent(QPaintEvent* event)
 
 void CReportCtrl::drawRow(QPainter& p, int position, QRect rowRect, const QRect& paintArea)
 {
-    const int rowIndex = m_order[static_cast<std::size_t>(position)];
-    const Row& row = m_rows[static_cast<std::size_t>(rowIndex)];
+    const int rowIndex = rowAt(position);
+    const Row& row = m_model.row(rowIndex);
     const bool focused = hasFocusForDrawing();
     const bool selected = row.state & RCIS_SELECTED;
     const QPalette& pal = palette();

@@ -5,10 +5,13 @@
 // and shown or hidden at run time; rows sit in a display order that sorting rearranges without
 // moving the rows themselves. Scrolling is by whole rows vertically and by pixels horizontally.
 //
-// Positions called "display positions" index the display order; "rows" index the row list.
+// Positions called "display positions" index the display order; "rows" index the row list. The
+// rows, their order, selection, focus and what is in view live in a ReportModel; the control
+// paints it and turns keys and clicks into the model's inputs.
 
 #include "controls/ImageList.h"
 #include "controls/ReportTypes.h"
+#include "controls/model/ReportModel.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -62,14 +65,17 @@ public:
     bool getItem(ReportItem& item) const;
     std::string getItemText(int row, int subItem) const;
     bool deleteItem(int row);
+    // Deletes rows 0 to count - 1 in one step, with the result of deleting row 0 count times.
+    bool deleteFirstItems(int count);
     bool deleteAllItems();
-    int itemCount() const { return static_cast<int>(m_rows.size()); }
+    int itemCount() const { return m_model.rowCount(); }
     // True while every row is shown at its own position (no sort has rearranged them).
-    bool isNaturalOrder() const;
-    int rowState(int row) const;
-    int rowAt(int position) const;
-    int positionOf(int row) const;
-    const std::vector<int>& displayOrder() const { return m_order; }
+    bool isNaturalOrder() const { return m_model.isNaturalOrder(); }
+    int rowState(int row) const { return m_model.rowState(row); }
+    int rowAt(int position) const { return m_model.rowAt(position); }
+    int positionOf(int row) const { return m_model.positionOf(row); }
+    const std::vector<int>& displayOrder() const { return m_model.displayOrder(); }
+    const ReportModel& model() const { return m_model; }
 
     // Colours, images, chooser, header.
     int insertColor(int index, const QColor& color);
@@ -99,14 +105,17 @@ public:
     QSize checkSize() const { return m_checkSize; }
     int spacing() const { return m_spacing; }
     QRect rowArea() const { return m_rowArea; }
-    int firstVisible() const { return m_first; }
+    int firstVisible() const { return m_model.firstVisible(); }
     int horizontalPosition() const { return m_hpos; }
-    int focusedPosition() const { return m_focus; }
-    int anchorPosition() const { return m_anchor; }
+    int focusedPosition() const { return m_model.focusedPosition(); }
+    int anchorPosition() const { return m_model.anchorPosition(); }
     // Rows that fit from position start forward (backward when backward is set).
-    int rowsThatFit(int start, bool backward, bool partialOk) const;
+    int rowsThatFit(int start, bool backward, bool partialOk) const
+    {
+        return m_model.rowsThatFit(start, backward, partialOk);
+    }
     // The last scroll position: the first position from which the last row still fits.
-    int bottomPosition() const;
+    int bottomPosition() const { return m_model.bottomPosition(); }
     void scrollToPosition(int position);
     QScrollBar* verticalBar() const { return m_vbar; }
     QScrollBar* horizontalBar() const { return m_hbar; }
@@ -131,13 +140,7 @@ protected:
 
 private:
     friend class ReportColumnChooser;
-    struct Row {
-        std::vector<ReportCell> cells;
-        int background = -1;
-        int state = 0;
-        int preview = 0;
-        std::intptr_t data = 0;
-    };
+    using Row = ReportModel::Row;
 
     std::intptr_t notify(ReportNotification& n);
     std::intptr_t onHeaderNotify(HeaderNotification& n);
@@ -147,19 +150,13 @@ private:
     void updateVerticalRange();
     // Writes the descriptor's fields; repaints when the row is in view.
     bool applyItem(const ReportItem& item, int position);
-    bool positionInView(int position) const;
     void updateMetrics();
     void refreshHeaderOrder();
     void refillChooser();
-    int rowExtent(int position) const;
-    void select(int focus, int other, bool select, bool keepOthers, bool toggle);
-    bool changeSelected(int position, bool selected);
-    void moveFocusMark(int position);
+    // Shows the model's first visible position on the scroll bar and repaints.
+    void showModelScroll();
     ReportNotification mouseNotification(int code, QMouseEvent* event) const;
     void handlePress(QMouseEvent* event);
-    void pageDown(bool shift);
-    void pageUp(bool shift);
-    int lastFullyVisible() const;
     void setHorizontalPosition(int pos);
     void drawRow(QPainter& p, int position, QRect rowRect, const QRect& paintArea);
     bool hasFocusForDrawing() const;
@@ -174,8 +171,7 @@ private:
     std::unique_ptr<ReportColumnChooser> m_chooser;
 
     std::vector<ReportSubItem> m_subItems;
-    std::vector<Row> m_rows;
-    std::vector<int> m_order;
+    ReportModel m_model;
     std::vector<QColor> m_colors;
     ImageList m_images;
 
@@ -191,10 +187,7 @@ private:
     bool m_columnsChanged = true;
 
     QRect m_rowArea;
-    int m_first = 0; // first visible display position
-    int m_hpos = 0;  // horizontal scroll position in pixels
-    int m_focus = -1;
-    int m_anchor = -1;
+    int m_hpos = 0; // horizontal scroll position in pixels
     bool m_inLayout = false;
     QPixmap m_buffer;
 };

@@ -12,13 +12,14 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
+#include "app/CReportDemoView.h"
+#include "app/ChatRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
 #include "chat/wire/ChatDatagram.h"
 #include "controls/CReportCtrl.h"
-#include "controls/CReportDemoView.h"
-#include "controls/RowTable.h"
+#include "controls/ReportRowSource.h"
 #include "folders/CLeftView.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBoxRecorder.h"
@@ -36,7 +37,6 @@ protected:
     void SetUp() override
     {
         chatGroupTable().clear();
-        rowTable().clear();
         // The offscreen platform has no tray; these tests say whether there is one.
         TrayIcon::overrideAvailability(true);
     }
@@ -105,17 +105,55 @@ TEST_F(MainFrame, RowChangesRefreshTheListOnlyForTheShownGroup)
     addGroup("B", 1, 0);
     CMainFrame frame(nullptr);
     ASSERT_TRUE(frame.create());
+    frame.show();
     chatGroupTable().currentGroup = 0;
+    CReportCtrl* ctrl = frame.reportView()->reportCtrl();
 
     chatGroupTable().groups[1].rows.push_back({"h", "18", "new in B", "", "1"});
     send(1, 0);
-    EXPECT_EQ(rowTable().count, 0) << "B is not shown: the list stays as it was";
+    EXPECT_EQ(ctrl->itemCount(), 0) << "B is not shown: the list stays as it was";
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 2 未読 1) B(参加 1 未読 1) "));
 
     send(0, 0);
-    ASSERT_EQ(rowTable().count, 1);
-    EXPECT_EQ(rowTable().rows[0].body, "unread");
-    EXPECT_EQ(rowTable().rows[0].unread, 1);
+    ASSERT_EQ(ctrl->itemCount(), 1);
+    const ReportRowSource& source = *frame.reportView()->source();
+    ASSERT_EQ(source.rowCount(), 1);
+    EXPECT_EQ(source.body(0), "unread");
+    EXPECT_TRUE(source.row(0).unread);
+    ReportItem item;
+    item.item = 0;
+    item.subItem = 0;
+    ASSERT_TRUE(ctrl->getItem(item));
+    EXPECT_EQ(item.preview, 18); // unread: the message shows under the header
+}
+
+TEST_F(MainFrame, AHiddenListIsOnlyMarkedAndCatchesUpWhenShown)
+{
+    addGroup("A", 1, 2);
+    CMainFrame frame(nullptr);
+    ASSERT_TRUE(frame.create());
+    chatGroupTable().currentGroup = 0;
+    frame.hide();
+    CReportDemoView* view = frame.reportView();
+    CReportCtrl* ctrl = view->reportCtrl();
+    send(0, 0);
+    EXPECT_EQ(ctrl->itemCount(), 0) << "nothing is done for a hidden list";
+    EXPECT_TRUE(view->stale());
+    EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 1 未読 2) ")) << "the tooltip is not left for later";
+
+    frame.show();
+    EXPECT_FALSE(view->stale());
+    ASSERT_EQ(ctrl->itemCount(), 2);
+    EXPECT_EQ(ctrl->firstVisible(), ctrl->bottomPosition()); // the newest row in view
+
+    // A reader of the list brings it up to date first.
+    frame.hide();
+    chatGroupTable().groups[0].rows.push_back({"h", "18", "third", "", "1"});
+    send(0, 0);
+    EXPECT_EQ(ctrl->itemCount(), 2);
+    view->bringUpToDate();
+    EXPECT_EQ(ctrl->itemCount(), 3);
+    EXPECT_FALSE(view->stale());
 }
 
 TEST_F(MainFrame, CloseHidesAndTrayDoubleClickToggles)
@@ -352,20 +390,23 @@ TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
         rows.push_back({"old " + std::to_string(i), "18", "b", "", i % 2 ? "1" : "0", ChatReceiver::nextRowSerial()});
     CMainFrame frame(nullptr);
     ASSERT_TRUE(frame.create());
+    frame.show();
     chatGroupTable().currentGroup = 0;
     send(0, 0);
     CReportCtrl* ctrl = frame.reportView()->reportCtrl();
-    ASSERT_EQ(ctrl->itemCount(), kRowTableCapacity);
+    ASSERT_EQ(ctrl->itemCount(), kPaneRowCapacity);
 
     // Three arrivals in the full group: the three oldest rows leave the top, the new ones come
     // in at the bottom, exactly as a rebuild from the table would show them.
     for (int i = 0; i < 3; ++i)
         receiver.handle("WR1#new" + std::to_string(i) + "#C#text", "10.0.0.9", 12121);
-    ASSERT_EQ(ctrl->itemCount(), kRowTableCapacity);
+    ASSERT_EQ(ctrl->itemCount(), kPaneRowCapacity);
     EXPECT_EQ(ctrl->getItemText(0, 0), "old 3");
-    EXPECT_EQ(ctrl->getItemText(kRowTableCapacity - 1, 0).substr(0, 4), "new2");
-    for (int i : {0, 1, 100, 4000, kRowTableCapacity - 2, kRowTableCapacity - 1})
-        EXPECT_EQ(ctrl->getItemText(i, 0), rowTable().rows[static_cast<std::size_t>(i)].header) << i;
+    EXPECT_EQ(ctrl->getItemText(kPaneRowCapacity - 1, 0).substr(0, 4), "new2");
+    for (int i : {0, 1, 100, 4000, kPaneRowCapacity - 2, kPaneRowCapacity - 1})
+        EXPECT_EQ(ctrl->getItemText(i, 0),
+                  rows[rows.size() - static_cast<std::size_t>(kPaneRowCapacity) + static_cast<std::size_t>(i)].header)
+            << i;
 
     // Another group's rows replace the list whole.
     addGroup("B", 0, 2);

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QScrollBar>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <set>
@@ -106,139 +107,64 @@ Positions range(int from, int to)
     return s;
 }
 
-struct Stroke {
-    int key;
-    Qt::KeyboardModifiers mods = Qt::NoModifier;
-};
-
-TEST_F(ReportCtrlTest, KeyboardTable)
+// The keyboard and mouse rules are the model's (ReportModelTest has their tables): the control
+// turns each key and click into the model's input and shows the result.
+TEST_F(ReportCtrlTest, KeysAndClicksReachTheModel)
 {
     const Qt::KeyboardModifiers shift = Qt::ShiftModifier;
     const Qt::KeyboardModifiers ctrlKey = Qt::ControlModifier;
-    const Stroke down{Qt::Key_Down};
+    struct Stroke {
+        int key;
+        Qt::KeyboardModifiers mods = Qt::NoModifier;
+    };
     struct Case {
         const char* name;
         int style;
-        std::vector<Stroke> prelude;
-        Stroke key;
+        std::vector<Stroke> keys;
         int focus;
         Positions selection;
         int anchor;
         int first;
     } cases[] = {
-        {"first Down focuses the first row", 0, {}, down, 0, {0}, 0, 0},
-        {"Up", 0, {down, down, down}, {Qt::Key_Up}, 1, {1}, 1, 0},
-        {"Shift+Down extends from the anchor", 0, {down, down, down}, {Qt::Key_Down, shift}, 3, {2, 3}, 2, 0},
-        {"Shift+Up extends upward", 0, {down, down, down, down}, {Qt::Key_Up, shift}, 2, {2, 3}, 3, 0},
-        {"Ctrl+Down moves only the focus", 0, {down, down, down}, {Qt::Key_Down, ctrlKey}, 3, {2}, 3, 0},
-        {"Ctrl+Up moves only the focus", 0, {down, down, down}, {Qt::Key_Up, ctrlKey}, 1, {2}, 1, 0},
-        {"Space adds the focused row",
-         0,
-         {down, down, down, {Qt::Key_Down, ctrlKey}},
-         {Qt::Key_Space},
-         3,
-         {2, 3},
-         3,
-         0},
-        {"Down past the view scrolls by whole rows", 0, {down, down, down, down, down}, down, 5, {5}, 5, 2},
-        {"Down on the last row stays", 0, {{Qt::Key_End}}, down, 49, {49}, 49, 45},
-        {"Page Down goes to the last fully visible row", 0, {down}, {Qt::Key_PageDown}, 4, {4}, 4, 0},
-        {"Page Down from a middle row", 0, {down, down, down}, {Qt::Key_PageDown}, 4, {4}, 4, 0},
-        {"Page Down on the last visible row pages", 0, {down, {Qt::Key_PageDown}}, {Qt::Key_PageDown}, 9, {9}, 9, 5},
-        {"Shift+Page Down selects the range", 0, {down}, {Qt::Key_PageDown, shift}, 4, range(0, 4), 0, 0},
-        {"Page Up goes to the first visible row", 0, {{Qt::Key_End}}, {Qt::Key_PageUp}, 45, {45}, 45, 45},
-        {"Page Up on the first row pages backward",
-         0,
-         {{Qt::Key_End}, {Qt::Key_PageUp}},
-         {Qt::Key_PageUp},
-         41,
-         {41},
-         41,
-         41},
-        {"Up above the view scrolls",
-         0,
-         {{Qt::Key_End}, {Qt::Key_PageUp}, {Qt::Key_PageUp}},
-         {Qt::Key_Up},
-         40,
-         {40},
-         40,
-         40},
-        {"End", 0, {down}, {Qt::Key_End}, 49, {49}, 49, 45},
-        {"Shift+End selects from the anchor, focus stays there",
-         0,
-         {down, down, down},
-         {Qt::Key_End, shift},
-         2,
-         range(2, 49),
-         2,
-         45},
-        {"Home", 0, {{Qt::Key_End}}, {Qt::Key_Home}, 0, {0}, 0, 0},
-        {"Shift+Home selects up to the anchor", 0, {{Qt::Key_End}}, {Qt::Key_Home, shift}, 0, range(0, 49), 49, 0},
-        {"single selection: Shift+Down selects one row",
-         RCS_SINGLESEL,
-         {down, down, down},
-         {Qt::Key_Down, shift},
-         3,
-         {3},
-         2,
-         0},
-        {"single selection: Space keeps one row",
-         RCS_SINGLESEL,
-         {down, down, down, {Qt::Key_Down, ctrlKey}},
-         {Qt::Key_Space},
-         3,
-         {3},
-         3,
-         0},
+        {"Down, Down, Shift+Down", 0, {{Qt::Key_Down}, {Qt::Key_Down}, {Qt::Key_Down, shift}}, 2, {1, 2}, 1, 0},
+        {"Ctrl+Down, Space", 0, {{Qt::Key_Down}, {Qt::Key_Down, ctrlKey}, {Qt::Key_Space}}, 1, {0, 1}, 1, 0},
+        {"Page Down twice", 0, {{Qt::Key_Down}, {Qt::Key_PageDown}, {Qt::Key_PageDown}}, 9, {9}, 9, 5},
+        {"End, Page Up", 0, {{Qt::Key_End}, {Qt::Key_PageUp}}, 45, {45}, 45, 45},
+        {"End, Shift+Home", 0, {{Qt::Key_End}, {Qt::Key_Home, shift}}, 0, range(0, 49), 49, 0},
+        {"single selection", RCS_SINGLESEL, {{Qt::Key_Down}, {Qt::Key_Down, shift}}, 1, {1}, 0, 0},
     };
     for (const Case& c : cases) {
         build(c.style);
-        for (const Stroke& s : c.prelude)
+        for (const Stroke& s : c.keys)
             QTest::keyClick(ctrl, static_cast<Qt::Key>(s.key), s.mods);
-        QTest::keyClick(ctrl, static_cast<Qt::Key>(c.key.key), c.key.mods);
         EXPECT_EQ(ctrl->focusedPosition(), c.focus) << c.name;
         EXPECT_EQ(selected(), c.selection) << c.name;
         EXPECT_EQ(ctrl->anchorPosition(), c.anchor) << c.name;
         EXPECT_EQ(ctrl->firstVisible(), c.first) << c.name;
-        // Exactly one row carries the focus mark, the focused one.
+        EXPECT_EQ(ctrl->verticalBar()->value(), c.first) << c.name; // the scroll bar follows
         EXPECT_EQ(focusMarked(), Positions{c.focus}) << c.name;
     }
-}
 
-struct Click {
-    int position;
-    Qt::KeyboardModifiers mods = Qt::NoModifier;
-    bool onPreview = false;
-};
-
-TEST_F(ReportCtrlTest, MouseTable)
-{
-    const Qt::KeyboardModifiers shift = Qt::ShiftModifier;
-    const Qt::KeyboardModifiers ctrlKey = Qt::ControlModifier;
-    struct Case {
+    struct Click {
+        int position;
+        Qt::KeyboardModifiers mods = Qt::NoModifier;
+        bool onPreview = false;
+    };
+    struct MouseCase {
         const char* name;
-        int style;
         std::vector<Click> clicks;
         int focus;
         Positions selection;
         int anchor;
         bool parentTakesClicks = false;
-    } cases[] = {
-        {"click selects one row", 0, {{2}}, 2, {2}, 2},
-        {"a second click moves the selection", 0, {{1}, {3}}, 3, {3}, 3},
-        {"Ctrl+click adds", 0, {{1}, {3, ctrlKey}}, 3, {1, 3}, 3},
-        {"Ctrl+click flips a selected row off", 0, {{1}, {1, ctrlKey}}, 1, {}, 1},
-        {"Shift+click selects the range, focus to the anchor", 0, {{1}, {3, shift}}, 1, {1, 2, 3}, 1},
-        {"Shift+click shrinks the range", 0, {{1}, {4, shift}, {2, shift}}, 1, {1, 2}, 1},
-        {"Ctrl+Shift+click adds a range", 0, {{0}, {4, ctrlKey}, {2, ctrlKey | shift}}, 2, {0, 2, 3, 4}, 2},
-        {"a click on the preview area selects the row", 0, {{1, {}, true}}, 1, {1}, 1},
-        {"single selection: Ctrl+click selects only the clicked row", RCS_SINGLESEL, {{1}, {3, ctrlKey}}, 3, {3}, 3},
-        {"single selection: Ctrl+click on the selected row keeps it", RCS_SINGLESEL, {{1}, {1, ctrlKey}}, 1, {1}, 1},
-        {"single selection: Shift+click selects the anchor row", RCS_SINGLESEL, {{1}, {3, shift}}, 1, {1}, 1},
-        {"a parent that takes the click stops the selection", 0, {{2}}, -1, {}, -1, true},
+    } mouseCases[] = {
+        {"Ctrl+click adds", {{1}, {3, ctrlKey}}, 3, {1, 3}, 3},
+        {"Shift+click selects the range, focus to the anchor", {{1}, {3, shift}}, 1, {1, 2, 3}, 1},
+        {"a click on the preview area selects the row", {{1, {}, true}}, 1, {1}, 1},
+        {"a parent that takes the click stops the selection", {{2}}, -1, {}, -1, true},
     };
-    for (const Case& c : cases) {
-        build(c.style);
+    for (const MouseCase& c : mouseCases) {
+        build(0);
         answer = [&](ReportNotification& n) -> std::intptr_t { return n.code == RCN_CLICK && c.parentTakesClicks; };
         for (const Click& k : c.clicks)
             press(k.onPreview ? previewPoint(k.position) : cellPoint(k.position), k.mods);
@@ -249,6 +175,20 @@ TEST_F(ReportCtrlTest, MouseTable)
         EXPECT_TRUE(ctrl->hasFocus()) << c.name;
         answer = nullptr;
     }
+}
+
+TEST_F(ReportCtrlTest, SelectionChangesAreToldToTheParentWhoMayVetoThem)
+{
+    build(0);
+    press(cellPoint(2));
+    ASSERT_EQ(selected(), Positions{2});
+    answer = [](ReportNotification& n) -> std::intptr_t { return n.code == RCN_STATECHANGING && n.item == 2; };
+    changed.clear();
+    codes.clear();
+    press(cellPoint(4));
+    EXPECT_EQ(selected(), (Positions{2, 4}));
+    EXPECT_EQ(changed, std::vector<int>{4}); // no RCN_STATECHANGED for the vetoed row
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), RCN_STATECHANGING), 2);
 }
 
 TEST_F(ReportCtrlTest, ClickAndDoubleClickReportTheHitRow)
@@ -271,22 +211,6 @@ TEST_F(ReportCtrlTest, ClickAndDoubleClickReportTheHitRow)
     EXPECT_EQ(seen.back().hit.item, 4);
     EXPECT_EQ(seen.back().hit.flags, RCHT_ONPREVIEW);
     EXPECT_EQ(seen.back().data, 1004);
-}
-
-TEST_F(ReportCtrlTest, ParentVetoKeepsThatRowWhileOthersChange)
-{
-    build(0);
-    press(cellPoint(2));
-    ASSERT_EQ(selected(), Positions{2});
-    answer = [](ReportNotification& n) -> std::intptr_t { return n.code == RCN_STATECHANGING && n.item == 2; };
-    changed.clear();
-    press(cellPoint(4));
-    EXPECT_EQ(selected(), (Positions{2, 4}));
-    EXPECT_EQ(changed, std::vector<int>{4}); // no RCN_STATECHANGED for the vetoed row
-    press(cellPoint(0), Qt::ShiftModifier);  // anchor 4: range 0..4, row 2 is already selected
-    EXPECT_EQ(selected(), range(0, 4));
-    press(cellPoint(1));
-    EXPECT_EQ(selected(), (Positions{1, 2}));
 }
 
 TEST_F(ReportCtrlTest, ScrollBarPagesByWholeRows)
@@ -314,20 +238,6 @@ TEST_F(ReportCtrlTest, ScrollBarPagesByWholeRows)
     ctrl->scrollToPosition(1000);
     EXPECT_EQ(ctrl->firstVisible(), 45);
     EXPECT_EQ(ctrl->rowsThatFit(45, false, false), 5);
-}
-
-TEST_F(ReportCtrlTest, EnsureVisibleScrollsOnlyWhenNeeded)
-{
-    build(0);
-    struct Case {
-        int row;
-        int first;
-    } cases[] = {{3, 0}, {5, 2}, {20, 17}, {18, 17}, {10, 10}, {49, 45}, {0, 0}};
-    for (const Case& c : cases) {
-        EXPECT_TRUE(ctrl->ensureVisible(c.row, false));
-        EXPECT_EQ(ctrl->firstVisible(), c.first) << c.row;
-    }
-    EXPECT_FALSE(ctrl->ensureVisible(50, false));
 }
 
 TEST_F(ReportCtrlTest, SortingReversesOnSecondClickAndANewColumnStartsAscending)

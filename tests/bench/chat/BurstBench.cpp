@@ -1,6 +1,6 @@
 // A burst of 2,000 group messages into the shown group, which already holds a full list of rows,
-// on a private network: messages per second handled end to end (receive, row, log, row-table copy,
-// list reload, painting), the time of a single message in the receive handler, and the gaps of a
+// on a private network: messages per second handled end to end (receive, row, log, list refresh,
+// painting), the time of a single message in the receive handler, and the gaps of a
 // 1 ms heartbeat timer on the GUI thread (how long the GUI was blocked). As a baseline the same
 // run times the handler with the list view hidden. The goal is that the GUI is never blocked for
 // 16 ms or more: the verdict goes by the longest gap, with the 99th percentile beside it.

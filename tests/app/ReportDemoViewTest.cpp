@@ -1,9 +1,10 @@
+#include "app/CReportDemoView.h"
+#include "app/ChatRowSource.h"
 #include "chat/ChatGroupTable.h"
 #include "controls/CFlatHeaderCtrl.h"
 #include "controls/CReportCtrl.h"
-#include "controls/CReportDemoView.h"
 #include "controls/ControlsTestSupport.h"
-#include "controls/RowTable.h"
+#include "controls/ReportRowSource.h"
 #include "controls/TextContrast.h"
 #include "platform/Profile.h"
 #include "res/ResourceIds.h"
@@ -27,12 +28,13 @@ protected:
     void SetUp() override
     {
         chatGroupTable().clear();
-        rowTable().clear();
         window = std::make_unique<QWidget>();
         window->resize(700, 600);
         chooser = new QListWidget(window.get());
         chooser->hide();
-        view = new CReportDemoView(window.get(), chooser);
+        auto rows = std::make_unique<ChatRowSource>();
+        source = rows.get();
+        view = new CReportDemoView(window.get(), chooser, std::move(rows));
         view->setGeometry(0, 0, 600, 500);
         QPalette pal = view->palette();
         pal.setColor(QPalette::Base, Qt::white);
@@ -40,22 +42,26 @@ protected:
         pal.setColor(QPalette::HighlightedText, Qt::white);
         view->setPalette(pal);
         showActive(window.get());
-        CReportDemoView::setRowOpener([this](int row, const std::string& header, const std::string& body) {
-            opened.push_back({row, header, body});
-        });
+        CReportDemoView::setRowOpener(
+            [this](int row, const std::string& header, const std::string& body, const std::string& from) {
+                opened.push_back({row, header, body, from});
+            });
     }
     void TearDown() override
     {
         CReportDemoView::setRowOpener(nullptr);
         window.reset();
         chatGroupTable().clear();
-        rowTable().clear();
     }
     CReportCtrl* ctrl() const { return view->reportCtrl(); }
     void arrive(ChatRow row, int g = 0)
     {
         chatGroupTable().groups[static_cast<std::size_t>(g)].rows.push_back(std::move(row));
-        fillRowTableFromGroup(g);
+        showGroup(g);
+    }
+    void showGroup(int g)
+    {
+        source->setGroup(g);
         view->reloadRows();
     }
     int rowTop(int position) const
@@ -75,11 +81,13 @@ protected:
         int row;
         std::string header;
         std::string body;
+        std::string from;
     };
     orvalink::test::SettingsSandbox settings;
     std::unique_ptr<QWidget> window;
     QListWidget* chooser = nullptr;
     CReportDemoView* view = nullptr;
+    ChatRowSource* source = nullptr;
     std::vector<Opened> opened;
 };
 
@@ -107,8 +115,7 @@ TEST_F(ReportDemoViewTest, ReloadBuildsUnreadPersonalAndReadRows)
     rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", "30", "hi all", "", "1"});
     rows.push_back(ChatRow{"bob|home  2026/12/07  10:01:00", "45", "just you", "1", "1"});
     rows.push_back(ChatRow{"carol  2026/12/07  10:02:00", "30", "old news", "", "0"});
-    fillRowTableFromGroup(0);
-    view->reloadRows();
+    showGroup(0);
     ASSERT_EQ(ctrl()->itemCount(), 3);
     struct Expect {
         int mask;
@@ -144,8 +151,7 @@ TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
     rows.push_back(ChatRow{"alice", "40", "WWWW", "", "1"});
     rows.push_back(ChatRow{"bob", "40", "WWWW", "1", "1"});
     rows.push_back(ChatRow{"carol", "40", "never shown", "", "0"});
-    fillRowTableFromGroup(0);
-    view->reloadRows();
+    showGroup(0);
     const int r = ctrl()->rowHeight();
     const QImage img = grabImage(ctrl());
     const int right = ctrl()->rowArea().width() - 20;
@@ -209,8 +215,7 @@ TEST_F(ReportDemoViewTest, RowTextIsReadableOnTheRowsColour)
     auto& rows = chatGroupTable().groups[0].rows;
     rows.push_back(ChatRow{"WWWW", "40", "WWWW", "", "1"});
     rows.push_back(ChatRow{"WWWW", "40", "WWWW", "1", "1"});
-    fillRowTableFromGroup(0);
-    view->reloadRows();
+    showGroup(0);
     ctrl()->setFocus();
     const struct {
         const char* what;
@@ -300,7 +305,7 @@ TEST_F(ReportDemoViewTest, ALongMessageShowsWhatItsStartWouldShow)
 TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
 {
     arrive(ChatRow{"alice", "30", "first", "", "1"});
-    arrive(ChatRow{"bob", "30", "second", "", "1"});
+    arrive(ChatRow{"bob", "30", "second", "", "1", 0, "10.0.0.2#12121#bob"});
     const int r = ctrl()->rowHeight();
     QTest::mouseDClick(ctrl(), Qt::LeftButton, {}, QPoint(50, rowTop(1) + r / 2));
     ReportItem item;
@@ -317,9 +322,9 @@ TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
     EXPECT_EQ(opened[0].row, 1);
     EXPECT_EQ(opened[0].header, "bob");
     EXPECT_EQ(opened[0].body, "second");
+    EXPECT_EQ(opened[0].from, "10.0.0.2#12121#bob"); // a reply goes to the member who sent it
     // The next reload keeps it read.
-    fillRowTableFromGroup(0);
-    view->reloadRows();
+    showGroup(0);
     item.item = 1;
     ASSERT_TRUE(ctrl()->getItem(item));
     EXPECT_EQ(item.image, res::kReportImageRead);
@@ -328,11 +333,10 @@ TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
 TEST_F(ReportDemoViewTest, OpeningARowOfACappedTableMarksTheRightChatRow)
 {
     auto& rows = chatGroupTable().groups[0].rows;
-    for (int i = 0; i < kRowTableCapacity + 2; ++i)
+    for (int i = 0; i < kPaneRowCapacity + 2; ++i)
         rows.push_back(ChatRow{"m" + std::to_string(i), "0", "b" + std::to_string(i), "", "1"});
-    fillRowTableFromGroup(0);
-    view->reloadRows();
-    ASSERT_EQ(ctrl()->itemCount(), kRowTableCapacity);
+    showGroup(0);
+    ASSERT_EQ(ctrl()->itemCount(), kPaneRowCapacity);
     QTest::mouseDClick(ctrl(), Qt::LeftButton, {}, QPoint(50, rowTop(0) + ctrl()->rowHeight() / 2));
     EXPECT_EQ(rows[2].unread, "0");
     EXPECT_EQ(rows[0].unread, "1");
@@ -340,22 +344,47 @@ TEST_F(ReportDemoViewTest, OpeningARowOfACappedTableMarksTheRightChatRow)
     EXPECT_EQ(opened[0].header, "m2");
 }
 
-TEST_F(ReportDemoViewTest, ReloadOfAFullTableNeverReadsPastIt)
-{
-    RowTable& table = rowTable();
-    for (int i = 0; i < kRowTableCapacity; ++i)
-        table.rows[static_cast<std::size_t>(i)] = RowTableEntry{"h" + std::to_string(i), 0, i % 2, 20, "body"};
-    for (int count : {kRowTableCapacity, kRowTableCapacity + 500, 0}) {
-        table.count = count;
-        view->reloadRows();
-        EXPECT_EQ(ctrl()->itemCount(), std::min(count, kRowTableCapacity)) << count;
+// A source that says it holds more rows than the pane can list.
+class CountedRows : public ReportRowSource {
+public:
+    int count = 0;
+    int rowCount() const override { return count; }
+    ReportSourceRow row(int i) const override
+    {
+        if (i < 0 || i >= kPaneRowCapacity)
+            std::abort(); // read past what the pane lists
+        headers[static_cast<std::size_t>(i)] = "h" + std::to_string(i);
+        ReportSourceRow r;
+        r.header = headers[static_cast<std::size_t>(i)];
+        r.unread = i % 2;
+        r.height = 20;
+        return r;
     }
-    table.count = kRowTableCapacity;
-    view->reloadRows();
-    view->ensureRowVisible(kRowTableCapacity - 1);
-    EXPECT_EQ(ctrl()->getItemText(kRowTableCapacity - 1, 0), "h" + std::to_string(kRowTableCapacity - 1));
-    EXPECT_EQ(ctrl()->firstVisible(), ctrl()->bottomPosition());
-    EXPECT_GT(ctrl()->firstVisible(), 0);
+    std::string_view body(int) const override { return "body"; }
+    int find(std::uint64_t, int hint) const override { return hint < std::min(count, kPaneRowCapacity) ? hint : -1; }
+    void markRead(int) override {}
+    mutable std::vector<std::string> headers = std::vector<std::string>(kPaneRowCapacity);
+};
+
+TEST_F(ReportDemoViewTest, ReloadOfAFullSourceNeverReadsPastWhatThePaneLists)
+{
+    auto rows = std::make_unique<CountedRows>();
+    CountedRows* counted = rows.get();
+    auto* full = new CReportDemoView(window.get(), nullptr, std::move(rows));
+    full->setGeometry(0, 0, 600, 500);
+    full->show();
+    CReportCtrl* list = full->reportCtrl();
+    for (int count : {kPaneRowCapacity, kPaneRowCapacity + 500, 0}) {
+        counted->count = count;
+        full->reloadRows();
+        EXPECT_EQ(list->itemCount(), std::min(count, kPaneRowCapacity)) << count;
+    }
+    counted->count = kPaneRowCapacity;
+    full->reloadRows();
+    full->ensureRowVisible(kPaneRowCapacity - 1);
+    EXPECT_EQ(list->getItemText(kPaneRowCapacity - 1, 0), "h" + std::to_string(kPaneRowCapacity - 1));
+    EXPECT_EQ(list->firstVisible(), list->bottomPosition());
+    EXPECT_GT(list->firstVisible(), 0);
 }
 
 TEST_F(ReportDemoViewTest, ACheckBoxClickFlipsTheCell)

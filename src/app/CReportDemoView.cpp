@@ -1,9 +1,9 @@
-#include "controls/CReportDemoView.h"
+#include "app/CReportDemoView.h"
 
-#include "chat/ChatGroupTable.h"
+#include "app/ChatRowSource.h"
 #include "controls/CFlatHeaderCtrl.h"
 #include "controls/CReportCtrl.h"
-#include "controls/RowTable.h"
+#include "controls/ReportRowSource.h"
 #include "controls/TextContrast.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
@@ -15,6 +15,16 @@
 #include <algorithm>
 
 namespace {
+
+// The rows of a view given no source: none.
+class NoRows : public ReportRowSource {
+public:
+    int rowCount() const override { return 0; }
+    ReportSourceRow row(int) const override { return {}; }
+    std::string_view body(int) const override { return {}; }
+    int find(std::uint64_t, int) const override { return -1; }
+    void markRead(int) override {}
+};
 
 CReportDemoView::RowOpener& rowOpener()
 {
@@ -116,9 +126,11 @@ void drawWrappedText(QPainter& p, const QRect& rect, const QString& body)
 
 } // namespace
 
-CReportDemoView::CReportDemoView(QWidget* parent, QListWidget* columnChooser)
-    : CReportView(parent), m_columnChooser(columnChooser)
+CReportDemoView::CReportDemoView(QWidget* parent, QListWidget* columnChooser, std::unique_ptr<ReportRowSource> source)
+    : CReportView(parent), m_columnChooser(columnChooser), m_source(std::move(source))
 {
+    if (!m_source)
+        m_source = std::make_unique<NoRows>();
     initialUpdate();
 }
 
@@ -159,13 +171,13 @@ void CReportDemoView::onInitialUpdate()
 
 void CReportDemoView::insertRow(int i)
 {
-    const RowTableEntry& e = rowTable().rows[static_cast<std::size_t>(i)];
+    const ReportSourceRow e = m_source->row(i);
     ReportItem item;
     item.item = i;
     item.subItem = 0;
-    item.text = e.header;
+    item.text = std::string(text::cp932Prefix(e.header, kMaxCellText));
     item.state = RCIS_BOLD;
-    if (e.unread == 0) {
+    if (!e.unread) {
         // A read row: one line with the "read" image, no message text.
         item.mask = RCIF_TEXT | RCIF_IMAGE | RCIF_STATE;
         item.image = res::kReportImageRead;
@@ -185,9 +197,10 @@ void CReportDemoView::insertRow(int i)
 
 void CReportDemoView::reloadRows()
 {
+    m_stale = false;
     CReportCtrl* ctrl = reportCtrl();
-    const RowTable& table = rowTable();
-    const int count = std::clamp(table.count, 0, kRowTableCapacity);
+    const ReportRowSource& source = *m_source;
+    const int count = std::clamp(source.rowCount(), 0, kPaneRowCapacity);
     // A row arriving in the shown group adds one row at the end (and, in a full group, drops the
     // oldest): the rows already in the control are the same rows, so only the difference is
     // applied. The result is the one a full rebuild gives, without rebuilding thousands of rows for
@@ -199,30 +212,66 @@ void CReportDemoView::reloadRows()
     bool ascending = true;
     const int sortedHeader = ctrl->headerCtrl()->sortColumn(&ascending);
     const HeaderItem* sortedBy = sortedHeader >= 0 ? ctrl->headerCtrl()->item(sortedHeader) : nullptr;
+    const std::uint64_t firstSerial = count > 0 ? source.row(0).serial : 0;
     int kept = -1; // rows dropped from the top of what the control holds
-    if (count > 0 && table.rows[0].serial != 0 && ctrl->itemCount() == static_cast<int>(loaded.size())) {
-        const auto it = std::lower_bound(loaded.begin(), loaded.end(), table.rows[0].serial);
+    if (firstSerial != 0 && ctrl->itemCount() == static_cast<int>(loaded.size())) {
+        const auto it = std::lower_bound(loaded.begin(), loaded.end(), firstSerial);
         const int drop = static_cast<int>(it - loaded.begin());
         const int overlap = static_cast<int>(loaded.size()) - drop;
-        if (overlap == 0 || (overlap <= count && table.rows[0].serial == loaded[static_cast<std::size_t>(drop)] &&
-                             table.rows[static_cast<std::size_t>(overlap - 1)].serial == loaded.back()))
+        if (overlap == 0 || (overlap <= count && firstSerial == loaded[static_cast<std::size_t>(drop)] &&
+                             source.row(overlap - 1).serial == loaded.back()))
             kept = drop;
     }
     int first = 0;
     if (kept >= 0 && kept < static_cast<int>(loaded.size())) {
-        for (int k = 0; k < kept; ++k)
-            ctrl->deleteItem(0);
-        first = static_cast<int>(loaded.size()) - kept;
+        ctrl->deleteFirstItems(kept);
+        m_loadedSerials.erase(m_loadedSerials.begin(), m_loadedSerials.begin() + kept);
+        first = static_cast<int>(m_loadedSerials.size());
     } else {
         ctrl->deleteAllItems();
+        m_loadedSerials.clear();
     }
-    for (int i = first; i < count; ++i)
+    for (int i = first; i < count; ++i) {
+        m_loadedSerials.push_back(source.row(i).serial);
         insertRow(i);
+    }
     if (sortedBy)
         ctrl->sortItems(static_cast<int>(sortedBy->data), ascending);
-    m_loadedSerials.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i)
-        m_loadedSerials[static_cast<std::size_t>(i)] = table.rows[static_cast<std::size_t>(i)].serial;
+}
+
+void CReportDemoView::refresh()
+{
+    reloadRows();
+    if (reportCtrl()->itemCount() > 0)
+        ensureRowVisible(reportCtrl()->itemCount() - 1);
+}
+
+void CReportDemoView::rowsChanged()
+{
+    if (!isVisible()) {
+        m_stale = true;
+        return;
+    }
+    refresh();
+}
+
+void CReportDemoView::bringUpToDate()
+{
+    if (m_stale)
+        refresh();
+}
+
+void CReportDemoView::showEvent(QShowEvent* event)
+{
+    CReportView::showEvent(event);
+    bringUpToDate();
+}
+
+int CReportDemoView::sourceIndex(int row) const
+{
+    if (row < 0 || row >= static_cast<int>(m_loadedSerials.size()))
+        return -1;
+    return m_source->find(m_loadedSerials[static_cast<std::size_t>(row)], row);
 }
 
 void CReportDemoView::ensureRowVisible(int row)
@@ -259,8 +308,8 @@ std::intptr_t CReportDemoView::onNotify(ReportNotification& n)
 
 void CReportDemoView::drawPreview(ReportNotification& n)
 {
-    const RowTableEntry* e = rowTable().entry(n.item);
-    if (!e || !n.painter)
+    const int index = sourceIndex(n.item);
+    if (index < 0 || !n.painter)
         return;
     QPainter& p = *n.painter;
     const bool selectedWithFocus = (n.state & RCIS_SELECTED) && reportCtrl()->hasFocus();
@@ -274,7 +323,7 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     const int lines = std::max(0, area.height() / std::max(1, QFontMetrics(p.font()).height())) + 2;
     const std::size_t shown =
         static_cast<std::size_t>(lines) * static_cast<std::size_t>(std::max(0, area.width() + 1)) * 2;
-    drawWrappedText(p, area, platform::toQString(text::cp932Prefix(e->body, shown)));
+    drawWrappedText(p, area, platform::toQString(text::cp932Prefix(m_source->body(index), shown)));
 }
 
 void CReportDemoView::openRow(int row)
@@ -289,20 +338,12 @@ void CReportDemoView::openRow(int row)
     item.state = 0;
     ctrl->setItem(item);
 
-    RowTable& table = rowTable();
-    const RowTableEntry* entry = table.entry(row);
-    if (!entry)
+    const int index = sourceIndex(row);
+    if (index < 0)
         return;
-    table.rows[static_cast<std::size_t>(row)].unread = 0;
-    // The table was copied from one group, possibly only its newest rows: find the ChatRow.
-    ChatGroupTable& groups = chatGroupTable();
-    const int g = table.group >= 0 ? table.group : groups.currentGroup;
-    if (g >= 0 && g < kMaxChatGroups) {
-        auto& rows = groups.groups[static_cast<std::size_t>(g)].rows;
-        const std::size_t index = static_cast<std::size_t>(table.firstGroupRow) + static_cast<std::size_t>(row);
-        if (index < rows.size())
-            rows[index].unread = "0";
+    m_source->markRead(index);
+    if (rowOpener()) {
+        const ReportSourceRow e = m_source->row(index);
+        rowOpener()(row, std::string(e.header), std::string(m_source->body(index)), std::string(e.from));
     }
-    if (rowOpener())
-        rowOpener()(row, entry->header, entry->body);
 }

@@ -1,0 +1,111 @@
+#include "app/ChatRowSource.h"
+
+#include "chat/ChatGroupTable.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+ChatRow makeRow(int i, const char* unread = "1", std::uint64_t serial = 0)
+{
+    return ChatRow{"name" + std::to_string(i),
+                   std::to_string(20 + i % 3),
+                   "body" + std::to_string(i),
+                   i % 2 ? "1" : "",
+                   unread,
+                   serial};
+}
+
+class ChatRowSourceTest : public ::testing::Test {
+protected:
+    void SetUp() override { chatGroupTable().clear(); }
+    void TearDown() override { chatGroupTable().clear(); }
+    ChatRowSource source;
+};
+
+TEST_F(ChatRowSourceTest, ReadsTextsAndIntegerValuesOfTheGroup)
+{
+    auto& rows = chatGroupTable().groups[3].rows;
+    rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", "45", "hello", "1", "1", 7, "10.0.0.1#1#alice"});
+    rows.push_back(ChatRow{"bob", "12abc", "x", "", "0"});
+    source.setGroup(3);
+    ASSERT_EQ(source.rowCount(), 2);
+    const ReportSourceRow a = source.row(0);
+    EXPECT_EQ(a.header, "alice  2026/12/07  10:00:00");
+    EXPECT_EQ(a.height, 45);
+    EXPECT_TRUE(a.personal);
+    EXPECT_TRUE(a.unread);
+    EXPECT_EQ(a.serial, 7u);
+    EXPECT_EQ(a.from, "10.0.0.1#1#alice");
+    EXPECT_EQ(source.body(0), "hello");
+    // Integer values as the system reads them: leading digits, nothing at all is 0.
+    const ReportSourceRow b = source.row(1);
+    EXPECT_EQ(b.height, 12);
+    EXPECT_FALSE(b.personal);
+    EXPECT_FALSE(b.unread);
+}
+
+TEST_F(ChatRowSourceTest, ListsTheNewestRowsUpToThePanesCapacity)
+{
+    auto& rows = chatGroupTable().groups[0].rows;
+    const int extra = 5;
+    for (int i = 0; i < kPaneRowCapacity + extra; ++i)
+        rows.push_back(makeRow(i, "1", static_cast<std::uint64_t>(i + 1)));
+    source.setGroup(0);
+    ASSERT_EQ(source.rowCount(), kPaneRowCapacity);
+    EXPECT_EQ(source.row(0).header, "name" + std::to_string(extra));
+    EXPECT_EQ(source.row(kPaneRowCapacity - 1).header, "name" + std::to_string(kPaneRowCapacity + extra - 1));
+    // Marking row 0 read marks the group's row it shows, not the group's first row.
+    source.markRead(0);
+    EXPECT_EQ(rows[extra].unread, "0");
+    EXPECT_EQ(rows[0].unread, "1");
+    source.markRead(kPaneRowCapacity); // past the end: nothing
+    EXPECT_EQ(rows.back().unread, "1");
+}
+
+TEST_F(ChatRowSourceTest, AnotherGroupReplacesTheRowsAndABadGroupHasNone)
+{
+    chatGroupTable().groups[0].rows = {makeRow(0), makeRow(1), makeRow(2)};
+    chatGroupTable().groups[1].rows = {makeRow(7)};
+    source.setGroup(0);
+    EXPECT_EQ(source.rowCount(), 3);
+    source.setGroup(1);
+    ASSERT_EQ(source.rowCount(), 1);
+    EXPECT_EQ(source.row(0).header, "name7");
+    for (int bad : {-1, kMaxChatGroups}) {
+        source.setGroup(bad);
+        EXPECT_EQ(source.rowCount(), 0) << bad;
+        EXPECT_EQ(source.find(1, 0), -1) << bad;
+    }
+}
+
+TEST_F(ChatRowSourceTest, FindsARowAgainAfterOlderRowsLeft)
+{
+    auto& rows = chatGroupTable().groups[0].rows;
+    for (int i = 0; i < 10; ++i)
+        rows.push_back(makeRow(i, "1", static_cast<std::uint64_t>(10 * (i + 1))));
+    source.setGroup(0);
+    struct Case {
+        std::uint64_t serial;
+        int hint;
+        int index;
+    } cases[] = {
+        {40, 3, 3},   // where it was
+        {40, 7, 3},   // moved
+        {35, 3, -1},  // never there
+        {100, 0, 9},  // the newest
+        {110, 9, -1}, // not yet there
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(source.find(c.serial, c.hint), c.index) << c.serial;
+    rows.pop_front();
+    rows.pop_front();
+    EXPECT_EQ(source.find(40, 3), 1);
+    EXPECT_EQ(source.find(10, 0), -1) << "a row that left is not found";
+    // Unnumbered rows stay where they were.
+    rows.push_back(makeRow(99));
+    EXPECT_EQ(source.find(0, 8), 8);
+    EXPECT_EQ(source.find(0, 2), -1);
+}
+
+} // namespace
