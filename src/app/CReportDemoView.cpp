@@ -169,9 +169,8 @@ void CReportDemoView::onInitialUpdate()
     ctrl->modifyStyle(0, RCS_SINGLESEL | RCS_REMOVECOLUMNS);
 }
 
-void CReportDemoView::insertRow(int i)
+void CReportDemoView::insertRow(int i, const ReportSourceRow& e)
 {
-    const ReportSourceRow e = m_source->row(i);
     ReportItem item;
     item.item = i;
     item.subItem = 0;
@@ -232,8 +231,9 @@ void CReportDemoView::reloadRows()
         m_loadedSerials.clear();
     }
     for (int i = first; i < count; ++i) {
-        m_loadedSerials.push_back(source.row(i).serial);
-        insertRow(i);
+        const ReportSourceRow row = source.row(i);
+        m_loadedSerials.push_back(row.serial);
+        insertRow(i, row);
     }
     if (sortedBy)
         ctrl->sortItems(static_cast<int>(sortedBy->data), ascending);

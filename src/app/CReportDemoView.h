@@ -57,7 +57,7 @@ private:
     std::intptr_t onNotify(ReportNotification& n);
     void drawPreview(ReportNotification& n);
     void openRow(int row);
-    void insertRow(int i);
+    void insertRow(int i, const ReportSourceRow& row);
     void refresh();
     // The source's index of the list's row, or -1 when the source no longer has it.
     int sourceIndex(int row) const;

@@ -387,6 +387,60 @@ TEST_F(ReportDemoViewTest, ReloadOfAFullSourceNeverReadsPastWhatThePaneLists)
     EXPECT_GT(list->firstVisible(), 0);
 }
 
+// The shown group's rows, counting what the pane reads of them.
+class WatchedRows : public ChatRowSource {
+public:
+    mutable int rowsRead = 0;
+    mutable int bodiesRead = 0;
+    ReportSourceRow row(int i) const override
+    {
+        ++rowsRead;
+        return ChatRowSource::row(i);
+    }
+    std::string_view body(int i) const override
+    {
+        ++bodiesRead;
+        return ChatRowSource::body(i);
+    }
+};
+
+TEST_F(ReportDemoViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
+{
+    auto& rows = chatGroupTable().groups[0].rows;
+    for (int i = 0; i < kPaneRowCapacity; ++i)
+        rows.push_back(
+            ChatRow{"m" + std::to_string(i), "30", "b" + std::to_string(i), "", "1", ChatGroupTable::nextRowSerial()});
+    auto watched = std::make_unique<WatchedRows>();
+    WatchedRows* counted = watched.get();
+    auto* pane = new CReportDemoView(window.get(), nullptr, std::move(watched));
+    pane->setGeometry(0, 0, 600, 500);
+    pane->show();
+    counted->setGroup(0);
+    pane->rowsChanged();
+    ASSERT_EQ(pane->reportCtrl()->itemCount(), kPaneRowCapacity);
+
+    // Three arrivals in the full group: three rows leave the top, three come in at the bottom.
+    for (int k = 0; k < 3; ++k) {
+        rows.pop_front();
+        rows.push_back(ChatRow{"new" + std::to_string(k), "30", "nb", "", "1", ChatGroupTable::nextRowSerial()});
+    }
+    counted->rowsRead = 0;
+    counted->bodiesRead = 0;
+    pane->rowsChanged();
+    EXPECT_LE(counted->rowsRead, 3 + 2); // the new rows, and the two ends of the rows that stay
+    EXPECT_EQ(counted->bodiesRead, 0);
+    CReportCtrl* list = pane->reportCtrl();
+    ASSERT_EQ(list->itemCount(), kPaneRowCapacity);
+    for (int i : {0, 1, 4000, kPaneRowCapacity - 4, kPaneRowCapacity - 1})
+        EXPECT_EQ(list->getItemText(i, 0), rows[static_cast<std::size_t>(i)].header) << i;
+    EXPECT_EQ(list->firstVisible(), list->bottomPosition()); // the newest row in view
+
+    // A paint reads the bodies of the rows in view only.
+    (void)grabImage(list);
+    EXPECT_GT(counted->bodiesRead, 0);
+    EXPECT_LE(counted->bodiesRead, list->rowsThatFit(list->firstVisible(), false, true));
+}
+
 TEST_F(ReportDemoViewTest, ACheckBoxClickFlipsTheCell)
 {
     arrive(ChatRow{"alice", "0", "x", "", "1"});
