@@ -826,7 +826,13 @@ int CReportCtrl::compareItems(int subItem, int row1, int row2)
 {
     if (m_comparer)
         return m_comparer(subItem, row1, row2);
-    return compareCp932(getItemText(row1, subItem), getItemText(row2, subItem));
+    // The cells' own texts, not copies: a sort compares n log n times.
+    auto text = [&](int row) -> std::string_view {
+        if (row < 0 || row >= itemCount() || subItem < 0 || subItem >= subItemCount())
+            return {};
+        return m_model.row(row).cells[static_cast<std::size_t>(subItem)].text;
+    };
+    return compareCp932(text(row1), text(row2));
 }
 
 bool CReportCtrl::sortItems(int subItem, bool ascending)

@@ -1,5 +1,6 @@
 #include "controls/model/ReportModel.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -309,6 +310,47 @@ TEST_F(ReportModelTest, DeletingTheFirstRowsAtOnceEqualsOneByOne)
     EXPECT_FALSE(model.deleteFirstRows(4));
     EXPECT_FALSE(model.deleteFirstRows(-1));
     EXPECT_EQ(model.rowCount(), 3);
+}
+
+// Sorting again after rows arrived orders them as a stable sort of the whole list does: rows with
+// equal keys keep the order they had, whichever way the list is sorted.
+TEST_F(ReportModelTest, SortingAgainAfterArrivalsEqualsAStableSortOfTheWhole)
+{
+    struct Case {
+        const char* name;
+        std::vector<int> keys;    // key of each row at first
+        std::vector<int> arrived; // keys of the rows that arrive after the first sort
+        bool ascending;
+    } cases[] = {
+        {"new keys among the old", {5, 1, 4, 1, 3}, {2, 6, 0}, true},
+        {"equal keys, descending", {2, 2, 1, 3, 1}, {2, 1, 3, 2}, false},
+        {"all equal", {7, 7, 7}, {7, 7}, true},
+        {"nothing arrives", {3, 1, 2}, {}, false},
+        {"into an empty list", {}, {4, 4, 1}, true},
+    };
+    for (const Case& c : cases) {
+        build(false, 0);
+        std::vector<int> keys;
+        auto add = [&](int key) {
+            model.insertRow(model.rowCount(), 1);
+            keys.push_back(key);
+        };
+        const auto compare = [&](int a, int b) {
+            return keys[static_cast<std::size_t>(a)] - keys[static_cast<std::size_t>(b)];
+        };
+        for (int k : c.keys)
+            add(k);
+        model.sort(compare, c.ascending);
+        std::vector<int> expected = model.displayOrder();
+        for (int k : c.arrived) {
+            add(k);
+            expected.push_back(model.rowCount() - 1);
+        }
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](int a, int b) { return c.ascending ? compare(a, b) < 0 : compare(a, b) > 0; });
+        model.sort(compare, c.ascending);
+        EXPECT_EQ(model.displayOrder(), expected) << c.name;
+    }
 }
 
 TEST_F(ReportModelTest, ARowThatTakesTheFocusMarkMovesTheFocus)

@@ -159,11 +159,16 @@ void ReportModel::sort(const std::function<int(int, int)>& compare, bool ascendi
     // scrolled to its newest row, a descending sort shows that row at the top.
     const int keptRow = focusedRow >= 0 ? focusedRow : rowAt(std::min(lastFullyVisible(), rowCount() - 1));
     // Stable, so rows that compare equal keep their order (a list re-sorted as rows arrive does not
-    // shuffle them), and n log n: the list is sorted again for every row that arrives.
-    std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
+    // shuffle them). The list is sorted again whenever rows arrive, and new rows come at the end of
+    // the order: the part before them is in order already, so only they are sorted and then merged
+    // in, which gives the order a stable sort of the whole list gives.
+    const auto less = [&](int a, int b) {
         const int c = compare(a, b);
         return ascending ? c < 0 : c > 0;
-    });
+    };
+    const auto sortedEnd = std::is_sorted_until(m_order.begin(), m_order.end(), less);
+    std::stable_sort(sortedEnd, m_order.end(), less);
+    std::inplace_merge(m_order.begin(), sortedEnd, m_order.end(), less);
     m_anchor = positionOf(anchorRow);
     if (focusedRow >= 0)
         m_focus = positionOf(focusedRow);

@@ -124,6 +124,17 @@ int main(int argc, char** argv)
         ctrl->repaint();
     });
 
+    // Arrivals into a list the user sorted (descending by the header): the list is sorted again
+    // on every refresh.
+    ctrl->sortItems(0, false);
+    const Stats sorted = measure(repetitions, [&](int) {
+        rows.push_back(makeRow(next++));
+        rows.pop_front();
+        view.reloadRows();
+        view.ensureRowVisible(ctrl->itemCount() - 1);
+        ctrl->repaint();
+    });
+
     auto line = [&](const char* what, const Stats& st) {
         std::printf("%-36s median %8.3f ms   p99 %8.3f ms   worst %8.3f ms   ratio %6.1f\n", what, st.median, st.p99,
                     st.worst, st.median / empty.median);
@@ -136,8 +147,10 @@ int main(int argc, char** argv)
     std::printf("%-36s median %8.3f ms\n", "  of which paint", paint.median);
     line("full repaint after scrolling", scroll);
     line("arriving 59,000-byte message", large);
+    line("arriving message, sorted list", sorted);
     auto verdict = [](const Stats& st) { return st.worst < 16 ? "met" : "NOT met"; };
-    std::printf("goal: no single step 16 ms or more (by the worst case): arrival %s, repaint %s, large arrival %s\n",
-                verdict(arrival), verdict(scroll), verdict(large));
+    std::printf("goal: no single step 16 ms or more (by the worst case): arrival %s, repaint %s, large arrival %s, "
+                "sorted arrival %s\n",
+                verdict(arrival), verdict(scroll), verdict(large), verdict(sorted));
     return 0;
 }
