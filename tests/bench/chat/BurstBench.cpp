@@ -100,7 +100,7 @@ Result burst(CMainFrame& frame, bool visible)
 
     // The messages are this instance's own: written to the group's listener, broadcast from the
     // group's port, and received back like anybody else's.
-    CNetMsgDlg* listener = t.groups[0].listener->window();
+    CNetMsgDlg* listener = t.listener(0)->window();
     std::thread sender([&] {
         for (int i = 0; i < kMessages; ++i) {
             // Keep at most 50 in flight so that the socket buffer never drops any.
@@ -153,7 +153,7 @@ int main(int argc, char** argv)
     frame.create();
     frame.resize(800, 600);
     t.currentGroup = 0;
-    startGroupListener(0);
+    chatGroupTable().startListener(0);
 
     bool met = true;
     for (int run = 0; run < 2; ++run) {
@@ -168,6 +168,6 @@ int main(int argc, char** argv)
         met = met && shown.longestGapMs < 16 && hidden.longestGapMs < 16;
     }
     std::printf("goal: the GUI never blocked 16 ms or more (by the longest gap): %s\n", met ? "met" : "NOT met");
-    stopGroupListener(0, false);
+    chatGroupTable().stopListener(0, false);
     return 0;
 }
