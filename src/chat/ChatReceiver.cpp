@@ -93,12 +93,6 @@ std::unique_ptr<ChatReceiver::GroupIo> ChatReceiver::makeListenerIo(ChatGroupTab
     return std::make_unique<ListenerIo>(table);
 }
 
-ChatReceiver::GroupIo& ChatReceiver::listenerIo()
-{
-    static ListenerIo io(chatGroupTable());
-    return io;
-}
-
 int ChatReceiver::messageHeight(std::string_view payload, bool* capped)
 {
     // CR LF pairs are searched from position 1 on, each search one past the last find.

@@ -42,8 +42,8 @@ public:
     static constexpr int kReplyBurst = 4;
     static constexpr int kReplyWindowMs = 250;
 
-    // The handler of the groups of table (by default the program's).
-    explicit ChatReceiver(GroupIo& io, ChatGroupTable& table = chatGroupTable());
+    // The handler of the groups of table.
+    ChatReceiver(GroupIo& io, ChatGroupTable& table);
 
     // A datagram that arrived on group g's socket (the group is the listener's, not the sender's
     // port). A datagram whose source port is not the group's port is not from a peer of the
@@ -75,9 +75,8 @@ public:
     static std::uint64_t nextRowSerial();
 
     // The listeners' own I/O: presence replies and logs go through the hidden window of group g's
-    // listener in table (listenerIo() uses the program's table).
+    // listener in table.
     static std::unique_ptr<GroupIo> makeListenerIo(ChatGroupTable& table);
-    static GroupIo& listenerIo();
 
 private:
     void answerNewcomer(int group);

@@ -208,7 +208,7 @@ TEST_F(MainFrame, TrayTooltipFollowsMembersJoiningAndLeaving)
         void sendPresenceReply(int) override {}
         void log(int, std::string_view, std::string_view, std::string_view) override {}
     } io;
-    ChatReceiver receiver(io);
+    ChatReceiver receiver(io, chatGroupTable());
     addGroup("A", 0, 0);
     chatGroupTable().groups[0].port = "12121";
     CMainFrame frame(nullptr);
@@ -348,7 +348,7 @@ TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
         void sendPresenceReply(int) override {}
         void log(int, std::string_view, std::string_view, std::string_view) override {}
     } io;
-    ChatReceiver receiver(io);
+    ChatReceiver receiver(io, chatGroupTable());
     addGroup("A", 0, 0);
     chatGroupTable().groups[0].port = "12121";
     auto& rows = chatGroupTable().groups[0].rows;

@@ -51,7 +51,7 @@ struct CountingFrame : ChatGroupObserver {
 
 class Flood : public ::testing::Test {
 protected:
-    Flood() : receiver(io)
+    Flood() : receiver(io, chatGroupTable())
     {
         configureGroup(0, "12121", "A", "me");
         configureGroup(1, "12122", "B", "me");

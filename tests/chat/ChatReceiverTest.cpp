@@ -59,7 +59,7 @@ std::time_t fixedTime()
 
 class Receiver : public ::testing::Test {
 protected:
-    Receiver() : receiver(io)
+    Receiver() : receiver(io, chatGroupTable())
     {
         configureGroup(0, "12121", "A", "me");
         configureGroup(1, "12122", "B", "me");

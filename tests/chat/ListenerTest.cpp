@@ -249,7 +249,8 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
     auto& profile = platform::Profile::application();
     profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
     configureGroup(0, "12121", "A", "me");
-    ChatReceiver receiver{ChatReceiver::listenerIo()};
+    const auto io = ChatReceiver::makeListenerIo(chatGroupTable());
+    ChatReceiver receiver{*io, chatGroupTable()};
     CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
         received.push_back({w.groupIndex(), std::string(text), a, p});
         receiver.handle(text, a, p);

@@ -149,7 +149,8 @@ protected:
     ProfileSandbox sandbox;
     platform::MessageBoxRecorder boxes;
     RecordingTree tree;
-    ChatReceiver receiver{ChatReceiver::listenerIo()};
+    std::unique_ptr<ChatReceiver::GroupIo> io = ChatReceiver::makeListenerIo(chatGroupTable());
+    ChatReceiver receiver{*io, chatGroupTable()};
     std::vector<Arrival> arrivals;
 
 private:

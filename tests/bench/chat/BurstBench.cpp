@@ -75,7 +75,8 @@ Result burst(CMainFrame& frame, bool visible)
     QCoreApplication::processEvents();
 
     // As in the program: the main window is told of new rows once per burst of datagrams.
-    static ChatReceiver receiver(ChatReceiver::listenerIo());
+    static const auto io = ChatReceiver::makeListenerIo(chatGroupTable());
+    static ChatReceiver receiver(*io, chatGroupTable());
     receiver.setCoalescedRefresh(true);
     std::atomic<int> handled{0};
     std::vector<double> handlerMs;
