@@ -264,12 +264,7 @@ void AutomationChannel::execute(const std::string& line)
             r.erase(0, 1);
         return r;
     };
-    auto listener = [this](int g) -> CNetMsgDlg* {
-        const ChatGroupTable& t = m_frame->chatGroups();
-        if (g < 0 || g >= t.groupCount || !t.listener(g))
-            return nullptr;
-        return t.listener(g)->window();
-    };
+    auto listener = [this](int g) { return m_frame->chatGroups().sendTarget(g); };
     if (command == "dump" || command == "stats") {
         const std::string path = rest();
         const std::string tmp = path + ".tmp";

@@ -1,6 +1,5 @@
 #include "chat/CSendChatFrame.h"
 
-#include "chat/CNetMsgThread.h"
 #include "chat/CSendChatThread.h"
 #include "chat/CSendChatView.h"
 #include "chat/CSendChatWorker.h"
@@ -9,8 +8,8 @@
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
-#include "platform/WindowPlacement.h"
 #include "platform/TextCodec.h"
+#include "platform/WindowPlacement.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
@@ -178,9 +177,7 @@ void CSendChatFrame::send()
     if (m_sending || m_view->isBlank())
         return;
     const ChatGroupTable* table = m_thread->table();
-    const int g = m_thread->groupIndex();
-    CNetMsgThread* listener = table && g >= 0 && g < table->groupCount ? table->listener(g) : nullptr;
-    CNetMsgDlg* target = listener ? listener->window() : nullptr;
+    CNetMsgDlg* target = table ? table->sendTarget(m_thread->groupIndex()) : nullptr;
     if (!target) {
         platform::messageBox(chatwrite::groupDeletedText());
         close();

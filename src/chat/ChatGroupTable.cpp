@@ -253,6 +253,12 @@ CNetMsgThread* ChatGroupTable::listener(int g) const
     return m_listeners[static_cast<std::size_t>(g)].get();
 }
 
+CNetMsgDlg* ChatGroupTable::sendTarget(int g) const
+{
+    CNetMsgThread* thread = g < groupCount ? listener(g) : nullptr;
+    return thread ? thread->window() : nullptr;
+}
+
 CSendChatThread* ChatGroupTable::openWriteWindow(std::unique_ptr<CSendChatThread> thread,
                                                  const std::function<void(CSendChatThread&)>& showWindow)
 {

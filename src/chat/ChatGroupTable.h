@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
+class CNetMsgDlg;
 class CNetMsgThread;
 class CSendChatThread;
 class ChatGroupObserver;
@@ -163,6 +164,9 @@ public:
     CNetMsgThread* startListener(int g);
     void stopListener(int g, bool sendLeave);
     CNetMsgThread* listener(int g) const;
+    // Where group g's datagrams go out: its listener's window, to which senders send
+    // WM_CHAT_SEND_GROUP and WM_CHAT_SEND_PERSONAL; null when g names no group with a listener.
+    CNetMsgDlg* sendTarget(int g) const;
 
     // Chat write windows. openWriteWindow takes the first free slot for the thread, starts it and
     // waits until it is ready, runs showWindow (which makes and shows the window) and counts the

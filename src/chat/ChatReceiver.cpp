@@ -1,7 +1,6 @@
 #include "chat/ChatReceiver.h"
 
 #include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatLog.h"
 #include "chat/wire/ChatDatagram.h"
@@ -44,11 +43,7 @@ public:
     }
 
 private:
-    CNetMsgDlg* window(int group) const
-    {
-        CNetMsgThread* t = m_table.listener(group);
-        return t ? t->window() : nullptr;
-    }
+    CNetMsgDlg* window(int group) const { return m_table.sendTarget(group); }
 
     ChatGroupTable& m_table;
 };

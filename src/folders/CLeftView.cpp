@@ -1,5 +1,12 @@
 #include "folders/CLeftView.h"
 
+#include "chat/ChatGroupTable.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
+
 #include <QEvent>
 #include <QHelpEvent>
 #include <QMenu>
@@ -7,19 +14,9 @@
 #include <QStyleFactory>
 #include <QStyledItemDelegate>
 #include <QToolTip>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
-
-#include "chat/ChatGroupTable.h"
-#include "chat/wire/ChatDatagram.h"
-#include "platform/Dispatch.h"
-#include "platform/Messages.h"
-#include "platform/TextCodec.h"
-#include "platform/text/Cp932.h"
-#include "res/ResourceIds.h"
-#include "res/ResourceImages.h"
 
 namespace {
 
