@@ -90,12 +90,12 @@ std::string AutomationChannel::unescape(std::string_view t)
     return text::unescapeBytes(t).value_or(std::string(t));
 }
 
-std::string AutomationChannel::stateDump()
+std::string AutomationChannel::stateDump() const
 {
-    const ChatGroupTable& table = chatGroupTable();
+    const ChatGroupTable& table = m_frame->chatGroups();
     std::ostringstream out;
     out << "groups " << table.groupCount << " current " << table.currentGroup << "\n";
-    if (auto* tree = dynamic_cast<CLeftView*>(table.treeView)) {
+    if (CLeftView* tree = table.treeReady.load() ? m_frame->treeView() : nullptr) {
         for (int i = 0; i < tree->topLevelItemCount(); ++i) {
             const QTreeWidgetItem* node = tree->topLevelItem(i);
             out << "node " << escape(CLeftView::label(node)) << "\n";
@@ -115,7 +115,7 @@ std::string AutomationChannel::stateDump()
             out << "row " << g << " " << escape(r.header) << "|" << r.height << "|" << escape(r.body) << "|"
                 << r.personal << "|" << r.unread << "\n";
     }
-    out << "tooltip " << escape(CMainFrame::tooltipText()) << "\n";
+    out << "tooltip " << escape(m_frame->tooltipText()) << "\n";
     // The message list: how many rows, which are in view, and each row's image and preview.
     for (QWidget* w : QApplication::topLevelWidgets()) {
         auto* main = dynamic_cast<CMainFrame*>(w);
@@ -153,7 +153,7 @@ std::string AutomationChannel::stateDump()
             out << "recverror " << escape(e) << "\n";
     }
     // Open chat write windows and their titles.
-    for (CSendChatThread* t : table.chatWriteSlots)
+    for (CSendChatThread* t : table.chatWriteSlots())
         if (t && t->frame())
             out << "window " << escape(platform::fromQString(t->frame()->windowTitle())) << "\n";
     // Open compose windows, with their texts and the state of their conversation.
@@ -196,7 +196,7 @@ std::string AutomationChannel::stats()
         m_heartbeat->start();
         m_sinceBeat.start();
     }
-    const ChatGroupTable& table = chatGroupTable();
+    const ChatGroupTable& table = m_frame->chatGroups();
     std::ostringstream out;
     for (int g = 0; g < table.groupCount; ++g) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
@@ -212,7 +212,7 @@ std::string AutomationChannel::stats()
     return out.str();
 }
 
-void AutomationChannel::placesOnScreen(std::ostream& out)
+void AutomationChannel::placesOnScreen(std::ostream& out) const
 {
     // Where things are on the screen, for tests that click them with the real mouse: every shown
     // window (frame and client rectangles), its buttons, the open pop-up menu's items, the tree's
@@ -239,7 +239,8 @@ void AutomationChannel::placesOnScreen(std::ostream& out)
             out << "popupitem " << label(a->text()) << " "
                 << rect(QRect(menu->mapToGlobal(menu->actionGeometry(a).topLeft()), menu->actionGeometry(a).size()))
                 << "\n";
-    if (auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView); tree && tree->isVisible())
+    if (auto* tree = (m_frame->chatGroups().treeReady.load() ? m_frame->treeView() : nullptr);
+        tree && tree->isVisible())
         for (int i = 0; i < tree->topLevelItemCount(); ++i) {
             const QRect r = tree->visualItemRect(tree->topLevelItem(i));
             out << "treenode " << escape(CLeftView::label(tree->topLevelItem(i))) << " "
@@ -264,12 +265,7 @@ void AutomationChannel::execute(const std::string& line)
             r.erase(0, 1);
         return r;
     };
-    auto listener = [](int g) -> CNetMsgDlg* {
-        const ChatGroupTable& t = chatGroupTable();
-        if (g < 0 || g >= t.groupCount || !t.groups[static_cast<std::size_t>(g)].listener)
-            return nullptr;
-        return t.groups[static_cast<std::size_t>(g)].listener->window();
-    };
+    auto listener = [this](int g) { return m_frame->chatGroups().sendTarget(g); };
     if (command == "dump" || command == "stats") {
         const std::string path = rest();
         const std::string tmp = path + ".tmp";
@@ -294,35 +290,36 @@ void AutomationChannel::execute(const std::string& line)
         in >> g;
         CSendChatThread* window = nullptr;
         if (command == "write") {
-            window = chatwrite::openWriteToGroup(g);
+            window = chatwrite::openWriteToGroup(m_frame->chatGroups(), g);
         } else if (command == "writeto") {
             std::string name;
             in >> name;
-            window = chatwrite::openWriteToPerson(g, unescape(name));
+            window = chatwrite::openWriteToPerson(m_frame->chatGroups(), g, unescape(name));
         } else if (command == "writenode") {
             // The member node's context menu command, as the user gives it.
             int n = -1;
             in >> n;
-            auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView);
+            auto* tree = (m_frame->chatGroups().treeReady.load() ? m_frame->treeView() : nullptr);
             QTreeWidgetItem* groupNode =
                 tree && g >= 0 && g < tree->topLevelItemCount() ? tree->topLevelItem(g) : nullptr;
             if (!groupNode || n < 0 || n >= groupNode->childCount())
                 return;
-            const auto& open = chatGroupTable().chatWriteSlots;
-            const std::vector<CSendChatThread*> before(open.begin(), open.end());
+            const auto before = m_frame->chatGroups().chatWriteSlots();
             tree->setContextNode(groupNode->child(n));
             tree->onCommand(res::kCmdWriteToPerson);
+            const auto open = m_frame->chatGroups().chatWriteSlots();
             for (std::size_t s = 0; s < open.size() && !window; ++s)
                 if (open[s] && open[s] != before[s])
                     window = open[s];
         } else {
             std::size_t row = 0;
             in >> row;
-            const ChatGroupTable& t = chatGroupTable();
+            const ChatGroupTable& t = m_frame->chatGroups();
             if (g >= 0 && g < t.groupCount && row < t.groups[static_cast<std::size_t>(g)].rows.size()) {
                 const ChatRow r = t.groups[static_cast<std::size_t>(g)].rows[row];
-                chatGroupTable().currentGroup = g;
-                window = chatwrite::openMessageRow(static_cast<int>(row), r.header, r.body, r.senderKey);
+                m_frame->chatGroups().currentGroup = g;
+                window = chatwrite::openMessageRow(m_frame->chatGroups(), static_cast<int>(row), r.header, r.body,
+                                                   r.senderKey);
             }
         }
         if (!window)
@@ -367,7 +364,8 @@ void AutomationChannel::execute(const std::string& line)
     } else if (command == "select") {
         int g = -1;
         in >> g;
-        if (auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView); tree && g >= 0 && g < tree->topLevelItemCount())
+        if (auto* tree = (m_frame->chatGroups().treeReady.load() ? m_frame->treeView() : nullptr);
+            tree && g >= 0 && g < tree->topLevelItemCount())
             tree->setCurrentItem(tree->topLevelItem(g));
     } else if (command == "show" || command == "hide") {
         if (m_frame->isVisible() != (command == "show"))

@@ -61,7 +61,7 @@ public:
     ~AutomationChannel() override;
 
     void execute(const std::string& line);
-    static std::string stateDump();
+    std::string stateDump() const;
     std::string stats();
     static std::string escape(std::string_view bytes);
     static std::string unescape(std::string_view text);
@@ -69,7 +69,7 @@ public:
 private:
     AutomationChannel(CMainFrame* frame, int fd);
     void readable();
-    static void placesOnScreen(std::ostream& out);
+    void placesOnScreen(std::ostream& out) const;
 
     CMainFrame* m_frame;
     int m_fd;

@@ -1,5 +1,26 @@
 #include "app/CMainFrame.h"
 
+#include "app/CAboutDlg.h"
+#include "app/CBottomBar.h"
+#include "app/COrvalinkApp.h"
+#include "app/CSplashWnd.h"
+#include "app/TrayIcon.h"
+#include "chat/CNetMsgThread.h"
+#include "app/CReportDemoView.h"
+#include "app/ChatRowSource.h"
+#include "chat/ChatGroupObserver.h"
+#include "chat/ChatGroupTable.h"
+#include "folders/CLeftView.h"
+#include "platform/Dispatch.h"
+#include "platform/MessageBox.h"
+#include "platform/Messages.h"
+#include "platform/Profile.h"
+#include "platform/TextCodec.h"
+#include "platform/WindowPlacement.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
+
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
@@ -11,29 +32,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <cstdio>
-
-#include "app/CAboutDlg.h"
-#include "app/CBottomBar.h"
-#include "app/COrvalinkApp.h"
-#include "app/CSplashWnd.h"
-#include "app/TrayIcon.h"
-#include "chat/ChatGroupTable.h"
-#include "chat/CNetMsgThread.h"
-#include "app/CReportDemoView.h"
-#include "app/ChatRowSource.h"
-#include "folders/CLeftView.h"
-#include "platform/Dispatch.h"
-#include "platform/MessageBox.h"
-#include "platform/Messages.h"
-#include "platform/Profile.h"
-#include "platform/TextCodec.h"
-#include "platform/WindowPlacement.h"
-#include "platform/text/Cp932.h"
-#include "res/ResourceIds.h"
-#include "res/ResourceImages.h"
 
 namespace {
 
@@ -71,10 +71,29 @@ private:
     CMainFrame* m_frame;
 };
 
+// The frame's face towards the group table: every change is a message to the frame's target, as
+// other parts of the program send them.
+class FrameChatObserver : public ChatGroupObserver {
+public:
+    explicit FrameChatObserver(platform::MessageTarget* target) : m_target(target) {}
+    void groupRowsChanged(int g) override
+    {
+        platform::sendMessage(m_target, {WM_CHAT_ROWS_CHANGED, std::int64_t{g}, std::int64_t{0}});
+    }
+    void groupMembersChanged(int g) override
+    {
+        platform::sendMessage(m_target, {WM_CHAT_MEMBERS_CHANGED, std::int64_t{g}, std::int64_t{0}});
+    }
+
+private:
+    platform::MessageTarget* m_target;
+};
+
 } // namespace
 
 CMainFrame::CMainFrame(COrvalinkApp* app)
-    : m_app(app), m_target(std::make_unique<FrameTarget>(this)), m_tray(std::make_unique<TrayIcon>())
+    : m_app(app), m_chat(app ? app->chatGroups() : chatGroupTable()), m_target(std::make_unique<FrameTarget>(this)),
+      m_chatObserver(std::make_unique<FrameChatObserver>(m_target.get())), m_tray(std::make_unique<TrayIcon>())
 {
     m_menuPresenter = [](int, QMenu& menu) { menu.exec(QCursor::pos()); };
 }
@@ -88,8 +107,7 @@ CMainFrame::~CMainFrame()
 
 bool CMainFrame::create()
 {
-    ChatGroupTable& table = chatGroupTable();
-    table.mainFrame = m_target.get();
+    m_chat.addObserver(*m_chatObserver);
     setWindowIcon(resourceIcon(res::kIconMain));
 
     createViews();
@@ -127,8 +145,8 @@ void CMainFrame::createViews()
     m_columnChooser->setObjectName("1049");
 
     m_splitter = new QSplitter(Qt::Horizontal, central);
-    m_tree = new CLeftView(m_splitter);
-    auto rows = std::make_unique<ChatRowSource>();
+    m_tree = new CLeftView(m_chat, m_splitter);
+    auto rows = std::make_unique<ChatRowSource>(m_chat);
     m_rowSource = rows.get();
     m_report = new CReportDemoView(m_splitter, m_columnChooser, std::move(rows));
     m_splitter->addWidget(m_tree);
@@ -226,9 +244,13 @@ bool CMainFrame::onCommand(int id)
     }
 }
 
-std::string CMainFrame::tooltipText()
+std::string CMainFrame::tooltipText() const
 {
-    const ChatGroupTable& table = chatGroupTable();
+    return tooltipText(m_chat);
+}
+
+std::string CMainFrame::tooltipText(const ChatGroupTable& table)
+{
     std::string tip;
     for (int g = 0; g < table.groupCount; ++g) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
@@ -266,7 +288,7 @@ std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
 
 void CMainFrame::rowsChanged(int group)
 {
-    if (group == chatGroupTable().currentGroup && m_report) {
+    if (group == m_chat.currentGroup && m_report) {
         m_rowSource->setGroup(group);
         m_report->rowsChanged();
     }
@@ -355,15 +377,14 @@ void CMainFrame::destroyWindow()
     if (m_destroyed)
         return;
     m_destroyed = true;
-    ChatGroupTable& table = chatGroupTable();
+    ChatGroupTable& table = m_chat;
     // Leave notices first, group by group, each listener ended before the next.
     for (int g = 0; g < table.groupCount; ++g)
-        stopGroupListener(g, true);
+        table.stopListener(g, true);
     saveWindowRect();
-    if (table.mainFrame == m_target.get())
-        table.mainFrame = nullptr;
-    if (table.treeView == m_tree) {
-        table.treeView = nullptr;
+    table.removeObserver(*m_chatObserver);
+    if (m_tree && table.isObserver(*m_tree)) {
+        table.removeObserver(*m_tree);
         table.treeReady = 0;
     }
     closeSplash();

@@ -19,6 +19,8 @@
 #include "platform/MessageTarget.h"
 
 class CBottomBar;
+class ChatGroupObserver;
+class ChatGroupTable;
 class CLeftView;
 class COrvalinkApp;
 class CReportDemoView;
@@ -49,11 +51,12 @@ public:
     static constexpr unsigned kTrayIconId = 238;
     static constexpr int kSplashMs = 1500;
 
+    // The chat groups are the application object's (without one, the program's table).
     explicit CMainFrame(COrvalinkApp* app);
     ~CMainFrame() override;
 
-    // Window creation: views, bars, splash, saved rectangle, tray icon; records the frame in the
-    // group table. False when the views cannot be made.
+    // Window creation: views, bars, splash, saved rectangle, tray icon; the frame observes the
+    // group table from here on. False when the views cannot be made.
     bool create();
 
     // Asks for the end of the program (the tray menu's exit, SIGTERM, SIGINT, closing the window
@@ -70,6 +73,10 @@ public:
     // WM_COMMAND with the command id in wParam, as a menu or a toolbar button issues it).
     std::intptr_t windowProc(platform::WindowMessage& msg);
     platform::MessageTarget* messageTarget() const { return m_target.get(); }
+    ChatGroupTable& chatGroups() const { return m_chat; }
+    // What the frame registers with the group table: rows and members changed reach windowProc()
+    // as WM_CHAT_ROWS_CHANGED and WM_CHAT_MEMBERS_CHANGED.
+    ChatGroupObserver& chatObserver() const { return *m_chatObserver; }
 
     // A command from a menu or the mail toolbar (or from any other part of the program). True when
     // handled.
@@ -78,7 +85,8 @@ public:
     void setCommandHandler(int id, std::function<void()> handler);
 
     // Tray tooltip: "<group>(参加 n 未読 m) " for every group, cut to 63 bytes.
-    static std::string tooltipText();
+    static std::string tooltipText(const ChatGroupTable& groups);
+    std::string tooltipText() const;
     TrayIcon* trayIcon() const { return m_tray.get(); }
 
     CLeftView* treeView() const { return m_tree; }
@@ -115,7 +123,9 @@ private:
     void saveWindowRect();
 
     COrvalinkApp* m_app;
+    ChatGroupTable& m_chat;
     std::unique_ptr<platform::MessageTarget> m_target;
+    std::unique_ptr<ChatGroupObserver> m_chatObserver;
     std::unique_ptr<TrayIcon> m_tray;
     QSplitter* m_splitter = nullptr;
     CLeftView* m_tree = nullptr;

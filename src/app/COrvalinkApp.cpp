@@ -41,11 +41,18 @@ bool socketLayerAvailable()
 
 } // namespace
 
-COrvalinkApp::COrvalinkApp() { g_app = this; }
+COrvalinkApp::COrvalinkApp()
+{
+    g_app = this;
+    ChatGroupTable::install(&m_chatGroups);
+}
 
 COrvalinkApp::~COrvalinkApp()
 {
     m_mainFrame.reset();
+    CNetMsgDlg::setReceiveHandler({});
+    m_receiver.reset();
+    ChatGroupTable::install(nullptr);
     if (g_app == this)
         g_app = nullptr;
 }
@@ -61,10 +68,9 @@ void COrvalinkApp::writeFirstRunDefaults()
     profile.writeString(kNetMsg, "User Name1", text::cp932Prefix(platform::computerName(), kMaxDefaultNameBytes));
 }
 
-void COrvalinkApp::loadGroups()
+void COrvalinkApp::loadGroups(ChatGroupTable& table)
 {
     auto& profile = platform::Profile::application();
-    ChatGroupTable& table = chatGroupTable();
     // The table holds 100 groups; a larger count in the store loads the first 100.
     const int count = std::clamp(profile.getInt(kNetMsg, "User PortCnt", 0), 0, kMaxChatGroups);
     table.groupCount = count;
@@ -80,15 +86,16 @@ void COrvalinkApp::loadGroups()
 void COrvalinkApp::startListeners()
 {
     // Every assembled datagram of every group goes to the receive handler, on the main thread.
-    static ChatReceiver receiver(ChatReceiver::listenerIo());
-    receiver.setCoalescedRefresh(true);
+    m_listenerIo = ChatReceiver::makeListenerIo(m_chatGroups);
+    m_receiver = std::make_unique<ChatReceiver>(*m_listenerIo, m_chatGroups);
+    m_receiver->setCoalescedRefresh(true);
     // The group is the one whose socket received the datagram.
-    CNetMsgDlg::setReceiveHandler([](CNetMsgDlg& w, std::string_view text, const std::string& address, unsigned port) {
-        receiver.handle(w.groupIndex(), text, address, port);
-    });
-    ChatGroupTable& table = chatGroupTable();
-    for (int g = 0; g < table.groupCount; ++g)
-        startGroupListener(g);
+    CNetMsgDlg::setReceiveHandler(
+        [receiver = m_receiver.get()](CNetMsgDlg& w, std::string_view text, const std::string& address, unsigned port) {
+            receiver->handle(w.groupIndex(), text, address, port);
+        });
+    for (int g = 0; g < m_chatGroups.groupCount; ++g)
+        m_chatGroups.startListener(g);
 }
 
 bool COrvalinkApp::initInstance()
@@ -107,7 +114,7 @@ bool COrvalinkApp::initInstance()
     auto& profile = platform::Profile::application();
     if (profile.getInt(kNetMsg, "User PortCnt", 0) == 0)
         writeFirstRunDefaults();
-    loadGroups();
+    loadGroups(m_chatGroups);
 
     m_mainFrame = std::make_unique<CMainFrame>(this);
     if (!m_mainFrame->create())

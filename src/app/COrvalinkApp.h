@@ -2,7 +2,11 @@
 
 // The application object: start-up (single instance, settings, the chat groups, the main window,
 // one listener per group started strictly one after another) and the state the whole program
-// shares. The chat side is shut down by the main window's destruction.
+// shares. It owns the chat group table (installed as the program's table for its life) and hands
+// it to the main window. The chat side is shut down by the main window's destruction.
+
+#include "chat/ChatGroupTable.h"
+#include "chat/ChatReceiver.h"
 
 #include <memory>
 #include <string>
@@ -23,6 +27,7 @@ public:
     bool initInstance();
 
     CMainFrame* mainFrame() const { return m_mainFrame.get(); }
+    ChatGroupTable& chatGroups() { return m_chatGroups; }
 
     // The list sort column and direction, written at exit.
     int sortColumn = 0;
@@ -34,11 +39,16 @@ public:
     // computer name (at most 100 bytes). Written when "User PortCnt" reads 0.
     static void writeFirstRunDefaults();
     // Reads the configured groups (at most 100) into the group table.
-    static void loadGroups();
+    static void loadGroups(ChatGroupTable& table);
     // Starts the listener of every configured group, in index order.
-    static void startListeners();
+    void startListeners();
 
 private:
+    // Declared first: the main window (which ends the listeners and the write windows) goes
+    // before the table does.
+    ChatGroupTable m_chatGroups;
+    std::unique_ptr<ChatReceiver::GroupIo> m_listenerIo;
+    std::unique_ptr<ChatReceiver> m_receiver;
     std::unique_ptr<platform::InstanceLock> m_lock;
     std::unique_ptr<CMainFrame> m_mainFrame;
 };

@@ -7,30 +7,30 @@
 
 namespace {
 
-const std::deque<ChatRow>* groupRows(int g)
+const std::deque<ChatRow>* groupRows(const ChatGroupTable& table, int g)
 {
     if (g < 0 || g >= kMaxChatGroups)
         return nullptr;
-    return &chatGroupTable().groups[static_cast<std::size_t>(g)].rows;
+    return &table.groups[static_cast<std::size_t>(g)].rows;
 }
 
 } // namespace
 
 std::size_t ChatRowSource::firstShown() const
 {
-    const auto* rows = groupRows(m_group);
+    const auto* rows = groupRows(m_table, m_group);
     return rows ? rows->size() - std::min(rows->size(), static_cast<std::size_t>(kPaneRowCapacity)) : 0;
 }
 
 int ChatRowSource::rowCount() const
 {
-    const auto* rows = groupRows(m_group);
+    const auto* rows = groupRows(m_table, m_group);
     return rows ? static_cast<int>(std::min(rows->size(), static_cast<std::size_t>(kPaneRowCapacity))) : 0;
 }
 
 ReportSourceRow ChatRowSource::row(int i) const
 {
-    const ChatRow& r = (*groupRows(m_group))[firstShown() + static_cast<std::size_t>(i)];
+    const ChatRow& r = (*groupRows(m_table, m_group))[firstShown() + static_cast<std::size_t>(i)];
     ReportSourceRow out;
     out.header = r.header;
     // Integer values as the program reads them everywhere: leading digits, nothing at all is 0.
@@ -44,12 +44,12 @@ ReportSourceRow ChatRowSource::row(int i) const
 
 std::string_view ChatRowSource::body(int i) const
 {
-    return (*groupRows(m_group))[firstShown() + static_cast<std::size_t>(i)].body;
+    return (*groupRows(m_table, m_group))[firstShown() + static_cast<std::size_t>(i)].body;
 }
 
 int ChatRowSource::find(std::uint64_t serial, int hint) const
 {
-    const auto* rows = groupRows(m_group);
+    const auto* rows = groupRows(m_table, m_group);
     const int count = rowCount();
     if (!rows || count == 0)
         return -1;
@@ -70,7 +70,7 @@ void ChatRowSource::markRead(int i)
     const int count = rowCount();
     if (i < 0 || i >= count)
         return;
-    auto& rows = chatGroupTable().groups[static_cast<std::size_t>(m_group)].rows;
+    auto& rows = m_table.groups[static_cast<std::size_t>(m_group)].rows;
     const std::size_t index = rows.size() - static_cast<std::size_t>(count - i);
     if (index < rows.size())
         rows[index].unread.assign(1, '0');

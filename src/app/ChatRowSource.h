@@ -8,10 +8,15 @@
 
 #include <cstddef>
 
+class ChatGroupTable;
+
 inline constexpr int kPaneRowCapacity = 7878;
 
 class ChatRowSource : public ReportRowSource {
 public:
+    // Reads the rows of table's groups; the table outlives the source.
+    explicit ChatRowSource(ChatGroupTable& table) : m_table(table) {}
+
     // The group whose rows are shown; outside the table, the source is empty.
     void setGroup(int group) { m_group = group; }
     int group() const { return m_group; }
@@ -26,5 +31,6 @@ private:
     // Index in the group's rows of the pane's row 0.
     std::size_t firstShown() const;
 
+    ChatGroupTable& m_table;
     int m_group = -1;
 };

@@ -16,16 +16,19 @@ constexpr int kCascadeLength = 10; // then the cascade starts again at the top
 
 void installChatWindows(CMainFrame& frame)
 {
+    ChatGroupTable* groups = &frame.chatGroups();
     if (CLeftView* tree = frame.treeView()) {
-        tree->setWriteToGroupHandler([](int group) { chatwrite::openWriteToGroup(group); });
+        tree->setWriteToGroupHandler([groups](int group) { chatwrite::openWriteToGroup(*groups, group); });
         tree->setWriteToPersonHandler(
-            [](int group, std::string memberKey) { chatwrite::openWriteToMember(group, memberKey); });
+            [groups](int group, std::string memberKey) { chatwrite::openWriteToMember(*groups, group, memberKey); });
     }
     // The reply goes to the member who sent the row, kept with it.
-    CReportDemoView::setRowOpener([](int row, const std::string& header, const std::string& body,
-                                     const std::string& from) { chatwrite::openMessageRow(row, header, body, from); });
+    CReportDemoView::setRowOpener([groups](int row, const std::string& header, const std::string& body,
+                                           const std::string& from) {
+        chatwrite::openMessageRow(*groups, row, header, body, from);
+    });
     // Write windows still open when the program ends go with it, their threads ended first.
-    QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [] { chatwrite::closeAllWindows(); });
+    QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [groups] { chatwrite::closeAllWindows(*groups); });
     CMainFrame* f = &frame;
     // New write windows cascade from the main window, each a title bar's height further down and
     // right, so none hides another; they keep their stored size.
@@ -36,5 +39,5 @@ void installChatWindows(CMainFrame& frame)
         return QRect(main.topLeft() + QPoint(step, step), stored.size());
     });
     QObject::connect(&frame, &QObject::destroyed, [] { CSendChatFrame::setPlacement({}); });
-    frame.setCommandHandler(CMainFrame::ID_PORT_SETTINGS, [f] { CPortSettingsSheet::run(f); });
+    frame.setCommandHandler(CMainFrame::ID_PORT_SETTINGS, [f] { CPortSettingsSheet::run(f->chatGroups(), f); });
 }

@@ -25,10 +25,9 @@ CNetMsgDlg::CNetMsgDlg() = default;
 
 CNetMsgDlg::~CNetMsgDlg() = default;
 
-bool CNetMsgDlg::openSocket(int group, CNetMsgSocket& socket)
+bool CNetMsgDlg::openSocket(int group, const ChatGroup& g, CNetMsgSocket& socket)
 {
     m_group = group;
-    const ChatGroup& g = chatGroupTable().groups[static_cast<std::size_t>(group)];
     m_groupName = g.name;
     m_displayName = g.displayName;
     m_port = portNumber(g.port);

@@ -19,6 +19,7 @@
 #include "platform/MessageTarget.h"
 
 class CNetMsgSocket;
+struct ChatGroup;
 
 class CNetMsgDlg : public platform::MessageTarget {
     Q_OBJECT
@@ -35,8 +36,9 @@ public:
     // Main thread: creates and binds the group's socket on its port, enables broadcasting and
     // announces this instance (presence announcement, then join notice). Shows "Socket creation
     // failed" and returns false when the socket cannot be made; the group then stays silent.
-    // socket is the listener's and must outlive this window.
-    bool openSocket(int group, CNetMsgSocket& socket);
+    // socket is the listener's and must outlive this window. The group's port and names are
+    // copied from data.
+    bool openSocket(int group, const ChatGroup& data, CNetMsgSocket& socket);
     // Main thread: the presence announcement, as a reply to a newcomer.
     void sendPresenceReply();
 

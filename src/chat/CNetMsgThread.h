@@ -12,6 +12,7 @@
 
 class CNetMsgDlg;
 class CNetMsgSocket;
+struct ChatGroup;
 
 class CNetMsgThread : public platform::UiThread {
     Q_OBJECT
@@ -25,8 +26,8 @@ public:
     int port() const { return m_port; }
 
     // Main thread, once the thread is ready: records the group and its port, then opens the
-    // group's socket and announces this instance.
-    bool startListening(int group);
+    // group's socket and announces this instance under the group's names as they are now.
+    bool startListening(int group, const ChatGroup& data);
     // Main thread: the group moved to another index (a group before it was deleted). Datagrams
     // are matched to groups by port, so only the index changes.
     void setGroupIndex(int group);
@@ -42,12 +43,3 @@ private:
     int m_port = 0;
     std::unique_ptr<CNetMsgSocket> m_socket;
 };
-
-// Starts the listener of group g (thread, ready handshake, then the start operation on the main
-// thread) and records it in the group table. Listeners start strictly one after another.
-CNetMsgThread* startGroupListener(int group);
-
-// Main thread. Ends the listener of group g: with sendLeave the leave notice goes out first (on the
-// listener thread, waited for); the window is told to quit and the thread waited for without
-// time-out; only then is the socket drained and deleted. The table's entry is emptied.
-void stopGroupListener(int group, bool sendLeave);

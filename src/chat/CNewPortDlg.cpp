@@ -36,8 +36,8 @@ QLineEdit* makeEdit(QWidget* parent, int id)
 
 } // namespace
 
-CNewPortDlg::CNewPortDlg(QWidget* parent)
-    : QDialog(parent), m_port(makeEdit(this, kPortEdit)), m_groupName(makeEdit(this, kGroupNameEdit)),
+CNewPortDlg::CNewPortDlg(const ChatGroupTable& groups, QWidget* parent)
+    : QDialog(parent), m_groups(groups), m_port(makeEdit(this, kPortEdit)), m_groupName(makeEdit(this, kGroupNameEdit)),
       m_name(makeEdit(this, kNameEdit))
 {
     setObjectName(QString::number(res::kDialogNewPort));
@@ -100,7 +100,7 @@ bool CNewPortDlg::tryAccept()
     }
     // A second listener on a port already in use could not bind, and datagrams of the port
     // would all land in the first group.
-    const ChatGroupTable& table = chatGroupTable();
+    const ChatGroupTable& table = m_groups;
     for (int g = 0; g < table.groupCount; ++g) {
         if (portNumber(table.groups[static_cast<std::size_t>(g)].port) == portNumber(portText())) {
             platform::messageBox(portInUseText());

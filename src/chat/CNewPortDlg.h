@@ -12,6 +12,8 @@
 
 class QLineEdit;
 
+class ChatGroupTable;
+
 class CNewPortDlg : public QDialog {
     Q_OBJECT
 public:
@@ -19,7 +21,8 @@ public:
     static constexpr int kGroupNameEdit = 1004;
     static constexpr int kNameEdit = 1005;
 
-    explicit CNewPortDlg(QWidget* parent = nullptr);
+    // groups: the groups whose ports a new group may not take.
+    explicit CNewPortDlg(const ChatGroupTable& groups, QWidget* parent = nullptr);
 
     QLineEdit* portEdit() const { return m_port; }
     QLineEdit* groupNameEdit() const { return m_groupName; }
@@ -41,6 +44,7 @@ public:
     static std::string portInUseText();
 
 private:
+    const ChatGroupTable& m_groups;
     QLineEdit* m_port;
     QLineEdit* m_groupName;
     QLineEdit* m_name;

@@ -1,13 +1,7 @@
 #include "chat/CPortPage.h"
 
-#include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgThread.h"
 #include "chat/CNewPortDlg.h"
-#include "chat/CSendChatThread.h"
 #include "chat/ChatGroupTable.h"
-#include "chat/ChatTree.h"
-#include "chat/ChatWriteOpeners.h"
-#include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
@@ -21,7 +15,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,12 +59,6 @@ template <typename W> W* named(W* w, int id)
     return w;
 }
 
-ChatTree* readyTree()
-{
-    ChatGroupTable& t = chatGroupTable();
-    return t.treeReady.load() ? t.treeView : nullptr;
-}
-
 } // namespace
 
 std::string CPortPage::tooManyGroupsText()
@@ -79,8 +66,8 @@ std::string CPortPage::tooManyGroupsText()
     return text::utf8ToCp932("これ以上グループを登録できません");
 }
 
-CPortPage::CPortPage(QWidget* parent)
-    : QWidget(parent), m_list(named(new QListWidget(this), kPortList)),
+CPortPage::CPortPage(ChatGroupTable& groups, QWidget* parent)
+    : QWidget(parent), m_groups(groups), m_list(named(new QListWidget(this), kPortList)),
       m_groupName(named(new QLineEdit(this), kGroupNameEdit)), m_name(named(new QLineEdit(this), kNameEdit)),
       m_groupNameButton(named(new QPushButton(qs("ｸﾞﾙｰﾌﾟ名変更(&G)"), this), kGroupNameButton)),
       m_nameButton(named(new QPushButton(qs("名前変更(&N)"), this), kNameButton)),
@@ -113,7 +100,7 @@ CPortPage::CPortPage(QWidget* parent)
     grid->addWidget(m_folderLabel, 6, 0, 1, 2);
     grid->addWidget(browseButton, 6, 2);
 
-    const ChatGroupTable& table = chatGroupTable();
+    const ChatGroupTable& table = m_groups;
     for (int g = 0; g < table.groupCount; ++g)
         m_list->addItem(platform::toQString(table.groups[static_cast<std::size_t>(g)].port));
     if (table.groupCount > 0)
@@ -159,7 +146,7 @@ QString CPortPage::pendingText()
 // shows, marked while the running group still goes by the old one.
 void CPortPage::showNames(int index)
 {
-    const ChatGroupTable& table = chatGroupTable();
+    const ChatGroupTable& table = m_groups;
     if (index >= 0 && index < table.groupCount) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(index)];
         const auto& profile = platform::Profile::application();
@@ -178,7 +165,7 @@ void CPortPage::showNames(int index)
 
 void CPortPage::markPending(int index)
 {
-    const ChatGroupTable& table = chatGroupTable();
+    const ChatGroupTable& table = m_groups;
     bool groupName = false;
     bool name = false;
     if (index >= 0 && index < table.groupCount) {
@@ -230,62 +217,27 @@ void CPortPage::changeDisplayName()
 
 void CPortPage::registerGroup()
 {
-    ChatGroupTable& table = chatGroupTable();
-    if (table.groupCount >= kMaxChatGroups) {
+    if (m_groups.groupCount >= kMaxChatGroups) {
         platform::messageBox(tooManyGroupsText());
         return;
     }
-    CNewPortDlg dlg(this);
+    CNewPortDlg dlg(m_groups, this);
     if (dlg.run() != QDialog::Accepted)
         return;
-
-    auto& profile = platform::Profile::application();
-    const int c = table.groupCount + 1;
-    profile.writeInt(kNetMsg, "User PortCnt", c);
-    m_list->addItem(platform::toQString(dlg.portText()));
-    profile.writeString(kNetMsg, key("User Port", c), dlg.portText());
-    profile.writeString(kNetMsg, key("User PortName", c), dlg.groupName());
-    profile.writeString(kNetMsg, key("User Name", c), dlg.name());
-
-    // Only the new group is taken into the table: a name changed earlier stays stored for the
-    // next start and does not slip in now under the tree node and listener of the old one.
-    ChatGroup& group = table.groups[static_cast<std::size_t>(c - 1)];
-    group = ChatGroup{};
-    // The table holds the port text as typed, like the store; it listens on and is found by the
-    // number the text reads as ("12122abc" on 12122).
-    group.port = dlg.portText();
-    group.name = dlg.groupName();
-    group.displayName = dlg.name();
-    table.groupCount = c;
-
-    if (ChatTree* tree = readyTree())
-        tree->addGroupNode(c - 1);
-    startGroupListener(c - 1);
+    if (m_groups.registerGroup(dlg.portText(), dlg.groupName(), dlg.name(), platform::Profile::application()) >= 0)
+        m_list->addItem(platform::toQString(dlg.portText()));
 }
 
 void CPortPage::deleteSelected()
 {
-    ChatGroupTable& table = chatGroupTable();
     const int g = m_list->currentRow();
-    if (g < 0 || g >= table.groupCount)
+    if (g < 0 || g >= m_groups.groupCount)
         return;
     if (platform::messageBox(text::utf8ToCp932("本当に削除しますか？"), text::utf8ToCp932("メッセージ"),
                              platform::MB_OKCANCEL | kDefaultButton2) != platform::IDOK)
         return;
 
-    stopGroupListener(g, false);
-
-    auto& profile = platform::Profile::application();
-    const int count = table.groupCount;
-    profile.writeInt(kNetMsg, "User PortCnt", count - 1);
-    // The stored texts move down, pending name changes with them; the keys of the former last
-    // group stay beyond the count.
-    for (int i = g; i < count - 1; ++i) {
-        for (const char* name : {"User Port", "User PortName", "User Name"})
-            profile.writeString(kNetMsg, key(name, i + 1), profile.getString(kNetMsg, key(name, i + 2)));
-    }
-
-    removeGroupFromTable(g);
+    m_groups.deleteGroup(g, platform::Profile::application());
 
     delete m_list->takeItem(g);
     const int left = m_list->count();
@@ -296,50 +248,6 @@ void CPortPage::deleteSelected()
         m_list->setCurrentRow(next);
         showNames(next);
     }
-}
-
-void CPortPage::removeGroupFromTable(int g)
-{
-    ChatGroupTable& table = chatGroupTable();
-    const int count = table.groupCount;
-    const std::string label = chatwrite::groupLabel(table.groups[static_cast<std::size_t>(g)].name);
-
-    for (int i = g; i < count - 1; ++i) {
-        ChatGroup& to = table.groups[static_cast<std::size_t>(i)];
-        to = std::move(table.groups[static_cast<std::size_t>(i + 1)]);
-        if (to.listener)
-            to.listener->setGroupIndex(i);
-    }
-    table.groups[static_cast<std::size_t>(count - 1)] = ChatGroup{};
-    table.groupCount = count - 1;
-    CSendChatThread::groupRemoved(g);
-
-    if (table.currentGroup > g || (table.currentGroup == g && g == table.groupCount && g > 0))
-        --table.currentGroup;
-
-    if (ChatTree* tree = readyTree()) {
-        bool sharedLabel = false;
-        for (int i = 0; i < table.groupCount; ++i)
-            sharedLabel = sharedLabel || chatwrite::groupLabel(table.groups[static_cast<std::size_t>(i)].name) == label;
-        if (!sharedLabel) {
-            tree->removeGroupNode(label);
-        } else {
-            // The tree removes nodes by label, which takes another group's node along: build the
-            // group nodes again in table order, with their members.
-            tree->removeGroupNode(label);
-            for (int i = 0; i < table.groupCount; ++i)
-                tree->removeGroupNode(chatwrite::groupLabel(table.groups[static_cast<std::size_t>(i)].name));
-            for (int i = 0; i < table.groupCount; ++i) {
-                tree->addGroupNode(i);
-                for (const std::string& member : table.groups[static_cast<std::size_t>(i)].members)
-                    tree->addMember(i, member);
-            }
-        }
-    }
-    // The right pane shows the current group's rows; they may belong to another group now.
-    if (table.mainFrame)
-        platform::sendMessage(table.mainFrame,
-                              {WM_CHAT_ROWS_CHANGED, std::int64_t{table.currentGroup}, std::int64_t{0}});
 }
 
 void CPortPage::browseLogFolder()

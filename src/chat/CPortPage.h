@@ -6,10 +6,8 @@
 // waits for the next start); the log settings are stored by storeLogSettings() when
 // the sheet closes with OK.
 //
-// Deleting a group in the middle moves every later group down by one, in the store and in the
-// group table alike: its listener (told its new index), members, rows, tree node, open chat write
-// windows and the current group all follow it, so a datagram arriving afterwards lands in the
-// group it belongs to.
+// Registering and deleting are the group table's (registerGroup, deleteGroup): the page asks,
+// confirms and shows the list.
 
 #include <QWidget>
 #include <string>
@@ -19,6 +17,8 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+
+class ChatGroupTable;
 
 class CPortPage : public QWidget {
     Q_OBJECT
@@ -34,7 +34,7 @@ public:
     static constexpr int kLogFolderLabel = 1054;
     static constexpr int kBrowseButton = 1053;
 
-    explicit CPortPage(QWidget* parent = nullptr);
+    explicit CPortPage(ChatGroupTable& groups, QWidget* parent = nullptr);
 
     void selectItem(int index);
     void changeGroupName();
@@ -68,8 +68,8 @@ public:
 private:
     void showNames(int index);
     void markPending(int index);
-    void removeGroupFromTable(int g);
 
+    ChatGroupTable& m_groups;
     QListWidget* m_list;
     QLineEdit* m_groupName;
     QLineEdit* m_name;

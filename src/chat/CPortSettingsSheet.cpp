@@ -9,7 +9,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-CPortSettingsSheet::CPortSettingsSheet(QWidget* parent) : QDialog(parent), m_page(new CPortPage)
+CPortSettingsSheet::CPortSettingsSheet(ChatGroupTable& groups, QWidget* parent)
+    : QDialog(parent), m_page(new CPortPage(groups))
 {
     setWindowTitle(QString::fromUtf8("ポート＆ログの設定"));
     setWindowIcon(resourceIcon(res::kIconMain));
@@ -24,9 +25,9 @@ CPortSettingsSheet::CPortSettingsSheet(QWidget* parent) : QDialog(parent), m_pag
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-void CPortSettingsSheet::run(QWidget* parent)
+void CPortSettingsSheet::run(ChatGroupTable& groups, QWidget* parent)
 {
-    CPortSettingsSheet sheet(parent);
+    CPortSettingsSheet sheet(groups, parent);
     if (sheet.exec() == QDialog::Accepted)
         sheet.page()->storeLogSettings();
 }

@@ -7,18 +7,19 @@
 #include <QDialog>
 
 class CPortPage;
+class ChatGroupTable;
 class QWidget;
 
 class CPortSettingsSheet : public QDialog {
     Q_OBJECT
 public:
-    explicit CPortSettingsSheet(QWidget* parent = nullptr);
+    explicit CPortSettingsSheet(ChatGroupTable& groups, QWidget* parent = nullptr);
 
     CPortPage* page() const { return m_page; }
 
     // The main window's port-settings command: shows the sheet modally and stores the log
     // settings when it closes with OK.
-    static void run(QWidget* parent);
+    static void run(ChatGroupTable& groups, QWidget* parent);
 
 private:
     CPortPage* m_page;

@@ -1,6 +1,5 @@
 #include "chat/CSendChatFrame.h"
 
-#include "chat/CNetMsgThread.h"
 #include "chat/CSendChatThread.h"
 #include "chat/CSendChatView.h"
 #include "chat/CSendChatWorker.h"
@@ -9,8 +8,8 @@
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
-#include "platform/WindowPlacement.h"
 #include "platform/TextCodec.h"
+#include "platform/WindowPlacement.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
@@ -106,7 +105,7 @@ void CSendChatFrame::restoreRect()
 {
     QRect frame = platform::storedFrameRect(kSection);
     if (s_placement)
-        frame = s_placement(frame, chatGroupTable().chatWriteCount);
+        frame = s_placement(frame, m_thread->table() ? m_thread->table()->chatWriteCount() : 0);
     platform::placeFrame(*this, frame);
 }
 
@@ -118,14 +117,15 @@ void CSendChatFrame::teardown()
         return;
     m_tornDown = true;
     saveRect();
-    ChatGroupTable& table = chatGroupTable();
-    --table.chatWriteCount;
     // The thread lives exactly as long as the window; a send still under way finishes first.
-    m_thread->quitAndWait();
-    const int slot = m_thread->slotIndex();
-    if (slot >= 0 && slot < kMaxChatWriteWindows && table.chatWriteSlots[static_cast<std::size_t>(slot)] == m_thread)
-        table.chatWriteSlots[static_cast<std::size_t>(slot)] = nullptr;
-    delete m_thread;
+    if (CSendChatThread* thread = m_thread) {
+        if (ChatGroupTable* table = thread->table()) {
+            table->closeWriteWindow(*thread);
+        } else {
+            thread->quitAndWait();
+            delete thread;
+        }
+    }
     m_thread = nullptr;
 }
 
@@ -176,11 +176,8 @@ void CSendChatFrame::send()
 {
     if (m_sending || m_view->isBlank())
         return;
-    const ChatGroupTable& table = chatGroupTable();
-    const int g = m_thread->groupIndex();
-    CNetMsgThread* listener =
-        g >= 0 && g < table.groupCount ? table.groups[static_cast<std::size_t>(g)].listener : nullptr;
-    CNetMsgDlg* target = listener ? listener->window() : nullptr;
+    const ChatGroupTable* table = m_thread->table();
+    CNetMsgDlg* target = table ? table->sendTarget(m_thread->groupIndex()) : nullptr;
     if (!target) {
         platform::messageBox(chatwrite::groupDeletedText());
         close();

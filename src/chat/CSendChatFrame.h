@@ -13,13 +13,14 @@
 // something to send. A paste cut at the 10,000-character limit is told in the bar beside the
 // button until the text changes again.
 
-#include <QMainWindow>
-#include <QRect>
+#include "chat/CSendChatThread.h"
 
+#include <QMainWindow>
+#include <QPointer>
+#include <QRect>
 #include <functional>
 #include <string>
 
-class CSendChatThread;
 class CSendChatView;
 class QLabel;
 class QPushButton;
@@ -62,7 +63,9 @@ private:
 
     static inline Placement s_placement;
 
-    CSendChatThread* m_thread;
+    // The group table owns the thread; it ends the thread when the window closes, or earlier when
+    // the table is cleared.
+    QPointer<CSendChatThread> m_thread;
     CSendChatView* m_view = nullptr;
     QPushButton* m_button = nullptr;
     QLabel* m_cutNotice = nullptr;

@@ -1,7 +1,6 @@
 #include "chat/CSendChatThread.h"
 
 #include "chat/CSendChatWorker.h"
-#include "chat/ChatGroupTable.h"
 
 CSendChatWorker* CSendChatThread::worker() const
 {
@@ -12,17 +11,4 @@ bool CSendChatThread::initInstance()
 {
     setMainWindow(new CSendChatWorker);
     return true;
-}
-
-void CSendChatThread::groupRemoved(int group)
-{
-    for (CSendChatThread* t : chatGroupTable().chatWriteSlots) {
-        if (!t)
-            continue;
-        const int g = t->groupIndex();
-        if (g == group)
-            t->setGroupIndex(-1);
-        else if (g > group)
-            t->setGroupIndex(g - 1);
-    }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// The thread of one chat write window. It exists exactly as long as its window and holds one of
-// the 100 chat write slots of the group table while it runs. The window's widgets live on the GUI
+// The thread of one chat write window. It exists exactly as long as its window; the group table
+// owns it in one of its 100 chat write slots. The window's widgets live on the GUI
 // thread (CSendChatFrame); what the window sends goes out from this thread, which blocks in the
 // synchronous message to the group's listener until the datagram has left.
 
@@ -12,12 +12,13 @@
 
 class CSendChatFrame;
 class CSendChatWorker;
+class ChatGroupTable;
 
 class CSendChatThread : public platform::UiThread {
     Q_OBJECT
 public:
     // What the opener fills in before the thread starts (the window copies it when it is made).
-    std::string groupLabel; // "Orvalink(" + group name + ")"
+    std::string groupLabel; // chatGroupLabel() of the group
     std::string memberName; // the addressed member (write to a person), else empty
     std::string senderName; // read mode: who wrote the shown message; empty in write mode
     std::string body;       // read mode: the received text
@@ -37,10 +38,9 @@ public:
     CSendChatFrame* frame() const { return m_frame; }
     void setFrame(CSendChatFrame* frame) { m_frame = frame; }
     CSendChatWorker* worker() const;
-
-    // A group was deleted and the following groups moved down by one: a window of the deleted
-    // group now has none (its send is refused), a window of a later group follows its group.
-    static void groupRemoved(int group);
+    // The table that holds the thread (set when it takes its slot).
+    ChatGroupTable* table() const { return m_table; }
+    void setTable(ChatGroupTable* table) { m_table = table; }
 
 protected:
     bool initInstance() override;
@@ -49,4 +49,5 @@ private:
     std::atomic<int> m_group{-1};
     int m_slot = -1;
     CSendChatFrame* m_frame = nullptr;
+    ChatGroupTable* m_table = nullptr;
 };

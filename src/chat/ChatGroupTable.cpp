@@ -1,8 +1,43 @@
 #include "chat/ChatGroupTable.h"
 
+#include "chat/CNetMsgDlg.h"
+#include "chat/CNetMsgSocket.h"
+#include "chat/CNetMsgThread.h"
+#include "chat/CSendChatThread.h"
+#include "chat/ChatGroupObserver.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
+#include "platform/Profile.h"
+
 #include <algorithm>
 
-#include "chat/wire/ChatDatagram.h"
+namespace {
+
+constexpr const char* kNetMsg = "NetMsg Entry";
+
+ChatGroupTable* g_installed = nullptr;
+
+std::string storeKey(const char* name, int n)
+{
+    return name + std::to_string(n);
+}
+
+} // namespace
+
+std::string chatGroupLabel(std::string_view groupName)
+{
+    return "Orvalink(" + std::string(groupName) + ")";
+}
+
+ChatGroupTable::ChatGroupTable() = default;
+
+ChatGroupTable::~ChatGroupTable()
+{
+    clear();
+    if (g_installed == this)
+        g_installed = nullptr;
+}
 
 int ChatGroupTable::groupByPort(unsigned port) const
 {
@@ -87,21 +122,242 @@ std::uint64_t ChatGroupTable::nextRowSerial()
     return ++last;
 }
 
+bool ChatGroupTable::addMember(int g, const std::string& key)
+{
+    if (!groups[static_cast<std::size_t>(g)].members.add(key))
+        return false;
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->memberAdded(g, key);
+    return true;
+}
+
+bool ChatGroupTable::removeMember(int g, const std::string& key)
+{
+    if (!groups[static_cast<std::size_t>(g)].members.remove(key))
+        return false;
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->memberRemoved(g, key);
+    return true;
+}
+
+int ChatGroupTable::registerGroup(const std::string& port, const std::string& name, const std::string& displayName,
+                                  platform::Profile& store)
+{
+    if (groupCount >= kMaxChatGroups)
+        return -1;
+    const int c = groupCount + 1;
+    store.writeInt(kNetMsg, "User PortCnt", c);
+    store.writeString(kNetMsg, storeKey("User Port", c), port);
+    store.writeString(kNetMsg, storeKey("User PortName", c), name);
+    store.writeString(kNetMsg, storeKey("User Name", c), displayName);
+
+    const int g = c - 1;
+    ChatGroup& group = groups[static_cast<std::size_t>(g)];
+    group = ChatGroup{};
+    // The table holds the port text as typed, like the store; it listens on and is found by the
+    // number the text reads as ("12122abc" on 12122).
+    group.port = port;
+    group.name = name;
+    group.displayName = displayName;
+    groupCount = c;
+
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->groupAdded(g);
+    startListener(g);
+    return g;
+}
+
+void ChatGroupTable::deleteGroup(int g, platform::Profile& store)
+{
+    if (g < 0 || g >= groupCount)
+        return;
+    stopListener(g, false);
+
+    const int count = groupCount;
+    store.writeInt(kNetMsg, "User PortCnt", count - 1);
+    for (int i = g; i < count - 1; ++i) {
+        for (const char* name : {"User Port", "User PortName", "User Name"})
+            store.writeString(kNetMsg, storeKey(name, i + 1), store.getString(kNetMsg, storeKey(name, i + 2)));
+    }
+    removeFromTable(g);
+}
+
+void ChatGroupTable::removeFromTable(int g)
+{
+    const int count = groupCount;
+    for (int i = g; i < count - 1; ++i) {
+        const auto to = static_cast<std::size_t>(i);
+        groups[to] = std::move(groups[to + 1]);
+        m_listeners[to] = std::move(m_listeners[to + 1]);
+        if (m_listeners[to])
+            m_listeners[to]->setGroupIndex(i);
+    }
+    groups[static_cast<std::size_t>(count - 1)] = ChatGroup{};
+    m_listeners[static_cast<std::size_t>(count - 1)].reset();
+    groupCount = count - 1;
+
+    // A window of the deleted group now has none (its send is refused); a window of a later group
+    // follows its group.
+    for (const auto& t : m_writeSlots) {
+        if (!t)
+            continue;
+        const int w = t->groupIndex();
+        if (w == g)
+            t->setGroupIndex(-1);
+        else if (w > g)
+            t->setGroupIndex(w - 1);
+    }
+
+    if (currentGroup > g || (currentGroup == g && g == groupCount && g > 0))
+        --currentGroup;
+
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->groupRemoved(g);
+    // The right pane shows the current group's rows; they may belong to another group now.
+    notifyRowsChanged(currentGroup);
+}
+
+CNetMsgThread* ChatGroupTable::startListener(int g)
+{
+    auto& slot = m_listeners[static_cast<std::size_t>(g)];
+    slot = std::make_unique<CNetMsgThread>();
+    if (slot->startAndWaitReady())
+        slot->startListening(g, groups[static_cast<std::size_t>(g)]);
+    return slot.get();
+}
+
+void ChatGroupTable::stopListener(int g, bool sendLeave)
+{
+    auto& slot = m_listeners[static_cast<std::size_t>(g)];
+    CNetMsgThread* thread = slot.get();
+    if (!thread)
+        return;
+    if (CNetMsgDlg* w = thread->window()) {
+        if (sendLeave)
+            platform::sendMessage(w, {WM_CHAT_SEND_OFF, {}, {}});
+        // Nothing received from here on is handed to the window, which is about to go.
+        if (CNetMsgSocket* s = thread->socket())
+            s->setOwner(nullptr);
+        platform::sendMessage(w, {WM_QUIT, {}, {}});
+    }
+    // The listener thread ends first: chat write windows may still be asking it to send.
+    thread->quitAndWait();
+    thread->closeSocket();
+    slot.reset();
+}
+
+CNetMsgThread* ChatGroupTable::listener(int g) const
+{
+    if (g < 0 || g >= kMaxChatGroups)
+        return nullptr;
+    return m_listeners[static_cast<std::size_t>(g)].get();
+}
+
+CNetMsgDlg* ChatGroupTable::sendTarget(int g) const
+{
+    CNetMsgThread* thread = g < groupCount ? listener(g) : nullptr;
+    return thread ? thread->window() : nullptr;
+}
+
+CSendChatThread* ChatGroupTable::openWriteWindow(std::unique_ptr<CSendChatThread> thread,
+                                                 const std::function<void(CSendChatThread&)>& showWindow)
+{
+    const auto free = std::find(m_writeSlots.begin(), m_writeSlots.end(), nullptr);
+    if (free == m_writeSlots.end() || !thread)
+        return nullptr;
+    CSendChatThread* t = thread.get();
+    *free = std::move(thread);
+    t->setSlotIndex(static_cast<int>(free - m_writeSlots.begin()));
+    t->setTable(this);
+    if (!t->startAndWaitReady()) {
+        free->reset();
+        return nullptr;
+    }
+    if (showWindow)
+        showWindow(*t);
+    ++m_chatWriteCount;
+    return t;
+}
+
+void ChatGroupTable::closeWriteWindow(CSendChatThread& thread)
+{
+    --m_chatWriteCount;
+    // The thread lives exactly as long as the window; a send still under way finishes first.
+    thread.quitAndWait();
+    const int slot = thread.slotIndex();
+    if (slot >= 0 && slot < kMaxChatWriteWindows && m_writeSlots[static_cast<std::size_t>(slot)].get() == &thread)
+        m_writeSlots[static_cast<std::size_t>(slot)].reset();
+}
+
+bool ChatGroupTable::hasFreeWriteSlot() const
+{
+    return std::find(m_writeSlots.begin(), m_writeSlots.end(), nullptr) != m_writeSlots.end();
+}
+
+std::array<CSendChatThread*, kMaxChatWriteWindows> ChatGroupTable::chatWriteSlots() const
+{
+    std::array<CSendChatThread*, kMaxChatWriteWindows> view{};
+    for (std::size_t i = 0; i < view.size(); ++i)
+        view[i] = m_writeSlots[i].get();
+    return view;
+}
+
+void ChatGroupTable::addObserver(ChatGroupObserver& observer)
+{
+    if (!isObserver(observer))
+        m_observers.push_back(&observer);
+}
+
+void ChatGroupTable::removeObserver(ChatGroupObserver& observer)
+{
+    std::erase(m_observers, &observer);
+}
+
+bool ChatGroupTable::isObserver(const ChatGroupObserver& observer) const
+{
+    return std::find(m_observers.begin(), m_observers.end(), &observer) != m_observers.end();
+}
+
+void ChatGroupTable::notifyRowsChanged(int g)
+{
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->groupRowsChanged(g);
+}
+
+void ChatGroupTable::notifyMembersChanged(int g)
+{
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->groupMembersChanged(g);
+}
+
+void ChatGroupTable::install(ChatGroupTable* table)
+{
+    g_installed = table;
+}
+
 void ChatGroupTable::clear()
 {
+    for (int g = 0; g < kMaxChatGroups; ++g)
+        stopListener(g, false);
+    for (auto& t : m_writeSlots) {
+        if (t) {
+            t->quitAndWait();
+            t.reset();
+        }
+    }
     for (auto& g : groups)
         g = ChatGroup{};
     groupCount = 0;
-    chatWriteSlots.fill(nullptr);
-    chatWriteCount = 0;
+    m_chatWriteCount = 0;
     treeReady = 0;
     currentGroup = 0;
-    mainFrame = nullptr;
-    treeView = nullptr;
+    m_observers.clear();
 }
 
 ChatGroupTable& chatGroupTable()
 {
+    if (g_installed)
+        return *g_installed;
     static ChatGroupTable table;
     return table;
 }

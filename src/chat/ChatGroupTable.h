@@ -1,27 +1,32 @@
 #pragma once
 
 // The chat state the whole program shares: up to 100 groups, each with its port, names, listener,
-// members and rows. It lives in the application object for the life of the process. It is written
-// on the main thread only (start-up, the receive path, the tree, the port settings); listener
-// threads keep their own copies of what they need to send, so they never read it.
+// members and rows, and the 100 chat write window slots. The application object owns it for the
+// life of the process and hands it to those who need it. It is written on the main thread only
+// (start-up, the receive path, the tree, the port settings); listener threads keep their own copies
+// of what they need to send, so they never read it.
+
+#include "chat/SharedText.h"
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
-#include "chat/SharedText.h"
-
+class CNetMsgDlg;
 class CNetMsgThread;
 class CSendChatThread;
-class ChatTree;
+class ChatGroupObserver;
 namespace platform {
-class MessageTarget;
+class Profile;
 }
 
 inline constexpr int kMaxChatGroups = 100;
@@ -96,7 +101,6 @@ struct PresenceReplyState {
 };
 
 struct ChatGroup {
-    CNetMsgThread* listener = nullptr;
     std::string port;        // decimal text as stored; lookups compare this text
     std::string name;        // the group name
     std::string displayName; // the name this user announces in the group
@@ -108,20 +112,24 @@ struct ChatGroup {
     bool memberLimitTold = false; // the user has been told that the member list is full
 };
 
-struct ChatGroupTable {
+// "Orvalink(" + group name + ")": the label of the group's tree node and of its write windows.
+std::string chatGroupLabel(std::string_view groupName);
+
+class ChatGroupTable {
+public:
+    ChatGroupTable();
+    // Ends what is still running without leave notices (clear()).
+    ~ChatGroupTable();
+    ChatGroupTable(const ChatGroupTable&) = delete;
+    ChatGroupTable& operator=(const ChatGroupTable&) = delete;
+
+    // The groups' own data: groups[0 .. groupCount-1] are in use.
     std::array<ChatGroup, kMaxChatGroups> groups;
     int groupCount = 0;
-
-    std::array<CSendChatThread*, kMaxChatWriteWindows> chatWriteSlots{};
-    int chatWriteCount = 0;
-
-    std::atomic<int> treeReady{0};
+    // The group the right pane shows.
     int currentGroup = 0;
-
-    // The main window, as the target of WM_CHAT_ROWS_CHANGED; set when it is created.
-    platform::MessageTarget* mainFrame = nullptr;
-    // The folder tree; set together with treeReady when its first fill is done.
-    ChatTree* treeView = nullptr;
+    // Set by the folder tree when its first fill is done (it registers as an observer then).
+    std::atomic<int> treeReady{0};
 
     // The first group whose port text reads as port (its leading digits), or -1.
     int groupByPort(unsigned port) const;
@@ -130,9 +138,72 @@ struct ChatGroupTable {
     void appendRow(int g, ChatRow row);
     // The number for the next row appended anywhere (rising from 1; main thread only).
     static std::uint64_t nextRowSerial();
-    // Back to the state before start-up (tests).
+
+    // Member keys of group g; the observers are told of a key that was added or removed.
+    bool addMember(int g, const std::string& key);
+    bool removeMember(int g, const std::string& key);
+
+    // A new group: stored as group groupCount+1 ("User PortCnt" first, then its port, group name and
+    // display name), appended to the table with the texts as given (a name changed earlier stays
+    // stored for the next start), shown to the observers, and its listener started. Returns its
+    // index, or -1 when the table is full (nothing is stored then).
+    int registerGroup(const std::string& port, const std::string& name, const std::string& displayName,
+                      platform::Profile& store);
+    // Deletes group g: its listener ends (no leave notice), the stored groups after it move down by
+    // one (pending name changes with them; the keys of the former last group stay beyond the
+    // count), and so do the table's entries, their listeners (told their new index), the open write
+    // windows and the current group. The observers are told, then the current group's rows are
+    // shown again: they may be another group's now.
+    void deleteGroup(int g, platform::Profile& store);
+
+    // Listeners. startListener starts group g's thread, waits until it is ready, then opens the
+    // group's socket and announces this instance; listeners start strictly one after another.
+    // stopListener ends it: with sendLeave the leave notice goes out first (on the listener thread,
+    // waited for); the window is told to quit and the thread waited for without time-out; only
+    // then is the socket drained and deleted.
+    CNetMsgThread* startListener(int g);
+    void stopListener(int g, bool sendLeave);
+    CNetMsgThread* listener(int g) const;
+    // Where group g's datagrams go out: its listener's window, to which senders send
+    // WM_CHAT_SEND_GROUP and WM_CHAT_SEND_PERSONAL; null when g names no group with a listener.
+    CNetMsgDlg* sendTarget(int g) const;
+
+    // Chat write windows. openWriteWindow takes the first free slot for the thread, starts it and
+    // waits until it is ready, runs showWindow (which makes and shows the window) and counts the
+    // window open. Null when no slot is free or the thread did not start.
+    CSendChatThread* openWriteWindow(std::unique_ptr<CSendChatThread> thread,
+                                     const std::function<void(CSendChatThread&)>& showWindow);
+    // The window of thread is closing: it is counted off, its thread ended (a send under way
+    // finishes first) and deleted, and its slot freed.
+    void closeWriteWindow(CSendChatThread& thread);
+    bool hasFreeWriteSlot() const;
+    int chatWriteCount() const { return m_chatWriteCount; }
+    std::array<CSendChatThread*, kMaxChatWriteWindows> chatWriteSlots() const;
+
+    // Observers (main thread). An observer removes itself before it goes.
+    void addObserver(ChatGroupObserver& observer);
+    void removeObserver(ChatGroupObserver& observer);
+    bool isObserver(const ChatGroupObserver& observer) const;
+    void notifyRowsChanged(int g);
+    void notifyMembersChanged(int g);
+
+    // Back to the state before start-up: listeners and write threads still running are ended
+    // (without leave notices), observers forgotten (tests).
     void clear();
+
+    // The table chatGroupTable() names: the application object installs its own for its life.
+    static void install(ChatGroupTable* table);
+
+private:
+    void removeFromTable(int g);
+
+    std::array<std::unique_ptr<CNetMsgThread>, kMaxChatGroups> m_listeners;
+    std::array<std::unique_ptr<CSendChatThread>, kMaxChatWriteWindows> m_writeSlots;
+    int m_chatWriteCount = 0;
+    std::vector<ChatGroupObserver*> m_observers;
 };
 
-// The application object's table.
+// The program's table: the application object's while it runs. Callers that cannot be handed the
+// table (the right pane's row source, tests without an application object) reach it here; without
+// an installed table this is a table of its own.
 ChatGroupTable& chatGroupTable();

@@ -1,21 +1,18 @@
 #include "chat/ChatReceiver.h"
 
-#include <QCoreApplication>
-#include <QTimer>
-
-#include <algorithm>
-#include <chrono>
-
+#include "chat/CNetMsgDlg.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatLog.h"
-#include "chat/ChatTree.h"
-#include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgThread.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
 #include "platform/text/Cp932.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -33,6 +30,7 @@ const std::string& continuedMark()
 
 class ListenerIo : public ChatReceiver::GroupIo {
 public:
+    explicit ListenerIo(ChatGroupTable& table) : m_table(table) {}
     void sendPresenceReply(int group) override
     {
         if (CNetMsgDlg* w = window(group))
@@ -45,11 +43,9 @@ public:
     }
 
 private:
-    static CNetMsgDlg* window(int group)
-    {
-        CNetMsgThread* t = chatGroupTable().groups[static_cast<std::size_t>(group)].listener;
-        return t ? t->window() : nullptr;
-    }
+    CNetMsgDlg* window(int group) const { return m_table.sendTarget(group); }
+
+    ChatGroupTable& m_table;
 };
 
 const std::string& memberLimitText()
@@ -61,19 +57,6 @@ const std::string& memberLimitText()
 
 // A display name holding a line break would start a line of its own in the chat log.
 bool nameBreaksLines(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
-
-void tellRowsChanged(int g)
-{
-    if (platform::MessageTarget* frame = chatGroupTable().mainFrame)
-        platform::sendMessage(frame, {WM_CHAT_ROWS_CHANGED, std::int64_t{g}, std::int64_t{0}});
-}
-
-// The tray tooltip counts every group's members.
-void tellMembersChanged(int g)
-{
-    if (platform::MessageTarget* frame = chatGroupTable().mainFrame)
-        platform::sendMessage(frame, {WM_CHAT_MEMBERS_CHANGED, std::int64_t{g}, std::int64_t{0}});
-}
 
 } // namespace
 
@@ -89,8 +72,8 @@ void ChatReceiver::GroupIo::schedule(int delayMs, std::function<void()> task)
     QTimer::singleShot(delayMs, QCoreApplication::instance(), std::move(task));
 }
 
-ChatReceiver::ChatReceiver(GroupIo& io)
-    : m_io(io), m_clock([] { return std::time(nullptr); }), m_steadyMs([] {
+ChatReceiver::ChatReceiver(GroupIo& io, ChatGroupTable& table)
+    : m_io(io), m_table(table), m_clock([] { return std::time(nullptr); }), m_steadyMs([] {
           return std::chrono::duration_cast<std::chrono::milliseconds>(
                      std::chrono::steady_clock::now().time_since_epoch())
               .count();
@@ -100,10 +83,9 @@ ChatReceiver::ChatReceiver(GroupIo& io)
 
 std::uint64_t ChatReceiver::nextRowSerial() { return ChatGroupTable::nextRowSerial(); }
 
-ChatReceiver::GroupIo& ChatReceiver::listenerIo()
+std::unique_ptr<ChatReceiver::GroupIo> ChatReceiver::makeListenerIo(ChatGroupTable& table)
 {
-    static ListenerIo io;
-    return io;
+    return std::make_unique<ListenerIo>(table);
 }
 
 int ChatReceiver::messageHeight(std::string_view payload, bool* capped)
@@ -123,7 +105,7 @@ void ChatReceiver::answerNewcomer(int g)
     // A token bucket: kReplyBurst replies may go at once, then one per window. A newcomer that
     // finds no token is answered by the reply scheduled for the end of the window, which answers
     // every newcomer up to then as well (it is a broadcast).
-    PresenceReplyState& r = chatGroupTable().groups[static_cast<std::size_t>(g)].replies;
+    PresenceReplyState& r = m_table.groups[static_cast<std::size_t>(g)].replies;
     if (r.pending)
         return;
     const std::int64_t now = m_steadyMs();
@@ -142,7 +124,7 @@ void ChatReceiver::answerNewcomer(int g)
     m_io.schedule(wait, [this, g, alive = std::weak_ptr<int>(m_alive)] {
         if (alive.expired())
             return;
-        PresenceReplyState& s = chatGroupTable().groups[static_cast<std::size_t>(g)].replies;
+        PresenceReplyState& s = m_table.groups[static_cast<std::size_t>(g)].replies;
         if (!s.pending)
             return; // the group went meanwhile
         s.pending = false;
@@ -157,7 +139,7 @@ void ChatReceiver::answerNewcomer(int g)
 void ChatReceiver::rowsChanged(int g)
 {
     if (!m_coalesce) {
-        tellRowsChanged(g);
+        m_table.notifyRowsChanged(g);
         return;
     }
     m_changed.set(static_cast<std::size_t>(g));
@@ -182,7 +164,7 @@ void ChatReceiver::scheduleFlush()
 void ChatReceiver::membersChanged(int g)
 {
     if (!m_coalesce) {
-        tellMembersChanged(g);
+        m_table.notifyMembersChanged(g);
         return;
     }
     // A storm of newcomers costs one tooltip rebuild per refresh, not one per member.
@@ -195,24 +177,24 @@ void ChatReceiver::flushRowsChanged()
     m_flushScheduled = false;
     if (m_membersChanged) {
         m_membersChanged = false;
-        tellMembersChanged(0);
+        m_table.notifyMembersChanged(0);
     }
     m_lastFlushMs = m_steadyMs();
     const auto changed = m_changed;
     m_changed.reset();
     for (int g = 0; g < kMaxChatGroups; ++g)
         if (changed.test(static_cast<std::size_t>(g)))
-            tellRowsChanged(g);
+            m_table.notifyRowsChanged(g);
 }
 
 void ChatReceiver::handle(std::string_view text, const std::string& address, unsigned port)
 {
-    handle(chatGroupTable().groupByPort(port), text, address, port);
+    handle(m_table.groupByPort(port), text, address, port);
 }
 
 void ChatReceiver::handle(int g, std::string_view text, const std::string& address, unsigned port)
 {
-    ChatGroupTable& table = chatGroupTable();
+    ChatGroupTable& table = m_table;
     if (g < 0 || g >= table.groupCount)
         return;
     ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
@@ -238,11 +220,8 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
             }
             return;
         }
-        group.members.add(key);
-        // The tree is filled while the main window is created, before any socket exists; a
-        // handler running earlier (tests without a window) has no tree to show the member in.
-        if (table.treeReady.load() && table.treeView)
-            table.treeView->addMember(g, key);
+        // The tree hears of the member once its first fill is done (it registers then).
+        table.addMember(g, key);
         membersChanged(g);
         answerNewcomer(g);
         return;
@@ -269,10 +248,8 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         return;
     }
     case chatwire::ChatKind::Leave: {
-        if (!group.members.remove(key))
+        if (!table.removeMember(g, key))
             return;
-        if (table.treeReady.load() && table.treeView)
-            table.treeView->removeMember(key, group.name);
         membersChanged(g);
         return;
     }

@@ -42,7 +42,8 @@ public:
     static constexpr int kReplyBurst = 4;
     static constexpr int kReplyWindowMs = 250;
 
-    explicit ChatReceiver(GroupIo& io);
+    // The handler of the groups of table.
+    ChatReceiver(GroupIo& io, ChatGroupTable& table);
 
     // A datagram that arrived on group g's socket (the group is the listener's, not the sender's
     // port). A datagram whose source port is not the group's port is not from a peer of the
@@ -73,8 +74,9 @@ public:
     // The number for the next row appended anywhere (rising from 1; main thread only).
     static std::uint64_t nextRowSerial();
 
-    // The listeners' own I/O: presence replies and logs go through group g's hidden window.
-    static GroupIo& listenerIo();
+    // The listeners' own I/O: presence replies and logs go through the hidden window of group g's
+    // listener in table.
+    static std::unique_ptr<GroupIo> makeListenerIo(ChatGroupTable& table);
 
 private:
     void answerNewcomer(int group);
@@ -83,6 +85,7 @@ private:
     void scheduleFlush();
 
     GroupIo& m_io;
+    ChatGroupTable& m_table;
     std::function<std::time_t()> m_clock;
     std::function<std::int64_t()> m_steadyMs;
     bool m_coalesce = false;

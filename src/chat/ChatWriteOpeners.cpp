@@ -31,48 +31,25 @@ bool endsWithTimeStamp(std::string_view s)
     return true;
 }
 
-CSendChatThread* openWindow(std::unique_ptr<CSendChatThread> thread)
+CSendChatThread* openWindow(ChatGroupTable& table, std::unique_ptr<CSendChatThread> thread)
 {
-    ChatGroupTable& table = chatGroupTable();
-    int slot = -1;
-    for (int s = 0; s < kMaxChatWriteWindows && slot < 0; ++s)
-        if (!table.chatWriteSlots[static_cast<std::size_t>(s)])
-            slot = s;
-    if (slot < 0) {
+    if (!table.hasFreeWriteSlot()) {
         platform::messageBox(tooManyWindowsText());
         return nullptr;
     }
-    CSendChatThread* t = thread.release();
-    table.chatWriteSlots[static_cast<std::size_t>(slot)] = t;
-    t->setSlotIndex(slot);
-    if (!t->startAndWaitReady()) {
-        table.chatWriteSlots[static_cast<std::size_t>(slot)] = nullptr;
-        delete t;
-        return nullptr;
-    }
-    auto* frame = new CSendChatFrame(t);
-    t->setFrame(frame);
-    frame->showNormal();
-    ++table.chatWriteCount;
-    return t;
+    return table.openWriteWindow(std::move(thread), [](CSendChatThread& t) {
+        auto* frame = new CSendChatFrame(&t);
+        t.setFrame(frame);
+        frame->showNormal();
+    });
 }
 
-bool validGroup(int group)
+bool validGroup(const ChatGroupTable& table, int group)
 {
-    return group >= 0 && group < chatGroupTable().groupCount;
-}
-
-const ChatGroup& groupAt(int group)
-{
-    return chatGroupTable().groups[static_cast<std::size_t>(group)];
+    return group >= 0 && group < table.groupCount;
 }
 
 } // namespace
-
-std::string groupLabel(std::string_view groupName)
-{
-    return "Orvalink(" + std::string(groupName) + ")";
-}
 
 std::string_view addressOfKey(std::string_view key)
 {
@@ -119,65 +96,69 @@ std::string quoteReply(std::string_view body)
     return quote;
 }
 
-CSendChatThread* openWriteToGroup(int group)
+CSendChatThread* openWriteToGroup(ChatGroupTable& table, int group)
 {
-    if (!validGroup(group))
+    if (!validGroup(table, group))
         return nullptr;
     auto t = std::make_unique<CSendChatThread>();
-    t->groupLabel = groupLabel(groupAt(group).name);
+    t->groupLabel = chatGroupLabel(table.groups[static_cast<std::size_t>(group)].name);
     t->setGroupIndex(group);
-    return openWindow(std::move(t));
+    return openWindow(table, std::move(t));
 }
 
-CSendChatThread* openWriteToPerson(int group, const std::string& memberName)
+CSendChatThread* openWriteToPerson(ChatGroupTable& table, int group, const std::string& memberName)
 {
-    if (!validGroup(group))
+    if (!validGroup(table, group))
         return nullptr;
+    const ChatGroup& g = table.groups[static_cast<std::size_t>(group)];
     auto t = std::make_unique<CSendChatThread>();
-    t->groupLabel = groupLabel(groupAt(group).name);
+    t->groupLabel = chatGroupLabel(g.name);
     t->memberName = memberName;
-    t->recipient = recipientFor(groupAt(group).members, memberName);
+    t->recipient = recipientFor(g.members, memberName);
     t->personal = true;
     t->setGroupIndex(group);
-    return openWindow(std::move(t));
+    return openWindow(table, std::move(t));
 }
 
-CSendChatThread* openWriteToMember(int group, const std::string& memberKey)
+CSendChatThread* openWriteToMember(ChatGroupTable& table, int group, const std::string& memberKey)
 {
-    if (!validGroup(group))
+    if (!validGroup(table, group))
         return nullptr;
+    const ChatGroup& g = table.groups[static_cast<std::size_t>(group)];
     auto t = std::make_unique<CSendChatThread>();
-    t->groupLabel = groupLabel(groupAt(group).name);
+    t->groupLabel = chatGroupLabel(g.name);
     t->memberName = std::string(nameOfKey(memberKey));
-    if (groupAt(group).members.contains(memberKey))
+    if (g.members.contains(memberKey))
         t->recipient = std::string(addressOfKey(memberKey));
     t->personal = true;
     t->setGroupIndex(group);
-    return openWindow(std::move(t));
+    return openWindow(table, std::move(t));
 }
 
-CSendChatThread* openMessageRow(int, const std::string& header, const std::string& body, const std::string& senderKey)
+CSendChatThread* openMessageRow(ChatGroupTable& table, int, const std::string& header, const std::string& body,
+                                const std::string& senderKey)
 {
-    const int group = chatGroupTable().currentGroup;
-    if (!validGroup(group))
+    const int group = table.currentGroup;
+    if (!validGroup(table, group))
         return nullptr;
+    const ChatGroup& g = table.groups[static_cast<std::size_t>(group)];
     auto t = std::make_unique<CSendChatThread>();
-    t->groupLabel = groupLabel(groupAt(group).name);
+    t->groupLabel = chatGroupLabel(g.name);
     t->senderName = senderNameOfHeader(header);
     t->body = body;
     if (senderKey.empty())
-        t->recipient = recipientFor(groupAt(group).members, t->senderName);
-    else if (groupAt(group).members.contains(senderKey))
+        t->recipient = recipientFor(g.members, t->senderName);
+    else if (g.members.contains(senderKey))
         t->recipient = std::string(addressOfKey(senderKey));
     t->personal = true;
     t->readMode = true;
     t->setGroupIndex(group);
-    return openWindow(std::move(t));
+    return openWindow(table, std::move(t));
 }
 
-void closeAllWindows()
+void closeAllWindows(ChatGroupTable& table)
 {
-    for (CSendChatThread* t : chatGroupTable().chatWriteSlots) {
+    for (CSendChatThread* t : table.chatWriteSlots()) {
         if (t && t->frame())
             delete t->frame();
     }

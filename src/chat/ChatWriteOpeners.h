@@ -1,9 +1,9 @@
 #pragma once
 
 // Opening chat write windows: to a whole group and to one member (the tree's context menus), and
-// a received message in read mode (the right pane). Each opener takes a free slot of the group
-// table, starts the window's thread, waits until it is ready and shows the window; all of them
-// run on the GUI thread. The text rules the windows use (member keys, row headers, reply quoting)
+// a received message in read mode (the right pane). Each opener has the group table take the
+// window's thread into a free slot, start it and wait until it is ready, then shows the window;
+// all of them run on the GUI thread. The text rules the windows use (member keys, row headers, reply quoting)
 // are here too.
 
 #include <string>
@@ -11,11 +11,9 @@
 #include <vector>
 
 class CSendChatThread;
+class ChatGroupTable;
 
 namespace chatwrite {
-
-// "Orvalink(" + group name + ")", the label of the group's tree node and its write window.
-std::string groupLabel(std::string_view groupName);
 
 // Parts of a member key "address#port#name": the address, and the name (everything after the
 // second "#", so a name is whatever the peer announced).
@@ -35,20 +33,20 @@ std::string quoteReply(std::string_view body);
 
 // The openers. Each returns the window's thread, or null when no window was opened: all 100 slots
 // in use (the user is told), or a group index that names no group.
-CSendChatThread* openWriteToGroup(int group);
-CSendChatThread* openWriteToPerson(int group, const std::string& memberName);
+CSendChatThread* openWriteToGroup(ChatGroupTable& table, int group);
+CSendChatThread* openWriteToPerson(ChatGroupTable& table, int group, const std::string& memberName);
 // To the member of this key (a member node of the tree): the key's address, whatever other
 // members share its name; no recipient (the send is refused) once the member has left.
-CSendChatThread* openWriteToMember(int group, const std::string& memberKey);
+CSendChatThread* openWriteToMember(ChatGroupTable& table, int group, const std::string& memberKey);
 // The row of the current group that the user opened, with its header and body. With the sender's
 // member key the reply goes to that member while it is present; without one, to the first member
 // of the sender's name.
-CSendChatThread* openMessageRow(int row, const std::string& header, const std::string& body,
+CSendChatThread* openMessageRow(ChatGroupTable& table, int row, const std::string& header, const std::string& body,
                                 const std::string& senderKey = {});
 
 // Closes every open chat write window without sending (the program is ending); each window's
 // thread has ended when this returns.
-void closeAllWindows();
+void closeAllWindows(ChatGroupTable& table);
 
 // Texts this program shows about chat write windows (code page 932).
 std::string tooManyWindowsText();

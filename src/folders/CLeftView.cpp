@@ -1,5 +1,12 @@
 #include "folders/CLeftView.h"
 
+#include "chat/ChatGroupTable.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
+
 #include <QEvent>
 #include <QHelpEvent>
 #include <QMenu>
@@ -7,19 +14,9 @@
 #include <QStyleFactory>
 #include <QStyledItemDelegate>
 #include <QToolTip>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
-
-#include "chat/ChatGroupTable.h"
-#include "chat/wire/ChatDatagram.h"
-#include "platform/Dispatch.h"
-#include "platform/Messages.h"
-#include "platform/TextCodec.h"
-#include "platform/text/Cp932.h"
-#include "res/ResourceIds.h"
-#include "res/ResourceImages.h"
 
 namespace {
 
@@ -56,7 +53,7 @@ bool containsBackslash(std::string_view text)
 
 } // namespace
 
-CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent)
+CLeftView::CLeftView(ChatGroupTable& groups, QWidget* parent) : QTreeWidget(parent), m_groups(groups)
 {
     setColumnCount(1);
     setHeaderHidden(true);
@@ -86,10 +83,9 @@ CLeftView::~CLeftView()
 {
     // Tearing the items down changes the selection; that must not reach a half-destroyed view.
     disconnect(m_selectionConnection);
-    ChatGroupTable& table = chatGroupTable();
-    if (table.treeView == this) {
-        table.treeReady = 0;
-        table.treeView = nullptr;
+    if (m_groups.isObserver(*this)) {
+        m_groups.removeObserver(*this);
+        m_groups.treeReady = 0;
     }
 }
 
@@ -106,13 +102,12 @@ void CLeftView::initialFill()
     }
 
     clear();
-    ChatGroupTable& table = chatGroupTable();
-    for (int g = 0; g < groupCountInTable(table); ++g)
+    for (int g = 0; g < groupCountInTable(m_groups); ++g)
         appendGroupNode(g);
     viewport()->update();
 
-    table.treeView = this;
-    table.treeReady = 1;
+    m_groups.addObserver(*this);
+    m_groups.treeReady = 1;
 }
 
 void CLeftView::addMember(int group, std::string_view key)
@@ -146,19 +141,16 @@ void CLeftView::setContextNode(QTreeWidgetItem* node)
     m_contextNode = node ? QPersistentModelIndex(indexFromItem(node)) : QPersistentModelIndex();
 }
 
-void CLeftView::removeMember(std::string_view key, std::string_view groupName)
+void CLeftView::removeMember(int group, std::string_view key)
 {
-    const std::string groupNodeLabel = groupLabel(groupName);
-    for (int i = 0; i < topLevelItemCount(); ++i) {
-        QTreeWidgetItem* groupNode = topLevelItem(i);
-        if (label(groupNode) != groupNodeLabel)
-            continue;
-        for (int j = 0; j < groupNode->childCount();) {
-            if (memberKey(groupNode->child(j)) == key)
-                delete groupNode->takeChild(j);
-            else
-                ++j;
-        }
+    if (group < 0 || group >= topLevelItemCount())
+        return;
+    QTreeWidgetItem* groupNode = topLevelItem(group);
+    for (int j = 0; j < groupNode->childCount();) {
+        if (memberKey(groupNode->child(j)) == key)
+            delete groupNode->takeChild(j);
+        else
+            ++j;
     }
 }
 
@@ -169,14 +161,10 @@ void CLeftView::addGroupNode(int group)
     appendGroupNode(group);
 }
 
-void CLeftView::removeGroupNode(std::string_view groupNodeLabel)
+void CLeftView::removeGroupNode(int group)
 {
-    for (int i = 0; i < topLevelItemCount();) {
-        if (label(topLevelItem(i)) == groupNodeLabel)
-            delete takeTopLevelItem(i);
-        else
-            ++i;
-    }
+    if (group >= 0 && group < topLevelItemCount())
+        delete takeTopLevelItem(group);
 }
 
 bool CLeftView::onCommand(int commandId)
@@ -185,7 +173,7 @@ bool CLeftView::onCommand(int commandId)
         const QTreeWidgetItem* node = contextNode();
         if (!node)
             return true;
-        const int g = groupIndexOfLabel(label(node));
+        const int g = groupIndexOfNode(node);
         if (g >= 0 && m_writeToGroup)
             m_writeToGroup(g);
         return true;
@@ -194,7 +182,7 @@ bool CLeftView::onCommand(int commandId)
         const QTreeWidgetItem* node = contextNode();
         if (!node || !node->parent())
             return true;
-        const int g = groupIndexOfLabel(label(node->parent()));
+        const int g = groupIndexOfNode(node->parent());
         if (g >= 0 && m_writeToPerson)
             m_writeToPerson(g, memberKey(node));
         return true;
@@ -229,14 +217,6 @@ std::string CLeftView::label(const QTreeWidgetItem* node)
 int CLeftView::imageIndex(const QTreeWidgetItem* node)
 {
     return node ? node->data(0, kImageRole).toInt() : -1;
-}
-
-std::string CLeftView::groupLabel(std::string_view groupName)
-{
-    std::string result = productWord() + "(";
-    result += groupName;
-    result += ")";
-    return result;
 }
 
 std::string CLeftView::path(const QTreeWidgetItem* node)
@@ -308,8 +288,8 @@ void CLeftView::onSelectionChanged()
     if (selected.isEmpty() || selected.first()->parent())
         return;
 
-    ChatGroupTable& table = chatGroupTable();
-    int g = groupIndexOfLabel(label(selected.first()));
+    ChatGroupTable& table = m_groups;
+    int g = groupIndexOfNode(selected.first());
     if (g < 0) {
         // A node that matches no group selects the slot after the last group; with the table
         // full there is no such slot and the selection changes nothing.
@@ -318,8 +298,7 @@ void CLeftView::onSelectionChanged()
             return;
     }
     table.currentGroup = g;
-    if (table.mainFrame)
-        platform::sendMessage(table.mainFrame, {WM_CHAT_ROWS_CHANGED, std::int64_t{g}, std::int64_t{0}});
+    table.notifyRowsChanged(g);
 }
 
 void CLeftView::rightButtonPress(QMouseEvent* event)
@@ -371,18 +350,19 @@ QTreeWidgetItem* CLeftView::makeNode(const std::string& text, int image) const
 
 QTreeWidgetItem* CLeftView::appendGroupNode(int group)
 {
-    const ChatGroup& g = chatGroupTable().groups[static_cast<std::size_t>(group)];
-    QTreeWidgetItem* node = makeNode(groupLabel(g.name), res::kTreeImageGroup);
+    const ChatGroup& g = m_groups.groups[static_cast<std::size_t>(group)];
+    QTreeWidgetItem* node = makeNode(chatGroupLabel(g.name), res::kTreeImageGroup);
     addTopLevelItem(node);
     node->setExpanded(true);
     return node;
 }
 
-int CLeftView::groupIndexOfLabel(std::string_view groupNodeLabel) const
+int CLeftView::groupIndexOfNode(const QTreeWidgetItem* groupNode) const
 {
-    const ChatGroupTable& table = chatGroupTable();
-    for (int g = 0; g < groupCountInTable(table); ++g) {
-        if (groupLabel(table.groups[static_cast<std::size_t>(g)].name) == groupNodeLabel)
+    // Groups of one name share a label; their nodes all stand for the first of them.
+    const std::string groupNodeLabel = label(groupNode);
+    for (int g = 0; g < groupCountInTable(m_groups); ++g) {
+        if (chatGroupLabel(m_groups.groups[static_cast<std::size_t>(g)].name) == groupNodeLabel)
             return g;
     }
     return -1;

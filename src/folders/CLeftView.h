@@ -1,26 +1,27 @@
 #pragma once
 
-// The left pane of the main window: one top-level node per chat group, labelled
-// "Orvalink(" + group name + ")", with a node per present member beneath it. Selecting a group
-// node shows that group's rows in the right pane; right-clicking a node offers to write to the
-// group or to the person. The chat side keeps the nodes in step through the ChatTree operations.
+// The left pane of the main window: one top-level node per chat group, in the order of the group
+// table and labelled chatGroupLabel(group name), with a node per present member beneath it.
+// Selecting a group node shows that group's rows in the right pane; right-clicking a node offers
+// to write to the group or to the person. The tree observes the group table once its first fill
+// is done and keeps the nodes in step; a group's node is the top-level node at the group's index.
 // Labels are code page 932 texts; each node keeps its label's bytes so that every comparison is
 // exact, whatever the widget makes of the text on screen. Node labels cannot be edited.
+
+#include "chat/ChatGroupObserver.h"
 
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QTreeWidget>
-
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "chat/ChatTree.h"
-
+class ChatGroupTable;
 class QMenu;
 
-class CLeftView : public QTreeWidget, public ChatTree {
+class CLeftView : public QTreeWidget, public ChatGroupObserver {
     Q_OBJECT
 public:
     // Item data of every node (column 0): the label's code page 932 bytes (QByteArray) and the
@@ -35,17 +36,28 @@ public:
     using WriteToGroupHandler = std::function<void(int group)>;
     using WriteToPersonHandler = std::function<void(int group, std::string memberKey)>;
 
-    explicit CLeftView(QWidget* parent = nullptr);
+    explicit CLeftView(ChatGroupTable& groups, QWidget* parent = nullptr);
     ~CLeftView() override;
 
     // First fill, when the main window creates its views: the image list and a node for every
-    // configured group, then the tree records itself in the group table and reports ready.
+    // configured group, then the tree registers with the group table and reports ready.
     void initialFill();
 
-    void addMember(int group, std::string_view memberKey) override;
-    void removeMember(std::string_view memberKey, std::string_view groupName) override;
-    void addGroupNode(int group) override;
-    void removeGroupNode(std::string_view label) override;
+    // Appends a node for the member key ("address#port#name") under the node of group g and
+    // expands that node. The node is labelled with the key's name and carries the key: members of
+    // the same name stay apart.
+    void addMember(int group, std::string_view memberKey);
+    // Deletes the node(s) of this member key under the node of group g; namesakes stay.
+    void removeMember(int group, std::string_view memberKey);
+    // Appends a node for group g and expands it.
+    void addGroupNode(int group);
+    // Deletes the node of group g with its members; the nodes after it move up.
+    void removeGroupNode(int group);
+
+    void memberAdded(int group, std::string_view memberKey) override { addMember(group, memberKey); }
+    void memberRemoved(int group, std::string_view memberKey) override { removeMember(group, memberKey); }
+    void groupAdded(int group) override { addGroupNode(group); }
+    void groupRemoved(int group) override { removeGroupNode(group); }
 
     // Commands of the pop-up menus (32816 write to the group, 32820 write to the person). They
     // act on the context node. True when the id is one of them.
@@ -70,8 +82,6 @@ public:
     // Makes node the context node, as a right-click on it does (automation).
     void setContextNode(QTreeWidgetItem* node);
     static int imageIndex(const QTreeWidgetItem* node);
-    // "Orvalink(" + group name + ")".
-    static std::string groupLabel(std::string_view groupName);
     // The labels from the node's top-level node down to the node, joined by "\".
     static std::string path(const QTreeWidgetItem* node);
     // True when a label edit of a node with this path must not start.
@@ -88,9 +98,12 @@ private:
     void setDropHighlight(QTreeWidgetItem* node);
     QTreeWidgetItem* makeNode(const std::string& text, int image) const;
     QTreeWidgetItem* appendGroupNode(int group);
-    int groupIndexOfLabel(std::string_view groupNodeLabel) const;
+    // The group a top-level node stands for when it is selected or written to: the first group of
+    // the node's label; -1 when none has it.
+    int groupIndexOfNode(const QTreeWidgetItem* groupNode) const;
     void showMenu(int menuId, int commandId, const std::string& text);
 
+    ChatGroupTable& m_groups;
     std::vector<QIcon> m_images;
     QPersistentModelIndex m_contextNode;
     QPersistentModelIndex m_dropHighlight;

@@ -20,7 +20,7 @@ class ChatRowSourceTest : public ::testing::Test {
 protected:
     void SetUp() override { chatGroupTable().clear(); }
     void TearDown() override { chatGroupTable().clear(); }
-    ChatRowSource source;
+    ChatRowSource source{chatGroupTable()};
 };
 
 TEST_F(ChatRowSourceTest, ReadsTextsAndIntegerValuesOfTheGroup)

@@ -59,9 +59,14 @@ protected:
         for (int i = 0; i < read; ++i)
             g.rows.push_back({"h", "18", "read", "", "0"});
     }
+    // To the main window that is up (none once it has been destroyed).
     static std::intptr_t send(std::int64_t w, std::int64_t l)
     {
-        return platform::sendMessage(chatGroupTable().mainFrame, {WM_CHAT_ROWS_CHANGED, w, l});
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* frame = dynamic_cast<CMainFrame*>(widget); frame && !frame->isDestroyed())
+                return platform::sendMessage(frame->messageTarget(), {WM_CHAT_ROWS_CHANGED, w, l});
+        }
+        return 0;
     }
 
     orvalink::test::SettingsSandbox m_settings;
@@ -72,13 +77,13 @@ TEST_F(MainFrame, TooltipSumsUpEveryGroupInSixtyThreeBytes)
 {
     addGroup("A", 3, 2, 4);
     addGroup("B", 1, 0);
-    EXPECT_EQ(CMainFrame::tooltipText(), sj("A(参加 3 未読 2) B(参加 1 未読 0) "));
+    EXPECT_EQ(CMainFrame::tooltipText(chatGroupTable()), sj("A(参加 3 未読 2) B(参加 1 未読 0) "));
 
     // Long group names: cut at 63 bytes, never inside a double-byte character.
     chatGroupTable().clear();
     addGroup(sj("あいうえおかきくけこさしすせそたちつてと"), 1, 1); // 40 bytes of name
     addGroup("B", 0, 0);
-    const std::string tip = CMainFrame::tooltipText();
+    const std::string tip = CMainFrame::tooltipText(chatGroupTable());
     EXPECT_LE(tip.size(), 63u);
     EXPECT_GE(tip.size(), 62u);
     EXPECT_TRUE(text::cp932RoundTrips(tip));
@@ -90,7 +95,7 @@ TEST_F(MainFrame, StartsWithTheTrayTooltipAndItsViews)
     addGroup("A", 0, 0);
     CMainFrame frame(nullptr);
     ASSERT_TRUE(frame.create());
-    EXPECT_EQ(chatGroupTable().mainFrame, frame.messageTarget());
+    EXPECT_TRUE(chatGroupTable().isObserver(frame.chatObserver()));
     EXPECT_EQ(chatGroupTable().treeReady.load(), 1);
     EXPECT_EQ(frame.treeView()->topLevelItemCount(), 1);
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("メッセージ0件"));
@@ -241,7 +246,7 @@ TEST_F(MainFrame, TrayTooltipFollowsMembersJoiningAndLeaving)
         void sendPresenceReply(int) override {}
         void log(int, std::string_view, std::string_view, std::string_view) override {}
     } io;
-    ChatReceiver receiver(io);
+    ChatReceiver receiver(io, chatGroupTable());
     addGroup("A", 0, 0);
     chatGroupTable().groups[0].port = "12121";
     CMainFrame frame(nullptr);
@@ -285,7 +290,7 @@ TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
         EXPECT_TRUE(frame.isDestroyed());
         EXPECT_TRUE(destroyedSignal);
         EXPECT_FALSE(frame.trayIcon()->created());
-        EXPECT_EQ(chatGroupTable().mainFrame, nullptr);
+        EXPECT_FALSE(chatGroupTable().isObserver(frame.chatObserver()));
     }
     auto& p = platform::Profile::application();
     EXPECT_EQ(p.getInt("MainWindow Entry", "Left", 0), 40);
@@ -381,7 +386,7 @@ TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
         void sendPresenceReply(int) override {}
         void log(int, std::string_view, std::string_view, std::string_view) override {}
     } io;
-    ChatReceiver receiver(io);
+    ChatReceiver receiver(io, chatGroupTable());
     addGroup("A", 0, 0);
     chatGroupTable().groups[0].port = "12121";
     auto& rows = chatGroupTable().groups[0].rows;

@@ -32,7 +32,7 @@ protected:
         window->resize(700, 600);
         chooser = new QListWidget(window.get());
         chooser->hide();
-        auto rows = std::make_unique<ChatRowSource>();
+        auto rows = std::make_unique<ChatRowSource>(chatGroupTable());
         source = rows.get();
         view = new CReportDemoView(window.get(), chooser, std::move(rows));
         view->setGeometry(0, 0, 600, 500);
@@ -390,6 +390,7 @@ TEST_F(ReportDemoViewTest, ReloadOfAFullSourceNeverReadsPastWhatThePaneLists)
 // The shown group's rows, counting what the pane reads of them.
 class WatchedRows : public ChatRowSource {
 public:
+    WatchedRows() : ChatRowSource(chatGroupTable()) {}
     mutable int rowsRead = 0;
     mutable int bodiesRead = 0;
     ReportSourceRow row(int i) const override

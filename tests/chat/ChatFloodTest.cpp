@@ -1,15 +1,15 @@
 // What a broken or hostile peer can make the receive handler keep or send: rows bounded by bytes,
 // members capped and found by key, presence replies coalesced, refreshes coalesced, datagrams
 // taken for the group whose socket received them, display names with line breaks refused.
-#include <gtest/gtest.h>
-
-#include <map>
-#include <vector>
-
+#include "chat/ChatGroupObserver.h"
 #include "chat/ChatReceiver.h"
 #include "chat/ChatTestSupport.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <vector>
 
 using namespace chattest;
 
@@ -44,23 +44,18 @@ struct ScriptedIo : ChatReceiver::GroupIo {
     }
 };
 
-struct CountingFrame : platform::MessageTarget {
+struct CountingFrame : ChatGroupObserver {
     std::vector<std::int64_t> changed;
-    std::intptr_t windowProc(platform::WindowMessage& m) override
-    {
-        if (m.id == WM_CHAT_ROWS_CHANGED)
-            changed.push_back(platform::paramInt(m.wParam));
-        return 0;
-    }
+    void groupRowsChanged(int g) override { changed.push_back(g); }
 };
 
 class Flood : public ::testing::Test {
 protected:
-    Flood() : receiver(io)
+    Flood() : receiver(io, chatGroupTable())
     {
         configureGroup(0, "12121", "A", "me");
         configureGroup(1, "12122", "B", "me");
-        chatGroupTable().mainFrame = &frame;
+        chatGroupTable().addObserver(frame);
         receiver.setSteadyClock([this] { return io.now; });
     }
     std::size_t rowBytesOf(int g) const

@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
-
-#include <vector>
-
 #include "chat/ChatReceiver.h"
+
+#include "chat/ChatGroupObserver.h"
 #include "chat/ChatTestSupport.h"
-#include "chat/ChatTree.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 #include "platform/text/Cp932.h"
+
+#include <gtest/gtest.h>
+#include <vector>
 
 using namespace chattest;
 
@@ -24,25 +24,23 @@ struct RecordingIo : ChatReceiver::GroupIo {
     }
 };
 
-struct RecordingTree : ChatTree {
+struct RecordingTree : ChatGroupObserver {
     std::vector<std::string> calls;
-    void addMember(int g, std::string_view name) override { calls.push_back("add " + std::to_string(g) + " " + std::string(name)); }
-    void removeMember(std::string_view name, std::string_view groupName) override
+    void memberAdded(int g, std::string_view name) override
     {
-        calls.push_back("remove " + std::string(name) + " from " + std::string(groupName));
+        calls.push_back("add " + std::to_string(g) + " " + std::string(name));
     }
-    void addGroupNode(int g) override { calls.push_back("group+ " + std::to_string(g)); }
-    void removeGroupNode(std::string_view label) override { calls.push_back("group- " + std::string(label)); }
+    void memberRemoved(int g, std::string_view name) override
+    {
+        calls.push_back("remove " + std::string(name) + " from " + std::to_string(g));
+    }
+    void groupAdded(int g) override { calls.push_back("group+ " + std::to_string(g)); }
+    void groupRemoved(int g) override { calls.push_back("group- " + std::to_string(g)); }
 };
 
-struct RecordingFrame : platform::MessageTarget {
+struct RecordingFrame : ChatGroupObserver {
     std::vector<std::int64_t> changed;
-    std::intptr_t windowProc(platform::WindowMessage& m) override
-    {
-        if (m.id == WM_CHAT_ROWS_CHANGED)
-            changed.push_back(platform::paramInt(m.wParam));
-        return 0;
-    }
+    void groupRowsChanged(int g) override { changed.push_back(g); }
 };
 
 // 2026/12/07 09:08:07 local time.
@@ -61,12 +59,12 @@ std::time_t fixedTime()
 
 class Receiver : public ::testing::Test {
 protected:
-    Receiver() : receiver(io)
+    Receiver() : receiver(io, chatGroupTable())
     {
         configureGroup(0, "12121", "A", "me");
         configureGroup(1, "12122", "B", "me");
-        chatGroupTable().mainFrame = &frame;
-        chatGroupTable().treeView = &tree;
+        chatGroupTable().addObserver(frame);
+        chatGroupTable().addObserver(tree);
         chatGroupTable().treeReady = 1;
         receiver.setClock(fixedTime);
     }
@@ -159,7 +157,7 @@ TEST_F(Receiver, LeaveRemovesTheMemberButKeepsItsRows)
     ASSERT_EQ(chatGroupTable().groups[0].rows.size(), 1u);
     // The row keeps its sender's key, for the reply; the leaver's node alone goes.
     EXPECT_EQ(chatGroupTable().groups[0].rows[0].senderKey, "192.168.0.7#12121#PC-OFFICE");
-    EXPECT_EQ(tree.calls.back(), "remove 192.168.0.7#12121#PC-OFFICE from A");
+    EXPECT_EQ(tree.calls.back(), "remove 192.168.0.7#12121#PC-OFFICE from 0");
     // A leave from an unknown key changes nothing.
     tree.calls.clear();
     receiver.handle("OFF#nobody#", "192.168.0.7", 12121);

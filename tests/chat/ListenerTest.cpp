@@ -61,7 +61,7 @@ protected:
     void TearDown() override
     {
         for (int g = 0; g < chatGroupTable().groupCount; ++g)
-            stopGroupListener(g, true);
+            chatGroupTable().stopListener(g, true);
         CNetMsgDlg::setReceiveHandler({});
     }
 
@@ -87,8 +87,8 @@ TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
 {
     configureGroup(0, "12121", "A", "me");
     configureGroup(1, "12122", "B", "me2");
-    startGroupListener(0);
-    startGroupListener(1);
+    chatGroupTable().startListener(0);
+    chatGroupTable().startListener(1);
     ASSERT_TRUE(waitForCount(4));
     settle();
 
@@ -125,7 +125,7 @@ TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
     configureGroup(3, "", "empty", "me");
     configureGroup(4, "12125abc", "digits then letters", "me5");
     for (int g = 0; g < 5; ++g)
-        startGroupListener(g);
+        chatGroupTable().startListener(g);
 
     const auto calls = boxes.calls();
     ASSERT_EQ(calls.size(), 4u);
@@ -146,7 +146,7 @@ TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
 TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
 {
     configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = startGroupListener(0);
+    CNetMsgThread* t = chatGroupTable().startListener(0);
     ASSERT_TRUE(waitForCount(2));
     received.clear();
 
@@ -166,7 +166,7 @@ TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
 TEST_F(Listeners, MultiPartDatagramsAreJoinedAndBrokenOnesDropped)
 {
     configureGroup(0, "12121", "A", "me");
-    startGroupListener(0);
+    chatGroupTable().startListener(0);
     ASSERT_TRUE(waitForCount(2));
     received.clear();
 
@@ -191,7 +191,7 @@ TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
     profile.writeInt("NetMsg Entry", "Log YesNo", 1);
     profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
     configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = startGroupListener(0);
+    CNetMsgThread* t = chatGroupTable().startListener(0);
     ASSERT_TRUE(waitForCount(2));
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("line1\r\nline2"), {}});
 
@@ -206,11 +206,11 @@ TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
 TEST_F(Listeners, StoppingAGroupFreesItsPortAndEndsItsThread)
 {
     configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = startGroupListener(0);
+    CNetMsgThread* t = chatGroupTable().startListener(0);
     ASSERT_TRUE(waitForCount(2));
     EXPECT_TRUE(t->isRunning());
-    stopGroupListener(0, true);
-    EXPECT_EQ(chatGroupTable().groups[0].listener, nullptr);
+    chatGroupTable().stopListener(0, true);
+    EXPECT_EQ(chatGroupTable().listener(0), nullptr);
     RawPeer again(12121);
     EXPECT_TRUE(again.bound());
 }
@@ -224,12 +224,12 @@ TEST_F(Listeners, EverySendPassesDontRoute)
         g_sends.clear();
     }
     configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = startGroupListener(0);
+    CNetMsgThread* t = chatGroupTable().startListener(0);
     ASSERT_TRUE(waitForCount(2));
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("all"), {}});
     platform::sendMessage(t->window(), {WM_CHAT_SEND_PERSONAL, std::string("you"), std::string("10.0.0.1")});
     t->window()->sendPresenceReply();
-    stopGroupListener(0, true);
+    chatGroupTable().stopListener(0, true);
     std::lock_guard lock(g_sendsMutex);
     int fromGroupPort = 0;
     for (const auto& [port, flags] : g_sends) {
@@ -249,12 +249,13 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
     auto& profile = platform::Profile::application();
     profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
     configureGroup(0, "12121", "A", "me");
-    ChatReceiver receiver{ChatReceiver::listenerIo()};
+    const auto io = ChatReceiver::makeListenerIo(chatGroupTable());
+    ChatReceiver receiver{*io, chatGroupTable()};
     CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
         received.push_back({w.groupIndex(), std::string(text), a, p});
         receiver.handle(text, a, p);
     });
-    CNetMsgThread* t = startGroupListener(0); // logging is still off: the join is not logged
+    CNetMsgThread* t = chatGroupTable().startListener(0); // logging is still off: the join is not logged
     ASSERT_TRUE(waitForCount(3));             // presence, join and the presence reply to the join
     settle();
     received.clear();
@@ -280,7 +281,7 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
         ~Finish() { f(); }
     } finish{[&] {
         startReader();
-        stopGroupListener(0, false); // closes the log: the reader sees its end
+        chatGroupTable().stopListener(0, false); // closes the log: the reader sees its end
         const int wake = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); // in case nothing was written
         if (wake >= 0)
             ::close(wake);

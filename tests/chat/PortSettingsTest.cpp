@@ -6,9 +6,9 @@
 #include "chat/CSendChatFrame.h"
 #include "chat/CSendChatThread.h"
 #include "chat/CSendChatView.h"
+#include "chat/ChatGroupObserver.h"
 #include "chat/ChatReceiver.h"
 #include "chat/ChatTestSupport.h"
-#include "chat/ChatTree.h"
 #include "chat/ChatWriteOpeners.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
@@ -45,18 +45,18 @@ std::string sj(const char* utf8)
 }
 
 // The folder tree as the chat side sees it: every call recorded.
-class RecordingTree : public ChatTree {
+class RecordingTree : public ChatGroupObserver {
 public:
-    void addMember(int group, std::string_view name) override
+    void memberAdded(int group, std::string_view name) override
     {
         calls.push_back("addMember " + std::to_string(group) + " " + std::string(name));
     }
-    void removeMember(std::string_view name, std::string_view groupName) override
+    void memberRemoved(int group, std::string_view name) override
     {
-        calls.push_back("removeMember " + std::string(name) + " " + std::string(groupName));
+        calls.push_back("removeMember " + std::to_string(group) + " " + std::string(name));
     }
-    void addGroupNode(int group) override { calls.push_back("addGroupNode " + std::to_string(group)); }
-    void removeGroupNode(std::string_view label) override { calls.push_back("removeGroupNode " + std::string(label)); }
+    void groupAdded(int group) override { calls.push_back("addGroupNode " + std::to_string(group)); }
+    void groupRemoved(int group) override { calls.push_back("removeGroupNode " + std::to_string(group)); }
     std::vector<std::string> calls;
 };
 
@@ -75,17 +75,17 @@ protected:
             arrivals.push_back({w.groupIndex(), p, std::string(text)});
             receiver.handle(text, a, p);
         });
-        chatGroupTable().treeView = &tree;
+        chatGroupTable().addObserver(tree);
         chatGroupTable().treeReady = 1;
     }
     void TearDown() override
     {
         CNewPortDlg::setResponder({});
         platform::setFolderPickerResponder({});
-        chatwrite::closeAllWindows();
+        chatwrite::closeAllWindows(chatGroupTable());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (int g = 0; g < chatGroupTable().groupCount; ++g)
-            stopGroupListener(g, false);
+            chatGroupTable().stopListener(g, false);
         CNetMsgDlg::setReceiveHandler({});
         if (!m_oldDir.isEmpty())
             QDir::setCurrent(m_oldDir);
@@ -102,7 +102,7 @@ protected:
             p.writeString(kNetMsg, "User PortName" + n, groups[i].groupName);
             p.writeString(kNetMsg, "User Name" + n, groups[i].name);
             configureGroup(static_cast<int>(i), groups[i].port, groups[i].groupName, groups[i].name);
-            startGroupListener(static_cast<int>(i));
+            chatGroupTable().startListener(static_cast<int>(i));
         }
         ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2 * groups.size(); }, 5000));
         settle();
@@ -149,7 +149,8 @@ protected:
     ProfileSandbox sandbox;
     platform::MessageBoxRecorder boxes;
     RecordingTree tree;
-    ChatReceiver receiver{ChatReceiver::listenerIo()};
+    std::unique_ptr<ChatReceiver::GroupIo> io = ChatReceiver::makeListenerIo(chatGroupTable());
+    ChatReceiver receiver{*io, chatGroupTable()};
     std::vector<Arrival> arrivals;
 
 private:
@@ -159,7 +160,7 @@ private:
 TEST_F(PortSettings, OpeningWithoutLogFolderStoresAndCreatesChatLogInTheWorkingDirectory)
 {
     startGroups({{"12121", "A", "me"}});
-    CPortPage page;
+    CPortPage page(chatGroupTable());
     const std::string expected = sandbox.path() + "/ChatLog";
     EXPECT_EQ(stored("Log Folder"), expected);
     EXPECT_TRUE(std::filesystem::is_directory(expected));
@@ -180,7 +181,7 @@ TEST_F(PortSettings, RegisteringAGroupStoresItAddsItsNodeAndListensAtOnce)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.port);
         startGroups({{"12121", "A", "me"}});
-        CPortPage page;
+        CPortPage page(chatGroupTable());
         answerNewGroup({c.port, "B", "me2"});
         page.registerGroup();
 
@@ -192,14 +193,14 @@ TEST_F(PortSettings, RegisteringAGroupStoresItAddsItsNodeAndListensAtOnce)
         EXPECT_EQ(stored("User Name2"), "me2");
         EXPECT_EQ(tree.calls, std::vector<std::string>{"addGroupNode 1"});
         ASSERT_EQ(chatGroupTable().groupCount, 2);
-        ASSERT_NE(chatGroupTable().groups[1].listener, nullptr);
+        ASSERT_NE(chatGroupTable().listener(1), nullptr);
         EXPECT_TRUE(heardOn(12122, "ON #me2#N#"));
         EXPECT_TRUE(heardOn(12122, "ON #me2#C#"));
         // The new group's own announcement made it a member there.
         EXPECT_TRUE(QTest::qWaitFor([] { return chatGroupTable().groups[1].members.size() == 1; }, 5000));
 
         for (int g = 0; g < chatGroupTable().groupCount; ++g)
-            stopGroupListener(g, false);
+            chatGroupTable().stopListener(g, false);
         chatGroupTable().groupCount = 0;
         arrivals.clear();
     }
@@ -228,7 +229,7 @@ TEST_F(PortSettings, NewGroupChecksRefuseWithTheirMessagesAndStoreNothing)
         {{"12121", "B", "n"}, CNewPortDlg::portInUseText()},
         {{"012121", "B", "n"}, CNewPortDlg::portInUseText()},
     };
-    CPortPage page;
+    CPortPage page(chatGroupTable());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input.port + "|" + c.input.groupName + "|" + c.input.name);
         platform::MessageBoxRecorder local;
@@ -253,7 +254,7 @@ TEST_F(PortSettings, NewGroupChecksRefuseWithTheirMessagesAndStoreNothing)
 TEST_F(PortSettings, HundredAndFirstGroupIsRefused)
 {
     startGroups({{"12121", "A", "me"}});
-    CPortPage page;
+    CPortPage page(chatGroupTable());
     chatGroupTable().groupCount = kMaxChatGroups; // as if the table were full
     bool asked = false;
     CNewPortDlg::setResponder([&](CNewPortDlg&) {
@@ -275,13 +276,13 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
     table.groups[1].members = {"10.0.0.2#12122#x"};
     table.groups[2].rows = {{"c1", "18", "row of C", "", "1"}};
     table.currentGroup = 2;
-    CSendChatThread* writeToA = chatwrite::openWriteToGroup(0);
-    CSendChatThread* writeToC = chatwrite::openWriteToGroup(2);
+    CSendChatThread* writeToA = chatwrite::openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* writeToC = chatwrite::openWriteToGroup(chatGroupTable(), 2);
     ASSERT_TRUE(writeToA && writeToC);
-    CNetMsgThread* listenerB = table.groups[1].listener;
-    CNetMsgThread* listenerC = table.groups[2].listener;
+    CNetMsgThread* listenerB = table.listener(1);
+    CNetMsgThread* listenerC = table.listener(2);
 
-    CPortPage page;
+    CPortPage page(chatGroupTable());
     // A name change of C pending for the next start moves with it in the store.
     page.selectItem(2);
     page.nameEdit()->setText("c2");
@@ -311,18 +312,18 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
     EXPECT_EQ(table.groups[0].port, "12122");
     EXPECT_EQ(table.groups[1].port, "12123");
     EXPECT_EQ(table.groups[1].displayName, "c"); // the change waits for the next start
-    EXPECT_EQ(table.groups[0].listener, listenerB);
-    EXPECT_EQ(table.groups[1].listener, listenerC);
+    EXPECT_EQ(table.listener(0), listenerB);
+    EXPECT_EQ(table.listener(1), listenerC);
     EXPECT_EQ(listenerB->groupIndex(), 0);
     EXPECT_EQ(listenerC->window()->groupIndex(), 1);
     EXPECT_EQ(table.groups[0].members, std::vector<std::string>{"10.0.0.2#12122#x"});
     ASSERT_EQ(table.groups[1].rows.size(), 1u);
     EXPECT_EQ(table.groups[1].rows[0].body, "row of C");
-    EXPECT_TRUE(table.groups[2].port.empty() && table.groups[2].listener == nullptr);
+    EXPECT_TRUE(table.groups[2].port.empty() && table.listener(2) == nullptr);
     EXPECT_EQ(table.currentGroup, 1);
     EXPECT_EQ(writeToA->groupIndex(), -1);
     EXPECT_EQ(writeToC->groupIndex(), 1);
-    EXPECT_EQ(tree.calls, std::vector<std::string>{"removeGroupNode Orvalink(A)"});
+    EXPECT_EQ(tree.calls, std::vector<std::string>{"removeGroupNode 0"});
 
     // The page: the item gone, the group now in its place selected.
     EXPECT_EQ(listed(page), (std::vector<std::string>{"12122", "12123"}));
@@ -350,7 +351,7 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
 TEST_F(PortSettings, DeleteCancelledChangesNothing)
 {
     startGroups({{"12121", "A", "a"}, {"12122", "B", "b"}});
-    CPortPage page;
+    CPortPage page(chatGroupTable());
     page.selectItem(1);
     platform::MessageBoxRecorder answers({platform::IDCANCEL});
     page.deleteSelected();
@@ -358,7 +359,7 @@ TEST_F(PortSettings, DeleteCancelledChangesNothing)
     EXPECT_EQ(answers.calls()[0].type & 0xF00, 0x100u); // Cancel is the default button
     EXPECT_EQ(storedCount(), 2);
     EXPECT_EQ(chatGroupTable().groupCount, 2);
-    EXPECT_NE(chatGroupTable().groups[1].listener, nullptr);
+    EXPECT_NE(chatGroupTable().listener(1), nullptr);
     EXPECT_EQ(listed(page), (std::vector<std::string>{"12121", "12122"}));
     EXPECT_TRUE(tree.calls.empty());
 }
@@ -366,7 +367,7 @@ TEST_F(PortSettings, DeleteCancelledChangesNothing)
 TEST_F(PortSettings, NameChangesAreOnlyStored)
 {
     startGroups({{"12121", "A", "me"}});
-    CPortPage page;
+    CPortPage page(chatGroupTable());
     const struct {
         QLineEdit* edit;
         QPushButton* button;
@@ -425,7 +426,7 @@ TEST_F(PortSettings, ChangedNamesShowAsStoredMarkedForTheNextStart)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         {
-            CPortPage page;
+            CPortPage page(chatGroupTable());
             EXPECT_TRUE((page.*c.mark)()->isHidden());
             retype((page.*c.edit)(), "renamed");
             (page.*c.button)()->click();
@@ -440,7 +441,7 @@ TEST_F(PortSettings, ChangedNamesShowAsStoredMarkedForTheNextStart)
         }
         {
             // Opened again: the same. Changed back to the name in use, the mark goes.
-            CPortPage page;
+            CPortPage page(chatGroupTable());
             EXPECT_EQ((page.*c.edit)()->text(), "renamed");
             EXPECT_FALSE((page.*c.mark)()->isHidden());
             retype((page.*c.edit)(), c.running);
@@ -458,7 +459,7 @@ TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
     auto& p = platform::Profile::application();
     {
         // Unchanged: "Log Folder" is left as the store has it now, "Log YesNo" written.
-        CPortSettingsSheet sheet;
+        CPortSettingsSheet sheet(chatGroupTable());
         EXPECT_EQ(sheet.windowTitle(), QString::fromUtf8("ポート＆ログの設定"));
         p.writeString(kNetMsg, "Log Folder", "/elsewhere");
         sheet.page()->storeLogSettings();
@@ -466,7 +467,7 @@ TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
         EXPECT_EQ(p.getInt(kNetMsg, "Log YesNo", -1), 0);
     }
     {
-        CPortSettingsSheet sheet;
+        CPortSettingsSheet sheet(chatGroupTable());
         std::string askedTitle;
         platform::setFolderPickerResponder([&](std::string_view title) -> std::optional<std::string> {
             askedTitle = std::string(title);
@@ -483,7 +484,7 @@ TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
     }
     {
         // A cancelled picker keeps the folder.
-        CPortSettingsSheet sheet;
+        CPortSettingsSheet sheet(chatGroupTable());
         platform::setFolderPickerResponder([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
         sheet.page()->browseLogFolder();
         EXPECT_EQ(sheet.page()->logFolder(), "/tmp/logs");
@@ -512,7 +513,7 @@ TEST_F(PortSettings, DefaultLogFolderUnderAnyWorkingDirectoryIsStoredExactlyAndL
     const std::string expected = cwd + "/ChatLog";
     const mode_t oldMask = ::umask(0);
     {
-        CPortPage page;
+        CPortPage page(chatGroupTable());
         ::umask(oldMask);
         EXPECT_EQ(page.logFolder(), expected);
         EXPECT_EQ(page.logFolderLabel()->text(), QString::fromUtf8(expected.c_str()));
@@ -526,7 +527,7 @@ TEST_F(PortSettings, DefaultLogFolderUnderAnyWorkingDirectoryIsStoredExactlyAndL
     EXPECT_NE(settings.find("Log Folder=" + expected + "\n"), std::string::npos) << settings;
 
     // A sent message is logged in that folder.
-    CNetMsgDlg* w = chatGroupTable().groups[0].listener->window();
+    CNetMsgDlg* w = chatGroupTable().listener(0)->window();
     platform::sendMessage(w, {WM_CHAT_SEND_GROUP, std::string("hello"), {}});
     ASSERT_TRUE(w->chatLog().isOpen());
     EXPECT_EQ(std::filesystem::path(w->chatLog().path()).parent_path().string(), expected);
@@ -545,7 +546,7 @@ TEST_F(PortSettings, FolderPickerTakesFoldersCodePage932CannotName)
     startGroups({{"12121", "A", "me"}});
     const std::string chosen = sandbox.path() + "/" + kForeignFolder;
     std::filesystem::create_directory(chosen);
-    CPortPage page;
+    CPortPage page(chatGroupTable());
     bool answered = false;
     QTimer answerer;
     QObject::connect(&answerer, &QTimer::timeout, [&] {
@@ -608,11 +609,11 @@ TEST_F(PortSettings, DeletingAGroupSendsNoLeaveNotice)
     startGroups({{"12121", "A", "gone"}, {"12122", "B", "stays"}});
     UdpCapture capture;
     ASSERT_TRUE(capture.open());
-    CPortPage page;
+    CPortPage page(chatGroupTable());
     page.selectItem(0);
     page.deleteSelected();
     ASSERT_EQ(chatGroupTable().groupCount, 1);
-    stopGroupListener(0, true);
+    chatGroupTable().stopListener(0, true);
     ASSERT_TRUE(capture.collectUntil(chatwire::buildLeave("stays"), 5000));
     EXPECT_FALSE(capture.anyHolds(chatwire::buildLeave("gone")));
 }

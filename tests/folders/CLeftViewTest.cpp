@@ -1,36 +1,34 @@
 #include "folders/CLeftView.h"
 
-#include <gtest/gtest.h>
+#include "chat/ChatGroupObserver.h"
+#include "chat/ChatGroupTable.h"
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
+#include "platform/TextCodec.h"
+#include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
-
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "chat/ChatGroupTable.h"
-#include "platform/Dispatch.h"
-#include "platform/TextCodec.h"
-#include "platform/text/Cp932.h"
-#include "res/ResourceIds.h"
-
 namespace {
 
 using text::utf8ToCp932;
 
-class RecordingFrame : public platform::MessageTarget {
+// The main window as the group table tells it, in the window messages it turns that into.
+class RecordingFrame : public ChatGroupObserver {
 public:
-    std::intptr_t windowProc(platform::WindowMessage& msg) override
-    {
-        messages.emplace_back(msg.id, platform::paramInt(msg.wParam), platform::paramInt(msg.lParam));
-        return 0;
-    }
+    void groupRowsChanged(int g) override { messages.emplace_back(WM_CHAT_ROWS_CHANGED, g, 0); }
+    void groupMembersChanged(int g) override { messages.emplace_back(WM_CHAT_MEMBERS_CHANGED, g, 0); }
     std::vector<std::tuple<unsigned, std::int64_t, std::int64_t>> messages;
 };
 
@@ -56,9 +54,9 @@ protected:
         for (std::size_t g = 0; g < groupNames.size(); ++g)
             table.groups[g].name = groupNames[g];
         table.groupCount = static_cast<int>(groupNames.size());
-        table.mainFrame = &frame;
+        table.addObserver(frame);
 
-        view = std::make_unique<CLeftView>();
+        view = std::make_unique<CLeftView>(table);
         view->resize(320, 480);
         view->setMenuPresenter([this](int id, QMenu& menu) {
             ASSERT_EQ(menu.actions().size(), 1);
@@ -119,12 +117,13 @@ TEST_F(LeftViewTest, InitialFillMakesAnExpandedGroupNodePerGroupAndReportsReady)
         const QImage icon = group(i)->icon(0).pixmap(22, 17).toImage();
         EXPECT_EQ(icon.pixelColor(0, 0).alpha(), 0);
     }
-    EXPECT_EQ(chatGroupTable().treeView, view.get());
+    EXPECT_TRUE(chatGroupTable().isObserver(*view));
     EXPECT_EQ(chatGroupTable().treeReady.load(), 1);
     EXPECT_TRUE(frame.messages.empty());
 
+    const CLeftView* gone = view.get();
     view.reset();
-    EXPECT_EQ(chatGroupTable().treeView, nullptr);
+    EXPECT_FALSE(chatGroupTable().isObserver(*gone));
     EXPECT_EQ(chatGroupTable().treeReady.load(), 0);
 }
 
@@ -234,7 +233,7 @@ TEST_F(LeftViewTest, MemberLeavingWhileItsMenuIsOpenWritesToNobody)
     start({"A"});
     view->addMember(0, "PC-A");
     choose = true;
-    beforeChoice = [this] { view->removeMember("PC-A", "A"); };
+    beforeChoice = [this] { view->removeMember(0, "PC-A"); };
 
     rightPress(centre(group(0)->child(0)));
 
@@ -248,20 +247,21 @@ TEST_F(LeftViewTest, MemberLeavingWhileItsMenuIsOpenWritesToNobody)
 
 TEST_F(LeftViewTest, RemoveMemberTouchesOnlyTheNamedGroup)
 {
-    start({"A", "B"});
+    // Two groups of one name: each is its own node.
+    start({"A", "A"});
     for (int g : {0, 1}) {
         view->addMember(g, "PC-1");
         view->addMember(g, "PC-2");
         view->addMember(g, "PC-1");
     }
-    view->removeMember("PC-1", "A");
+    view->removeMember(0, "PC-1");
     EXPECT_EQ(childLabels(group(0)), std::vector<std::string>{"PC-2"});
     EXPECT_EQ(childLabels(group(1)), (std::vector<std::string>{"PC-1", "PC-2", "PC-1"}));
 
-    // Names compare whole and exactly; an unknown group changes nothing.
-    view->removeMember("PC", "B");
-    view->removeMember("PC-2", "C");
-    view->removeMember("PC-2", "Orvalink(B)");
+    // Keys compare whole and exactly; a group without a node changes nothing.
+    view->removeMember(1, "PC");
+    view->removeMember(2, "PC-2");
+    view->removeMember(-1, "PC-2");
     EXPECT_EQ(childLabels(group(1)).size(), 3u);
 }
 
@@ -286,7 +286,7 @@ TEST_F(LeftViewTest, MembersOfOneNameAreNodesOfTheirOwn)
     EXPECT_EQ(writes, (std::vector<std::pair<int, std::string>>{{0, keys[1]}}));
 
     // The third one leaving takes its node only.
-    view->removeMember(keys[2], "A");
+    view->removeMember(0, keys[2]);
     ASSERT_EQ(group(0)->childCount(), 2);
     EXPECT_EQ(CLeftView::memberKey(group(0)->child(0)), keys[0]);
     EXPECT_EQ(CLeftView::memberKey(group(0)->child(1)), keys[1]);
@@ -437,12 +437,17 @@ TEST_F(LeftViewTest, GroupNodesComeAndGo)
     view->addMember(2, "PC-A2");
     EXPECT_EQ(childLabels(group(1)), std::vector<std::string>{"PC-B"});
 
-    // Every node with the label goes, with its members.
-    view->removeGroupNode("Orvalink(A)");
+    // The group's own node goes, with its members; another node of the same label stays.
+    view->removeGroupNode(2);
+    ASSERT_EQ(view->topLevelItemCount(), 2);
+    EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(A)");
+    EXPECT_EQ(CLeftView::label(group(1)), "Orvalink(B)");
+    view->removeGroupNode(0);
     ASSERT_EQ(view->topLevelItemCount(), 1);
     EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(B)");
     EXPECT_EQ(childLabels(group(0)), std::vector<std::string>{"PC-B"});
-    view->removeGroupNode("B");
+    view->removeGroupNode(1);
+    view->removeGroupNode(-1);
     EXPECT_EQ(view->topLevelItemCount(), 1);
 
     // Indexes without a group node or a group slot add nothing.
@@ -461,7 +466,7 @@ TEST_F(LeftViewTest, DeletedContextNodeIsForgotten)
     rightPress(centre(group(1)));
     ASSERT_EQ(view->contextNode(), group(1));
 
-    view->removeGroupNode("Orvalink(B)");
+    view->removeGroupNode(1);
     EXPECT_EQ(view->contextNode(), nullptr);
     EXPECT_EQ(view->dropHighlightNode(), nullptr);
     EXPECT_TRUE(view->onCommand(res::kCmdWriteToGroup));

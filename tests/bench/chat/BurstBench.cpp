@@ -75,7 +75,8 @@ Result burst(CMainFrame& frame, bool visible)
     QCoreApplication::processEvents();
 
     // As in the program: the main window is told of new rows once per burst of datagrams.
-    static ChatReceiver receiver(ChatReceiver::listenerIo());
+    static const auto io = ChatReceiver::makeListenerIo(chatGroupTable());
+    static ChatReceiver receiver(*io, chatGroupTable());
     receiver.setCoalescedRefresh(true);
     std::atomic<int> handled{0};
     std::vector<double> handlerMs;
@@ -100,7 +101,7 @@ Result burst(CMainFrame& frame, bool visible)
 
     // The messages are this instance's own: written to the group's listener, broadcast from the
     // group's port, and received back like anybody else's.
-    CNetMsgDlg* listener = t.groups[0].listener->window();
+    CNetMsgDlg* listener = t.listener(0)->window();
     std::thread sender([&] {
         for (int i = 0; i < kMessages; ++i) {
             // Keep at most 50 in flight so that the socket buffer never drops any.
@@ -153,7 +154,7 @@ int main(int argc, char** argv)
     frame.create();
     frame.resize(800, 600);
     t.currentGroup = 0;
-    startGroupListener(0);
+    chatGroupTable().startListener(0);
 
     bool met = true;
     for (int run = 0; run < 2; ++run) {
@@ -168,6 +169,6 @@ int main(int argc, char** argv)
         met = met && shown.longestGapMs < 16 && hidden.longestGapMs < 16;
     }
     std::printf("goal: the GUI never blocked 16 ms or more (by the longest gap): %s\n", met ? "met" : "NOT met");
-    stopGroupListener(0, false);
+    chatGroupTable().stopListener(0, false);
     return 0;
 }

@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     ::setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
     const int repetitions = argc > 1 ? std::max(3, std::atoi(argv[1])) : 40;
 
-    auto source = std::make_unique<ChatRowSource>();
+    auto source = std::make_unique<ChatRowSource>(chatGroupTable());
     ChatRowSource* rowSource = source.get();
     CReportDemoView view(nullptr, nullptr, std::move(source));
     view.resize(800, 600);
