@@ -16,9 +16,9 @@
 #include <cstdio>
 
 #include "app/CAboutDlg.h"
-#include "app/CBottomBar.h"
+#include "app/CBottomBar_p.h"
 #include "app/COrvalinkApp.h"
-#include "app/CSplashWnd.h"
+#include "app/CSplashWnd_p.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/CNetMsgThread.h"

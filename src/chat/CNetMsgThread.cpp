@@ -2,7 +2,7 @@
 
 #include "chat/ChatGroupTable.h"
 #include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgSocket.h"
+#include "chat/CNetMsgSocket_p.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 
