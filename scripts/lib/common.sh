@@ -6,8 +6,9 @@ RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev netbase 
     qt6-translations-l10n)
 # What the test suite needs on top: the private network namespaces (iproute2, util-linux), the real
 # mail servers the mail tests start inside them (dovecot's POP3 server, aiosmtpd under Debian's
-# python3), and the desktop suite's X server, window manager with a tray and input driver.
-TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux dovecot-pop3d python3-aiosmtpd xvfb icewm xdotool)
+# python3), the desktop suite's X server, window manager with a tray and input driver, and the
+# formatter scripts/check holds the sources to.
+TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux dovecot-pop3d python3-aiosmtpd xvfb icewm xdotool clang-format)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,4 +1,4 @@
-#include "app/CBottomBar.h"
+#include "app/CBottomBar_p.h"
 
 #include <QMouseEvent>
 #include <QPainter>

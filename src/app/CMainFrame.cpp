@@ -1,9 +1,9 @@
 #include "app/CMainFrame.h"
 
 #include "app/CAboutDlg.h"
-#include "app/CBottomBar.h"
+#include "app/CBottomBar_p.h"
 #include "app/COrvalinkApp.h"
-#include "app/CSplashWnd.h"
+#include "app/CSplashWnd_p.h"
 #include "app/TrayIcon.h"
 #include "chat/CNetMsgThread.h"
 #include "app/CReportDemoView.h"

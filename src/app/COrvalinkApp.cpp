@@ -7,10 +7,10 @@
 #include <cstdlib>
 
 #include "app/CMainFrame.h"
-#include "app/ChatWindows.h"
-#include "app/MailReceiveCommand.h"
+#include "app/ChatWindows_p.h"
+#include "app/MailReceiveCommand_p.h"
 #include "app/MailSettingsCommand.h"
-#include "app/MailWindows.h"
+#include "app/MailWindows_p.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"

@@ -1,4 +1,4 @@
-#include "app/CSplashWnd.h"
+#include "app/CSplashWnd_p.h"
 
 #include <QGuiApplication>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/ChatWindows.h"
+#include "app/ChatWindows_p.h"
 
 #include <algorithm>
 

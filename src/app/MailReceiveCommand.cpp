@@ -1,4 +1,4 @@
-#include "app/MailReceiveCommand.h"
+#include "app/MailReceiveCommand_p.h"
 
 #include "app/CMainFrame.h"
 #include "mail/ReceiveCommand.h"

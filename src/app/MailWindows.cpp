@@ -1,4 +1,4 @@
-#include "app/MailWindows.h"
+#include "app/MailWindows_p.h"
 
 #include "app/CMainFrame.h"
 #include "mail/CSendRecvThread.h"

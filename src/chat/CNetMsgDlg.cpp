@@ -1,7 +1,7 @@
 #include "chat/CNetMsgDlg.h"
 
 #include "chat/ChatGroupTable.h"
-#include "chat/CNetMsgSocket.h"
+#include "chat/CNetMsgSocket_p.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/Messages.h"
 #include "platform/MessageBox.h"

@@ -1,4 +1,4 @@
-#include "chat/CNetMsgSocket.h"
+#include "chat/CNetMsgSocket_p.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

@@ -1,10 +1,17 @@
 #include "chat/CNetMsgThread.h"
 
 #include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgSocket.h"
+#include "chat/CNetMsgSocket_p.h"
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
 #include "chat/ChatGroupTable.h"
 
 CNetMsgThread::CNetMsgThread() = default;
+
+bool CNetMsgThread::socketOpen() const
+{
+    return m_socket && m_socket->isOpen();
+}
 
 CNetMsgThread::~CNetMsgThread()
 {

@@ -34,6 +34,8 @@ public:
     // Main thread, once the thread has ended: drains the socket and deletes it.
     void closeSocket();
     CNetMsgSocket* socket() const { return m_socket.get(); }
+    // Whether the group's socket exists and is open.
+    bool socketOpen() const;
 
 protected:
     bool initInstance() override;

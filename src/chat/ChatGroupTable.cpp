@@ -1,7 +1,7 @@
 #include "chat/ChatGroupTable.h"
 
 #include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgSocket.h"
+#include "chat/CNetMsgSocket_p.h"
 #include "chat/CNetMsgThread.h"
 #include "chat/CSendChatThread.h"
 #include "chat/ChatGroupObserver.h"

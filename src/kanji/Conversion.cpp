@@ -1,7 +1,7 @@
 #include "kanji/Conversion.h"
 
-#include "kanji/JisArithmetic.h"
-#include "kanji/KatakanaTable.h"
+#include "kanji/JisArithmetic_p.h"
+#include "kanji/KatakanaTable_p.h"
 
 namespace kanji {
 

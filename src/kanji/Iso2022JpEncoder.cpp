@@ -1,7 +1,7 @@
 #include "kanji/Iso2022JpEncoder.h"
 
-#include "kanji/JisArithmetic.h"
-#include "kanji/KatakanaTable.h"
+#include "kanji/JisArithmetic_p.h"
+#include "kanji/KatakanaTable_p.h"
 
 #include <array>
 

@@ -5,7 +5,7 @@
 // most MailAccountStore::kMaxAccounts entries. Values are as stored (a missing key is an empty
 // text; no port defaults are filled in here).
 
-#include "mail/MailAccount.h"
+#include "mail/engine/MailAccount.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "mail/CRecvSocket.h"
+#include "mail/CRecvSocket_p.h"
 
 #include "mail/ReceiveWorker.h"
 

@@ -10,7 +10,7 @@
 // "MailWriteWindow Entry" and its three check boxes, ends its thread and frees its slot. The close
 // box asks first when the window holds typed text. The window deletes itself when closed.
 
-#include "mail/MailAccount.h"
+#include "mail/engine/MailAccount.h"
 
 #include <QMainWindow>
 #include <map>

@@ -1,4 +1,4 @@
-#include "mail/CSendSocket.h"
+#include "mail/CSendSocket_p.h"
 
 #include "mail/CSendWorker.h"
 

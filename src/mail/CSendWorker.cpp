@@ -1,6 +1,6 @@
 #include "mail/CSendWorker.h"
 
-#include "mail/CSendSocket.h"
+#include "mail/CSendSocket_p.h"
 #include "mail/ConnectErrorText.h"
 #include "platform/AsyncSocket.h"
 

@@ -8,7 +8,7 @@
 // Controls carry their dialog ids as object names ("1032", "1002", ...), so tests and tools find
 // them without knowing the layout.
 
-#include "mail/MailAccount.h"
+#include "mail/engine/MailAccount.h"
 #include "mail/MailAccountStore.h"
 
 #include <QWidget>

@@ -8,7 +8,7 @@
 // The program keeps accounts in tables of 100, so every reader here sees at most kMaxAccounts
 // accounts whatever a hand-edited "Count" says.
 
-#include "mail/MailAccount.h"
+#include "mail/engine/MailAccount.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #include "mail/ReceiveWorker.h"
 
-#include "mail/CRecvSocket.h"
+#include "mail/CRecvSocket_p.h"
 #include "mail/ConnectErrorText.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"

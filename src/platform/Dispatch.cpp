@@ -1,6 +1,6 @@
 #include "platform/Dispatch.h"
 
-#include "platform/MessageEvent.h"
+#include "platform/MessageEvent_p.h"
 
 #include <QCoreApplication>
 #include <QThread>

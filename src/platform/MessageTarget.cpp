@@ -1,6 +1,6 @@
 #include "platform/MessageTarget.h"
 
-#include "platform/MessageEvent.h"
+#include "platform/MessageEvent_p.h"
 #include "platform/UiThread.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,6 @@
 // hear), and the write-window slots.
 
 #include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgSocket.h"
 #include "chat/CNetMsgThread.h"
 #include "chat/CSendChatThread.h"
 #include "chat/ChatGroupObserver.h"
@@ -114,7 +113,7 @@ TEST_F(GroupTable, RegisteringStoresAppendsTellsAndStartsTheListener)
         EXPECT_EQ(observer.calls, std::vector<std::string>{"added " + std::to_string(g)});
         ASSERT_NE(table.listener(g), nullptr);
         EXPECT_EQ(table.listener(g)->port(), c.port);
-        EXPECT_TRUE(table.listener(g)->socket() && table.listener(g)->socket()->isOpen());
+        EXPECT_TRUE(table.listener(g)->socketOpen());
         table.removeObserver(observer);
     }
 }

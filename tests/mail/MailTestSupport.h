@@ -3,7 +3,7 @@
 // Shared set-up of the mail tests: a private settings folder, message boxes and the folder picker
 // answered from queues instead of shown, and helpers to put accounts into the store.
 
-#include "mail/MailAccount.h"
+#include "mail/engine/MailAccount.h"
 #include "mail/MailAccountStore.h"
 #include "mail/MailDirectory.h"
 #include "platform/MessageBox.h"

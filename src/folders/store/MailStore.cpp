@@ -1,6 +1,6 @@
 #include "folders/store/MailStore.h"
 
-#include "folders/store/FileDescriptor.h"
+#include "folders/store/FileDescriptor_p.h"
 #include "folders/store/ReceivedHeaderScan.h"
 #include "platform/text/Cp932.h"
 

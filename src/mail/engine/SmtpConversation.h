@@ -23,7 +23,7 @@
 // socket tells it so. After any ending the conversation is idle again and a new send starts over
 // at state 1 on a new connection.
 
-#include "mail/MailAccount.h"
+#include "mail/engine/MailAccount.h"
 #include "mail/engine/MailText.h"
 
 #include <cstddef>
