@@ -18,19 +18,39 @@
 
 #include "platform/MessageTarget.h"
 
-class CBottomBar;
+namespace orvalink::chat {
 class ChatGroupObserver;
+} // namespace orvalink::chat
+
+namespace orvalink::chat {
 class ChatGroupTable;
+} // namespace orvalink::chat
+
+namespace orvalink::folders {
 class CLeftView;
+} // namespace orvalink::folders
+
+class QListWidget;
+
+class QAction;
+
+class QMenu;
+
+class QSplitter;
+
+class QToolBar;
+
+namespace orvalink::app {
+
+using chat::ChatGroupObserver;
+using chat::ChatGroupTable;
+using folders::CLeftView;
+
+class CBottomBar;
 class COrvalinkApp;
 class CReportDemoView;
 class ChatRowSource;
 class CSplashWnd;
-class QListWidget;
-class QAction;
-class QMenu;
-class QSplitter;
-class QToolBar;
 class TrayIcon;
 
 class CMainFrame : public QMainWindow {
@@ -142,3 +162,5 @@ private:
     bool m_destroyed = false;
     bool m_exitRequested = false;
 };
+
+} // namespace orvalink::app

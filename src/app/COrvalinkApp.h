@@ -11,11 +11,17 @@
 #include <memory>
 #include <string>
 
+namespace orvalink::platform {
+class InstanceLock;
+} // namespace orvalink::platform
+
+namespace orvalink::app {
+
+using chat::ChatGroupTable;
+using chat::ChatReceiver;
+
 class CMainFrame;
 
-namespace platform {
-class InstanceLock;
-}
 
 class COrvalinkApp {
 public:
@@ -52,3 +58,5 @@ private:
     std::unique_ptr<platform::InstanceLock> m_lock;
     std::unique_ptr<CMainFrame> m_mainFrame;
 };
+
+} // namespace orvalink::app

@@ -14,6 +14,39 @@
 #include <QTextLayout>
 #include <algorithm>
 
+namespace orvalink::app {
+
+using controls::CReportCtrl;
+using controls::CReportView;
+using controls::FH_PROPERTY_DRAGCURSOR;
+using controls::HDS_DRAGDROP;
+using controls::HeaderItem;
+using controls::ImageList;
+using controls::kMaxCellText;
+using controls::RCHT_ONCHECK;
+using controls::RCIF_BKCOLOR;
+using controls::RCIF_CHECK;
+using controls::RCIF_DATA;
+using controls::RCIF_IMAGE;
+using controls::RCIF_PREVIEW;
+using controls::RCIF_STATE;
+using controls::RCIF_TEXT;
+using controls::RCIF_TEXTCOLOR;
+using controls::RCIS_BOLD;
+using controls::RCIS_SELECTED;
+using controls::RCN_CLICK;
+using controls::RCN_DBLCLICK;
+using controls::RCN_DRAWPREVIEW;
+using controls::RCS_REMOVECOLUMNS;
+using controls::RCS_SINGLESEL;
+using controls::ReportItem;
+using controls::ReportNotification;
+using controls::ReportRowSource;
+using controls::ReportSourceRow;
+using controls::ReportSubItem;
+using controls::RVCF_TEXT;
+using res::resourceBitmap;
+
 namespace {
 
 // The rows of a view given no source: none.
@@ -174,7 +207,7 @@ void CReportDemoView::insertRow(int i, const ReportSourceRow& e)
     ReportItem item;
     item.item = i;
     item.subItem = 0;
-    item.text = std::string(text::cp932Prefix(e.header, kMaxCellText));
+    item.text = std::string(platform::cp932Prefix(e.header, kMaxCellText));
     item.state = RCIS_BOLD;
     if (!e.unread) {
         // A read row: one line with the "read" image, no message text.
@@ -314,7 +347,7 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     QPainter& p = *n.painter;
     const bool selectedWithFocus = (n.state & RCIS_SELECTED) && reportCtrl()->hasFocus();
     // The list set the row's colour as the painter's background.
-    p.setPen(textcontrast::legibleOn(
+    p.setPen(controls::legibleOn(
         palette().color(selectedWithFocus ? QPalette::HighlightedText : QPalette::Highlight), p.background().color()));
     p.setFont(reportCtrl()->font());
     // Only the start of a long text can show: converting the whole of it would cost as much as
@@ -323,7 +356,7 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     const int lines = std::max(0, area.height() / std::max(1, QFontMetrics(p.font()).height())) + 2;
     const std::size_t shown =
         static_cast<std::size_t>(lines) * static_cast<std::size_t>(std::max(0, area.width() + 1)) * 2;
-    drawWrappedText(p, area, platform::toQString(text::cp932Prefix(m_source->body(index), shown)));
+    drawWrappedText(p, area, platform::toQString(platform::cp932Prefix(m_source->body(index), shown)));
 }
 
 void CReportDemoView::openRow(int row)
@@ -347,3 +380,5 @@ void CReportDemoView::openRow(int row)
         rowOpener()(row, std::string(e.header), std::string(m_source->body(index)), std::string(e.from));
     }
 }
+
+} // namespace orvalink::app

@@ -16,7 +16,17 @@
 #include <string>
 
 class QListWidget;
+
+namespace orvalink::controls {
 struct ReportNotification;
+} // namespace orvalink::controls
+
+namespace orvalink::app {
+
+using controls::CReportView;
+using controls::ReportNotification;
+using controls::ReportRowSource;
+using controls::ReportSourceRow;
 
 class CReportDemoView : public CReportView {
     Q_OBJECT
@@ -68,3 +78,5 @@ private:
     std::deque<std::uint64_t> m_loadedSerials;
     bool m_stale = false;
 };
+
+} // namespace orvalink::app

@@ -5,6 +5,13 @@
 
 #include <algorithm>
 
+namespace orvalink::app {
+
+using chat::ChatGroupTable;
+using chat::ChatRow;
+using chat::kMaxChatGroups;
+using controls::ReportSourceRow;
+
 namespace {
 
 const std::deque<ChatRow>* groupRows(const ChatGroupTable& table, int g)
@@ -75,3 +82,5 @@ void ChatRowSource::markRead(int i)
     if (index < rows.size())
         rows[index].unread.assign(1, '0');
 }
+
+} // namespace orvalink::app

@@ -8,7 +8,15 @@
 
 #include <cstddef>
 
+namespace orvalink::chat {
 class ChatGroupTable;
+} // namespace orvalink::chat
+
+namespace orvalink::app {
+
+using chat::ChatGroupTable;
+using controls::ReportRowSource;
+using controls::ReportSourceRow;
 
 inline constexpr int kPaneRowCapacity = 7878;
 
@@ -34,3 +42,5 @@ private:
     ChatGroupTable& m_table;
     int m_group = -1;
 };
+
+} // namespace orvalink::app

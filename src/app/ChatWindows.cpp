@@ -9,6 +9,13 @@
 #include "chat/ChatWriteOpeners.h"
 #include "folders/CLeftView.h"
 
+namespace orvalink::app {
+
+using chat::ChatGroupTable;
+using chat::CPortSettingsSheet;
+using chat::CSendChatFrame;
+using folders::CLeftView;
+
 namespace {
 constexpr int kCascadeStep = 24;   // without a window manager's title bar to measure
 constexpr int kCascadeLength = 10; // then the cascade starts again at the top
@@ -18,17 +25,17 @@ void installChatWindows(CMainFrame& frame)
 {
     ChatGroupTable* groups = &frame.chatGroups();
     if (CLeftView* tree = frame.treeView()) {
-        tree->setWriteToGroupHandler([groups](int group) { chatwrite::openWriteToGroup(*groups, group); });
+        tree->setWriteToGroupHandler([groups](int group) { chat::openWriteToGroup(*groups, group); });
         tree->setWriteToPersonHandler(
-            [groups](int group, std::string memberKey) { chatwrite::openWriteToMember(*groups, group, memberKey); });
+            [groups](int group, std::string memberKey) { chat::openWriteToMember(*groups, group, memberKey); });
     }
     // The reply goes to the member who sent the row, kept with it.
     CReportDemoView::setRowOpener([groups](int row, const std::string& header, const std::string& body,
                                            const std::string& from) {
-        chatwrite::openMessageRow(*groups, row, header, body, from);
+        chat::openMessageRow(*groups, row, header, body, from);
     });
     // Write windows still open when the program ends go with it, their threads ended first.
-    QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [groups] { chatwrite::closeAllWindows(*groups); });
+    QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [groups] { chat::closeAllWindows(*groups); });
     CMainFrame* f = &frame;
     // New write windows cascade from the main window, each a title bar's height further down and
     // right, so none hides another; they keep their stored size.
@@ -41,3 +48,5 @@ void installChatWindows(CMainFrame& frame)
     QObject::connect(&frame, &QObject::destroyed, [] { CSendChatFrame::setPlacement({}); });
     frame.setCommandHandler(CMainFrame::ID_PORT_SETTINGS, [f] { CPortSettingsSheet::run(f->chatGroups(), f); });
 }
+
+} // namespace orvalink::app

@@ -18,6 +18,8 @@
 #include "chat/wire/ChatDatagram.h"
 #include "platform/MessageTarget.h"
 
+namespace orvalink::chat {
+
 class CNetMsgSocket;
 struct ChatGroup;
 
@@ -65,4 +67,4 @@ private:
     ChatLog m_log;
 };
 
-using chatwire::portNumber;
+} // namespace orvalink::chat

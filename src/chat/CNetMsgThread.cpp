@@ -6,6 +6,8 @@
 #include "platform/Messages.h"
 #include "chat/ChatGroupTable.h"
 
+namespace orvalink::chat {
+
 CNetMsgThread::CNetMsgThread() = default;
 
 bool CNetMsgThread::socketOpen() const
@@ -53,3 +55,5 @@ void CNetMsgThread::setGroupIndex(int group)
     if (CNetMsgDlg* w = window())
         w->setGroupIndex(group);
 }
+
+} // namespace orvalink::chat

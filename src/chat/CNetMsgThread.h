@@ -10,6 +10,8 @@
 
 #include <memory>
 
+namespace orvalink::chat {
+
 class CNetMsgDlg;
 class CNetMsgSocket;
 struct ChatGroup;
@@ -45,3 +47,5 @@ private:
     int m_port = 0;
     std::unique_ptr<CNetMsgSocket> m_socket;
 };
+
+} // namespace orvalink::chat

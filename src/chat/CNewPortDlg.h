@@ -12,6 +12,8 @@
 
 class QLineEdit;
 
+namespace orvalink::chat {
+
 class ChatGroupTable;
 
 class CNewPortDlg : public QDialog {
@@ -49,3 +51,5 @@ private:
     QLineEdit* m_groupName;
     QLineEdit* m_name;
 };
+
+} // namespace orvalink::chat

@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace orvalink::chat {
+
 namespace {
 
 constexpr const char* kNetMsg = "NetMsg Entry";
@@ -63,7 +65,7 @@ template <typename W> W* named(W* w, int id)
 
 std::string CPortPage::tooManyGroupsText()
 {
-    return text::utf8ToCp932("これ以上グループを登録できません");
+    return platform::utf8ToCp932("これ以上グループを登録できません");
 }
 
 CPortPage::CPortPage(ChatGroupTable& groups, QWidget* parent)
@@ -196,7 +198,7 @@ void CPortPage::changeGroupName()
                                                  platform::fromQString(m_groupName->text()));
     m_groupNameButton->setEnabled(false);
     markPending(row);
-    platform::messageBox(text::utf8ToCp932("グループ名を変更しました。再起動後、有効となります。"));
+    platform::messageBox(platform::utf8ToCp932("グループ名を変更しました。再起動後、有効となります。"));
 }
 
 void CPortPage::changeDisplayName()
@@ -212,7 +214,7 @@ void CPortPage::changeDisplayName()
     platform::Profile::application().writeString(kNetMsg, key("User Name", row + 1), name);
     m_nameButton->setEnabled(false);
     markPending(row);
-    platform::messageBox(text::utf8ToCp932("ユーザ名を変更しました。再起動後、有効となります。"));
+    platform::messageBox(platform::utf8ToCp932("ユーザ名を変更しました。再起動後、有効となります。"));
 }
 
 void CPortPage::registerGroup()
@@ -233,7 +235,7 @@ void CPortPage::deleteSelected()
     const int g = m_list->currentRow();
     if (g < 0 || g >= m_groups.groupCount)
         return;
-    if (platform::messageBox(text::utf8ToCp932("本当に削除しますか？"), text::utf8ToCp932("メッセージ"),
+    if (platform::messageBox(platform::utf8ToCp932("本当に削除しますか？"), platform::utf8ToCp932("メッセージ"),
                              platform::MB_OKCANCEL | kDefaultButton2) != platform::IDOK)
         return;
 
@@ -252,7 +254,7 @@ void CPortPage::deleteSelected()
 
 void CPortPage::browseLogFolder()
 {
-    if (auto folder = platform::pickFolderPath(text::utf8ToCp932("フォルダを選択してください"), m_logFolder)) {
+    if (auto folder = platform::pickFolderPath(platform::utf8ToCp932("フォルダを選択してください"), m_logFolder)) {
         m_logFolder = *folder;
         m_folderLabel->setText(shownPath(m_logFolder));
     }
@@ -265,3 +267,5 @@ void CPortPage::storeLogSettings()
         profile.writePath(kNetMsg, "Log Folder", m_logFolder);
     profile.writeInt(kNetMsg, "Log YesNo", m_logging ? 1 : 0);
 }
+
+} // namespace orvalink::chat

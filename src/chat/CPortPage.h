@@ -13,10 +13,16 @@
 #include <string>
 
 class QCheckBox;
+
 class QLabel;
+
 class QLineEdit;
+
 class QListWidget;
+
 class QPushButton;
+
+namespace orvalink::chat {
 
 class ChatGroupTable;
 
@@ -84,3 +90,5 @@ private:
     bool m_logging = false;
     bool m_initialLogging = false;
 };
+
+} // namespace orvalink::chat

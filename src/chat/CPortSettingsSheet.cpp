@@ -9,6 +9,10 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+namespace orvalink::chat {
+
+using res::resourceIcon;
+
 CPortSettingsSheet::CPortSettingsSheet(ChatGroupTable& groups, QWidget* parent)
     : QDialog(parent), m_page(new CPortPage(groups))
 {
@@ -31,3 +35,5 @@ void CPortSettingsSheet::run(ChatGroupTable& groups, QWidget* parent)
     if (sheet.exec() == QDialog::Accepted)
         sheet.page()->storeLogSettings();
 }
+
+} // namespace orvalink::chat

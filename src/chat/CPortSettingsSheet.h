@@ -6,9 +6,12 @@
 
 #include <QDialog>
 
+class QWidget;
+
+namespace orvalink::chat {
+
 class CPortPage;
 class ChatGroupTable;
-class QWidget;
 
 class CPortSettingsSheet : public QDialog {
     Q_OBJECT
@@ -24,3 +27,5 @@ public:
 private:
     CPortPage* m_page;
 };
+
+} // namespace orvalink::chat

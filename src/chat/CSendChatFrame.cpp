@@ -21,6 +21,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace orvalink::chat {
+
+using res::resourceIcon;
+
 namespace {
 
 constexpr const char* kSection = "ChatWriteWindow Entry";
@@ -160,10 +164,10 @@ void CSendChatFrame::reply()
 {
     // Without the sender among the members the reply could only go to the whole group.
     if (m_thread->recipient.empty()) {
-        platform::messageBox(chatwrite::noRecipientText());
+        platform::messageBox(chat::noRecipientText());
         return;
     }
-    m_view->setText(chatwrite::quoteReply(m_thread->body));
+    m_view->setText(chat::quoteReply(m_thread->body));
     m_view->setReadOnly(false);
     m_button->setText(qs("送信(&S)"));
     m_readMode = false;
@@ -179,12 +183,12 @@ void CSendChatFrame::send()
     const ChatGroupTable* table = m_thread->table();
     CNetMsgDlg* target = table ? table->sendTarget(m_thread->groupIndex()) : nullptr;
     if (!target) {
-        platform::messageBox(chatwrite::groupDeletedText());
+        platform::messageBox(chat::groupDeletedText());
         close();
         return;
     }
     if (m_thread->personal && m_thread->recipient.empty()) {
-        platform::messageBox(chatwrite::noRecipientText());
+        platform::messageBox(chat::noRecipientText());
         return;
     }
     m_sending = true;
@@ -193,3 +197,5 @@ void CSendChatFrame::send()
     worker->setListener(target);
     platform::postMessage(worker, {WM_CHAT_WRITE_SEND, m_view->text(), m_thread->recipient});
 }
+
+} // namespace orvalink::chat

@@ -21,9 +21,13 @@
 #include <functional>
 #include <string>
 
-class CSendChatView;
 class QLabel;
+
 class QPushButton;
+
+namespace orvalink::chat {
+
+class CSendChatView;
 
 class CSendChatFrame : public QMainWindow {
     Q_OBJECT
@@ -74,3 +78,5 @@ private:
     bool m_sending = false;
     bool m_tornDown = false;
 };
+
+} // namespace orvalink::chat

@@ -2,6 +2,8 @@
 
 #include "chat/CSendChatWorker.h"
 
+namespace orvalink::chat {
+
 CSendChatWorker* CSendChatThread::worker() const
 {
     return static_cast<CSendChatWorker*>(mainWindow());
@@ -12,3 +14,5 @@ bool CSendChatThread::initInstance()
     setMainWindow(new CSendChatWorker);
     return true;
 }
+
+} // namespace orvalink::chat

@@ -10,6 +10,8 @@
 #include <atomic>
 #include <string>
 
+namespace orvalink::chat {
+
 class CSendChatFrame;
 class CSendChatWorker;
 class ChatGroupTable;
@@ -51,3 +53,5 @@ private:
     CSendChatFrame* m_frame = nullptr;
     ChatGroupTable* m_table = nullptr;
 };
+
+} // namespace orvalink::chat

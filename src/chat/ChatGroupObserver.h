@@ -7,6 +7,8 @@
 
 #include <string_view>
 
+namespace orvalink::chat {
+
 class ChatGroupObserver {
 public:
     virtual ~ChatGroupObserver() = default;
@@ -24,3 +26,5 @@ public:
     // The member lists changed (the tray tooltip counts them).
     virtual void groupMembersChanged(int /*group*/) {}
 };
+
+} // namespace orvalink::chat

@@ -12,6 +12,11 @@
 
 #include <algorithm>
 
+namespace orvalink::chat {
+
+using platform::WM_CHAT_SEND_OFF;
+using platform::WM_QUIT;
+
 namespace {
 
 constexpr const char* kNetMsg = "NetMsg Entry";
@@ -44,7 +49,7 @@ int ChatGroupTable::groupByPort(unsigned port) const
     // A group listens on the port its text reads as ("12122abc" on 12122), so it is found by that
     // number: comparing texts would leave such a group deaf to everything it receives.
     for (int g = 0; g < groupCount; ++g) {
-        const int number = chatwire::portNumber(groups[static_cast<std::size_t>(g)].port);
+        const int number = chat::portNumber(groups[static_cast<std::size_t>(g)].port);
         if (number != 0 && static_cast<unsigned>(number) == port)
             return g;
     }
@@ -361,3 +366,5 @@ ChatGroupTable& chatGroupTable()
     static ChatGroupTable table;
     return table;
 }
+
+} // namespace orvalink::chat

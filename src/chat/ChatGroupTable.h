@@ -21,13 +21,16 @@
 #include <unordered_set>
 #include <vector>
 
+namespace orvalink::platform {
+class Profile;
+} // namespace orvalink::platform
+
+namespace orvalink::chat {
+
 class CNetMsgDlg;
 class CNetMsgThread;
 class CSendChatThread;
 class ChatGroupObserver;
-namespace platform {
-class Profile;
-}
 
 inline constexpr int kMaxChatGroups = 100;
 inline constexpr int kMaxChatWriteWindows = 100;
@@ -207,3 +210,5 @@ private:
 // table (the right pane's row source, tests without an application object) reach it here; without
 // an installed table this is a table of its own.
 ChatGroupTable& chatGroupTable();
+
+} // namespace orvalink::chat

@@ -10,10 +10,11 @@
 #include <string_view>
 #include <vector>
 
+namespace orvalink::chat {
+
 class CSendChatThread;
 class ChatGroupTable;
 
-namespace chatwrite {
 
 // Parts of a member key "address#port#name": the address, and the name (everything after the
 // second "#", so a name is whatever the peer announced).
@@ -53,4 +54,4 @@ std::string tooManyWindowsText();
 std::string noRecipientText();
 std::string groupDeletedText();
 
-} // namespace chatwrite
+} // namespace orvalink::chat

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace orvalink::controls {
+
 struct ReportSourceRow {
     std::string_view header;  // the cell's text (the pane keeps the first 255 bytes)
     int height = 0;           // preview height in pixels
@@ -34,3 +36,5 @@ public:
     // The user opened row i: it is read from now on.
     virtual void markRead(int i) = 0;
 };
+
+} // namespace orvalink::controls

@@ -9,6 +9,8 @@
 
 class QPainter;
 
+namespace orvalink::controls {
+
 // Hit-test flags.
 inline constexpr int RCHT_NOWHERE = 0x1;
 inline constexpr int RCHT_ONIMAGE = 0x2;
@@ -52,3 +54,5 @@ struct ReportNotification {
     ReportHitTest hit; // RCN_CLICK, RCN_DBLCLICK
     int subItem = -1;  // RCN_COLUMNCLICK
 };
+
+} // namespace orvalink::controls

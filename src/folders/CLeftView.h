@@ -18,8 +18,16 @@
 #include <string_view>
 #include <vector>
 
+namespace orvalink::chat {
 class ChatGroupTable;
+} // namespace orvalink::chat
+
 class QMenu;
+
+namespace orvalink::folders {
+
+using chat::ChatGroupObserver;
+using chat::ChatGroupTable;
 
 class CLeftView : public QTreeWidget, public ChatGroupObserver {
     Q_OBJECT
@@ -114,3 +122,5 @@ private:
     WriteToGroupHandler m_writeToGroup;
     WriteToPersonHandler m_writeToPerson;
 };
+
+} // namespace orvalink::folders

@@ -4,6 +4,13 @@
 
 #include <gtest/gtest.h>
 
+namespace orvalink::app {
+
+using chat::chatGroupTable;
+using chat::ChatRow;
+using chat::kMaxChatGroups;
+using controls::ReportSourceRow;
+
 namespace {
 
 ChatRow makeRow(int i, const char* unread = "1", std::uint64_t serial = 0)
@@ -109,3 +116,5 @@ TEST_F(ChatRowSourceTest, FindsARowAgainAfterOlderRowsLeft)
 }
 
 } // namespace
+
+} // namespace orvalink::app

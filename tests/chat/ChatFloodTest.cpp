@@ -11,7 +11,7 @@
 #include <map>
 #include <vector>
 
-using namespace chattest;
+namespace orvalink::chat {
 
 namespace {
 
@@ -219,3 +219,5 @@ TEST_F(Flood, NamesWithLineBreaksAreRefused)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

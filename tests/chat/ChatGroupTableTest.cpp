@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-using namespace chattest;
+namespace orvalink::chat {
 
 namespace {
 
@@ -74,7 +74,7 @@ void PrintTo(const Stored& s, std::ostream* os)
 
 TEST_F(GroupTable, RegisteringStoresAppendsTellsAndStartsTheListener)
 {
-    const std::string japanese = text::utf8ToCp932("営業部");
+    const std::string japanese = platform::utf8ToCp932("営業部");
     struct Case {
         const char* what;
         std::vector<Stored> before;
@@ -267,3 +267,5 @@ TEST_F(GroupTable, WriteWindowSlotsAreTakenInOrderAndFreedWhenTheWindowCloses)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-using namespace chattest;
+namespace orvalink::chat {
 
 namespace {
 
@@ -78,8 +78,8 @@ protected:
 
 TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
 {
-    const std::string joined = text::utf8ToCp932("さんが参加しました");
-    const std::string more = text::utf8ToCp932(" (続く)");
+    const std::string joined = platform::utf8ToCp932("さんが参加しました");
+    const std::string more = platform::utf8ToCp932(" (続く)");
     struct Case {
         std::string payload;
         ChatRow row;
@@ -208,3 +208,5 @@ TEST_F(Receiver, AGroupKeepsItsNewestRowsWhenFull)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

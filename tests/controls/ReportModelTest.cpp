@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace orvalink::controls {
+
 namespace {
 
 using Positions = std::set<int>;
@@ -364,3 +366,5 @@ TEST_F(ReportModelTest, ARowThatTakesTheFocusMarkMovesTheFocus)
 }
 
 } // namespace
+
+} // namespace orvalink::controls

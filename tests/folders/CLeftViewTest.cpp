@@ -20,9 +20,18 @@
 #include <tuple>
 #include <vector>
 
+namespace orvalink::folders {
+
+using chat::ChatGroupObserver;
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::kMaxChatGroups;
+using platform::WM_CHAT_MEMBERS_CHANGED;
+using platform::WM_CHAT_ROWS_CHANGED;
+
 namespace {
 
-using text::utf8ToCp932;
+using platform::utf8ToCp932;
 
 // The main window as the group table tells it, in the window messages it turns that into.
 class RecordingFrame : public ChatGroupObserver {
@@ -405,7 +414,7 @@ TEST(LeftViewPaths, ProtectedPaths)
         {"", false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(text::cp932ToUtf8(c.path));
+        SCOPED_TRACE(platform::cp932ToUtf8(c.path));
         EXPECT_EQ(CLeftView::isProtectedPath(c.path), c.refused);
     }
 }
@@ -474,3 +483,5 @@ TEST_F(LeftViewTest, DeletedContextNodeIsForgotten)
 }
 
 } // namespace
+
+} // namespace orvalink::folders

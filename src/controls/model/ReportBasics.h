@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace orvalink::controls {
+
 // Control styles (low bits of the control's style).
 inline constexpr int RCS_SINGLESEL = 0x1;
 inline constexpr int RCS_SHOWSELALWAYS = 0x2;
@@ -83,3 +85,5 @@ struct ReportItem {
     int state = 0;
     std::intptr_t data = 0;
 };
+
+} // namespace orvalink::controls

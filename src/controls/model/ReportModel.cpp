@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+namespace orvalink::controls {
+
 // ---- rows ----
 
 int ReportModel::insertRow(int at, std::size_t cellCount)
@@ -431,3 +433,5 @@ void ReportModel::click(int position, bool shift, bool ctrl)
         m_anchor = d;
     }
 }
+
+} // namespace orvalink::controls

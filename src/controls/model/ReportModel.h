@@ -16,6 +16,8 @@
 #include <functional>
 #include <vector>
 
+namespace orvalink::controls {
+
 class ReportModel {
 public:
     struct Row {
@@ -118,3 +120,5 @@ private:
     int m_focus = -1;
     int m_anchor = -1;
 };
+
+} // namespace orvalink::controls
