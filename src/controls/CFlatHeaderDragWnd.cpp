@@ -1,6 +1,5 @@
-#include "controls/CFlatHeaderDragWnd.h"
-
 #include "controls/CFlatHeaderCtrl.h"
+#include "controls/CFlatHeaderDragWnd_p.h"
 
 #include <QPainter>
 #include <qdrawutil.h>

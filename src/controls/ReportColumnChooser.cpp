@@ -1,8 +1,7 @@
-#include "controls/ReportColumnChooser.h"
-
 #include "controls/CFlatHeaderCtrl.h"
-#include "controls/CFlatHeaderDragWnd.h"
+#include "controls/CFlatHeaderDragWnd_p.h"
 #include "controls/CReportCtrl.h"
+#include "controls/ReportColumnChooser_p.h"
 #include "platform/TextCodec.h"
 
 #include <QApplication>
