@@ -22,7 +22,6 @@ using chat::ChatReceiver;
 
 class CMainFrame;
 
-
 class COrvalinkApp {
 public:
     COrvalinkApp();

@@ -1,13 +1,12 @@
-#include "app/ChatWindows_p.h"
-
-#include <algorithm>
-
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
+#include "app/ChatWindows_p.h"
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
 #include "folders/CLeftView.h"
+
+#include <algorithm>
 
 namespace orvalink::app {
 
@@ -30,10 +29,10 @@ void installChatWindows(CMainFrame& frame)
             [groups](int group, std::string memberKey) { chat::openWriteToMember(*groups, group, memberKey); });
     }
     // The reply goes to the member who sent the row, kept with it.
-    CReportDemoView::setRowOpener([groups](int row, const std::string& header, const std::string& body,
-                                           const std::string& from) {
-        chat::openMessageRow(*groups, row, header, body, from);
-    });
+    CReportDemoView::setRowOpener(
+        [groups](int row, const std::string& header, const std::string& body, const std::string& from) {
+            chat::openMessageRow(*groups, row, header, body, from);
+        });
     // Write windows still open when the program ends go with it, their threads ended first.
     QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [groups] { chat::closeAllWindows(*groups); });
     CMainFrame* f = &frame;

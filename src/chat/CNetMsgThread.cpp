@@ -2,9 +2,9 @@
 
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgSocket_p.h"
+#include "chat/ChatGroupTable.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
-#include "chat/ChatGroupTable.h"
 
 namespace orvalink::chat {
 
@@ -30,7 +30,10 @@ void CNetMsgThread::closeSocket()
     m_socket.reset();
 }
 
-CNetMsgDlg* CNetMsgThread::window() const { return static_cast<CNetMsgDlg*>(mainWindow()); }
+CNetMsgDlg* CNetMsgThread::window() const
+{
+    return static_cast<CNetMsgDlg*>(mainWindow());
+}
 
 bool CNetMsgThread::initInstance()
 {

@@ -103,7 +103,10 @@ CSendChatFrame::~CSendChatFrame()
     teardown();
 }
 
-void CSendChatFrame::setPlacement(Placement placement) { s_placement = std::move(placement); }
+void CSendChatFrame::setPlacement(Placement placement)
+{
+    s_placement = std::move(placement);
+}
 
 void CSendChatFrame::restoreRect()
 {
@@ -113,7 +116,10 @@ void CSendChatFrame::restoreRect()
     platform::placeFrame(*this, frame);
 }
 
-void CSendChatFrame::saveRect() const { platform::storeFrameRect(*this, kSection); }
+void CSendChatFrame::saveRect() const
+{
+    platform::storeFrameRect(*this, kSection);
+}
 
 void CSendChatFrame::teardown()
 {

@@ -98,16 +98,16 @@ private:
 // When this instance last announced itself in a group as an answer to newcomers, and whether an
 // answer is already on its way (main thread only).
 struct PresenceReplyState {
-    std::int64_t lastMs = 0;  // steady clock of the last reply
-    double tokens = -1;       // replies that may go at once (-1: not started, a full allowance)
-    bool pending = false;     // a reply is scheduled and will answer every newcomer till then
+    std::int64_t lastMs = 0; // steady clock of the last reply
+    double tokens = -1;      // replies that may go at once (-1: not started, a full allowance)
+    bool pending = false;    // a reply is scheduled and will answer every newcomer till then
 };
 
 struct ChatGroup {
     std::string port;        // decimal text as stored; lookups compare this text
     std::string name;        // the group name
     std::string displayName; // the name this user announces in the group
-    MemberList members; // member keys, in order of arrival
+    MemberList members;      // member keys, in order of arrival
     // A deque: a full group drops its oldest row at the front for every new one at the back.
     std::deque<ChatRow> rows;
     std::size_t rowBytes = 0; // what rows holds, as rowBytes() counts it

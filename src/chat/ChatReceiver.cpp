@@ -58,7 +58,10 @@ const std::string& memberLimitText()
 }
 
 // A display name holding a line break would start a line of its own in the chat log.
-bool nameBreaksLines(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
+bool nameBreaksLines(std::string_view name)
+{
+    return name.find_first_of("\r\n") != std::string_view::npos;
+}
 
 } // namespace
 
@@ -83,7 +86,10 @@ ChatReceiver::ChatReceiver(GroupIo& io, ChatGroupTable& table)
 {
 }
 
-std::uint64_t ChatReceiver::nextRowSerial() { return ChatGroupTable::nextRowSerial(); }
+std::uint64_t ChatReceiver::nextRowSerial()
+{
+    return ChatGroupTable::nextRowSerial();
+}
 
 std::unique_ptr<ChatReceiver::GroupIo> ChatReceiver::makeListenerIo(ChatGroupTable& table)
 {

@@ -15,7 +15,6 @@ namespace orvalink::chat {
 class CSendChatThread;
 class ChatGroupTable;
 
-
 // Parts of a member key "address#port#name": the address, and the name (everything after the
 // second "#", so a name is whatever the peer announced).
 std::string_view addressOfKey(std::string_view key);

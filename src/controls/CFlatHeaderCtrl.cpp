@@ -1,6 +1,6 @@
 #include "controls/CFlatHeaderCtrl.h"
 
-#include "controls/CFlatHeaderDragWnd.h"
+#include "controls/CFlatHeaderDragWnd_p.h"
 #include "controls/CFlatHeaderDropWnd.h"
 #include "platform/TextCodec.h"
 #include "res/ResourceImages.h"

@@ -1,7 +1,7 @@
 #include "controls/CReportCtrl.h"
 
 #include "controls/CFlatHeaderCtrl.h"
-#include "controls/ReportColumnChooser.h"
+#include "controls/ReportColumnChooser_p.h"
 #include "controls/TextContrast.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"

@@ -44,7 +44,10 @@ const std::string& productWord()
 }
 
 // The group table holds at most kMaxChatGroups groups whatever its count says.
-int groupCountInTable(const ChatGroupTable& table) { return std::clamp(table.groupCount, 0, kMaxChatGroups); }
+int groupCountInTable(const ChatGroupTable& table)
+{
+    return std::clamp(table.groupCount, 0, kMaxChatGroups);
+}
 
 // True when the code page 932 text holds the character "\" (a 0x5C byte that is not the second
 // byte of a double-byte character such as "表" or "ソ").
@@ -199,11 +202,20 @@ bool CLeftView::onCommand(int commandId)
     return false;
 }
 
-void CLeftView::setMenuPresenter(MenuPresenter presenter) { m_menuPresenter = std::move(presenter); }
+void CLeftView::setMenuPresenter(MenuPresenter presenter)
+{
+    m_menuPresenter = std::move(presenter);
+}
 
-void CLeftView::setWriteToGroupHandler(WriteToGroupHandler handler) { m_writeToGroup = std::move(handler); }
+void CLeftView::setWriteToGroupHandler(WriteToGroupHandler handler)
+{
+    m_writeToGroup = std::move(handler);
+}
 
-void CLeftView::setWriteToPersonHandler(WriteToPersonHandler handler) { m_writeToPerson = std::move(handler); }
+void CLeftView::setWriteToPersonHandler(WriteToPersonHandler handler)
+{
+    m_writeToPerson = std::move(handler);
+}
 
 QTreeWidgetItem* CLeftView::contextNode() const
 {
@@ -239,8 +251,9 @@ std::string CLeftView::path(const QTreeWidgetItem* node)
 bool CLeftView::isProtectedPath(std::string_view nodePath)
 {
     static const std::array<std::string, 6> folderNames = {
-        platform::utf8ToCp932("メールボックス"), platform::utf8ToCp932("受信したメール"), platform::utf8ToCp932("送信するメール"),
-        platform::utf8ToCp932("送信したメール"), platform::utf8ToCp932("保存したメール"), platform::utf8ToCp932("削除したメール"),
+        platform::utf8ToCp932("メールボックス"), platform::utf8ToCp932("受信したメール"),
+        platform::utf8ToCp932("送信するメール"), platform::utf8ToCp932("送信したメール"),
+        platform::utf8ToCp932("保存したメール"), platform::utf8ToCp932("削除したメール"),
     };
     if (std::find(folderNames.begin(), folderNames.end(), nodePath) != folderNames.end())
         return true;

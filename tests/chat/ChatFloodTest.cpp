@@ -72,7 +72,10 @@ protected:
     ChatReceiver receiver;
 };
 
-std::string bigText(int i) { return std::to_string(i) + "|" + std::string(59000, 'x'); }
+std::string bigText(int i)
+{
+    return std::to_string(i) + "|" + std::string(59000, 'x');
+}
 
 TEST_F(Flood, RowsAreBoundedByBytesOldestFirst)
 {
