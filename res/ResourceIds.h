@@ -1,11 +1,12 @@
 #pragma once
 
+namespace orvalink::res {
+
 // The program's resource and command ids. Windows, menus, bars and images are built in code, but
 // their ids stay the numbers the rest of the program (and the settings it writes) is built around:
 // a command id is what a menu item carries and what a handler switches on, a bitmap id is what
 // resourceBitmap() draws.
 
-namespace res {
 
 // Icons.
 inline constexpr int kIconMain = 128;      // program window, tray icon, settings sheets
@@ -119,4 +120,4 @@ inline constexpr int kCmdEditUndo = 57643;
 inline constexpr int kCmdAbout = 57664;
 inline constexpr int kCmdAppExit = 57665;
 
-} // namespace res
+} // namespace orvalink::res

@@ -10,6 +10,8 @@
 
 #include "res/ResourceIds.h"
 
+namespace orvalink::res {
+
 namespace {
 
 // Images that are shown over a transparent colour are drawn without anti-aliasing: a blended
@@ -583,3 +585,5 @@ QList<QPixmap> imageStrip(const QPixmap& strip, int imageWidth, const QColor& tr
         images.append(QPixmap::fromImage(masked.copy(x, 0, imageWidth, masked.height())));
     return images;
 }
+
+} // namespace orvalink::res

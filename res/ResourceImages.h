@@ -12,6 +12,8 @@
 #include <QList>
 #include <QPixmap>
 
+namespace orvalink::res {
+
 // The bitmap with this id, exactly as drawn (opaque, 32-bit RGB); a null image for an unknown id.
 QImage resourceImage(int id);
 // The same as a pixmap; a null pixmap for an unknown id. Needs the GUI application.
@@ -35,3 +37,5 @@ QPixmap maskedPixmap(const QPixmap& pixmap, const QColor& transparent);
 // with the transparent colour, from the left. A part narrower than imageWidth at the right end
 // is dropped; a non-positive width gives no images.
 QList<QPixmap> imageStrip(const QPixmap& strip, int imageWidth, const QColor& transparent);
+
+} // namespace orvalink::res

@@ -45,6 +45,34 @@
 #include "platform/Messages.h"
 #include "res/ResourceIds.h"
 
+namespace orvalink::app {
+
+using chat::ChatGroup;
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::ChatRow;
+using chat::CNetMsgDlg;
+using chat::CSendChatFrame;
+using chat::CSendChatThread;
+using controls::CReportCtrl;
+using controls::ReportHitTest;
+using controls::ReportItem;
+using folders::CLeftView;
+using mail::ComposeThreadTable;
+using mail::composeThreadTable;
+using mail::CSendFrame;
+using mail::CSendHeaderBar;
+using mail::CSendRecvThread;
+using mail::CSendThread;
+using mail::kMaxComposeWindows;
+using mail::ReceiveCommand;
+using mail::ReceiveDialog;
+using platform::WM_CHAT_ROWS_CHANGED;
+using platform::WM_CHAT_SEND_GROUP;
+using platform::WM_CHAT_SEND_PERSONAL;
+using platform::WM_COMMAND;
+using platform::WM_LBUTTONDBLCLK;
+
 AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame)
 {
     const char* path = std::getenv("ORVALINK_AUTOMATION");
@@ -81,13 +109,13 @@ void AutomationChannel::readable()
     }
 }
 
-std::string AutomationChannel::escape(std::string_view bytes) { return text::escapeBytes(bytes); }
+std::string AutomationChannel::escape(std::string_view bytes) { return platform::escapeBytes(bytes); }
 
 std::string AutomationChannel::unescape(std::string_view t)
 {
     // Texts in the escape form are decoded; anything else (raw code page 932 from a script) is
     // taken byte for byte as it came.
-    return text::unescapeBytes(t).value_or(std::string(t));
+    return platform::unescapeBytes(t).value_or(std::string(t));
 }
 
 std::string AutomationChannel::stateDump()
@@ -221,10 +249,16 @@ void AutomationChannel::placesOnScreen(std::ostream& out)
                std::to_string(r.height());
     };
     auto label = [](const QString& t) { return escape(platform::fromQString(t)); };
+    // A window's class as scripts name it: without the namespace it lives in.
+    auto className = [](const QObject* o) {
+        const std::string_view name = o->metaObject()->className();
+        const std::size_t colon = name.rfind(':');
+        return std::string(colon == std::string_view::npos ? name : name.substr(colon + 1));
+    };
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (!w->isVisible() || w->windowType() == Qt::Popup || w->windowType() == Qt::ToolTip)
             continue;
-        out << "toplevel " << w->metaObject()->className() << " " << label(w->windowTitle()) << " "
+        out << "toplevel " << className(w) << " " << label(w->windowTitle()) << " "
             << rect(w->frameGeometry()) << " " << rect(w->geometry())
             << (w == QApplication::activeModalWidget() ? " modal" : "") << (w->isActiveWindow() ? " active" : "")
             << "\n";
@@ -245,7 +279,7 @@ void AutomationChannel::placesOnScreen(std::ostream& out)
                 << rect(QRect(tree->viewport()->mapToGlobal(r.topLeft()), r.size())) << "\n";
         }
     if (const QWidget* focus = QApplication::focusWidget())
-        out << "focus " << focus->metaObject()->className() << "\n";
+        out << "focus " << className(focus) << "\n";
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* main = dynamic_cast<CMainFrame*>(w); main && main->trayIcon()->created())
             out << "tray " << rect(main->trayIcon()->geometry()) << "\n";
@@ -293,11 +327,11 @@ void AutomationChannel::execute(const std::string& line)
         in >> g;
         CSendChatThread* window = nullptr;
         if (command == "write") {
-            window = chatwrite::openWriteToGroup(g);
+            window = chat::openWriteToGroup(g);
         } else if (command == "writeto") {
             std::string name;
             in >> name;
-            window = chatwrite::openWriteToPerson(g, unescape(name));
+            window = chat::openWriteToPerson(g, unescape(name));
         } else if (command == "writenode") {
             // The member node's context menu command, as the user gives it.
             int n = -1;
@@ -321,7 +355,7 @@ void AutomationChannel::execute(const std::string& line)
             if (g >= 0 && g < t.groupCount && row < t.groups[static_cast<std::size_t>(g)].rows.size()) {
                 const ChatRow r = t.groups[static_cast<std::size_t>(g)].rows[row];
                 chatGroupTable().currentGroup = g;
-                window = chatwrite::openMessageRow(static_cast<int>(row), r.header, r.body, r.senderKey);
+                window = chat::openMessageRow(static_cast<int>(row), r.header, r.body, r.senderKey);
             }
         }
         if (!window)
@@ -436,3 +470,5 @@ void AutomationChannel::execute(const std::string& line)
         std::rename((path + ".tmp.png").c_str(), path.c_str());
     }
 }
+
+} // namespace orvalink::app

@@ -49,9 +49,13 @@
 #include <string>
 #include <string_view>
 
-class CMainFrame;
 class QSocketNotifier;
+
 class QTimer;
+
+namespace orvalink::app {
+
+class CMainFrame;
 
 class AutomationChannel : public QObject {
     Q_OBJECT
@@ -79,3 +83,5 @@ private:
     QElapsedTimer m_sinceBeat;
     qint64 m_longestGapMs = 0;
 };
+
+} // namespace orvalink::app

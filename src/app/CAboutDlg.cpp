@@ -12,31 +12,35 @@
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
+namespace orvalink::app {
+
+using res::resourceIcon;
+
 std::string CAboutDlg::systemText(int processorType, std::uint64_t physicalMemory)
 {
     std::string text;
     switch (processorType) {
     case 386:
-        text = text::utf8ToCp932("プロセッサ Intel386\n");
+        text = platform::utf8ToCp932("プロセッサ Intel386\n");
         break;
     case 486:
-        text = text::utf8ToCp932("プロセッサ Intel486\n");
+        text = platform::utf8ToCp932("プロセッサ Intel486\n");
         break;
     case 586:
-        text = text::utf8ToCp932("プロセッサ Pentium\n");
+        text = platform::utf8ToCp932("プロセッサ Pentium\n");
         break;
     default:
         break;
     }
     char memory[128];
     std::snprintf(memory, sizeof memory, "%.2fMB", static_cast<double>(physicalMemory) / 1000.0 / 1024.0);
-    text += text::utf8ToCp932("Windowsが使用できる物理メモリ ") + memory;
+    text += platform::utf8ToCp932("Windowsが使用できる物理メモリ ") + memory;
     return text;
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(platform::toQString(text::utf8ToCp932("Orvalink のﾊﾞｰｼﾞｮﾝ情報")));
+    setWindowTitle(platform::toQString(platform::utf8ToCp932("Orvalink のﾊﾞｰｼﾞｮﾝ情報")));
     setWindowIcon(resourceIcon(res::kIconMain));
     auto* layout = new QVBoxLayout(this);
     auto* icon = new QLabel(this);
@@ -51,3 +55,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     layout->addWidget(ok, 0, Qt::AlignRight);
 }
+
+} // namespace orvalink::app

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+namespace orvalink::app {
+
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
@@ -17,3 +19,5 @@ public:
     // size in bytes, in code page 932.
     static std::string systemText(int processorType, std::uint64_t physicalMemory);
 };
+
+} // namespace orvalink::app

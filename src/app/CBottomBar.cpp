@@ -11,6 +11,10 @@
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
+namespace orvalink::app {
+
+using res::resourceBitmap;
+
 CBottomBar::CBottomBar(QWidget* parent)
     : QWidget(parent), m_back(resourceBitmap(res::kBitmapBottomBarBack)),
       m_left(resourceBitmap(res::kBitmapBottomBarLeft)), m_right(resourceBitmap(res::kBitmapBottomBarRight)),
@@ -45,9 +49,9 @@ void CBottomBar::paintEvent(QPaintEvent*)
     char buf[64];
     std::snprintf(buf, sizeof buf, "%d", m_mailCount);
     const QFontMetrics fm(font());
-    p.drawText(width() - 132, 4 + fm.ascent(), platform::toQString(text::utf8ToCp932("メール数 ") + buf));
+    p.drawText(width() - 132, 4 + fm.ascent(), platform::toQString(platform::utf8ToCp932("メール数 ") + buf));
     std::snprintf(buf, sizeof buf, "%d", m_selectedMailCount);
-    p.drawText(0, 4 + fm.ascent(), platform::toQString(text::utf8ToCp932("選択メール数 ") + buf));
+    p.drawText(0, 4 + fm.ascent(), platform::toQString(platform::utf8ToCp932("選択メール数 ") + buf));
 }
 
 void CBottomBar::mousePressEvent(QMouseEvent* event)
@@ -69,3 +73,5 @@ void CBottomBar::mouseMoveEvent(QMouseEvent* event)
 }
 
 void CBottomBar::mouseReleaseEvent(QMouseEvent*) { m_dragging = false; }
+
+} // namespace orvalink::app

@@ -8,6 +8,8 @@
 #include <QPoint>
 #include <QWidget>
 
+namespace orvalink::app {
+
 class CBottomBar : public QWidget {
     Q_OBJECT
 public:
@@ -30,3 +32,5 @@ private:
     bool m_dragging = false;
     QPoint m_dragOffset;
 };
+
+} // namespace orvalink::app

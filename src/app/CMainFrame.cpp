@@ -35,11 +35,33 @@
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
+namespace orvalink::app {
+
+using chat::ChatGroup;
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::ChatRow;
+using chat::stopGroupListener;
+using controls::CReportDemoView;
+using controls::fillRowTableFromGroup;
+using controls::rowTable;
+using folders::CLeftView;
+using platform::WM_CHAT_MEMBERS_CHANGED;
+using platform::WM_CHAT_ROWS_CHANGED;
+using platform::WM_COMMAND;
+using platform::WM_LBUTTONDBLCLK;
+using platform::WM_LBUTTONUP;
+using platform::WM_RBUTTONUP;
+using res::imageStrip;
+using res::resourceBitmap;
+using res::resourceIcon;
+using res::resourceTransparentColor;
+
 namespace {
 
 constexpr const char* kMainWindow = "MainWindow Entry";
 
-QString qs(const char* utf8) { return platform::toQString(text::utf8ToCp932(utf8)); }
+QString qs(const char* utf8) { return platform::toQString(platform::utf8ToCp932(utf8)); }
 
 // The mail commands, in the order of toolbar 133's buttons and of the menu "メール(&M)". The prompt
 // is the button's tooltip. Sending from the main window and the address book do nothing yet, so
@@ -107,7 +129,7 @@ bool CMainFrame::create()
 
     platform::placeFrame(*this, platform::storedFrameRect(kMainWindow));
 
-    m_tray->createFromResource(m_target.get(), res::kIconMain, kTrayIconId, text::utf8ToCp932("メッセージ0件"),
+    m_tray->createFromResource(m_target.get(), res::kIconMain, kTrayIconId, platform::utf8ToCp932("メッセージ0件"),
                                WM_CHAT_ROWS_CHANGED);
     m_tray->setIconFromResource(res::kIconMain);
     return true;
@@ -207,7 +229,7 @@ bool CMainFrame::onCommand(int id)
         return true;
     }
     case ID_ADDRESS_BOOK:
-        platform::messageBox(text::utf8ToCp932("アドレス帳"));
+        platform::messageBox(platform::utf8ToCp932("アドレス帳"));
         return true;
     case ID_MAIL_SEND:
         return true;
@@ -233,11 +255,11 @@ std::string CMainFrame::tooltipText()
         const auto unread = std::count_if(group.rows.begin(), group.rows.end(), [](const ChatRow& r) { return r.unread == "1"; });
         char counts[96];
         std::snprintf(counts, sizeof counts, "%d", static_cast<int>(group.members.size()));
-        tip += group.name + text::utf8ToCp932("(参加 ") + counts;
+        tip += group.name + platform::utf8ToCp932("(参加 ") + counts;
         std::snprintf(counts, sizeof counts, "%d", static_cast<int>(unread));
-        tip += text::utf8ToCp932(" 未読 ") + counts + ") ";
+        tip += platform::utf8ToCp932(" 未読 ") + counts + ") ";
     }
-    return std::string(text::cp932Prefix(tip, TrayIcon::kMaxTooltipBytes));
+    return std::string(platform::cp932Prefix(tip, TrayIcon::kMaxTooltipBytes));
 }
 
 std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
@@ -371,3 +393,5 @@ void CMainFrame::destroyWindow()
     hide();
     emit windowDestroyed();
 }
+
+} // namespace orvalink::app

@@ -18,16 +18,32 @@
 
 #include "platform/MessageTarget.h"
 
-class CBottomBar;
+namespace orvalink::folders {
 class CLeftView;
-class COrvalinkApp;
+} // namespace orvalink::folders
+
+namespace orvalink::controls {
 class CReportDemoView;
-class CSplashWnd;
+} // namespace orvalink::controls
+
 class QListWidget;
+
 class QAction;
+
 class QMenu;
+
 class QSplitter;
+
 class QToolBar;
+
+namespace orvalink::app {
+
+using controls::CReportDemoView;
+using folders::CLeftView;
+
+class CBottomBar;
+class COrvalinkApp;
+class CSplashWnd;
 class TrayIcon;
 
 class CMainFrame : public QMainWindow {
@@ -130,3 +146,5 @@ private:
     bool m_destroyed = false;
     bool m_exitRequested = false;
 };
+
+} // namespace orvalink::app

@@ -22,6 +22,16 @@
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
 
+namespace orvalink::app {
+
+using chat::ChatGroup;
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::ChatReceiver;
+using chat::CNetMsgDlg;
+using chat::kMaxChatGroups;
+using chat::startGroupListener;
+
 namespace {
 
 COrvalinkApp* g_app = nullptr;
@@ -57,8 +67,8 @@ void COrvalinkApp::writeFirstRunDefaults()
     auto& profile = platform::Profile::application();
     profile.writeInt(kNetMsg, "User PortCnt", 1);
     profile.writeString(kNetMsg, "User Port1", "12121");
-    profile.writeString(kNetMsg, "User PortName1", text::utf8ToCp932("グループ１"));
-    profile.writeString(kNetMsg, "User Name1", text::cp932Prefix(platform::computerName(), kMaxDefaultNameBytes));
+    profile.writeString(kNetMsg, "User PortName1", platform::utf8ToCp932("グループ１"));
+    profile.writeString(kNetMsg, "User Name1", platform::cp932Prefix(platform::computerName(), kMaxDefaultNameBytes));
 }
 
 void COrvalinkApp::loadGroups()
@@ -94,13 +104,13 @@ void COrvalinkApp::startListeners()
 bool COrvalinkApp::initInstance()
 {
     if (!socketLayerAvailable()) {
-        platform::messageBox(text::utf8ToCp932("Windows ｿｹｯﾄの初期化に失敗しました。"));
+        platform::messageBox(platform::utf8ToCp932("Windows ｿｹｯﾄの初期化に失敗しました。"));
         return false;
     }
 
     m_lock = std::make_unique<platform::InstanceLock>();
     if (!m_lock->tryLock()) {
-        platform::messageBox(text::utf8ToCp932("２重起動は出来ません"), text::utf8ToCp932("メッセージ"), platform::MB_OK);
+        platform::messageBox(platform::utf8ToCp932("２重起動は出来ません"), platform::utf8ToCp932("メッセージ"), platform::MB_OK);
         std::exit(0);
     }
 
@@ -127,3 +137,5 @@ bool COrvalinkApp::initInstance()
     startListeners();
     return true;
 }
+
+} // namespace orvalink::app

@@ -7,11 +7,14 @@
 #include <memory>
 #include <string>
 
+namespace orvalink::platform {
+class InstanceLock;
+} // namespace orvalink::platform
+
+namespace orvalink::app {
+
 class CMainFrame;
 
-namespace platform {
-class InstanceLock;
-}
 
 class COrvalinkApp {
 public:
@@ -42,3 +45,5 @@ private:
     std::unique_ptr<platform::InstanceLock> m_lock;
     std::unique_ptr<CMainFrame> m_mainFrame;
 };
+
+} // namespace orvalink::app

@@ -7,6 +7,10 @@
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
+namespace orvalink::app {
+
+using res::resourceBitmap;
+
 CSplashWnd::CSplashWnd(QWidget* owner)
     : QWidget(owner, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       m_bitmap(resourceBitmap(res::kBitmapSplash))
@@ -21,3 +25,5 @@ void CSplashWnd::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.drawPixmap(0, 0, m_bitmap);
 }
+
+} // namespace orvalink::app

@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+namespace orvalink::app {
+
 class CSplashWnd : public QWidget {
     Q_OBJECT
 public:
@@ -20,3 +22,5 @@ protected:
 private:
     QPixmap m_bitmap;
 };
+
+} // namespace orvalink::app

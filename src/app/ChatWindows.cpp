@@ -10,6 +10,15 @@
 #include "controls/RowTable.h"
 #include "folders/CLeftView.h"
 
+namespace orvalink::app {
+
+using chat::CPortSettingsSheet;
+using chat::CSendChatFrame;
+using controls::CReportDemoView;
+using controls::rowTable;
+using controls::RowTableEntry;
+using folders::CLeftView;
+
 namespace {
 constexpr int kCascadeStep = 24;   // without a window manager's title bar to measure
 constexpr int kCascadeLength = 10; // then the cascade starts again at the top
@@ -18,17 +27,17 @@ constexpr int kCascadeLength = 10; // then the cascade starts again at the top
 void installChatWindows(CMainFrame& frame)
 {
     if (CLeftView* tree = frame.treeView()) {
-        tree->setWriteToGroupHandler([](int group) { chatwrite::openWriteToGroup(group); });
+        tree->setWriteToGroupHandler([](int group) { chat::openWriteToGroup(group); });
         tree->setWriteToPersonHandler(
-            [](int group, std::string memberKey) { chatwrite::openWriteToMember(group, memberKey); });
+            [](int group, std::string memberKey) { chat::openWriteToMember(group, memberKey); });
     }
     // The reply goes to the member who sent the row, kept with it.
     CReportDemoView::setRowOpener([](int row, const std::string& header, const std::string& body) {
         const RowTableEntry* entry = rowTable().entry(row);
-        chatwrite::openMessageRow(row, header, body, entry ? entry->senderKey.str() : std::string());
+        chat::openMessageRow(row, header, body, entry ? entry->senderKey.str() : std::string());
     });
     // Write windows still open when the program ends go with it, their threads ended first.
-    QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [] { chatwrite::closeAllWindows(); });
+    QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [] { chat::closeAllWindows(); });
     CMainFrame* f = &frame;
     // New write windows cascade from the main window, each a title bar's height further down and
     // right, so none hides another; they keep their stored size.
@@ -41,3 +50,5 @@ void installChatWindows(CMainFrame& frame)
     QObject::connect(&frame, &QObject::destroyed, [] { CSendChatFrame::setPlacement({}); });
     frame.setCommandHandler(CMainFrame::ID_PORT_SETTINGS, [f] { CPortSettingsSheet::run(f); });
 }
+
+} // namespace orvalink::app

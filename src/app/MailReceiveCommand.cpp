@@ -4,6 +4,10 @@
 #include "mail/ReceiveCommand.h"
 #include "res/ResourceIds.h"
 
+namespace orvalink::app {
+
+using mail::ReceiveCommand;
+
 ReceiveCommand* installMailReceiveCommand(CMainFrame& frame)
 {
     auto* command = new ReceiveCommand(&frame);
@@ -11,3 +15,5 @@ ReceiveCommand* installMailReceiveCommand(CMainFrame& frame)
     QObject::connect(&frame, &CMainFrame::windowDestroyed, command, &ReceiveCommand::closeWindow);
     return command;
 }
+
+} // namespace orvalink::app

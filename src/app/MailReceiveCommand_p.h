@@ -1,9 +1,18 @@
 #pragma once
 
+namespace orvalink::mail {
+class ReceiveCommand;
+} // namespace orvalink::mail
+
+namespace orvalink::app {
+
+using mail::ReceiveCommand;
+
 // The main window's receive command (32771): opens the receive window and starts a download. The
 // window, if open, is closed (its thread ended) when the main window is destroyed.
 
 class CMainFrame;
-class ReceiveCommand;
 
 ReceiveCommand* installMailReceiveCommand(CMainFrame& frame);
+
+} // namespace orvalink::app

@@ -5,6 +5,11 @@
 #include "mail/MailDirectory.h"
 #include "res/ResourceIds.h"
 
+namespace orvalink::app {
+
+using mail::CMailSettingsSheet;
+using mail::loadMailDirectory;
+
 void installMailSettingsCommand(CMainFrame& frame)
 {
     // Downloads and saved mail need the mail directory even when the sheet is never opened.
@@ -14,3 +19,5 @@ void installMailSettingsCommand(CMainFrame& frame)
         sheet.exec();
     });
 }
+
+} // namespace orvalink::app

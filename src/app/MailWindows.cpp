@@ -4,6 +4,12 @@
 #include "mail/CSendRecvThread.h"
 #include "mail/ComposeWindows.h"
 
+namespace orvalink::app {
+
+using mail::closeAllComposeWindows;
+using mail::CSendRecvThread;
+using mail::OpenComposeWindow;
+
 void installMailWindows(CMainFrame& frame)
 {
     frame.setCommandHandler(CMainFrame::ID_MAIL_NEW, [] { OpenComposeWindow({}, {}); });
@@ -14,3 +20,5 @@ void installMailWindows(CMainFrame& frame)
         CSendRecvThread::closeWindow();
     });
 }
+
+} // namespace orvalink::app

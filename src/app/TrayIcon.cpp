@@ -10,6 +10,13 @@
 #include "platform/text/Cp932.h"
 #include "res/ResourceImages.h"
 
+namespace orvalink::app {
+
+using platform::WM_LBUTTONDBLCLK;
+using platform::WM_LBUTTONUP;
+using platform::WM_RBUTTONUP;
+using res::resourceIcon;
+
 namespace {
 std::optional<bool> g_availability;
 }
@@ -49,7 +56,7 @@ void TrayIcon::setTooltip(std::string_view tooltip)
 {
     if (!m_created)
         return;
-    m_tooltip = std::string(text::cp932Prefix(tooltip, kMaxTooltipBytes));
+    m_tooltip = std::string(platform::cp932Prefix(tooltip, kMaxTooltipBytes));
     m_icon->setToolTip(platform::toQString(m_tooltip));
 }
 
@@ -96,3 +103,5 @@ void TrayIcon::activated(int reason)
     }
     platform::sendMessage(m_owner, {m_callback, std::int64_t{m_id}, std::int64_t{mouse}});
 }
+
+} // namespace orvalink::app

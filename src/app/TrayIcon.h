@@ -19,9 +19,11 @@
 
 class QSystemTrayIcon;
 
-namespace platform {
+namespace orvalink::platform {
 class MessageTarget;
-}
+} // namespace orvalink::platform
+
+namespace orvalink::app {
 
 class TrayIcon : public QObject {
     Q_OBJECT
@@ -64,3 +66,5 @@ private:
     bool m_created = false;
     QElapsedTimer m_sinceClick;
 };
+
+} // namespace orvalink::app

@@ -12,6 +12,8 @@
 #include "platform/TerminationSignals.h"
 #include "platform/text/Cp932.h"
 
+namespace orvalink::app {
+
 namespace {
 
 // For tests that run the whole program: when ORVALINK_MESSAGEBOX_LOG names a file, message boxes
@@ -24,7 +26,7 @@ void installMessageBoxLog()
     const std::string file = path;
     platform::setMessageBoxResponder([file](const platform::MessageBoxCall& call) {
         if (std::FILE* f = std::fopen(file.c_str(), "a")) {
-            const std::string line = text::cp932ToUtf8(call.caption) + "\t" + text::cp932ToUtf8(call.text) + "\n";
+            const std::string line = platform::cp932ToUtf8(call.caption) + "\t" + platform::cp932ToUtf8(call.text) + "\n";
             std::fwrite(line.data(), 1, line.size(), f);
             std::fclose(f);
         }
@@ -34,8 +36,12 @@ void installMessageBoxLog()
 
 } // namespace
 
+} // namespace orvalink::app
+
 int main(int argc, char** argv)
 {
+    using namespace orvalink;
+    using namespace orvalink::app;
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Orvalink");
     QApplication::setOrganizationName("Orvalink");

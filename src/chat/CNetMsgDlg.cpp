@@ -6,6 +6,14 @@
 #include "platform/Messages.h"
 #include "platform/MessageBox.h"
 
+namespace orvalink::chat {
+
+using platform::WM_CHAT_SEND_GROUP;
+using platform::WM_CHAT_SEND_OFF;
+using platform::WM_CHAT_SEND_PERSONAL;
+using platform::WM_CLOSE;
+using platform::WM_QUIT;
+
 namespace {
 
 constexpr const char* kBroadcastAddress = "255.255.255.255";
@@ -43,12 +51,12 @@ bool CNetMsgDlg::openSocket(int group, CNetMsgSocket& socket)
     }
     m_socket->setBroadcast(true);
     m_socket->setReceiveBufferSize(CNetMsgSocket::kReceiveBufferBytes);
-    sendDatagram(chatwire::buildPresence(m_displayName), kBroadcastAddress);
-    sendDatagram(chatwire::buildJoin(m_displayName), kBroadcastAddress);
+    sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress);
+    sendDatagram(chat::buildJoin(m_displayName), kBroadcastAddress);
     return true;
 }
 
-void CNetMsgDlg::sendPresenceReply() { sendDatagram(chatwire::buildPresence(m_displayName), kBroadcastAddress); }
+void CNetMsgDlg::sendPresenceReply() { sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress); }
 
 void CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& address)
 {
@@ -81,23 +89,25 @@ std::intptr_t CNetMsgDlg::windowProc(platform::WindowMessage& msg)
         // The text is ours now; it goes when this handler ends.
         const std::string text = platform::takeParamText(msg.wParam);
         log(m_groupName, "To: " + m_displayName, text);
-        sendDatagram(chatwire::buildGroupMessage(m_displayName, text), kBroadcastAddress);
+        sendDatagram(chat::buildGroupMessage(m_displayName, text), kBroadcastAddress);
         return 0;
     }
     case WM_CHAT_SEND_PERSONAL: {
         const std::string text = platform::takeParamText(msg.wParam);
         const std::string* to = std::get_if<std::string>(&msg.lParam);
         // Only a dotted IPv4 address can be a recipient; anything else is not sent.
-        if (!to || !chatwire::isDottedIPv4(*to))
+        if (!to || !chat::isDottedIPv4(*to))
             return 0;
         log(m_groupName, "To: " + m_displayName, text);
-        sendDatagram(chatwire::buildPersonalMessage(m_displayName, text), *to);
+        sendDatagram(chat::buildPersonalMessage(m_displayName, text), *to);
         return 0;
     }
     case WM_CHAT_SEND_OFF:
-        sendDatagram(chatwire::buildLeave(m_displayName), kBroadcastAddress);
+        sendDatagram(chat::buildLeave(m_displayName), kBroadcastAddress);
         return 0;
     default:
         return 0;
     }
 }
+
+} // namespace orvalink::chat

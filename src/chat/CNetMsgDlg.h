@@ -18,6 +18,8 @@
 #include "chat/wire/ChatDatagram.h"
 #include "platform/MessageTarget.h"
 
+namespace orvalink::chat {
+
 class CNetMsgSocket;
 
 class CNetMsgDlg : public platform::MessageTarget {
@@ -63,4 +65,4 @@ private:
     ChatLog m_log;
 };
 
-using chatwire::portNumber;
+} // namespace orvalink::chat

@@ -8,11 +8,13 @@
 
 #include "chat/CNetMsgDlg.h"
 
+namespace orvalink::chat {
+
 namespace {
 
 // One receive buffer for every group socket of the process; receive notifications all run on
 // the main thread, so it needs no lock.
-std::array<char, chatwire::kReceiveBufferSize> g_receiveBuffer;
+std::array<char, chat::kReceiveBufferSize> g_receiveBuffer;
 
 } // namespace
 
@@ -64,3 +66,5 @@ void CNetMsgSocket::drain()
     }
     m_assembly.reset();
 }
+
+} // namespace orvalink::chat

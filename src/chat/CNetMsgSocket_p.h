@@ -10,6 +10,8 @@
 #include "chat/wire/DatagramAssembler.h"
 #include "platform/AsyncSocket.h"
 
+namespace orvalink::chat {
+
 class CNetMsgDlg;
 
 class CNetMsgSocket : public platform::AsyncSocket {
@@ -28,12 +30,14 @@ public:
     void setOwner(CNetMsgDlg* owner) { m_owner = owner; }
     // Reads and throws away whatever is waiting, until a receive returns nothing or an error.
     void drain();
-    const chatwire::DatagramAssembler& assembly() const { return m_assembly; }
+    const chat::DatagramAssembler& assembly() const { return m_assembly; }
 
 protected:
     void onReceive(int error) override;
 
 private:
     CNetMsgDlg* m_owner;
-    chatwire::DatagramAssembler m_assembly;
+    chat::DatagramAssembler m_assembly;
 };
+
+} // namespace orvalink::chat

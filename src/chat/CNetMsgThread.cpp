@@ -6,6 +6,11 @@
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 
+namespace orvalink::chat {
+
+using platform::WM_CHAT_SEND_OFF;
+using platform::WM_QUIT;
+
 CNetMsgThread::CNetMsgThread() = default;
 
 CNetMsgThread::~CNetMsgThread()
@@ -79,3 +84,5 @@ void stopGroupListener(int group, bool sendLeave)
     delete thread;
     g.listener = nullptr;
 }
+
+} // namespace orvalink::chat

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+namespace orvalink::chat {
+
 class CNetMsgDlg;
 class CNetMsgSocket;
 
@@ -51,3 +53,5 @@ CNetMsgThread* startGroupListener(int group);
 // listener thread, waited for); the window is told to quit and the thread waited for without
 // time-out; only then is the socket drained and deleted. The table's entry is emptied.
 void stopGroupListener(int group, bool sendLeave);
+
+} // namespace orvalink::chat

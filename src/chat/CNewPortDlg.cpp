@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+namespace orvalink::chat {
+
 namespace {
 
 QString qs(const char* utf8)
@@ -71,27 +73,27 @@ std::string CNewPortDlg::name() const
 
 std::string CNewPortDlg::hashInNameText()
 {
-    return text::utf8ToCp932("名前に「#」は使えません");
+    return platform::utf8ToCp932("名前に「#」は使えません");
 }
 std::string CNewPortDlg::portInUseText()
 {
-    return text::utf8ToCp932("このポート番号は既に登録されています");
+    return platform::utf8ToCp932("このポート番号は既に登録されています");
 }
 
 bool CNewPortDlg::tryAccept()
 {
     // A typed port is digits only: "1e4" would otherwise be read as port 1.
-    if (!text::isTypedPortText(portText())) {
-        platform::messageBox(text::utf8ToCp932("ポート番号が間違っています"));
+    if (!platform::isTypedPortText(portText())) {
+        platform::messageBox(platform::utf8ToCp932("ポート番号が間違っています"));
         return false;
     }
     if (groupName().empty()) {
-        platform::messageBox(text::utf8ToCp932("グループ名を入力してください"));
+        platform::messageBox(platform::utf8ToCp932("グループ名を入力してください"));
         return false;
     }
     const std::string n = name();
     if (n.empty()) {
-        platform::messageBox(text::utf8ToCp932("名前を入力ください"));
+        platform::messageBox(platform::utf8ToCp932("名前を入力ください"));
         return false;
     }
     if (n.find('#') != std::string::npos) {
@@ -122,3 +124,5 @@ void CNewPortDlg::setResponder(std::function<int(CNewPortDlg&)> r)
 {
     responder() = std::move(r);
 }
+
+} // namespace orvalink::chat

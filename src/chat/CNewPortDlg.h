@@ -12,6 +12,8 @@
 
 class QLineEdit;
 
+namespace orvalink::chat {
+
 class CNewPortDlg : public QDialog {
     Q_OBJECT
 public:
@@ -45,3 +47,5 @@ private:
     QLineEdit* m_groupName;
     QLineEdit* m_name;
 };
+
+} // namespace orvalink::chat

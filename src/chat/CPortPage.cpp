@@ -26,6 +26,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace orvalink::chat {
+
+using platform::WM_CHAT_ROWS_CHANGED;
+
 namespace {
 
 constexpr const char* kNetMsg = "NetMsg Entry";
@@ -76,7 +80,7 @@ ChatTree* readyTree()
 
 std::string CPortPage::tooManyGroupsText()
 {
-    return text::utf8ToCp932("これ以上グループを登録できません");
+    return platform::utf8ToCp932("これ以上グループを登録できません");
 }
 
 CPortPage::CPortPage(QWidget* parent)
@@ -209,7 +213,7 @@ void CPortPage::changeGroupName()
                                                  platform::fromQString(m_groupName->text()));
     m_groupNameButton->setEnabled(false);
     markPending(row);
-    platform::messageBox(text::utf8ToCp932("グループ名を変更しました。再起動後、有効となります。"));
+    platform::messageBox(platform::utf8ToCp932("グループ名を変更しました。再起動後、有効となります。"));
 }
 
 void CPortPage::changeDisplayName()
@@ -225,7 +229,7 @@ void CPortPage::changeDisplayName()
     platform::Profile::application().writeString(kNetMsg, key("User Name", row + 1), name);
     m_nameButton->setEnabled(false);
     markPending(row);
-    platform::messageBox(text::utf8ToCp932("ユーザ名を変更しました。再起動後、有効となります。"));
+    platform::messageBox(platform::utf8ToCp932("ユーザ名を変更しました。再起動後、有効となります。"));
 }
 
 void CPortPage::registerGroup()
@@ -269,7 +273,7 @@ void CPortPage::deleteSelected()
     const int g = m_list->currentRow();
     if (g < 0 || g >= table.groupCount)
         return;
-    if (platform::messageBox(text::utf8ToCp932("本当に削除しますか？"), text::utf8ToCp932("メッセージ"),
+    if (platform::messageBox(platform::utf8ToCp932("本当に削除しますか？"), platform::utf8ToCp932("メッセージ"),
                              platform::MB_OKCANCEL | kDefaultButton2) != platform::IDOK)
         return;
 
@@ -302,7 +306,7 @@ void CPortPage::removeGroupFromTable(int g)
 {
     ChatGroupTable& table = chatGroupTable();
     const int count = table.groupCount;
-    const std::string label = chatwrite::groupLabel(table.groups[static_cast<std::size_t>(g)].name);
+    const std::string label = chat::groupLabel(table.groups[static_cast<std::size_t>(g)].name);
 
     for (int i = g; i < count - 1; ++i) {
         ChatGroup& to = table.groups[static_cast<std::size_t>(i)];
@@ -320,7 +324,7 @@ void CPortPage::removeGroupFromTable(int g)
     if (ChatTree* tree = readyTree()) {
         bool sharedLabel = false;
         for (int i = 0; i < table.groupCount; ++i)
-            sharedLabel = sharedLabel || chatwrite::groupLabel(table.groups[static_cast<std::size_t>(i)].name) == label;
+            sharedLabel = sharedLabel || chat::groupLabel(table.groups[static_cast<std::size_t>(i)].name) == label;
         if (!sharedLabel) {
             tree->removeGroupNode(label);
         } else {
@@ -328,7 +332,7 @@ void CPortPage::removeGroupFromTable(int g)
             // group nodes again in table order, with their members.
             tree->removeGroupNode(label);
             for (int i = 0; i < table.groupCount; ++i)
-                tree->removeGroupNode(chatwrite::groupLabel(table.groups[static_cast<std::size_t>(i)].name));
+                tree->removeGroupNode(chat::groupLabel(table.groups[static_cast<std::size_t>(i)].name));
             for (int i = 0; i < table.groupCount; ++i) {
                 tree->addGroupNode(i);
                 for (const std::string& member : table.groups[static_cast<std::size_t>(i)].members)
@@ -344,7 +348,7 @@ void CPortPage::removeGroupFromTable(int g)
 
 void CPortPage::browseLogFolder()
 {
-    if (auto folder = platform::pickFolderPath(text::utf8ToCp932("フォルダを選択してください"), m_logFolder)) {
+    if (auto folder = platform::pickFolderPath(platform::utf8ToCp932("フォルダを選択してください"), m_logFolder)) {
         m_logFolder = *folder;
         m_folderLabel->setText(shownPath(m_logFolder));
     }
@@ -357,3 +361,5 @@ void CPortPage::storeLogSettings()
         profile.writePath(kNetMsg, "Log Folder", m_logFolder);
     profile.writeInt(kNetMsg, "Log YesNo", m_logging ? 1 : 0);
 }
+
+} // namespace orvalink::chat

@@ -15,10 +15,16 @@
 #include <string>
 
 class QCheckBox;
+
 class QLabel;
+
 class QLineEdit;
+
 class QListWidget;
+
 class QPushButton;
+
+namespace orvalink::chat {
 
 class CPortPage : public QWidget {
     Q_OBJECT
@@ -84,3 +90,5 @@ private:
     bool m_logging = false;
     bool m_initialLogging = false;
 };
+
+} // namespace orvalink::chat

@@ -9,6 +9,10 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+namespace orvalink::chat {
+
+using res::resourceIcon;
+
 CPortSettingsSheet::CPortSettingsSheet(QWidget* parent) : QDialog(parent), m_page(new CPortPage)
 {
     setWindowTitle(QString::fromUtf8("ポート＆ログの設定"));
@@ -30,3 +34,5 @@ void CPortSettingsSheet::run(QWidget* parent)
     if (sheet.exec() == QDialog::Accepted)
         sheet.page()->storeLogSettings();
 }
+
+} // namespace orvalink::chat

@@ -6,8 +6,11 @@
 
 #include <QDialog>
 
-class CPortPage;
 class QWidget;
+
+namespace orvalink::chat {
+
+class CPortPage;
 
 class CPortSettingsSheet : public QDialog {
     Q_OBJECT
@@ -23,3 +26,5 @@ public:
 private:
     CPortPage* m_page;
 };
+
+} // namespace orvalink::chat

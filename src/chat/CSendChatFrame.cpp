@@ -22,6 +22,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace orvalink::chat {
+
+using res::resourceIcon;
+
 namespace {
 
 constexpr const char* kSection = "ChatWriteWindow Entry";
@@ -160,10 +164,10 @@ void CSendChatFrame::reply()
 {
     // Without the sender among the members the reply could only go to the whole group.
     if (m_thread->recipient.empty()) {
-        platform::messageBox(chatwrite::noRecipientText());
+        platform::messageBox(chat::noRecipientText());
         return;
     }
-    m_view->setText(chatwrite::quoteReply(m_thread->body));
+    m_view->setText(chat::quoteReply(m_thread->body));
     m_view->setReadOnly(false);
     m_button->setText(qs("送信(&S)"));
     m_readMode = false;
@@ -182,12 +186,12 @@ void CSendChatFrame::send()
         g >= 0 && g < table.groupCount ? table.groups[static_cast<std::size_t>(g)].listener : nullptr;
     CNetMsgDlg* target = listener ? listener->window() : nullptr;
     if (!target) {
-        platform::messageBox(chatwrite::groupDeletedText());
+        platform::messageBox(chat::groupDeletedText());
         close();
         return;
     }
     if (m_thread->personal && m_thread->recipient.empty()) {
-        platform::messageBox(chatwrite::noRecipientText());
+        platform::messageBox(chat::noRecipientText());
         return;
     }
     m_sending = true;
@@ -196,3 +200,5 @@ void CSendChatFrame::send()
     worker->setListener(target);
     platform::postMessage(worker, {WM_CHAT_WRITE_SEND, m_view->text(), m_thread->recipient});
 }
+
+} // namespace orvalink::chat

@@ -19,10 +19,14 @@
 #include <functional>
 #include <string>
 
+class QLabel;
+
+class QPushButton;
+
+namespace orvalink::chat {
+
 class CSendChatThread;
 class CSendChatView;
-class QLabel;
-class QPushButton;
 
 class CSendChatFrame : public QMainWindow {
     Q_OBJECT
@@ -71,3 +75,5 @@ private:
     bool m_sending = false;
     bool m_tornDown = false;
 };
+
+} // namespace orvalink::chat

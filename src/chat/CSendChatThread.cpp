@@ -3,6 +3,8 @@
 #include "chat/CSendChatWorker.h"
 #include "chat/ChatGroupTable.h"
 
+namespace orvalink::chat {
+
 CSendChatWorker* CSendChatThread::worker() const
 {
     return static_cast<CSendChatWorker*>(mainWindow());
@@ -26,3 +28,5 @@ void CSendChatThread::groupRemoved(int group)
             t->setGroupIndex(g - 1);
     }
 }
+
+} // namespace orvalink::chat

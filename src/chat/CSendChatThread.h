@@ -10,6 +10,8 @@
 #include <atomic>
 #include <string>
 
+namespace orvalink::chat {
+
 class CSendChatFrame;
 class CSendChatWorker;
 
@@ -50,3 +52,5 @@ private:
     int m_slot = -1;
     CSendChatFrame* m_frame = nullptr;
 };
+
+} // namespace orvalink::chat

@@ -1,5 +1,7 @@
 #include "chat/CSendChatView.h"
 
+namespace orvalink::chat {
+
 CSendChatView::CSendChatView(QWidget* parent) : platform::LimitedTextEdit(kMaxCharacters, parent)
 {
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -10,3 +12,5 @@ bool CSendChatView::isBlank() const
 {
     return toPlainText().trimmed().isEmpty();
 }
+
+} // namespace orvalink::chat

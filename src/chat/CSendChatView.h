@@ -7,6 +7,8 @@
 
 #include "platform/LimitedTextEdit.h"
 
+namespace orvalink::chat {
+
 class CSendChatView : public platform::LimitedTextEdit {
     Q_OBJECT
 public:
@@ -17,3 +19,5 @@ public:
     // True when the text holds nothing but white space: nothing to send.
     bool isBlank() const;
 };
+
+} // namespace orvalink::chat

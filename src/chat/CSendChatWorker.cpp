@@ -6,6 +6,11 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+namespace orvalink::chat {
+
+using platform::WM_CHAT_SEND_GROUP;
+using platform::WM_CHAT_SEND_PERSONAL;
+
 std::intptr_t CSendChatWorker::windowProc(platform::WindowMessage& msg)
 {
     if (msg.id != WM_CHAT_WRITE_SEND)
@@ -23,3 +28,5 @@ std::intptr_t CSendChatWorker::windowProc(platform::WindowMessage& msg)
         QMetaObject::invokeMethod(QCoreApplication::instance(), m_onSent, Qt::QueuedConnection);
     return 0;
 }
+
+} // namespace orvalink::chat

@@ -8,6 +8,10 @@
 #include <QPointer>
 #include <functional>
 
+namespace orvalink::chat {
+
+using platform::WM_USER;
+
 class CNetMsgDlg;
 
 // Asks the worker to send: wParam = the text (CR LF line ends), lParam = the recipient's dotted
@@ -30,3 +34,5 @@ private:
     std::atomic<CNetMsgDlg*> m_listener{nullptr};
     std::function<void()> m_onSent;
 };
+
+} // namespace orvalink::chat

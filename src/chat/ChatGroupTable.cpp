@@ -4,12 +4,14 @@
 
 #include "chat/wire/ChatDatagram.h"
 
+namespace orvalink::chat {
+
 int ChatGroupTable::groupByPort(unsigned port) const
 {
     // A group listens on the port its text reads as ("12122abc" on 12122), so it is found by that
     // number: comparing texts would leave such a group deaf to everything it receives.
     for (int g = 0; g < groupCount; ++g) {
-        const int number = chatwire::portNumber(groups[static_cast<std::size_t>(g)].port);
+        const int number = chat::portNumber(groups[static_cast<std::size_t>(g)].port);
         if (number != 0 && static_cast<unsigned>(number) == port)
             return g;
     }
@@ -105,3 +107,5 @@ ChatGroupTable& chatGroupTable()
     static ChatGroupTable table;
     return table;
 }
+
+} // namespace orvalink::chat

@@ -17,12 +17,15 @@
 
 #include "chat/SharedText.h"
 
+namespace orvalink::platform {
+class MessageTarget;
+} // namespace orvalink::platform
+
+namespace orvalink::chat {
+
 class CNetMsgThread;
 class CSendChatThread;
 class ChatTree;
-namespace platform {
-class MessageTarget;
-}
 
 inline constexpr int kMaxChatGroups = 100;
 inline constexpr int kMaxChatWriteWindows = 100;
@@ -136,3 +139,5 @@ struct ChatGroupTable {
 
 // The application object's table.
 ChatGroupTable& chatGroupTable();
+
+} // namespace orvalink::chat

@@ -13,6 +13,8 @@
 
 #include <set>
 
+namespace orvalink::chat {
+
 namespace {
 
 // Log folders whose failure the user has been told about and that no record has reached since.
@@ -83,7 +85,7 @@ std::string ChatLog::fileName(std::string_view folder, std::string_view groupNam
 
 std::string ChatLog::cannotWriteText(std::string_view path)
 {
-    return text::utf8ToCp932("チャットログを書き込めません。ログの設定を確かめてください。\n") +
+    return platform::utf8ToCp932("チャットログを書き込めません。ログの設定を確かめてください。\n") +
            platform::fromFileName(path);
 }
 
@@ -183,3 +185,5 @@ ChatLog::WriteResult ChatLog::writeRecord(int fd, std::string_view record)
         return WriteResult::Nothing; // the file still ends where it did
     return WriteResult::Torn;
 }
+
+} // namespace orvalink::chat

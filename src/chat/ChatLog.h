@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+namespace orvalink::chat {
+
 class ChatLog {
 public:
     ChatLog() = default;
@@ -61,3 +63,5 @@ private:
     std::string m_folder; // of the open file
     bool m_startOnNewLine = false; // the file does not end with CR LF: begin the next record with one
 };
+
+} // namespace orvalink::chat

@@ -17,17 +17,22 @@
 #include "platform/Messages.h"
 #include "platform/text/Cp932.h"
 
+namespace orvalink::chat {
+
+using platform::WM_CHAT_MEMBERS_CHANGED;
+using platform::WM_CHAT_ROWS_CHANGED;
+
 namespace {
 
 const std::string& joinedSuffix()
 {
-    static const std::string s = text::utf8ToCp932("さんが参加しました");
+    static const std::string s = platform::utf8ToCp932("さんが参加しました");
     return s;
 }
 
 const std::string& continuedMark()
 {
-    static const std::string s = text::utf8ToCp932(" (続く)");
+    static const std::string s = platform::utf8ToCp932(" (続く)");
     return s;
 }
 
@@ -54,8 +59,8 @@ private:
 
 const std::string& memberLimitText()
 {
-    static const std::string s = text::utf8ToCp932("の参加者が上限の ") + std::to_string(kMaxMembersPerGroup) +
-                                 text::utf8ToCp932(" 人に達しました。これより後の参加者は一覧に表示しません。");
+    static const std::string s = platform::utf8ToCp932("の参加者が上限の ") + std::to_string(kMaxMembersPerGroup) +
+                                 platform::utf8ToCp932(" 人に達しました。これより後の参加者は一覧に表示しません。");
     return s;
 }
 
@@ -217,16 +222,16 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         return;
     ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
     // Peers send a group's datagrams from the group's port: anything else is no peer's.
-    if (port == 0 || static_cast<int>(port) != chatwire::portNumber(group.port))
+    if (port == 0 || static_cast<int>(port) != chat::portNumber(group.port))
         return;
-    const chatwire::ChatPayload p = chatwire::parsePayload(text);
-    if (p.kind == chatwire::ChatKind::None || nameBreaksLines(p.name))
+    const chat::ChatPayload p = chat::parsePayload(text);
+    if (p.kind == chat::ChatKind::None || nameBreaksLines(p.name))
         return;
     const std::string name(p.name);
-    const std::string key = chatwire::memberKey(address, port, p.name);
+    const std::string key = chat::memberKey(address, port, p.name);
 
     switch (p.kind) {
-    case chatwire::ChatKind::Presence: {
+    case chat::ChatKind::Presence: {
         if (group.members.contains(key))
             return; // known: no reply, so two instances never answer each other for ever
         if (group.members.size() >= kMaxMembersPerGroup) {
@@ -247,28 +252,28 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         answerNewcomer(g);
         return;
     }
-    case chatwire::ChatKind::Join: {
+    case chat::ChatKind::Join: {
         const std::string body = name + joinedSuffix();
         table.appendRow(g, {name + ChatLog::timeText(m_clock()), "30", body, "", "1", 0, key});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, body);
         return;
     }
-    case chatwire::ChatKind::GroupMessage:
-    case chatwire::ChatKind::PersonalMessage: {
+    case chat::ChatKind::GroupMessage:
+    case chat::ChatKind::PersonalMessage: {
         std::string header = name + ChatLog::timeText(m_clock());
         bool capped = false;
         const int height = messageHeight(text, &capped);
         if (capped)
             header += continuedMark();
-        const bool personal = p.kind == chatwire::ChatKind::PersonalMessage;
+        const bool personal = p.kind == chat::ChatKind::PersonalMessage;
         table.appendRow(
             g, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1", 0, key});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, p.text);
         return;
     }
-    case chatwire::ChatKind::Leave: {
+    case chat::ChatKind::Leave: {
         if (!group.members.remove(key))
             return;
         if (table.treeReady.load() && table.treeView)
@@ -276,7 +281,9 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
         membersChanged(g);
         return;
     }
-    case chatwire::ChatKind::None:
+    case chat::ChatKind::None:
         return;
     }
 }
+
+} // namespace orvalink::chat

@@ -16,6 +16,8 @@
 
 #include "chat/ChatGroupTable.h"
 
+namespace orvalink::chat {
+
 class ChatReceiver {
 public:
     // What the handler does through a group's listener: the presence reply and the chat log.
@@ -34,7 +36,7 @@ public:
 
     // A group keeps at most this many rows (the right pane's capacity) and at most
     // kMaxRowBytesPerGroup bytes of them; the oldest rows leave first. The chat log keeps everything.
-    static constexpr std::size_t kMaxRowsPerGroup = ::kMaxRowsPerGroup;
+    static constexpr std::size_t kMaxRowsPerGroup = chat::kMaxRowsPerGroup;
 
     // Newcomers are answered with one broadcast presence announcement. A few at once are answered
     // at once; beyond that one announcement answers every newcomer that arrived within
@@ -93,3 +95,5 @@ private:
     // Scheduled tasks hold this weakly: a receiver that is gone runs none of them.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
+
+} // namespace orvalink::chat

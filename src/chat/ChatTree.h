@@ -6,6 +6,8 @@
 
 #include <string_view>
 
+namespace orvalink::chat {
+
 class ChatTree {
 public:
     virtual ~ChatTree() = default;
@@ -21,3 +23,5 @@ public:
     // Deletes every group node with this label ("Orvalink(" + group name + ")").
     virtual void removeGroupNode(std::string_view label) = 0;
 };
+
+} // namespace orvalink::chat

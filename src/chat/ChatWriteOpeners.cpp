@@ -9,7 +9,8 @@
 
 #include <memory>
 
-namespace chatwrite {
+namespace orvalink::chat {
+
 namespace {
 
 bool isDigit(char c)
@@ -76,12 +77,12 @@ std::string groupLabel(std::string_view groupName)
 
 std::string_view addressOfKey(std::string_view key)
 {
-    return chatwire::addressOfMemberKey(key);
+    return chat::addressOfMemberKey(key);
 }
 
 std::string_view nameOfKey(std::string_view key)
 {
-    return chatwire::nameOfMemberKey(key);
+    return chat::nameOfMemberKey(key);
 }
 
 std::string recipientFor(const std::vector<std::string>& members, std::string_view name)
@@ -94,7 +95,7 @@ std::string recipientFor(const std::vector<std::string>& members, std::string_vi
 
 std::string senderNameOfHeader(std::string_view header)
 {
-    static const std::string continued = text::utf8ToCp932(" (続く)");
+    static const std::string continued = platform::utf8ToCp932(" (続く)");
     std::string_view h = header;
     if (h.size() >= continued.size() && h.substr(h.size() - continued.size()) == continued)
         h.remove_suffix(continued.size());
@@ -185,17 +186,17 @@ void closeAllWindows()
 
 std::string tooManyWindowsText()
 {
-    return text::utf8ToCp932("これ以上メッセージウィンドウを開けません");
+    return platform::utf8ToCp932("これ以上メッセージウィンドウを開けません");
 }
 
 std::string noRecipientText()
 {
-    return text::utf8ToCp932("送信先のメンバーがグループにいないため送信できません");
+    return platform::utf8ToCp932("送信先のメンバーがグループにいないため送信できません");
 }
 
 std::string groupDeletedText()
 {
-    return text::utf8ToCp932("送信しようとしているグループは削除されました");
+    return platform::utf8ToCp932("送信しようとしているグループは削除されました");
 }
 
-} // namespace chatwrite
+} // namespace orvalink::chat

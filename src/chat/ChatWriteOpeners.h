@@ -10,9 +10,10 @@
 #include <string_view>
 #include <vector>
 
+namespace orvalink::chat {
+
 class CSendChatThread;
 
-namespace chatwrite {
 
 // "Orvalink(" + group name + ")", the label of the group's tree node and its write window.
 std::string groupLabel(std::string_view groupName);
@@ -55,4 +56,4 @@ std::string tooManyWindowsText();
 std::string noRecipientText();
 std::string groupDeletedText();
 
-} // namespace chatwrite
+} // namespace orvalink::chat

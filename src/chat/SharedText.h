@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace orvalink::chat {
+
 class SharedText {
 public:
     SharedText() = default;
@@ -35,3 +37,5 @@ private:
     }
     std::shared_ptr<const std::string> m_text;
 };
+
+} // namespace orvalink::chat

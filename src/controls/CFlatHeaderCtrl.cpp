@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <new>
 
+namespace orvalink::controls {
+
+using res::resourceCursor;
+
 CFlatHeaderCtrl::CFlatHeaderCtrl(QWidget* parent, int style) : QWidget(parent), m_style(style)
 {
     setMouseTracking(true);
@@ -744,3 +748,5 @@ void CFlatHeaderCtrl::endDrag(bool cancelled)
     setCursor(Qt::ArrowCursor);
     update();
 }
+
+} // namespace orvalink::controls

@@ -17,6 +17,8 @@
 #include <memory>
 #include <vector>
 
+namespace orvalink::controls {
+
 class CFlatHeaderDragWnd;
 class CFlatHeaderDropWnd;
 
@@ -151,3 +153,5 @@ private:
     bool m_dragging = false;
     QRect m_dropTargetRect; // global rectangle of the drop target during a drag, or empty
 };
+
+} // namespace orvalink::controls

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <qdrawutil.h>
 
+namespace orvalink::controls {
+
 CFlatHeaderDragWnd::CFlatHeaderDragWnd(const QRect& rect, const CFlatHeaderCtrl* header, const HeaderItem& item)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus),
       m_header(header), m_item(item)
@@ -31,3 +33,5 @@ void CFlatHeaderDragWnd::paintEvent(QPaintEvent*)
     const int sp = m_header->spacing();
     m_header->drawHeading(p, rect().adjusted(sp, 0, -sp, 0), m_item, false, true);
 }
+
+} // namespace orvalink::controls

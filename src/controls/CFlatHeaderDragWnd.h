@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+namespace orvalink::controls {
+
 class CFlatHeaderCtrl;
 
 class CFlatHeaderDragWnd : public QWidget {
@@ -23,3 +25,5 @@ private:
     const CFlatHeaderCtrl* m_header;
     HeaderItem m_item;
 };
+
+} // namespace orvalink::controls

@@ -4,6 +4,8 @@
 #include <QPolygon>
 #include <QRegion>
 
+namespace orvalink::controls {
+
 CFlatHeaderDropWnd::CFlatHeaderDropWnd(int headerHeight)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
 {
@@ -39,3 +41,5 @@ void CFlatHeaderDropWnd::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.fillRect(rect(), markerColor());
 }
+
+} // namespace orvalink::controls

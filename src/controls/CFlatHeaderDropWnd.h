@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+namespace orvalink::controls {
+
 class CFlatHeaderDropWnd : public QWidget {
     Q_OBJECT
 public:
@@ -19,3 +21,5 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+} // namespace orvalink::controls

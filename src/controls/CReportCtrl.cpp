@@ -17,11 +17,13 @@
 #include <algorithm>
 #include <new>
 
+namespace orvalink::controls {
+
 namespace {
 
 std::string cutCellText(std::string_view text, std::size_t maxBytes = kMaxCellText)
 {
-    return std::string(text::cp932Prefix(text, std::min(maxBytes, kMaxCellText)));
+    return std::string(platform::cp932Prefix(text, std::min(maxBytes, kMaxCellText)));
 }
 
 // One character of code page 932 text as a number: a double-byte character counts as one unit,
@@ -29,7 +31,7 @@ std::string cutCellText(std::string_view text, std::size_t maxBytes = kMaxCellTe
 unsigned cp932CharAt(std::string_view s, std::size_t& i)
 {
     const auto c = static_cast<unsigned char>(s[i++]);
-    if (text::isCp932LeadByte(c) && i < s.size())
+    if (platform::isCp932LeadByte(c) && i < s.size())
         return (c << 8) | static_cast<unsigned char>(s[i++]);
     return c;
 }
@@ -1211,7 +1213,7 @@ void CReportCtrl::drawRow(QPainter& p, int position, QRect rowRect, const QRect&
                     fg = pal.color(QPalette::Text);
             }
             // The row's own colour stays; its text is made readable on it.
-            p.setPen(textcontrast::legibleOn(fg, bg));
+            p.setPen(controls::legibleOn(fg, bg));
             drawCell(p, QRect(x + m_spacing, rowRect.top(), w - 2 * m_spacing, m_rowHeight), cell);
         }
         x += w;
@@ -1284,3 +1286,5 @@ void CReportCtrl::drawCell(QPainter& p, QRect rect, const ReportItem& item)
     p.drawText(QRect(left, rect.top(), right - left, rect.height()), int(a | Qt::AlignVCenter | Qt::TextSingleLine),
                text);
 }
+
+} // namespace orvalink::controls

@@ -18,9 +18,13 @@
 #include <string_view>
 #include <vector>
 
-class CFlatHeaderCtrl;
 class QListWidget;
+
 class QScrollBar;
+
+namespace orvalink::controls {
+
+class CFlatHeaderCtrl;
 class ReportColumnChooser;
 struct HeaderNotification;
 
@@ -198,3 +202,5 @@ private:
     bool m_inLayout = false;
     QPixmap m_buffer;
 };
+
+} // namespace orvalink::controls

@@ -14,6 +14,13 @@
 #include <QTextLayout>
 #include <algorithm>
 
+namespace orvalink::controls {
+
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::kMaxChatGroups;
+using res::resourceBitmap;
+
 namespace {
 
 CReportDemoView::RowOpener& rowOpener()
@@ -265,7 +272,7 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     QPainter& p = *n.painter;
     const bool selectedWithFocus = (n.state & RCIS_SELECTED) && reportCtrl()->hasFocus();
     // The list set the row's colour as the painter's background.
-    p.setPen(textcontrast::legibleOn(
+    p.setPen(controls::legibleOn(
         palette().color(selectedWithFocus ? QPalette::HighlightedText : QPalette::Highlight), p.background().color()));
     p.setFont(reportCtrl()->font());
     // Only the start of a long text can show: converting the whole of it would cost as much as
@@ -274,7 +281,7 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     const int lines = std::max(0, area.height() / std::max(1, QFontMetrics(p.font()).height())) + 2;
     const std::size_t shown =
         static_cast<std::size_t>(lines) * static_cast<std::size_t>(std::max(0, area.width() + 1)) * 2;
-    drawWrappedText(p, area, platform::toQString(text::cp932Prefix(e->body, shown)));
+    drawWrappedText(p, area, platform::toQString(platform::cp932Prefix(e->body, shown)));
 }
 
 void CReportDemoView::openRow(int row)
@@ -306,3 +313,5 @@ void CReportDemoView::openRow(int row)
     if (rowOpener())
         rowOpener()(row, entry->header, entry->body);
 }
+
+} // namespace orvalink::controls

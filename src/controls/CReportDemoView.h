@@ -12,6 +12,9 @@
 #include <vector>
 
 class QListWidget;
+
+namespace orvalink::controls {
+
 struct ReportNotification;
 
 class CReportDemoView : public CReportView {
@@ -44,3 +47,5 @@ private:
     // The numbers of the rows the control holds since the last reload, in order.
     std::vector<std::uint64_t> m_loadedSerials;
 };
+
+} // namespace orvalink::controls

@@ -2,6 +2,8 @@
 
 #include "controls/CReportCtrl.h"
 
+namespace orvalink::controls {
+
 CReportView::CReportView(QWidget* parent) : QWidget(parent)
 {
     // The control covers the whole client area; the view never paints a background of its own.
@@ -28,3 +30,5 @@ void CReportView::resizeEvent(QResizeEvent*)
     if (m_ctrl)
         m_ctrl->setGeometry(rect());
 }
+
+} // namespace orvalink::controls

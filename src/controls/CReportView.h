@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+namespace orvalink::controls {
+
 class CReportCtrl;
 
 class CReportView : public QWidget {
@@ -24,3 +26,5 @@ protected:
 private:
     CReportCtrl* m_ctrl = nullptr;
 };
+
+} // namespace orvalink::controls

@@ -9,6 +9,8 @@
 
 class QPainter;
 
+namespace orvalink::controls {
+
 // Header styles.
 inline constexpr int HDS_BUTTONS = 0x2;
 inline constexpr int HDS_DRAGDROP = 0x40;
@@ -72,3 +74,5 @@ struct HeaderNotification {
     QPainter* painter = nullptr; // HDN_DRAWITEM
     QRect rect;                  // HDN_DRAWITEM
 };
+
+} // namespace orvalink::controls

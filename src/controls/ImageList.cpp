@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <algorithm>
 
+namespace orvalink::controls {
+
 ImageList::ImageList(const QPixmap& strip, int imageWidth, std::optional<QColor> transparent)
     : m_strip(strip), m_width(imageWidth), m_height(strip.height())
 {
@@ -35,3 +37,5 @@ QPixmap ImageList::image(int index) const
         return {};
     return m_strip.copy(index * m_width, 0, m_width, m_height);
 }
+
+} // namespace orvalink::controls

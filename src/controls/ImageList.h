@@ -7,7 +7,10 @@
 #include <optional>
 
 class QColor;
+
 class QPainter;
+
+namespace orvalink::controls {
 
 class ImageList {
 public:
@@ -31,3 +34,5 @@ private:
     int m_height = 0;
     int m_count = 0;
 };
+
+} // namespace orvalink::controls

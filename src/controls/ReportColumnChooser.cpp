@@ -13,6 +13,8 @@
 #include <QStyledItemDelegate>
 #include <qdrawutil.h>
 
+namespace orvalink::controls {
+
 namespace {
 
 // Entries look like headings: push buttons, pressed while selected.
@@ -173,3 +175,5 @@ void ReportColumnChooser::endDrag(bool drop)
     if (drop && divider >= 0 && id >= 0)
         m_ctrl->activateSubItem(id, divider);
 }
+
+} // namespace orvalink::controls

@@ -9,10 +9,14 @@
 #include <QPointer>
 #include <memory>
 
+class QListWidget;
+
+class QStyledItemDelegate;
+
+namespace orvalink::controls {
+
 class CFlatHeaderDragWnd;
 class CReportCtrl;
-class QListWidget;
-class QStyledItemDelegate;
 
 class ReportColumnChooser : public QObject {
     Q_OBJECT
@@ -42,3 +46,5 @@ private:
     QPoint m_pressPoint;
     std::unique_ptr<CFlatHeaderDragWnd> m_dragWnd;
 };
+
+} // namespace orvalink::controls

@@ -9,6 +9,8 @@
 
 class QPainter;
 
+namespace orvalink::controls {
+
 // Control styles (low bits of the control's style).
 inline constexpr int RCS_SINGLESEL = 0x1;
 inline constexpr int RCS_SHOWSELALWAYS = 0x2;
@@ -129,3 +131,5 @@ struct ReportNotification {
     ReportHitTest hit; // RCN_CLICK, RCN_DBLCLICK
     int subItem = -1;  // RCN_COLUMNCLICK
 };
+
+} // namespace orvalink::controls

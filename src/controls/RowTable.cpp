@@ -6,6 +6,12 @@
 #include <algorithm>
 #include <cstddef>
 
+namespace orvalink::controls {
+
+using chat::chatGroupTable;
+using chat::ChatRow;
+using chat::kMaxChatGroups;
+
 const RowTableEntry* RowTable::entry(int i) const
 {
     if (i < 0 || i >= std::min(count, kRowTableCapacity))
@@ -61,3 +67,5 @@ void fillRowTableFromGroup(int g)
     table.group = g;
     table.firstGroupRow = static_cast<int>(first);
 }
+
+} // namespace orvalink::controls

@@ -12,6 +12,10 @@
 
 #include "chat/SharedText.h"
 
+namespace orvalink::controls {
+
+using chat::SharedText;
+
 inline constexpr int kRowTableCapacity = 7878;
 
 struct RowTableEntry {
@@ -42,3 +46,5 @@ RowTable& rowTable();
 // personal, unread and height texts. When the group holds more rows than the table, its newest
 // kRowTableCapacity rows are copied. A group index outside the table empties it.
 void fillRowTableFromGroup(int g);
+
+} // namespace orvalink::controls

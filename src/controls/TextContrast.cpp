@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace textcontrast {
+namespace orvalink::controls {
 
 namespace {
 
@@ -52,4 +52,4 @@ QColor legibleOn(const QColor& text, const QColor& background, double minimum)
                                                                                         : QColor(Qt::black);
 }
 
-} // namespace textcontrast
+} // namespace orvalink::controls

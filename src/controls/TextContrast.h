@@ -7,7 +7,7 @@
 
 #include <QColor>
 
-namespace textcontrast {
+namespace orvalink::controls {
 
 inline constexpr double kMinimumRatio = 4.5;
 
@@ -19,4 +19,4 @@ double contrastRatio(const QColor& a, const QColor& b);
 // whichever reaches minimum with less of a change (black or white always reaches 4.5).
 QColor legibleOn(const QColor& text, const QColor& background, double minimum = kMinimumRatio);
 
-} // namespace textcontrast
+} // namespace orvalink::controls

@@ -21,6 +21,16 @@
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
+namespace orvalink::folders {
+
+using chat::ChatGroup;
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::kMaxChatGroups;
+using platform::WM_CHAT_ROWS_CHANGED;
+using res::maskedPixmap;
+using res::resourceBitmap;
+
 namespace {
 
 // An edit that the path rule lets through still never changes a label: the view keeps the
@@ -46,7 +56,7 @@ bool containsBackslash(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (text::isCp932LeadByte(c))
+        if (platform::isCp932LeadByte(c))
             ++i;
         else if (c == '\\')
             return true;
@@ -123,12 +133,12 @@ void CLeftView::addMember(int group, std::string_view key)
     QTreeWidgetItem* groupNode = topLevelItem(group);
     // A text that is no member key is its own name.
     const bool isKey = key.find('#') != std::string_view::npos;
-    const std::string_view name = isKey ? chatwire::nameOfMemberKey(key) : key;
+    const std::string_view name = isKey ? chat::nameOfMemberKey(key) : key;
     const int image = containsBackslash(name) ? res::kTreeImagePersonBackslash : res::kTreeImagePerson;
     QTreeWidgetItem* node = makeNode(std::string(name), image);
     node->setData(0, kMemberKeyRole, QByteArray(key.data(), static_cast<qsizetype>(key.size())));
     if (isKey)
-        node->setToolTip(0, platform::toQString(std::string(chatwire::addressOfMemberKey(key))));
+        node->setToolTip(0, platform::toQString(std::string(chat::addressOfMemberKey(key))));
     groupNode->addChild(node);
     groupNode->setExpanded(true);
 }
@@ -250,8 +260,8 @@ std::string CLeftView::path(const QTreeWidgetItem* node)
 bool CLeftView::isProtectedPath(std::string_view nodePath)
 {
     static const std::array<std::string, 6> folderNames = {
-        text::utf8ToCp932("メールボックス"), text::utf8ToCp932("受信したメール"), text::utf8ToCp932("送信するメール"),
-        text::utf8ToCp932("送信したメール"), text::utf8ToCp932("保存したメール"), text::utf8ToCp932("削除したメール"),
+        platform::utf8ToCp932("メールボックス"), platform::utf8ToCp932("受信したメール"), platform::utf8ToCp932("送信するメール"),
+        platform::utf8ToCp932("送信したメール"), platform::utf8ToCp932("保存したメール"), platform::utf8ToCp932("削除したメール"),
     };
     if (std::find(folderNames.begin(), folderNames.end(), nodePath) != folderNames.end())
         return true;
@@ -337,10 +347,10 @@ void CLeftView::rightButtonPress(QMouseEvent* event)
     m_contextNode = indexFromItem(node);
     m_menuPosition = event->globalPosition().toPoint();
     if (node->parent())
-        showMenu(res::kMenuTreeMember, res::kCmdWriteToPerson, text::utf8ToCp932("この人にメッセージを書く"));
+        showMenu(res::kMenuTreeMember, res::kCmdWriteToPerson, platform::utf8ToCp932("この人にメッセージを書く"));
     else if (node->childCount() > 0)
         showMenu(res::kMenuTreeGroup, res::kCmdWriteToGroup,
-                 text::utf8ToCp932("このグループにメッセージを書く(&W)"));
+                 platform::utf8ToCp932("このグループにメッセージを書く(&W)"));
 }
 
 void CLeftView::setDropHighlight(QTreeWidgetItem* node)
@@ -398,3 +408,5 @@ void CLeftView::showMenu(int menuId, int commandId, const std::string& text)
     if (m_menuPresenter)
         m_menuPresenter(menuId, menu);
 }
+
+} // namespace orvalink::folders

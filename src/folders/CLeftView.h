@@ -20,6 +20,10 @@
 
 class QMenu;
 
+namespace orvalink::folders {
+
+using chat::ChatTree;
+
 class CLeftView : public QTreeWidget, public ChatTree {
     Q_OBJECT
 public:
@@ -101,3 +105,5 @@ private:
     WriteToGroupHandler m_writeToGroup;
     WriteToPersonHandler m_writeToPerson;
 };
+
+} // namespace orvalink::folders

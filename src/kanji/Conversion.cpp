@@ -3,7 +3,7 @@
 #include "kanji/JisArithmetic_p.h"
 #include "kanji/KatakanaTable_p.h"
 
-namespace kanji {
+namespace orvalink::kanji {
 
 namespace {
 
@@ -744,4 +744,4 @@ void Conversion::writePair(int j1, int j2)
     m_out.putPair(s.first, s.second);
 }
 
-} // namespace kanji
+} // namespace orvalink::kanji

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 class Conversion {
 public:
@@ -96,4 +96,4 @@ private:
     std::size_t m_decodedPos = 0;
 };
 
-} // namespace kanji
+} // namespace orvalink::kanji

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 std::size_t InputReader::readRaw(std::uint8_t* to, std::size_t max) {
     if (m_file) {
@@ -68,4 +68,4 @@ bool InputReader::refill() {
     return m_cur != m_end;
 }
 
-} // namespace kanji
+} // namespace orvalink::kanji

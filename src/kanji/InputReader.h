@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string_view>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 class InputReader {
 public:
@@ -56,4 +56,4 @@ private:
     const std::uint8_t* m_end = m_buf.data();
 };
 
-} // namespace kanji
+} // namespace orvalink::kanji

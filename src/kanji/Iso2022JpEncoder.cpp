@@ -5,7 +5,8 @@
 
 #include <array>
 
-namespace kanji {
+namespace orvalink::kanji {
+
 namespace {
 
 constexpr std::uint8_t kEsc = 0x1B;
@@ -234,4 +235,4 @@ std::string toIso2022Jp(std::string_view sjis)
     return out;
 }
 
-} // namespace kanji
+} // namespace orvalink::kanji

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 // The JIS X 0208 code of 〓, written for what cannot be carried.
 inline constexpr std::uint16_t kGetaMark = 0x222E;
@@ -34,4 +34,4 @@ std::string toIso2022Jp(std::string_view sjis);
 // the pair cannot be carried (then 〓 is written).
 std::uint16_t iso2022JpCodeOf(std::uint8_t lead, std::uint8_t trail);
 
-} // namespace kanji
+} // namespace orvalink::kanji

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 struct BytePair {
     std::uint8_t first;
@@ -32,4 +32,4 @@ constexpr BytePair shiftJisToJis(int a, int b) {
     return {static_cast<std::uint8_t>(j1 & 0xFF), static_cast<std::uint8_t>(j2 & 0xFF)};
 }
 
-} // namespace kanji
+} // namespace orvalink::kanji

@@ -9,7 +9,7 @@
 #include <memory>
 #include <unistd.h>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 namespace {
 
@@ -81,4 +81,4 @@ int convertFile(const std::vector<std::string>& args) {
     return KanjiConverter(options).convertFile(args[args.size() - 2], args[args.size() - 1]);
 }
 
-} // namespace kanji
+} // namespace orvalink::kanji

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 class KanjiConverter {
 public:
@@ -42,4 +42,4 @@ private:
 // 0 when done and -1 on failure, as KanjiConverter::convertFile.
 int convertFile(const std::vector<std::string>& args);
 
-} // namespace kanji
+} // namespace orvalink::kanji

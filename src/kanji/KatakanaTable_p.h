@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 class KatakanaTable {
 public:
@@ -55,4 +55,4 @@ private:
     // clang-format on
 };
 
-} // namespace kanji
+} // namespace orvalink::kanji

@@ -1,6 +1,6 @@
 #include "kanji/LineStore.h"
 
-namespace kanji {
+namespace orvalink::kanji {
 
 void LineStore::writeOut(const std::uint8_t* p, std::size_t n) {
     if (n == 0)
@@ -23,4 +23,4 @@ void LineStore::finish() {
         m_failed = true;
 }
 
-} // namespace kanji
+} // namespace orvalink::kanji

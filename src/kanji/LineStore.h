@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-namespace kanji {
+namespace orvalink::kanji {
 
 class LineStore {
 public:
@@ -61,4 +61,4 @@ private:
     std::array<std::uint8_t, kCapacity> m_store;
 };
 
-} // namespace kanji
+} // namespace orvalink::kanji

@@ -3,6 +3,8 @@
 #include "mail/MailAccountStore.h"
 #include "platform/Profile.h"
 
+namespace orvalink::mail {
+
 std::vector<MailAccount> readAccounts()
 {
     return readAccounts(platform::Profile::application());
@@ -18,3 +20,5 @@ std::vector<MailAccount> readAccounts(platform::Profile& profile)
         accounts.push_back(store.read(number));
     return accounts;
 }
+
+} // namespace orvalink::mail

@@ -9,9 +9,13 @@
 
 #include <vector>
 
-namespace platform {
+namespace orvalink::platform {
 class Profile;
-}
+} // namespace orvalink::platform
+
+namespace orvalink::mail {
 
 std::vector<MailAccount> readAccounts();
 std::vector<MailAccount> readAccounts(platform::Profile& profile);
+
+} // namespace orvalink::mail

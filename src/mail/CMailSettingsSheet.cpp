@@ -9,6 +9,10 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+namespace orvalink::mail {
+
+using res::resourceIcon;
+
 CMailSettingsSheet::CMailSettingsSheet(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle("fdgagasg");
@@ -42,3 +46,5 @@ void CMailSettingsSheet::done(int result)
     m_serverPage->onPageClosing();
     QDialog::done(result);
 }
+
+} // namespace orvalink::mail

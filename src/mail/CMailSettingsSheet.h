@@ -7,9 +7,13 @@
 
 #include <QDialog>
 
-class CServerSettingsPage;
 class QDialogButtonBox;
+
 class QTabWidget;
+
+namespace orvalink::mail {
+
+class CServerSettingsPage;
 
 class CMailSettingsSheet : public QDialog {
     Q_OBJECT
@@ -28,3 +32,5 @@ private:
     CServerSettingsPage* m_serverPage = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
 };
+
+} // namespace orvalink::mail

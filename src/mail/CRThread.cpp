@@ -2,6 +2,8 @@
 
 #include "mail/ReceiveWorker.h"
 
+namespace orvalink::mail {
+
 ReceiveWorker* CRThread::worker() const
 {
     return static_cast<ReceiveWorker*>(mainWindow());
@@ -12,3 +14,5 @@ bool CRThread::initInstance()
     setMainWindow(new ReceiveWorker);
     return true;
 }
+
+} // namespace orvalink::mail

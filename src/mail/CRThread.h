@@ -7,6 +7,8 @@
 
 #include "platform/UiThread.h"
 
+namespace orvalink::mail {
+
 class ReceiveWorker;
 
 class CRThread : public platform::UiThread {
@@ -19,3 +21,5 @@ public:
 protected:
     bool initInstance() override;
 };
+
+} // namespace orvalink::mail

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+namespace orvalink::mail {
+
 CRecvSocket::CRecvSocket(ReceiveWorker& worker) : m_worker(worker) {}
 
 void CRecvSocket::onConnect(int err)
@@ -28,3 +30,5 @@ void CRecvSocket::onClose(int)
 {
     m_worker.closed();
 }
+
+} // namespace orvalink::mail

@@ -8,6 +8,8 @@
 
 #include <array>
 
+namespace orvalink::mail {
+
 class ReceiveWorker;
 
 class CRecvSocket : public platform::AsyncSocket {
@@ -27,3 +29,5 @@ private:
     ReceiveWorker& m_worker;
     std::array<char, kReceiveBufferSize> m_buffer{};
 };
+
+} // namespace orvalink::mail

@@ -26,6 +26,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+namespace orvalink::mail {
+
+using res::resourceIcon;
+using res::resourceToolbarIcons;
+
 namespace {
 
 QString qs(const char* utf8)
@@ -245,7 +250,7 @@ bool CSendFrame::storeMail()
     const orvalink::folders::StoreResult result =
         orvalink::folders::AppendSavedMail(mailDirectory(), fromText(), toText(), subjectText(), bodyText());
     if (result != orvalink::folders::StoreResult::Stored) {
-        platform::messageBox(std::string(orvalink::folders::storeResultText(result)), compose::captionText(),
+        platform::messageBox(std::string(orvalink::folders::storeResultText(result)), mail::captionText(),
                              platform::MB_OK);
         return false;
     }
@@ -266,13 +271,13 @@ void CSendFrame::onMailSend()
     if (m_conversationRunning)
         return;
     // The conversation always goes through account 1, whatever the From box shows.
-    mailengine::SmtpRequest mail;
+    mail::SmtpRequest mail;
     if (!m_accounts.empty())
         mail.account = m_accounts.front();
     mail.to = toText();
     mail.subject = subjectText();
     mail.body = bodyText();
-    setConversationState(static_cast<int>(mailengine::SmtpState::WaitGreeting));
+    setConversationState(static_cast<int>(mail::SmtpState::WaitGreeting));
     CSendWorker* worker = m_thread->worker();
     QMetaObject::invokeMethod(
         worker, [worker, mail = std::move(mail)]() mutable { worker->startSend(std::move(mail)); },
@@ -282,7 +287,7 @@ void CSendFrame::onMailSend()
 void CSendFrame::setConversationState(int state)
 {
     m_smtpState = state;
-    m_conversationRunning = state != static_cast<int>(mailengine::SmtpState::None);
+    m_conversationRunning = state != static_cast<int>(mail::SmtpState::None);
     if (QAction* send = action(res::kCmdComposeSend))
         send->setEnabled(!m_conversationRunning);
 }
@@ -305,7 +310,7 @@ void CSendFrame::closeAtExit()
 void CSendFrame::closeEvent(QCloseEvent* event)
 {
     if (!m_closeWithoutAsking && holdsTypedText()) {
-        const int answer = platform::messageBox(compose::saveQuestionText(), compose::captionText(),
+        const int answer = platform::messageBox(mail::saveQuestionText(), mail::captionText(),
                                                 platform::MB_YESNOCANCEL | platform::MB_ICONQUESTION);
         if (answer == platform::IDYES) {
             // A refused save keeps the window and everything in it.
@@ -340,3 +345,5 @@ void CSendFrame::teardown()
     delete m_thread;
     m_thread = nullptr;
 }
+
+} // namespace orvalink::mail

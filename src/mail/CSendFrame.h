@@ -17,12 +17,17 @@
 #include <string>
 #include <vector>
 
+class QAction;
+
+class QLabel;
+
+class QToolBar;
+
+namespace orvalink::mail {
+
 class CSendHeaderBar;
 class CSendThread;
 class CSendView;
-class QAction;
-class QLabel;
-class QToolBar;
 
 class CSendFrame : public QMainWindow {
     Q_OBJECT
@@ -94,3 +99,5 @@ private:
     bool m_closeWithoutAsking = false;
     bool m_tornDown = false;
 };
+
+} // namespace orvalink::mail

@@ -10,6 +10,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+namespace orvalink::mail {
+
 namespace {
 
 QComboBox* editableBox(QWidget* parent, int id)
@@ -68,3 +70,5 @@ void CSendHeaderBar::setText(QComboBox* box, const std::string& cp932)
 {
     box->setEditText(platform::toQString(cp932));
 }
+
+} // namespace orvalink::mail

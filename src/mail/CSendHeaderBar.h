@@ -10,8 +10,12 @@
 #include <string>
 
 class QCheckBox;
+
 class QComboBox;
+
 class QPushButton;
+
+namespace orvalink::mail {
 
 class CSendHeaderBar : public QWidget {
     Q_OBJECT
@@ -47,3 +51,5 @@ private:
     QCheckBox* m_toSave;
     QCheckBox* m_subjectSave;
 };
+
+} // namespace orvalink::mail

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QWindow>
 
+namespace orvalink::mail {
+
 CSendRecvDlg::CSendRecvDlg(CSendRecvThread* thread) : m_thread(thread)
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -65,3 +67,5 @@ void CSendRecvDlg::mouseReleaseEvent(QMouseEvent* event)
         m_dragging = false;
     QDialog::mouseReleaseEvent(event);
 }
+
+} // namespace orvalink::mail

@@ -5,8 +5,11 @@
 
 #include <QDialog>
 
-class CSendRecvThread;
 class QPushButton;
+
+namespace orvalink::mail {
+
+class CSendRecvThread;
 
 class CSendRecvDlg : public QDialog {
     Q_OBJECT
@@ -29,3 +32,5 @@ private:
     QPoint m_dragOffset;
     bool m_dragging = false;
 };
+
+} // namespace orvalink::mail

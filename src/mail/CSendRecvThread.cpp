@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+namespace orvalink::mail {
+
 namespace {
 
 // The thread's main window in the message sense: it only gives the thread its life.
@@ -60,3 +62,5 @@ void CSendRecvThread::forget(CSendRecvThread* thread)
     if (g_current == thread)
         g_current = nullptr;
 }
+
+} // namespace orvalink::mail

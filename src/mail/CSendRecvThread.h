@@ -5,6 +5,8 @@
 
 #include "platform/UiThread.h"
 
+namespace orvalink::mail {
+
 class CSendRecvDlg;
 
 class CSendRecvThread : public platform::UiThread {
@@ -29,3 +31,5 @@ private:
 
     CSendRecvDlg* m_dialog = nullptr;
 };
+
+} // namespace orvalink::mail

@@ -2,6 +2,8 @@
 
 #include "mail/CSendWorker.h"
 
+namespace orvalink::mail {
+
 void CSendSocket::onReceive(int err)
 {
     m_owner->socketReadable(err);
@@ -21,3 +23,5 @@ void CSendSocket::onClose(int err)
 {
     m_owner->socketClosed(err);
 }
+
+} // namespace orvalink::mail

@@ -5,6 +5,8 @@
 
 #include "platform/AsyncSocket.h"
 
+namespace orvalink::mail {
+
 class CSendWorker;
 
 class CSendSocket : public platform::AsyncSocket {
@@ -21,3 +23,5 @@ protected:
 private:
     CSendWorker* m_owner;
 };
+
+} // namespace orvalink::mail

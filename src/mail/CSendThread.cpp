@@ -2,6 +2,8 @@
 
 #include "mail/CSendWorker.h"
 
+namespace orvalink::mail {
+
 CSendWorker* CSendThread::worker() const
 {
     return static_cast<CSendWorker*>(mainWindow());
@@ -12,3 +14,5 @@ bool CSendThread::initInstance()
     setMainWindow(new CSendWorker);
     return true;
 }
+
+} // namespace orvalink::mail

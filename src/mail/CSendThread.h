@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace orvalink::mail {
+
 class CSendFrame;
 class CSendWorker;
 
@@ -33,3 +35,5 @@ private:
     int m_slot = -1;
     CSendFrame* m_frame = nullptr;
 };
+
+} // namespace orvalink::mail

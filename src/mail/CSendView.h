@@ -5,6 +5,8 @@
 
 #include "platform/LimitedTextEdit.h"
 
+namespace orvalink::mail {
+
 class CSendView : public platform::LimitedTextEdit {
     Q_OBJECT
 public:
@@ -12,3 +14,5 @@ public:
 
     explicit CSendView(QWidget* parent = nullptr);
 };
+
+} // namespace orvalink::mail

@@ -9,9 +9,11 @@
 #include <climits>
 #include <unistd.h>
 
+namespace orvalink::mail {
+
 namespace {
 
-std::atomic<int> g_silenceLimitMs{mailengine::kReplyTimeoutSeconds * 1000};
+std::atomic<int> g_silenceLimitMs{mail::kReplyTimeoutSeconds * 1000};
 
 std::string localHostName()
 {
@@ -42,7 +44,7 @@ CSendWorker::~CSendWorker()
 {
     // The window went away with a conversation still running: say goodbye and let go.
     if (m_conversation.running()) {
-        const mailengine::SmtpStep step = m_conversation.abort();
+        const mail::SmtpStep step = m_conversation.abort();
         if (m_socket && !step.send.empty())
             m_socket->send(step.send.data(), static_cast<int>(step.send.size()));
     }
@@ -64,7 +66,7 @@ int CSendWorker::silenceLimitMs()
     return g_silenceLimitMs.load();
 }
 
-void CSendWorker::startSend(mailengine::SmtpRequest request)
+void CSendWorker::startSend(mail::SmtpRequest request)
 {
     if (m_conversation.running())
         return;
@@ -73,19 +75,19 @@ void CSendWorker::startSend(mailengine::SmtpRequest request)
         CSendWorker* worker;
         ~StateReport() { emit worker->smtpStateChanged(static_cast<int>(worker->m_conversation.state())); }
     } stateReport{this};
-    if (platform::AsyncSocket::servicePort(std::string(mailengine::kServiceName).c_str(),
-                                           std::string(mailengine::kServiceProtocol).c_str()) == 0) {
-        report(std::string(mailengine::kUnknownServiceName));
+    if (platform::AsyncSocket::servicePort(std::string(mail::kServiceName).c_str(),
+                                           std::string(mail::kServiceProtocol).c_str()) == 0) {
+        report(std::string(mail::kUnknownServiceName));
         return;
     }
     if (request.localHostName.empty())
         request.localHostName = localHostName();
-    if (request.time == mailengine::MailTime{})
-        request.time = mailengine::currentMailTime();
+    if (request.time == mail::MailTime{})
+        request.time = mail::currentMailTime();
     if (request.messageId.empty())
-        request.messageId = mailengine::newMessageId(request.time, request.localHostName);
+        request.messageId = mail::newMessageId(request.time, request.localHostName);
 
-    const mailengine::SmtpStart start = m_conversation.start(request);
+    const mail::SmtpStart start = m_conversation.start(request);
     if (!start.connect) {
         report(start.message);
         return;
@@ -95,7 +97,7 @@ void CSendWorker::startSend(mailengine::SmtpRequest request)
     if (!m_socket->create(platform::AsyncSocket::Type::Stream)) {
         m_socket.reset();
         m_conversation.abort();
-        report(std::string(mailengine::kSocketCreationFailed));
+        report(std::string(mail::kSocketCreationFailed));
         return;
     }
     if (!m_socket->connect(start.host, start.port)) {
@@ -105,7 +107,7 @@ void CSendWorker::startSend(mailengine::SmtpRequest request)
     m_silenceTimer->start(g_silenceLimitMs.load());
 }
 
-void CSendWorker::apply(mailengine::SmtpStep step)
+void CSendWorker::apply(mail::SmtpStep step)
 {
     if (!step.send.empty() && m_socket) {
         m_outgoing += step.send;
@@ -165,7 +167,7 @@ void CSendWorker::socketReadable(int)
 {
     if (!m_socket)
         return;
-    std::string buffer(mailengine::kReceiveBufferSize, '\0');
+    std::string buffer(mail::kReceiveBufferSize, '\0');
     const int n = m_socket->receive(buffer.data(), static_cast<int>(buffer.size()));
     if (n > 0) {
         buffer.resize(static_cast<std::size_t>(n));
@@ -198,3 +200,5 @@ void CSendWorker::socketClosed(int)
     else
         releaseSocket();
 }
+
+} // namespace orvalink::mail

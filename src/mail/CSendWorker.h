@@ -19,8 +19,11 @@
 #include <memory>
 #include <string>
 
-class CSendSocket;
 class QTimer;
+
+namespace orvalink::mail {
+
+class CSendSocket;
 
 class CSendWorker : public platform::MessageTarget {
     Q_OBJECT
@@ -32,9 +35,9 @@ public:
 
     // Begins sending through request.account. Ignored while a conversation runs. The host name,
     // time and Message-ID are filled in here when the request leaves them empty.
-    void startSend(mailengine::SmtpRequest request);
+    void startSend(mail::SmtpRequest request);
 
-    mailengine::SmtpState state() const { return m_conversation.state(); }
+    mail::SmtpState state() const { return m_conversation.state(); }
     bool hasSocket() const { return m_socket != nullptr; }
 
     // How long the server may stay silent before the conversation gives up (60 s; tests shorten
@@ -54,14 +57,16 @@ signals:
     void mailSent();
 
 private:
-    void apply(mailengine::SmtpStep step);
+    void apply(mail::SmtpStep step);
     void writeQueued();
     void releaseSocket();
     void silence();
     void report(const std::string& text);
 
-    mailengine::SmtpConversation m_conversation;
+    mail::SmtpConversation m_conversation;
     std::unique_ptr<CSendSocket> m_socket;
     std::string m_outgoing;
     QTimer* m_silenceTimer;
 };
+
+} // namespace orvalink::mail

@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+namespace orvalink::mail {
+
 namespace {
 
 // The second button is the default one: a question whose OK changes stored accounts for good is
@@ -22,7 +24,7 @@ constexpr unsigned kDefaultButton2 = platform::MB_DEFBUTTON2;
 
 std::string cp932(const char* utf8)
 {
-    return text::utf8ToCp932(utf8);
+    return platform::utf8ToCp932(utf8);
 }
 QString label(const char* utf8)
 {
@@ -347,7 +349,7 @@ bool CServerSettingsPage::portsAreTypedRight() const
     // read as port 1).
     for (const QLineEdit* port : {m_popPort, m_smtpPort}) {
         const std::string t = platform::fromQString(port->text());
-        if (!t.empty() && !text::isTypedPortText(t))
+        if (!t.empty() && !platform::isTypedPortText(t))
             return false;
     }
     return true;
@@ -364,3 +366,5 @@ void CServerSettingsPage::saveMailDirectory()
     platform::Profile::application().writeString(kMailEntrySection, "SaveFolder", folder);
     setMailDirectory(folder);
 }
+
+} // namespace orvalink::mail

@@ -15,8 +15,12 @@
 #include <string>
 
 class QComboBox;
+
 class QLineEdit;
+
 class QPushButton;
+
+namespace orvalink::mail {
 
 class CServerSettingsPage : public QWidget {
     Q_OBJECT
@@ -96,3 +100,5 @@ private:
     int m_listSelection = -1;
     bool m_closed = false;
 };
+
+} // namespace orvalink::mail

@@ -2,21 +2,21 @@
 
 #include "platform/text/Cp932.h"
 
-namespace compose {
+namespace orvalink::mail {
 
 std::string captionText()
 {
-    return text::utf8ToCp932("メッセージ");
+    return platform::utf8ToCp932("メッセージ");
 }
 
 std::string tooManyWindowsText()
 {
-    return text::utf8ToCp932("これ以上メールウィンドウを開けません");
+    return platform::utf8ToCp932("これ以上メールウィンドウを開けません");
 }
 
 std::string saveQuestionText()
 {
-    return text::utf8ToCp932("保存しますか？");
+    return platform::utf8ToCp932("保存しますか？");
 }
 
-} // namespace compose
+} // namespace orvalink::mail

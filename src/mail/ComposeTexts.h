@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace compose {
+namespace orvalink::mail {
 
 // The caption of every question and notice of the compose windows.
 std::string captionText();
@@ -14,4 +14,4 @@ std::string tooManyWindowsText();
 // Closing a window that holds typed text.
 std::string saveQuestionText();
 
-} // namespace compose
+} // namespace orvalink::mail

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace orvalink::mail {
+
 int ComposeThreadTable::firstFree() const
 {
     const auto it = std::find(threads.begin(), threads.end(), nullptr);
@@ -18,3 +20,5 @@ ComposeThreadTable& composeThreadTable()
     static ComposeThreadTable table;
     return table;
 }
+
+} // namespace orvalink::mail

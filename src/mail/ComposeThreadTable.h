@@ -6,6 +6,8 @@
 
 #include <array>
 
+namespace orvalink::mail {
+
 class CSendThread;
 
 inline constexpr int kMaxComposeWindows = 100;
@@ -19,3 +21,5 @@ struct ComposeThreadTable {
 };
 
 ComposeThreadTable& composeThreadTable();
+
+} // namespace orvalink::mail

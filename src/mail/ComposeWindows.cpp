@@ -8,12 +8,14 @@
 
 #include <memory>
 
+namespace orvalink::mail {
+
 CSendThread* OpenComposeWindow(const std::string& initialTo, const std::string& initialSubject)
 {
     ComposeThreadTable& table = composeThreadTable();
     const int slot = table.firstFree();
     if (slot < 0) {
-        platform::messageBox(compose::tooManyWindowsText(), compose::captionText(), platform::MB_OK);
+        platform::messageBox(mail::tooManyWindowsText(), mail::captionText(), platform::MB_OK);
         return nullptr;
     }
     auto thread = std::make_unique<CSendThread>();
@@ -36,3 +38,5 @@ void closeAllComposeWindows()
         if (t && t->frame())
             t->frame()->closeAtExit();
 }
+
+} // namespace orvalink::mail

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace orvalink::mail {
+
 class CSendThread;
 
 // Takes the first free slot, starts the window's thread with the opening values, waits until it
@@ -13,3 +15,5 @@ CSendThread* OpenComposeWindow(const std::string& initialTo, const std::string& 
 // The program is ending: every open compose window closes and its thread ends before this
 // returns. Typed text is kept in 保存したメール.
 void closeAllComposeWindows();
+
+} // namespace orvalink::mail

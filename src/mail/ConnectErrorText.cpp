@@ -31,15 +31,15 @@ std::string connectErrorText(int wsaError)
     };
     for (const Entry& e : kTable)
         if (e.error == wsaError)
-            return text::utf8ToCp932(e.text);
+            return platform::utf8ToCp932(e.text);
     char number[32];
     std::snprintf(number, sizeof number, "%d", wsaError);
-    return text::utf8ToCp932("接続できませんでした。(エラー ") + number + ")";
+    return platform::utf8ToCp932("接続できませんでした。(エラー ") + number + ")";
 }
 
 std::string invalidHostText()
 {
-    return text::utf8ToCp932("ホスト アドレスが無効です。");
+    return platform::utf8ToCp932("ホスト アドレスが無効です。");
 }
 
 } // namespace orvalink::mail

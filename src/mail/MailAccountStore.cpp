@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+namespace orvalink::mail {
+
 namespace {
 
 struct AccountKey {
@@ -139,3 +141,5 @@ bool MailAccountStore::moveToFirst(int number)
         setEdit(shown + 1);
     return true;
 }
+
+} // namespace orvalink::mail

@@ -13,9 +13,11 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace orvalink::platform {
 class Profile;
-}
+} // namespace orvalink::platform
+
+namespace orvalink::mail {
 
 class MailAccountStore {
 public:
@@ -60,3 +62,5 @@ private:
 
     platform::Profile& m_profile;
 };
+
+} // namespace orvalink::mail

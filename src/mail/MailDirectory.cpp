@@ -8,6 +8,8 @@
 #include <mutex>
 #include <sys/stat.h>
 
+namespace orvalink::mail {
+
 namespace {
 
 constexpr int kMaxSaveFolderItems = 100;
@@ -44,7 +46,7 @@ std::string loadMailDirectory(platform::Profile& profile)
 
 bool createMailDirectory(std::string_view directory)
 {
-    const std::string path = text::cp932ToUtf8(directory);
+    const std::string path = platform::cp932ToUtf8(directory);
     if (path.empty())
         return false;
     // Each folder from the top down; one that exists already (or is being made by another
@@ -76,3 +78,5 @@ void loadSaveFolderItems(platform::Profile& profile)
     std::lock_guard lock(g_mutex);
     g_saveFolderItems = std::move(items);
 }
+
+} // namespace orvalink::mail

@@ -15,9 +15,11 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace orvalink::platform {
 class Profile;
-}
+} // namespace orvalink::platform
+
+namespace orvalink::mail {
 
 inline constexpr const char* kMailEntrySection = "Mail Entry";
 
@@ -35,3 +37,5 @@ bool createMailDirectory(std::string_view directory);
 // The copied folder list; at most 100 entries, whatever "SaveFolderItemCnt" says.
 std::vector<std::string> saveFolderItems();
 void loadSaveFolderItems(platform::Profile& profile);
+
+} // namespace orvalink::mail

@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <memory>
 
+namespace orvalink::mail {
+
 ReceiveCommand::ReceiveCommand(QObject* parent) : QObject(parent) {}
 
 ReceiveCommand::~ReceiveCommand()
@@ -44,3 +46,5 @@ void ReceiveCommand::closeWindow()
     // Deleted at once rather than later: the thread must be over before the program goes on.
     delete m_dialog.data();
 }
+
+} // namespace orvalink::mail

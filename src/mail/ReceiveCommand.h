@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <chrono>
 
+namespace orvalink::mail {
+
 class ReceiveDialog;
 
 class ReceiveCommand : public QObject {
@@ -38,3 +40,5 @@ private:
     int m_endedDownloads = 0;
     std::chrono::milliseconds m_silence{std::chrono::seconds(orvalink::mail::Pop3Engine::kTimeoutSeconds)};
 };
+
+} // namespace orvalink::mail

@@ -22,13 +22,15 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-using orvalink::mail::Pop3Event;
+namespace orvalink::mail {
+
+using res::resourceIcon;
 
 namespace {
 
 QString qs(const char* utf8)
 {
-    return platform::toQString(text::utf8ToCp932(utf8));
+    return platform::toQString(platform::utf8ToCp932(utf8));
 }
 
 // A status or message line ends with a line break; the label shows the text without it.
@@ -106,7 +108,7 @@ void ReceiveDialog::startDownload()
 {
     const std::vector<MailAccount> accounts = readAccounts();
     if (accounts.empty()) {
-        platform::messageBox(text::utf8ToCp932("サーバー情報がありません"));
+        platform::messageBox(platform::utf8ToCp932("サーバー情報がありません"));
         return;
     }
     // Always account 1, whatever else is registered.
@@ -176,3 +178,5 @@ void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
     if (current && report.closeWindow)
         close();
 }
+
+} // namespace orvalink::mail

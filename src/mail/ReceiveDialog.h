@@ -14,11 +14,17 @@
 #include <string>
 #include <vector>
 
-class CRThread;
 class QLabel;
+
 class QListWidget;
+
 class QProgressBar;
+
 class QPushButton;
+
+namespace orvalink::mail {
+
+class CRThread;
 
 class ReceiveDialog : public QDialog {
     Q_OBJECT
@@ -79,3 +85,5 @@ private:
     unsigned m_download = 0; // the worker's count of starts, mirrored
     std::chrono::milliseconds m_silence{std::chrono::seconds(orvalink::mail::Pop3Engine::kTimeoutSeconds)};
 };
+
+} // namespace orvalink::mail

@@ -7,10 +7,7 @@
 
 #include <QTimer>
 
-using orvalink::mail::Pop3Engine;
-using orvalink::mail::Pop3Event;
-using orvalink::mail::Pop3Outcome;
-using orvalink::mail::Pop3Step;
+namespace orvalink::mail {
 
 ReceiveWorker::ReceiveWorker() : m_silenceTimer(new QTimer(this))
 {
@@ -213,3 +210,5 @@ void ReceiveWorker::rearmSilenceTimer()
     else
         m_silenceTimer->stop();
 }
+
+} // namespace orvalink::mail

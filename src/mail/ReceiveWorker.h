@@ -17,13 +17,16 @@
 #include <string_view>
 #include <vector>
 
-class CRecvSocket;
 class QTimer;
 
 namespace orvalink::mail {
+
+using platform::WM_USER;
+
+class CRecvSocket;
+
 class ReceivedMailFiler;
 class UidlRecord;
-} // namespace orvalink::mail
 
 // Sent by the window: start a download with the request handed over just before (result: a
 // StartResult).
@@ -100,3 +103,5 @@ private:
     std::string m_outgoing;
     unsigned m_download = 0;
 };
+
+} // namespace orvalink::mail

@@ -18,7 +18,8 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace orvalink::platform {
+
 namespace {
 
 thread_local int t_lastError = 0;
@@ -603,4 +604,4 @@ void AsyncSocket::onConnect(int) {}
 void AsyncSocket::onClose(int) {}
 void AsyncSocket::onAccept(int) {}
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -16,7 +16,7 @@
 
 class QSocketNotifier;
 
-namespace platform {
+namespace orvalink::platform {
 
 // Windows Sockets send/receive flags (mapped to their POSIX equivalents).
 inline constexpr int WS_MSG_OOB = 0x1;
@@ -156,4 +156,4 @@ private:
     int m_readDeferMs = -1;
 };
 
-} // namespace platform
+} // namespace orvalink::platform

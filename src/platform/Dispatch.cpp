@@ -8,7 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-namespace platform {
+namespace orvalink::platform {
+
 namespace detail {
 namespace {
 
@@ -176,4 +177,4 @@ bool isWindow(const MessageTarget* target)
     return detail::isOpenLocked(target);
 }
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace orvalink::platform {
 
 // When the target lives on the calling thread, windowProc is called directly. Otherwise the
 // message is queued to the target's thread and the caller blocks until it has been handled and
@@ -30,4 +30,4 @@ namespace detail {
 void retireTargetsOfCurrentThread();
 } // namespace detail
 
-} // namespace platform
+} // namespace orvalink::platform

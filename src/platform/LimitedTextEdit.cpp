@@ -8,7 +8,7 @@
 #include <QMimeData>
 #include <algorithm>
 
-namespace platform {
+namespace orvalink::platform {
 
 LimitedTextEdit::LimitedTextEdit(int maxCharacters, QWidget* parent) : QPlainTextEdit(parent), m_max(maxCharacters) {}
 
@@ -102,4 +102,4 @@ void LimitedTextEdit::inputMethodEvent(QInputMethodEvent* event)
     QPlainTextEdit::inputMethodEvent(event);
 }
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace orvalink::platform {
 
 class LimitedTextEdit : public QPlainTextEdit {
     Q_OBJECT
@@ -39,4 +39,4 @@ private:
     int m_max;
 };
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -11,7 +11,8 @@
 #include <QThread>
 #include <mutex>
 
-namespace platform {
+namespace orvalink::platform {
+
 namespace {
 
 std::mutex g_responderMutex;
@@ -181,4 +182,4 @@ std::optional<std::string> pickFolderPath(std::string_view title, std::string_vi
     return std::string(path.constData(), static_cast<std::size_t>(path.size()));
 }
 
-} // namespace platform
+} // namespace orvalink::platform

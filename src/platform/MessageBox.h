@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace orvalink::platform {
 
 inline constexpr unsigned MB_OK = 0x0;
 inline constexpr unsigned MB_OKCANCEL = 0x1;
@@ -57,6 +57,6 @@ struct MessageBoxCall {
 void setMessageBoxResponder(std::function<int(const MessageBoxCall&)> responder);
 void setFolderPickerResponder(std::function<std::optional<std::string>(std::string_view title)> responder);
 
-} // namespace platform
+} // namespace orvalink::platform
 
 #include "platform/MessageBoxRecorder.h"

@@ -1,6 +1,6 @@
 #include "platform/MessageBoxRecorder.h"
 
-namespace platform {
+namespace orvalink::platform {
 
 MessageBoxRecorder::MessageBoxRecorder(std::deque<int> answers) : m_answers(std::move(answers))
 {
@@ -32,4 +32,4 @@ std::vector<MessageBoxCall> MessageBoxRecorder::calls() const
     return m_calls;
 }
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace platform {
+namespace orvalink::platform {
 
 class MessageBoxRecorder {
 public:
@@ -27,4 +27,4 @@ private:
     std::vector<MessageBoxCall> m_calls;
 };
 
-} // namespace platform
+} // namespace orvalink::platform

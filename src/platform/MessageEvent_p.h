@@ -11,7 +11,9 @@
 #include <memory>
 #include <mutex>
 
-namespace platform::detail {
+namespace orvalink::platform {
+
+namespace detail {
 
 // A window message queued to a target's thread. For a sent message it carries the promise the
 // sender waits on; the promise is kept when the message is handled and, failing that, when the
@@ -53,4 +55,6 @@ bool closeTarget(const MessageTarget* t);
 // Requires registryMutex() held.
 bool isOpenLocked(const MessageTarget* t);
 
-} // namespace platform::detail
+} // namespace detail
+
+} // namespace orvalink::platform

@@ -6,7 +6,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-namespace platform {
+namespace orvalink::platform {
 
 std::int64_t paramInt(const MessageParam& p)
 {
@@ -81,4 +81,4 @@ bool MessageTarget::event(QEvent* e)
     return true;
 }
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -11,7 +11,7 @@
 #include <string>
 #include <variant>
 
-namespace platform {
+namespace orvalink::platform {
 
 // A message parameter: nothing, a number, or a text. A text is moved into the message, so the
 // receiver owns it.
@@ -58,4 +58,4 @@ private:
     bool m_destroying = false;
 };
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace orvalink::platform {
+
 // The program's window-message numbers. They are global names on purpose: every window procedure
 // switches on them unqualified, as the rest of the program's code expects.
 
@@ -29,3 +31,5 @@ inline constexpr unsigned WM_CHAT_SEND_OFF = WM_USER + 300;
 
 static_assert(WM_CHAT_ROWS_CHANGED == 0x464 && WM_CHAT_SEND_GROUP == 0x4C8 && WM_CHAT_SEND_PERSONAL == 0x4C9 &&
               WM_CHAT_SEND_OFF == 0x52C);
+
+} // namespace orvalink::platform

@@ -15,7 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace platform {
+namespace orvalink::platform {
+
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -54,7 +55,7 @@ bool sameName(std::string_view a, std::string_view b)
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (text::isCp932LeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+        if (platform::isCp932LeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
             if (a[i] != b[i] || a[i + 1] != b[i + 1])
                 return false;
             ++i;
@@ -328,10 +329,10 @@ std::string Profile::encodeField(std::string_view bytes, Field field)
             appendHexEscape(out, c);
         } else if (c < 0x80) {
             out += static_cast<char>(c);
-        } else if (text::isCp932LeadByte(c) && i + 1 < n) {
+        } else if (platform::isCp932LeadByte(c) && i + 1 < n) {
             const std::string_view ch = bytes.substr(i, 2);
-            if (text::cp932RoundTrips(ch)) {
-                out += text::cp932ToUtf8(ch);
+            if (platform::cp932RoundTrips(ch)) {
+                out += platform::cp932ToUtf8(ch);
                 ++i;
             } else {
                 // Only the lead byte is escaped; the next byte is looked at on its own, since it
@@ -339,7 +340,7 @@ std::string Profile::encodeField(std::string_view bytes, Field field)
                 appendHexEscape(out, c);
             }
         } else if (c >= 0xA1 && c <= 0xDF) {
-            out += text::cp932ToUtf8(bytes.substr(i, 1)); // half-width katakana
+            out += platform::cp932ToUtf8(bytes.substr(i, 1)); // half-width katakana
         } else {
             appendHexEscape(out, c);
         }
@@ -404,8 +405,8 @@ std::string Profile::decodePathField(std::string_view fileText)
             ++i;
             continue;
         case 'x': {
-            const int hi = i + 2 < fileText.size() ? text::hexDigitValue(fileText[i + 2]) : -1;
-            const int lo = i + 3 < fileText.size() ? text::hexDigitValue(fileText[i + 3]) : -1;
+            const int hi = i + 2 < fileText.size() ? platform::hexDigitValue(fileText[i + 2]) : -1;
+            const int lo = i + 3 < fileText.size() ? platform::hexDigitValue(fileText[i + 3]) : -1;
             if (hi >= 0 && lo >= 0) {
                 out += static_cast<char>(hi * 16 + lo);
                 i += 3;
@@ -427,7 +428,7 @@ std::string Profile::decodeField(std::string_view fileText)
     std::string literal;
     auto flush = [&] {
         if (!literal.empty()) {
-            out += text::utf8ToCp932(literal);
+            out += platform::utf8ToCp932(literal);
             literal.clear();
         }
     };
@@ -454,8 +455,8 @@ std::string Profile::decodeField(std::string_view fileText)
             byte = '\t';
             break;
         case 'x': {
-            const int hi = i + 2 < fileText.size() ? text::hexDigitValue(fileText[i + 2]) : -1;
-            const int lo = i + 3 < fileText.size() ? text::hexDigitValue(fileText[i + 3]) : -1;
+            const int hi = i + 2 < fileText.size() ? platform::hexDigitValue(fileText[i + 2]) : -1;
+            const int lo = i + 3 < fileText.size() ? platform::hexDigitValue(fileText[i + 3]) : -1;
             if (hi < 0 || lo < 0) {
                 used = 0;
                 break;
@@ -749,4 +750,4 @@ std::vector<std::pair<std::string, std::string>> Profile::entries(std::string_vi
     return out;
 }
 
-} // namespace platform
+} // namespace orvalink::platform

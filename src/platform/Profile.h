@@ -52,7 +52,7 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
+namespace orvalink::platform {
 
 class Profile {
 public:
@@ -134,4 +134,4 @@ private:
     mutable bool m_loaded = false;
 };
 
-} // namespace platform
+} // namespace orvalink::platform

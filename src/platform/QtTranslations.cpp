@@ -3,7 +3,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-namespace platform {
+namespace orvalink::platform {
 
 bool installQtJapanese(QCoreApplication& app)
 {
@@ -16,4 +16,4 @@ bool installQtJapanese(QCoreApplication& app)
     return QCoreApplication::installTranslator(translator);
 }
 
-} // namespace platform
+} // namespace orvalink::platform

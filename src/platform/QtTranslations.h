@@ -5,10 +5,10 @@
 
 #include <QCoreApplication>
 
-namespace platform {
+namespace orvalink::platform {
 
 // Installs Qt's Japanese translations into app (the translator belongs to app). False when the
 // catalogue is not installed: Qt's texts then stay in English and nothing else changes.
 bool installQtJapanese(QCoreApplication& app);
 
-} // namespace platform
+} // namespace orvalink::platform

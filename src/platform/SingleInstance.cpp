@@ -5,7 +5,7 @@
 #include <QLockFile>
 #include <QString>
 
-namespace platform {
+namespace orvalink::platform {
 
 InstanceLock::InstanceLock(std::string directory)
 {
@@ -37,4 +37,4 @@ bool InstanceLock::isLocked() const
     return m_lock->isLocked();
 }
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -9,7 +9,7 @@
 
 class QLockFile;
 
-namespace platform {
+namespace orvalink::platform {
 
 class InstanceLock {
 public:
@@ -31,4 +31,4 @@ private:
     std::unique_ptr<QLockFile> m_lock;
 };
 
-} // namespace platform
+} // namespace orvalink::platform

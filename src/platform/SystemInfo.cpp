@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace platform {
+namespace orvalink::platform {
 
 std::string computerName()
 {
@@ -58,4 +58,4 @@ std::uint64_t totalPhysicalMemory()
     return static_cast<std::uint64_t>(si.totalram) * si.mem_unit;
 }
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
+namespace orvalink::platform {
 
 // The computer's network name (gethostname) as code page 932 text.
 std::string computerName();
@@ -15,4 +15,4 @@ int processorTypeFromMachine(const std::string& machine);
 // Bytes of physical memory.
 std::uint64_t totalPhysicalMemory();
 
-} // namespace platform
+} // namespace orvalink::platform

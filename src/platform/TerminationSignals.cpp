@@ -7,7 +7,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
-namespace platform {
+namespace orvalink::platform {
+
 namespace {
 
 // The self-pipe: the handler writes, the notifier reads. Plain ints, set before the handlers are
@@ -71,4 +72,4 @@ void TerminationSignals::drain()
     emit terminationRequested();
 }
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -10,7 +10,7 @@
 
 class QSocketNotifier;
 
-namespace platform {
+namespace orvalink::platform {
 
 class TerminationSignals : public QObject {
     Q_OBJECT
@@ -32,4 +32,4 @@ private:
     bool m_requested = false;
 };
 
-} // namespace platform
+} // namespace orvalink::platform

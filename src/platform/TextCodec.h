@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace orvalink::platform {
 
 QString toQString(std::string_view cp932);
 std::string fromQString(const QString& text);
@@ -17,4 +17,4 @@ std::string fromQString(const QString& text);
 std::string toFileName(std::string_view cp932);
 std::string fromFileName(std::string_view utf8);
 
-} // namespace platform
+} // namespace orvalink::platform

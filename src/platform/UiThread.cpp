@@ -2,7 +2,8 @@
 
 #include "platform/Dispatch.h"
 
-namespace platform {
+namespace orvalink::platform {
+
 namespace {
 
 // Thread starts are strictly one after another across the whole process.
@@ -109,4 +110,4 @@ void UiThread::quitAndWait()
     (void)m_runEnded.load(std::memory_order_acquire);
 }
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -12,7 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 
-namespace platform {
+namespace orvalink::platform {
 
 class UiThread : public QThread {
     Q_OBJECT
@@ -67,4 +67,4 @@ private:
     StartState m_startState = StartState::Idle;
 };
 
-} // namespace platform
+} // namespace orvalink::platform

@@ -10,7 +10,8 @@
 #include <QWindow>
 #include <algorithm>
 
-namespace platform {
+namespace orvalink::platform {
+
 namespace {
 
 QMargins frameMargins(const QWidget& w)
@@ -126,4 +127,4 @@ void placeFrame(QWidget& window, const QRect& frame)
         new FramePlacer(window, r);
 }
 
-} // namespace platform
+} // namespace orvalink::platform

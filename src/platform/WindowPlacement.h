@@ -11,7 +11,7 @@
 
 class QWidget;
 
-namespace platform {
+namespace orvalink::platform {
 
 QRect storedFrameRect(const char* section);
 void storeFrameRect(const QWidget& window, const char* section);
@@ -28,4 +28,4 @@ QRect onAvailableScreen(const QRect& frame);
 // tells them (when the window is first shown). A later call replaces an earlier one.
 void placeFrame(QWidget& window, const QRect& frame);
 
-} // namespace platform
+} // namespace orvalink::platform

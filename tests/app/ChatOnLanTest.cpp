@@ -6,7 +6,7 @@
 
 #include "app/ProgramOnLan.h"
 
-using namespace lantest;
+namespace orvalink::app {
 
 namespace {
 
@@ -178,3 +178,5 @@ TEST_F(SameNamesOnLan, APersonalMessageAndItsReplyReachOnlyTheirMemberAndALeaver
 }
 
 } // namespace
+
+} // namespace orvalink::app

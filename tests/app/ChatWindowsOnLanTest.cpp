@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using namespace lantest;
+namespace orvalink::app {
 
 namespace {
 
@@ -95,3 +95,5 @@ TEST_F(ChatWindowsOnLan, GroupPersonalAndReplyFromTheWriteWindows)
 }
 
 } // namespace
+
+} // namespace orvalink::app

@@ -13,7 +13,7 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
-using namespace lantest;
+namespace orvalink::app {
 
 namespace {
 
@@ -28,7 +28,7 @@ std::string sinkScript()
 
 std::string sj(const char* utf8)
 {
-    return text::utf8ToCp932(utf8);
+    return platform::utf8ToCp932(utf8);
 }
 
 // ISO-2022-JP bytes as UTF-8, through the C library's converter; "?" marks when it cannot.
@@ -94,7 +94,7 @@ protected:
         if (::access("/usr/bin/python3", X_OK) != 0)
             GTEST_SKIP() << "no /usr/bin/python3 for aiosmtpd";
         const fs::path out = dir / "smtp.out";
-        simlan::SimulatedLan::Program sink;
+        tools::SimulatedLan::Program sink;
         sink.argv = {"/usr/bin/python3", sinkScript(), sinkDir.string(), "--host", "0.0.0.0", "--port", "25"};
         sink.stdoutPath = out.string();
         sink.stderrPath = (dir / "smtp.err").string();
@@ -111,11 +111,11 @@ protected:
     {
         ASSERT_TRUE(host().command(opener));
         ASSERT_FALSE(host().waitForLine([](const std::string& l) { return l.rfind("compose 0 ", 0) == 0; }).empty());
-        ASSERT_TRUE(host().command("mail 0 to " + text::escapeBytes(to)));
-        ASSERT_TRUE(host().command("mail 0 subject " + text::escapeBytes(subject)));
-        ASSERT_TRUE(host().command("mail 0 body " + text::escapeBytes(body)));
-        const std::string typed = "compose 0 0|hanako@example.jp|" + text::escapeBytes(to) + "|" +
-                                  text::escapeBytes(subject) + "|" + text::escapeBytes(body);
+        ASSERT_TRUE(host().command("mail 0 to " + platform::escapeBytes(to)));
+        ASSERT_TRUE(host().command("mail 0 subject " + platform::escapeBytes(subject)));
+        ASSERT_TRUE(host().command("mail 0 body " + platform::escapeBytes(body)));
+        const std::string typed = "compose 0 0|hanako@example.jp|" + platform::escapeBytes(to) + "|" +
+                                  platform::escapeBytes(subject) + "|" + platform::escapeBytes(body);
         ASSERT_TRUE(host().dumpHas({typed}));
     }
     bool composeWindowGone() const
@@ -189,3 +189,5 @@ TEST_F(ComposeOnLan, SendAndReceiveWindowOpensFromItsCommandAndIsListed)
 }
 
 } // namespace
+
+} // namespace orvalink::app

@@ -31,7 +31,8 @@
 #include "app/ProgramOnLan.h"
 #include "platform/text/Cp932.h"
 
-using namespace lantest;
+namespace orvalink::app {
+
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -52,7 +53,7 @@ std::int64_t msSince(Clock::time_point t)
 // A socket of a LAN host, closed at the end.
 class HostSocket {
 public:
-    HostSocket(simlan::SimulatedLan& lan, int host, unsigned short port) : m_fd(lan.udpSocket(host, port))
+    HostSocket(tools::SimulatedLan& lan, int host, unsigned short port) : m_fd(lan.udpSocket(host, port))
     {
         const int big = 8 << 20;
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
@@ -141,9 +142,9 @@ protected:
     void startProgram(int hostCount, const std::vector<std::pair<std::string, std::string>>& groups = {{"12121", "G"}})
     {
         std::string why;
-        if (!simlan::SimulatedLan::available(&why))
+        if (!tools::SimulatedLan::available(&why))
             GTEST_SKIP() << "needs a simulated LAN: " << why;
-        lan = std::make_unique<simlan::SimulatedLan>(hostCount);
+        lan = std::make_unique<tools::SimulatedLan>(hostCount);
         lan->setGracePeriod(8000);
         host.dir = folder.host(1);
         fs::create_directories(host.dir / "logs");
@@ -233,7 +234,7 @@ protected:
     long peakRssMb() const { return procStatusKb(host.pid, "VmHWM:") / 1024; }
 
     TestFolder folder;
-    std::unique_ptr<simlan::SimulatedLan> lan;
+    std::unique_ptr<tools::SimulatedLan> lan;
     DrivenHost host;
 };
 
@@ -475,3 +476,5 @@ TEST_F(FloodOnLan, TheGroupIsTheReceivingPortsAndOtherSourcePortsAreIgnored)
 }
 
 } // namespace
+
+} // namespace orvalink::app

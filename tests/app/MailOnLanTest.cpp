@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-using namespace lantest;
+namespace orvalink::app {
 
 namespace {
 
@@ -60,7 +60,7 @@ protected:
         control = dir / "pop3.fifo";
         ::mkfifo(control.c_str(), 0600);
         serverOut = dir / "pop3.out";
-        simlan::SimulatedLan::Program server;
+        tools::SimulatedLan::Program server;
         server.argv = {pop3HostPath(), lan->address(1), kPort, control.string()};
         server.stdoutPath = serverOut.string();
         server.stderrPath = (dir / "pop3.err").string();
@@ -128,7 +128,7 @@ TEST_F(MailOnLan, ToolbarReceiveFilesEveryMessageOnceAndLaterOnlyTheNewOne)
     ASSERT_EQ(records.size(), 3u) << joinLines(records);
     EXPECT_EQ(extract(0), "From: hanako@example.jp\r\n"
                           "To: taro@example.jp\r\n" +
-                              text::utf8ToCp932("Subject: テスト") + "\r\n\r\nfirst body\r\n");
+                              platform::utf8ToCp932("Subject: テスト") + "\r\n\r\nfirst body\r\n");
     EXPECT_NE(extract(1).find("\r\n.dot-stuffed line of second\r\n"), std::string::npos) << extract(1);
     EXPECT_NE(extract(2).find("Subject: third\r\n"), std::string::npos);
 
@@ -158,7 +158,7 @@ TEST_F(MailOnLanWrongPassword, TheReceiveWindowStaysOpenAndTheDumpShowsWhy)
     ASSERT_TRUE(hosts[0].command("command 32771"));
     std::vector<std::string> d;
     ASSERT_TRUE(hosts[0].dumpHas({"recvended 1", "recvwindow open", "recvrunning 0",
-                                  "recvstatus " + text::escapeBytes(text::utf8ToCp932("パスワード送信")),
+                                  "recvstatus " + platform::escapeBytes(platform::utf8ToCp932("パスワード送信")),
                                   "recvmessage ", "recvprogress 0 0"},
                                  &d))
         << joinLines(d);
@@ -169,3 +169,5 @@ TEST_F(MailOnLanWrongPassword, TheReceiveWindowStaysOpenAndTheDumpShowsWhy)
 }
 
 } // namespace
+
+} // namespace orvalink::app

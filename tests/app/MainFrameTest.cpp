@@ -27,9 +27,24 @@
 #include "platform/text/Cp932.h"
 #include "support/SettingsSandbox.h"
 
+namespace orvalink::app {
+
+using chat::ChatGroup;
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::ChatReceiver;
+using controls::CReportCtrl;
+using controls::kRowTableCapacity;
+using controls::rowTable;
+using platform::WM_CHAT_ROWS_CHANGED;
+using platform::WM_COMMAND;
+using platform::WM_LBUTTONDBLCLK;
+using platform::WM_LBUTTONUP;
+using platform::WM_RBUTTONUP;
+
 namespace {
 
-std::string sj(const char* utf8) { return text::utf8ToCp932(utf8); }
+std::string sj(const char* utf8) { return platform::utf8ToCp932(utf8); }
 
 class MainFrame : public ::testing::Test {
 protected:
@@ -81,8 +96,8 @@ TEST_F(MainFrame, TooltipSumsUpEveryGroupInSixtyThreeBytes)
     const std::string tip = CMainFrame::tooltipText();
     EXPECT_LE(tip.size(), 63u);
     EXPECT_GE(tip.size(), 62u);
-    EXPECT_TRUE(text::cp932RoundTrips(tip));
-    EXPECT_EQ(tip, text::cp932Prefix(sj("あいうえおかきくけこさしすせそたちつてと(参加 1 未読 1) B(参加 0 未読 0) "), 63));
+    EXPECT_TRUE(platform::cp932RoundTrips(tip));
+    EXPECT_EQ(tip, platform::cp932Prefix(sj("あいうえおかきくけこさしすせそたちつてと(参加 1 未読 1) B(参加 0 未読 0) "), 63));
 }
 
 TEST_F(MainFrame, StartsWithTheTrayTooltipAndItsViews)
@@ -208,12 +223,12 @@ TEST_F(MainFrame, TrayTooltipFollowsMembersJoiningAndLeaving)
     chatGroupTable().groups[0].port = "12121";
     CMainFrame frame(nullptr);
     ASSERT_TRUE(frame.create());
-    auto payload = [](const std::string& datagram) { return datagram.substr(chatwire::kHeaderLength); };
+    auto payload = [](const std::string& datagram) { return datagram.substr(chat::kHeaderLength); };
 
-    receiver.handle(payload(chatwire::buildPresence("one")), "10.0.0.1", 12121);
-    receiver.handle(payload(chatwire::buildPresence("two")), "10.0.0.2", 12121);
+    receiver.handle(payload(chat::buildPresence("one")), "10.0.0.1", 12121);
+    receiver.handle(payload(chat::buildPresence("two")), "10.0.0.2", 12121);
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 2 未読 0) "));
-    receiver.handle(payload(chatwire::buildLeave("one")), "10.0.0.1", 12121);
+    receiver.handle(payload(chat::buildLeave("one")), "10.0.0.1", 12121);
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 1 未読 0) "));
 }
 
@@ -383,3 +398,5 @@ TEST(AboutBox, ProcessorLineAndPhysicalMemory)
 }
 
 } // namespace
+
+} // namespace orvalink::app

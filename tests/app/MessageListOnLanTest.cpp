@@ -4,7 +4,7 @@
 
 #include "app/ProgramOnLan.h"
 
-using namespace lantest;
+namespace orvalink::app {
 
 namespace {
 
@@ -67,3 +67,5 @@ TEST_F(MessageListOnLan, ArrivingMessagesShowAtTheBottomAndOpenInTheReadWindow)
 }
 
 } // namespace
+
+} // namespace orvalink::app

@@ -19,6 +19,8 @@
 #include <string>
 #include <unistd.h>
 
+namespace orvalink::app {
+
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -30,8 +32,12 @@ void onTerm(int)
 
 } // namespace
 
+} // namespace orvalink::app
+
 int main(int argc, char** argv)
 {
+    using namespace orvalink;
+    using namespace orvalink::app;
     if (argc != 4) {
         std::fputs("usage: orvalink-test-pop3host ADDRESS PORT CONTROL\n", stderr);
         return 2;

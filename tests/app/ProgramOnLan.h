@@ -22,7 +22,7 @@
 #include "platform/Profile.h"
 #include "support/TestFiles.h"
 
-namespace lantest {
+namespace orvalink::app {
 
 namespace fs = std::filesystem;
 
@@ -67,9 +67,9 @@ private:
     orvalink::test::TempDir m_dir{"orvalink-lan"};
 };
 
-inline simlan::SimulatedLan::Program programOn(const fs::path& hostDir, std::vector<std::string> extraArgs = {})
+inline tools::SimulatedLan::Program programOn(const fs::path& hostDir, std::vector<std::string> extraArgs = {})
 {
-    simlan::SimulatedLan::Program p;
+    tools::SimulatedLan::Program p;
     p.argv = {programPath()};
     for (auto& a : extraArgs)
         p.argv.push_back(a);
@@ -83,10 +83,10 @@ inline simlan::SimulatedLan::Program programOn(const fs::path& hostDir, std::vec
 }
 
 // A raw UDP listener on host k; its lines are "ADDRESS PORT ESCAPED-BYTES".
-inline pid_t startListener(simlan::SimulatedLan& lan, int host, const fs::path& out, unsigned port, int count,
+inline pid_t startListener(tools::SimulatedLan& lan, int host, const fs::path& out, unsigned port, int count,
                            int timeoutMs = 15000)
 {
-    simlan::SimulatedLan::Program p;
+    tools::SimulatedLan::Program p;
     p.argv = {udpPeerPath(), "listen", std::to_string(port), "--count", std::to_string(count), "--timeout-ms",
               std::to_string(timeoutMs)};
     p.stdoutPath = out.string();
@@ -185,9 +185,9 @@ protected:
     void startHosts(int count)
     {
         std::string why;
-        if (!simlan::SimulatedLan::available(&why))
+        if (!tools::SimulatedLan::available(&why))
             GTEST_SKIP() << "needs a simulated LAN: " << why;
-        lan = std::make_unique<simlan::SimulatedLan>(count);
+        lan = std::make_unique<tools::SimulatedLan>(count);
         lan->setGracePeriod(8000);
         for (int k = 1; k <= count; ++k) {
             DrivenHost h;
@@ -223,8 +223,8 @@ protected:
     std::string sameName;
 
     TestFolder folder;
-    std::unique_ptr<simlan::SimulatedLan> lan;
+    std::unique_ptr<tools::SimulatedLan> lan;
     std::vector<DrivenHost> hosts;
 };
 
-} // namespace lantest
+} // namespace orvalink::app

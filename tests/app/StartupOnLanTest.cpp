@@ -8,7 +8,7 @@
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
 
-using namespace lantest;
+namespace orvalink::app {
 
 namespace {
 
@@ -17,16 +17,16 @@ protected:
     void SetUp() override
     {
         std::string why;
-        if (!simlan::SimulatedLan::available(&why))
+        if (!tools::SimulatedLan::available(&why))
             GTEST_SKIP() << "needs a simulated LAN: " << why;
-        lan = std::make_unique<simlan::SimulatedLan>(2);
+        lan = std::make_unique<tools::SimulatedLan>(2);
         lan->setGracePeriod(8000);
     }
 
     // The name the program announces on a first start: the computer name, as escaped on the wire.
     static std::string escapedComputerName()
     {
-        return text::escapeBytes(text::cp932Prefix(platform::computerName(), 100));
+        return platform::escapeBytes(platform::cp932Prefix(platform::computerName(), 100));
     }
 
     bool endsCleanly(pid_t pid)
@@ -37,7 +37,7 @@ protected:
     }
 
     TestFolder folder;
-    std::unique_ptr<simlan::SimulatedLan> lan;
+    std::unique_ptr<tools::SimulatedLan> lan;
 };
 
 TEST_F(StartupOnLan, AnnouncesItselfAtStartAndLeavesAtSigterm)
@@ -55,8 +55,8 @@ TEST_F(StartupOnLan, AnnouncesItselfAtStartAndLeavesAtSigterm)
     ASSERT_EQ(netmsg.size(), 4u);
     EXPECT_EQ(stored.getInt("NetMsg Entry", "User PortCnt", 0), 1);
     EXPECT_EQ(stored.getString("NetMsg Entry", "User Port1"), "12121");
-    EXPECT_EQ(stored.getString("NetMsg Entry", "User PortName1"), text::utf8ToCp932("グループ１"));
-    EXPECT_EQ(stored.getString("NetMsg Entry", "User Name1"), text::cp932Prefix(platform::computerName(), 100));
+    EXPECT_EQ(stored.getString("NetMsg Entry", "User PortName1"), platform::utf8ToCp932("グループ１"));
+    EXPECT_EQ(stored.getString("NetMsg Entry", "User Name1"), platform::cp932Prefix(platform::computerName(), 100));
 
     ASSERT_TRUE(endsCleanly(program));
     ASSERT_TRUE(lan->waitExit(peer, 10000));
@@ -137,3 +137,5 @@ TEST_F(StartupOnLan, AHandBrokenSettingsFileDoesNotStopStartUp)
 }
 
 } // namespace
+
+} // namespace orvalink::app

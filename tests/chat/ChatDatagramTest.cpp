@@ -3,7 +3,7 @@
 #include "chat/wire/ChatDatagram.h"
 #include "chat/wire/DatagramAssembler.h"
 
-using namespace chatwire;
+namespace orvalink::chat {
 
 TEST(ChatDatagram, BuildsTheFiveLayoutsByteForByte)
 {
@@ -195,3 +195,5 @@ TEST(DatagramAssembler, NeverHoldsMoreThanItsCapacity)
     EXPECT_FALSE(a.feed(std::string(kSingleHeader) + std::string(kReceiveBufferSize - kHeaderLength, 'q'), "a", 1));
     EXPECT_EQ(a.feed("0001#0001#ok", "a", 1), "ok");
 }
+
+} // namespace orvalink::chat

@@ -11,7 +11,9 @@
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 
-using namespace chattest;
+namespace orvalink::chat {
+
+using platform::WM_CHAT_ROWS_CHANGED;
 
 namespace {
 
@@ -224,3 +226,5 @@ TEST_F(Flood, NamesWithLineBreaksAreRefused)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

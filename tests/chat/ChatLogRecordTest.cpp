@@ -11,7 +11,7 @@
 #include "chat/ChatLog.h"
 #include "chat/ChatTestSupport.h"
 
-using namespace chattest;
+namespace orvalink::chat {
 
 namespace {
 
@@ -97,3 +97,5 @@ TEST_F(LogRecords, AWriteThatStopsShortLeavesNothingAndTheNextRecordIsWhole)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

@@ -14,7 +14,8 @@
 #include "chat/ChatTestSupport.h"
 #include "platform/text/Cp932.h"
 
-using namespace chattest;
+namespace orvalink::chat {
+
 using orvalink::test::ScopedTimeZone;
 namespace fs = std::filesystem;
 
@@ -49,11 +50,11 @@ TEST_F(ChatLogFiles, NothingIsWrittenWhileLoggingIsOff)
 TEST_F(ChatLogFiles, RecordIsLabelWithTimeThenTextInCodePage932WithCrLf)
 {
     enable(sandbox.path());
-    const std::string group = text::utf8ToCp932("グループ１");
-    const std::string joined = text::utf8ToCp932("太郎さんが参加しました");
+    const std::string group = platform::utf8ToCp932("グループ１");
+    const std::string joined = platform::utf8ToCp932("太郎さんが参加しました");
     ChatLog log;
     const std::time_t before = std::time(nullptr);
-    log.log(group, text::utf8ToCp932("From: 太郎"), joined);
+    log.log(group, platform::utf8ToCp932("From: 太郎"), joined);
     log.log(group, "To: me", "line one\r\nline two");
 
     const std::string path = log.path();
@@ -62,7 +63,7 @@ TEST_F(ChatLogFiles, RecordIsLabelWithTimeThenTextInCodePage932WithCrLf)
     const std::string bytes = readFile(path);
     const std::string t = ChatLog::timeText(before);
     ASSERT_EQ(t.size(), 22u); // "  YYYY/MM/DD  HH:MM:SS"
-    const std::string expected = text::utf8ToCp932("From: 太郎") + t + "\r\n" + joined + "\r\n" + "To: me" + t +
+    const std::string expected = platform::utf8ToCp932("From: 太郎") + t + "\r\n" + joined + "\r\n" + "To: me" + t +
                                  "\r\nline one\r\nline two\r\n";
     // Both records were written within the same second unless the clock ticked in between.
     if (ChatLog::timeText(std::time(nullptr)) == t)
@@ -248,3 +249,5 @@ TEST_F(ChatLogFiles, LogThatCannotBeWrittenIsReportedOnce)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

@@ -9,7 +9,9 @@
 #include "platform/Messages.h"
 #include "platform/text/Cp932.h"
 
-using namespace chattest;
+namespace orvalink::chat {
+
+using platform::WM_CHAT_ROWS_CHANGED;
 
 namespace {
 
@@ -80,8 +82,8 @@ protected:
 
 TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
 {
-    const std::string joined = text::utf8ToCp932("さんが参加しました");
-    const std::string more = text::utf8ToCp932(" (続く)");
+    const std::string joined = platform::utf8ToCp932("さんが参加しました");
+    const std::string more = platform::utf8ToCp932(" (続く)");
     struct Case {
         std::string payload;
         ChatRow row;
@@ -210,3 +212,5 @@ TEST_F(Receiver, AGroupKeepsItsNewestRowsWhenFull)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

@@ -20,7 +20,7 @@
 #include "platform/Profile.h"
 #include "support/SettingsSandbox.h"
 
-namespace chattest {
+namespace orvalink::chat {
 
 using orvalink::test::readFile;
 
@@ -77,4 +77,4 @@ inline void configureGroup(int g, std::string port, std::string name, std::strin
 // Lets the event loop run until nothing has arrived for a little while.
 inline void settle(int quietMs = 150) { QTest::qWait(quietMs); }
 
-} // namespace chattest
+} // namespace orvalink::chat

@@ -23,14 +23,13 @@
 #include <thread>
 #include <vector>
 
-using namespace chattest;
-using namespace chatwrite;
+namespace orvalink::chat {
 
 namespace {
 
 std::string sj(const char* utf8)
 {
-    return text::utf8ToCp932(utf8);
+    return platform::utf8ToCp932(utf8);
 }
 
 // What arrives on this host's own listener: the payload (header stripped) and the sender port.
@@ -153,7 +152,7 @@ protected:
     }
     bool arrived(const std::string& datagram)
     {
-        const std::string payload = datagram.substr(chatwire::kHeaderLength);
+        const std::string payload = datagram.substr(chat::kHeaderLength);
         return QTest::qWaitFor(
             [&] {
                 return std::any_of(arrivals.begin(), arrivals.end(),
@@ -183,7 +182,7 @@ TEST_F(ChatWriteWindows, GroupWindowSendsTypedLinesWithCrLfAndCloses)
     QTest::keyClick(f->view(), Qt::Key_Return);
     type(f, "world");
     QTest::mouseClick(f->button(), Qt::LeftButton);
-    EXPECT_TRUE(arrived(chatwire::buildGroupMessage("me", "hello\r\nworld")));
+    EXPECT_TRUE(arrived(chat::buildGroupMessage("me", "hello\r\nworld")));
     EXPECT_TRUE(closed(t));
     EXPECT_EQ(chatGroupTable().chatWriteCount, 0);
 }
@@ -211,7 +210,7 @@ TEST_F(ChatWriteWindows, BlankTextIsNeverSent)
     EXPECT_FALSE(f->button()->isEnabled());
     type(f, "y");
     f->pressButton();
-    EXPECT_TRUE(arrived(chatwire::buildGroupMessage("me", "y")));
+    EXPECT_TRUE(arrived(chat::buildGroupMessage("me", "y")));
     EXPECT_TRUE(closed(t));
 }
 
@@ -257,7 +256,7 @@ TEST_F(ChatWriteWindows, SecondWindowSendsToItsOwnRecipientAfterTheFirstCloses)
 
     type(second->frame(), "just you");
     second->frame()->pressButton();
-    EXPECT_TRUE(arrived(chatwire::buildPersonalMessage("me", "just you")));
+    EXPECT_TRUE(arrived(chat::buildPersonalMessage("me", "just you")));
     EXPECT_TRUE(closed(second));
     settle();
     EXPECT_EQ(arrivals.size(), 1u);
@@ -284,7 +283,7 @@ TEST_F(ChatWriteWindows, AMemberIsAddressedByItsKeyNotByItsName)
 
     type(byNode->frame(), "by key");
     byNode->frame()->pressButton();
-    EXPECT_TRUE(arrived(chatwire::buildPersonalMessage("me", "by key")));
+    EXPECT_TRUE(arrived(chat::buildPersonalMessage("me", "by key")));
 }
 
 TEST_F(ChatWriteWindows, ReadWindowRepliesToTheSenderWithQuotedLines)
@@ -310,7 +309,7 @@ TEST_F(ChatWriteWindows, ReadWindowRepliesToTheSenderWithQuotedLines)
     QTest::keyClick(f->view(), Qt::Key_Return);
     type(f, "ok");
     f->pressButton();
-    EXPECT_TRUE(arrived(chatwire::buildPersonalMessage("me", ">first\r\n>second\r\nok")));
+    EXPECT_TRUE(arrived(chat::buildPersonalMessage("me", ">first\r\n>second\r\nok")));
     EXPECT_TRUE(closed(t));
 }
 
@@ -468,3 +467,5 @@ TEST_F(ChatWriteWindows, ListenerStopsSafelyWhileWindowsSend)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

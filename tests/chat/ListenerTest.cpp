@@ -18,7 +18,10 @@
 #include "platform/Messages.h"
 #include "support/PrivateNetwork.h"
 
-using namespace chattest;
+namespace orvalink::chat {
+
+using platform::WM_CHAT_SEND_GROUP;
+using platform::WM_CHAT_SEND_PERSONAL;
 
 // Every datagram this program sends goes through here: the flags of each send from a socket bound
 // to a chat port are recorded, then the C library's sendto does the work.
@@ -309,3 +312,5 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
 }
 
 } // namespace
+
+} // namespace orvalink::chat

@@ -33,7 +33,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-using namespace chattest;
+namespace orvalink::chat {
+
+using platform::WM_CHAT_SEND_GROUP;
 
 namespace {
 
@@ -41,7 +43,7 @@ constexpr const char* kNetMsg = "NetMsg Entry";
 
 std::string sj(const char* utf8)
 {
-    return text::utf8ToCp932(utf8);
+    return platform::utf8ToCp932(utf8);
 }
 
 // The folder tree as the chat side sees it: every call recorded.
@@ -82,7 +84,7 @@ protected:
     {
         CNewPortDlg::setResponder({});
         platform::setFolderPickerResponder({});
-        chatwrite::closeAllWindows();
+        chat::closeAllWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (int g = 0; g < chatGroupTable().groupCount; ++g)
             stopGroupListener(g, false);
@@ -275,8 +277,8 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
     table.groups[1].members = {"10.0.0.2#12122#x"};
     table.groups[2].rows = {{"c1", "18", "row of C", "", "1"}};
     table.currentGroup = 2;
-    CSendChatThread* writeToA = chatwrite::openWriteToGroup(0);
-    CSendChatThread* writeToC = chatwrite::openWriteToGroup(2);
+    CSendChatThread* writeToA = chat::openWriteToGroup(0);
+    CSendChatThread* writeToC = chat::openWriteToGroup(2);
     ASSERT_TRUE(writeToA && writeToC);
     CNetMsgThread* listenerB = table.groups[1].listener;
     CNetMsgThread* listenerC = table.groups[2].listener;
@@ -613,8 +615,10 @@ TEST_F(PortSettings, DeletingAGroupSendsNoLeaveNotice)
     page.deleteSelected();
     ASSERT_EQ(chatGroupTable().groupCount, 1);
     stopGroupListener(0, true);
-    ASSERT_TRUE(capture.collectUntil(chatwire::buildLeave("stays"), 5000));
-    EXPECT_FALSE(capture.anyHolds(chatwire::buildLeave("gone")));
+    ASSERT_TRUE(capture.collectUntil(chat::buildLeave("stays"), 5000));
+    EXPECT_FALSE(capture.anyHolds(chat::buildLeave("gone")));
 }
 
 } // namespace
+
+} // namespace orvalink::chat

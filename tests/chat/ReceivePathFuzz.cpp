@@ -9,9 +9,11 @@
 #include "chat/wire/ChatDatagram.h"
 #include "chat/wire/DatagramAssembler.h"
 
+namespace orvalink::chat {
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static chatwire::DatagramAssembler assembler;
+    static chat::DatagramAssembler assembler;
     assembler.reset();
     std::string_view in(reinterpret_cast<const char*>(data), size);
     bool other = false;
@@ -22,20 +24,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         in.remove_prefix(datagram.size());
         other = !other;
         const auto text = assembler.feed(datagram, other ? "10.0.0.1" : "10.0.0.2", other ? 12121 : 12122);
-        if (assembler.assembledLength() > chatwire::kAssemblyCapacity)
+        if (assembler.assembledLength() > chat::kAssemblyCapacity)
             std::abort();
         if (!text)
             continue;
-        if (text->size() > chatwire::kAssemblyCapacity)
+        if (text->size() > chat::kAssemblyCapacity)
             std::abort();
-        const auto p = chatwire::parsePayload(*text);
+        const auto p = chat::parsePayload(*text);
         const char* b = text->data();
         const char* e = b + text->size();
         for (std::string_view v : {p.name, p.text})
             if (!v.empty() && (v.data() < b || v.data() + v.size() > e))
                 std::abort();
-        (void)chatwire::memberKey("10.0.0.1", 12121, p.name);
-        (void)chatwire::isDottedIPv4(p.text.substr(0, 20));
+        (void)chat::memberKey("10.0.0.1", 12121, p.name);
+        (void)chat::isDottedIPv4(p.text.substr(0, 20));
     }
     return 0;
 }
+
+} // namespace orvalink::chat

@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <cstdlib>
 
-namespace controls_test {
+namespace orvalink::controls {
 
 inline void showActive(QWidget* w)
 {
@@ -53,9 +53,7 @@ inline QRect inkBox(const QImage& img, QRect rect, QColor background)
     return box;
 }
 
-} // namespace controls_test
 
-namespace controls_test {
 
 // A pointer move with no button held, delivered straight to the widget.
 inline void hover(QWidget* w, QPoint pos)
@@ -64,4 +62,4 @@ inline void hover(QWidget* w, QPoint pos)
     QApplication::sendEvent(w, &e);
 }
 
-} // namespace controls_test
+} // namespace orvalink::controls

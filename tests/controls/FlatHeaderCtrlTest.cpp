@@ -12,9 +12,10 @@
 #include <set>
 #include <vector>
 
+namespace orvalink::controls {
+
 namespace {
 
-using controls_test::showActive;
 
 class FlatHeaderTest : public ::testing::Test {
 protected:
@@ -183,9 +184,9 @@ TEST_F(FlatHeaderTest, ClickReportsTheItemAndDividerDragResizes)
     QTest::mouseMove(header, QPoint(170, 5));
     QTest::mouseRelease(header, Qt::LeftButton, {}, QPoint(170, 5));
     EXPECT_EQ(header->item(0)->width, 130);
-    controls_test::hover(header, QPoint(130, 5));
+    controls::hover(header, QPoint(130, 5));
     EXPECT_EQ(header->cursor().shape(), Qt::ArrowCursor);
-    controls_test::hover(header, QPoint(230, 5));
+    controls::hover(header, QPoint(230, 5));
     EXPECT_EQ(header->cursor().shape(), Qt::SplitHCursor);
 }
 
@@ -266,7 +267,7 @@ TEST_F(FlatHeaderTest, EtchedSeparatorsBetweenItemsAndARaisedFrame)
     pal.setColor(QPalette::Light, QColor(255, 255, 255));
     pal.setColor(QPalette::Dark, QColor(100, 100, 100));
     header->setPalette(pal);
-    const QImage img = controls_test::grabImage(header);
+    const QImage img = controls::grabImage(header);
     const int mid = header->height() / 2;
     const int bottom = header->height() - 1;
     struct Case {
@@ -291,14 +292,14 @@ TEST_F(FlatHeaderTest, EtchedSeparatorsBetweenItemsAndARaisedFrame)
 TEST_F(FlatHeaderTest, SortArrowIsDrawnOnTheSortColumn)
 {
     const QRect r = header->itemRect(1);
-    const QImage before = controls_test::grabImage(header);
+    const QImage before = controls::grabImage(header);
     header->setSortColumn(1, true);
     bool ascending = false;
     EXPECT_EQ(header->sortColumn(&ascending), 1);
     EXPECT_TRUE(ascending);
-    const QImage up = controls_test::grabImage(header);
+    const QImage up = controls::grabImage(header);
     header->setSortColumn(1, false);
-    const QImage down = controls_test::grabImage(header);
+    const QImage down = controls::grabImage(header);
     // The arrow changes only the sort column's pixels, and the two directions differ.
     EXPECT_EQ(up.copy(header->itemRect(0)), before.copy(header->itemRect(0)));
     EXPECT_NE(up.copy(r), before.copy(r));
@@ -306,3 +307,5 @@ TEST_F(FlatHeaderTest, SortArrowIsDrawnOnTheSortColumn)
 }
 
 } // namespace
+
+} // namespace orvalink::controls

@@ -12,10 +12,10 @@
 #include <set>
 #include <vector>
 
+namespace orvalink::controls {
+
 namespace {
 
-using controls_test::grabImage;
-using controls_test::showActive;
 using Positions = std::set<int>;
 
 // A control of 50 rows whose heights repeat 1, 2, 3 row heights (preview 0, 1 or 2 row heights),
@@ -620,7 +620,7 @@ TEST_F(ReportPaintTest, EmptyTextIsCentredNearTheTop)
     buildPainted(0, 0);
     const QImage img = grabImage(ctrl);
     const QRect area = ctrl->rowArea();
-    const QRect ink = controls_test::inkBox(img, area, QColor(255, 255, 255));
+    const QRect ink = controls::inkBox(img, area, QColor(255, 255, 255));
     ASSERT_FALSE(ink.isEmpty());
     EXPECT_NEAR(ink.center().x(), area.center().x(), 3);
     EXPECT_GE(ink.top(), area.top() + 2);
@@ -655,9 +655,9 @@ TEST_F(ReportPaintTest, SelectionColoursWithAndWithoutFocus)
         // window text colour.
         const QImage img = grabImage(ctrl);
         const QRect textBand(2, rowTop(1) + 2, 118, r - 4); // inside the focus rectangle
-        EXPECT_EQ(controls_test::countColour(img, textBand, QColor(0, 0, 0), 40) > 0, !c.focused) << c.name;
+        EXPECT_EQ(controls::countColour(img, textBand, QColor(0, 0, 0), 40) > 0, !c.focused) << c.name;
         if (c.focused) {
-            EXPECT_GT(controls_test::countColour(img, textBand, QColor(255, 255, 255), 40), 0) << c.name;
+            EXPECT_GT(controls::countColour(img, textBand, QColor(255, 255, 255), 40), 0) << c.name;
         }
     }
 }
@@ -680,15 +680,15 @@ TEST_F(ReportPaintTest, RowBackgroundAndTextColourFromTheColourTable)
     EXPECT_EQ(rowBackground(2), QColor(125, 84, 126));
     const QImage img = grabImage(ctrl);
     // Colour 2 cannot be read on colour 1: the text is drawn in the nearest colour that can.
-    const QColor onPurple = textcontrast::legibleOn(QColor(0, 64, 128), QColor(125, 84, 126));
-    EXPECT_GE(textcontrast::contrastRatio(onPurple, QColor(125, 84, 126)), 4.5);
-    EXPECT_GT(controls_test::countColour(img, QRect(0, rowTop(2), 120, r), onPurple, 24), 0);
-    EXPECT_EQ(controls_test::countColour(img, QRect(0, rowTop(0), 120, r), QColor(0, 64, 128), 24), 0);
+    const QColor onPurple = controls::legibleOn(QColor(0, 64, 128), QColor(125, 84, 126));
+    EXPECT_GE(controls::contrastRatio(onPurple, QColor(125, 84, 126)), 4.5);
+    EXPECT_GT(controls::countColour(img, QRect(0, rowTop(2), 120, r), onPurple, 24), 0);
+    EXPECT_EQ(controls::countColour(img, QRect(0, rowTop(0), 120, r), QColor(0, 64, 128), 24), 0);
     // On white it can, and stays as it is.
     item.item = 0;
     item.mask = RCIF_TEXTCOLOR;
     ctrl->setItem(item);
-    EXPECT_GT(controls_test::countColour(grabImage(ctrl), QRect(0, rowTop(0), 120, r), QColor(0, 64, 128), 24), 0);
+    EXPECT_GT(controls::countColour(grabImage(ctrl), QRect(0, rowTop(0), 120, r), QColor(0, 64, 128), 24), 0);
 }
 
 } // namespace
@@ -734,10 +734,10 @@ namespace {
 
 TEST(TextContrast, RatiosAndTheNearestReadableColour)
 {
-    EXPECT_NEAR(textcontrast::contrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
-    EXPECT_NEAR(textcontrast::contrastRatio(Qt::white, Qt::white), 1.0, 1e-9);
+    EXPECT_NEAR(controls::contrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(controls::contrastRatio(Qt::white, Qt::white), 1.0, 1e-9);
     // The personal row's old colours: under 2 to 1.
-    EXPECT_LT(textcontrast::contrastRatio(QColor(0, 64, 128), QColor(125, 84, 126)), 2.0);
+    EXPECT_LT(controls::contrastRatio(QColor(0, 64, 128), QColor(125, 84, 126)), 2.0);
     const struct {
         QColor text, background;
         bool kept;
@@ -753,11 +753,13 @@ TEST(TextContrast, RatiosAndTheNearestReadableColour)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.name().toStdString() + " on " + c.background.name().toStdString());
-        const QColor shown = textcontrast::legibleOn(c.text, c.background);
-        EXPECT_GE(textcontrast::contrastRatio(shown, c.background), textcontrast::kMinimumRatio);
+        const QColor shown = controls::legibleOn(c.text, c.background);
+        EXPECT_GE(controls::contrastRatio(shown, c.background), controls::kMinimumRatio);
         EXPECT_EQ(shown == c.text, c.kept);
         EXPECT_EQ(shown.alpha(), 255);
     }
 }
 
 } // namespace
+
+} // namespace orvalink::controls

@@ -15,10 +15,13 @@
 #include <gtest/gtest.h>
 #include <memory>
 
+namespace orvalink::controls {
+
+using chat::chatGroupTable;
+using chat::ChatRow;
+
 namespace {
 
-using controls_test::grabImage;
-using controls_test::showActive;
 
 const QColor kHighlight(0, 0, 128);
 
@@ -153,19 +156,19 @@ TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
     // Personal row: colour 4 behind it, its header in colour 2 made readable on it.
     EXPECT_EQ(img.pixelColor(right, rowTop(1) + r / 2), QColor(125, 84, 126));
     EXPECT_EQ(img.pixelColor(right, rowTop(1) + r + 20), QColor(125, 84, 126));
-    EXPECT_GT(controls_test::countColour(img, QRect(0, rowTop(1), 100, r),
-                                         textcontrast::legibleOn(QColor(0, 64, 128), QColor(125, 84, 126)), 24),
+    EXPECT_GT(controls::countColour(img, QRect(0, rowTop(1), 100, r),
+                                         controls::legibleOn(QColor(0, 64, 128), QColor(125, 84, 126)), 24),
               0);
     EXPECT_EQ(img.pixelColor(right, rowTop(0) + r / 2), QColor(Qt::white));
 
     // Preview text: in the highlight colour, 40 pixels in and 2 below the cell band.
     const QRect preview(0, rowTop(0) + r, right, 40);
-    const QRect ink = controls_test::inkBox(img, preview, Qt::white);
+    const QRect ink = controls::inkBox(img, preview, Qt::white);
     ASSERT_FALSE(ink.isEmpty());
     EXPECT_GE(ink.left(), 40);
     EXPECT_LE(ink.left(), 43);
     EXPECT_GE(ink.top(), rowTop(0) + r + 2);
-    EXPECT_GT(controls_test::countColour(img, preview, kHighlight, 40), 0);
+    EXPECT_GT(controls::countColour(img, preview, kHighlight, 40), 0);
 
     // Read row: one line with image 4 at the cell's left, nothing below it.
     EXPECT_EQ(rowTop(3) - rowTop(2), r);
@@ -181,7 +184,7 @@ TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
                 ++same;
     EXPECT_GT(same, 30);
     // Magenta is transparent.
-    EXPECT_EQ(controls_test::countColour(img, QRect(sp, imageTop, 16, 16), QColor(255, 0, 255), 0), 0);
+    EXPECT_EQ(controls::countColour(img, QRect(sp, imageTop, 16, 16), QColor(255, 0, 255), 0), 0);
 }
 
 // The pixel of rect that stands out most from background: the colour the text was drawn in.
@@ -191,8 +194,8 @@ QColor inkOf(const QImage& img, QRect rect, QColor background)
     rect = rect.intersected(img.rect());
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
-            if (textcontrast::contrastRatio(img.pixelColor(x, y), background) >
-                textcontrast::contrastRatio(best, background))
+            if (controls::contrastRatio(img.pixelColor(x, y), background) >
+                controls::contrastRatio(best, background))
                 best = img.pixelColor(x, y);
     return best;
 }
@@ -237,8 +240,8 @@ TEST_F(ReportDemoViewTest, RowTextIsReadableOnTheRowsColour)
         ASSERT_EQ(bg, c.background);
         const QColor header = inkOf(img, QRect(0, rowTop(c.row), 200, r), bg);
         const QColor preview = inkOf(img, QRect(40, rowTop(c.row) + r, 200, 36), bg);
-        EXPECT_GE(textcontrast::contrastRatio(header, bg), 4.5) << header.name().toStdString();
-        EXPECT_GE(textcontrast::contrastRatio(preview, bg), 4.5) << preview.name().toStdString();
+        EXPECT_GE(controls::contrastRatio(header, bg), 4.5) << header.name().toStdString();
+        EXPECT_GE(controls::contrastRatio(preview, bg), 4.5) << preview.name().toStdString();
         state.state = RCIS_BOLD;
         ctrl()->setItem(state);
     }
@@ -293,7 +296,7 @@ TEST_F(ReportDemoViewTest, ALongMessageShowsWhatItsStartWouldShow)
         }
         EXPECT_TRUE(shown[0] == shown[1]) << body.substr(0, 20);
         const QRect preview(0, rowTop(0) + ctrl()->rowHeight(), ctrl()->rowArea().width(), 70);
-        EXPECT_FALSE(controls_test::inkBox(shown[0], preview, Qt::white).isEmpty());
+        EXPECT_FALSE(controls::inkBox(shown[0], preview, Qt::white).isEmpty());
     }
 }
 
@@ -383,3 +386,5 @@ TEST_F(ReportDemoViewTest, DestructionWritesTheColumnLayout)
 }
 
 } // namespace
+
+} // namespace orvalink::controls

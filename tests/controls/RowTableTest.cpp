@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+namespace orvalink::controls {
+
+using chat::chatGroupTable;
+using chat::ChatRow;
+using chat::kMaxChatGroups;
+
 namespace {
 
 ChatRow makeRow(int i, const char* unread = "1")
@@ -76,3 +82,5 @@ TEST_F(RowTableTest, ARefillReplacesTheOldRowsAndABadGroupEmptiesIt)
 }
 
 } // namespace
+
+} // namespace orvalink::controls

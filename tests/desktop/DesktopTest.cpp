@@ -22,13 +22,14 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+namespace orvalink::app {
+
 namespace {
 
-using namespace lantest;
 
 std::string esc(const char* utf8)
 {
-    return text::escapeBytes(text::utf8ToCp932(utf8));
+    return platform::escapeBytes(platform::utf8ToCp932(utf8));
 }
 
 struct Rect {
@@ -145,12 +146,12 @@ protected:
     void startDesktop(int hostCount, bool withTray = true)
     {
         std::string why;
-        if (!simlan::SimulatedLan::available(&why))
+        if (!tools::SimulatedLan::available(&why))
             GTEST_SKIP() << "needs a simulated LAN: " << why;
         for (const char* tool : {"Xvfb", "icewm", "xdotool"})
             if (!onPath(tool))
                 GTEST_SKIP() << "needs " << tool << " (Debian packages xvfb, icewm, xdotool)";
-        lan = std::make_unique<simlan::SimulatedLan>(hostCount);
+        lan = std::make_unique<tools::SimulatedLan>(hostCount);
         lan->setGracePeriod(8000);
 
         // An X server on a display number of our own: one that -displayfd chose could be chosen by
@@ -161,7 +162,7 @@ protected:
         for (int attempt = 0; attempt < 20 && display.empty(); ++attempt) {
             const int number = 100 + (static_cast<int>(::getpid()) * 7 + attempt * 31) % 800;
             const fs::path displayFile = folder.root() / ("display" + std::to_string(attempt));
-            simlan::SimulatedLan::Program x;
+            tools::SimulatedLan::Program x;
             x.argv = {
                 "Xvfb",        ":" + std::to_string(number), "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
                 "1280x1024x24"};
@@ -187,7 +188,7 @@ protected:
         const fs::path home = folder.root() / "home";
         fs::create_directories(home / ".icewm");
         orvalink::test::writeFile(home / ".icewm/preferences", withTray ? "" : "TaskBarEnableSystemTray=0\n");
-        simlan::SimulatedLan::Program wm;
+        tools::SimulatedLan::Program wm;
         wm.argv = {"icewm"};
         wm.env = {{"DISPLAY", display}, {"HOME", home.string()}};
         wm.stdoutPath = wm.stderrPath = (folder.root() / "icewm.log").string();
@@ -230,7 +231,7 @@ protected:
             if (configure)
                 configure(p);
         }
-        simlan::SimulatedLan::Program program;
+        tools::SimulatedLan::Program program;
         program.argv = {programPath()};
         program.env = {{"DISPLAY", display},
                        {"QT_QPA_PLATFORM", "xcb"},
@@ -371,7 +372,7 @@ protected:
     {
         return waitUntil([&] {
             for (const auto& d : datagrams(heard))
-                if (d.find(text::escapeBytes(chatwire::buildLeave(name))) != std::string::npos)
+                if (d.find(platform::escapeBytes(chat::buildLeave(name))) != std::string::npos)
                     return true;
             return false;
         });
@@ -414,7 +415,7 @@ protected:
     }
 
     TestFolder folder;
-    std::unique_ptr<simlan::SimulatedLan> lan;
+    std::unique_ptr<tools::SimulatedLan> lan;
     std::string display;
 };
 
@@ -532,7 +533,7 @@ TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
     std::string out;
     ASSERT_EQ(lan->run(3,
                        {udpPeerPath(), "send", "--from-port", "12121", "--to", "255.255.255.255", "--port", "12121",
-                        "--broadcast", text::escapeBytes(chatwire::buildGroupMessage("stranger", "hello"))},
+                        "--broadcast", platform::escapeBytes(chat::buildGroupMessage("stranger", "hello"))},
                        &out, 10000),
               0);
     std::size_t row = 0;
@@ -714,3 +715,5 @@ TEST_F(Desktop, PortAndMailSettingsOpenAndCloseOverTheWindow)
 }
 
 } // namespace
+
+} // namespace orvalink::app

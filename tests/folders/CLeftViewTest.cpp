@@ -20,9 +20,16 @@
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 
+namespace orvalink::folders {
+
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::kMaxChatGroups;
+using platform::WM_CHAT_ROWS_CHANGED;
+
 namespace {
 
-using text::utf8ToCp932;
+using platform::utf8ToCp932;
 
 class RecordingFrame : public platform::MessageTarget {
 public:
@@ -405,7 +412,7 @@ TEST(LeftViewPaths, ProtectedPaths)
         {"", false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(text::cp932ToUtf8(c.path));
+        SCOPED_TRACE(platform::cp932ToUtf8(c.path));
         EXPECT_EQ(CLeftView::isProtectedPath(c.path), c.refused);
     }
 }
@@ -469,3 +476,5 @@ TEST_F(LeftViewTest, DeletedContextNodeIsForgotten)
 }
 
 } // namespace
+
+} // namespace orvalink::folders

@@ -24,7 +24,7 @@ public:
 
 // Paths below are code page 932, as the store takes them.
 inline std::filesystem::path fsPath(const std::string& cp932Path) {
-    return text::cp932ToUtf8(cp932Path);
+    return platform::cp932ToUtf8(cp932Path);
 }
 
 inline void writeBytes(const std::string& cp932Path, std::string_view bytes) {

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-using namespace orvalink::folders;
+namespace orvalink::folders {
+
 using orvalink::test::le32;
 
 namespace {
@@ -90,3 +91,5 @@ TEST(IndexParser, RecordCutInsideItsBodySizeDoesNotSwallowTheNext) {
 }
 
 } // namespace
+
+} // namespace orvalink::folders

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-using namespace orvalink::folders;
+namespace orvalink::folders {
 
 namespace {
 
@@ -78,3 +78,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     return 0;
 }
+
+} // namespace orvalink::folders

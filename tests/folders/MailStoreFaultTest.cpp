@@ -8,7 +8,8 @@
 #include <string>
 #include <sys/resource.h>
 
-using namespace orvalink::folders;
+namespace orvalink::folders {
+
 using orvalink::test::appendBytes;
 using orvalink::test::fileMessage;
 using orvalink::test::fsPath;
@@ -249,3 +250,5 @@ TEST(MailStoreFaults, IndexChangedBehindTheStoresBackIsScannedAgain) {
 }
 
 } // namespace
+
+} // namespace orvalink::folders

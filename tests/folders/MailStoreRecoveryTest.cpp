@@ -26,7 +26,8 @@
 #endif
 #endif
 
-using namespace orvalink::folders;
+namespace orvalink::folders {
+
 using orvalink::test::exists;
 using orvalink::test::fileMessage;
 using orvalink::test::fsPath;
@@ -419,3 +420,5 @@ TEST(MailStoreRecovery, FolderFilesAreCreatedOwnerOnly) {
 }
 
 } // namespace
+
+} // namespace orvalink::folders

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-using namespace orvalink::folders;
+namespace orvalink::folders {
+
 using orvalink::test::appendBytes;
 using orvalink::test::exists;
 using orvalink::test::fileMessage;
@@ -298,7 +299,7 @@ TEST(MailStore, EveryRefusalHasAReasonToShow) {
         const std::string_view reason = storeResultText(r);
         EXPECT_FALSE(reason.empty());
         // Whole code page 932 text: it converts for a message box without loss.
-        EXPECT_TRUE(text::cp932RoundTrips(reason));
+        EXPECT_TRUE(platform::cp932RoundTrips(reason));
     }
 }
 
@@ -324,3 +325,5 @@ TEST(MailStore, MissingMessageFileWritesNothing) {
 }
 
 } // namespace
+
+} // namespace orvalink::folders

@@ -7,7 +7,8 @@
 #include <string>
 #include <thread>
 
-using namespace orvalink::folders;
+namespace orvalink::folders {
+
 using orvalink::test::readBytes;
 using orvalink::test::ScratchDir;
 using orvalink::test::writeBytes;
@@ -78,3 +79,5 @@ TEST(MailStoreThreads, TwoAppendingThreadsLeaveAConsistentFolder) {
 }
 
 } // namespace
+
+} // namespace orvalink::folders

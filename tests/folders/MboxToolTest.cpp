@@ -8,7 +8,8 @@
 #include <string>
 #include <sys/wait.h>
 
-using namespace orvalink::folders;
+namespace orvalink::folders {
+
 using orvalink::test::fileMessage;
 using orvalink::test::ScratchDir;
 
@@ -57,7 +58,7 @@ protected:
         ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, m_first), StoreResult::Stored);
         ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, m_second), StoreResult::Stored);
         // The tool is given the folder as the terminal would: in UTF-8.
-        m_folderArg = quoted(text::cp932ToUtf8(m_dir.folder(kReceivedFolder)));
+        m_folderArg = quoted(platform::cp932ToUtf8(m_dir.folder(kReceivedFolder)));
     }
 
     ScratchDir m_dir;
@@ -134,3 +135,5 @@ TEST_F(MboxTool, SaysWhatItCannotRead) {
 }
 
 } // namespace
+
+} // namespace orvalink::folders

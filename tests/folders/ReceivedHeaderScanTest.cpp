@@ -4,9 +4,7 @@
 #include <ostream>
 #include <string>
 
-using orvalink::folders::IndexRecord;
-using orvalink::folders::kHeaderSearchBytes;
-using orvalink::folders::scanReceivedHeaders;
+namespace orvalink::folders {
 
 namespace {
 
@@ -88,3 +86,5 @@ TEST(ReceivedHeaderScan, AllFieldsOfATypicalMessage) {
 }
 
 } // namespace
+
+} // namespace orvalink::folders

@@ -6,6 +6,17 @@
 
 #include "res/ResourceIds.h"
 
+namespace orvalink::folders {
+
+using res::imageStrip;
+using res::maskedImage;
+using res::maskedPixmap;
+using res::resourceBitmap;
+using res::resourceCursor;
+using res::resourceIcon;
+using res::resourceImage;
+using res::resourceTransparentColor;
+
 namespace {
 
 struct BitmapCase {
@@ -203,3 +214,5 @@ TEST(ResourceImages, StripIsCutIntoWholeMaskedImages)
               maskedImage(resourceImage(res::kBitmapReportImages).copy(64, 0, 16, 16), kMagenta)
                   .convertToFormat(QImage::Format_ARGB32));
 }
+
+} // namespace orvalink::folders

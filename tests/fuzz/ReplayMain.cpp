@@ -8,6 +8,8 @@
 #include <iterator>
 #include <vector>
 
+namespace orvalink::test {
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace fs = std::filesystem;
@@ -20,8 +22,12 @@ static void replay(const fs::path& file, int& count)
     ++count;
 }
 
+} // namespace orvalink::test
+
 int main(int argc, char** argv)
 {
+    using namespace orvalink;
+    using namespace orvalink::test;
     int count = 0;
     LLVMFuzzerTestOneInput(nullptr, 0);
     for (int i = 1; i < argc; ++i) {

@@ -10,9 +10,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+namespace orvalink::kanji {
+
 namespace fs = std::filesystem;
-using kanji::test::hex;
-using kanji::test::sj;
 using orvalink::test::readFile;
 using orvalink::test::writeFile;
 
@@ -116,3 +116,5 @@ TEST_F(ConvertFile, LargeFileMatchesInMemoryConversion) {
 }
 
 } // namespace
+
+} // namespace orvalink::kanji

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <string>
 
+namespace orvalink::kanji {
+
 using namespace std::string_literals;
-using kanji::test::ConversionCase;
-using kanji::test::convert;
-using kanji::test::hex;
-using kanji::test::sj;
 
 namespace {
 
@@ -66,7 +64,7 @@ const ConversionCase kWords[] = {
     {"MisalignedBWordEndsWithItsText", "=?ISO-2022-JP?B?GyRCJU?=\nDate: x", sj("ダ") + "\r\nDate: x"},
     {"KatakanaInsideBWord", "=?ISO-2022-JP?B?GyhJNl4bKEI=?=", sj("ガ")},
 };
-INSTANTIATE_TEST_SUITE_P(Words, DecodesEncodedWords, ::testing::ValuesIn(kWords), kanji::test::caseName);
+INSTANTIATE_TEST_SUITE_P(Words, DecodesEncodedWords, ::testing::ValuesIn(kWords), kanji::caseName);
 
 // The queue holds 1024 bytes: a word of that length is checked whole, one byte more is not.
 TEST(EncodedWordQueue, HoldsExactly1024Bytes) {
@@ -79,3 +77,5 @@ TEST(EncodedWordQueue, HoldsExactly1024Bytes) {
 }
 
 } // namespace
+
+} // namespace orvalink::kanji

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+namespace orvalink::kanji {
+
 namespace {
 
 std::string convertWith(std::string_view input, bool fastPath)
@@ -54,9 +56,11 @@ TEST(KanjiFastPath, TakesTheMixedTextAsExpected)
     std::string expected;
     for (int i = 0; i < 5000; ++i) {
         input += line;
-        expected += kanji::test::sj("こ─ こ") + "\r\n";
+        expected += kanji::sj("こ─ こ") + "\r\n";
     }
     EXPECT_TRUE(convertWith(input, true) == expected);
 }
 
 } // namespace
+
+} // namespace orvalink::kanji

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace orvalink::kanji {
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -65,3 +67,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
 }
+
+} // namespace orvalink::kanji

@@ -8,10 +8,7 @@
 #include <string>
 #include <vector>
 
-using kanji::test::convert;
-using kanji::test::hex;
-using kanji::test::iconvBytes;
-using kanji::test::sj;
+namespace orvalink::kanji {
 
 namespace {
 
@@ -137,3 +134,5 @@ TEST(Iso2022Jp, OutputIsSevenBitAndEndsInAscii)
 }
 
 } // namespace
+
+} // namespace orvalink::kanji

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+namespace orvalink::kanji {
+
 namespace {
 
 std::string convertWith(std::string_view input, const kanji::KanjiConverter::Options& options, bool fastPath) {
@@ -70,3 +72,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
 }
+
+} // namespace orvalink::kanji

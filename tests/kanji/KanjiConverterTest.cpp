@@ -8,11 +8,9 @@
 #include <gtest/gtest.h>
 #include <string>
 
+namespace orvalink::kanji {
+
 using namespace std::string_literals;
-using kanji::test::ConversionCase;
-using kanji::test::convert;
-using kanji::test::hex;
-using kanji::test::sj;
 
 namespace {
 
@@ -51,7 +49,7 @@ const ConversionCase kBasics[] = {
     // The byte after an unknown sequence is read again: here it is a real escape.
     {"UnknownEscapeThenRealEscape", "\x1b\x1b$B$3\x1b(B", "\x1b" + sj("こ")},
 };
-INSTANTIATE_TEST_SUITE_P(Basics, ConvertsMessageText, ::testing::ValuesIn(kBasics), kanji::test::caseName);
+INSTANTIATE_TEST_SUITE_P(Basics, ConvertsMessageText, ::testing::ValuesIn(kBasics), kanji::caseName);
 
 // Where the input is damaged, nothing that is intact around the damage is lost.
 const ConversionCase kDamaged[] = {
@@ -68,7 +66,7 @@ const ConversionCase kDamaged[] = {
     {"BrokenLatin1QWordEndsLatin1", "=?ISO-8859-1?Q?caf=E9=\n\xA4\xB3", "caf\xE9\r\n" + sj("こ")},
     {"BrokenJisQWordEndsKanji", "=?ISO-2022-JP?Q?=1B$B$3=\nab", sj("こ") + "\r\nab"},
 };
-INSTANTIATE_TEST_SUITE_P(Damaged, ConvertsMessageText, ::testing::ValuesIn(kDamaged), kanji::test::caseName);
+INSTANTIATE_TEST_SUITE_P(Damaged, ConvertsMessageText, ::testing::ValuesIn(kDamaged), kanji::caseName);
 
 TEST(KanjiConverterLongLines, LineLongerThanTheStoreIsWrittenWhole) {
     for (std::size_t length : {kanji::LineStore::kCapacity - 2, kanji::LineStore::kCapacity - 1,
@@ -141,3 +139,5 @@ TEST(KanjiConverterOptions, WithoutEncodedWordsPatternsAreText) {
 }
 
 } // namespace
+
+} // namespace orvalink::kanji

@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <string>
 
+namespace orvalink::kanji {
+
 using namespace std::string_literals;
-using kanji::test::ConversionCase;
-using kanji::test::convert;
-using kanji::test::hex;
-using kanji::test::sj;
 
 namespace {
 
@@ -34,7 +32,7 @@ TEST_P(DetectsCode, FromTheBytes) {
 }
 
 const ConversionCase kDetection[] = {
-    {"EucWithoutEscapes", "Subject: " + *kanji::test::iconvBytes("EUC-JP", "UTF-8", "日本語のテキスト") + "\n",
+    {"EucWithoutEscapes", "Subject: " + *kanji::iconvBytes("EUC-JP", "UTF-8", "日本語のテキスト") + "\n",
      "Subject: " + sj("日本語のテキスト") + "\r\n"},
     {"ShiftJisWithoutEscapes", sj("日本語のテキスト") + "\n", sj("日本語のテキスト") + "\r\n"},
     {"ShiftJisSecondByteBelowA0", "\xE0\x40", "\xE0\x40"},
@@ -72,6 +70,8 @@ const ConversionCase kDetection[] = {
     {"InvalidPairClearsTheDecision", kShiftJisKo + "\x82\xFF" + kAmbiguous + kEucKo,
      sj("こ") + kAmbiguousAsEuc + sj("こ")},
 };
-INSTANTIATE_TEST_SUITE_P(Detection, DetectsCode, ::testing::ValuesIn(kDetection), kanji::test::caseName);
+INSTANTIATE_TEST_SUITE_P(Detection, DetectsCode, ::testing::ValuesIn(kDetection), kanji::caseName);
 
 } // namespace
+
+} // namespace orvalink::kanji

@@ -7,10 +7,7 @@
 #include <string>
 #include <vector>
 
-using kanji::test::convert;
-using kanji::test::hex;
-using kanji::test::iconvBytes;
-using kanji::test::sj;
+namespace orvalink::kanji {
 
 namespace {
 
@@ -186,3 +183,5 @@ TEST(HalfWidthKatakanaExhaustive, EveryFormWithAndWithoutMarks) {
 }
 
 } // namespace
+
+} // namespace orvalink::kanji

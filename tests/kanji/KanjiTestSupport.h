@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace kanji::test {
+namespace orvalink::kanji {
 
 // The whole of `bytes` converted, or nothing when iconv refuses any part of it.
 inline std::optional<std::string> iconvBytes(const char* to, const char* from, std::string_view bytes) {
@@ -71,4 +71,4 @@ inline std::string caseName(const ::testing::TestParamInfo<ConversionCase>& p) {
     return p.param.name;
 }
 
-} // namespace kanji::test
+} // namespace orvalink::kanji

@@ -10,7 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace simlan {
+namespace orvalink::tools {
+
 namespace {
 
 class LanLauncherTest : public ::testing::Test {
@@ -134,4 +135,5 @@ TEST_F(LanLauncherTest, ExitCodeTellsWhetherEveryInstanceEndedCleanly)
 }
 
 } // namespace
-} // namespace simlan
+
+} // namespace orvalink::tools

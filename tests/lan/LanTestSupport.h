@@ -11,9 +11,10 @@
 
 #include "support/TestFiles.h"
 
+namespace orvalink::tools {
+
 // Small helpers shared by the simulated LAN tests: files written by programs inside the LAN, and
 // whether a process still runs.
-namespace simlan {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -53,4 +54,4 @@ inline bool waitForFileText(const fs::path& path, const std::string& text, int t
     return waitUntil([&] { return readFile(path).find(text) != std::string::npos; }, timeoutMs, 2);
 }
 
-} // namespace simlan
+} // namespace orvalink::tools

@@ -21,7 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace simlan {
+namespace orvalink::tools {
+
 namespace {
 
 class SimulatedLanTest : public ::testing::Test {
@@ -292,4 +293,5 @@ TEST_F(SimulatedLanTest, NothingRemainsWhenTheOwnerIsKilled)
 }
 
 } // namespace
-} // namespace simlan
+
+} // namespace orvalink::tools

@@ -32,7 +32,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-using namespace mailtest;
+namespace orvalink::mail {
+
 namespace folders = orvalink::folders;
 
 namespace {
@@ -59,7 +60,7 @@ protected:
                 delete t->frame();
         CSendRecvThread::closeWindow();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        CSendWorker::setSilenceLimitMs(mailengine::kReplyTimeoutSeconds * 1000);
+        CSendWorker::setSilenceLimitMs(mail::kReplyTimeoutSeconds * 1000);
     }
 
     CSendFrame* open(const std::string& to = {}, const std::string& subject = {})
@@ -82,7 +83,7 @@ protected:
     std::string savedMailbox() const
     {
         return orvalink::test::readFile(
-            text::cp932ToUtf8(*folders::folderFilePath(m_mailDir.path(), folders::kSavedFolder)) + ".mbx");
+            platform::cp932ToUtf8(*folders::folderFilePath(m_mailDir.path(), folders::kSavedFolder)) + ".mbx");
     }
     std::vector<std::string> boxTexts() const
     {
@@ -264,7 +265,7 @@ TEST_F(ComposeWindows, SlotsAreTakenFromTheFirstFreeAndTheHundredAndFirstIsRefus
         ASSERT_NE(OpenComposeWindow({}, {}), nullptr) << i;
     EXPECT_TRUE(m_boxes.calls().empty());
     EXPECT_EQ(OpenComposeWindow({}, {}), nullptr);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{compose::tooManyWindowsText()});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{mail::tooManyWindowsText()});
     EXPECT_EQ(composeThreadTable().openCount(), kMaxComposeWindows);
 }
 
@@ -350,8 +351,8 @@ TEST_F(ComposeWindows, ClosingTypedTextAsksWhetherToSave)
         const std::size_t asked = m_boxes.calls().size();
         closeBox(f);
         ASSERT_EQ(m_boxes.calls().size(), asked + 1);
-        EXPECT_EQ(m_boxes.calls().back().text, compose::saveQuestionText());
-        EXPECT_EQ(m_boxes.calls().back().caption, compose::captionText());
+        EXPECT_EQ(m_boxes.calls().back().text, mail::saveQuestionText());
+        EXPECT_EQ(m_boxes.calls().back().caption, mail::captionText());
         EXPECT_EQ(m_boxes.calls().back().type & 0xF, platform::MB_YESNOCANCEL);
         EXPECT_EQ(!isOpen(slot), c.closed) << c.answer;
         EXPECT_EQ(savedMail()->entries.size(), c.saved) << c.answer;
@@ -498,7 +499,7 @@ TEST_F(ComposeWindows, SecondSendIsIgnoredAndClosingSaysGoodbyeToTheServer)
     EXPECT_FALSE(isOpen(slot));
     EXPECT_EQ(transcript(server), "HELO " + hostName() + "\r\nQUIT\r\n");
     EXPECT_EQ(server.received().size(), 1u);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>{compose::saveQuestionText()});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{mail::saveQuestionText()});
 }
 
 TEST_F(ComposeWindows, FailedConversationsAreShownAndKeepTheWindowAndItsTexts)
@@ -513,16 +514,16 @@ TEST_F(ComposeWindows, FailedConversationsAreShownAndKeepTheWindowAndItsTexts)
     } cases[] = {
         {"sender rejected",
          ScriptedSmtpServer::lockstep({"220 ready\r\n"}, {"250 hello\r\n", "550 5.7.1 no relay\r\n"}),
-         mailengine::kErrorSenderRejected, true},
+         mail::kErrorSenderRejected, true},
         {"reply to HELO is not 250", ScriptedSmtpServer::lockstep({"220 ready\r\n"}, {"421 busy\r\n"}),
-         mailengine::kErrorNotSmtpServer, true},
-        {"server never answers", {ScriptedSmtpServer::silence()}, mailengine::kErrorTimeout, true},
+         mail::kErrorNotSmtpServer, true},
+        {"server never answers", {ScriptedSmtpServer::silence()}, mail::kErrorTimeout, true},
         // After "354" the server reads one line of the mail and drops the connection.
         {"connection dropped during data",
          ScriptedSmtpServer::lockstep({"220 ready\r\n"},
                                       {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go on\r\n"}),
-         mailengine::kErrorConnectionLost, false},
-        {"connection refused", {}, mailengine::kErrorConnectFailed, false},
+         mail::kErrorConnectionLost, false},
+        {"connection refused", {}, mail::kErrorConnectFailed, false},
     };
     for (const auto& k : cases) {
         std::unique_ptr<ScriptedSmtpServer> server;
@@ -561,8 +562,8 @@ TEST_F(ComposeWindows, SendIsRefusedWithAReasonBeforeAnyConnection)
         std::string host;
         std::string_view error;
     } cases[] = {
-        {"no account", 0, "127.0.0.1", mailengine::kErrorNoAccount},
-        {"no SMTP server named", 2, "", mailengine::kErrorConnectFailed},
+        {"no account", 0, "127.0.0.1", mail::kErrorNoAccount},
+        {"no SMTP server named", 2, "", mail::kErrorConnectFailed},
     };
     for (const auto& k : cases) {
         accountsOn(2525, k.host);
@@ -605,3 +606,5 @@ TEST_F(ComposeWindows, PortComesFromTheAccountWhenItNamesOneAndIs25Otherwise)
 }
 
 } // namespace
+
+} // namespace orvalink::mail

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <unistd.h>
 
-using namespace orvalink::mail;
+namespace orvalink::mail {
 
 namespace {
 
@@ -91,3 +91,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     return 0;
 }
+
+} // namespace orvalink::mail

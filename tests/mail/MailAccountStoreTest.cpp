@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <map>
 
-using namespace mailtest;
+namespace orvalink::mail {
 
 namespace {
 
@@ -215,3 +215,5 @@ TEST_F(AccountStore, MailDirectoryAndFolderListAreLoadedFromMailEntry)
 }
 
 } // namespace
+
+} // namespace orvalink::mail

@@ -9,6 +9,8 @@
 #include <string>
 #include <sys/stat.h>
 
+namespace orvalink::mail {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -32,7 +34,7 @@ TEST(MailDirectory, IsCreatedOwnerOnlyWithTheFoldersAboveIt)
     ASSERT_TRUE(created);
     EXPECT_TRUE(again);
     EXPECT_EQ(fs::status(dir.file("kept/new")).permissions(), kOwnerOnly);
-    EXPECT_EQ(fs::status(text::cp932ToUtf8(target)).permissions(), kOwnerOnly);
+    EXPECT_EQ(fs::status(platform::cp932ToUtf8(target)).permissions(), kOwnerOnly);
     // A folder that was there already keeps its permissions.
     EXPECT_NE(fs::status(dir.file("kept")).permissions(), kOwnerOnly);
 
@@ -43,3 +45,5 @@ TEST(MailDirectory, IsCreatedOwnerOnlyWithTheFoldersAboveIt)
 }
 
 } // namespace
+
+} // namespace orvalink::mail

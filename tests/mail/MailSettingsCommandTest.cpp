@@ -11,7 +11,11 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-using namespace mailtest;
+namespace orvalink::mail {
+
+using app::CMainFrame;
+using app::installMailSettingsCommand;
+using chat::chatGroupTable;
 
 namespace {
 
@@ -51,3 +55,5 @@ TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheet
 }
 
 } // namespace
+
+} // namespace orvalink::mail

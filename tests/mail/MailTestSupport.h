@@ -18,23 +18,21 @@
 #include <string>
 #include <vector>
 
-namespace mailtest {
+namespace orvalink::mail {
 
 inline std::string sj(const char* utf8)
 {
-    return text::utf8ToCp932(utf8);
+    return platform::utf8ToCp932(utf8);
 }
 
-} // namespace mailtest
 
 inline void PrintTo(const MailAccount& a, std::ostream* os)
 {
     for (const std::string* f : {&a.serverName, &a.popServer, &a.popPort, &a.popAccount, &a.popPassword, &a.smtpServer,
                                  &a.smtpPort, &a.emailAddress})
-        *os << "[" << text::cp932ToUtf8(*f) << "]";
+        *os << "[" << platform::cp932ToUtf8(*f) << "]";
 }
 
-namespace mailtest {
 
 // A private settings folder with no mail directory chosen.
 class ProfileSandbox : public orvalink::test::SettingsSandbox {
@@ -93,4 +91,4 @@ inline std::vector<std::string> storedNames()
     return names;
 }
 
-} // namespace mailtest
+} // namespace orvalink::mail

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-using namespace mailengine;
+namespace orvalink::mail {
 
 namespace {
 
@@ -266,3 +266,5 @@ TEST(MailText, MessageIdsAreUniqueAndWellFormed)
 }
 
 } // namespace
+
+} // namespace orvalink::mail

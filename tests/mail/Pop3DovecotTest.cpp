@@ -13,8 +13,9 @@
 
 #include <sys/stat.h>
 
+namespace orvalink::mail {
+
 using namespace orvalink;
-using namespace receivetest;
 
 namespace {
 
@@ -105,10 +106,10 @@ TEST_F(DovecotDownload, FilesEachMessageConvertedAndTheSecondDownloadOnlyWhatIsN
     // No work file is left, the record of ids is private.
     const auto folder = *folders::folderFilePath(dir.path(), folders::kReceivedFolder);
     for (const std::string& file : {folder + "1.qel", folder + "1.qeltab", folder + "1.qelcnv", folder + "3.qel"})
-        EXPECT_FALSE(std::filesystem::exists(text::cp932ToUtf8(file))) << file;
+        EXPECT_FALSE(std::filesystem::exists(platform::cp932ToUtf8(file))) << file;
     struct stat st {};
     const mail::UidlRecord record(dir.path(), server->address(), server->user());
-    ASSERT_EQ(::stat(text::cp932ToUtf8(record.path()).c_str(), &st), 0);
+    ASSERT_EQ(::stat(platform::cp932ToUtf8(record.path()).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(record.load().size(), 3u);
 
@@ -139,3 +140,5 @@ TEST_F(DovecotDownload, WrongPasswordEndsWithTheServersTextAndQuit) {
 }
 
 } // namespace
+
+} // namespace orvalink::mail

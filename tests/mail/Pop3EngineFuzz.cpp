@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-using namespace orvalink::mail;
+namespace orvalink::mail {
 
 namespace {
 
@@ -109,3 +109,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(run(bytes, {1}, ending) == whole);
     return 0;
 }
+
+} // namespace orvalink::mail

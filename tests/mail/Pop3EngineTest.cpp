@@ -8,8 +8,7 @@
 
 #include <climits>
 
-using namespace orvalink::mail;
-using namespace receivetest;
+namespace orvalink::mail {
 
 namespace {
 
@@ -394,3 +393,5 @@ TEST(Pop3Engine, PortTextNamesThePortOnlyWhenItIsOne) {
 }
 
 } // namespace
+
+} // namespace orvalink::mail

@@ -18,8 +18,9 @@
 #include <netinet/tcp.h>
 #include <thread>
 
+namespace orvalink::mail {
+
 using namespace orvalink;
-using namespace receivetest;
 
 namespace {
 
@@ -167,3 +168,5 @@ TEST(Pop3OverSocket, ConnectionDroppedInAMessageFilesNothingOfIt) {
 }
 
 } // namespace
+
+} // namespace orvalink::mail

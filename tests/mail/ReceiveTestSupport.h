@@ -11,13 +11,12 @@
 #include <string_view>
 #include <vector>
 
-namespace receivetest {
+namespace orvalink::mail {
 
-using orvalink::mail::Pop3Event;
 using Kind = orvalink::mail::Pop3Event::Kind;
 
 inline std::string sj(const char* utf8) {
-    return text::utf8ToCp932(utf8);
+    return platform::utf8ToCp932(utf8);
 }
 
 // Records every sink call; message data is kept per message.
@@ -76,4 +75,4 @@ inline std::vector<std::string> receivedMessages(const std::string& mailDir) {
     return texts;
 }
 
-} // namespace receivetest
+} // namespace orvalink::mail

@@ -19,7 +19,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-using namespace mailtest;
+namespace orvalink::mail {
+
 using Peer = ScriptedPop3Server::Peer;
 
 namespace {
@@ -115,7 +116,7 @@ TEST_F(ReceiveWindow, DownloadsEveryMessageWithItsProgressAndClosesAfterQuit)
     EXPECT_EQ(window->windowTitle(), QString::fromUtf8("メール受信中"));
     QObject::connect(window, &ReceiveDialog::reportShown, [&] {
         progress.push_back(std::to_string(window->progressValue()) + "/" + std::to_string(window->progressMaximum()) +
-                           " " + text::cp932ToUtf8(window->messageText()));
+                           " " + platform::cp932ToUtf8(window->messageText()));
     });
     ASSERT_TRUE(windowGone());
     EXPECT_EQ(server.commands(), (Commands{"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "LIST 2",
@@ -184,7 +185,7 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
         EXPECT_EQ(server.commands(), c.commands);
         ASSERT_FALSE(window->errors().empty());
         EXPECT_NE(window->errors().back().find(c.error), std::string::npos)
-            << text::cp932ToUtf8(window->errors().back());
+            << platform::cp932ToUtf8(window->errors().back());
         EXPECT_EQ(filed().size(), c.filed);
         EXPECT_EQ(m_command.dialog(), window) << "the window stays open";
         m_command.closeWindow();
@@ -318,3 +319,5 @@ TEST(ConnectErrorText, EveryConnectErrorHasItsText)
 }
 
 } // namespace
+
+} // namespace orvalink::mail

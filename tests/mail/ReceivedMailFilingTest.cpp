@@ -12,9 +12,9 @@
 
 #include <sys/stat.h>
 
+namespace orvalink::mail {
+
 using namespace orvalink;
-using namespace orvalink::mail;
-using namespace receivetest;
 
 namespace {
 
@@ -86,7 +86,7 @@ protected:
     std::string folder() const { return *folders::folderFilePath(dir.path(), folders::kReceivedFolder); }
     std::string messageFile(int n) const { return folders::messageTempFileName(folder(), n); }
     static bool exists(const std::string& cp932Path) {
-        return std::filesystem::exists(text::cp932ToUtf8(cp932Path));
+        return std::filesystem::exists(platform::cp932ToUtf8(cp932Path));
     }
 
     test::TempDir dir{"orvalink-filing"};
@@ -111,7 +111,7 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte) {
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const int number = static_cast<int>(i) + 1;
-        test::writeFile(text::cp932ToUtf8(messageFile(number)), storedForm(cases[i].received));
+        test::writeFile(platform::cp932ToUtf8(messageFile(number)), storedForm(cases[i].received));
         const FilingResult result = fileReceivedMessage(dir.path(), messageFile(number), number);
         EXPECT_TRUE(result.filed) << cases[i].name;
         EXPECT_TRUE(result.errors.empty()) << cases[i].name;
@@ -127,22 +127,22 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte) {
 
 TEST_F(Filing, MessageThatCannotBeFiledIsKeptAndNamed) {
     // The folder's mailbox cannot be opened: it is a directory.
-    std::filesystem::create_directory(text::cp932ToUtf8(folder() + ".mbx"));
+    std::filesystem::create_directory(platform::cp932ToUtf8(folder() + ".mbx"));
     const std::string received = "Subject: keep me\r\n\r\nbody\r\n";
-    test::writeFile(text::cp932ToUtf8(messageFile(4)), storedForm(received));
+    test::writeFile(platform::cp932ToUtf8(messageFile(4)), storedForm(received));
     const FilingResult result = fileReceivedMessage(dir.path(), messageFile(4), 4);
     EXPECT_FALSE(result.filed);
     ASSERT_EQ(result.keptFile, messageFile(4) + ".1");
-    EXPECT_EQ(test::readFile(text::cp932ToUtf8(result.keptFile)), received);
+    EXPECT_EQ(test::readFile(platform::cp932ToUtf8(result.keptFile)), received);
     ASSERT_EQ(result.errors.size(), 1u);
     EXPECT_NE(result.errors[0].find(result.keptFile), std::string::npos);
     EXPECT_FALSE(exists(messageFile(4)));
-    EXPECT_FALSE(exists(folder() + ".idx") && std::filesystem::file_size(text::cp932ToUtf8(folder() + ".idx")) > 0);
+    EXPECT_FALSE(exists(folder() + ".idx") && std::filesystem::file_size(platform::cp932ToUtf8(folder() + ".idx")) > 0);
 
     // A second failure of the same number does not overwrite the first kept file.
-    test::writeFile(text::cp932ToUtf8(messageFile(4)), storedForm("Subject: again\r\n\r\n"));
+    test::writeFile(platform::cp932ToUtf8(messageFile(4)), storedForm("Subject: again\r\n\r\n"));
     EXPECT_EQ(fileReceivedMessage(dir.path(), messageFile(4), 4).keptFile, messageFile(4) + ".2");
-    EXPECT_EQ(test::readFile(text::cp932ToUtf8(messageFile(4) + ".1")), received);
+    EXPECT_EQ(test::readFile(platform::cp932ToUtf8(messageFile(4) + ".1")), received);
 }
 
 TEST_F(Filing, MissingMessageFileIsReportedAsLost) {
@@ -156,10 +156,10 @@ TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling) {
     UidlRecord record(dir.path(), "pop.example.jp", "taro");
     ReceivedMailFiler filer(dir.path(), &record);
     // A file left by an interrupted download is not part of the new message.
-    test::writeFile(text::cp932ToUtf8(messageFile(1)), "stale bytes\r\r\n");
+    test::writeFile(platform::cp932ToUtf8(messageFile(1)), "stale bytes\r\r\n");
     EXPECT_EQ(filer.beginMessage(1), "");
     struct stat st {};
-    ASSERT_EQ(::stat(text::cp932ToUtf8(messageFile(1)).c_str(), &st), 0);
+    ASSERT_EQ(::stat(platform::cp932ToUtf8(messageFile(1)).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(filer.writeMessageData("Subject: s\r\n\r\nbo"), "");
     EXPECT_EQ(filer.writeMessageData("dy\nx\r\n"), "");
@@ -180,7 +180,7 @@ TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling) {
 }
 
 TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded) {
-    std::filesystem::create_directory(text::cp932ToUtf8(folder() + ".mbx"));
+    std::filesystem::create_directory(platform::cp932ToUtf8(folder() + ".mbx"));
     UidlRecord record(dir.path(), "pop.example.jp", "taro");
     {
         ReceivedMailFiler filer(dir.path(), &record);
@@ -193,7 +193,7 @@ TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded) {
         EXPECT_EQ(filer.filedCount(), 0);
     }
     EXPECT_TRUE(record.load().empty());
-    EXPECT_EQ(test::readFile(text::cp932ToUtf8(messageFile(3) + ".1")), "Subject: s\r\n\r\nbody\r\n");
+    EXPECT_EQ(test::readFile(platform::cp932ToUtf8(messageFile(3) + ".1")), "Subject: s\r\n\r\nbody\r\n");
 }
 
 TEST_F(Filing, FilerWithoutMailDirectoryRefuses) {
@@ -205,9 +205,9 @@ TEST_F(Filing, UidlRecordIgnoresACutLineAndKeepsAccountsApart) {
     UidlRecord taro(dir.path(), "pop.example.jp", "taro");
     UidlRecord jiro(dir.path(), "pop.example.jp", "jiro/../x");
     EXPECT_NE(taro.path(), jiro.path());
-    EXPECT_EQ(std::filesystem::path(text::cp932ToUtf8(jiro.path())).parent_path(), dir.path());
+    EXPECT_EQ(std::filesystem::path(platform::cp932ToUtf8(jiro.path())).parent_path(), dir.path());
     EXPECT_TRUE(taro.add("a1"));
-    test::appendFile(text::cp932ToUtf8(taro.path()), "cut-sho");
+    test::appendFile(platform::cp932ToUtf8(taro.path()), "cut-sho");
     EXPECT_EQ(taro.load(), std::set<std::string>{"a1"});
     EXPECT_TRUE(taro.add("b2"));
     EXPECT_EQ(taro.load(), (std::set<std::string>{"a1", "b2"}));
@@ -217,3 +217,5 @@ TEST_F(Filing, UidlRecordIgnoresACutLineAndKeepsAccountsApart) {
 }
 
 } // namespace
+
+} // namespace orvalink::mail

@@ -23,7 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace mailtest {
+namespace orvalink::mail {
 
 class ScriptedPop3Server {
 public:
@@ -166,4 +166,4 @@ private:
     std::vector<std::string> m_commands;
 };
 
-} // namespace mailtest
+} // namespace orvalink::mail

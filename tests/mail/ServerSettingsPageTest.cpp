@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-namespace platform {
+namespace orvalink::platform {
 
 bool operator==(const MessageBoxCall& a, const MessageBoxCall& b)
 {
@@ -24,12 +24,13 @@ bool operator==(const MessageBoxCall& a, const MessageBoxCall& b)
 
 void PrintTo(const MessageBoxCall& c, std::ostream* os)
 {
-    *os << "{" << text::cp932ToUtf8(c.text) << ", " << text::cp932ToUtf8(c.caption) << ", " << c.type << "}";
+    *os << "{" << platform::cp932ToUtf8(c.text) << ", " << platform::cp932ToUtf8(c.caption) << ", " << c.type << "}";
 }
 
-} // namespace platform
+} // namespace orvalink::platform
 
-using namespace mailtest;
+namespace orvalink::mail {
+
 using Page = CServerSettingsPage;
 
 namespace {
@@ -76,7 +77,7 @@ protected:
     {
         QComboBox* box = page.serverNameBox();
         const int i = box->findText(platform::toQString(cp932), Qt::MatchExactly);
-        ASSERT_GE(i, 0) << text::cp932ToUtf8(cp932);
+        ASSERT_GE(i, 0) << platform::cp932ToUtf8(cp932);
         box->setCurrentIndex(i);
         emit box->activated(i);
     }
@@ -541,3 +542,5 @@ TEST_F(ServerSettings, OpeningCopiesTheFolderListAndLoadsEveryAccountsPortDefaul
 }
 
 } // namespace
+
+} // namespace orvalink::mail

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-using namespace mailengine;
+namespace orvalink::mail {
 
 namespace {
 
@@ -109,3 +109,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkMailText(built.mailText());
     return 0;
 }
+
+} // namespace orvalink::mail

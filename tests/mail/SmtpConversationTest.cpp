@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-using namespace mailengine;
+namespace orvalink::mail {
 
 namespace {
 
@@ -351,3 +351,5 @@ TEST(Smtp, OverlongReplyLineIsCut)
 }
 
 } // namespace
+
+} // namespace orvalink::mail

@@ -14,7 +14,8 @@
 #include <optional>
 #include <string>
 
-using namespace mailengine;
+namespace orvalink::mail {
+
 using orvalink::test::SmtpSink;
 using orvalink::test::TempDir;
 
@@ -278,3 +279,5 @@ INSTANTIATE_TEST_SUITE_P(
 } // namespace scripted
 
 } // namespace
+
+} // namespace orvalink::mail

@@ -13,7 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-using namespace platform;
+namespace orvalink::platform {
+
 using orvalink::test::processEventsUntil;
 
 namespace {
@@ -315,3 +316,5 @@ TEST(AsyncSocket, SendToAPeerThatWentAwayFailsWithoutKillingTheProcess) {
     EXPECT_EQ(result, AsyncSocket::SocketError); // SIGPIPE would have ended the test program here
     EXPECT_EQ(AsyncSocket::lastError(), WSAECONNRESET);
 }
+
+} // namespace orvalink::platform

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
-namespace text {
+namespace orvalink::platform {
+
 namespace {
 
 TEST(ByteEscape, EveryByteSurvivesTheRoundTripOnOneLine)
@@ -53,4 +54,5 @@ TEST(ByteEscape, ReadsEitherHexCaseAndRejectsMalformedText)
 }
 
 } // namespace
-} // namespace text
+
+} // namespace orvalink::platform

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-using namespace text;
+namespace orvalink::platform {
 
 TEST(Cp932, PrefixNeverSplitsADoubleByteCharacter)
 {
@@ -81,3 +81,5 @@ TEST(Cp932, ConversionsOnSeveralThreadsAtOnceAgree)
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_EQ(expected, "グループ１ ｿｹｯﾄ ?");
 }
+
+} // namespace orvalink::platform

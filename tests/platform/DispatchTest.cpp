@@ -10,7 +10,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-using namespace platform;
+namespace orvalink::platform {
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -235,3 +236,5 @@ TEST(Dispatch, ABlockedSenderDoesNotHandlePostedMessages)
     QCoreApplication::sendPostedEvents(&onThisThread);
     EXPECT_EQ(onThisThread.handled.load(), 1);
 }
+
+} // namespace orvalink::platform

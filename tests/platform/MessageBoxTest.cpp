@@ -10,7 +10,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-using namespace platform;
+namespace orvalink::platform {
+
 using orvalink::test::processEventsUntil;
 
 namespace {
@@ -106,3 +107,5 @@ TEST(MessageBox, FolderPickerResponder) {
     EXPECT_EQ(pickFolder("cancel"), std::nullopt);
     setFolderPickerResponder(nullptr);
 }
+
+} // namespace orvalink::platform

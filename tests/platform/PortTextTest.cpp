@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <utility>
 
+namespace orvalink::platform {
+
 namespace {
 
 TEST(PortText, TypedPortTextsAreDigitsNamingAPort)
@@ -24,7 +26,9 @@ TEST(PortText, TypedPortTextsAreDigitsNamingAPort)
         {"\x8f\x82", false},
     };
     for (const auto& [t, ok] : cases)
-        EXPECT_EQ(text::isTypedPortText(t), ok) << t;
+        EXPECT_EQ(platform::isTypedPortText(t), ok) << t;
 }
 
 } // namespace
+
+} // namespace orvalink::platform

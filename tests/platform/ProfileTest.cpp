@@ -14,11 +14,12 @@
 #include <unistd.h>
 #include <vector>
 
+namespace orvalink::platform {
+
 using orvalink::test::readFile;
 using orvalink::test::ScopedEnv;
 using orvalink::test::TempDir;
 using orvalink::test::writeFile;
-using platform::Profile;
 
 namespace {
 
@@ -435,3 +436,5 @@ TEST(Profile, OpeningRemovesStaleTemporaryFilesOnly) {
     Profile::reopenApplication();
     EXPECT_FALSE(std::filesystem::exists(dir.file("Orvalink/Orvalink.conf.Qw3rty")));
 }
+
+} // namespace orvalink::platform

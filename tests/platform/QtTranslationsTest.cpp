@@ -9,6 +9,8 @@
 #include <QTranslator>
 #include <gtest/gtest.h>
 
+namespace orvalink::platform {
+
 namespace {
 
 // Qt's standard buttons and its own folder picker, as a user under a C or English locale meets
@@ -42,3 +44,5 @@ TEST(QtTranslations, StandardDialogsSpeakJapaneseUnderAnyLocale)
 }
 
 } // namespace
+
+} // namespace orvalink::platform

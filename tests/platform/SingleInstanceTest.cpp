@@ -9,9 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace orvalink::platform {
+
 using orvalink::test::ScopedEnv;
 using orvalink::test::TempDir;
-using platform::InstanceLock;
 
 namespace {
 
@@ -71,3 +72,5 @@ TEST(InstanceLock, DefaultsToTheSettingsFolder) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "/Orvalink/Orvalink.lock")) << "released when destroyed";
 }
+
+} // namespace orvalink::platform

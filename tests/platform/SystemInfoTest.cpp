@@ -6,7 +6,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-using namespace platform;
+namespace orvalink::platform {
 
 TEST(SystemInfo, ProcessorTypeFromTheMachineName) {
     struct Case {
@@ -34,3 +34,5 @@ TEST(SystemInfo, NamesAndMemoryComeFromTheSystem) {
     EXPECT_EQ(totalPhysicalMemory(), static_cast<std::uint64_t>(si.totalram) * si.mem_unit);
     EXPECT_GT(totalPhysicalMemory(), 0u);
 }
+
+} // namespace orvalink::platform

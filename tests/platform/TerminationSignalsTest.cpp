@@ -7,7 +7,8 @@
 #include <signal.h>
 #include <stdexcept>
 
-using namespace platform;
+namespace orvalink::platform {
+
 using orvalink::test::processEventsUntil;
 
 namespace {
@@ -45,3 +46,5 @@ TEST(TerminationSignals, OnlyOneWatcherAtATime) {
     EXPECT_THROW(TerminationSignals second, std::logic_error);
     EXPECT_FALSE(hasDefaultAction(SIGTERM)) << "the failed second watcher must not undo the first";
 }
+
+} // namespace orvalink::platform

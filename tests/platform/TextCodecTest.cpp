@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace platform;
+namespace orvalink::platform {
 
 TEST(TextCodec, ConvertsBetweenCodePage932AndQString) {
     struct Case {
@@ -35,3 +35,5 @@ TEST(TextCodec, CharactersOutsideCodePage932BecomeQuestionMarks) {
               QString::fromUtf8("?x"));
     EXPECT_EQ(fromFileName("caf\xC3\xA9"), "caf?");
 }
+
+} // namespace orvalink::platform

@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-using namespace platform;
+namespace orvalink::platform {
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -124,3 +125,5 @@ TEST(UiThread, DestructorOfARunningThreadStopsIt) {
     }
     EXPECT_FALSE(isWindow(w));
 }
+
+} // namespace orvalink::platform

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+namespace orvalink::platform {
+
 namespace {
 
 TEST(WindowPlacement, RectanglesOffEveryScreenAreMovedOntoOne)
@@ -44,3 +46,5 @@ TEST(WindowPlacement, AWindowGetsTheFrameOnTheScreen)
 }
 
 } // namespace
+
+} // namespace orvalink::platform

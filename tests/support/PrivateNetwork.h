@@ -2,11 +2,12 @@
 
 #include <string>
 
+namespace orvalink::test {
+
 // A test program that opens chat sockets runs in a network namespace of its own: loopback up and a
 // veth pair whose end v0 holds 10.0.0.1/24 with the default route, so that a broadcast to
 // 255.255.255.255 leaves through v0 and comes back to the sender, and nothing can reach the real
 // network. The namespace ends with the process, so nothing is left behind whatever a test does.
-namespace orvalink::test {
 
 // Moves the calling process into a fresh private network namespace. Needs root; on failure the
 // reason is kept and privateNetworkReady() stays false.
@@ -17,10 +18,11 @@ const std::string& privateNetworkSkipReason();
 // The address of this host in the private network.
 inline constexpr const char* kPrivateHostAddress = "10.0.0.1";
 
-} // namespace orvalink::test
 
 #define ORVALINK_REQUIRE_PRIVATE_NETWORK()                                                                  \
     do {                                                                                                   \
         if (!::orvalink::test::privateNetworkReady())                                                      \
             GTEST_SKIP() << "needs a private network namespace: " << ::orvalink::test::privateNetworkSkipReason(); \
     } while (0)
+
+} // namespace orvalink::test

@@ -42,12 +42,12 @@ inline void closeOrderly(int fd)
     ::close(fd);
 }
 
-inline SmtpRun runSmtp(mailengine::SmtpConversation& conversation, const mailengine::SmtpRequest& request,
-                       int silenceMs = mailengine::kReplyTimeoutSeconds * 1000)
+inline SmtpRun runSmtp(mail::SmtpConversation& conversation, const mail::SmtpRequest& request,
+                       int silenceMs = mail::kReplyTimeoutSeconds * 1000)
 {
     SmtpRun run;
     int fd = -1;
-    auto apply = [&](const mailengine::SmtpStep& step) {
+    auto apply = [&](const mail::SmtpStep& step) {
         bool writeFailed = false;
         if (!step.send.empty() && fd >= 0) {
             std::size_t done = 0;
@@ -72,7 +72,7 @@ inline SmtpRun runSmtp(mailengine::SmtpConversation& conversation, const maileng
         return !writeFailed;
     };
 
-    const mailengine::SmtpStart start = conversation.start(request);
+    const mail::SmtpStart start = conversation.start(request);
     if (!start.connect) {
         run.refused = true;
         run.messages = start.message;
@@ -107,7 +107,7 @@ inline SmtpRun runSmtp(mailengine::SmtpConversation& conversation, const maileng
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
-    std::string buffer(mailengine::kReceiveBufferSize, '\0');
+    std::string buffer(mail::kReceiveBufferSize, '\0');
     while (conversation.running() && fd >= 0) {
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, silenceMs);

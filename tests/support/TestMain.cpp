@@ -12,6 +12,8 @@
 #include <QApplication>
 #endif
 
+namespace orvalink::test {
+
 #ifdef ORVALINK_TSAN_SUPPRESSIONS
 // ThreadSanitizer reads these before TSAN_OPTIONS: the suppressions for Qt's uninstrumented inside.
 extern "C" const char* __tsan_default_options()
@@ -41,8 +43,12 @@ class TimeZoneKept : public ::testing::EmptyTestEventListener {
 
 } // namespace
 
+} // namespace orvalink::test
+
 int main(int argc, char** argv)
 {
+    using namespace orvalink;
+    using namespace orvalink::test;
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new TimeZoneKept);
     ::setenv("ORVALINK_BUILD_DIR", ORVALINK_BUILD_DIR_DEFAULT, 0);

@@ -7,6 +7,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    using namespace orvalink;
     const std::vector<std::string> args(argv, argv + argc);
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: orvalink-kconv [-B] [-m] [-s] INPUT OUTPUT\n");

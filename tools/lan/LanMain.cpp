@@ -19,6 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace orvalink::tools {
+
 namespace {
 
 int usage() {
@@ -82,7 +84,11 @@ std::string describeStatus(int status) {
 
 } // namespace
 
+} // namespace orvalink::tools
+
 int main(int argc, char** argv) {
+    using namespace orvalink;
+    using namespace orvalink::tools;
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each line as it happens, also into a pipe or file
     int hosts = 3;
     int graceMs = 10000;
@@ -113,7 +119,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> program(argv + i, argv + argc);
 
     std::string why;
-    if (!simlan::SimulatedLan::available(&why)) {
+    if (!tools::SimulatedLan::available(&why)) {
         std::fprintf(stderr, "orvalink-lan: cannot build a simulated LAN: %s\n", why.c_str());
         return 1;
     }
@@ -147,12 +153,12 @@ int main(int argc, char** argv) {
 
     int exitCode = 0;
     try {
-        simlan::SimulatedLan lan(hosts);
+        tools::SimulatedLan lan(hosts);
         explainDisplay();
         std::vector<pid_t> pids;
         for (int host = 1; host <= hosts; ++host) {
             const std::string home = dir + "/host" + std::to_string(host);
-            simlan::SimulatedLan::Program p;
+            tools::SimulatedLan::Program p;
             p.argv = program;
             p.env = {{"XDG_CONFIG_HOME", home + "/config"}};
             p.workDir = home;

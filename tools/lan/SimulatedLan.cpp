@@ -23,7 +23,8 @@
 
 extern char** environ;
 
-namespace simlan {
+namespace orvalink::tools {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -707,4 +708,4 @@ void SimulatedLan::teardown() {
     }
 }
 
-} // namespace simlan
+} // namespace orvalink::tools

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace simlan {
+namespace orvalink::tools {
 
 // A LAN of several hosts that exists only inside private network namespaces: host K sits at
 // 10.77.0.K/24 on interface eth0, whose veth peer is a port of one bridge in a further namespace.
@@ -102,4 +102,4 @@ private:
     int m_graceMs = 3000;
 };
 
-} // namespace simlan
+} // namespace orvalink::tools

@@ -17,6 +17,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace orvalink::tools {
+
 namespace {
 
 int usage() {
@@ -105,7 +107,7 @@ int runListen(int argc, char** argv) {
             return fail("receiving");
         char address[INET_ADDRSTRLEN] = "?";
         ::inet_ntop(AF_INET, &from.sin_addr, address, sizeof address);
-        const std::string shown = text::escapeBytes(std::string_view(buf, static_cast<size_t>(n)));
+        const std::string shown = platform::escapeBytes(std::string_view(buf, static_cast<size_t>(n)));
         std::printf("%s %u %s\n", address, unsigned(ntohs(from.sin_port)), shown.c_str());
         std::fflush(stdout);
         ++received;
@@ -130,7 +132,7 @@ int runSend(int argc, char** argv) {
             else
                 (arg == "--port" ? toPort : fromPort) = number(value, arg == "--port" ? 1 : 0, 65535);
         } else if (!payload) {
-            payload = text::unescapeBytes(arg);
+            payload = platform::unescapeBytes(arg);
             if (!payload) {
                 std::fprintf(stderr, "orvalink-udppeer: not in the escape form: %s\n", argv[i]);
                 return 1;
@@ -160,7 +162,11 @@ int runSend(int argc, char** argv) {
 
 } // namespace
 
+} // namespace orvalink::tools
+
 int main(int argc, char** argv) {
+    using namespace orvalink;
+    using namespace orvalink::tools;
     if (argc < 2)
         return usage();
     const std::string_view command = argv[1];

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+namespace orvalink::tools {
+
 namespace {
 
 using orvalink::folders::IndexListing;
@@ -32,7 +34,7 @@ int usage() {
 std::string folderArgument(std::string_view arg) {
     if (arg.size() > 4 && (arg.ends_with(".idx") || arg.ends_with(".mbx")))
         arg.remove_suffix(4);
-    return text::utf8ToCp932(arg);
+    return platform::utf8ToCp932(arg);
 }
 
 bool loadIndex(const std::string& folder, const char* shownName, IndexListing& listing) {
@@ -61,7 +63,7 @@ int list(const std::string& folder, const char* shownName, bool raw) {
     IndexListing listing;
     if (!loadIndex(folder, shownName, listing))
         return 1;
-    const auto shown = [raw](const std::string& s) { return raw ? s : text::cp932ToUtf8(s); };
+    const auto shown = [raw](const std::string& s) { return raw ? s : platform::cp932ToUtf8(s); };
     for (std::size_t k = 0; k < listing.entries.size(); ++k) {
         const auto& e = listing.entries[k];
         const auto& r = e.record;
@@ -105,7 +107,11 @@ int extract(const std::string& folder, const char* shownName, const char* number
 
 } // namespace
 
+} // namespace orvalink::tools
+
 int main(int argc, char** argv) {
+    using namespace orvalink;
+    using namespace orvalink::tools;
     if (argc >= 3 && std::string_view(argv[1]) == "list") {
         const bool raw = argc == 4 && std::string_view(argv[2]) == "--raw";
         if (argc != (raw ? 4 : 3))

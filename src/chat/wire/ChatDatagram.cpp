@@ -1,6 +1,6 @@
 #include "chat/wire/ChatDatagram.h"
 
-namespace chatwire {
+namespace orvalink::chat {
 
 namespace {
 
@@ -144,4 +144,4 @@ bool isDottedIPv4(std::string_view address)
     return parts == 4;
 }
 
-} // namespace chatwire
+} // namespace orvalink::chat

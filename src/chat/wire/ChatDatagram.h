@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace chatwire {
+namespace orvalink::chat {
 
 inline constexpr std::size_t kHeaderLength = 10;
 inline constexpr std::string_view kSingleHeader = "0001#0001#";
@@ -75,4 +75,4 @@ int portNumber(std::string_view portText);
 // 15 characters, four decimal parts of 0-255.
 bool isDottedIPv4(std::string_view address);
 
-} // namespace chatwire
+} // namespace orvalink::chat

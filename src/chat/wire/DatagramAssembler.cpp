@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace chatwire {
+namespace orvalink::chat {
 
 void DatagramAssembler::reset()
 {
@@ -41,4 +41,4 @@ std::optional<std::string> DatagramAssembler::feed(std::string_view datagram, st
     return std::nullopt;
 }
 
-} // namespace chatwire
+} // namespace orvalink::chat

@@ -12,7 +12,7 @@
 
 #include "chat/wire/ChatDatagram.h"
 
-namespace chatwire {
+namespace orvalink::chat {
 
 class DatagramAssembler {
 public:
@@ -34,4 +34,4 @@ private:
     unsigned m_port = 0;
 };
 
-} // namespace chatwire
+} // namespace orvalink::chat

@@ -13,7 +13,7 @@ std::string recordFieldText(std::string_view text) {
 
 std::string receivedFieldText(std::string_view text) {
     const std::string field = recordFieldText(text);
-    return std::string(text::cp932Prefix(field, kMaxFieldBytes));
+    return std::string(platform::cp932Prefix(field, kMaxFieldBytes));
 }
 
 std::size_t recordBodyLength(const IndexRecord& record) {

@@ -73,7 +73,7 @@ int openFsPath(const std::string& fsPath, int flags) {
 }
 
 int openPath(const std::string& cp932Path, int flags) {
-    return openFsPath(text::cp932ToUtf8(cp932Path), flags);
+    return openFsPath(platform::cp932ToUtf8(cp932Path), flags);
 }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -211,7 +211,7 @@ public:
     // The index is opened first: when it cannot be opened, the mailbox is not even created.
     StoreResult open() {
         // The suffixes are ASCII: the folder path is converted for the file system once.
-        const std::string fsPath = text::cp932ToUtf8(m_path);
+        const std::string fsPath = platform::cp932ToUtf8(m_path);
         m_journal = FileDescriptor(openFsPath(fsPath + std::string(kJournalSuffix), O_RDWR | O_CREAT));
         if (!m_journal.isOpen() || !lockFile(m_journal.get(), LOCK_EX))
             return StoreResult::CannotOpen;

@@ -21,7 +21,7 @@ void DeferredRemover::remove(const std::string& cp932Path) {
     bool wake = false;
     {
         const std::lock_guard lock(m_mutex);
-        m_queue.push_back(text::cp932ToUtf8(cp932Path));
+        m_queue.push_back(platform::cp932ToUtf8(cp932Path));
         wake = m_queue.size() >= kBatch;
     }
     if (wake)
@@ -37,7 +37,7 @@ void DeferredRemover::drain() {
 }
 
 bool DeferredRemover::pending(const std::string& cp932Prefix) {
-    const std::string prefix = text::cp932ToUtf8(cp932Prefix);
+    const std::string prefix = platform::cp932ToUtf8(cp932Prefix);
     const std::lock_guard lock(m_mutex);
     if (m_current.rfind(prefix, 0) == 0 && !m_current.empty())
         return true;

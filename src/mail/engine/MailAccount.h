@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace orvalink::mail {
+
 struct MailAccount {
     std::string serverName;   // "Server Name"n: the name the account is found by
     std::string popServer;    // "POP Server"n
@@ -17,3 +19,5 @@ struct MailAccount {
 
     bool operator==(const MailAccount&) const = default;
 };
+
+} // namespace orvalink::mail

@@ -9,7 +9,8 @@
 #include <random>
 #include <unistd.h>
 
-namespace mailengine {
+namespace orvalink::mail {
+
 namespace {
 
 constexpr std::string_view kWordStart = "=?ISO-2022-JP?B?";
@@ -237,4 +238,4 @@ std::string mailText(const MailFields& fields)
     return out;
 }
 
-} // namespace mailengine
+} // namespace orvalink::mail

@@ -27,7 +27,7 @@
 #include <string>
 #include <string_view>
 
-namespace mailengine {
+namespace orvalink::mail {
 
 inline constexpr std::string_view kMailerLine = "X-Mailer: QelMail2000 Version 1.0";
 inline constexpr std::string_view kEndOfData = "\r\n.\r\n";
@@ -76,4 +76,4 @@ std::string bodyText(std::string_view body);
 // headerBlock + bodyText + kEndOfData: everything written after the server's "354".
 std::string mailText(const MailFields& fields);
 
-} // namespace mailengine
+} // namespace orvalink::mail

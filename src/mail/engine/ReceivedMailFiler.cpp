@@ -30,7 +30,7 @@ void syncFolderFiles(const std::string& mailDir) {
     if (!folder)
         return;
     for (const char* extension : {".mbx", ".idx"}) {
-        const int fd = ::open(text::cp932ToUtf8(*folder + extension).c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(platform::cp932ToUtf8(*folder + extension).c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
             ::fdatasync(fd);
             ::close(fd);
@@ -46,7 +46,7 @@ ReceivedMailFiler::ReceivedMailFiler(std::string mailDir, UidlRecord* record)
 ReceivedMailFiler::~ReceivedMailFiler() {
     if (m_fd >= 0) {
         closeFile();
-        ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+        ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
     }
     recordFiledIds();
     m_remover.drain();
@@ -73,13 +73,13 @@ std::vector<std::string> ReceivedMailFiler::downloadEnded() {
 std::string ReceivedMailFiler::beginMessage(int number) {
     if (m_fd >= 0) {
         closeFile();
-        ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+        ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
     }
     const auto folder = folders::folderFilePath(m_mailDir, folders::kReceivedFolder);
     if (!folder)
         return std::string(texts::kNoMailDirectory);
     m_messageFile = folders::messageTempFileName(*folder, number);
-    const std::string path = text::cp932ToUtf8(m_messageFile);
+    const std::string path = platform::cp932ToUtf8(m_messageFile);
     // The work files of an earlier message of the same number must be gone before these are made.
     if (m_remover.pending(m_messageFile))
         m_remover.drain();
@@ -114,7 +114,7 @@ std::string ReceivedMailFiler::writeMessageData(std::string_view data) {
     }
     if (m_buffer.size() >= kFlushSize && !flush()) {
         closeFile();
-        ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+        ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
         return textWith(texts::kCannotWrite, m_number, {});
     }
     return {};
@@ -151,7 +151,7 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
     if (!written || !closed) {
-        ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+        ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
         return {textWith(texts::kCannotWrite, number, {})};
     }
     FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number,
@@ -171,7 +171,7 @@ void ReceivedMailFiler::abandonMessage(int /*number*/) {
     if (m_fd < 0)
         return;
     closeFile();
-    ::unlink(text::cp932ToUtf8(m_messageFile).c_str());
+    ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
 }
 
 } // namespace orvalink::mail

@@ -225,7 +225,7 @@ private:
 };
 
 std::string fsPath(const std::string& cp932Path) {
-    return text::cp932ToUtf8(cp932Path);
+    return platform::cp932ToUtf8(cp932Path);
 }
 
 bool writeAll(int fd, std::string_view bytes) {

@@ -1,6 +1,7 @@
 #include "mail/engine/SmtpConversation.h"
 
-namespace mailengine {
+namespace orvalink::mail {
+
 namespace {
 
 constexpr std::string_view kQuit = "QUIT\r\n";
@@ -87,7 +88,7 @@ SmtpStart SmtpConversation::start(const SmtpRequest& request)
     fields.body = request.body;
     fields.date = formatMailDate(request.time);
     fields.messageId = request.messageId;
-    m_mailText = mailengine::mailText(fields);
+    m_mailText = mail::mailText(fields);
     m_line.clear();
     m_lastLine.clear();
     m_state = SmtpState::WaitGreeting;
@@ -234,4 +235,4 @@ void SmtpConversation::end()
     m_line.clear();
 }
 
-} // namespace mailengine
+} // namespace orvalink::mail

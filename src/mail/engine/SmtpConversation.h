@@ -32,7 +32,7 @@
 #include <string>
 #include <string_view>
 
-namespace mailengine {
+namespace orvalink::mail {
 
 // The texts a failed conversation shows (message box, OK button). Each ends with CR LF; a step may
 // add the server's reply line or the connection's reason after it.
@@ -155,4 +155,4 @@ private:
     std::string m_lastLine;
 };
 
-} // namespace mailengine
+} // namespace orvalink::mail

@@ -63,7 +63,7 @@ std::set<std::string> UidlRecord::load() const {
     std::set<std::string> ids;
     if (m_path.empty())
         return ids;
-    const int fd = ::open(text::cp932ToUtf8(m_path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(platform::cp932ToUtf8(m_path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return ids;
     std::string bytes;
@@ -96,7 +96,7 @@ bool UidlRecord::add(std::string_view id) {
 bool UidlRecord::add(const std::vector<std::string>& ids) {
     if (m_path.empty())
         return false;
-    const int fd = ::open(text::cp932ToUtf8(m_path).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int fd = ::open(platform::cp932ToUtf8(m_path).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     std::string line;

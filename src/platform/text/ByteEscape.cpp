@@ -1,6 +1,7 @@
 #include "platform/text/ByteEscape.h"
 
-namespace text {
+namespace orvalink::platform {
+
 namespace {
 
 bool printable(unsigned char c) {
@@ -68,4 +69,4 @@ std::optional<std::string> unescapeBytes(std::string_view text) {
     return out;
 }
 
-} // namespace text
+} // namespace orvalink::platform

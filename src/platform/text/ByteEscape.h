@@ -4,10 +4,11 @@
 #include <string>
 #include <string_view>
 
+namespace orvalink::platform {
+
 // A one-line text form of any bytes, for the raw UDP peer, the program's automation channel and
 // the tests that read them: printable ASCII stands for itself, a backslash is written "\\" and
 // every other byte "\xhh".
-namespace text {
 
 std::string escapeBytes(std::string_view bytes);
 
@@ -19,4 +20,4 @@ std::optional<std::string> unescapeBytes(std::string_view text);
 // The value of a hexadecimal digit of either case, or -1.
 int hexDigitValue(char c);
 
-} // namespace text
+} // namespace orvalink::platform

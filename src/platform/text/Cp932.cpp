@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-namespace text {
+namespace orvalink::platform {
 
 std::size_t cp932PrefixLength(std::string_view s, std::size_t maxBytes)
 {
@@ -114,4 +114,4 @@ bool cp932RoundTrips(std::string_view cp932)
     return utf8ToCp932(utf8) == cp932;
 }
 
-} // namespace text
+} // namespace orvalink::platform

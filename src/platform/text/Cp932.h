@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace text {
+namespace orvalink::platform {
 
 // First byte of a double-byte character: 0x81-0x9F or 0xE0-0xFC.
 constexpr bool isCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
@@ -28,4 +28,4 @@ std::string utf8ToCp932(std::string_view utf8);
 // True when every byte of s converts to UTF-8 and back to the same bytes.
 bool cp932RoundTrips(std::string_view cp932);
 
-} // namespace text
+} // namespace orvalink::platform

@@ -1,6 +1,6 @@
 #include "platform/text/PortText.h"
 
-namespace text {
+namespace orvalink::platform {
 
 bool isTypedPortText(std::string_view portText)
 {
@@ -17,4 +17,4 @@ bool isTypedPortText(std::string_view portText)
     return value >= 1;
 }
 
-} // namespace text
+} // namespace orvalink::platform

@@ -2,11 +2,12 @@
 
 #include <string_view>
 
+namespace orvalink::platform {
+
 // Port numbers as a user types them into a dialog (a new chat group's port, a mail server's port).
-namespace text {
 
 // True for decimal digits only, naming 1 to 65535 ("012121" is port 12121). "1e4", "12122abc",
 // " 25" and "0" are not ports; texts already stored keep being read as they always were.
 bool isTypedPortText(std::string_view portText);
 
-} // namespace text
+} // namespace orvalink::platform

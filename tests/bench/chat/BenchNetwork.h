@@ -8,6 +8,8 @@
 
 #include "support/PrivateNetwork.h"
 
+namespace orvalink::chat {
+
 // False (after saying why) when the benchmark cannot run here.
 inline bool enterBenchNetwork()
 {
@@ -19,3 +21,5 @@ inline bool enterBenchNetwork()
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     return true;
 }
+
+} // namespace orvalink::chat

@@ -35,6 +35,12 @@
 #include "platform/Profile.h"
 #include "bench/chat/BenchNetwork.h"
 
+namespace orvalink::chat {
+
+using app::CMainFrame;
+using platform::WM_CHAT_ROWS_CHANGED;
+using platform::WM_CHAT_SEND_GROUP;
+
 namespace {
 
 constexpr int kMessages = 2000;
@@ -131,8 +137,12 @@ Result burst(CMainFrame& frame, bool visible)
 
 } // namespace
 
+} // namespace orvalink::chat
+
 int main(int argc, char** argv)
 {
+    using namespace orvalink;
+    using namespace orvalink::chat;
     if (argc > 1)
         g_messageBytes = static_cast<std::size_t>(std::max(0, std::atoi(argv[1])));
     if (!enterBenchNetwork())

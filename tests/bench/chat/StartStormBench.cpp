@@ -24,6 +24,8 @@
 #include "lan/SimulatedLan.h"
 #include "platform/Profile.h"
 
+namespace orvalink::chat {
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -65,18 +67,22 @@ int members(const fs::path& dir)
 
 } // namespace
 
+} // namespace orvalink::chat
+
 int main(int argc, char** argv)
 {
+    using namespace orvalink;
+    using namespace orvalink::chat;
     const int count = argc > 1 ? std::max(2, std::atoi(argv[1])) : 100;
     const int seconds = argc > 2 ? std::max(10, std::atoi(argv[2])) : 120;
     std::string why;
-    if (!simlan::SimulatedLan::available(&why)) {
+    if (!tools::SimulatedLan::available(&why)) {
         std::printf("skipped: %s\n", why.c_str());
         return 0;
     }
     char tmpl[] = "/tmp/orvalink-storm-XXXXXX";
     const fs::path root = ::mkdtemp(tmpl);
-    simlan::SimulatedLan lan(count + 1);
+    tools::SimulatedLan lan(count + 1);
     lan.setGracePeriod(10000);
 
     // Host count + 1 listens and counts every presence announcement on the group's port.
@@ -111,7 +117,7 @@ int main(int argc, char** argv)
     const auto start = Clock::now();
     for (int k = 1; k <= count; ++k) {
         const fs::path& dir = dirs[static_cast<std::size_t>(k - 1)];
-        simlan::SimulatedLan::Program program;
+        tools::SimulatedLan::Program program;
         program.argv = {buildDir() + "/src/app/orvalink"};
         program.env = {{"XDG_CONFIG_HOME", (dir / "config").string()},
                        {"ORVALINK_MESSAGEBOX_LOG", (dir / "messageboxes.log").string()},

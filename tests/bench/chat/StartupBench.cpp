@@ -20,6 +20,10 @@
 #include "platform/MessageBoxRecorder.h"
 #include "bench/chat/BenchNetwork.h"
 
+namespace orvalink::chat {
+
+using app::COrvalinkApp;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -39,7 +43,7 @@ double baselineMs()
         ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
         sockaddr_in to = a;
         to.sin_addr.s_addr = INADDR_BROADCAST;
-        for (const std::string& d : {chatwire::buildPresence("bench"), chatwire::buildJoin("bench")})
+        for (const std::string& d : {chat::buildPresence("bench"), chat::buildJoin("bench")})
             ::sendto(fd, d.data(), d.size(), MSG_DONTROUTE, reinterpret_cast<sockaddr*>(&to), sizeof to);
         fds.push_back(fd);
     }
@@ -69,8 +73,12 @@ double listenersMs()
 
 } // namespace
 
+} // namespace orvalink::chat
+
 int main(int argc, char** argv)
 {
+    using namespace orvalink;
+    using namespace orvalink::chat;
     if (!enterBenchNetwork())
         return 0;
     QApplication app(argc, argv);

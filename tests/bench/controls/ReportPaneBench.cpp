@@ -22,6 +22,12 @@
 #include <string>
 #include <vector>
 
+namespace orvalink::controls {
+
+using chat::ChatGroupTable;
+using chat::chatGroupTable;
+using chat::ChatRow;
+
 namespace {
 
 struct Stats {
@@ -66,8 +72,12 @@ ChatRow makeRow(int i, std::size_t bodyBytes = 0)
 
 } // namespace
 
+} // namespace orvalink::controls
+
 int main(int argc, char** argv)
 {
+    using namespace orvalink;
+    using namespace orvalink::controls;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     // The pane writes its column layout to the settings store when it goes: keep that away from

@@ -15,6 +15,8 @@
 #include <string>
 #include <unistd.h>
 
+namespace orvalink::folders {
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -74,7 +76,11 @@ template <typename Append> double messagesPerSecond(int count, Append append) {
 
 } // namespace
 
+} // namespace orvalink::folders
+
 int main(int argc, char** argv) {
+    using namespace orvalink;
+    using namespace orvalink::folders;
     std::string base = argc > 1 ? argv[1] : (fs::temp_directory_path() / "orvalink-folders-bench-XXXXXX").string();
     if (argc <= 1 && ::mkdtemp(base.data()) == nullptr)
         return 1;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace orvalink::kanji {
+
 namespace {
 
 constexpr std::size_t kCorpusSize = 8'000'000;
@@ -73,8 +75,12 @@ double seconds(const std::function<void()>& run)
 
 } // namespace
 
+} // namespace orvalink::kanji
+
 int main()
 {
+    using namespace orvalink;
+    using namespace orvalink::kanji;
     const std::string in = shiftJisBodies(kCorpusSize);
     std::string ours;
     std::string theirs;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace orvalink::kanji {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -174,7 +176,11 @@ void measure(const char* name, const std::string& corpus, const fs::path& dir) {
 
 } // namespace
 
+} // namespace orvalink::kanji
+
 int main() {
+    using namespace orvalink;
+    using namespace orvalink::kanji;
     const std::string utf8 = utf8Mail(kCorpusSize * 3 / 2);
     std::string jis = iconvAll("ISO-2022-JP", "UTF-8", utf8);
     std::string euc = iconvAll("EUC-JP", "UTF-8", utf8);

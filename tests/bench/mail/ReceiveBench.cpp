@@ -27,6 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace orvalink::mail {
+
 using namespace orvalink;
 using Clock = std::chrono::steady_clock;
 
@@ -131,7 +133,11 @@ double poplib(const test::DovecotPop3& server, const std::string& dir, int expec
 
 } // namespace
 
+} // namespace orvalink::mail
+
 int main(int argc, char** argv) {
+    using namespace orvalink;
+    using namespace orvalink::mail;
     const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
     test::enterPrivateNetwork();
     if (!test::privateNetworkReady()) {

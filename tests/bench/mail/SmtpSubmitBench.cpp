@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace orvalink::mail {
+
 namespace {
 
 constexpr int kMails = 1000;
@@ -66,9 +68,9 @@ std::vector<std::string> bodies()
     return result;
 }
 
-mailengine::SmtpRequest request(const std::string& body, int i)
+mail::SmtpRequest request(const std::string& body, int i)
 {
-    mailengine::SmtpRequest r;
+    mail::SmtpRequest r;
     MailAccount account;
     account.smtpServer = "127.0.0.1";
     account.smtpPort = "25";
@@ -85,8 +87,12 @@ mailengine::SmtpRequest request(const std::string& body, int i)
 
 } // namespace
 
+} // namespace orvalink::mail
+
 int main()
 {
+    using namespace orvalink;
+    using namespace orvalink::mail;
     orvalink::test::enterPrivateNetwork();
     if (!orvalink::test::privateNetworkReady()) {
         std::printf("skipped: %s\n", orvalink::test::privateNetworkSkipReason().c_str());
@@ -110,7 +116,7 @@ int main()
                                      std::to_string(kBlock)};
     std::size_t totalBytes = 0;
     for (int i = 0; i < kMails; ++i) {
-        mailengine::SmtpConversation c;
+        mail::SmtpConversation c;
         c.start(request(texts[static_cast<std::size_t>(i)], i));
         std::string content = c.mailText();
         content.resize(content.size() - 3);
@@ -150,7 +156,7 @@ int main()
     for (int block = 0; block < kMails / kBlock; ++block) {
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = block * kBlock; i < (block + 1) * kBlock; ++i) {
-            mailengine::SmtpConversation c;
+            mail::SmtpConversation c;
             const auto run = orvalink::test::runSmtp(c, request(texts[static_cast<std::size_t>(i)], i));
             if (!run.finished) {
                 std::printf("mail %d not accepted: %s\n", i, run.messages.c_str());
