@@ -1,33 +1,14 @@
 #include "app/AutomationChannel.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMenu>
-#include <QMouseEvent>
-#include <QPixmap>
-#include <QSocketNotifier>
-#include <QToolBar>
-#include <QTimer>
-#include <QTreeWidgetItem>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
 #include "app/CMainFrame.h"
 #include "app/TrayIcon.h"
-#include "chat/ChatGroupTable.h"
-#include "chat/ChatWriteOpeners.h"
+#include "chat/CNetMsgDlg.h"
+#include "chat/CNetMsgThread.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/CSendChatThread.h"
 #include "chat/CSendChatView.h"
-#include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgThread.h"
+#include "chat/ChatGroupTable.h"
+#include "chat/ChatWriteOpeners.h"
 #include "controls/CReportCtrl.h"
 #include "controls/CReportDemoView.h"
 #include "folders/CLeftView.h"
@@ -39,11 +20,28 @@
 #include "mail/ComposeThreadTable.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
-#include "platform/TextCodec.h"
-#include "platform/text/ByteEscape.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
+#include "platform/TextCodec.h"
+#include "platform/text/ByteEscape.h"
 #include "res/ResourceIds.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidgetItem>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
 
 namespace orvalink::app {
 
@@ -91,7 +89,10 @@ AutomationChannel::AutomationChannel(CMainFrame* frame, int fd)
     connect(m_notifier, &QSocketNotifier::activated, this, &AutomationChannel::readable);
 }
 
-AutomationChannel::~AutomationChannel() { ::close(m_fd); }
+AutomationChannel::~AutomationChannel()
+{
+    ::close(m_fd);
+}
 
 void AutomationChannel::readable()
 {
@@ -109,7 +110,10 @@ void AutomationChannel::readable()
     }
 }
 
-std::string AutomationChannel::escape(std::string_view bytes) { return platform::escapeBytes(bytes); }
+std::string AutomationChannel::escape(std::string_view bytes)
+{
+    return platform::escapeBytes(bytes);
+}
 
 std::string AutomationChannel::unescape(std::string_view t)
 {
@@ -190,8 +194,8 @@ std::string AutomationChannel::stateDump()
         if (!t || !t->frame())
             continue;
         const CSendFrame* f = t->frame();
-        out << "compose " << slot << " " << f->smtpState() << "|" << escape(f->fromText()) << "|"
-            << escape(f->toText()) << "|" << escape(f->subjectText()) << "|" << escape(f->bodyText()) << "\n";
+        out << "compose " << slot << " " << f->smtpState() << "|" << escape(f->fromText()) << "|" << escape(f->toText())
+            << "|" << escape(f->subjectText()) << "|" << escape(f->bodyText()) << "\n";
     }
     if (CSendRecvThread::current())
         out << "sendrecv open\n";
@@ -217,9 +221,8 @@ std::string AutomationChannel::stats()
     if (!m_heartbeat) {
         m_heartbeat = new QTimer(this);
         m_heartbeat->setInterval(5);
-        connect(m_heartbeat, &QTimer::timeout, this, [this] {
-            m_longestGapMs = std::max(m_longestGapMs, m_sinceBeat.restart());
-        });
+        connect(m_heartbeat, &QTimer::timeout, this,
+                [this] { m_longestGapMs = std::max(m_longestGapMs, m_sinceBeat.restart()); });
         m_heartbeat->start();
         m_sinceBeat.start();
     }
@@ -258,10 +261,9 @@ void AutomationChannel::placesOnScreen(std::ostream& out)
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (!w->isVisible() || w->windowType() == Qt::Popup || w->windowType() == Qt::ToolTip)
             continue;
-        out << "toplevel " << className(w) << " " << label(w->windowTitle()) << " "
-            << rect(w->frameGeometry()) << " " << rect(w->geometry())
-            << (w == QApplication::activeModalWidget() ? " modal" : "") << (w->isActiveWindow() ? " active" : "")
-            << "\n";
+        out << "toplevel " << className(w) << " " << label(w->windowTitle()) << " " << rect(w->frameGeometry()) << " "
+            << rect(w->geometry()) << (w == QApplication::activeModalWidget() ? " modal" : "")
+            << (w->isActiveWindow() ? " active" : "") << "\n";
         for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
             if (b->isVisible())
                 out << "button " << label(b->text()) << " " << rect(QRect(b->mapToGlobal(QPoint(0, 0)), b->size()))
@@ -384,10 +386,10 @@ void AutomationChannel::execute(const std::string& line)
                 const QPointF at(hit.point);
                 QMouseEvent press(QEvent::MouseButtonPress, at, ctrl->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
                                   Qt::NoModifier);
-                QMouseEvent release(QEvent::MouseButtonRelease, at, ctrl->mapToGlobal(at), Qt::LeftButton,
-                                    Qt::NoButton, Qt::NoModifier);
-                QMouseEvent dbl(QEvent::MouseButtonDblClick, at, ctrl->mapToGlobal(at), Qt::LeftButton,
-                                Qt::LeftButton, Qt::NoModifier);
+                QMouseEvent release(QEvent::MouseButtonRelease, at, ctrl->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                                    Qt::NoModifier);
+                QMouseEvent dbl(QEvent::MouseButtonDblClick, at, ctrl->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                                Qt::NoModifier);
                 QCoreApplication::sendEvent(ctrl, &press);
                 QCoreApplication::sendEvent(ctrl, &release);
                 QCoreApplication::sendEvent(ctrl, &dbl);
@@ -398,12 +400,14 @@ void AutomationChannel::execute(const std::string& line)
     } else if (command == "select") {
         int g = -1;
         in >> g;
-        if (auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView); tree && g >= 0 && g < tree->topLevelItemCount())
+        if (auto* tree = dynamic_cast<CLeftView*>(chatGroupTable().treeView);
+            tree && g >= 0 && g < tree->topLevelItemCount())
             tree->setCurrentItem(tree->topLevelItem(g));
     } else if (command == "show" || command == "hide") {
         if (m_frame->isVisible() != (command == "show"))
-            platform::sendMessage(m_frame->messageTarget(),
-                                  {WM_CHAT_ROWS_CHANGED, std::int64_t{CMainFrame::kTrayIconId}, std::int64_t{WM_LBUTTONDBLCLK}});
+            platform::sendMessage(
+                m_frame->messageTarget(),
+                {WM_CHAT_ROWS_CHANGED, std::int64_t{CMainFrame::kTrayIconId}, std::int64_t{WM_LBUTTONDBLCLK}});
     } else if (command == "exit") {
         m_frame->onCommand(CMainFrame::ID_TRAY_EXIT);
     } else if (command == "mail") {
@@ -456,8 +460,8 @@ void AutomationChannel::execute(const std::string& line)
         QMetaObject::invokeMethod(
             button,
             [button, at] {
-                QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton,
-                                  Qt::LeftButton, Qt::NoModifier);
+                QMouseEvent press(QEvent::MouseButtonPress, at, button->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                                  Qt::NoModifier);
                 QMouseEvent release(QEvent::MouseButtonRelease, at, button->mapToGlobal(at), Qt::LeftButton,
                                     Qt::NoButton, Qt::NoModifier);
                 QCoreApplication::sendEvent(button, &press);

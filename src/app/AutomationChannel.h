@@ -44,7 +44,6 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-
 #include <ostream>
 #include <string>
 #include <string_view>

@@ -1,16 +1,15 @@
 #include "app/CAboutDlg.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QVBoxLayout>
-
-#include <cstdio>
-
 #include "platform/SystemInfo.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cstdio>
 
 namespace orvalink::app {
 
@@ -47,7 +46,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     icon->setPixmap(resourceIcon(res::kIconMain).pixmap(32, 32));
     layout->addWidget(icon);
     layout->addWidget(new QLabel("Orvalink Version 1.0", this));
-    auto* system = new QLabel(platform::toQString(systemText(platform::processorType(), platform::totalPhysicalMemory())), this);
+    auto* system =
+        new QLabel(platform::toQString(systemText(platform::processorType(), platform::totalPhysicalMemory())), this);
     system->setObjectName("1041");
     layout->addWidget(system);
     auto* ok = new QPushButton("OK", this);

@@ -4,7 +4,6 @@
 // class and physical memory.
 
 #include <QDialog>
-
 #include <cstdint>
 #include <string>
 

@@ -1,15 +1,13 @@
 #include "app/CBottomBar_p.h"
-
-#include <QMouseEvent>
-#include <QPainter>
-#include <QWindow>
-
-#include <cstdio>
-
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWindow>
+#include <cstdio>
 
 namespace orvalink::app {
 
@@ -72,6 +70,9 @@ void CBottomBar::mouseMoveEvent(QMouseEvent* event)
         window()->move(event->globalPosition().toPoint() - m_dragOffset);
 }
 
-void CBottomBar::mouseReleaseEvent(QMouseEvent*) { m_dragging = false; }
+void CBottomBar::mouseReleaseEvent(QMouseEvent*)
+{
+    m_dragging = false;
+}
 
 } // namespace orvalink::app

@@ -1,27 +1,12 @@
 #include "app/CMainFrame.h"
 
-#include <QCloseEvent>
-#include <QCursor>
-#include <QGuiApplication>
-#include <QListWidget>
-#include <QMenu>
-#include <QMenuBar>
-#include <QScreen>
-#include <QSplitter>
-#include <QTimer>
-#include <QToolBar>
-#include <QVBoxLayout>
-
-#include <algorithm>
-#include <cstdio>
-
 #include "app/CAboutDlg.h"
 #include "app/CBottomBar_p.h"
 #include "app/COrvalinkApp.h"
 #include "app/CSplashWnd_p.h"
 #include "app/TrayIcon.h"
-#include "chat/ChatGroupTable.h"
 #include "chat/CNetMsgThread.h"
+#include "chat/ChatGroupTable.h"
 #include "controls/CReportDemoView.h"
 #include "controls/RowTable.h"
 #include "folders/CLeftView.h"
@@ -34,6 +19,20 @@
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
 
 namespace orvalink::app {
 
@@ -61,7 +60,10 @@ namespace {
 
 constexpr const char* kMainWindow = "MainWindow Entry";
 
-QString qs(const char* utf8) { return platform::toQString(platform::utf8ToCp932(utf8)); }
+QString qs(const char* utf8)
+{
+    return platform::toQString(platform::utf8ToCp932(utf8));
+}
 
 // The mail commands, in the order of toolbar 133's buttons and of the menu "メール(&M)". The prompt
 // is the button's tooltip. Sending from the main window and the address book do nothing yet, so
@@ -205,7 +207,10 @@ QAction* CMainFrame::commandAction(int id) const
     return it == m_mailActions.end() ? nullptr : it->second;
 }
 
-void CMainFrame::setCommandHandler(int id, std::function<void()> handler) { m_commandHandlers[id] = std::move(handler); }
+void CMainFrame::setCommandHandler(int id, std::function<void()> handler)
+{
+    m_commandHandlers[id] = std::move(handler);
+}
 
 bool CMainFrame::onCommand(int id)
 {
@@ -252,7 +257,8 @@ std::string CMainFrame::tooltipText()
     std::string tip;
     for (int g = 0; g < table.groupCount; ++g) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
-        const auto unread = std::count_if(group.rows.begin(), group.rows.end(), [](const ChatRow& r) { return r.unread == "1"; });
+        const auto unread =
+            std::count_if(group.rows.begin(), group.rows.end(), [](const ChatRow& r) { return r.unread == "1"; });
         char counts[96];
         std::snprintf(counts, sizeof counts, "%d", static_cast<int>(group.members.size()));
         tip += group.name + platform::utf8ToCp932("(参加 ") + counts;

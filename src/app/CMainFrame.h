@@ -8,15 +8,14 @@
 // shuts the chat side down: every group's leave notice goes out through its listener, sockets are
 // drained and deleted, listener threads are ended and waited for, and the window rectangle is saved.
 
-#include <QMainWindow>
+#include "platform/MessageTarget.h"
 
+#include <QMainWindow>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
-
-#include "platform/MessageTarget.h"
 
 namespace orvalink::folders {
 class CLeftView;

@@ -1,26 +1,25 @@
 #include "app/COrvalinkApp.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdlib>
-
 #include "app/CMainFrame.h"
 #include "app/ChatWindows_p.h"
 #include "app/MailReceiveCommand_p.h"
 #include "app/MailSettingsCommand.h"
 #include "app/MailWindows_p.h"
 #include "app/TrayIcon.h"
-#include "chat/ChatGroupTable.h"
-#include "chat/ChatReceiver.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
+#include "chat/ChatGroupTable.h"
+#include "chat/ChatReceiver.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace orvalink::app {
 
@@ -51,7 +50,10 @@ bool socketLayerAvailable()
 
 } // namespace
 
-COrvalinkApp::COrvalinkApp() { g_app = this; }
+COrvalinkApp::COrvalinkApp()
+{
+    g_app = this;
+}
 
 COrvalinkApp::~COrvalinkApp()
 {
@@ -60,7 +62,10 @@ COrvalinkApp::~COrvalinkApp()
         g_app = nullptr;
 }
 
-COrvalinkApp* COrvalinkApp::instance() { return g_app; }
+COrvalinkApp* COrvalinkApp::instance()
+{
+    return g_app;
+}
 
 void COrvalinkApp::writeFirstRunDefaults()
 {
@@ -110,7 +115,8 @@ bool COrvalinkApp::initInstance()
 
     m_lock = std::make_unique<platform::InstanceLock>();
     if (!m_lock->tryLock()) {
-        platform::messageBox(platform::utf8ToCp932("２重起動は出来ません"), platform::utf8ToCp932("メッセージ"), platform::MB_OK);
+        platform::messageBox(platform::utf8ToCp932("２重起動は出来ません"), platform::utf8ToCp932("メッセージ"),
+                             platform::MB_OK);
         std::exit(0);
     }
 

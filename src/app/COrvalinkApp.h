@@ -15,7 +15,6 @@ namespace orvalink::app {
 
 class CMainFrame;
 
-
 class COrvalinkApp {
 public:
     COrvalinkApp();

@@ -1,11 +1,10 @@
 #include "app/CSplashWnd_p.h"
+#include "res/ResourceIds.h"
+#include "res/ResourceImages.h"
 
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
-
-#include "res/ResourceIds.h"
-#include "res/ResourceImages.h"
 
 namespace orvalink::app {
 

@@ -1,14 +1,13 @@
-#include "app/ChatWindows_p.h"
-
-#include <algorithm>
-
 #include "app/CMainFrame.h"
+#include "app/ChatWindows_p.h"
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
 #include "controls/CReportDemoView.h"
 #include "controls/RowTable.h"
 #include "folders/CLeftView.h"
+
+#include <algorithm>
 
 namespace orvalink::app {
 

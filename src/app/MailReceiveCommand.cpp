@@ -1,6 +1,5 @@
-#include "app/MailReceiveCommand_p.h"
-
 #include "app/CMainFrame.h"
+#include "app/MailReceiveCommand_p.h"
 #include "mail/ReceiveCommand.h"
 #include "res/ResourceIds.h"
 

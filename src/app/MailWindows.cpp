@@ -1,6 +1,5 @@
-#include "app/MailWindows_p.h"
-
 #include "app/CMainFrame.h"
+#include "app/MailWindows_p.h"
 #include "mail/CSendRecvThread.h"
 #include "mail/ComposeWindows.h"
 

@@ -1,14 +1,14 @@
 #include "app/TrayIcon.h"
 
-#include <QGuiApplication>
-#include <QStyleHints>
-#include <QSystemTrayIcon>
-
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceImages.h"
+
+#include <QGuiApplication>
+#include <QStyleHints>
+#include <QSystemTrayIcon>
 
 namespace orvalink::app {
 
@@ -23,11 +23,20 @@ std::optional<bool> g_availability;
 
 TrayIcon::TrayIcon() = default;
 
-TrayIcon::~TrayIcon() { remove(); }
+TrayIcon::~TrayIcon()
+{
+    remove();
+}
 
-bool TrayIcon::systemTrayAvailable() { return g_availability.value_or(QSystemTrayIcon::isSystemTrayAvailable()); }
+bool TrayIcon::systemTrayAvailable()
+{
+    return g_availability.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
 
-void TrayIcon::overrideAvailability(std::optional<bool> available) { g_availability = available; }
+void TrayIcon::overrideAvailability(std::optional<bool> available)
+{
+    g_availability = available;
+}
 
 bool TrayIcon::create(platform::MessageTarget* owner, const QIcon& icon, unsigned id, std::string_view tooltip,
                       unsigned callbackMessage)
@@ -60,7 +69,10 @@ void TrayIcon::setTooltip(std::string_view tooltip)
     m_icon->setToolTip(platform::toQString(m_tooltip));
 }
 
-QRect TrayIcon::geometry() const { return m_created ? m_icon->geometry() : QRect(); }
+QRect TrayIcon::geometry() const
+{
+    return m_created ? m_icon->geometry() : QRect();
+}
 
 void TrayIcon::setIconFromResource(int iconResource)
 {
@@ -85,8 +97,8 @@ void TrayIcon::activated(int reason)
     unsigned mouse = 0;
     // Where the desktop reports both clicks of a double-click (as a click and a double-click, or as
     // two clicks), the first has already acted: one gesture shows or hides the window once.
-    const bool sameGesture = m_sinceClick.isValid() &&
-                             m_sinceClick.elapsed() <= QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    const bool sameGesture =
+        m_sinceClick.isValid() && m_sinceClick.elapsed() <= QGuiApplication::styleHints()->mouseDoubleClickInterval();
     switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
     case QSystemTrayIcon::Trigger:
     case QSystemTrayIcon::DoubleClick:

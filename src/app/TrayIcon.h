@@ -6,12 +6,10 @@
 // (the only activation some trays report), WM_LBUTTONDBLCLK for a double-click, WM_RBUTTONUP for
 // the menu. Operations before create() do nothing.
 
-#include <QObject>
-#include <QIcon>
-#include <QRect>
-
 #include <QElapsedTimer>
-
+#include <QIcon>
+#include <QObject>
+#include <QRect>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,7 +55,6 @@ public:
     void activated(int reason);
 
 private:
-
     std::unique_ptr<QSystemTrayIcon> m_icon;
     platform::MessageTarget* m_owner = nullptr;
     unsigned m_id = 0;

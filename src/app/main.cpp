@@ -1,9 +1,4 @@
 // Orvalink: LAN group chat with a small mail engine.
-#include <QApplication>
-
-#include <cstdio>
-#include <cstdlib>
-
 #include "app/AutomationChannel.h"
 #include "app/CMainFrame.h"
 #include "app/COrvalinkApp.h"
@@ -11,6 +6,10 @@
 #include "platform/QtTranslations.h"
 #include "platform/TerminationSignals.h"
 #include "platform/text/Cp932.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 
 namespace orvalink::app {
 
@@ -26,7 +25,8 @@ void installMessageBoxLog()
     const std::string file = path;
     platform::setMessageBoxResponder([file](const platform::MessageBoxCall& call) {
         if (std::FILE* f = std::fopen(file.c_str(), "a")) {
-            const std::string line = platform::cp932ToUtf8(call.caption) + "\t" + platform::cp932ToUtf8(call.text) + "\n";
+            const std::string line =
+                platform::cp932ToUtf8(call.caption) + "\t" + platform::cp932ToUtf8(call.text) + "\n";
             std::fwrite(line.data(), 1, line.size(), f);
             std::fclose(f);
         }

@@ -1,10 +1,10 @@
 #include "chat/CNetMsgDlg.h"
 
-#include "chat/ChatGroupTable.h"
 #include "chat/CNetMsgSocket_p.h"
+#include "chat/ChatGroupTable.h"
 #include "chat/wire/ChatDatagram.h"
-#include "platform/Messages.h"
 #include "platform/MessageBox.h"
+#include "platform/Messages.h"
 
 namespace orvalink::chat {
 
@@ -27,7 +27,10 @@ CNetMsgDlg::ReceiveHandler& receiveHandlerSlot()
 
 } // namespace
 
-void CNetMsgDlg::setReceiveHandler(ReceiveHandler handler) { receiveHandlerSlot() = std::move(handler); }
+void CNetMsgDlg::setReceiveHandler(ReceiveHandler handler)
+{
+    receiveHandlerSlot() = std::move(handler);
+}
 
 CNetMsgDlg::CNetMsgDlg() = default;
 
@@ -56,7 +59,10 @@ bool CNetMsgDlg::openSocket(int group, CNetMsgSocket& socket)
     return true;
 }
 
-void CNetMsgDlg::sendPresenceReply() { sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress); }
+void CNetMsgDlg::sendPresenceReply()
+{
+    sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress);
+}
 
 void CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& address)
 {

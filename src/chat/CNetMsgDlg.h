@@ -7,16 +7,16 @@
 // handled on the main thread; it outlives this window and its thread, so no send of this window
 // can ever meet a deleted socket.
 
+#include "chat/ChatLog.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/MessageTarget.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "chat/ChatLog.h"
-#include "chat/wire/ChatDatagram.h"
-#include "platform/MessageTarget.h"
 
 namespace orvalink::chat {
 

@@ -1,12 +1,10 @@
+#include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgSocket_p.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
-
 #include <array>
 #include <cstring>
-
-#include "chat/CNetMsgDlg.h"
 
 namespace orvalink::chat {
 

@@ -5,10 +5,10 @@
 // and each complete text is handed to the owning window's receive handler with the sender's
 // address and port.
 
-#include <string>
-
 #include "chat/wire/DatagramAssembler.h"
 #include "platform/AsyncSocket.h"
+
+#include <string>
 
 namespace orvalink::chat {
 

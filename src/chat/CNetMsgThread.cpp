@@ -1,8 +1,8 @@
 #include "chat/CNetMsgThread.h"
 
-#include "chat/ChatGroupTable.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgSocket_p.h"
+#include "chat/ChatGroupTable.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 
@@ -28,7 +28,10 @@ void CNetMsgThread::closeSocket()
     m_socket.reset();
 }
 
-CNetMsgDlg* CNetMsgThread::window() const { return static_cast<CNetMsgDlg*>(mainWindow()); }
+CNetMsgDlg* CNetMsgThread::window() const
+{
+    return static_cast<CNetMsgDlg*>(mainWindow());
+}
 
 bool CNetMsgThread::initInstance()
 {

@@ -21,7 +21,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>

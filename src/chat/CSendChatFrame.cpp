@@ -9,8 +9,8 @@
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
-#include "platform/WindowPlacement.h"
 #include "platform/TextCodec.h"
+#include "platform/WindowPlacement.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
@@ -104,7 +104,10 @@ CSendChatFrame::~CSendChatFrame()
     teardown();
 }
 
-void CSendChatFrame::setPlacement(Placement placement) { s_placement = std::move(placement); }
+void CSendChatFrame::setPlacement(Placement placement)
+{
+    s_placement = std::move(placement);
+}
 
 void CSendChatFrame::restoreRect()
 {
@@ -114,7 +117,10 @@ void CSendChatFrame::restoreRect()
     platform::placeFrame(*this, frame);
 }
 
-void CSendChatFrame::saveRect() const { platform::storeFrameRect(*this, kSection); }
+void CSendChatFrame::saveRect() const
+{
+    platform::storeFrameRect(*this, kSection);
+}
 
 void CSendChatFrame::teardown()
 {

@@ -15,7 +15,6 @@
 
 #include <QMainWindow>
 #include <QRect>
-
 #include <functional>
 #include <string>
 

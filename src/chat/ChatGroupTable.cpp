@@ -1,8 +1,8 @@
 #include "chat/ChatGroupTable.h"
 
-#include <algorithm>
-
 #include "chat/wire/ChatDatagram.h"
+
+#include <algorithm>
 
 namespace orvalink::chat {
 

@@ -5,6 +5,8 @@
 // on the main thread only (start-up, the receive path, the tree, the port settings); listener
 // threads keep their own copies of what they need to send, so they never read it.
 
+#include "chat/SharedText.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -14,8 +16,6 @@
 #include <string>
 #include <unordered_set>
 #include <vector>
-
-#include "chat/SharedText.h"
 
 namespace orvalink::platform {
 class MessageTarget;
@@ -93,9 +93,9 @@ private:
 // When this instance last announced itself in a group as an answer to newcomers, and whether an
 // answer is already on its way (main thread only).
 struct PresenceReplyState {
-    std::int64_t lastMs = 0;  // steady clock of the last reply
-    double tokens = -1;       // replies that may go at once (-1: not started, a full allowance)
-    bool pending = false;     // a reply is scheduled and will answer every newcomer till then
+    std::int64_t lastMs = 0; // steady clock of the last reply
+    double tokens = -1;      // replies that may go at once (-1: not started, a full allowance)
+    bool pending = false;    // a reply is scheduled and will answer every newcomer till then
 };
 
 struct ChatGroup {
@@ -103,7 +103,7 @@ struct ChatGroup {
     std::string port;        // decimal text as stored; lookups compare this text
     std::string name;        // the group name
     std::string displayName; // the name this user announces in the group
-    MemberList members; // member keys, in order of arrival
+    MemberList members;      // member keys, in order of arrival
     // A deque: a full group drops its oldest row at the front for every new one at the back.
     std::deque<ChatRow> rows;
     std::size_t rowBytes = 0; // what rows holds, as rowBytes() counts it

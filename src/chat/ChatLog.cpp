@@ -1,17 +1,15 @@
 #include "chat/ChatLog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace orvalink::chat {
 
@@ -31,7 +29,10 @@ std::tm localTime(std::time_t t)
 
 } // namespace
 
-ChatLog::~ChatLog() { close(); }
+ChatLog::~ChatLog()
+{
+    close();
+}
 
 void ChatLog::close()
 {
@@ -159,11 +160,11 @@ bool ChatLog::endsWithLineBreak(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat st{};
+    struct stat st {};
     char tail[2] = {};
-    const bool ends = ::fstat(fd, &st) == 0 &&
-                      (st.st_size == 0 || (st.st_size >= 2 && ::pread(fd, tail, 2, st.st_size - 2) == 2 &&
-                                           tail[0] == '\r' && tail[1] == '\n'));
+    const bool ends =
+        ::fstat(fd, &st) == 0 && (st.st_size == 0 || (st.st_size >= 2 && ::pread(fd, tail, 2, st.st_size - 2) == 2 &&
+                                                      tail[0] == '\r' && tail[1] == '\n'));
     ::close(fd);
     return ends;
 }
@@ -173,7 +174,7 @@ ChatLog::WriteResult ChatLog::writeRecord(int fd, std::string_view record)
     // One write call per record: on a file opened for appending it lands whole at the end, and
     // a record from another thread or process never comes between its lines. A write that stops
     // short (disk full, a signal) is taken back, so the file never keeps half a record.
-    struct stat st{};
+    struct stat st {};
     const bool sized = ::fstat(fd, &st) == 0;
     ssize_t n;
     do

@@ -60,7 +60,7 @@ private:
     mutable std::mutex m_mutex;
     std::FILE* m_file = nullptr;
     std::string m_path;
-    std::string m_folder; // of the open file
+    std::string m_folder;          // of the open file
     bool m_startOnNewLine = false; // the file does not end with CR LF: begin the next record with one
 };
 

@@ -1,21 +1,20 @@
 #include "chat/ChatReceiver.h"
 
-#include <QCoreApplication>
-#include <QTimer>
-
-#include <algorithm>
-#include <chrono>
-
+#include "chat/CNetMsgDlg.h"
+#include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatLog.h"
 #include "chat/ChatTree.h"
-#include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgThread.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
 #include "platform/text/Cp932.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
 
 namespace orvalink::chat {
 
@@ -65,7 +64,10 @@ const std::string& memberLimitText()
 }
 
 // A display name holding a line break would start a line of its own in the chat log.
-bool nameBreaksLines(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
+bool nameBreaksLines(std::string_view name)
+{
+    return name.find_first_of("\r\n") != std::string_view::npos;
+}
 
 void tellRowsChanged(int g)
 {
@@ -103,7 +105,10 @@ ChatReceiver::ChatReceiver(GroupIo& io)
 {
 }
 
-std::uint64_t ChatReceiver::nextRowSerial() { return ChatGroupTable::nextRowSerial(); }
+std::uint64_t ChatReceiver::nextRowSerial()
+{
+    return ChatGroupTable::nextRowSerial();
+}
 
 ChatReceiver::GroupIo& ChatReceiver::listenerIo()
 {

@@ -5,6 +5,8 @@
 // announcement, appends rows for join notices and messages, tells the main window that a group's
 // rows changed, and writes the chat log.
 
+#include "chat/ChatGroupTable.h"
+
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
@@ -13,8 +15,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "chat/ChatGroupTable.h"
 
 namespace orvalink::chat {
 

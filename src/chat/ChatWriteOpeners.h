@@ -14,7 +14,6 @@ namespace orvalink::chat {
 
 class CSendChatThread;
 
-
 // "Orvalink(" + group name + ")", the label of the group's tree node and its write window.
 std::string groupLabel(std::string_view groupName);
 

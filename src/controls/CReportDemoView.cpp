@@ -272,8 +272,8 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     QPainter& p = *n.painter;
     const bool selectedWithFocus = (n.state & RCIS_SELECTED) && reportCtrl()->hasFocus();
     // The list set the row's colour as the painter's background.
-    p.setPen(controls::legibleOn(
-        palette().color(selectedWithFocus ? QPalette::HighlightedText : QPalette::Highlight), p.background().color()));
+    p.setPen(controls::legibleOn(palette().color(selectedWithFocus ? QPalette::HighlightedText : QPalette::Highlight),
+                                 p.background().color()));
     p.setFont(reportCtrl()->font());
     // Only the start of a long text can show: converting the whole of it would cost as much as
     // laying it out.

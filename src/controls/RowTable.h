@@ -6,11 +6,11 @@
 // marks the right ChatRow read. The header and body texts are shared with the group's rows, not
 // copied: the table costs no more than a few words per row, whatever the messages hold.
 
+#include "chat/SharedText.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
-
-#include "chat/SharedText.h"
 
 namespace orvalink::controls {
 

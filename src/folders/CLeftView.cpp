@@ -1,17 +1,5 @@
 #include "folders/CLeftView.h"
 
-#include <QEvent>
-#include <QHelpEvent>
-#include <QMenu>
-#include <QMouseEvent>
-#include <QStyleFactory>
-#include <QStyledItemDelegate>
-#include <QToolTip>
-
-#include <algorithm>
-#include <array>
-#include <cstdint>
-
 #include "chat/ChatGroupTable.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
@@ -20,6 +8,17 @@
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
+
+#include <QEvent>
+#include <QHelpEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStyleFactory>
+#include <QStyledItemDelegate>
+#include <QToolTip>
+#include <algorithm>
+#include <array>
+#include <cstdint>
 
 namespace orvalink::folders {
 
@@ -48,7 +47,10 @@ const std::string& productWord()
 }
 
 // The group table holds at most kMaxChatGroups groups whatever its count says.
-int groupCountInTable(const ChatGroupTable& table) { return std::clamp(table.groupCount, 0, kMaxChatGroups); }
+int groupCountInTable(const ChatGroupTable& table)
+{
+    return std::clamp(table.groupCount, 0, kMaxChatGroups);
+}
 
 // True when the code page 932 text holds the character "\" (a 0x5C byte that is not the second
 // byte of a double-byte character such as "表" or "ソ").
@@ -212,11 +214,20 @@ bool CLeftView::onCommand(int commandId)
     return false;
 }
 
-void CLeftView::setMenuPresenter(MenuPresenter presenter) { m_menuPresenter = std::move(presenter); }
+void CLeftView::setMenuPresenter(MenuPresenter presenter)
+{
+    m_menuPresenter = std::move(presenter);
+}
 
-void CLeftView::setWriteToGroupHandler(WriteToGroupHandler handler) { m_writeToGroup = std::move(handler); }
+void CLeftView::setWriteToGroupHandler(WriteToGroupHandler handler)
+{
+    m_writeToGroup = std::move(handler);
+}
 
-void CLeftView::setWriteToPersonHandler(WriteToPersonHandler handler) { m_writeToPerson = std::move(handler); }
+void CLeftView::setWriteToPersonHandler(WriteToPersonHandler handler)
+{
+    m_writeToPerson = std::move(handler);
+}
 
 QTreeWidgetItem* CLeftView::contextNode() const
 {
@@ -260,8 +271,9 @@ std::string CLeftView::path(const QTreeWidgetItem* node)
 bool CLeftView::isProtectedPath(std::string_view nodePath)
 {
     static const std::array<std::string, 6> folderNames = {
-        platform::utf8ToCp932("メールボックス"), platform::utf8ToCp932("受信したメール"), platform::utf8ToCp932("送信するメール"),
-        platform::utf8ToCp932("送信したメール"), platform::utf8ToCp932("保存したメール"), platform::utf8ToCp932("削除したメール"),
+        platform::utf8ToCp932("メールボックス"), platform::utf8ToCp932("受信したメール"),
+        platform::utf8ToCp932("送信するメール"), platform::utf8ToCp932("送信したメール"),
+        platform::utf8ToCp932("保存したメール"), platform::utf8ToCp932("削除したメール"),
     };
     if (std::find(folderNames.begin(), folderNames.end(), nodePath) != folderNames.end())
         return true;

@@ -7,16 +7,15 @@
 // Labels are code page 932 texts; each node keeps its label's bytes so that every comparison is
 // exact, whatever the widget makes of the text on screen. Node labels cannot be edited.
 
+#include "chat/ChatTree.h"
+
 #include <QPersistentModelIndex>
 #include <QPoint>
 #include <QTreeWidget>
-
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "chat/ChatTree.h"
 
 class QMenu;
 

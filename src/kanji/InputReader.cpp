@@ -4,7 +4,8 @@
 
 namespace orvalink::kanji {
 
-std::size_t InputReader::readRaw(std::uint8_t* to, std::size_t max) {
+std::size_t InputReader::readRaw(std::uint8_t* to, std::size_t max)
+{
     if (m_file) {
         const std::size_t n = std::fread(to, 1, max, m_file);
         if (n < max && std::ferror(m_file))
@@ -19,7 +20,8 @@ std::size_t InputReader::readRaw(std::uint8_t* to, std::size_t max) {
     return n;
 }
 
-bool InputReader::refill() {
+bool InputReader::refill()
+{
     if (!m_file && !m_heldCr && !m_memory.empty()) {
         // Text in memory without a CR in the next chunk is read where it lies.
         const std::size_t n = m_memory.size() < kChunk ? m_memory.size() : kChunk;

@@ -21,14 +21,16 @@ public:
     InputReader(const InputReader&) = delete;
     InputReader& operator=(const InputReader&) = delete;
 
-    int get() {
+    int get()
+    {
         if (m_cur == m_end && !refill())
             return kEnd;
         return *m_cur++;
     }
 
     // The translated bytes not yet consumed; empty only at the end of the input.
-    const std::uint8_t* peekBegin() {
+    const std::uint8_t* peekBegin()
+    {
         if (m_cur == m_end)
             refill();
         return m_cur;

@@ -19,7 +19,8 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // The converted message is a work file of the mail download: a user's mail, created owner-only.
-FilePtr createPrivate(const std::string& path) {
+FilePtr createPrivate(const std::string& path)
+{
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return nullptr;
@@ -31,7 +32,8 @@ FilePtr createPrivate(const std::string& path) {
 
 } // namespace
 
-std::string KanjiConverter::convert(std::string_view input) const {
+std::string KanjiConverter::convert(std::string_view input) const
+{
     std::string output;
     output.reserve(input.size() + input.size() / 4 + 16);
     // The reader and the store carry 26 KiB of buffers: keep them off the caller's stack.
@@ -43,7 +45,8 @@ std::string KanjiConverter::convert(std::string_view input) const {
     return output;
 }
 
-int KanjiConverter::convertFile(const std::string& inputPath, const std::string& outputPath) const {
+int KanjiConverter::convertFile(const std::string& inputPath, const std::string& outputPath) const
+{
     FilePtr inFile(std::fopen(inputPath.c_str(), "rb"));
     if (!inFile)
         return -1;
@@ -66,7 +69,8 @@ int KanjiConverter::convertFile(const std::string& inputPath, const std::string&
     return 0;
 }
 
-int convertFile(const std::vector<std::string>& args) {
+int convertFile(const std::vector<std::string>& args)
+{
     if (args.size() < 3)
         return -1;
     KanjiConverter::Options options;

@@ -2,7 +2,8 @@
 
 namespace orvalink::kanji {
 
-void LineStore::writeOut(const std::uint8_t* p, std::size_t n) {
+void LineStore::writeOut(const std::uint8_t* p, std::size_t n)
+{
     if (n == 0)
         return;
     if (m_memory) {
@@ -12,12 +13,14 @@ void LineStore::writeOut(const std::uint8_t* p, std::size_t n) {
     }
 }
 
-void LineStore::writeStore() {
+void LineStore::writeStore()
+{
     writeOut(m_store.data(), m_len);
     m_len = 0;
 }
 
-void LineStore::finish() {
+void LineStore::finish()
+{
     writeStore();
     if (m_file && !m_failed && std::fflush(m_file) != 0)
         m_failed = true;

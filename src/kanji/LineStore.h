@@ -23,7 +23,8 @@ public:
     LineStore(const LineStore&) = delete;
     LineStore& operator=(const LineStore&) = delete;
 
-    void put(std::uint8_t c) {
+    void put(std::uint8_t c)
+    {
         if (m_len + 2 > kCapacity)
             writeStore();
         if (c == '\n')
@@ -31,7 +32,8 @@ public:
         m_store[m_len++] = c;
     }
 
-    void putPair(std::uint8_t a, std::uint8_t b) {
+    void putPair(std::uint8_t a, std::uint8_t b)
+    {
         if (m_len + 2 > kCapacity)
             writeStore();
         m_store[m_len++] = a;

@@ -1,5 +1,4 @@
 #include "mail/CRecvSocket_p.h"
-
 #include "mail/ReceiveWorker.h"
 
 #include <string_view>

@@ -1,5 +1,4 @@
 #include "mail/CSendSocket_p.h"
-
 #include "mail/CSendWorker.h"
 
 namespace orvalink::mail {

@@ -8,8 +8,8 @@
 // Controls carry their dialog ids as object names ("1032", "1002", ...), so tests and tools find
 // them without knowing the layout.
 
-#include "mail/engine/MailAccount.h"
 #include "mail/MailAccountStore.h"
+#include "mail/engine/MailAccount.h"
 
 #include <QWidget>
 #include <string>

@@ -2,8 +2,8 @@
 
 #include "mail/AccountList.h"
 #include "mail/CRThread.h"
-#include "mail/MailDirectory.h"
 #include "mail/ConnectErrorText.h"
+#include "mail/MailDirectory.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"

@@ -515,7 +515,10 @@ void AsyncSocket::readActivated()
     });
 }
 
-void AsyncSocket::deferNextReadNotification(int delayMs) { m_readDeferMs = delayMs; }
+void AsyncSocket::deferNextReadNotification(int delayMs)
+{
+    m_readDeferMs = delayMs;
+}
 
 int AsyncSocket::send(const void* buf, int len, int flags)
 {

@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QThread>
 #include <mutex>
 
@@ -76,8 +76,7 @@ int showMessageBox(const QString& text, const QString& caption, unsigned type)
     // The default button: the first unless the caller names the second or third.
     const QList<QAbstractButton*> order = [&box] {
         QList<QAbstractButton*> buttons;
-        for (QMessageBox::StandardButton b :
-             {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
+        for (QMessageBox::StandardButton b : {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel})
             if (QAbstractButton* button = box.button(b))
                 buttons.append(button);
         return buttons;

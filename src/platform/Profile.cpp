@@ -1,7 +1,6 @@
 #include "platform/Profile.h"
 
 #include "platform/text/ByteEscape.h"
-
 #include "platform/text/Cp932.h"
 
 #include <cerrno>

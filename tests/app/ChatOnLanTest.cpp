@@ -1,10 +1,8 @@
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
+#include "app/ProgramOnLan.h"
 
 #include <algorithm>
-
-#include "app/ProgramOnLan.h"
+#include <gtest/gtest.h>
+#include <sys/wait.h>
 
 namespace orvalink::app {
 

@@ -39,7 +39,6 @@ protected:
         return h.waitForLine([&](const std::string& l) { return l.rfind("row 0 ", 0) == 0 && has(l, part); },
                              timeoutMs);
     }
-
 };
 
 TEST_F(ChatWindowsOnLan, GroupPersonalAndReplyFromTheWriteWindows)

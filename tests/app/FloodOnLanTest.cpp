@@ -12,24 +12,22 @@
 //  - members: at most 2,000 per group, the user told once.
 // Wall-clock figures (GUI heartbeat gap, automation latency) are printed; the checks on them are
 // never-hangs margins only. Sanitizer builds run smaller floods (ORVALINK_SANITIZED).
-#include <gtest/gtest.h>
+#include "app/ProgramOnLan.h"
+#include "platform/text/Cp932.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <thread>
-
-#include "app/ProgramOnLan.h"
-#include "platform/text/Cp932.h"
+#include <unistd.h>
 
 namespace orvalink::app {
 
@@ -90,8 +88,7 @@ public:
         for (;;) {
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            const ssize_t n =
-                ::recvfrom(m_fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+            const ssize_t n = ::recvfrom(m_fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
             if (n < 0)
                 return got;
             char text[INET_ADDRSTRLEN] = {};
@@ -116,8 +113,7 @@ bool readRecords(const fs::path& path, std::vector<LogRecord>& records)
     std::ifstream in(path, std::ios::binary);
     std::string label, text;
     while (std::getline(in, label)) {
-        if (!std::getline(in, text) || label.size() < 23 || label.back() != '\r' || text.empty() ||
-            text.back() != '\r')
+        if (!std::getline(in, text) || label.size() < 23 || label.back() != '\r' || text.empty() || text.back() != '\r')
             return false;
         label.resize(label.size() - 23); // "  YYYY/MM/DD  HH:MM:SS" and the CR
         text.pop_back();
@@ -168,8 +164,7 @@ protected:
         host.pid = lan->start(1, program);
         ASSERT_GT(host.pid, 0);
         // Up once its own join notice is logged.
-        ASSERT_TRUE(waitUntil([&] { return logSize() > 0; }, 30000))
-            << readFile(host.dir / "stderr.log");
+        ASSERT_TRUE(waitUntil([&] { return logSize() > 0; }, 30000)) << readFile(host.dir / "stderr.log");
         stats(); // starts the heartbeat
     }
     fs::path logPath(const std::string& group = "G") const
@@ -381,9 +376,9 @@ TEST_F(FloodOnLan, SmallFloodsFromTwoHostsLoseNoLegitimateMessage)
     ASSERT_TRUE(waitUntil(
         [&] {
             records.clear();
-            return readRecords(logPath(), records) && std::any_of(records.begin(), records.end(), [&](const LogRecord& r) {
-                       return r.text == legit.back();
-                   });
+            return readRecords(logPath(), records) &&
+                   std::any_of(records.begin(), records.end(),
+                               [&](const LogRecord& r) { return r.text == legit.back(); });
         },
         30000))
         << "the last legitimate message never arrived";

@@ -1,15 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <QListWidget>
-#include <QMenu>
-#include <QMenuBar>
-#include <QSystemTrayIcon>
-#include <QTest>
-#include <QToolBar>
-#include <QToolButton>
-
-#include <cstdlib>
-
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/TrayIcon.h"
@@ -26,6 +14,16 @@
 #include "platform/Profile.h"
 #include "platform/text/Cp932.h"
 #include "support/SettingsSandbox.h"
+
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <cstdlib>
+#include <gtest/gtest.h>
 
 namespace orvalink::app {
 
@@ -44,7 +42,10 @@ using platform::WM_RBUTTONUP;
 
 namespace {
 
-std::string sj(const char* utf8) { return platform::utf8ToCp932(utf8); }
+std::string sj(const char* utf8)
+{
+    return platform::utf8ToCp932(utf8);
+}
 
 class MainFrame : public ::testing::Test {
 protected:
@@ -97,7 +98,8 @@ TEST_F(MainFrame, TooltipSumsUpEveryGroupInSixtyThreeBytes)
     EXPECT_LE(tip.size(), 63u);
     EXPECT_GE(tip.size(), 62u);
     EXPECT_TRUE(platform::cp932RoundTrips(tip));
-    EXPECT_EQ(tip, platform::cp932Prefix(sj("あいうえおかきくけこさしすせそたちつてと(参加 1 未読 1) B(参加 0 未読 0) "), 63));
+    EXPECT_EQ(tip, platform::cp932Prefix(
+                       sj("あいうえおかきくけこさしすせそたちつてと(参加 1 未読 1) B(参加 0 未読 0) "), 63));
 }
 
 TEST_F(MainFrame, StartsWithTheTrayTooltipAndItsViews)
@@ -311,9 +313,9 @@ TEST_F(MainFrame, MailToolbarAndMenuIssueTheMailCommands)
         const char* prompt;
         bool enabled;
     };
-    const Button buttons[] = {{32771, "メールを受信します", true},     {32773, "メール設定をします", true},
+    const Button buttons[] = {{32771, "メールを受信します", true},       {32773, "メール設定をします", true},
                               {32776, "新規にメールを作成します", true}, {32778, "メールを送信します", false},
-                              {32780, "アドレス帳を開きます", false},   {32792, "メールを送受信します", true}};
+                              {32780, "アドレス帳を開きます", false},    {32792, "メールを送受信します", true}};
     QToolBar* bar = frame.mailToolBar();
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->objectName(), "133");
@@ -391,7 +393,8 @@ TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
 
 TEST(AboutBox, ProcessorLineAndPhysicalMemory)
 {
-    EXPECT_EQ(CAboutDlg::systemText(586, 2048000000ULL), sj("プロセッサ Pentium\nWindowsが使用できる物理メモリ 2000.00MB"));
+    EXPECT_EQ(CAboutDlg::systemText(586, 2048000000ULL),
+              sj("プロセッサ Pentium\nWindowsが使用できる物理メモリ 2000.00MB"));
     EXPECT_EQ(CAboutDlg::systemText(386, 1024000ULL), sj("プロセッサ Intel386\nWindowsが使用できる物理メモリ 1.00MB"));
     EXPECT_EQ(CAboutDlg::systemText(486, 0), sj("プロセッサ Intel486\nWindowsが使用できる物理メモリ 0.00MB"));
     EXPECT_EQ(CAboutDlg::systemText(0, 512000ULL), sj("Windowsが使用できる物理メモリ 0.50MB"));

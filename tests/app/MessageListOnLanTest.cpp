@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "app/ProgramOnLan.h"
+
+#include <gtest/gtest.h>
+#include <string>
 
 namespace orvalink::app {
 
@@ -40,7 +39,8 @@ TEST_F(MessageListOnLan, ArrivingMessagesShowAtTheBottomAndOpenInTheReadWindow)
     int count = 0, first = 0, last = 0, rows = 0;
     ASSERT_TRUE(waitUntil([&] {
         d = hosts[0].dump();
-        rows = static_cast<int>(std::count_if(d.begin(), d.end(), [](const std::string& l) { return l.rfind("row 0 ", 0) == 0; }));
+        rows = static_cast<int>(
+            std::count_if(d.begin(), d.end(), [](const std::string& l) { return l.rfind("row 0 ", 0) == 0; }));
         return joinLines(d).find("|message 39\\x0d\\x0asecond line|") != std::string::npos &&
                listLine(d, count, first, last) && count == rows;
     })) << joinLines(d);
@@ -57,13 +57,17 @@ TEST_F(MessageListOnLan, ArrivingMessagesShowAtTheBottomAndOpenInTheReadWindow)
     // to one line with the "read" image.
     ASSERT_TRUE(hosts[0].command("open " + std::to_string(rows - 1)));
     EXPECT_FALSE(hosts[0].waitForLine([](const std::string& l) { return l == "window host2"; }).empty());
-    EXPECT_FALSE(hosts[0].waitForLine([&](const std::string& l) {
-                     return l.rfind(lastItem, 0) == 0 && l.find("|4|0") != std::string::npos;
-                 }).empty());
-    EXPECT_FALSE(hosts[0].waitForLine([&](const std::string& l) {
-                     return l.rfind("row 0 host2  ", 0) == 0 && l.find("message 39") != std::string::npos &&
-                            l.substr(l.size() - 2) == "|0";
-                 }).empty());
+    EXPECT_FALSE(hosts[0]
+                     .waitForLine([&](const std::string& l) {
+                         return l.rfind(lastItem, 0) == 0 && l.find("|4|0") != std::string::npos;
+                     })
+                     .empty());
+    EXPECT_FALSE(hosts[0]
+                     .waitForLine([&](const std::string& l) {
+                         return l.rfind("row 0 host2  ", 0) == 0 && l.find("message 39") != std::string::npos &&
+                                l.substr(l.size() - 2) == "|0";
+                     })
+                     .empty());
 }
 
 } // namespace

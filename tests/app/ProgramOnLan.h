@@ -4,23 +4,21 @@
 // own namespace with its own settings folder and working directory; raw UDP peers stand beside
 // them. Nothing leaves the namespaces the LAN made.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
+#include "lan/SimulatedLan.h"
+#include "platform/Profile.h"
+#include "platform/text/ByteEscape.h"
+#include "support/TestFiles.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
-
-#include "platform/text/ByteEscape.h"
-#include "lan/SimulatedLan.h"
-#include "platform/Profile.h"
-#include "support/TestFiles.h"
 
 namespace orvalink::app {
 
@@ -31,8 +29,14 @@ inline std::string buildDir()
     const char* d = std::getenv("ORVALINK_BUILD_DIR");
     return d ? d : ORVALINK_BUILD_DIR_DEFAULT;
 }
-inline std::string programPath() { return buildDir() + "/src/app/orvalink"; }
-inline std::string udpPeerPath() { return buildDir() + "/tools/lan/orvalink-udppeer"; }
+inline std::string programPath()
+{
+    return buildDir() + "/src/app/orvalink";
+}
+inline std::string udpPeerPath()
+{
+    return buildDir() + "/tools/lan/orvalink-udppeer";
+}
 
 using orvalink::test::readFile;
 
@@ -87,8 +91,8 @@ inline pid_t startListener(tools::SimulatedLan& lan, int host, const fs::path& o
                            int timeoutMs = 15000)
 {
     tools::SimulatedLan::Program p;
-    p.argv = {udpPeerPath(), "listen", std::to_string(port), "--count", std::to_string(count), "--timeout-ms",
-              std::to_string(timeoutMs)};
+    p.argv = {udpPeerPath(),         "listen",       std::to_string(port),     "--count",
+              std::to_string(count), "--timeout-ms", std::to_string(timeoutMs)};
     p.stdoutPath = out.string();
     const pid_t pid = lan.start(host, p);
     waitUntil([&] { return readFile(out).rfind("ready\n", 0) == 0; }, 5000);
@@ -212,8 +216,9 @@ protected:
     {
         for (const auto& h : hosts)
             for (std::size_t k = 1; k <= hosts.size(); ++k)
-                if (h.waitForLine([&](const std::string& l) { return l == "member 0 " + key(static_cast<int>(k)); })
-                        .empty())
+                if (h.waitForLine([&](const std::string& l) {
+                         return l == "member 0 " + key(static_cast<int>(k));
+                     }).empty())
                     return false;
         return true;
     }

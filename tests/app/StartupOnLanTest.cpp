@@ -1,12 +1,11 @@
-#include <gtest/gtest.h>
-
-#include <signal.h>
-#include <sys/wait.h>
-
 #include "app/ProgramOnLan.h"
 #include "platform/Profile.h"
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 namespace orvalink::app {
 
@@ -63,10 +62,9 @@ TEST_F(StartupOnLan, AnnouncesItselfAtStartAndLeavesAtSigterm)
     const std::string from = lan->address(1) + " 12121 ";
     const std::string name = escapedComputerName();
     // Its own announcement comes back as a new member key (itself), which it answers once.
-    EXPECT_EQ(datagrams(peerOut), (std::vector<std::string>{from + "0001#0001#ON #" + name + "#N#",
-                                                            from + "0001#0001#ON #" + name + "#C#",
-                                                            from + "0001#0001#ON #" + name + "#N#",
-                                                            from + "0001#0001#OFF#" + name + "#"}));
+    EXPECT_EQ(datagrams(peerOut),
+              (std::vector<std::string>{from + "0001#0001#ON #" + name + "#N#", from + "0001#0001#ON #" + name + "#C#",
+                                        from + "0001#0001#ON #" + name + "#N#", from + "0001#0001#OFF#" + name + "#"}));
     // The window rectangle and the sort settings are stored at exit.
     platform::Profile after((host1 / "config/Orvalink/Orvalink.conf").string());
     EXPECT_TRUE(after.contains("MainWindow Entry", "top"));
@@ -124,8 +122,8 @@ TEST_F(StartupOnLan, AHandBrokenSettingsFileDoesNotStopStartUp)
     {
         std::ofstream f(host1 / "config/Orvalink/Orvalink.conf", std::ios::binary);
         const std::string junk("[NetMsg Entry\nUser PortCnt=\xff\xfe\x00junk\n=\n[]\n", 40);
-        f << junk << "[NetMsg Entry]\nUser PortCnt=1\nUser Port1=12121\nUser Name1=kept\n" << std::string(100000, 'x')
-          << "\n\x01\x02[[[\nUser Name2=broken\\xZZ\n";
+        f << junk << "[NetMsg Entry]\nUser PortCnt=1\nUser Port1=12121\nUser Name1=kept\n"
+          << std::string(100000, 'x') << "\n\x01\x02[[[\nUser Name2=broken\\xZZ\n";
     }
     const fs::path peerOut = folder.root() / "peer.out";
     startListener(*lan, 2, peerOut, 12121, 2);

@@ -1,7 +1,8 @@
-#include <gtest/gtest.h>
-
 #include "chat/wire/ChatDatagram.h"
+
 #include "chat/wire/DatagramAssembler.h"
+
+#include <gtest/gtest.h>
 
 namespace orvalink::chat {
 
@@ -49,18 +50,15 @@ TEST(ChatDatagram, KindTestsFollowTheFlag)
         char flag;
     };
     const Case cases[] = {
-        {"ON #n#N#", ChatKind::Presence, 'N'},
-        {"ON #n#C#", ChatKind::Join, 'C'},
+        {"ON #n#N#", ChatKind::Presence, 'N'},     {"ON #n#C#", ChatKind::Join, 'C'},
         {"ON #n#X#", ChatKind::Join, 'X'},     // any flag but N is a join notice
         {"WR1#n#N#text", ChatKind::None, 'N'}, // a message with flag N gives no row
-        {"WR2#n#N#text", ChatKind::None, 'N'},
-        {"WR1#n#C#", ChatKind::GroupMessage, 'C'},
+        {"WR2#n#N#text", ChatKind::None, 'N'},     {"WR1#n#C#", ChatKind::GroupMessage, 'C'},
         {"WR1#n##t", ChatKind::GroupMessage, '#'}, // the flag is whatever stands before the third "#"
         {"OFF#n#", ChatKind::Leave, 'O'},          // no third "#": the flag is the first character
         {"OFF#n#N#", ChatKind::Leave, 'N'},        // a leave notice whatever its flag
         {"ON#n#N#", ChatKind::None, 'N'},          // the kind is three characters: "ON#" is nothing
-        {"WR3#n#C#t", ChatKind::None, 'C'},
-        {"on #n#N#", ChatKind::None, 'N'}, // kinds are case-sensitive
+        {"WR3#n#C#t", ChatKind::None, 'C'},        {"on #n#N#", ChatKind::None, 'N'}, // kinds are case-sensitive
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.payload);
@@ -94,9 +92,9 @@ TEST(ChatDatagram, MemberKeyAndRecipientAddress)
 
 TEST(ChatDatagram, PortTextsReadByTheirLeadingDigits)
 {
-    const std::pair<const char*, int> cases[] = {{"12121", 12121}, {"12122abc", 12122}, {"65535", 65535}, {"1", 1},
-                                                 {"0", 0},         {"", 0},             {"abc", 0},       {"65536", 0},
-                                                 {"99999999999", 0}, {" 12121", 0}};
+    const std::pair<const char*, int> cases[] = {
+        {"12121", 12121}, {"12122abc", 12122}, {"65535", 65535}, {"1", 1},           {"0", 0},
+        {"", 0},          {"abc", 0},          {"65536", 0},     {"99999999999", 0}, {" 12121", 0}};
     for (const auto& [text, port] : cases)
         EXPECT_EQ(portNumber(text), port) << text;
 }
@@ -165,7 +163,8 @@ TEST(DatagramAssembler, DiscardsWhatCannotBeUsed)
         {"part from another port drops the partial",
          {{"0001#0002#stray", "a", 1, std::nullopt}, {"0001#0001#mine", "a", 2, "mine"}}},
         {"a new part 1 starts over",
-         {{"0001#0003#old", "a", 1, std::nullopt}, {"0001#0002#new", "a", 1, std::nullopt},
+         {{"0001#0003#old", "a", 1, std::nullopt},
+          {"0001#0002#new", "a", 1, std::nullopt},
           {"0002#0002#er", "a", 1, "newer"}}},
         {"part 0 and part above count are discarded",
          {{"0000#0001#x", "a", 1, std::nullopt}, {"0005#0004#x", "a", 1, std::nullopt}}},

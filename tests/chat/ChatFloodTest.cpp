@@ -1,15 +1,14 @@
 // What a broken or hostile peer can make the receive handler keep or send: rows bounded by bytes,
 // members capped and found by key, presence replies coalesced, refreshes coalesced, datagrams
 // taken for the group whose socket received them, display names with line breaks refused.
-#include <gtest/gtest.h>
-
-#include <map>
-#include <vector>
-
 #include "chat/ChatReceiver.h"
 #include "chat/ChatTestSupport.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <vector>
 
 namespace orvalink::chat {
 
@@ -79,7 +78,10 @@ protected:
     ChatReceiver receiver;
 };
 
-std::string bigText(int i) { return std::to_string(i) + "|" + std::string(59000, 'x'); }
+std::string bigText(int i)
+{
+    return std::to_string(i) + "|" + std::string(59000, 'x');
+}
 
 TEST_F(Flood, RowsAreBoundedByBytesOldestFirst)
 {

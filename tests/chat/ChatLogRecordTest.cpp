@@ -1,15 +1,13 @@
 // Log records are whole: a file left with a torn record gets the next record on a line of its own,
 // and a write that stops short (here: the file size limit, as a full disk would) leaves nothing of
 // its record behind.
-#include <gtest/gtest.h>
-
-#include <signal.h>
-#include <sys/resource.h>
-
-#include <fstream>
-
 #include "chat/ChatLog.h"
 #include "chat/ChatTestSupport.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 namespace orvalink::chat {
 

@@ -1,18 +1,17 @@
-#include <gtest/gtest.h>
+#include "chat/ChatLog.h"
+
+#include "chat/ChatTestSupport.h"
+#include "platform/text/Cp932.h"
 
 #include <QCoreApplication>
 #include <QTest>
-
 #include <chrono>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-
-#include "chat/ChatLog.h"
-#include "chat/ChatTestSupport.h"
-#include "platform/text/Cp932.h"
 
 namespace orvalink::chat {
 
@@ -160,12 +159,11 @@ TEST(ChatLogFileName, EndsWithTheLocalDayOfTheFirstWrite)
         std::time_t t;
         const char* suffix;
     } cases[] = {
-        {"UTC0", 0, "_19700101.log"},
-        {"UTC0", 1700000000, "_20231114.log"},  // 2023-11-14 22:13:20 UTC
-        {"JST-9", 1700000000, "_20231115.log"}, // the next morning in Japan
-        {"UTC0", 951782399, "_20000228.log"},   // the last second of 28 February 2000
-        {"UTC0", 951782400, "_20000229.log"},   // a leap day
-        {"EST5", 1704085199, "_20231231.log"},  // 2024-01-01 04:59:59 UTC is still the old year there
+        {"UTC0", 0, "_19700101.log"},           {"UTC0", 1700000000, "_20231114.log"}, // 2023-11-14 22:13:20 UTC
+        {"JST-9", 1700000000, "_20231115.log"},                                        // the next morning in Japan
+        {"UTC0", 951782399, "_20000228.log"},  // the last second of 28 February 2000
+        {"UTC0", 951782400, "_20000229.log"},  // a leap day
+        {"EST5", 1704085199, "_20231231.log"}, // 2024-01-01 04:59:59 UTC is still the old year there
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.suffix);

@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
-
-#include <vector>
-
 #include "chat/ChatReceiver.h"
+
 #include "chat/ChatTestSupport.h"
 #include "chat/ChatTree.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 #include "platform/text/Cp932.h"
+
+#include <gtest/gtest.h>
+#include <vector>
 
 namespace orvalink::chat {
 
@@ -28,7 +28,10 @@ struct RecordingIo : ChatReceiver::GroupIo {
 
 struct RecordingTree : ChatTree {
     std::vector<std::string> calls;
-    void addMember(int g, std::string_view name) override { calls.push_back("add " + std::to_string(g) + " " + std::string(name)); }
+    void addMember(int g, std::string_view name) override
+    {
+        calls.push_back("add " + std::to_string(g) + " " + std::string(name));
+    }
     void removeMember(std::string_view name, std::string_view groupName) override
     {
         calls.push_back("remove " + std::string(name) + " from " + std::string(groupName));
@@ -91,12 +94,20 @@ TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
     };
     const std::vector<Case> cases = {
         {"ON #taro#C#", {"taro" + time, "30", "taro" + joined, "", "1"}, "0|A|From: taro|taro" + joined},
-        {"ON #taro#C#x\r\ny\r\nz\r\nw", {"taro" + time, "30", "taro" + joined, "", "1"}, "0|A|From: taro|taro" + joined},
+        {"ON #taro#C#x\r\ny\r\nz\r\nw",
+         {"taro" + time, "30", "taro" + joined, "", "1"},
+         "0|A|From: taro|taro" + joined},
         {"WR1#taro#C#hi", {"taro" + time, "18", "hi", "", "1"}, "0|A|From: taro|hi"},
         {"WR1#taro#C#a#b#c", {"taro" + time, "18", "a#b#c", "", "1"}, "0|A|From: taro|a#b#c"},
-        {"WR1#taro#C#1\r\n2\r\n3\r\n4", {"taro" + time, "54", "1\r\n2\r\n3\r\n4", "", "1"}, "0|A|From: taro|1\r\n2\r\n3\r\n4"},
-        {"WR1#t#C#1\r\n2\r\n3\r\n4\r\n5\r\n6", {"t" + time, "78", "1\r\n2\r\n3\r\n4\r\n5\r\n6", "", "1"}, "0|A|From: t|1\r\n2\r\n3\r\n4\r\n5\r\n6"},
-        {"WR1#t#C#1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7", {"t" + time + more, "78", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7", "", "1"}, "0|A|From: t|1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7"},
+        {"WR1#taro#C#1\r\n2\r\n3\r\n4",
+         {"taro" + time, "54", "1\r\n2\r\n3\r\n4", "", "1"},
+         "0|A|From: taro|1\r\n2\r\n3\r\n4"},
+        {"WR1#t#C#1\r\n2\r\n3\r\n4\r\n5\r\n6",
+         {"t" + time, "78", "1\r\n2\r\n3\r\n4\r\n5\r\n6", "", "1"},
+         "0|A|From: t|1\r\n2\r\n3\r\n4\r\n5\r\n6"},
+        {"WR1#t#C#1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7",
+         {"t" + time + more, "78", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7", "", "1"},
+         "0|A|From: t|1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7"},
         {"WR2#hana#C#secret", {"hana" + time, "18", "secret", "1", "1"}, "0|A|From: hana|secret"},
     };
     for (const auto& c : cases) {
@@ -178,7 +189,7 @@ TEST_F(Receiver, StartUpExchangeOfTwoInstancesEnds)
         std::vector<std::string> members;
     };
     Instance a{"10.0.0.1", "A", {}}, b{"10.0.0.2", "B", {"10.0.0.2#12121#B"}}; // B is already there
-    std::vector<std::pair<std::string, std::string>> wire; // (sender address, payload)
+    std::vector<std::pair<std::string, std::string>> wire;                     // (sender address, payload)
     wire.push_back({a.address, "ON #A#N#"});
     wire.push_back({a.address, "ON #A#C#"});
     int delivered = 0;

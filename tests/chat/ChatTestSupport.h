@@ -3,22 +3,20 @@
 // Shared set-up of the chat tests: a private settings folder, an empty group table, message boxes
 // recorded instead of shown, and a raw UDP socket to play a peer.
 
-#include <QCoreApplication>
-#include <QTest>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <arpa/inet.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <memory>
-#include <string>
-
 #include "chat/ChatGroupTable.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/Profile.h"
 #include "support/SettingsSandbox.h"
+
+#include <QCoreApplication>
+#include <QTest>
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace orvalink::chat {
 
@@ -75,6 +73,9 @@ inline void configureGroup(int g, std::string port, std::string name, std::strin
 }
 
 // Lets the event loop run until nothing has arrived for a little while.
-inline void settle(int quietMs = 150) { QTest::qWait(quietMs); }
+inline void settle(int quietMs = 150)
+{
+    QTest::qWait(quietMs);
+}
 
 } // namespace orvalink::chat

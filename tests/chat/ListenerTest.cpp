@@ -1,22 +1,21 @@
-#include <gtest/gtest.h>
+#include "chat/CNetMsgDlg.h"
+#include "chat/CNetMsgThread.h"
+#include "chat/ChatReceiver.h"
+#include "chat/ChatTestSupport.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/Dispatch.h"
+#include "platform/Messages.h"
+#include "support/PrivateNetwork.h"
 
 #include <atomic>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
-
-#include "chat/ChatTestSupport.h"
-#include "chat/CNetMsgDlg.h"
-#include "chat/CNetMsgThread.h"
-#include "chat/ChatReceiver.h"
-#include "chat/wire/ChatDatagram.h"
-#include "platform/Dispatch.h"
-#include "platform/Messages.h"
-#include "support/PrivateNetwork.h"
 
 namespace orvalink::chat {
 

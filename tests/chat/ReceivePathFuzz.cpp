@@ -1,13 +1,13 @@
 // The receive path of a group socket over random input: the input is cut into datagrams (a length
 // byte before each), fed to one assembler from two alternating senders, and each delivered text is
 // split into its fields. Checks that nothing overruns and that every view lies inside its text.
+#include "chat/wire/ChatDatagram.h"
+#include "chat/wire/DatagramAssembler.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
-
-#include "chat/wire/ChatDatagram.h"
-#include "chat/wire/DatagramAssembler.h"
 
 namespace orvalink::chat {
 

@@ -53,8 +53,6 @@ inline QRect inkBox(const QImage& img, QRect rect, QColor background)
     return box;
 }
 
-
-
 // A pointer move with no button held, delivered straight to the widget.
 inline void hover(QWidget* w, QPoint pos)
 {

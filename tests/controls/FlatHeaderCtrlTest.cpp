@@ -16,7 +16,6 @@ namespace orvalink::controls {
 
 namespace {
 
-
 class FlatHeaderTest : public ::testing::Test {
 protected:
     void SetUp() override

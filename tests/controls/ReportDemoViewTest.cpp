@@ -22,7 +22,6 @@ using chat::ChatRow;
 
 namespace {
 
-
 const QColor kHighlight(0, 0, 128);
 
 class ReportDemoViewTest : public ::testing::Test {
@@ -157,7 +156,7 @@ TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
     EXPECT_EQ(img.pixelColor(right, rowTop(1) + r / 2), QColor(125, 84, 126));
     EXPECT_EQ(img.pixelColor(right, rowTop(1) + r + 20), QColor(125, 84, 126));
     EXPECT_GT(controls::countColour(img, QRect(0, rowTop(1), 100, r),
-                                         controls::legibleOn(QColor(0, 64, 128), QColor(125, 84, 126)), 24),
+                                    controls::legibleOn(QColor(0, 64, 128), QColor(125, 84, 126)), 24),
               0);
     EXPECT_EQ(img.pixelColor(right, rowTop(0) + r / 2), QColor(Qt::white));
 
@@ -194,8 +193,7 @@ QColor inkOf(const QImage& img, QRect rect, QColor background)
     rect = rect.intersected(img.rect());
     for (int y = rect.top(); y <= rect.bottom(); ++y)
         for (int x = rect.left(); x <= rect.right(); ++x)
-            if (controls::contrastRatio(img.pixelColor(x, y), background) >
-                controls::contrastRatio(best, background))
+            if (controls::contrastRatio(img.pixelColor(x, y), background) > controls::contrastRatio(best, background))
                 best = img.pixelColor(x, y);
     return best;
 }

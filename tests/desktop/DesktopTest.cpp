@@ -26,7 +26,6 @@ namespace orvalink::app {
 
 namespace {
 
-
 std::string esc(const char* utf8)
 {
     return platform::escapeBytes(platform::utf8ToCp932(utf8));

@@ -1,24 +1,22 @@
 #include "folders/CLeftView.h"
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QLineEdit>
-#include <QMenu>
-#include <QTest>
-
-#include <cstdint>
-#include <memory>
-#include <optional>
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "chat/ChatGroupTable.h"
 #include "platform/Dispatch.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
 
 namespace orvalink::folders {
 

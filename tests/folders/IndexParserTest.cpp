@@ -11,13 +11,15 @@ using orvalink::test::le32;
 
 namespace {
 
-std::string rawRecord(std::uint32_t status, const std::string& body) {
+std::string rawRecord(std::uint32_t status, const std::string& body)
+{
     return le32(static_cast<std::uint32_t>(body.size())) + le32(status) + body;
 }
 
 const std::string kSixTexts = std::string("a\0b\0c\0d\0e\0f\0", 12);
 
-TEST(IndexParser, RecordWithoutSixTextsKeepsItsBodySizeAndLaterOffsets) {
+TEST(IndexParser, RecordWithoutSixTextsKeepsItsBodySizeAndLaterOffsets)
+{
     // The middle record holds only two texts; its body size is still its last four bytes.
     const std::string index = rawRecord(1, kSixTexts + le32(10)) + rawRecord(0, std::string("x\0y\0", 4) + le32(20)) +
                               rawRecord(1, kSixTexts + le32(30)) + rawRecord(1, std::string("\x01\x02", 2));
@@ -37,14 +39,16 @@ TEST(IndexParser, RecordWithoutSixTextsKeepsItsBodySizeAndLaterOffsets) {
     EXPECT_TRUE(listing.unreadable.empty());
 }
 
-TEST(IndexParser, ExtraBytesBeforeBodySizeMarkTheRecordDamaged) {
+TEST(IndexParser, ExtraBytesBeforeBodySizeMarkTheRecordDamaged)
+{
     const IndexListing listing = parseIndex(rawRecord(1, kSixTexts + "zz" + le32(7)));
     ASSERT_EQ(listing.entries.size(), 1u);
     EXPECT_TRUE(listing.entries[0].damaged);
     EXPECT_EQ(listing.entries[0].record.bodySize, 7u);
 }
 
-TEST(IndexParser, RecordLongerThanTheFileIsCutShort) {
+TEST(IndexParser, RecordLongerThanTheFileIsCutShort)
+{
     const std::string whole = rawRecord(1, kSixTexts + le32(5));
     // A length word of 0xFFFFFFFF must not wrap around when it is added to the position.
     for (const std::string& tail : {le32(0xFFFFFFFFu) + le32(1), le32(100) + le32(1) + "abc", std::string("\x05", 1)}) {
@@ -61,7 +65,8 @@ TEST(IndexParser, RecordLongerThanTheFileIsCutShort) {
 // A record cut short inside its body size, with records appended after it: its texts are whole,
 // so its length word would take the next record's first bytes as its body size. It is read as
 // unreadable bytes instead, and the records after it are found.
-TEST(IndexParser, RecordCutInsideItsBodySizeDoesNotSwallowTheNext) {
+TEST(IndexParser, RecordCutInsideItsBodySizeDoesNotSwallowTheNext)
+{
     const std::string first = rawRecord(1, kSixTexts + le32(5));
     const std::string cut = rawRecord(1, kSixTexts + le32(300)).substr(0, 8 + 12 + 2);
     const std::string after = rawRecord(0, kSixTexts + le32(7)) + rawRecord(1, kSixTexts + le32(9));

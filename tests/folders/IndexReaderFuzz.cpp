@@ -11,18 +11,21 @@ namespace orvalink::folders {
 
 namespace {
 
-void check(bool condition) {
+void check(bool condition)
+{
     if (!condition)
         __builtin_trap();
 }
 
-bool fieldsEncodable(const IndexRecord& r) {
+bool fieldsEncodable(const IndexRecord& r)
+{
     return recordBodyLength(r) <= kMaxRecordBody;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     IndexListing listing = parseIndex(bytes);
 

@@ -22,14 +22,16 @@ namespace {
 const std::string kReceived(kReceivedFolder);
 const std::string kSaved(kSavedFolder);
 
-std::string message(int n) {
+std::string message(int n)
+{
     return "Received: x; d" + std::to_string(n) + "\r\nSubject: m" + std::to_string(n) + "\r\n\r\nbody " +
            std::to_string(n) + "\r\n";
 }
 
 // Puts a directory where one of a folder's files belongs: opening it for writing fails even for
 // root, which file permissions would not stop.
-void blockWithDirectory(const std::string& file) {
+void blockWithDirectory(const std::string& file)
+{
     std::filesystem::remove(fsPath(file));
     std::filesystem::create_directory(fsPath(file));
 }
@@ -38,14 +40,16 @@ void blockWithDirectory(const std::string& file) {
 // whoever the user is. Restores the limit and the signal when it ends.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes) {
+    explicit FileSizeLimit(rlim_t bytes)
+    {
         ::getrlimit(RLIMIT_FSIZE, &m_saved);
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit = m_saved;
         limit.rlim_cur = bytes;
         m_active = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
-    ~FileSizeLimit() {
+    ~FileSizeLimit()
+    {
         ::setrlimit(RLIMIT_FSIZE, &m_saved);
         std::signal(SIGXFSZ, m_oldHandler);
     }
@@ -59,7 +63,8 @@ private:
     bool m_active = false;
 };
 
-TEST(MailStoreFaults, UnopenableIndexLeavesMailboxUnchanged) {
+TEST(MailStoreFaults, UnopenableIndexLeavesMailboxUnchanged)
+{
     ScratchDir dir;
     const std::string received = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);
@@ -75,7 +80,8 @@ TEST(MailStoreFaults, UnopenableIndexLeavesMailboxUnchanged) {
     EXPECT_EQ(readBytes(saved + ".mbx"), "kept");
 }
 
-TEST(MailStoreFaults, UnopenableMailboxLeavesIndexUnchanged) {
+TEST(MailStoreFaults, UnopenableMailboxLeavesIndexUnchanged)
+{
     ScratchDir dir;
     const std::string received = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);
@@ -88,7 +94,8 @@ TEST(MailStoreFaults, UnopenableMailboxLeavesIndexUnchanged) {
 
 // The index write fails after the message went to the mailbox: the mailbox is cut back, so the
 // folder stays as it was, and the next append after the fault lands where the index says.
-TEST(MailStoreFaults, FailedIndexWriteCutsMailboxBack) {
+TEST(MailStoreFaults, FailedIndexWriteCutsMailboxBack)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     // Many tiny messages make the index far longer than the mailbox.
@@ -114,7 +121,8 @@ TEST(MailStoreFaults, FailedIndexWriteCutsMailboxBack) {
     EXPECT_EQ(readFolderMessage(folder, listing->entries[20]), next);
 }
 
-TEST(MailStoreFaults, FailedMailboxWriteLeavesBothFilesAsTheyWere) {
+TEST(MailStoreFaults, FailedMailboxWriteLeavesBothFilesAsTheyWere)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kSaved);
     ASSERT_EQ(AppendSavedMail(dir.path(), "f", "t", "s", "first"), StoreResult::Stored);
@@ -136,19 +144,20 @@ struct CutCase {
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const CutCase& c, std::ostream* os) {
+void PrintTo(const CutCase& c, std::ostream* os)
+{
     *os << c.name;
 }
 
 class CutShortIndex : public ::testing::TestWithParam<CutCase> {};
-
 
 // An append of an earlier version that ended half way (a crash; today's appends leave a journal
 // that takes them back) leaves a final record cut short, possibly with its message already in the
 // mailbox. Nothing of it is cut: the reader lists the whole records and names the unreadable bytes,
 // the next append covers the message with a record of its own and its own message is then found
 // where the index says.
-TEST_P(CutShortIndex, IsKeptAndAppendedAfter) {
+TEST_P(CutShortIndex, IsKeptAndAppendedAfter)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);
@@ -204,7 +213,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, CutShortIndex,
 // A mailbox cut short from outside: the message whose bytes are gone cannot be read (never a text
 // taken from the wrong place), the others still can, and the next message lies where its record
 // says.
-TEST(MailStoreFaults, MailboxShorterThanItsRecordsIsFilledUpBeforeTheNextAppend) {
+TEST(MailStoreFaults, MailboxShorterThanItsRecordsIsFilledUpBeforeTheNextAppend)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     for (int n = 1; n <= 3; ++n)
@@ -230,7 +240,8 @@ TEST(MailStoreFaults, MailboxShorterThanItsRecordsIsFilledUpBeforeTheNextAppend)
     EXPECT_EQ(readFolderMessage(folder, after->entries[0]), message(1));
 }
 
-TEST(MailStoreFaults, IndexChangedBehindTheStoresBackIsScannedAgain) {
+TEST(MailStoreFaults, IndexChangedBehindTheStoresBackIsScannedAgain)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, message(1)), StoreResult::Stored);

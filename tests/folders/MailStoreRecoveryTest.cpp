@@ -41,7 +41,8 @@ namespace {
 const std::string kReceived(kReceivedFolder);
 
 // Messages of different sizes, so that a record taken for another would show.
-std::string message(int n) {
+std::string message(int n)
+{
     return "Received: x; d" + std::to_string(n) + "\r\nSubject: m" + std::to_string(n) + "\r\n\r\n" +
            std::string(static_cast<std::size_t>(17 * n + 3), static_cast<char>('a' + n % 26)) + "\r\n";
 }
@@ -54,7 +55,8 @@ struct FiveMails {
     std::string mailbox;
     std::string indexOfThree;
 
-    FiveMails() {
+    FiveMails()
+    {
         for (int n = 1; n <= 5; ++n) {
             EXPECT_EQ(fileMessage(dir, kReceived, message(n)), StoreResult::Stored);
             if (n == 3)
@@ -66,14 +68,16 @@ struct FiveMails {
 };
 
 // Where record k starts in an index of whole records.
-std::size_t recordStart(const std::string& index, int k) {
+std::size_t recordStart(const std::string& index, int k)
+{
     std::size_t pos = 0;
     for (int i = 0; i < k; ++i)
         pos += 8 + readU32(index.data() + pos);
     return pos;
 }
 
-void setLengthWord(FiveMails& f, int k, const std::function<std::uint32_t(std::uint32_t)>& change) {
+void setLengthWord(FiveMails& f, int k, const std::function<std::uint32_t(std::uint32_t)>& change)
+{
     std::string index = f.index;
     const std::size_t at = recordStart(index, k);
     index.replace(at, 4, le32(change(readU32(index.data() + at))));
@@ -89,13 +93,15 @@ struct DamageCase {
     int lengthWordWrong;
 };
 
-void PrintTo(const DamageCase& c, std::ostream* os) {
+void PrintTo(const DamageCase& c, std::ostream* os)
+{
     *os << c.name;
 }
 
 class DamagedFolder : public ::testing::TestWithParam<DamageCase> {};
 
-TEST_P(DamagedFolder, NextAppendKeepsEveryStoredByte) {
+TEST_P(DamagedFolder, NextAppendKeepsEveryStoredByte)
+{
     FiveMails f;
     GetParam().damage(f);
     const std::string sixth = "Received: x; d6\r\nSubject: m6\r\n\r\nsix\r\n";
@@ -152,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
 // Bytes from which no record at all can be read (a length word and a terminator both damaged)
 // hide what the record said, but not the records after it, nor any stored byte: the reader names
 // the bytes it could not read, and the records after them are found from the mailbox's end.
-TEST(MailStoreRecovery, UnreadableRecordInTheMiddleHidesNothingElse) {
+TEST(MailStoreRecovery, UnreadableRecordInTheMiddleHidesNothingElse)
+{
     FiveMails f;
     std::string index = f.index;
     const std::size_t at = recordStart(index, 2);
@@ -183,7 +190,8 @@ TEST(MailStoreRecovery, UnreadableRecordInTheMiddleHidesNothingElse) {
 }
 
 // A body size damaged to near 4 GiB is refused by the reader before anything is allocated for it.
-TEST(MailStoreRecovery, BodySizePastTheMailboxIsRefusedWithoutAllocating) {
+TEST(MailStoreRecovery, BodySizePastTheMailboxIsRefusedWithoutAllocating)
+{
     FiveMails f;
     std::string index = f.index;
     const std::size_t sizeAt = recordStart(index, 5) - 4;
@@ -219,7 +227,8 @@ TEST(MailStoreRecovery, BodySizePastTheMailboxIsRefusedWithoutAllocating) {
 
 // The next append after such damage keeps the records' places without writing gigabytes: the
 // mailbox grows to the length the records give as a hole in the file, and the new mail follows.
-TEST(MailStoreRecovery, BodySizeDamagedToNear4GiBIsFilledWithoutWriting) {
+TEST(MailStoreRecovery, BodySizeDamagedToNear4GiBIsFilledWithoutWriting)
+{
     FiveMails f;
     std::string index = f.index;
     index.replace(recordStart(index, 5) - 4, 4, le32(0xFFFFFFF0u));
@@ -241,7 +250,8 @@ TEST(MailStoreRecovery, BodySizeDamagedToNear4GiBIsFilledWithoutWriting) {
 }
 
 // Reads what a child reports through a pipe: one byte per append it finished.
-std::size_t drain(int fd, bool wait) {
+std::size_t drain(int fd, bool wait)
+{
     char buffer[256];
     std::size_t total = 0;
     for (;;) {
@@ -261,7 +271,8 @@ std::size_t drain(int fd, bool wait) {
 // The next append keeps every mail whose append had reported success, byte for byte at its place,
 // takes back what the killed append had written (or keeps it whole when it had written all of it),
 // and its own mail is found where the index says.
-TEST(MailStoreRecovery, ProcessKilledDuringAppendsLosesNoStoredMail) {
+TEST(MailStoreRecovery, ProcessKilledDuringAppendsLosesNoStoredMail)
+{
     constexpr int kRounds = 16;
     int interrupted = 0;
     for (int round = 0; round < kRounds; ++round) {
@@ -346,7 +357,8 @@ TEST(MailStoreRecovery, ProcessKilledDuringAppendsLosesNoStoredMail) {
 // Two processes share a mail directory and file into one folder at the same time: the lock on the
 // folder's files keeps their appends apart, so every mail is whole, once, where its record says.
 // The messages are large, so that each append writes its mailbox part in several pieces.
-TEST(MailStoreRecovery, TwoProcessesAppendingToOneFolderKeepItConsistent) {
+TEST(MailStoreRecovery, TwoProcessesAppendingToOneFolderKeepItConsistent)
+{
     constexpr int kPerProcess = 30;
     ScratchDir dir;
     const auto text = [](int process, int i) {
@@ -403,7 +415,8 @@ TEST(MailStoreRecovery, TwoProcessesAppendingToOneFolderKeepItConsistent) {
 
 // A user's mail is nobody else's to read: whatever the umask allows, the folder files and the
 // journal beside them are created owner-only.
-TEST(MailStoreRecovery, FolderFilesAreCreatedOwnerOnly) {
+TEST(MailStoreRecovery, FolderFilesAreCreatedOwnerOnly)
+{
     const mode_t oldMask = ::umask(0);
     ScratchDir dir;
     const StoreResult received = fileMessage(dir, kReceived, message(1));

@@ -24,7 +24,8 @@ const std::string kReceived(kReceivedFolder);
 const std::string kSaved(kSavedFolder);
 
 // An index record built by hand from the layout, independent of the store's encoder.
-std::string handRecord(std::uint32_t status, const std::vector<std::string>& texts, std::uint32_t bodySize) {
+std::string handRecord(std::uint32_t status, const std::vector<std::string>& texts, std::uint32_t bodySize)
+{
     std::string body;
     for (const std::string& t : texts)
         body += t + '\0';
@@ -33,7 +34,8 @@ std::string handRecord(std::uint32_t status, const std::vector<std::string>& tex
 }
 
 // A received message of exactly `size` bytes, CR LF line ends, with a subject naming it.
-std::string messageOfSize(const std::string& subject, std::size_t size) {
+std::string messageOfSize(const std::string& subject, std::size_t size)
+{
     std::string m = "Received: from a; now\r\nSubject: " + subject + "\r\n\r\n";
     while (m.size() + 2 < size)
         m += 'x';
@@ -45,7 +47,8 @@ std::string messageOfSize(const std::string& subject, std::size_t size) {
 
 // Walks the index file as raw bytes and checks that each record's body size, read after the sixth
 // terminator, is the same as the record body's last four bytes.
-void expectSizeFieldsAgree(const std::string& index) {
+void expectSizeFieldsAgree(const std::string& index)
+{
     std::size_t pos = 0;
     while (pos < index.size()) {
         ASSERT_LE(pos + 8, index.size());
@@ -63,7 +66,8 @@ void expectSizeFieldsAgree(const std::string& index) {
     }
 }
 
-TEST(MailStore, EmptyFolderReadsEmptyAndFirstAppendCreatesBothFiles) {
+TEST(MailStore, EmptyFolderReadsEmptyAndFirstAppendCreatesBothFiles)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     const auto before = readFolderIndex(folder);
@@ -85,7 +89,8 @@ TEST(MailStore, EmptyFolderReadsEmptyAndFirstAppendCreatesBothFiles) {
                                                      static_cast<std::uint32_t>(message.size())));
 }
 
-TEST(MailStore, MessageWithoutSubjectStillHasAFullRecord) {
+TEST(MailStore, MessageWithoutSubjectStillHasAFullRecord)
+{
     ScratchDir dir;
     const std::string message = "Received: x\r\nFrom: a\r\n\r\nno subject here\r\n";
     ASSERT_EQ(fileMessage(dir, kReceived, message), StoreResult::Stored);
@@ -93,7 +98,8 @@ TEST(MailStore, MessageWithoutSubjectStillHasAFullRecord) {
               handRecord(1, {"a", "", "", "", "", ""}, static_cast<std::uint32_t>(message.size())));
 }
 
-TEST(MailStore, MessagesAreLocatedBySummingBodySizes) {
+TEST(MailStore, MessagesAreLocatedBySummingBodySizes)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     const std::vector<std::string> messages = {messageOfSize("one", 100), messageOfSize("two", 250),
@@ -121,7 +127,8 @@ struct LineEndCase {
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const LineEndCase& c, std::ostream* os) {
+void PrintTo(const LineEndCase& c, std::ostream* os)
+{
     *os << c.name;
 }
 
@@ -129,7 +136,8 @@ class ReceivedLineEnds : public ::testing::TestWithParam<LineEndCase> {};
 
 // The mailbox gets each line of the file followed by CR LF, and the record's body size is the
 // number of bytes that really went to the mailbox.
-TEST_P(ReceivedLineEnds, StoredWithCrLfAndCountedAsStored) {
+TEST_P(ReceivedLineEnds, StoredWithCrLfAndCountedAsStored)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     ASSERT_EQ(fileMessage(dir, kReceived, GetParam().file), StoreResult::Stored);
@@ -152,7 +160,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReceivedLineEnds,
 
 // The message is read in pieces (the searched start, then fixed chunks); a line end split between
 // two pieces must still be copied as one CR LF, and a lone CR at a piece's end stays text.
-TEST(MailStore, LineEndsSplitBetweenReadsAreCopiedOnce) {
+TEST(MailStore, LineEndsSplitBetweenReadsAreCopiedOnce)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kReceived);
     for (const std::size_t crAt : {kHeaderSearchBytes - 1, kHeaderSearchBytes + 65536 - 1}) {
@@ -173,7 +182,8 @@ TEST(MailStore, LineEndsSplitBetweenReadsAreCopiedOnce) {
     }
 }
 
-TEST(MailStore, SavedCompositionRecordIsExact) {
+TEST(MailStore, SavedCompositionRecordIsExact)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kSaved);
     const std::time_t savedAt = 1700000000;
@@ -189,7 +199,8 @@ TEST(MailStore, SavedCompositionRecordIsExact) {
     expectSizeFieldsAgree(index);
 }
 
-TEST(MailStore, SavedMailDateUsesEnglishNamesAndFixedZone) {
+TEST(MailStore, SavedMailDateUsesEnglishNamesAndFixedZone)
+{
     {
         orvalink::test::ScopedTimeZone utc("UTC0");
         EXPECT_EQ(formatSavedMailDate(0), "Thu, 01 Jan 1970 00:00:00 +0900");
@@ -199,7 +210,8 @@ TEST(MailStore, SavedMailDateUsesEnglishNamesAndFixedZone) {
     EXPECT_EQ(formatSavedMailDate(1700000000), "Wed, 15 Nov 2023 07:13:20 +0900");
 }
 
-TEST(MailStore, SavedMailWithEmptyBodyHasSizeZero) {
+TEST(MailStore, SavedMailWithEmptyBodyHasSizeZero)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kSaved);
     ASSERT_EQ(AppendSavedMail(dir.path(), "f", "t", "s", "first"), StoreResult::Stored);
@@ -216,7 +228,8 @@ TEST(MailStore, SavedMailWithEmptyBodyHasSizeZero) {
 // Texts from the compose boxes must not break the record: a NUL would shift every field after
 // it, so each text ends at its first NUL or line break. Nothing else is cut: the 999-byte limit is
 // for fields taken from a received message, and a composition's texts are kept whole.
-TEST(MailStore, SavedMailTextsAreMadeRecordFields) {
+TEST(MailStore, SavedMailTextsAreMadeRecordFields)
+{
     ScratchDir dir;
     const std::string longSubject = std::string(997, 's') + "\x88\x9f\x88\x9f";
     ASSERT_EQ(AppendSavedMail(dir.path(), std::string("from\0x", 6), "to\r\nBcc: other", longSubject, "b"),
@@ -243,7 +256,8 @@ struct LongFieldsCase {
     bool fits;
 };
 
-void PrintTo(const LongFieldsCase& c, std::ostream* os) {
+void PrintTo(const LongFieldsCase& c, std::ostream* os)
+{
     *os << c.name;
 }
 
@@ -252,7 +266,8 @@ class SavedMailLongFields : public ::testing::TestWithParam<LongFieldsCase> {};
 // The record body beside the three texts: the date, the mailer, six terminators and the body size.
 constexpr std::size_t kSavedRecordOverhead = 31 + 20 + 10;
 
-TEST_P(SavedMailLongFields, AreKeptWholeOrRefused) {
+TEST_P(SavedMailLongFields, AreKeptWholeOrRefused)
+{
     ScratchDir dir;
     const std::string folder = dir.folder(kSaved);
     ASSERT_EQ(AppendSavedMail(dir.path(), "f", "t", "s", "first"), StoreResult::Stored);
@@ -292,10 +307,11 @@ INSTANTIATE_TEST_SUITE_P(
                       LongFieldsCase{"HugeRecipient", 1, 200000, 1, false}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST(MailStore, EveryRefusalHasAReasonToShow) {
+TEST(MailStore, EveryRefusalHasAReasonToShow)
+{
     EXPECT_TRUE(storeResultText(StoreResult::Stored).empty());
-    for (StoreResult r : {StoreResult::NoMailDirectory, StoreResult::CannotOpen, StoreResult::WriteFailed,
-                          StoreResult::TooLarge}) {
+    for (StoreResult r :
+         {StoreResult::NoMailDirectory, StoreResult::CannotOpen, StoreResult::WriteFailed, StoreResult::TooLarge}) {
         const std::string_view reason = storeResultText(r);
         EXPECT_FALSE(reason.empty());
         // Whole code page 932 text: it converts for a message box without loss.
@@ -303,7 +319,8 @@ TEST(MailStore, EveryRefusalHasAReasonToShow) {
     }
 }
 
-TEST(MailStore, NothingIsWrittenWithoutAMailDirectory) {
+TEST(MailStore, NothingIsWrittenWithoutAMailDirectory)
+{
     ScratchDir dir;
     const std::string file = dir.path() + "/message.qel";
     writeBytes(file, "X: 1\r\nSubject: s\r\n\r\nb\r\n");
@@ -317,7 +334,8 @@ TEST(MailStore, NothingIsWrittenWithoutAMailDirectory) {
     EXPECT_FALSE(exists("/" + kSaved + ".mbx"));
 }
 
-TEST(MailStore, MissingMessageFileWritesNothing) {
+TEST(MailStore, MissingMessageFileWritesNothing)
+{
     ScratchDir dir;
     EXPECT_EQ(AppendReceivedMessage(dir.path(), kReceived, dir.path() + "/absent.qel"), StoreResult::CannotOpen);
     EXPECT_FALSE(exists(dir.folder(kReceived) + ".idx"));

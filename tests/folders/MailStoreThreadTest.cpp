@@ -18,7 +18,8 @@ namespace {
 // Two threads file 1,000 messages each into one folder while a third reads it. Every message must
 // end up whole, once, at the offset its record gives, and the reader must never see a record cut
 // short.
-TEST(MailStoreThreads, TwoAppendingThreadsLeaveAConsistentFolder) {
+TEST(MailStoreThreads, TwoAppendingThreadsLeaveAConsistentFolder)
+{
     constexpr int kPerThread = 1000;
     ScratchDir dir;
     const std::string folderName(kReceivedFolder);

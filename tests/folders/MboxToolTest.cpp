@@ -20,7 +20,8 @@ struct ToolRun {
     std::string output;
 };
 
-std::string quoted(const std::string& s) {
+std::string quoted(const std::string& s)
+{
     std::string q = "'";
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -29,7 +30,8 @@ std::string quoted(const std::string& s) {
 
 // The tool of this build: under ORVALINK_BUILD_DIR when the runner sets it, otherwise found from
 // this test program's place in the build tree (tests/folders/).
-std::string toolPath() {
+std::string toolPath()
+{
     namespace fs = std::filesystem;
     if (const char* build = std::getenv("ORVALINK_BUILD_DIR"); build != nullptr && *build != '\0')
         return std::string(build) + "/tools/mbox/orvalink-mbox";
@@ -37,7 +39,8 @@ std::string toolPath() {
 }
 
 // Standard error goes to `errors` when given, else nowhere.
-ToolRun runTool(const std::string& arguments, const std::string& errors = "/dev/null") {
+ToolRun runTool(const std::string& arguments, const std::string& errors = "/dev/null")
+{
     const std::string tool = toolPath();
     ToolRun run;
     FILE* pipe = ::popen((quoted(tool) + " " + arguments + " 2>" + quoted(errors)).c_str(), "r");
@@ -54,7 +57,8 @@ ToolRun runTool(const std::string& arguments, const std::string& errors = "/dev/
 
 class MboxTool : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, m_first), StoreResult::Stored);
         ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, m_second), StoreResult::Stored);
         // The tool is given the folder as the terminal would: in UTF-8.
@@ -70,7 +74,8 @@ protected:
     std::string m_folderArg;
 };
 
-TEST_F(MboxTool, ListsEveryRecordWithOffsets) {
+TEST_F(MboxTool, ListsEveryRecordWithOffsets)
+{
     const std::string size1 = std::to_string(m_first.size());
     const std::string size2 = std::to_string(m_second.size());
     const std::string rest = "\tD\tM\t" + size1 + "\t0\n" + "1\t1\t\ttwo\t\t\t\t\t" + size2 + "\t" + size1 + "\n";
@@ -84,7 +89,8 @@ TEST_F(MboxTool, ListsEveryRecordWithOffsets) {
     EXPECT_EQ(shown.output, "0\t1\tf@x\t\xe4\xbb\xb6\xe5\x90\x8d\tt@y\tThu, 04 Jan 2024" + rest);
 }
 
-TEST_F(MboxTool, ExtractsMessagesByNumber) {
+TEST_F(MboxTool, ExtractsMessagesByNumber)
+{
     const ToolRun first = runTool("extract " + m_folderArg + " 0");
     EXPECT_EQ(first.exitCode, 0);
     EXPECT_EQ(first.output, m_first);
@@ -93,7 +99,8 @@ TEST_F(MboxTool, ExtractsMessagesByNumber) {
     EXPECT_EQ(second.output, m_second);
 }
 
-TEST_F(MboxTool, RefusesWhatItCannotDo) {
+TEST_F(MboxTool, RefusesWhatItCannotDo)
+{
     EXPECT_EQ(runTool("extract " + m_folderArg + " 2").exitCode, 1);
     EXPECT_EQ(runTool("extract " + m_folderArg + " x").exitCode, 2);
     EXPECT_EQ(runTool("list").exitCode, 2);
@@ -104,7 +111,8 @@ TEST_F(MboxTool, RefusesWhatItCannotDo) {
 
 // A damaged index: the tool lists every record it can read, marks the one it cannot place, and
 // says on standard error what it could not read.
-TEST_F(MboxTool, SaysWhatItCannotRead) {
+TEST_F(MboxTool, SaysWhatItCannotRead)
+{
     const std::string third = "X: 3\r\nSubject: three\r\n\r\nbody three\r\n";
     ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, third), StoreResult::Stored);
     const std::string folder = m_dir.folder(kReceivedFolder);

@@ -16,13 +16,15 @@ struct FieldCase {
 };
 
 // Names the case in test output instead of dumping its bytes.
-void PrintTo(const FieldCase& c, std::ostream* os) {
+void PrintTo(const FieldCase& c, std::ostream* os)
+{
     *os << c.name;
 }
 
 class HeaderFieldTaken : public ::testing::TestWithParam<FieldCase> {};
 
-TEST_P(HeaderFieldTaken, FromTheMessageText) {
+TEST_P(HeaderFieldTaken, FromTheMessageText)
+{
     const FieldCase& c = GetParam();
     const IndexRecord record = scanReceivedHeaders(c.message);
     EXPECT_EQ(record.*c.field, c.expected);
@@ -65,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
                   &IndexRecord::mailer, "abcde"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST(ReceivedHeaderScan, AllFieldsOfATypicalMessage) {
+TEST(ReceivedHeaderScan, AllFieldsOfATypicalMessage)
+{
     const std::string message = "Received: from mx by host; Tue, 02 Jan 2024 09:00:00 +0900\r\n"
                                 "From: Taro <taro@example.jp>\r\n"
                                 "To: hanako@example.jp\r\n"

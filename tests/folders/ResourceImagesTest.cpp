@@ -1,10 +1,9 @@
 #include "res/ResourceImages.h"
 
-#include <gtest/gtest.h>
+#include "res/ResourceIds.h"
 
 #include <QSet>
-
-#include "res/ResourceIds.h"
+#include <gtest/gtest.h>
 
 namespace orvalink::folders {
 
@@ -70,8 +69,8 @@ TEST(ResourceImages, EveryBitmapHasItsSizeAndTransparentColour)
         if (!c.transparent.isValid())
             continue;
         // Painted on the transparent colour: the corners show it exactly, and something is drawn.
-        for (const QPoint corner : {QPoint(0, 0), QPoint(c.width - 1, 0), QPoint(0, c.height - 1),
-                                    QPoint(c.width - 1, c.height - 1)})
+        for (const QPoint corner :
+             {QPoint(0, 0), QPoint(c.width - 1, 0), QPoint(0, c.height - 1), QPoint(c.width - 1, c.height - 1)})
             EXPECT_EQ(image.pixelColor(corner), c.transparent) << corner.x() << "," << corner.y();
         EXPECT_GT(pixelsOtherThan(image, c.transparent.rgb()), 20);
     }

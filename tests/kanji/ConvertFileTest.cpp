@@ -23,7 +23,8 @@ protected:
     fs::path path(const std::string& name) const { return fs::path(m_dir.path()) / name; }
 
     // Runs the filter as the filing of received mail does; returns its exit status.
-    static int runTool(const fs::path& in, const fs::path& out) {
+    static int runTool(const fs::path& in, const fs::path& out)
+    {
         const std::string command =
             std::string("'") + KCONV_TOOL + "' -B -m -s '" + in.string() + "' '" + out.string() + "' 2>/dev/null";
         const int status = std::system(command.c_str());
@@ -33,37 +34,43 @@ protected:
     orvalink::test::TempDir m_dir{"kconv-test"};
 };
 
-TEST_F(ConvertFile, ToolConvertsAMessage) {
+TEST_F(ConvertFile, ToolConvertsAMessage)
+{
     writeFile(path("in"), "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n"
-                      "Date: x\r\n\r\n\x1b$B$3$s$K$A$O\x1b(B\r\nlast");
+                          "Date: x\r\n\r\n\x1b$B$3$s$K$A$O\x1b(B\r\nlast");
     ASSERT_EQ(runTool(path("in"), path("out")), 0);
     EXPECT_EQ(hex(readFile(path("out"))),
               hex("Subject: " + sj("テスト") + "\r\nDate: x\r\n\r\n" + sj("こんにちは") + "\r\nlast"));
 }
 
-TEST_F(ConvertFile, ToolReadsCrLfAsOneLineEnd) {
+TEST_F(ConvertFile, ToolReadsCrLfAsOneLineEnd)
+{
     writeFile(path("in"), "a\r\nb\nc\r\n\r\n");
     ASSERT_EQ(runTool(path("in"), path("out")), 0);
     EXPECT_EQ(readFile(path("out")), "a\r\nb\r\nc\r\n\r\n");
 }
 
-TEST_F(ConvertFile, ToolMissingInputFailsWithoutOutput) {
+TEST_F(ConvertFile, ToolMissingInputFailsWithoutOutput)
+{
     EXPECT_NE(runTool(path("missing"), path("out")), 0);
     EXPECT_FALSE(fs::exists(path("out")));
 }
 
-TEST_F(ConvertFile, MissingInputReturnsMinusOne) {
+TEST_F(ConvertFile, MissingInputReturnsMinusOne)
+{
     EXPECT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("missing").string(), path("out").string()}), -1);
     EXPECT_FALSE(fs::exists(path("out")));
 }
 
-TEST_F(ConvertFile, UncreatableOutputReturnsMinusOne) {
+TEST_F(ConvertFile, UncreatableOutputReturnsMinusOne)
+{
     writeFile(path("in"), "x\n");
     EXPECT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("no/such/dir").string()}), -1);
 }
 
 // The output is a work file of the mail download, a user's mail: owner-only whatever the umask.
-TEST_F(ConvertFile, OutputIsCreatedOwnerOnly) {
+TEST_F(ConvertFile, OutputIsCreatedOwnerOnly)
+{
     writeFile(path("in"), "x\n");
     const mode_t oldMask = ::umask(0);
     const int result = kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("out").string()});
@@ -72,11 +79,13 @@ TEST_F(ConvertFile, OutputIsCreatedOwnerOnly) {
     EXPECT_EQ(fs::status(path("out")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST_F(ConvertFile, TooFewWordsReturnsMinusOne) {
+TEST_F(ConvertFile, TooFewWordsReturnsMinusOne)
+{
     EXPECT_EQ(kanji::convertFile({"kconv", "-s"}), -1);
 }
 
-TEST_F(ConvertFile, OptionWordsSelectTheFeatures) {
+TEST_F(ConvertFile, OptionWordsSelectTheFeatures)
+{
     writeFile(path("in"), "a$B$3\x1b(B =?ISO-8859-1?Q?caf=E9?=");
     ASSERT_EQ(kanji::convertFile({"kconv", "-s", path("in").string(), path("plain").string()}), 0);
     EXPECT_EQ(readFile(path("plain")), "a$B$3 =?ISO-8859-1?Q?caf=E9?=");
@@ -84,7 +93,8 @@ TEST_F(ConvertFile, OptionWordsSelectTheFeatures) {
     EXPECT_EQ(hex(readFile(path("all"))), hex("a" + sj("こ") + " caf\xE9"));
 }
 
-TEST_F(ConvertFile, OutputIsTruncated) {
+TEST_F(ConvertFile, OutputIsTruncated)
+{
     writeFile(path("in"), "new");
     writeFile(path("out"), "an older and longer content");
     ASSERT_EQ(kanji::convertFile({"kconv", "-B", "-m", "-s", path("in").string(), path("out").string()}), 0);
@@ -93,7 +103,8 @@ TEST_F(ConvertFile, OutputIsTruncated) {
 
 // A message larger than the 16 KiB read buffer, with a CR LF split across every buffer boundary
 // that the layout allows, gives the same bytes as the in-memory conversion.
-TEST_F(ConvertFile, LargeFileMatchesInMemoryConversion) {
+TEST_F(ConvertFile, LargeFileMatchesInMemoryConversion)
+{
     std::string message;
     std::string expected;
     for (std::size_t lineLength : {16382u, 16383u, 16384u, 1u, 0u, 40000u}) {

@@ -16,13 +16,15 @@ const std::string kTesuto = "=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?="; // テスト
 
 class DecodesEncodedWords : public ::testing::TestWithParam<ConversionCase> {};
 
-TEST_P(DecodesEncodedWords, ToExactBytes) {
+TEST_P(DecodesEncodedWords, ToExactBytes)
+{
     const ConversionCase& c = GetParam();
     EXPECT_EQ(hex(convert(c.input)), hex(c.expected));
 }
 
 // "=?ISO-2022-JP?B?" + groups "QUFB" (each "AAA") + "?=": 18 + 4 * groups bytes.
-std::string wordOfGroups(std::size_t groups) {
+std::string wordOfGroups(std::size_t groups)
+{
     std::string word = "=?ISO-2022-JP?B?";
     for (std::size_t i = 0; i < groups; ++i)
         word += "QUFB";
@@ -67,7 +69,8 @@ const ConversionCase kWords[] = {
 INSTANTIATE_TEST_SUITE_P(Words, DecodesEncodedWords, ::testing::ValuesIn(kWords), kanji::caseName);
 
 // The queue holds 1024 bytes: a word of that length is checked whole, one byte more is not.
-TEST(EncodedWordQueue, HoldsExactly1024Bytes) {
+TEST(EncodedWordQueue, HoldsExactly1024Bytes)
+{
     const std::string fits = wordOfGroups(251).insert(16 + 251 * 4, "QQ");
     const std::string tooLong = wordOfGroups(251).insert(16 + 251 * 4, "QQQ");
     ASSERT_EQ(fits.size(), 1024u);

@@ -17,7 +17,8 @@ namespace orvalink::kanji {
 
 namespace {
 
-std::string convertWith(std::string_view input, const kanji::KanjiConverter::Options& options, bool fastPath) {
+std::string convertWith(std::string_view input, const kanji::KanjiConverter::Options& options, bool fastPath)
+{
     std::string output;
     auto in = std::make_unique<kanji::InputReader>(input);
     auto out = std::make_unique<kanji::LineStore>(output);
@@ -27,14 +28,15 @@ std::string convertWith(std::string_view input, const kanji::KanjiConverter::Opt
 }
 
 // ESC bytes of the input that do not start ESC $ @, ESC $ B, ESC ( B, ESC ( J, ESC ( H or ESC ( I.
-std::ptrdiff_t undesignatingEscapes(std::string_view input) {
+std::ptrdiff_t undesignatingEscapes(std::string_view input)
+{
     std::ptrdiff_t count = 0;
     for (std::size_t i = 0; i < input.size(); ++i) {
         if (input[i] != '\x1b')
             continue;
         const std::string_view next = input.substr(i + 1, 2);
-        const bool designation = next == "$@" || next == "$B" || next == "(B" || next == "(J" || next == "(H" ||
-                                 next == "(I";
+        const bool designation =
+            next == "$@" || next == "$B" || next == "(B" || next == "(J" || next == "(H" || next == "(I";
         if (!designation)
             ++count;
     }
@@ -43,7 +45,8 @@ std::ptrdiff_t undesignatingEscapes(std::string_view input) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     kanji::KanjiConverter::Options options;
     for (int variant = 0; variant < 2; ++variant) {

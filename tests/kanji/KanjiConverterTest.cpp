@@ -16,7 +16,8 @@ namespace {
 
 class ConvertsMessageText : public ::testing::TestWithParam<ConversionCase> {};
 
-TEST_P(ConvertsMessageText, ToExactBytes) {
+TEST_P(ConvertsMessageText, ToExactBytes)
+{
     const ConversionCase& c = GetParam();
     EXPECT_EQ(hex(convert(c.input)), hex(c.expected));
 }
@@ -68,7 +69,8 @@ const ConversionCase kDamaged[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Damaged, ConvertsMessageText, ::testing::ValuesIn(kDamaged), kanji::caseName);
 
-TEST(KanjiConverterLongLines, LineLongerThanTheStoreIsWrittenWhole) {
+TEST(KanjiConverterLongLines, LineLongerThanTheStoreIsWrittenWhole)
+{
     for (std::size_t length : {kanji::LineStore::kCapacity - 2, kanji::LineStore::kCapacity - 1,
                                kanji::LineStore::kCapacity, kanji::LineStore::kCapacity + 1, std::size_t{25'001}}) {
         SCOPED_TRACE(length);
@@ -80,7 +82,8 @@ TEST(KanjiConverterLongLines, LineLongerThanTheStoreIsWrittenWhole) {
     }
 }
 
-TEST(KanjiConverterLongLines, LongKanjiLineIsWrittenWhole) {
+TEST(KanjiConverterLongLines, LongKanjiLineIsWrittenWhole)
+{
     // Pairs must not be split, whatever the store's fill when it runs full.
     std::string jis = "x\x1b$B";
     std::string expected = "x";
@@ -95,7 +98,8 @@ TEST(KanjiConverterLongLines, LongKanjiLineIsWrittenWhole) {
 
 // Inputs built to make a converter re-read or re-scan: each must end, with the output within
 // twice the input. A re-scan per byte would take hours on these 2 MB inputs.
-TEST(KanjiConverterBounds, AdversarialInputsEndWithBoundedOutput) {
+TEST(KanjiConverterBounds, AdversarialInputsEndWithBoundedOutput)
+{
     const std::string unitsOfWork[] = {
         "=?ISO-2022-JP?B?" + std::string(1100, 'A'),        // queue overflow, over and over
         "=?ISO-2022-JP?B?" + std::string(1000, 'A') + "=?", // broken just before the queue is full
@@ -117,21 +121,24 @@ TEST(KanjiConverterBounds, AdversarialInputsEndWithBoundedOutput) {
     }
 }
 
-TEST(KanjiConverterState, NothingCarriesOverBetweenConversions) {
+TEST(KanjiConverterState, NothingCarriesOverBetweenConversions)
+{
     const kanji::KanjiConverter converter;
     // Leaves kanji mode, a decided Shift-JIS decoder and an open encoded word behind.
     (void)converter.convert("\x1b$B$3 \x82\xB1 =?ISO-2022-JP?Q?=1B$B");
     EXPECT_EQ(hex(converter.convert("$3\xA4\xB3")), hex("$3" + sj("こ")));
 }
 
-TEST(KanjiConverterOptions, WithoutRecoveryDollarBIsText) {
+TEST(KanjiConverterOptions, WithoutRecoveryDollarBIsText)
+{
     kanji::KanjiConverter::Options options;
     options.recoverMissingEscapes = false;
     EXPECT_EQ(kanji::KanjiConverter(options).convert("a$B$3"), "a$B$3");
     EXPECT_EQ(hex(kanji::KanjiConverter(options).convert("\x1b$B(!\x1b(B")), hex(sj("─")));
 }
 
-TEST(KanjiConverterOptions, WithoutEncodedWordsPatternsAreText) {
+TEST(KanjiConverterOptions, WithoutEncodedWordsPatternsAreText)
+{
     kanji::KanjiConverter::Options options;
     options.decodeEncodedWords = false;
     EXPECT_EQ(kanji::KanjiConverter(options).convert("=?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?="),

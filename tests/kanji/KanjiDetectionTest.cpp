@@ -17,7 +17,8 @@ const std::string kAmbiguousAsShiftJis = "\xE0\xA1";
 const std::string kEucKo = "\xA4\xB3";
 const std::string kShiftJisKo = "\x82\xB1";
 
-std::string repeat(const std::string& s, int n) {
+std::string repeat(const std::string& s, int n)
+{
     std::string out;
     for (int i = 0; i < n; ++i)
         out += s;
@@ -26,7 +27,8 @@ std::string repeat(const std::string& s, int n) {
 
 class DetectsCode : public ::testing::TestWithParam<ConversionCase> {};
 
-TEST_P(DetectsCode, FromTheBytes) {
+TEST_P(DetectsCode, FromTheBytes)
+{
     const ConversionCase& c = GetParam();
     EXPECT_EQ(hex(convert(c.input)), hex(c.expected));
 }
@@ -53,8 +55,7 @@ const ConversionCase kDetection[] = {
     {"SecondByteShiftInEndsTheHold", kAmbiguous + "\xE0\x0F" + "a", kAmbiguousAsEuc + "a"},
     {"SecondByteShiftOutEndsTheHold", kAmbiguous + "\xE0\x0E" + "1\x0F", kAmbiguousAsEuc + sj("ア")},
     {"SecondByteEscapeEndsTheHold", kAmbiguous + "\xE0\x1b$B$3\x1b(B", kAmbiguousAsEuc + sj("こ")},
-    {"SecondByteEncodedWordEndsTheHold", kAmbiguous + "\xE5=?ISO-2022-JP?B?GyRCJUYbKEI=?=",
-     kAmbiguousAsEuc + sj("テ")},
+    {"SecondByteEncodedWordEndsTheHold", kAmbiguous + "\xE5=?ISO-2022-JP?B?GyRCJUYbKEI=?=", kAmbiguousAsEuc + sj("テ")},
     {"SecondByteMissingEscapeEndsTheHold", kAmbiguous + "\xE0$B$3(B", kAmbiguousAsEuc + sj("こ")},
     {"SecondByteLineBreakKept", kAmbiguous + "\xE0\na", kAmbiguousAsEuc + "\r\na"},
     {"SettlingFirstByteThenEscape", kAmbiguous + "\xA4\x1b$B$3\x1b(B" + kShiftJisKo,

@@ -18,7 +18,8 @@ struct Cell {
 
 // Shift-JIS from row and cell: two rows share a first byte; odd rows take the lower half of the
 // second-byte range (skipping 0x7F), even rows the upper half.
-std::string shiftJisOf(Cell c) {
+std::string shiftJisOf(Cell c)
+{
     const int s1 = c.row <= 62 ? (c.row + 0x101) / 2 : (c.row + 0x181) / 2;
     int s2;
     if (c.row % 2 == 1)
@@ -28,21 +29,25 @@ std::string shiftJisOf(Cell c) {
     return {static_cast<char>(s1), static_cast<char>(s2)};
 }
 
-std::string jisOf(Cell c) {
+std::string jisOf(Cell c)
+{
     return {static_cast<char>(c.row + 0x20), static_cast<char>(c.cell + 0x20)};
 }
 
-std::string eucOf(Cell c) {
+std::string eucOf(Cell c)
+{
     return {static_cast<char>(c.row + 0xA0), static_cast<char>(c.cell + 0xA0)};
 }
 
 // "(B", "(J" and "(H" in kanji mode are the missing-escape forms of ESC ( B, ESC ( J, ESC ( H;
 // JIS X 0208 leaves those row 8 cells unassigned.
-bool isRecoverySequence(Cell c) {
+bool isRecoverySequence(Cell c)
+{
     return c.row == 8 && (c.cell == 34 || c.cell == 42 || c.cell == 40);
 }
 
-std::vector<Cell> allCells() {
+std::vector<Cell> allCells()
+{
     std::vector<Cell> cells;
     for (int row = 1; row <= 84; ++row)
         for (int cell = 1; cell <= 94; ++cell)
@@ -50,7 +55,8 @@ std::vector<Cell> allCells() {
     return cells;
 }
 
-TEST(JisX0208Exhaustive, RowCellArithmeticAgreesWithIconvWhereDefined) {
+TEST(JisX0208Exhaustive, RowCellArithmeticAgreesWithIconvWhereDefined)
+{
     // The expectation itself is checked against glibc: for every cell that both EUC-JP and
     // Shift_JIS define there, the two must give our Shift-JIS bytes.
     int agreed = 0;
@@ -64,7 +70,8 @@ TEST(JisX0208Exhaustive, RowCellArithmeticAgreesWithIconvWhereDefined) {
     EXPECT_GE(agreed, 6879); // the characters of JIS X 0208
 }
 
-TEST(JisX0208Exhaustive, IsoJisEveryCell) {
+TEST(JisX0208Exhaustive, IsoJisEveryCell)
+{
     std::string all = "\x1b$B";
     std::string allExpected;
     for (const Cell c : allCells()) {
@@ -79,7 +86,8 @@ TEST(JisX0208Exhaustive, IsoJisEveryCell) {
     EXPECT_EQ(convert(all + "\x1b(B"), allExpected);
 }
 
-TEST(JisX0208Exhaustive, EucEveryCell) {
+TEST(JisX0208Exhaustive, EucEveryCell)
+{
     std::string all;
     std::string allExpected;
     for (const Cell c : allCells()) {
@@ -91,7 +99,8 @@ TEST(JisX0208Exhaustive, EucEveryCell) {
     EXPECT_EQ(convert(all), allExpected);
 }
 
-TEST(JisX0208Exhaustive, ShiftJisEveryCell) {
+TEST(JisX0208Exhaustive, ShiftJisEveryCell)
+{
     // A Shift-JIS pair decides the code by itself unless both bytes also read as EUC (first byte
     // 0xE0 or above, second above 0xA0); such a pair is read as Shift-JIS once the text has
     // settled the code, here by a leading あ.
@@ -119,7 +128,8 @@ const char* const kHalfWidth = "｡｢｣､･ｦｧｨｩｪｫｬｭｮｯｰ
 const char* const kFullWidth = "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒ"
                                "フヘホマミムメモヤユヨラリルレロワン゛゜";
 
-std::u32string utf32(const std::string& utf8) {
+std::u32string utf32(const std::string& utf8)
+{
     const std::string bytes = iconvBytes("UTF-32LE", "UTF-8", utf8).value();
     std::u32string out;
     for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
@@ -131,7 +141,8 @@ std::u32string utf32(const std::string& utf8) {
     return out;
 }
 
-std::string utf8(char32_t ch) {
+std::string utf8(char32_t ch)
+{
     std::string le;
     for (int k = 0; k < 4; ++k)
         le += static_cast<char>(ch >> (8 * k) & 0xFF);
@@ -142,7 +153,8 @@ enum class Mark { None, Voiced, SemiVoiced };
 
 // Full-width katakana with a voiced form have it at the next code point (カ ガ), those with a
 // semi-voiced form at the one after (ハ バ パ). ウ is left out: ｳﾞ stays ウ followed by ゛.
-std::string expectedFullWidth(char32_t full, Mark mark) {
+std::string expectedFullWidth(char32_t full, Mark mark)
+{
     static const std::u32string voicedBases = utf32("カキクケコサシスセソタチツテトハヒフヘホ");
     static const std::u32string semiVoicedBases = utf32("ハヒフヘホ");
     if (mark == Mark::Voiced)
@@ -152,7 +164,8 @@ std::string expectedFullWidth(char32_t full, Mark mark) {
     return sj(utf8(full));
 }
 
-TEST(HalfWidthKatakanaExhaustive, EveryFormWithAndWithoutMarks) {
+TEST(HalfWidthKatakanaExhaustive, EveryFormWithAndWithoutMarks)
+{
     const std::u32string half = utf32(kHalfWidth);
     const std::u32string full = utf32(kFullWidth);
     ASSERT_EQ(half.size(), 63u);

@@ -15,7 +15,8 @@
 namespace orvalink::kanji {
 
 // The whole of `bytes` converted, or nothing when iconv refuses any part of it.
-inline std::optional<std::string> iconvBytes(const char* to, const char* from, std::string_view bytes) {
+inline std::optional<std::string> iconvBytes(const char* to, const char* from, std::string_view bytes)
+{
     iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return std::nullopt;
@@ -34,16 +35,19 @@ inline std::optional<std::string> iconvBytes(const char* to, const char* from, s
 }
 
 // UTF-8 text as code page 932 bytes; only for texts that code page 932 holds.
-inline std::string sj(std::string_view utf8) {
+inline std::string sj(std::string_view utf8)
+{
     return iconvBytes("CP932", "UTF-8", utf8).value();
 }
 
 // Converted with the options the mail filing uses: "-B -m -s".
-inline std::string convert(std::string_view input) {
+inline std::string convert(std::string_view input)
+{
     return KanjiConverter().convert(input);
 }
 
-inline std::string hex(std::string_view bytes) {
+inline std::string hex(std::string_view bytes)
+{
     std::string out;
     char buf[8];
     for (unsigned char c : bytes) {
@@ -63,11 +67,13 @@ struct ConversionCase {
     std::string expected;
 };
 
-inline void PrintTo(const ConversionCase& c, std::ostream* os) {
+inline void PrintTo(const ConversionCase& c, std::ostream* os)
+{
     *os << c.name;
 }
 
-inline std::string caseName(const ::testing::TestParamInfo<ConversionCase>& p) {
+inline std::string caseName(const ::testing::TestParamInfo<ConversionCase>& p)
+{
     return p.param.name;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestFiles.h"
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -8,8 +10,6 @@
 #include <string>
 #include <sys/types.h>
 #include <vector>
-
-#include "support/TestFiles.h"
 
 namespace orvalink::tools {
 
@@ -23,7 +23,8 @@ using orvalink::test::readFile;
 using orvalink::test::TempDir;
 using orvalink::test::waitUntil;
 
-inline std::vector<std::string> sortedLines(const std::string& text) {
+inline std::vector<std::string> sortedLines(const std::string& text)
+{
     std::vector<std::string> lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);)
@@ -34,7 +35,8 @@ inline std::vector<std::string> sortedLines(const std::string& text) {
 
 // True while pid names a process that has not ended (a zombie has ended: only its parent, which
 // may be an init that never reaps, still holds its entry).
-inline bool processRuns(pid_t pid) {
+inline bool processRuns(pid_t pid)
+{
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
     if (!std::getline(stat, text))
@@ -46,11 +48,13 @@ inline bool processRuns(pid_t pid) {
     return state != 'Z' && state != 'X';
 }
 
-inline bool waitUntilEnded(const std::vector<pid_t>& pids, int timeoutMs) {
+inline bool waitUntilEnded(const std::vector<pid_t>& pids, int timeoutMs)
+{
     return waitUntil([&] { return std::none_of(pids.begin(), pids.end(), processRuns); }, timeoutMs);
 }
 
-inline bool waitForFileText(const fs::path& path, const std::string& text, int timeoutMs) {
+inline bool waitForFileText(const fs::path& path, const std::string& text, int timeoutMs)
+{
     return waitUntil([&] { return readFile(path).find(text) != std::string::npos; }, timeoutMs, 2);
 }
 

@@ -15,12 +15,14 @@ namespace orvalink::mail {
 
 namespace {
 
-void check(bool condition) {
+void check(bool condition)
+{
     if (!condition)
         __builtin_trap();
 }
 
-std::size_t bareLineFeeds(std::string_view s) {
+std::size_t bareLineFeeds(std::string_view s)
+{
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size(); ++i)
         if (s[i] == '\n' && (i == 0 || s[i - 1] != '\r'))
@@ -28,13 +30,15 @@ std::size_t bareLineFeeds(std::string_view s) {
     return n;
 }
 
-void checkCrLf(std::string_view s) {
+void checkCrLf(std::string_view s)
+{
     for (std::size_t i = 0; i < s.size(); ++i)
         if (s[i] == '\n')
             check(i > 0 && s[i - 1] == '\r');
 }
 
-std::string scratchFolder() {
+std::string scratchFolder()
+{
     static const std::string folder = [] {
         std::string pattern = "/tmp/orvalink-filing-fuzz-XXXXXX";
         check(::mkdtemp(pattern.data()) != nullptr);
@@ -43,7 +47,8 @@ std::string scratchFolder() {
     return folder;
 }
 
-std::string readAll(const std::string& path) {
+std::string readAll(const std::string& path)
+{
     std::string bytes;
     const int fd = ::open(path.c_str(), O_RDONLY);
     check(fd >= 0);
@@ -55,7 +60,8 @@ std::string readAll(const std::string& path) {
     return bytes;
 }
 
-void writeAll(const std::string& path, std::string_view bytes) {
+void writeAll(const std::string& path, std::string_view bytes)
+{
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     check(fd >= 0);
     check(::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
@@ -64,7 +70,8 @@ void writeAll(const std::string& path, std::string_view bytes) {
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     const std::string_view in(reinterpret_cast<const char*>(data), size);
 
     const std::string cleaned = cleanupPass(in);

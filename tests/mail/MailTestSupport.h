@@ -3,9 +3,9 @@
 // Shared set-up of the mail tests: a private settings folder, message boxes and the folder picker
 // answered from queues instead of shown, and helpers to put accounts into the store.
 
-#include "mail/engine/MailAccount.h"
 #include "mail/MailAccountStore.h"
 #include "mail/MailDirectory.h"
+#include "mail/engine/MailAccount.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/text/Cp932.h"
@@ -25,14 +25,12 @@ inline std::string sj(const char* utf8)
     return platform::utf8ToCp932(utf8);
 }
 
-
 inline void PrintTo(const MailAccount& a, std::ostream* os)
 {
     for (const std::string* f : {&a.serverName, &a.popServer, &a.popPort, &a.popAccount, &a.popPassword, &a.smtpServer,
                                  &a.smtpPort, &a.emailAddress})
         *os << "[" << platform::cp932ToUtf8(*f) << "]";
 }
-
 
 // A private settings folder with no mail directory chosen.
 class ProfileSandbox : public orvalink::test::SettingsSandbox {

@@ -1,16 +1,15 @@
 // Downloads from a real dovecot POP3 server in the test's private network: the conversation, the
 // filed bytes, and that a second download files only what is new.
+#include "mail/ReceiveTestSupport.h"
 #include "mail/engine/Pop3Engine.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"
-#include "mail/ReceiveTestSupport.h"
 #include "support/MailServers.h"
 #include "support/Pop3Driver.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 namespace orvalink::mail {
@@ -35,9 +34,13 @@ const std::string kMessage1 = "Received: from mx.example.jp by host; Mon, 01 Jan
 const std::string kStored1 = "Received: from mx.example.jp by host; Mon, 01 Jan 2024 10:00:00 +0900\r\n"
                              "From: taro@example.jp\r\n"
                              "To: hanako@example.jp\r\n"
-                             "Subject: " + kTesuto + "\r\n"
+                             "Subject: " +
+                             kTesuto +
+                             "\r\n"
                              "Date: Mon, 01 Jan 2024 09:59:59 +0900\r\n"
-                             "\r\n" + kKanji + "\r\n"
+                             "\r\n" +
+                             kKanji +
+                             "\r\n"
                              ".hidden behind a dot\r\n"
                              "end\r\n";
 
@@ -52,23 +55,29 @@ const std::string kMessage2 = "Received: from mx.example.jp\r\n"
                               "\tindented body line\r\n";
 const std::string kStored2 = "Received: from mx.example.jpby host; Tue, 02 Jan 2024 10:00:00 +0900\r\n"
                              "From: jiro@example.jp\r\n"
-                             "Subject: " + kTesuto + kTesuto + "\r\n"
+                             "Subject: " +
+                             kTesuto + kTesuto +
+                             "\r\n"
                              "Cc: saburo@example.jp\r\n"
-                             "\r\n" + kKanji + "\r\n"
+                             "\r\n" +
+                             kKanji +
+                             "\r\n"
                              "\tindented body line\r\n";
 
 const std::string kMessage3 = "From: shiro@example.jp\r\nSubject: plain\r\n\r\nthird\r\n";
 
 class DovecotDownload : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
         server = std::make_unique<test::DovecotPop3>(test::kPrivateHostAddress);
         ASSERT_TRUE(server->start()) << server->failure();
     }
 
     // One whole download as the receive window runs it.
-    test::Pop3Run download(int* filed = nullptr) {
+    test::Pop3Run download(int* filed = nullptr)
+    {
         mail::UidlRecord record(dir.path(), server->address(), server->user());
         mail::ReceivedMailFiler filer(dir.path(), &record);
         mail::Pop3Engine engine({server->user(), server->password()}, filer, record.load());
@@ -86,7 +95,8 @@ protected:
     std::unique_ptr<test::DovecotPop3> server;
 };
 
-TEST_F(DovecotDownload, FilesEachMessageConvertedAndTheSecondDownloadOnlyWhatIsNew) {
+TEST_F(DovecotDownload, FilesEachMessageConvertedAndTheSecondDownloadOnlyWhatIsNew)
+{
     server->addMessage(kMessage1);
     server->addMessage(kMessage2);
     server->addMessage(kMessage3);
@@ -127,7 +137,8 @@ TEST_F(DovecotDownload, FilesEachMessageConvertedAndTheSecondDownloadOnlyWhatIsN
     EXPECT_EQ(after[3], "From: goro@example.jp\r\nSubject: new\r\n\r\nfourth\r\n");
 }
 
-TEST_F(DovecotDownload, WrongPasswordEndsWithTheServersTextAndQuit) {
+TEST_F(DovecotDownload, WrongPasswordEndsWithTheServersTextAndQuit)
+{
     server->addMessage(kMessage3);
     mail::ReceivedMailFiler filer(dir.path(), nullptr);
     mail::Pop3Engine engine({server->user(), "wrong"}, filer);

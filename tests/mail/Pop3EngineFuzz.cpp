@@ -13,7 +13,8 @@ namespace orvalink::mail {
 
 namespace {
 
-void check(bool condition) {
+void check(bool condition)
+{
     if (!condition)
         __builtin_trap();
 }
@@ -21,19 +22,22 @@ void check(bool condition) {
 // Keeps a digest of what the engine hands over instead of the bytes, so that memory stays flat.
 class DigestSink : public Pop3MessageSink {
 public:
-    std::string beginMessage(int number) override {
+    std::string beginMessage(int number) override
+    {
         log += "b" + std::to_string(number);
         open = true;
         return {};
     }
-    std::string writeMessageData(std::string_view data) override {
+    std::string writeMessageData(std::string_view data) override
+    {
         check(open);
         for (const char c : data)
             digest = digest * 131 + static_cast<unsigned char>(c);
         bytes += data.size();
         return {};
     }
-    std::vector<std::string> completeMessage(int number, std::string_view id) override {
+    std::vector<std::string> completeMessage(int number, std::string_view id) override
+    {
         check(open);
         open = false;
         log += "c" + std::to_string(number) + "/" + std::string(id) + "/" + std::to_string(digest) + "/" +
@@ -42,7 +46,8 @@ public:
         bytes = 0;
         return {};
     }
-    void abandonMessage(int number) override {
+    void abandonMessage(int number) override
+    {
         check(open);
         open = false;
         log += "a" + std::to_string(number);
@@ -65,7 +70,8 @@ struct Result {
     bool operator==(const Result&) const = default;
 };
 
-Result run(std::string_view bytes, const std::vector<std::size_t>& sizes, int ending) {
+Result run(std::string_view bytes, const std::vector<std::size_t>& sizes, int ending)
+{
     DigestSink sink;
     Pop3Engine engine({"u", "p"}, sink, {"known"});
     Result r;
@@ -96,7 +102,8 @@ Result run(std::string_view bytes, const std::vector<std::size_t>& sizes, int en
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     if (size < 3)
         return 0;
     // Byte 0: how the connection ends; bytes 1-2: read sizes of the split run.

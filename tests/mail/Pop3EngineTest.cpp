@@ -1,12 +1,12 @@
 // The POP3 engine on byte scripts: every script is fed whole, one byte per read and split at every
 // position, and must give the same commands, window events and messages each time.
 #include "mail/engine/Pop3Engine.h"
-#include "mail/engine/Pop3Texts.h"
-#include "mail/ReceiveTestSupport.h"
 
-#include <gtest/gtest.h>
+#include "mail/ReceiveTestSupport.h"
+#include "mail/engine/Pop3Texts.h"
 
 #include <climits>
+#include <gtest/gtest.h>
 
 namespace orvalink::mail {
 
@@ -27,7 +27,8 @@ struct Outcome {
     bool operator==(const Outcome&) const = default;
 };
 
-std::vector<std::string> errorsOf(const Outcome& o) {
+std::vector<std::string> errorsOf(const Outcome& o)
+{
     std::vector<std::string> errors;
     for (const Pop3Event& e : o.events)
         if (e.kind == Kind::Error)
@@ -35,7 +36,8 @@ std::vector<std::string> errorsOf(const Outcome& o) {
     return errors;
 }
 
-std::string textOf(const Outcome& o, Kind kind) {
+std::string textOf(const Outcome& o, Kind kind)
+{
     std::string last;
     for (const Pop3Event& e : o.events)
         if (e.kind == kind)
@@ -43,7 +45,8 @@ std::string textOf(const Outcome& o, Kind kind) {
     return last;
 }
 
-void take(Outcome& o, const Pop3Step& step) {
+void take(Outcome& o, const Pop3Step& step)
+{
     o.sent += step.send;
     o.events.insert(o.events.end(), step.events.begin(), step.events.end());
     o.disconnect = o.disconnect || step.disconnect;
@@ -51,7 +54,8 @@ void take(Outcome& o, const Pop3Step& step) {
 
 // Feeds the server's bytes in pieces ending at `cuts`, then ends as `end` says.
 Outcome run(std::string_view server, const std::vector<std::size_t>& cuts, End end = End::Open,
-            std::set<std::string> filed = {}) {
+            std::set<std::string> filed = {})
+{
     RecordingSink sink;
     Pop3Engine engine({"taro", "pw"}, sink, std::move(filed));
     Outcome o;
@@ -76,7 +80,8 @@ Outcome run(std::string_view server, const std::vector<std::size_t>& cuts, End e
 }
 
 // The outcome of the whole script; fails the test when any split of it gives another.
-Outcome runEverySplit(std::string_view server, End end = End::Open, const std::set<std::string>& filed = {}) {
+Outcome runEverySplit(std::string_view server, End end = End::Open, const std::set<std::string>& filed = {})
+{
     const Outcome whole = run(server, {}, end, filed);
     std::vector<std::size_t> bytewise;
     for (std::size_t i = 1; i < server.size(); ++i)
@@ -94,19 +99,22 @@ Outcome runEverySplit(std::string_view server, End end = End::Open, const std::s
 const std::string kLogin = "+OK ready\r\n+OK\r\n+OK logged in\r\n";
 const std::string kLoginSent = "USER taro\r\nPASS pw\r\nSTAT\r\n";
 
-std::string statText(int count, int size) {
+std::string statText(int count, int size)
+{
     char text[256];
     std::snprintf(text, sizeof text, texts::kStatFormat, count, size);
     return text;
 }
 
-std::string listText(int number, int size) {
+std::string listText(int number, int size)
+{
     char text[256];
     std::snprintf(text, sizeof text, texts::kListFormat, number, size);
     return text;
 }
 
-TEST(Pop3Engine, ThreeMessagesWithoutUidlAreListedRetrievedAndCompletedInOrder) {
+TEST(Pop3Engine, ThreeMessagesWithoutUidlAreListedRetrievedAndCompletedInOrder)
+{
     const std::string server = kLogin + "+OK 3 60\r\n-ERR no UIDL here\r\n"
                                         "+OK 1 20\r\n+OK 20 octets\r\nSubject: one\r\n\r\nbody\r\n.\r\n"
                                         "+OK 2 20\r\n+OK\r\n..stuffed\r\n...\r\n.\r\n"
@@ -136,7 +144,8 @@ TEST(Pop3Engine, ThreeMessagesWithoutUidlAreListedRetrievedAndCompletedInOrder) 
     EXPECT_EQ(o.events, expected);
 }
 
-TEST(Pop3Engine, UidlListsAndRetrievesOnlyMessagesNotFiledBefore) {
+TEST(Pop3Engine, UidlListsAndRetrievesOnlyMessagesNotFiledBefore)
+{
     const std::string server = kLogin + "+OK 3 30\r\n+OK\r\n1 aaa\r\n2 bbb\r\n3 ccc\r\n.\r\n"
                                         "+OK 2 10\r\n+OK\r\ntwo\r\n.\r\n+OK\r\n";
     const Outcome o = runEverySplit(server, End::Open, {"aaa", "ccc"});
@@ -144,13 +153,14 @@ TEST(Pop3Engine, UidlListsAndRetrievesOnlyMessagesNotFiledBefore) {
     EXPECT_EQ(o.ids, std::vector<std::string>{"bbb"});
     EXPECT_EQ(o.outcome, Pop3Outcome::Done);
 
-    const Outcome none = runEverySplit(kLogin + "+OK 2 20\r\n+OK\r\n1 aaa\r\n2 bbb\r\n.\r\n+OK\r\n", End::Open,
-                                       {"aaa", "bbb"});
+    const Outcome none =
+        runEverySplit(kLogin + "+OK 2 20\r\n+OK\r\n1 aaa\r\n2 bbb\r\n.\r\n+OK\r\n", End::Open, {"aaa", "bbb"});
     EXPECT_EQ(none.sent, kLoginSent + "UIDL\r\nQUIT\r\n");
     EXPECT_EQ(none.calls, "");
 }
 
-TEST(Pop3Engine, EmptyMailboxQuitsAtOnce) {
+TEST(Pop3Engine, EmptyMailboxQuitsAtOnce)
+{
     const Outcome o = runEverySplit(kLogin + "+OK 0 0\r\n+OK bye\r\n");
     EXPECT_EQ(o.sent, kLoginSent + "QUIT\r\n");
     EXPECT_EQ(textOf(o, Kind::StatusLine), statText(0, 0));
@@ -158,7 +168,8 @@ TEST(Pop3Engine, EmptyMailboxQuitsAtOnce) {
 }
 
 // A message ends at its "." line whatever LIST said; the size still moves the bar.
-TEST(Pop3Engine, MessageEndsAtItsTerminatorNotAtTheListedSize) {
+TEST(Pop3Engine, MessageEndsAtItsTerminatorNotAtTheListedSize)
+{
     for (const int listed : {3, 20, 5000}) {
         const std::string server = kLogin + "+OK 1 5\r\n-ERR\r\n+OK 1 " + std::to_string(listed) +
                                    "\r\n+OK\r\nline one\r\nline two\r\n.\r\n+OK\r\n";
@@ -182,31 +193,94 @@ struct FailureCase {
     Pop3Outcome outcome;
 };
 
-TEST(Pop3Engine, FailuresEndTheDownloadWithTheirTextAndQuit) {
+TEST(Pop3Engine, FailuresEndTheDownloadWithTheirTextAndQuit)
+{
     char dropped[512];
     std::snprintf(dropped, sizeof dropped, texts::kDroppedInMessage, 1);
     const std::string retr1 = kLogin + "+OK 1 10\r\n-ERR\r\n+OK 1 10\r\n";
     const std::string retr1Sent = kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\n";
     const std::vector<FailureCase> cases = {
-        {"negative greeting", "-ERR go away\r\n", End::Open, "QUIT\r\n", "", {"-ERR go away"}, 9, false,
+        {"negative greeting",
+         "-ERR go away\r\n",
+         End::Open,
+         "QUIT\r\n",
+         "",
+         {"-ERR go away"},
+         9,
+         false,
          Pop3Outcome::Failed},
-        {"wrong password", "+OK\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n+OK\r\n", End::Open,
-         "USER taro\r\nPASS pw\r\nQUIT\r\n", "", {"-ERR [AUTH] Authentication failed."}, 9, false,
+        {"wrong password",
+         "+OK\r\n+OK\r\n-ERR [AUTH] Authentication failed.\r\n+OK\r\n",
+         End::Open,
+         "USER taro\r\nPASS pw\r\nQUIT\r\n",
+         "",
+         {"-ERR [AUTH] Authentication failed."},
+         9,
+         false,
          Pop3Outcome::Failed},
-        {"unexpected reply", kLogin + "hello there\r\n", End::Open, kLoginSent + "QUIT\r\n", "", {"hello there"}, 9,
-         false, Pop3Outcome::Failed},
-        {"RETR refused", retr1 + "-ERR gone\r\n", End::Open, retr1Sent + "QUIT\r\n", "", {"-ERR gone"}, 9, false,
+        {"unexpected reply",
+         kLogin + "hello there\r\n",
+         End::Open,
+         kLoginSent + "QUIT\r\n",
+         "",
+         {"hello there"},
+         9,
+         false,
          Pop3Outcome::Failed},
-        {"silent server", "", End::Silent, "QUIT\r\n", "", {std::string(texts::kTimedOut)}, 9, true,
+        {"RETR refused",
+         retr1 + "-ERR gone\r\n",
+         End::Open,
+         retr1Sent + "QUIT\r\n",
+         "",
+         {"-ERR gone"},
+         9,
+         false,
          Pop3Outcome::Failed},
-        {"silent in a message", retr1 + "+OK\r\nhalf a me", End::Silent, retr1Sent + "QUIT\r\n",
-         "begin 1;abandon 1;", {std::string(texts::kTimedOut)}, 9, true, Pop3Outcome::Failed},
-        {"dropped in a message", retr1 + "+OK\r\nhalf a message\r\n.", End::Closed, retr1Sent, "begin 1;abandon 1;",
-         {dropped}, 8, false, Pop3Outcome::Failed},
-        {"dropped before the end", kLogin, End::Closed, kLoginSent, "", {std::string(texts::kDropped)}, 4, false,
+        {"silent server",
+         "",
+         End::Silent,
+         "QUIT\r\n",
+         "",
+         {std::string(texts::kTimedOut)},
+         9,
+         true,
          Pop3Outcome::Failed},
-        {"reply line too long", "+OK " + std::string(Pop3Engine::kMaxReplyLine, 'x'), End::Open, "QUIT\r\n", "",
-         {std::string(texts::kReplyTooLong)}, 9, true, Pop3Outcome::Failed},
+        {"silent in a message",
+         retr1 + "+OK\r\nhalf a me",
+         End::Silent,
+         retr1Sent + "QUIT\r\n",
+         "begin 1;abandon 1;",
+         {std::string(texts::kTimedOut)},
+         9,
+         true,
+         Pop3Outcome::Failed},
+        {"dropped in a message",
+         retr1 + "+OK\r\nhalf a message\r\n.",
+         End::Closed,
+         retr1Sent,
+         "begin 1;abandon 1;",
+         {dropped},
+         8,
+         false,
+         Pop3Outcome::Failed},
+        {"dropped before the end",
+         kLogin,
+         End::Closed,
+         kLoginSent,
+         "",
+         {std::string(texts::kDropped)},
+         4,
+         false,
+         Pop3Outcome::Failed},
+        {"reply line too long",
+         "+OK " + std::string(Pop3Engine::kMaxReplyLine, 'x'),
+         End::Open,
+         "QUIT\r\n",
+         "",
+         {std::string(texts::kReplyTooLong)},
+         9,
+         true,
+         Pop3Outcome::Failed},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -222,14 +296,16 @@ TEST(Pop3Engine, FailuresEndTheDownloadWithTheirTextAndQuit) {
 
 // After an error the QUIT's answer or the server's close ends the conversation; the window stays
 // open because the outcome is Failed.
-TEST(Pop3Engine, FailedDownloadFinishesWhenTheServerCloses) {
+TEST(Pop3Engine, FailedDownloadFinishesWhenTheServerCloses)
+{
     const Outcome o = runEverySplit("+OK\r\n+OK\r\n-ERR no\r\n", End::Closed);
     EXPECT_EQ(o.outcome, Pop3Outcome::Failed);
     EXPECT_EQ(o.events.back().kind, Kind::Finished);
     EXPECT_EQ(errorsOf(o), std::vector<std::string>{"-ERR no"});
 }
 
-TEST(Pop3Engine, NumbersAreReadSafely) {
+TEST(Pop3Engine, NumbersAreReadSafely)
+{
     struct Case {
         std::string stat;
         int count;
@@ -263,18 +339,23 @@ TEST(Pop3Engine, NumbersAreReadSafely) {
     EXPECT_EQ(positions, (std::vector<int>{INT_MAX, INT_MAX}));
 }
 
-TEST(Pop3Engine, UidlAnswerIsCheckedBeforeItIsBelieved) {
+TEST(Pop3Engine, UidlAnswerIsCheckedBeforeItIsBelieved)
+{
     // Numbers out of range, repeated or out of order are ignored; a malformed id is fetched but not
     // recorded (empty id).
-    const std::string server = kLogin + "+OK 3 30\r\n+OK\r\n0 zero\r\n2 bbb\r\n2 again\r\n1 aaa\r\n9 nine\r\n"
-                                        "3 " + std::string(71, 'x') + "\r\n.\r\n"
-                                        "+OK 2 10\r\n+OK\r\nb\r\n.\r\n+OK 3 10\r\n+OK\r\nc\r\n.\r\n+OK\r\n";
+    const std::string server = kLogin +
+                               "+OK 3 30\r\n+OK\r\n0 zero\r\n2 bbb\r\n2 again\r\n1 aaa\r\n9 nine\r\n"
+                               "3 " +
+                               std::string(71, 'x') +
+                               "\r\n.\r\n"
+                               "+OK 2 10\r\n+OK\r\nb\r\n.\r\n+OK 3 10\r\n+OK\r\nc\r\n.\r\n+OK\r\n";
     const Outcome o = runEverySplit(server);
     EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST 2\r\nRETR 2\r\nLIST 3\r\nRETR 3\r\nQUIT\r\n");
     EXPECT_EQ(o.ids, (std::vector<std::string>{"bbb", ""}));
 }
 
-TEST(Pop3Engine, AbortInAMessageDropsItAndReadsPastItsRest) {
+TEST(Pop3Engine, AbortInAMessageDropsItAndReadsPastItsRest)
+{
     RecordingSink sink;
     Pop3Engine engine({"taro", "pw"}, sink);
     Outcome o;
@@ -291,7 +372,8 @@ TEST(Pop3Engine, AbortInAMessageDropsItAndReadsPastItsRest) {
     EXPECT_TRUE(errorsOf(o).empty());
 }
 
-TEST(Pop3Engine, SinkFailuresAreReportedAndTheDownloadGoesOn) {
+TEST(Pop3Engine, SinkFailuresAreReportedAndTheDownloadGoesOn)
+{
     const std::string server = kLogin + "+OK 2 20\r\n-ERR\r\n+OK 1 10\r\n+OK\r\none\r\n.\r\n"
                                         "+OK 2 10\r\n+OK\r\ntwo\r\n.\r\n+OK\r\n";
     {
@@ -325,7 +407,8 @@ TEST(Pop3Engine, SinkFailuresAreReportedAndTheDownloadGoesOn) {
 
 // A message far larger than any buffer reaches the sink in bounded pieces, with the LIST size
 // far off.
-TEST(Pop3Engine, LargeMessageStreamsInBoundedPieces) {
+TEST(Pop3Engine, LargeMessageStreamsInBoundedPieces)
+{
     RecordingSink sink;
     sink.keepData = false;
     Pop3Engine engine({"taro", "pw"}, sink);
@@ -350,9 +433,11 @@ TEST(Pop3Engine, LargeMessageStreamsInBoundedPieces) {
 
 // With an early sender the next LIST leaves before the finished message is filed; the sequence of
 // commands is the same.
-TEST(Pop3Engine, NextCommandCanLeaveBeforeFiling) {
+TEST(Pop3Engine, NextCommandCanLeaveBeforeFiling)
+{
     struct Sink : RecordingSink {
-        std::vector<std::string> completeMessage(int number, std::string_view id) override {
+        std::vector<std::string> completeMessage(int number, std::string_view id) override
+        {
             calls += "[sent so far: " + *sent + "]";
             return RecordingSink::completeMessage(number, id);
         }
@@ -366,12 +451,16 @@ TEST(Pop3Engine, NextCommandCanLeaveBeforeFiling) {
                                                "+OK 2 10\r\n+OK\r\nb\r\n.\r\n+OK\r\n");
     sent += step.send;
     EXPECT_EQ(sent, kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\nQUIT\r\n");
-    EXPECT_EQ(sink.calls, "begin 1;[sent so far: " + kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\n]complete 1;"
-                          "begin 2;[sent so far: " + kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\n"
-                          "QUIT\r\n]complete 2;");
+    EXPECT_EQ(sink.calls, "begin 1;[sent so far: " + kLoginSent +
+                              "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\n]complete 1;"
+                              "begin 2;[sent so far: " +
+                              kLoginSent +
+                              "UIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\n"
+                              "QUIT\r\n]complete 2;");
 }
 
-TEST(Pop3Engine, LoginWithALineBreakIsNeverSent) {
+TEST(Pop3Engine, LoginWithALineBreakIsNeverSent)
+{
     for (const Pop3Login& login : {Pop3Login{"taro\r\nDELE 1", "pw"}, Pop3Login{"taro", "pw\nDELE 1"}}) {
         RecordingSink sink;
         Pop3Engine engine(login, sink);
@@ -383,9 +472,10 @@ TEST(Pop3Engine, LoginWithALineBreakIsNeverSent) {
     }
 }
 
-TEST(Pop3Engine, PortTextNamesThePortOnlyWhenItIsOne) {
+TEST(Pop3Engine, PortTextNamesThePortOnlyWhenItIsOne)
+{
     const std::vector<std::pair<std::string, int>> cases = {
-        {"110", 110}, {"995", 995}, {"1", 1},       {"65535", 65535}, {" 2110 ", 2110}, {"", 110},
+        {"110", 110}, {"995", 995},   {"1", 1},    {"65535", 65535}, {" 2110 ", 2110},     {"", 110},
         {"0", 110},   {"65536", 110}, {"-1", 110}, {"11O", 110},     {"99999999999", 110}, {"80x", 110},
     };
     for (const auto& [text, port] : cases)

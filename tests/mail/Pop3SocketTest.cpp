@@ -9,10 +9,9 @@
 #include "support/PrivateNetwork.h"
 #include "support/TestFiles.h"
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -31,7 +30,8 @@ constexpr int kPort = 1110;
 class ScriptedServer {
 public:
     ScriptedServer(std::map<std::string, std::string> replies, bool trickle)
-        : m_replies(std::move(replies)), m_trickle(trickle) {
+        : m_replies(std::move(replies)), m_trickle(trickle)
+    {
         m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
         ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -43,13 +43,15 @@ public:
         EXPECT_EQ(::listen(m_listener, 1), 0);
         m_thread = std::thread([this] { serve(); });
     }
-    ~ScriptedServer() {
+    ~ScriptedServer()
+    {
         m_thread.join();
         ::close(m_listener);
     }
 
 private:
-    void send(int fd, const std::string& bytes) {
+    void send(int fd, const std::string& bytes)
+    {
         if (!m_trickle) {
             ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             return;
@@ -58,7 +60,8 @@ private:
             ::send(fd, &c, 1, MSG_NOSIGNAL);
     }
 
-    void serve() {
+    void serve()
+    {
         const int fd = ::accept(m_listener, nullptr, nullptr);
         if (fd < 0)
             return;
@@ -101,7 +104,8 @@ private:
     std::thread m_thread;
 };
 
-std::map<std::string, std::string> twoMessages() {
+std::map<std::string, std::string> twoMessages()
+{
     return {
         {"<greeting>", "+OK hello\r\n"},
         {"USER taro", "+OK\r\n"},
@@ -124,7 +128,8 @@ struct Download {
 };
 
 Download download(const test::TempDir& dir, std::map<std::string, std::string> replies, bool trickle,
-                  std::size_t readSize = 65536) {
+                  std::size_t readSize = 65536)
+{
     ScriptedServer server(std::move(replies), trickle);
     mail::UidlRecord record(dir.path(), test::kPrivateHostAddress, "taro");
     mail::ReceivedMailFiler filer(dir.path(), &record);
@@ -137,20 +142,23 @@ Download download(const test::TempDir& dir, std::map<std::string, std::string> r
     return d;
 }
 
-TEST(Pop3OverSocket, TrickledAndBunchedRepliesFileTheSameMessages) {
+TEST(Pop3OverSocket, TrickledAndBunchedRepliesFileTheSameMessages)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     const std::vector<std::string> expected = {"Subject: one\r\n\r\n.dotted\r\n", "Subject: two\r\n\r\nsecond\r\n"};
     for (const bool trickle : {true, false}) {
         test::TempDir dir("orvalink-pop3-socket");
         const Download d = download(dir, twoMessages(), trickle, trickle ? 1 : 65536);
         EXPECT_EQ(d.outcome, mail::Pop3Outcome::Done) << trickle;
-        EXPECT_EQ(d.run.sent, "USER taro\r\nPASS pw\r\nSTAT\r\nUIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\nQUIT\r\n");
+        EXPECT_EQ(d.run.sent,
+                  "USER taro\r\nPASS pw\r\nSTAT\r\nUIDL\r\nLIST 1\r\nRETR 1\r\nLIST 2\r\nRETR 2\r\nQUIT\r\n");
         EXPECT_EQ(d.stored, expected) << trickle;
         EXPECT_EQ(d.recorded, (std::set<std::string>{"u1", "u2"}));
     }
 }
 
-TEST(Pop3OverSocket, ConnectionDroppedInAMessageFilesNothingOfIt) {
+TEST(Pop3OverSocket, ConnectionDroppedInAMessageFilesNothingOfIt)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     test::TempDir dir("orvalink-pop3-socket");
     auto replies = twoMessages();

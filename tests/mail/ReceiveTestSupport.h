@@ -15,7 +15,8 @@ namespace orvalink::mail {
 
 using Kind = orvalink::mail::Pop3Event::Kind;
 
-inline std::string sj(const char* utf8) {
+inline std::string sj(const char* utf8)
+{
     return platform::utf8ToCp932(utf8);
 }
 
@@ -30,25 +31,29 @@ public:
         bool abandoned = false;
     };
 
-    std::string beginMessage(int number) override {
+    std::string beginMessage(int number) override
+    {
         messages.push_back({number, {}, {}, false, false});
         calls += "begin " + std::to_string(number) + ";";
         return failBegin;
     }
-    std::string writeMessageData(std::string_view data) override {
+    std::string writeMessageData(std::string_view data) override
+    {
         largestWrite = std::max(largestWrite, data.size());
         totalWritten += data.size();
         if (keepData)
             messages.back().data.append(data);
         return failWrite;
     }
-    std::vector<std::string> completeMessage(int number, std::string_view id) override {
+    std::vector<std::string> completeMessage(int number, std::string_view id) override
+    {
         messages.back().completed = true;
         messages.back().id = std::string(id);
         calls += "complete " + std::to_string(number) + ";";
         return completeErrors;
     }
-    void abandonMessage(int number) override {
+    void abandonMessage(int number) override
+    {
         messages.back().abandoned = true;
         calls += "abandon " + std::to_string(number) + ";";
     }
@@ -64,7 +69,8 @@ public:
 };
 
 // The received-mail folder's messages, read back through the store.
-inline std::vector<std::string> receivedMessages(const std::string& mailDir) {
+inline std::vector<std::string> receivedMessages(const std::string& mailDir)
+{
     std::vector<std::string> texts;
     const auto folder = orvalink::folders::folderFilePath(mailDir, orvalink::folders::kReceivedFolder);
     const auto listing = orvalink::folders::readFolderIndex(*folder);

@@ -3,10 +3,10 @@
 
 #include "folders/store/MailStore.h"
 #include "mail/CRThread.h"
+#include "mail/ConnectErrorText.h"
 #include "mail/MailTestSupport.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
-#include "mail/ConnectErrorText.h"
 #include "mail/ScriptedPop3Server.h"
 #include "platform/AsyncSocket.h"
 #include "platform/MessageBoxRecorder.h"

@@ -1,15 +1,15 @@
 // The filing of a downloaded message: the cleanup and Subject joining passes on bytes, the whole
 // pipeline into 受信したメール, the message file writer and the record of filed ids.
+#include "mail/engine/ReceivedMailFiling.h"
+
 #include "folders/store/TempFileNames.h"
 #include "mail/ReceiveTestSupport.h"
 #include "mail/engine/Pop3Texts.h"
 #include "mail/engine/ReceivedMailFiler.h"
-#include "mail/engine/ReceivedMailFiling.h"
 #include "mail/engine/UidlRecord.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 namespace orvalink::mail {
@@ -27,7 +27,8 @@ struct PassCase {
     std::string out;
 };
 
-TEST(CleanupPass, StoredFormBecomesCrLfLinesWithHeaderFoldsJoined) {
+TEST(CleanupPass, StoredFormBecomesCrLfLinesWithHeaderFoldsJoined)
+{
     const std::vector<PassCase> cases = {
         {"stored example", "Received: a\r\r\n\tb\r\r\nSubject: x\r\r\nDate: y\r\r\n\r\r\nbody\r\r\n.\r\r\n",
          "Received: ab\r\nSubject: x\r\nDate: y\r\n\r\nbody\r\n"},
@@ -46,7 +47,8 @@ TEST(CleanupPass, StoredFormBecomesCrLfLinesWithHeaderFoldsJoined) {
         EXPECT_EQ(cleanupPass(c.in), c.out) << c.name;
 }
 
-TEST(SubjectJoinPass, FirstSubjectOfTheHeaderTakesItsFoldedLinesOnly) {
+TEST(SubjectJoinPass, FirstSubjectOfTheHeaderTakesItsFoldedLinesOnly)
+{
     const std::vector<PassCase> cases = {
         {"folded encoded words join without a space", "Subject: AB\r\n CD\r\nDate: x\r\n\r\nbody\r\n",
          "Subject: ABCD\r\nDate: x\r\n\r\nbody\r\n"},
@@ -71,7 +73,8 @@ TEST(SubjectJoinPass, FirstSubjectOfTheHeaderTakesItsFoldedLinesOnly) {
 }
 
 // The message file as the filer writes it: every LF as CR LF and the stored terminator.
-std::string storedForm(std::string_view received) {
+std::string storedForm(std::string_view received)
+{
     std::string stored;
     for (const char c : received) {
         if (c == '\n')
@@ -85,14 +88,16 @@ class Filing : public ::testing::Test {
 protected:
     std::string folder() const { return *folders::folderFilePath(dir.path(), folders::kReceivedFolder); }
     std::string messageFile(int n) const { return folders::messageTempFileName(folder(), n); }
-    static bool exists(const std::string& cp932Path) {
+    static bool exists(const std::string& cp932Path)
+    {
         return std::filesystem::exists(platform::cp932ToUtf8(cp932Path));
     }
 
     test::TempDir dir{"orvalink-filing"};
 };
 
-TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte) {
+TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte)
+{
     struct Case {
         const char* name;
         std::string received;
@@ -125,7 +130,8 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte) {
         EXPECT_EQ(stored[i], cases[i].stored) << cases[i].name;
 }
 
-TEST_F(Filing, MessageThatCannotBeFiledIsKeptAndNamed) {
+TEST_F(Filing, MessageThatCannotBeFiledIsKeptAndNamed)
+{
     // The folder's mailbox cannot be opened: it is a directory.
     std::filesystem::create_directory(platform::cp932ToUtf8(folder() + ".mbx"));
     const std::string received = "Subject: keep me\r\n\r\nbody\r\n";
@@ -145,14 +151,16 @@ TEST_F(Filing, MessageThatCannotBeFiledIsKeptAndNamed) {
     EXPECT_EQ(test::readFile(platform::cp932ToUtf8(messageFile(4) + ".1")), received);
 }
 
-TEST_F(Filing, MissingMessageFileIsReportedAsLost) {
+TEST_F(Filing, MissingMessageFileIsReportedAsLost)
+{
     const FilingResult result = fileReceivedMessage(dir.path(), messageFile(7), 7);
     EXPECT_FALSE(result.filed);
     EXPECT_TRUE(result.keptFile.empty());
     EXPECT_EQ(result.errors.size(), 1u);
 }
 
-TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling) {
+TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling)
+{
     UidlRecord record(dir.path(), "pop.example.jp", "taro");
     ReceivedMailFiler filer(dir.path(), &record);
     // A file left by an interrupted download is not part of the new message.
@@ -179,7 +187,8 @@ TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling) {
     EXPECT_EQ(record.load().size(), 1u);
 }
 
-TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded) {
+TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded)
+{
     std::filesystem::create_directory(platform::cp932ToUtf8(folder() + ".mbx"));
     UidlRecord record(dir.path(), "pop.example.jp", "taro");
     {
@@ -196,12 +205,14 @@ TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded) {
     EXPECT_EQ(test::readFile(platform::cp932ToUtf8(messageFile(3) + ".1")), "Subject: s\r\n\r\nbody\r\n");
 }
 
-TEST_F(Filing, FilerWithoutMailDirectoryRefuses) {
+TEST_F(Filing, FilerWithoutMailDirectoryRefuses)
+{
     ReceivedMailFiler filer("", nullptr);
     EXPECT_EQ(filer.beginMessage(1), texts::kNoMailDirectory);
 }
 
-TEST_F(Filing, UidlRecordIgnoresACutLineAndKeepsAccountsApart) {
+TEST_F(Filing, UidlRecordIgnoresACutLineAndKeepsAccountsApart)
+{
     UidlRecord taro(dir.path(), "pop.example.jp", "taro");
     UidlRecord jiro(dir.path(), "pop.example.jp", "jiro/../x");
     EXPECT_NE(taro.path(), jiro.path());

@@ -269,8 +269,11 @@ TEST_F(ServerSettings, TypedPortsAreDigitsNamingAPort)
     const struct {
         int field;
         const char* port;
-    } cases[] = {{Page::kIdPopPort, "1e4"}, {Page::kIdSmtpPort, "587x"}, {Page::kIdPopPort, "0"},
-                 {Page::kIdSmtpPort, "65536"}, {Page::kIdPopPort, " 110"}};
+    } cases[] = {{Page::kIdPopPort, "1e4"},
+                 {Page::kIdSmtpPort, "587x"},
+                 {Page::kIdPopPort, "0"},
+                 {Page::kIdSmtpPort, "65536"},
+                 {Page::kIdPopPort, " 110"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.port);
         for (int button : {Page::kIdRegister, Page::kIdUpdate}) {

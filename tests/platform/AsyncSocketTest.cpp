@@ -35,7 +35,8 @@ public:
     std::thread::id notifyThread;
 
 protected:
-    void onReceive(int) override {
+    void onReceive(int) override
+    {
         ++receiveNotes;
         notifyThread = std::this_thread::get_id();
         if (!readOnNotify)
@@ -56,12 +57,14 @@ protected:
                 received.emplace_back(buf, static_cast<std::size_t>(n));
         }
     }
-    void onConnect(int err) override {
+    void onConnect(int err) override
+    {
         ++connectNotes;
         connectError = err;
         notifyThread = std::this_thread::get_id();
     }
-    void onClose(int err) override {
+    void onClose(int err) override
+    {
         ++closeNotes;
         closeError = err;
     }
@@ -70,7 +73,8 @@ public:
     Type handleType = Type::Datagram;
 };
 
-std::uint16_t localPort(int fd) {
+std::uint16_t localPort(int fd)
+{
     sockaddr_in a{};
     socklen_t l = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &l);
@@ -79,7 +83,8 @@ std::uint16_t localPort(int fd) {
 
 // A plain blocking TCP listener on 127.0.0.1 (port chosen by the system).
 struct LoopbackListener {
-    LoopbackListener() {
+    LoopbackListener()
+    {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -95,7 +100,8 @@ struct LoopbackListener {
 
 } // namespace
 
-TEST(AsyncSocket, ErrnoMapsToWindowsSocketsNumbers) {
+TEST(AsyncSocket, ErrnoMapsToWindowsSocketsNumbers)
+{
     struct Case {
         int err;
         int wsa;
@@ -132,14 +138,16 @@ TEST(AsyncSocket, ErrnoMapsToWindowsSocketsNumbers) {
         EXPECT_EQ(AsyncSocket::wsaErrorFromErrno(c.err), c.wsa) << "errno " << c.err;
 }
 
-TEST(AsyncSocket, ServicePortLooksUpTheServiceTable) {
+TEST(AsyncSocket, ServicePortLooksUpTheServiceTable)
+{
     EXPECT_EQ(AsyncSocket::servicePort("smtp", "tcp"), 25);
     EXPECT_EQ(AsyncSocket::servicePort("pop3", "tcp"), 110);
     EXPECT_EQ(AsyncSocket::servicePort("no-such-service-here", "tcp"), 0);
     EXPECT_EQ(AsyncSocket::servicePort("", "tcp"), 0);
 }
 
-TEST(AsyncSocket, CallsOnAClosedSocketFail) {
+TEST(AsyncSocket, CallsOnAClosedSocketFail)
+{
     AsyncSocket s;
     char buf[4] = {};
     std::string addr;
@@ -153,7 +161,8 @@ TEST(AsyncSocket, CallsOnAClosedSocketFail) {
     EXPECT_EQ(AsyncSocket::lastError(), WSAENOTSOCK);
 }
 
-TEST(AsyncSocket, BindingAPortInUseFailsWithAddressInUse) {
+TEST(AsyncSocket, BindingAPortInUseFailsWithAddressInUse)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     AsyncSocket first, second;
     ASSERT_TRUE(first.create(AsyncSocket::Type::Datagram, 12121));
@@ -167,7 +176,8 @@ TEST(AsyncSocket, BindingAPortInUseFailsWithAddressInUse) {
     EXPECT_EQ(AsyncSocket::lastError(), 10049);
 }
 
-TEST(AsyncSocket, BroadcastFromAnotherThreadLoopsBackToTheCreatingThread) {
+TEST(AsyncSocket, BroadcastFromAnotherThreadLoopsBackToTheCreatingThread)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     RecordingSocket s;
     ASSERT_TRUE(s.create(AsyncSocket::Type::Datagram, 12121));
@@ -188,7 +198,8 @@ TEST(AsyncSocket, BroadcastFromAnotherThreadLoopsBackToTheCreatingThread) {
     EXPECT_EQ(s.notifyThread, std::this_thread::get_id());
 }
 
-TEST(AsyncSocket, BroadcastNeedsTheBroadcastOption) {
+TEST(AsyncSocket, BroadcastNeedsTheBroadcastOption)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     AsyncSocket s;
     ASSERT_TRUE(s.create(AsyncSocket::Type::Datagram, 12122));
@@ -198,7 +209,8 @@ TEST(AsyncSocket, BroadcastNeedsTheBroadcastOption) {
     EXPECT_EQ(AsyncSocket::lastError(), WSAEOPNOTSUPP);
 }
 
-TEST(AsyncSocket, ReadNotificationWaitsUntilTheDataIsRead) {
+TEST(AsyncSocket, ReadNotificationWaitsUntilTheDataIsRead)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     RecordingSocket s;
     s.readOnNotify = false;
@@ -220,7 +232,8 @@ TEST(AsyncSocket, ReadNotificationWaitsUntilTheDataIsRead) {
     EXPECT_EQ(s.received[0], "two");
 }
 
-TEST(AsyncSocket, OversizedDatagramIsCutAndReportedAsMessageSize) {
+TEST(AsyncSocket, OversizedDatagramIsCutAndReportedAsMessageSize)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     AsyncSocket s, peer;
     ASSERT_TRUE(s.create(AsyncSocket::Type::Datagram, 12124, "127.0.0.1", 0));
@@ -238,7 +251,8 @@ TEST(AsyncSocket, OversizedDatagramIsCutAndReportedAsMessageSize) {
     EXPECT_EQ(addr, "127.0.0.1");
 }
 
-TEST(AsyncSocket, StreamConnectsReceivesAndSeesTheOrderlyCloseOnce) {
+TEST(AsyncSocket, StreamConnectsReceivesAndSeesTheOrderlyCloseOnce)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     LoopbackListener listener;
     RecordingSocket c;
@@ -266,7 +280,8 @@ TEST(AsyncSocket, StreamConnectsReceivesAndSeesTheOrderlyCloseOnce) {
     EXPECT_EQ(c.connectNotes, 1);
 }
 
-TEST(AsyncSocket, ConnectToAClosedPortIsRefused) {
+TEST(AsyncSocket, ConnectToAClosedPortIsRefused)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     std::uint16_t port;
     {
@@ -281,7 +296,8 @@ TEST(AsyncSocket, ConnectToAClosedPortIsRefused) {
     EXPECT_EQ(c.connectNotes, 1);
 }
 
-TEST(AsyncSocket, ConnectResolvesNamesAndRejectsWhatCannotConnect) {
+TEST(AsyncSocket, ConnectResolvesNamesAndRejectsWhatCannotConnect)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     LoopbackListener listener;
     RecordingSocket c;
@@ -300,7 +316,8 @@ TEST(AsyncSocket, ConnectResolvesNamesAndRejectsWhatCannotConnect) {
     EXPECT_EQ(d.connectNotes, 0);
 }
 
-TEST(AsyncSocket, SendToAPeerThatWentAwayFailsWithoutKillingTheProcess) {
+TEST(AsyncSocket, SendToAPeerThatWentAwayFailsWithoutKillingTheProcess)
+{
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     LoopbackListener listener;
     RecordingSocket c;

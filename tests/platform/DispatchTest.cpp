@@ -1,4 +1,5 @@
 #include "platform/Dispatch.h"
+
 #include "support/TestFiles.h"
 
 #include <QCoreApplication>
@@ -18,7 +19,8 @@ namespace {
 
 // Records what it handled; WM_USER+1 answers wParam*2, WM_USER+2 sleeps first, WM_USER+3 takes the
 // text and answers its length, WM_USER+4 destroys the window once the gate opens, WM_USER+5 waits for
-// the gate and answers 9, WM_USER+6 destroys the window and then answers 5. `started` tells that a gated message has reached the handler.
+// the gate and answers 9, WM_USER+6 destroys the window and then answers 5. `started` tells that a gated message has
+// reached the handler.
 class Recorder : public MessageTarget {
 public:
     std::intptr_t windowProc(WindowMessage& msg) override
@@ -183,7 +185,9 @@ TEST(Dispatch, SenderQueuedBehindTheWindowsDestructionIsReleased)
     // either way, and never a sender left waiting.
     auto first = std::async(std::launch::async, [&] { return sendMessage(t.target, {WM_USER + 4, {}, {}}); });
     ASSERT_TRUE(waitStarted(*t.target));
-    auto second = std::async(std::launch::async, [&] { return sendMessage(t.target, {WM_USER + 1, std::int64_t{5}, {}}); });
+    auto second = std::async(std::launch::async, [&] {
+        return sendMessage(t.target, {WM_USER + 1, std::int64_t{5}, {}});
+    });
     std::this_thread::sleep_for(50ms);
     t.opener.set_value();
     EXPECT_EQ(first.get(), 1);

@@ -8,7 +8,8 @@
 
 namespace orvalink::test {
 
-template <typename Pred> bool processEventsUntil(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+template <typename Pred> bool processEventsUntil(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(5))
+{
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > end)

@@ -19,7 +19,8 @@ namespace {
 const std::string kTwice = "\x82\x51\x8F\x64\x8B\x4E\x93\xAE\x82\xCD\x8F\x6F\x97\x88\x82\xDC\x82\xB9\x82\xF1";
 const std::string kMessage = "\x83\x81\x83\x62\x83\x5A\x81\x5B\x83\x57";
 
-QMessageBox* visibleMessageBox() {
+QMessageBox* visibleMessageBox()
+{
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
             return box;
@@ -27,7 +28,8 @@ QMessageBox* visibleMessageBox() {
 }
 } // namespace
 
-TEST(MessageBox, RecorderRecordsCallsFromAnyThreadAndAnswersFromItsQueue) {
+TEST(MessageBox, RecorderRecordsCallsFromAnyThreadAndAnswersFromItsQueue)
+{
     MessageBoxRecorder rec({IDCANCEL});
     EXPECT_EQ(messageBox(kTwice, kMessage, MB_OKCANCEL), IDCANCEL);
     int fromThread = 0;
@@ -48,7 +50,8 @@ TEST(MessageBox, RecorderRecordsCallsFromAnyThreadAndAnswersFromItsQueue) {
     EXPECT_TRUE(QApplication::topLevelWidgets().isEmpty()) << "no dialog while a responder answers";
 }
 
-TEST(MessageBox, FromAnotherThreadTheDialogIsShownOnTheGuiThread) {
+TEST(MessageBox, FromAnotherThreadTheDialogIsShownOnTheGuiThread)
+{
     struct Case {
         unsigned type;
         QMessageBox::StandardButton press;
@@ -94,7 +97,8 @@ TEST(MessageBox, FromAnotherThreadTheDialogIsShownOnTheGuiThread) {
     }
 }
 
-TEST(MessageBox, FolderPickerResponder) {
+TEST(MessageBox, FolderPickerResponder)
+{
     std::string askedTitle;
     setFolderPickerResponder([&](std::string_view title) -> std::optional<std::string> {
         askedTitle = title;

@@ -29,7 +29,8 @@ const std::string kHalfWidthSocket = "\xBF\xB9\xAF\xC4";
 
 } // namespace
 
-TEST(Profile, ValuesRoundTripByteForByte) {
+TEST(Profile, ValuesRoundTripByteForByte)
+{
     TempDir dir;
     std::string allBytes;
     for (int c = 0; c < 256; ++c)
@@ -64,7 +65,8 @@ TEST(Profile, ValuesRoundTripByteForByte) {
     }
 }
 
-TEST(Profile, NamesRoundTripByteForByte) {
+TEST(Profile, NamesRoundTripByteForByte)
+{
     TempDir dir;
     const std::string names[] = {kGroupOne, "a=b", "[x]", ";k", "#k", " lead", "trail ", "back\\slash", "\x82\x0A\xFF"};
     Profile p(dir.file("Orvalink.conf"));
@@ -78,7 +80,8 @@ TEST(Profile, NamesRoundTripByteForByte) {
     }
 }
 
-TEST(Profile, JapaneseIsStoredAsReadableUtf8) {
+TEST(Profile, JapaneseIsStoredAsReadableUtf8)
+{
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeString("NetMsg Entry", "User PortName1", kGroupOne));
@@ -89,7 +92,8 @@ TEST(Profile, JapaneseIsStoredAsReadableUtf8) {
     EXPECT_NE(onDisk.find("Label=ｿｹｯﾄ\n"), std::string::npos);
 }
 
-TEST(Profile, EncodingEscapesOnlyWhatMustBe) {
+TEST(Profile, EncodingEscapesOnlyWhatMustBe)
+{
     struct Case {
         std::string bytes;
         Profile::Field field;
@@ -114,7 +118,8 @@ TEST(Profile, EncodingEscapesOnlyWhatMustBe) {
     }
 }
 
-TEST(Profile, MissingValuesGiveTheDefault) {
+TEST(Profile, MissingValuesGiveTheDefault)
+{
     TempDir dir;
     Profile p(dir.file("none/Orvalink.conf"));
     EXPECT_EQ(p.getInt("NetMsg Entry", "User PortCnt", 0), 0);
@@ -128,7 +133,8 @@ TEST(Profile, MissingValuesGiveTheDefault) {
     EXPECT_EQ(p.getInt("Other Entry", "User PortCnt", 5), 5);
 }
 
-TEST(Profile, IntegersReadTheLeadingNumber) {
+TEST(Profile, IntegersReadTheLeadingNumber)
+{
     struct Case {
         const char* text;
         int expected;
@@ -159,7 +165,8 @@ TEST(Profile, IntegersReadTheLeadingNumber) {
     EXPECT_EQ(p.getString("S", "n"), "-123");
 }
 
-TEST(Profile, NamesMatchWithoutAsciiCaseButDoubleByteCharactersExactly) {
+TEST(Profile, NamesMatchWithoutAsciiCaseButDoubleByteCharactersExactly)
+{
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeInt("MainWindow Entry", "top", 10));
@@ -177,7 +184,8 @@ TEST(Profile, NamesMatchWithoutAsciiCaseButDoubleByteCharactersExactly) {
     EXPECT_EQ(p.getString("S", "\x82\x41"), "two");
 }
 
-TEST(Profile, RemoveKey) {
+TEST(Profile, RemoveKey)
+{
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeString("S", "a", "1"));
@@ -190,14 +198,16 @@ TEST(Profile, RemoveKey) {
     EXPECT_EQ(readFile(p.filePath()).find("[S]"), std::string::npos) << "an emptied section is dropped";
 }
 
-TEST(Profile, EmptyNamesAreRefused) {
+TEST(Profile, EmptyNamesAreRefused)
+{
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     EXPECT_FALSE(p.writeString("", "k", "v"));
     EXPECT_FALSE(p.writeString("S", "", "v"));
 }
 
-TEST(Profile, TwoObjectsOnOneFileSeeEachOthersWrites) {
+TEST(Profile, TwoObjectsOnOneFileSeeEachOthersWrites)
+{
     TempDir dir;
     Profile a(dir.file("Orvalink.conf"));
     Profile b(dir.file("Orvalink.conf"));
@@ -211,7 +221,8 @@ TEST(Profile, TwoObjectsOnOneFileSeeEachOthersWrites) {
     EXPECT_EQ(b.getInt("S", "z", 0), 3);
 }
 
-TEST(Profile, AHandEditIsPickedUp) {
+TEST(Profile, AHandEditIsPickedUp)
+{
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeInt("NetMsg Entry", "User PortCnt", 1));
@@ -223,7 +234,8 @@ TEST(Profile, AHandEditIsPickedUp) {
     EXPECT_EQ(p.getString("NetMsg Entry", "User PortName1"), kGroupOne);
 }
 
-TEST(Profile, ConcurrentWritersLoseNothing) {
+TEST(Profile, ConcurrentWritersLoseNothing)
+{
     TempDir dir;
     constexpr int kThreads = 4;
     constexpr int kWrites = 25;
@@ -248,7 +260,8 @@ TEST(Profile, ConcurrentWritersLoseNothing) {
     }
 }
 
-TEST(Profile, HandBrokenFileKeepsItsGoodLines) {
+TEST(Profile, HandBrokenFileKeepsItsGoodLines)
+{
     TempDir dir;
     const std::string path = dir.file("Orvalink.conf");
     std::string content = "orphan=before any section\n"
@@ -289,7 +302,8 @@ TEST(Profile, HandBrokenFileKeepsItsGoodLines) {
     EXPECT_EQ(again.getInt("Good", "e", 0), 5);
 }
 
-TEST(Profile, FileIsReplacedAtomically) {
+TEST(Profile, FileIsReplacedAtomically)
+{
     TempDir dir;
     Profile p(dir.file("Orvalink.conf"));
     ASSERT_TRUE(p.writeString("S", "big", std::string(256 * 1024, 'x')));
@@ -315,7 +329,8 @@ TEST(Profile, FileIsReplacedAtomically) {
     }
 }
 
-TEST(Profile, FailedWriteIsReportedAndLeavesNothingBehind) {
+TEST(Profile, FailedWriteIsReportedAndLeavesNothingBehind)
+{
     TempDir dir;
     const std::string path = dir.file("Orvalink.conf");
     Profile p(path);
@@ -336,7 +351,8 @@ TEST(Profile, FailedWriteIsReportedAndLeavesNothingBehind) {
     EXPECT_EQ(q.getInt("S", "a", -1), -1);
 }
 
-TEST(Profile, ApplicationStoreFollowsXdgConfigHome) {
+TEST(Profile, ApplicationStoreFollowsXdgConfigHome)
+{
     TempDir dir;
     ScopedEnv configHome("XDG_CONFIG_HOME", dir.path());
     ScopedEnv home("HOME", dir.path());
@@ -352,7 +368,8 @@ TEST(Profile, ApplicationStoreFollowsXdgConfigHome) {
 
 // Paths are file-system bytes, not code page 932 text: every path comes back exactly, whether or
 // not code page 932 can hold its characters, and the ones that are UTF-8 stay readable in the file.
-TEST(Profile, PathsRoundTripByteForByteAndStayReadable) {
+TEST(Profile, PathsRoundTripByteForByteAndStayReadable)
+{
     TempDir dir;
     const struct {
         std::string path;
@@ -387,7 +404,8 @@ TEST(Profile, PathsRoundTripByteForByteAndStayReadable) {
 // What files of earlier versions hold keeps its meaning: a folder stored as text reads as the same
 // path, and a value written by hand that code page 932 cannot hold is not lost when another value
 // is written.
-TEST(Profile, ExistingValuesKeepTheirMeaningAndSurviveRewrites) {
+TEST(Profile, ExistingValuesKeepTheirMeaningAndSurviveRewrites)
+{
     TempDir dir;
     const std::string path = dir.file("Orvalink.conf");
     writeFile(path, "[NetMsg Entry]\nLog Folder=/home/ユーザ/ChatLog\nGreeting=café ☃\nUser PortName1=グループ１\n");
@@ -402,7 +420,8 @@ TEST(Profile, ExistingValuesKeepTheirMeaningAndSurviveRewrites) {
 
 // A writer killed between creating its temporary file and the rename leaves it behind; opening the
 // store removes those files and nothing else.
-TEST(Profile, OpeningRemovesStaleTemporaryFilesOnly) {
+TEST(Profile, OpeningRemovesStaleTemporaryFilesOnly)
+{
     TempDir dir;
     const std::string path = dir.file("Orvalink.conf");
     writeFile(path, "[S]\na=1\n");

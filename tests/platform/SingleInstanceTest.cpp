@@ -18,7 +18,8 @@ namespace {
 
 // Runs f in a child process and returns its exit status (f's result), like a second instance of
 // the program would.
-template <typename F> int inChildProcess(F f) {
+template <typename F> int inChildProcess(F f)
+{
     const pid_t pid = ::fork();
     if (pid == 0)
         ::_exit(f());
@@ -29,7 +30,8 @@ template <typename F> int inChildProcess(F f) {
 
 } // namespace
 
-TEST(InstanceLock, ASecondInstanceWithTheSameSettingsIsRefused) {
+TEST(InstanceLock, ASecondInstanceWithTheSameSettingsIsRefused)
+{
     TempDir dir;
     InstanceLock first(dir.path());
     ASSERT_TRUE(first.tryLock());
@@ -48,7 +50,8 @@ TEST(InstanceLock, ASecondInstanceWithTheSameSettingsIsRefused) {
     EXPECT_EQ(inChildProcess([&] { return InstanceLock(dir.path()).tryLock() ? 1 : 0; }), 1);
 }
 
-TEST(InstanceLock, ALockLeftByADeadProcessIsTakenOver) {
+TEST(InstanceLock, ALockLeftByADeadProcessIsTakenOver)
+{
     TempDir dir;
     // The child takes the lock and dies without releasing it.
     ASSERT_EQ(inChildProcess([&] {
@@ -61,7 +64,8 @@ TEST(InstanceLock, ALockLeftByADeadProcessIsTakenOver) {
     EXPECT_TRUE(next.tryLock());
 }
 
-TEST(InstanceLock, DefaultsToTheSettingsFolder) {
+TEST(InstanceLock, DefaultsToTheSettingsFolder)
+{
     TempDir dir;
     ScopedEnv configHome("XDG_CONFIG_HOME", dir.path());
     {

@@ -8,7 +8,8 @@
 
 namespace orvalink::platform {
 
-TEST(SystemInfo, ProcessorTypeFromTheMachineName) {
+TEST(SystemInfo, ProcessorTypeFromTheMachineName)
+{
     struct Case {
         const char* machine;
         int expected;
@@ -22,7 +23,8 @@ TEST(SystemInfo, ProcessorTypeFromTheMachineName) {
     EXPECT_EQ(processorType(), processorTypeFromMachine(u.machine));
 }
 
-TEST(SystemInfo, NamesAndMemoryComeFromTheSystem) {
+TEST(SystemInfo, NamesAndMemoryComeFromTheSystem)
+{
     char host[256] = {};
     ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
     EXPECT_EQ(computerName(), host); // host names are ASCII

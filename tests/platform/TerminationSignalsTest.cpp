@@ -12,14 +12,16 @@ namespace orvalink::platform {
 using orvalink::test::processEventsUntil;
 
 namespace {
-bool hasDefaultAction(int sig) {
+bool hasDefaultAction(int sig)
+{
     struct sigaction sa {};
     ::sigaction(sig, nullptr, &sa);
     return sa.sa_handler == SIG_DFL;
 }
 } // namespace
 
-TEST(TerminationSignals, SignalsLeadToOneShutdownRequest) {
+TEST(TerminationSignals, SignalsLeadToOneShutdownRequest)
+{
     struct Case {
         int first;
         int later;
@@ -41,7 +43,8 @@ TEST(TerminationSignals, SignalsLeadToOneShutdownRequest) {
     EXPECT_TRUE(hasDefaultAction(SIGINT));
 }
 
-TEST(TerminationSignals, OnlyOneWatcherAtATime) {
+TEST(TerminationSignals, OnlyOneWatcherAtATime)
+{
     TerminationSignals first;
     EXPECT_THROW(TerminationSignals second, std::logic_error);
     EXPECT_FALSE(hasDefaultAction(SIGTERM)) << "the failed second watcher must not undo the first";

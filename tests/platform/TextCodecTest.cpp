@@ -4,7 +4,8 @@
 
 namespace orvalink::platform {
 
-TEST(TextCodec, ConvertsBetweenCodePage932AndQString) {
+TEST(TextCodec, ConvertsBetweenCodePage932AndQString)
+{
     struct Case {
         std::string cp932;
         const char* utf8;
@@ -24,7 +25,8 @@ TEST(TextCodec, ConvertsBetweenCodePage932AndQString) {
     }
 }
 
-TEST(TextCodec, CharactersOutsideCodePage932BecomeQuestionMarks) {
+TEST(TextCodec, CharactersOutsideCodePage932BecomeQuestionMarks)
+{
     EXPECT_EQ(fromQString(QString::fromUtf8("a\xF0\x9F\x98\x80"
                                             "b")),
               "a?b");                                                      // emoji (a surrogate pair)

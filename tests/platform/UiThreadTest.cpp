@@ -22,7 +22,8 @@ namespace {
 // WM_QUIT itself: ending the loop is the thread's business.
 class Window : public MessageTarget {
 public:
-    std::intptr_t windowProc(WindowMessage& msg) override {
+    std::intptr_t windowProc(WindowMessage& msg) override
+    {
         if (msg.id == WM_CLOSE) {
             destroyWindow();
             return 0;
@@ -34,14 +35,17 @@ public:
 class TestThread : public UiThread {
 public:
     explicit TestThread(bool succeed = true, std::chrono::milliseconds initDelay = 0ms)
-        : m_succeed(succeed), m_initDelay(initDelay) {}
+        : m_succeed(succeed), m_initDelay(initDelay)
+    {
+    }
     ~TestThread() override { quitAndWait(); }
 
     Clock::time_point initStarted, initEnded;
     std::atomic<int> exitInstanceCalls{0};
 
 protected:
-    bool initInstance() override {
+    bool initInstance() override
+    {
         initStarted = Clock::now();
         std::this_thread::sleep_for(m_initDelay);
         if (m_succeed)
@@ -49,7 +53,8 @@ protected:
         initEnded = Clock::now();
         return m_succeed;
     }
-    int exitInstance() override {
+    int exitInstance() override
+    {
         ++exitInstanceCalls;
         return 5;
     }
@@ -61,7 +66,8 @@ private:
 
 } // namespace
 
-TEST(UiThread, StartsReadyAndAnswersMessagesOnItsOwnThread) {
+TEST(UiThread, StartsReadyAndAnswersMessagesOnItsOwnThread)
+{
     TestThread t;
     ASSERT_TRUE(t.startAndWaitReady());
     EXPECT_TRUE(t.ready());
@@ -70,7 +76,8 @@ TEST(UiThread, StartsReadyAndAnswersMessagesOnItsOwnThread) {
     EXPECT_EQ(sendMessage(t.mainWindow(), {WM_USER, {}, {}}), 99);
 }
 
-TEST(UiThread, QuitAndWaitEndsTheThread) {
+TEST(UiThread, QuitAndWaitEndsTheThread)
+{
     TestThread t;
     ASSERT_TRUE(t.startAndWaitReady());
     MessageTarget* w = t.mainWindow();
@@ -82,7 +89,8 @@ TEST(UiThread, QuitAndWaitEndsTheThread) {
     EXPECT_EQ(sendMessage(w, {WM_USER, {}, {}}), 0);
 }
 
-TEST(UiThread, DestroyingTheMainWindowEndsTheThread) {
+TEST(UiThread, DestroyingTheMainWindowEndsTheThread)
+{
     TestThread t;
     ASSERT_TRUE(t.startAndWaitReady());
     EXPECT_EQ(sendMessage(t.mainWindow(), {WM_CLOSE, {}, {}}), 0);
@@ -90,7 +98,8 @@ TEST(UiThread, DestroyingTheMainWindowEndsTheThread) {
     EXPECT_EQ(t.exitInstanceCalls.load(), 1);
 }
 
-TEST(UiThread, FailingInitInstanceReportsFailure) {
+TEST(UiThread, FailingInitInstanceReportsFailure)
+{
     TestThread t(false);
     EXPECT_FALSE(t.startAndWaitReady());
     EXPECT_FALSE(t.ready());
@@ -98,7 +107,8 @@ TEST(UiThread, FailingInitInstanceReportsFailure) {
     EXPECT_EQ(t.exitInstanceCalls.load(), 1);
 }
 
-TEST(UiThread, StartsAreStrictlyOneAfterAnother) {
+TEST(UiThread, StartsAreStrictlyOneAfterAnother)
+{
     constexpr int kThreads = 3;
     std::vector<std::unique_ptr<TestThread>> threads;
     for (int i = 0; i < kThreads; ++i)
@@ -116,7 +126,8 @@ TEST(UiThread, StartsAreStrictlyOneAfterAnother) {
         EXPECT_GE(spans[i].first, spans[i - 1].second) << "a thread started before the previous one was ready";
 }
 
-TEST(UiThread, DestructorOfARunningThreadStopsIt) {
+TEST(UiThread, DestructorOfARunningThreadStopsIt)
+{
     MessageTarget* w = nullptr;
     {
         TestThread t;

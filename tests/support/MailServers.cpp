@@ -24,7 +24,8 @@ namespace orvalink::test {
 
 namespace {
 
-bool writeText(const std::string& path, const std::string& text, mode_t mode) {
+bool writeText(const std::string& path, const std::string& text, mode_t mode)
+{
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         return false;
@@ -33,7 +34,8 @@ bool writeText(const std::string& path, const std::string& text, mode_t mode) {
     return ::close(fd) == 0 && ok;
 }
 
-std::string dovecotProgram() {
+std::string dovecotProgram()
+{
     for (const char* candidate : {"/usr/sbin/dovecot", "/usr/local/sbin/dovecot"})
         if (::access(candidate, X_OK) == 0)
             return candidate;
@@ -41,7 +43,8 @@ std::string dovecotProgram() {
 }
 
 // Reads a greeting line from a fresh connection: "+OK" within the time given.
-bool greets(const std::string& address, int port, int timeoutMs) {
+bool greets(const std::string& address, int port, int timeoutMs)
+{
     const int fd = connectTcp(address, port);
     if (fd < 0)
         return false;
@@ -67,7 +70,8 @@ bool greets(const std::string& address, int port, int timeoutMs) {
 
 } // namespace
 
-int connectTcp(const std::string& address, int port) {
+int connectTcp(const std::string& address, int port)
+{
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -84,9 +88,12 @@ int connectTcp(const std::string& address, int port) {
 }
 
 DovecotPop3::DovecotPop3(std::string address, int port, std::string user, std::string password)
-    : m_address(std::move(address)), m_port(port), m_user(std::move(user)), m_password(std::move(password)) {}
+    : m_address(std::move(address)), m_port(port), m_user(std::move(user)), m_password(std::move(password))
+{
+}
 
-DovecotPop3::~DovecotPop3() {
+DovecotPop3::~DovecotPop3()
+{
     stop();
     if (!m_folder.empty()) {
         std::error_code ec;
@@ -94,11 +101,13 @@ DovecotPop3::~DovecotPop3() {
     }
 }
 
-std::string DovecotPop3::log() const {
+std::string DovecotPop3::log() const
+{
     return m_folder + "/dovecot.log";
 }
 
-bool DovecotPop3::start() {
+bool DovecotPop3::start()
+{
     const std::string program = dovecotProgram();
     if (program.empty()) {
         m_failure = "dovecot is not installed (Debian package dovecot-pop3d)";
@@ -130,8 +139,8 @@ bool DovecotPop3::start() {
         ::mkdir(dir.c_str(), 0700);
     // dovecot wants its base folder readable by its unprivileged processes.
     ::chmod((m_folder + "/run").c_str(), 0755);
-    for (const std::string& dir : {m_folder + "/home", m_maildir, m_maildir + "/new", m_maildir + "/cur",
-                                   m_maildir + "/tmp"})
+    for (const std::string& dir :
+         {m_folder + "/home", m_maildir, m_maildir + "/new", m_maildir + "/cur", m_maildir + "/tmp"})
         if (::chown(dir.c_str(), nobody->pw_uid, nogroup->gr_gid) != 0) {
             m_failure = "cannot hand the maildir to nobody: " + std::string(std::strerror(errno));
             return false;
@@ -139,10 +148,18 @@ bool DovecotPop3::start() {
 
     const std::string f = m_folder;
     const std::string conf = "protocols = pop3\n"
-                             "listen = " + m_address + "\n"
-                             "base_dir = " + f + "/run\n"
-                             "state_dir = " + f + "/state\n"
-                             "log_path = " + f + "/dovecot.log\n"
+                             "listen = " +
+                             m_address +
+                             "\n"
+                             "base_dir = " +
+                             f +
+                             "/run\n"
+                             "state_dir = " +
+                             f +
+                             "/state\n"
+                             "log_path = " +
+                             f +
+                             "/dovecot.log\n"
                              "ssl = no\n"
                              "disable_plaintext_auth = no\n"
                              "auth_mechanisms = plain\n"
@@ -151,12 +168,18 @@ bool DovecotPop3::start() {
                              "default_login_user = nobody\n"
                              "first_valid_uid = 1\n"
                              "first_valid_gid = 1\n"
-                             "mail_location = maildir:" + m_maildir + "\n"
+                             "mail_location = maildir:" +
+                             m_maildir +
+                             "\n"
                              "pop3_uidl_format = %08Xu%08Xv\n"
-                             "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " + f +
+                             "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
+                             f +
                              "/passwd\n}\n"
-                             "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" + f + "/home\n}\n"
-                             "service pop3-login {\n  inet_listener pop3 {\n    port = " + std::to_string(m_port) +
+                             "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" +
+                             f +
+                             "/home\n}\n"
+                             "service pop3-login {\n  inet_listener pop3 {\n    port = " +
+                             std::to_string(m_port) +
                              "\n  }\n}\n"
                              "service anvil {\n  chroot =\n}\n";
     if (!writeText(f + "/dovecot.conf", conf, 0644) ||
@@ -199,7 +222,8 @@ bool DovecotPop3::start() {
     return false;
 }
 
-void DovecotPop3::stop() {
+void DovecotPop3::stop()
+{
     if (m_pid <= 0)
         return;
     ::kill(m_pid, SIGTERM);
@@ -216,7 +240,8 @@ void DovecotPop3::stop() {
     m_pid = -1;
 }
 
-std::string DovecotPop3::addMessage(std::string_view bytes) {
+std::string DovecotPop3::addMessage(std::string_view bytes)
+{
     if (m_maildir.empty())
         throw std::runtime_error("addMessage before start");
     // Maildir names sort by their leading time; the running number keeps the order of adding.

@@ -17,12 +17,13 @@
 namespace orvalink::test {
 
 struct Pop3Run {
-    std::string sent;                          // every byte the engine sent
-    std::vector<mail::Pop3Event> events;       // every event in order
-    std::vector<std::string> errors;           // the texts of the Error events
+    std::string sent;                    // every byte the engine sent
+    std::vector<mail::Pop3Event> events; // every event in order
+    std::vector<std::string> errors;     // the texts of the Error events
 };
 
-inline void sendAll(int fd, std::string_view rest) {
+inline void sendAll(int fd, std::string_view rest)
+{
     while (!rest.empty()) {
         const ssize_t n = ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
@@ -33,7 +34,8 @@ inline void sendAll(int fd, std::string_view rest) {
     }
 }
 
-inline void applyPop3Step(int fd, const mail::Pop3Step& step, Pop3Run& run) {
+inline void applyPop3Step(int fd, const mail::Pop3Step& step, Pop3Run& run)
+{
     sendAll(fd, step.send);
     run.sent += step.send;
     for (const mail::Pop3Event& e : step.events) {
@@ -44,7 +46,8 @@ inline void applyPop3Step(int fd, const mail::Pop3Step& step, Pop3Run& run) {
 }
 
 // Runs the conversation on `fd` until the engine is finished; closes fd.
-inline Pop3Run drivePop3(int fd, mail::Pop3Engine& engine, int silenceMs = 60000, std::size_t readSize = 65536) {
+inline Pop3Run drivePop3(int fd, mail::Pop3Engine& engine, int silenceMs = 60000, std::size_t readSize = 65536)
+{
     Pop3Run run;
     engine.setSendNow([fd, &run](const std::string& bytes) {
         sendAll(fd, bytes);

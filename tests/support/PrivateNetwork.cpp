@@ -1,12 +1,11 @@
 #include "support/PrivateNetwork.h"
 
-#include <sched.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+#include <sched.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace orvalink::test {
@@ -74,7 +73,13 @@ void enterPrivateNetwork()
     g_ready = true;
 }
 
-bool privateNetworkReady() { return g_ready; }
-const std::string& privateNetworkSkipReason() { return g_reason; }
+bool privateNetworkReady()
+{
+    return g_ready;
+}
+const std::string& privateNetworkSkipReason()
+{
+    return g_reason;
+}
 
 } // namespace orvalink::test

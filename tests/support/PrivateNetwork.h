@@ -18,11 +18,10 @@ const std::string& privateNetworkSkipReason();
 // The address of this host in the private network.
 inline constexpr const char* kPrivateHostAddress = "10.0.0.1";
 
-
-#define ORVALINK_REQUIRE_PRIVATE_NETWORK()                                                                  \
-    do {                                                                                                   \
-        if (!::orvalink::test::privateNetworkReady())                                                      \
-            GTEST_SKIP() << "needs a private network namespace: " << ::orvalink::test::privateNetworkSkipReason(); \
+#define ORVALINK_REQUIRE_PRIVATE_NETWORK()                                                                             \
+    do {                                                                                                               \
+        if (!::orvalink::test::privateNetworkReady())                                                                  \
+            GTEST_SKIP() << "needs a private network namespace: " << ::orvalink::test::privateNetworkSkipReason();     \
     } while (0)
 
 } // namespace orvalink::test

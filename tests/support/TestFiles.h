@@ -23,8 +23,7 @@ class TempDir {
 public:
     explicit TempDir(std::string_view prefix = "orvalink-test")
     {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+        std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("cannot make a scratch folder " + pattern);
         m_path = pattern;

@@ -1,12 +1,11 @@
 // The main of every test program: GoogleTest, plus a QApplication on the offscreen platform for
 // widget tests, plus a private network namespace for tests that open sockets.
-#include <gtest/gtest.h>
+#include "support/PrivateNetwork.h"
 
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
-
-#include "support/PrivateNetwork.h"
 
 #if ORVALINK_TEST_QT
 #include <QApplication>

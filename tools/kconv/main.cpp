@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     using namespace orvalink;
     const std::vector<std::string> args(argv, argv + argc);
     if (args.size() < 3) {

@@ -23,7 +23,8 @@ namespace orvalink::tools {
 
 namespace {
 
-int usage() {
+int usage()
+{
     std::fprintf(stderr, "usage: orvalink-lan [--hosts N] [--dir DIR] [--grace-ms MS] -- PROGRAM [ARGS...]\n"
                          "  Starts PROGRAM on hosts 1..N (default 3) of a simulated LAN, host K at 10.77.0.K with\n"
                          "  XDG_CONFIG_HOME=DIR/hostK/config and working directory DIR/hostK (default DIR: a new\n"
@@ -32,7 +33,8 @@ int usage() {
     return 2;
 }
 
-bool parseInt(const char* text, int low, int high, int* value) {
+bool parseInt(const char* text, int low, int high, int* value)
+{
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(text, &end, 10);
@@ -44,7 +46,8 @@ bool parseInt(const char* text, int low, int high, int* value) {
 
 // X clients inside another network namespace cannot reach the server's abstract socket, only its
 // file-system socket; a TCP display (host:N, as ssh forwards it) is out of reach entirely.
-void explainDisplay() {
+void explainDisplay()
+{
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (wayland && *wayland)
@@ -74,7 +77,8 @@ void explainDisplay() {
         std::printf("X display %s through %s\n", display, socket.c_str());
 }
 
-std::string describeStatus(int status) {
+std::string describeStatus(int status)
+{
     if (WIFEXITED(status))
         return "exited with code " + std::to_string(WEXITSTATUS(status));
     if (WIFSIGNALED(status))
@@ -86,7 +90,8 @@ std::string describeStatus(int status) {
 
 } // namespace orvalink::tools
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     using namespace orvalink;
     using namespace orvalink::tools;
     std::setvbuf(stdout, nullptr, _IOLBF, 0); // each line as it happens, also into a pipe or file

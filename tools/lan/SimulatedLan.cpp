@@ -1,20 +1,20 @@
 #include "lan/SimulatedLan.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdexcept>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -31,7 +31,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kBridge = "br0";
 
-std::string findIp() {
+std::string findIp()
+{
     for (const char* p : {"/usr/sbin/ip", "/sbin/ip", "/usr/bin/ip", "/bin/ip"}) {
         if (::access(p, X_OK) == 0)
             return p;
@@ -39,11 +40,13 @@ std::string findIp() {
     return {};
 }
 
-std::string bridgePortName(int host) {
+std::string bridgePortName(int host)
+{
     return "h" + std::to_string(host);
 }
 
-void closeQuietly(int& fd) {
+void closeQuietly(int& fd)
+{
     if (fd >= 0)
         ::close(fd);
     fd = -1;
@@ -51,7 +54,8 @@ void closeQuietly(int& fd) {
 
 // A forked child starts with whatever the caller blocked or ignored (a launcher blocks SIGTERM to
 // wait for it, a network program ignores SIGPIPE); a program must start with the defaults.
-void resetSignalsInChild() {
+void resetSignalsInChild()
+{
     for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGCHLD, SIGUSR1, SIGUSR2})
         ::signal(sig, SIG_DFL);
     sigset_t none;
@@ -59,7 +63,8 @@ void resetSignalsInChild() {
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-bool writeAll(int fd, const void* data, size_t size) {
+bool writeAll(int fd, const void* data, size_t size)
+{
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         ssize_t n = ::write(fd, p, size);
@@ -74,7 +79,8 @@ bool writeAll(int fd, const void* data, size_t size) {
 }
 
 // Reads until end of file; only for pipes whose writer ends soon.
-std::string readAll(int fd) {
+std::string readAll(int fd)
+{
     std::string out;
     char buf[4096];
     for (;;) {
@@ -88,7 +94,8 @@ std::string readAll(int fd) {
     return out;
 }
 
-int msLeft(Clock::time_point deadline) {
+int msLeft(Clock::time_point deadline)
+{
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<int>(left) : 0;
 }
@@ -96,7 +103,8 @@ int msLeft(Clock::time_point deadline) {
 // Kills every other process inside the caller's network namespace; used by a keeper just before it
 // exits so that its namespace (and the veth in it) really ends. Zombies have left their namespace
 // already and are not found. Bounded, so a process stuck in the kernel cannot hold the keeper.
-void killEveryoneInMyNamespace() {
+void killEveryoneInMyNamespace()
+{
     struct stat mine {};
     if (::stat("/proc/self/ns/net", &mine) != 0)
         return;
@@ -128,7 +136,8 @@ void killEveryoneInMyNamespace() {
 
 // Body of a keeper process: owns a fresh network namespace until told to end (SIGTERM, sent by
 // the owner or by the kernel when the owner dies), then empties it and exits.
-[[noreturn]] void keeperMain(pid_t owner, int readyFd) {
+[[noreturn]] void keeperMain(pid_t owner, int readyFd)
+{
     ::setpgid(0, 0); // Ctrl-C on the owner's terminal must not end the namespace under the programs
     sigset_t term;
     sigemptyset(&term);
@@ -155,7 +164,8 @@ void killEveryoneInMyNamespace() {
     ::_exit(0);
 }
 
-pid_t pidfdOpen(pid_t pid) {
+pid_t pidfdOpen(pid_t pid)
+{
 #ifdef SYS_pidfd_open
     return static_cast<pid_t>(::syscall(SYS_pidfd_open, pid, 0));
 #else
@@ -171,7 +181,8 @@ struct StartFailure {
 };
 enum StartStep { kStepNamespace = 1, kStepWorkDir, kStepStdout, kStepStderr, kStepExec, kStepOwnerGone };
 
-std::string describe(const StartFailure& f, const std::string& program) {
+std::string describe(const StartFailure& f, const std::string& program)
+{
     const char* what = "";
     switch (f.step) {
     case kStepNamespace:
@@ -196,13 +207,15 @@ std::string describe(const StartFailure& f, const std::string& program) {
     return program + ": " + what + " failed: " + std::strerror(f.error);
 }
 
-int openOutput(const std::string& path) {
+int openOutput(const std::string& path)
+{
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
 } // namespace
 
-bool SimulatedLan::available(std::string* whyNot) {
+bool SimulatedLan::available(std::string* whyNot)
+{
     // Decided once per process by building a one-host LAN, so that a kernel without veth or
     // bridge support is told apart from a fault of the code that uses the LAN.
     static std::once_flag once;
@@ -227,7 +240,8 @@ bool SimulatedLan::available(std::string* whyNot) {
     return reason.empty();
 }
 
-SimulatedLan::SimulatedLan(int hostCount) {
+SimulatedLan::SimulatedLan(int hostCount)
+{
     if (hostCount < 1 || hostCount > 254)
         throw std::invalid_argument("a simulated LAN has 1 to 254 hosts");
     m_ip = findIp();
@@ -270,22 +284,26 @@ SimulatedLan::SimulatedLan(int hostCount) {
     }
 }
 
-SimulatedLan::~SimulatedLan() {
+SimulatedLan::~SimulatedLan()
+{
     teardown();
 }
 
-std::string SimulatedLan::address(int host) const {
+std::string SimulatedLan::address(int host) const
+{
     return "10.77.0." + std::to_string(host);
 }
 
-std::vector<pid_t> SimulatedLan::keeperPids() const {
+std::vector<pid_t> SimulatedLan::keeperPids() const
+{
     std::vector<pid_t> pids{m_bridge.pid};
     for (const Keeper& k : m_hostKeepers)
         pids.push_back(k.pid);
     return pids;
 }
 
-SimulatedLan::Keeper SimulatedLan::makeKeeper() {
+SimulatedLan::Keeper SimulatedLan::makeKeeper()
+{
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("pipe failed: ") + std::strerror(errno));
@@ -327,7 +345,8 @@ SimulatedLan::Keeper SimulatedLan::makeKeeper() {
     return k;
 }
 
-int SimulatedLan::udpSocket(int host, unsigned short port) {
+int SimulatedLan::udpSocket(int host, unsigned short port)
+{
     const int nsFd = nsFdOf(host);
     int fd = -1;
     int error = 0;
@@ -361,13 +380,15 @@ int SimulatedLan::udpSocket(int host, unsigned short port) {
     return fd;
 }
 
-int SimulatedLan::nsFdOf(int host) const {
+int SimulatedLan::nsFdOf(int host) const
+{
     if (host < 1 || host > hostCount())
         throw std::out_of_range("no host " + std::to_string(host) + " in the simulated LAN");
     return m_hostKeepers[static_cast<size_t>(host - 1)].nsFd;
 }
 
-int SimulatedLan::runIp(int nsFd, const std::vector<std::string>& args, const std::string& batch, std::string* output) {
+int SimulatedLan::runIp(int nsFd, const std::vector<std::string>& args, const std::string& batch, std::string* output)
+{
     std::vector<std::string> argvStore{m_ip};
     argvStore.insert(argvStore.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -416,7 +437,8 @@ int SimulatedLan::runIp(int nsFd, const std::vector<std::string>& args, const st
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void SimulatedLan::waitUntil(const std::string& what, int timeoutMs, const std::function<bool()>& ready) {
+void SimulatedLan::waitUntil(const std::string& what, int timeoutMs, const std::function<bool()>& ready)
+{
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!ready()) {
         if (Clock::now() >= deadline)
@@ -425,21 +447,24 @@ void SimulatedLan::waitUntil(const std::string& what, int timeoutMs, const std::
     }
 }
 
-bool SimulatedLan::hostLinkReady(int host) {
+bool SimulatedLan::hostLinkReady(int host)
+{
     std::string out;
     if (runIp(nsFdOf(host), {"-o", "link", "show", "dev", kInterface}, "", &out) != 0)
         return false;
     return out.find("LOWER_UP") != std::string::npos && out.find(" state UP ") != std::string::npos;
 }
 
-bool SimulatedLan::bridgePortForwarding(int host) {
+bool SimulatedLan::bridgePortForwarding(int host)
+{
     std::string out;
     if (runIp(m_bridge.nsFd, {"-d", "-o", "link", "show", "dev", bridgePortName(host)}, "", &out) != 0)
         return false;
     return out.find("bridge_slave state forwarding ") != std::string::npos;
 }
 
-void SimulatedLan::setLinkUp(int host, bool up) {
+void SimulatedLan::setLinkUp(int host, bool up)
+{
     nsFdOf(host); // validates host
     std::string out;
     if (runIp(m_bridge.nsFd, {"link", "set", "dev", bridgePortName(host), up ? "up" : "down"}, "", &out) != 0)
@@ -452,11 +477,13 @@ void SimulatedLan::setLinkUp(int host, bool up) {
     }
 }
 
-pid_t SimulatedLan::start(int host, const Program& p, std::string* error) {
+pid_t SimulatedLan::start(int host, const Program& p, std::string* error)
+{
     return startWithStdout(host, p, -1, error);
 }
 
-pid_t SimulatedLan::startWithStdout(int host, const Program& p, int stdoutFd, std::string* error) {
+pid_t SimulatedLan::startWithStdout(int host, const Program& p, int stdoutFd, std::string* error)
+{
     auto fail = [error](std::string why) {
         if (error)
             *error = std::move(why);
@@ -546,7 +573,8 @@ pid_t SimulatedLan::startWithStdout(int host, const Program& p, int stdoutFd, st
     return pid;
 }
 
-bool SimulatedLan::reapIfEnded(pid_t pid, int* status) {
+bool SimulatedLan::reapIfEnded(pid_t pid, int* status)
+{
     std::lock_guard lock(m_mutex);
     auto it = m_children.find(pid);
     if (it == m_children.end())
@@ -567,7 +595,8 @@ bool SimulatedLan::reapIfEnded(pid_t pid, int* status) {
     return true;
 }
 
-bool SimulatedLan::waitExit(pid_t pid, int timeoutMs, int* status) {
+bool SimulatedLan::waitExit(pid_t pid, int timeoutMs, int* status)
+{
     {
         std::lock_guard lock(m_mutex);
         if (m_children.find(pid) == m_children.end())
@@ -597,7 +626,8 @@ bool SimulatedLan::waitExit(pid_t pid, int timeoutMs, int* status) {
     return false;
 }
 
-void SimulatedLan::signal(pid_t pid, int sig) {
+void SimulatedLan::signal(pid_t pid, int sig)
+{
     std::lock_guard lock(m_mutex);
     auto it = m_children.find(pid);
     // An unreaped child's pid cannot have been reused, so this never reaches a stranger.
@@ -605,7 +635,8 @@ void SimulatedLan::signal(pid_t pid, int sig) {
         ::kill(pid, sig);
 }
 
-int SimulatedLan::run(int host, std::vector<std::string> argv, std::string* output, int timeoutMs) {
+int SimulatedLan::run(int host, std::vector<std::string> argv, std::string* output, int timeoutMs)
+{
     if (output)
         output->clear();
     int out[2];
@@ -658,12 +689,14 @@ int SimulatedLan::run(int host, std::vector<std::string> argv, std::string* outp
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void SimulatedLan::forget(pid_t pid) {
+void SimulatedLan::forget(pid_t pid)
+{
     std::lock_guard lock(m_mutex);
     m_children.erase(pid);
 }
 
-void SimulatedLan::teardown() {
+void SimulatedLan::teardown()
+{
     std::vector<pid_t> running;
     {
         std::lock_guard lock(m_mutex);

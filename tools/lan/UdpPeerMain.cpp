@@ -21,13 +21,15 @@ namespace orvalink::tools {
 
 namespace {
 
-int usage() {
+int usage()
+{
     std::fprintf(stderr, "usage: orvalink-udppeer listen PORT [--count N] [--timeout-ms T]\n"
                          "       orvalink-udppeer send --from-port P --to ADDR --port Q [--broadcast] ESCAPED\n");
     return 2;
 }
 
-std::optional<long> number(std::string_view text, long low, long high) {
+std::optional<long> number(std::string_view text, long low, long high)
+{
     long value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high)
@@ -35,12 +37,14 @@ std::optional<long> number(std::string_view text, long low, long high) {
     return value;
 }
 
-int fail(const char* what) {
+int fail(const char* what)
+{
     std::fprintf(stderr, "orvalink-udppeer: %s: %s\n", what, std::strerror(errno));
     return 1;
 }
 
-int openSocket(bool broadcast, uint16_t port) {
+int openSocket(bool broadcast, uint16_t port)
+{
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
@@ -62,7 +66,8 @@ int openSocket(bool broadcast, uint16_t port) {
     return fd;
 }
 
-int runListen(int argc, char** argv) {
+int runListen(int argc, char** argv)
+{
     if (argc < 3)
         return usage();
     auto port = number(argv[2], 0, 65535);
@@ -116,7 +121,8 @@ int runListen(int argc, char** argv) {
     return 0;
 }
 
-int runSend(int argc, char** argv) {
+int runSend(int argc, char** argv)
+{
     std::optional<long> fromPort, toPort;
     std::string to;
     std::optional<std::string> payload;
@@ -164,7 +170,8 @@ int runSend(int argc, char** argv) {
 
 } // namespace orvalink::tools
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     using namespace orvalink;
     using namespace orvalink::tools;
     if (argc < 2)

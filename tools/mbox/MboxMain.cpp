@@ -23,7 +23,8 @@ namespace {
 
 using orvalink::folders::IndexListing;
 
-int usage() {
+int usage()
+{
     std::fputs("usage: orvalink-mbox list [--raw] FOLDER\n"
                "       orvalink-mbox extract FOLDER K\n",
                stderr);
@@ -31,13 +32,15 @@ int usage() {
 }
 
 // The store takes code page 932 paths; the command line is UTF-8.
-std::string folderArgument(std::string_view arg) {
+std::string folderArgument(std::string_view arg)
+{
     if (arg.size() > 4 && (arg.ends_with(".idx") || arg.ends_with(".mbx")))
         arg.remove_suffix(4);
     return platform::utf8ToCp932(arg);
 }
 
-bool loadIndex(const std::string& folder, const char* shownName, IndexListing& listing) {
+bool loadIndex(const std::string& folder, const char* shownName, IndexListing& listing)
+{
     std::optional<IndexListing> read = orvalink::folders::readFolderIndex(folder);
     if (!read) {
         std::fprintf(stderr, "orvalink-mbox: cannot read the index of %s\n", shownName);
@@ -45,8 +48,10 @@ bool loadIndex(const std::string& folder, const char* shownName, IndexListing& l
     }
     listing = std::move(*read);
     if (orvalink::folders::hasInterruptedAppend(folder))
-        std::fprintf(stderr, "orvalink-mbox: an append to %s is under way or was cut off; the next append takes back "
-                             "what it wrote\n", shownName);
+        std::fprintf(stderr,
+                     "orvalink-mbox: an append to %s is under way or was cut off; the next append takes back "
+                     "what it wrote\n",
+                     shownName);
     for (const auto& gap : listing.unreadable)
         std::fprintf(stderr, "orvalink-mbox: bytes %llu to %llu of the index of %s hold no readable record\n",
                      static_cast<unsigned long long>(gap.begin), static_cast<unsigned long long>(gap.end), shownName);
@@ -59,7 +64,8 @@ bool loadIndex(const std::string& folder, const char* shownName, IndexListing& l
     return true;
 }
 
-int list(const std::string& folder, const char* shownName, bool raw) {
+int list(const std::string& folder, const char* shownName, bool raw)
+{
     IndexListing listing;
     if (!loadIndex(folder, shownName, listing))
         return 1;
@@ -76,15 +82,18 @@ int list(const std::string& folder, const char* shownName, bool raw) {
         if (e.lengthWordWrong)
             std::fprintf(stderr, "orvalink-mbox: record %zu has a wrong length word; it was read by its texts\n", k);
         if (!e.placed)
-            std::fprintf(stderr, "orvalink-mbox: record %zu follows unreadable index bytes; where its message lies "
-                                 "is not known\n", k);
+            std::fprintf(stderr,
+                         "orvalink-mbox: record %zu follows unreadable index bytes; where its message lies "
+                         "is not known\n",
+                         k);
         else if (e.offset + r.bodySize > listing.mailboxSize)
             std::fprintf(stderr, "orvalink-mbox: the message of record %zu reaches past the end of the mailbox\n", k);
     }
     return 0;
 }
 
-int extract(const std::string& folder, const char* shownName, const char* number) {
+int extract(const std::string& folder, const char* shownName, const char* number)
+{
     char* end = nullptr;
     const unsigned long long k = std::strtoull(number, &end, 10);
     if (*number == '\0' || *end != '\0' || *number == '-')
@@ -109,7 +118,8 @@ int extract(const std::string& folder, const char* shownName, const char* number
 
 } // namespace orvalink::tools
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     using namespace orvalink;
     using namespace orvalink::tools;
     if (argc >= 3 && std::string_view(argv[1]) == "list") {

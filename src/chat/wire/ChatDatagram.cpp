@@ -27,9 +27,18 @@ std::optional<int> leadingNumber(std::string_view field)
 
 } // namespace
 
-std::string buildPresence(std::string_view name) { return build("ON ", name, "N#"); }
-std::string buildJoin(std::string_view name) { return build("ON ", name, "C#"); }
-std::string buildLeave(std::string_view name) { return build("OFF", name, ""); }
+std::string buildPresence(std::string_view name)
+{
+    return build("ON ", name, "N#");
+}
+std::string buildJoin(std::string_view name)
+{
+    return build("ON ", name, "C#");
+}
+std::string buildLeave(std::string_view name)
+{
+    return build("OFF", name, "");
+}
 
 std::string buildGroupMessage(std::string_view name, std::string_view text)
 {

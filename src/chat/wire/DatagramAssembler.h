@@ -4,13 +4,13 @@
 // arrival order and their payloads joined; the text is complete when a part's number equals the
 // part count. Every sender writes single-part datagrams, whose text is exactly the payload.
 
+#include "chat/wire/ChatDatagram.h"
+
 #include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "chat/wire/ChatDatagram.h"
 
 namespace orvalink::chat {
 

@@ -12,12 +12,14 @@ class FileDescriptor {
 public:
     FileDescriptor() = default;
     explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor() {
+    ~FileDescriptor()
+    {
         if (m_fd >= 0)
             ::close(m_fd);
     }
     FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept
+    {
         std::swap(m_fd, other.m_fd);
         return *this;
     }

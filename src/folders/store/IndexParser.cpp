@@ -10,7 +10,8 @@ namespace {
 
 // A record as the program writes it starts at `pos`: its length word fits the file and its body
 // is exactly six terminated texts and the body size. The record's whole size (header included).
-std::optional<std::uint64_t> exactRecordAt(std::string_view bytes, std::uint64_t pos) {
+std::optional<std::uint64_t> exactRecordAt(std::string_view bytes, std::uint64_t pos)
+{
     if (bytes.size() - pos < kRecordHeaderBytes)
         return std::nullopt;
     const std::uint64_t length = readU32(bytes.data() + pos);
@@ -34,7 +35,8 @@ std::optional<std::uint64_t> exactRecordAt(std::string_view bytes, std::uint64_t
 // A record whose length word may be wrong starts at `pos`: six terminated texts follow the status
 // word, then a body size, no longer together than the format allows; and the record ends at the
 // end of the file or where a record as the program writes it starts. The size it really takes.
-std::optional<std::uint64_t> recordByTextsAt(std::string_view bytes, std::uint64_t pos) {
+std::optional<std::uint64_t> recordByTextsAt(std::string_view bytes, std::uint64_t pos)
+{
     if (bytes.size() - pos < kRecordHeaderBytes)
         return std::nullopt;
     const std::uint64_t bodyStart = pos + kRecordHeaderBytes;
@@ -56,7 +58,8 @@ std::optional<std::uint64_t> recordByTextsAt(std::string_view bytes, std::uint64
 
 // A record as written, no longer than the format allows, starts at `pos` and is followed by the end
 // of the file or by another readable record.
-bool recordChainsAt(std::string_view bytes, std::uint64_t pos) {
+bool recordChainsAt(std::string_view bytes, std::uint64_t pos)
+{
     if (bytes.size() - pos < kRecordHeaderBytes || readU32(bytes.data() + pos) > kMaxRecordBody)
         return false;
     const auto exact = exactRecordAt(bytes, pos);
@@ -68,7 +71,8 @@ bool recordChainsAt(std::string_view bytes, std::uint64_t pos) {
 
 // The texts of a whole record body; the body size is taken from its last four bytes whatever the
 // texts hold, so that one odd record cannot shift the messages after it.
-void parseBody(std::string_view body, IndexEntry& entry) {
+void parseBody(std::string_view body, IndexEntry& entry)
+{
     if (body.size() < 4) {
         entry.damaged = true;
         return;
@@ -94,7 +98,8 @@ void parseBody(std::string_view body, IndexEntry& entry) {
 // order: a record as written; a record whose length word is wrong, read by its texts; a record
 // whose length word fits but whose texts are odd, taken as long as its length word says when a
 // readable record (or the end of the file) follows it.
-std::optional<std::uint64_t> recordAt(std::string_view bytes, std::uint64_t pos, bool& lengthWordWrong) {
+std::optional<std::uint64_t> recordAt(std::string_view bytes, std::uint64_t pos, bool& lengthWordWrong)
+{
     lengthWordWrong = false;
     // A record cut short after its texts, with more records appended after it, would take the
     // start of the next record as its body size: it is no record when a record that reads on
@@ -124,7 +129,8 @@ std::optional<std::uint64_t> recordAt(std::string_view bytes, std::uint64_t pos,
 
 // The first position after `pos` where a record as written starts and is followed by the end of
 // the file or by another readable record: where reading goes on after unreadable bytes.
-std::uint64_t nextRecordAfter(std::string_view bytes, std::uint64_t pos) {
+std::uint64_t nextRecordAfter(std::string_view bytes, std::uint64_t pos)
+{
     for (std::uint64_t r = pos + 1; r + kRecordHeaderBytes + kMinRecordBody <= bytes.size(); ++r) {
         if (recordChainsAt(bytes, r))
             return r;
@@ -134,7 +140,8 @@ std::uint64_t nextRecordAfter(std::string_view bytes, std::uint64_t pos) {
 
 } // namespace
 
-IndexListing parseIndex(std::string_view bytes) {
+IndexListing parseIndex(std::string_view bytes)
+{
     IndexListing listing;
     std::uint64_t pos = 0;
     std::uint64_t forward = 0;
@@ -167,7 +174,8 @@ IndexListing parseIndex(std::string_view bytes) {
     return listing;
 }
 
-void placeMessages(IndexListing& listing, std::uint64_t mailboxSize) {
+void placeMessages(IndexListing& listing, std::uint64_t mailboxSize)
+{
     listing.mailboxSize = mailboxSize;
     if (listing.unreadable.empty())
         return;

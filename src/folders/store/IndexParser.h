@@ -57,7 +57,8 @@ struct IndexListing {
 
     // Some readable record follows unreadable bytes. Then mailbox bytes that the readable records
     // do not account for may belong to records hidden in the gap.
-    bool recordsFollowAGap() const {
+    bool recordsFollowAGap() const
+    {
         return !unreadable.empty() && !entries.empty() && entries.back().indexOffset > unreadable.front().begin;
     }
 };

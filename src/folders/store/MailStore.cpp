@@ -23,13 +23,15 @@ namespace {
 
 // One lock for the whole store: the receive thread and the compose threads append to folders, and
 // the received-message buffer below is shared.
-std::mutex& storeMutex() {
+std::mutex& storeMutex()
+{
     static std::mutex mutex;
     return mutex;
 }
 
 // Holds the first kHeaderSearchBytes of the received message being filed; guarded by storeMutex.
-std::vector<char>& searchBuffer() {
+std::vector<char>& searchBuffer()
+{
     static std::vector<char> buffer(kHeaderSearchBytes);
     return buffer;
 }
@@ -46,7 +48,8 @@ struct FileState {
     bool operator==(const FileState&) const = default;
 };
 
-FileState fileState(const struct stat& st) {
+FileState fileState(const struct stat& st)
+{
     return {st.st_dev, st.st_ino, st.st_size, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
 
@@ -60,7 +63,8 @@ struct KnownFolder {
     bool operator==(const KnownFolder&) const = default;
 };
 
-std::map<std::string, KnownFolder>& knownFolders() {
+std::map<std::string, KnownFolder>& knownFolders()
+{
     static std::map<std::string, KnownFolder> folders;
     return folders;
 }
@@ -68,15 +72,18 @@ std::map<std::string, KnownFolder>& knownFolders() {
 // Owner-only: a user's mail is nobody else's to read.
 constexpr mode_t kPrivateFileMode = 0600;
 
-int openFsPath(const std::string& fsPath, int flags) {
+int openFsPath(const std::string& fsPath, int flags)
+{
     return ::open(fsPath.c_str(), flags | O_CLOEXEC, kPrivateFileMode);
 }
 
-int openPath(const std::string& cp932Path, int flags) {
+int openPath(const std::string& cp932Path, int flags)
+{
     return openFsPath(platform::cp932ToUtf8(cp932Path), flags);
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
+bool writeAll(int fd, const char* data, std::size_t size)
+{
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
@@ -91,7 +98,8 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 }
 
 // Reads until `size` bytes are in or the file ends; the count read.
-std::size_t readFull(int fd, char* data, std::size_t size) {
+std::size_t readFull(int fd, char* data, std::size_t size)
+{
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = ::read(fd, data + done, size - done);
@@ -105,12 +113,12 @@ std::size_t readFull(int fd, char* data, std::size_t size) {
 }
 
 // The bytes of a file from `from` to `to` (its size when they were counted).
-std::optional<std::string> readRange(int fd, off_t from, off_t to) {
+std::optional<std::string> readRange(int fd, off_t from, off_t to)
+{
     std::string bytes(static_cast<std::size_t>(to - from), '\0');
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n =
-            ::pread(fd, bytes.data() + done, bytes.size() - done, from + static_cast<off_t>(done));
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, from + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -123,7 +131,8 @@ std::optional<std::string> readRange(int fd, off_t from, off_t to) {
     return bytes;
 }
 
-bool lockFile(int fd, int operation) {
+bool lockFile(int fd, int operation)
+{
     while (::flock(fd, operation) != 0)
         if (errno != EINTR)
             return false;
@@ -154,7 +163,8 @@ constexpr std::string_view kJournalMagic = "OLJ1";
 constexpr std::string_view kJournalCleared = "OLJ0";
 constexpr std::size_t kJournalBytes = 4 + 7 * 8;
 
-std::uint64_t journalCheckSum(std::string_view bytes) {
+std::uint64_t journalCheckSum(std::string_view bytes)
+{
     std::uint64_t sum = 14695981039346656037ull;
     for (char c : bytes) {
         sum ^= static_cast<unsigned char>(c);
@@ -163,16 +173,19 @@ std::uint64_t journalCheckSum(std::string_view bytes) {
     return sum;
 }
 
-void appendU64(std::string& out, std::uint64_t value) {
+void appendU64(std::string& out, std::uint64_t value)
+{
     for (int shift = 0; shift < 64; shift += 8)
         out.push_back(static_cast<char>((value >> shift) & 0xFF));
 }
 
-std::uint64_t readU64(const char* p) {
+std::uint64_t readU64(const char* p)
+{
     return static_cast<std::uint64_t>(readU32(p)) | static_cast<std::uint64_t>(readU32(p + 4)) << 32;
 }
 
-std::string encodeJournal(const AppendJournal& j) {
+std::string encodeJournal(const AppendJournal& j)
+{
     std::string out(kJournalMagic);
     for (std::uint64_t v : {j.indexDevice, j.indexInode, j.indexSize, j.mailboxDevice, j.mailboxInode, j.mailboxSize})
         appendU64(out, v);
@@ -180,14 +193,15 @@ std::string encodeJournal(const AppendJournal& j) {
     return out;
 }
 
-std::optional<AppendJournal> decodeJournal(std::string_view bytes) {
+std::optional<AppendJournal> decodeJournal(std::string_view bytes)
+{
     if (bytes.size() != kJournalBytes || !bytes.starts_with(kJournalMagic) ||
         readU64(bytes.data() + kJournalBytes - 8) != journalCheckSum(bytes.substr(0, kJournalBytes - 8)))
         return std::nullopt;
     const char* p = bytes.data() + kJournalMagic.size();
     AppendJournal j;
-    for (std::uint64_t* v : {&j.indexDevice, &j.indexInode, &j.indexSize, &j.mailboxDevice, &j.mailboxInode,
-                             &j.mailboxSize}) {
+    for (std::uint64_t* v :
+         {&j.indexDevice, &j.indexInode, &j.indexSize, &j.mailboxDevice, &j.mailboxInode, &j.mailboxSize}) {
         *v = readU64(p);
         p += 8;
     }
@@ -203,13 +217,15 @@ public:
     FolderAppend& operator=(const FolderAppend&) = delete;
 
     // An append that neither finished nor was given up is given up here.
-    ~FolderAppend() {
+    ~FolderAppend()
+    {
         if (m_journalWritten && !m_finished)
             cutBack();
     }
 
     // The index is opened first: when it cannot be opened, the mailbox is not even created.
-    StoreResult open() {
+    StoreResult open()
+    {
         // The suffixes are ASCII: the folder path is converted for the file system once.
         const std::string fsPath = platform::cp932ToUtf8(m_path);
         m_journal = FileDescriptor(openFsPath(fsPath + std::string(kJournalSuffix), O_RDWR | O_CREAT));
@@ -237,7 +253,8 @@ public:
         return bringInStep();
     }
 
-    StoreResult appendMailbox(const char* data, std::size_t size) {
+    StoreResult appendMailbox(const char* data, std::size_t size)
+    {
         if (!writeAll(m_mailbox.get(), data, size)) {
             cutBack();
             return StoreResult::WriteFailed;
@@ -249,7 +266,8 @@ public:
     std::uint64_t appendedToMailbox() const { return m_appended; }
 
     // The record of the message just appended; the append is complete once it is written.
-    StoreResult appendRecord(const IndexRecord& record) {
+    StoreResult appendRecord(const IndexRecord& record)
+    {
         if (!appendIndex(record)) {
             cutBack();
             return StoreResult::WriteFailed;
@@ -267,7 +285,8 @@ public:
 
     // Gives up an append that has begun: both files go back to their sizes before it. When a cut
     // fails too, the journal stays and the next append cuts them.
-    void cutBack() {
+    void cutBack()
+    {
         m_finished = true;
         knownFolders().erase(m_path);
         if (!m_journalWritten)
@@ -280,7 +299,8 @@ public:
     }
 
 private:
-    bool appendIndex(const IndexRecord& record) {
+    bool appendIndex(const IndexRecord& record)
+    {
         const std::string bytes = encodeIndexRecord(record);
         return writeAll(m_index.get(), bytes.data(), bytes.size());
     }
@@ -289,16 +309,17 @@ private:
     // it had written everything (whole records in the index whose messages are exactly what the
     // mailbox gained) and only the journal's removal was missing. A file that is not the one the
     // journal names, or is shorter than it was, is left as it is.
-    bool rollBackInterruptedAppend() {
+    bool rollBackInterruptedAppend()
+    {
         char buffer[kJournalBytes + 1];
         const ssize_t n = ::pread(m_journal.get(), buffer, sizeof buffer, 0);
         if (n <= 0)
             return true;
-        const std::optional<AppendJournal> journal = decodeJournal(std::string_view(buffer, static_cast<std::size_t>(n)));
+        const std::optional<AppendJournal> journal =
+            decodeJournal(std::string_view(buffer, static_cast<std::size_t>(n)));
         if (journal) {
             const bool indexOwn = journal->indexDevice == m_before.indexDevice &&
-                                  journal->indexInode == m_before.indexInode &&
-                                  journal->indexSize < m_before.indexSize;
+                                  journal->indexInode == m_before.indexInode && journal->indexSize < m_before.indexSize;
             const bool mailboxOwn = journal->mailboxDevice == m_before.mailboxDevice &&
                                     journal->mailboxInode == m_before.mailboxInode &&
                                     journal->mailboxSize < m_before.mailboxSize;
@@ -318,13 +339,14 @@ private:
         return !journal || clearJournal();
     }
 
-    bool appendWasComplete(const AppendJournal& journal) const {
+    bool appendWasComplete(const AppendJournal& journal) const
+    {
         if (journal.indexDevice != m_before.indexDevice || journal.indexInode != m_before.indexInode ||
             journal.mailboxDevice != m_before.mailboxDevice || journal.mailboxInode != m_before.mailboxInode ||
             journal.indexSize > m_before.indexSize || journal.mailboxSize > m_before.mailboxSize)
             return false;
-        const std::optional<std::string> added = readRange(m_index.get(), static_cast<off_t>(journal.indexSize),
-                                                           static_cast<off_t>(m_before.indexSize));
+        const std::optional<std::string> added =
+            readRange(m_index.get(), static_cast<off_t>(journal.indexSize), static_cast<off_t>(m_before.indexSize));
         if (!added || added->size() != m_before.indexSize - journal.indexSize)
             return false;
         const IndexListing records = parseIndex(*added);
@@ -336,7 +358,8 @@ private:
         return records.mailboxBytes == m_before.mailboxSize - journal.mailboxSize;
     }
 
-    bool writeJournal() {
+    bool writeJournal()
+    {
         const std::string bytes = encodeJournal(m_before);
         if (::pwrite(m_journal.get(), bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
             clearJournal();
@@ -346,7 +369,8 @@ private:
         return true;
     }
 
-    bool clearJournal() {
+    bool clearJournal()
+    {
         m_journalWritten = false;
         return ::pwrite(m_journal.get(), kJournalCleared.data(), kJournalCleared.size(), 0) ==
                static_cast<ssize_t>(kJournalCleared.size());
@@ -361,7 +385,8 @@ private:
     // lost, but the records keep their messages and the new message lies where a reader looks for
     // it. Unreadable index bytes stay where they are; when readable records follow them, the
     // mailbox bytes the readable records do not account for may be theirs and are left to them.
-    StoreResult bringInStep() {
+    StoreResult bringInStep()
+    {
         const auto known = knownFolders().find(m_path);
         if (known != knownFolders().end() && known->second == m_found)
             return StoreResult::Stored;
@@ -420,7 +445,8 @@ private:
 // line end. A CR not followed by LF is text. The state carries across chunks of the file.
 class LineEndCopy {
 public:
-    void feed(const char* data, std::size_t size, std::string& out) {
+    void feed(const char* data, std::size_t size, std::string& out)
+    {
         const char* p = data;
         const char* const end = data + size;
         if (p != end && m_pendingCr) {
@@ -456,7 +482,8 @@ public:
         }
     }
 
-    void finish(std::string& out) {
+    void finish(std::string& out)
+    {
         if (m_pendingCr)
             out.push_back('\r');
         if (m_inLine)
@@ -474,7 +501,8 @@ const char* const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Ju
 
 } // namespace
 
-std::string_view storeResultText(StoreResult result) {
+std::string_view storeResultText(StoreResult result)
+{
     switch (result) {
     case StoreResult::Stored:
         return {};
@@ -503,7 +531,8 @@ std::string_view storeResultText(StoreResult result) {
     return {};
 }
 
-std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_view folder) {
+std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_view folder)
+{
     if (mailDir.empty())
         return std::nullopt;
     std::string path(mailDir);
@@ -513,7 +542,8 @@ std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_
     return path;
 }
 
-StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile) {
+StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile)
+{
     const std::optional<std::string> path = folderFilePath(mailDir, folder);
     if (!path)
         return StoreResult::NoMailDirectory;
@@ -566,7 +596,8 @@ StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view fol
 }
 
 StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
-                            std::string_view subject, std::string_view body, std::time_t savedAt) {
+                            std::string_view subject, std::string_view body, std::time_t savedAt)
+{
     const std::optional<std::string> path = folderFilePath(mailDir, kSavedFolder);
     if (!path)
         return StoreResult::NoMailDirectory;
@@ -596,11 +627,13 @@ StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, s
 }
 
 StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
-                            std::string_view subject, std::string_view body) {
+                            std::string_view subject, std::string_view body)
+{
     return AppendSavedMail(mailDir, sender, recipient, subject, body, std::time(nullptr));
 }
 
-std::string formatSavedMailDate(std::time_t t) {
+std::string formatSavedMailDate(std::time_t t)
+{
     std::tm local{};
     ::localtime_r(&t, &local);
     char text[64];
@@ -614,7 +647,8 @@ namespace {
 
 // A reader waits for an append in progress in any process, so that it never sees one half done.
 // A folder that no append of this program has touched has no journal file, and none is made for it.
-FileDescriptor lockForReading(const std::string& folderPath) {
+FileDescriptor lockForReading(const std::string& folderPath)
+{
     FileDescriptor lock(openPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
     if (lock.isOpen())
         lockFile(lock.get(), LOCK_SH);
@@ -623,7 +657,8 @@ FileDescriptor lockForReading(const std::string& folderPath) {
 
 } // namespace
 
-bool hasInterruptedAppend(const std::string& folderPath) {
+bool hasInterruptedAppend(const std::string& folderPath)
+{
     const FileDescriptor journal(openPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
     if (!journal.isOpen())
         return false;
@@ -632,7 +667,8 @@ bool hasInterruptedAppend(const std::string& folderPath) {
     return n > 0 && decodeJournal(std::string_view(buffer, static_cast<std::size_t>(n))).has_value();
 }
 
-std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
+std::optional<IndexListing> readFolderIndex(const std::string& folderPath)
+{
     std::optional<std::string> bytes;
     std::uint64_t mailboxSize = 0;
     {
@@ -661,7 +697,8 @@ std::optional<IndexListing> readFolderIndex(const std::string& folderPath) {
     return listing;
 }
 
-std::optional<std::string> readFolderMessage(const std::string& folderPath, const IndexEntry& entry) {
+std::optional<std::string> readFolderMessage(const std::string& folderPath, const IndexEntry& entry)
+{
     if (!entry.placed)
         return std::nullopt;
     const std::lock_guard lock(storeMutex());

@@ -9,14 +9,16 @@ namespace {
 
 // The value that starts one byte past `marker` (the byte right after the marker is skipped).
 // A skipped line end leaves the value empty rather than taking the next line.
-std::string valueAfter(std::string_view range, std::size_t marker) {
+std::string valueAfter(std::string_view range, std::size_t marker)
+{
     const std::size_t skipped = marker + 1;
     if (skipped >= range.size() || range[skipped] == '\n' || range[skipped] == '\r')
         return {};
     return receivedFieldText(range.substr(skipped + 1));
 }
 
-std::string headerValue(std::string_view range, std::string_view pattern) {
+std::string headerValue(std::string_view range, std::string_view pattern)
+{
     const std::size_t at = range.find(pattern);
     if (at == std::string_view::npos)
         return {};
@@ -25,7 +27,8 @@ std::string headerValue(std::string_view range, std::string_view pattern) {
 
 } // namespace
 
-IndexRecord scanReceivedHeaders(std::string_view message) {
+IndexRecord scanReceivedHeaders(std::string_view message)
+{
     const std::string_view range = message.substr(0, std::min(message.size(), kHeaderSearchBytes));
     IndexRecord record;
     record.status = kStatusUnread;

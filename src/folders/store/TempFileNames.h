@@ -9,17 +9,20 @@
 namespace orvalink::folders {
 
 // "%s%d.qel" of the folder path and the message number: for message 3, ".../受信したメール3.qel".
-inline std::string messageTempFileName(const std::string& folderPath, int messageNumber) {
+inline std::string messageTempFileName(const std::string& folderPath, int messageNumber)
+{
     return folderPath + std::to_string(messageNumber) + ".qel";
 }
 
 // Written by the cleanup pass.
-inline std::string tabFileName(const std::string& messageTempFile) {
+inline std::string tabFileName(const std::string& messageTempFile)
+{
     return messageTempFile + "tab";
 }
 
 // Written by the code conversion.
-inline std::string cnvFileName(const std::string& messageTempFile) {
+inline std::string cnvFileName(const std::string& messageTempFile)
+{
     return messageTempFile + "cnv";
 }
 

@@ -8,7 +8,8 @@ namespace orvalink::mail {
 
 DeferredRemover::DeferredRemover() : m_thread([this] { run(); }) {}
 
-DeferredRemover::~DeferredRemover() {
+DeferredRemover::~DeferredRemover()
+{
     {
         const std::lock_guard lock(m_mutex);
         m_stop = true;
@@ -17,7 +18,8 @@ DeferredRemover::~DeferredRemover() {
     m_thread.join();
 }
 
-void DeferredRemover::remove(const std::string& cp932Path) {
+void DeferredRemover::remove(const std::string& cp932Path)
+{
     bool wake = false;
     {
         const std::lock_guard lock(m_mutex);
@@ -28,7 +30,8 @@ void DeferredRemover::remove(const std::string& cp932Path) {
         m_wake.notify_one();
 }
 
-void DeferredRemover::drain() {
+void DeferredRemover::drain()
+{
     std::unique_lock lock(m_mutex);
     ++m_draining;
     m_wake.notify_one();
@@ -36,7 +39,8 @@ void DeferredRemover::drain() {
     --m_draining;
 }
 
-bool DeferredRemover::pending(const std::string& cp932Prefix) {
+bool DeferredRemover::pending(const std::string& cp932Prefix)
+{
     const std::string prefix = platform::cp932ToUtf8(cp932Prefix);
     const std::lock_guard lock(m_mutex);
     if (m_current.rfind(prefix, 0) == 0 && !m_current.empty())
@@ -47,10 +51,12 @@ bool DeferredRemover::pending(const std::string& cp932Prefix) {
     return false;
 }
 
-void DeferredRemover::run() {
+void DeferredRemover::run()
+{
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || (m_draining > 0 && !m_queue.empty()) || m_queue.size() >= kBatch; });
+        m_wake.wait(lock,
+                    [this] { return m_stop || (m_draining > 0 && !m_queue.empty()) || m_queue.size() >= kBatch; });
         // Whatever is queued is deleted before the thread ends.
         while (!m_queue.empty()) {
             m_current = std::move(m_queue.front());

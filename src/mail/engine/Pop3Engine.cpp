@@ -16,12 +16,14 @@ namespace {
 // Message data is handed to the sink in pieces of about this size.
 constexpr std::size_t kDataFlush = 64 * 1024;
 
-bool isPositive(std::string_view line) {
+bool isPositive(std::string_view line)
+{
     return line.substr(0, 3) == "+OK";
 }
 
 // The leading decimal digits of `text`; 0 when there are none, INT_MAX when they say more.
-int readNumber(std::string_view text) {
+int readNumber(std::string_view text)
+{
     std::int64_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9')
@@ -32,7 +34,8 @@ int readNumber(std::string_view text) {
 }
 
 // The second and third pieces of "+OK a b": split at the first space, then at the next space.
-std::pair<int, int> replyNumbers(std::string_view line) {
+std::pair<int, int> replyNumbers(std::string_view line)
+{
     const std::size_t first = line.find(' ');
     if (first == std::string_view::npos)
         return {0, 0};
@@ -45,22 +48,26 @@ std::pair<int, int> replyNumbers(std::string_view line) {
 
 // A name or password with a line break in it would end its command early and send the rest as a
 // command of its own.
-bool holdsLineBreak(std::string_view text) {
+bool holdsLineBreak(std::string_view text)
+{
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-int clampToInt(std::int64_t value) {
+int clampToInt(std::int64_t value)
+{
     return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT_MAX));
 }
 
-std::string format(const char* pattern, int a, int b) {
+std::string format(const char* pattern, int a, int b)
+{
     char text[256];
     std::snprintf(text, sizeof text, pattern, a, b);
     return text;
 }
 
 // A reply as the error list shows it: control bytes become spaces.
-std::string replyText(std::string_view line) {
+std::string replyText(std::string_view line)
+{
     std::string text(line);
     for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
@@ -70,7 +77,8 @@ std::string replyText(std::string_view line) {
 
 } // namespace
 
-int pop3Port(std::string_view portText) {
+int pop3Port(std::string_view portText)
+{
     while (!portText.empty() && (portText.front() == ' ' || portText.front() == '\t'))
         portText.remove_prefix(1);
     while (!portText.empty() && (portText.back() == ' ' || portText.back() == '\t'))
@@ -87,13 +95,17 @@ int pop3Port(std::string_view portText) {
 }
 
 Pop3Engine::Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds)
-    : m_login(std::move(login)), m_sink(sink), m_filedIds(std::move(filedIds)) {}
+    : m_login(std::move(login)), m_sink(sink), m_filedIds(std::move(filedIds))
+{
+}
 
-bool Pop3Engine::inMessageData() const {
+bool Pop3Engine::inMessageData() const
+{
     return (m_state == Retrieving || (m_state == QuitSent && m_drainRetr)) && m_phase != DataPhase::StatusLine;
 }
 
-Pop3Step Pop3Engine::feed(std::string_view bytes) {
+Pop3Step Pop3Engine::feed(std::string_view bytes)
+{
     Pop3Step step;
     while (!bytes.empty() && !m_finished) {
         if (inMessageData()) {
@@ -122,7 +134,8 @@ Pop3Step Pop3Engine::feed(std::string_view bytes) {
     return step;
 }
 
-void Pop3Engine::handleLine(std::string_view line, Pop3Step& step) {
+void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
+{
     const bool ok = isPositive(line);
     switch (m_state) {
     case Greeting:
@@ -229,7 +242,8 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step) {
     }
 }
 
-void Pop3Engine::handleUidlLine(std::string_view line) {
+void Pop3Engine::handleUidlLine(std::string_view line)
+{
     const std::size_t space = line.find(' ');
     const int number = readNumber(line);
     if (number < 1 || number > m_messageCount || space == std::string_view::npos)
@@ -248,13 +262,15 @@ void Pop3Engine::handleUidlLine(std::string_view line) {
     m_toFetchIds.emplace_back(UidlRecord::validId(id) ? std::string(id) : std::string());
 }
 
-void Pop3Engine::afterUidl(Pop3Step& step) {
+void Pop3Engine::afterUidl(Pop3Step& step)
+{
     m_fetchIndex = 0;
     m_current = 0;
     listNext(step);
 }
 
-void Pop3Engine::listNext(Pop3Step& step) {
+void Pop3Engine::listNext(Pop3Step& step)
+{
     int next = 0;
     if (m_uidl) {
         if (m_fetchIndex < m_toFetch.size()) {
@@ -275,7 +291,8 @@ void Pop3Engine::listNext(Pop3Step& step) {
     m_state = ListSent;
 }
 
-void Pop3Engine::handleData(std::string_view& bytes, Pop3Step& step) {
+void Pop3Engine::handleData(std::string_view& bytes, Pop3Step& step)
+{
     while (!bytes.empty()) {
         const char c = bytes.front();
         switch (m_phase) {
@@ -324,12 +341,14 @@ void Pop3Engine::handleData(std::string_view& bytes, Pop3Step& step) {
     }
 }
 
-void Pop3Engine::emitData(std::string_view data) {
+void Pop3Engine::emitData(std::string_view data)
+{
     if (m_messageOpen && m_state == Retrieving)
         m_dataOut.append(data);
 }
 
-void Pop3Engine::flushData(Pop3Step& step) {
+void Pop3Engine::flushData(Pop3Step& step)
+{
     if (m_dataOut.empty())
         return;
     std::string data = std::move(m_dataOut);
@@ -342,7 +361,8 @@ void Pop3Engine::flushData(Pop3Step& step) {
     }
 }
 
-void Pop3Engine::abandonCurrent() {
+void Pop3Engine::abandonCurrent()
+{
     m_dataOut.clear();
     if (m_messageOpen) {
         m_messageOpen = false;
@@ -350,7 +370,8 @@ void Pop3Engine::abandonCurrent() {
     }
 }
 
-void Pop3Engine::endOfMessage(Pop3Step& step) {
+void Pop3Engine::endOfMessage(Pop3Step& step)
+{
     m_phase = DataPhase::StatusLine;
     if (m_state == QuitSent) {
         m_drainRetr = false;
@@ -372,12 +393,14 @@ void Pop3Engine::endOfMessage(Pop3Step& step) {
             step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
 }
 
-void Pop3Engine::sendQuit(Pop3Step& step) {
+void Pop3Engine::sendQuit(Pop3Step& step)
+{
     step.send += "QUIT\r\n";
     m_state = QuitSent;
 }
 
-void Pop3Engine::fail(std::string_view text, Pop3Step& step, bool disconnect) {
+void Pop3Engine::fail(std::string_view text, Pop3Step& step, bool disconnect)
+{
     abandonCurrent();
     step.events.push_back({Pop3Event::Kind::Error, std::string(text)});
     m_outcome = Pop3Outcome::Failed;
@@ -391,7 +414,8 @@ void Pop3Engine::fail(std::string_view text, Pop3Step& step, bool disconnect) {
     }
 }
 
-void Pop3Engine::finish(Pop3Step& step) {
+void Pop3Engine::finish(Pop3Step& step)
+{
     if (m_finished)
         return;
     m_finished = true;
@@ -403,7 +427,8 @@ void Pop3Engine::finish(Pop3Step& step) {
     step.events.push_back({Pop3Event::Kind::Finished, {}});
 }
 
-Pop3Step Pop3Engine::timedOut() {
+Pop3Step Pop3Engine::timedOut()
+{
     Pop3Step step;
     if (m_finished)
         return step;
@@ -418,7 +443,8 @@ Pop3Step Pop3Engine::timedOut() {
     return step;
 }
 
-Pop3Step Pop3Engine::connectionClosed() {
+Pop3Step Pop3Engine::connectionClosed()
+{
     Pop3Step step;
     if (m_finished)
         return step;
@@ -440,7 +466,8 @@ Pop3Step Pop3Engine::connectionClosed() {
     return step;
 }
 
-Pop3Step Pop3Engine::abort() {
+Pop3Step Pop3Engine::abort()
+{
     Pop3Step step;
     if (m_finished)
         return step;

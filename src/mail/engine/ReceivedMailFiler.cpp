@@ -18,14 +18,16 @@ namespace {
 
 constexpr std::size_t kFlushSize = 64 * 1024;
 
-std::string textWith(const char* pattern, int number, const std::string& name) {
+std::string textWith(const char* pattern, int number, const std::string& name)
+{
     char text[4096];
     std::snprintf(text, sizeof text, pattern, number, name.c_str());
     return text;
 }
 
 // The folder files reach the disk before the message's id is recorded as filed.
-void syncFolderFiles(const std::string& mailDir) {
+void syncFolderFiles(const std::string& mailDir)
+{
     const auto folder = folders::folderFilePath(mailDir, folders::kReceivedFolder);
     if (!folder)
         return;
@@ -41,9 +43,12 @@ void syncFolderFiles(const std::string& mailDir) {
 } // namespace
 
 ReceivedMailFiler::ReceivedMailFiler(std::string mailDir, UidlRecord* record)
-    : m_mailDir(std::move(mailDir)), m_record(record) {}
+    : m_mailDir(std::move(mailDir)), m_record(record)
+{
+}
 
-ReceivedMailFiler::~ReceivedMailFiler() {
+ReceivedMailFiler::~ReceivedMailFiler()
+{
     if (m_fd >= 0) {
         closeFile();
         ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
@@ -52,7 +57,8 @@ ReceivedMailFiler::~ReceivedMailFiler() {
     m_remover.drain();
 }
 
-std::vector<std::string> ReceivedMailFiler::recordFiledIds() {
+std::vector<std::string> ReceivedMailFiler::recordFiledIds()
+{
     if (!m_record || m_filedIds.empty())
         return {};
     syncFolderFiles(m_mailDir);
@@ -65,12 +71,14 @@ std::vector<std::string> ReceivedMailFiler::recordFiledIds() {
     return {text};
 }
 
-std::vector<std::string> ReceivedMailFiler::downloadEnded() {
+std::vector<std::string> ReceivedMailFiler::downloadEnded()
+{
     m_remover.drain();
     return recordFiledIds();
 }
 
-std::string ReceivedMailFiler::beginMessage(int number) {
+std::string ReceivedMailFiler::beginMessage(int number)
+{
     if (m_fd >= 0) {
         closeFile();
         ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
@@ -97,7 +105,8 @@ std::string ReceivedMailFiler::beginMessage(int number) {
     return {};
 }
 
-std::string ReceivedMailFiler::writeMessageData(std::string_view data) {
+std::string ReceivedMailFiler::writeMessageData(std::string_view data)
+{
     if (m_fd < 0)
         return {};
     // The message file holds every LF as CR LF; the cleanup pass expects exactly that form.
@@ -120,7 +129,8 @@ std::string ReceivedMailFiler::writeMessageData(std::string_view data) {
     return {};
 }
 
-bool ReceivedMailFiler::flush() {
+bool ReceivedMailFiler::flush()
+{
     std::string_view rest = m_buffer;
     while (!rest.empty()) {
         const ssize_t n = ::write(m_fd, rest.data(), rest.size());
@@ -136,14 +146,16 @@ bool ReceivedMailFiler::flush() {
     return true;
 }
 
-void ReceivedMailFiler::closeFile() {
+void ReceivedMailFiler::closeFile()
+{
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
     m_buffer.clear();
 }
 
-std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::string_view uniqueId) {
+std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::string_view uniqueId)
+{
     if (m_fd < 0)
         return {textWith(texts::kLost, number, {})};
     m_buffer.append(".\r\r\n");
@@ -167,7 +179,8 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
     return {};
 }
 
-void ReceivedMailFiler::abandonMessage(int /*number*/) {
+void ReceivedMailFiler::abandonMessage(int /*number*/)
+{
     if (m_fd < 0)
         return;
     closeFile();

@@ -23,7 +23,8 @@ constexpr std::string_view kStoredTerminator = ".\r\r\n";
 // The cleanup pass as a stream of bytes (see cleanupPass in the header).
 class Cleanup {
 public:
-    void feed(std::string_view bytes, std::string& out) {
+    void feed(std::string_view bytes, std::string& out)
+    {
         const char* p = bytes.data();
         const char* const end = p + bytes.size();
         while (p < end) {
@@ -53,7 +54,8 @@ public:
         }
     }
 
-    void finish(std::string& out) {
+    void finish(std::string& out)
+    {
         releaseCrs(out);
         if (m_heldLineEnd)
             out.append("\r\n");
@@ -62,14 +64,16 @@ public:
 
 private:
     // CRs not followed by LF are data.
-    void releaseCrs(std::string& out) {
+    void releaseCrs(std::string& out)
+    {
         while (m_pendingCrs > 0) {
             --m_pendingCrs;
             content('\r', out);
         }
     }
 
-    void content(char c, std::string& out) {
+    void content(char c, std::string& out)
+    {
         if (m_heldLineEnd) {
             m_heldLineEnd = false;
             if (c == '\t' && m_inHeader)
@@ -80,7 +84,8 @@ private:
         m_lineHasContent = true;
     }
 
-    void lineEnd(std::string& out) {
+    void lineEnd(std::string& out)
+    {
         if (m_heldLineEnd) {
             out.append("\r\n");
             m_heldLineEnd = false;
@@ -106,7 +111,8 @@ private:
 // The Subject joining pass as a stream of bytes (see joinSubjectPass in the header).
 class SubjectJoin {
 public:
-    void feed(std::string_view bytes, std::string& out) {
+    void feed(std::string_view bytes, std::string& out)
+    {
         const char* p = bytes.data();
         const char* const end = p + bytes.size();
         while (p < end) {
@@ -126,7 +132,8 @@ public:
         }
     }
 
-    void finish(std::string& out) {
+    void finish(std::string& out)
+    {
         if (m_mode == Mode::Undecided && !m_prefix.empty())
             decide(false, out);
         if (m_joining) {
@@ -143,7 +150,8 @@ private:
 
     static constexpr std::string_view kSubject = "Subject:";
 
-    void byte(char c, std::string& out) {
+    void byte(char c, std::string& out)
+    {
         if (m_mode == Mode::Undecided) {
             if (c == '\n') {
                 decide(true, out);
@@ -181,7 +189,8 @@ private:
     }
 
     // The prefix of a line is known (or the line ended): how the line is written.
-    void decide(bool lineEnded, std::string& out) {
+    void decide(bool lineEnded, std::string& out)
+    {
         const bool empty = lineEnded && (m_prefix.empty() || m_prefix == "\r");
         if (m_joining) {
             if (!empty && (m_prefix.front() == ' ' || m_prefix.front() == '\t')) {
@@ -206,7 +215,8 @@ private:
         replay(lineEnded, out);
     }
 
-    void replay(bool lineEnded, std::string& out) {
+    void replay(bool lineEnded, std::string& out)
+    {
         std::string prefix = std::move(m_prefix);
         m_prefix.clear();
         for (const char c : prefix)
@@ -224,11 +234,13 @@ private:
     bool m_subjectSeen = false;
 };
 
-std::string fsPath(const std::string& cp932Path) {
+std::string fsPath(const std::string& cp932Path)
+{
     return platform::cp932ToUtf8(cp932Path);
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+bool writeAll(int fd, std::string_view bytes)
+{
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
@@ -240,7 +252,8 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-ssize_t readSome(int fd, char* buffer, std::size_t size) {
+ssize_t readSome(int fd, char* buffer, std::size_t size)
+{
     for (;;) {
         const ssize_t n = ::read(fd, buffer, size);
         if (n < 0 && errno == EINTR)
@@ -250,7 +263,8 @@ ssize_t readSome(int fd, char* buffer, std::size_t size) {
 }
 
 // A private work file, created empty (an old file of that name is replaced).
-int createWorkFile(const std::string& cp932Path) {
+int createWorkFile(const std::string& cp932Path)
+{
     const std::string path = fsPath(cp932Path);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST)
@@ -260,8 +274,8 @@ int createWorkFile(const std::string& cp932Path) {
 }
 
 // Streams `length` bytes of the input through `pass` into a new output file.
-template <typename Pass>
-bool runPass(Pass& pass, int in, std::size_t length, const std::string& outputPath) {
+template <typename Pass> bool runPass(Pass& pass, int in, std::size_t length, const std::string& outputPath)
+{
     const int out = createWorkFile(outputPath);
     if (out < 0)
         return false;
@@ -295,7 +309,8 @@ bool runPass(Pass& pass, int in, std::size_t length, const std::string& outputPa
 
 // Moves a message file that could not be filed to a name no later download reuses: the file's
 // name, ".", and the first free number.
-std::string keepFile(const std::string& cp932Path) {
+std::string keepFile(const std::string& cp932Path)
+{
     const std::string from = fsPath(cp932Path);
     for (int k = 1; k < 1000; ++k) {
         const std::string kept = cp932Path + "." + std::to_string(k);
@@ -312,20 +327,23 @@ std::string keepFile(const std::string& cp932Path) {
 // The code conversion. The converter creates its output owner-only itself; a file left by an
 // earlier run is removed first, so the output is always a new file (a file truncated to nothing
 // is written out on close by ext4: a disk write for every message that the next step deletes).
-bool convertPrivately(const std::string& tab, const std::string& cnv) {
+bool convertPrivately(const std::string& tab, const std::string& cnv)
+{
     const std::string cnvPath = fsPath(cnv);
     if (::unlink(cnvPath.c_str()) != 0 && errno != ENOENT)
         return false;
     return kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), cnvPath}) == 0;
 }
 
-std::string textWithNumber(const char* pattern, int number, const std::string& name) {
+std::string textWithNumber(const char* pattern, int number, const std::string& name)
+{
     char text[4096];
     std::snprintf(text, sizeof text, pattern, number, name.c_str());
     return text;
 }
 
-FilingResult notFiled(const std::string& file, int number) {
+FilingResult notFiled(const std::string& file, int number)
+{
     FilingResult result;
     result.keptFile = keepFile(file);
     if (result.keptFile.empty())
@@ -337,7 +355,8 @@ FilingResult notFiled(const std::string& file, int number) {
 
 } // namespace
 
-std::string cleanupPass(std::string_view stored) {
+std::string cleanupPass(std::string_view stored)
+{
     if (stored.size() >= kStoredTerminator.size() && stored.substr(stored.size() - 4) == kStoredTerminator &&
         (stored.size() == 4 || stored[stored.size() - 5] == '\n'))
         stored.remove_suffix(4);
@@ -349,7 +368,8 @@ std::string cleanupPass(std::string_view stored) {
     return out;
 }
 
-std::string joinSubjectPass(std::string_view converted) {
+std::string joinSubjectPass(std::string_view converted)
+{
     std::string out;
     out.reserve(converted.size() + 2);
     SubjectJoin pass;
@@ -358,7 +378,8 @@ std::string joinSubjectPass(std::string_view converted) {
     return out;
 }
 
-bool cleanupPassFile(const std::string& inputPath, const std::string& outputPath) {
+bool cleanupPassFile(const std::string& inputPath, const std::string& outputPath)
+{
     const int in = ::open(fsPath(inputPath).c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
@@ -369,8 +390,8 @@ bool cleanupPassFile(const std::string& inputPath, const std::string& outputPath
         // The stored terminator is cut only when it is there, on a line of its own.
         char tail[5] = {};
         const std::size_t tailSize = std::min<std::size_t>(length, 5);
-        if (length >= 4 && ::pread(in, tail, tailSize, static_cast<off_t>(length - tailSize)) ==
-                               static_cast<ssize_t>(tailSize)) {
+        if (length >= 4 &&
+            ::pread(in, tail, tailSize, static_cast<off_t>(length - tailSize)) == static_cast<ssize_t>(tailSize)) {
             const std::string_view last(tail + tailSize - 4, 4);
             if (last == kStoredTerminator && (length == 4 || tail[0] == '\n'))
                 length -= 4;
@@ -382,7 +403,8 @@ bool cleanupPassFile(const std::string& inputPath, const std::string& outputPath
     return ok;
 }
 
-bool joinSubjectPassFile(const std::string& inputPath, const std::string& outputPath) {
+bool joinSubjectPassFile(const std::string& inputPath, const std::string& outputPath)
+{
     const int in = ::open(fsPath(inputPath).c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
@@ -397,7 +419,8 @@ bool joinSubjectPassFile(const std::string& inputPath, const std::string& output
 }
 
 FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number,
-                                 const WorkFileRemover& remove) {
+                                 const WorkFileRemover& remove)
+{
     const auto removeDone = [&remove](const std::string& cp932Path) {
         if (remove)
             remove(cp932Path);

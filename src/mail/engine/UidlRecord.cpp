@@ -14,7 +14,8 @@ namespace {
 
 // Letters, digits and a few safe marks stay; every other byte is written as %XX, so that the name
 // holds no "/" and stays the same whatever the account texts are.
-std::string nameText(std::string_view text) {
+std::string nameText(std::string_view text)
+{
     static const char kHex[] = "0123456789ABCDEF";
     std::string name;
     for (const char ch : text) {
@@ -31,7 +32,8 @@ std::string nameText(std::string_view text) {
     return name;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+bool writeAll(int fd, std::string_view bytes)
+{
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR)
@@ -45,12 +47,14 @@ bool writeAll(int fd, std::string_view bytes) {
 
 } // namespace
 
-UidlRecord::UidlRecord(const std::string& mailDir, std::string_view server, std::string_view user) {
+UidlRecord::UidlRecord(const std::string& mailDir, std::string_view server, std::string_view user)
+{
     if (const auto folder = folders::folderFilePath(mailDir, folders::kReceivedFolder))
         m_path = *folder + "." + nameText(user) + "@" + nameText(server) + ".uidl";
 }
 
-bool UidlRecord::validId(std::string_view id) {
+bool UidlRecord::validId(std::string_view id)
+{
     if (id.empty() || id.size() > 70)
         return false;
     for (const char c : id)
@@ -59,7 +63,8 @@ bool UidlRecord::validId(std::string_view id) {
     return true;
 }
 
-std::set<std::string> UidlRecord::load() const {
+std::set<std::string> UidlRecord::load() const
+{
     std::set<std::string> ids;
     if (m_path.empty())
         return ids;
@@ -87,13 +92,15 @@ std::set<std::string> UidlRecord::load() const {
     return ids;
 }
 
-bool UidlRecord::add(std::string_view id) {
+bool UidlRecord::add(std::string_view id)
+{
     if (!validId(id))
         return false;
     return add(std::vector<std::string>{std::string(id)});
 }
 
-bool UidlRecord::add(const std::vector<std::string>& ids) {
+bool UidlRecord::add(const std::vector<std::string>& ids)
+{
     if (m_path.empty())
         return false;
     const int fd = ::open(platform::cp932ToUtf8(m_path).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);

@@ -4,13 +4,15 @@ namespace orvalink::platform {
 
 namespace {
 
-bool printable(unsigned char c) {
+bool printable(unsigned char c)
+{
     return c >= 0x20 && c <= 0x7e;
 }
 
 } // namespace
 
-int hexDigitValue(char c) {
+int hexDigitValue(char c)
+{
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -20,7 +22,8 @@ int hexDigitValue(char c) {
     return -1;
 }
 
-std::string escapeBytes(std::string_view bytes) {
+std::string escapeBytes(std::string_view bytes)
+{
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
     out.reserve(bytes.size());
@@ -39,7 +42,8 @@ std::string escapeBytes(std::string_view bytes) {
     return out;
 }
 
-std::optional<std::string> unescapeBytes(std::string_view text) {
+std::optional<std::string> unescapeBytes(std::string_view text)
+{
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {

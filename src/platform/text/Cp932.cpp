@@ -1,8 +1,7 @@
 #include "platform/text/Cp932.h"
 
-#include <iconv.h>
-
 #include <cerrno>
+#include <iconv.h>
 #include <stdexcept>
 
 namespace orvalink::platform {

@@ -11,7 +11,10 @@
 namespace orvalink::platform {
 
 // First byte of a double-byte character: 0x81-0x9F or 0xE0-0xFC.
-constexpr bool isCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+constexpr bool isCp932LeadByte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
 
 // The longest prefix of s that is at most maxBytes long and does not end in the middle of a
 // double-byte character (a lead byte at the very end of s counts as a whole character).

@@ -3,10 +3,10 @@
 // The set-up shared by the chat benchmarks: a private network namespace (so that nothing reaches
 // the real network) and Qt's offscreen platform.
 
+#include "support/PrivateNetwork.h"
+
 #include <cstdio>
 #include <cstdlib>
-
-#include "support/PrivateNetwork.h"
 
 namespace orvalink::chat {
 

@@ -6,34 +6,32 @@
 // 16 ms or more: the verdict goes by the longest gap, with the 99th percentile beside it.
 //
 //   ./chat_burst_bench [message bytes]      (default: short messages; e.g. 59000 for large ones)
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
-#include <QTimer>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <thread>
-#include <utility>
-#include <vector>
-
 #include "app/CMainFrame.h"
-#include "chat/ChatGroupTable.h"
-#include "chat/ChatReceiver.h"
+#include "bench/chat/BenchNetwork.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
+#include "chat/ChatGroupTable.h"
+#include "chat/ChatReceiver.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/Messages.h"
 #include "platform/Profile.h"
-#include "bench/chat/BenchNetwork.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace orvalink::chat {
 

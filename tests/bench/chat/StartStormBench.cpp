@@ -5,24 +5,23 @@
 // newcomer at once would send. Runs only inside the namespaces of the simulated LAN.
 //
 //   ./chat_start_storm_bench [instances] [seconds]
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "lan/SimulatedLan.h"
+#include "platform/Profile.h"
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
-
-#include "lan/SimulatedLan.h"
-#include "platform/Profile.h"
 
 namespace orvalink::chat {
 

@@ -1,24 +1,22 @@
 // Start-up of 100 groups (ports 20001-20100): the time until every group's socket is bound and its
 // presence announcement and join notice are out, against a baseline that binds 100 plain UDP
 // sockets and sends the same two datagrams on each. Runs in a private network namespace.
+#include "app/COrvalinkApp.h"
+#include "bench/chat/BenchNetwork.h"
+#include "chat/CNetMsgThread.h"
+#include "chat/ChatGroupTable.h"
+#include "chat/wire/ChatDatagram.h"
+#include "platform/MessageBoxRecorder.h"
+
 #include <QApplication>
-
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
-
-#include "app/COrvalinkApp.h"
-#include "chat/ChatGroupTable.h"
-#include "chat/CNetMsgThread.h"
-#include "chat/wire/ChatDatagram.h"
-#include "platform/MessageBoxRecorder.h"
-#include "bench/chat/BenchNetwork.h"
 
 namespace orvalink::chat {
 
@@ -87,8 +85,8 @@ int main(int argc, char** argv)
     for (int i = 0; i < runs; ++i) {
         const double base = baselineMs();
         const double ours = listenersMs();
-        std::printf("run %d: 100 groups started in %.1f ms; baseline (plain sockets) %.2f ms; ratio %.1f\n", i + 1, ours,
-                    base, ours / base);
+        std::printf("run %d: 100 groups started in %.1f ms; baseline (plain sockets) %.2f ms; ratio %.1f\n", i + 1,
+                    ours, base, ours / base);
     }
     return boxes.calls().empty() ? 0 : 1;
 }

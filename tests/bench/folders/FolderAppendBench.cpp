@@ -22,7 +22,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string tenKilobyteMessage() {
+std::string tenKilobyteMessage()
+{
     std::string m = "Received: from mx.example.jp by host; Mon, 01 Jan 2024 10:00:00 +0900\r\n"
                     "From: Sender <sender@example.jp>\r\n"
                     "To: receiver@example.jp\r\n"
@@ -36,7 +37,8 @@ std::string tenKilobyteMessage() {
     return m;
 }
 
-bool writeFile(const std::string& path, const std::string& bytes) {
+bool writeFile(const std::string& path, const std::string& bytes)
+{
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         return false;
@@ -45,7 +47,8 @@ bool writeFile(const std::string& path, const std::string& bytes) {
     return ok;
 }
 
-bool baselineAppend(const std::string& messageFile, const std::string& dataFile, const std::string& recordFile) {
+bool baselineAppend(const std::string& messageFile, const std::string& dataFile, const std::string& recordFile)
+{
     static char buffer[1 << 16];
     const int in = ::open(messageFile.c_str(), O_RDONLY);
     if (in < 0)
@@ -64,7 +67,8 @@ bool baselineAppend(const std::string& messageFile, const std::string& dataFile,
     return ok;
 }
 
-template <typename Append> double messagesPerSecond(int count, Append append) {
+template <typename Append> double messagesPerSecond(int count, Append append)
+{
     const auto start = Clock::now();
     for (int i = 0; i < count; ++i)
         if (!append()) {
@@ -78,7 +82,8 @@ template <typename Append> double messagesPerSecond(int count, Append append) {
 
 } // namespace orvalink::folders
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     using namespace orvalink;
     using namespace orvalink::folders;
     std::string base = argc > 1 ? argv[1] : (fs::temp_directory_path() / "orvalink-folders-bench-XXXXXX").string();

@@ -26,7 +26,8 @@ namespace {
 constexpr std::size_t kCorpusSize = 8'000'000;
 constexpr int kRounds = 7;
 
-std::string iconvAll(const char* to, const char* from, const std::string& in) {
+std::string iconvAll(const char* to, const char* from, const std::string& in)
+{
     iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         throw std::runtime_error(std::string("iconv_open ") + from + " -> " + to);
@@ -47,7 +48,8 @@ std::string iconvAll(const char* to, const char* from, const std::string& in) {
 
 // Mail-like text: a header block with encoded-word subjects, then body lines of kana, kanji and
 // some ASCII, as UTF-8; each message about 2 KB.
-std::string utf8Mail(std::size_t size) {
+std::string utf8Mail(std::size_t size)
+{
     static const std::vector<std::string> words = {
         "こんにちは", "ありがとう", "ございます", "会議",   "資料",     "送付",     "確認",     "お願い",
         "します",     "本日",       "明日",       "予定",   "変更",     "について", "連絡",     "東京",
@@ -74,14 +76,16 @@ std::string utf8Mail(std::size_t size) {
     return out;
 }
 
-double seconds(const std::function<void()>& run) {
+double seconds(const std::function<void()>& run)
+{
     const auto t0 = std::chrono::steady_clock::now();
     run();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 // Best of kRounds for each of two contenders, run alternately so that both meet the same load.
-std::pair<double, double> bestOfAlternating(const std::function<void()>& ours, const std::function<void()>& theirs) {
+std::pair<double, double> bestOfAlternating(const std::function<void()>& ours, const std::function<void()>& theirs)
+{
     double bestOurs = 1e9;
     double bestTheirs = 1e9;
     for (int i = 0; i < kRounds; ++i) {
@@ -92,7 +96,8 @@ std::pair<double, double> bestOfAlternating(const std::function<void()>& ours, c
 }
 
 // iconv in memory into a fresh output buffer each time, as the converter returns a fresh string.
-std::size_t iconvInMemory(const char* from, const std::string& in) {
+std::size_t iconvInMemory(const char* from, const std::string& in)
+{
     iconv_t cd = ::iconv_open("CP932", from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         throw std::runtime_error("iconv_open");
@@ -108,13 +113,15 @@ std::size_t iconvInMemory(const char* from, const std::string& in) {
     return capacity - dstLeft;
 }
 
-void writeFile(const fs::path& p, const std::string& bytes) {
+void writeFile(const fs::path& p, const std::string& bytes)
+{
     std::ofstream out(p, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // iconv file to file, streamed through 16 KiB chunks like the converter.
-void iconvFile(const char* from, const fs::path& in, const fs::path& out) {
+void iconvFile(const char* from, const fs::path& in, const fs::path& out)
+{
     iconv_t cd = ::iconv_open("CP932", from);
     std::FILE* fi = std::fopen(in.c_str(), "rb");
     std::FILE* fo = std::fopen(out.c_str(), "wb");
@@ -147,7 +154,8 @@ void iconvFile(const char* from, const fs::path& in, const fs::path& out) {
     ::iconv_close(cd);
 }
 
-void measure(const char* name, const std::string& corpus, const fs::path& dir) {
+void measure(const char* name, const std::string& corpus, const fs::path& dir)
+{
     const double mb = static_cast<double>(corpus.size()) / 1e6;
     const kanji::KanjiConverter converter;
 
@@ -178,7 +186,8 @@ void measure(const char* name, const std::string& corpus, const fs::path& dir) {
 
 } // namespace orvalink::kanji
 
-int main() {
+int main()
+{
     using namespace orvalink;
     using namespace orvalink::kanji;
     const std::string utf8 = utf8Mail(kCorpusSize * 3 / 2);

@@ -8,10 +8,10 @@
 // is printed (goal: at most 10 MB).
 //
 //   mail_receive_bench [MESSAGES]    (default 2000; needs root for the namespace and dovecot)
+#include "folders/store/MailStore.h"
 #include "mail/engine/Pop3Engine.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"
-#include "folders/store/MailStore.h"
 #include "support/MailServers.h"
 #include "support/Pop3Driver.h"
 #include "support/PrivateNetwork.h"
@@ -34,11 +34,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string message(int i) {
+std::string message(int i)
+{
     std::string m = "Received: from mx.example.jp by host; Mon, 01 Jan 2024 10:00:00 +0900\r\n"
                     "From: Sender <sender@example.jp>\r\n"
                     "To: receiver@example.jp\r\n"
-                    "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?= " + std::to_string(i) + "\r\n"
+                    "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?= " +
+                    std::to_string(i) +
+                    "\r\n"
                     "Date: Mon, 01 Jan 2024 09:59:59 +0900\r\n"
                     "X-Mailer: Bench 1.0\r\n"
                     "Content-Type: text/plain; charset=iso-2022-jp\r\n"
@@ -50,7 +53,8 @@ std::string message(int i) {
     return m;
 }
 
-long kilobytes(const char* field) {
+long kilobytes(const char* field)
+{
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
@@ -60,7 +64,8 @@ long kilobytes(const char* field) {
 }
 
 // Our side: one whole download into a fresh mail directory; messages per second.
-double ours(const test::DovecotPop3& server, const std::string& mailDir, int expected) {
+double ours(const test::DovecotPop3& server, const std::string& mailDir, int expected)
+{
     std::filesystem::create_directories(mailDir);
     mail::UidlRecord record(mailDir, server.address(), server.user());
     mail::ReceivedMailFiler filer(mailDir, &record);
@@ -75,7 +80,8 @@ double ours(const test::DovecotPop3& server, const std::string& mailDir, int exp
     return expected / seconds;
 }
 
-double runProgram(const std::vector<std::string>& args, int expected) {
+double runProgram(const std::vector<std::string>& args, int expected)
+{
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -96,7 +102,8 @@ double runProgram(const std::vector<std::string>& args, int expected) {
     return expected / seconds;
 }
 
-double mpop(const test::DovecotPop3& server, const std::string& dir, int expected) {
+double mpop(const test::DovecotPop3& server, const std::string& dir, int expected)
+{
     std::filesystem::create_directories(dir);
     const std::string conf = dir + "/mpoprc";
     test::writeFile(conf, "account bench\nhost " + server.address() + "\nport " + std::to_string(server.port()) +
@@ -113,7 +120,8 @@ double mpop(const test::DovecotPop3& server, const std::string& dir, int expecte
     return rate;
 }
 
-double poplib(const test::DovecotPop3& server, const std::string& dir, int expected) {
+double poplib(const test::DovecotPop3& server, const std::string& dir, int expected)
+{
     std::filesystem::create_directories(dir);
     const std::string script = "import poplib, sys\n"
                                "p = poplib.POP3(sys.argv[1], int(sys.argv[2]))\n"
@@ -135,7 +143,8 @@ double poplib(const test::DovecotPop3& server, const std::string& dir, int expec
 
 } // namespace orvalink::mail
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     using namespace orvalink;
     using namespace orvalink::mail;
     const int count = argc > 1 ? std::atoi(argv[1]) : 2000;
