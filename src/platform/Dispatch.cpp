@@ -13,10 +13,12 @@ namespace orvalink::platform {
 namespace detail {
 namespace {
 
+// Never destroyed: a thread still ending while main() returns may unregister its windows after the
+// program's static objects have gone.
 std::unordered_map<const MessageTarget*, bool>& registry()
 {
-    static std::unordered_map<const MessageTarget*, bool> r;
-    return r;
+    static auto* r = new std::unordered_map<const MessageTarget*, bool>;
+    return *r;
 }
 
 } // namespace
@@ -60,8 +62,8 @@ void MessageEvent::answer(std::intptr_t result)
 
 std::mutex& registryMutex()
 {
-    static std::mutex m;
-    return m;
+    static auto* m = new std::mutex; // never destroyed, as the registry
+    return *m;
 }
 
 void registerTarget(const MessageTarget* t)

@@ -9,6 +9,8 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QThread>
+#include <future>
+#include <memory>
 #include <mutex>
 
 namespace orvalink::platform {
@@ -28,10 +30,31 @@ template <typename R, typename F> R onGuiThread(F f, R fallback)
         return fallback;
     if (app->thread() == QThread::currentThread())
         return f();
-    R result = fallback;
+    // The answer comes back through a promise, an ordering ThreadSanitizer sees (a blocking queued
+    // call waits on Qt's own semaphore, which it does not). A call the GUI thread drops unrun (the
+    // application going) answers the fallback, as the blocking call returned then.
+    struct Answer {
+        std::promise<R> promise;
+        R fallback;
+        bool given = false;
+        ~Answer()
+        {
+            if (!given)
+                promise.set_value(fallback);
+        }
+    };
+    auto answer = std::make_shared<Answer>();
+    answer->fallback = fallback;
+    std::future<R> result = answer->promise.get_future();
     QMetaObject::invokeMethod(
-        app, [&] { result = f(); }, Qt::BlockingQueuedConnection);
-    return result;
+        app,
+        [answer, &f] {
+            answer->promise.set_value(f());
+            answer->given = true;
+        },
+        Qt::QueuedConnection);
+    answer.reset();
+    return result.get();
 }
 
 int showMessageBox(const QString& text, const QString& caption, unsigned type)

@@ -17,6 +17,12 @@ namespace {
 // them: in Japanese once the catalogue is installed.
 TEST(QtTranslations, StandardDialogsSpeakJapaneseUnderAnyLocale)
 {
+#if defined(__SANITIZE_THREAD__)
+    // Qt's file dialog starts Qt's own file-information thread, ordered by Qt's futex locks that
+    // ThreadSanitizer cannot see in Debian's uninstrumented Qt; nothing of ours runs there, and the
+    // texts checked here do not depend on threads. The other builds run this test.
+    GTEST_SKIP() << "Qt's own file dialog thread is invisible to ThreadSanitizer";
+#endif
     const QLocale oldLocale;
     for (const char* locale : {"C", "en_US"}) {
         SCOPED_TRACE(locale);
