@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <atomic>
 #include <climits>
+#include <mutex>
+#include <string>
 #include <unistd.h>
 
 namespace orvalink::mail {
@@ -14,6 +16,14 @@ namespace orvalink::mail {
 namespace {
 
 std::atomic<int> g_silenceLimitMs{mail::kReplyTimeoutSeconds * 1000};
+std::mutex g_serviceMutex;
+std::string g_serviceName(mail::kServiceName);
+
+std::string serviceName()
+{
+    std::lock_guard lock(g_serviceMutex);
+    return g_serviceName;
+}
 
 std::string localHostName()
 {
@@ -66,6 +76,12 @@ int CSendWorker::silenceLimitMs()
     return g_silenceLimitMs.load();
 }
 
+void CSendWorker::setServiceName(std::string name)
+{
+    std::lock_guard lock(g_serviceMutex);
+    g_serviceName = name.empty() ? std::string(mail::kServiceName) : std::move(name);
+}
+
 void CSendWorker::startSend(mail::SmtpRequest request)
 {
     if (m_conversation.running())
@@ -75,8 +91,7 @@ void CSendWorker::startSend(mail::SmtpRequest request)
         CSendWorker* worker;
         ~StateReport() { emit worker->smtpStateChanged(static_cast<int>(worker->m_conversation.state())); }
     } stateReport{this};
-    if (platform::AsyncSocket::servicePort(std::string(mail::kServiceName).c_str(),
-                                           std::string(mail::kServiceProtocol).c_str()) == 0) {
+    if (platform::AsyncSocket::servicePort(serviceName().c_str(), std::string(mail::kServiceProtocol).c_str()) == 0) {
         report(std::string(mail::kUnknownServiceName));
         return;
     }

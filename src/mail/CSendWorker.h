@@ -44,6 +44,9 @@ public:
     // it). Read when a conversation starts.
     static void setSilenceLimitMs(int ms);
     static int silenceLimitMs();
+    // The service looked up before each conversation ("smtp"; tests name one the services
+    // database lacks). An empty name restores "smtp".
+    static void setServiceName(std::string name);
 
     // Socket notifications (CSendSocket).
     void socketReadable(int err);

@@ -7,7 +7,9 @@
 #include "platform/text/Cp932.h"
 #include "platform/text/PortText.h"
 
+#include <QByteArray>
 #include <QComboBox>
+#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -155,8 +157,7 @@ void CServerSettingsPage::onInitPage()
     else
         showAccount(0);
 
-    const std::string directory = loadMailDirectory();
-    m_saveFolder->setText(platform::toQString(directory));
+    showSaveFolder(loadMailDirectory());
     loadSaveFolderItems(platform::Profile::application());
 }
 
@@ -277,12 +278,17 @@ void CServerSettingsPage::onStandard()
 
 void CServerSettingsPage::onBrowse()
 {
-    const auto folder =
-        platform::pickFolder(cp932("フォルダを選択してください"), platform::fromQString(m_saveFolder->text()));
+    const auto folder = platform::pickFolderPath(cp932("フォルダを選択してください"), m_saveFolderPath);
     if (!folder)
         return;
-    m_saveFolder->setText(platform::toQString(*folder));
-    setMailDirectory(*folder);
+    showSaveFolder(*folder);
+    setMailDirectoryPath(*folder);
+}
+
+void CServerSettingsPage::showSaveFolder(const std::string& path)
+{
+    m_saveFolderPath = path;
+    m_saveFolder->setText(QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
 }
 
 void CServerSettingsPage::loadAccount(int number)
@@ -362,9 +368,7 @@ bool CServerSettingsPage::hasCurrentAccount() const
 
 void CServerSettingsPage::saveMailDirectory()
 {
-    const std::string folder = platform::fromQString(m_saveFolder->text());
-    platform::Profile::application().writeString(kMailEntrySection, "SaveFolder", folder);
-    setMailDirectory(folder);
+    storeMailDirectory(platform::Profile::application(), m_saveFolderPath);
 }
 
 } // namespace orvalink::mail

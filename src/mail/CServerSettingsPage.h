@@ -78,6 +78,7 @@ private:
     // The port fields are empty (their defaults) or digits naming a port.
     bool portsAreTypedRight() const;
     void saveMailDirectory();
+    void showSaveFolder(const std::string& path);
 
     MailAccountStore m_store;
     QComboBox* m_serverName = nullptr;
@@ -89,6 +90,8 @@ private:
     QLineEdit* m_account = nullptr;
     QLineEdit* m_password = nullptr;
     QLineEdit* m_saveFolder = nullptr;
+    // The folder the field shows, as the file system names it.
+    std::string m_saveFolderPath;
     QPushButton* m_register = nullptr;
     QPushButton* m_update = nullptr;
     QPushButton* m_delete = nullptr;

@@ -20,16 +20,32 @@ std::vector<std::string> g_saveFolderItems;
 
 } // namespace
 
-std::string mailDirectory()
+std::string mailDirectoryPath()
 {
     std::lock_guard lock(g_mutex);
     return g_mailDirectory;
 }
 
-void setMailDirectory(std::string_view directory)
+void setMailDirectoryPath(std::string_view path)
 {
     std::lock_guard lock(g_mutex);
-    g_mailDirectory = directory;
+    g_mailDirectory = path;
+}
+
+std::string mailDirectory()
+{
+    const std::string path = mailDirectoryPath();
+    std::string text = platform::utf8ToCp932(path);
+    // Only a text that names this very folder again; "?" for a character code page 932 lacks
+    // would name another one.
+    if (platform::cp932ToUtf8(text) != path || !platform::cp932RoundTrips(text))
+        return {};
+    return text;
+}
+
+void setMailDirectory(std::string_view directory)
+{
+    setMailDirectoryPath(platform::cp932ToUtf8(directory));
 }
 
 std::string loadMailDirectory()
@@ -39,9 +55,15 @@ std::string loadMailDirectory()
 
 std::string loadMailDirectory(platform::Profile& profile)
 {
-    std::string directory = profile.getString(kMailEntrySection, "SaveFolder");
-    setMailDirectory(directory);
+    std::string directory = profile.getPath(kMailEntrySection, "SaveFolder");
+    setMailDirectoryPath(directory);
     return directory;
+}
+
+bool storeMailDirectory(platform::Profile& profile, std::string_view path)
+{
+    setMailDirectoryPath(path);
+    return profile.writePath(kMailEntrySection, "SaveFolder", path);
 }
 
 bool createMailDirectory(std::string_view directory)

@@ -1,7 +1,8 @@
 #pragma once
 
 // The application's mail directory: the folder under which every mail folder's files lie, settings
-// value "Mail Entry"/"SaveFolder". It is loaded at start-up (so downloads and saved mail have it
+// value "Mail Entry"/"SaveFolder", kept as a file-system path (its bytes exactly as the file system
+// names them, so any folder can be the mail directory). It is loaded at start-up (so downloads and saved mail have it
 // before the settings sheet was ever opened), again whenever the account settings page opens, and
 // changed by that page's folder browser and register button.
 //
@@ -23,11 +24,21 @@ namespace orvalink::mail {
 
 inline constexpr const char* kMailEntrySection = "Mail Entry";
 
+// The mail directory as the file system names it.
+std::string mailDirectoryPath();
+void setMailDirectoryPath(std::string_view path);
+// The same folder as code page 932 text, the form the mail folders' files are named in; empty when
+// no code page 932 text names that folder exactly (mail is then stored nowhere rather than in a
+// folder of a similar name).
 std::string mailDirectory();
 void setMailDirectory(std::string_view directory);
-// Sets the mail directory from "Mail Entry"/"SaveFolder" (empty when missing) and returns it.
+// Sets the mail directory from "Mail Entry"/"SaveFolder" (empty when missing) and returns its
+// file-system path.
 std::string loadMailDirectory();
 std::string loadMailDirectory(platform::Profile& profile);
+// Stores `path` as "Mail Entry"/"SaveFolder" and makes it the mail directory. False when the
+// settings file could not be written (the mail directory is changed all the same).
+bool storeMailDirectory(platform::Profile& profile, std::string_view path);
 
 // Makes the mail directory `directory` (code page 932) when it does not exist, with any missing
 // folders above it, each owner-only (0700): it will hold a user's mail. A folder that exists is left

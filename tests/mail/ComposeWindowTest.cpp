@@ -29,7 +29,11 @@
 #include <QTest>
 #include <QToolBar>
 #include <climits>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace orvalink::mail {
@@ -576,6 +580,85 @@ TEST_F(ComposeWindows, SendIsRefusedWithAReasonBeforeAnyConnection)
         EXPECT_EQ(m_boxes.calls().back().text.rfind(std::string(k.error), 0), 0u)
             << k.name << ": " << m_boxes.calls().back().text;
         ASSERT_TRUE(QTest::qWaitFor([&] { return f->action(res::kCmdComposeSend)->isEnabled(); }, 5000));
+        EXPECT_EQ(f->bodyText(), "body");
+        delete f;
+    }
+}
+
+// While it lives, no socket of this network namespace can be given a port of its own: the range
+// of ports handed out is narrowed to one port, which a socket of its own holds.
+class NoFreePorts {
+public:
+    NoFreePorts()
+    {
+        std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> m_low >> m_high;
+        m_holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        socklen_t length = sizeof addr;
+        if (m_holder < 0 || m_low == 0 || ::bind(m_holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::getsockname(m_holder, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+            return;
+        const unsigned port = ntohs(addr.sin_port);
+        std::ofstream range("/proc/sys/net/ipv4/ip_local_port_range");
+        range << port << ' ' << port << std::flush;
+        m_active = range.good();
+    }
+    ~NoFreePorts()
+    {
+        if (m_active)
+            std::ofstream("/proc/sys/net/ipv4/ip_local_port_range") << m_low << ' ' << m_high << std::flush;
+        if (m_holder >= 0)
+            ::close(m_holder);
+    }
+    NoFreePorts(const NoFreePorts&) = delete;
+    NoFreePorts& operator=(const NoFreePorts&) = delete;
+    bool active() const { return m_active; }
+
+private:
+    unsigned m_low = 0;
+    unsigned m_high = 0;
+    int m_holder = -1;
+    bool m_active = false;
+};
+
+TEST_F(ComposeWindows, SendThatCannotBeginSaysWhyAndKeepsTheWindowAndItsTexts)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    enum class Block { Service, Socket };
+    const struct {
+        const char* name;
+        Block block;
+        std::string_view error;
+    } cases[] = {
+        {"service unknown to this machine", Block::Service, mail::kUnknownServiceName},
+        {"no socket can be made", Block::Socket, mail::kSocketCreationFailed},
+    };
+    for (const auto& k : cases) {
+        accountsOn(2525);
+        CSendFrame* f = open();
+        fill(f, "taro@example.jp", "subject", "body");
+        const std::size_t before = m_boxes.calls().size();
+        {
+            std::unique_ptr<NoFreePorts> noPorts;
+            if (k.block == Block::Service) {
+                CSendWorker::setServiceName("no-such-service-here");
+            } else {
+                noPorts = std::make_unique<NoFreePorts>();
+                ASSERT_TRUE(noPorts->active()) << k.name;
+            }
+            f->onCommand(res::kCmdComposeSend);
+            const bool shown = waitForBoxes(before + 1);
+            noPorts.reset();
+            CSendWorker::setServiceName({});
+            ASSERT_TRUE(shown) << k.name;
+        }
+        EXPECT_EQ(m_boxes.calls().back().text, std::string(k.error)) << k.name;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return f->action(res::kCmdComposeSend)->isEnabled(); }, 5000)) << k.name;
+        EXPECT_EQ(f->smtpState(), 0) << k.name;
+        EXPECT_TRUE(isOpen(f->thread()->windowSlot())) << k.name;
+        EXPECT_EQ(f->toText(), "taro@example.jp");
+        EXPECT_EQ(f->subjectText(), "subject");
         EXPECT_EQ(f->bodyText(), "body");
         delete f;
     }

@@ -2,6 +2,7 @@
 // the body in ISO-2022-JP with dot-stuffing, dates and message ids.
 #include "mail/engine/MailText.h"
 
+#include "kanji/Iso2022JpEncoder.h"
 #include "kanji/KanjiConverter.h"
 
 #include <gtest/gtest.h>
@@ -226,6 +227,75 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"BareLineEndsBecomeCrLf", "a\nb\rc\r\n\n.d", "a\r\nb\r\nc\r\n\r\n..d"},
         BodyCase{"SmugglingAttemptStaysInside", "x\n.\nMAIL FROM:<a@b>\r\n", "x\r\n..\r\nMAIL FROM:<a@b>\r\n"}),
     [](const ::testing::TestParamInfo<BodyCase>& p) { return std::string(p.param.name); });
+
+const std::string kKan = sj("漢"); // JIS 34 41
+const std::string kGa = sj("ｶﾞ");  // one full-width character from two bytes
+const std::string kLead = "\x81";  // a lead byte with no trail byte after it
+
+std::string times(std::string_view unit, std::size_t n)
+{
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i)
+        s += unit;
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LongLines, Bodies,
+    ::testing::Values(
+        BodyCase{"AsciiThatFits", times("a", 998), times("a", 998)},
+        BodyCase{"AsciiOneOver", times("a", 999) + "\r\nb", times("a", 998) + "\r\na\r\nb"},
+        BodyCase{"AsciiManyTimesOver", times("a", 2000), times("a", 998) + "\r\n" + times("a", 998) + "\r\naaaa"},
+        BodyCase{"StuffedDotCounts", "." + times("a", 997), ".." + times("a", 996) + "\r\na"},
+        BodyCase{"BrokenBeforeADot", times("a", 998) + ".x", times("a", 998) + "\r\n..x"},
+        // ESC $ B, 496 characters and ESC ( B make 998 bytes.
+        BodyCase{"KanjiThatFits", times(kKan, 496), kIn + times("\x34\x41", 496) + kOut},
+        BodyCase{"KanjiOneOver", times(kKan, 497),
+                 kIn + times("\x34\x41", 496) + kOut + "\r\n" + kIn + "\x34\x41" + kOut},
+        // 993 ASCII bytes leave no room for one more character in JIS and the escapes around it.
+        BodyCase{"KanjiAfterAscii", times("a", 993) + kKan + "b",
+                 times("a", 993) + "\r\n" + kIn + "\x34\x41" + kOut + "b"},
+        BodyCase{"AsciiAfterKanji", times(kKan, 496) + "b", kIn + times("\x34\x41", 496) + kOut + "\r\nb"}),
+    [](const ::testing::TestParamInfo<BodyCase>& p) { return std::string(p.param.name); });
+
+// The lines of ISO-2022-JP text, each read on its own by glibc as a mail reader reads it: every
+// line must be valid by itself, start in ASCII and fit.
+std::string readBodyLines(const std::string& sent)
+{
+    std::string utf8;
+    for (const std::string& line : lines(sent)) {
+        EXPECT_LE(line.size(), kMaxBodyLine);
+        EXPECT_FALSE(line.starts_with(".") && !line.starts_with(".."));
+        const std::string unstuffed = line.starts_with(".") ? line.substr(1) : line;
+        const auto text = iconvBytes("UTF-8", "ISO-2022-JP", unstuffed);
+        EXPECT_TRUE(text.has_value()) << unstuffed.substr(0, 40);
+        utf8 += text.value_or("<unreadable>");
+    }
+    return utf8;
+}
+
+TEST(MailText, LongLinesBreakBetweenCharactersAndKeepEveryOne)
+{
+    const struct {
+        const char* name;
+        std::string line;
+    } cases[] = {
+        {"Kanji", times(kKan, 3000)},
+        {"Alternating", times("a" + kKan, 1500)},
+        {"VoicedKatakana", times(kGa, 1200)},
+        {"VoicedKatakanaOffByOne", "x" + times(kGa, 1200)},
+        {"DotsAndKanji", times("." + kKan + kKan, 900)},
+        {"LoneLeadBytes", times("ab" + kLead + " ", 700)},
+        {"Escapes", times("\x1B$B", 700)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // One line of the user's becomes several; read back joined, nothing is lost or changed.
+        const std::string sent = bodyText(c.line);
+        EXPECT_GT(lines(sent).size(), 1u);
+        EXPECT_EQ(readBodyLines(sent), iconvBytes("UTF-8", "ISO-2022-JP", kanji::toIso2022Jp(c.line)));
+    }
+}
 
 TEST(MailText, DataEndsRightAfterTheBody)
 {

@@ -4,6 +4,7 @@
 #include "mail/MailTestSupport.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/TextCodec.h"
+#include "platform/text/ByteEscape.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -334,8 +335,9 @@ TEST_F(ServerSettings, CancelledRegistrationLeavesAccountsButStoresTheFolder)
 TEST_F(ServerSettings, FolderPickerFillsTheFieldAndSetsTheMailDirectoryRegisterStoresIt)
 {
     sandbox.profile().writeString("Mail Entry", "SaveFolder", "/stored");
+    // The picker answers with the path's bytes; the field and the mail folders name it in code page 932.
     const std::string chosen = "/home/" + sj("花子") + "/mail";
-    FolderPickerScript picker({std::nullopt, chosen});
+    FolderPickerScript picker({std::nullopt, "/home/花子/mail"});
     platform::MessageBoxRecorder boxes({platform::IDOK});
     Page& page = open();
     EXPECT_EQ(field(page, Page::kIdSaveFolder), "/stored");
@@ -360,6 +362,35 @@ TEST_F(ServerSettings, FolderPickerFillsTheFieldAndSetsTheMailDirectoryRegisterS
     setMailDirectory("");
     open();
     EXPECT_EQ(mailDirectory(), chosen);
+}
+
+TEST_F(ServerSettings, AFolderCodePage932CannotNameIsKeptByteForByte)
+{
+    // Not UTF-8 at all, and UTF-8 with characters code page 932 lacks.
+    for (const std::string& path : {std::string("/data/\xff\xfe mail\x81"), std::string("/home/café/📮 mail")}) {
+        SCOPED_TRACE(platform::escapeBytes(path));
+        ProfileSandbox fresh;
+        FolderPickerScript picker({path, std::nullopt});
+        platform::MessageBoxRecorder boxes({platform::IDOK});
+        Page& page = open();
+        click(page, Page::kIdBrowse);
+        EXPECT_EQ(mailDirectoryPath(), path);
+        // No code page 932 text names this folder: mail goes nowhere rather than to a look-alike.
+        EXPECT_EQ(mailDirectory(), "");
+        fill(page, sampleAccount("A"));
+        click(page, Page::kIdRegister);
+        close();
+        EXPECT_EQ(sandbox.profile().getPath("Mail Entry", "SaveFolder"), path);
+
+        // Read again at the next opening; a cancelled picker leaves it.
+        setMailDirectoryPath("");
+        Page& again = open();
+        EXPECT_EQ(mailDirectoryPath(), path);
+        click(again, Page::kIdBrowse); // cancelled
+        EXPECT_EQ(mailDirectoryPath(), path);
+        close();
+        EXPECT_EQ(sandbox.profile().getPath("Mail Entry", "SaveFolder"), path);
+    }
 }
 
 TEST_F(ServerSettings, TheLastChosenNameIsShownAtTheNextOpening)

@@ -77,6 +77,69 @@ bool isAscii(std::string_view text)
     return true;
 }
 
+constexpr std::string_view kToJis = "\x1B$B";
+constexpr std::string_view kToAscii = "\x1B(B";
+
+// Appends one line of the body, dot-stuffed and in ISO-2022-JP, without its CR LF.
+void appendLine(std::string_view line, std::string& out)
+{
+    if (!line.empty() && line.front() == '.')
+        out += '.';
+    kanji::appendIso2022Jp(line, out);
+}
+
+// How many bytes of `line` (whole characters, at least one) go on one output line of at most
+// kMaxBodyLine bytes. The cost of each character is that of its own encoding, less the escapes a
+// run of its kind shares with its neighbours; the encoder never writes a run longer than that.
+std::size_t fittingPrefix(std::string_view line)
+{
+    std::size_t used = line.front() == '.' ? 1 : 0;
+    bool inJis = false;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const std::size_t length = characterLength(line, i);
+        const std::string encoded = kanji::toIso2022Jp(line.substr(i, length));
+        const bool jisOnly = encoded.starts_with(kToJis) && encoded.ends_with(kToAscii) &&
+                             encoded.size() >= kToJis.size() + kToAscii.size() &&
+                             encoded.find('\x1B', kToJis.size()) == encoded.size() - kToAscii.size();
+        std::size_t cost;
+        if (jisOnly) {
+            cost = encoded.size() - kToAscii.size() - (inJis ? kToJis.size() : 0);
+        } else {
+            // ASCII, or a character written as more than one run: it begins in ASCII or with its
+            // own escape and ends in ASCII; a JIS run before it is closed first.
+            cost = encoded.size() + (inJis ? kToAscii.size() : 0);
+        }
+        // The line must be able to return to ASCII after this character.
+        const std::size_t closing = jisOnly ? kToAscii.size() : 0;
+        if (i > 0 && used + cost + closing > kMaxBodyLine)
+            break;
+        used += cost;
+        inJis = jisOnly;
+        i += length;
+    }
+    return i;
+}
+
+// A line longer than a mail line may be goes as several: each break falls between two characters,
+// and each part begins and ends in ASCII like any line (the next part switches to JIS again). Every
+// character the user wrote is sent; only line ends are added.
+void appendBodyLine(std::string_view line, std::string& out)
+{
+    const std::size_t start = out.size();
+    appendLine(line, out);
+    if (out.size() - start <= kMaxBodyLine)
+        return;
+    out.resize(start);
+    while (!line.empty()) {
+        const std::size_t part = fittingPrefix(line);
+        if (out.size() > start)
+            out += "\r\n";
+        appendLine(line.substr(0, part), out);
+        line.remove_prefix(part);
+    }
+}
+
 // Days since 1970-01-01 -> civil date (proleptic Gregorian).
 void civilFromDays(std::int64_t z, int& year, unsigned& month, unsigned& day)
 {
@@ -216,11 +279,8 @@ std::string bodyText(std::string_view body)
         std::size_t end = start;
         while (end < body.size() && body[end] != '\r' && body[end] != '\n')
             ++end;
-        if (end > start) {
-            if (body[start] == '.')
-                out += '.';
-            kanji::appendIso2022Jp(body.substr(start, end - start), out);
-        }
+        if (end > start)
+            appendBodyLine(body.substr(start, end - start), out);
         if (end == body.size())
             break;
         out += "\r\n";

@@ -17,7 +17,8 @@
 // passes 76 characters. The body (Shift-JIS, lines separated by CR LF) is converted to ISO-2022-JP
 // (half-width katakana as full-width), a line beginning with "." gets one more in front, and the
 // end of data CR LF "." CR LF follows right after it (a body ending in CR LF therefore ends with
-// an empty line before the dot).
+// an empty line before the dot). A line longer than kMaxBodyLine bytes once converted is broken
+// between two characters into lines that fit, each beginning and ending in ASCII.
 //
 // Header texts are sent as typed except that a CR or LF in them becomes a blank, so no typed text
 // can start a header line of its own. A lone CR or LF in the body is sent as CR LF: a bare line
@@ -33,6 +34,8 @@ inline constexpr std::string_view kMailerLine = "X-Mailer: QelMail2000 Version 1
 inline constexpr std::string_view kEndOfData = "\r\n.\r\n";
 // No header line the builder folds passes this many characters (CR LF not counted).
 inline constexpr std::size_t kMaxFoldedLine = 76;
+// No body line passes this many bytes (CR LF not counted), the most a mail line may hold.
+inline constexpr std::size_t kMaxBodyLine = 998;
 
 // A moment of sending: seconds since 1970-01-01 00:00 UTC and the local zone's offset from UTC.
 struct MailTime {
