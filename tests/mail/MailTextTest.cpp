@@ -5,6 +5,7 @@
 #include "kanji/Iso2022JpEncoder.h"
 #include "kanji/KanjiConverter.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <optional>
@@ -151,6 +152,74 @@ TEST(MailText, AsciiSubjectGoesAsTyped)
     const std::string long80(80, 'x');
     EXPECT_EQ(subjectHeader("Re: =?what?= $B (B"), "Subject: Re: =?what?= $B (B");
     EXPECT_EQ(subjectHeader(long80), "Subject: " + long80);
+}
+
+// Splits a header block's text at CR LF: its physical lines.
+std::vector<std::string> physicalLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    for (std::size_t next; (next = text.find("\r\n", at)) != std::string::npos; at = next + 2)
+        lines.push_back(text.substr(at, next - at));
+    lines.push_back(text.substr(at));
+    return lines;
+}
+
+// A header line that would pass the mail line limit is folded before one of its own blanks, so
+// that unfolding (removing each CR LF) gives the typed line back byte for byte; a line that fits,
+// or one without blanks, is left as typed.
+TEST(MailText, LongHeaderLinesFoldBeforeTheirOwnBlanks)
+{
+    std::string manyAddresses;
+    for (int i = 0; manyAddresses.size() < 2500; ++i)
+        manyAddresses += (i ? ", " : "") + std::string("member") + std::to_string(i) + "@example.com";
+    const std::string fits(kMaxBodyLine - 4, 'a'); // "To: " + fits is exactly the limit
+    const std::string oneWord(1200, 'w');
+    struct Case {
+        std::string to;
+        std::size_t lines;   // physical lines of the To field
+        std::size_t longest; // the longest of them
+    } cases[] = {
+        {fits, 1, kMaxBodyLine},
+        {fits + "b", 1, kMaxBodyLine + 1},                      // no blank: cannot be folded
+        {fits.substr(1) + " b", 2, kMaxBodyLine - 1},           // 999 bytes: folds at its one blank
+        {manyAddresses, 3, kMaxBodyLine},                       // 2,500 bytes of ", "-separated addresses
+        {oneWord + " tail", 2, 4 + oneWord.size()},             // the only blank is past the limit
+        {"\x93\xfa\x96\x7b " + manyAddresses, 3, kMaxBodyLine}, // code page 932 bytes before the blanks
+    };
+    for (const Case& c : cases) {
+        MailFields f = fields();
+        f.to = c.to;
+        const std::string block = headerBlock(f);
+        const std::size_t start = block.find("\r\nTo: ") + 2;
+        const std::size_t end = block.find("\r\nX-Mailer: ");
+        ASSERT_NE(end, std::string::npos);
+        const std::vector<std::string> lines = physicalLines(block.substr(start, end - start));
+        EXPECT_EQ(lines.size(), c.lines) << c.to.size();
+        std::size_t longest = 0;
+        std::string unfolded;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            longest = std::max(longest, lines[i].size());
+            if (i > 0) {
+                EXPECT_EQ(lines[i].front(), ' ') << "a continuation starts with the typed blank";
+            }
+            unfolded += lines[i];
+        }
+        EXPECT_LE(longest, c.longest) << c.to.size();
+        EXPECT_EQ(unfolded, "To: " + c.to) << "unfolded, the line is the typed one";
+    }
+    // A long ASCII subject and a long From fold the same way.
+    MailFields f = fields();
+    f.subject = manyAddresses;
+    f.from = manyAddresses;
+    const std::string block = headerBlock(f);
+    for (const std::string& line : physicalLines(block))
+        EXPECT_LE(line.size(), kMaxBodyLine);
+    std::string unfolded = block;
+    for (std::size_t at; (at = unfolded.find("\r\n ")) != std::string::npos;)
+        unfolded.erase(at, 2);
+    EXPECT_NE(unfolded.find("Subject: " + manyAddresses + "\r\nTo: "), std::string::npos);
+    EXPECT_NE(unfolded.find("From: " + manyAddresses + "\r\nDate: "), std::string::npos);
 }
 
 class JapaneseSubjects : public ::testing::TestWithParam<const char*> {};

@@ -2,6 +2,7 @@
 
 #include "kanji/Iso2022JpEncoder.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -25,6 +26,44 @@ std::string oneLine(std::string_view text)
         if (c == '\r' || c == '\n')
             c = ' ';
     return line;
+}
+
+// A header line that would pass kMaxBodyLine bytes is folded: a CR LF goes in before one of the
+// line's own blanks, so that the unfolded line is the typed one byte for byte. The fold takes the
+// last blank that keeps the line within the limit, or the first one after it; a line without blanks
+// cannot be folded and goes as it is. Lines within the limit are not touched. The blank after the
+// field's name ("To: ") is never a fold.
+std::string foldedAtBlanks(std::string line)
+{
+    if (line.size() <= kMaxBodyLine)
+        return line;
+    std::string out;
+    out.reserve(line.size() + line.size() / kMaxBodyLine * 2 + 2);
+    std::size_t start = 0; // first byte of the current output line in line
+    // Every line starts with its field's name and ": "; a fold needs a byte of the value before it.
+    const std::size_t firstFold = line.find(": ") + 3;
+    while (line.size() - start > kMaxBodyLine) {
+        // A fold at position b (a blank) ends this line after b - start bytes.
+        std::size_t fold = std::string::npos;
+        for (std::size_t b = start + kMaxBodyLine; b > start && b >= firstFold; --b)
+            if (line[b] == ' ' || line[b] == '\t') {
+                fold = b;
+                break;
+            }
+        if (fold == std::string::npos)
+            for (std::size_t b = std::max(start + kMaxBodyLine + 1, firstFold); b < line.size(); ++b)
+                if (line[b] == ' ' || line[b] == '\t') {
+                    fold = b;
+                    break;
+                }
+        if (fold == std::string::npos)
+            break;
+        out.append(line, start, fold - start);
+        out += "\r\n";
+        start = fold;
+    }
+    out.append(line, start, std::string::npos);
+    return out;
 }
 
 std::size_t base64Length(std::size_t bytes)
@@ -220,7 +259,7 @@ std::string subjectHeader(std::string_view typed)
     std::string out(kSubjectName);
     if (isAscii(subject)) {
         out += subject;
-        return out;
+        return foldedAtBlanks(std::move(out));
     }
     // The whole subject goes as encoded words; each holds whole characters, begins and ends in
     // ASCII, and fits on its line with the line's first part ("Subject: " or the folding blank).
@@ -253,15 +292,14 @@ std::string subjectHeader(std::string_view typed)
 std::string headerBlock(const MailFields& fields)
 {
     std::string out = subjectHeader(fields.subject);
-    out += "\r\nTo: ";
-    out += oneLine(fields.to);
+    out += "\r\n";
+    out += foldedAtBlanks("To: " + oneLine(fields.to));
     out += "\r\n";
     out += kMailerLine;
     out += "\r\nMIME-Version: 1.0\r\n"
            "Content-Type: text/plain; charset=ISO-2022-JP\r\n"
-           "Content-Transfer-Encoding: 7bit\r\n"
-           "From: ";
-    out += oneLine(fields.from);
+           "Content-Transfer-Encoding: 7bit\r\n";
+    out += foldedAtBlanks("From: " + oneLine(fields.from));
     out += "\r\nDate: ";
     out += oneLine(fields.date);
     out += "\r\nMessage-ID: ";
