@@ -4,10 +4,10 @@
 
 #include "kanji/Iso2022JpEncoder.h"
 #include "kanji/KanjiConverter.h"
+#include "support/Iconv.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -18,30 +18,8 @@ namespace orvalink::mail {
 
 namespace {
 
-std::optional<std::string> iconvBytes(const char* to, const char* from, std::string_view bytes)
-{
-    iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string out(bytes.size() * 4 + 16, '\0');
-    char* src = const_cast<char*>(bytes.data());
-    std::size_t srcLeft = bytes.size();
-    char* dst = out.data();
-    std::size_t dstLeft = out.size();
-    std::size_t r = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    if (r != static_cast<std::size_t>(-1))
-        r = ::iconv(cd, nullptr, nullptr, &dst, &dstLeft);
-    ::iconv_close(cd);
-    if (r == static_cast<std::size_t>(-1) || srcLeft != 0)
-        return std::nullopt;
-    out.resize(out.size() - dstLeft);
-    return out;
-}
-
-std::string sj(std::string_view utf8)
-{
-    return iconvBytes("CP932", "UTF-8", utf8).value();
-}
+using test::iconvBytes;
+using test::sj;
 
 std::vector<std::string> lines(const std::string& text)
 {

@@ -1,6 +1,7 @@
 // Mail sent by the conversation over real sockets to a real server (aiosmtpd in this test's own
 // network namespace), read back from what the server stored, byte for byte.
 #include "mail/engine/SmtpConversation.h"
+#include "support/Iconv.h"
 #include "support/PrivateNetwork.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpDriver.h"
@@ -9,7 +10,6 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
-#include <iconv.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,30 +21,8 @@ using orvalink::test::TempDir;
 
 namespace {
 
-std::optional<std::string> iconvBytes(const char* to, const char* from, std::string_view bytes)
-{
-    iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string out(bytes.size() * 4 + 16, '\0');
-    char* src = const_cast<char*>(bytes.data());
-    std::size_t srcLeft = bytes.size();
-    char* dst = out.data();
-    std::size_t dstLeft = out.size();
-    std::size_t r = ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    if (r != static_cast<std::size_t>(-1))
-        r = ::iconv(cd, nullptr, nullptr, &dst, &dstLeft);
-    ::iconv_close(cd);
-    if (r == static_cast<std::size_t>(-1) || srcLeft != 0)
-        return std::nullopt;
-    out.resize(out.size() - dstLeft);
-    return out;
-}
-
-std::string sj(std::string_view utf8)
-{
-    return iconvBytes("CP932", "UTF-8", utf8).value();
-}
+using test::iconvBytes;
+using test::sj;
 
 std::string base64Decode(std::string_view text)
 {
