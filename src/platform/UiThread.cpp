@@ -37,8 +37,15 @@ void UiThread::setMainWindow(MessageTarget* window)
         return;
     // Direct connections: run on the window's thread (this thread), whatever this object's own
     // affinity is. QThread::exit is safe from any thread.
+    // The window is forgotten before it goes, so that no other thread reads a pointer to an
+    // object in the middle of its destruction.
     connect(
-        window, &MessageTarget::destroyedWindow, this, [this] { exit(0); }, Qt::DirectConnection);
+        window, &MessageTarget::destroyedWindow, this,
+        [this] {
+            forgetMainWindow();
+            exit(0);
+        },
+        Qt::DirectConnection);
     connect(
         window, &QObject::destroyed, this, [this] { exit(0); }, Qt::DirectConnection);
 }
@@ -47,6 +54,14 @@ MessageTarget* UiThread::mainWindow() const
 {
     std::lock_guard lock(m_windowMutex);
     return m_mainWindow.data();
+}
+
+MessageTarget* UiThread::forgetMainWindow()
+{
+    std::lock_guard lock(m_windowMutex);
+    MessageTarget* w = m_mainWindow.data();
+    m_mainWindow = nullptr;
+    return w;
 }
 
 int UiThread::exitInstance()
@@ -76,12 +91,10 @@ void UiThread::run()
     // Nothing queued to this thread's windows can be handled any more: release its senders.
     detail::retireTargetsOfCurrentThread();
     m_exitCode.store(exitInstance());
-    if (MessageTarget* w = mainWindow(); w && w->thread() == QThread::currentThread())
+    // Forgotten first, deleted after: quitAndWait() on another thread then finds no window rather
+    // than one half destroyed.
+    if (MessageTarget* w = forgetMainWindow(); w && w->thread() == QThread::currentThread())
         delete w;
-    {
-        std::lock_guard lock(m_windowMutex);
-        m_mainWindow = nullptr;
-    }
     m_runEnded.store(true, std::memory_order_release);
 }
 

@@ -50,6 +50,8 @@ protected:
     void run() override;
 
 private:
+    // Clears the main window under the lock and returns what it was.
+    MessageTarget* forgetMainWindow();
     enum class StartState { Idle, Starting, Ready, Failed };
     void reportStart(StartState s);
 
