@@ -12,6 +12,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
+#include "platform/WindowPlacement.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
@@ -191,27 +192,19 @@ bool CSendFrame::holdsTypedText() const
 
 void CSendFrame::restoreRect()
 {
-    const auto& p = platform::Profile::application();
-    const int left = p.getInt(kSection, "Left", 1);
-    const int top = p.getInt(kSection, "top", 1);
-    const int right = p.getInt(kSection, "Right", 300);
-    const int bottom = p.getInt(kSection, "Bottom", 300);
-    setGeometry(left, top, std::max(right - left, 1), std::max(bottom - top, 1));
+    // The stored rectangle is the window's frame; one that lies on no available screen is moved onto one.
+    platform::placeFrame(*this, platform::storedFrameRect(kSection));
 }
 
 void CSendFrame::saveSettings() const
 {
     auto& p = platform::Profile::application();
-    const QRect r = geometry();
+    platform::storeFrameRect(*this, kSection);
     // Each write reaches the disk at once; a value that is already stored is left alone.
     const auto write = [&p](const char* key, int value) {
         if (!p.contains(kSection, key) || p.getInt(kSection, key, 0) != value)
             p.writeInt(kSection, key, value);
     };
-    write("Left", r.left());
-    write("top", r.top());
-    write("Right", r.left() + r.width());
-    write("Bottom", r.top() + r.height());
     write("From Save", m_header->fromSave()->isChecked() ? 1 : 0);
     write("To Save", m_header->toSave()->isChecked() ? 1 : 0);
     write("Subject Save", m_header->subjectSave()->isChecked() ? 1 : 0);

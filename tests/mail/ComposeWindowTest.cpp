@@ -21,10 +21,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
@@ -229,14 +231,17 @@ TEST_F(ComposeWindows, RectangleAndCheckBoxesAreReadAtOpeningAndWrittenAtClosing
     p.writeInt(s, "Subject Save", 7);
     CSendFrame* f = open();
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->geometry(), QRect(40, 30, 400, 300));
+    // The stored rectangle is the frame, title bar and borders included, as the chat windows keep theirs.
+    EXPECT_EQ(f->frameGeometry(), QRect(40, 30, 400, 300));
     EXPECT_TRUE(f->headerBar()->fromSave()->isChecked());
     EXPECT_FALSE(f->headerBar()->toSave()->isChecked());
     EXPECT_TRUE(f->headerBar()->subjectSave()->isChecked());
 
     f->headerBar()->fromSave()->setChecked(false);
     f->headerBar()->toSave()->setChecked(true);
-    f->setGeometry(50, 60, 500, 450);
+    f->move(50, 60); // moves the frame
+    f->resize(500 - (f->frameGeometry().width() - f->width()), 450 - (f->frameGeometry().height() - f->height()));
+    ASSERT_EQ(f->frameGeometry(), QRect(50, 60, 500, 450));
     closeBox(f);
     EXPECT_EQ(p.getInt(s, "Left", 0), 50);
     EXPECT_EQ(p.getInt(s, "top", 0), 60);
@@ -249,6 +254,26 @@ TEST_F(ComposeWindows, RectangleAndCheckBoxesAreReadAtOpeningAndWrittenAtClosing
     EXPECT_EQ(p.getInt(s, "From Save", -1), 0);
     EXPECT_EQ(p.getInt(s, "To Save", -1), 1);
     EXPECT_EQ(p.getInt(s, "Subject Save", -1), 1);
+}
+
+TEST_F(ComposeWindows, ARectangleOnNoScreenIsBroughtBackOntoOne)
+{
+    // A screen since removed, or a hand-edited store: the window must still open where it can be reached.
+    auto& p = m_sandbox.profile();
+    const char* s = CSendFrame::kSection;
+    p.writeInt(s, "Left", 9000);
+    p.writeInt(s, "top", -7000);
+    p.writeInt(s, "Right", 9400);
+    p.writeInt(s, "Bottom", -6700);
+    CSendFrame* f = open();
+    ASSERT_NE(f, nullptr);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(f->frameGeometry()))
+        << "frame at " << f->frameGeometry().x() << "," << f->frameGeometry().y() << " outside the screen";
+    EXPECT_EQ(f->frameGeometry().size(), QSize(400, 300));
+    closeBox(f);
+    EXPECT_TRUE(screen.contains(QRect(QPoint(p.getInt(s, "Left", 0), p.getInt(s, "top", 0)),
+                                      QPoint(p.getInt(s, "Right", 0) - 1, p.getInt(s, "Bottom", 0) - 1))));
 }
 
 TEST_F(ComposeWindows, SlotsAreTakenFromTheFirstFreeAndTheHundredAndFirstIsRefused)
