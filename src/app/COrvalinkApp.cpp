@@ -51,7 +51,6 @@ bool socketLayerAvailable()
 COrvalinkApp::COrvalinkApp()
 {
     g_app = this;
-    ChatGroupTable::install(&m_chatGroups);
 }
 
 COrvalinkApp::~COrvalinkApp()
@@ -59,7 +58,6 @@ COrvalinkApp::~COrvalinkApp()
     m_mainFrame.reset();
     CNetMsgDlg::setReceiveHandler({});
     m_receiver.reset();
-    ChatGroupTable::install(nullptr);
     if (g_app == this)
         g_app = nullptr;
 }
@@ -127,7 +125,7 @@ bool COrvalinkApp::initInstance()
         writeFirstRunDefaults();
     loadGroups(m_chatGroups);
 
-    m_mainFrame = std::make_unique<CMainFrame>(this);
+    m_mainFrame = std::make_unique<CMainFrame>(m_chatGroups, this);
     if (!m_mainFrame->create())
         return false;
     installMailSettingsCommand(*m_mainFrame);

@@ -21,8 +21,6 @@ namespace {
 
 constexpr const char* kNetMsg = "NetMsg Entry";
 
-ChatGroupTable* g_installed = nullptr;
-
 std::string storeKey(const char* name, int n)
 {
     return name + std::to_string(n);
@@ -40,8 +38,6 @@ ChatGroupTable::ChatGroupTable() = default;
 ChatGroupTable::~ChatGroupTable()
 {
     clear();
-    if (g_installed == this)
-        g_installed = nullptr;
 }
 
 int ChatGroupTable::groupByPort(unsigned port) const
@@ -335,11 +331,6 @@ void ChatGroupTable::notifyMembersChanged(int g)
         o->groupMembersChanged(g);
 }
 
-void ChatGroupTable::install(ChatGroupTable* table)
-{
-    g_installed = table;
-}
-
 void ChatGroupTable::clear()
 {
     for (int g = 0; g < kMaxChatGroups; ++g)
@@ -357,14 +348,6 @@ void ChatGroupTable::clear()
     treeReady = 0;
     currentGroup = 0;
     m_observers.clear();
-}
-
-ChatGroupTable& chatGroupTable()
-{
-    if (g_installed)
-        return *g_installed;
-    static ChatGroupTable table;
-    return table;
 }
 
 } // namespace orvalink::chat

@@ -194,9 +194,6 @@ public:
     // (without leave notices), observers forgotten (tests).
     void clear();
 
-    // The table chatGroupTable() names: the application object installs its own for its life.
-    static void install(ChatGroupTable* table);
-
 private:
     void removeFromTable(int g);
 
@@ -205,10 +202,5 @@ private:
     int m_chatWriteCount = 0;
     std::vector<ChatGroupObserver*> m_observers;
 };
-
-// The program's table: the application object's while it runs. Callers that cannot be handed the
-// table (the right pane's row source, tests without an application object) reach it here; without
-// an installed table this is a table of its own.
-ChatGroupTable& chatGroupTable();
 
 } // namespace orvalink::chat

@@ -62,8 +62,8 @@ protected:
     }
     void TearDown() override
     {
-        for (int g = 0; g < chatGroupTable().groupCount; ++g)
-            chatGroupTable().stopListener(g, true);
+        for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
+            sandbox.chatTable.stopListener(g, true);
         CNetMsgDlg::setReceiveHandler({});
     }
 
@@ -87,10 +87,10 @@ protected:
 
 TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
 {
-    configureGroup(0, "12121", "A", "me");
-    configureGroup(1, "12122", "B", "me2");
-    chatGroupTable().startListener(0);
-    chatGroupTable().startListener(1);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    configureGroup(sandbox.chatTable, 1, "12122", "B", "me2");
+    sandbox.chatTable.startListener(0);
+    sandbox.chatTable.startListener(1);
     ASSERT_TRUE(waitForCount(4));
     settle();
 
@@ -121,13 +121,13 @@ TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
 {
     RawPeer squatter(12121); // another program holds the port
     ASSERT_TRUE(squatter.bound());
-    configureGroup(0, "12121", "taken", "me");
-    configureGroup(1, "0", "zero", "me");
-    configureGroup(2, "70000", "too big", "me");
-    configureGroup(3, "", "empty", "me");
-    configureGroup(4, "12125abc", "digits then letters", "me5");
+    configureGroup(sandbox.chatTable, 0, "12121", "taken", "me");
+    configureGroup(sandbox.chatTable, 1, "0", "zero", "me");
+    configureGroup(sandbox.chatTable, 2, "70000", "too big", "me");
+    configureGroup(sandbox.chatTable, 3, "", "empty", "me");
+    configureGroup(sandbox.chatTable, 4, "12125abc", "digits then letters", "me5");
     for (int g = 0; g < 5; ++g)
-        chatGroupTable().startListener(g);
+        sandbox.chatTable.startListener(g);
 
     const auto calls = boxes.calls();
     ASSERT_EQ(calls.size(), 4u);
@@ -140,15 +140,15 @@ TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
     ASSERT_TRUE(waitForCount(2));
     EXPECT_EQ(received[0].text, "ON #me5#N#");
     EXPECT_EQ(received[0].port, 12125u);
-    EXPECT_EQ(chatGroupTable().groupByPort(12125), 4);
-    EXPECT_EQ(chatGroupTable().groupByPort(12121), 0);
-    EXPECT_EQ(chatGroupTable().groupByPort(0), -1);
+    EXPECT_EQ(sandbox.chatTable.groupByPort(12125), 4);
+    EXPECT_EQ(sandbox.chatTable.groupByPort(12121), 0);
+    EXPECT_EQ(sandbox.chatTable.groupByPort(0), -1);
 }
 
 TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
 {
-    configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     received.clear();
 
@@ -167,8 +167,8 @@ TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
 
 TEST_F(Listeners, MultiPartDatagramsAreJoinedAndBrokenOnesDropped)
 {
-    configureGroup(0, "12121", "A", "me");
-    chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     received.clear();
 
@@ -192,8 +192,8 @@ TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
     auto& profile = platform::Profile::application();
     profile.writeInt("NetMsg Entry", "Log YesNo", 1);
     profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
-    configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("line1\r\nline2"), {}});
 
@@ -207,12 +207,12 @@ TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
 
 TEST_F(Listeners, StoppingAGroupFreesItsPortAndEndsItsThread)
 {
-    configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     EXPECT_TRUE(t->isRunning());
-    chatGroupTable().stopListener(0, true);
-    EXPECT_EQ(chatGroupTable().listener(0), nullptr);
+    sandbox.chatTable.stopListener(0, true);
+    EXPECT_EQ(sandbox.chatTable.listener(0), nullptr);
     RawPeer again(12121);
     EXPECT_TRUE(again.bound());
 }
@@ -225,13 +225,13 @@ TEST_F(Listeners, EverySendPassesDontRoute)
         std::lock_guard lock(g_sendsMutex);
         g_sends.clear();
     }
-    configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("all"), {}});
     platform::sendMessage(t->window(), {WM_CHAT_SEND_PERSONAL, std::string("you"), std::string("10.0.0.1")});
     t->window()->sendPresenceReply();
-    chatGroupTable().stopListener(0, true);
+    sandbox.chatTable.stopListener(0, true);
     std::lock_guard lock(g_sendsMutex);
     int fromGroupPort = 0;
     for (const auto& [port, flags] : g_sends) {
@@ -250,15 +250,15 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
 {
     auto& profile = platform::Profile::application();
     profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
-    configureGroup(0, "12121", "A", "me");
-    const auto io = ChatReceiver::makeListenerIo(chatGroupTable());
-    ChatReceiver receiver{*io, chatGroupTable()};
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    const auto io = ChatReceiver::makeListenerIo(sandbox.chatTable);
+    ChatReceiver receiver{*io, sandbox.chatTable};
     CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
         received.push_back({w.groupIndex(), std::string(text), a, p});
         receiver.handle(text, a, p);
     });
-    CNetMsgThread* t = chatGroupTable().startListener(0); // logging is still off: the join is not logged
-    ASSERT_TRUE(waitForCount(3));                         // presence, join and the presence reply to the join
+    CNetMsgThread* t = sandbox.chatTable.startListener(0); // logging is still off: the join is not logged
+    ASSERT_TRUE(waitForCount(3));                          // presence, join and the presence reply to the join
     settle();
     received.clear();
 
@@ -283,7 +283,7 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
         ~Finish() { f(); }
     } finish{[&] {
         startReader();
-        chatGroupTable().stopListener(0, false); // closes the log: the reader sees its end
+        sandbox.chatTable.stopListener(0, false); // closes the log: the reader sees its end
         const int wake = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); // in case nothing was written
         if (wake >= 0)
             ::close(wake);
