@@ -56,7 +56,7 @@ COrvalinkApp::COrvalinkApp()
 COrvalinkApp::~COrvalinkApp()
 {
     m_mainFrame.reset();
-    CNetMsgDlg::setReceiveHandler({});
+    m_chatGroups.setReceiveHandler({});
     m_receiver.reset();
     if (g_app == this)
         g_app = nullptr;
@@ -98,7 +98,7 @@ void COrvalinkApp::startListeners()
     m_receiver = std::make_unique<ChatReceiver>(*m_listenerIo, m_chatGroups);
     m_receiver->setCoalescedRefresh(true);
     // The group is the one whose socket received the datagram.
-    CNetMsgDlg::setReceiveHandler(
+    m_chatGroups.setReceiveHandler(
         [receiver = m_receiver.get()](CNetMsgDlg& w, std::string_view text, const std::string& address, unsigned port) {
             receiver->handle(w.groupIndex(), text, address, port);
         });

@@ -222,8 +222,12 @@ CNetMsgThread* ChatGroupTable::startListener(int g)
 {
     auto& slot = m_listeners[static_cast<std::size_t>(g)];
     slot = std::make_unique<CNetMsgThread>();
-    if (slot->startAndWaitReady())
+    if (slot->startAndWaitReady()) {
+        // The window has its handler before its socket can receive anything.
+        if (CNetMsgDlg* w = slot->window())
+            w->setReceiveHandler(m_receiveHandler);
         slot->startListening(g, groups[static_cast<std::size_t>(g)]);
+    }
     return slot.get();
 }
 
@@ -245,6 +249,15 @@ void ChatGroupTable::stopListener(int g, bool sendLeave)
     thread->quitAndWait();
     thread->closeSocket();
     slot.reset();
+}
+
+void ChatGroupTable::setReceiveHandler(ReceiveHandler handler)
+{
+    m_receiveHandler = std::move(handler);
+    for (const auto& thread : m_listeners) {
+        if (CNetMsgDlg* w = thread ? thread->window() : nullptr)
+            w->setReceiveHandler(m_receiveHandler);
+    }
 }
 
 CNetMsgThread* ChatGroupTable::listener(int g) const

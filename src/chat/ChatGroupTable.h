@@ -118,6 +118,10 @@ struct ChatGroup {
 // "Orvalink(" + group name + ")": the label of the group's tree node and of its write windows.
 std::string chatGroupLabel(std::string_view groupName);
 
+// What a group's listener does with each text its socket has assembled: (the listener's window,
+// text, sender address, sender port). Runs on the main thread.
+using ReceiveHandler = std::function<void(CNetMsgDlg&, std::string_view, const std::string&, unsigned)>;
+
 class ChatGroupTable {
 public:
     ChatGroupTable();
@@ -167,6 +171,10 @@ public:
     CNetMsgThread* startListener(int g);
     void stopListener(int g, bool sendLeave);
     CNetMsgThread* listener(int g) const;
+    // Where the texts the listeners of this table receive go (main thread). Every listener window
+    // is handed a copy when it is made, before its socket opens; setting it again (or clearing it)
+    // reaches the windows already running as well. Another table's listeners never see it.
+    void setReceiveHandler(ReceiveHandler handler);
     // Where group g's datagrams go out: its listener's window, to which senders send
     // WM_CHAT_SEND_GROUP and WM_CHAT_SEND_PERSONAL; null when g names no group with a listener.
     CNetMsgDlg* sendTarget(int g) const;
@@ -197,6 +205,7 @@ public:
 private:
     void removeFromTable(int g);
 
+    ReceiveHandler m_receiveHandler;
     std::array<std::unique_ptr<CNetMsgThread>, kMaxChatGroups> m_listeners;
     std::array<std::unique_ptr<CSendChatThread>, kMaxChatWriteWindows> m_writeSlots;
     int m_chatWriteCount = 0;

@@ -126,9 +126,10 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        CNetMsgDlg::setReceiveHandler([this](CNetMsgDlg&, std::string_view text, const std::string&, unsigned port) {
-            arrivals.push_back({std::string(text), port});
-        });
+        sandbox.chatTable.setReceiveHandler(
+            [this](CNetMsgDlg&, std::string_view text, const std::string&, unsigned port) {
+                arrivals.push_back({std::string(text), port});
+            });
         configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
         sandbox.chatTable.startListener(0);
         ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2; }, 5000)); // own announcements
@@ -141,7 +142,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
             sandbox.chatTable.stopListener(g, false);
-        CNetMsgDlg::setReceiveHandler({});
+        sandbox.chatTable.setReceiveHandler({});
     }
 
     static void type(CSendChatFrame* f, const char* keys) { QTest::keyClicks(f->view(), QString::fromUtf8(keys)); }

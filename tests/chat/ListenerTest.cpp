@@ -56,15 +56,16 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        CNetMsgDlg::setReceiveHandler([this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
-            received.push_back({w.groupIndex(), std::string(text), a, p});
-        });
+        sandbox.chatTable.setReceiveHandler(
+            [this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+                received.push_back({w.groupIndex(), std::string(text), a, p});
+            });
     }
     void TearDown() override
     {
         for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
             sandbox.chatTable.stopListener(g, true);
-        CNetMsgDlg::setReceiveHandler({});
+        sandbox.chatTable.setReceiveHandler({});
     }
 
     bool waitForCount(std::size_t n)
@@ -115,6 +116,50 @@ TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
     EXPECT_EQ(received[0].text, "WR1#peer#C#hello");
     EXPECT_EQ(received[0].port, 30000u);
     EXPECT_TRUE(boxes.calls().empty());
+}
+
+// Two tables in one process (two tests, or two instances of the program) each hear only their own
+// listeners. A handler set while a listener runs takes over at once; without one the texts are
+// dropped.
+TEST_F(Listeners, EachTableHandsItsListenersTextsToItsOwnHandler)
+{
+    ChatGroupTable other;
+    std::vector<std::string> heardByOther;
+    other.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string&, unsigned) {
+        heardByOther.push_back(std::to_string(w.groupIndex()) + " " + std::string(text));
+    });
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    configureGroup(other, 0, "12122", "B", "you");
+    sandbox.chatTable.startListener(0);
+    other.startListener(0);
+    ASSERT_TRUE(waitForCount(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heardByOther.size() >= 2; }, 5000));
+    settle();
+    EXPECT_EQ(textsOf(0), (std::vector<std::string>{"ON #me#N#", "ON #me#C#"}));
+    EXPECT_EQ(heardByOther, (std::vector<std::string>{"0 ON #you#N#", "0 ON #you#C#"}));
+
+    received.clear();
+    heardByOther.clear();
+    std::vector<std::string> heardLater;
+    auto later = [&](CNetMsgDlg&, std::string_view text, const std::string&, unsigned) {
+        heardLater.emplace_back(text);
+    };
+    RawPeer peer(30000);
+    other.setReceiveHandler(later);
+    ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#one", orvalink::test::kPrivateHostAddress, 12122));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heardLater.size() >= 1; }, 5000));
+    other.setReceiveHandler({});
+    ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#two", orvalink::test::kPrivateHostAddress, 12122));
+    settle();
+    // One socket hands its datagrams on in order: once "three" is heard, "two" has been dropped.
+    other.setReceiveHandler(later);
+    ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#three", orvalink::test::kPrivateHostAddress, 12122));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heardLater.size() >= 2; }, 5000));
+    settle();
+    EXPECT_EQ(heardLater, (std::vector<std::string>{"WR1#peer#C#one", "WR1#peer#C#three"}));
+    EXPECT_TRUE(heardByOther.empty());
+    EXPECT_TRUE(received.empty());
+    other.stopListener(0, false);
 }
 
 TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
@@ -253,7 +298,7 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
     configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
     const auto io = ChatReceiver::makeListenerIo(sandbox.chatTable);
     ChatReceiver receiver{*io, sandbox.chatTable};
-    CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+    sandbox.chatTable.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
         received.push_back({w.groupIndex(), std::string(text), a, p});
         receiver.handle(text, a, p);
     });

@@ -73,10 +73,11 @@ protected:
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(QString::fromStdString(sandbox.path()));
-        CNetMsgDlg::setReceiveHandler([this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
-            arrivals.push_back({w.groupIndex(), p, std::string(text)});
-            receiver.handle(text, a, p);
-        });
+        sandbox.chatTable.setReceiveHandler(
+            [this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+                arrivals.push_back({w.groupIndex(), p, std::string(text)});
+                receiver.handle(text, a, p);
+            });
         sandbox.chatTable.addObserver(tree);
         sandbox.chatTable.treeReady = 1;
     }
@@ -88,7 +89,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
             sandbox.chatTable.stopListener(g, false);
-        CNetMsgDlg::setReceiveHandler({});
+        sandbox.chatTable.setReceiveHandler({});
         if (!m_oldDir.isEmpty())
             QDir::setCurrent(m_oldDir);
     }

@@ -80,7 +80,7 @@ Result burst(CMainFrame& frame, ChatReceiver& receiver, bool visible)
 
     std::atomic<int> handled{0};
     std::vector<double> handlerMs;
-    CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+    t.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
         QElapsedTimer one;
         one.start();
         receiver.handle(w.groupIndex(), text, a, p);
@@ -125,7 +125,7 @@ Result burst(CMainFrame& frame, ChatReceiver& receiver, bool visible)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     sender.join();
     heartbeat.stop();
-    CNetMsgDlg::setReceiveHandler({});
+    t.setReceiveHandler({});
     return {handled.load() / seconds, percentile(handlerMs, 1.0), percentile(handlerMs, 0.99), percentile(gaps, 1.0),
             percentile(gaps, 0.99)};
 }
