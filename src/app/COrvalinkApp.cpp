@@ -16,18 +16,15 @@
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace orvalink::app {
 
-using chat::ChatGroup;
 using chat::ChatGroupTable;
 using chat::ChatReceiver;
 using chat::CNetMsgDlg;
-using chat::kMaxChatGroups;
 
 namespace {
 
@@ -76,21 +73,6 @@ void COrvalinkApp::writeFirstRunDefaults()
     profile.writeString(kNetMsg, "User Name1", platform::cp932Prefix(platform::computerName(), kMaxDefaultNameBytes));
 }
 
-void COrvalinkApp::loadGroups(ChatGroupTable& table)
-{
-    auto& profile = platform::Profile::application();
-    // The table holds 100 groups; a larger count in the store loads the first 100.
-    const int count = std::clamp(profile.getInt(kNetMsg, "User PortCnt", 0), 0, kMaxChatGroups);
-    table.groupCount = count;
-    for (int g = 0; g < count; ++g) {
-        const std::string n = std::to_string(g + 1);
-        ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
-        group.port = profile.getString(kNetMsg, "User Port" + n);
-        group.name = profile.getString(kNetMsg, "User PortName" + n);
-        group.displayName = profile.getString(kNetMsg, "User Name" + n);
-    }
-}
-
 void COrvalinkApp::startListeners()
 {
     // Every assembled datagram of every group goes to the receive handler, on the main thread.
@@ -123,7 +105,7 @@ bool COrvalinkApp::initInstance()
     auto& profile = platform::Profile::application();
     if (profile.getInt(kNetMsg, "User PortCnt", 0) == 0)
         writeFirstRunDefaults();
-    loadGroups(m_chatGroups);
+    m_chatGroups.load(profile);
 
     m_mainFrame = std::make_unique<CMainFrame>(m_chatGroups, this);
     if (!m_mainFrame->create())

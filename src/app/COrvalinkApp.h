@@ -43,8 +43,6 @@ public:
     // The first-run group: one group on port 12121 named "グループ１" whose display name is the
     // computer name (at most 100 bytes). Written when "User PortCnt" reads 0.
     static void writeFirstRunDefaults();
-    // Reads the configured groups (at most 100) into the group table.
-    static void loadGroups(ChatGroupTable& table);
     // Starts the listener of every configured group, in index order.
     void startListeners();
 

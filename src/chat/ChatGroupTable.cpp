@@ -141,6 +141,18 @@ bool ChatGroupTable::removeMember(int g, const std::string& key)
     return true;
 }
 
+void ChatGroupTable::load(const platform::Profile& store)
+{
+    const int count = std::clamp(store.getInt(kNetMsg, "User PortCnt", 0), 0, kMaxChatGroups);
+    groupCount = count;
+    for (int g = 0; g < count; ++g) {
+        ChatGroup& group = groups[static_cast<std::size_t>(g)];
+        group.port = store.getString(kNetMsg, storeKey("User Port", g + 1));
+        group.name = store.getString(kNetMsg, storeKey("User PortName", g + 1));
+        group.displayName = store.getString(kNetMsg, storeKey("User Name", g + 1));
+    }
+}
+
 int ChatGroupTable::registerGroup(const std::string& port, const std::string& name, const std::string& displayName,
                                   platform::Profile& store)
 {

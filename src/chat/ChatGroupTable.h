@@ -150,6 +150,11 @@ public:
     bool addMember(int g, const std::string& key);
     bool removeMember(int g, const std::string& key);
 
+    // Start-up, before any listener runs: the stored groups ("User PortCnt", then "User Port<n>",
+    // "User PortName<n>" and "User Name<n>" for n from 1) become groups 0 .. count-1 with their texts
+    // as stored; a missing key reads as empty. A count above 100 loads the first 100, one below 0
+    // none.
+    void load(const platform::Profile& store);
     // A new group: stored as group groupCount+1 ("User PortCnt" first, then its port, group name and
     // display name), appended to the table with the texts as given (a name changed earlier stays
     // stored for the next start), shown to the observers, and its listener started. Returns its
