@@ -2,8 +2,8 @@
 
 // The application object: start-up (single instance, settings, the chat groups, the main window,
 // one listener per group started strictly one after another) and the state the whole program
-// shares. It owns the chat group table and hands it to the main window, which hands it on. The chat side is shut down
-// by the main window's destruction.
+// shares. It owns the chat group table and hands it to the main window, which hands it on. The
+// chat side is shut down by the main window's destruction.
 
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
