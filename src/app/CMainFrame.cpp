@@ -40,7 +40,6 @@ namespace orvalink::app {
 using chat::ChatGroup;
 using chat::ChatGroupObserver;
 using chat::ChatGroupTable;
-using chat::chatGroupTable;
 using chat::ChatRow;
 using folders::CLeftView;
 using platform::WM_CHAT_MEMBERS_CHANGED;
@@ -113,8 +112,8 @@ private:
 
 } // namespace
 
-CMainFrame::CMainFrame(COrvalinkApp* app)
-    : m_app(app), m_chat(app ? app->chatGroups() : chatGroupTable()), m_target(std::make_unique<FrameTarget>(this)),
+CMainFrame::CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app)
+    : m_app(app), m_chat(chatGroups), m_target(std::make_unique<FrameTarget>(this)),
       m_chatObserver(std::make_unique<FrameChatObserver>(m_target.get())), m_tray(std::make_unique<TrayIcon>())
 {
     m_menuPresenter = [](int, QMenu& menu) { menu.exec(QCursor::pos()); };

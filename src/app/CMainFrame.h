@@ -70,8 +70,9 @@ public:
     static constexpr unsigned kTrayIconId = 238;
     static constexpr int kSplashMs = 1500;
 
-    // The chat groups are the application object's (without one, the program's table).
-    explicit CMainFrame(COrvalinkApp* app);
+    // chatGroups is the table the frame shows and ends at exit (the application object's; a test's
+    // own); it must outlive the frame. app, when there is one, keeps the list's sort order.
+    explicit CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app = nullptr);
     ~CMainFrame() override;
 
     // Window creation: views, bars, splash, saved rectangle, tray icon; the frame observes the

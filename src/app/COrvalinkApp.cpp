@@ -16,18 +16,15 @@
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace orvalink::app {
 
-using chat::ChatGroup;
 using chat::ChatGroupTable;
 using chat::ChatReceiver;
 using chat::CNetMsgDlg;
-using chat::kMaxChatGroups;
 
 namespace {
 
@@ -51,15 +48,13 @@ bool socketLayerAvailable()
 COrvalinkApp::COrvalinkApp()
 {
     g_app = this;
-    ChatGroupTable::install(&m_chatGroups);
 }
 
 COrvalinkApp::~COrvalinkApp()
 {
     m_mainFrame.reset();
-    CNetMsgDlg::setReceiveHandler({});
+    m_chatGroups.setReceiveHandler({});
     m_receiver.reset();
-    ChatGroupTable::install(nullptr);
     if (g_app == this)
         g_app = nullptr;
 }
@@ -78,21 +73,6 @@ void COrvalinkApp::writeFirstRunDefaults()
     profile.writeString(kNetMsg, "User Name1", platform::cp932Prefix(platform::computerName(), kMaxDefaultNameBytes));
 }
 
-void COrvalinkApp::loadGroups(ChatGroupTable& table)
-{
-    auto& profile = platform::Profile::application();
-    // The table holds 100 groups; a larger count in the store loads the first 100.
-    const int count = std::clamp(profile.getInt(kNetMsg, "User PortCnt", 0), 0, kMaxChatGroups);
-    table.groupCount = count;
-    for (int g = 0; g < count; ++g) {
-        const std::string n = std::to_string(g + 1);
-        ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
-        group.port = profile.getString(kNetMsg, "User Port" + n);
-        group.name = profile.getString(kNetMsg, "User PortName" + n);
-        group.displayName = profile.getString(kNetMsg, "User Name" + n);
-    }
-}
-
 void COrvalinkApp::startListeners()
 {
     // Every assembled datagram of every group goes to the receive handler, on the main thread.
@@ -100,7 +80,7 @@ void COrvalinkApp::startListeners()
     m_receiver = std::make_unique<ChatReceiver>(*m_listenerIo, m_chatGroups);
     m_receiver->setCoalescedRefresh(true);
     // The group is the one whose socket received the datagram.
-    CNetMsgDlg::setReceiveHandler(
+    m_chatGroups.setReceiveHandler(
         [receiver = m_receiver.get()](CNetMsgDlg& w, std::string_view text, const std::string& address, unsigned port) {
             receiver->handle(w.groupIndex(), text, address, port);
         });
@@ -125,9 +105,9 @@ bool COrvalinkApp::initInstance()
     auto& profile = platform::Profile::application();
     if (profile.getInt(kNetMsg, "User PortCnt", 0) == 0)
         writeFirstRunDefaults();
-    loadGroups(m_chatGroups);
+    m_chatGroups.load(profile);
 
-    m_mainFrame = std::make_unique<CMainFrame>(this);
+    m_mainFrame = std::make_unique<CMainFrame>(m_chatGroups, this);
     if (!m_mainFrame->create())
         return false;
     installMailSettingsCommand(*m_mainFrame);

@@ -2,8 +2,8 @@
 
 // The application object: start-up (single instance, settings, the chat groups, the main window,
 // one listener per group started strictly one after another) and the state the whole program
-// shares. It owns the chat group table (installed as the program's table for its life) and hands
-// it to the main window. The chat side is shut down by the main window's destruction.
+// shares. It owns the chat group table and hands it to the main window, which hands it on. The
+// chat side is shut down by the main window's destruction.
 
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
@@ -43,8 +43,6 @@ public:
     // The first-run group: one group on port 12121 named "グループ１" whose display name is the
     // computer name (at most 100 bytes). Written when "User PortCnt" reads 0.
     static void writeFirstRunDefaults();
-    // Reads the configured groups (at most 100) into the group table.
-    static void loadGroups(ChatGroupTable& table);
     // Starts the listener of every configured group, in index order.
     void startListeners();
 

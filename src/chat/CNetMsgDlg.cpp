@@ -19,18 +19,7 @@ namespace {
 constexpr const char* kBroadcastAddress = "255.255.255.255";
 constexpr int kDontRoute = 4;
 
-CNetMsgDlg::ReceiveHandler& receiveHandlerSlot()
-{
-    static CNetMsgDlg::ReceiveHandler handler;
-    return handler;
-}
-
 } // namespace
-
-void CNetMsgDlg::setReceiveHandler(ReceiveHandler handler)
-{
-    receiveHandlerSlot() = std::move(handler);
-}
 
 CNetMsgDlg::CNetMsgDlg() = default;
 
@@ -74,8 +63,8 @@ void CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& ad
 
 void CNetMsgDlg::receiveHandler(std::string_view text, const std::string& address, unsigned port)
 {
-    if (auto& handler = receiveHandlerSlot())
-        handler(*this, text, address, port);
+    if (m_receiveHandler)
+        m_receiveHandler(*this, text, address, port);
 }
 
 void CNetMsgDlg::log(std::string_view groupName, std::string_view labelLine, std::string_view text)

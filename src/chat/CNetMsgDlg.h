@@ -7,6 +7,7 @@
 // handled on the main thread; it outlives this window and its thread, so no send of this window
 // can ever meet a deleted socket.
 
+#include "chat/ChatGroupTable.h"
 #include "chat/ChatLog.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/MessageTarget.h"
@@ -21,15 +22,10 @@
 namespace orvalink::chat {
 
 class CNetMsgSocket;
-struct ChatGroup;
 
 class CNetMsgDlg : public platform::MessageTarget {
     Q_OBJECT
 public:
-    // Where assembled texts go: (window, text, sender address, sender port). Runs on the main thread.
-    using ReceiveHandler = std::function<void(CNetMsgDlg&, std::string_view, const std::string&, unsigned)>;
-    static void setReceiveHandler(ReceiveHandler handler);
-
     CNetMsgDlg();
     ~CNetMsgDlg() override;
 
@@ -44,6 +40,10 @@ public:
     // Main thread: the presence announcement, as a reply to a newcomer.
     void sendPresenceReply();
 
+    // Main thread: where the texts this window's socket assembles go (the table that made the
+    // listener hands it over); without one they are dropped.
+    void setReceiveHandler(ReceiveHandler handler) { m_receiveHandler = std::move(handler); }
+    // Main thread: one assembled text, handed to the receive handler.
     void receiveHandler(std::string_view text, const std::string& address, unsigned port);
     void log(std::string_view groupName, std::string_view labelLine, std::string_view text);
 
@@ -59,6 +59,7 @@ private:
     void sendDatagram(const std::string& datagram, const std::string& address);
 
     CNetMsgSocket* m_socket = nullptr; // the listener's; set on the main thread before any send
+    ReceiveHandler m_receiveHandler;   // main thread only
     std::atomic<int> m_group{-1};
     int m_port = 0;
     // Copies taken when the socket opens: a renamed group or display name applies at next start.

@@ -21,8 +21,6 @@ namespace {
 
 constexpr const char* kNetMsg = "NetMsg Entry";
 
-ChatGroupTable* g_installed = nullptr;
-
 std::string storeKey(const char* name, int n)
 {
     return name + std::to_string(n);
@@ -40,8 +38,6 @@ ChatGroupTable::ChatGroupTable() = default;
 ChatGroupTable::~ChatGroupTable()
 {
     clear();
-    if (g_installed == this)
-        g_installed = nullptr;
 }
 
 int ChatGroupTable::groupByPort(unsigned port) const
@@ -145,6 +141,18 @@ bool ChatGroupTable::removeMember(int g, const std::string& key)
     return true;
 }
 
+void ChatGroupTable::load(const platform::Profile& store)
+{
+    const int count = std::clamp(store.getInt(kNetMsg, "User PortCnt", 0), 0, kMaxChatGroups);
+    groupCount = count;
+    for (int g = 0; g < count; ++g) {
+        ChatGroup& group = groups[static_cast<std::size_t>(g)];
+        group.port = store.getString(kNetMsg, storeKey("User Port", g + 1));
+        group.name = store.getString(kNetMsg, storeKey("User PortName", g + 1));
+        group.displayName = store.getString(kNetMsg, storeKey("User Name", g + 1));
+    }
+}
+
 int ChatGroupTable::registerGroup(const std::string& port, const std::string& name, const std::string& displayName,
                                   platform::Profile& store)
 {
@@ -226,8 +234,12 @@ CNetMsgThread* ChatGroupTable::startListener(int g)
 {
     auto& slot = m_listeners[static_cast<std::size_t>(g)];
     slot = std::make_unique<CNetMsgThread>();
-    if (slot->startAndWaitReady())
+    if (slot->startAndWaitReady()) {
+        // The window has its handler before its socket can receive anything.
+        if (CNetMsgDlg* w = slot->window())
+            w->setReceiveHandler(m_receiveHandler);
         slot->startListening(g, groups[static_cast<std::size_t>(g)]);
+    }
     return slot.get();
 }
 
@@ -249,6 +261,15 @@ void ChatGroupTable::stopListener(int g, bool sendLeave)
     thread->quitAndWait();
     thread->closeSocket();
     slot.reset();
+}
+
+void ChatGroupTable::setReceiveHandler(ReceiveHandler handler)
+{
+    m_receiveHandler = std::move(handler);
+    for (const auto& thread : m_listeners) {
+        if (CNetMsgDlg* w = thread ? thread->window() : nullptr)
+            w->setReceiveHandler(m_receiveHandler);
+    }
 }
 
 CNetMsgThread* ChatGroupTable::listener(int g) const
@@ -335,11 +356,6 @@ void ChatGroupTable::notifyMembersChanged(int g)
         o->groupMembersChanged(g);
 }
 
-void ChatGroupTable::install(ChatGroupTable* table)
-{
-    g_installed = table;
-}
-
 void ChatGroupTable::clear()
 {
     for (int g = 0; g < kMaxChatGroups; ++g)
@@ -357,14 +373,6 @@ void ChatGroupTable::clear()
     treeReady = 0;
     currentGroup = 0;
     m_observers.clear();
-}
-
-ChatGroupTable& chatGroupTable()
-{
-    if (g_installed)
-        return *g_installed;
-    static ChatGroupTable table;
-    return table;
 }
 
 } // namespace orvalink::chat

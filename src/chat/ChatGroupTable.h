@@ -118,6 +118,10 @@ struct ChatGroup {
 // "Orvalink(" + group name + ")": the label of the group's tree node and of its write windows.
 std::string chatGroupLabel(std::string_view groupName);
 
+// What a group's listener does with each text its socket has assembled: (the listener's window,
+// text, sender address, sender port). Runs on the main thread.
+using ReceiveHandler = std::function<void(CNetMsgDlg&, std::string_view, const std::string&, unsigned)>;
+
 class ChatGroupTable {
 public:
     ChatGroupTable();
@@ -146,6 +150,11 @@ public:
     bool addMember(int g, const std::string& key);
     bool removeMember(int g, const std::string& key);
 
+    // Start-up, before any listener runs: the stored groups ("User PortCnt", then "User Port<n>",
+    // "User PortName<n>" and "User Name<n>" for n from 1) become groups 0 .. count-1 with their texts
+    // as stored; a missing key reads as empty. A count above 100 loads the first 100, one below 0
+    // none.
+    void load(const platform::Profile& store);
     // A new group: stored as group groupCount+1 ("User PortCnt" first, then its port, group name and
     // display name), appended to the table with the texts as given (a name changed earlier stays
     // stored for the next start), shown to the observers, and its listener started. Returns its
@@ -167,6 +176,10 @@ public:
     CNetMsgThread* startListener(int g);
     void stopListener(int g, bool sendLeave);
     CNetMsgThread* listener(int g) const;
+    // Where the texts the listeners of this table receive go (main thread). Every listener window
+    // is handed a copy when it is made, before its socket opens; setting it again (or clearing it)
+    // reaches the windows already running as well. Another table's listeners never see it.
+    void setReceiveHandler(ReceiveHandler handler);
     // Where group g's datagrams go out: its listener's window, to which senders send
     // WM_CHAT_SEND_GROUP and WM_CHAT_SEND_PERSONAL; null when g names no group with a listener.
     CNetMsgDlg* sendTarget(int g) const;
@@ -194,21 +207,14 @@ public:
     // (without leave notices), observers forgotten (tests).
     void clear();
 
-    // The table chatGroupTable() names: the application object installs its own for its life.
-    static void install(ChatGroupTable* table);
-
 private:
     void removeFromTable(int g);
 
+    ReceiveHandler m_receiveHandler;
     std::array<std::unique_ptr<CNetMsgThread>, kMaxChatGroups> m_listeners;
     std::array<std::unique_ptr<CSendChatThread>, kMaxChatWriteWindows> m_writeSlots;
     int m_chatWriteCount = 0;
     std::vector<ChatGroupObserver*> m_observers;
 };
-
-// The program's table: the application object's while it runs. Callers that cannot be handed the
-// table (the right pane's row source, tests without an application object) reach it here; without
-// an installed table this is a table of its own.
-ChatGroupTable& chatGroupTable();
 
 } // namespace orvalink::chat

@@ -6,7 +6,7 @@
 
 namespace orvalink::app {
 
-using chat::chatGroupTable;
+using chat::ChatGroupTable;
 using chat::ChatRow;
 using chat::kMaxChatGroups;
 using controls::ReportSourceRow;
@@ -25,14 +25,15 @@ ChatRow makeRow(int i, const char* unread = "1", std::uint64_t serial = 0)
 
 class ChatRowSourceTest : public ::testing::Test {
 protected:
-    void SetUp() override { chatGroupTable().clear(); }
-    void TearDown() override { chatGroupTable().clear(); }
-    ChatRowSource source{chatGroupTable()};
+    void SetUp() override { chatTable.clear(); }
+    void TearDown() override { chatTable.clear(); }
+    ChatGroupTable chatTable;
+    ChatRowSource source{chatTable};
 };
 
 TEST_F(ChatRowSourceTest, ReadsTextsAndIntegerValuesOfTheGroup)
 {
-    auto& rows = chatGroupTable().groups[3].rows;
+    auto& rows = chatTable.groups[3].rows;
     rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", "45", "hello", "1", "1", 7, "10.0.0.1#1#alice"});
     rows.push_back(ChatRow{"bob", "12abc", "x", "", "0"});
     source.setGroup(3);
@@ -54,7 +55,7 @@ TEST_F(ChatRowSourceTest, ReadsTextsAndIntegerValuesOfTheGroup)
 
 TEST_F(ChatRowSourceTest, ListsTheNewestRowsUpToThePanesCapacity)
 {
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = chatTable.groups[0].rows;
     const int extra = 5;
     for (int i = 0; i < kPaneRowCapacity + extra; ++i)
         rows.push_back(makeRow(i, "1", static_cast<std::uint64_t>(i + 1)));
@@ -72,8 +73,8 @@ TEST_F(ChatRowSourceTest, ListsTheNewestRowsUpToThePanesCapacity)
 
 TEST_F(ChatRowSourceTest, AnotherGroupReplacesTheRowsAndABadGroupHasNone)
 {
-    chatGroupTable().groups[0].rows = {makeRow(0), makeRow(1), makeRow(2)};
-    chatGroupTable().groups[1].rows = {makeRow(7)};
+    chatTable.groups[0].rows = {makeRow(0), makeRow(1), makeRow(2)};
+    chatTable.groups[1].rows = {makeRow(7)};
     source.setGroup(0);
     EXPECT_EQ(source.rowCount(), 3);
     source.setGroup(1);
@@ -88,7 +89,7 @@ TEST_F(ChatRowSourceTest, AnotherGroupReplacesTheRowsAndABadGroupHasNone)
 
 TEST_F(ChatRowSourceTest, FindsARowAgainAfterOlderRowsLeft)
 {
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < 10; ++i)
         rows.push_back(makeRow(i, "1", static_cast<std::uint64_t>(10 * (i + 1))));
     source.setGroup(0);

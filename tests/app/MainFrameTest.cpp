@@ -30,7 +30,6 @@ namespace orvalink::app {
 
 using chat::ChatGroup;
 using chat::ChatGroupTable;
-using chat::chatGroupTable;
 using chat::ChatReceiver;
 using controls::CReportCtrl;
 using controls::ReportItem;
@@ -52,19 +51,19 @@ class MainFrame : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        chatGroupTable().clear();
+        chatTable.clear();
         // The offscreen platform has no tray; these tests say whether there is one.
         TrayIcon::overrideAvailability(true);
     }
     void TearDown() override
     {
-        chatGroupTable().clear();
+        chatTable.clear();
         TrayIcon::overrideAvailability(std::nullopt);
     }
 
-    static void addGroup(const std::string& name, int members, int unread, int read = 0)
+    void addGroup(const std::string& name, int members, int unread, int read = 0)
     {
-        ChatGroupTable& t = chatGroupTable();
+        ChatGroupTable& t = chatTable;
         ChatGroup& g = t.groups[static_cast<std::size_t>(t.groupCount++)];
         g.name = name;
         g.port = std::to_string(20000 + t.groupCount);
@@ -87,19 +86,20 @@ protected:
 
     orvalink::test::SettingsSandbox m_settings;
     platform::MessageBoxRecorder m_boxes;
+    ChatGroupTable chatTable;
 };
 
 TEST_F(MainFrame, TooltipSumsUpEveryGroupInSixtyThreeBytes)
 {
     addGroup("A", 3, 2, 4);
     addGroup("B", 1, 0);
-    EXPECT_EQ(CMainFrame::tooltipText(chatGroupTable()), sj("A(参加 3 未読 2) B(参加 1 未読 0) "));
+    EXPECT_EQ(CMainFrame::tooltipText(chatTable), sj("A(参加 3 未読 2) B(参加 1 未読 0) "));
 
     // Long group names: cut at 63 bytes, never inside a double-byte character.
-    chatGroupTable().clear();
+    chatTable.clear();
     addGroup(sj("あいうえおかきくけこさしすせそたちつてと"), 1, 1); // 40 bytes of name
     addGroup("B", 0, 0);
-    const std::string tip = CMainFrame::tooltipText(chatGroupTable());
+    const std::string tip = CMainFrame::tooltipText(chatTable);
     EXPECT_LE(tip.size(), 63u);
     EXPECT_GE(tip.size(), 62u);
     EXPECT_TRUE(platform::cp932RoundTrips(tip));
@@ -110,10 +110,10 @@ TEST_F(MainFrame, TooltipSumsUpEveryGroupInSixtyThreeBytes)
 TEST_F(MainFrame, StartsWithTheTrayTooltipAndItsViews)
 {
     addGroup("A", 0, 0);
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
-    EXPECT_TRUE(chatGroupTable().isObserver(frame.chatObserver()));
-    EXPECT_EQ(chatGroupTable().treeReady.load(), 1);
+    EXPECT_TRUE(chatTable.isObserver(frame.chatObserver()));
+    EXPECT_EQ(chatTable.treeReady.load(), 1);
     EXPECT_EQ(frame.treeView()->topLevelItemCount(), 1);
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("メッセージ0件"));
     EXPECT_TRUE(frame.splashShown());
@@ -125,13 +125,13 @@ TEST_F(MainFrame, RowChangesRefreshTheListOnlyForTheShownGroup)
 {
     addGroup("A", 2, 1);
     addGroup("B", 1, 0);
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     frame.show();
-    chatGroupTable().currentGroup = 0;
+    chatTable.currentGroup = 0;
     CReportCtrl* ctrl = frame.reportView()->reportCtrl();
 
-    chatGroupTable().groups[1].rows.push_back({"h", "18", "new in B", "", "1"});
+    chatTable.groups[1].rows.push_back({"h", "18", "new in B", "", "1"});
     send(1, 0);
     EXPECT_EQ(ctrl->itemCount(), 0) << "B is not shown: the list stays as it was";
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 2 未読 1) B(参加 1 未読 1) "));
@@ -152,9 +152,9 @@ TEST_F(MainFrame, RowChangesRefreshTheListOnlyForTheShownGroup)
 TEST_F(MainFrame, AHiddenListIsOnlyMarkedAndCatchesUpWhenShown)
 {
     addGroup("A", 1, 2);
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
-    chatGroupTable().currentGroup = 0;
+    chatTable.currentGroup = 0;
     frame.hide();
     CReportDemoView* view = frame.reportView();
     CReportCtrl* ctrl = view->reportCtrl();
@@ -170,7 +170,7 @@ TEST_F(MainFrame, AHiddenListIsOnlyMarkedAndCatchesUpWhenShown)
 
     // A reader of the list brings it up to date first.
     frame.hide();
-    chatGroupTable().groups[0].rows.push_back({"h", "18", "third", "", "1"});
+    chatTable.groups[0].rows.push_back({"h", "18", "third", "", "1"});
     send(0, 0);
     EXPECT_EQ(ctrl->itemCount(), 2);
     view->bringUpToDate();
@@ -181,7 +181,7 @@ TEST_F(MainFrame, AHiddenListIsOnlyMarkedAndCatchesUpWhenShown)
 TEST_F(MainFrame, CloseHidesAndTrayDoubleClickToggles)
 {
     addGroup("A", 0, 0);
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     frame.show();
     ASSERT_TRUE(frame.isVisible());
@@ -203,7 +203,7 @@ TEST_F(MainFrame, CloseHidesAndTrayDoubleClickToggles)
 TEST_F(MainFrame, TrayClicksShowAndHideTheWindow)
 {
     addGroup("A", 0, 0);
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     // A click (all that some trays report) and a double-click each toggle the window.
     for (std::int64_t mouse : {WM_LBUTTONUP, WM_LBUTTONDBLCLK}) {
@@ -243,7 +243,7 @@ TEST_F(MainFrame, WithoutATrayClosingEndsTheProgram)
     // The close box and the main menu's exit: with nothing to show the window again, both ask for
     // the end (leave notices and all), like the tray menu's exit.
     for (bool viaMenu : {false, true}) {
-        CMainFrame frame(nullptr);
+        CMainFrame frame(chatTable);
         ASSERT_TRUE(frame.create());
         frame.show();
         int requests = 0;
@@ -263,10 +263,10 @@ TEST_F(MainFrame, TrayTooltipFollowsMembersJoiningAndLeaving)
         void sendPresenceReply(int) override {}
         void log(int, std::string_view, std::string_view, std::string_view) override {}
     } io;
-    ChatReceiver receiver(io, chatGroupTable());
+    ChatReceiver receiver(io, chatTable);
     addGroup("A", 0, 0);
-    chatGroupTable().groups[0].port = "12121";
-    CMainFrame frame(nullptr);
+    chatTable.groups[0].port = "12121";
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     auto payload = [](const std::string& datagram) { return datagram.substr(chat::kHeaderLength); };
 
@@ -281,7 +281,7 @@ TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
 {
     addGroup("A", 0, 0);
     {
-        CMainFrame frame(nullptr);
+        CMainFrame frame(chatTable);
         ASSERT_TRUE(frame.create());
         frame.setGeometry(40, 50, 400, 300);
         int shownMenu = 0;
@@ -307,7 +307,7 @@ TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
         EXPECT_TRUE(frame.isDestroyed());
         EXPECT_TRUE(destroyedSignal);
         EXPECT_FALSE(frame.trayIcon()->created());
-        EXPECT_FALSE(chatGroupTable().isObserver(frame.chatObserver()));
+        EXPECT_FALSE(chatTable.isObserver(frame.chatObserver()));
     }
     auto& p = platform::Profile::application();
     EXPECT_EQ(p.getInt("MainWindow Entry", "Left", 0), 40);
@@ -318,7 +318,7 @@ TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
     EXPECT_EQ(p.getInt("MainWindow Entry", "ColmSortsw", -1), 0);
 
     // The next start comes up in the same place.
-    CMainFrame again(nullptr);
+    CMainFrame again(chatTable);
     ASSERT_TRUE(again.create());
     EXPECT_EQ(again.geometry(), QRect(40, 50, 400, 300));
 }
@@ -326,7 +326,7 @@ TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
 TEST_F(MainFrame, CommandsWithoutTheirWindowsYetAndTheAddressBook)
 {
     addGroup("A", 0, 0);
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     for (int id : {32771, 32773, 32776, 32778, 32792, 32810})
         EXPECT_TRUE(frame.onCommand(id)) << id;
@@ -344,7 +344,7 @@ TEST_F(MainFrame, CommandsWithoutTheirWindowsYetAndTheAddressBook)
 TEST_F(MainFrame, MailToolbarAndMenuIssueTheMailCommands)
 {
     addGroup("A", 0, 0);
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     frame.show();
     std::vector<int> issued;
@@ -403,17 +403,17 @@ TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
         void sendPresenceReply(int) override {}
         void log(int, std::string_view, std::string_view, std::string_view) override {}
     } io;
-    ChatReceiver receiver(io, chatGroupTable());
+    ChatReceiver receiver(io, chatTable);
     addGroup("A", 0, 0);
-    chatGroupTable().groups[0].port = "12121";
-    auto& rows = chatGroupTable().groups[0].rows;
+    chatTable.groups[0].port = "12121";
+    auto& rows = chatTable.groups[0].rows;
     rows.clear();
     for (std::size_t i = 0; i < ChatReceiver::kMaxRowsPerGroup; ++i)
         rows.push_back({"old " + std::to_string(i), "18", "b", "", i % 2 ? "1" : "0", ChatReceiver::nextRowSerial()});
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     frame.show();
-    chatGroupTable().currentGroup = 0;
+    chatTable.currentGroup = 0;
     send(0, 0);
     CReportCtrl* ctrl = frame.reportView()->reportCtrl();
     ASSERT_EQ(ctrl->itemCount(), kPaneRowCapacity);
@@ -432,7 +432,7 @@ TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
 
     // Another group's rows replace the list whole.
     addGroup("B", 0, 2);
-    chatGroupTable().currentGroup = 1;
+    chatTable.currentGroup = 1;
     send(1, 0);
     EXPECT_EQ(ctrl->itemCount(), 2);
 }

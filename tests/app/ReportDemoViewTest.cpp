@@ -19,7 +19,6 @@
 namespace orvalink::app {
 
 using chat::ChatGroupTable;
-using chat::chatGroupTable;
 using chat::ChatRow;
 using controls::CReportCtrl;
 using controls::FH_PROPERTY_DRAGCURSOR;
@@ -52,12 +51,12 @@ class ReportDemoViewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        chatGroupTable().clear();
+        chatTable.clear();
         window = std::make_unique<QWidget>();
         window->resize(700, 600);
         chooser = new QListWidget(window.get());
         chooser->hide();
-        auto rows = std::make_unique<ChatRowSource>(chatGroupTable());
+        auto rows = std::make_unique<ChatRowSource>(chatTable);
         source = rows.get();
         view = new CReportDemoView(window.get(), chooser, std::move(rows));
         view->setGeometry(0, 0, 600, 500);
@@ -76,12 +75,12 @@ protected:
     {
         CReportDemoView::setRowOpener(nullptr);
         window.reset();
-        chatGroupTable().clear();
+        chatTable.clear();
     }
     CReportCtrl* ctrl() const { return view->reportCtrl(); }
     void arrive(ChatRow row, int g = 0)
     {
-        chatGroupTable().groups[static_cast<std::size_t>(g)].rows.push_back(std::move(row));
+        chatTable.groups[static_cast<std::size_t>(g)].rows.push_back(std::move(row));
         showGroup(g);
     }
     void showGroup(int g)
@@ -109,6 +108,7 @@ protected:
         std::string from;
     };
     orvalink::test::SettingsSandbox settings;
+    ChatGroupTable chatTable;
     std::unique_ptr<QWidget> window;
     QListWidget* chooser = nullptr;
     CReportDemoView* view = nullptr;
@@ -136,7 +136,7 @@ TEST_F(ReportDemoViewTest, InitialUpdateSetsUpOneMessageColumn)
 
 TEST_F(ReportDemoViewTest, ReloadBuildsUnreadPersonalAndReadRows)
 {
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = chatTable.groups[0].rows;
     rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", "30", "hi all", "", "1"});
     rows.push_back(ChatRow{"bob|home  2026/12/07  10:01:00", "45", "just you", "1", "1"});
     rows.push_back(ChatRow{"carol  2026/12/07  10:02:00", "30", "old news", "", "0"});
@@ -172,7 +172,7 @@ TEST_F(ReportDemoViewTest, ReloadBuildsUnreadPersonalAndReadRows)
 
 TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
 {
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = chatTable.groups[0].rows;
     rows.push_back(ChatRow{"alice", "40", "WWWW", "", "1"});
     rows.push_back(ChatRow{"bob", "40", "WWWW", "1", "1"});
     rows.push_back(ChatRow{"carol", "40", "never shown", "", "0"});
@@ -236,7 +236,7 @@ TEST_F(ReportDemoViewTest, RowTextIsReadableOnTheRowsColour)
     QFont big = ctrl()->font();
     big.setPixelSize(20);
     ctrl()->setFont(big);
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = chatTable.groups[0].rows;
     rows.push_back(ChatRow{"WWWW", "40", "WWWW", "", "1"});
     rows.push_back(ChatRow{"WWWW", "40", "WWWW", "1", "1"});
     showGroup(0);
@@ -316,7 +316,7 @@ TEST_F(ReportDemoViewTest, ALongMessageShowsWhatItsStartWouldShow)
     for (const std::string& body : {words, unbroken}) {
         QImage shown[2];
         for (int k = 0; k < 2; ++k) {
-            chatGroupTable().groups[0].rows.clear();
+            chatTable.groups[0].rows.clear();
             arrive(ChatRow{"sender", "78", k == 0 ? body : body.substr(0, 3000), "", "1"});
             shown[k] = grabImage(ctrl());
         }
@@ -340,8 +340,8 @@ TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
     EXPECT_EQ(item.preview, 0);
     EXPECT_EQ(item.state & ~RCIS_FOCUSED & ~RCIS_SELECTED, 0); // not bold any more
     EXPECT_EQ(item.text, "bob");
-    EXPECT_EQ(chatGroupTable().groups[0].rows[1].unread, "0");
-    EXPECT_EQ(chatGroupTable().groups[0].rows[0].unread, "1");
+    EXPECT_EQ(chatTable.groups[0].rows[1].unread, "0");
+    EXPECT_EQ(chatTable.groups[0].rows[0].unread, "1");
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].row, 1);
     EXPECT_EQ(opened[0].header, "bob");
@@ -356,7 +356,7 @@ TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
 
 TEST_F(ReportDemoViewTest, OpeningARowOfACappedTableMarksTheRightChatRow)
 {
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < kPaneRowCapacity + 2; ++i)
         rows.push_back(ChatRow{"m" + std::to_string(i), "0", "b" + std::to_string(i), "", "1"});
     showGroup(0);
@@ -414,7 +414,7 @@ TEST_F(ReportDemoViewTest, ReloadOfAFullSourceNeverReadsPastWhatThePaneLists)
 // The shown group's rows, counting what the pane reads of them.
 class WatchedRows : public ChatRowSource {
 public:
-    WatchedRows() : ChatRowSource(chatGroupTable()) {}
+    explicit WatchedRows(ChatGroupTable& table) : ChatRowSource(table) {}
     mutable int rowsRead = 0;
     mutable int bodiesRead = 0;
     ReportSourceRow row(int i) const override
@@ -431,11 +431,11 @@ public:
 
 TEST_F(ReportDemoViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
 {
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < kPaneRowCapacity; ++i)
         rows.push_back(
             ChatRow{"m" + std::to_string(i), "30", "b" + std::to_string(i), "", "1", ChatGroupTable::nextRowSerial()});
-    auto watched = std::make_unique<WatchedRows>();
+    auto watched = std::make_unique<WatchedRows>(chatTable);
     WatchedRows* counted = watched.get();
     auto* pane = new CReportDemoView(window.get(), nullptr, std::move(watched));
     pane->setGeometry(0, 0, 600, 500);

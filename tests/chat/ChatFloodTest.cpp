@@ -51,17 +51,17 @@ struct CountingFrame : ChatGroupObserver {
 
 class Flood : public ::testing::Test {
 protected:
-    Flood() : receiver(io, chatGroupTable())
+    Flood() : receiver(io, sandbox.chatTable)
     {
-        configureGroup(0, "12121", "A", "me");
-        configureGroup(1, "12122", "B", "me");
-        chatGroupTable().addObserver(frame);
+        configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+        configureGroup(sandbox.chatTable, 1, "12122", "B", "me");
+        sandbox.chatTable.addObserver(frame);
         receiver.setSteadyClock([this] { return io.now; });
     }
     std::size_t rowBytesOf(int g) const
     {
         std::size_t bytes = 0;
-        for (const auto& r : chatGroupTable().groups[static_cast<std::size_t>(g)].rows)
+        for (const auto& r : sandbox.chatTable.groups[static_cast<std::size_t>(g)].rows)
             bytes += r.header.size() + r.body.size();
         return bytes;
     }
@@ -83,7 +83,7 @@ TEST_F(Flood, RowsAreBoundedByBytesOldestFirst)
     const int messages = 600;
     for (int i = 0; i < messages; ++i)
         receiver.handle(0, "WR1#big#C#" + bigText(i), "10.0.0.2", 12121);
-    const auto& rows = chatGroupTable().groups[0].rows;
+    const auto& rows = sandbox.chatTable.groups[0].rows;
     EXPECT_LE(rowBytesOf(0), kMaxRowBytesPerGroup);
     EXPECT_GT(rowBytesOf(0), kMaxRowBytesPerGroup / 100 * 98); // full up to the last row that fits
     ASSERT_LT(rows.size(), static_cast<std::size_t>(messages));
@@ -94,13 +94,13 @@ TEST_F(Flood, RowsAreBoundedByBytesOldestFirst)
     // Small rows still stop at the count.
     for (std::size_t i = 0; i < kMaxRowsPerGroup + 10; ++i)
         receiver.handle(1, "WR1#s#C#" + std::to_string(i), "10.0.0.2", 12122);
-    EXPECT_EQ(chatGroupTable().groups[1].rows.size(), kMaxRowsPerGroup);
+    EXPECT_EQ(sandbox.chatTable.groups[1].rows.size(), kMaxRowsPerGroup);
 }
 
 TEST_F(Flood, AllGroupsTogetherAreBoundedAndTheOldestRowOfAnyGroupLeavesFirst)
 {
     for (int g = 0; g < 6; ++g)
-        configureGroup(g, std::to_string(13000 + g), "G" + std::to_string(g), "me");
+        configureGroup(sandbox.chatTable, g, std::to_string(13000 + g), "G" + std::to_string(g), "me");
     // Each group filled to its own bound in turn: past the total, the earliest groups give way.
     for (int g = 0; g < 6; ++g)
         for (int i = 0; i < 300; ++i)
@@ -110,9 +110,9 @@ TEST_F(Flood, AllGroupsTogetherAreBoundedAndTheOldestRowOfAnyGroupLeavesFirst)
         total += rowBytesOf(g);
     EXPECT_LE(total, kMaxRowBytesTotal);
     EXPECT_GT(total, kMaxRowBytesTotal - 6 * 120000);
-    EXPECT_TRUE(chatGroupTable().groups[0].rows.empty());
+    EXPECT_TRUE(sandbox.chatTable.groups[0].rows.empty());
     EXPECT_GT(rowBytesOf(5), kMaxRowBytesPerGroup / 100 * 98);
-    EXPECT_EQ(chatGroupTable().groups[5].rows.back().body.str(), bigText(299));
+    EXPECT_EQ(sandbox.chatTable.groups[5].rows.back().body.str(), bigText(299));
 }
 
 TEST_F(Flood, ANameStormIsCappedAndCostsABoundedNumberOfReplies)
@@ -127,7 +127,7 @@ TEST_F(Flood, ANameStormIsCappedAndCostsABoundedNumberOfReplies)
         io.advance(1);
     }
     io.advance(1000);
-    const auto& members = chatGroupTable().groups[0].members;
+    const auto& members = sandbox.chatTable.groups[0].members;
     EXPECT_EQ(members.size(), kMaxMembersPerGroup);
     EXPECT_EQ(io.limitTold, std::vector<int>{0}); // told once
     // At most the burst and one reply per window over the 5 s of the storm (and one after it).
@@ -194,14 +194,14 @@ TEST_F(Flood, TheGroupIsTheReceivingSocketsAndOtherSourcePortsAreIgnored)
     for (const Case& c : {Case{0, 12121, true}, Case{1, 12122, true}, Case{0, 12122, false}, Case{1, 12121, false},
                           Case{0, 30000, false}, Case{0, 0, false}, Case{-1, 12121, false}, Case{5, 12121, false}}) {
         SCOPED_TRACE(std::to_string(c.group) + " from " + std::to_string(c.sourcePort));
-        for (auto& g : chatGroupTable().groups)
+        for (auto& g : sandbox.chatTable.groups)
             g.rows.clear();
         receiver.handle(c.group, "WR1#t#C#x", "10.0.0.2", c.sourcePort);
         receiver.handle(c.group, "ON #t#N#", "10.0.0.2", c.sourcePort);
-        const std::size_t rows = chatGroupTable().groups[0].rows.size() + chatGroupTable().groups[1].rows.size();
+        const std::size_t rows = sandbox.chatTable.groups[0].rows.size() + sandbox.chatTable.groups[1].rows.size();
         EXPECT_EQ(rows, c.kept ? 1u : 0u);
         if (c.kept) {
-            EXPECT_EQ(chatGroupTable().groups[static_cast<std::size_t>(c.group)].rows.size(), 1u);
+            EXPECT_EQ(sandbox.chatTable.groups[static_cast<std::size_t>(c.group)].rows.size(), 1u);
         }
     }
 }
@@ -212,8 +212,8 @@ TEST_F(Flood, NamesWithLineBreaksAreRefused)
         SCOPED_TRACE(payload);
         receiver.handle(0, payload, "10.0.0.2", 12121);
     }
-    EXPECT_TRUE(chatGroupTable().groups[0].rows.empty());
-    EXPECT_TRUE(chatGroupTable().groups[0].members.empty());
+    EXPECT_TRUE(sandbox.chatTable.groups[0].rows.empty());
+    EXPECT_TRUE(sandbox.chatTable.groups[0].members.empty());
     EXPECT_TRUE(io.logs.empty());
     EXPECT_TRUE(io.replies.empty());
     // Line breaks in the text are the message's own.

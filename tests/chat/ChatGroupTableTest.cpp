@@ -129,6 +129,62 @@ TEST_F(GroupTable, AFullTableRegistersNothing)
     table.groupCount = 0;
 }
 
+TEST_F(GroupTable, LoadingReadsTheStoredGroupsAsStored)
+{
+    // 表 and ソ end in a backslash byte; the texts come back byte for byte.
+    const std::string japanese = platform::utf8ToCp932("表計算ソフト部");
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> keys; // written before loading
+        int count;                                             // groupCount after loading
+        std::vector<std::pair<int, Stored>> expected;          // some of the loaded groups
+    };
+    std::vector<std::pair<std::string, std::string>> many = {{"User PortCnt", "150"}};
+    for (int n : {1, 100, 101}) {
+        const std::string i = std::to_string(n);
+        many.insert(many.end(), {{"User Port" + i, std::to_string(20000 + n)},
+                                 {"User PortName" + i, "G" + i},
+                                 {"User Name" + i, "me" + i}});
+    }
+    const std::vector<Case> cases = {
+        {"nothing stored", {}, 0, {}},
+        {"a negative count", {{"User PortCnt", "-3"}, {"User Port1", "12121"}}, 0, {}},
+        {"code page 932 names",
+         {{"User PortCnt", "2"},
+          {"User Port1", "12121"},
+          {"User PortName1", japanese},
+          {"User Name1", japanese + "\\"},
+          {"User Port2", "12122abc"},
+          {"User PortName2", "B"},
+          {"User Name2", "b"}},
+         2,
+         {{0, {"12121", japanese, japanese + "\\"}}, {1, {"12122abc", "B", "b"}}}},
+        {"missing keys read as empty",
+         {{"User PortCnt", "3"}, {"User Port1", "12121"}, {"User PortName2", "B"}, {"User Name3", "c"}},
+         3,
+         {{0, {"12121", "", ""}}, {1, {"", "B", ""}}, {2, {"", "", "c"}}}},
+        {"more than a hundred", many, kMaxChatGroups, {{0, {"20001", "G1", "me1"}}, {99, {"20100", "G100", "me100"}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ChatGroupTable loaded;
+        ProfileSandbox fresh;
+        for (const auto& [key, value] : c.keys)
+            store().writeString(kNetMsg, key, value);
+
+        loaded.load(store());
+
+        EXPECT_EQ(loaded.groupCount, c.count);
+        for (const auto& [g, group] : c.expected) {
+            const ChatGroup& got = loaded.groups[static_cast<std::size_t>(g)];
+            EXPECT_EQ((Stored{got.port, got.name, got.displayName}), group) << "group " << g;
+        }
+        // Loading starts nothing and stores nothing.
+        EXPECT_EQ(loaded.listener(0), nullptr);
+        EXPECT_EQ(store().getString(kNetMsg, "User PortCnt", "-"), c.keys.empty() ? "-" : c.keys[0].second);
+    }
+}
+
 TEST_F(GroupTable, DeletingMovesEverythingAfterTheGroupDownByOne)
 {
     struct Case {

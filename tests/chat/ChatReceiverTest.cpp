@@ -59,13 +59,13 @@ std::time_t fixedTime()
 
 class Receiver : public ::testing::Test {
 protected:
-    Receiver() : receiver(io, chatGroupTable())
+    Receiver() : receiver(io, sandbox.chatTable)
     {
-        configureGroup(0, "12121", "A", "me");
-        configureGroup(1, "12122", "B", "me");
-        chatGroupTable().addObserver(frame);
-        chatGroupTable().addObserver(tree);
-        chatGroupTable().treeReady = 1;
+        configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+        configureGroup(sandbox.chatTable, 1, "12122", "B", "me");
+        sandbox.chatTable.addObserver(frame);
+        sandbox.chatTable.addObserver(tree);
+        sandbox.chatTable.treeReady = 1;
         receiver.setClock(fixedTime);
     }
     ProfileSandbox sandbox;
@@ -105,7 +105,7 @@ TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.payload);
-        auto& rows = chatGroupTable().groups[0].rows;
+        auto& rows = sandbox.chatTable.groups[0].rows;
         rows.clear();
         io.logs.clear();
         frame.changed.clear();
@@ -119,7 +119,7 @@ TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
         EXPECT_EQ(io.logs, std::vector<std::string>{c.log});
         EXPECT_EQ(frame.changed, std::vector<std::int64_t>{0});
     }
-    EXPECT_TRUE(chatGroupTable().groups[0].members.empty());
+    EXPECT_TRUE(sandbox.chatTable.groups[0].members.empty());
     EXPECT_TRUE(io.replies.empty());
 }
 
@@ -131,7 +131,7 @@ TEST_F(Receiver, WhatMatchesNothingChangesNothing)
     }
     receiver.handle("WR1#t#C#unknown port", "10.0.0.2", 9999);
     receiver.handle("ON #t#N#", "10.0.0.2", 9999);
-    for (const auto& g : chatGroupTable().groups) {
+    for (const auto& g : sandbox.chatTable.groups) {
         EXPECT_TRUE(g.rows.empty());
         EXPECT_TRUE(g.members.empty());
     }
@@ -146,12 +146,12 @@ TEST_F(Receiver, PresenceAddsAMemberOnceAndAnswersOnlyNewcomers)
     receiver.handle("ON #taro#N#", "10.0.0.2", 12122);
     receiver.handle("ON #taro#N#", "10.0.0.2", 12122); // known key: no reply
     receiver.handle("ON #taro#N#", "10.0.0.3", 12122); // same name, other host: another member
-    EXPECT_EQ(chatGroupTable().groups[1].members,
+    EXPECT_EQ(sandbox.chatTable.groups[1].members,
               (std::vector<std::string>{"10.0.0.2#12122#taro", "10.0.0.3#12122#taro"}));
     EXPECT_EQ(io.replies, (std::vector<int>{1, 1}));
     // Each is a node of its own, told apart by its key.
     EXPECT_EQ(tree.calls, (std::vector<std::string>{"add 1 10.0.0.2#12122#taro", "add 1 10.0.0.3#12122#taro"}));
-    EXPECT_TRUE(chatGroupTable().groups[1].rows.empty()); // a presence announcement shows no row
+    EXPECT_TRUE(sandbox.chatTable.groups[1].rows.empty()); // a presence announcement shows no row
     EXPECT_TRUE(frame.changed.empty());
 }
 
@@ -161,10 +161,10 @@ TEST_F(Receiver, LeaveRemovesTheMemberButKeepsItsRows)
     receiver.handle("ON #PC-OFFICE#N#", "192.168.0.8", 12121); // a namesake on another host
     receiver.handle("WR1#PC-OFFICE#C#bye soon", "192.168.0.7", 12121);
     receiver.handle("OFF#PC-OFFICE#", "192.168.0.7", 12121);
-    EXPECT_EQ(chatGroupTable().groups[0].members, std::vector<std::string>{"192.168.0.8#12121#PC-OFFICE"});
-    ASSERT_EQ(chatGroupTable().groups[0].rows.size(), 1u);
+    EXPECT_EQ(sandbox.chatTable.groups[0].members, std::vector<std::string>{"192.168.0.8#12121#PC-OFFICE"});
+    ASSERT_EQ(sandbox.chatTable.groups[0].rows.size(), 1u);
     // The row keeps its sender's key, for the reply; the leaver's node alone goes.
-    EXPECT_EQ(chatGroupTable().groups[0].rows[0].senderKey, "192.168.0.7#12121#PC-OFFICE");
+    EXPECT_EQ(sandbox.chatTable.groups[0].rows[0].senderKey, "192.168.0.7#12121#PC-OFFICE");
     EXPECT_EQ(tree.calls.back(), "remove 192.168.0.7#12121#PC-OFFICE from 0");
     // A leave from an unknown key changes nothing.
     tree.calls.clear();
@@ -190,10 +190,10 @@ TEST_F(Receiver, StartUpExchangeOfTwoInstancesEnds)
         const auto [from, payload] = wire.front();
         wire.erase(wire.begin());
         for (Instance* inst : {&a, &b}) {
-            chatGroupTable().groups[0].members = inst->members;
+            sandbox.chatTable.groups[0].members = inst->members;
             io.replies.clear();
             receiver.handle(payload, from, 12121);
-            inst->members = chatGroupTable().groups[0].members;
+            inst->members = sandbox.chatTable.groups[0].members;
             for (std::size_t i = 0; i < io.replies.size(); ++i)
                 wire.push_back({inst->address, "ON #" + inst->name + "#N#"});
             ++delivered;
@@ -207,7 +207,7 @@ TEST_F(Receiver, StartUpExchangeOfTwoInstancesEnds)
 
 TEST_F(Receiver, AGroupKeepsItsNewestRowsWhenFull)
 {
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = sandbox.chatTable.groups[0].rows;
     for (std::size_t i = 0; i < ChatReceiver::kMaxRowsPerGroup + 5; ++i)
         receiver.handle("WR1#t#C#" + std::to_string(i), "10.0.0.2", 12121);
     ASSERT_EQ(rows.size(), ChatReceiver::kMaxRowsPerGroup);

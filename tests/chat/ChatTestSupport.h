@@ -22,11 +22,11 @@ namespace orvalink::chat {
 
 using orvalink::test::readFile;
 
-// A private settings folder and an empty group table, emptied again at the end.
+// A private settings folder and a group table of the test's own, which ends what still runs in it
+// (listeners, write windows) before the settings folder goes.
 class ProfileSandbox : public orvalink::test::SettingsSandbox {
 public:
-    ProfileSandbox() { chatGroupTable().clear(); }
-    ~ProfileSandbox() { chatGroupTable().clear(); }
+    ChatGroupTable chatTable;
 };
 
 // A plain UDP socket bound to a port of the private network, standing in for a peer.
@@ -62,9 +62,8 @@ private:
     bool m_bound = false;
 };
 
-inline void configureGroup(int g, std::string port, std::string name, std::string displayName)
+inline void configureGroup(ChatGroupTable& t, int g, std::string port, std::string name, std::string displayName)
 {
-    ChatGroupTable& t = chatGroupTable();
     auto& group = t.groups[static_cast<std::size_t>(g)];
     group.port = std::move(port);
     group.name = std::move(name);

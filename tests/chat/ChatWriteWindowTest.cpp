@@ -126,30 +126,31 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        CNetMsgDlg::setReceiveHandler([this](CNetMsgDlg&, std::string_view text, const std::string&, unsigned port) {
-            arrivals.push_back({std::string(text), port});
-        });
-        configureGroup(0, "12121", "A", "me");
-        chatGroupTable().startListener(0);
+        sandbox.chatTable.setReceiveHandler(
+            [this](CNetMsgDlg&, std::string_view text, const std::string&, unsigned port) {
+                arrivals.push_back({std::string(text), port});
+            });
+        configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+        sandbox.chatTable.startListener(0);
         ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2; }, 5000)); // own announcements
         settle();
         arrivals.clear();
     }
     void TearDown() override
     {
-        closeAllWindows(chatGroupTable());
+        closeAllWindows(sandbox.chatTable);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        for (int g = 0; g < chatGroupTable().groupCount; ++g)
-            chatGroupTable().stopListener(g, false);
-        CNetMsgDlg::setReceiveHandler({});
+        for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
+            sandbox.chatTable.stopListener(g, false);
+        sandbox.chatTable.setReceiveHandler({});
     }
 
     static void type(CSendChatFrame* f, const char* keys) { QTest::keyClicks(f->view(), QString::fromUtf8(keys)); }
-    static bool closed(const CSendChatThread* t)
+    bool closed(const CSendChatThread* t)
     {
         return QTest::qWaitFor(
             [&] {
-                const auto open = chatGroupTable().chatWriteSlots();
+                const auto open = sandbox.chatTable.chatWriteSlots();
                 return std::find(open.begin(), open.end(), t) == open.end();
             },
             5000);
@@ -172,15 +173,15 @@ protected:
 
 TEST_F(ChatWriteWindows, GroupWindowSendsTypedLinesWithCrLfAndCloses)
 {
-    CSendChatThread* t = openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* t = openWriteToGroup(sandbox.chatTable, 0);
     ASSERT_NE(t, nullptr);
     CSendChatFrame* f = t->frame();
     EXPECT_EQ(f->windowTitle(), "Orvalink(A)");
     EXPECT_EQ(f->button()->text(), QString::fromUtf8("送信(&S)"));
     EXPECT_EQ(f->button()->objectName(), "1050");
     EXPECT_FALSE(f->view()->isReadOnly());
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), 1);
-    EXPECT_EQ(chatGroupTable().chatWriteSlots()[0], t);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 1);
+    EXPECT_EQ(sandbox.chatTable.chatWriteSlots()[0], t);
 
     type(f, "hello");
     QTest::keyClick(f->view(), Qt::Key_Return);
@@ -188,12 +189,12 @@ TEST_F(ChatWriteWindows, GroupWindowSendsTypedLinesWithCrLfAndCloses)
     QTest::mouseClick(f->button(), Qt::LeftButton);
     EXPECT_TRUE(arrived(chat::buildGroupMessage("me", "hello\r\nworld")));
     EXPECT_TRUE(closed(t));
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), 0);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 0);
 }
 
 TEST_F(ChatWriteWindows, BlankTextIsNeverSent)
 {
-    CSendChatThread* t = openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* t = openWriteToGroup(sandbox.chatTable, 0);
     ASSERT_NE(t, nullptr);
     CSendChatFrame* f = t->frame();
     EXPECT_FALSE(f->button()->isEnabled());
@@ -206,7 +207,7 @@ TEST_F(ChatWriteWindows, BlankTextIsNeverSent)
     f->pressButton();
     settle(300);
     EXPECT_TRUE(arrivals.empty());
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), 1);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 1);
 
     type(f, "x");
     EXPECT_TRUE(f->button()->isEnabled());
@@ -220,7 +221,7 @@ TEST_F(ChatWriteWindows, BlankTextIsNeverSent)
 
 TEST_F(ChatWriteWindows, APasteCutAtTheLimitIsToldInTheWindow)
 {
-    CSendChatThread* t = openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* t = openWriteToGroup(sandbox.chatTable, 0);
     ASSERT_NE(t, nullptr);
     CSendChatFrame* f = t->frame();
     EXPECT_TRUE(f->cutNotice()->isHidden());
@@ -244,19 +245,19 @@ TEST_F(ChatWriteWindows, SecondWindowSendsToItsOwnRecipientAfterTheFirstCloses)
 {
     // Carol's address is nowhere on this network; bob is this host. The display name "dup" occurs
     // twice: the first key is the one addressed.
-    chatGroupTable().groups[0].members = {"10.0.0.99#12121#carol", "10.0.0.1#12121#dup", "10.0.0.98#12121#dup"};
-    CSendChatThread* first = openWriteToPerson(chatGroupTable(), 0, "carol");
-    CSendChatThread* second = openWriteToPerson(chatGroupTable(), 0, "dup");
+    sandbox.chatTable.groups[0].members = {"10.0.0.99#12121#carol", "10.0.0.1#12121#dup", "10.0.0.98#12121#dup"};
+    CSendChatThread* first = openWriteToPerson(sandbox.chatTable, 0, "carol");
+    CSendChatThread* second = openWriteToPerson(sandbox.chatTable, 0, "dup");
     ASSERT_TRUE(first && second);
     EXPECT_EQ(first->recipient, "10.0.0.99");
     EXPECT_EQ(second->recipient, "10.0.0.1");
     EXPECT_EQ(second->frame()->windowTitle(), "dup-Orvalink(A)");
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), 2);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 2);
     EXPECT_EQ(second->slotIndex(), 1);
 
     first->frame()->onCommand(CSendChatFrame::kExitCommand);
     ASSERT_TRUE(closed(first));
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), 1);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 1);
 
     type(second->frame(), "just you");
     second->frame()->pressButton();
@@ -271,20 +272,20 @@ TEST_F(ChatWriteWindows, AMemberIsAddressedByItsKeyNotByItsName)
 {
     // Two members named "dup": the second (this host) is the one meant, by node and by row.
     const std::string meant = "10.0.0.1#12121#dup";
-    chatGroupTable().groups[0].members = {"10.0.0.99#12121#dup", meant};
-    CSendChatThread* byNode = openWriteToMember(chatGroupTable(), 0, meant);
+    sandbox.chatTable.groups[0].members = {"10.0.0.99#12121#dup", meant};
+    CSendChatThread* byNode = openWriteToMember(sandbox.chatTable, 0, meant);
     ASSERT_NE(byNode, nullptr);
     EXPECT_EQ(byNode->recipient, "10.0.0.1");
     EXPECT_EQ(byNode->frame()->windowTitle(), "dup-Orvalink(A)");
-    CSendChatThread* byRow = openMessageRow(chatGroupTable(), 0, "dup  2026/12/07  22:00:00", "hi", meant);
+    CSendChatThread* byRow = openMessageRow(sandbox.chatTable, 0, "dup  2026/12/07  22:00:00", "hi", meant);
     ASSERT_NE(byRow, nullptr);
     EXPECT_EQ(byRow->recipient, "10.0.0.1");
     // A member that has left is no one to write to.
     CSendChatThread* gone =
-        openMessageRow(chatGroupTable(), 0, "dup  2026/12/07  22:00:00", "hi", "10.0.0.7#12121#dup");
+        openMessageRow(sandbox.chatTable, 0, "dup  2026/12/07  22:00:00", "hi", "10.0.0.7#12121#dup");
     ASSERT_NE(gone, nullptr);
     EXPECT_TRUE(gone->recipient.empty());
-    EXPECT_TRUE(openWriteToMember(chatGroupTable(), 0, "10.0.0.7#12121#dup")->recipient.empty());
+    EXPECT_TRUE(openWriteToMember(sandbox.chatTable, 0, "10.0.0.7#12121#dup")->recipient.empty());
 
     type(byNode->frame(), "by key");
     byNode->frame()->pressButton();
@@ -293,8 +294,8 @@ TEST_F(ChatWriteWindows, AMemberIsAddressedByItsKeyNotByItsName)
 
 TEST_F(ChatWriteWindows, ReadWindowRepliesToTheSenderWithQuotedLines)
 {
-    chatGroupTable().groups[0].members = {"10.0.0.97#12121#Taro", "10.0.0.1#12121#Taro Yamada"};
-    CSendChatThread* t = openMessageRow(chatGroupTable(), 0, "Taro Yamada  2026/12/07  22:00:00", "first\r\nsecond");
+    sandbox.chatTable.groups[0].members = {"10.0.0.97#12121#Taro", "10.0.0.1#12121#Taro Yamada"};
+    CSendChatThread* t = openMessageRow(sandbox.chatTable, 0, "Taro Yamada  2026/12/07  22:00:00", "first\r\nsecond");
     ASSERT_NE(t, nullptr);
     CSendChatFrame* f = t->frame();
     EXPECT_EQ(f->windowTitle(), "Taro Yamada");
@@ -321,7 +322,7 @@ TEST_F(ChatWriteWindows, ReadWindowRepliesToTheSenderWithQuotedLines)
 TEST_F(ChatWriteWindows, NoMemberToAddressIsRefusedNeverSentToTheGroup)
 {
     // A row whose sender has left: the window reads, but its reply is refused.
-    CSendChatThread* row = openMessageRow(chatGroupTable(), 0, "gone  2026/12/07  22:00:00", "bye");
+    CSendChatThread* row = openMessageRow(sandbox.chatTable, 0, "gone  2026/12/07  22:00:00", "bye");
     ASSERT_NE(row, nullptr);
     EXPECT_TRUE(row->recipient.empty());
     row->frame()->pressButton();
@@ -329,13 +330,13 @@ TEST_F(ChatWriteWindows, NoMemberToAddressIsRefusedNeverSentToTheGroup)
     EXPECT_TRUE(row->frame()->view()->isReadOnly());
 
     // A member node whose member left meanwhile: the send is refused, the text stays.
-    CSendChatThread* person = openWriteToPerson(chatGroupTable(), 0, "gone");
+    CSendChatThread* person = openWriteToPerson(sandbox.chatTable, 0, "gone");
     ASSERT_NE(person, nullptr);
     type(person->frame(), "hi");
     person->frame()->pressButton();
     settle(300);
     EXPECT_TRUE(arrivals.empty());
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), 2);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 2);
     EXPECT_EQ(person->frame()->view()->text(), "hi");
     const auto calls = boxes.calls();
     ASSERT_EQ(calls.size(), 2u);
@@ -345,9 +346,9 @@ TEST_F(ChatWriteWindows, NoMemberToAddressIsRefusedNeverSentToTheGroup)
 
 TEST_F(ChatWriteWindows, GroupWithoutListenerIsReportedAndTheWindowCloses)
 {
-    CSendChatThread* t = openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* t = openWriteToGroup(sandbox.chatTable, 0);
     ASSERT_NE(t, nullptr);
-    chatGroupTable().stopListener(0, false);
+    sandbox.chatTable.stopListener(0, false);
     type(t->frame(), "late");
     t->frame()->pressButton();
     EXPECT_TRUE(closed(t));
@@ -360,33 +361,33 @@ TEST_F(ChatWriteWindows, HundredWindowsOpenTheNextIsRefused)
 {
     std::vector<CSendChatThread*> open;
     for (int i = 0; i < kMaxChatWriteWindows; ++i) {
-        CSendChatThread* t = openWriteToGroup(chatGroupTable(), 0);
+        CSendChatThread* t = openWriteToGroup(sandbox.chatTable, 0);
         ASSERT_NE(t, nullptr) << i;
         open.push_back(t);
     }
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), kMaxChatWriteWindows);
-    EXPECT_EQ(openWriteToGroup(chatGroupTable(), 0), nullptr);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), kMaxChatWriteWindows);
+    EXPECT_EQ(openWriteToGroup(sandbox.chatTable, 0), nullptr);
     ASSERT_EQ(boxes.calls().size(), 1u);
     EXPECT_EQ(boxes.calls()[0].text, tooManyWindowsText());
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), kMaxChatWriteWindows);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), kMaxChatWriteWindows);
 
     // A freed slot is taken again.
     open[40]->frame()->close();
     ASSERT_TRUE(closed(open[40]));
-    CSendChatThread* again = openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* again = openWriteToGroup(sandbox.chatTable, 0);
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->slotIndex(), 40);
 }
 
 TEST_F(ChatWriteWindows, ClosingAllEndsEveryWindowAndItsThreadWithoutSending)
 {
-    CSendChatThread* a = openWriteToGroup(chatGroupTable(), 0);
-    CSendChatThread* b = openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* a = openWriteToGroup(sandbox.chatTable, 0);
+    CSendChatThread* b = openWriteToGroup(sandbox.chatTable, 0);
     ASSERT_TRUE(a && b);
     type(a->frame(), "never sent");
-    closeAllWindows(chatGroupTable());
-    EXPECT_EQ(chatGroupTable().chatWriteCount(), 0);
-    for (CSendChatThread* t : chatGroupTable().chatWriteSlots())
+    closeAllWindows(sandbox.chatTable);
+    EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 0);
+    for (CSendChatThread* t : sandbox.chatTable.chatWriteSlots())
         EXPECT_EQ(t, nullptr);
     settle();
     EXPECT_TRUE(arrivals.empty());
@@ -395,7 +396,7 @@ TEST_F(ChatWriteWindows, ClosingAllEndsEveryWindowAndItsThreadWithoutSending)
 TEST_F(ChatWriteWindows, RectangleSurvivesARestart)
 {
     // The stored rectangle is the window's frame, borders and title bar included.
-    CSendChatThread* t = openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* t = openWriteToGroup(sandbox.chatTable, 0);
     ASSERT_NE(t, nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return t->frame()->frameGeometry() == QRect(1, 1, 299, 299); }, 5000))
         << "the defaults 1, 1, 300, 300";
@@ -410,7 +411,7 @@ TEST_F(ChatWriteWindows, RectangleSurvivesARestart)
     EXPECT_EQ(p.getInt("ChatWriteWindow Entry", "Bottom", 0), frame.top() + frame.height());
 
     platform::Profile::reopenApplication(); // as the next start reads the store
-    CSendChatThread* next = openWriteToGroup(chatGroupTable(), 0);
+    CSendChatThread* next = openWriteToGroup(sandbox.chatTable, 0);
     ASSERT_NE(next, nullptr);
     EXPECT_TRUE(QTest::qWaitFor([&] { return next->frame()->frameGeometry() == frame; }, 5000))
         << next->frame()->frameGeometry().x() << "," << next->frame()->frameGeometry().y();
@@ -429,13 +430,13 @@ TEST_F(ChatWriteWindows, ListenerStopsSafelyWhileWindowsSend)
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE(round);
         if (round > 0) {
-            chatGroupTable().startListener(0);
+            sandbox.chatTable.startListener(0);
             ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2; }, 5000));
         }
-        CNetMsgDlg* listener = chatGroupTable().listener(0)->window();
+        CNetMsgDlg* listener = sandbox.chatTable.listener(0)->window();
         std::vector<CSendChatThread*> windows;
         for (int i = 0; i < kWindows; ++i) {
-            CSendChatThread* t = openWriteToGroup(chatGroupTable(), 0);
+            CSendChatThread* t = openWriteToGroup(sandbox.chatTable, 0);
             ASSERT_NE(t, nullptr);
             // The window would close after its first send; here it keeps sending.
             t->worker()->setOnSent({});
@@ -453,22 +454,22 @@ TEST_F(ChatWriteWindows, ListenerStopsSafelyWhileWindowsSend)
                 }
             });
         ASSERT_TRUE(orvalink::test::waitUntil([&] { return sends >= 50; }, 10000));
-        chatGroupTable().stopListener(0, round % 2 == 1);
-        EXPECT_EQ(chatGroupTable().listener(0), nullptr);
+        sandbox.chatTable.stopListener(0, round % 2 == 1);
+        EXPECT_EQ(sandbox.chatTable.listener(0), nullptr);
         // The windows went on sending past the end of the listener.
         const int atStop = sends;
         EXPECT_TRUE(orvalink::test::waitUntil([&] { return sends >= atStop + 2 * kWindows; }, 10000));
         stop = true;
         for (std::thread& f : feeders)
             f.join();
-        closeAllWindows(chatGroupTable());
-        EXPECT_EQ(chatGroupTable().chatWriteCount(), 0);
+        closeAllWindows(sandbox.chatTable);
+        EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         RawPeer again(12121);
         EXPECT_TRUE(again.bound());
         arrivals.clear();
     }
-    chatGroupTable().startListener(0); // as TearDown expects it
+    sandbox.chatTable.startListener(0); // as TearDown expects it
 }
 
 } // namespace

@@ -56,15 +56,16 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        CNetMsgDlg::setReceiveHandler([this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
-            received.push_back({w.groupIndex(), std::string(text), a, p});
-        });
+        sandbox.chatTable.setReceiveHandler(
+            [this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+                received.push_back({w.groupIndex(), std::string(text), a, p});
+            });
     }
     void TearDown() override
     {
-        for (int g = 0; g < chatGroupTable().groupCount; ++g)
-            chatGroupTable().stopListener(g, true);
-        CNetMsgDlg::setReceiveHandler({});
+        for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
+            sandbox.chatTable.stopListener(g, true);
+        sandbox.chatTable.setReceiveHandler({});
     }
 
     bool waitForCount(std::size_t n)
@@ -87,10 +88,10 @@ protected:
 
 TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
 {
-    configureGroup(0, "12121", "A", "me");
-    configureGroup(1, "12122", "B", "me2");
-    chatGroupTable().startListener(0);
-    chatGroupTable().startListener(1);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    configureGroup(sandbox.chatTable, 1, "12122", "B", "me2");
+    sandbox.chatTable.startListener(0);
+    sandbox.chatTable.startListener(1);
     ASSERT_TRUE(waitForCount(4));
     settle();
 
@@ -117,17 +118,61 @@ TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
     EXPECT_TRUE(boxes.calls().empty());
 }
 
+// Two tables in one process (two tests, or two instances of the program) each hear only their own
+// listeners. A handler set while a listener runs takes over at once; without one the texts are
+// dropped.
+TEST_F(Listeners, EachTableHandsItsListenersTextsToItsOwnHandler)
+{
+    ChatGroupTable other;
+    std::vector<std::string> heardByOther;
+    other.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string&, unsigned) {
+        heardByOther.push_back(std::to_string(w.groupIndex()) + " " + std::string(text));
+    });
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    configureGroup(other, 0, "12122", "B", "you");
+    sandbox.chatTable.startListener(0);
+    other.startListener(0);
+    ASSERT_TRUE(waitForCount(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heardByOther.size() >= 2; }, 5000));
+    settle();
+    EXPECT_EQ(textsOf(0), (std::vector<std::string>{"ON #me#N#", "ON #me#C#"}));
+    EXPECT_EQ(heardByOther, (std::vector<std::string>{"0 ON #you#N#", "0 ON #you#C#"}));
+
+    received.clear();
+    heardByOther.clear();
+    std::vector<std::string> heardLater;
+    auto later = [&](CNetMsgDlg&, std::string_view text, const std::string&, unsigned) {
+        heardLater.emplace_back(text);
+    };
+    RawPeer peer(30000);
+    other.setReceiveHandler(later);
+    ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#one", orvalink::test::kPrivateHostAddress, 12122));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heardLater.size() >= 1; }, 5000));
+    other.setReceiveHandler({});
+    ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#two", orvalink::test::kPrivateHostAddress, 12122));
+    settle();
+    // One socket hands its datagrams on in order: once "three" is heard, "two" has been dropped.
+    other.setReceiveHandler(later);
+    ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#three", orvalink::test::kPrivateHostAddress, 12122));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return heardLater.size() >= 2; }, 5000));
+    settle();
+    EXPECT_EQ(heardLater, (std::vector<std::string>{"WR1#peer#C#one", "WR1#peer#C#three"}));
+    EXPECT_TRUE(heardByOther.empty());
+    EXPECT_TRUE(received.empty());
+    other.stopListener(0, false);
+}
+
 TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
 {
     RawPeer squatter(12121); // another program holds the port
     ASSERT_TRUE(squatter.bound());
-    configureGroup(0, "12121", "taken", "me");
-    configureGroup(1, "0", "zero", "me");
-    configureGroup(2, "70000", "too big", "me");
-    configureGroup(3, "", "empty", "me");
-    configureGroup(4, "12125abc", "digits then letters", "me5");
+    configureGroup(sandbox.chatTable, 0, "12121", "taken", "me");
+    configureGroup(sandbox.chatTable, 1, "0", "zero", "me");
+    configureGroup(sandbox.chatTable, 2, "70000", "too big", "me");
+    configureGroup(sandbox.chatTable, 3, "", "empty", "me");
+    configureGroup(sandbox.chatTable, 4, "12125abc", "digits then letters", "me5");
     for (int g = 0; g < 5; ++g)
-        chatGroupTable().startListener(g);
+        sandbox.chatTable.startListener(g);
 
     const auto calls = boxes.calls();
     ASSERT_EQ(calls.size(), 4u);
@@ -140,15 +185,15 @@ TEST_F(Listeners, UnusablePortsReportSocketCreationFailedAndTheNextGroupStarts)
     ASSERT_TRUE(waitForCount(2));
     EXPECT_EQ(received[0].text, "ON #me5#N#");
     EXPECT_EQ(received[0].port, 12125u);
-    EXPECT_EQ(chatGroupTable().groupByPort(12125), 4);
-    EXPECT_EQ(chatGroupTable().groupByPort(12121), 0);
-    EXPECT_EQ(chatGroupTable().groupByPort(0), -1);
+    EXPECT_EQ(sandbox.chatTable.groupByPort(12125), 4);
+    EXPECT_EQ(sandbox.chatTable.groupByPort(12121), 0);
+    EXPECT_EQ(sandbox.chatTable.groupByPort(0), -1);
 }
 
 TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
 {
-    configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     received.clear();
 
@@ -167,8 +212,8 @@ TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
 
 TEST_F(Listeners, MultiPartDatagramsAreJoinedAndBrokenOnesDropped)
 {
-    configureGroup(0, "12121", "A", "me");
-    chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     received.clear();
 
@@ -192,8 +237,8 @@ TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
     auto& profile = platform::Profile::application();
     profile.writeInt("NetMsg Entry", "Log YesNo", 1);
     profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
-    configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("line1\r\nline2"), {}});
 
@@ -207,12 +252,12 @@ TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
 
 TEST_F(Listeners, StoppingAGroupFreesItsPortAndEndsItsThread)
 {
-    configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     EXPECT_TRUE(t->isRunning());
-    chatGroupTable().stopListener(0, true);
-    EXPECT_EQ(chatGroupTable().listener(0), nullptr);
+    sandbox.chatTable.stopListener(0, true);
+    EXPECT_EQ(sandbox.chatTable.listener(0), nullptr);
     RawPeer again(12121);
     EXPECT_TRUE(again.bound());
 }
@@ -225,13 +270,13 @@ TEST_F(Listeners, EverySendPassesDontRoute)
         std::lock_guard lock(g_sendsMutex);
         g_sends.clear();
     }
-    configureGroup(0, "12121", "A", "me");
-    CNetMsgThread* t = chatGroupTable().startListener(0);
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("all"), {}});
     platform::sendMessage(t->window(), {WM_CHAT_SEND_PERSONAL, std::string("you"), std::string("10.0.0.1")});
     t->window()->sendPresenceReply();
-    chatGroupTable().stopListener(0, true);
+    sandbox.chatTable.stopListener(0, true);
     std::lock_guard lock(g_sendsMutex);
     int fromGroupPort = 0;
     for (const auto& [port, flags] : g_sends) {
@@ -250,15 +295,15 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
 {
     auto& profile = platform::Profile::application();
     profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
-    configureGroup(0, "12121", "A", "me");
-    const auto io = ChatReceiver::makeListenerIo(chatGroupTable());
-    ChatReceiver receiver{*io, chatGroupTable()};
-    CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    const auto io = ChatReceiver::makeListenerIo(sandbox.chatTable);
+    ChatReceiver receiver{*io, sandbox.chatTable};
+    sandbox.chatTable.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
         received.push_back({w.groupIndex(), std::string(text), a, p});
         receiver.handle(text, a, p);
     });
-    CNetMsgThread* t = chatGroupTable().startListener(0); // logging is still off: the join is not logged
-    ASSERT_TRUE(waitForCount(3));                         // presence, join and the presence reply to the join
+    CNetMsgThread* t = sandbox.chatTable.startListener(0); // logging is still off: the join is not logged
+    ASSERT_TRUE(waitForCount(3));                          // presence, join and the presence reply to the join
     settle();
     received.clear();
 
@@ -283,7 +328,7 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
         ~Finish() { f(); }
     } finish{[&] {
         startReader();
-        chatGroupTable().stopListener(0, false); // closes the log: the reader sees its end
+        sandbox.chatTable.stopListener(0, false); // closes the log: the reader sees its end
         const int wake = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); // in case nothing was written
         if (wake >= 0)
             ::close(wake);

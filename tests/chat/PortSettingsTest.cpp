@@ -73,22 +73,23 @@ protected:
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(QString::fromStdString(sandbox.path()));
-        CNetMsgDlg::setReceiveHandler([this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
-            arrivals.push_back({w.groupIndex(), p, std::string(text)});
-            receiver.handle(text, a, p);
-        });
-        chatGroupTable().addObserver(tree);
-        chatGroupTable().treeReady = 1;
+        sandbox.chatTable.setReceiveHandler(
+            [this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+                arrivals.push_back({w.groupIndex(), p, std::string(text)});
+                receiver.handle(text, a, p);
+            });
+        sandbox.chatTable.addObserver(tree);
+        sandbox.chatTable.treeReady = 1;
     }
     void TearDown() override
     {
         CNewPortDlg::setResponder({});
         platform::setFolderPickerResponder({});
-        chat::closeAllWindows(chatGroupTable());
+        chat::closeAllWindows(sandbox.chatTable);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        for (int g = 0; g < chatGroupTable().groupCount; ++g)
-            chatGroupTable().stopListener(g, false);
-        CNetMsgDlg::setReceiveHandler({});
+        for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
+            sandbox.chatTable.stopListener(g, false);
+        sandbox.chatTable.setReceiveHandler({});
         if (!m_oldDir.isEmpty())
             QDir::setCurrent(m_oldDir);
     }
@@ -103,8 +104,8 @@ protected:
             p.writeString(kNetMsg, "User Port" + n, groups[i].port);
             p.writeString(kNetMsg, "User PortName" + n, groups[i].groupName);
             p.writeString(kNetMsg, "User Name" + n, groups[i].name);
-            configureGroup(static_cast<int>(i), groups[i].port, groups[i].groupName, groups[i].name);
-            chatGroupTable().startListener(static_cast<int>(i));
+            configureGroup(sandbox.chatTable, static_cast<int>(i), groups[i].port, groups[i].groupName, groups[i].name);
+            sandbox.chatTable.startListener(static_cast<int>(i));
         }
         ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2 * groups.size(); }, 5000));
         settle();
@@ -151,8 +152,8 @@ protected:
     ProfileSandbox sandbox;
     platform::MessageBoxRecorder boxes;
     RecordingTree tree;
-    std::unique_ptr<ChatReceiver::GroupIo> io = ChatReceiver::makeListenerIo(chatGroupTable());
-    ChatReceiver receiver{*io, chatGroupTable()};
+    std::unique_ptr<ChatReceiver::GroupIo> io = ChatReceiver::makeListenerIo(sandbox.chatTable);
+    ChatReceiver receiver{*io, sandbox.chatTable};
     std::vector<Arrival> arrivals;
 
 private:
@@ -162,7 +163,7 @@ private:
 TEST_F(PortSettings, OpeningWithoutLogFolderStoresAndCreatesChatLogInTheWorkingDirectory)
 {
     startGroups({{"12121", "A", "me"}});
-    CPortPage page(chatGroupTable());
+    CPortPage page(sandbox.chatTable);
     const std::string expected = sandbox.path() + "/ChatLog";
     EXPECT_EQ(stored("Log Folder"), expected);
     EXPECT_TRUE(std::filesystem::is_directory(expected));
@@ -183,7 +184,7 @@ TEST_F(PortSettings, RegisteringAGroupStoresItAddsItsNodeAndListensAtOnce)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.port);
         startGroups({{"12121", "A", "me"}});
-        CPortPage page(chatGroupTable());
+        CPortPage page(sandbox.chatTable);
         answerNewGroup({c.port, "B", "me2"});
         page.registerGroup();
 
@@ -194,16 +195,16 @@ TEST_F(PortSettings, RegisteringAGroupStoresItAddsItsNodeAndListensAtOnce)
         EXPECT_EQ(stored("User PortName2"), "B");
         EXPECT_EQ(stored("User Name2"), "me2");
         EXPECT_EQ(tree.calls, std::vector<std::string>{"addGroupNode 1"});
-        ASSERT_EQ(chatGroupTable().groupCount, 2);
-        ASSERT_NE(chatGroupTable().listener(1), nullptr);
+        ASSERT_EQ(sandbox.chatTable.groupCount, 2);
+        ASSERT_NE(sandbox.chatTable.listener(1), nullptr);
         EXPECT_TRUE(heardOn(12122, "ON #me2#N#"));
         EXPECT_TRUE(heardOn(12122, "ON #me2#C#"));
         // The new group's own announcement made it a member there.
-        EXPECT_TRUE(QTest::qWaitFor([] { return chatGroupTable().groups[1].members.size() == 1; }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return sandbox.chatTable.groups[1].members.size() == 1; }, 5000));
 
-        for (int g = 0; g < chatGroupTable().groupCount; ++g)
-            chatGroupTable().stopListener(g, false);
-        chatGroupTable().groupCount = 0;
+        for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
+            sandbox.chatTable.stopListener(g, false);
+        sandbox.chatTable.groupCount = 0;
         arrivals.clear();
     }
 }
@@ -231,7 +232,7 @@ TEST_F(PortSettings, NewGroupChecksRefuseWithTheirMessagesAndStoreNothing)
         {{"12121", "B", "n"}, CNewPortDlg::portInUseText()},
         {{"012121", "B", "n"}, CNewPortDlg::portInUseText()},
     };
-    CPortPage page(chatGroupTable());
+    CPortPage page(sandbox.chatTable);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input.port + "|" + c.input.groupName + "|" + c.input.name);
         platform::MessageBoxRecorder local;
@@ -242,7 +243,7 @@ TEST_F(PortSettings, NewGroupChecksRefuseWithTheirMessagesAndStoreNothing)
         EXPECT_EQ(local.calls()[0].caption, "Orvalink");
         EXPECT_EQ(storedCount(), 1);
         EXPECT_FALSE(platform::Profile::application().contains(kNetMsg, "User Port2"));
-        EXPECT_EQ(chatGroupTable().groupCount, 1);
+        EXPECT_EQ(sandbox.chatTable.groupCount, 1);
         EXPECT_EQ(page.portList()->count(), 1);
     }
     EXPECT_TRUE(tree.calls.empty());
@@ -256,15 +257,15 @@ TEST_F(PortSettings, NewGroupChecksRefuseWithTheirMessagesAndStoreNothing)
 TEST_F(PortSettings, HundredAndFirstGroupIsRefused)
 {
     startGroups({{"12121", "A", "me"}});
-    CPortPage page(chatGroupTable());
-    chatGroupTable().groupCount = kMaxChatGroups; // as if the table were full
+    CPortPage page(sandbox.chatTable);
+    sandbox.chatTable.groupCount = kMaxChatGroups; // as if the table were full
     bool asked = false;
     CNewPortDlg::setResponder([&](CNewPortDlg&) {
         asked = true;
         return int(QDialog::Accepted);
     });
     page.registerGroup();
-    chatGroupTable().groupCount = 1;
+    sandbox.chatTable.groupCount = 1;
     EXPECT_FALSE(asked);
     ASSERT_EQ(boxes.calls().size(), 1u);
     EXPECT_EQ(boxes.calls()[0].text, CPortPage::tooManyGroupsText());
@@ -274,17 +275,17 @@ TEST_F(PortSettings, HundredAndFirstGroupIsRefused)
 TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
 {
     startGroups({{"12121", "A", "a"}, {"12122", "B", "b"}, {"12123", "C", "c"}});
-    ChatGroupTable& table = chatGroupTable();
+    ChatGroupTable& table = sandbox.chatTable;
     table.groups[1].members = {"10.0.0.2#12122#x"};
     table.groups[2].rows = {{"c1", "18", "row of C", "", "1"}};
     table.currentGroup = 2;
-    CSendChatThread* writeToA = chat::openWriteToGroup(chatGroupTable(), 0);
-    CSendChatThread* writeToC = chat::openWriteToGroup(chatGroupTable(), 2);
+    CSendChatThread* writeToA = chat::openWriteToGroup(sandbox.chatTable, 0);
+    CSendChatThread* writeToC = chat::openWriteToGroup(sandbox.chatTable, 2);
     ASSERT_TRUE(writeToA && writeToC);
     CNetMsgThread* listenerB = table.listener(1);
     CNetMsgThread* listenerC = table.listener(2);
 
-    CPortPage page(chatGroupTable());
+    CPortPage page(sandbox.chatTable);
     // A name change of C pending for the next start moves with it in the store.
     page.selectItem(2);
     page.nameEdit()->setText("c2");
@@ -353,15 +354,15 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
 TEST_F(PortSettings, DeleteCancelledChangesNothing)
 {
     startGroups({{"12121", "A", "a"}, {"12122", "B", "b"}});
-    CPortPage page(chatGroupTable());
+    CPortPage page(sandbox.chatTable);
     page.selectItem(1);
     platform::MessageBoxRecorder answers({platform::IDCANCEL});
     page.deleteSelected();
     ASSERT_EQ(answers.calls().size(), 1u);
     EXPECT_EQ(answers.calls()[0].type & 0xF00, 0x100u); // Cancel is the default button
     EXPECT_EQ(storedCount(), 2);
-    EXPECT_EQ(chatGroupTable().groupCount, 2);
-    EXPECT_NE(chatGroupTable().listener(1), nullptr);
+    EXPECT_EQ(sandbox.chatTable.groupCount, 2);
+    EXPECT_NE(sandbox.chatTable.listener(1), nullptr);
     EXPECT_EQ(listed(page), (std::vector<std::string>{"12121", "12122"}));
     EXPECT_TRUE(tree.calls.empty());
 }
@@ -369,7 +370,7 @@ TEST_F(PortSettings, DeleteCancelledChangesNothing)
 TEST_F(PortSettings, NameChangesAreOnlyStored)
 {
     startGroups({{"12121", "A", "me"}});
-    CPortPage page(chatGroupTable());
+    CPortPage page(sandbox.chatTable);
     const struct {
         QLineEdit* edit;
         QPushButton* button;
@@ -394,8 +395,8 @@ TEST_F(PortSettings, NameChangesAreOnlyStored)
     }
     EXPECT_EQ(stored("User PortName1"), "AZ");
     EXPECT_EQ(stored("User Name1"), "meY");
-    EXPECT_EQ(chatGroupTable().groups[0].name, "A");
-    EXPECT_EQ(chatGroupTable().groups[0].displayName, "me");
+    EXPECT_EQ(sandbox.chatTable.groups[0].name, "A");
+    EXPECT_EQ(sandbox.chatTable.groups[0].displayName, "me");
     EXPECT_TRUE(tree.calls.empty());
 
     // A display name the datagrams could not carry is refused.
@@ -428,7 +429,7 @@ TEST_F(PortSettings, ChangedNamesShowAsStoredMarkedForTheNextStart)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         {
-            CPortPage page(chatGroupTable());
+            CPortPage page(sandbox.chatTable);
             EXPECT_TRUE((page.*c.mark)()->isHidden());
             retype((page.*c.edit)(), "renamed");
             (page.*c.button)()->click();
@@ -443,7 +444,7 @@ TEST_F(PortSettings, ChangedNamesShowAsStoredMarkedForTheNextStart)
         }
         {
             // Opened again: the same. Changed back to the name in use, the mark goes.
-            CPortPage page(chatGroupTable());
+            CPortPage page(sandbox.chatTable);
             EXPECT_EQ((page.*c.edit)()->text(), "renamed");
             EXPECT_FALSE((page.*c.mark)()->isHidden());
             retype((page.*c.edit)(), c.running);
@@ -451,8 +452,8 @@ TEST_F(PortSettings, ChangedNamesShowAsStoredMarkedForTheNextStart)
             EXPECT_TRUE((page.*c.mark)()->isHidden());
         }
     }
-    EXPECT_EQ(chatGroupTable().groups[0].displayName, "me");
-    EXPECT_EQ(chatGroupTable().groups[0].name, "A");
+    EXPECT_EQ(sandbox.chatTable.groups[0].displayName, "me");
+    EXPECT_EQ(sandbox.chatTable.groups[0].name, "A");
 }
 
 TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
@@ -461,7 +462,7 @@ TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
     auto& p = platform::Profile::application();
     {
         // Unchanged: "Log Folder" is left as the store has it now, "Log YesNo" written.
-        CPortSettingsSheet sheet(chatGroupTable());
+        CPortSettingsSheet sheet(sandbox.chatTable);
         EXPECT_EQ(sheet.windowTitle(), QString::fromUtf8("ポート＆ログの設定"));
         p.writeString(kNetMsg, "Log Folder", "/elsewhere");
         sheet.page()->storeLogSettings();
@@ -469,7 +470,7 @@ TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
         EXPECT_EQ(p.getInt(kNetMsg, "Log YesNo", -1), 0);
     }
     {
-        CPortSettingsSheet sheet(chatGroupTable());
+        CPortSettingsSheet sheet(sandbox.chatTable);
         std::string askedTitle;
         platform::setFolderPickerResponder([&](std::string_view title) -> std::optional<std::string> {
             askedTitle = std::string(title);
@@ -486,7 +487,7 @@ TEST_F(PortSettings, LogSettingsAreStoredOnOkOnlyAsChanged)
     }
     {
         // A cancelled picker keeps the folder.
-        CPortSettingsSheet sheet(chatGroupTable());
+        CPortSettingsSheet sheet(sandbox.chatTable);
         platform::setFolderPickerResponder([](std::string_view) -> std::optional<std::string> { return std::nullopt; });
         sheet.page()->browseLogFolder();
         EXPECT_EQ(sheet.page()->logFolder(), "/tmp/logs");
@@ -515,7 +516,7 @@ TEST_F(PortSettings, DefaultLogFolderUnderAnyWorkingDirectoryIsStoredExactlyAndL
     const std::string expected = cwd + "/ChatLog";
     const mode_t oldMask = ::umask(0);
     {
-        CPortPage page(chatGroupTable());
+        CPortPage page(sandbox.chatTable);
         ::umask(oldMask);
         EXPECT_EQ(page.logFolder(), expected);
         EXPECT_EQ(page.logFolderLabel()->text(), QString::fromUtf8(expected.c_str()));
@@ -529,7 +530,7 @@ TEST_F(PortSettings, DefaultLogFolderUnderAnyWorkingDirectoryIsStoredExactlyAndL
     EXPECT_NE(settings.find("Log Folder=" + expected + "\n"), std::string::npos) << settings;
 
     // A sent message is logged in that folder.
-    CNetMsgDlg* w = chatGroupTable().listener(0)->window();
+    CNetMsgDlg* w = sandbox.chatTable.listener(0)->window();
     platform::sendMessage(w, {WM_CHAT_SEND_GROUP, std::string("hello"), {}});
     ASSERT_TRUE(w->chatLog().isOpen());
     EXPECT_EQ(std::filesystem::path(w->chatLog().path()).parent_path().string(), expected);
@@ -548,7 +549,7 @@ TEST_F(PortSettings, FolderPickerTakesFoldersCodePage932CannotName)
     startGroups({{"12121", "A", "me"}});
     const std::string chosen = sandbox.path() + "/" + kForeignFolder;
     std::filesystem::create_directory(chosen);
-    CPortPage page(chatGroupTable());
+    CPortPage page(sandbox.chatTable);
     bool answered = false;
     QTimer answerer;
     QObject::connect(&answerer, &QTimer::timeout, [&] {
@@ -611,11 +612,11 @@ TEST_F(PortSettings, DeletingAGroupSendsNoLeaveNotice)
     startGroups({{"12121", "A", "gone"}, {"12122", "B", "stays"}});
     UdpCapture capture;
     ASSERT_TRUE(capture.open());
-    CPortPage page(chatGroupTable());
+    CPortPage page(sandbox.chatTable);
     page.selectItem(0);
     page.deleteSelected();
-    ASSERT_EQ(chatGroupTable().groupCount, 1);
-    chatGroupTable().stopListener(0, true);
+    ASSERT_EQ(sandbox.chatTable.groupCount, 1);
+    sandbox.chatTable.stopListener(0, true);
     ASSERT_TRUE(capture.collectUntil(chat::buildLeave("stays"), 5000));
     EXPECT_FALSE(capture.anyHolds(chat::buildLeave("gone")));
 }

@@ -24,7 +24,6 @@ namespace orvalink::folders {
 
 using chat::ChatGroupObserver;
 using chat::ChatGroupTable;
-using chat::chatGroupTable;
 using chat::kMaxChatGroups;
 using platform::WM_CHAT_MEMBERS_CHANGED;
 using platform::WM_CHAT_ROWS_CHANGED;
@@ -49,17 +48,17 @@ struct ShownMenu {
 
 class LeftViewTest : public ::testing::Test {
 protected:
-    void SetUp() override { chatGroupTable().clear(); }
+    void SetUp() override { chatTable.clear(); }
     void TearDown() override
     {
         view.reset();
-        chatGroupTable().clear();
+        chatTable.clear();
     }
 
     // Configures the groups (code page 932 names), builds the view, fills and shows it.
     void start(const std::vector<std::string>& groupNames)
     {
-        ChatGroupTable& table = chatGroupTable();
+        ChatGroupTable& table = chatTable;
         for (std::size_t g = 0; g < groupNames.size(); ++g)
             table.groups[g].name = groupNames[g];
         table.groupCount = static_cast<int>(groupNames.size());
@@ -101,6 +100,7 @@ protected:
         return labels;
     }
 
+    ChatGroupTable chatTable;
     RecordingFrame frame;
     std::unique_ptr<CLeftView> view;
     std::vector<ShownMenu> menus;
@@ -126,14 +126,14 @@ TEST_F(LeftViewTest, InitialFillMakesAnExpandedGroupNodePerGroupAndReportsReady)
         const QImage icon = group(i)->icon(0).pixmap(22, 17).toImage();
         EXPECT_EQ(icon.pixelColor(0, 0).alpha(), 0);
     }
-    EXPECT_TRUE(chatGroupTable().isObserver(*view));
-    EXPECT_EQ(chatGroupTable().treeReady.load(), 1);
+    EXPECT_TRUE(chatTable.isObserver(*view));
+    EXPECT_EQ(chatTable.treeReady.load(), 1);
     EXPECT_TRUE(frame.messages.empty());
 
     const CLeftView* gone = view.get();
     view.reset();
-    EXPECT_FALSE(chatGroupTable().isObserver(*gone));
-    EXPECT_EQ(chatGroupTable().treeReady.load(), 0);
+    EXPECT_FALSE(chatTable.isObserver(*gone));
+    EXPECT_EQ(chatTable.treeReady.load(), 0);
 }
 
 TEST_F(LeftViewTest, RightPressPicksTheMenuByNodeKindWithoutMovingTheSelection)
@@ -199,7 +199,7 @@ TEST_F(LeftViewTest, RightPressPicksTheMenuByNodeKindWithoutMovingTheSelection)
             EXPECT_EQ(group(1)->background(0).style(), Qt::NoBrush);
         ASSERT_EQ(view->selectedItems().size(), 1);
         EXPECT_EQ(view->selectedItems().first(), group(0));
-        EXPECT_EQ(chatGroupTable().currentGroup, 0);
+        EXPECT_EQ(chatTable.currentGroup, 0);
         EXPECT_TRUE(frame.messages.empty());
         view.reset();
     }
@@ -332,14 +332,14 @@ TEST_F(LeftViewTest, SelectingAGroupNodeShowsItsRows)
 {
     start({"A", "B", "C"});
     view->addMember(0, "PC-A");
-    chatGroupTable().currentGroup = 0;
+    chatTable.currentGroup = 0;
 
     select(group(0)->child(0));
-    EXPECT_EQ(chatGroupTable().currentGroup, 0);
+    EXPECT_EQ(chatTable.currentGroup, 0);
     EXPECT_TRUE(frame.messages.empty());
 
     select(group(2));
-    EXPECT_EQ(chatGroupTable().currentGroup, 2);
+    EXPECT_EQ(chatTable.currentGroup, 2);
     ASSERT_EQ(frame.messages.size(), 1u);
     EXPECT_EQ(frame.messages[0], std::make_tuple(WM_CHAT_ROWS_CHANGED, std::int64_t{2}, std::int64_t{0}));
 
@@ -352,9 +352,9 @@ TEST_F(LeftViewTest, SelectingAGroupNodeShowsItsRows)
 TEST_F(LeftViewTest, GroupsWithTheSameNameSelectTheFirst)
 {
     start({"A", "A"});
-    chatGroupTable().currentGroup = 1;
+    chatTable.currentGroup = 1;
     select(group(1));
-    EXPECT_EQ(chatGroupTable().currentGroup, 0);
+    EXPECT_EQ(chatTable.currentGroup, 0);
     ASSERT_EQ(frame.messages.size(), 1u);
     EXPECT_EQ(std::get<1>(frame.messages[0]), 0);
 }
@@ -430,7 +430,7 @@ TEST_F(LeftViewTest, PathJoinsLabelsFromTheTopWithBackslashes)
 TEST_F(LeftViewTest, GroupNodesComeAndGo)
 {
     start({"A"});
-    ChatGroupTable& table = chatGroupTable();
+    ChatGroupTable& table = chatTable;
     table.groups[1].name = "B";
     table.groups[2].name = "A";
     table.groupCount = 3;

@@ -15,17 +15,17 @@ namespace orvalink::mail {
 
 using app::CMainFrame;
 using app::installMailSettingsCommand;
-using chat::chatGroupTable;
+using chat::ChatGroupTable;
 
 namespace {
 
 TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheetModally)
 {
     ProfileSandbox sandbox;
-    chatGroupTable().clear();
+    ChatGroupTable chatTable;
     platform::MessageBoxRecorder boxes;
     sandbox.profile().writeString("Mail Entry", "SaveFolder", "/var/mail/me");
-    CMainFrame frame(nullptr);
+    CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     installMailSettingsCommand(frame);
     EXPECT_EQ(mailDirectory(), "/var/mail/me");
@@ -51,7 +51,6 @@ TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheet
     EXPECT_EQ(sandbox.profile().getInt("Server Entry", "Normal", 0), 1);
     EXPECT_EQ(mailDirectory(), "/var/mail/me");
     frame.destroyWindow();
-    chatGroupTable().clear();
 }
 
 } // namespace

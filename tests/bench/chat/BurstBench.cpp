@@ -61,9 +61,9 @@ double percentile(std::vector<double> v, double q)
 
 std::size_t g_messageBytes = 0;
 
-Result burst(CMainFrame& frame, bool visible)
+Result burst(CMainFrame& frame, ChatReceiver& receiver, bool visible)
 {
-    ChatGroupTable& t = chatGroupTable();
+    ChatGroupTable& t = frame.chatGroups();
     auto& rows = t.groups[0].rows;
     rows.clear();
     for (std::size_t i = 0; i < ChatReceiver::kMaxRowsPerGroup; ++i)
@@ -78,13 +78,9 @@ Result burst(CMainFrame& frame, bool visible)
     platform::sendMessage(frame.messageTarget(), {WM_CHAT_ROWS_CHANGED, std::int64_t{0}, std::int64_t{0}});
     QCoreApplication::processEvents();
 
-    // As in the program: the main window is told of new rows once per burst of datagrams.
-    static const auto io = ChatReceiver::makeListenerIo(chatGroupTable());
-    static ChatReceiver receiver(*io, chatGroupTable());
-    receiver.setCoalescedRefresh(true);
     std::atomic<int> handled{0};
     std::vector<double> handlerMs;
-    CNetMsgDlg::setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+    t.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
         QElapsedTimer one;
         one.start();
         receiver.handle(w.groupIndex(), text, a, p);
@@ -129,7 +125,7 @@ Result burst(CMainFrame& frame, bool visible)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     sender.join();
     heartbeat.stop();
-    CNetMsgDlg::setReceiveHandler({});
+    t.setReceiveHandler({});
     return {handled.load() / seconds, percentile(handlerMs, 1.0), percentile(handlerMs, 0.99), percentile(gaps, 1.0),
             percentile(gaps, 0.99)};
 }
@@ -153,21 +149,25 @@ int main(int argc, char** argv)
     platform::Profile::application().writeInt("NetMsg Entry", "Log YesNo", 1);
     platform::Profile::application().writeString("NetMsg Entry", "Log Folder", dir.path().toStdString());
 
-    ChatGroupTable& t = chatGroupTable();
+    ChatGroupTable t;
+    // As in the program: the main window is told of new rows once per burst of datagrams.
+    const auto io = ChatReceiver::makeListenerIo(t);
+    ChatReceiver receiver(*io, t);
+    receiver.setCoalescedRefresh(true);
     t.groupCount = 1;
     t.groups[0].port = "12121";
     t.groups[0].name = "bench";
     t.groups[0].displayName = "me";
-    CMainFrame frame(nullptr);
+    CMainFrame frame(t);
     frame.create();
     frame.resize(800, 600);
     t.currentGroup = 0;
-    chatGroupTable().startListener(0);
+    t.startListener(0);
 
     bool met = true;
     for (int run = 0; run < 2; ++run) {
-        const Result hidden = burst(frame, false);
-        const Result shown = burst(frame, true);
+        const Result hidden = burst(frame, receiver, false);
+        const Result shown = burst(frame, receiver, true);
         std::printf("run %d, %d messages of %zu bytes or more into a group of %zu rows:\n", run + 1, kMessages,
                     g_messageBytes, ChatReceiver::kMaxRowsPerGroup);
         for (const auto& [what, r] : {std::pair{"window shown ", shown}, std::pair{"window hidden", hidden}})
@@ -177,6 +177,6 @@ int main(int argc, char** argv)
         met = met && shown.longestGapMs < 16 && hidden.longestGapMs < 16;
     }
     std::printf("goal: the GUI never blocked 16 ms or more (by the longest gap): %s\n", met ? "met" : "NOT met");
-    chatGroupTable().stopListener(0, false);
+    t.stopListener(0, false);
     return 0;
 }

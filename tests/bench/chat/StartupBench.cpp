@@ -53,7 +53,7 @@ double baselineMs()
 
 double listenersMs()
 {
-    COrvalinkApp program; // its table is the program's table while it lives
+    COrvalinkApp program;
     ChatGroupTable& t = program.chatGroups();
     t.groupCount = kGroups;
     for (int g = 0; g < kGroups; ++g) {

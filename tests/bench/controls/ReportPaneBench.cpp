@@ -28,7 +28,6 @@ using app::ChatRowSource;
 using app::CReportDemoView;
 using app::kPaneRowCapacity;
 using chat::ChatGroupTable;
-using chat::chatGroupTable;
 using chat::ChatRow;
 
 namespace {
@@ -89,7 +88,8 @@ int main(int argc, char** argv)
     ::setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
     const int repetitions = argc > 1 ? std::max(3, std::atoi(argv[1])) : 40;
 
-    auto source = std::make_unique<ChatRowSource>(chatGroupTable());
+    ChatGroupTable chatTable;
+    auto source = std::make_unique<ChatRowSource>(chatTable);
     ChatRowSource* rowSource = source.get();
     CReportDemoView view(nullptr, nullptr, std::move(source));
     view.resize(800, 600);
@@ -97,7 +97,7 @@ int main(int argc, char** argv)
     QApplication::processEvents();
     CReportCtrl* ctrl = view.reportCtrl();
 
-    auto& rows = chatGroupTable().groups[0].rows;
+    auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < kPaneRowCapacity - 1; ++i)
         rows.push_back(makeRow(i));
 
