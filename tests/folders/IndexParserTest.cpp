@@ -1,9 +1,11 @@
 #include "folders/store/IndexParser.h"
 
 #include "folders/FolderTestSupport.h"
+#include "folders/store/ReceivedHeaderScan.h"
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace orvalink::folders {
 
@@ -93,6 +95,101 @@ TEST(IndexParser, RecordCutInsideItsBodySizeDoesNotSwallowTheNext)
     EXPECT_FALSE(shortMailbox.entries[1].placed);
     EXPECT_FALSE(shortMailbox.entries[2].placed);
     EXPECT_TRUE(shortMailbox.entries[0].placed);
+}
+
+// An index and its mailbox built as filing builds them, with one record made unreadable.
+struct Folder {
+    std::string index;
+    std::string mailbox;
+
+    void file(const std::string& message, const std::string& subject = {})
+    {
+        IndexRecord record = scanReceivedHeaders(message);
+        if (!subject.empty())
+            record.subject = subject;
+        record.bodySize = static_cast<std::uint32_t>(message.size());
+        index += encodeIndexRecord(record);
+        mailbox += message;
+    }
+    // A record whose length word and first terminator are both damaged: its message is hidden.
+    void fileHidden(const std::string& message)
+    {
+        const std::size_t at = index.size();
+        file(message);
+        index.replace(at, 4, le32(0x7FFFFFFFu));
+        index[at + 8] = 'X';
+    }
+    MailboxReader reader() const
+    {
+        return [this](std::uint64_t offset, std::uint64_t size) { return mailbox.substr(offset, size); };
+    }
+};
+
+std::string mail(const std::string& name, std::size_t bodyBytes)
+{
+    return "Received: by host; " + name + "\r\nSubject: " + name + "\r\n\r\n" + std::string(bodyBytes, 'b') + "\r\n";
+}
+
+// The records after unreadable index bytes are placed where their messages are found, the latest
+// place first; where they cannot be found, back from the mailbox's end as by sizes alone.
+TEST(IndexParser, RecordsAfterAGapArePlacedWhereTheirMessagesAre)
+{
+    struct Case {
+        const char* name;
+        Folder folder;
+        std::string trailing;
+        // Where the records after the gap are expected to start; npos: back from the end.
+        std::size_t tailStart;
+    };
+    std::vector<Case> cases;
+    {
+        Folder f;
+        f.file(mail("a", 10));
+        f.fileHidden(mail("x", 20));
+        const std::size_t tail = f.mailbox.size();
+        f.file(mail("x", 20));
+        f.file(mail("b", 30));
+        cases.push_back({"first message after the gap repeated in it", f, mail("t", 5), tail});
+    }
+    {
+        Folder f;
+        f.file(mail("a", 10));
+        f.fileHidden(mail("h", 20));
+        const std::size_t tail = f.mailbox.size();
+        f.file(mail("c", 5));
+        cases.push_back({"one message, trailing bytes a blank line", f, "\r\n", tail});
+    }
+    {
+        Folder f;
+        f.file(mail("a", 10));
+        f.fileHidden(mail("h", 20));
+        f.file(mail("c", 5), "not its subject");
+        cases.push_back({"texts found nowhere", f, mail("t", 5), std::string::npos});
+    }
+    {
+        Folder f;
+        f.file(mail("a", 10));
+        f.fileHidden(mail("h", 20));
+        f.file(mail("c", 5));
+        cases.push_back({"farther back than the search reaches", f,
+                         std::string(static_cast<std::size_t>(kMaxMessageSearchBytes), 't'), std::string::npos});
+    }
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.folder.mailbox += c.trailing;
+        IndexListing listing = parseIndex(c.folder.index);
+        ASSERT_EQ(listing.unreadable.size(), 1u);
+        placeMessages(listing, c.folder.mailbox.size(), c.folder.reader());
+        std::uint64_t tailBytes = 0;
+        for (std::size_t k = 1; k < listing.entries.size(); ++k)
+            tailBytes += listing.entries[k].record.bodySize;
+        const std::uint64_t expected =
+            c.tailStart == std::string::npos ? c.folder.mailbox.size() - tailBytes : c.tailStart;
+        ASSERT_TRUE(listing.entries[1].placed);
+        EXPECT_EQ(listing.entries[1].offset, expected);
+        EXPECT_EQ(listing.placedEnd, expected + tailBytes);
+        EXPECT_EQ(listing.endUnclaimed(), listing.placedEnd < c.folder.mailbox.size());
+    }
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 // running sum of body sizes, and a record read without damage encodes back to the same bytes.
 #include "folders/store/IndexParser.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace orvalink::folders {
@@ -67,17 +69,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(sum == listing.mailboxBytes);
     check(listing.cutShort == (!listing.unreadable.empty() && listing.unreadable.back().end == size));
 
-    // Placing against a mailbox never puts a message outside it or before the messages in front.
+    // Placing against a mailbox never puts a message outside it or before the messages in front,
+    // by sizes alone or looking for the messages in mailbox bytes (the input's bytes over again),
+    // and looking never reads past the mailbox.
     const std::uint64_t mailboxSize = size > 0 ? data[0] * 97u : 0;
-    placeMessages(listing, mailboxSize);
-    std::uint64_t end = 0;
-    for (const IndexEntry& e : listing.entries) {
-        if (!e.placed)
-            continue;
-        check(e.offset >= end);
-        end = e.offset + e.record.bodySize;
-        if (e.indexOffset > (listing.unreadable.empty() ? size : listing.unreadable.front().begin))
-            check(end <= mailboxSize);
+    const MailboxReader read = [&](std::uint64_t from, std::uint64_t count) {
+        check(from <= mailboxSize && count <= mailboxSize - from);
+        std::string out;
+        for (std::uint64_t i = from; i < from + count; ++i)
+            out.push_back(static_cast<char>(data[i % size]));
+        return out;
+    };
+    for (const bool looking : {false, true}) {
+        IndexListing placed = listing;
+        placeMessages(placed, mailboxSize, looking ? read : MailboxReader());
+        std::uint64_t end = 0;
+        for (const IndexEntry& e : placed.entries) {
+            if (!e.placed)
+                continue;
+            check(e.offset >= end);
+            end = e.offset + e.record.bodySize;
+            if (e.indexOffset > (placed.unreadable.empty() ? size : placed.unreadable.front().begin))
+                check(end <= mailboxSize);
+        }
+        check(placed.placedEnd <= std::max(mailboxSize, placed.mailboxBytes));
     }
     return 0;
 }

@@ -28,6 +28,7 @@
 
 namespace orvalink::folders {
 
+using orvalink::test::appendBytes;
 using orvalink::test::exists;
 using orvalink::test::fileMessage;
 using orvalink::test::fsPath;
@@ -188,6 +189,98 @@ TEST(MailStoreRecovery, UnreadableRecordInTheMiddleHidesNothingElse)
     EXPECT_EQ(readFolderMessage(f.folder, after->entries[3]), message(5));
     EXPECT_EQ(readFolderMessage(f.folder, after->entries[4]), sixth);
 }
+
+// Unreadable bytes in the middle of the index, and mailbox bytes after the last message that no
+// record explains (a message whose record was never written, bytes added from outside): the records
+// after the unreadable bytes still show their own messages, and the next append gives the bytes at
+// the end a record of their own, before its new mail, so that they stay readable and every later
+// listing, by this program or by one that places by sizes alone, finds each message where it is.
+struct TrailingCase {
+    const char* name;
+    // The records made unreadable, from the first.
+    int damagedFrom;
+    int damagedTo;
+    std::string trailing;
+};
+
+void PrintTo(const TrailingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class GapAndTrailingBytes : public ::testing::TestWithParam<TrailingCase> {};
+
+TEST_P(GapAndTrailingBytes, EveryRecordShowsItsOwnMessage)
+{
+    const TrailingCase& c = GetParam();
+    FiveMails f;
+    std::string index = f.index;
+    for (int k = c.damagedFrom; k <= c.damagedTo; ++k) {
+        const std::size_t at = recordStart(f.index, k);
+        index.replace(at, 4, le32(0x7FFFFFFFu));
+        index[at + 8] = 'X'; // the empty sender's terminator
+    }
+    writeBytes(f.folder + ".idx", index);
+    appendBytes(f.folder + ".mbx", c.trailing);
+    std::vector<int> kept;
+    for (int n = 1; n <= 5; ++n)
+        if (n - 1 < c.damagedFrom || n - 1 > c.damagedTo)
+            kept.push_back(n);
+
+    const auto expectKeptShown = [&](const IndexListing& listing) {
+        ASSERT_GE(listing.entries.size(), kept.size());
+        for (std::size_t k = 0; k < kept.size(); ++k) {
+            EXPECT_EQ(listing.entries[k].record.subject, "m" + std::to_string(kept[k])) << "record " << k;
+            EXPECT_EQ(readFolderMessage(f.folder, listing.entries[k]), message(kept[k])) << "record " << k;
+        }
+    };
+    const auto before = readFolderIndex(f.folder);
+    ASSERT_TRUE(before);
+    ASSERT_EQ(before->entries.size(), kept.size());
+    expectKeptShown(*before);
+    EXPECT_TRUE(before->endUnclaimed());
+    EXPECT_EQ(before->placedEnd, f.mailbox.size());
+
+    for (int n = 6; n <= 7; ++n) {
+        SCOPED_TRACE("after appending m" + std::to_string(n));
+        ASSERT_EQ(fileMessage(f.dir, kReceived, message(n)), StoreResult::Stored);
+        std::string stored = f.mailbox + c.trailing;
+        for (int m = 6; m <= n; ++m)
+            stored += message(m);
+        EXPECT_EQ(readBytes(f.folder + ".mbx"), stored);
+        EXPECT_EQ(readBytes(f.folder + ".idx").substr(0, index.size()), index);
+
+        const auto after = readFolderIndex(f.folder);
+        ASSERT_TRUE(after);
+        ASSERT_EQ(after->entries.size(), kept.size() + 1 + static_cast<std::size_t>(n - 5));
+        expectKeptShown(*after);
+        const IndexEntry& recovered = after->entries[kept.size()];
+        EXPECT_EQ(recovered.record.subject, kRecoveredSubject);
+        EXPECT_EQ(recovered.record.status, kStatusRead);
+        EXPECT_EQ(readFolderMessage(f.folder, recovered), c.trailing);
+        for (int m = 6; m <= n; ++m) {
+            const IndexEntry& e = after->entries[kept.size() + static_cast<std::size_t>(m - 5)];
+            EXPECT_EQ(e.record.subject, "m" + std::to_string(m));
+            EXPECT_EQ(readFolderMessage(f.folder, e), message(m));
+        }
+        EXPECT_FALSE(after->endUnclaimed());
+        // By sizes alone the records after the gap now end where the mailbox ends, as they should.
+        IndexListing bySizes = parseIndex(readBytes(f.folder + ".idx"));
+        placeMessages(bySizes, stored.size());
+        ASSERT_EQ(bySizes.entries.size(), after->entries.size());
+        for (std::size_t k = 0; k < bySizes.entries.size(); ++k)
+            EXPECT_EQ(bySizes.entries[k].offset, after->entries[k].offset) << "record " << k;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GapAndTrailingBytes,
+                         ::testing::Values(TrailingCase{"MessageWithoutRecord", 2, 2,
+                                                        "Received: x; d9\r\nSubject: stray\r\n\r\nnever indexed\r\n"},
+                                           TrailingCase{"BytesWithoutLineEnd", 2, 2, "garbage"},
+                                           TrailingCase{"TwoRecordsUnreadable", 1, 2, message(3)},
+                                           TrailingCase{"TrailingLongerThanTheGap", 3, 3,
+                                                        std::string(5000, 'z') + "\r\n"}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // A body size damaged to near 4 GiB is refused by the reader before anything is allocated for it.
 TEST(MailStoreRecovery, BodySizePastTheMailboxIsRefusedWithoutAllocating)

@@ -1,8 +1,13 @@
 #include "folders/store/ReceivedHeaderScan.h"
 
 #include <gtest/gtest.h>
+#include <iterator>
+#include <optional>
 #include <ostream>
+#include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace orvalink::folders {
 
@@ -86,6 +91,58 @@ TEST(ReceivedHeaderScan, AllFieldsOfATypicalMessage)
     expected.headerDate = "Tue, 02 Jan 2024 08:59:00 +0900";
     expected.mailer = "Mailer 3";
     EXPECT_EQ(scanReceivedHeaders(message), expected);
+}
+
+// What findReceivedMessage must give: the last start at or before `last` that begins a line and
+// from which the scan takes the record's texts, tried one by one.
+std::optional<std::size_t> findByScanning(std::string_view bytes, std::size_t last, std::size_t length,
+                                          const IndexRecord& record)
+{
+    if (length > bytes.size())
+        return std::nullopt;
+    for (std::size_t start = std::min(last, bytes.size() - length) + 1; start-- > 0;)
+        if ((start == 0 || bytes[start - 1] == '\n') &&
+            sameReceivedTexts(scanReceivedHeaders(bytes.substr(start, length)), record))
+            return start;
+    return std::nullopt;
+}
+
+// Looking for a message in a stretch of bytes finds what scanning from every start would: over
+// messages back to back, repeated messages, header lines cut by the search range, values longer
+// than a field holds, and bytes drawn at random from the pieces of header lines.
+TEST(ReceivedHeaderScan, FindingAMessageAgreesWithScanningFromEveryStart)
+{
+    std::vector<std::string> stretches = {
+        "Received: a; one\r\nFrom: x\r\nSubject: s\r\n\r\nbody; more\r\n"
+        "Received: b; two\r\nSubject:t\r\nX-Mailer: m\r\n\r\n\r\nSubject: s\r\n"
+        "Received: a; one\r\nFrom: x\r\nSubject: s\r\n\r\nbody; more\r\n"
+        "\nFrom:\r\nTo: " +
+            std::string(1200, 'v') + "\r\nDate: d\r\n;\r\nX-Mailer:",
+    };
+    std::mt19937 random(7);
+    const std::string pieces[] = {"\n",    "\r\n",     ";",   " ",     "a",         "b",
+                                  "From:", "Subject:", "To:", "Date:", "X-Mailer:", ":"};
+    for (int n = 0; n < 6; ++n) {
+        std::string bytes;
+        while (bytes.size() < 300)
+            bytes += pieces[random() % std::size(pieces)];
+        stretches.push_back(bytes);
+    }
+    for (const std::string& bytes : stretches) {
+        for (const std::size_t length : {std::size_t{7}, std::size_t{40}, std::size_t{160}, bytes.size()}) {
+            for (std::size_t from = 0; from + length <= bytes.size(); ++from) {
+                if (from > 0 && bytes[from - 1] != '\n')
+                    continue;
+                const IndexRecord record = scanReceivedHeaders(std::string_view(bytes).substr(from, length));
+                for (const std::size_t last : {bytes.size(), from, from + 1, from / 2}) {
+                    SCOPED_TRACE("length " + std::to_string(length) + ", from " + std::to_string(from) + ", last " +
+                                 std::to_string(last));
+                    ASSERT_EQ(findReceivedMessage(bytes, last, length, record),
+                              findByScanning(bytes, last, length, record));
+                }
+            }
+        }
+    }
 }
 
 } // namespace

@@ -130,8 +130,21 @@ TEST_F(DovecotDownload, FilesEachMessageConvertedAndTheSecondDownloadOnlyWhatIsN
 
     server->addMessage("From: goro@example.jp\r\nSubject: new\r\n\r\nfourth\r\n");
     const test::Pop3Run third = download(&filed);
-    EXPECT_EQ(third.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nLIST 4\r\nRETR 4\r\nQUIT\r\n");
+    EXPECT_EQ(third.sent, "USER taro\r\nPASS secret\r\nSTAT\r\nUIDL\r\nLIST\r\nLIST 4\r\nRETR 4\r\nQUIT\r\n");
     EXPECT_EQ(filed, 1);
+    // The bar's range shrinks from the whole mailbox to the one new message, and the bar fills.
+    std::vector<int> ranges;
+    std::vector<int> positions;
+    for (const mail::Pop3Event& e : third.events) {
+        if (e.kind == mail::Pop3Event::Kind::ProgressRange)
+            ranges.push_back(e.value);
+        if (e.kind == mail::Pop3Event::Kind::ProgressPosition)
+            positions.push_back(e.value);
+    }
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_GT(ranges[0], ranges[1]);
+    EXPECT_GT(ranges[1], 0);
+    EXPECT_EQ(positions, std::vector<int>{ranges[1]});
     const std::vector<std::string> after = receivedMessages(dir.path());
     ASSERT_EQ(after.size(), 4u);
     EXPECT_EQ(after[3], "From: goro@example.jp\r\nSubject: new\r\n\r\nfourth\r\n");

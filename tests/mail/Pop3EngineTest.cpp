@@ -147,9 +147,10 @@ TEST(Pop3Engine, ThreeMessagesWithoutUidlAreListedRetrievedAndCompletedInOrder)
 TEST(Pop3Engine, UidlListsAndRetrievesOnlyMessagesNotFiledBefore)
 {
     const std::string server = kLogin + "+OK 3 30\r\n+OK\r\n1 aaa\r\n2 bbb\r\n3 ccc\r\n.\r\n"
+                                        "+OK\r\n1 10\r\n2 10\r\n3 10\r\n.\r\n"
                                         "+OK 2 10\r\n+OK\r\ntwo\r\n.\r\n+OK\r\n";
     const Outcome o = runEverySplit(server, End::Open, {"aaa", "ccc"});
-    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST 2\r\nRETR 2\r\nQUIT\r\n");
+    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST\r\nLIST 2\r\nRETR 2\r\nQUIT\r\n");
     EXPECT_EQ(o.ids, std::vector<std::string>{"bbb"});
     EXPECT_EQ(o.outcome, Pop3Outcome::Done);
 
@@ -157,6 +158,96 @@ TEST(Pop3Engine, UidlListsAndRetrievesOnlyMessagesNotFiledBefore)
         runEverySplit(kLogin + "+OK 2 20\r\n+OK\r\n1 aaa\r\n2 bbb\r\n.\r\n+OK\r\n", End::Open, {"aaa", "bbb"});
     EXPECT_EQ(none.sent, kLoginSent + "UIDL\r\nQUIT\r\n");
     EXPECT_EQ(none.calls, "");
+}
+
+std::vector<int> valuesOf(const Outcome& o, Kind kind)
+{
+    std::vector<int> values;
+    for (const Pop3Event& e : o.events)
+        if (e.kind == kind)
+            values.push_back(e.value);
+    return values;
+}
+
+// When ids leave messages out, the bar measures only the messages fetched: its range becomes the
+// sum of their listed sizes and its last position reaches it.
+TEST(Pop3Engine, ProgressMeasuresOnlyTheMessagesFetched)
+{
+    struct Case {
+        const char* name;
+        std::string server;
+        std::set<std::string> filed;
+        std::string sent;
+        std::vector<int> ranges;
+        std::vector<int> positions;
+    };
+    const std::string ids = "+OK\r\n1 aaa\r\n2 bbb\r\n3 ccc\r\n.\r\n";
+    const std::string sizes = "+OK 3 messages\r\n1 10\r\n2 20\r\n3 30\r\n.\r\n";
+    const std::string fetch23 = "+OK 2 20\r\n+OK\r\nb\r\n.\r\n+OK 3 30\r\n+OK\r\nc\r\n.\r\n+OK\r\n";
+    const std::string fetch23Sent = "LIST 2\r\nRETR 2\r\nLIST 3\r\nRETR 3\r\nQUIT\r\n";
+    const std::vector<Case> cases = {
+        {"one of three filed before",
+         kLogin + "+OK 3 60\r\n" + ids + sizes + fetch23,
+         {"aaa"},
+         "UIDL\r\nLIST\r\n" + fetch23Sent,
+         {60, 50},
+         {20, 50}},
+        {"all filed before",
+         kLogin + "+OK 3 60\r\n" + ids + "+OK\r\n",
+         {"aaa", "bbb", "ccc"},
+         "UIDL\r\nQUIT\r\n",
+         {60, 0},
+         {}},
+        // Every message is new: the STAT size is the total, no listing of sizes is asked for.
+        {"none filed before",
+         kLogin + "+OK 3 60\r\n" + ids + "+OK 1 10\r\n+OK\r\na\r\n.\r\n" + fetch23,
+         {},
+         "UIDL\r\nLIST 1\r\nRETR 1\r\n" + fetch23Sent,
+         {60},
+         {10, 30, 60}},
+        // A server that will not list the sizes: the STAT range and the LIST n steps, as without ids.
+        {"sizes refused",
+         kLogin + "+OK 3 60\r\n" + ids + "-ERR not now\r\n" + fetch23,
+         {"aaa"},
+         "UIDL\r\nLIST\r\n" + fetch23Sent,
+         {60},
+         {20, 50}},
+        // A size named twice keeps the first, a message the listing leaves out counts 0, odd lines are
+        // passed over, and the steps use the listed sizes even where LIST n says otherwise.
+        {"odd listing",
+         kLogin + "+OK 3 60\r\n" + ids + "+OK\r\n2 20\r\n2 999\r\nx\r\n9 5\r\n7\r\n.\r\n" + fetch23,
+         {"aaa"},
+         "UIDL\r\nLIST\r\n" + fetch23Sent,
+         {60, 20},
+         {20, 20}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome o = runEverySplit(c.server, End::Open, c.filed);
+        EXPECT_EQ(o.sent, kLoginSent + c.sent);
+        EXPECT_EQ(valuesOf(o, Kind::ProgressRange), c.ranges);
+        EXPECT_EQ(valuesOf(o, Kind::ProgressPosition), c.positions);
+        EXPECT_EQ(o.outcome, Pop3Outcome::Done);
+        EXPECT_TRUE(errorsOf(o).empty());
+    }
+}
+
+// After an abort, the rest of the listing of sizes is read past before the answer to QUIT.
+TEST(Pop3Engine, AbortDuringTheListingOfSizesReadsPastIt)
+{
+    RecordingSink sink;
+    Pop3Engine engine({"taro", "pw"}, sink, {"aaa"});
+    Outcome o;
+    take(o, engine.feed(kLogin + "+OK 2 20\r\n+OK\r\n1 aaa\r\n2 bbb\r\n.\r\n+OK\r\n1 10\r\n"));
+    EXPECT_EQ(engine.state(), Pop3Engine::SizesSent);
+    take(o, engine.abort());
+    take(o, engine.feed("+OK not the answer to QUIT\r\n.\r\n"));
+    EXPECT_TRUE(engine.waitingForServer());
+    take(o, engine.feed("+OK bye\r\n"));
+    EXPECT_FALSE(engine.waitingForServer());
+    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST\r\nQUIT\r\n");
+    EXPECT_EQ(engine.outcome(), Pop3Outcome::Aborted);
+    EXPECT_EQ(sink.calls, "");
 }
 
 TEST(Pop3Engine, EmptyMailboxQuitsAtOnce)
@@ -348,9 +439,10 @@ TEST(Pop3Engine, UidlAnswerIsCheckedBeforeItIsBelieved)
                                "3 " +
                                std::string(71, 'x') +
                                "\r\n.\r\n"
+                               "+OK\r\n1 10\r\n2 10\r\n3 10\r\n.\r\n"
                                "+OK 2 10\r\n+OK\r\nb\r\n.\r\n+OK 3 10\r\n+OK\r\nc\r\n.\r\n+OK\r\n";
     const Outcome o = runEverySplit(server);
-    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST 2\r\nRETR 2\r\nLIST 3\r\nRETR 3\r\nQUIT\r\n");
+    EXPECT_EQ(o.sent, kLoginSent + "UIDL\r\nLIST\r\nLIST 2\r\nRETR 2\r\nLIST 3\r\nRETR 3\r\nQUIT\r\n");
     EXPECT_EQ(o.ids, (std::vector<std::string>{"bbb", ""}));
 }
 

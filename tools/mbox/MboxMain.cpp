@@ -55,7 +55,7 @@ bool loadIndex(const std::string& folder, const char* shownName, IndexListing& l
     for (const auto& gap : listing.unreadable)
         std::fprintf(stderr, "orvalink-mbox: bytes %llu to %llu of the index of %s hold no readable record\n",
                      static_cast<unsigned long long>(gap.begin), static_cast<unsigned long long>(gap.end), shownName);
-    if (listing.placedEnd < listing.mailboxSize && !listing.recordsFollowAGap())
+    if (listing.endUnclaimed())
         std::fprintf(stderr,
                      "orvalink-mbox: mailbox bytes %llu to %llu of %s belong to no record (the next append gives "
                      "them one)\n",

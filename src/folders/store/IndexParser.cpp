@@ -1,5 +1,8 @@
 #include "folders/store/IndexParser.h"
 
+#include "folders/store/ReceivedHeaderScan.h"
+
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -174,7 +177,83 @@ IndexListing parseIndex(std::string_view bytes)
     return listing;
 }
 
-void placeMessages(IndexListing& listing, std::uint64_t mailboxSize)
+namespace {
+
+// The received message of `entry` lies at `offset`: the texts its record holds are the ones its
+// first bytes give, and it ends a line, as every received message is stored. With `afterLineEnd`,
+// the bytes before it end a line too (or it starts the mailbox).
+bool receivedMessageAt(const IndexEntry& entry, std::uint64_t offset, const MailboxReader& read, bool afterLineEnd)
+{
+    const std::uint64_t size = entry.record.bodySize;
+    const std::uint64_t searched = std::min<std::uint64_t>(size, kHeaderSearchBytes);
+    const std::uint64_t before = afterLineEnd && offset > 0 ? 1 : 0;
+    const std::string bytes = read(offset - before, before + searched);
+    if (bytes.size() != before + searched || (before == 1 && bytes.front() != '\n'))
+        return false;
+    if (size > 0 && (size == searched ? bytes.substr(bytes.size() - 1) : read(offset + size - 1, 1)) != "\n")
+        return false;
+    return sameReceivedTexts(scanReceivedHeaders(std::string_view(bytes).substr(before)), entry.record);
+}
+
+// Where the records from `first` on, which lie together, start in the mailbox: at most `highest`,
+// at least `lowest`, found by the received messages among them. Nothing when they hold no received
+// message or their messages are found nowhere in that stretch.
+std::optional<std::uint64_t> findRecordsByContent(const std::vector<IndexEntry>& entries, std::size_t first,
+                                                  std::uint64_t lowest, std::uint64_t highest,
+                                                  const MailboxReader& read)
+{
+    // The first and the last received message, and their offsets from where the records start.
+    std::optional<std::size_t> firstReceived;
+    std::optional<std::size_t> lastReceived;
+    std::uint64_t firstOffset = 0;
+    std::uint64_t lastOffset = 0;
+    std::uint64_t offset = 0;
+    for (std::size_t k = first; k < entries.size(); ++k) {
+        if (entries[k].record.status == kStatusUnread && !entries[k].damaged) {
+            if (!firstReceived) {
+                firstReceived = k;
+                firstOffset = offset;
+            }
+            lastReceived = k;
+            lastOffset = offset;
+        }
+        offset += entries[k].record.bodySize;
+    }
+    if (!firstReceived)
+        return std::nullopt;
+    // Bytes before the records that end no line cannot be the end of a received message.
+    const IndexEntry& firstEntry = entries[*firstReceived];
+    const bool afterLineEnd = *firstReceived == first;
+    const auto foundAt = [&](std::uint64_t start) {
+        return receivedMessageAt(firstEntry, start + firstOffset, read, afterLineEnd) &&
+               (lastReceived == firstReceived ||
+                receivedMessageAt(entries[*lastReceived], start + lastOffset, read, false));
+    };
+    if (foundAt(highest))
+        return highest;
+    if (highest - lowest > kMaxMessageSearchBytes)
+        return std::nullopt;
+    // The bytes where the first received message may start, and as far on as its search range goes.
+    const std::uint64_t searched = std::min<std::uint64_t>(firstEntry.record.bodySize, kHeaderSearchBytes);
+    const std::string window = read(lowest + firstOffset, highest - lowest + searched);
+    // A first message found where the rest is not is looked for further back a few times at most.
+    constexpr int kMaxTries = 16;
+    std::uint64_t last = highest - lowest;
+    for (int tries = 0; tries < kMaxTries && last > 0; ++tries) {
+        const std::optional<std::size_t> found =
+            findReceivedMessage(window, static_cast<std::size_t>(last - 1), searched, firstEntry.record);
+        if (!found)
+            return std::nullopt;
+        if (foundAt(lowest + *found))
+            return lowest + *found;
+        last = *found;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void placeMessages(IndexListing& listing, std::uint64_t mailboxSize, const MailboxReader& read)
 {
     listing.mailboxSize = mailboxSize;
     if (listing.unreadable.empty())
@@ -196,6 +275,10 @@ void placeMessages(IndexListing& listing, std::uint64_t mailboxSize)
     if (tailStart == listing.entries.size() || tailBytes > mailboxSize || mailboxSize - tailBytes < forwardEnd)
         return;
     std::uint64_t offset = mailboxSize - tailBytes;
+    if (read && offset > forwardEnd) {
+        if (const auto found = findRecordsByContent(listing.entries, tailStart, forwardEnd, offset, read))
+            offset = *found;
+    }
     for (std::size_t k = tailStart; k < listing.entries.size(); ++k) {
         listing.entries[k].placed = true;
         listing.entries[k].offset = offset;

@@ -9,6 +9,8 @@
 #include "folders/store/IndexRecord.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,8 +23,8 @@ struct IndexEntry {
     std::uint64_t offset = 0;
     // The message's place in the mailbox is known. Records before any unreadable index bytes are
     // placed from the start of the mailbox; the records after the last unreadable bytes are placed
-    // back from the end of the mailbox (see placeMessages); records between two stretches of
-    // unreadable bytes cannot be placed.
+    // where their messages are found, or else back from the end of the mailbox (see
+    // placeMessages); records between two stretches of unreadable bytes cannot be placed.
     bool placed = true;
     // Where the record lies in the index file, and how many bytes it takes there.
     std::uint64_t indexOffset = 0;
@@ -55,6 +57,10 @@ struct IndexListing {
     std::uint64_t mailboxSize = 0;
     std::uint64_t placedEnd = 0;
 
+    // The mailbox bytes from placedEnd to its end follow every record's message: no record hidden
+    // in unreadable index bytes can own them, and the next append gives them a record of their own.
+    bool endUnclaimed() const { return placedEnd < mailboxSize && (!recordsFollowAGap() || entries.back().placed); }
+
     // Some readable record follows unreadable bytes. Then mailbox bytes that the readable records
     // do not account for may belong to records hidden in the gap.
     bool recordsFollowAGap() const
@@ -65,10 +71,22 @@ struct IndexListing {
 
 IndexListing parseIndex(std::string_view bytes);
 
-// Places the records that follow unreadable index bytes, given the mailbox's length: the records
-// after the last gap end where the mailbox ends (every append adds its message at the end of the
-// mailbox and its record at the end of the index), provided that leaves room for the records placed
-// before them. Also sets mailboxSize and placedEnd.
-void placeMessages(IndexListing& listing, std::uint64_t mailboxSize);
+// Reads `size` bytes of the mailbox from `offset`; fewer where it ends or cannot be read.
+using MailboxReader = std::function<std::string(std::uint64_t offset, std::uint64_t size)>;
+
+// The most mailbox bytes that may lie between the placed records and those after unreadable index
+// bytes for which the messages of the latter are looked for.
+inline constexpr std::uint64_t kMaxMessageSearchBytes = std::uint64_t{8} << 20;
+
+// Places the records that follow unreadable index bytes, given the mailbox's length, provided that
+// leaves room for the records placed before them. Every append adds its message at the end of the
+// mailbox and its record at the end of the index, so the records after the last gap lie together;
+// the mailbox bytes that no readable record accounts for lie before them (the messages of records
+// hidden in the gap) or after them (messages whose records were never written). With `read`, the
+// received messages among them are looked for in the mailbox: the records are placed where the
+// first and the last of those messages are found, the latest such place first. Otherwise (no
+// reader, no received message, or none found) they end where the mailbox ends. Also sets
+// mailboxSize and placedEnd.
+void placeMessages(IndexListing& listing, std::uint64_t mailboxSize, const MailboxReader& read = {});
 
 } // namespace orvalink::folders

@@ -131,6 +131,17 @@ std::optional<std::string> readRange(int fd, off_t from, off_t to)
     return bytes;
 }
 
+// Reads a folder's mailbox for placeMessages; `fd` must stay open while the listing is placed.
+MailboxReader mailboxReader(int fd)
+{
+    return [fd](std::uint64_t offset, std::uint64_t size) -> std::string {
+        if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+            size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) - offset)
+            return {};
+        return readRange(fd, static_cast<off_t>(offset), static_cast<off_t>(offset + size)).value_or(std::string());
+    };
+}
+
 bool lockFile(int fd, int operation)
 {
     while (::flock(fd, operation) != 0)
@@ -384,7 +395,8 @@ private:
     // body size damaged) is filled up with zero bytes to the length they give: what was lost stays
     // lost, but the records keep their messages and the new message lies where a reader looks for
     // it. Unreadable index bytes stay where they are; when readable records follow them, the
-    // mailbox bytes the readable records do not account for may be theirs and are left to them.
+    // mailbox bytes the readable records do not account for may be theirs and are left to them,
+    // except for those found to lie after the messages of the records that follow them.
     StoreResult bringInStep()
     {
         const auto known = knownFolders().find(m_path);
@@ -397,7 +409,7 @@ private:
             cutBack();
             return StoreResult::CannotOpen;
         }
-        const IndexListing listing = parseIndex(*index);
+        IndexListing listing = parseIndex(*index);
         const std::uint64_t mailbox = m_before.mailboxSize;
         if (mailbox < listing.mailboxBytes) {
             // Grown without writing the zero bytes (a hole in the file): a body size damaged to
@@ -407,8 +419,11 @@ private:
                 cutBack();
                 return StoreResult::WriteFailed;
             }
-        } else if (mailbox > listing.mailboxBytes && !listing.recordsFollowAGap()) {
-            for (std::uint64_t left = mailbox - listing.mailboxBytes; left > 0;) {
+        } else if (mailbox > listing.mailboxBytes) {
+            placeMessages(listing, mailbox, mailboxReader(m_mailbox.get()));
+            if (!listing.endUnclaimed())
+                return StoreResult::Stored;
+            for (std::uint64_t left = mailbox - listing.placedEnd; left > 0;) {
                 IndexRecord recovered;
                 recovered.status = kStatusRead;
                 recovered.subject = std::string(kRecoveredSubject);
@@ -669,31 +684,28 @@ bool hasInterruptedAppend(const std::string& folderPath)
 
 std::optional<IndexListing> readFolderIndex(const std::string& folderPath)
 {
-    std::optional<std::string> bytes;
-    std::uint64_t mailboxSize = 0;
-    {
-        // Both files as one append left them; the reading of the records needs no lock.
-        const std::lock_guard lock(storeMutex());
-        const FileDescriptor folderLock = lockForReading(folderPath);
-        const FileDescriptor index(openPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
-        if (!index.isOpen()) {
-            if (errno == ENOENT)
-                return IndexListing{};
-            return std::nullopt;
-        }
-        struct stat indexStat {};
-        if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
-            return std::nullopt;
-        bytes = readRange(index.get(), 0, indexStat.st_size);
-        if (!bytes)
-            return std::nullopt;
-        const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
-        struct stat mailboxStat {};
-        if (mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode))
-            mailboxSize = static_cast<std::uint64_t>(mailboxStat.st_size);
+    // Both files as one append left them: the records are placed while no append can change them.
+    const std::lock_guard lock(storeMutex());
+    const FileDescriptor folderLock = lockForReading(folderPath);
+    const FileDescriptor index(openPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
+    if (!index.isOpen()) {
+        if (errno == ENOENT)
+            return IndexListing{};
+        return std::nullopt;
     }
+    struct stat indexStat {};
+    if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
+        return std::nullopt;
+    const std::optional<std::string> bytes = readRange(index.get(), 0, indexStat.st_size);
+    if (!bytes)
+        return std::nullopt;
     IndexListing listing = parseIndex(*bytes);
-    placeMessages(listing, mailboxSize);
+    const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
+    struct stat mailboxStat {};
+    if (mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode))
+        placeMessages(listing, static_cast<std::uint64_t>(mailboxStat.st_size), mailboxReader(mailbox.get()));
+    else
+        placeMessages(listing, 0);
     return listing;
 }
 

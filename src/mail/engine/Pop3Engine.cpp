@@ -181,9 +181,9 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
         return;
     }
     case UidlSent:
-        if (m_uidlListing) {
+        if (m_listing) {
             if (line == ".") {
-                m_uidlListing = false;
+                m_listing = false;
                 afterUidl(step);
             } else {
                 handleUidlLine(line);
@@ -192,7 +192,7 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
         }
         if (ok) {
             m_uidl = true;
-            m_uidlListing = true;
+            m_listing = true;
         } else if (line.substr(0, 4) == "-ERR") {
             // No UIDL: every message is fetched, as a server without ids has always been served.
             afterUidl(step);
@@ -205,13 +205,40 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
             return fail(replyText(line), step, false);
         const int size = replyNumbers(line).second;
         step.events.push_back({Pop3Event::Kind::MessageLine, format(texts::kListFormat, m_current, size)});
-        m_progressTotal += size;
+        // The bar moves by the same sizes that made its range.
+        m_progressTotal += m_toFetchSizes.empty() ? size : m_toFetchSizes[m_fetchIndex - 1];
         step.events.push_back({Pop3Event::Kind::ProgressPosition, {}, clampToInt(m_progressTotal)});
         step.send += "RETR " + std::to_string(m_current) + "\r\n";
         m_state = Retrieving;
         m_phase = DataPhase::StatusLine;
         return;
     }
+    case SizesSent:
+        if (m_listing) {
+            if (line == ".") {
+                m_listing = false;
+                std::int64_t total = 0;
+                for (std::int64_t& size : m_toFetchSizes) {
+                    size = std::max<std::int64_t>(size, 0);
+                    total += size;
+                }
+                step.events.push_back({Pop3Event::Kind::ProgressRange, {}, clampToInt(total)});
+                startFetching(step);
+            } else {
+                handleSizeLine(line);
+            }
+            return;
+        }
+        if (ok) {
+            m_listing = true;
+            m_toFetchSizes.assign(m_toFetch.size(), -1);
+        } else if (line.substr(0, 4) == "-ERR") {
+            // No sizes told: the bar keeps the STAT size and moves by each LIST n size, as without ids.
+            startFetching(step);
+        } else {
+            fail(replyText(line), step, false);
+        }
+        return;
     case Retrieving:
         if (!ok)
             return fail(replyText(line), step, false);
@@ -224,9 +251,9 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
         m_phase = DataPhase::LineStart;
         return;
     case QuitSent:
-        if (m_uidlListing) {
+        if (m_listing) {
             if (line == ".")
-                m_uidlListing = false;
+                m_listing = false;
             return;
         }
         if (m_drainRetr) {
@@ -262,7 +289,41 @@ void Pop3Engine::handleUidlLine(std::string_view line)
     m_toFetchIds.emplace_back(UidlRecord::validId(id) ? std::string(id) : std::string());
 }
 
+void Pop3Engine::handleSizeLine(std::string_view line)
+{
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos)
+        return;
+    const int number = readNumber(line);
+    const auto at = std::lower_bound(m_toFetch.begin(), m_toFetch.end(), number);
+    if (at == m_toFetch.end() || *at != number)
+        return;
+    std::int64_t& size = m_toFetchSizes[static_cast<std::size_t>(at - m_toFetch.begin())];
+    // A number named twice keeps its first size.
+    if (size >= 0)
+        return;
+    std::string_view rest = line.substr(space + 1);
+    while (!rest.empty() && rest.front() == ' ')
+        rest.remove_prefix(1);
+    size = readNumber(rest);
+}
+
 void Pop3Engine::afterUidl(Pop3Step& step)
+{
+    // With ids, the messages filed before are left out: the bar is to measure only what is fetched.
+    // When every message is fetched after all, the STAT size already is that.
+    if (m_uidl && static_cast<int>(m_toFetch.size()) != m_messageCount) {
+        if (!m_toFetch.empty()) {
+            step.send += "LIST\r\n";
+            m_state = SizesSent;
+            return;
+        }
+        step.events.push_back({Pop3Event::Kind::ProgressRange, {}, 0});
+    }
+    startFetching(step);
+}
+
+void Pop3Engine::startFetching(Pop3Step& step)
 {
     m_fetchIndex = 0;
     m_current = 0;
@@ -405,7 +466,7 @@ void Pop3Engine::fail(std::string_view text, Pop3Step& step, bool disconnect)
     step.events.push_back({Pop3Event::Kind::Error, std::string(text)});
     m_outcome = Pop3Outcome::Failed;
     m_drainRetr = false;
-    m_uidlListing = false;
+    m_listing = false;
     if (m_state != QuitSent)
         sendQuit(step);
     if (disconnect) {
@@ -432,7 +493,7 @@ Pop3Step Pop3Engine::timedOut()
     Pop3Step step;
     if (m_finished)
         return step;
-    if (m_state == QuitSent && !m_drainRetr && !m_uidlListing) {
+    if (m_state == QuitSent && !m_drainRetr && !m_listing) {
         // Only the answer to QUIT is missing: everything else is decided, nothing is lost.
         step.disconnect = true;
         finish(step);
@@ -449,7 +510,7 @@ Pop3Step Pop3Engine::connectionClosed()
     if (m_finished)
         return step;
     flushData(step);
-    if (m_state == QuitSent && !m_drainRetr && !m_uidlListing) {
+    if (m_state == QuitSent && !m_drainRetr && !m_listing) {
         finish(step);
         return step;
     }

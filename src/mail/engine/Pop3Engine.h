@@ -2,8 +2,14 @@
 
 // The POP3 conversation of one download (RFC 1939), without any socket: the receive window's glue
 // hands every chunk it reads to feed() and sends what comes back; the engine tells the window what
-// to show. The commands go USER, PASS, STAT, then UIDL when there is anything to fetch, then
-// LIST n / RETR n for each message to fetch, then QUIT. Nothing is deleted on the server.
+// to show. The commands go USER, PASS, STAT, then UIDL when there is anything to fetch, then (when
+// the server has ids and some message is new) LIST for the sizes of all messages, then LIST n /
+// RETR n for each message to fetch, then QUIT. Nothing is deleted on the server.
+//
+// The progress bar's range is the STAT size; when UIDL leaves some messages out, it becomes the sum
+// of the listed sizes of the messages that will be fetched, so that the bar fills on every download
+// and not only on the first. Its position is the sum of those sizes up to the message being
+// retrieved (it moves as each message starts).
 //
 // Replies are framed into lines whatever the reads look like: a reply may come one byte per read,
 // several replies may come in one read, a message's "." line together with the next reply. A
@@ -118,7 +124,7 @@ struct Pop3Login {
 
 class Pop3Engine {
 public:
-    // Receive states as the window numbers them. 5 is the UIDL listing; 7 is not used.
+    // Receive states as the window numbers them. 5 is the UIDL listing, 7 the listing of all sizes.
     enum State : int {
         Greeting = 1,
         UserSent = 2,
@@ -126,6 +132,7 @@ public:
         StatSent = 4,
         UidlSent = 5,
         ListSent = 6,
+        SizesSent = 7,
         Retrieving = 8,
         QuitSent = 9,
     };
@@ -172,7 +179,9 @@ private:
     void handleLine(std::string_view line, Pop3Step& step);
     void handleData(std::string_view& bytes, Pop3Step& step);
     void handleUidlLine(std::string_view line);
+    void handleSizeLine(std::string_view line);
     void afterUidl(Pop3Step& step);
+    void startFetching(Pop3Step& step);
     void listNext(Pop3Step& step);
     void endOfMessage(Pop3Step& step);
     void abandonCurrent();
@@ -194,10 +203,12 @@ private:
     int m_messageCount = 0;
     std::int64_t m_mailboxSize = 0;
     bool m_uidl = false;
-    bool m_uidlListing = false; // inside the multi-line UIDL answer
+    bool m_listing = false; // inside a multi-line answer (UIDL or LIST)
     // Messages to fetch, in server order; without UIDL the numbers 1..count are produced on the fly.
     std::vector<int> m_toFetch;
     std::vector<std::string> m_toFetchIds;
+    // Their sizes from the listing of all sizes (0 for one it did not name); empty without it.
+    std::vector<std::int64_t> m_toFetchSizes;
     std::size_t m_fetchIndex = 0;
     int m_lastListed = 0;
     int m_current = 0;
