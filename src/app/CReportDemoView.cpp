@@ -16,35 +16,7 @@
 
 namespace orvalink::app {
 
-using controls::CReportCtrl;
-using controls::CReportView;
-using controls::FH_PROPERTY_DRAGCURSOR;
-using controls::HDS_DRAGDROP;
-using controls::HeaderItem;
-using controls::ImageList;
-using controls::kMaxCellText;
-using controls::RCHT_ONCHECK;
-using controls::RCIF_BKCOLOR;
-using controls::RCIF_CHECK;
-using controls::RCIF_DATA;
-using controls::RCIF_IMAGE;
-using controls::RCIF_PREVIEW;
-using controls::RCIF_STATE;
-using controls::RCIF_TEXT;
-using controls::RCIF_TEXTCOLOR;
-using controls::RCIS_BOLD;
-using controls::RCIS_SELECTED;
-using controls::RCN_CLICK;
-using controls::RCN_DBLCLICK;
-using controls::RCN_DRAWPREVIEW;
-using controls::RCS_REMOVECOLUMNS;
-using controls::RCS_SINGLESEL;
-using controls::ReportItem;
-using controls::ReportNotification;
-using controls::ReportRowSource;
-using controls::ReportSourceRow;
-using controls::ReportSubItem;
-using controls::RVCF_TEXT;
+using namespace controls;
 using res::resourceBitmap;
 
 namespace {

@@ -20,30 +20,9 @@ namespace orvalink::app {
 
 using chat::ChatGroupTable;
 using chat::ChatRow;
-using controls::CReportCtrl;
-using controls::FH_PROPERTY_DRAGCURSOR;
-using controls::HDS_DRAGDROP;
-using controls::RCIF_BKCOLOR;
-using controls::RCIF_CHECK;
-using controls::RCIF_DATA;
-using controls::RCIF_IMAGE;
-using controls::RCIF_PREVIEW;
-using controls::RCIF_STATE;
-using controls::RCIF_TEXT;
-using controls::RCIF_TEXTCOLOR;
-using controls::RCIS_BOLD;
-using controls::RCIS_FOCUSED;
-using controls::RCIS_SELECTED;
-using controls::RCS_REMOVECOLUMNS;
-using controls::RCS_SINGLESEL;
-using controls::ReportItem;
-using controls::ReportRowSource;
-using controls::ReportSourceRow;
+using namespace controls;
 
 namespace {
-
-using controls::grabImage;
-using controls::showActive;
 
 const QColor kHighlight(0, 0, 128);
 
