@@ -4,9 +4,7 @@
 #include "platform/text/Cp932.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <mutex>
-#include <sys/stat.h>
 
 namespace orvalink::mail {
 
@@ -32,17 +30,6 @@ void setMailDirectoryPath(std::string_view path)
     g_mailDirectory = path;
 }
 
-std::string mailDirectory()
-{
-    const std::string path = mailDirectoryPath();
-    std::string text = platform::utf8ToCp932(path);
-    // Only a text that names this very folder again; "?" for a character code page 932 lacks
-    // would name another one.
-    if (platform::cp932ToUtf8(text) != path || !platform::cp932RoundTrips(text))
-        return {};
-    return text;
-}
-
 void setMailDirectory(std::string_view directory)
 {
     setMailDirectoryPath(platform::cp932ToUtf8(directory));
@@ -64,24 +51,6 @@ bool storeMailDirectory(platform::Profile& profile, std::string_view path)
 {
     setMailDirectoryPath(path);
     return profile.writePath(kMailEntrySection, "SaveFolder", path);
-}
-
-bool createMailDirectory(std::string_view directory)
-{
-    const std::string path = platform::cp932ToUtf8(directory);
-    if (path.empty())
-        return false;
-    // Each folder from the top down; one that exists already (or is being made by another
-    // process) is fine, and only the end result counts.
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-        if (slash == std::string::npos)
-            break;
-    }
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::vector<std::string> saveFolderItems()

@@ -24,13 +24,11 @@ namespace orvalink::mail {
 
 inline constexpr const char* kMailEntrySection = "Mail Entry";
 
-// The mail directory as the file system names it.
+// The mail directory as the file system names it; the mail folders' files are made below it
+// (folders::folderFsPath), and it is never created by the program.
 std::string mailDirectoryPath();
 void setMailDirectoryPath(std::string_view path);
-// The same folder as code page 932 text, the form the mail folders' files are named in; empty when
-// no code page 932 text names that folder exactly (mail is then stored nowhere rather than in a
-// folder of a similar name).
-std::string mailDirectory();
+// Sets the mail directory from a code page 932 text naming it.
 void setMailDirectory(std::string_view directory);
 // Sets the mail directory from "Mail Entry"/"SaveFolder" (empty when missing) and returns its
 // file-system path.
@@ -39,11 +37,6 @@ std::string loadMailDirectory(platform::Profile& profile);
 // Stores `path` as "Mail Entry"/"SaveFolder" and makes it the mail directory. False when the
 // settings file could not be written (the mail directory is changed all the same).
 bool storeMailDirectory(platform::Profile& profile, std::string_view path);
-
-// Makes the mail directory `directory` (code page 932) when it does not exist, with any missing
-// folders above it, each owner-only (0700): it will hold a user's mail. A folder that exists is left
-// as it is. True when `directory` is a directory afterwards.
-bool createMailDirectory(std::string_view directory);
 
 // The copied folder list; at most 100 entries, whatever "SaveFolderItemCnt" says.
 std::vector<std::string> saveFolderItems();

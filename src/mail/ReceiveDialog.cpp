@@ -117,7 +117,7 @@ void ReceiveDialog::startDownload()
     request.server = account.popServer;
     request.port = orvalink::mail::pop3Port(account.popPort);
     request.login = {account.popAccount, account.popPassword};
-    request.mailDir = mailDirectory();
+    request.mailDir = mailDirectoryPath();
     request.silence = m_silence;
     ReceiveWorker* worker = m_thread->worker();
     worker->setRequest(std::move(request));

@@ -41,7 +41,7 @@ public:
         std::string server;
         int port = 110;
         orvalink::mail::Pop3Login login;
-        std::string mailDir;
+        std::string mailDir; // the mail directory as the file system names it
         // Silence from the server after which the download is given up.
         std::chrono::milliseconds silence{std::chrono::seconds(orvalink::mail::Pop3Engine::kTimeoutSeconds)};
     };

@@ -14,38 +14,38 @@
 
 namespace orvalink::test {
 
-// A scratch folder whose path is also a store path (code page 932; the path itself is ASCII).
+// A scratch folder to be the mail directory.
 class ScratchDir : public TempDir {
 public:
     ScratchDir() : TempDir("orvalink-folders") {}
     // A folder's files without extension, as the store and the tool name them.
-    std::string folder(std::string_view name) const { return *folders::folderFilePath(path(), name); }
+    std::string folder(std::string_view name) const { return *folders::folderFsPath(path(), name); }
 };
 
-// Paths below are code page 932, as the store takes them.
-inline std::filesystem::path fsPath(const std::string& cp932Path)
+// Paths below are file-system paths, as the store takes and gives them.
+inline std::filesystem::path fsPath(const std::string& path)
 {
-    return platform::cp932ToUtf8(cp932Path);
+    return path;
 }
 
-inline void writeBytes(const std::string& cp932Path, std::string_view bytes)
+inline void writeBytes(const std::string& path, std::string_view bytes)
 {
-    writeFile(fsPath(cp932Path), bytes);
+    writeFile(fsPath(path), bytes);
 }
 
-inline void appendBytes(const std::string& cp932Path, std::string_view bytes)
+inline void appendBytes(const std::string& path, std::string_view bytes)
 {
-    appendFile(fsPath(cp932Path), bytes);
+    appendFile(fsPath(path), bytes);
 }
 
-inline std::string readBytes(const std::string& cp932Path)
+inline std::string readBytes(const std::string& path)
 {
-    return readFile(fsPath(cp932Path));
+    return readFile(fsPath(path));
 }
 
-inline bool exists(const std::string& cp932Path)
+inline bool exists(const std::string& path)
 {
-    return std::filesystem::exists(fsPath(cp932Path));
+    return std::filesystem::exists(fsPath(path));
 }
 
 inline std::string le32(std::uint32_t v)

@@ -2,8 +2,11 @@
 
 #include "folders/FolderTestSupport.h"
 #include "folders/store/ReceivedHeaderScan.h"
+#include "platform/text/ByteEscape.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -324,7 +327,7 @@ TEST(MailStore, NothingIsWrittenWithoutAMailDirectory)
     ScratchDir dir;
     const std::string file = dir.path() + "/message.qel";
     writeBytes(file, "X: 1\r\nSubject: s\r\n\r\nb\r\n");
-    EXPECT_FALSE(folderFilePath("", kReceived));
+    EXPECT_FALSE(folderFsPath("", kReceived));
     EXPECT_EQ(AppendReceivedMessage("", kReceived, file), StoreResult::NoMailDirectory);
     EXPECT_EQ(AppendSavedMail("", "f", "t", "s", "b"), StoreResult::NoMailDirectory);
     // Without the check these would land at the file-system root.
@@ -332,6 +335,44 @@ TEST(MailStore, NothingIsWrittenWithoutAMailDirectory)
     EXPECT_FALSE(exists("/" + kReceived + ".mbx"));
     EXPECT_FALSE(exists("/" + kSaved + ".idx"));
     EXPECT_FALSE(exists("/" + kSaved + ".mbx"));
+}
+
+// The mail directory is used as the file system names it; only the folders' names are converted,
+// so a directory that code page 932 names gets the same files as ever, and any other one works too.
+TEST(MailStore, FoldersLieUnderAMailDirectoryOfAnyName)
+{
+    std::vector<std::string> names(std::begin(test::kFolderNamesBeyondCodePage932),
+                                   std::end(test::kFolderNamesBeyondCodePage932));
+    names.emplace_back("\xe3\x83\xa1\xe3\x83\xbc\xe3\x83\xab"); // メール
+    for (const std::string& name : names) {
+        SCOPED_TRACE(platform::escapeBytes(name));
+        ScratchDir scratch;
+        const std::string mailDir = scratch.path() + "/" + name;
+        ASSERT_TRUE(std::filesystem::create_directory(mailDir));
+        const std::string message = "X: 1\r\nSubject: received\r\n\r\nbody\r\n";
+        writeBytes(scratch.path() + "/message.qel", message);
+        ASSERT_EQ(AppendReceivedMessage(mailDir, kReceived, scratch.path() + "/message.qel"), StoreResult::Stored);
+        ASSERT_EQ(AppendSavedMail(mailDir + "/", "f", "t", "saved", "saved body", 1700000000), StoreResult::Stored);
+
+        EXPECT_EQ(*folderFsPath(mailDir, kReceived), mailDir +
+                                                         "/\xe5\x8f\x97\xe4\xbf\xa1\xe3\x81\x97\xe3\x81\x9f"
+                                                         "\xe3\x83\xa1\xe3\x83\xbc\xe3\x83\xab"); // 受信したメール
+        for (const std::string& folder : {kReceived, kSaved})
+            for (const char* extension : {".idx", ".mbx", ".jnl"})
+                EXPECT_TRUE(std::filesystem::is_regular_file(*folderFsPath(mailDir, folder) + extension)) << extension;
+        const struct {
+            const std::string& folder;
+            std::string subject;
+            std::string text;
+        } folders[] = {{kReceived, "received", message}, {kSaved, "saved", "saved body"}};
+        for (const auto& f : folders) {
+            const std::string path = *folderFsPath(mailDir, f.folder);
+            const auto listing = readFolderIndex(path);
+            ASSERT_TRUE(listing && listing->entries.size() == 1);
+            EXPECT_EQ(listing->entries[0].record.subject, f.subject);
+            EXPECT_EQ(readFolderMessage(path, listing->entries[0]), f.text);
+        }
+    }
 }
 
 TEST(MailStore, MissingMessageFileWritesNothing)

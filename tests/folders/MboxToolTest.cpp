@@ -62,7 +62,7 @@ protected:
         ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, m_first), StoreResult::Stored);
         ASSERT_EQ(fileMessage(m_dir, kReceivedFolder, m_second), StoreResult::Stored);
         // The tool is given the folder as the terminal would: in UTF-8.
-        m_folderArg = quoted(platform::cp932ToUtf8(m_dir.folder(kReceivedFolder)));
+        m_folderArg = quoted(m_dir.folder(kReceivedFolder));
     }
 
     ScratchDir m_dir;

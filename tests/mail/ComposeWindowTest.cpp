@@ -13,6 +13,7 @@
 #include "mail/engine/SmtpConversation.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/TextCodec.h"
+#include "platform/text/ByteEscape.h"
 #include "res/ResourceIds.h"
 #include "support/PrivateNetwork.h"
 #include "support/ScriptedSmtpServer.h"
@@ -31,6 +32,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -84,12 +86,11 @@ protected:
     }
     std::optional<folders::IndexListing> savedMail() const
     {
-        return folders::readFolderIndex(*folders::folderFilePath(m_mailDir.path(), folders::kSavedFolder));
+        return folders::readFolderIndex(*folders::folderFsPath(m_mailDir.path(), folders::kSavedFolder));
     }
     std::string savedMailbox() const
     {
-        return orvalink::test::readFile(
-            platform::cp932ToUtf8(*folders::folderFilePath(m_mailDir.path(), folders::kSavedFolder)) + ".mbx");
+        return orvalink::test::readFile(*folders::folderFsPath(m_mailDir.path(), folders::kSavedFolder) + ".mbx");
     }
     std::vector<std::string> boxTexts() const
     {
@@ -329,6 +330,30 @@ TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
         EXPECT_EQ(r.bodySize, cases[i].stored.size());
         EXPECT_EQ(savedMailbox().substr(offset), cases[i].stored);
         offset += cases[i].stored.size();
+    }
+    EXPECT_TRUE(m_boxes.calls().empty());
+}
+
+// A composition is saved under whatever folder the user picked, in the folder of the usual name.
+TEST_F(ComposeWindows, SavesIntoAMailDirectoryNoCodePage932TextNames)
+{
+    for (const std::string_view name : orvalink::test::kFolderNamesBeyondCodePage932) {
+        const std::string mailDir = m_mailDir.path() + "/" + std::string(name);
+        SCOPED_TRACE(platform::escapeBytes(mailDir));
+        ASSERT_TRUE(std::filesystem::create_directory(mailDir));
+        setMailDirectoryPath(mailDir);
+        CSendFrame* f = open();
+        ASSERT_NE(f, nullptr);
+        fill(f, "you@example.jp", sj("題"), sj("一行目\r\n二行目"));
+        EXPECT_TRUE(f->onMailSave());
+        settleDeletes();
+
+        const std::string folder = *folders::folderFsPath(mailDir, folders::kSavedFolder);
+        EXPECT_EQ(folder, mailDir + "/保存したメール");
+        const auto listing = folders::readFolderIndex(folder);
+        ASSERT_TRUE(listing && listing->entries.size() == 1);
+        EXPECT_EQ(listing->entries[0].record.subject, sj("題"));
+        EXPECT_EQ(folders::readFolderMessage(folder, listing->entries[0]), sj("一行目\r\n二行目"));
     }
     EXPECT_TRUE(m_boxes.calls().empty());
 }

@@ -28,7 +28,7 @@ TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheet
     CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     installMailSettingsCommand(frame);
-    EXPECT_EQ(mailDirectory(), "/var/mail/me");
+    EXPECT_EQ(mailDirectoryPath(), "/var/mail/me");
 
     // Whatever is modal gets closed, so the test cannot hang; what it was is checked afterwards.
     QString seenTitle;
@@ -49,7 +49,7 @@ TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheet
     EXPECT_EQ(seenTitle, "fdgagasg");
     // The page was opened: an empty store got its first values and the mail directory again.
     EXPECT_EQ(sandbox.profile().getInt("Server Entry", "Normal", 0), 1);
-    EXPECT_EQ(mailDirectory(), "/var/mail/me");
+    EXPECT_EQ(mailDirectoryPath(), "/var/mail/me");
     frame.destroyWindow();
 }
 

@@ -114,12 +114,12 @@ TEST_F(DovecotDownload, FilesEachMessageConvertedAndTheSecondDownloadOnlyWhatIsN
     EXPECT_EQ(stored[2], kMessage3);
 
     // No work file is left, the record of ids is private.
-    const auto folder = *folders::folderFilePath(dir.path(), folders::kReceivedFolder);
+    const auto folder = *folders::folderFsPath(dir.path(), folders::kReceivedFolder);
     for (const std::string& file : {folder + "1.qel", folder + "1.qeltab", folder + "1.qelcnv", folder + "3.qel"})
-        EXPECT_FALSE(std::filesystem::exists(platform::cp932ToUtf8(file))) << file;
+        EXPECT_FALSE(std::filesystem::exists(file)) << file;
     struct stat st {};
     const mail::UidlRecord record(dir.path(), server->address(), server->user());
-    ASSERT_EQ(::stat(platform::cp932ToUtf8(record.path()).c_str(), &st), 0);
+    ASSERT_EQ(::stat(record.path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(record.load().size(), 3u);
 

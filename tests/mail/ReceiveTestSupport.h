@@ -72,7 +72,7 @@ public:
 inline std::vector<std::string> receivedMessages(const std::string& mailDir)
 {
     std::vector<std::string> texts;
-    const auto folder = orvalink::folders::folderFilePath(mailDir, orvalink::folders::kReceivedFolder);
+    const auto folder = orvalink::folders::folderFsPath(mailDir, orvalink::folders::kReceivedFolder);
     const auto listing = orvalink::folders::readFolderIndex(*folder);
     if (!listing)
         return texts;

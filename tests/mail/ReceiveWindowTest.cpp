@@ -10,11 +10,14 @@
 #include "mail/ScriptedPop3Server.h"
 #include "platform/AsyncSocket.h"
 #include "platform/MessageBoxRecorder.h"
+#include "platform/text/ByteEscape.h"
 #include "support/PrivateNetwork.h"
+#include "support/TestFiles.h"
 
 #include <QPushButton>
 #include <QTest>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -78,7 +81,7 @@ protected:
     }
     std::vector<std::string> filed() const
     {
-        const auto folder = orvalink::folders::folderFilePath(m_mailDir.path(), orvalink::folders::kReceivedFolder);
+        const auto folder = orvalink::folders::folderFsPath(m_mailDir.path(), orvalink::folders::kReceivedFolder);
         std::vector<std::string> texts;
         if (const auto listing = orvalink::folders::readFolderIndex(*folder))
             for (const auto& e : listing->entries)
@@ -130,6 +133,36 @@ TEST_F(ReceiveWindow, DownloadsEveryMessageWithItsProgressAndClosesAfterQuit)
          {"30/120 第1メールは30バイト\n", "70/120 第2メールは40バイト\n", "120/120 第3メールは50バイト\n"})
         EXPECT_NE(std::find(progress.begin(), progress.end(), wanted), progress.end()) << wanted;
     EXPECT_TRUE(m_boxes.calls().empty());
+}
+
+// Mail is received under whatever folder the user picked: the folder's files lie in it with their
+// usual names, and no work file is left beside them.
+TEST_F(ReceiveWindow, FilesIntoAMailDirectoryNoCodePage932TextNames)
+{
+    const std::string m1 = message(1);
+    for (const std::string_view name : orvalink::test::kFolderNamesBeyondCodePage932) {
+        const std::string mailDir = m_mailDir.path() + "/" + std::string(name);
+        SCOPED_TRACE(platform::escapeBytes(mailDir));
+        ASSERT_TRUE(std::filesystem::create_directory(mailDir));
+        setMailDirectoryPath(mailDir);
+        const auto script = [&](Peer& p) {
+            if (logIn(p, 1) && p.expect("LIST 1", "+OK 1 30\r\n") && p.expect("RETR 1", "+OK\r\n" + m1 + ".\r\n"))
+                p.expect("QUIT", "+OK bye\r\n");
+        };
+        ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {script});
+        account(server.port());
+        ASSERT_NE(m_command.run(), nullptr);
+        ASSERT_TRUE(windowGone());
+        EXPECT_TRUE(m_boxes.calls().empty());
+
+        const std::string folder = *orvalink::folders::folderFsPath(mailDir, orvalink::folders::kReceivedFolder);
+        EXPECT_EQ(folder, mailDir + "/受信したメール");
+        const auto listing = orvalink::folders::readFolderIndex(folder);
+        ASSERT_TRUE(listing && listing->entries.size() == 1);
+        EXPECT_EQ(orvalink::folders::readFolderMessage(folder, listing->entries[0]), m1);
+        for (const char* work : {"1.qel", "1.qeltab", "1.qelcnv"})
+            EXPECT_FALSE(std::filesystem::exists(folder + work)) << work;
+    }
 }
 
 TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)

@@ -86,12 +86,9 @@ std::string storedForm(std::string_view received)
 
 class Filing : public ::testing::Test {
 protected:
-    std::string folder() const { return *folders::folderFilePath(dir.path(), folders::kReceivedFolder); }
+    std::string folder() const { return *folders::folderFsPath(dir.path(), folders::kReceivedFolder); }
     std::string messageFile(int n) const { return folders::messageTempFileName(folder(), n); }
-    static bool exists(const std::string& cp932Path)
-    {
-        return std::filesystem::exists(platform::cp932ToUtf8(cp932Path));
-    }
+    static bool exists(const std::string& path) { return std::filesystem::exists(path); }
 
     test::TempDir dir{"orvalink-filing"};
 };
@@ -116,7 +113,7 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte)
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const int number = static_cast<int>(i) + 1;
-        test::writeFile(platform::cp932ToUtf8(messageFile(number)), storedForm(cases[i].received));
+        test::writeFile(messageFile(number), storedForm(cases[i].received));
         const FilingResult result = fileReceivedMessage(dir.path(), messageFile(number), number);
         EXPECT_TRUE(result.filed) << cases[i].name;
         EXPECT_TRUE(result.errors.empty()) << cases[i].name;
@@ -133,22 +130,22 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte)
 TEST_F(Filing, MessageThatCannotBeFiledIsKeptAndNamed)
 {
     // The folder's mailbox cannot be opened: it is a directory.
-    std::filesystem::create_directory(platform::cp932ToUtf8(folder() + ".mbx"));
+    std::filesystem::create_directory(folder() + ".mbx");
     const std::string received = "Subject: keep me\r\n\r\nbody\r\n";
-    test::writeFile(platform::cp932ToUtf8(messageFile(4)), storedForm(received));
+    test::writeFile(messageFile(4), storedForm(received));
     const FilingResult result = fileReceivedMessage(dir.path(), messageFile(4), 4);
     EXPECT_FALSE(result.filed);
     ASSERT_EQ(result.keptFile, messageFile(4) + ".1");
-    EXPECT_EQ(test::readFile(platform::cp932ToUtf8(result.keptFile)), received);
+    EXPECT_EQ(test::readFile(result.keptFile), received);
     ASSERT_EQ(result.errors.size(), 1u);
-    EXPECT_NE(result.errors[0].find(result.keptFile), std::string::npos);
+    EXPECT_NE(result.errors[0].find(platform::utf8ToCp932(result.keptFile)), std::string::npos);
     EXPECT_FALSE(exists(messageFile(4)));
-    EXPECT_FALSE(exists(folder() + ".idx") && std::filesystem::file_size(platform::cp932ToUtf8(folder() + ".idx")) > 0);
+    EXPECT_FALSE(exists(folder() + ".idx") && std::filesystem::file_size(folder() + ".idx") > 0);
 
     // A second failure of the same number does not overwrite the first kept file.
-    test::writeFile(platform::cp932ToUtf8(messageFile(4)), storedForm("Subject: again\r\n\r\n"));
+    test::writeFile(messageFile(4), storedForm("Subject: again\r\n\r\n"));
     EXPECT_EQ(fileReceivedMessage(dir.path(), messageFile(4), 4).keptFile, messageFile(4) + ".2");
-    EXPECT_EQ(test::readFile(platform::cp932ToUtf8(messageFile(4) + ".1")), received);
+    EXPECT_EQ(test::readFile(messageFile(4) + ".1"), received);
 }
 
 TEST_F(Filing, MissingMessageFileIsReportedAsLost)
@@ -164,10 +161,10 @@ TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling)
     UidlRecord record(dir.path(), "pop.example.jp", "taro");
     ReceivedMailFiler filer(dir.path(), &record);
     // A file left by an interrupted download is not part of the new message.
-    test::writeFile(platform::cp932ToUtf8(messageFile(1)), "stale bytes\r\r\n");
+    test::writeFile(messageFile(1), "stale bytes\r\r\n");
     EXPECT_EQ(filer.beginMessage(1), "");
     struct stat st {};
-    ASSERT_EQ(::stat(platform::cp932ToUtf8(messageFile(1)).c_str(), &st), 0);
+    ASSERT_EQ(::stat(messageFile(1).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(filer.writeMessageData("Subject: s\r\n\r\nbo"), "");
     EXPECT_EQ(filer.writeMessageData("dy\nx\r\n"), "");
@@ -189,7 +186,7 @@ TEST_F(Filing, FilerStartsEachFileEmptyWritesCrCrLfAndRecordsTheIdAfterFiling)
 
 TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded)
 {
-    std::filesystem::create_directory(platform::cp932ToUtf8(folder() + ".mbx"));
+    std::filesystem::create_directory(folder() + ".mbx");
     UidlRecord record(dir.path(), "pop.example.jp", "taro");
     {
         ReceivedMailFiler filer(dir.path(), &record);
@@ -197,12 +194,12 @@ TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded)
         filer.writeMessageData("Subject: s\r\n\r\nbody\r\n");
         const std::vector<std::string> errors = filer.completeMessage(3, "id-3");
         ASSERT_EQ(errors.size(), 1u);
-        EXPECT_NE(errors[0].find(messageFile(3) + ".1"), std::string::npos);
+        EXPECT_NE(errors[0].find(platform::utf8ToCp932(messageFile(3) + ".1")), std::string::npos);
         EXPECT_TRUE(filer.downloadEnded().empty());
         EXPECT_EQ(filer.filedCount(), 0);
     }
     EXPECT_TRUE(record.load().empty());
-    EXPECT_EQ(test::readFile(platform::cp932ToUtf8(messageFile(3) + ".1")), "Subject: s\r\n\r\nbody\r\n");
+    EXPECT_EQ(test::readFile(messageFile(3) + ".1"), "Subject: s\r\n\r\nbody\r\n");
 }
 
 TEST_F(Filing, FilerWithoutMailDirectoryRefuses)
@@ -216,9 +213,9 @@ TEST_F(Filing, UidlRecordIgnoresACutLineAndKeepsAccountsApart)
     UidlRecord taro(dir.path(), "pop.example.jp", "taro");
     UidlRecord jiro(dir.path(), "pop.example.jp", "jiro/../x");
     EXPECT_NE(taro.path(), jiro.path());
-    EXPECT_EQ(std::filesystem::path(platform::cp932ToUtf8(jiro.path())).parent_path(), dir.path());
+    EXPECT_EQ(std::filesystem::path(jiro.path()).parent_path(), dir.path());
     EXPECT_TRUE(taro.add("a1"));
-    test::appendFile(platform::cp932ToUtf8(taro.path()), "cut-sho");
+    test::appendFile(taro.path(), "cut-sho");
     EXPECT_EQ(taro.load(), std::set<std::string>{"a1"});
     EXPECT_TRUE(taro.add("b2"));
     EXPECT_EQ(taro.load(), (std::set<std::string>{"a1", "b2"}));

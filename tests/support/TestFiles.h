@@ -43,6 +43,10 @@ private:
     std::string m_path;
 };
 
+// Names a folder the user picks may have that no code page 932 text can name: a character code
+// page 932 lacks, and bytes that are not UTF-8 at all.
+inline constexpr std::string_view kFolderNamesBeyondCodePage932[] = {"caf\xc3\xa9 mail", "\xff\xfe mail"};
+
 // The whole file; empty when it cannot be read.
 inline std::string readFile(const std::filesystem::path& path)
 {

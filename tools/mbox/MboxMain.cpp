@@ -7,8 +7,8 @@
 //                                         cannot be read is said on standard error
 //   orvalink-mbox extract FOLDER K        the stored bytes of message K (from 0) on standard output
 //
-// FOLDER is the folder's files without extension (".idx" or ".mbx" may be given too). Texts are
-// shown in UTF-8; --raw writes them as stored, in code page 932.
+// FOLDER is the folder's files without extension (".idx" or ".mbx" may be given too), a path as the
+// file system names it. Texts are shown in UTF-8; --raw writes them as stored, in code page 932.
 #include "folders/store/MailStore.h"
 #include "platform/text/Cp932.h"
 
@@ -31,12 +31,12 @@ int usage()
     return 2;
 }
 
-// The store takes code page 932 paths; the command line is UTF-8.
+// The path is taken byte for byte, as the store takes it.
 std::string folderArgument(std::string_view arg)
 {
     if (arg.size() > 4 && (arg.ends_with(".idx") || arg.ends_with(".mbx")))
         arg.remove_suffix(4);
-    return platform::utf8ToCp932(arg);
+    return std::string(arg);
 }
 
 bool loadIndex(const std::string& folder, const char* shownName, IndexListing& listing)

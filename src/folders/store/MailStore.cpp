@@ -77,11 +77,6 @@ int openFsPath(const std::string& fsPath, int flags)
     return ::open(fsPath.c_str(), flags | O_CLOEXEC, kPrivateFileMode);
 }
 
-int openPath(const std::string& cp932Path, int flags)
-{
-    return openFsPath(platform::cp932ToUtf8(cp932Path), flags);
-}
-
 bool writeAll(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
@@ -237,15 +232,13 @@ public:
     // The index is opened first: when it cannot be opened, the mailbox is not even created.
     StoreResult open()
     {
-        // The suffixes are ASCII: the folder path is converted for the file system once.
-        const std::string fsPath = platform::cp932ToUtf8(m_path);
-        m_journal = FileDescriptor(openFsPath(fsPath + std::string(kJournalSuffix), O_RDWR | O_CREAT));
+        m_journal = FileDescriptor(openFsPath(m_path + std::string(kJournalSuffix), O_RDWR | O_CREAT));
         if (!m_journal.isOpen() || !lockFile(m_journal.get(), LOCK_EX))
             return StoreResult::CannotOpen;
-        m_index = FileDescriptor(openFsPath(fsPath + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
+        m_index = FileDescriptor(openFsPath(m_path + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_index.isOpen())
             return StoreResult::CannotOpen;
-        m_mailbox = FileDescriptor(openFsPath(fsPath + std::string(kMailboxSuffix), O_RDWR | O_CREAT | O_APPEND));
+        m_mailbox = FileDescriptor(openFsPath(m_path + std::string(kMailboxSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_mailbox.isOpen())
             return StoreResult::CannotOpen;
         struct stat indexStat {};
@@ -546,26 +539,28 @@ std::string_view storeResultText(StoreResult result)
     return {};
 }
 
-std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_view folder)
+std::optional<std::string> folderFsPath(std::string_view mailDirPath, std::string_view folder)
 {
-    if (mailDir.empty())
+    if (mailDirPath.empty())
         return std::nullopt;
-    std::string path(mailDir);
+    std::string path(mailDirPath);
     if (path.back() != '/')
         path.push_back('/');
-    path.append(folder);
+    // Only the program's own folder names are code page 932 texts; the directory's bytes stay as
+    // the file system gave them, whatever encoding they are in.
+    path.append(platform::cp932ToUtf8(folder));
     return path;
 }
 
-StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile)
+StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder, const std::string& messageFile)
 {
-    const std::optional<std::string> path = folderFilePath(mailDir, folder);
+    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
     if (!path)
         return StoreResult::NoMailDirectory;
     const std::lock_guard lock(storeMutex());
 
     // The message's size comes first: only that much of it is searched for the index fields.
-    const FileDescriptor message(openPath(messageFile, O_RDONLY));
+    const FileDescriptor message(openFsPath(messageFile, O_RDONLY));
     struct stat messageStat {};
     if (!message.isOpen() || ::fstat(message.get(), &messageStat) != 0 || !S_ISREG(messageStat.st_mode))
         return StoreResult::CannotOpen;
@@ -610,10 +605,10 @@ StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view fol
     return folderFiles.appendRecord(record);
 }
 
-StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
+StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
                             std::string_view subject, std::string_view body, std::time_t savedAt)
 {
-    const std::optional<std::string> path = folderFilePath(mailDir, kSavedFolder);
+    const std::optional<std::string> path = folderFsPath(mailDirPath, kSavedFolder);
     if (!path)
         return StoreResult::NoMailDirectory;
     if (body.size() > std::numeric_limits<std::uint32_t>::max())
@@ -641,10 +636,10 @@ StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, s
     return folderFiles.appendRecord(record);
 }
 
-StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
+StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
                             std::string_view subject, std::string_view body)
 {
-    return AppendSavedMail(mailDir, sender, recipient, subject, body, std::time(nullptr));
+    return AppendSavedMail(mailDirPath, sender, recipient, subject, body, std::time(nullptr));
 }
 
 std::string formatSavedMailDate(std::time_t t)
@@ -664,7 +659,7 @@ namespace {
 // A folder that no append of this program has touched has no journal file, and none is made for it.
 FileDescriptor lockForReading(const std::string& folderPath)
 {
-    FileDescriptor lock(openPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
+    FileDescriptor lock(openFsPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
     if (lock.isOpen())
         lockFile(lock.get(), LOCK_SH);
     return lock;
@@ -674,7 +669,7 @@ FileDescriptor lockForReading(const std::string& folderPath)
 
 bool hasInterruptedAppend(const std::string& folderPath)
 {
-    const FileDescriptor journal(openPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
+    const FileDescriptor journal(openFsPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
     if (!journal.isOpen())
         return false;
     char buffer[kJournalBytes + 1];
@@ -687,7 +682,7 @@ std::optional<IndexListing> readFolderIndex(const std::string& folderPath)
     // Both files as one append left them: the records are placed while no append can change them.
     const std::lock_guard lock(storeMutex());
     const FileDescriptor folderLock = lockForReading(folderPath);
-    const FileDescriptor index(openPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
+    const FileDescriptor index(openFsPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
     if (!index.isOpen()) {
         if (errno == ENOENT)
             return IndexListing{};
@@ -700,7 +695,7 @@ std::optional<IndexListing> readFolderIndex(const std::string& folderPath)
     if (!bytes)
         return std::nullopt;
     IndexListing listing = parseIndex(*bytes);
-    const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
+    const FileDescriptor mailbox(openFsPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
     struct stat mailboxStat {};
     if (mailbox.isOpen() && ::fstat(mailbox.get(), &mailboxStat) == 0 && S_ISREG(mailboxStat.st_mode))
         placeMessages(listing, static_cast<std::uint64_t>(mailboxStat.st_size), mailboxReader(mailbox.get()));
@@ -715,7 +710,7 @@ std::optional<std::string> readFolderMessage(const std::string& folderPath, cons
         return std::nullopt;
     const std::lock_guard lock(storeMutex());
     const FileDescriptor folderLock = lockForReading(folderPath);
-    const FileDescriptor mailbox(openPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
+    const FileDescriptor mailbox(openFsPath(folderPath + std::string(kMailboxSuffix), O_RDONLY));
     struct stat mailboxStat {};
     if (!mailbox.isOpen() || ::fstat(mailbox.get(), &mailboxStat) != 0 || !S_ISREG(mailboxStat.st_mode))
         return std::nullopt;

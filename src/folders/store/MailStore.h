@@ -6,8 +6,10 @@
 // of the records before it. Nothing a folder holds is ever cut to repair it: only the bytes of an
 // append that was itself cut off half way are taken back.
 //
-// All texts and paths are code page 932 bytes; paths use "/" and are converted to the file
-// system's encoding only where a file is opened. Every operation opens, uses and closes its files
+// All texts, and the folders' own paths below the mail directory, are code page 932 bytes. The mail
+// directory is a file-system path, used byte for byte (any folder the user picks can be it): a
+// folder's path is converted to the file system's form once, where it is joined onto it, and every
+// path the functions below take or give is that file-system form. Every operation opens, uses and closes its files
 // within one call. All operations of the process are serialised by one store lock, so the receive
 // thread and the compose threads may call them at any time, and appends to one folder by several
 // processes by the folder's journal file (see kJournalSuffix).
@@ -61,14 +63,16 @@ enum class StoreResult {
 // きません。"). Empty for Stored.
 std::string_view storeResultText(StoreResult result);
 
-// The folder's files without extension: the mail directory, "/" and the folder path. Empty
-// while no mail directory is set, so that nothing is ever written at the file-system root.
-std::optional<std::string> folderFilePath(std::string_view mailDir, std::string_view folder);
+// The folder's files without extension, as the file system names them: the mail directory
+// `mailDirPath` as it is, "/", and the folder path (code page 932) converted. Empty while no mail
+// directory is set, so that nothing is ever written at the file-system root.
+std::optional<std::string> folderFsPath(std::string_view mailDirPath, std::string_view folder);
 
 // Files the finished message file `messageFile` (a received message whose lines end in CR LF) into
 // the folder: its lines go to the mailbox with CR LF line ends, then its index record, status
 // unread, fields taken from the message's first bytes, body size the bytes appended.
-StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view folder, const std::string& messageFile);
+StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder,
+                                  const std::string& messageFile);
 
 // Saves a composition into 保存したメール: the body bytes as they are, and a record with status
 // read, the saving time as arrival date, an empty header date and kSavedMailer. The sender,
@@ -76,9 +80,9 @@ StoreResult AppendReceivedMessage(std::string_view mailDir, std::string_view fol
 // received-mail limit of kMaxFieldBytes does not apply). A record that would pass kMaxRecordBody
 // is refused with TooLarge. Anything but Stored means the mail was not saved; storeResultText
 // gives the reason to show.
-StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
+StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
                             std::string_view subject, std::string_view body, std::time_t savedAt);
-StoreResult AppendSavedMail(std::string_view mailDir, std::string_view sender, std::string_view recipient,
+StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
                             std::string_view subject, std::string_view body);
 
 // "%a, %d %b %Y %H:%M:%S +0900" of the local time, with English day and month names whatever the

@@ -1,8 +1,8 @@
 #pragma once
 
 // Names of the work files of one downloaded message, all in the mail directory. The message file
-// is the received-mail folder's path followed by the server's message number and ".qel"; each
-// filing pass writes the next file under the message file's name with a suffix appended.
+// is the received-mail folder's file-system path (folderFsPath) followed by the server's message number and ".qel";
+// each filing pass writes the next file under the message file's name with a suffix appended.
 
 #include <string>
 

@@ -1,7 +1,5 @@
 #include "mail/engine/DeferredRemover.h"
 
-#include "platform/text/Cp932.h"
-
 #include <unistd.h>
 
 namespace orvalink::mail {
@@ -18,12 +16,12 @@ DeferredRemover::~DeferredRemover()
     m_thread.join();
 }
 
-void DeferredRemover::remove(const std::string& cp932Path)
+void DeferredRemover::remove(const std::string& path)
 {
     bool wake = false;
     {
         const std::lock_guard lock(m_mutex);
-        m_queue.push_back(platform::cp932ToUtf8(cp932Path));
+        m_queue.push_back(path);
         wake = m_queue.size() >= kBatch;
     }
     if (wake)
@@ -39,9 +37,8 @@ void DeferredRemover::drain()
     --m_draining;
 }
 
-bool DeferredRemover::pending(const std::string& cp932Prefix)
+bool DeferredRemover::pending(const std::string& prefix)
 {
-    const std::string prefix = platform::cp932ToUtf8(cp932Prefix);
     const std::lock_guard lock(m_mutex);
     if (m_current.rfind(prefix, 0) == 0 && !m_current.empty())
         return true;

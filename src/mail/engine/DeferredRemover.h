@@ -24,11 +24,11 @@ public:
 
     static constexpr std::size_t kBatch = 24;
 
-    // `cp932Path` is deleted soon.
-    void remove(const std::string& cp932Path);
+    // The file `path` (as the file system names it) is deleted soon.
+    void remove(const std::string& path);
     void drain();
-    // True while a file whose name begins with `cp932Prefix` waits to be deleted.
-    bool pending(const std::string& cp932Prefix);
+    // True while a file whose path begins with `prefix` waits to be deleted.
+    bool pending(const std::string& prefix);
 
 private:
     void run();

@@ -28,11 +28,11 @@ std::string textWith(const char* pattern, int number, const std::string& name)
 // The folder files reach the disk before the message's id is recorded as filed.
 void syncFolderFiles(const std::string& mailDir)
 {
-    const auto folder = folders::folderFilePath(mailDir, folders::kReceivedFolder);
+    const auto folder = folders::folderFsPath(mailDir, folders::kReceivedFolder);
     if (!folder)
         return;
     for (const char* extension : {".mbx", ".idx"}) {
-        const int fd = ::open(platform::cp932ToUtf8(*folder + extension).c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open((*folder + extension).c_str(), O_RDONLY | O_CLOEXEC);
         if (fd >= 0) {
             ::fdatasync(fd);
             ::close(fd);
@@ -42,8 +42,8 @@ void syncFolderFiles(const std::string& mailDir)
 
 } // namespace
 
-ReceivedMailFiler::ReceivedMailFiler(std::string mailDir, UidlRecord* record)
-    : m_mailDir(std::move(mailDir)), m_record(record)
+ReceivedMailFiler::ReceivedMailFiler(std::string mailDirPath, UidlRecord* record)
+    : m_mailDir(std::move(mailDirPath)), m_record(record)
 {
 }
 
@@ -51,7 +51,7 @@ ReceivedMailFiler::~ReceivedMailFiler()
 {
     if (m_fd >= 0) {
         closeFile();
-        ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
+        ::unlink(m_messageFile.c_str());
     }
     recordFiledIds();
     m_remover.drain();
@@ -67,7 +67,7 @@ std::vector<std::string> ReceivedMailFiler::recordFiledIds()
     if (recorded)
         return {};
     char text[4096];
-    std::snprintf(text, sizeof text, texts::kCannotRecord, m_record->path().c_str());
+    std::snprintf(text, sizeof text, texts::kCannotRecord, platform::utf8ToCp932(m_record->path()).c_str());
     return {text};
 }
 
@@ -81,13 +81,13 @@ std::string ReceivedMailFiler::beginMessage(int number)
 {
     if (m_fd >= 0) {
         closeFile();
-        ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
+        ::unlink(m_messageFile.c_str());
     }
-    const auto folder = folders::folderFilePath(m_mailDir, folders::kReceivedFolder);
+    const auto folder = folders::folderFsPath(m_mailDir, folders::kReceivedFolder);
     if (!folder)
         return std::string(texts::kNoMailDirectory);
     m_messageFile = folders::messageTempFileName(*folder, number);
-    const std::string path = platform::cp932ToUtf8(m_messageFile);
+    const std::string& path = m_messageFile;
     // The work files of an earlier message of the same number must be gone before these are made.
     if (m_remover.pending(m_messageFile))
         m_remover.drain();
@@ -99,7 +99,7 @@ std::string ReceivedMailFiler::beginMessage(int number)
         m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     }
     if (m_fd < 0)
-        return textWith(texts::kCannotCreate, number, m_messageFile);
+        return textWith(texts::kCannotCreate, number, platform::utf8ToCp932(m_messageFile));
     m_buffer.clear();
     m_number = number;
     return {};
@@ -123,7 +123,7 @@ std::string ReceivedMailFiler::writeMessageData(std::string_view data)
     }
     if (m_buffer.size() >= kFlushSize && !flush()) {
         closeFile();
-        ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
+        ::unlink(m_messageFile.c_str());
         return textWith(texts::kCannotWrite, m_number, {});
     }
     return {};
@@ -163,7 +163,7 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
     if (!written || !closed) {
-        ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
+        ::unlink(m_messageFile.c_str());
         return {textWith(texts::kCannotWrite, number, {})};
     }
     FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number,
@@ -184,7 +184,7 @@ void ReceivedMailFiler::abandonMessage(int /*number*/)
     if (m_fd < 0)
         return;
     closeFile();
-    ::unlink(platform::cp932ToUtf8(m_messageFile).c_str());
+    ::unlink(m_messageFile.c_str());
 }
 
 } // namespace orvalink::mail

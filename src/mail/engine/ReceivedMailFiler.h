@@ -10,8 +10,8 @@
 // most one batch fetched again, never an id of a message that is not on disk. Work files are
 // deleted on a thread of their own; all are gone when the download ends.
 //
-//   UidlRecord record(mailDir, account.popServer, account.popAccount);
-//   ReceivedMailFiler filer(mailDir, &record);
+//   UidlRecord record(mailDirPath, account.popServer, account.popAccount);
+//   ReceivedMailFiler filer(mailDirPath, &record);
 //   Pop3Engine engine({account.popAccount, account.popPassword}, filer, record.load());
 
 #include "mail/engine/DeferredRemover.h"
@@ -25,7 +25,7 @@ namespace orvalink::mail {
 class ReceivedMailFiler : public Pop3MessageSink {
 public:
     // `record` may be null (no ids are kept); it must outlive the filer.
-    ReceivedMailFiler(std::string mailDir, UidlRecord* record);
+    ReceivedMailFiler(std::string mailDirPath, UidlRecord* record);
     ~ReceivedMailFiler() override;
     ReceivedMailFiler(const ReceivedMailFiler&) = delete;
     ReceivedMailFiler& operator=(const ReceivedMailFiler&) = delete;

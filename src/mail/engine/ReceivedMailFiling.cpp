@@ -234,11 +234,6 @@ private:
     bool m_subjectSeen = false;
 };
 
-std::string fsPath(const std::string& cp932Path)
-{
-    return platform::cp932ToUtf8(cp932Path);
-}
-
 bool writeAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
@@ -263,9 +258,8 @@ ssize_t readSome(int fd, char* buffer, std::size_t size)
 }
 
 // A private work file, created empty (an old file of that name is replaced).
-int createWorkFile(const std::string& cp932Path)
+int createWorkFile(const std::string& path)
 {
-    const std::string path = fsPath(cp932Path);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST)
         return fd;
@@ -303,18 +297,17 @@ template <typename Pass> bool runPass(Pass& pass, int in, std::size_t length, co
     }
     ok = ::close(out) == 0 && ok;
     if (!ok)
-        ::unlink(fsPath(outputPath).c_str());
+        ::unlink(outputPath.c_str());
     return ok;
 }
 
 // Moves a message file that could not be filed to a name no later download reuses: the file's
 // name, ".", and the first free number.
-std::string keepFile(const std::string& cp932Path)
+std::string keepFile(const std::string& from)
 {
-    const std::string from = fsPath(cp932Path);
     for (int k = 1; k < 1000; ++k) {
-        const std::string kept = cp932Path + "." + std::to_string(k);
-        if (::link(from.c_str(), fsPath(kept).c_str()) == 0) {
+        const std::string kept = from + "." + std::to_string(k);
+        if (::link(from.c_str(), kept.c_str()) == 0) {
             ::unlink(from.c_str());
             return kept;
         }
@@ -329,10 +322,9 @@ std::string keepFile(const std::string& cp932Path)
 // is written out on close by ext4: a disk write for every message that the next step deletes).
 bool convertPrivately(const std::string& tab, const std::string& cnv)
 {
-    const std::string cnvPath = fsPath(cnv);
-    if (::unlink(cnvPath.c_str()) != 0 && errno != ENOENT)
+    if (::unlink(cnv.c_str()) != 0 && errno != ENOENT)
         return false;
-    return kanji::convertFile({"orvalink", "-B", "-m", "-s", fsPath(tab), cnvPath}) == 0;
+    return kanji::convertFile({"orvalink", "-B", "-m", "-s", tab, cnv}) == 0;
 }
 
 std::string textWithNumber(const char* pattern, int number, const std::string& name)
@@ -349,7 +341,7 @@ FilingResult notFiled(const std::string& file, int number)
     if (result.keptFile.empty())
         result.errors.push_back(textWithNumber(texts::kLost, number, {}));
     else
-        result.errors.push_back(textWithNumber(texts::kNotFiled, number, result.keptFile));
+        result.errors.push_back(textWithNumber(texts::kNotFiled, number, platform::utf8ToCp932(result.keptFile)));
     return result;
 }
 
@@ -380,7 +372,7 @@ std::string joinSubjectPass(std::string_view converted)
 
 bool cleanupPassFile(const std::string& inputPath, const std::string& outputPath)
 {
-    const int in = ::open(fsPath(inputPath).c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
     struct stat st {};
@@ -405,7 +397,7 @@ bool cleanupPassFile(const std::string& inputPath, const std::string& outputPath
 
 bool joinSubjectPassFile(const std::string& inputPath, const std::string& outputPath)
 {
-    const int in = ::open(fsPath(inputPath).c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
     struct stat st {};
@@ -418,24 +410,24 @@ bool joinSubjectPassFile(const std::string& inputPath, const std::string& output
     return ok;
 }
 
-FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number,
+FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
                                  const WorkFileRemover& remove)
 {
-    const auto removeDone = [&remove](const std::string& cp932Path) {
+    const auto removeDone = [&remove](const std::string& path) {
         if (remove)
-            remove(cp932Path);
+            remove(path);
         else
-            ::unlink(fsPath(cp932Path).c_str());
+            ::unlink(path.c_str());
     };
     const std::string tab = folders::tabFileName(messageFile);
     const std::string cnv = folders::cnvFileName(messageFile);
 
     if (!cleanupPassFile(messageFile, tab))
         return notFiled(messageFile, number);
-    ::unlink(fsPath(messageFile).c_str());
+    ::unlink(messageFile.c_str());
 
     if (!convertPrivately(tab, cnv)) {
-        ::unlink(fsPath(cnv).c_str());
+        ::unlink(cnv.c_str());
         return notFiled(tab, number);
     }
     removeDone(tab);
@@ -444,7 +436,8 @@ FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& 
         return notFiled(cnv, number);
     removeDone(cnv);
 
-    if (folders::AppendReceivedMessage(mailDir, folders::kReceivedFolder, messageFile) != folders::StoreResult::Stored)
+    if (folders::AppendReceivedMessage(mailDirPath, folders::kReceivedFolder, messageFile) !=
+        folders::StoreResult::Stored)
         return notFiled(messageFile, number);
     removeDone(messageFile);
     FilingResult result;

@@ -17,7 +17,8 @@
 //
 // A message is filed whole or not at all: when a step fails, the last complete file of the message
 // is kept in the mail directory under a name of its own, which the error text names, and nothing
-// is left half-written in the folder. Work files are created 0600.
+// is left half-written in the folder. Work files are created 0600. Every path here is a file-system
+// path (the mail directory as it is, the folder's name converted onto it: folders::folderFsPath).
 
 #include <cstddef>
 #include <functional>
@@ -51,18 +52,19 @@ struct FilingResult {
     bool filed = false;
     // Texts for the error list; empty when filed.
     std::vector<std::string> errors;
-    // Where the message was kept when it could not be filed (empty when filed or lost).
+    // Where the message was kept when it could not be filed, a file-system path (empty when filed
+    // or lost); the error text names it in code page 932.
     std::string keptFile;
 };
 
-// Deletes a work file (a code page 932 path) that no later step of this download names again.
+// Deletes a work file (a file-system path) that no later step of this download names again.
 using WorkFileRemover = std::function<void(const std::string&)>;
 
 // Runs the four steps on the message file of message `number`, filing into 受信したメール of
-// `mailDir`. On success no work file is left: the "tab" and "cnv" files and the filed message file
-// go through `remove` (at once when none is given), the raw message file is deleted at once
-// because the third step writes that name again.
-FilingResult fileReceivedMessage(const std::string& mailDir, const std::string& messageFile, int number,
+// the mail directory `mailDirPath`. On success no work file is left: the "tab" and "cnv" files and the filed message
+// file go through `remove` (at once when none is given), the raw message file is deleted at once because the third step
+// writes that name again.
+FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
                                  const WorkFileRemover& remove = {});
 
 } // namespace orvalink::mail

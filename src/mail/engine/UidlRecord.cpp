@@ -1,7 +1,6 @@
 #include "mail/engine/UidlRecord.h"
 
 #include "folders/store/MailStore.h"
-#include "platform/text/Cp932.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -47,9 +46,9 @@ bool writeAll(int fd, std::string_view bytes)
 
 } // namespace
 
-UidlRecord::UidlRecord(const std::string& mailDir, std::string_view server, std::string_view user)
+UidlRecord::UidlRecord(const std::string& mailDirPath, std::string_view server, std::string_view user)
 {
-    if (const auto folder = folders::folderFilePath(mailDir, folders::kReceivedFolder))
+    if (const auto folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder))
         m_path = *folder + "." + nameText(user) + "@" + nameText(server) + ".uidl";
 }
 
@@ -68,7 +67,7 @@ std::set<std::string> UidlRecord::load() const
     std::set<std::string> ids;
     if (m_path.empty())
         return ids;
-    const int fd = ::open(platform::cp932ToUtf8(m_path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return ids;
     std::string bytes;
@@ -103,7 +102,7 @@ bool UidlRecord::add(const std::vector<std::string>& ids)
 {
     if (m_path.empty())
         return false;
-    const int fd = ::open(platform::cp932ToUtf8(m_path).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     std::string line;

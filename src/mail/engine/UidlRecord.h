@@ -16,8 +16,9 @@ namespace orvalink::mail {
 
 class UidlRecord {
 public:
-    // The record of the account that logs in as `user` on `server`, in `mailDir`.
-    UidlRecord(const std::string& mailDir, std::string_view server, std::string_view user);
+    // The record of the account that logs in as `user` on `server`, in the mail directory
+    // `mailDirPath` (a file-system path); path() is the record file's file-system path.
+    UidlRecord(const std::string& mailDirPath, std::string_view server, std::string_view user);
 
     const std::string& path() const { return m_path; }
 

@@ -198,7 +198,7 @@ int main(int argc, char** argv)
     test::drivePop3(test::connectTcp(server.address(), server.port()), engine);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const long peak = kilobytes("VmHWM:");
-    const auto folder = *folders::folderFilePath(mailDir, folders::kReceivedFolder);
+    const auto folder = *folders::folderFsPath(mailDir, folders::kReceivedFolder);
     const auto listing = folders::readFolderIndex(folder);
     const bool bigFiled = filer.filedCount() == 1 && listing && !listing->entries.empty() &&
                           listing->entries.back().record.bodySize >= 50u * 1024 * 1024;
