@@ -34,22 +34,17 @@ protected:
             model.row(row).data = 1000 + i;
         }
     }
-    Positions selected() const
+    // The display positions whose rows carry `state`.
+    Positions marked(int state) const
     {
         Positions s;
         for (int p = 0; p < model.rowCount(); ++p)
-            if (model.rowState(model.rowAt(p)) & RCIS_SELECTED)
+            if (model.rowState(model.rowAt(p)) & state)
                 s.insert(p);
         return s;
     }
-    Positions focusMarked() const
-    {
-        Positions s;
-        for (int p = 0; p < model.rowCount(); ++p)
-            if (model.rowState(model.rowAt(p)) & RCIS_FOCUSED)
-                s.insert(p);
-        return s;
-    }
+    Positions selected() const { return marked(RCIS_SELECTED); }
+    Positions focusMarked() const { return marked(RCIS_FOCUSED); }
 
     ReportModel model;
     std::vector<int> changed;
