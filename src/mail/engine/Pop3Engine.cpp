@@ -78,11 +78,10 @@ std::string replyText(std::string_view line)
 // each line is about; lines from the filing that do not, get it in front.
 std::string aboutMessage(int number, std::string text)
 {
-    if (text.rfind(format(texts::kMessageName, number), 0) == 0)
+    const std::string name = format(texts::kMessageName, number);
+    if (text.rfind(name, 0) == 0)
         return text;
-    char line[1024];
-    std::snprintf(line, sizeof line, texts::kAboutMessage, number, text.c_str());
-    return line;
+    return name + ": " + text;
 }
 
 constexpr int kMaxMessageMegabytes = static_cast<int>(Pop3Engine::kMaxMessageSize / (1024 * 1024));

@@ -90,8 +90,7 @@ inline constexpr const char* kNeverEnds =
     "A\x8e\xf3\x90M\x82\xf0\x92\x86\x8e\x7e\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81"
     "B";
 // 第%dメール: the start of every error line about one message; a line from the filing that does
-// not start with it gets it in front, as "第%dメール: %s".
+// not start with it gets it in front, followed by ": ".
 inline constexpr const char* kMessageName = "\x91\xe6%d\x83\x81\x81[\x83\x8b";
-inline constexpr const char* kAboutMessage = "\x91\xe6%d\x83\x81\x81[\x83\x8b: %s";
 
 } // namespace orvalink::mail::texts
