@@ -71,6 +71,8 @@ public:
 
     // Message `number` of the server starts. Its file must start empty. An error text (non-empty)
     // means it cannot be kept: the engine still reads the message to its end but passes nothing on.
+    // Every text about a message goes to the error list starting with "第nメール" (put in front
+    // when the text does not start with it).
     virtual std::string beginMessage(int number) = 0;
 
     // The next bytes of the message as the server sent them (line ends as received, the byte
@@ -78,8 +80,9 @@ public:
     // kept: the engine calls abandonMessage and skips the rest of the message.
     virtual std::string writeMessageData(std::string_view data) = 0;
 
-    // The terminating line arrived: file the message. `uniqueId` is its UIDL id, empty when the
-    // server has none. Returns the texts for the error list (none when the message was filed).
+    // The terminating line arrived: file the message. `uniqueId` is its UIDL id exactly as the
+    // server sent it (any bytes), empty when the server has none for it. Returns the texts for the
+    // error list; any text means the message was not filed and the download ends as Failed.
     virtual std::vector<std::string> completeMessage(int number, std::string_view uniqueId) = 0;
 
     // The message will not be completed (connection dropped, error, time-out, abort, write
@@ -87,7 +90,8 @@ public:
     virtual void abandonMessage(int number) = 0;
 
     // The conversation is over (called once, before the Finished event): work the sink put off
-    // until the end is done now. Returns texts for the error list.
+    // until the end is done now. Returns texts for the error list; any text makes the download
+    // end as Failed.
     virtual std::vector<std::string> downloadEnded() { return {}; }
 };
 
