@@ -158,12 +158,14 @@ TEST_F(MailOnLanWrongPassword, TheReceiveWindowStaysOpenAndTheDumpShowsWhy)
     ASSERT_TRUE(hosts[0].command("command 32771"));
     std::vector<std::string> d;
     ASSERT_TRUE(hosts[0].dumpHas({"recvended 1", "recvwindow open", "recvrunning 0",
-                                  "recvstatus " + platform::escapeBytes(platform::utf8ToCp932("パスワード送信")),
+                                  "recvstatus " + platform::escapeBytes(platform::utf8ToCp932(
+                                                      "メールを受信できませんでした。エラー情報をご覧ください。")),
                                   "recvmessage ", "recvprogress 0 0"},
                                  &d))
         << joinLines(d);
     // The server's own words are in the error list.
-    EXPECT_TRUE(std::any_of(d.begin(), d.end(), [](const std::string& l) { return l.rfind("recverror -ERR", 0) == 0; }))
+    const std::string serverSaid = "recverror " + platform::escapeBytes(platform::utf8ToCp932("サーバーの応答: -ERR"));
+    EXPECT_TRUE(std::any_of(d.begin(), d.end(), [&](const std::string& l) { return l.rfind(serverSaid, 0) == 0; }))
         << joinLines(d);
     EXPECT_TRUE(listing().empty());
 }
