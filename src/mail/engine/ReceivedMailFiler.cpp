@@ -25,21 +25,6 @@ std::string textWith(const char* pattern, int number, const std::string& name)
     return text;
 }
 
-// The folder files reach the disk before the message's id is recorded as filed.
-void syncFolderFiles(const std::string& mailDir)
-{
-    const auto folder = folders::folderFsPath(mailDir, folders::kReceivedFolder);
-    if (!folder)
-        return;
-    for (const char* extension : {".mbx", ".idx"}) {
-        const int fd = ::open((*folder + extension).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fdatasync(fd);
-            ::close(fd);
-        }
-    }
-}
-
 } // namespace
 
 ReceivedMailFiler::ReceivedMailFiler(std::string mailDirPath, UidlRecord* record)
@@ -57,18 +42,25 @@ ReceivedMailFiler::~ReceivedMailFiler()
     m_remover.drain();
 }
 
+namespace {
+
+std::vector<std::string> cannotRecord(const UidlRecord& record)
+{
+    char text[4096];
+    std::snprintf(text, sizeof text, texts::kCannotRecord, platform::utf8ToCp932(record.path()).c_str());
+    return {text};
+}
+
+} // namespace
+
 std::vector<std::string> ReceivedMailFiler::recordFiledIds()
 {
-    if (!m_record || m_filedIds.empty())
+    if (!m_record || m_unconfirmed == 0)
         return {};
-    syncFolderFiles(m_mailDir);
-    const bool recorded = m_record->add(m_filedIds);
-    m_filedIds.clear();
-    if (recorded)
+    m_unconfirmed = 0;
+    if (m_record->confirm())
         return {};
-    char text[4096];
-    std::snprintf(text, sizeof text, texts::kCannotRecord, platform::utf8ToCp932(m_record->path()).c_str());
-    return {text};
+    return cannotRecord(*m_record);
 }
 
 std::vector<std::string> ReceivedMailFiler::downloadEnded()
@@ -166,16 +158,17 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         ::unlink(m_messageFile.c_str());
         return {textWith(texts::kCannotWrite, number, {})};
     }
-    FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number,
-                                              [this](const std::string& path) { m_remover.remove(path); });
+    FilingResult result = fileReceivedMessage(
+        m_mailDir, m_messageFile, number, [this](const std::string& path) { m_remover.remove(path); }, uniqueId);
     if (!result.filed)
         return std::move(result.errors);
     ++m_filed;
-    if (m_record && !uniqueId.empty()) {
-        m_filedIds.emplace_back(uniqueId);
-        if (m_filedIds.size() >= kIdBatch)
-            return recordFiledIds();
-    }
+    if (!m_record || uniqueId.empty())
+        return {};
+    if (!m_record->addFiled(uniqueId, result.sizes.index, result.sizes.mailbox))
+        return cannotRecord(*m_record);
+    if (++m_unconfirmed >= kIdBatch)
+        return recordFiledIds();
     return {};
 }
 

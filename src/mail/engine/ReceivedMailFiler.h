@@ -5,10 +5,12 @@
 // files it with fileReceivedMessage() when it is complete, and records its UIDL id. A message that
 // is abandoned leaves no file behind.
 //
-// Ids are recorded in batches: after every kIdBatch filed messages and when the download ends, the
-// folder files are forced to the disk first and then the ids written. A crash in between costs at
-// most one batch fetched again, never an id of a message that is not on disk. Work files are
-// deleted on a thread of their own; all are gone when the download ends.
+// Each filed message's id is recorded right after its append, so a killed download fetches again
+// at most the message it was filing. Forcing files to the disk costs milliseconds each, so that is
+// done for a batch: after every kIdBatch filed messages and when the download ends the folder files
+// are forced to the disk and then the record (UidlRecord::confirm); until then the record trusts
+// an id only as far as the folder files show its message. Work files are deleted on a thread of
+// their own; all are gone when the download ends.
 //
 //   UidlRecord record(mailDirPath, account.popServer, account.popAccount);
 //   ReceivedMailFiler filer(mailDirPath, &record);
@@ -38,8 +40,8 @@ public:
 
     static constexpr std::size_t kIdBatch = 100;
 
-    // Records the ids of the messages filed so far (also done by downloadEnded and the
-    // destructor). Returns texts for the error list.
+    // Forces the folder files and the ids recorded so far to the disk (also done by downloadEnded
+    // and the destructor). Returns texts for the error list.
     std::vector<std::string> recordFiledIds();
 
     // Messages filed by this filer.
@@ -56,8 +58,8 @@ private:
     int m_number = 0;
     std::string m_buffer;
     int m_filed = 0;
-    std::vector<std::string> m_filedIds; // filed, not yet recorded
-    DeferredRemover m_remover;           // the work files of filed messages
+    std::size_t m_unconfirmed = 0; // ids recorded since the last confirmation
+    DeferredRemover m_remover;     // the work files of filed messages
 };
 
 } // namespace orvalink::mail
