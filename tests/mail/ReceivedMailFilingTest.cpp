@@ -344,6 +344,14 @@ TEST_F(Filing, KilledFilerHasRecordedEveryMessageItFiled)
     }
 }
 
+// A text of the filer for message 1 and the path `name`.
+std::string formatted(const char* pattern, const std::string& name)
+{
+    char text[4096];
+    std::snprintf(text, sizeof text, pattern, 1, platform::utf8ToCp932(name).c_str());
+    return text;
+}
+
 // The filer's failures each end with their own text; the message is filed only where the failure
 // came after its append.
 TEST(FilerFaults, EachFailureIsReportedWithItsText)
@@ -352,17 +360,24 @@ TEST(FilerFaults, EachFailureIsReportedWithItsText)
         const char* name;
         std::function<void(const std::string& messageFile, const UidlRecord&)> breakIt;
         rlim_t fileSizeLimit; // 0: none
-        const char* text;     // the printf pattern of the expected error
+        // The expected first error, from the message file's and the record's paths.
+        std::function<std::string(const std::string& messageFile, const UidlRecord&)> text;
         bool filed;
     };
     const std::vector<Case> cases = {
         {"work file cannot be created",
          [](const std::string& file, const UidlRecord&) { std::filesystem::create_directories(file + "/x"); }, 0,
-         texts::kCannotCreate, false},
-        {"work file write fails", [](const std::string&, const UidlRecord&) {}, 8, texts::kCannotWrite, false},
+         [](const std::string& file, const UidlRecord&) { return formatted(texts::kCannotCreate, file); }, false},
+        {"work file write fails", [](const std::string&, const UidlRecord&) {}, 8,
+         [](const std::string&, const UidlRecord&) { return formatted(texts::kCannotWrite, ""); }, false},
         {"ids cannot be recorded",
          [](const std::string&, const UidlRecord& r) { std::filesystem::create_directories(r.path()); }, 0,
-         texts::kCannotRecord, true},
+         [](const std::string&, const UidlRecord& r) {
+             char text[4096];
+             std::snprintf(text, sizeof text, texts::kCannotRecord, platform::utf8ToCp932(r.path()).c_str());
+             return std::string(text);
+         },
+         true},
     };
     for (const Case& c : cases) {
         test::TempDir dir("orvalink-filer-fault");
@@ -392,10 +407,8 @@ TEST(FilerFaults, EachFailureIsReportedWithItsText)
             ::setrlimit(RLIMIT_FSIZE, &saved);
             std::signal(SIGXFSZ, oldHandler);
         }
-        const std::string pattern(c.text);
-        const std::string head = pattern.substr(0, pattern.find('%'));
         ASSERT_FALSE(errors.empty()) << c.name;
-        EXPECT_EQ(errors.front().substr(0, head.size()), head) << c.name;
+        EXPECT_EQ(errors.front(), c.text(file, record)) << c.name;
         EXPECT_EQ(receivedMessages(dir.path()).size(), c.filed ? 1u : 0u) << c.name;
         EXPECT_FALSE(std::filesystem::is_regular_file(file)) << c.name;
     }
