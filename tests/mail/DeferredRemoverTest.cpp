@@ -25,7 +25,6 @@ TEST(DeferredRemover, DeletesInBatchesOnDrainAndOnDestruction)
     const std::vector<Case> cases = {
         {"fewer than a batch wait for drain", DeferredRemover::kBatch - 1, Case::End::None, false},
         {"drain deletes them", DeferredRemover::kBatch - 1, Case::End::Drain, true},
-        {"a full batch goes by itself", DeferredRemover::kBatch, Case::End::None, true},
         {"destruction deletes them", 3, Case::End::Destroy, true},
         {"drain with nothing queued", 0, Case::End::Drain, true},
     };
@@ -63,6 +62,29 @@ TEST(DeferredRemover, DeletesInBatchesOnDrainAndOnDestruction)
         }
         EXPECT_FALSE(anyLeft()) << c.name;
     }
+}
+
+// Files wait until a batch is full; the file that fills it sends them all, without a drain.
+TEST(DeferredRemover, TheFileThatFillsABatchSendsItWithoutDrain)
+{
+    test::TempDir dir("orvalink-remover");
+    DeferredRemover remover;
+    std::vector<std::string> paths;
+    const auto left = [&] {
+        std::size_t n = 0;
+        for (const std::string& p : paths)
+            n += std::filesystem::exists(p) ? 1 : 0;
+        return n;
+    };
+    for (std::size_t k = 0; k < DeferredRemover::kBatch; ++k) {
+        paths.push_back(dir.path() + "/w" + std::to_string(k));
+        test::writeFile(paths.back(), "x");
+    }
+    for (std::size_t k = 0; k + 1 < DeferredRemover::kBatch; ++k)
+        remover.remove(paths[k]);
+    EXPECT_FALSE(test::waitUntil([&] { return left() < paths.size(); }, 100, 5));
+    remover.remove(paths.back());
+    EXPECT_TRUE(test::waitUntil([&] { return left() == 0; }, 5000, 5)) << left() << " left";
 }
 
 // A queued name reports as pending by any prefix of it, and by no other; once drained, a file
