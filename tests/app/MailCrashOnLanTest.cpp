@@ -114,7 +114,11 @@ TEST_F(MailCrashOnLan, KilledThreeTimesWhileFilingThenEveryMessageIsFiledOnceAnd
     ASSERT_TRUE(hosts[0].command("command 32771"));
     std::vector<std::string> d;
     ASSERT_TRUE(hosts[0].dumpHas({"recvended 1", "recvwindow closed"}, &d)) << joinLines(d);
+    // Each kill came while the download still had messages to file.
+    for (const std::size_t filed : killedAt)
+        EXPECT_LT(filed, static_cast<std::size_t>(kMessages));
     EXPECT_LT(killedAt.front(), killedAt.back());
+    std::printf("killed with %zu, %zu and %zu messages filed\n", killedAt[0], killedAt[1], killedAt[2]);
 
     const auto listing = folders::readFolderIndex(folderPath());
     ASSERT_TRUE(listing);

@@ -260,28 +260,28 @@ int main(int argc, char** argv)
     poplib(server, scratch.file("warm"), count);
 
     const bool haveMpop = ::access("/usr/bin/mpop", X_OK) == 0;
-    std::vector<double> whole, engine, mpopRates, poplibRates, wholeRatios, engineRatios;
+    std::vector<double> whole, engineRates, mpopRates, poplibRates, wholeRatios, engineRatios;
     for (int round = 0; round < rounds; ++round) {
         const std::string r = std::to_string(round);
         whole.push_back(program(server, scratch.file("program" + r), count));
-        engine.push_back(ours(server, scratch.file("ours" + r), count));
+        engineRates.push_back(ours(server, scratch.file("ours" + r), count));
         if (haveMpop)
             mpopRates.push_back(mpop(server, scratch.file("mpop" + r), count));
         poplibRates.push_back(poplib(server, scratch.file("poplib" + r), count));
         wholeRatios.push_back(whole.back() / poplibRates.back());
-        engineRatios.push_back(engine.back() / poplibRates.back());
+        engineRatios.push_back(engineRates.back() / poplibRates.back());
         std::printf("round %d:    program %.0f/s, engine %.0f/s, poplib %.0f/s: program/poplib %.2f\n", round,
-                    whole.back(), engine.back(), poplibRates.back(), wholeRatios.back());
+                    whole.back(), engineRates.back(), poplibRates.back(), wholeRatios.back());
     }
     std::printf("messages:   %d of about %zu bytes, medians of %d rounds\n", count, message(1).size(), rounds);
     std::printf("program:    %.0f messages/s (command to last id recorded)  ratio to poplib %.2f (goal: at least "
                 "0.8)\n",
                 median(whole), median(wholeRatios));
-    std::printf("engine:     %.0f messages/s (downloaded, converted and filed)  ratio to poplib %.2f\n", median(engine),
-                median(engineRatios));
+    std::printf("engine:     %.0f messages/s (downloaded, converted and filed)  ratio to poplib %.2f\n",
+                median(engineRates), median(engineRatios));
     if (haveMpop)
         std::printf("mpop:       %.0f messages/s  engine ratio %.2f (goal: at least 1.0)\n", median(mpopRates),
-                    median(engine) / median(mpopRates));
+                    median(engineRates) / median(mpopRates));
     std::printf("poplib:     %.0f messages/s\n", median(poplibRates));
 
     // One 50 MB message, the ones before known by their ids: how far the peak memory grows.
