@@ -131,6 +131,46 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte)
         EXPECT_EQ(stored[i], cases[i].stored) << cases[i].name;
 }
 
+// Filed from memory or through the work files, a message leaves the same bytes in both folder files.
+TEST(FilingFromMemory, StoresTheBytesTheFileStepsStore)
+{
+    const std::vector<std::string> received = {
+        "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\nDate: d\r\n\r\nbody\r\n",
+        "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\nTo: t\r\n\r\nb\r\n",
+        "Subject: e\r\n\r\n\xb4\xc1\xbb\xfa\r\n",
+        "Received: from a\r\n\tby b; date\r\nSubject: r\r\n\r\nb\r\n",
+        "Subject: lone\rCR\r\n\r\nx\ry\r\n\r\r\r\n",
+        "From: no end of line",
+        "",
+        "Subject: \x82\r\n\r\n$B4A;z(B and \x1b$B4A\r\n",
+        std::string(3000, 'L') + "\r\n\r\n" + std::string(70000, 'b'),
+    };
+    test::TempDir viaFiles("orvalink-files");
+    test::TempDir viaMemory("orvalink-memory");
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        const int number = static_cast<int>(i) + 1;
+        std::string stored;
+        for (const char c : received[i]) {
+            if (c == '\n')
+                stored.push_back('\r');
+            stored.push_back(c);
+        }
+        stored += ".\r\r\n";
+        const auto file = [number](const test::TempDir& d) {
+            return folders::messageTempFileName(*folders::folderFsPath(d.path(), folders::kReceivedFolder), number);
+        };
+        test::writeFile(file(viaFiles), stored);
+        test::writeFile(file(viaMemory), stored);
+        EXPECT_TRUE(fileReceivedMessage(viaFiles.path(), file(viaFiles), number).filed) << i;
+        EXPECT_TRUE(fileReceivedText(viaMemory.path(), file(viaMemory), stored, number).filed) << i;
+        EXPECT_FALSE(std::filesystem::exists(file(viaMemory))) << i;
+    }
+    for (const char* suffix : {".mbx", ".idx"})
+        EXPECT_EQ(test::readFile(*folders::folderFsPath(viaMemory.path(), folders::kReceivedFolder) + suffix),
+                  test::readFile(*folders::folderFsPath(viaFiles.path(), folders::kReceivedFolder) + suffix))
+            << suffix;
+}
+
 TEST_F(Filing, MessageThatCannotBeFiledIsKeptAndNamed)
 {
     // The folder's mailbox cannot be opened: it is a directory.

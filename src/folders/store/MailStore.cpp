@@ -571,32 +571,26 @@ std::optional<std::string> folderFsPath(std::string_view mailDirPath, std::strin
     return path;
 }
 
-StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder, const std::string& messageFile,
-                                  FolderSizes* sizesAfter)
-{
-    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
-    if (!path)
-        return StoreResult::NoMailDirectory;
-    const std::lock_guard lock(storeMutex());
+namespace {
 
-    // The message's size comes first: only that much of it is searched for the index fields.
-    const FileDescriptor message(openFsPath(messageFile, O_RDONLY));
-    struct stat messageStat {};
-    if (!message.isOpen() || ::fstat(message.get(), &messageStat) != 0 || !S_ISREG(messageStat.st_mode))
-        return StoreResult::CannotOpen;
-    // The copy is never shorter than the file: a file past the 32-bit size field is refused before
+// Files a received message of `size` bytes, which `read(buffer, count)` hands over in order (fewer
+// than asked, or 0, once they are all read). The caller holds the store lock.
+template <typename Read>
+StoreResult appendReceived(const std::string& folderPath, std::uint64_t size, Read read, FolderSizes* sizesAfter)
+{
+    // The copy is never shorter than the message: one past the 32-bit size field is refused before
     // anything is written.
-    if (static_cast<std::uint64_t>(messageStat.st_size) > std::numeric_limits<std::uint32_t>::max())
+    if (size > std::numeric_limits<std::uint32_t>::max())
         return StoreResult::WriteFailed;
 
-    FolderAppend folderFiles(*path);
+    FolderAppend folderFiles(folderPath);
     if (const StoreResult opened = folderFiles.open(); opened != StoreResult::Stored)
         return opened;
 
+    // Only the message's first bytes are searched for the index fields.
     std::vector<char>& buffer = searchBuffer();
     const std::size_t searchSize =
-        readFull(message.get(), buffer.data(),
-                 std::min(kHeaderSearchBytes, static_cast<std::size_t>(std::max<off_t>(messageStat.st_size, 0))));
+        read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kHeaderSearchBytes, size)));
 
     LineEndCopy copy;
     std::string out;
@@ -604,7 +598,7 @@ StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view
     copy.feed(buffer.data(), searchSize, out);
     char chunk[65536];
     for (;;) {
-        const std::size_t n = readFull(message.get(), chunk, sizeof chunk);
+        const std::size_t n = read(chunk, sizeof chunk);
         if (n == 0)
             break;
         copy.feed(chunk, n, out);
@@ -618,7 +612,7 @@ StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view
     if (const StoreResult r = folderFiles.appendMailbox(out.data(), out.size()); r != StoreResult::Stored)
         return r;
 
-    // The body size is what was appended, which equals the file size for the CR LF files that
+    // The body size is what was appended, which equals the message's size for the CR LF texts that
     // filing hands over. A message that does not fit the 32-bit size field is not kept.
     if (folderFiles.appendedToMailbox() > std::numeric_limits<std::uint32_t>::max()) {
         folderFiles.cutBack();
@@ -630,6 +624,42 @@ StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view
     if (stored == StoreResult::Stored && sizesAfter)
         *sizesAfter = folderFiles.sizesAfter();
     return stored;
+}
+
+} // namespace
+
+StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder, const std::string& messageFile,
+                                  FolderSizes* sizesAfter)
+{
+    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
+    if (!path)
+        return StoreResult::NoMailDirectory;
+    const std::lock_guard lock(storeMutex());
+    const FileDescriptor message(openFsPath(messageFile, O_RDONLY));
+    struct stat messageStat {};
+    if (!message.isOpen() || ::fstat(message.get(), &messageStat) != 0 || !S_ISREG(messageStat.st_mode))
+        return StoreResult::CannotOpen;
+    return appendReceived(
+        *path, static_cast<std::uint64_t>(std::max<off_t>(messageStat.st_size, 0)),
+        [&message](char* data, std::size_t size) { return readFull(message.get(), data, size); }, sizesAfter);
+}
+
+StoreResult AppendReceivedText(std::string_view mailDirPath, std::string_view folder, std::string_view text,
+                               FolderSizes* sizesAfter)
+{
+    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
+    if (!path)
+        return StoreResult::NoMailDirectory;
+    const std::lock_guard lock(storeMutex());
+    return appendReceived(
+        *path, text.size(),
+        [&text](char* data, std::size_t size) {
+            const std::size_t n = std::min(size, text.size());
+            std::memcpy(data, text.data(), n);
+            text.remove_prefix(n);
+            return n;
+        },
+        sizesAfter);
 }
 
 StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,

@@ -82,6 +82,10 @@ struct FolderSizes {
 // When stored, `sizesAfter` (if given) receives both folder files' lengths with the message in.
 StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder, const std::string& messageFile,
                                   FolderSizes* sizesAfter = nullptr);
+// The same for a message held in memory: the stored bytes are those AppendReceivedMessage stores
+// for a file holding `text`.
+StoreResult AppendReceivedText(std::string_view mailDirPath, std::string_view folder, std::string_view text,
+                               FolderSizes* sizesAfter = nullptr);
 
 // Saves a composition into 保存したメール: the body bytes as they are, and a record with status
 // read, the saving time as arrival date, an empty header date and kSavedMailer. The sender,

@@ -93,6 +93,8 @@ std::string ReceivedMailFiler::beginMessage(int number)
     if (m_fd < 0)
         return textWith(texts::kCannotCreate, number, platform::utf8ToCp932(m_messageFile));
     m_buffer.clear();
+    m_stored.clear();
+    m_inMemory = true;
     m_number = number;
     return {};
 }
@@ -123,6 +125,12 @@ std::string ReceivedMailFiler::writeMessageData(std::string_view data)
 
 bool ReceivedMailFiler::flush()
 {
+    if (m_inMemory && m_stored.size() + m_buffer.size() <= kInMemoryLimit) {
+        m_stored.append(m_buffer);
+    } else {
+        m_inMemory = false;
+        std::string().swap(m_stored);
+    }
     std::string_view rest = m_buffer;
     while (!rest.empty()) {
         const ssize_t n = ::write(m_fd, rest.data(), rest.size());
@@ -158,8 +166,10 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         ::unlink(m_messageFile.c_str());
         return {textWith(texts::kCannotWrite, number, {})};
     }
-    FilingResult result = fileReceivedMessage(
-        m_mailDir, m_messageFile, number, [this](const std::string& path) { m_remover.remove(path); }, uniqueId);
+    const WorkFileRemover remove = [this](const std::string& path) { m_remover.remove(path); };
+    FilingResult result = m_inMemory ? fileReceivedText(m_mailDir, m_messageFile, m_stored, number, remove, uniqueId)
+                                     : fileReceivedMessage(m_mailDir, m_messageFile, number, remove, uniqueId);
+    m_stored.clear();
     if (!result.filed)
         return std::move(result.errors);
     ++m_filed;

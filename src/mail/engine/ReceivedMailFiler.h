@@ -39,6 +39,10 @@ public:
     std::vector<std::string> downloadEnded() override;
 
     static constexpr std::size_t kIdBatch = 100;
+    // Messages up to this size (stored form) are also kept in memory while they arrive and filed
+    // from there (fileReceivedText); larger ones are filed from their message file, so that a huge
+    // message costs no more memory than a chunk.
+    static constexpr std::size_t kInMemoryLimit = 1024 * 1024;
 
     // Forces the folder files and the ids recorded so far to the disk (also done by downloadEnded
     // and the destructor). Returns texts for the error list.
@@ -57,6 +61,8 @@ private:
     int m_fd = -1;
     int m_number = 0;
     std::string m_buffer;
+    std::string m_stored; // the message file's bytes so far, while within kInMemoryLimit
+    bool m_inMemory = false;
     int m_filed = 0;
     std::size_t m_unconfirmed = 0; // ids recorded since the last confirmation
     DeferredRemover m_remover;     // the work files of filed messages

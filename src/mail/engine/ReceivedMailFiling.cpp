@@ -454,6 +454,39 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
     return result;
 }
 
+FilingResult fileReceivedText(const std::string& mailDirPath, const std::string& messageFile, std::string_view stored,
+                              int number, const WorkFileRemover& remove, std::string_view uniqueId)
+{
+    const std::string kept = uniqueId.empty() ? std::string() : keptMessageFile(mailDirPath, uniqueId);
+    static const kanji::KanjiConverter converter(kanji::KanjiConverter::Options{true, true});
+    const std::string text = joinSubjectPass(converter.convert(cleanupPass(stored)));
+    FilingResult result;
+    if (folders::AppendReceivedText(mailDirPath, folders::kReceivedFolder, text, &result.sizes) !=
+        folders::StoreResult::Stored) {
+        // What is kept is the message as the file steps would have left it; when that cannot be
+        // written, the message file as it came.
+        const std::string converted = folders::cnvFileName(messageFile);
+        const int fd = createWorkFile(converted);
+        bool written = fd >= 0 && writeAll(fd, text);
+        if (fd >= 0)
+            written = ::close(fd) == 0 && written;
+        if (!written) {
+            ::unlink(converted.c_str());
+            return notFiled(messageFile, number, kept);
+        }
+        ::unlink(messageFile.c_str());
+        return notFiled(converted, number, kept);
+    }
+    if (remove)
+        remove(messageFile);
+    else
+        ::unlink(messageFile.c_str());
+    if (!kept.empty())
+        ::unlink(kept.c_str());
+    result.filed = true;
+    return result;
+}
+
 std::string keptMessageFile(const std::string& mailDirPath, std::string_view uniqueId)
 {
     const auto folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder);

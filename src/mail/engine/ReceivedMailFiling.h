@@ -74,6 +74,13 @@ using WorkFileRemover = std::function<void(const std::string&)>;
 FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
                                  const WorkFileRemover& remove = {}, std::string_view uniqueId = {});
 
+// The same steps for a message whose stored form (the bytes of its message file) is also in memory:
+// the passes run on `stored` and the result is appended from memory, giving the very bytes the file
+// steps store; no "tab" or "cnv" file is written. The message file is the recovery copy: when the
+// message cannot be filed it is kept as above, once filed it goes through `remove`.
+FilingResult fileReceivedText(const std::string& mailDirPath, const std::string& messageFile, std::string_view stored,
+                              int number, const WorkFileRemover& remove = {}, std::string_view uniqueId = {});
+
 // The kept file of the message with UIDL id `uniqueId` (not empty) in the mail directory; empty
 // while no mail directory is set.
 std::string keptMessageFile(const std::string& mailDirPath, std::string_view uniqueId);
