@@ -10,6 +10,7 @@
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace orvalink::mail {
@@ -157,6 +158,12 @@ UidlRecord::UidlRecord(const std::string& mailDirPath, std::string_view server, 
     }
 }
 
+UidlRecord::~UidlRecord()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
 std::string UidlRecord::fileNameText(std::string_view text)
 {
     std::string name;
@@ -234,26 +241,38 @@ bool UidlRecord::addFiled(std::string_view id, std::uint64_t indexSize, std::uin
 {
     if (m_path.empty() || id.empty())
         return false;
-    const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return false;
     std::string line;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0;
-    if (ok && st.st_size > 0) {
-        // A line cut short by a crash is ended with a space, which no line holds: it can neither
-        // swallow this id nor pass for the id of a message that was never filed.
-        char last = '\n';
-        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-            line.append(" \n");
+    if (m_fd < 0) {
+        m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_fd < 0)
+            return false;
+        m_end = -1;
     }
-    const std::int64_t lineStart = static_cast<std::int64_t>(st.st_size) + static_cast<std::int64_t>(line.size());
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) {
+        ::close(std::exchange(m_fd, -1));
+        return false;
+    }
+    if (static_cast<std::int64_t>(st.st_size) != m_end) {
+        // Written by someone else since (or just opened). A line cut short by a crash is ended with
+        // a space, which no line holds: it can neither swallow this id nor pass for the id of a
+        // message that was never filed.
+        char last = '\n';
+        if (st.st_size > 0 && ::pread(m_fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+            line.append(" \n");
+        m_end = static_cast<std::int64_t>(st.st_size);
+    }
+    const std::int64_t lineStart = m_end + static_cast<std::int64_t>(line.size());
     line += '\t' + escapeId(id) + '\t' + std::to_string(indexSize) + '\t' + std::to_string(mailboxSize) + '\n';
-    ok = ok && writeAll(fd, line);
-    ok = ::close(fd) == 0 && ok;
-    if (ok && m_unconfirmedFrom < 0)
+    if (!writeAll(m_fd, line)) {
+        // Whatever part of the line went out is ended by the next open.
+        ::close(std::exchange(m_fd, -1));
+        return false;
+    }
+    m_end += static_cast<std::int64_t>(line.size());
+    if (m_unconfirmedFrom < 0)
         m_unconfirmedFrom = lineStart;
-    return ok;
+    return true;
 }
 
 bool UidlRecord::confirm()
@@ -263,12 +282,15 @@ bool UidlRecord::confirm()
     if (!syncedSize(m_folder + std::string(folders::kIndexSuffix)) ||
         !syncedSize(m_folder + std::string(folders::kMailboxSuffix)))
         return false;
-    const int fd = ::open(m_path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    if (m_fd < 0)
         return false;
     const std::string line = "\t\t" + std::to_string(m_unconfirmedFrom) + "\n";
-    const bool ok = writeAll(fd, line) && ::fdatasync(fd) == 0;
-    if (::close(fd) != 0 || !ok)
+    if (!writeAll(m_fd, line)) {
+        ::close(std::exchange(m_fd, -1));
+        return false;
+    }
+    m_end += static_cast<std::int64_t>(line.size());
+    if (::fdatasync(m_fd) != 0)
         return false;
     m_unconfirmedFrom = -1;
     return true;

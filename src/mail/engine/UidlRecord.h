@@ -34,6 +34,9 @@ public:
     // The record of the account that logs in as `user` on `server`, in the mail directory
     // `mailDirPath` (a file-system path); path() is the record file's file-system path.
     UidlRecord(const std::string& mailDirPath, std::string_view server, std::string_view user);
+    ~UidlRecord();
+    UidlRecord(const UidlRecord&) = delete;
+    UidlRecord& operator=(const UidlRecord&) = delete;
 
     const std::string& path() const { return m_path; }
 
@@ -61,6 +64,10 @@ private:
     std::string m_path;
     // Where the ids of this record's unconfirmed lines begin; -1 while there are none.
     std::int64_t m_unconfirmedFrom = -1;
+    // The record file, open for appending from the first id added until the record is destroyed
+    // (one download), so that recording an id costs an fstat and a write.
+    int m_fd = -1;
+    std::int64_t m_end = 0; // the file's length as this record's writes left it
 };
 
 } // namespace orvalink::mail
