@@ -440,8 +440,10 @@ TEST(FilerFaults, EachFailureIsReportedWithItsText)
                 errors.push_back(e);
             if (std::string e = filer.writeMessageData("Subject: s\r\n\r\nb\r\n"); !e.empty())
                 errors.push_back(e);
-            for (std::string& e : filer.completeMessage(1, "id-1"))
-                errors.push_back(std::move(e));
+            const std::vector<std::string> notFiled = filer.completeMessage(1, "id-1");
+            // A text from completeMessage names the message as not filed.
+            EXPECT_EQ(notFiled.empty(), c.filed) << c.name;
+            errors.insert(errors.end(), notFiled.begin(), notFiled.end());
             for (std::string& e : filer.downloadEnded())
                 errors.push_back(std::move(e));
             ::setrlimit(RLIMIT_FSIZE, &saved);

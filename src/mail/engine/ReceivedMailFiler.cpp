@@ -55,12 +55,14 @@ std::vector<std::string> cannotRecord(const UidlRecord& record)
 
 std::vector<std::string> ReceivedMailFiler::recordFiledIds()
 {
+    std::vector<std::string> errors = std::move(m_recordErrors);
+    m_recordErrors.clear();
     if (!m_record || m_unconfirmed == 0)
-        return {};
+        return errors;
     m_unconfirmed = 0;
-    if (m_record->confirm())
-        return {};
-    return cannotRecord(*m_record);
+    if (!m_record->confirm() && errors.empty())
+        errors = cannotRecord(*m_record);
+    return errors;
 }
 
 std::vector<std::string> ReceivedMailFiler::downloadEnded()
@@ -175,10 +177,18 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
     ++m_filed;
     if (!m_record || uniqueId.empty())
         return {};
-    if (!m_record->addFiled(uniqueId, result.sizes.index, result.sizes.mailbox))
-        return cannotRecord(*m_record);
-    if (++m_unconfirmed >= kIdBatch)
-        return recordFiledIds();
+    // The message is filed whatever becomes of its id: a record that fails is said once, when the
+    // download ends (a text returned here would name the message as not filed).
+    if (!m_record->addFiled(uniqueId, result.sizes.index, result.sizes.mailbox)) {
+        if (m_recordErrors.empty())
+            m_recordErrors = cannotRecord(*m_record);
+        return {};
+    }
+    if (++m_unconfirmed >= kIdBatch) {
+        m_unconfirmed = 0;
+        if (!m_record->confirm() && m_recordErrors.empty())
+            m_recordErrors = cannotRecord(*m_record);
+    }
     return {};
 }
 

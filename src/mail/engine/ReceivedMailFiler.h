@@ -45,7 +45,8 @@ public:
     static constexpr std::size_t kInMemoryLimit = 1024 * 1024;
 
     // Forces the folder files and the ids recorded so far to the disk (also done by downloadEnded
-    // and the destructor). Returns texts for the error list.
+    // and the destructor). Returns texts for the error list: that ids could not be recorded, here
+    // or since the last call.
     std::vector<std::string> recordFiledIds();
 
     // Messages filed by this filer.
@@ -64,8 +65,9 @@ private:
     std::string m_stored; // the message file's bytes so far, while within kInMemoryLimit
     bool m_inMemory = false;
     int m_filed = 0;
-    std::size_t m_unconfirmed = 0; // ids recorded since the last confirmation
-    DeferredRemover m_remover;     // the work files of filed messages
+    std::size_t m_unconfirmed = 0;           // ids recorded since the last confirmation
+    std::vector<std::string> m_recordErrors; // said when the download ends
+    DeferredRemover m_remover;               // the work files of filed messages
 };
 
 } // namespace orvalink::mail
