@@ -3,6 +3,7 @@
 #include "mail/engine/SmtpConversation.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,9 +180,9 @@ TEST(Smtp, HeloCarriesThisMachinesNameNeverTheServers)
 TEST(Smtp, EnvelopeCarriesAccountOneAndTheToTextUnchanged)
 {
     SmtpRequest r = request();
-    r.to = "a@x.jp, b@y.jp";
+    r.to = "\"a.b\"@x.jp";
     const Outcome o = runScript({"220 mx\r\n250 hi\r\n250 ok\r\n"}, r);
-    EXPECT_EQ(o.all.send, "HELO desk7.example.jp\r\nMAIL FROM:<me@example.jp>\r\nRCPT TO:<a@x.jp, b@y.jp>\r\n");
+    EXPECT_EQ(o.all.send, "HELO desk7.example.jp\r\nMAIL FROM:<me@example.jp>\r\nRCPT TO:<\"a.b\"@x.jp>\r\n");
 }
 
 TEST(Smtp, MailTextGoesAfter354WithItsEnd)
@@ -319,23 +320,109 @@ TEST(Smtp, BytesWithoutAConversationAreIgnored)
     EXPECT_EQ(c.abort(), SmtpStep{});
 }
 
-TEST(Smtp, ConnectsToAccountOnesServerAndPort)
+TEST(Smtp, ConnectsToAccountOnesServerAndPortAndRefusesATextNamingNoPort)
 {
     struct PortCase {
         const char* text;
-        std::uint16_t port;
+        std::optional<std::uint16_t> port; // nullopt: refused, nothing to connect to
     };
     for (const PortCase& p :
          {PortCase{"25", 25}, PortCase{"587", 587}, PortCase{" 2525 ", 2525}, PortCase{"65535", 65535},
-          PortCase{"", 25}, PortCase{"0", 25}, PortCase{"65536", 25}, PortCase{"99999999999", 25}, PortCase{"-1", 25},
-          PortCase{"25a", 25}, PortCase{"smtp", 25}}) {
+          PortCase{"", 25}, PortCase{"  ", 25}, PortCase{"0", {}}, PortCase{"65536", {}}, PortCase{"99999", {}},
+          PortCase{"99999999999", {}}, PortCase{"-1", {}}, PortCase{"25a", {}}, PortCase{"smtp", {}}}) {
         SmtpRequest r = request();
         r.account->smtpPort = p.text;
         SmtpConversation c;
         const SmtpStart s = c.start(r);
-        EXPECT_EQ(s.host, "mail.example.jp");
-        EXPECT_EQ(s.port, p.port) << '"' << p.text << '"';
+        EXPECT_EQ(s.connect, p.port.has_value()) << '"' << p.text << '"';
+        EXPECT_EQ(c.running(), p.port.has_value()) << '"' << p.text << '"';
+        if (p.port) {
+            EXPECT_EQ(s.host, "mail.example.jp");
+            EXPECT_EQ(s.port, *p.port) << '"' << p.text << '"';
+        } else {
+            EXPECT_EQ(s.message, badSmtpPortText(p.text));
+        }
     }
+    // The refusal names the setting and the stored text.
+    EXPECT_NE(badSmtpPortText("99999").find("SMTP"), std::string::npos);
+    EXPECT_NE(badSmtpPortText("99999").find("\x81u99999\x81v"), std::string::npos); // 「99999」
+    EXPECT_NE(badPopPortText("-1").find("POP3"), std::string::npos);
+    EXPECT_EQ(accountPort("", kDefaultPop3Port), kDefaultPop3Port);
+    EXPECT_EQ(accountPort("-1", kDefaultPop3Port), std::nullopt);
+}
+
+TEST(Smtp, EnvelopeAddressesMustBeOneMailbox)
+{
+    struct AddressCase {
+        const char* address;
+        bool mailbox;
+    };
+    const AddressCase cases[] = {
+        {"you@example.com", true},
+        {"first.last+tag@sub.example.co.jp", true},
+        {"o'neil!#$%&*/=?^_`{|}~-@x-y.example", true},
+        {"\"quoted.name\"@example.com", true},
+        {"\"a\\\"b\"@example.com", true},
+        {"user@[192.0.2.1]", true},
+        {"user@[IPv6:2001:db8::1]", true},
+        {"a@x", true},
+        {"a@x> NOTIFY=NEVER", false},
+        {"a@x>", false},
+        {"<a@x>", false},
+        {"a@x ORCPT=rfc822;b@y", false},
+        {"a @x", false},
+        {"a@x, b@y", false},
+        {"a@x\tb", false},
+        {"a@x\x7f", false},
+        {"\x91\xbe\x98Y@example.jp", false}, // 太郎 in code page 932
+        {"taro@\x97\xe1.jp", false},
+        {"", false},
+        {"@x", false},
+        {"a@", false},
+        {"ax", false},
+        {"a@@x", false},
+        {"a@b@x", false},
+        {".a@x", false},
+        {"a.@x", false},
+        {"a..b@x", false},
+        {"a@x..y", false},
+        {"a@-x", false},
+        {"a@x-", false},
+        {"a@x.", false},
+        {"a@x_y", false},
+        {"\"a b\"@x", false},
+        {"\"a@x", false},
+        {"a@[1.2.3.4", false},
+        {"a@[]", false},
+        {"a@[1 2]", false},
+    };
+    for (const AddressCase& k : cases)
+        EXPECT_EQ(isMailbox(k.address), k.mailbox) << '"' << k.address << '"';
+    EXPECT_TRUE(isMailbox(std::string(64, 'a') + "@x"));
+    EXPECT_FALSE(isMailbox(std::string(65, 'a') + "@x"));
+    EXPECT_FALSE(isMailbox("a@" + std::string(63, 'b') + "." + std::string(63, 'c') + "." + std::string(63, 'd') + "." +
+                           std::string(63, 'e')));
+
+    // The conversation refuses before there is anything to connect to, saying which address.
+    for (const AddressCase& k : cases) {
+        if (k.mailbox)
+            continue;
+        SmtpRequest to = request();
+        to.to = k.address;
+        SmtpConversation c;
+        SmtpStart s = c.start(to);
+        EXPECT_FALSE(s.connect) << k.address;
+        EXPECT_FALSE(c.running()) << k.address;
+        SmtpRequest from = request();
+        from.account->emailAddress = k.address;
+        const SmtpStart f = c.start(from);
+        EXPECT_FALSE(f.connect) << k.address;
+        if (std::string_view(k.address).find_first_of("\r\n") == std::string_view::npos) {
+            EXPECT_EQ(s.message, badToAddressText()) << k.address;
+            EXPECT_EQ(f.message, badFromAddressText()) << k.address;
+        }
+    }
+    EXPECT_NE(badToAddressText(), badFromAddressText());
 }
 
 // A line longer than any server may send is cut, so a hostile server cannot make it grow.

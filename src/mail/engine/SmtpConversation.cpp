@@ -47,23 +47,6 @@ void add(SmtpStep& into, SmtpStep step)
 
 } // namespace
 
-std::uint16_t smtpPortFromText(std::string_view portText)
-{
-    while (!portText.empty() && (portText.front() == ' ' || portText.front() == '\t'))
-        portText.remove_prefix(1);
-    while (!portText.empty() && (portText.back() == ' ' || portText.back() == '\t'))
-        portText.remove_suffix(1);
-    if (portText.empty() || portText.size() > 5)
-        return kDefaultSmtpPort;
-    unsigned value = 0;
-    for (char c : portText) {
-        if (!isDigit(c))
-            return kDefaultSmtpPort;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefaultSmtpPort;
-}
-
 SmtpStart SmtpConversation::start(const SmtpRequest& request)
 {
     SmtpStart result;
@@ -76,6 +59,19 @@ SmtpStart SmtpConversation::start(const SmtpRequest& request)
     const MailAccount& account = *request.account;
     if (hasLineBreak(account.emailAddress) || hasLineBreak(request.to)) {
         result.message = kErrorLineBreakInAddress;
+        return result;
+    }
+    if (!isMailbox(account.emailAddress)) {
+        result.message = badFromAddressText();
+        return result;
+    }
+    if (!isMailbox(request.to)) {
+        result.message = badToAddressText();
+        return result;
+    }
+    const std::optional<std::uint16_t> port = accountPort(account.smtpPort, kDefaultSmtpPort);
+    if (!port) {
+        result.message = badSmtpPortText(account.smtpPort);
         return result;
     }
     m_helloName = plainHostName(request.localHostName);
@@ -94,7 +90,7 @@ SmtpStart SmtpConversation::start(const SmtpRequest& request)
     m_state = SmtpState::WaitGreeting;
     result.connect = true;
     result.host = account.smtpServer;
-    result.port = smtpPortFromText(account.smtpPort);
+    result.port = *port;
     return result;
 }
 

@@ -24,6 +24,7 @@
 // at state 1 on a new connection.
 
 #include "mail/engine/MailAccount.h"
+#include "mail/engine/MailAddress.h"
 #include "mail/engine/MailText.h"
 
 #include <cstddef>
@@ -56,12 +57,8 @@ inline constexpr std::string_view kServiceName = "smtp";
 inline constexpr std::string_view kServiceProtocol = "tcp";
 
 inline constexpr int kReplyTimeoutSeconds = 60;
-inline constexpr std::uint16_t kDefaultSmtpPort = 25;
 // How much one read asks for.
 inline constexpr std::size_t kReceiveBufferSize = 65536;
-
-// "SMTP PortNo"n when it names a port (decimal 1-65535, blanks around it allowed), 25 otherwise.
-std::uint16_t smtpPortFromText(std::string_view portText);
 
 enum class SmtpState {
     None = 0,
@@ -118,7 +115,9 @@ public:
     static constexpr std::size_t kMaxReplyLine = 2048;
 
     // Begins a conversation: checks the request, builds the mail text, and says where to connect.
-    // Ignored (connect false, no message) while a conversation runs.
+    // Ignored (connect false, no message) while a conversation runs. Refused with a message, and
+    // nothing to connect to, when the account's address or the To text is not one mailbox
+    // (isMailbox) or "SMTP PortNo" names no port (accountPort).
     SmtpStart start(const SmtpRequest& request);
 
     // Bytes read from the connection, any amount, split anywhere.
