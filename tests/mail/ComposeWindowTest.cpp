@@ -714,15 +714,16 @@ TEST_F(ComposeWindows, SendThatCannotBeginSaysWhyAndKeepsTheWindowAndItsTexts)
     }
 }
 
-TEST_F(ComposeWindows, PortComesFromTheAccountWhenItNamesOneAndIs25Otherwise)
+TEST_F(ComposeWindows, PortComesFromTheAccountAndATextNamingNoPortIsRefusedUnsent)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     const struct {
         const char* text;
-        int port;
-    } cases[] = {{"", 25}, {"0", 25}, {"65536", 25}, {"smtp", 25}, {"2525", 2525}, {"65535", 65535}};
+        int port; // 0: refused, nothing connects (a server listens on 25 all the same)
+    } cases[] = {{"", 25},     {"2525", 2525}, {"65535", 65535}, {"0", 0},
+                 {"65536", 0}, {"99999", 0},   {"-1", 0},        {"smtp", 0}};
     for (const auto& c : cases) {
-        ScriptedSmtpServer server(ScriptedSmtpServer::lockstep({"554 go away\r\n"}, {}), c.port);
+        ScriptedSmtpServer server(ScriptedSmtpServer::lockstep({"554 go away\r\n"}, {}), c.port ? c.port : 25);
         ASSERT_TRUE(server.ready()) << c.text;
         accountsOn(25);
         MailAccountStore store;
@@ -730,12 +731,87 @@ TEST_F(ComposeWindows, PortComesFromTheAccountWhenItNamesOneAndIs25Otherwise)
         a.smtpPort = c.text;
         store.write(1, a);
         CSendFrame* f = open();
+        fill(f, "taro@example.jp", "subject", "body");
         const std::size_t before = m_boxes.calls().size();
         f->onCommand(res::kCmdComposeSend);
         ASSERT_TRUE(waitForBoxes(before + 1)) << c.text;
-        EXPECT_EQ(transcript(server), "QUIT\r\n") << c.text;
+        if (c.port) {
+            EXPECT_EQ(transcript(server), "QUIT\r\n") << c.text;
+        } else {
+            EXPECT_EQ(m_boxes.calls().back().text, badSmtpPortText(c.text));
+            EXPECT_EQ(m_boxes.calls().back().type, platform::MB_OK | platform::MB_ICONEXCLAMATION);
+            QTest::qWait(100);
+            EXPECT_EQ(server.received().size(), 0u) << c.text;
+            EXPECT_TRUE(f->action(res::kCmdComposeSend)->isEnabled());
+            EXPECT_EQ(f->bodyText(), "body");
+        }
         delete f;
     }
+}
+
+TEST_F(ComposeWindows, AddressesThatAreNotOneMailboxAreRefusedBeforeAnythingConnects)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    const struct {
+        const char* name;
+        std::string to;
+        std::string from; // account 1's address; empty: as stored
+        std::string text;
+    } cases[] = {
+        {"parameter after the recipient", "a@x> NOTIFY=NEVER", "", badToAddressText()},
+        {"Japanese recipient", sj("太郎") + "@example.jp", "", badToAddressText()},
+        {"two recipients", "a@x.jp, b@y.jp", "", badToAddressText()},
+        {"bracketed recipient", "<a@x.jp>", "", badToAddressText()},
+        {"empty recipient", "", "", badToAddressText()},
+        {"sender with a blank", "taro@example.jp", "me @example.jp", badFromAddressText()},
+        {"Japanese sender", "taro@example.jp", sj("私") + "@example.jp", badFromAddressText()},
+    };
+    ScriptedSmtpServer server(ScriptedSmtpServer::lockstep({"554 go away\r\n"}, {}), 25);
+    ASSERT_TRUE(server.ready());
+    for (const auto& k : cases) {
+        accountsOn(25);
+        if (!k.from.empty()) {
+            MailAccountStore store;
+            MailAccount a = store.read(1);
+            a.emailAddress = k.from;
+            store.write(1, a);
+        }
+        CSendFrame* f = open();
+        fill(f, k.to, "subject", "body");
+        const std::size_t before = m_boxes.calls().size();
+        f->onCommand(res::kCmdComposeSend);
+        ASSERT_TRUE(waitForBoxes(before + 1)) << k.name;
+        EXPECT_EQ(m_boxes.calls().back().text, k.text) << k.name;
+        EXPECT_EQ(m_boxes.calls().back().caption, captionText()) << k.name;
+        EXPECT_EQ(f->toText(), k.to) << k.name;
+        EXPECT_TRUE(f->action(res::kCmdComposeSend)->isEnabled()) << k.name;
+        delete f;
+    }
+    QTest::qWait(100);
+    EXPECT_EQ(server.received().size(), 0u);
+}
+
+TEST_F(ComposeWindows, ASettingCorrectedAfterTheWindowOpenedTakesEffectAtSend)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    ScriptedSmtpServer server(ScriptedSmtpServer::lockstep(
+        {"220 ready\r\n"}, {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"}));
+    ASSERT_TRUE(server.ready());
+    // The window opens while account 1 names a port nobody listens on and an old address ...
+    accountsOn(2626);
+    CSendFrame* f = open();
+    fill(f, "taro@example.jp", "s", "b");
+    // ... which the user then corrects in the settings.
+    MailAccountStore store;
+    MailAccount a = store.read(1);
+    a.smtpPort = "25";
+    a.emailAddress = "fixed@example.jp";
+    store.write(1, a);
+    const int slot = f->thread()->windowSlot();
+    f->onCommand(res::kCmdComposeSend);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !isOpen(slot); }, 10000)) << boxTexts().size();
+    EXPECT_NE(transcript(server).find("MAIL FROM:<fixed@example.jp>\r\n"), std::string::npos);
+    EXPECT_TRUE(m_boxes.calls().empty());
 }
 
 } // namespace

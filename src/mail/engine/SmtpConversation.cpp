@@ -47,33 +47,31 @@ void add(SmtpStep& into, SmtpStep step)
 
 } // namespace
 
+std::string SmtpConversation::refusal(const SmtpRequest& request)
+{
+    if (!request.account)
+        return std::string(kErrorNoAccount);
+    const MailAccount& account = *request.account;
+    if (hasLineBreak(account.emailAddress) || hasLineBreak(request.to))
+        return std::string(kErrorLineBreakInAddress);
+    if (!isMailbox(account.emailAddress))
+        return badFromAddressText();
+    if (!isMailbox(request.to))
+        return badToAddressText();
+    if (!accountPort(account.smtpPort, kDefaultSmtpPort))
+        return badSmtpPortText(account.smtpPort);
+    return {};
+}
+
 SmtpStart SmtpConversation::start(const SmtpRequest& request)
 {
     SmtpStart result;
     if (running())
         return result;
-    if (!request.account) {
-        result.message = kErrorNoAccount;
+    result.message = refusal(request);
+    if (!result.message.empty())
         return result;
-    }
     const MailAccount& account = *request.account;
-    if (hasLineBreak(account.emailAddress) || hasLineBreak(request.to)) {
-        result.message = kErrorLineBreakInAddress;
-        return result;
-    }
-    if (!isMailbox(account.emailAddress)) {
-        result.message = badFromAddressText();
-        return result;
-    }
-    if (!isMailbox(request.to)) {
-        result.message = badToAddressText();
-        return result;
-    }
-    const std::optional<std::uint16_t> port = accountPort(account.smtpPort, kDefaultSmtpPort);
-    if (!port) {
-        result.message = badSmtpPortText(account.smtpPort);
-        return result;
-    }
     m_helloName = plainHostName(request.localHostName);
     m_sender = account.emailAddress;
     m_recipient = request.to;
@@ -90,7 +88,7 @@ SmtpStart SmtpConversation::start(const SmtpRequest& request)
     m_state = SmtpState::WaitGreeting;
     result.connect = true;
     result.host = account.smtpServer;
-    result.port = *port;
+    result.port = *accountPort(account.smtpPort, kDefaultSmtpPort);
     return result;
 }
 

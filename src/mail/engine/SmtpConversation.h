@@ -120,6 +120,10 @@ public:
     // (isMailbox) or "SMTP PortNo" names no port (accountPort).
     SmtpStart start(const SmtpRequest& request);
 
+    // Why start() would refuse this request (its message), or an empty text when it would not: the
+    // window asks before it hands the mail to its thread, so a refusal never reaches a socket.
+    static std::string refusal(const SmtpRequest& request);
+
     // Bytes read from the connection, any amount, split anywhere.
     SmtpStep feed(std::string_view bytes);
 
