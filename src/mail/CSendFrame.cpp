@@ -241,7 +241,7 @@ bool CSendFrame::onCommand(int id)
 bool CSendFrame::storeMail()
 {
     const orvalink::folders::StoreResult result =
-        orvalink::folders::AppendSavedMail(mailDirectoryPath(), fromText(), toText(), subjectText(), bodyText());
+        orvalink::folders::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
     if (result != orvalink::folders::StoreResult::Stored) {
         platform::messageBox(std::string(orvalink::folders::storeResultText(result)), mail::captionText(),
                              platform::MB_OK);
@@ -305,7 +305,7 @@ void CSendFrame::closeAtExit()
 {
     // Nobody is left to answer a question: what was typed goes to 保存したメール instead of being lost.
     if (holdsTypedText())
-        orvalink::folders::AppendSavedMail(mailDirectoryPath(), fromText(), toText(), subjectText(), bodyText());
+        orvalink::folders::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
     m_closeWithoutAsking = true;
     delete this;
 }

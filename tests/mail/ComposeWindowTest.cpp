@@ -334,6 +334,23 @@ TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
     EXPECT_TRUE(m_boxes.calls().empty());
 }
 
+// With no mail directory chosen, a saved mail goes into the default one, made for it.
+TEST_F(ComposeWindows, SaveWithNoMailDirectoryChosenUsesTheDefaultOne)
+{
+    setMailDirectory("");
+    const std::string dir = m_sandbox.dataHome() + "/Orvalink/Mail";
+    CSendFrame* f = open();
+    fill(f, "you@example.jp", "kept", "body");
+    EXPECT_TRUE(f->onMailSave());
+    settleDeletes();
+    EXPECT_EQ(std::filesystem::status(dir).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    const auto listing = folders::readFolderIndex(*folders::folderFsPath(dir, folders::kSavedFolder));
+    ASSERT_TRUE(listing && listing->entries.size() == 1);
+    EXPECT_EQ(listing->entries[0].record.subject, "kept");
+    EXPECT_TRUE(m_boxes.calls().empty());
+}
+
 // A composition is saved under whatever folder the user picked, in the folder of the usual name.
 TEST_F(ComposeWindows, SavesIntoAMailDirectoryNoCodePage932TextNames)
 {
@@ -364,7 +381,7 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
         std::string mailDir;
         folders::StoreResult why;
     } cases[] = {
-        {"", folders::StoreResult::NoMailDirectory},
+        // A folder the user chose is never made by the program (no folder chosen: the default one).
         {m_mailDir.path() + "/no-such-folder", folders::StoreResult::CannotOpen},
     };
     for (const auto& c : cases) {
