@@ -10,6 +10,9 @@
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
 #include "mail/MailTestSupport.h"
+#include "mail/ReceiveCommand.h"
+#include "mail/ReceiveDialog.h"
+#include "mail/ScriptedPop3Server.h"
 #include "mail/engine/SmtpConversation.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/TextCodec.h"
@@ -26,6 +29,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -483,20 +488,100 @@ TEST_F(ComposeWindows, WindowsOpenAtProgramEndKeepWhatWasTyped)
     EXPECT_EQ(savedMailbox(), "typed body");
 }
 
-TEST_F(ComposeWindows, SendAndReceiveWindowIsOneWindowThatItsButtonCloses)
+TEST_F(ComposeWindows, SendAndReceiveWithNothingToReceiveSaysWhyAndCloses)
 {
-    CSendRecvThread* t = CSendRecvThread::open();
+    ReceiveCommand receive;
+    CSendRecvThread* t = CSendRecvThread::open(receive);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(CSendRecvThread::open(), t);
-    CSendRecvDlg* dlg = t->dialog();
-    EXPECT_EQ(dlg->windowTitle(), qs("送受信"));
-    EXPECT_EQ(dlg->objectName(), "193");
-    EXPECT_EQ(dlg->cancelButton()->text(), qs("中止(&C)"));
-    EXPECT_TRUE(dlg->isVisible());
-
-    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
+    EXPECT_EQ(t->dialog()->windowTitle(), qs("送受信"));
+    // No account: the receive window says so, and there is no download to show.
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{sj("サーバー情報がありません")});
     settleDeletes();
     EXPECT_EQ(CSendRecvThread::current(), nullptr);
+}
+
+// A POP3 account on the scripted server: log-in, STAT for `count` messages, no UIDL.
+void popAccountOn(int port)
+{
+    storeAccounts({"home"}, 1);
+    MailAccountStore store;
+    MailAccount a = store.read(1);
+    a.popServer = orvalink::test::kPrivateHostAddress;
+    a.popPort = std::to_string(port);
+    a.popAccount = "taro";
+    a.popPassword = "secret";
+    store.write(1, a);
+}
+
+bool popLogIn(ScriptedPop3Server::Peer& p, int count)
+{
+    p.send("+OK ready\r\n");
+    return p.expect("USER taro", "+OK\r\n") && p.expect("PASS secret", "+OK\r\n") &&
+           p.expect("STAT", "+OK " + std::to_string(count) + " 60\r\n") && p.expect("UIDL", "-ERR no UIDL here\r\n");
+}
+
+TEST_F(ComposeWindows, SendAndReceiveReceivesAsTheReceiveCommandAndClosesWhenDone)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    const std::string mail = "Subject: one\r\n\r\nbody of one\r\n";
+    ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {[&](ScriptedPop3Server::Peer& p) {
+                                  if (popLogIn(p, 1) && p.expect("LIST 1", "+OK 1 60\r\n"))
+                                      p.expect("RETR 1", "+OK\r\n" + mail + ".\r\n") && p.expect("QUIT", "+OK bye\r\n");
+                              }});
+    popAccountOn(server.port());
+    ReceiveCommand receive;
+    CSendRecvThread* t = CSendRecvThread::open(receive);
+    ASSERT_NE(t, nullptr);
+    QPointer<CSendRecvDlg> dlg = t->dialog();
+    ASSERT_TRUE(dlg && receive.dialog());
+    EXPECT_EQ(CSendRecvThread::open(receive), t) << "one window";
+    EXPECT_EQ(dlg->cancelButton()->text(), qs("中止(&C)"));
+    // What the receive window shows, this window shows too.
+    std::vector<std::string> shown;
+    QObject::connect(receive.dialog(), &ReceiveDialog::reportShown, dlg, [&] {
+        if (dlg)
+            shown.push_back(platform::fromQString(dlg->statusLine()->text()) + " " +
+                            std::to_string(dlg->progressBar()->value()) + "/" +
+                            std::to_string(dlg->progressBar()->maximum()));
+    });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            settleDeletes();
+            return dlg.isNull();
+        },
+        15000));
+    EXPECT_EQ(CSendRecvThread::current(), nullptr);
+    EXPECT_EQ(server.commands(),
+              (std::vector<std::string>{"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "QUIT"}));
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back().substr(shown.back().size() - 5), "60/60") << shown.back();
+    const auto folder = folders::folderFsPath(m_mailDir.path(), folders::kReceivedFolder);
+    const auto listing = folders::readFolderIndex(*folder);
+    ASSERT_TRUE(listing && listing->entries.size() == 1);
+    EXPECT_NE(folders::readFolderMessage(*folder, listing->entries[0]).value_or("").find("body of one"),
+              std::string::npos);
+    EXPECT_TRUE(m_boxes.calls().empty());
+}
+
+TEST_F(ComposeWindows, SendAndReceiveCancelStopsTheDownloadAndCloses)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {[&](ScriptedPop3Server::Peer& p) {
+                                  // Logged in, the server goes quiet until the client gives up.
+                                  if (popLogIn(p, 1))
+                                      while (p.line(15000)) {
+                                      }
+                              }});
+    popAccountOn(server.port());
+    ReceiveCommand receive;
+    CSendRecvThread* t = CSendRecvThread::open(receive);
+    ASSERT_NE(t, nullptr);
+    QPointer<CSendRecvDlg> dlg = t->dialog();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.commands().size() >= 5; }, 10000)); // LIST 1 sent
+    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
+    settleDeletes();
+    EXPECT_TRUE(dlg.isNull());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.commands().back() == "QUIT"; }, 10000));
 }
 
 // The conversation over a real connection to a scripted server on port 25 of the test's own
