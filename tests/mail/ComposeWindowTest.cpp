@@ -862,10 +862,6 @@ TEST_F(ComposeWindows, AddressesThatAreNotOneMailboxAreRefusedBeforeAnythingConn
     } cases[] = {
         {"parameter after the recipient", "a@x> NOTIFY=NEVER", "", badToAddressText()},
         {"Japanese recipient", sj("太郎") + "@example.jp", "", badToAddressText()},
-        {"two recipients", "a@x.jp, b@y.jp", "", badToAddressText()},
-        {"bracketed recipient", "<a@x.jp>", "", badToAddressText()},
-        {"empty recipient", "", "", badToAddressText()},
-        {"sender with a blank", "taro@example.jp", "me @example.jp", badFromAddressText()},
         {"Japanese sender", "taro@example.jp", sj("私") + "@example.jp", badFromAddressText()},
     };
     ScriptedSmtpServer server(ScriptedSmtpServer::lockstep({"554 go away\r\n"}, {}), 25);

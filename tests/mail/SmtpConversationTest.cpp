@@ -353,74 +353,62 @@ TEST(Smtp, ConnectsToAccountOnesServerAndPortAndRefusesATextNamingNoPort)
 
 TEST(Smtp, EnvelopeAddressesMustBeOneMailbox)
 {
-    struct AddressCase {
-        const char* address;
-        bool mailbox;
-    };
-    const AddressCase cases[] = {
-        {"you@example.com", true},
-        {"first.last+tag@sub.example.co.jp", true},
-        {"o'neil!#$%&*/=?^_`{|}~-@x-y.example", true},
-        {"\"quoted.name\"@example.com", true},
-        {"\"a\\\"b\"@example.com", true},
-        {"user@[192.0.2.1]", true},
-        {"user@[IPv6:2001:db8::1]", true},
-        {"a@x", true},
-        {"a@x> NOTIFY=NEVER", false},
-        {"a@x>", false},
-        {"<a@x>", false},
-        {"a@x ORCPT=rfc822;b@y", false},
-        {"a @x", false},
-        {"a@x, b@y", false},
-        {"a@x\tb", false},
-        {"a@x\x7f", false},
-        {"\x91\xbe\x98Y@example.jp", false}, // 太郎 in code page 932
-        {"taro@\x97\xe1.jp", false},
-        {"", false},
-        {"@x", false},
-        {"a@", false},
-        {"ax", false},
-        {"a@@x", false},
-        {"a@b@x", false},
-        {".a@x", false},
-        {"a.@x", false},
-        {"a..b@x", false},
-        {"a@x..y", false},
-        {"a@-x", false},
-        {"a@x-", false},
-        {"a@x.", false},
-        {"a@x_y", false},
-        {"\"a b\"@x", false},
-        {"\"a@x", false},
-        {"a@[1.2.3.4", false},
-        {"a@[]", false},
-        {"a@[1 2]", false},
-    };
-    for (const AddressCase& k : cases)
-        EXPECT_EQ(isMailbox(k.address), k.mailbox) << '"' << k.address << '"';
-    EXPECT_TRUE(isMailbox(std::string(64, 'a') + "@x"));
-    EXPECT_FALSE(isMailbox(std::string(65, 'a') + "@x"));
-    EXPECT_FALSE(isMailbox("a@" + std::string(63, 'b') + "." + std::string(63, 'c') + "." + std::string(63, 'd') + "." +
-                           std::string(63, 'e')));
-
-    // The conversation refuses before there is anything to connect to, saying which address.
-    for (const AddressCase& k : cases) {
-        if (k.mailbox)
-            continue;
+    const std::vector<std::string> mailboxes = {"you@example.com",
+                                                "first.last+tag@sub.example.co.jp",
+                                                "o'neil!#$%&*/=?^_`{|}~-@x-y.example",
+                                                "\"quoted.name\"@example.com",
+                                                "\"a\\\"b\"@example.com",
+                                                "user@[192.0.2.1]",
+                                                "user@[IPv6:2001:db8::1]",
+                                                "a@x",
+                                                std::string(64, 'a') + "@x"};
+    const std::vector<std::string> others = {"a@x> NOTIFY=NEVER",
+                                             "a@x>",
+                                             "<a@x>",
+                                             "a@x ORCPT=rfc822;b@y",
+                                             "a @x",
+                                             "a@x, b@y",
+                                             "a@x\tb",
+                                             "a@x\x7f",
+                                             "\x91\xbe\x98Y@example.jp" /* 太郎 in code page 932 */,
+                                             "taro@\x97\xe1.jp",
+                                             "",
+                                             "@x",
+                                             "a@",
+                                             "ax",
+                                             "a@@x",
+                                             "a@b@x",
+                                             ".a@x",
+                                             "a.@x",
+                                             "a..b@x",
+                                             "a@x..y",
+                                             "a@-x",
+                                             "a@x-",
+                                             "a@x.",
+                                             "a@x_y",
+                                             "\"a b\"@x",
+                                             "\"a@x",
+                                             "a@[1.2.3.4",
+                                             "a@[]",
+                                             "a@[1 2]",
+                                             std::string(65, 'a') + "@x",
+                                             "a@" + std::string(63, 'b') + "." + std::string(63, 'c') + "." +
+                                                 std::string(63, 'd') + "." + std::string(63, 'e')};
+    for (const std::string& address : mailboxes)
+        EXPECT_TRUE(isMailbox(address)) << '"' << address << '"';
+    // The conversation refuses anything else before there is anything to connect to, saying which
+    // address it was.
+    for (const std::string& address : others) {
+        EXPECT_FALSE(isMailbox(address)) << '"' << address << '"';
         SmtpRequest to = request();
-        to.to = k.address;
+        to.to = address;
         SmtpConversation c;
-        SmtpStart s = c.start(to);
-        EXPECT_FALSE(s.connect) << k.address;
-        EXPECT_FALSE(c.running()) << k.address;
+        const SmtpStart s = c.start(to);
+        EXPECT_EQ(s, (SmtpStart{false, {}, 25, badToAddressText()})) << address;
+        EXPECT_FALSE(c.running()) << address;
         SmtpRequest from = request();
-        from.account->emailAddress = k.address;
-        const SmtpStart f = c.start(from);
-        EXPECT_FALSE(f.connect) << k.address;
-        if (std::string_view(k.address).find_first_of("\r\n") == std::string_view::npos) {
-            EXPECT_EQ(s.message, badToAddressText()) << k.address;
-            EXPECT_EQ(f.message, badFromAddressText()) << k.address;
-        }
+        from.account->emailAddress = address;
+        EXPECT_EQ(c.start(from), (SmtpStart{false, {}, 25, badFromAddressText()})) << address;
     }
     EXPECT_NE(badToAddressText(), badFromAddressText());
 }

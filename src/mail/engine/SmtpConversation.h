@@ -94,6 +94,8 @@ struct SmtpStart {
     std::string host;
     std::uint16_t port = kDefaultSmtpPort;
     std::string message;
+
+    bool operator==(const SmtpStart&) const = default;
 };
 
 // What the glue does after each call, in this order: write `send` on the connection (all of it,
