@@ -22,7 +22,9 @@ public:
     // Closes the window (ending its thread) when it is still open.
     ~ReceiveCommand() override;
 
-    // What command 32771 does; the window, or null when its thread could not be started.
+    // What command 32771 does; the window, or null when its thread could not be started or
+    // account 1's stored POP3 port names no port (refused with a message; nothing connects). The
+    // default mail directory is made first when it is the one in use.
     ReceiveDialog* run();
     // The window while it exists.
     ReceiveDialog* dialog() const;

@@ -3,7 +3,10 @@
 // One mail account as the settings store keeps it in section "Server Entry". Every field is code
 // page 932 text exactly as stored; the ports are decimal texts and may be empty.
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace orvalink::mail {
 
@@ -19,5 +22,19 @@ struct MailAccount {
 
     bool operator==(const MailAccount&) const = default;
 };
+
+inline constexpr std::uint16_t kDefaultPop3Port = 110;
+inline constexpr std::uint16_t kDefaultSmtpPort = 25;
+
+// The port a stored port text names: an empty text (or blanks only) is the default port; decimal
+// digits naming 1-65535, blanks around them allowed, are that port. Anything else ("99999", "-1",
+// "0", "25a") names no port, and nothing may connect for it: a guessed port would carry the
+// password to a server the user never named.
+std::optional<std::uint16_t> accountPort(std::string_view portText, std::uint16_t defaultPort);
+
+// Why nothing connected for a port text that names no port, naming the setting (code page 932):
+// "メール設定の「POP3サーバー」のPort「99999」はポート番号（1-65535）ではないため、接続しませんでした。"
+std::string badPopPortText(std::string_view portText);
+std::string badSmtpPortText(std::string_view portText);
 
 } // namespace orvalink::mail
