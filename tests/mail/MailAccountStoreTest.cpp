@@ -37,6 +37,31 @@ TEST_F(AccountStore, AccountIsWrittenUnderTheKeysExistingStoresUse)
     EXPECT_EQ(store.read(3), MailAccount{});
 }
 
+TEST_F(AccountStore, SecurityKeysAreStoredOnlyWhenTheyHoldSomething)
+{
+    MailAccountStore store;
+    MailAccount account{"Name", "pop.host", "995", "user", "pw", "smtp.host", "587", "me@host"};
+    account.popSecurity = storedSecurity(TransportSecurity::Implicit);
+    account.smtpSecurity = storedSecurity(TransportSecurity::StartTls);
+    account.smtpAuth = "1";
+    account.popCertPin = std::string(64, 'a');
+    store.write(1, account);
+    const auto stored = section("Server Entry");
+    EXPECT_EQ(stored.at("POP Security1"), "2");
+    EXPECT_EQ(stored.at("SMTP Security1"), "1");
+    EXPECT_EQ(stored.at("SMTP Auth1"), "1");
+    EXPECT_EQ(stored.count("SMTP User1"), 0u);
+    EXPECT_EQ(store.read(1), account);
+    EXPECT_EQ(transportSecurity(store.read(1).popSecurity), TransportSecurity::Implicit);
+
+    // Cleared on the page: the keys go, and the store holds exactly the eight keys it always had.
+    store.write(1, MailAccount{"Name", "pop.host", "110", "user", "pw", "smtp.host", "25", "me@host"});
+    EXPECT_EQ(section("Server Entry").size(), 8u);
+    EXPECT_EQ(transportSecurity(store.read(1).popSecurity), TransportSecurity::None);
+    for (const char* stored : {"", "0", "3", "2 ", "x"})
+        EXPECT_EQ(transportSecurity(stored), TransportSecurity::None) << stored;
+}
+
 TEST_F(AccountStore, CountIsLimitedToTheAccountTables)
 {
     const struct {

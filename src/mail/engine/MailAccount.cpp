@@ -59,4 +59,26 @@ std::string badSmtpPortText(std::string_view portText)
     return badPortText(kSmtpPortPrefix, portText);
 }
 
+TransportSecurity transportSecurity(std::string_view stored)
+{
+    if (stored == "1")
+        return TransportSecurity::StartTls;
+    if (stored == "2")
+        return TransportSecurity::Implicit;
+    return TransportSecurity::None;
+}
+
+std::string storedSecurity(TransportSecurity security)
+{
+    switch (security) {
+    case TransportSecurity::StartTls:
+        return "1";
+    case TransportSecurity::Implicit:
+        return "2";
+    case TransportSecurity::None:
+        break;
+    }
+    return "";
+}
+
 } // namespace orvalink::mail

@@ -20,8 +20,30 @@ struct MailAccount {
     std::string smtpPort;     // "SMTP PortNo"n
     std::string emailAddress; // "EMAIL ADRESS"n: the envelope sender
 
+    // The "暗号" page. An account that never had these keys talks exactly the plain conversations
+    // (USER/PASS; HELO, no EHLO, no AUTH); the keys are stored only when they hold something.
+    std::string popSecurity;  // "POP Security"n: see TransportSecurity ("" = none)
+    std::string smtpSecurity; // "SMTP Security"n: see TransportSecurity ("" = none)
+    std::string smtpAuth;     // "SMTP Auth"n: "1" = AUTH PLAIN or LOGIN, as the server's EHLO offers
+    std::string smtpUser;     // "SMTP User"n: empty = the POP account
+    std::string smtpPassword; // "SMTP Password"n: empty = the POP password
+    std::string plainAuth;    // "SMTP PlainAuth"n: "1" = AUTH allowed on a connection without TLS
+    std::string popCertPin;   // "POP CertPin"n: SHA-256 fingerprint (64 hex digits) the user chose to trust
+    std::string smtpCertPin;  // "SMTP CertPin"n: likewise for the SMTP server
+
     bool operator==(const MailAccount&) const = default;
 };
+
+// How a conversation is protected: stored as "0" (or nothing), "1" and "2".
+enum class TransportSecurity {
+    None,     // plain, as written
+    StartTls, // POP3 STLS after the greeting (CAPA first), SMTP STARTTLS after EHLO
+    Implicit, // TLS from the first byte (POP3 995, SMTP 465)
+};
+
+// "1" is StartTls, "2" Implicit; anything else (an absent key included) is None.
+TransportSecurity transportSecurity(std::string_view stored);
+std::string storedSecurity(TransportSecurity security);
 
 inline constexpr std::uint16_t kDefaultPop3Port = 110;
 inline constexpr std::uint16_t kDefaultSmtpPort = 25;
