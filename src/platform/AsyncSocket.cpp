@@ -203,8 +203,10 @@ std::vector<int> AsyncSocket::broadcastInterfaces()
         return {};
     for (const ifaddrs* a = list; a; a = a->ifa_next) {
         const unsigned flags = a->ifa_flags;
-        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !(flags & IFF_UP) || !(flags & IFF_BROADCAST) ||
-            (flags & IFF_LOOPBACK))
+        // Up and with a carrier: a copy sent where no cable is would be lost, and the sender would
+        // receive that copy as its own (from an address nobody else can reach).
+        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !(flags & IFF_UP) || !(flags & IFF_RUNNING) ||
+            !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
             continue;
         // An address label ("eth0:1") names the interface before its colon.
         std::string name = a->ifa_name;

@@ -100,7 +100,7 @@ public:
     // The limited broadcast 255.255.255.255 leaves by every attached network, as the program's
     // platform sends it, whether or not the system has a route for it: where the route is missing
     // (a LAN without a gateway, where Linux answers ENETUNREACH) the same bytes go out once on each
-    // up, broadcast-capable IPv4 interface but loopback, and the send counts as done when one of
+    // up, broadcast-capable IPv4 interface with a carrier but loopback, and the send counts as done when one of
     // them took it. The kernel loops each of those copies back to this socket; only the copy of the
     // first interface is received, so the sender still sees its own broadcast, and sees it once.
     int sendTo(const void* buf, int len, std::uint16_t port, const std::string& address, int flags = 0);
@@ -130,7 +130,7 @@ public:
     // The port of a service (getservbyname), host byte order; 0 when unknown.
     static int servicePort(const char* name, const char* proto);
     // The interfaces a limited broadcast leaves by when the system has no route for it: the index
-    // of every up, broadcast-capable IPv4 interface but loopback, in rising order.
+    // of every up, broadcast-capable IPv4 interface with a carrier but loopback, in rising order.
     static std::vector<int> broadcastInterfaces();
 
 protected:
