@@ -112,8 +112,6 @@ protected:
     void TearDown() override
     {
         ip("link del w0");
-        ip("link set v1 up");
-        ip("link set v0 up");
         ip("route replace default dev v0");
     }
 };
@@ -145,20 +143,6 @@ TEST_F(BroadcastFanOut, WithoutARouteTheBroadcastLeavesByEachNetworkAndComesBack
                                    "10.0.0.1 0001#0001#WR1#me#C#hi"}));
 }
 
-TEST_F(BroadcastFanOut, ANetworkWithoutCarrierIsLeftOut)
-{
-    ORVALINK_REQUIRE_PRIVATE_NETWORK();
-    addSecondNetwork();
-    ASSERT_TRUE(ip("route del default"));
-    ASSERT_TRUE(ip("link set v1 down")); // v0 stays up, its cable pulled
-    EXPECT_EQ(AsyncSocket::broadcastInterfaces(), std::vector<int>{static_cast<int>(::if_nametoindex("w0"))});
-    WireTap second("w1");
-    GroupSocket s;
-    EXPECT_EQ(s.send("hello"), 5);
-    EXPECT_EQ(second.broadcasts(), Lines{"hello"});
-    EXPECT_EQ(s.received(), Lines{"10.0.1.1 hello"});
-}
-
 TEST_F(BroadcastFanOut, WithARouteOneSendGoesTheRoutesWay)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
@@ -170,18 +154,6 @@ TEST_F(BroadcastFanOut, WithARouteOneSendGoesTheRoutesWay)
     EXPECT_EQ(first.broadcasts(), Lines{"hello"});
     EXPECT_EQ(second.broadcasts(), Lines{});
     EXPECT_EQ(s.received(), Lines{"10.0.0.1 hello"});
-}
-
-TEST_F(BroadcastFanOut, WithNoNetworkUpTheSendFailsAsUnreachable)
-{
-    ORVALINK_REQUIRE_PRIVATE_NETWORK();
-    ASSERT_TRUE(ip("route del default"));
-    ASSERT_TRUE(ip("link set v0 down"));
-    EXPECT_TRUE(AsyncSocket::broadcastInterfaces().empty());
-    GroupSocket s;
-    EXPECT_EQ(s.send("hello"), AsyncSocket::SocketError);
-    EXPECT_EQ(AsyncSocket::lastError(), WSAENETUNREACH);
-    EXPECT_EQ(s.received(50), Lines{});
 }
 
 } // namespace orvalink::platform
