@@ -29,6 +29,8 @@ namespace orvalink::folders {
 class CLeftView;
 } // namespace orvalink::folders
 
+class QLabel;
+
 class QListWidget;
 
 class QAction;
@@ -104,7 +106,8 @@ public:
     // Windows that later parts of the program open plug in here (mail windows, settings sheets).
     void setCommandHandler(int id, std::function<void()> handler);
 
-    // Tray tooltip: "<group>(参加 n 未読 m) " for every group, cut to 63 bytes.
+    // Tray tooltip: "<group>(参加 n 未読 m) " for every group, cut to 63 bytes; while an
+    // announcement of this instance could not be sent, led by why.
     static std::string tooltipText(const ChatGroupTable& groups);
     std::string tooltipText() const;
     TrayIcon* trayIcon() const { return m_tray.get(); }
@@ -113,6 +116,9 @@ public:
     CReportDemoView* reportView() const { return m_report; }
     QListWidget* columnChooser() const { return m_columnChooser; }
     CBottomBar* bottomBar() const { return m_bottomBar; }
+    // The status bar's line about an announcement that could not be sent; the status bar shows
+    // only while there is one.
+    QLabel* announceFailureLabel() const { return m_announceFailure; }
     // Toolbar 133 with the mail commands; the same actions fill the menu "メール(&M)".
     QToolBar* mailToolBar() const { return m_mailToolBar; }
     // The menu and toolbar action of a mail command; null for other ids.
@@ -135,6 +141,7 @@ private:
     void createMailCommands();
     void createViews();
     void rowsChanged(int group);
+    void announceFailureChanged();
     void trayNotification(std::int64_t mouseMessage);
     void showOrHide();
     void showAndRaise();
@@ -152,6 +159,7 @@ private:
     CReportDemoView* m_report = nullptr;
     ChatRowSource* m_rowSource = nullptr; // owned by m_report
     CBottomBar* m_bottomBar = nullptr;
+    QLabel* m_announceFailure = nullptr; // in the status bar
     QToolBar* m_mailToolBar = nullptr;
     std::map<int, QAction*> m_mailActions;
     QWidget* m_sideBar = nullptr;
