@@ -249,7 +249,7 @@ std::uintmax_t recordBytes(const std::string& name, std::size_t textBytes)
 TEST_F(FloodOnLan, LargeMessagesKeepMemoryBoundedAndEveryOneIsLoggedWhole)
 {
     startProgram(2);
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     HostSocket peer(*lan, 2, kPort);
     ASSERT_TRUE(peer.ok());
@@ -299,7 +299,7 @@ TEST_F(FloodOnLan, LargeMessagesKeepMemoryBoundedAndEveryOneIsLoggedWhole)
 TEST_F(FloodOnLan, LargeMessagesSixtyASecondIntoTheShownGroupKeepTheGuiRunning)
 {
     startProgram(2);
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     HostSocket peer(*lan, 2, kPort);
     ASSERT_TRUE(peer.ok());
@@ -326,7 +326,7 @@ TEST_F(FloodOnLan, LargeMessagesSixtyASecondIntoTheShownGroupKeepTheGuiRunning)
 TEST_F(FloodOnLan, SmallFloodsFromTwoHostsLoseNoLegitimateMessage)
 {
     startProgram(4);
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     const std::string to = lan->address(1);
     // 20,000 datagrams of 40 bytes at 5,000 a second from hosts 2 and 3 (a quarter under ASan),
@@ -400,7 +400,7 @@ TEST_F(FloodOnLan, SmallFloodsFromTwoHostsLoseNoLegitimateMessage)
 TEST_F(FloodOnLan, ANameStormCostsBoundedRepliesAndTheMemberListIsCapped)
 {
     startProgram(3);
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     const std::string to = lan->address(1);
     HostSocket storm(*lan, 2, kPort);
@@ -455,7 +455,7 @@ TEST_F(FloodOnLan, ANameStormCostsBoundedRepliesAndTheMemberListIsCapped)
 TEST_F(FloodOnLan, TheGroupIsTheReceivingPortsAndOtherSourcePortsAreIgnored)
 {
     startProgram(2, {{"12121", "G"}, {"12122", "H"}});
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     const std::string to = lan->address(1);
     // To the port of G from the port of H: no peer of either group sends so.
