@@ -6,6 +6,8 @@
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
 
+#include <utility>
+
 namespace orvalink::chat {
 
 using platform::WM_CHAT_SEND_GROUP;
@@ -59,6 +61,17 @@ void CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& ad
     m_socket->sendTo(datagram.data(), static_cast<int>(datagram.size()), static_cast<std::uint16_t>(m_port), address,
                      kDontRoute);
     (void)platform::AsyncSocket::lastError();
+}
+
+void CNetMsgDlg::setReceiveClock(std::function<std::int64_t()> nowMs)
+{
+    if (m_socket)
+        m_socket->setWakeupClock(std::move(nowMs));
+}
+
+int CNetMsgDlg::receiveWakeups() const
+{
+    return m_socket ? m_socket->wakeups() : 0;
 }
 
 void CNetMsgDlg::receiveHandler(std::string_view text, const std::string& address, unsigned port)

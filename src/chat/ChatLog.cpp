@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
-#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orvalink::chat {
 

@@ -107,8 +107,17 @@ protected:
             configureGroup(sandbox.chatTable, static_cast<int>(i), groups[i].port, groups[i].groupName, groups[i].name);
             sandbox.chatTable.startListener(static_cast<int>(i));
         }
-        ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2 * groups.size(); }, 5000));
-        settle();
+        // Each group hears its presence announcement, its join notice and its own presence reply to
+        // that join; the reply comes last, so nothing of the start-up is left to arrive after it.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (std::size_t g = 0; g < groups.size(); ++g)
+                    if (std::count_if(arrivals.begin(), arrivals.end(),
+                                      [&](const auto& a) { return a.group == static_cast<int>(g); }) < 3)
+                        return false;
+                return true;
+            },
+            5000));
         arrivals.clear();
         tree.calls.clear();
     }
@@ -539,13 +548,11 @@ TEST_F(PortSettings, DefaultLogFolderUnderAnyWorkingDirectoryIsStoredExactlyAndL
 }
 
 // The real folder picker: a folder whose name code page 932 cannot hold is taken like any other.
+#if !defined(__SANITIZE_THREAD__)
+// The dialog's file system model reads folders on a thread inside Qt, whose own ordering
+// ThreadSanitizer cannot see; nothing of the program's runs there: the other builds run this test.
 TEST_F(PortSettings, FolderPickerTakesFoldersCodePage932CannotName)
 {
-#if defined(__SANITIZE_THREAD__)
-    // The dialog's file system model reads folders on a thread inside Qt, whose own ordering
-    // ThreadSanitizer cannot see; nothing of the program's runs there.
-    GTEST_SKIP() << "Qt's file dialog thread is not instrumented";
-#endif
     startGroups({{"12121", "A", "me"}});
     const std::string chosen = sandbox.path() + "/" + kForeignFolder;
     std::filesystem::create_directory(chosen);
@@ -569,6 +576,7 @@ TEST_F(PortSettings, FolderPickerTakesFoldersCodePage932CannotName)
     EXPECT_NE(readFile(platform::Profile::application().filePath()).find("Log Folder=" + chosen + "\n"),
               std::string::npos);
 }
+#endif
 
 // Every UDP datagram this host receives, as raw IP packets (the group's own broadcasts come back).
 class UdpCapture {

@@ -79,8 +79,8 @@ bool becomeRootInUserNamespace()
     if (!writeProcFile("/proc/self/setgroups", "deny") ||
         !writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1\n") ||
         !writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1\n")) {
-        g_userNamespaceFailure = std::string("not root, and mapping root in a user namespace failed: ") +
-                                 std::strerror(errno);
+        g_userNamespaceFailure =
+            std::string("not root, and mapping root in a user namespace failed: ") + std::strerror(errno);
         return false;
     }
     return true;
