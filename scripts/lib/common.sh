@@ -52,8 +52,15 @@ configure_and_build() {
 # every skip is listed either way.
 run_ctest() {
     local dir="$1"; shift
-    local log="$dir/ctest-output.log" status=0
-    (cd "$dir" && env "$@" ctest --output-on-failure -j "$(nproc)") | tee "$log" || status=$?
+    local log="$dir/ctest-output.log" status_file="$dir/ctest-status" status=0
+    # CTest's own status goes through a file: the pipe's status is tee's.
+    (
+        cd "$dir" || exit 1
+        s=0
+        env "$@" ctest --output-on-failure -j "$(nproc)" || s=$?
+        echo "$s" >"$status_file"
+    ) | tee "$log"
+    status="$(cat "$status_file" 2>/dev/null || echo 1)"
     local skipped=() name allowed=() refused=() pattern ok
     mapfile -t skipped < <(sed -n -E 's/^[[:space:]]*[0-9]+ - (.*) \((Skipped|Not Run|Disabled)\)[[:space:]]*$/\1/p' "$log")
     for name in "${skipped[@]}"; do
