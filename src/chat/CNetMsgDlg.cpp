@@ -6,6 +6,8 @@
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
 
+#include <utility>
+
 namespace orvalink::chat {
 
 using platform::WM_CHAT_SEND_GROUP;
@@ -72,6 +74,17 @@ int CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& add
     if (m_sendReport)
         m_sendReport(m_group.load(), announcement, error);
     return error;
+}
+
+void CNetMsgDlg::setReceiveClock(std::function<std::int64_t()> nowMs)
+{
+    if (m_socket)
+        m_socket->setWakeupClock(std::move(nowMs));
+}
+
+int CNetMsgDlg::receiveWakeups() const
+{
+    return m_socket ? m_socket->wakeups() : 0;
 }
 
 void CNetMsgDlg::receiveHandler(std::string_view text, const std::string& address, unsigned port)

@@ -63,6 +63,10 @@ public:
     int port() const { return m_port; }
     CNetMsgSocket* socket() const { return m_socket; }
     ChatLog& chatLog() { return m_log; }
+    // Main thread, for tests of the per-wake-up bounds of receiving: the socket's clock
+    // (milliseconds; empty: the steady clock) and how many read notifications it has taken.
+    void setReceiveClock(std::function<std::int64_t()> nowMs);
+    int receiveWakeups() const;
 
 private:
     // Sends one datagram to address on the group's port with MSG_DONTROUTE and tells the send
