@@ -51,7 +51,7 @@ configure_and_build() {
 # unless ORVALINK_ALLOW_SKIPS names it (space-separated shell patterns over CTest's test names);
 # every skip is listed either way.
 run_ctest() {
-    local dir="$1"; shift
+    local dir; dir="$(cd "$1" && pwd)"; shift
     local log="$dir/ctest-output.log" status_file="$dir/ctest-status" status=0
     # CTest's own status goes through a file: the pipe's status is tee's.
     (
