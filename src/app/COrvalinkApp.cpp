@@ -10,6 +10,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
+#include "platform/InstanceChannel.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/SingleInstance.h"
@@ -97,6 +98,8 @@ bool COrvalinkApp::initInstance()
 
     m_lock = std::make_unique<platform::InstanceLock>();
     if (!m_lock->tryLock()) {
+        // The running instance shows its window; this start still says why it ends.
+        platform::InstanceChannel::requestRaise();
         platform::messageBox(platform::utf8ToCp932("２重起動は出来ません"), platform::utf8ToCp932("メッセージ"),
                              platform::MB_OK);
         std::exit(0);
@@ -121,6 +124,11 @@ bool COrvalinkApp::initInstance()
         m_mainFrame->hide();
     else
         m_mainFrame->show();
+
+    m_instanceChannel = std::make_unique<platform::InstanceChannel>();
+    m_instanceChannel->listen();
+    QObject::connect(m_instanceChannel.get(), &platform::InstanceChannel::raiseRequested, m_mainFrame.get(),
+                     [frame = m_mainFrame.get()] { frame->onCommand(CMainFrame::ID_TRAY_SHOW); });
 
     startListeners();
     return true;

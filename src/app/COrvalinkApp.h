@@ -12,6 +12,7 @@
 #include <string>
 
 namespace orvalink::platform {
+class InstanceChannel;
 class InstanceLock;
 } // namespace orvalink::platform
 
@@ -54,6 +55,8 @@ private:
     std::unique_ptr<ChatReceiver> m_receiver;
     std::unique_ptr<platform::InstanceLock> m_lock;
     std::unique_ptr<CMainFrame> m_mainFrame;
+    // Brings the main window forward when the program is started again; goes before the window.
+    std::unique_ptr<platform::InstanceChannel> m_instanceChannel;
 };
 
 } // namespace orvalink::app
