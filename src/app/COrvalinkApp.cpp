@@ -1,7 +1,10 @@
 #include "app/COrvalinkApp.h"
 
+#include "app/CDesktopOptionsDlg.h"
 #include "app/CMainFrame.h"
+#include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
+#include "app/DesktopNotifier.h"
 #include "app/MailReceiveCommand_p.h"
 #include "app/MailSettingsCommand.h"
 #include "app/MailWindows_p.h"
@@ -10,6 +13,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
+#include "folders/CLeftView.h"
 #include "platform/InstanceChannel.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -17,6 +21,7 @@
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
 
+#include <QCoreApplication>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -80,6 +85,14 @@ void COrvalinkApp::startListeners()
     m_listenerIo = ChatReceiver::makeListenerIo(m_chatGroups);
     m_receiver = std::make_unique<ChatReceiver>(*m_listenerIo, m_chatGroups);
     m_receiver->setCoalescedRefresh(true);
+    if (m_notifier)
+        m_receiver->setMessageHook([this](int g, const chat::ChatRow& row) {
+            const bool active = m_mainFrame && m_mainFrame->isVisible() && m_mainFrame->isActiveWindow();
+            m_notifier->messageArrived({g, row.serial, NotificationBatch::senderOf(row.senderKey.str()),
+                                        m_chatGroups.groups[static_cast<std::size_t>(g)].name, row.body.str(),
+                                        row.personal == "1"},
+                                       active);
+        });
     // The group is the one whose socket received the datagram.
     m_chatGroups.setReceiveHandler(
         [receiver = m_receiver.get()](CNetMsgDlg& w, std::string_view text, const std::string& address, unsigned port) {
@@ -125,6 +138,8 @@ bool COrvalinkApp::initInstance()
     else
         m_mainFrame->show();
 
+    installDesktopCommands();
+
     m_instanceChannel = std::make_unique<platform::InstanceChannel>();
     m_instanceChannel->listen();
     QObject::connect(m_instanceChannel.get(), &platform::InstanceChannel::raiseRequested, m_mainFrame.get(),
@@ -132,6 +147,30 @@ bool COrvalinkApp::initInstance()
 
     startListeners();
     return true;
+}
+
+void COrvalinkApp::installDesktopCommands()
+{
+    m_notifier = std::make_unique<DesktopNotifier>();
+    m_notifier->setEnabled(DesktopNotifier::enabledInProfile());
+    CMainFrame* frame = m_mainFrame.get();
+    // The notification's action shows the window with the newest notified row selected.
+    QObject::connect(m_notifier.get(), &DesktopNotifier::showMessage, frame, [frame](int g, std::uint64_t serial) {
+        frame->onCommand(CMainFrame::ID_TRAY_SHOW);
+        if (CLeftView* tree = frame->chatGroups().treeReady.load() ? frame->treeView() : nullptr;
+            tree && g >= 0 && g < tree->topLevelItemCount())
+            tree->setCurrentItem(tree->topLevelItem(g));
+        if (frame->reportView())
+            frame->reportView()->selectRowWithSerial(serial);
+    });
+    frame->setCommandHandler(CMainFrame::ID_DESKTOP_OPTIONS, [this, frame] {
+        CDesktopOptionsDlg dlg(CDesktopOptionsDlg::stored(), frame);
+        if (dlg.exec() != QDialog::Accepted)
+            return;
+        m_notifier->setEnabled(dlg.options().notify);
+        if (!CDesktopOptionsDlg::apply(dlg.options(), QCoreApplication::applicationFilePath().toStdString()))
+            platform::messageBox(platform::utf8ToCp932("ログイン時の起動を設定できませんでした"));
+    });
 }
 
 } // namespace orvalink::app

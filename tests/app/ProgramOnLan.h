@@ -207,6 +207,8 @@ protected:
             p.writeString("NetMsg Entry", "Log Folder", (h.dir / "logs").string());
             auto program = programOn(h.dir);
             program.env.push_back({"ORVALINK_AUTOMATION", h.fifo().string()});
+            for (const auto& e : extraEnv)
+                program.env.push_back(e);
             h.pid = lan->start(k, program);
             hosts.push_back(h);
         }
@@ -226,6 +228,8 @@ protected:
     std::string key(int k) const { return lan->address(k) + "#12121#" + nameOf(k); }
 
     std::string sameName;
+    // Added to every host's environment.
+    std::vector<std::pair<std::string, std::string>> extraEnv;
 
     TestFolder folder;
     std::unique_ptr<tools::SimulatedLan> lan;
