@@ -1,5 +1,6 @@
 #include "mail/MailAccountStore.h"
 
+#include "mail/PasswordKeyring.h"
 #include "platform/Profile.h"
 
 #include <algorithm>
@@ -32,7 +33,7 @@ std::string keyOf(const char* prefix, int number)
 
 } // namespace
 
-MailAccountStore::MailAccountStore() : m_profile(platform::Profile::application()) {}
+MailAccountStore::MailAccountStore() : m_profile(platform::Profile::application()), m_sessionKeyring(true) {}
 
 MailAccountStore::MailAccountStore(platform::Profile& profile) : m_profile(profile) {}
 
@@ -61,18 +62,46 @@ void MailAccountStore::setNormal(int value)
     m_profile.writeInt(kSection, "Normal", value);
 }
 
+void MailAccountStore::setKeyring(PasswordKeyring* keyring)
+{
+    m_keyring = keyring;
+    m_sessionKeyring = false;
+}
+
+PasswordKeyring* MailAccountStore::keyring() const
+{
+    if (m_sessionKeyring) {
+        m_keyring = PasswordKeyring::session();
+        m_sessionKeyring = false;
+    }
+    return m_keyring;
+}
+
 MailAccount MailAccountStore::read(int number) const
 {
     MailAccount account;
     for (const AccountKey& key : kAccountKeys)
         account.*key.field = m_profile.getString(kSection, keyOf(key.prefix, number));
+    if (account.popPassword.empty() && !account.popAccount.empty())
+        if (PasswordKeyring* k = keyring())
+            account.popPassword =
+                k->lookup(PasswordKeyring::Kind::Pop, account.popServer, account.popAccount).value_or(std::string());
     return account;
 }
 
 void MailAccountStore::write(int number, const MailAccount& account)
 {
+    MailAccount stored = account;
+    // In the keyring the password leaves the profile: a clear-text one found there is moved over
+    // by the first save. Where the keyring refuses it, the profile keeps it as before.
+    if (PasswordKeyring* k = stored.popAccount.empty() ? nullptr : keyring()) {
+        const auto kind = PasswordKeyring::Kind::Pop;
+        if (stored.popPassword.empty() ? k->remove(kind, stored.popServer, stored.popAccount)
+                                       : k->store(kind, stored.popServer, stored.popAccount, stored.popPassword))
+            stored.popPassword.clear();
+    }
     for (const AccountKey& key : kAccountKeys)
-        m_profile.writeString(kSection, keyOf(key.prefix, number), account.*key.field);
+        m_profile.writeString(kSection, keyOf(key.prefix, number), stored.*key.field);
 }
 
 MailAccount MailAccountStore::readWithPortDefaults(int number)
