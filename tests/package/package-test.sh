@@ -91,8 +91,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ -n "$(field Description | sed -n 2p)" ] || fail "Description has no long text"
 depends="$(field Depends)"
 echo "Depends: $depends"
-# Computed from the binaries: the C library, the C++ runtime and Qt's widgets at least.
-for lib in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6; do
+# Computed from the binaries: the C library, the C++ runtime, Qt (its bus and sockets too), libsecret.
+for lib in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libqt6dbus6 libqt6network6 libsecret-1-0; do
     [[ ", $depends" == *", $lib "* || ", $depends" == *", $lib,"* || ", $depends" == *", $lib" ]] || fail "Depends lacks $lib"
 done
 [[ "$(field Recommends)" == *fcitx5-frontend-qt6* ]] || fail "Recommends lacks the fcitx5 front end"
