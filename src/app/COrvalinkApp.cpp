@@ -87,6 +87,8 @@ void COrvalinkApp::startListeners()
     m_receiver->setCoalescedRefresh(true);
     if (m_notifier)
         m_receiver->setMessageHook([this](int g, const chat::ChatRow& row) {
+            if (!m_notifier)
+                return; // ending: the notifier goes before the receiver
             const bool active = m_mainFrame && m_mainFrame->isVisible() && m_mainFrame->isActiveWindow();
             m_notifier->messageArrived({g, row.serial, NotificationBatch::senderOf(row.senderKey.str()),
                                         m_chatGroups.groups[static_cast<std::size_t>(g)].name, row.body.str(),
