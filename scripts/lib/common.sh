@@ -9,9 +9,11 @@ RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev netbase 
 # mail servers the mail tests start inside them (dovecot's POP3 server, aiosmtpd under Debian's
 # python3), the desktop suite's X server, window manager with a tray and input driver, and the
 # formatter scripts/check holds the sources to; the package test's checkers (dpkg-shlibdeps comes
-# with dpkg-dev); a private session bus with a recording notification service and a keyring.
+# with dpkg-dev); a private session bus with a recording notification service and a keyring; the
+# input methods with mozc that the desktop suite types Japanese through.
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux dovecot-pop3d python3-aiosmtpd xvfb icewm xdotool clang-format
-    dpkg-dev desktop-file-utils appstream lintian dbus python3-dbus python3-gi gnome-keyring libsecret-tools)
+    dpkg-dev desktop-file-utils appstream lintian dbus python3-dbus python3-gi gnome-keyring libsecret-tools
+    ibus ibus-mozc fcitx5 fcitx5-mozc)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
