@@ -516,14 +516,33 @@ QColor resourceTransparentColor(int id)
     return {};
 }
 
+namespace {
+
+using IconDrawing = void (*)(QPainter&);
+
+IconDrawing iconDrawing(int id)
+{
+    if (id == res::kIconMain)
+        return drawMainIcon;
+    if (id == res::kIconChatWrite)
+        return drawWriteIcon;
+    return nullptr;
+}
+
+} // namespace
+
+QImage resourceIconImage(int id, int size)
+{
+    const IconDrawing draw = iconDrawing(id);
+    if (!draw || size <= 0)
+        return {};
+    return drawnPixmap(size, draw).toImage();
+}
+
 QIcon resourceIcon(int id)
 {
-    void (*draw)(QPainter&) = nullptr;
-    if (id == res::kIconMain)
-        draw = drawMainIcon;
-    else if (id == res::kIconChatWrite)
-        draw = drawWriteIcon;
-    else
+    const IconDrawing draw = iconDrawing(id);
+    if (!draw)
         return {};
     QIcon icon;
     for (int size : {16, 32, 48})

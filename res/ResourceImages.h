@@ -24,6 +24,9 @@ QPixmap resourceBitmap(int id);
 QColor resourceTransparentColor(int id);
 // The icon with this id, in the sizes 16, 32 and 48; a null icon for an unknown id.
 QIcon resourceIcon(int id);
+// The icon with this id drawn at size x size pixels on a transparent background (the desktop's
+// icon theme wants sizes up to 256); a null image for an unknown id. Needs the GUI application.
+QImage resourceIconImage(int id, int size);
 // The button pictures of the toolbar with this id, in button order; empty for an unknown id.
 QList<QIcon> resourceToolbarIcons(int id);
 // The cursor with this id; the arrow cursor for an unknown id.

@@ -1,14 +1,19 @@
 # Shared by the scripts: where things are, and installing the Debian packages that are missing.
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
-# Packages to build and run the program (Qt's Japanese catalogue for its standard dialogs).
+# Packages to build and run the program (Qt's Japanese catalogue for its standard dialogs, libsecret
+# for the desktop keyring, the fcitx5 input method's Qt 6 front end: the ibus one comes with Qt).
 RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libgl-dev libgtest-dev netbase iproute2 fonts-ipafont-gothic
-    qt6-translations-l10n)
+    qt6-translations-l10n fcitx5-frontend-qt6 pkg-config libsecret-1-dev)
 # What the test suite needs on top: the private network namespaces (iproute2, util-linux), the real
 # mail servers the mail tests start inside them (dovecot's POP3 server, aiosmtpd under Debian's
 # python3), the desktop suite's X server, window manager with a tray and input driver, and the
-# formatter scripts/check holds the sources to.
-TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux dovecot-pop3d python3-aiosmtpd xvfb icewm xdotool clang-format)
+# formatter scripts/check holds the sources to; the package test's checkers (dpkg-shlibdeps comes
+# with dpkg-dev); a private session bus with a recording notification service and a keyring; the
+# input methods with mozc that the desktop suite types Japanese through.
+TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux dovecot-pop3d python3-aiosmtpd xvfb icewm xdotool clang-format
+    dpkg-dev desktop-file-utils appstream lintian dbus python3-dbus python3-gi gnome-keyring libsecret-tools
+    ibus ibus-mozc fcitx5 fcitx5-mozc)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -165,6 +165,9 @@ std::string AutomationChannel::stateDump() const
             if (ctrl->getItem(item))
                 out << "item " << i << " " << escape(item.text) << "|" << item.image << "|" << item.preview << "\n";
         }
+        for (int i = 0; i < ctrl->itemCount(); ++i)
+            if (ctrl->rowState(i) & controls::RCIS_SELECTED)
+                out << "selected " << i << "\n";
     }
     // The receive window.
     const ReceiveDialog* receive = nullptr;

@@ -201,6 +201,7 @@ void CMainFrame::createMenus()
 {
     QMenu* file = menuBar()->addMenu(qs("ファイル(&F)"));
     file->addAction(qs("ポート＆ログ(&N)"), this, [this] { onCommand(ID_PORT_SETTINGS); });
+    file->addAction(qs("デスクトップ(&D)"), this, [this] { onCommand(ID_DESKTOP_OPTIONS); });
     file->addSeparator();
     file->addAction(qs("終了(&X)"), this, [this] { onCommand(ID_APP_EXIT); });
     QMenu* mail = menuBar()->addMenu(qs("メール(&M)"));

@@ -67,6 +67,7 @@ public:
     static constexpr int ID_PORT_SETTINGS = 32810;
     static constexpr int ID_TRAY_EXIT = 32822;
     static constexpr int ID_TRAY_SHOW = 32823;
+    static constexpr int ID_DESKTOP_OPTIONS = 32830;
     static constexpr int ID_APP_ABOUT = 57664;
     static constexpr int ID_APP_EXIT = 57665;
     static constexpr unsigned kTrayIconId = 238;

@@ -1,7 +1,10 @@
 #include "app/COrvalinkApp.h"
 
+#include "app/CDesktopOptionsDlg.h"
 #include "app/CMainFrame.h"
+#include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
+#include "app/DesktopNotifier.h"
 #include "app/MailReceiveCommand_p.h"
 #include "app/MailSettingsCommand.h"
 #include "app/MailWindows_p.h"
@@ -10,12 +13,15 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
+#include "folders/CLeftView.h"
+#include "platform/InstanceChannel.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/SingleInstance.h"
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
 
+#include <QCoreApplication>
 #include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -79,6 +85,16 @@ void COrvalinkApp::startListeners()
     m_listenerIo = ChatReceiver::makeListenerIo(m_chatGroups);
     m_receiver = std::make_unique<ChatReceiver>(*m_listenerIo, m_chatGroups);
     m_receiver->setCoalescedRefresh(true);
+    if (m_notifier)
+        m_receiver->setMessageHook([this](int g, const chat::ChatRow& row) {
+            if (!m_notifier)
+                return; // ending: the notifier goes before the receiver
+            const bool active = m_mainFrame && m_mainFrame->isVisible() && m_mainFrame->isActiveWindow();
+            m_notifier->messageArrived({g, row.serial, NotificationBatch::senderOf(row.senderKey.str()),
+                                        m_chatGroups.groups[static_cast<std::size_t>(g)].name, row.body.str(),
+                                        row.personal == "1"},
+                                       active);
+        });
     // The group is the one whose socket received the datagram.
     m_chatGroups.setReceiveHandler(
         [receiver = m_receiver.get()](CNetMsgDlg& w, std::string_view text, const std::string& address, unsigned port) {
@@ -97,6 +113,8 @@ bool COrvalinkApp::initInstance()
 
     m_lock = std::make_unique<platform::InstanceLock>();
     if (!m_lock->tryLock()) {
+        // The running instance shows its window; this start still says why it ends.
+        platform::InstanceChannel::requestRaise();
         platform::messageBox(platform::utf8ToCp932("２重起動は出来ません"), platform::utf8ToCp932("メッセージ"),
                              platform::MB_OK);
         std::exit(0);
@@ -122,8 +140,39 @@ bool COrvalinkApp::initInstance()
     else
         m_mainFrame->show();
 
+    installDesktopCommands();
+
+    m_instanceChannel = std::make_unique<platform::InstanceChannel>();
+    m_instanceChannel->listen();
+    QObject::connect(m_instanceChannel.get(), &platform::InstanceChannel::raiseRequested, m_mainFrame.get(),
+                     [frame = m_mainFrame.get()] { frame->onCommand(CMainFrame::ID_TRAY_SHOW); });
+
     startListeners();
     return true;
+}
+
+void COrvalinkApp::installDesktopCommands()
+{
+    m_notifier = std::make_unique<DesktopNotifier>();
+    m_notifier->setEnabled(DesktopNotifier::enabledInProfile());
+    CMainFrame* frame = m_mainFrame.get();
+    // The notification's action shows the window with the newest notified row selected.
+    QObject::connect(m_notifier.get(), &DesktopNotifier::showMessage, frame, [frame](int g, std::uint64_t serial) {
+        frame->onCommand(CMainFrame::ID_TRAY_SHOW);
+        if (CLeftView* tree = frame->chatGroups().treeReady.load() ? frame->treeView() : nullptr;
+            tree && g >= 0 && g < tree->topLevelItemCount())
+            tree->setCurrentItem(tree->topLevelItem(g));
+        if (frame->reportView())
+            frame->reportView()->selectRowWithSerial(serial);
+    });
+    frame->setCommandHandler(CMainFrame::ID_DESKTOP_OPTIONS, [this, frame] {
+        CDesktopOptionsDlg dlg(CDesktopOptionsDlg::stored(), frame);
+        if (dlg.exec() != QDialog::Accepted)
+            return;
+        m_notifier->setEnabled(dlg.options().notify);
+        if (!CDesktopOptionsDlg::apply(dlg.options(), QCoreApplication::applicationFilePath().toStdString()))
+            platform::messageBox(platform::utf8ToCp932("ログイン時の起動を設定できませんでした"));
+    });
 }
 
 } // namespace orvalink::app

@@ -12,6 +12,7 @@
 #include <string>
 
 namespace orvalink::platform {
+class InstanceChannel;
 class InstanceLock;
 } // namespace orvalink::platform
 
@@ -21,6 +22,7 @@ using chat::ChatGroupTable;
 using chat::ChatReceiver;
 
 class CMainFrame;
+class DesktopNotifier;
 
 class COrvalinkApp {
 public:
@@ -54,6 +56,12 @@ private:
     std::unique_ptr<ChatReceiver> m_receiver;
     std::unique_ptr<platform::InstanceLock> m_lock;
     std::unique_ptr<CMainFrame> m_mainFrame;
+    // Brings the main window forward when the program is started again; goes before the window.
+    std::unique_ptr<platform::InstanceChannel> m_instanceChannel;
+    // Desktop notifications of messages; goes before the window it shows.
+    std::unique_ptr<DesktopNotifier> m_notifier;
+
+    void installDesktopCommands();
 };
 
 } // namespace orvalink::app

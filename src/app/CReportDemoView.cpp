@@ -284,6 +284,29 @@ void CReportDemoView::ensureRowVisible(int row)
     reportCtrl()->ensureVisible(row, false);
 }
 
+bool CReportDemoView::selectRowWithSerial(std::uint64_t serial)
+{
+    bringUpToDate();
+    const auto at = std::find(m_loadedSerials.begin(), m_loadedSerials.end(), serial);
+    if (at == m_loadedSerials.end())
+        return false;
+    const int target = static_cast<int>(at - m_loadedSerials.begin());
+    CReportCtrl* ctrl = reportCtrl();
+    for (int row = 0; row < ctrl->itemCount(); ++row) {
+        const int wanted = row == target ? (RCIS_SELECTED | RCIS_FOCUSED) : 0;
+        if ((ctrl->rowState(row) & (RCIS_SELECTED | RCIS_FOCUSED)) == wanted)
+            continue;
+        ReportItem item;
+        item.mask = RCIF_STATE;
+        item.item = row;
+        item.subItem = 0;
+        item.state = (ctrl->rowState(row) & ~(RCIS_SELECTED | RCIS_FOCUSED)) | wanted;
+        ctrl->setItem(item);
+    }
+    ensureRowVisible(target);
+    return true;
+}
+
 std::intptr_t CReportDemoView::onNotify(ReportNotification& n)
 {
     switch (n.code) {

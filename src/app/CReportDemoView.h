@@ -48,6 +48,9 @@ public:
     // rows that stay are left as they are. Costs what changed, not what the list holds.
     void reloadRows();
     void ensureRowVisible(int row);
+    // Selects and focuses the row numbered serial (ChatRow::serial), alone, and scrolls to it. False
+    // when the list no longer holds it.
+    bool selectRowWithSerial(std::uint64_t serial);
     // The source's rows changed: reloads them and shows the newest row, or, while the view is
     // hidden, only notes that it must do so when it is shown.
     void rowsChanged();

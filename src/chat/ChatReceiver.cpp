@@ -253,6 +253,8 @@ void ChatReceiver::handle(int g, std::string_view text, const std::string& addre
             g, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1", 0, key});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, p.text);
+        if (m_messageHook && !group.rows.empty())
+            m_messageHook(g, group.rows.back());
         return;
     }
     case chat::ChatKind::Leave: {

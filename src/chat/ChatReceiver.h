@@ -69,6 +69,11 @@ public:
     // change of members (the tooltip) when there was one.
     void flushRowsChanged();
 
+    // Told of every group or personal message once its row is in the table (the desktop
+    // notification listens here); the row is the group's newest.
+    using MessageHook = std::function<void(int group, const ChatRow& row)>;
+    void setMessageHook(MessageHook hook) { m_messageHook = std::move(hook); }
+
     // Row height of a message: 18 pixels plus 12 per CR LF in the payload, at most 78; capped tells
     // whether the height was cut (the header then ends with " (続く)").
     static int messageHeight(std::string_view payload, bool* capped = nullptr);
@@ -90,6 +95,7 @@ private:
     ChatGroupTable& m_table;
     std::function<std::time_t()> m_clock;
     std::function<std::int64_t()> m_steadyMs;
+    MessageHook m_messageHook;
     bool m_coalesce = false;
     bool m_flushScheduled = false;
     std::int64_t m_lastFlushMs = 0;

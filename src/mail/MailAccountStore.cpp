@@ -1,5 +1,6 @@
 #include "mail/MailAccountStore.h"
 
+#include "mail/PasswordKeyring.h"
 #include "platform/Profile.h"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ std::string keyOf(const char* prefix, int number)
 
 } // namespace
 
-MailAccountStore::MailAccountStore() : m_profile(platform::Profile::application()) {}
+MailAccountStore::MailAccountStore() : m_profile(platform::Profile::application()), m_sessionKeyring(true) {}
 
 MailAccountStore::MailAccountStore(platform::Profile& profile) : m_profile(profile) {}
 
@@ -74,6 +75,21 @@ void MailAccountStore::setNormal(int value)
     m_profile.writeInt(kSection, "Normal", value);
 }
 
+void MailAccountStore::setKeyring(PasswordKeyring* keyring)
+{
+    m_keyring = keyring;
+    m_sessionKeyring = false;
+}
+
+PasswordKeyring* MailAccountStore::keyring() const
+{
+    if (m_sessionKeyring) {
+        m_keyring = PasswordKeyring::session();
+        m_sessionKeyring = false;
+    }
+    return m_keyring;
+}
+
 MailAccount MailAccountStore::read(int number) const
 {
     MailAccount account;
@@ -81,17 +97,40 @@ MailAccount MailAccountStore::read(int number) const
         account.*key.field = m_profile.getString(kSection, keyOf(key.prefix, number));
     for (const AccountKey& key : kSecurityKeys)
         account.*key.field = m_profile.getString(kSection, keyOf(key.prefix, number));
+    if (PasswordKeyring* k = keyring()) {
+        if (account.popPassword.empty() && !account.popAccount.empty())
+            account.popPassword =
+                k->lookup(PasswordKeyring::Kind::Pop, account.popServer, account.popAccount).value_or(std::string());
+        if (account.smtpPassword.empty() && !account.smtpUser.empty())
+            account.smtpPassword =
+                k->lookup(PasswordKeyring::Kind::Smtp, account.smtpServer, account.smtpUser).value_or(std::string());
+    }
     return account;
 }
 
 void MailAccountStore::write(int number, const MailAccount& account)
 {
+    MailAccount stored = account;
+    // In the keyring a password leaves the profile: a clear-text one found there is moved over by
+    // the first save. Where the keyring refuses it, the profile keeps it as before. The SMTP AUTH
+    // password goes there only with a user of its own (without one, the POP password is used).
+    if (PasswordKeyring* k = keyring()) {
+        const auto keep = [k](PasswordKeyring::Kind kind, const std::string& server, const std::string& user,
+                              std::string& password) {
+            if (user.empty())
+                return;
+            if (password.empty() ? k->remove(kind, server, user) : k->store(kind, server, user, password))
+                password.clear();
+        };
+        keep(PasswordKeyring::Kind::Pop, stored.popServer, stored.popAccount, stored.popPassword);
+        keep(PasswordKeyring::Kind::Smtp, stored.smtpServer, stored.smtpUser, stored.smtpPassword);
+    }
     for (const AccountKey& key : kAccountKeys)
-        m_profile.writeString(kSection, keyOf(key.prefix, number), account.*key.field);
+        m_profile.writeString(kSection, keyOf(key.prefix, number), stored.*key.field);
     for (const AccountKey& key : kSecurityKeys) {
         const std::string name = keyOf(key.prefix, number);
-        if (!(account.*key.field).empty())
-            m_profile.writeString(kSection, name, account.*key.field);
+        if (!(stored.*key.field).empty())
+            m_profile.writeString(kSection, name, stored.*key.field);
         else if (m_profile.contains(kSection, name))
             m_profile.removeKey(kSection, name);
     }

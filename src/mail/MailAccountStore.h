@@ -19,6 +19,8 @@ class Profile;
 
 namespace orvalink::mail {
 
+class PasswordKeyring;
+
 class MailAccountStore {
 public:
     static constexpr int kMaxAccounts = 100;
@@ -29,6 +31,10 @@ public:
     // The process-wide settings store.
     MailAccountStore();
     explicit MailAccountStore(platform::Profile& profile);
+    // Where passwords go: the process-wide store uses the desktop's keyring when there is one
+    // (PasswordKeyring::session()); any other store keeps them in its profile unless given one here.
+    // With a keyring the profile's password key is written empty and read() fills it from there.
+    void setKeyring(PasswordKeyring* keyring);
 
     // "Count", limited to 0..kMaxAccounts.
     int count() const;
@@ -60,7 +66,11 @@ public:
 private:
     void removeKeys(int number);
 
+    PasswordKeyring* keyring() const;
+
     platform::Profile& m_profile;
+    mutable PasswordKeyring* m_keyring = nullptr;
+    mutable bool m_sessionKeyring = false; // opened on the first password read or write
 };
 
 } // namespace orvalink::mail

@@ -208,6 +208,8 @@ protected:
             p.writeString("NetMsg Entry", "Log Folder", (h.dir / "logs").string());
             auto program = programOn(h.dir);
             program.env.push_back({"ORVALINK_AUTOMATION", h.fifo().string()});
+            for (const auto& e : extraEnv)
+                program.env.push_back(e);
             h.pid = lan->start(k, program);
             hosts.push_back(h);
         }
@@ -230,6 +232,8 @@ protected:
     // The LAN's topology (set before startHosts), and what is done on it before any program starts.
     tools::SimulatedLan::Options lanOptions;
     virtual void beforePrograms() {}
+    // Added to every host's environment.
+    std::vector<std::pair<std::string, std::string>> extraEnv;
 
     TestFolder folder;
     std::unique_ptr<tools::SimulatedLan> lan;
