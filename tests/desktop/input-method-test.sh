@@ -88,7 +88,7 @@ for method in "${methods[@]}"; do
     # The mozc server leaves the session as a daemon of its own: it is found by the home this test
     # gave it, and ended.
     for environ in /proc/[0-9]*/environ; do
-        if tr '\0' '\n' <"$environ" 2>/dev/null | grep -qx "HOME=$home"; then
+        if { tr '\0' '\n' <"$environ"; } 2>/dev/null | grep -qx "HOME=$home"; then
             pid="${environ#/proc/}"
             kill "${pid%/environ}" 2>/dev/null
         fi
