@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace orvalink::chat {
 class ChatGroupObserver;
@@ -46,6 +47,7 @@ using chat::ChatGroupTable;
 using folders::CLeftView;
 
 class CBottomBar;
+class CMailListView;
 class COrvalinkApp;
 class CReportDemoView;
 class ChatRowSource;
@@ -113,6 +115,12 @@ public:
     CReportDemoView* reportView() const { return m_report; }
     QListWidget* columnChooser() const { return m_columnChooser; }
     CBottomBar* bottomBar() const { return m_bottomBar; }
+    // The right pane while a mail folder is selected in the tree (hidden while a group is).
+    CMailListView* mailListView() const { return m_mailList; }
+    // Shows the fixed folder `folder` (code page 932 name) in the right pane.
+    void showMailFolder(const std::string& folder);
+    // The folder's files changed (a download filed messages): its list and its count follow.
+    void mailFolderChanged(std::string_view folder);
     // Toolbar 133 with the mail commands; the same actions fill the menu "メール(&M)".
     QToolBar* mailToolBar() const { return m_mailToolBar; }
     // The menu and toolbar action of a mail command; null for other ids.
@@ -135,6 +143,9 @@ private:
     void createMailCommands();
     void createViews();
     void rowsChanged(int group);
+    void showChatPane();
+    void updateMailCounts();
+    void refreshReceivedUnreadCount();
     void trayNotification(std::int64_t mouseMessage);
     void showOrHide();
     void showAndRaise();
@@ -152,6 +163,7 @@ private:
     CReportDemoView* m_report = nullptr;
     ChatRowSource* m_rowSource = nullptr; // owned by m_report
     CBottomBar* m_bottomBar = nullptr;
+    CMailListView* m_mailList = nullptr;
     QToolBar* m_mailToolBar = nullptr;
     std::map<int, QAction*> m_mailActions;
     QWidget* m_sideBar = nullptr;

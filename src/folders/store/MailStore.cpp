@@ -727,3 +727,40 @@ std::optional<std::string> readFolderMessage(const std::string& folderPath, cons
 }
 
 } // namespace orvalink::folders
+
+namespace orvalink::folders {
+
+std::optional<std::string> readFolderIndexBytes(const std::string& folderPath)
+{
+    const std::lock_guard lock(storeMutex());
+    const FileDescriptor folderLock = lockForReading(folderPath);
+    const FileDescriptor index(openFsPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
+    if (!index.isOpen()) {
+        if (errno == ENOENT)
+            return std::string();
+        return std::nullopt;
+    }
+    struct stat indexStat {};
+    if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
+        return std::nullopt;
+    return readRange(index.get(), 0, indexStat.st_size);
+}
+
+bool markMessageRead(const std::string& folderPath, std::uint64_t indexOffset, std::uint32_t recordLength)
+{
+    const std::lock_guard lock(storeMutex());
+    const FileDescriptor folderLock = lockForReading(folderPath);
+    const FileDescriptor index(openFsPath(folderPath + std::string(kIndexSuffix), O_RDWR));
+    if (!index.isOpen())
+        return false;
+    char head[kRecordHeaderBytes];
+    if (::pread(index.get(), head, sizeof head, static_cast<off_t>(indexOffset)) != static_cast<ssize_t>(sizeof head))
+        return false;
+    if (readU32(head) != recordLength || readU32(head + 4) == kStatusRead)
+        return false;
+    std::string word;
+    appendU32(word, kStatusRead);
+    return ::pwrite(index.get(), word.data(), 4, static_cast<off_t>(indexOffset + 4)) == 4;
+}
+
+} // namespace orvalink::folders

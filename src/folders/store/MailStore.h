@@ -100,3 +100,18 @@ std::optional<IndexListing> readFolderIndex(const std::string& folderPath);
 std::optional<std::string> readFolderMessage(const std::string& folderPath, const IndexEntry& entry);
 
 } // namespace orvalink::folders
+
+namespace orvalink::folders {
+
+// The folder's index file bytes as they are between two appends (read under the store's lock and
+// the folder's lock). A folder without an index file gives empty bytes; nullopt when it cannot be
+// read.
+std::optional<std::string> readFolderIndexBytes(const std::string& folderPath);
+
+// Marks the message whose record starts at `indexOffset` of the folder's index as read: the 4 bytes
+// of its status word, and nothing else, become 0, under the store's lock. The record must still be
+// there with the length word `recordLength`; false when it is not (the index changed), when it is
+// already read, or when the write fails.
+bool markMessageRead(const std::string& folderPath, std::uint64_t indexOffset, std::uint32_t recordLength);
+
+} // namespace orvalink::folders
