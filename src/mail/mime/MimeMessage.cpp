@@ -28,7 +28,7 @@ std::pair<std::string_view, std::string_view> splitEntity(std::string_view entit
     while (pos < entity.size()) {
         const std::size_t lf = entity.find('\n', pos);
         if (lf == std::string_view::npos)
-            return {entity, {}};
+            return {entity, entity.substr(entity.size())};
         const std::size_t next = lf + 1;
         if (next < entity.size() && entity[next] == '\n')
             return {entity.substr(0, next), entity.substr(next + 1)};
@@ -36,7 +36,7 @@ std::pair<std::string_view, std::string_view> splitEntity(std::string_view entit
             return {entity.substr(0, next), entity.substr(next + 2)};
         pos = next;
     }
-    return {entity, {}};
+    return {entity, entity.substr(entity.size())};
 }
 
 void walk(std::string_view entity, int depth, MimeMessage& message, bool top);
