@@ -2,6 +2,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/ChatWindows_p.h"
+#include "app/MailReading_p.h"
 #include "app/MailReceiveCommand_p.h"
 #include "app/MailSettingsCommand.h"
 #include "app/MailWindows_p.h"
@@ -10,6 +11,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
+#include "mail/ReadWindows.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/SingleInstance.h"
@@ -113,6 +115,9 @@ bool COrvalinkApp::initInstance()
     installMailSettingsCommand(*m_mainFrame);
     installMailReceiveCommand(*m_mainFrame);
     installChatWindows(*m_mainFrame);
+    // The read windows end before the compose windows when the main window goes.
+    m_readWindows = std::make_unique<mail::ReadWindows>();
+    installMailReading(*m_mainFrame, *m_readWindows);
     installMailWindows(*m_mainFrame);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the

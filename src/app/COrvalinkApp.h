@@ -15,6 +15,10 @@ namespace orvalink::platform {
 class InstanceLock;
 } // namespace orvalink::platform
 
+namespace orvalink::mail {
+class ReadWindows;
+} // namespace orvalink::mail
+
 namespace orvalink::app {
 
 using chat::ChatGroupTable;
@@ -53,6 +57,8 @@ private:
     std::unique_ptr<ChatReceiver::GroupIo> m_listenerIo;
     std::unique_ptr<ChatReceiver> m_receiver;
     std::unique_ptr<platform::InstanceLock> m_lock;
+    // The 100 reading-window slots; the main window closes the windows in them when it goes.
+    std::unique_ptr<mail::ReadWindows> m_readWindows;
     std::unique_ptr<CMainFrame> m_mainFrame;
 };
 

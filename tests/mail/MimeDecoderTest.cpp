@@ -5,6 +5,7 @@
 #include "mail/mime/HeaderWords.h"
 #include "mail/mime/HtmlText.h"
 #include "mail/mime/MimeMessage.h"
+#include "mail/mime/ReplyText.h"
 #include "mail/mime/TransferEncoding.h"
 
 #include <gtest/gtest.h>
@@ -292,6 +293,40 @@ TEST(MimeDecoder, HtmlBecomesPlainTextWithoutFetchingAnything)
                                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
                                  "<div>=E3=81=82=E3=81=84</div><div>&amp;</div>";
     EXPECT_EQ(displayMessage(parseMimeMessage(htmlOnly)).body, kAi + "\n&");
+}
+
+} // namespace orvalink::mail
+
+namespace orvalink::mail {
+
+TEST(ReplyText, AddressSubjectAndQuotedBody)
+{
+    const Case addresses[] = {
+        {"name and address", "\x82\xa0 <ai@example.com>", "ai@example.com"},
+        {"quoted name with <", "\"a<b\" <c@example.com>", "c@example.com"},
+        {"bare", "  bob@example.com ", "bob@example.com"},
+        {"comment", "bob@example.com (Bob)", "bob@example.com"},
+        {"empty", "", ""},
+    };
+    for (const auto& c : addresses)
+        EXPECT_EQ(replyAddress(c.input), c.expected) << c.what;
+    const Case subjects[] = {
+        {"plain", "Hello", "Re: Hello"},
+        {"already a reply", "Re: Hello", "Re: Hello"},
+        {"other case", "RE:Hello", "RE:Hello"},
+        {"Japanese", "\x8c\x8f\x96\xbc", "Re: \x8c\x8f\x96\xbc"},
+        {"empty", "", "Re: "},
+    };
+    for (const auto& c : subjects)
+        EXPECT_EQ(replySubject(c.input), c.expected) << c.what;
+    const Case bodies[] = {
+        {"lines", "a\nb\n", "> a\r\n> b"},
+        {"CR LF and empty line", "a\r\n\r\nb", "> a\r\n> \r\n> b"},
+        {"no line end", "a", "> a"},
+        {"empty", "", "> "},
+    };
+    for (const auto& c : bodies)
+        EXPECT_EQ(quoteBody(c.input), c.expected) << c.what;
 }
 
 } // namespace orvalink::mail
