@@ -109,8 +109,10 @@ endfunction()
 
 # orvalink_test(NAME name SOURCES ... LIBS ... [QT] [NETNS] [TSAN] [SERIAL] [TIMEOUT s])
 #   QT     the test's main creates a QApplication (offscreen platform)
-#   NETNS  the test's main moves the process into a private network namespace first; without
-#          root the tests that need it skip with a line saying why
+#   NETNS  the test's main moves the process into a private network namespace first (for a user
+#          without root, inside a user namespace of its own); where neither works the tests that
+#          need it skip with a line saying why, and a skip fails scripts/test
+# A test that links the simulated LAN gets a user namespace for a user without root as well.
 #   TSAN   a QT test that the ThreadSanitizer build runs too (ORVALINK_TSAN_QT)
 #   SERIAL each test runs alone (floods that measure memory and GUI gaps)
 function(orvalink_test)
@@ -129,6 +131,8 @@ function(orvalink_test)
     endif()
     if(T_NETNS)
         target_compile_definitions(${T_NAME} PRIVATE ORVALINK_TEST_NETNS=1)
+    elseif("orvalink_simlan" IN_LIST T_LIBS)
+        target_compile_definitions(${T_NAME} PRIVATE ORVALINK_TEST_USERNS=1)
     endif()
     if(ORVALINK_SANITIZE STREQUAL "thread")
         # The test's main hands these to ThreadSanitizer (TSAN_OPTIONS may add to them).
@@ -145,8 +149,9 @@ function(orvalink_test)
     if(T_SERIAL)
         set(serial TRUE)
     endif()
+    # A test that skipped exits with 77 (tests/support/TestMain.cpp): CTest reports it as not run.
     gtest_discover_tests(${T_NAME} TEST_PREFIX "${T_NAME}." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT ${T_TIMEOUT} RUN_SERIAL ${serial})
+        PROPERTIES TIMEOUT ${T_TIMEOUT} RUN_SERIAL ${serial} SKIP_RETURN_CODE 77)
 endfunction()
 
 # orvalink_fuzzer(NAME name SOURCES ... LIBS ... CORPUS dir)

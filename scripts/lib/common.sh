@@ -44,3 +44,43 @@ configure_and_build() {
     cmake -S "$ROOT" -B "$dir" -G Ninja "$@"
     cmake --build "$dir" -j "$(nproc)"
 }
+
+# run_ctest BUILD_DIR [VAR=value...]: runs the suite of BUILD_DIR through CTest (its own output, the
+# closing summary included, goes through unchanged), then counts the tests that did not run. A
+# test that skipped (a privilege or a package missing) tested nothing: any skip fails the run,
+# unless ORVALINK_ALLOW_SKIPS names it (space-separated shell patterns over CTest's test names);
+# every skip is listed either way.
+run_ctest() {
+    local dir="$1"; shift
+    local log="$dir/ctest-output.log" status_file="$dir/ctest-status" status=0
+    # CTest's own status goes through a file: the pipe's status is tee's.
+    (
+        cd "$dir" || exit 1
+        s=0
+        env "$@" ctest --output-on-failure -j "$(nproc)" || s=$?
+        echo "$s" >"$status_file"
+    ) | tee "$log"
+    status="$(cat "$status_file" 2>/dev/null || echo 1)"
+    local skipped=() name allowed=() refused=() pattern ok
+    mapfile -t skipped < <(sed -n -E 's/^[[:space:]]*[0-9]+ - (.*) \((Skipped|Not Run|Disabled)\)[[:space:]]*$/\1/p' "$log")
+    for name in "${skipped[@]}"; do
+        ok=0
+        for pattern in ${ORVALINK_ALLOW_SKIPS:-}; do
+            # shellcheck disable=SC2053 # the pattern is matched as a pattern on purpose
+            if [[ "$name" == $pattern ]]; then ok=1; fi
+        done
+        if [ "$ok" = 1 ]; then allowed+=("$name"); else refused+=("$name"); fi
+    done
+    echo "== $(basename "$dir"): ${#skipped[@]} tests skipped (${#allowed[@]} allowed by ORVALINK_ALLOW_SKIPS)"
+    for name in "${allowed[@]}"; do echo "   skipped, allowed: $name"; done
+    if [ ${#refused[@]} -gt 0 ]; then
+        echo "== FAILED: ${#refused[@]} tests could not run:"
+        for name in "${refused[@]}"; do echo "   not run: $name"; done
+        echo "   what they lack (from $dir/Testing/Temporary/LastTest.log):"
+        grep -h '^NOT RUN (skipped)' "$dir/Testing/Temporary/LastTest.log" | sed -E 's/^NOT RUN \(skipped\) [^:]*: //' |
+            sort | uniq -c | sed 's/^/   /' || true
+        echo "   (to accept these, name them in ORVALINK_ALLOW_SKIPS)"
+        [ "$status" -ne 0 ] || status=1
+    fi
+    return "$status"
+}

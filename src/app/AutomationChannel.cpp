@@ -28,6 +28,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -187,6 +188,14 @@ std::string AutomationChannel::stateDump() const
     for (CSendChatThread* t : table.chatWriteSlots())
         if (t && t->frame())
             out << "window " << escape(platform::fromQString(t->frame()->windowTitle())) << "\n";
+    // A write window whose send failed: the line saying why and the text it kept.
+    for (CSendChatThread* t : table.chatWriteSlots())
+        if (t && t->frame() && t->frame()->sendFailure()->isVisibleTo(t->frame()))
+            out << "windowfailure " << escape(platform::fromQString(t->frame()->sendFailure()->text())) << "|"
+                << escape(t->frame()->view()->text()) << "\n";
+    // The status bar's line about an announcement that could not be sent.
+    if (const QLabel* failure = m_frame->announceFailureLabel(); failure && failure->isVisibleTo(m_frame))
+        out << "status " << escape(platform::fromQString(failure->text())) << "\n";
     // Open compose windows, with their texts and the state of their conversation.
     const ComposeThreadTable& compose = composeThreadTable();
     for (std::size_t slot = 0; slot < compose.threads.size(); ++slot) {

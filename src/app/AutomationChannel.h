@@ -39,8 +39,10 @@
 //                                 would
 //   mailclose SLOT                the close box of that compose window
 //
-// The dump lists each open compose window as "compose SLOT STATE|FROM|TO|SUBJECT|BODY" (STATE is
-// the SMTP conversation's, 0 when none runs) and the send-and-receive window as "sendrecv open".
+// The dump lists each chat write window whose send failed as "windowfailure WHY|TEXT", the status
+// bar's line about an announcement that could not be sent as "status TEXT", each open compose
+// window as "compose SLOT STATE|FROM|TO|SUBJECT|BODY" (STATE is the SMTP conversation's, 0 when
+// none runs) and the send-and-receive window as "sendrecv open".
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -11,6 +11,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupObserver.h"
 #include "chat/ChatGroupTable.h"
+#include "chat/SendErrorText.h"
 #include "folders/CLeftView.h"
 #include "folders/store/MailFolders.h"
 #include "mail/MailDirectory.h"
@@ -27,11 +28,13 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -59,6 +62,9 @@ using res::resourceTransparentColor;
 namespace {
 
 constexpr const char* kMainWindow = "MainWindow Entry";
+
+// To the main window: an announcement could not be sent, or a send succeeded since.
+constexpr unsigned WM_CHAT_ANNOUNCE_CHANGED = platform::WM_USER + 102;
 
 QString qs(const char* utf8)
 {
@@ -108,6 +114,7 @@ public:
     {
         platform::sendMessage(m_target, {WM_CHAT_MEMBERS_CHANGED, std::int64_t{g}, std::int64_t{0}});
     }
+    void announceFailureChanged() override { platform::sendMessage(m_target, {WM_CHAT_ANNOUNCE_CHANGED, {}, {}}); }
 
 private:
     platform::MessageTarget* m_target;
@@ -152,6 +159,8 @@ bool CMainFrame::create()
     m_tray->createFromResource(m_target.get(), res::kIconMain, kTrayIconId, platform::utf8ToCp932("メッセージ0件"),
                                WM_CHAT_ROWS_CHANGED);
     m_tray->setIconFromResource(res::kIconMain);
+    if (m_chat.announceFailure())
+        announceFailureChanged();
     return true;
 }
 
@@ -187,6 +196,11 @@ void CMainFrame::createViews()
     m_bottomBar = new CBottomBar(central);
     layout->addWidget(m_bottomBar);
     setCentralWidget(central);
+
+    m_announceFailure = new QLabel(statusBar());
+    m_announceFailure->setObjectName("announceFailure");
+    statusBar()->addWidget(m_announceFailure, 1);
+    statusBar()->hide();
 
     m_tree->setFolderSelectedHandler([this](const std::string& folder) { showMailFolder(folder); });
     m_tree->setGroupSelectedHandler([this](int) { showChatPane(); });
@@ -331,6 +345,8 @@ std::string CMainFrame::tooltipText() const
 std::string CMainFrame::tooltipText(const ChatGroupTable& table)
 {
     std::string tip;
+    if (const auto& failure = table.announceFailure())
+        tip = chat::announceFailedTip(failure->error);
     for (int g = 0; g < table.groupCount; ++g) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
         const auto unread =
@@ -354,6 +370,10 @@ std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
         m_tray->setTooltip(tooltipText());
         return 0;
     }
+    if (msg.id == WM_CHAT_ANNOUNCE_CHANGED) {
+        announceFailureChanged();
+        return 0;
+    }
     if (msg.id != WM_CHAT_ROWS_CHANGED)
         return 0;
     const std::int64_t w = platform::paramInt(msg.wParam);
@@ -371,6 +391,17 @@ void CMainFrame::rowsChanged(int group)
     if (group == m_chat.currentGroup && m_report) {
         m_rowSource->setGroup(group);
         m_report->rowsChanged();
+    }
+    m_tray->setTooltip(tooltipText());
+}
+
+void CMainFrame::announceFailureChanged()
+{
+    const auto& failure = m_chat.announceFailure();
+    if (m_announceFailure) {
+        m_announceFailure->setText(
+            failure ? platform::toQString(chat::announceFailedText(failure->groupName, failure->error)) : QString());
+        statusBar()->setVisible(failure.has_value());
     }
     m_tray->setTooltip(tooltipText());
 }

@@ -30,6 +30,8 @@ namespace orvalink::folders {
 class CLeftView;
 } // namespace orvalink::folders
 
+class QLabel;
+
 class QListWidget;
 
 class QAction;
@@ -106,7 +108,8 @@ public:
     // Windows that later parts of the program open plug in here (mail windows, settings sheets).
     void setCommandHandler(int id, std::function<void()> handler);
 
-    // Tray tooltip: "<group>(参加 n 未読 m) " for every group, cut to 63 bytes.
+    // Tray tooltip: "<group>(参加 n 未読 m) " for every group, cut to 63 bytes; while an
+    // announcement of this instance could not be sent, led by why.
     static std::string tooltipText(const ChatGroupTable& groups);
     std::string tooltipText() const;
     TrayIcon* trayIcon() const { return m_tray.get(); }
@@ -121,6 +124,9 @@ public:
     void showMailFolder(const std::string& folder);
     // The folder's files changed (a download filed messages): its list and its count follow.
     void mailFolderChanged(std::string_view folder);
+    // The status bar's line about an announcement that could not be sent; the status bar shows
+    // only while there is one.
+    QLabel* announceFailureLabel() const { return m_announceFailure; }
     // Toolbar 133 with the mail commands; the same actions fill the menu "メール(&M)".
     QToolBar* mailToolBar() const { return m_mailToolBar; }
     // The menu and toolbar action of a mail command; null for other ids.
@@ -146,6 +152,7 @@ private:
     void showChatPane();
     void updateMailCounts();
     void refreshReceivedUnreadCount();
+    void announceFailureChanged();
     void trayNotification(std::int64_t mouseMessage);
     void showOrHide();
     void showAndRaise();
@@ -164,6 +171,7 @@ private:
     ChatRowSource* m_rowSource = nullptr; // owned by m_report
     CBottomBar* m_bottomBar = nullptr;
     CMailListView* m_mailList = nullptr;
+    QLabel* m_announceFailure = nullptr; // in the status bar
     QToolBar* m_mailToolBar = nullptr;
     std::map<int, QAction*> m_mailActions;
     QWidget* m_sideBar = nullptr;

@@ -113,12 +113,12 @@ bool COrvalinkApp::initInstance()
     if (!m_mainFrame->create())
         return false;
     installMailSettingsCommand(*m_mainFrame);
-    installMailReceiveCommand(*m_mainFrame);
+    ReceiveCommand* receive = installMailReceiveCommand(*m_mainFrame);
     installChatWindows(*m_mainFrame);
     // The read windows end before the compose windows when the main window goes.
     m_readWindows = std::make_unique<mail::ReadWindows>();
     installMailReading(*m_mainFrame, *m_readWindows);
-    installMailWindows(*m_mainFrame);
+    installMailWindows(*m_mainFrame, *receive);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the
     // only way to reach it and is shown instead.

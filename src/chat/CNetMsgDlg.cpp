@@ -6,6 +6,8 @@
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
 
+#include <utility>
+
 namespace orvalink::chat {
 
 using platform::WM_CHAT_SEND_GROUP;
@@ -18,6 +20,12 @@ namespace {
 
 constexpr const char* kBroadcastAddress = "255.255.255.255";
 constexpr int kDontRoute = 4;
+
+// What a send request returns: kChatSent or the error.
+std::intptr_t sendResult(int error)
+{
+    return error == 0 ? kChatSent : error;
+}
 
 } // namespace
 
@@ -42,23 +50,41 @@ bool CNetMsgDlg::openSocket(int group, const ChatGroup& g, CNetMsgSocket& socket
     }
     m_socket->setBroadcast(true);
     m_socket->setReceiveBufferSize(CNetMsgSocket::kReceiveBufferBytes);
-    sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress);
-    sendDatagram(chat::buildJoin(m_displayName), kBroadcastAddress);
+    sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress, true);
+    sendDatagram(chat::buildJoin(m_displayName), kBroadcastAddress, true);
     return true;
 }
 
 void CNetMsgDlg::sendPresenceReply()
 {
-    sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress);
+    sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress, true);
 }
 
-void CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& address)
+int CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& address, bool announcement)
 {
-    if (!m_socket || !m_socket->isOpen())
-        return;
-    m_socket->sendTo(datagram.data(), static_cast<int>(datagram.size()), static_cast<std::uint16_t>(m_port), address,
-                     kDontRoute);
-    (void)platform::AsyncSocket::lastError();
+    int error = platform::WSAENOTSOCK;
+    if (m_socket && m_socket->isOpen()) {
+        const int sent = m_socket->sendTo(datagram.data(), static_cast<int>(datagram.size()),
+                                          static_cast<std::uint16_t>(m_port), address, kDontRoute);
+        error = sent == platform::AsyncSocket::SocketError ? platform::AsyncSocket::lastError() : 0;
+        // A datagram sent in part is not a message sent.
+        if (sent >= 0 && sent != static_cast<int>(datagram.size()))
+            error = platform::WSAEMSGSIZE;
+    }
+    if (m_sendReport)
+        m_sendReport(m_group.load(), announcement, error);
+    return error;
+}
+
+void CNetMsgDlg::setReceiveClock(std::function<std::int64_t()> nowMs)
+{
+    if (m_socket)
+        m_socket->setWakeupClock(std::move(nowMs));
+}
+
+int CNetMsgDlg::receiveWakeups() const
+{
+    return m_socket ? m_socket->wakeups() : 0;
 }
 
 void CNetMsgDlg::receiveHandler(std::string_view text, const std::string& address, unsigned port)
@@ -83,18 +109,16 @@ std::intptr_t CNetMsgDlg::windowProc(platform::WindowMessage& msg)
         // The text is ours now; it goes when this handler ends.
         const std::string text = platform::takeParamText(msg.wParam);
         log(m_groupName, "To: " + m_displayName, text);
-        sendDatagram(chat::buildGroupMessage(m_displayName, text), kBroadcastAddress);
-        return 0;
+        return sendResult(sendDatagram(chat::buildGroupMessage(m_displayName, text), kBroadcastAddress));
     }
     case WM_CHAT_SEND_PERSONAL: {
         const std::string text = platform::takeParamText(msg.wParam);
         const std::string* to = std::get_if<std::string>(&msg.lParam);
         // Only a dotted IPv4 address can be a recipient; anything else is not sent.
         if (!to || !chat::isDottedIPv4(*to))
-            return 0;
+            return platform::WSAEDESTADDRREQ;
         log(m_groupName, "To: " + m_displayName, text);
-        sendDatagram(chat::buildPersonalMessage(m_displayName, text), *to);
-        return 0;
+        return sendResult(sendDatagram(chat::buildPersonalMessage(m_displayName, text), *to));
     }
     case WM_CHAT_SEND_OFF:
         sendDatagram(chat::buildLeave(m_displayName), kBroadcastAddress);

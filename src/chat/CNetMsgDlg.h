@@ -23,6 +23,15 @@ namespace orvalink::chat {
 
 class CNetMsgSocket;
 
+// What WM_CHAT_SEND_GROUP and WM_CHAT_SEND_PERSONAL return: kChatSent once the datagram went out,
+// else the Windows Sockets error number of the failed send. A sender gets 0 only when the window
+// was gone before it could send.
+inline constexpr std::intptr_t kChatSent = 1;
+
+// Told after every send of a listener, on the thread that sent: (group index, whether the datagram
+// was this instance's presence announcement or join notice, 0 or the Windows Sockets error).
+using SendReport = std::function<void(int, bool, int)>;
+
 class CNetMsgDlg : public platform::MessageTarget {
     Q_OBJECT
 public:
@@ -43,6 +52,8 @@ public:
     // Main thread: where the texts this window's socket assembles go (the table that made the
     // listener hands it over); without one they are dropped.
     void setReceiveHandler(ReceiveHandler handler) { m_receiveHandler = std::move(handler); }
+    // Before the socket opens: who learns how each send went (the table that made the listener).
+    void setSendReport(SendReport report) { m_sendReport = std::move(report); }
     // Main thread: one assembled text, handed to the receive handler.
     void receiveHandler(std::string_view text, const std::string& address, unsigned port);
     void log(std::string_view groupName, std::string_view labelLine, std::string_view text);
@@ -52,14 +63,19 @@ public:
     int port() const { return m_port; }
     CNetMsgSocket* socket() const { return m_socket; }
     ChatLog& chatLog() { return m_log; }
+    // Main thread, for tests of the per-wake-up bounds of receiving: the socket's clock
+    // (milliseconds; empty: the steady clock) and how many read notifications it has taken.
+    void setReceiveClock(std::function<std::int64_t()> nowMs);
+    int receiveWakeups() const;
 
 private:
-    // Sends one datagram to address on the group's port with MSG_DONTROUTE. A failed send is
-    // not reported: the datagram is lost.
-    void sendDatagram(const std::string& datagram, const std::string& address);
+    // Sends one datagram to address on the group's port with MSG_DONTROUTE and tells the send
+    // report how it went. 0, or the Windows Sockets error of a send that failed.
+    int sendDatagram(const std::string& datagram, const std::string& address, bool announcement = false);
 
     CNetMsgSocket* m_socket = nullptr; // the listener's; set on the main thread before any send
     ReceiveHandler m_receiveHandler;   // main thread only
+    SendReport m_sendReport;           // set before the socket opens, read by every sending thread
     std::atomic<int> m_group{-1};
     int m_port = 0;
     // Copies taken when the socket opens: a renamed group or display name applies at next start.

@@ -24,12 +24,15 @@ void CNetMsgSocket::onReceive(int error)
     // One notification drains what is waiting (bounded), so a burst costs one wake-up instead of
     // one per datagram; the handler never deletes this socket, but a guard costs nothing.
     QPointer<CNetMsgSocket> self(this);
+    ++m_wakeups;
     QElapsedTimer spent;
     spent.start();
+    const std::int64_t startMs = m_wakeupClock ? m_wakeupClock() : 0;
+    const auto elapsedMs = [&] { return m_wakeupClock ? m_wakeupClock() - startMs : spent.elapsed(); };
     for (int i = 0;; ++i) {
         if (!self || !isOpen())
             return;
-        if (i == kMaxDatagramsPerWakeup || (i > 0 && spent.elapsed() >= kMaxMsPerWakeup)) {
+        if (i == kMaxDatagramsPerWakeup || (i > 0 && elapsedMs() >= kMaxMsPerWakeup)) {
             // More may be waiting: the GUI's timers (its heartbeat, the coalesced refresh) go first.
             deferNextReadNotification(1);
             return;

@@ -8,6 +8,8 @@
 #include "chat/wire/DatagramAssembler.h"
 #include "platform/AsyncSocket.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 namespace orvalink::chat {
@@ -31,6 +33,11 @@ public:
     // Reads and throws away whatever is waiting, until a receive returns nothing or an error.
     void drain();
     const chat::DatagramAssembler& assembly() const { return m_assembly; }
+    // The clock (milliseconds) that measures a wake-up's share of time; empty: the steady clock.
+    // Tests put one of their own here, so that the per-wake-up bounds are seen without timing.
+    void setWakeupClock(std::function<std::int64_t()> nowMs) { m_wakeupClock = std::move(nowMs); }
+    // Read notifications taken so far (each one a wake-up of the main thread).
+    int wakeups() const { return m_wakeups; }
 
 protected:
     void onReceive(int error) override;
@@ -38,6 +45,8 @@ protected:
 private:
     CNetMsgDlg* m_owner;
     chat::DatagramAssembler m_assembly;
+    std::function<std::int64_t()> m_wakeupClock;
+    int m_wakeups = 0;
 };
 
 } // namespace orvalink::chat

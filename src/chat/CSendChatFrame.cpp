@@ -5,6 +5,7 @@
 #include "chat/CSendChatWorker.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatWriteOpeners.h"
+#include "chat/SendErrorText.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -63,6 +64,10 @@ CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
     m_cutNotice->setObjectName("cutNotice");
     m_cutNotice->hide();
     barLayout->addWidget(m_cutNotice);
+    m_sendFailure = new QLabel(bar);
+    m_sendFailure->setObjectName("sendFailure");
+    m_sendFailure->hide();
+    barLayout->addWidget(m_sendFailure);
     barLayout->addStretch(1);
     layout->addWidget(bar);
     m_view = new CSendChatView(central);
@@ -90,11 +95,11 @@ CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
     updateButton();
     m_view->setFocus();
 
-    // The thread tells the window when its send is done; the window may be gone by then.
+    // The thread tells the window how its send went; the window may be gone by then.
     QPointer<CSendChatFrame> self(this);
-    m_thread->worker()->setOnSent([self] {
+    m_thread->worker()->setOnSent([self](int outcome) {
         if (self)
-            self->close();
+            self->sendDone(outcome);
     });
 }
 
@@ -198,10 +203,29 @@ void CSendChatFrame::send()
         return;
     }
     m_sending = true;
+    m_sendFailure->hide();
     m_button->setEnabled(false);
     CSendChatWorker* worker = m_thread->worker();
     worker->setListener(target);
     platform::postMessage(worker, {WM_CHAT_WRITE_SEND, m_view->text(), m_thread->recipient});
+}
+
+void CSendChatFrame::sendDone(int outcome)
+{
+    m_sending = false;
+    if (outcome == 0) {
+        close();
+        return;
+    }
+    if (outcome == CSendChatWorker::kListenerGone) {
+        platform::messageBox(chat::groupDeletedText());
+        close();
+        return;
+    }
+    // Not sent: the text stays for another try, and the bar says why.
+    m_sendFailure->setText(platform::toQString(chat::messageNotSentText(outcome)));
+    m_sendFailure->show();
+    updateButton();
 }
 
 } // namespace orvalink::chat

@@ -5,7 +5,8 @@
 // is "返信(&D)" and the text shows the received message read-only until the user replies.
 //
 // The widgets live on the GUI thread; the send itself goes out from the window's thread
-// (CSendChatThread), and the window closes once the listener has taken the datagram. Closing the
+// (CSendChatThread), and the window closes once the datagram has gone out. A send that fails
+// leaves the window open with its text, and the bar says why until the next send. Closing the
 // window in any way saves its rectangle to "ChatWriteWindow Entry", ends its thread, frees its
 // slot and counts it off the open windows. The window deletes itself when closed.
 //
@@ -43,6 +44,8 @@ public:
     // The bar's notice of a paste cut at the limit (hidden when there is none).
     QLabel* cutNotice() const { return m_cutNotice; }
     static QString cutNoticeText(int dropped);
+    // The bar's line saying why the last send failed (hidden when it did not).
+    QLabel* sendFailure() const { return m_sendFailure; }
     bool inReadMode() const { return m_readMode; }
     const std::string& senderName() const { return m_senderName; }
     CSendChatThread* thread() const { return m_thread; }
@@ -64,6 +67,7 @@ private:
     void saveRect() const;
     void teardown();
     void updateButton();
+    void sendDone(int outcome);
 
     static inline Placement s_placement;
 
@@ -73,6 +77,7 @@ private:
     CSendChatView* m_view = nullptr;
     QPushButton* m_button = nullptr;
     QLabel* m_cutNotice = nullptr;
+    QLabel* m_sendFailure = nullptr;
     std::string m_senderName;
     bool m_readMode = false;
     bool m_sending = false;

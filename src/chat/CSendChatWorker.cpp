@@ -18,14 +18,17 @@ std::intptr_t CSendChatWorker::windowProc(platform::WindowMessage& msg)
     std::string text = platform::takeParamText(msg.wParam);
     const std::string recipient = platform::takeParamText(msg.lParam);
     // Blocks until the listener thread has logged and sent the datagram.
+    std::intptr_t result = 0;
     if (CNetMsgDlg* listener = m_listener.load()) {
         if (recipient.empty())
-            platform::sendMessage(listener, {WM_CHAT_SEND_GROUP, std::move(text), {}});
+            result = platform::sendMessage(listener, {WM_CHAT_SEND_GROUP, std::move(text), {}});
         else
-            platform::sendMessage(listener, {WM_CHAT_SEND_PERSONAL, std::move(text), recipient});
+            result = platform::sendMessage(listener, {WM_CHAT_SEND_PERSONAL, std::move(text), recipient});
     }
+    const int outcome = result == kChatSent ? 0 : result == 0 ? kListenerGone : static_cast<int>(result);
     if (m_onSent)
-        QMetaObject::invokeMethod(QCoreApplication::instance(), m_onSent, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [done = m_onSent, outcome] { done(outcome); }, Qt::QueuedConnection);
     return 0;
 }
 

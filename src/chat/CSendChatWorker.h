@@ -23,16 +23,19 @@ class CSendChatWorker : public platform::MessageTarget {
 public:
     // Where the send goes: the group's listener window, looked up on the GUI thread just before
     // the request is posted (the group table belongs to the GUI thread). A listener that has gone
-    // since makes the send a no-op (the dispatcher only looks the pointer up).
+    // since makes the send fail as kListenerGone (the dispatcher only looks the pointer up).
     void setListener(CNetMsgDlg* listener) { m_listener.store(listener); }
-    // Runs on the GUI thread once a send has been handed to the listener.
-    void setOnSent(std::function<void()> done) { m_onSent = std::move(done); }
+    // What a send came to, as the GUI thread is told: 0 when the datagram went out, kListenerGone
+    // when the group's listener was gone, else the Windows Sockets error of the failed send.
+    static constexpr int kListenerGone = -1;
+    // Runs on the GUI thread once the listener has tried the send.
+    void setOnSent(std::function<void(int)> done) { m_onSent = std::move(done); }
 
     std::intptr_t windowProc(platform::WindowMessage& msg) override;
 
 private:
     std::atomic<CNetMsgDlg*> m_listener{nullptr};
-    std::function<void()> m_onSent;
+    std::function<void(int)> m_onSent;
 };
 
 } // namespace orvalink::chat

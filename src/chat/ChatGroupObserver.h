@@ -25,6 +25,9 @@ public:
     virtual void groupRowsChanged(int /*group*/) {}
     // The member lists changed (the tray tooltip counts them).
     virtual void groupMembersChanged(int /*group*/) {}
+    // An announcement of this instance could not be sent, or a later send succeeded (the table's
+    // announceFailure()).
+    virtual void announceFailureChanged() {}
 };
 
 } // namespace orvalink::chat

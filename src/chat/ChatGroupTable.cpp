@@ -10,6 +10,7 @@
 #include "platform/Messages.h"
 #include "platform/Profile.h"
 
+#include <QThread>
 #include <algorithm>
 
 namespace orvalink::chat {
@@ -26,6 +27,25 @@ std::string storeKey(const char* name, int n)
     return name + std::to_string(n);
 }
 
+// A listener's send outcome, on its way to the main thread: wParam = group, lParam = error.
+constexpr unsigned WM_CHAT_SEND_DONE = platform::WM_USER + 220;
+constexpr unsigned WM_CHAT_ANNOUNCE_DONE = platform::WM_USER + 221;
+
+class SendResultTarget : public platform::MessageTarget {
+public:
+    explicit SendResultTarget(ChatGroupTable& table) : m_table(table) {}
+    std::intptr_t windowProc(platform::WindowMessage& msg) override
+    {
+        if (msg.id == WM_CHAT_SEND_DONE || msg.id == WM_CHAT_ANNOUNCE_DONE)
+            m_table.sendResult(static_cast<int>(platform::paramInt(msg.wParam)), msg.id == WM_CHAT_ANNOUNCE_DONE,
+                               static_cast<int>(platform::paramInt(msg.lParam)));
+        return 0;
+    }
+
+private:
+    ChatGroupTable& m_table;
+};
+
 } // namespace
 
 std::string chatGroupLabel(std::string_view groupName)
@@ -33,7 +53,7 @@ std::string chatGroupLabel(std::string_view groupName)
     return "Orvalink(" + std::string(groupName) + ")";
 }
 
-ChatGroupTable::ChatGroupTable() = default;
+ChatGroupTable::ChatGroupTable() : m_sendResults(std::make_unique<SendResultTarget>(*this)) {}
 
 ChatGroupTable::~ChatGroupTable()
 {
@@ -236,8 +256,11 @@ CNetMsgThread* ChatGroupTable::startListener(int g)
     slot = std::make_unique<CNetMsgThread>();
     if (slot->startAndWaitReady()) {
         // The window has its handler before its socket can receive anything.
-        if (CNetMsgDlg* w = slot->window())
+        if (CNetMsgDlg* w = slot->window()) {
             w->setReceiveHandler(m_receiveHandler);
+            w->setSendReport(
+                [this](int group, bool announcement, int error) { reportSend(group, announcement, error); });
+        }
         slot->startListening(g, groups[static_cast<std::size_t>(g)]);
     }
     return slot.get();
@@ -356,6 +379,38 @@ void ChatGroupTable::notifyMembersChanged(int g)
         o->groupMembersChanged(g);
 }
 
+void ChatGroupTable::reportSend(int g, bool announcement, int wsaError)
+{
+    platform::WindowMessage msg{announcement ? WM_CHAT_ANNOUNCE_DONE : WM_CHAT_SEND_DONE, std::int64_t{g},
+                                std::int64_t{wsaError}};
+    // A listener thread only posts: the main thread may be waiting for that very listener.
+    if (QThread::currentThread() == m_sendResults->thread())
+        platform::sendMessage(m_sendResults.get(), std::move(msg));
+    else
+        platform::postMessage(m_sendResults.get(), std::move(msg));
+}
+
+void ChatGroupTable::sendResult(int g, bool announcement, int wsaError)
+{
+    if (wsaError == 0) {
+        if (!m_announceFailure)
+            return;
+        m_announceFailure.reset();
+    } else {
+        if (!announcement || m_announceFailure)
+            return;
+        const std::string name = g >= 0 && g < groupCount ? groups[static_cast<std::size_t>(g)].name : std::string();
+        m_announceFailure = AnnounceFailure{name, wsaError};
+    }
+    notifyAnnounceFailureChanged();
+}
+
+void ChatGroupTable::notifyAnnounceFailureChanged()
+{
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->announceFailureChanged();
+}
+
 void ChatGroupTable::clear()
 {
     for (int g = 0; g < kMaxChatGroups; ++g)
@@ -369,6 +424,7 @@ void ChatGroupTable::clear()
     for (auto& g : groups)
         g = ChatGroup{};
     groupCount = 0;
+    m_announceFailure.reset();
     m_chatWriteCount = 0;
     treeReady = 0;
     currentGroup = 0;

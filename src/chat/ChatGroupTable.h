@@ -16,12 +16,14 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
 namespace orvalink::platform {
+class MessageTarget;
 class Profile;
 } // namespace orvalink::platform
 
@@ -122,6 +124,13 @@ std::string chatGroupLabel(std::string_view groupName);
 // text, sender address, sender port). Runs on the main thread.
 using ReceiveHandler = std::function<void(CNetMsgDlg&, std::string_view, const std::string&, unsigned)>;
 
+// A presence announcement or join notice of this instance that could not be sent: the user is told
+// until a later send succeeds.
+struct AnnounceFailure {
+    std::string groupName;
+    int error = 0; // Windows Sockets error number
+};
+
 class ChatGroupTable {
 public:
     ChatGroupTable();
@@ -184,6 +193,14 @@ public:
     // WM_CHAT_SEND_GROUP and WM_CHAT_SEND_PERSONAL; null when g names no group with a listener.
     CNetMsgDlg* sendTarget(int g) const;
 
+    // How the listeners' sends went. reportSend may be called on any thread (a listener's send
+    // report); the outcome reaches sendResult on the main thread. There, the first announcement
+    // that fails is kept (a further one changes nothing) and a send that succeeds forgets it; the
+    // observers are told of each change.
+    void reportSend(int g, bool announcement, int wsaError);
+    void sendResult(int g, bool announcement, int wsaError);
+    const std::optional<AnnounceFailure>& announceFailure() const { return m_announceFailure; }
+
     // Chat write windows. openWriteWindow takes the first free slot for the thread, starts it and
     // waits until it is ready, runs showWindow (which makes and shows the window) and counts the
     // window open. Null when no slot is free or the thread did not start.
@@ -202,6 +219,7 @@ public:
     bool isObserver(const ChatGroupObserver& observer) const;
     void notifyRowsChanged(int g);
     void notifyMembersChanged(int g);
+    void notifyAnnounceFailureChanged();
 
     // Back to the state before start-up: listeners and write threads still running are ended
     // (without leave notices), observers forgotten (tests).
@@ -211,6 +229,9 @@ private:
     void removeFromTable(int g);
 
     ReceiveHandler m_receiveHandler;
+    // Lives on the main thread: send outcomes from listener threads come through it.
+    std::unique_ptr<platform::MessageTarget> m_sendResults;
+    std::optional<AnnounceFailure> m_announceFailure;
     std::array<std::unique_ptr<CNetMsgThread>, kMaxChatGroups> m_listeners;
     std::array<std::unique_ptr<CSendChatThread>, kMaxChatWriteWindows> m_writeSlots;
     int m_chatWriteCount = 0;

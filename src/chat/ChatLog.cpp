@@ -10,6 +10,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orvalink::chat {
 
@@ -108,10 +109,16 @@ void ChatLog::failureCleared(const std::string& folder)
     g_reportedFolders.erase(folder);
 }
 
+void ChatLog::setClock(std::function<std::time_t()> now)
+{
+    std::lock_guard lock(m_mutex);
+    m_now = std::move(now);
+}
+
 void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::string_view text)
 {
     std::lock_guard lock(m_mutex);
-    const std::time_t now = std::time(nullptr);
+    const std::time_t now = m_now ? m_now() : std::time(nullptr);
     if (!m_file) {
         auto& profile = platform::Profile::application();
         if (profile.getInt("NetMsg Entry", "Log YesNo", 0) == 0)

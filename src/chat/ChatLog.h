@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -31,6 +32,10 @@ public:
     // When the file cannot be opened (folder missing, no folder set) nothing is written, the user
     // is told (once), and the next record tries again.
     void log(std::string_view groupName, std::string_view labelLine, std::string_view text);
+
+    // The clock that dates records and names the file (the system's by default): tests put a
+    // fixed time here, so that midnight cannot pass between two records they compare.
+    void setClock(std::function<std::time_t()> now);
 
     bool isOpen() const;
     // The file system path of the open file (UTF-8), or empty.
@@ -62,6 +67,7 @@ private:
     std::string m_path;
     std::string m_folder;          // of the open file
     bool m_startOnNewLine = false; // the file does not end with CR LF: begin the next record with one
+    std::function<std::time_t()> m_now;
 };
 
 } // namespace orvalink::chat

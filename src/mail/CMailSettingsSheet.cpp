@@ -1,6 +1,9 @@
 #include "mail/CMailSettingsSheet.h"
 
 #include "mail/CServerSettingsPage.h"
+#include "mail/MailSettingsModel.h"
+#include "platform/MessageBox.h"
+#include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
@@ -15,7 +18,7 @@ using res::resourceIcon;
 
 CMailSettingsSheet::CMailSettingsSheet(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle("fdgagasg");
+    setWindowTitle(QString::fromUtf8("メール設定"));
     setWindowIcon(resourceIcon(res::kIconMain));
 
     m_pages = new QTabWidget(this);
@@ -43,6 +46,28 @@ CMailSettingsSheet::CMailSettingsSheet(QWidget* parent) : QDialog(parent)
 
 void CMailSettingsSheet::done(int result)
 {
+    if (result == QDialog::Accepted) {
+        MailSettingsModel model;
+        const MailSettingsForm form = m_serverPage->form();
+        if (model.differsFromStore(form)) {
+            const int answer =
+                platform::messageBox(platform::utf8ToCp932("変更を登録しますか？"), platform::utf8ToCp932("メッセージ"),
+                                     platform::MB_YESNOCANCEL | platform::MB_ICONQUESTION);
+            if (answer == platform::IDYES) {
+                // A refusal is told and the sheet stays, with everything typed in it.
+                if (const auto refusal = model.registerChanges(form); refusal != MailSettingsModel::Refusal::None) {
+                    m_serverPage->tellRefusal(refusal);
+                    return;
+                }
+            } else if (answer == platform::IDNO) {
+                m_serverPage->discardFolder();
+            } else {
+                return;
+            }
+        }
+    } else {
+        m_serverPage->discardFolder();
+    }
     m_serverPage->onPageClosing();
     QDialog::done(result);
 }

@@ -1,9 +1,11 @@
 #pragma once
 
-// The mail settings sheet: caption "fdgagasg", the program icon, pages "サーバー設定", "暗号" and
-// "振り分け" (the last two have no controls yet), and OK and Cancel, which only close it: the
-// server page writes the store from its own buttons. Opened modally by the main window's mail
-// settings command; tests build it and drive it without a modal loop.
+// The mail settings sheet: caption "メール設定", the program icon, pages "サーバー設定", "暗号" and
+// "振り分け" (the last two have no controls yet), OK and Cancel. The server page writes the store
+// from its own buttons; OK with fields that differ from what is stored (MailSettingsModel) asks
+// "変更を登録しますか？": yes registers them, no drops them, cancel keeps the sheet open. Cancel
+// drops whatever was not registered. Opened modally by the main window's mail settings command;
+// tests build it and drive it without a modal loop.
 
 #include <QDialog>
 
@@ -24,7 +26,8 @@ public:
     QTabWidget* pages() const { return m_pages; }
     QDialogButtonBox* buttons() const { return m_buttons; }
 
-    // Closing by OK or Cancel (or the close box) is when the pages go away.
+    // Closing by OK or Cancel (or the close box) is when the pages go away; OK may ask first and
+    // stay open.
     void done(int result) override;
 
 private:

@@ -241,7 +241,7 @@ bool CSendFrame::onCommand(int id)
 bool CSendFrame::storeMail()
 {
     const orvalink::folders::StoreResult result =
-        orvalink::folders::AppendSavedMail(mailDirectoryPath(), fromText(), toText(), subjectText(), bodyText());
+        orvalink::folders::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
     if (result != orvalink::folders::StoreResult::Stored) {
         platform::messageBox(std::string(orvalink::folders::storeResultText(result)), mail::captionText(),
                              platform::MB_OK);
@@ -263,6 +263,9 @@ void CSendFrame::onMailSend()
     // One conversation at a time: a second send while one runs is ignored.
     if (m_conversationRunning)
         return;
+    // The accounts as they are now: a server or port corrected in the settings since the window
+    // opened is the one this send uses.
+    LoadAccounts();
     // The conversation always goes through account 1, whatever the From box shows.
     mail::SmtpRequest mail;
     if (!m_accounts.empty())
@@ -270,6 +273,13 @@ void CSendFrame::onMailSend()
     mail.to = toText();
     mail.subject = subjectText();
     mail.body = bodyText();
+    // An address or port the conversation would refuse is told here, before anything connects.
+    if (mail.account) {
+        if (const std::string refused = mail::SmtpConversation::refusal(mail); !refused.empty()) {
+            platform::messageBox(refused, mail::captionText(), platform::MB_OK | platform::MB_ICONEXCLAMATION);
+            return;
+        }
+    }
     setConversationState(static_cast<int>(mail::SmtpState::WaitGreeting));
     CSendWorker* worker = m_thread->worker();
     QMetaObject::invokeMethod(
@@ -295,7 +305,7 @@ void CSendFrame::closeAtExit()
 {
     // Nobody is left to answer a question: what was typed goes to 保存したメール instead of being lost.
     if (holdsTypedText())
-        orvalink::folders::AppendSavedMail(mailDirectoryPath(), fromText(), toText(), subjectText(), bodyText());
+        orvalink::folders::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
     m_closeWithoutAsking = true;
     delete this;
 }

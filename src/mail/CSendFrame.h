@@ -44,8 +44,8 @@ public:
     // The menu item or toolbar button of a command (the toolbar's own action for 32784 and 32785).
     QAction* action(int id) const;
     const std::vector<MailAccount>& accounts() const { return m_accounts; }
-    // Reads the accounts as they are now (at most 100, whatever "Count" says); the window does not
-    // follow later changes. Returns how many there are.
+    // Reads the accounts as they are now (at most 100, whatever "Count" says): at opening for the
+    // From box, and again at every send. Returns how many there are.
     int LoadAccounts();
 
     // The texts as the user sees them, code page 932.
@@ -59,7 +59,9 @@ public:
     // Saves the mail to 保存したメール and closes the window; true when it was stored. When it is
     // refused the user is told why and the window stays open with everything in it.
     bool onMailSave();
-    // Starts sending through account 1. Ignored while a conversation runs.
+    // Starts sending through account 1 as the settings hold it now. Ignored while a conversation
+    // runs; refused with a message, nothing connecting, when an address is not one mailbox or the
+    // stored port names no port.
     void onMailSend();
 
     // The conversation's state (1 to 6 while one runs, 0 when none does), as last reported.

@@ -1,6 +1,7 @@
 #include "mail/CSendRecvThread.h"
 
 #include "mail/CSendRecvDlg.h"
+#include "mail/ReceiveCommand.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -30,7 +31,7 @@ CSendRecvThread* CSendRecvThread::current()
     return g_current;
 }
 
-CSendRecvThread* CSendRecvThread::open()
+CSendRecvThread* CSendRecvThread::open(ReceiveCommand& receive)
 {
     if (g_current) {
         g_current->dialog()->raise();
@@ -48,6 +49,7 @@ CSendRecvThread* CSendRecvThread::open()
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         dialog->move(screen->availableGeometry().center() - dialog->rect().center());
     dialog->show();
+    dialog->followReceive(receive.run());
     return thread;
 }
 

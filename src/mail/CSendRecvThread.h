@@ -1,13 +1,15 @@
 #pragma once
 
 // The send-and-receive window's thread: at most one exists. The window (CSendRecvDlg, on the GUI
-// thread) starts no transfer; its thread lives exactly as long as it does.
+// thread) receives through the receive command and shows that download; its thread lives exactly
+// as long as it does.
 
 #include "platform/UiThread.h"
 
 namespace orvalink::mail {
 
 class CSendRecvDlg;
+class ReceiveCommand;
 
 class CSendRecvThread : public platform::UiThread {
     Q_OBJECT
@@ -15,8 +17,10 @@ public:
     CSendRecvDlg* dialog() const { return m_dialog; }
     void setDialog(CSendRecvDlg* dialog) { m_dialog = dialog; }
 
-    // Starts the thread, then positions and shows its window; an open window is raised instead.
-    static CSendRecvThread* open();
+    // Starts the thread, positions and shows its window, then receives as the receive command
+    // does (`receive` runs it) and shows that download; an open window is raised instead. The
+    // window closes at once when nothing is being received (no account, a refused setting).
+    static CSendRecvThread* open(ReceiveCommand& receive);
     // The open window's thread, or null.
     static CSendRecvThread* current();
     // The program is ending: the window closes and its thread ends.

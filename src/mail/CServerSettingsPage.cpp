@@ -35,12 +35,13 @@ QString label(const char* utf8)
 
 int ask(const char* utf8Question, unsigned extraType = 0)
 {
-    return platform::messageBox(cp932(utf8Question), cp932("メッセージ"), platform::MB_OKCANCEL | extraType);
+    return platform::messageBox(cp932(utf8Question), cp932("メッセージ"),
+                                platform::MB_OKCANCEL | platform::MB_ICONQUESTION | extraType);
 }
 
 void tell(const char* utf8Text)
 {
-    platform::messageBox(cp932(utf8Text), cp932("メッセージ"), platform::MB_OK);
+    platform::messageBox(cp932(utf8Text), cp932("メッセージ"), platform::MB_OK | platform::MB_ICONINFORMATION);
 }
 
 constexpr const char* kCannotRegister = "サーバー情報としては登録出来ません。";
@@ -191,31 +192,46 @@ void CServerSettingsPage::onChooseName(int listIndex)
 
 void CServerSettingsPage::onRegister()
 {
-    const std::string name = platform::fromQString(m_serverName->currentText());
-    if (name.empty() || name.front() == ' ') {
-        tell(kCannotRegister);
+    const MailAccount account = accountFromFields(platform::fromQString(m_serverName->currentText()));
+    const MailSettingsModel::Refusal refusal = m_model.check(account);
+    if (refusal == MailSettingsModel::Refusal::BadName || refusal == MailSettingsModel::Refusal::BadPort) {
+        tellRefusal(refusal);
         return;
     }
-    if (!portsAreTypedRight()) {
-        tell(kBadPort);
-        return;
-    }
-    if (const int number = m_store.find(name); number > 0) {
-        if (ask("上書きしますか？") == platform::IDOK) {
-            m_store.write(number, accountFromFields(name));
-            m_current = number - 1;
-        }
-    } else if (m_store.count() >= MailAccountStore::kMaxAccounts) {
-        tell(kCannotRegister);
-    } else if (ask("新規に登録しますか？") == platform::IDOK) {
-        const int added = m_store.count() + 1;
-        m_store.setCount(added);
-        m_store.setEdit(added);
-        addNameSorted(name);
-        m_store.write(added, accountFromFields(name));
-        m_current = added - 1;
+    const int number = m_model.numberOf(account);
+    if (refusal != MailSettingsModel::Refusal::None)
+        tellRefusal(refusal);
+    else if (ask(number > 0 ? "上書きしますか？" : "新規に登録しますか？") == platform::IDOK) {
+        m_current = m_model.registerAccount(account) - 1;
+        if (number == 0)
+            addNameSorted(account.serverName);
     }
     saveMailDirectory();
+}
+
+MailSettingsForm CServerSettingsPage::form() const
+{
+    return {accountFromFields(platform::fromQString(m_serverName->currentText())), m_saveFolderPath};
+}
+
+void CServerSettingsPage::tellRefusal(MailSettingsModel::Refusal refusal)
+{
+    switch (refusal) {
+    case MailSettingsModel::Refusal::None:
+        break;
+    case MailSettingsModel::Refusal::BadPort:
+        tell(kBadPort);
+        break;
+    case MailSettingsModel::Refusal::BadName:
+    case MailSettingsModel::Refusal::Full:
+        tell(kCannotRegister);
+        break;
+    }
+}
+
+void CServerSettingsPage::discardFolder()
+{
+    showSaveFolder(loadMailDirectory());
 }
 
 void CServerSettingsPage::onUpdate()
@@ -234,7 +250,7 @@ void CServerSettingsPage::onUpdate()
         tell(kNameTaken);
         return;
     }
-    if (!portsAreTypedRight()) {
+    if (m_model.check(accountFromFields(name)) == MailSettingsModel::Refusal::BadPort) {
         tell(kBadPort);
         return;
     }
@@ -289,6 +305,11 @@ void CServerSettingsPage::showSaveFolder(const std::string& path)
 {
     m_saveFolderPath = path;
     m_saveFolder->setText(QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
+    // With no folder chosen the field stays empty (so registering keeps it unchosen) and says which
+    // folder is used instead.
+    const std::string fallback = defaultMailDirectoryPath();
+    m_saveFolder->setPlaceholderText(
+        label("標準: ") + QFile::decodeName(QByteArray(fallback.data(), static_cast<qsizetype>(fallback.size()))));
 }
 
 void CServerSettingsPage::loadAccount(int number)
@@ -349,18 +370,6 @@ MailAccount CServerSettingsPage::accountFromFields(const std::string& name) cons
     return account;
 }
 
-bool CServerSettingsPage::portsAreTypedRight() const
-{
-    // An empty port takes its default; any other must be digits naming a port ("1e4" would be
-    // read as port 1).
-    for (const QLineEdit* port : {m_popPort, m_smtpPort}) {
-        const std::string t = platform::fromQString(port->text());
-        if (!t.empty() && !platform::isTypedPortText(t))
-            return false;
-    }
-    return true;
-}
-
 bool CServerSettingsPage::hasCurrentAccount() const
 {
     return m_current >= 0 && m_current < m_store.count();
@@ -368,7 +377,7 @@ bool CServerSettingsPage::hasCurrentAccount() const
 
 void CServerSettingsPage::saveMailDirectory()
 {
-    storeMailDirectory(platform::Profile::application(), m_saveFolderPath);
+    m_model.storeFolder(m_saveFolderPath);
 }
 
 } // namespace orvalink::mail

@@ -2,13 +2,15 @@
 
 // The "サーバー設定" page of the mail settings sheet (dialog 136): register, choose, update, delete
 // and reorder mail accounts, and choose the mail directory. Every button writes the settings store
-// at once; the sheet's OK and Cancel only close it. When the page closes, the account last chosen
+// at once; what the fields hold when the sheet's OK is pressed is measured against the store there
+// (MailSettingsModel). When the page closes, the account last chosen
 // from the combo box's list becomes the one shown at the next opening ("Edit").
 //
 // Controls carry their dialog ids as object names ("1032", "1002", ...), so tests and tools find
 // them without knowing the layout.
 
 #include "mail/MailAccountStore.h"
+#include "mail/MailSettingsModel.h"
 #include "mail/engine/MailAccount.h"
 
 #include <QWidget>
@@ -55,6 +57,14 @@ public:
     // destructor runs it when the sheet did not.
     void onPageClosing();
 
+    // What the fields hold now, for the sheet's comparison with the store (MailSettingsModel).
+    MailSettingsForm form() const;
+    // Tells the user why the fields cannot be registered (no box for Refusal::None).
+    void tellRefusal(MailSettingsModel::Refusal refusal);
+    // Forgets a folder chosen with the browser and not stored: the field and the mail directory
+    // are the stored ones again.
+    void discardFolder();
+
 private:
     void onInitPage();
     void onChooseName(int listIndex);
@@ -75,12 +85,11 @@ private:
     void addNameSorted(const std::string& name);
     MailAccount accountFromFields(const std::string& name) const;
     bool hasCurrentAccount() const;
-    // The port fields are empty (their defaults) or digits naming a port.
-    bool portsAreTypedRight() const;
     void saveMailDirectory();
     void showSaveFolder(const std::string& path);
 
     MailAccountStore m_store;
+    MailSettingsModel m_model;
     QComboBox* m_serverName = nullptr;
     QLineEdit* m_emailAddress = nullptr;
     QLineEdit* m_popServer = nullptr;

@@ -25,6 +25,19 @@ constexpr std::array<AccountKey, 8> kAccountKeys{{
     {"EMAIL ADRESS", &MailAccount::emailAddress},
 }};
 
+// The "暗号" page's keys: written only when they hold something, so the store of an account that
+// never used the page stays exactly as it was.
+constexpr std::array<AccountKey, 8> kSecurityKeys{{
+    {"POP Security", &MailAccount::popSecurity},
+    {"SMTP Security", &MailAccount::smtpSecurity},
+    {"SMTP Auth", &MailAccount::smtpAuth},
+    {"SMTP User", &MailAccount::smtpUser},
+    {"SMTP Password", &MailAccount::smtpPassword},
+    {"SMTP PlainAuth", &MailAccount::plainAuth},
+    {"POP CertPin", &MailAccount::popCertPin},
+    {"SMTP CertPin", &MailAccount::smtpCertPin},
+}};
+
 std::string keyOf(const char* prefix, int number)
 {
     return prefix + std::to_string(number);
@@ -66,6 +79,8 @@ MailAccount MailAccountStore::read(int number) const
     MailAccount account;
     for (const AccountKey& key : kAccountKeys)
         account.*key.field = m_profile.getString(kSection, keyOf(key.prefix, number));
+    for (const AccountKey& key : kSecurityKeys)
+        account.*key.field = m_profile.getString(kSection, keyOf(key.prefix, number));
     return account;
 }
 
@@ -73,6 +88,13 @@ void MailAccountStore::write(int number, const MailAccount& account)
 {
     for (const AccountKey& key : kAccountKeys)
         m_profile.writeString(kSection, keyOf(key.prefix, number), account.*key.field);
+    for (const AccountKey& key : kSecurityKeys) {
+        const std::string name = keyOf(key.prefix, number);
+        if (!(account.*key.field).empty())
+            m_profile.writeString(kSection, name, account.*key.field);
+        else if (m_profile.contains(kSection, name))
+            m_profile.removeKey(kSection, name);
+    }
 }
 
 MailAccount MailAccountStore::readWithPortDefaults(int number)
@@ -103,6 +125,9 @@ void MailAccountStore::removeKeys(int number)
 {
     for (const AccountKey& key : kAccountKeys)
         m_profile.removeKey(kSection, keyOf(key.prefix, number));
+    for (const AccountKey& key : kSecurityKeys)
+        if (m_profile.contains(kSection, keyOf(key.prefix, number)))
+            m_profile.removeKey(kSection, keyOf(key.prefix, number));
 }
 
 bool MailAccountStore::remove(int number)

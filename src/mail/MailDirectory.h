@@ -2,7 +2,8 @@
 
 // The application's mail directory: the folder under which every mail folder's files lie, settings
 // value "Mail Entry"/"SaveFolder", kept as a file-system path (its bytes exactly as the file system
-// names them, so any folder can be the mail directory). It is loaded at start-up (so downloads and saved mail have it
+// names them, so any folder can be the mail directory); with nothing stored, a default directory
+// under the user's data folder. It is loaded at start-up (so downloads and saved mail have it
 // before the settings sheet was ever opened), again whenever the account settings page opens, and
 // changed by that page's folder browser and register button.
 //
@@ -25,13 +26,23 @@ namespace orvalink::mail {
 inline constexpr const char* kMailEntrySection = "Mail Entry";
 
 // The mail directory as the file system names it; the mail folders' files are made below it
-// (folders::folderFsPath), and it is never created by the program.
+// (folders::folderFsPath). When none is set (nothing stored, which is how a new user starts) it is
+// the default one, defaultMailDirectoryPath(). A directory the user chose is used as it is and
+// never created by the program.
 std::string mailDirectoryPath();
+// True when no mail directory is set and mailDirectoryPath() is the default one.
+bool usesDefaultMailDirectory();
 void setMailDirectoryPath(std::string_view path);
+// $XDG_DATA_HOME/Orvalink/Mail (an absolute XDG_DATA_HOME only, else ~/.local/share/Orvalink/Mail).
+std::string defaultMailDirectoryPath();
+// Called before mail is received or saved: when the default directory is in use and missing, it is
+// created (its missing parents too), readable by the user alone (0700). Returns mailDirectoryPath();
+// a directory that could not be made is left for the store to report when it opens its files.
+std::string prepareMailDirectory();
 // Sets the mail directory from a code page 932 text naming it.
 void setMailDirectory(std::string_view directory);
-// Sets the mail directory from "Mail Entry"/"SaveFolder" (empty when missing) and returns its
-// file-system path.
+// Sets the mail directory from "Mail Entry"/"SaveFolder" and returns the stored file-system path
+// (empty when none is stored: the default one is then in use).
 std::string loadMailDirectory();
 std::string loadMailDirectory(platform::Profile& profile);
 // Stores `path` as "Mail Entry"/"SaveFolder" and makes it the mail directory. False when the

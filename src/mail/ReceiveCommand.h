@@ -22,7 +22,9 @@ public:
     // Closes the window (ending its thread) when it is still open.
     ~ReceiveCommand() override;
 
-    // What command 32771 does; the window, or null when its thread could not be started.
+    // What command 32771 does; the window, or null when its thread could not be started or
+    // account 1's stored POP3 port names no port (refused with a message; nothing connects). The
+    // default mail directory is made first when it is the one in use.
     ReceiveDialog* run();
     // The window while it exists.
     ReceiveDialog* dialog() const;
@@ -34,6 +36,11 @@ public:
 
     // How long a server may stay silent; tests shorten it.
     void setSilenceTimeout(std::chrono::milliseconds timeout) { m_silence = timeout; }
+
+signals:
+    // A download has ended, however it ended (whichever command started it): what it filed is in
+    // 受信したメール.
+    void downloadEnded();
 
 private:
     QPointer<ReceiveDialog> m_dialog;

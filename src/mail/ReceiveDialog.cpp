@@ -130,11 +130,34 @@ void ReceiveDialog::startDownload()
         return;
     }
     m_downloading = true;
+    showRunning();
 }
 
 void ReceiveDialog::abort()
 {
+    if (m_failed) {
+        // The button reads 閉じる: the download is over and the window has said why.
+        close();
+        return;
+    }
     platform::postMessage(m_thread->worker(), {WM_RECV_ABORT, {}, {}});
+}
+
+void ReceiveDialog::showRunning()
+{
+    m_failed = false;
+    setWindowTitle(qs("メール受信中"));
+    m_abort->setText(qs("中止(&C)"));
+}
+
+void ReceiveDialog::showFailed()
+{
+    // A download that ended without closing the window failed: nothing may still look as if it ran.
+    m_failed = true;
+    setWindowTitle(qs("メール受信"));
+    m_status = platform::utf8ToCp932("メールを受信できませんでした。エラー情報をご覧ください。");
+    m_statusLine->setText(lineText(m_status));
+    m_abort->setText(qs("閉じる"));
 }
 
 void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
@@ -170,8 +193,11 @@ void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
     }
     const bool current = report.download == m_download;
     const bool ended = current && !report.running && m_downloading;
-    if (ended)
+    if (ended) {
         m_downloading = false;
+        if (!report.closeWindow)
+            showFailed();
+    }
     emit reportShown();
     if (ended)
         emit downloadEnded();

@@ -3,8 +3,10 @@
 // The receive window (dialog 130, "メール受信中"): status line 1043, message line 1044, "進行状況"
 // above the progress bar 1015, "エラー情報" above the error list 1003, and "中止(&C)" (1023). It
 // shows what the download on its thread reports and nothing else; its start operation reads the
-// accounts and hands account 1 to the thread. Closing the window in any way destroys it, and
-// with it its thread: the next receive command starts a new one.
+// accounts and hands account 1 to the thread. A download that ends without closing the window
+// failed: the status line then says so, the title loses its "中", and button 1023 reads "閉じる"
+// and closes the window; a new start in the same window shows it running again. Closing the window in any way destroys
+// it, and with it its thread: the next receive command starts a new one.
 
 #include "mail/ReceiveWorker.h"
 
@@ -43,7 +45,7 @@ public:
     // (else 110), the mail directory. Message boxes for no accounts and for a socket that cannot
     // be made. While a download runs it does nothing.
     void startDownload();
-    // Button 1023.
+    // Button 1023: abort while a download runs, close once it has failed.
     void abort();
 
     // What the window shows, as code page 932 texts.
@@ -54,6 +56,8 @@ public:
     int progressMaximum() const { return m_progressMaximum; }
     // True from a start until the download's end has been shown.
     bool downloading() const { return m_downloading; }
+    // True once a download has ended without closing the window (until the next start).
+    bool failed() const { return m_failed; }
 
     CRThread* receiveThread() const { return m_thread.get(); }
     QPushButton* abortButton() const { return m_abort; }
@@ -69,6 +73,8 @@ signals:
 
 private:
     void showReport(const ReceiveWorker::Report& report);
+    void showRunning();
+    void showFailed();
 
     std::unique_ptr<CRThread> m_thread;
     QLabel* m_statusLine = nullptr;
@@ -82,6 +88,7 @@ private:
     int m_progressValue = 0;
     int m_progressMaximum = 0;
     bool m_downloading = false;
+    bool m_failed = false;
     unsigned m_download = 0; // the worker's count of starts, mirrored
     std::chrono::milliseconds m_silence{std::chrono::seconds(orvalink::mail::Pop3Engine::kTimeoutSeconds)};
 };

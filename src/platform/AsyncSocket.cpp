@@ -11,8 +11,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -192,6 +195,29 @@ int AsyncSocket::wsaErrorFromErrno(int err)
     }
 }
 
+std::vector<int> AsyncSocket::broadcastInterfaces()
+{
+    std::set<int> indexes;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return {};
+    for (const ifaddrs* a = list; a; a = a->ifa_next) {
+        const unsigned flags = a->ifa_flags;
+        // Up and with a carrier: a copy sent where no cable is would be lost, and the sender would
+        // receive that copy as its own (from an address nobody else can reach).
+        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !(flags & IFF_UP) || !(flags & IFF_RUNNING) ||
+            !(flags & IFF_BROADCAST) || (flags & IFF_LOOPBACK))
+            continue;
+        // An address label ("eth0:1") names the interface before its colon.
+        std::string name = a->ifa_name;
+        name = name.substr(0, name.find(':'));
+        if (const unsigned index = ::if_nametoindex(name.c_str()); index != 0)
+            indexes.insert(static_cast<int>(index));
+    }
+    ::freeifaddrs(list);
+    return {indexes.begin(), indexes.end()};
+}
+
 int AsyncSocket::servicePort(const char* name, const char* proto)
 {
     if (!name || !*name)
@@ -232,6 +258,21 @@ bool AsyncSocket::create(Type type, std::uint16_t port, const char* bindAddress,
         ::close(fd);
         failWith(wsaErrorFromErrno(err));
         return false;
+    }
+    sockaddr_in bound{};
+    socklen_t boundLen = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLen);
+    m_boundPort = ntohs(bound.sin_port);
+    if (type == Type::Datagram) {
+        // The arriving interface of each datagram tells the copies of a broadcast sent on several
+        // interfaces apart.
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    }
+    {
+        const std::lock_guard lock(m_loopedBackMutex);
+        m_loopedBack.clear();
+        m_awaitingLoopedBack = false;
     }
     m_type = type;
     m_events = events;
@@ -340,12 +381,105 @@ int AsyncSocket::sendTo(const void* buf, int len, std::uint16_t port, const std:
         ::sendto(fd, buf, static_cast<std::size_t>(len), f, reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (n < 0) {
         const int err = errno;
+        // No route for the limited broadcast: the system has no gateway, and the program's platform
+        // would still have sent it on the attached networks.
+        if (err == ENETUNREACH && m_type == Type::Datagram && to.sin_addr.s_addr == htonl(INADDR_BROADCAST))
+            return broadcastOnEachInterface(buf, len, &to, f);
         if ((err == EAGAIN || err == EWOULDBLOCK) && (m_events & FD_WRITE))
             armWrite();
         return failWith(wsaErrorFromErrno(err));
     }
     t_lastError = 0;
     return static_cast<int>(n);
+}
+
+int AsyncSocket::broadcastOnEachInterface(const void* buf, int len, const void* destination, int flags)
+{
+    const int fd = m_fd.load();
+    const std::vector<int> interfaces = broadcastInterfaces();
+    // Every copy that may come back is awaited before the first send, so none arrives unexpected;
+    // the one to receive (the first interface that takes the datagram) and those that were not
+    // sent are taken off again as the sends go.
+    std::uint64_t id = 0;
+    if (interfaces.size() > 1) {
+        const std::lock_guard lock(m_loopedBackMutex);
+        id = ++m_loopedBackSerial;
+        if (m_loopedBack.size() == kMaxAwaitedBroadcasts)
+            m_loopedBack.pop_front();
+        m_loopedBack.push_back({id, std::string(static_cast<const char*>(buf), static_cast<std::size_t>(len)),
+                                std::vector<int>(interfaces.begin() + 1, interfaces.end())});
+        m_awaitingLoopedBack = true;
+    }
+    auto stopAwaiting = [this, id](int index) {
+        const std::lock_guard lock(m_loopedBackMutex);
+        for (auto e = m_loopedBack.begin(); e != m_loopedBack.end(); ++e) {
+            if (e->id != id)
+                continue;
+            e->interfaces.erase(std::remove(e->interfaces.begin(), e->interfaces.end(), index), e->interfaces.end());
+            if (e->interfaces.empty())
+                m_loopedBack.erase(e);
+            break;
+        }
+        m_awaitingLoopedBack = !m_loopedBack.empty();
+    };
+    int kept = 0;
+    int firstError = ENETUNREACH;
+    bool failed = false;
+    for (const int index : interfaces) {
+        if (kept == 0 && index != interfaces.front())
+            stopAwaiting(index); // the interfaces before took nothing: this copy is the one to receive
+        iovec iov{const_cast<void*>(buf), static_cast<std::size_t>(len)};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        msghdr mh{};
+        mh.msg_name = const_cast<void*>(destination);
+        mh.msg_namelen = sizeof(sockaddr_in);
+        mh.msg_iov = &iov;
+        mh.msg_iovlen = 1;
+        mh.msg_control = control;
+        mh.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&mh);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = index;
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        if (::sendmsg(fd, &mh, flags) >= 0) {
+            if (kept == 0)
+                kept = index;
+            continue;
+        }
+        if (!failed) {
+            firstError = errno;
+            failed = true;
+        }
+        if (kept != 0)
+            stopAwaiting(index); // nothing went out here, so nothing comes back
+    }
+    if (kept == 0)
+        return failWith(wsaErrorFromErrno(firstError));
+    t_lastError = 0;
+    return len;
+}
+
+bool AsyncSocket::isLoopedBackCopy(const char* data, std::size_t len, unsigned port, int interfaceIndex)
+{
+    // Only this socket sends from its own port on this host (no other socket may bind it).
+    if (port != m_boundPort.load())
+        return false;
+    const std::lock_guard lock(m_loopedBackMutex);
+    const std::string_view bytes(data, len);
+    for (auto e = m_loopedBack.begin(); e != m_loopedBack.end(); ++e) {
+        const auto i = std::find(e->interfaces.begin(), e->interfaces.end(), interfaceIndex);
+        if (i == e->interfaces.end() || e->bytes != bytes)
+            continue;
+        e->interfaces.erase(i);
+        if (e->interfaces.empty())
+            m_loopedBack.erase(e);
+        m_awaitingLoopedBack = !m_loopedBack.empty();
+        return true;
+    }
+    return false;
 }
 
 int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned& port, int flags)
@@ -355,14 +489,35 @@ int AsyncSocket::receiveFrom(void* buf, int len, std::string& address, unsigned&
     if (!checkTransfer(buf, len, flags, fd, f))
         return SocketError;
     sockaddr_in from{};
-    iovec iov{buf, static_cast<std::size_t>(len)};
     msghdr mh{};
-    mh.msg_name = &from;
-    mh.msg_namelen = sizeof from;
-    mh.msg_iov = &iov;
-    mh.msg_iovlen = 1;
-    const ssize_t n = ::recvmsg(fd, &mh, f & ~MSG_NOSIGNAL);
-    const int err = errno;
+    ssize_t n = 0;
+    int err = 0;
+    for (;;) {
+        iovec iov{buf, static_cast<std::size_t>(len)};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        mh = msghdr{};
+        mh.msg_name = &from;
+        mh.msg_namelen = sizeof from;
+        mh.msg_iov = &iov;
+        mh.msg_iovlen = 1;
+        mh.msg_control = control;
+        mh.msg_controllen = sizeof control;
+        n = ::recvmsg(fd, &mh, f & ~MSG_NOSIGNAL);
+        err = errno;
+        if (n < 0 || (f & MSG_PEEK) || (mh.msg_flags & MSG_TRUNC) || !m_awaitingLoopedBack.load())
+            break;
+        int arrivedOn = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&mh); c; c = CMSG_NXTHDR(&mh, c)) {
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+                in_pktinfo info{};
+                std::memcpy(&info, CMSG_DATA(c), sizeof info);
+                arrivedOn = info.ipi_ifindex;
+            }
+        }
+        if (!isLoopedBackCopy(static_cast<const char*>(buf), static_cast<std::size_t>(n), ntohs(from.sin_port),
+                              arrivedOn))
+            break;
+    }
     armRead();
     if (n < 0)
         return failWith(wsaErrorFromErrno(err));

@@ -12,7 +12,10 @@
 #include <QObject>
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -93,6 +96,13 @@ public:
 
     // Sends one datagram to address (dotted IPv4 or a host name) and port. Callable from any
     // thread. Returns the bytes sent or SocketError. flags: WS_MSG_* values.
+    //
+    // The limited broadcast 255.255.255.255 leaves by every attached network, as the program's
+    // platform sends it, whether or not the system has a route for it: where the route is missing
+    // (a LAN without a gateway, where Linux answers ENETUNREACH) the same bytes go out once on each
+    // up, broadcast-capable IPv4 interface with a carrier but loopback, and the send counts as done when one of
+    // them took it. The kernel loops each of those copies back to this socket; only the copy of the
+    // first interface is received, so the sender still sees its own broadcast, and sees it once.
     int sendTo(const void* buf, int len, std::uint16_t port, const std::string& address, int flags = 0);
     // Receives one datagram; address gets the sender's dotted address, port its port. A datagram
     // longer than len is cut to len and reported as SocketError with WSAEMSGSIZE, as the program's
@@ -119,6 +129,9 @@ public:
     static int wsaErrorFromErrno(int err);
     // The port of a service (getservbyname), host byte order; 0 when unknown.
     static int servicePort(const char* name, const char* proto);
+    // The interfaces a limited broadcast leaves by when the system has no route for it: the index
+    // of every up, broadcast-capable IPv4 interface with a carrier but loopback, in rising order.
+    static std::vector<int> broadcastInterfaces();
 
 protected:
     // From inside onReceive: the next read notification comes no sooner than delayMs (at least 1),
@@ -142,6 +155,23 @@ private:
     bool checkTransfer(const void* buf, int len, int flags, int& fd, int& posix) const;
     void deliverConnectResult(int wsaError);
     bool onNotifierThread() const;
+    int broadcastOnEachInterface(const void* buf, int len, const void* to, int posixFlags);
+    bool isLoopedBackCopy(const char* data, std::size_t len, unsigned port, int interfaceIndex);
+
+    // A broadcast sent on several interfaces comes back once from each; the copies of all but the
+    // first are awaited here (bytes, interface indexes) and not received. Bounded: a copy the
+    // kernel dropped must not keep an entry for ever.
+    struct LoopedBackCopies {
+        std::uint64_t id;
+        std::string bytes;
+        std::vector<int> interfaces;
+    };
+    static constexpr std::size_t kMaxAwaitedBroadcasts = 64;
+    std::mutex m_loopedBackMutex;
+    std::deque<LoopedBackCopies> m_loopedBack; // guarded by m_loopedBackMutex
+    std::uint64_t m_loopedBackSerial = 0;      // guarded by m_loopedBackMutex
+    std::atomic<bool> m_awaitingLoopedBack{false};
+    std::atomic<unsigned> m_boundPort{0};
 
     std::atomic<int> m_fd{-1};
     Type m_type = Type::Datagram;

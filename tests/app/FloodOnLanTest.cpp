@@ -249,7 +249,7 @@ std::uintmax_t recordBytes(const std::string& name, std::size_t textBytes)
 TEST_F(FloodOnLan, LargeMessagesKeepMemoryBoundedAndEveryOneIsLoggedWhole)
 {
     startProgram(2);
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     HostSocket peer(*lan, 2, kPort);
     ASSERT_TRUE(peer.ok());
@@ -299,7 +299,7 @@ TEST_F(FloodOnLan, LargeMessagesKeepMemoryBoundedAndEveryOneIsLoggedWhole)
 TEST_F(FloodOnLan, LargeMessagesSixtyASecondIntoTheShownGroupKeepTheGuiRunning)
 {
     startProgram(2);
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     HostSocket peer(*lan, 2, kPort);
     ASSERT_TRUE(peer.ok());
@@ -326,7 +326,7 @@ TEST_F(FloodOnLan, LargeMessagesSixtyASecondIntoTheShownGroupKeepTheGuiRunning)
 TEST_F(FloodOnLan, SmallFloodsFromTwoHostsLoseNoLegitimateMessage)
 {
     startProgram(4);
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     const std::string to = lan->address(1);
     // 20,000 datagrams of 40 bytes at 5,000 a second from hosts 2 and 3 (a quarter under ASan),
@@ -400,7 +400,7 @@ TEST_F(FloodOnLan, SmallFloodsFromTwoHostsLoseNoLegitimateMessage)
 TEST_F(FloodOnLan, ANameStormCostsBoundedRepliesAndTheMemberListIsCapped)
 {
     startProgram(3);
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     const std::string to = lan->address(1);
     HostSocket storm(*lan, 2, kPort);
@@ -410,14 +410,8 @@ TEST_F(FloodOnLan, ANameStormCostsBoundedRepliesAndTheMemberListIsCapped)
     ASSERT_TRUE(waitUntil([&] { return stats().at("group 0 members") == 1; }));
     watcher.receiveWaiting();
 
-    // 5,000 new names in 5 s.
-    const int names = 5000;
-    const auto start = Clock::now();
-    for (int i = 0; i < names; i += 10) {
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(i));
-        for (int k = i; k < i + 10; ++k)
-            ASSERT_TRUE(storm.send("ON #fake" + std::to_string(k) + "#N#", to));
-    }
+    // 5,000 new names in 5 s. The replies are picked up as they come (every 10 ms while storming),
+    // so that each is timed within the storm, not by the waits that follow it.
     const std::string reply = "0001#0001#ON #host1#N#";
     std::vector<Clock::time_point> replies;
     auto collect = [&] {
@@ -425,18 +419,34 @@ TEST_F(FloodOnLan, ANameStormCostsBoundedRepliesAndTheMemberListIsCapped)
             if (from == to && bytes == reply)
                 replies.push_back(Clock::now());
     };
+    const int names = 5000;
+    const auto start = Clock::now();
+    for (int i = 0; i < names; i += 10) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(i));
+        collect();
+        for (int k = i; k < i + 10; ++k)
+            ASSERT_TRUE(storm.send("ON #fake" + std::to_string(k) + "#N#", to));
+    }
     // Handled once the list is full and nothing more comes for a while.
-    ASSERT_TRUE(waitUntil([&] { return stats().at("group 0 members") == 2000; }, 30000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            collect();
+            return stats().at("group 0 members") == 2000;
+        },
+        30000));
     for (std::size_t seen = SIZE_MAX; seen != replies.size();) {
         seen = replies.size();
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
         collect();
     }
     const auto s = stats();
-    const std::int64_t stormMs = msSince(start);
+    // The storm lasts from its first name to the last reply it caused; a reply that came in the
+    // quiet wait above is timed at its end, which only loosens the bound by that wait.
+    const std::int64_t stormMs =
+        replies.empty() ? 0 : std::chrono::duration_cast<std::chrono::milliseconds>(replies.back() - start).count();
     const std::size_t bound = 4 + static_cast<std::size_t>(stormMs / 250) + 2;
-    std::printf("[ figures  ] %d new names: %zu presence replies in %lld ms (bound %zu), peak RSS %ld MB\n", names,
-                replies.size(), static_cast<long long>(stormMs), bound, peakRssMb());
+    std::printf("[ figures  ] %d new names: %zu presence replies over %lld ms of storm (bound %zu), peak RSS %ld MB\n",
+                names, replies.size(), static_cast<long long>(stormMs), bound, peakRssMb());
     EXPECT_EQ(s.at("group 0 members"), 2000);
     EXPECT_LE(replies.size(), bound);
     EXPECT_LE(replies.size(), 60u);
@@ -455,7 +465,7 @@ TEST_F(FloodOnLan, ANameStormCostsBoundedRepliesAndTheMemberListIsCapped)
 TEST_F(FloodOnLan, TheGroupIsTheReceivingPortsAndOtherSourcePortsAreIgnored)
 {
     startProgram(2, {{"12121", "G"}, {"12122", "H"}});
-    if (IsSkipped())
+    if (IsSkipped() || HasFatalFailure())
         return;
     const std::string to = lan->address(1);
     // To the port of G from the port of H: no peer of either group sends so.

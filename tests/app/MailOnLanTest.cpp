@@ -54,7 +54,7 @@ protected:
         p.writeString("Server Entry", "POP Accunt1", "taro");
         p.writeString("Server Entry", "POP Password1", password());
         startHosts(1);
-        if (IsSkipped())
+        if (IsSkipped() || HasFatalFailure())
             return;
 
         control = dir / "pop3.fifo";
@@ -65,11 +65,14 @@ protected:
         server.stdoutPath = serverOut.string();
         server.stderrPath = (dir / "pop3.err").string();
         ASSERT_GT(lan->start(1, server), 0);
-        ASSERT_TRUE(waitUntil([&] { return !readFile(serverOut).empty(); }, 30000));
+        ASSERT_TRUE(waitUntil([&] { return !readFile(serverOut).empty(); }, 30000))
+            << "the POP3 server said nothing within 30 s: " << readFile(dir / "pop3.err");
         const std::string started = readFile(serverOut);
-        if (started.rfind("failed", 0) == 0)
-            GTEST_SKIP() << "no POP3 server: " << started;
-        ASSERT_EQ(started, "ready\n");
+        // A missing package is a skip (which fails the suite's run all the same, naming it); a
+        // server that is there and does not come up is this test's failure.
+        if (started.find("not installed") != std::string::npos)
+            GTEST_SKIP() << "needs " << started;
+        ASSERT_EQ(started, "ready\n") << "the POP3 server did not start: " << started;
     }
 
     void addMessage(const std::string& bytes)
@@ -158,12 +161,14 @@ TEST_F(MailOnLanWrongPassword, TheReceiveWindowStaysOpenAndTheDumpShowsWhy)
     ASSERT_TRUE(hosts[0].command("command 32771"));
     std::vector<std::string> d;
     ASSERT_TRUE(hosts[0].dumpHas({"recvended 1", "recvwindow open", "recvrunning 0",
-                                  "recvstatus " + platform::escapeBytes(platform::utf8ToCp932("パスワード送信")),
+                                  "recvstatus " + platform::escapeBytes(platform::utf8ToCp932(
+                                                      "メールを受信できませんでした。エラー情報をご覧ください。")),
                                   "recvmessage ", "recvprogress 0 0"},
                                  &d))
         << joinLines(d);
     // The server's own words are in the error list.
-    EXPECT_TRUE(std::any_of(d.begin(), d.end(), [](const std::string& l) { return l.rfind("recverror -ERR", 0) == 0; }))
+    const std::string serverSaid = "recverror " + platform::escapeBytes(platform::utf8ToCp932("サーバーの応答: -ERR"));
+    EXPECT_TRUE(std::any_of(d.begin(), d.end(), [&](const std::string& l) { return l.rfind(serverSaid, 0) == 0; }))
         << joinLines(d);
     EXPECT_TRUE(listing().empty());
 }

@@ -191,8 +191,9 @@ protected:
         std::string why;
         if (!tools::SimulatedLan::available(&why))
             GTEST_SKIP() << "needs a simulated LAN: " << why;
-        lan = std::make_unique<tools::SimulatedLan>(count);
+        lan = std::make_unique<tools::SimulatedLan>(count, lanOptions);
         lan->setGracePeriod(8000);
+        beforePrograms();
         for (int k = 1; k <= count; ++k) {
             DrivenHost h;
             h.dir = folder.host(k);
@@ -226,6 +227,9 @@ protected:
     std::string key(int k) const { return lan->address(k) + "#12121#" + nameOf(k); }
 
     std::string sameName;
+    // The LAN's topology (set before startHosts), and what is done on it before any program starts.
+    tools::SimulatedLan::Options lanOptions;
+    virtual void beforePrograms() {}
 
     TestFolder folder;
     std::unique_ptr<tools::SimulatedLan> lan;

@@ -20,6 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// 2026-12-08 23:59:59 UTC: records around it show that midnight moves neither file nor record.
+constexpr std::time_t kLastSecondOfADay = 1796774399;
+
 class ChatLogFiles : public ::testing::Test {
 protected:
     // Reports of logs that could not be written are posted: they reach the recorder here, never a
@@ -49,39 +52,38 @@ TEST_F(ChatLogFiles, NothingIsWrittenWhileLoggingIsOff)
 TEST_F(ChatLogFiles, RecordIsLabelWithTimeThenTextInCodePage932WithCrLf)
 {
     enable(sandbox.path());
+    ScopedTimeZone tz("UTC0");
     const std::string group = platform::utf8ToCp932("グループ１");
     const std::string joined = platform::utf8ToCp932("太郎さんが参加しました");
+    std::time_t now = kLastSecondOfADay;
     ChatLog log;
-    const std::time_t before = std::time(nullptr);
+    log.setClock([&] { return now; });
     log.log(group, platform::utf8ToCp932("From: 太郎"), joined);
+    now += 2;
     log.log(group, "To: me", "line one\r\nline two");
 
-    const std::string path = log.path();
-    EXPECT_EQ(path, ChatLog::fileName(sandbox.path(), group, before));
-    EXPECT_EQ(fs::path(path).filename().string().substr(0, 16), "グループ１_");
-    const std::string bytes = readFile(path);
-    const std::string t = ChatLog::timeText(before);
-    ASSERT_EQ(t.size(), 22u); // "  YYYY/MM/DD  HH:MM:SS"
-    const std::string expected = platform::utf8ToCp932("From: 太郎") + t + "\r\n" + joined + "\r\n" + "To: me" + t +
-                                 "\r\nline one\r\nline two\r\n";
-    // Both records were written within the same second unless the clock ticked in between.
-    if (ChatLog::timeText(std::time(nullptr)) == t)
-        EXPECT_EQ(bytes, expected);
-    else
-        EXPECT_EQ(bytes.size(), expected.size());
+    // The file is named for the day of the first record; the second, after midnight, joins it.
+    EXPECT_EQ(fs::path(log.path()).filename().string(), "グループ１_20261208.log");
+    EXPECT_EQ(readFile(log.path()), platform::utf8ToCp932("From: 太郎") + "  2026/12/08  23:59:59\r\n" + joined +
+                                        "\r\nTo: me  2026/12/09  00:00:01\r\nline one\r\nline two\r\n");
 }
 
 TEST_F(ChatLogFiles, TwoGroupsWriteTwoFilesAndRunsOfOneDayAppend)
 {
     enable(sandbox.path());
+    std::time_t now = kLastSecondOfADay - 60;
     {
         ChatLog a, b;
+        a.setClock([&] { return now; });
+        b.setClock([&] { return now; });
         a.log("A", "From: x", "1");
         b.log("B", "From: y", "2");
         EXPECT_NE(a.path(), b.path());
         EXPECT_EQ(fs::path(a.path()).parent_path(), fs::path(b.path()).parent_path());
     }
+    now += 30;
     ChatLog again;
+    again.setClock([&] { return now; });
     again.log("A", "From: x", "3");
     const std::string bytes = readFile(again.path());
     EXPECT_NE(bytes.find("\r\n1\r\n"), std::string::npos);
@@ -172,28 +174,17 @@ TEST(ChatLogFileName, EndsWithTheLocalDayOfTheFirstWrite)
     }
 }
 
-std::string utcDaySuffix(std::chrono::system_clock::time_point t)
-{
-    const std::chrono::year_month_day day{std::chrono::floor<std::chrono::days>(t)};
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "_%04d%02u%02u.log", static_cast<int>(day.year()),
-                  static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
-    return buf;
-}
-
-TEST_F(ChatLogFiles, LiveFileIsNamedForTodayAndPrivate)
+TEST_F(ChatLogFiles, LiveFileIsNamedForTheDayOfItsFirstRecordAndPrivate)
 {
     enable(sandbox.path());
     ScopedTimeZone tz("UTC0");
     const mode_t oldMask = ::umask(0);
-    const auto before = std::chrono::system_clock::now();
     ChatLog log;
+    log.setClock([] { return kLastSecondOfADay; });
     log.log("A", "From: x", "t");
-    const auto after = std::chrono::system_clock::now();
     ::umask(oldMask);
     ASSERT_TRUE(log.isOpen());
-    const std::string name = fs::path(log.path()).filename().string();
-    EXPECT_TRUE(name == "A" + utcDaySuffix(before) || name == "A" + utcDaySuffix(after)) << name;
+    EXPECT_EQ(fs::path(log.path()).filename().string(), "A_20261208.log");
     struct stat st {};
     ASSERT_EQ(::stat(log.path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u) << std::oct << (st.st_mode & 07777);
@@ -207,7 +198,8 @@ TEST_F(ChatLogFiles, LogThatCannotBeWrittenIsReportedOnce)
     const std::string full = sandbox.path() + "/full";
     fs::create_directory(full);
     // A log file that takes nothing: every write fails as on a full disk.
-    fs::create_symlink("/dev/full", ChatLog::fileName(full, "A", std::time(nullptr)));
+    fs::create_symlink("/dev/full", ChatLog::fileName(full, "A", kLastSecondOfADay));
+    const auto clock = [] { return kLastSecondOfADay; };
     const struct {
         std::string folder;
         std::string named; // what the report names
@@ -217,6 +209,8 @@ TEST_F(ChatLogFiles, LogThatCannotBeWrittenIsReportedOnce)
         const std::size_t before = boxes.calls().size();
         enable(c.folder);
         ChatLog a, b;
+        a.setClock(clock);
+        b.setClock(clock);
         for (int i = 0; i < 5; ++i) {
             a.log("A", "From: x", "lost " + std::to_string(i));
             b.log("A", "To: me", "lost too");
@@ -233,12 +227,14 @@ TEST_F(ChatLogFiles, LogThatCannotBeWrittenIsReportedOnce)
     fs::create_directory(missing);
     {
         ChatLog ok;
+        ok.setClock(clock);
         ok.log("A", "From: x", "kept");
         ASSERT_TRUE(ok.isOpen());
     }
     fs::remove_all(missing);
     const std::size_t before = boxes.calls().size();
     ChatLog again;
+    again.setClock(clock);
     again.log("A", "From: x", "lost");
     again.log("A", "From: x", "lost");
     QTest::qWait(50);

@@ -7,7 +7,9 @@
 #include "platform/Messages.h"
 #include "support/PrivateNetwork.h"
 
+#include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <functional>
@@ -72,6 +74,22 @@ protected:
     {
         return QTest::qWaitFor([&] { return received.size() >= n; }, 5000);
     }
+    // Sends a marker datagram to port from a peer of its own and waits until it has been handed on,
+    // then forgets it: one socket hands its datagrams on in order, so whatever reached that port
+    // before the marker has been handed on by then. Bounds "nothing else arrived" without a wait.
+    bool passMarker(unsigned short port)
+    {
+        static int markers = 0;
+        const std::string text = "WR1#marker#C#" + std::to_string(++markers);
+        RawPeer peer(0);
+        if (!peer.sendTo("0001#0001#" + text, orvalink::test::kPrivateHostAddress, port))
+            return false;
+        const auto isMarker = [&](const Received& r) { return r.text == text; };
+        const bool seen =
+            QTest::qWaitFor([&] { return std::any_of(received.begin(), received.end(), isMarker); }, 5000);
+        received.erase(std::remove_if(received.begin(), received.end(), isMarker), received.end());
+        return seen;
+    }
     std::vector<std::string> textsOf(int group) const
     {
         std::vector<std::string> v;
@@ -93,7 +111,8 @@ TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
     sandbox.chatTable.startListener(0);
     sandbox.chatTable.startListener(1);
     ASSERT_TRUE(waitForCount(4));
-    settle();
+    ASSERT_TRUE(passMarker(12121));
+    ASSERT_TRUE(passMarker(12122));
 
     // The broadcasts come back to this host: in each group the presence announcement, then the
     // join notice, each from the group's own port (the port is the group).
@@ -110,7 +129,8 @@ TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
     RawPeer peer(30000);
     ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#hello", orvalink::test::kPrivateHostAddress, 12122));
     ASSERT_TRUE(waitForCount(1));
-    settle();
+    ASSERT_TRUE(passMarker(12121));
+    ASSERT_TRUE(passMarker(12122));
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].group, 1);
     EXPECT_EQ(received[0].text, "WR1#peer#C#hello");
@@ -134,7 +154,7 @@ TEST_F(Listeners, EachTableHandsItsListenersTextsToItsOwnHandler)
     other.startListener(0);
     ASSERT_TRUE(waitForCount(2));
     ASSERT_TRUE(QTest::qWaitFor([&] { return heardByOther.size() >= 2; }, 5000));
-    settle();
+    ASSERT_TRUE(passMarker(12121));
     EXPECT_EQ(textsOf(0), (std::vector<std::string>{"ON #me#N#", "ON #me#C#"}));
     EXPECT_EQ(heardByOther, (std::vector<std::string>{"0 ON #you#N#", "0 ON #you#C#"}));
 
@@ -149,13 +169,16 @@ TEST_F(Listeners, EachTableHandsItsListenersTextsToItsOwnHandler)
     ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#one", orvalink::test::kPrivateHostAddress, 12122));
     ASSERT_TRUE(QTest::qWaitFor([&] { return heardLater.size() >= 1; }, 5000));
     other.setReceiveHandler({});
+    // "two" is the only datagram waiting: once its socket has woken up, it has been handed on
+    // (to nobody) and the handler is put back only then.
+    CNetMsgDlg* otherWindow = other.listener(0)->window();
+    const int wakeups = otherWindow->receiveWakeups();
     ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#two", orvalink::test::kPrivateHostAddress, 12122));
-    settle();
-    // One socket hands its datagrams on in order: once "three" is heard, "two" has been dropped.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return otherWindow->receiveWakeups() > wakeups; }, 5000));
     other.setReceiveHandler(later);
     ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#three", orvalink::test::kPrivateHostAddress, 12122));
     ASSERT_TRUE(QTest::qWaitFor([&] { return heardLater.size() >= 2; }, 5000));
-    settle();
+    ASSERT_TRUE(passMarker(12121));
     EXPECT_EQ(heardLater, (std::vector<std::string>{"WR1#peer#C#one", "WR1#peer#C#three"}));
     EXPECT_TRUE(heardByOther.empty());
     EXPECT_TRUE(received.empty());
@@ -206,7 +229,7 @@ TEST_F(Listeners, SendsGroupAndPersonalMessagesThroughTheListenerThread)
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("last"), {}});
 
     ASSERT_TRUE(waitForCount(3));
-    settle();
+    ASSERT_TRUE(passMarker(12121));
     EXPECT_EQ(textsOf(0), (std::vector<std::string>{"WR1#me#C#a#b\r\nc", "WR2#me#C#just you", "WR1#me#C#last"}));
 }
 
@@ -226,28 +249,76 @@ TEST_F(Listeners, MultiPartDatagramsAreJoinedAndBrokenOnesDropped)
     ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() >= 1; }, 5000));
     other.sendTo("0001#0001#WR1#o#C#clean", "10.0.0.1", 12121);
     ASSERT_TRUE(waitForCount(2));
-    settle();
+    ASSERT_TRUE(passMarker(12121));
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0].text, "WR1#n#C#hello");
     EXPECT_EQ(received[1].text, "WR1#o#C#clean");
 }
 
-TEST_F(Listeners, SentMessagesAreLoggedBeforeTheyGoOut)
+// A message sent is logged as a "To: " record of the sender's own name with its time, then its
+// lines. (That the record is written before the datagram goes out is the pipe test below.)
+TEST_F(Listeners, SentMessagesAreLoggedAsToRecordsWithTimeAndLines)
 {
     auto& profile = platform::Profile::application();
     profile.writeInt("NetMsg Entry", "Log YesNo", 1);
     profile.writeString("NetMsg Entry", "Log Folder", sandbox.path());
+    orvalink::test::ScopedTimeZone tz("UTC0");
     configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
     CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
+    t->window()->chatLog().setClock([] { return std::time_t{1796774399}; }); // 2026-12-08 23:59:59 UTC
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("line1\r\nline2"), {}});
 
     const std::string path = t->window()->chatLog().path();
     ASSERT_FALSE(path.empty());
-    const std::string log = readFile(path);
-    ASSERT_GE(log.size(), 4u);
-    EXPECT_EQ(log.substr(0, 5), "To: m");
-    EXPECT_NE(log.find("\r\nline1\r\nline2\r\n"), std::string::npos);
+    EXPECT_EQ(readFile(path), "To: me  2026/12/08  23:59:59\r\nline1\r\nline2\r\n");
+}
+
+// One read notification hands on at most 256 datagrams and stops once 8 ms have gone by (after at
+// least one); the rest waits for the next wake-up, after the GUI had its turn. The socket's clock
+// is the test's own here: each reading of it moves it on by a fixed step.
+TEST_F(Listeners, AWakeUpHandsOnAtMost256DatagramsOrEightMilliseconds)
+{
+    const struct {
+        int datagrams;
+        std::int64_t msPerReading;
+        std::vector<int> perWakeup;
+    } cases[] = {
+        {300, 0, {256, 44}},      // time stands still: the count ends the wake-up
+        {256, 0, {256}},          // exactly the count: one wake-up
+        {10, 3, {3, 3, 3, 1}},    // 3, 6, 9 ms: the third datagram's reading passes 8 ms
+        {10, 4, {2, 2, 2, 2, 2}}, // 4, 8 ms: reaching the bound ends the wake-up
+        {10, 7, {2, 2, 2, 2, 2}}, // 7 ms is under the bound, 14 ms over it
+    };
+    configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
+    CNetMsgThread* t = sandbox.chatTable.startListener(0);
+    ASSERT_TRUE(waitForCount(2));
+    ASSERT_TRUE(passMarker(12121));
+    CNetMsgDlg* w = t->window();
+    std::int64_t now = 0;
+    std::vector<int> wakeupOf; // per datagram handed on: the wake-up it came in
+    sandbox.chatTable.setReceiveHandler([&](CNetMsgDlg& window, std::string_view, const std::string&, unsigned) {
+        wakeupOf.push_back(window.receiveWakeups());
+    });
+    RawPeer peer(30003);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.datagrams) + " datagrams, " + std::to_string(c.msPerReading) + " ms");
+        w->setReceiveClock([&, step = c.msPerReading] { return now += step; });
+        wakeupOf.clear();
+        // Sent before the event loop runs again: all of them wait in the socket for one wake-up.
+        for (int i = 0; i < c.datagrams; ++i)
+            ASSERT_TRUE(
+                peer.sendTo("0001#0001#WR1#p#C#" + std::to_string(i), orvalink::test::kPrivateHostAddress, 12121));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return wakeupOf.size() >= static_cast<std::size_t>(c.datagrams); }, 10000));
+        std::vector<int> counts;
+        for (std::size_t i = 0; i < wakeupOf.size(); ++i) {
+            if (i == 0 || wakeupOf[i] != wakeupOf[i - 1])
+                counts.push_back(0);
+            ++counts.back();
+        }
+        EXPECT_EQ(counts, c.perWakeup);
+    }
+    w->setReceiveClock({});
 }
 
 TEST_F(Listeners, StoppingAGroupFreesItsPortAndEndsItsThread)
@@ -304,7 +375,7 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
     });
     CNetMsgThread* t = sandbox.chatTable.startListener(0); // logging is still off: the join is not logged
     ASSERT_TRUE(waitForCount(3));                          // presence, join and the presence reply to the join
-    settle();
+    ASSERT_TRUE(passMarker(12121));
     received.clear();
 
     profile.writeInt("NetMsg Entry", "Log YesNo", 1);
@@ -337,12 +408,11 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
 
     platform::postMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("hello"), {}});
     // The listener is held up in the log: nothing can have gone out.
-    settle(300);
+    ASSERT_TRUE(passMarker(12121));
     EXPECT_TRUE(textsOf(0).empty());
     startReader();
     ASSERT_TRUE(waitForCount(1));
     EXPECT_EQ(textsOf(0), std::vector<std::string>{"WR1#me#C#hello"});
-    settle();
     finish.f();
     finish.f = [] {};
 

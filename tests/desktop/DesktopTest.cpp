@@ -138,6 +138,14 @@ bool onPath(const std::string& program)
     return false;
 }
 
+// Set-up that skipped or failed ends the test there: the body would otherwise go on with no LAN.
+#define START_DESKTOP(...)                                                                                             \
+    do {                                                                                                               \
+        startDesktop(__VA_ARGS__);                                                                                     \
+        if (IsSkipped() || HasFatalFailure())                                                                          \
+            return;                                                                                                    \
+    } while (0)
+
 class Desktop : public ::testing::Test {
 protected:
     // Hosts 1..hostCount on a simulated LAN; the X server and the window manager, with or without
@@ -420,7 +428,7 @@ protected:
 
 TEST_F(Desktop, TrayMenuExitEndsTheProgramInOrder)
 {
-    startDesktop(2);
+    START_DESKTOP(2);
     const fs::path heard = listenOnHost2();
     const DrivenHost h = startProgram(1);
     clickOwn(h, waitTray(h), 3);
@@ -438,7 +446,7 @@ TEST_F(Desktop, TrayMenuExitEndsTheProgramInOrder)
 
 TEST_F(Desktop, TrayClicksShowAndHideTheWindow)
 {
-    startDesktop(1);
+    START_DESKTOP(1);
     const DrivenHost h = startProgram(1);
     const Rect tray = waitTray(h);
     EXPECT_FALSE(findWindow(h.dump(), "CMainFrame")) << "the program starts in the tray";
@@ -478,7 +486,7 @@ TEST_F(Desktop, TrayClicksShowAndHideTheWindow)
 
 TEST_F(Desktop, CloseBoxAndFileExitHideTheWindowWhileTheTrayHoldsTheProgram)
 {
-    startDesktop(1);
+    START_DESKTOP(1);
     const DrivenHost h = startProgram(1);
     const Rect tray = waitTray(h);
     clickOwn(h, tray);
@@ -505,7 +513,7 @@ TEST_F(Desktop, CloseBoxAndFileExitHideTheWindowWhileTheTrayHoldsTheProgram)
 
 TEST_F(Desktop, WithoutATrayTheWindowIsShownAndItsCloseBoxEndsTheProgram)
 {
-    startDesktop(2, false);
+    START_DESKTOP(2, false);
     const fs::path heard = listenOnHost2();
     const DrivenHost h = startProgram(1);
     const auto main = waitWindow(h, "CMainFrame");
@@ -521,7 +529,7 @@ TEST_F(Desktop, WithoutATrayTheWindowIsShownAndItsCloseBoxEndsTheProgram)
 
 TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
 {
-    startDesktop(3);
+    START_DESKTOP(3);
     const fs::path heard = listenOnHost2();
     const DrivenHost h = startProgram(1);
     waitTray(h);
@@ -567,7 +575,7 @@ TEST_F(Desktop, SignalWhileAMessageBoxIsOpenEndsInOrder)
 
 TEST_F(Desktop, TheMainWindowOpensWithItsTitleBarOnTheScreen)
 {
-    startDesktop(1);
+    START_DESKTOP(1);
     // A first start: nothing stored, the rectangle is 1, 1, 300, 300 (299 by 299).
     const DrivenHost h = startProgram(1);
     waitTray(h);
@@ -595,7 +603,7 @@ TEST_F(Desktop, TheMainWindowOpensWithItsTitleBarOnTheScreen)
 
 TEST_F(Desktop, AnOffScreenWindowComesBackAndWriteWindowsCascadeFromIt)
 {
-    startDesktop(1);
+    START_DESKTOP(1);
     // Stored while a larger screen (or a second one) was there.
     const DrivenHost h = startProgram(1, [](platform::Profile& p) {
         p.writeInt("MainWindow Entry", "Left", 3000);
@@ -670,7 +678,7 @@ TEST_F(Desktop, AnOffScreenWindowComesBackAndWriteWindowsCascadeFromIt)
 
 TEST_F(Desktop, PortAndMailSettingsOpenAndCloseOverTheWindow)
 {
-    startDesktop(1);
+    START_DESKTOP(1);
     const DrivenHost h = startProgram(1);
     waitTray(h);
     ASSERT_TRUE(h.command("show"));

@@ -5,6 +5,7 @@
 #include "folders/FolderTestSupport.h"
 #include "folders/store/MailStore.h"
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
@@ -318,28 +319,156 @@ TEST(MailStoreRecovery, BodySizePastTheMailboxIsRefusedWithoutAllocating)
     }
 }
 
-// The next append after such damage keeps the records' places without writing gigabytes: the
-// mailbox grows to the length the records give as a hole in the file, and the new mail follows.
-TEST(MailStoreRecovery, BodySizeDamagedToNear4GiBIsFilledWithoutWriting)
+// A mailbox shorter than its records say is grown only when the append itself created it (the index
+// outlived its mailbox): bytes nobody wrote never go into a file that was there before.
+TEST(MailStoreRecovery, MailboxShorterThanItsRecordsIsFilledOnlyWhenTheAppendMadeIt)
 {
-    FiveMails f;
-    std::string index = f.index;
-    index.replace(recordStart(index, 5) - 4, 4, le32(0xFFFFFFF0u));
-    writeBytes(f.folder + ".idx", index);
-    const std::string sixth = message(6);
-    ASSERT_EQ(fileMessage(f.dir, kReceived, sixth), StoreResult::Stored);
+    struct Case {
+        const char* name;
+        std::function<void(FiveMails&)> damage;
+        bool stored;
+    };
+    const std::vector<Case> cases = {
+        {"cut from outside",
+         [](FiveMails& f) { std::filesystem::resize_file(fsPath(f.folder + ".mbx"), f.mailbox.size() - 30); }, false},
+        {"body size damaged to near 4 GiB",
+         [](FiveMails& f) {
+             std::string index = f.index;
+             index.replace(recordStart(index, 5) - 4, 4, le32(0xFFFFFFF0u));
+             writeBytes(f.folder + ".idx", index);
+         },
+         false},
+        {"mailbox deleted", [](FiveMails& f) { std::filesystem::remove(fsPath(f.folder + ".mbx")); }, true},
+    };
+    for (const Case& c : cases) {
+        FiveMails f;
+        c.damage(f);
+        const std::string index = readBytes(f.folder + ".idx");
+        const bool hadMailbox = exists(f.folder + ".mbx");
+        const std::string mailbox = hadMailbox ? readBytes(f.folder + ".mbx") : std::string();
+        const std::string sixth = message(6);
+        EXPECT_EQ(fileMessage(f.dir, kReceived, sixth), c.stored ? StoreResult::Stored : StoreResult::CannotOpen)
+            << c.name;
+        if (!c.stored) {
+            EXPECT_EQ(readBytes(f.folder + ".idx"), index) << c.name;
+            // The size first: a mailbox grown to gigabytes is not read in.
+            ASSERT_EQ(std::filesystem::file_size(fsPath(f.folder + ".mbx")), mailbox.size()) << c.name;
+            EXPECT_EQ(readBytes(f.folder + ".mbx"), mailbox) << c.name;
+            continue;
+        }
+        // The records keep their places: the new mail follows the five as a hole in the file.
+        struct stat st {};
+        ASSERT_EQ(::stat(fsPath(f.folder + ".mbx").c_str(), &st), 0);
+        EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), f.mailbox.size() + sixth.size()) << c.name;
+        const auto listing = readFolderIndex(f.folder);
+        ASSERT_TRUE(listing);
+        ASSERT_EQ(listing->entries.size(), 6u) << c.name;
+        EXPECT_EQ(readFolderMessage(f.folder, listing->entries[5]), sixth) << c.name;
+    }
+}
 
-    struct stat st {};
-    ASSERT_EQ(::stat(fsPath(f.folder + ".mbx").c_str(), &st), 0);
-    const std::uint64_t fourthEnd = f.mailbox.size() - message(5).size();
-    EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), fourthEnd + 0xFFFFFFF0u + sixth.size());
-    EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, std::uint64_t{16} << 20);
-    const auto listing = readFolderIndex(f.folder);
-    ASSERT_TRUE(listing);
-    ASSERT_EQ(listing->entries.size(), 6u);
-    for (int k = 0; k < 4; ++k)
-        EXPECT_EQ(readFolderMessage(f.folder, listing->entries[static_cast<std::size_t>(k)]), message(k + 1));
-    EXPECT_EQ(readFolderMessage(f.folder, listing->entries[5]), sixth);
+// A folder file replaced by a symbolic link is refused; the file it leads to is not touched.
+TEST(MailStoreRecovery, FolderFileThatIsALinkIsRefused)
+{
+    for (const char* suffix : {".idx", ".mbx", ".jnl"}) {
+        FiveMails f;
+        const std::string outside = f.dir.path() + "/outside";
+        writeBytes(outside, "outside bytes");
+        const std::string link = f.folder + suffix;
+        std::filesystem::remove(fsPath(link));
+        std::filesystem::create_symlink(fsPath(outside), fsPath(link));
+        EXPECT_EQ(fileMessage(f.dir, kReceived, message(6)), StoreResult::CannotOpen) << suffix;
+        EXPECT_EQ(readBytes(outside), "outside bytes") << suffix;
+        EXPECT_TRUE(std::filesystem::is_symlink(fsPath(link))) << suffix;
+    }
+}
+
+// A message file past the 32-bit body size is refused before any folder file is made.
+TEST(MailStoreRecovery, MessageOver4GiBIsRefusedBeforeWriting)
+{
+    ScratchDir dir;
+    const std::string file = dir.path() + "/huge.qel";
+    writeBytes(file, "Subject: huge\r\n\r\n");
+    std::filesystem::resize_file(fsPath(file), (std::uint64_t{1} << 32) + 1); // a hole: no disk space
+    EXPECT_EQ(AppendReceivedMessage(dir.path(), kReceived, file), StoreResult::WriteFailed);
+    EXPECT_FALSE(exists(dir.folder(kReceived) + ".mbx"));
+    EXPECT_FALSE(exists(dir.folder(kReceived) + ".idx"));
+}
+
+// What an interrupted append leaves, made by hand: a journal entry and bytes after the five mails.
+// Only a journal that is whole and names these very files at sizes they have grown from takes the
+// bytes back; any other journal leaves them, and they stay readable under a record of their own.
+std::string journalBytes(std::string_view magic, const std::array<std::uint64_t, 6>& values, bool goodSum)
+{
+    std::string bytes(magic);
+    for (std::uint64_t v : values)
+        for (int shift = 0; shift < 64; shift += 8)
+            bytes.push_back(static_cast<char>((v >> shift) & 0xFF));
+    std::uint64_t sum = 14695981039346656037ull;
+    for (const char c : bytes) {
+        sum ^= static_cast<unsigned char>(c);
+        sum *= 1099511628211ull;
+    }
+    if (!goodSum)
+        sum ^= 1;
+    for (int shift = 0; shift < 64; shift += 8)
+        bytes.push_back(static_cast<char>((sum >> shift) & 0xFF));
+    return bytes;
+}
+
+TEST(MailStoreRecovery, HandMadeJournalsTakeBackOnlyWhatTheirAppendAdded)
+{
+    struct Case {
+        const char* name;
+        // The journal, from the files as the five mails left them.
+        std::function<std::string(const struct stat& index, const struct stat& mailbox)> journal;
+        bool takenBack;
+    };
+    const auto values = [](const struct stat& i, const struct stat& m, std::int64_t indexDelta,
+                           std::int64_t mailboxDelta, std::uint64_t inodeDelta) {
+        return std::array<std::uint64_t, 6>{static_cast<std::uint64_t>(i.st_dev),
+                                            static_cast<std::uint64_t>(i.st_ino),
+                                            static_cast<std::uint64_t>(i.st_size + indexDelta),
+                                            static_cast<std::uint64_t>(m.st_dev),
+                                            static_cast<std::uint64_t>(m.st_ino) + inodeDelta,
+                                            static_cast<std::uint64_t>(m.st_size + mailboxDelta)};
+    };
+    const std::vector<Case> cases = {
+        {"whole", [&](auto& i, auto& m) { return journalBytes("OLJ1", values(i, m, 0, 0, 0), true); }, true},
+        {"bad check sum", [&](auto& i, auto& m) { return journalBytes("OLJ1", values(i, m, 0, 0, 0), false); }, false},
+        {"cleared", [&](auto& i, auto& m) { return journalBytes("OLJ0", values(i, m, 0, 0, 0), true); }, false},
+        {"cut short", [&](auto& i, auto& m) { return journalBytes("OLJ1", values(i, m, 0, 0, 0), true).substr(0, 40); },
+         false},
+        {"mailbox replaced", [&](auto& i, auto& m) { return journalBytes("OLJ1", values(i, m, 0, 0, 1), true); },
+         false},
+        {"mailbox shorter than recorded",
+         [&](auto& i, auto& m) { return journalBytes("OLJ1", values(i, m, 0, 1000, 0), true); }, false},
+    };
+    const std::string stray = "half of a message that was being appended\r\n";
+    for (const Case& c : cases) {
+        FiveMails f;
+        struct stat indexStat {};
+        struct stat mailboxStat {};
+        ASSERT_EQ(::stat(fsPath(f.folder + ".idx").c_str(), &indexStat), 0);
+        ASSERT_EQ(::stat(fsPath(f.folder + ".mbx").c_str(), &mailboxStat), 0);
+        writeBytes(f.folder + ".jnl", c.journal(indexStat, mailboxStat));
+        appendBytes(f.folder + ".mbx", stray);
+        EXPECT_EQ(hasInterruptedAppend(f.folder),
+                  std::string_view(c.name) == "whole" || std::string_view(c.name).starts_with("mailbox"))
+            << c.name;
+
+        const std::string sixth = message(6);
+        ASSERT_EQ(fileMessage(f.dir, kReceived, sixth), StoreResult::Stored) << c.name;
+        EXPECT_EQ(readBytes(f.folder + ".mbx"), f.mailbox + (c.takenBack ? "" : stray) + sixth) << c.name;
+        const auto listing = readFolderIndex(f.folder);
+        ASSERT_TRUE(listing);
+        ASSERT_EQ(listing->entries.size(), c.takenBack ? 6u : 7u) << c.name;
+        if (!c.takenBack) {
+            EXPECT_EQ(listing->entries[5].record.subject, kRecoveredSubject) << c.name;
+            EXPECT_EQ(readFolderMessage(f.folder, listing->entries[5]), stray) << c.name;
+        }
+        EXPECT_EQ(readFolderMessage(f.folder, listing->entries.back()), sixth) << c.name;
+    }
 }
 
 // Reads what a child reports through a pipe: one byte per append it finished.

@@ -1,5 +1,7 @@
 // Feeds every file of the given files or directories through the fuzz target once, so that the
-// seeds and every crash input kept as a regression run in each ordinary build of the suite.
+// seeds and every crash input kept as a regression run in each ordinary build of the suite. A
+// replay of nothing has tested nothing: a corpus without inputs fails. Hidden files (".keep") are
+// no inputs.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,7 +36,7 @@ int main(int argc, char** argv)
         const fs::path p(argv[i]);
         if (fs::is_directory(p)) {
             for (const auto& e : fs::recursive_directory_iterator(p))
-                if (e.is_regular_file())
+                if (e.is_regular_file() && e.path().filename().string().front() != '.')
                     replay(e.path(), count);
         } else if (fs::is_regular_file(p)) {
             replay(p, count);
@@ -44,5 +46,9 @@ int main(int argc, char** argv)
         }
     }
     std::printf("replayed %d inputs\n", count);
+    if (count == 0) {
+        std::fprintf(stderr, "the corpus holds no inputs: add real seeds\n");
+        return 1;
+    }
     return 0;
 }

@@ -10,6 +10,9 @@
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
 #include "mail/MailTestSupport.h"
+#include "mail/ReceiveCommand.h"
+#include "mail/ReceiveDialog.h"
+#include "mail/ScriptedPop3Server.h"
 #include "mail/engine/SmtpConversation.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/TextCodec.h"
@@ -26,6 +29,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -334,6 +339,23 @@ TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
     EXPECT_TRUE(m_boxes.calls().empty());
 }
 
+// With no mail directory chosen, a saved mail goes into the default one, made for it.
+TEST_F(ComposeWindows, SaveWithNoMailDirectoryChosenUsesTheDefaultOne)
+{
+    setMailDirectory("");
+    const std::string dir = m_sandbox.dataHome() + "/Orvalink/Mail";
+    CSendFrame* f = open();
+    fill(f, "you@example.jp", "kept", "body");
+    EXPECT_TRUE(f->onMailSave());
+    settleDeletes();
+    EXPECT_EQ(std::filesystem::status(dir).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all);
+    const auto listing = folders::readFolderIndex(*folders::folderFsPath(dir, folders::kSavedFolder));
+    ASSERT_TRUE(listing && listing->entries.size() == 1);
+    EXPECT_EQ(listing->entries[0].record.subject, "kept");
+    EXPECT_TRUE(m_boxes.calls().empty());
+}
+
 // A composition is saved under whatever folder the user picked, in the folder of the usual name.
 TEST_F(ComposeWindows, SavesIntoAMailDirectoryNoCodePage932TextNames)
 {
@@ -364,7 +386,7 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
         std::string mailDir;
         folders::StoreResult why;
     } cases[] = {
-        {"", folders::StoreResult::NoMailDirectory},
+        // A folder the user chose is never made by the program (no folder chosen: the default one).
         {m_mailDir.path() + "/no-such-folder", folders::StoreResult::CannotOpen},
     };
     for (const auto& c : cases) {
@@ -466,20 +488,100 @@ TEST_F(ComposeWindows, WindowsOpenAtProgramEndKeepWhatWasTyped)
     EXPECT_EQ(savedMailbox(), "typed body");
 }
 
-TEST_F(ComposeWindows, SendAndReceiveWindowIsOneWindowThatItsButtonCloses)
+TEST_F(ComposeWindows, SendAndReceiveWithNothingToReceiveSaysWhyAndCloses)
 {
-    CSendRecvThread* t = CSendRecvThread::open();
+    ReceiveCommand receive;
+    CSendRecvThread* t = CSendRecvThread::open(receive);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(CSendRecvThread::open(), t);
-    CSendRecvDlg* dlg = t->dialog();
-    EXPECT_EQ(dlg->windowTitle(), qs("送受信"));
-    EXPECT_EQ(dlg->objectName(), "193");
-    EXPECT_EQ(dlg->cancelButton()->text(), qs("中止(&C)"));
-    EXPECT_TRUE(dlg->isVisible());
-
-    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
+    EXPECT_EQ(t->dialog()->windowTitle(), qs("送受信"));
+    // No account: the receive window says so, and there is no download to show.
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{sj("サーバー情報がありません")});
     settleDeletes();
     EXPECT_EQ(CSendRecvThread::current(), nullptr);
+}
+
+// A POP3 account on the scripted server: log-in, STAT for `count` messages, no UIDL.
+void popAccountOn(int port)
+{
+    storeAccounts({"home"}, 1);
+    MailAccountStore store;
+    MailAccount a = store.read(1);
+    a.popServer = orvalink::test::kPrivateHostAddress;
+    a.popPort = std::to_string(port);
+    a.popAccount = "taro";
+    a.popPassword = "secret";
+    store.write(1, a);
+}
+
+bool popLogIn(ScriptedPop3Server::Peer& p, int count)
+{
+    p.send("+OK ready\r\n");
+    return p.expect("USER taro", "+OK\r\n") && p.expect("PASS secret", "+OK\r\n") &&
+           p.expect("STAT", "+OK " + std::to_string(count) + " 60\r\n") && p.expect("UIDL", "-ERR no UIDL here\r\n");
+}
+
+TEST_F(ComposeWindows, SendAndReceiveReceivesAsTheReceiveCommandAndClosesWhenDone)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    const std::string mail = "Subject: one\r\n\r\nbody of one\r\n";
+    ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {[&](ScriptedPop3Server::Peer& p) {
+                                  if (popLogIn(p, 1) && p.expect("LIST 1", "+OK 1 60\r\n"))
+                                      p.expect("RETR 1", "+OK\r\n" + mail + ".\r\n") && p.expect("QUIT", "+OK bye\r\n");
+                              }});
+    popAccountOn(server.port());
+    ReceiveCommand receive;
+    CSendRecvThread* t = CSendRecvThread::open(receive);
+    ASSERT_NE(t, nullptr);
+    QPointer<CSendRecvDlg> dlg = t->dialog();
+    ASSERT_TRUE(dlg && receive.dialog());
+    EXPECT_EQ(CSendRecvThread::open(receive), t) << "one window";
+    EXPECT_EQ(dlg->cancelButton()->text(), qs("中止(&C)"));
+    // What the receive window shows, this window shows too.
+    std::vector<std::string> shown;
+    QObject::connect(receive.dialog(), &ReceiveDialog::reportShown, dlg, [&] {
+        if (dlg)
+            shown.push_back(platform::fromQString(dlg->statusLine()->text()) + " " +
+                            std::to_string(dlg->progressBar()->value()) + "/" +
+                            std::to_string(dlg->progressBar()->maximum()));
+    });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            settleDeletes();
+            return dlg.isNull();
+        },
+        15000));
+    EXPECT_EQ(CSendRecvThread::current(), nullptr);
+    EXPECT_EQ(server.commands(),
+              (std::vector<std::string>{"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "QUIT"}));
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back().substr(shown.back().size() - 5), "60/60") << shown.back();
+    const auto folder = folders::folderFsPath(m_mailDir.path(), folders::kReceivedFolder);
+    const auto listing = folders::readFolderIndex(*folder);
+    ASSERT_TRUE(listing && listing->entries.size() == 1);
+    EXPECT_NE(folders::readFolderMessage(*folder, listing->entries[0]).value_or("").find("body of one"),
+              std::string::npos);
+    EXPECT_TRUE(m_boxes.calls().empty());
+}
+
+TEST_F(ComposeWindows, SendAndReceiveCancelStopsTheDownloadAndCloses)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {[&](ScriptedPop3Server::Peer& p) {
+                                  // Logged in, the server goes quiet until the client gives up.
+                                  if (popLogIn(p, 1))
+                                      while (p.line(15000)) {
+                                      }
+                              }});
+    popAccountOn(server.port());
+    ReceiveCommand receive;
+    CSendRecvThread* t = CSendRecvThread::open(receive);
+    ASSERT_NE(t, nullptr);
+    QPointer<CSendRecvDlg> dlg = t->dialog();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.commands().size() >= 5; }, 10000)); // LIST 1 sent
+    QTest::mouseClick(dlg->cancelButton(), Qt::LeftButton);
+    settleDeletes();
+    EXPECT_TRUE(dlg.isNull());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.commands().back() == "QUIT"; }, 10000));
 }
 
 // The conversation over a real connection to a scripted server on port 25 of the test's own
@@ -714,15 +816,16 @@ TEST_F(ComposeWindows, SendThatCannotBeginSaysWhyAndKeepsTheWindowAndItsTexts)
     }
 }
 
-TEST_F(ComposeWindows, PortComesFromTheAccountWhenItNamesOneAndIs25Otherwise)
+TEST_F(ComposeWindows, PortComesFromTheAccountAndATextNamingNoPortIsRefusedUnsent)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     const struct {
         const char* text;
-        int port;
-    } cases[] = {{"", 25}, {"0", 25}, {"65536", 25}, {"smtp", 25}, {"2525", 2525}, {"65535", 65535}};
+        int port; // 0: refused, nothing connects (a server listens on 25 all the same)
+    } cases[] = {{"", 25},     {"2525", 2525}, {"65535", 65535}, {"0", 0},
+                 {"65536", 0}, {"99999", 0},   {"-1", 0},        {"smtp", 0}};
     for (const auto& c : cases) {
-        ScriptedSmtpServer server(ScriptedSmtpServer::lockstep({"554 go away\r\n"}, {}), c.port);
+        ScriptedSmtpServer server(ScriptedSmtpServer::lockstep({"554 go away\r\n"}, {}), c.port ? c.port : 25);
         ASSERT_TRUE(server.ready()) << c.text;
         accountsOn(25);
         MailAccountStore store;
@@ -730,12 +833,83 @@ TEST_F(ComposeWindows, PortComesFromTheAccountWhenItNamesOneAndIs25Otherwise)
         a.smtpPort = c.text;
         store.write(1, a);
         CSendFrame* f = open();
+        fill(f, "taro@example.jp", "subject", "body");
         const std::size_t before = m_boxes.calls().size();
         f->onCommand(res::kCmdComposeSend);
         ASSERT_TRUE(waitForBoxes(before + 1)) << c.text;
-        EXPECT_EQ(transcript(server), "QUIT\r\n") << c.text;
+        if (c.port) {
+            EXPECT_EQ(transcript(server), "QUIT\r\n") << c.text;
+        } else {
+            EXPECT_EQ(m_boxes.calls().back().text, badSmtpPortText(c.text));
+            EXPECT_EQ(m_boxes.calls().back().type, platform::MB_OK | platform::MB_ICONEXCLAMATION);
+            QTest::qWait(100);
+            EXPECT_EQ(server.received().size(), 0u) << c.text;
+            EXPECT_TRUE(f->action(res::kCmdComposeSend)->isEnabled());
+            EXPECT_EQ(f->bodyText(), "body");
+        }
         delete f;
     }
+}
+
+TEST_F(ComposeWindows, AddressesThatAreNotOneMailboxAreRefusedBeforeAnythingConnects)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    const struct {
+        const char* name;
+        std::string to;
+        std::string from; // account 1's address; empty: as stored
+        std::string text;
+    } cases[] = {
+        {"parameter after the recipient", "a@x> NOTIFY=NEVER", "", badToAddressText()},
+        {"Japanese recipient", sj("太郎") + "@example.jp", "", badToAddressText()},
+        {"Japanese sender", "taro@example.jp", sj("私") + "@example.jp", badFromAddressText()},
+    };
+    ScriptedSmtpServer server(ScriptedSmtpServer::lockstep({"554 go away\r\n"}, {}), 25);
+    ASSERT_TRUE(server.ready());
+    for (const auto& k : cases) {
+        accountsOn(25);
+        if (!k.from.empty()) {
+            MailAccountStore store;
+            MailAccount a = store.read(1);
+            a.emailAddress = k.from;
+            store.write(1, a);
+        }
+        CSendFrame* f = open();
+        fill(f, k.to, "subject", "body");
+        const std::size_t before = m_boxes.calls().size();
+        f->onCommand(res::kCmdComposeSend);
+        ASSERT_TRUE(waitForBoxes(before + 1)) << k.name;
+        EXPECT_EQ(m_boxes.calls().back().text, k.text) << k.name;
+        EXPECT_EQ(m_boxes.calls().back().caption, captionText()) << k.name;
+        EXPECT_EQ(f->toText(), k.to) << k.name;
+        EXPECT_TRUE(f->action(res::kCmdComposeSend)->isEnabled()) << k.name;
+        delete f;
+    }
+    QTest::qWait(100);
+    EXPECT_EQ(server.received().size(), 0u);
+}
+
+TEST_F(ComposeWindows, ASettingCorrectedAfterTheWindowOpenedTakesEffectAtSend)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    ScriptedSmtpServer server(ScriptedSmtpServer::lockstep(
+        {"220 ready\r\n"}, {"250 hello\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n"}));
+    ASSERT_TRUE(server.ready());
+    // The window opens while account 1 names a port nobody listens on and an old address ...
+    accountsOn(2626);
+    CSendFrame* f = open();
+    fill(f, "taro@example.jp", "s", "b");
+    // ... which the user then corrects in the settings.
+    MailAccountStore store;
+    MailAccount a = store.read(1);
+    a.smtpPort = "25";
+    a.emailAddress = "fixed@example.jp";
+    store.write(1, a);
+    const int slot = f->thread()->windowSlot();
+    f->onCommand(res::kCmdComposeSend);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !isOpen(slot); }, 10000)) << boxTexts().size();
+    EXPECT_NE(transcript(server).find("MAIL FROM:<fixed@example.jp>\r\n"), std::string::npos);
+    EXPECT_TRUE(m_boxes.calls().empty());
 }
 
 } // namespace

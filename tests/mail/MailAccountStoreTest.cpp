@@ -4,6 +4,7 @@
 #include "mail/MailDirectory.h"
 #include "mail/MailTestSupport.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -34,6 +35,31 @@ TEST_F(AccountStore, AccountIsWrittenUnderTheKeysExistingStoresUse)
     EXPECT_EQ(section("Server Entry"), expected);
     EXPECT_EQ(store.read(2).popAccount, "user");
     EXPECT_EQ(store.read(3), MailAccount{});
+}
+
+TEST_F(AccountStore, SecurityKeysAreStoredOnlyWhenTheyHoldSomething)
+{
+    MailAccountStore store;
+    MailAccount account{"Name", "pop.host", "995", "user", "pw", "smtp.host", "587", "me@host"};
+    account.popSecurity = storedSecurity(TransportSecurity::Implicit);
+    account.smtpSecurity = storedSecurity(TransportSecurity::StartTls);
+    account.smtpAuth = "1";
+    account.popCertPin = std::string(64, 'a');
+    store.write(1, account);
+    const auto stored = section("Server Entry");
+    EXPECT_EQ(stored.at("POP Security1"), "2");
+    EXPECT_EQ(stored.at("SMTP Security1"), "1");
+    EXPECT_EQ(stored.at("SMTP Auth1"), "1");
+    EXPECT_EQ(stored.count("SMTP User1"), 0u);
+    EXPECT_EQ(store.read(1), account);
+    EXPECT_EQ(transportSecurity(store.read(1).popSecurity), TransportSecurity::Implicit);
+
+    // Cleared on the page: the keys go, and the store holds exactly the eight keys it always had.
+    store.write(1, MailAccount{"Name", "pop.host", "110", "user", "pw", "smtp.host", "25", "me@host"});
+    EXPECT_EQ(section("Server Entry").size(), 8u);
+    EXPECT_EQ(transportSecurity(store.read(1).popSecurity), TransportSecurity::None);
+    for (const char* stored : {"", "0", "3", "2 ", "x"})
+        EXPECT_EQ(transportSecurity(stored), TransportSecurity::None) << stored;
 }
 
 TEST_F(AccountStore, CountIsLimitedToTheAccountTables)
@@ -200,7 +226,7 @@ TEST_F(AccountStore, MailDirectoryAndFolderListAreLoadedFromMailEntry)
     auto& p = sandbox.profile();
     const std::string folder = "/home/" + sj("太郎") + "/mail";
     p.writeString("Mail Entry", "SaveFolder", folder);
-    EXPECT_EQ(mailDirectoryPath(), "");
+    EXPECT_EQ(mailDirectoryPath(), defaultMailDirectoryPath());
     // Stored as text by older versions, it reads as the same folder.
     EXPECT_EQ(loadMailDirectory(), "/home/太郎/mail");
     EXPECT_EQ(mailDirectoryPath(), "/home/太郎/mail");
@@ -213,6 +239,38 @@ TEST_F(AccountStore, MailDirectoryAndFolderListAreLoadedFromMailEntry)
     p.writeInt("Mail Entry", "SaveFolderItemCnt", -1);
     loadSaveFolderItems(p);
     EXPECT_TRUE(saveFolderItems().empty());
+}
+
+TEST_F(AccountStore, WithNoMailDirectoryStoredTheDefaultOneIsUsedAndMadePrivateWhenNeeded)
+{
+    namespace fs = std::filesystem;
+    const std::string expected = sandbox.dataHome() + "/Orvalink/Mail";
+    loadMailDirectory();
+    EXPECT_EQ(defaultMailDirectoryPath(), expected);
+    EXPECT_EQ(mailDirectoryPath(), expected);
+    EXPECT_TRUE(usesDefaultMailDirectory());
+    EXPECT_FALSE(fs::exists(expected)) << "made only when mail is received or saved";
+    EXPECT_EQ(prepareMailDirectory(), expected);
+    for (const std::string& made : {sandbox.dataHome() + "/Orvalink", expected}) {
+        ASSERT_TRUE(fs::is_directory(made)) << made;
+        EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
+    }
+    EXPECT_EQ(prepareMailDirectory(), expected) << "an existing one is used as it is";
+
+    // A relative XDG_DATA_HOME is not one: the home folder's data folder is.
+    {
+        orvalink::test::ScopedEnv relative("XDG_DATA_HOME", "relative/data");
+        orvalink::test::ScopedEnv home("HOME", sandbox.dataHome() + "/home");
+        EXPECT_EQ(defaultMailDirectoryPath(), sandbox.dataHome() + "/home/.local/share/Orvalink/Mail");
+    }
+
+    // A folder the user stored is used unchanged and never made.
+    const std::string chosen = sandbox.dataHome() + "/chosen/mail";
+    storeMailDirectory(sandbox.profile(), chosen);
+    EXPECT_FALSE(usesDefaultMailDirectory());
+    EXPECT_EQ(prepareMailDirectory(), chosen);
+    EXPECT_EQ(mailDirectoryPath(), chosen);
+    EXPECT_FALSE(fs::exists(sandbox.dataHome() + "/chosen"));
 }
 
 } // namespace

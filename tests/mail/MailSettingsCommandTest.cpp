@@ -46,7 +46,7 @@ TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheet
     EXPECT_TRUE(frame.onCommand(res::kCmdMailSettings));
     closer.stop();
     EXPECT_TRUE(seenSheet);
-    EXPECT_EQ(seenTitle, "fdgagasg");
+    EXPECT_EQ(seenTitle, QString::fromUtf8("メール設定"));
     // The page was opened: an empty store got its first values and the mail directory again.
     EXPECT_EQ(sandbox.profile().getInt("Server Entry", "Normal", 0), 1);
     EXPECT_EQ(mailDirectoryPath(), "/var/mail/me");

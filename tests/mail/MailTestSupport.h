@@ -32,10 +32,16 @@ inline void PrintTo(const MailAccount& a, std::ostream* os)
         *os << "[" << platform::cp932ToUtf8(*f) << "]";
 }
 
-// A private settings folder with no mail directory chosen.
+// A private settings folder with no mail directory chosen, and a private data folder for the
+// default mail directory.
 class ProfileSandbox : public orvalink::test::SettingsSandbox {
 public:
     ProfileSandbox() { setMailDirectory(""); }
+    const std::string& dataHome() const { return m_data.path(); }
+
+private:
+    orvalink::test::TempDir m_data{"orvalink-data"};
+    orvalink::test::ScopedEnv m_dataHome{"XDG_DATA_HOME", m_data.path()};
 };
 
 // Answers the folder picker from a queue (nullopt = cancelled) and records the titles asked.

@@ -159,7 +159,7 @@ TEST_F(DovecotDownload, WrongPasswordEndsWithTheServersTextAndQuit)
     EXPECT_EQ(run.sent, "USER taro\r\nPASS wrong\r\nQUIT\r\n");
     EXPECT_EQ(engine.outcome(), mail::Pop3Outcome::Failed);
     ASSERT_EQ(run.errors.size(), 1u);
-    EXPECT_EQ(run.errors[0].rfind("-ERR", 0), 0u) << run.errors[0];
+    EXPECT_EQ(run.errors[0].rfind(sj("サーバーの応答: -ERR"), 0), 0u) << run.errors[0];
     EXPECT_TRUE(receivedMessages(dir.path()).empty());
 }
 

@@ -128,10 +128,18 @@ TEST_F(ReceiveWindow, DownloadsEveryMessageWithItsProgressAndClosesAfterQuit)
     ASSERT_EQ(texts.size(), 3u);
     for (int i = 0; i < 3; ++i)
         EXPECT_NE(texts[static_cast<std::size_t>(i)].find("body of " + std::to_string(i + 1)), std::string::npos);
-    // The bar's range is the mailbox size; it moves when each message starts.
-    for (const char* wanted :
-         {"30/120 第1メールは30バイト\n", "70/120 第2メールは40バイト\n", "120/120 第3メールは50バイト\n"})
-        EXPECT_NE(std::find(progress.begin(), progress.end(), wanted), progress.end()) << wanted;
+    // The bar's range is the mailbox size; it moves with the bytes of each message, never back, and
+    // reaches the sum of the sizes as each message ends (message 2's end may come with the next
+    // LIST reply).
+    EXPECT_NE(std::find(progress.begin(), progress.end(), "0/120 第1メールは30バイト\n"), progress.end());
+    EXPECT_NE(std::find(progress.begin(), progress.end(), "30/120 第1メールは30バイト\n"), progress.end());
+    EXPECT_EQ(progress.back(), "120/120 第3メールは50バイト\n");
+    int last = 0;
+    for (const std::string& shown : progress) {
+        const int value = std::stoi(shown);
+        EXPECT_GE(value, last) << shown;
+        last = value;
+    }
     EXPECT_TRUE(m_boxes.calls().empty());
 }
 
@@ -173,8 +181,10 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
         Commands commands;
         std::string error;
         std::size_t filed;
+        bool mailDirIsFile = false;
     };
     const std::string m1 = message(1);
+    const std::string m2 = message(2);
     const Case cases[] = {
         {"negative reply to PASS",
          [](Peer& p) {
@@ -203,11 +213,25 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
          {"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "LIST 2", "RETR 2"},
          sj("第2メールの受信中に接続が切れました。このメールは保存していません。"),
          1},
+        // Messages that cannot be filed: the download goes to its end and then says so.
+        {"mail directory is a file",
+         [&](Peer& p) {
+             if (logIn(p, 2) && p.expect("LIST 1", "+OK 1 30\r\n") && p.expect("RETR 1", "+OK\r\n" + m1 + ".\r\n") &&
+                 p.expect("LIST 2", "+OK 2 30\r\n") && p.expect("RETR 2", "+OK\r\n" + m2 + ".\r\n"))
+                 p.expect("QUIT", "+OK\r\n");
+         },
+         {"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "LIST 2", "RETR 2", "QUIT"},
+         sj("第2メール"),
+         0,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(m_mailDir.path());
         std::filesystem::create_directories(m_mailDir.path());
+        const std::string notADirectory = m_mailDir.path() + "/file";
+        orvalink::test::writeFile(notADirectory, "x");
+        setMailDirectoryPath(c.mailDirIsFile ? notADirectory : m_mailDir.path());
         ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {c.script});
         account(server.port());
         m_command.setSilenceTimeout(std::chrono::milliseconds(300));
@@ -220,9 +244,23 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
         EXPECT_NE(window->errors().back().find(c.error), std::string::npos)
             << platform::cp932ToUtf8(window->errors().back());
         EXPECT_EQ(filed().size(), c.filed);
-        EXPECT_EQ(m_command.dialog(), window) << "the window stays open";
-        m_command.closeWindow();
+        ASSERT_EQ(m_command.dialog(), window) << "the window stays open";
+        // Nothing looks as if the download still ran.
+        EXPECT_TRUE(window->failed());
+        EXPECT_EQ(window->statusText(), sj("メールを受信できませんでした。エラー情報をご覧ください。"));
+        EXPECT_EQ(window->abortButton()->text(), QString::fromUtf8("閉じる"));
+        EXPECT_EQ(window->windowTitle(), QString::fromUtf8("メール受信"));
+        if (c.mailDirIsFile) {
+            // Each message that was not filed is named.
+            ASSERT_EQ(window->errors().size(), 2u);
+            EXPECT_EQ(window->errors()[0].rfind(sj("第1メール"), 0), 0u) << platform::cp932ToUtf8(window->errors()[0]);
+            EXPECT_EQ(window->errors()[1].rfind(sj("第2メール"), 0), 0u) << platform::cp932ToUtf8(window->errors()[1]);
+        }
+        // The button closes the window now.
+        QTest::mouseClick(window->abortButton(), Qt::LeftButton);
+        ASSERT_TRUE(windowGone());
     }
+    setMailDirectoryPath(m_mailDir.path());
 }
 
 TEST_F(ReceiveWindow, AbortSendsQuitAndTheWindowClosesWhenTheServerDoes)
@@ -291,7 +329,9 @@ TEST_F(ReceiveWindow, ConnectFailuresAndMissingAccountsAreShown)
     account(1);
     ReceiveDialog* window = m_command.run();
     ASSERT_TRUE(downloadOver());
-    EXPECT_EQ(window->errors(), std::vector<std::string>{sj("接続を試みましたが、強制的にリジェクトされました。")});
+    EXPECT_EQ(window->errors(),
+              std::vector<std::string>{sj("接続できませんでした。接続が拒否されました (エラー 10061)")});
+    EXPECT_EQ(window->abortButton()->text(), QString::fromUtf8("閉じる"));
 
     // No server name: no address to connect to.
     MailAccountStore store;
@@ -327,25 +367,24 @@ TEST_F(ReceiveWindow, ConnectFailuresAndMissingAccountsAreShown)
     EXPECT_EQ(window->errors().size(), 2u);
 }
 
-TEST(ConnectErrorText, EveryConnectErrorHasItsText)
+// A system error reaches the error list as words with its number after them, never as a bare number.
+TEST(ConnectErrorText, SystemErrorsReadAsWordsWithTheirNumber)
 {
-    using namespace platform;
+    using platform::AsyncSocket;
     const std::pair<int, const char*> errors[] = {
-        {WSAEADDRINUSE, "指定したアドレスは使用中です。"},
-        {WSAEADDRNOTAVAIL, "指定したアドレスはローカル マシンからは利用できません。"},
-        {WSAEAFNOSUPPORT, "指定したファミリのアドレスは、このソケットでは使えません。"},
-        {WSAECONNREFUSED, "接続を試みましたが、強制的にリジェクトされました。"},
-        {WSAEDESTADDRREQ, "宛先アドレスが必要です。"},
-        {WSAEFAULT, "引数 lpSockAddrLen が不正です。"},
-        {WSAEINVAL, "ソケットは既にアドレスにバインドされています。"},
-        {WSAEISCONN, "ソケットは既に接続されています。"},
-        {WSAEMFILE, "利用できるファイル ディスクリプタがありません。"},
-        {WSAENETUNREACH, "現時点では、このホストからネットワークに到達できません。"},
-        {WSAENOBUFS, "利用できるバッファ領域がありません。ソケットが接続できません。"},
-        {WSAENOTCONN, "ソケットは接続されていません。"},
-        {WSAENOTSOCK, "ディスクリプタがソケットではありません。"},
-        {WSAETIMEDOUT, "接続を試みましたが、タイムアウトしました。接続は確立していません。"},
-        {WSAEHOSTUNREACH, "接続できませんでした。(エラー 10065)"},
+        {AsyncSocket::wsaErrorFromErrno(ECONNREFUSED), "接続できませんでした。接続が拒否されました (エラー 10061)"},
+        {AsyncSocket::wsaErrorFromErrno(ETIMEDOUT),
+         "接続できませんでした。時間切れです。サーバーが応答しません (エラー 10060)"},
+        {AsyncSocket::wsaErrorFromErrno(EHOSTUNREACH), "接続できませんでした。ホストに到達できません (エラー 10065)"},
+        {AsyncSocket::wsaErrorFromErrno(ENETUNREACH),
+         "接続できませんでした。ネットワークに到達できません (エラー 10051)"},
+        {AsyncSocket::wsaErrorFromErrno(ECONNRESET), "接続できませんでした。接続がリセットされました (エラー 10054)"},
+        {AsyncSocket::wsaErrorFromErrno(EACCES), "接続できませんでした。接続が許可されていません (エラー 10013)"},
+        {platform::WSAHOST_NOT_FOUND, "接続できませんでした。サーバー名が見つかりません (エラー 11001)"},
+        {platform::WSATRY_AGAIN, "接続できませんでした。サーバー名を調べられません (エラー 11002)"},
+        {platform::WSAEADDRINUSE, "接続できませんでした。指定したアドレスは使用中です (エラー 10048)"},
+        {platform::WSAEINVAL, "接続できませんでした。ソケットは既にアドレスにバインドされています (エラー 10022)"},
+        {12345, "接続できませんでした。予期しないエラーです (エラー 12345)"},
     };
     for (const auto& [error, textValue] : errors)
         EXPECT_EQ(orvalink::mail::connectErrorText(error), sj(textValue)) << error;

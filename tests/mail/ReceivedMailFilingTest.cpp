@@ -9,8 +9,12 @@
 #include "mail/engine/UidlRecord.h"
 #include "support/TestFiles.h"
 
+#include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace orvalink::mail {
 
@@ -127,6 +131,46 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte)
         EXPECT_EQ(stored[i], cases[i].stored) << cases[i].name;
 }
 
+// Filed from memory or through the work files, a message leaves the same bytes in both folder files.
+TEST(FilingFromMemory, StoresTheBytesTheFileStepsStore)
+{
+    const std::vector<std::string> received = {
+        "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\nDate: d\r\n\r\nbody\r\n",
+        "Subject: =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\n =?ISO-2022-JP?B?GyRCJUYlOSVIGyhC?=\r\nTo: t\r\n\r\nb\r\n",
+        "Subject: e\r\n\r\n\xb4\xc1\xbb\xfa\r\n",
+        "Received: from a\r\n\tby b; date\r\nSubject: r\r\n\r\nb\r\n",
+        "Subject: lone\rCR\r\n\r\nx\ry\r\n\r\r\r\n",
+        "From: no end of line",
+        "",
+        "Subject: \x82\r\n\r\n$B4A;z(B and \x1b$B4A\r\n",
+        std::string(3000, 'L') + "\r\n\r\n" + std::string(70000, 'b'),
+    };
+    test::TempDir viaFiles("orvalink-files");
+    test::TempDir viaMemory("orvalink-memory");
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        const int number = static_cast<int>(i) + 1;
+        std::string stored;
+        for (const char c : received[i]) {
+            if (c == '\n')
+                stored.push_back('\r');
+            stored.push_back(c);
+        }
+        stored += ".\r\r\n";
+        const auto file = [number](const test::TempDir& d) {
+            return folders::messageTempFileName(*folders::folderFsPath(d.path(), folders::kReceivedFolder), number);
+        };
+        test::writeFile(file(viaFiles), stored);
+        test::writeFile(file(viaMemory), stored);
+        EXPECT_TRUE(fileReceivedMessage(viaFiles.path(), file(viaFiles), number).filed) << i;
+        EXPECT_TRUE(fileReceivedText(viaMemory.path(), file(viaMemory), stored, number).filed) << i;
+        EXPECT_FALSE(std::filesystem::exists(file(viaMemory))) << i;
+    }
+    for (const char* suffix : {".mbx", ".idx"})
+        EXPECT_EQ(test::readFile(*folders::folderFsPath(viaMemory.path(), folders::kReceivedFolder) + suffix),
+                  test::readFile(*folders::folderFsPath(viaFiles.path(), folders::kReceivedFolder) + suffix))
+            << suffix;
+}
+
 TEST_F(Filing, MessageThatCannotBeFiledIsKeptAndNamed)
 {
     // The folder's mailbox cannot be opened: it is a directory.
@@ -194,12 +238,12 @@ TEST_F(Filing, IdOfAMessageThatWasNotFiledIsNotRecorded)
         filer.writeMessageData("Subject: s\r\n\r\nbody\r\n");
         const std::vector<std::string> errors = filer.completeMessage(3, "id-3");
         ASSERT_EQ(errors.size(), 1u);
-        EXPECT_NE(errors[0].find(platform::utf8ToCp932(messageFile(3) + ".1")), std::string::npos);
+        EXPECT_NE(errors[0].find(platform::utf8ToCp932(keptMessageFile(dir.path(), "id-3"))), std::string::npos);
         EXPECT_TRUE(filer.downloadEnded().empty());
         EXPECT_EQ(filer.filedCount(), 0);
     }
     EXPECT_TRUE(record.load().empty());
-    EXPECT_EQ(test::readFile(messageFile(3) + ".1"), "Subject: s\r\n\r\nbody\r\n");
+    EXPECT_EQ(test::readFile(keptMessageFile(dir.path(), "id-3")), "Subject: s\r\n\r\nbody\r\n");
 }
 
 TEST_F(Filing, FilerWithoutMailDirectoryRefuses)
@@ -219,9 +263,197 @@ TEST_F(Filing, UidlRecordIgnoresACutLineAndKeepsAccountsApart)
     EXPECT_EQ(taro.load(), std::set<std::string>{"a1"});
     EXPECT_TRUE(taro.add("b2"));
     EXPECT_EQ(taro.load(), (std::set<std::string>{"a1", "b2"}));
-    EXPECT_FALSE(taro.add("has space"));
-    EXPECT_FALSE(taro.add(std::string(71, 'x')));
     EXPECT_TRUE(jiro.load().empty());
+}
+
+// Ids outside RFC 1939's form are kept exactly: never cut at a space, never dropped.
+TEST_F(Filing, UidlRecordKeepsAnyIdExactly)
+{
+    const std::vector<std::string> ids = {
+        "plain",
+        "has space",
+        "has",
+        "ctl\x01\x7f",
+        std::string(71, 'x'),
+        std::string(600, 'y'),
+        "%41",
+        "A",
+        "pct%",
+        "\xff\xfe",
+        "tab\tid",
+        "lf\nid",
+        "cr\r",
+        " ",
+    };
+    UidlRecord record(dir.path(), "pop.example.jp", "taro");
+    for (const std::string& id : ids)
+        EXPECT_TRUE(record.add(id)) << testing::PrintToString(id);
+    EXPECT_EQ(record.load(), std::set<std::string>(ids.begin(), ids.end()));
+    // An older record of plain lines is read as before.
+    test::appendFile(record.path(), "old-1\nold-2\n");
+    EXPECT_EQ(record.load().count("old-2"), 1u);
+}
+
+// Hand-made records: which lines are trusted. The folder's index and mailbox are 10 and 20 bytes.
+TEST_F(Filing, UidlRecordTrustsAnUnconfirmedIdOnlyAsFarAsTheFolderFilesShowIt)
+{
+    struct Case {
+        const char* name;
+        std::string record;
+        std::set<std::string> trusted;
+    };
+    const std::vector<Case> cases = {
+        {"old plain lines", "a\nb\n", {"a", "b"}},
+        {"within the folder", "\ta\t10\t20\n\tb\t9\t5\n", {"a", "b"}},
+        {"past the index", "\ta\t11\t20\n", {}},
+        {"past the mailbox", "\ta\t10\t21\n", {}},
+        {"confirmed", "\ta\t99\t99\n\t\t0\n", {"a"}},
+        {"confirmation covers only its own lines", "\ta\t99\t99\n\tb\t99\t99\n\t\t9\n", {"b"}},
+        {"escaped", "\ta%20b%25\t1\t1\n", {"a b%"}},
+        {"escape not as written", "\ta%2\t1\t1\n\tb%41\t1\t1\n\tc%2f\t1\t1\n\td%\t1\t1\n", {}},
+        {"cut short and ended with a space", "\ta\t1\t1 \n\t\t0 \n\tb\t1 \n", {}},
+        {"line without its LF", "a\n\tb\t1\t1", {"a"}},
+        {"bad numbers", "\ta\t-1\t1\n\tb\t1\tx\n\tc\t\t1\n", {}},
+    };
+    const std::string folderPath = folder();
+    test::writeFile(folderPath + ".idx", std::string(10, 'i'));
+    test::writeFile(folderPath + ".mbx", std::string(20, 'm'));
+    UidlRecord record(dir.path(), "pop.example.jp", "taro");
+    for (const Case& c : cases) {
+        test::writeFile(record.path(), c.record);
+        EXPECT_EQ(record.load(), c.trusted) << c.name;
+    }
+}
+
+// One kept file per message id: a second failure replaces it, filing the message removes it.
+TEST_F(Filing, KeptCopyIsOneFilePerIdAndGoesWhenTheMessageIsFiled)
+{
+    const auto keptFiles = [this] {
+        std::vector<std::string> found;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            if (e.path().filename().string().find(".kept.") != std::string::npos ||
+                e.path().extension().string().find_first_not_of(".0123456789") == std::string::npos)
+                found.push_back(e.path().string());
+        return found;
+    };
+    std::filesystem::create_directory(folder() + ".mbx");
+    const std::string ids[] = {"id 1", std::string(300, 'L')};
+    for (const std::string& id : ids) {
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            const std::string text = "Subject: attempt " + std::to_string(attempt) + "\r\n\r\n";
+            test::writeFile(messageFile(5), storedForm(text));
+            const FilingResult result = fileReceivedMessage(dir.path(), messageFile(5), 5, {}, id);
+            EXPECT_FALSE(result.filed);
+            EXPECT_EQ(result.keptFile, keptMessageFile(dir.path(), id));
+            EXPECT_EQ(test::readFile(result.keptFile), text);
+        }
+        EXPECT_LT(std::filesystem::path(keptMessageFile(dir.path(), id)).filename().string().size(), 255u);
+    }
+    EXPECT_EQ(keptFiles().size(), 2u);
+    std::filesystem::remove(folder() + ".mbx");
+    test::writeFile(messageFile(5), storedForm("Subject: filed\r\n\r\n"));
+    EXPECT_TRUE(fileReceivedMessage(dir.path(), messageFile(5), 5, {}, ids[0]).filed);
+    EXPECT_FALSE(exists(keptMessageFile(dir.path(), ids[0])));
+    EXPECT_EQ(keptFiles(), std::vector<std::string>{keptMessageFile(dir.path(), ids[1])});
+}
+
+// A filer killed after filing `count` messages: the next download fetches again only what was not
+// filed. The child ends without any destructor, as SIGKILL would end it.
+TEST_F(Filing, KilledFilerHasRecordedEveryMessageItFiled)
+{
+    for (const int count : {1, 99, 100, 101, 150}) {
+        test::TempDir mailDir("orvalink-killed");
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            UidlRecord record(mailDir.path(), "pop.example.jp", "taro");
+            auto* filer = new ReceivedMailFiler(mailDir.path(), &record);
+            for (int n = 1; n <= count; ++n) {
+                filer->beginMessage(n);
+                filer->writeMessageData("Subject: " + std::to_string(n) + "\r\n\r\nb\r\n");
+                if (!filer->completeMessage(n, "id-" + std::to_string(n)).empty())
+                    ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << count;
+        EXPECT_EQ(UidlRecord(mailDir.path(), "pop.example.jp", "taro").load().size(), static_cast<std::size_t>(count));
+        EXPECT_EQ(receivedMessages(mailDir.path()).size(), static_cast<std::size_t>(count));
+    }
+}
+
+// A text of the filer for message 1 and the path `name`.
+std::string formatted(const char* pattern, const std::string& name)
+{
+    char text[4096];
+    std::snprintf(text, sizeof text, pattern, 1, platform::utf8ToCp932(name).c_str());
+    return text;
+}
+
+// The filer's failures each end with their own text; the message is filed only where the failure
+// came after its append.
+TEST(FilerFaults, EachFailureIsReportedWithItsText)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& messageFile, const UidlRecord&)> breakIt;
+        rlim_t fileSizeLimit; // 0: none
+        // The expected first error, from the message file's and the record's paths.
+        std::function<std::string(const std::string& messageFile, const UidlRecord&)> text;
+        bool filed;
+    };
+    const std::vector<Case> cases = {
+        {"work file cannot be created",
+         [](const std::string& file, const UidlRecord&) { std::filesystem::create_directories(file + "/x"); }, 0,
+         [](const std::string& file, const UidlRecord&) { return formatted(texts::kCannotCreate, file); }, false},
+        {"work file write fails", [](const std::string&, const UidlRecord&) {}, 8,
+         [](const std::string&, const UidlRecord&) { return formatted(texts::kCannotWrite, ""); }, false},
+        {"ids cannot be recorded",
+         [](const std::string&, const UidlRecord& r) { std::filesystem::create_directories(r.path()); }, 0,
+         [](const std::string&, const UidlRecord& r) {
+             char text[4096];
+             std::snprintf(text, sizeof text, texts::kCannotRecord, platform::utf8ToCp932(r.path()).c_str());
+             return std::string(text);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        test::TempDir dir("orvalink-filer-fault");
+        const std::string file =
+            folders::messageTempFileName(*folders::folderFsPath(dir.path(), folders::kReceivedFolder), 1);
+        UidlRecord record(dir.path(), "pop.example.jp", "taro");
+        c.breakIt(file, record);
+        std::vector<std::string> errors;
+        {
+            ReceivedMailFiler filer(dir.path(), &record);
+            rlimit saved{};
+            ::getrlimit(RLIMIT_FSIZE, &saved);
+            const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            if (c.fileSizeLimit > 0) {
+                rlimit limit = saved;
+                limit.rlim_cur = c.fileSizeLimit;
+                ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+            }
+            if (std::string e = filer.beginMessage(1); !e.empty())
+                errors.push_back(e);
+            if (std::string e = filer.writeMessageData("Subject: s\r\n\r\nb\r\n"); !e.empty())
+                errors.push_back(e);
+            const std::vector<std::string> notFiled = filer.completeMessage(1, "id-1");
+            // A text from completeMessage names the message as not filed.
+            EXPECT_EQ(notFiled.empty(), c.filed) << c.name;
+            errors.insert(errors.end(), notFiled.begin(), notFiled.end());
+            for (std::string& e : filer.downloadEnded())
+                errors.push_back(std::move(e));
+            ::setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, oldHandler);
+        }
+        ASSERT_FALSE(errors.empty()) << c.name;
+        EXPECT_EQ(errors.front(), c.text(file, record)) << c.name;
+        EXPECT_EQ(receivedMessages(dir.path()).size(), c.filed ? 1u : 0u) << c.name;
+        EXPECT_FALSE(std::filesystem::is_regular_file(file)) << c.name;
+    }
 }
 
 } // namespace

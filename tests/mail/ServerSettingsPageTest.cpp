@@ -38,9 +38,11 @@ namespace {
 
 constexpr unsigned kOkCancelDefaultCancel = platform::MB_OKCANCEL | 0x100;
 
+// A question carries the question icon, a notice (OK alone) the information icon.
 platform::MessageBoxCall question(const char* utf8, unsigned type = platform::MB_OKCANCEL)
 {
-    return {sj(utf8), sj("メッセージ"), type};
+    const unsigned icon = (type & 0xF) == platform::MB_OK ? platform::MB_ICONINFORMATION : platform::MB_ICONQUESTION;
+    return {sj(utf8), sj("メッセージ"), type | icon};
 }
 
 class ServerSettings : public ::testing::Test {
@@ -124,7 +126,7 @@ protected:
 TEST_F(ServerSettings, SheetHasItsCaptionIconThreePagesAndNoApplyButton)
 {
     open();
-    EXPECT_EQ(m_sheet->windowTitle(), "fdgagasg");
+    EXPECT_EQ(m_sheet->windowTitle(), QString::fromUtf8("メール設定"));
     EXPECT_FALSE(m_sheet->windowIcon().isNull());
     QTabWidget* pages = m_sheet->pages();
     ASSERT_EQ(pages->count(), 3);
@@ -357,7 +359,7 @@ TEST_F(ServerSettings, FolderPickerFillsTheFieldAndSetsTheMailDirectoryRegisterS
     click(page, Page::kIdRegister);
     EXPECT_EQ(entry("Mail Entry", "SaveFolder"), chosen);
     close(QDialogButtonBox::Cancel);
-    // Cancel reverts nothing.
+    // Cancel takes back nothing that was registered.
     EXPECT_EQ(entry("Mail Entry", "SaveFolder"), chosen);
     setMailDirectory("");
     open();
@@ -417,7 +419,9 @@ TEST_F(ServerSettings, TheLastChosenNameIsShownAtTheNextOpening)
         // Typing after a choice leaves no list item chosen, so "Edit" stays.
         choose(page, "Carol");
         typeName(page, "Caro");
+        platform::MessageBoxRecorder boxes({platform::IDNO});
         close();
+        EXPECT_EQ(boxes.calls().size(), 1u);
     }
     EXPECT_EQ(entryInt("Server Entry", "Edit"), 2);
 }
@@ -571,6 +575,96 @@ TEST_F(ServerSettings, OpeningCopiesTheFolderListAndLoadsEveryAccountsPortDefaul
     EXPECT_EQ(entry("Server Entry", "POP PortNo2"), "110");
     EXPECT_EQ(entry("Server Entry", "SMTP PortNo2"), "25");
     EXPECT_EQ(entry("Server Entry", "POP PortNo1"), "995");
+}
+
+TEST_F(ServerSettings, OkWithFieldsThatDifferFromTheStoreAsksWhetherToRegisterThem)
+{
+    enum class Change { None, SmtpPort, Folder, NewName, NoName };
+    const struct {
+        const char* name;
+        Change change;
+        int answer;  // to "変更を登録しますか？"
+        bool closes; // the sheet is gone afterwards
+        bool stored; // the change is in the store
+    } cases[] = {
+        {"nothing typed", Change::None, 0, true, false},
+        {"port, yes", Change::SmtpPort, platform::IDYES, true, true},
+        {"port, no", Change::SmtpPort, platform::IDNO, true, false},
+        {"port, cancel", Change::SmtpPort, platform::IDCANCEL, false, false},
+        {"browsed folder, yes", Change::Folder, platform::IDYES, true, true},
+        {"browsed folder, no", Change::Folder, platform::IDNO, true, false},
+        {"new name, yes", Change::NewName, platform::IDYES, true, true},
+        {"fields without a name, yes", Change::NoName, platform::IDYES, false, false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        ProfileSandbox fresh;
+        sandbox.profile().writeString("Mail Entry", "SaveFolder", "/stored");
+        storeAccounts({"A"}, 1);
+        FolderPickerScript picker({"/chosen"});
+        platform::MessageBoxRecorder boxes({k.answer});
+        Page& page = open();
+        const std::vector before = sandbox.profile().entries("Server Entry");
+        MailAccount typed = sampleAccount("A");
+        switch (k.change) {
+        case Change::None:
+            break;
+        case Change::SmtpPort:
+            typed.smtpPort = "2525";
+            fill(page, typed);
+            break;
+        case Change::Folder:
+            click(page, Page::kIdBrowse);
+            break;
+        case Change::NewName:
+            typed.serverName = "B";
+            fill(page, typed);
+            break;
+        case Change::NoName:
+            typed = {};
+            typed.popServer = "pop.example";
+            fill(page, typed);
+            break;
+        }
+        QTest::mouseClick(m_sheet->buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+
+        std::vector<platform::MessageBoxCall> asked;
+        if (k.change != Change::None)
+            asked.push_back(
+                {sj("変更を登録しますか？"), sj("メッセージ"), platform::MB_YESNOCANCEL | platform::MB_ICONQUESTION});
+        if (k.change == Change::NoName)
+            asked.push_back(question("サーバー情報としては登録出来ません。", platform::MB_OK));
+        EXPECT_EQ(boxes.calls(), asked);
+        EXPECT_EQ(m_sheet->isVisible(), !k.closes);
+        if (!k.closes) {
+            EXPECT_EQ(shown(page), typed) << "everything typed is still there";
+        }
+        const bool folderStored = k.stored && k.change == Change::Folder;
+        EXPECT_EQ(entry("Mail Entry", "SaveFolder"), folderStored ? "/chosen" : "/stored");
+        if (k.closes) {
+            EXPECT_EQ(mailDirectoryPath(), folderStored ? "/chosen" : "/stored");
+        }
+        if (k.stored && k.change != Change::Folder)
+            EXPECT_EQ(MailAccountStore().read(MailAccountStore().find(typed.serverName)), typed);
+        else
+            EXPECT_EQ(sandbox.profile().entries("Server Entry"), before);
+        m_sheet.reset();
+    }
+}
+
+TEST_F(ServerSettings, CancelDropsABrowsedFolderAndAnUnsetFolderShowsTheDefault)
+{
+    FolderPickerScript picker({"/chosen"});
+    Page& page = open();
+    // Nothing stored: the field stays empty and says which folder is used instead.
+    EXPECT_EQ(field(page, Page::kIdSaveFolder), "");
+    EXPECT_EQ(page.edit(Page::kIdSaveFolder)->placeholderText(),
+              QString::fromUtf8("標準: ") + QString::fromStdString(sandbox.dataHome() + "/Orvalink/Mail"));
+    click(page, Page::kIdBrowse);
+    EXPECT_EQ(mailDirectoryPath(), "/chosen");
+    close(QDialogButtonBox::Cancel);
+    EXPECT_EQ(entry("Mail Entry", "SaveFolder"), "<missing>");
+    EXPECT_EQ(mailDirectoryPath(), defaultMailDirectoryPath());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "mail/engine/SmtpConversation.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,9 +180,9 @@ TEST(Smtp, HeloCarriesThisMachinesNameNeverTheServers)
 TEST(Smtp, EnvelopeCarriesAccountOneAndTheToTextUnchanged)
 {
     SmtpRequest r = request();
-    r.to = "a@x.jp, b@y.jp";
+    r.to = "\"a.b\"@x.jp";
     const Outcome o = runScript({"220 mx\r\n250 hi\r\n250 ok\r\n"}, r);
-    EXPECT_EQ(o.all.send, "HELO desk7.example.jp\r\nMAIL FROM:<me@example.jp>\r\nRCPT TO:<a@x.jp, b@y.jp>\r\n");
+    EXPECT_EQ(o.all.send, "HELO desk7.example.jp\r\nMAIL FROM:<me@example.jp>\r\nRCPT TO:<\"a.b\"@x.jp>\r\n");
 }
 
 TEST(Smtp, MailTextGoesAfter354WithItsEnd)
@@ -319,23 +320,97 @@ TEST(Smtp, BytesWithoutAConversationAreIgnored)
     EXPECT_EQ(c.abort(), SmtpStep{});
 }
 
-TEST(Smtp, ConnectsToAccountOnesServerAndPort)
+TEST(Smtp, ConnectsToAccountOnesServerAndPortAndRefusesATextNamingNoPort)
 {
     struct PortCase {
         const char* text;
-        std::uint16_t port;
+        std::optional<std::uint16_t> port; // nullopt: refused, nothing to connect to
     };
     for (const PortCase& p :
          {PortCase{"25", 25}, PortCase{"587", 587}, PortCase{" 2525 ", 2525}, PortCase{"65535", 65535},
-          PortCase{"", 25}, PortCase{"0", 25}, PortCase{"65536", 25}, PortCase{"99999999999", 25}, PortCase{"-1", 25},
-          PortCase{"25a", 25}, PortCase{"smtp", 25}}) {
+          PortCase{"", 25}, PortCase{"  ", 25}, PortCase{"0", {}}, PortCase{"65536", {}}, PortCase{"99999", {}},
+          PortCase{"99999999999", {}}, PortCase{"-1", {}}, PortCase{"25a", {}}, PortCase{"smtp", {}}}) {
         SmtpRequest r = request();
         r.account->smtpPort = p.text;
         SmtpConversation c;
         const SmtpStart s = c.start(r);
-        EXPECT_EQ(s.host, "mail.example.jp");
-        EXPECT_EQ(s.port, p.port) << '"' << p.text << '"';
+        EXPECT_EQ(s.connect, p.port.has_value()) << '"' << p.text << '"';
+        EXPECT_EQ(c.running(), p.port.has_value()) << '"' << p.text << '"';
+        if (p.port) {
+            EXPECT_EQ(s.host, "mail.example.jp");
+            EXPECT_EQ(s.port, *p.port) << '"' << p.text << '"';
+        } else {
+            EXPECT_EQ(s.message, badSmtpPortText(p.text));
+        }
     }
+    // The refusal names the setting and the stored text.
+    EXPECT_NE(badSmtpPortText("99999").find("SMTP"), std::string::npos);
+    EXPECT_NE(badSmtpPortText("99999").find("\x81u99999\x81v"), std::string::npos); // 「99999」
+    EXPECT_NE(badPopPortText("-1").find("POP3"), std::string::npos);
+    EXPECT_EQ(accountPort("", kDefaultPop3Port), kDefaultPop3Port);
+    EXPECT_EQ(accountPort("-1", kDefaultPop3Port), std::nullopt);
+}
+
+TEST(Smtp, EnvelopeAddressesMustBeOneMailbox)
+{
+    const std::vector<std::string> mailboxes = {"you@example.com",
+                                                "first.last+tag@sub.example.co.jp",
+                                                "o'neil!#$%&*/=?^_`{|}~-@x-y.example",
+                                                "\"quoted.name\"@example.com",
+                                                "\"a\\\"b\"@example.com",
+                                                "user@[192.0.2.1]",
+                                                "user@[IPv6:2001:db8::1]",
+                                                "a@x",
+                                                std::string(64, 'a') + "@x"};
+    const std::vector<std::string> others = {"a@x> NOTIFY=NEVER",
+                                             "a@x>",
+                                             "<a@x>",
+                                             "a@x ORCPT=rfc822;b@y",
+                                             "a @x",
+                                             "a@x, b@y",
+                                             "a@x\tb",
+                                             "a@x\x7f",
+                                             "\x91\xbe\x98Y@example.jp" /* 太郎 in code page 932 */,
+                                             "taro@\x97\xe1.jp",
+                                             "",
+                                             "@x",
+                                             "a@",
+                                             "ax",
+                                             "a@@x",
+                                             "a@b@x",
+                                             ".a@x",
+                                             "a.@x",
+                                             "a..b@x",
+                                             "a@x..y",
+                                             "a@-x",
+                                             "a@x-",
+                                             "a@x.",
+                                             "a@x_y",
+                                             "\"a b\"@x",
+                                             "\"a@x",
+                                             "a@[1.2.3.4",
+                                             "a@[]",
+                                             "a@[1 2]",
+                                             std::string(65, 'a') + "@x",
+                                             "a@" + std::string(63, 'b') + "." + std::string(63, 'c') + "." +
+                                                 std::string(63, 'd') + "." + std::string(63, 'e')};
+    for (const std::string& address : mailboxes)
+        EXPECT_TRUE(isMailbox(address)) << '"' << address << '"';
+    // The conversation refuses anything else before there is anything to connect to, saying which
+    // address it was.
+    for (const std::string& address : others) {
+        EXPECT_FALSE(isMailbox(address)) << '"' << address << '"';
+        SmtpRequest to = request();
+        to.to = address;
+        SmtpConversation c;
+        const SmtpStart s = c.start(to);
+        EXPECT_EQ(s, (SmtpStart{false, {}, 25, badToAddressText()})) << address;
+        EXPECT_FALSE(c.running()) << address;
+        SmtpRequest from = request();
+        from.account->emailAddress = address;
+        EXPECT_EQ(c.start(from), (SmtpStart{false, {}, 25, badFromAddressText()})) << address;
+    }
+    EXPECT_NE(badToAddressText(), badFromAddressText());
 }
 
 // A line longer than any server may send is cut, so a hostile server cannot make it grow.

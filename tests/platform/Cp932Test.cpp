@@ -63,6 +63,24 @@ TEST(Cp932, WhatCannotBeConvertedBecomesAQuestionMark)
     EXPECT_FALSE(cp932RoundTrips("\x82"));
 }
 
+TEST(Cp932, ALoneLeadByteTakesOnlyATrailByteWithIt)
+{
+    struct Case {
+        std::string cp932;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {"a\x82\r\nb", "a?\r\nb"},                 // the line break stays
+        {"\x82\x0a", "?\n"},                       // lead byte before LF
+        {"\xE0\x20x", "? x"},                      // before a space
+        {"\x81\x7F\x82\xA0", "?\x7F\xE3\x81\x82"}, // 0x7F is no trail byte: あ follows whole
+        {"\x85\x40z", "?z"},                       // a trail byte, but no character: both go
+        {"\xFC\xFDq", "??q"},                      // 0xFD is no trail byte either
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cp932ToUtf8(c.cp932), c.utf8) << testing::PrintToString(c.cp932);
+}
+
 TEST(Cp932, ConversionsOnSeveralThreadsAtOnceAgree)
 {
     // Each thread has converters of its own; run them side by side (meaningful under ThreadSanitizer).

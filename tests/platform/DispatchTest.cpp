@@ -198,19 +198,37 @@ TEST(Dispatch, TargetWhoseThreadEndedGivesZeroQuickly)
     delete r;
 }
 
+namespace {
+// Opens a gate when it gets any message. It lives on a sender's thread, which handles it only while
+// blocked in sendMessage: that it answered shows the sender's own message has been queued.
+class GateOpener : public MessageTarget {
+public:
+    explicit GateOpener(std::promise<void>& gate) : m_gate(gate) {}
+    std::intptr_t windowProc(WindowMessage&) override
+    {
+        m_gate.set_value();
+        return 1;
+    }
+
+private:
+    std::promise<void>& m_gate;
+};
+} // namespace
+
 TEST(Dispatch, SenderQueuedBehindTheWindowsDestructionIsReleased)
 {
     ThreadWithTarget t;
-    // The first message destroys the window once the gate opens; the second send is queued while the
-    // first is held. Had the second not reached the queue by then, it meets a destroyed window: zero
-    // either way, and never a sender left waiting.
+    // The first message destroys the window once the gate opens; the gate opens only once the
+    // second send waits in the queue behind it.
     auto first = std::async(std::launch::async, [&] { return sendMessage(t.target, {WM_USER + 4, {}, {}}); });
     ASSERT_TRUE(waitStarted(*t.target));
+    std::promise<GateOpener*> openerMade;
     auto second = std::async(std::launch::async, [&] {
+        GateOpener opener(t.opener);
+        openerMade.set_value(&opener);
         return sendMessage(t.target, {WM_USER + 1, std::int64_t{5}, {}});
     });
-    std::this_thread::sleep_for(50ms);
-    t.opener.set_value();
+    EXPECT_EQ(sendMessage(openerMade.get_future().get(), {WM_USER, {}, {}}), 1);
     EXPECT_EQ(first.get(), 1);
     EXPECT_EQ(second.get(), 0) << "the queued send never reached the destroyed window";
 }

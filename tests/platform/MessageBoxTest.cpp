@@ -4,11 +4,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
+#include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace orvalink::platform {
 
@@ -97,19 +101,52 @@ TEST(MessageBox, FromAnotherThreadTheDialogIsShownOnTheGuiThread)
     }
 }
 
-TEST(MessageBox, FolderPickerResponder)
+#if !defined(__SANITIZE_THREAD__)
+// The real folder dialog (its file system model reads folders on a thread inside Qt that
+// ThreadSanitizer cannot see: the other builds run this). The chosen folder comes back as code page
+// 932 text; one whose name code page 932 cannot hold, or a cancel, gives nothing.
+TEST(MessageBox, FolderPickerGivesTheChosenFolderInCodePage932)
 {
-    std::string askedTitle;
-    setFolderPickerResponder([&](std::string_view title) -> std::optional<std::string> {
-        askedTitle = title;
-        if (title == "cancel")
-            return std::nullopt;
-        return std::string("/home/user/\x83\x8D\x83\x4F"); // ログ
-    });
-    EXPECT_EQ(pickFolder("choose", "/tmp"), "/home/user/\x83\x8D\x83\x4F");
-    EXPECT_EQ(askedTitle, "choose");
-    EXPECT_EQ(pickFolder("cancel"), std::nullopt);
-    setFolderPickerResponder(nullptr);
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("orvalink-picker-" + std::to_string(::getpid()));
+    struct Case {
+        const char* folderUtf8; // nullptr: cancelled
+        std::optional<std::string> expectedTail;
+    };
+    const Case cases[] = {
+        {"\xE3\x83\xAD\xE3\x82\xB0", std::string("/\x83\x8D\x83\x4F")}, // ログ
+        {"plain", std::string("/plain")},
+        {"caf\xC3\xA9", std::nullopt}, // "café": no such character in code page 932
+        {nullptr, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folderUtf8 ? c.folderUtf8 : "cancelled");
+        const std::filesystem::path folder = root / (c.folderUtf8 ? c.folderUtf8 : "unused");
+        std::filesystem::create_directories(folder);
+        bool answered = false;
+        QTimer answerer;
+        QObject::connect(&answerer, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog || answered)
+                return;
+            answered = true;
+            if (!c.folderUtf8) {
+                dialog->reject();
+                return;
+            }
+            dialog->setDirectory(QString::fromUtf8(folder.string().c_str()));
+            static_cast<QDialog*>(dialog)->accept(); // the file dialog's own accept, through its public base
+        });
+        answerer.start(10);
+        const auto chosen = pickFolder("choose", root.string());
+        EXPECT_TRUE(answered);
+        if (c.expectedTail)
+            EXPECT_EQ(chosen, root.string() + *c.expectedTail);
+        else
+            EXPECT_EQ(chosen, std::nullopt);
+    }
+    std::filesystem::remove_all(root);
 }
+#endif
 
 } // namespace orvalink::platform

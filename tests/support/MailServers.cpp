@@ -142,7 +142,11 @@ bool DovecotPop3::start()
     for (const std::string& dir :
          {m_folder + "/home", m_maildir, m_maildir + "/new", m_maildir + "/cur", m_maildir + "/tmp"})
         if (::chown(dir.c_str(), nobody->pw_uid, nogroup->gr_gid) != 0) {
-            m_failure = "cannot hand the maildir to nobody: " + std::string(std::strerror(errno));
+            // In the user namespace of a user without root only that user exists: nobody has no
+            // uid there (EINVAL), and dovecot cannot drop to it.
+            m_failure = errno == EINVAL ? "dovecot needs real root: the user namespace of a user without root has "
+                                          "no user nobody to hand the maildir to"
+                                        : "cannot hand the maildir to nobody: " + std::string(std::strerror(errno));
             return false;
         }
 

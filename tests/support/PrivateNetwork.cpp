@@ -1,7 +1,9 @@
 #include "support/PrivateNetwork.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sched.h>
 #include <string>
 #include <sys/wait.h>
@@ -43,12 +45,56 @@ bool run(const std::string& ip, std::vector<std::string> args)
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool writeProcFile(const char* path, const std::string& text)
+{
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return ok;
+}
+
+std::string g_userNamespaceFailure;
+
 } // namespace
+
+bool becomeRootInUserNamespace()
+{
+    if (::geteuid() == 0)
+        return true;
+    static bool tried = false;
+    if (tried)
+        return g_userNamespaceFailure.empty();
+    tried = true;
+    // The caller's own uid and gid become 0 inside: enough to make network namespaces, veth pairs and
+    // bridges owned by this namespace, and nothing outside it.
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (::unshare(CLONE_NEWUSER) != 0) {
+        g_userNamespaceFailure = std::string("not root, and an unprivileged user namespace could not be made: ") +
+                                 std::strerror(errno) + " (run as root, or allow user namespaces)";
+        return false;
+    }
+    if (!writeProcFile("/proc/self/setgroups", "deny") ||
+        !writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1\n") ||
+        !writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1\n")) {
+        g_userNamespaceFailure =
+            std::string("not root, and mapping root in a user namespace failed: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+const std::string& userNamespaceFailure()
+{
+    return g_userNamespaceFailure;
+}
 
 void enterPrivateNetwork()
 {
-    if (::geteuid() != 0) {
-        g_reason = "not running as root (unshare of the network namespace needs it)";
+    if (!becomeRootInUserNamespace()) {
+        g_reason = g_userNamespaceFailure;
         return;
     }
     const std::string ip = findIp();

@@ -9,9 +9,15 @@ namespace orvalink::test {
 // 255.255.255.255 leaves through v0 and comes back to the sender, and nothing can reach the real
 // network. The namespace ends with the process, so nothing is left behind whatever a test does.
 
-// Moves the calling process into a fresh private network namespace. Needs root; on failure the
-// reason is kept and privateNetworkReady() stays false.
+// Moves the calling process into a fresh private network namespace. Needs root, or a kernel that
+// lets an ordinary user make a user namespace (becomeRootInUserNamespace() is tried first); on
+// failure the reason is kept and privateNetworkReady() stays false.
 void enterPrivateNetwork();
+// For a user without root: moves the process (still single-threaded) into a new user namespace in
+// which its own uid is root, so that it may make network namespaces. True at once for root; false
+// with userNamespaceFailure() saying why when the kernel refuses.
+bool becomeRootInUserNamespace();
+const std::string& userNamespaceFailure();
 bool privateNetworkReady();
 const std::string& privateNetworkSkipReason();
 

@@ -1,10 +1,12 @@
 // orvalink-lan: runs one program on every host of a simulated LAN, each instance with its own
 // configuration and working directory, until they end or Ctrl-C / SIGTERM ends them.
-//   orvalink-lan [--hosts N] [--dir DIR] [--grace-ms MS] -- PROGRAM [ARGS...]
+//   orvalink-lan [--hosts N] [--dir DIR] [--grace-ms MS] [--no-default-route]
+//                [--second-lan K,K...] [--second-lan-only K,K...] -- PROGRAM [ARGS...]
 // Nothing the instances send can leave the simulated LAN: its hosts have no route to the machine's
 // network.
 #include "lan/SimulatedLan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +27,15 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: orvalink-lan [--hosts N] [--dir DIR] [--grace-ms MS] -- PROGRAM [ARGS...]\n"
+    std::fprintf(stderr, "usage: orvalink-lan [--hosts N] [--dir DIR] [--grace-ms MS] [--no-default-route]\n"
+                         "                    [--second-lan K,K...] [--second-lan-only K,K...] -- PROGRAM [ARGS...]\n"
                          "  Starts PROGRAM on hosts 1..N (default 3) of a simulated LAN, host K at 10.77.0.K with\n"
                          "  XDG_CONFIG_HOME=DIR/hostK/config and working directory DIR/hostK (default DIR: a new\n"
                          "  temporary directory). Ctrl-C or SIGTERM ends every instance with SIGTERM (SIGKILL\n"
-                         "  after MS milliseconds, default 10000, or at a second Ctrl-C).\n");
+                         "  after MS milliseconds, default 10000, or at a second Ctrl-C).\n"
+                         "  --no-default-route: the hosts have only their network's route, as on a LAN without a\n"
+                         "  gateway. --second-lan: these hosts also sit on a second LAN (eth1, 10.78.0.K/24);\n"
+                         "  --second-lan-only: these hosts sit on the second LAN alone.\n");
     return 2;
 }
 
@@ -41,6 +47,22 @@ bool parseInt(const char* text, int low, int high, int* value)
     if (errno != 0 || end == text || *end != '\0' || v < low || v > high)
         return false;
     *value = static_cast<int>(v);
+    return true;
+}
+
+// "1,3,4": host numbers from 1 to 254.
+bool parseHosts(const char* text, std::vector<int>* hosts)
+{
+    std::string list = text;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        int host = 0;
+        if (!parseInt(list.substr(start, comma - start).c_str(), 1, 254, &host))
+            return false;
+        hosts->push_back(host);
+        start = comma + 1;
+    }
     return true;
 }
 
@@ -98,12 +120,17 @@ int main(int argc, char** argv)
     int hosts = 3;
     int graceMs = 10000;
     std::string dir;
+    tools::SimulatedLan::Options options;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--") {
             ++i;
             break;
+        }
+        if (arg == "--no-default-route") {
+            options.defaultRoute = false;
+            continue;
         }
         if (i + 1 >= argc)
             return usage();
@@ -112,6 +139,12 @@ int main(int argc, char** argv)
                 return usage();
         } else if (arg == "--dir") {
             dir = argv[++i];
+        } else if (arg == "--second-lan") {
+            if (!parseHosts(argv[++i], &options.secondLan))
+                return usage();
+        } else if (arg == "--second-lan-only") {
+            if (!parseHosts(argv[++i], &options.secondLanOnly))
+                return usage();
         } else if (arg == "--grace-ms") {
             if (!parseInt(argv[++i], 0, 3600000, &graceMs))
                 return usage();
@@ -158,7 +191,11 @@ int main(int argc, char** argv)
 
     int exitCode = 0;
     try {
-        tools::SimulatedLan lan(hosts);
+        for (const auto* list : {&options.secondLan, &options.secondLanOnly})
+            for (int host : *list)
+                if (host > hosts)
+                    return usage();
+        tools::SimulatedLan lan(hosts, options);
         explainDisplay();
         std::vector<pid_t> pids;
         for (int host = 1; host <= hosts; ++host) {
@@ -176,9 +213,16 @@ int main(int argc, char** argv)
                 return 1; // the LAN's destructor ends the instances already started
             }
             pids.push_back(pid);
+            const auto onList = [host](const std::vector<int>& list) {
+                return std::find(list.begin(), list.end(), host) != list.end();
+            };
+            const std::string addresses = onList(options.secondLanOnly) ? lan.secondLanAddress(host)
+                                          : onList(options.secondLan)
+                                              ? lan.address(host) + " and " + lan.secondLanAddress(host)
+                                              : lan.address(host);
             std::printf("host %d: address %s, pid %d, files in %s (XDG_CONFIG_HOME=%s/config, output in "
                         "stdout.log and stderr.log)\n",
-                        host, lan.address(host).c_str(), int(pid), home.c_str(), home.c_str());
+                        host, addresses.c_str(), int(pid), home.c_str(), home.c_str());
         }
         std::printf("Running %zu instances; Ctrl-C ends them all. Nothing leaves the simulated LAN.\n", pids.size());
         std::fflush(stdout);

@@ -284,6 +284,63 @@ SimulatedLan::SimulatedLan(int hostCount)
     }
 }
 
+SimulatedLan::SimulatedLan(int hostCount, const Options& options) : SimulatedLan(hostCount)
+{
+    try {
+        applyOptions(options);
+    } catch (...) {
+        teardown();
+        throw;
+    }
+}
+
+void SimulatedLan::applyOptions(const Options& options)
+{
+    std::string output;
+    if (!options.defaultRoute) {
+        for (int host = 1; host <= hostCount(); ++host) {
+            if (runIp(nsFdOf(host), {"route", "del", "default"}, "", &output) != 0)
+                throw std::runtime_error("removing the default route of host " + std::to_string(host) +
+                                         " failed: " + output);
+        }
+    }
+    std::vector<int> second = options.secondLan;
+    second.insert(second.end(), options.secondLanOnly.begin(), options.secondLanOnly.end());
+    if (second.empty())
+        return;
+    const std::string bridge = "br1";
+    std::string bridgeBatch =
+        "link add " + bridge + " type bridge stp_state 0 forward_delay 0\n" + "link set " + bridge + " up\n";
+    for (int host : second) {
+        nsFdOf(host); // validates host
+        const std::string port = "s" + std::to_string(host);
+        bridgeBatch += "link add " + port + " type veth peer name " + kSecondInterface + " netns " +
+                       std::to_string(m_hostKeepers[static_cast<size_t>(host - 1)].pid) + "\n";
+        bridgeBatch += "link set " + port + " master " + bridge + "\n" + "link set " + port + " up\n";
+    }
+    if (runIp(m_bridge.nsFd, {"-batch", "-"}, bridgeBatch, &output) != 0)
+        throw std::runtime_error("setting up the second bridge failed: " + output);
+    for (int host : second) {
+        const std::string batch = "addr add " + secondLanAddress(host) + "/24 brd + dev " + kSecondInterface + "\n" +
+                                  "link set " + kSecondInterface + " up\n";
+        if (runIp(nsFdOf(host), {"-batch", "-"}, batch, &output) != 0)
+            throw std::runtime_error("setting up host " + std::to_string(host) +
+                                     " on the second LAN failed: " + output);
+    }
+    for (int host : second) {
+        const std::string port = "s" + std::to_string(host);
+        waitUntil("host " + std::to_string(host) + " on the second bridge", 5000, [&] {
+            std::string out;
+            return runIp(nsFdOf(host), {"-o", "link", "show", "dev", kSecondInterface}, "", &out) == 0 &&
+                   out.find("LOWER_UP") != std::string::npos &&
+                   runIp(m_bridge.nsFd, {"-d", "-o", "link", "show", "dev", port}, "", &out) == 0 &&
+                   out.find("bridge_slave state forwarding ") != std::string::npos;
+        });
+    }
+    for (int host : options.secondLanOnly)
+        setLinkUp(host, false);
+}
+
 SimulatedLan::~SimulatedLan()
 {
     teardown();
@@ -292,6 +349,11 @@ SimulatedLan::~SimulatedLan()
 std::string SimulatedLan::address(int host) const
 {
     return "10.77.0." + std::to_string(host);
+}
+
+std::string SimulatedLan::secondLanAddress(int host) const
+{
+    return "10.78.0." + std::to_string(host);
 }
 
 std::vector<pid_t> SimulatedLan::keeperPids() const

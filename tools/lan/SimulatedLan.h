@@ -31,12 +31,25 @@ public:
         std::string stdoutPath, stderrPath;                   // empty: inherited; else truncated file
     };
 
+    // How the LAN differs from the plain one.
+    struct Options {
+        // false: no host has a default route, only the route of its own network, as on a closed
+        // LAN without a gateway (Linux then has no route for 255.255.255.255).
+        bool defaultRoute = true;
+        // These hosts also sit on a second LAN: interface eth1 at 10.78.0.K/24, a port of a bridge
+        // of its own (no route beyond it).
+        std::vector<int> secondLan;
+        // These hosts sit on the second LAN only: as above, and their eth0 cable is pulled.
+        std::vector<int> secondLanOnly;
+    };
+
     // True when this process can build a simulated LAN (root, the ip command, unshare works).
     static bool available(std::string* whyNot);
 
     // Builds hosts 1..hostCount with every interface verified up. Throws std::runtime_error (after
     // undoing whatever was made) when that fails.
     explicit SimulatedLan(int hostCount);
+    SimulatedLan(int hostCount, const Options& options);
     // Ends every started program (SIGTERM, then SIGKILL to its process group after the grace
     // period), then every process left in the namespaces, then the keepers.
     ~SimulatedLan();
@@ -46,6 +59,8 @@ public:
     int hostCount() const { return static_cast<int>(m_hostKeepers.size()); }
     std::string address(int host) const; // "10.77.0.N"
     static constexpr const char* kInterface = "eth0";
+    std::string secondLanAddress(int host) const; // "10.78.0.N"
+    static constexpr const char* kSecondInterface = "eth1";
 
     // Runs p inside host's namespace. Returns the pid, or -1 with *error set when the program
     // could not be started (no such program, bad working directory, output file not writable).
@@ -93,6 +108,7 @@ private:
     bool hostLinkReady(int host);
     bool bridgePortForwarding(int host);
     void teardown();
+    void applyOptions(const Options& options);
 
     std::string m_ip;
     Keeper m_bridge;

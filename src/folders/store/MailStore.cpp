@@ -72,9 +72,11 @@ std::map<std::string, KnownFolder>& knownFolders()
 // Owner-only: a user's mail is nobody else's to read.
 constexpr mode_t kPrivateFileMode = 0600;
 
+// A symbolic link in a folder file's place is refused (ELOOP): the store writes only into files
+// of its own, never into one a link leads to somewhere else.
 int openFsPath(const std::string& fsPath, int flags)
 {
-    return ::open(fsPath.c_str(), flags | O_CLOEXEC, kPrivateFileMode);
+    return ::open(fsPath.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, kPrivateFileMode);
 }
 
 bool writeAll(int fd, const char* data, std::size_t size)
@@ -238,7 +240,12 @@ public:
         m_index = FileDescriptor(openFsPath(m_path + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_index.isOpen())
             return StoreResult::CannotOpen;
-        m_mailbox = FileDescriptor(openFsPath(m_path + std::string(kMailboxSuffix), O_RDWR | O_CREAT | O_APPEND));
+        const std::string mailboxPath = m_path + std::string(kMailboxSuffix);
+        m_mailbox = FileDescriptor(openFsPath(mailboxPath, O_RDWR | O_APPEND));
+        if (!m_mailbox.isOpen() && errno == ENOENT) {
+            m_mailbox = FileDescriptor(openFsPath(mailboxPath, O_RDWR | O_CREAT | O_EXCL | O_APPEND));
+            m_mailboxCreated = m_mailbox.isOpen();
+        }
         if (!m_mailbox.isOpen())
             return StoreResult::CannotOpen;
         struct stat indexStat {};
@@ -280,12 +287,17 @@ public:
         clearJournal();
         struct stat indexStat {};
         struct stat mailboxStat {};
-        if (::fstat(m_index.get(), &indexStat) == 0 && ::fstat(m_mailbox.get(), &mailboxStat) == 0)
+        if (::fstat(m_index.get(), &indexStat) == 0 && ::fstat(m_mailbox.get(), &mailboxStat) == 0) {
             knownFolders()[m_path] = {fileState(indexStat), fileState(mailboxStat)};
-        else
+            m_after = {static_cast<std::uint64_t>(indexStat.st_size), static_cast<std::uint64_t>(mailboxStat.st_size)};
+        } else {
             knownFolders().erase(m_path);
+        }
         return StoreResult::Stored;
     }
+
+    // Both files' sizes once the append was complete.
+    const FolderSizes& sizesAfter() const { return m_after; }
 
     // Gives up an append that has begun: both files go back to their sizes before it. When a cut
     // fails too, the journal stays and the next append cuts them.
@@ -384,12 +396,13 @@ private:
     // bytes that no record accounts for (an index deleted or replaced by an older copy, a message
     // whose record never got written by an earlier version) get a record of their own, status read,
     // subject 「（復元されたメール）」, so that they stay readable and the new message lies where the
-    // body sizes say. A mailbox shorter than its records say (cut from outside the program, or a
-    // body size damaged) is filled up with zero bytes to the length they give: what was lost stays
-    // lost, but the records keep their messages and the new message lies where a reader looks for
-    // it. Unreadable index bytes stay where they are; when readable records follow them, the
-    // mailbox bytes the readable records do not account for may be theirs and are left to them,
-    // except for those found to lie after the messages of the records that follow them.
+    // body sizes say. A mailbox shorter than its records say is filled up with zero bytes to the
+    // length they give only when this append created it (the index outlived its mailbox): the
+    // records keep their places and the new message lies where a reader looks for it. A mailbox
+    // that was there already (cut from outside the program, a body size damaged, a file that is not
+    // the folder's own) is never grown with bytes nobody wrote: the append is refused. Unreadable index bytes stay
+    // where they are; when readable records follow them, the mailbox bytes the readable records do not account for may
+    // be theirs and are left to them, except for those found to lie after the messages of the records that follow them.
     StoreResult bringInStep()
     {
         const auto known = knownFolders().find(m_path);
@@ -405,6 +418,10 @@ private:
         IndexListing listing = parseIndex(*index);
         const std::uint64_t mailbox = m_before.mailboxSize;
         if (mailbox < listing.mailboxBytes) {
+            if (!m_mailboxCreated) {
+                cutBack();
+                return StoreResult::CannotOpen;
+            }
             // Grown without writing the zero bytes (a hole in the file): a body size damaged to
             // near 4 GiB costs neither the time nor the disk space of writing that many.
             if (listing.mailboxBytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
@@ -443,7 +460,9 @@ private:
     AppendJournal m_before;
     // Both files as open found them, before anything was taken back or written.
     KnownFolder m_found;
+    FolderSizes m_after;
     std::uint64_t m_appended = 0;
+    bool m_mailboxCreated = false;
     bool m_journalWritten = false;
     bool m_finished = false;
 };
@@ -552,27 +571,26 @@ std::optional<std::string> folderFsPath(std::string_view mailDirPath, std::strin
     return path;
 }
 
-StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder, const std::string& messageFile)
+namespace {
+
+// Files a received message of `size` bytes, which `read(buffer, count)` hands over in order (fewer
+// than asked, or 0, once they are all read). The caller holds the store lock.
+template <typename Read>
+StoreResult appendReceived(const std::string& folderPath, std::uint64_t size, Read read, FolderSizes* sizesAfter)
 {
-    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
-    if (!path)
-        return StoreResult::NoMailDirectory;
-    const std::lock_guard lock(storeMutex());
+    // The copy is never shorter than the message: one past the 32-bit size field is refused before
+    // anything is written.
+    if (size > std::numeric_limits<std::uint32_t>::max())
+        return StoreResult::WriteFailed;
 
-    // The message's size comes first: only that much of it is searched for the index fields.
-    const FileDescriptor message(openFsPath(messageFile, O_RDONLY));
-    struct stat messageStat {};
-    if (!message.isOpen() || ::fstat(message.get(), &messageStat) != 0 || !S_ISREG(messageStat.st_mode))
-        return StoreResult::CannotOpen;
-
-    FolderAppend folderFiles(*path);
+    FolderAppend folderFiles(folderPath);
     if (const StoreResult opened = folderFiles.open(); opened != StoreResult::Stored)
         return opened;
 
+    // Only the message's first bytes are searched for the index fields.
     std::vector<char>& buffer = searchBuffer();
     const std::size_t searchSize =
-        readFull(message.get(), buffer.data(),
-                 std::min(kHeaderSearchBytes, static_cast<std::size_t>(std::max<off_t>(messageStat.st_size, 0))));
+        read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kHeaderSearchBytes, size)));
 
     LineEndCopy copy;
     std::string out;
@@ -580,7 +598,7 @@ StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view
     copy.feed(buffer.data(), searchSize, out);
     char chunk[65536];
     for (;;) {
-        const std::size_t n = readFull(message.get(), chunk, sizeof chunk);
+        const std::size_t n = read(chunk, sizeof chunk);
         if (n == 0)
             break;
         copy.feed(chunk, n, out);
@@ -594,7 +612,7 @@ StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view
     if (const StoreResult r = folderFiles.appendMailbox(out.data(), out.size()); r != StoreResult::Stored)
         return r;
 
-    // The body size is what was appended, which equals the file size for the CR LF files that
+    // The body size is what was appended, which equals the message's size for the CR LF texts that
     // filing hands over. A message that does not fit the 32-bit size field is not kept.
     if (folderFiles.appendedToMailbox() > std::numeric_limits<std::uint32_t>::max()) {
         folderFiles.cutBack();
@@ -602,7 +620,46 @@ StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view
     }
     IndexRecord record = scanReceivedHeaders(std::string_view(buffer.data(), searchSize));
     record.bodySize = static_cast<std::uint32_t>(folderFiles.appendedToMailbox());
-    return folderFiles.appendRecord(record);
+    const StoreResult stored = folderFiles.appendRecord(record);
+    if (stored == StoreResult::Stored && sizesAfter)
+        *sizesAfter = folderFiles.sizesAfter();
+    return stored;
+}
+
+} // namespace
+
+StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder, const std::string& messageFile,
+                                  FolderSizes* sizesAfter)
+{
+    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
+    if (!path)
+        return StoreResult::NoMailDirectory;
+    const std::lock_guard lock(storeMutex());
+    const FileDescriptor message(openFsPath(messageFile, O_RDONLY));
+    struct stat messageStat {};
+    if (!message.isOpen() || ::fstat(message.get(), &messageStat) != 0 || !S_ISREG(messageStat.st_mode))
+        return StoreResult::CannotOpen;
+    return appendReceived(
+        *path, static_cast<std::uint64_t>(std::max<off_t>(messageStat.st_size, 0)),
+        [&message](char* data, std::size_t size) { return readFull(message.get(), data, size); }, sizesAfter);
+}
+
+StoreResult AppendReceivedText(std::string_view mailDirPath, std::string_view folder, std::string_view text,
+                               FolderSizes* sizesAfter)
+{
+    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
+    if (!path)
+        return StoreResult::NoMailDirectory;
+    const std::lock_guard lock(storeMutex());
+    return appendReceived(
+        *path, text.size(),
+        [&text](char* data, std::size_t size) {
+            const std::size_t n = std::min(size, text.size());
+            std::memcpy(data, text.data(), n);
+            text.remove_prefix(n);
+            return n;
+        },
+        sizesAfter);
 }
 
 StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,

@@ -50,7 +50,8 @@ enum class StoreResult {
     Stored,
     // No mail directory has been chosen yet; nothing was written.
     NoMailDirectory,
-    // A file could not be opened (or is not a regular file); nothing was written.
+    // A file could not be opened (it is not a regular file, or a symbolic link stands in its
+    // place), or the mailbox is shorter than its records say; nothing was written.
     CannotOpen,
     // Writing failed part way; both files were cut back to where they were before.
     WriteFailed,
@@ -68,11 +69,23 @@ std::string_view storeResultText(StoreResult result);
 // directory is set, so that nothing is ever written at the file-system root.
 std::optional<std::string> folderFsPath(std::string_view mailDirPath, std::string_view folder);
 
+// The lengths of a folder's index and mailbox files.
+struct FolderSizes {
+    std::uint64_t index = 0;
+    std::uint64_t mailbox = 0;
+};
+
 // Files the finished message file `messageFile` (a received message whose lines end in CR LF) into
 // the folder: its lines go to the mailbox with CR LF line ends, then its index record, status
-// unread, fields taken from the message's first bytes, body size the bytes appended.
-StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder,
-                                  const std::string& messageFile);
+// unread, fields taken from the message's first bytes, body size the bytes appended. A message
+// file longer than the 32-bit body size holds is refused (WriteFailed) before anything is written.
+// When stored, `sizesAfter` (if given) receives both folder files' lengths with the message in.
+StoreResult AppendReceivedMessage(std::string_view mailDirPath, std::string_view folder, const std::string& messageFile,
+                                  FolderSizes* sizesAfter = nullptr);
+// The same for a message held in memory: the stored bytes are those AppendReceivedMessage stores
+// for a file holding `text`.
+StoreResult AppendReceivedText(std::string_view mailDirPath, std::string_view folder, std::string_view text,
+                               FolderSizes* sizesAfter = nullptr);
 
 // Saves a composition into 保存したメール: the body bytes as they are, and a record with status
 // read, the saving time as arrival date, an empty header date and kSavedMailer. The sender,

@@ -26,4 +26,12 @@ inline std::string cnvFileName(const std::string& messageTempFile)
     return messageTempFile + "cnv";
 }
 
+// Where a message that could not be filed is kept: the folder path, ".kept." and the message's id
+// as a file-name text (idText). One file per id: a later failure of the same message replaces it,
+// and filing the message removes it.
+inline std::string keptFileName(const std::string& folderPath, const std::string& idText)
+{
+    return folderPath + ".kept." + idText;
+}
+
 } // namespace orvalink::folders

@@ -1,7 +1,6 @@
 #include "mail/engine/Pop3Engine.h"
 
 #include "mail/engine/Pop3Texts.h"
-#include "mail/engine/UidlRecord.h"
 
 #include <algorithm>
 #include <climits>
@@ -58,22 +57,34 @@ int clampToInt(std::int64_t value)
     return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT_MAX));
 }
 
-std::string format(const char* pattern, int a, int b)
+std::string format(const char* pattern, int a, int b = 0, int c = 0)
 {
     char text[256];
-    std::snprintf(text, sizeof text, pattern, a, b);
+    std::snprintf(text, sizeof text, pattern, a, b, c);
     return text;
 }
 
-// A reply as the error list shows it: control bytes become spaces.
+// A reply as the error list shows it, after "サーバーの応答: ": control bytes become spaces.
 std::string replyText(std::string_view line)
 {
     std::string text(line);
     for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = ' ';
-    return text;
+    return std::string(texts::kServerReply) + text;
 }
+
+// An error line about message `number` starts with its name, so that the list says which message
+// each line is about; lines from the filing that do not, get it in front.
+std::string aboutMessage(int number, std::string text)
+{
+    const std::string name = format(texts::kMessageName, number);
+    if (text.rfind(name, 0) == 0)
+        return text;
+    return name + ": " + text;
+}
+
+constexpr int kMaxMessageMegabytes = static_cast<int>(Pop3Engine::kMaxMessageSize / (1024 * 1024));
 
 } // namespace
 
@@ -186,13 +197,15 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
                 m_listing = false;
                 afterUidl(step);
             } else {
-                handleUidlLine(line);
+                handleUidlLine(line, step);
             }
             return;
         }
         if (ok) {
             m_uidl = true;
             m_listing = true;
+            m_listingLines = 0;
+            m_listingBytes = 0;
         } else if (line.substr(0, 4) == "-ERR") {
             // No UIDL: every message is fetched, as a server without ids has always been served.
             afterUidl(step);
@@ -206,32 +219,48 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
         const int size = replyNumbers(line).second;
         step.events.push_back({Pop3Event::Kind::MessageLine, format(texts::kListFormat, m_current, size)});
         // The bar moves by the same sizes that made its range.
-        m_progressTotal += m_toFetchSizes.empty() ? size : m_toFetchSizes[m_fetchIndex - 1];
-        step.events.push_back({Pop3Event::Kind::ProgressPosition, {}, clampToInt(m_progressTotal)});
+        if (m_sizesListed) {
+            const auto listed = m_sizes.find(m_current);
+            m_messageSize = listed == m_sizes.end() ? 0 : listed->second;
+        } else {
+            m_messageSize = size;
+        }
+        m_messageBytes = 0;
+        m_progressShown = m_progressTotal;
+        if (size > kMaxMessageSize) {
+            // Not retrieved at all: the bar counts it as done, the list names it.
+            notFiled(m_current, format(texts::kTooLarge, m_current, size, kMaxMessageMegabytes), step);
+            m_progressTotal += m_messageSize;
+            step.events.push_back({Pop3Event::Kind::ProgressPosition, {}, clampToInt(m_progressTotal)});
+            listNext(step);
+            return;
+        }
         step.send += "RETR " + std::to_string(m_current) + "\r\n";
         m_state = Retrieving;
         m_phase = DataPhase::StatusLine;
+        m_overLimit = false;
         return;
     }
     case SizesSent:
         if (m_listing) {
             if (line == ".") {
                 m_listing = false;
+                m_sizesListed = true;
                 std::int64_t total = 0;
-                for (std::int64_t& size : m_toFetchSizes) {
-                    size = std::max<std::int64_t>(size, 0);
-                    total += size;
-                }
+                for (const auto& [number, size] : m_sizes)
+                    if (wanted(number))
+                        total += size;
                 step.events.push_back({Pop3Event::Kind::ProgressRange, {}, clampToInt(total)});
                 startFetching(step);
             } else {
-                handleSizeLine(line);
+                handleSizeLine(line, step);
             }
             return;
         }
         if (ok) {
             m_listing = true;
-            m_toFetchSizes.assign(m_toFetch.size(), -1);
+            m_listingLines = 0;
+            m_listingBytes = 0;
         } else if (line.substr(0, 4) == "-ERR") {
             // No sizes told: the bar keeps the STAT size and moves by each LIST n size, as without ids.
             startFetching(step);
@@ -242,8 +271,8 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
     case Retrieving:
         if (!ok)
             return fail(replyText(line), step, false);
-        if (const std::string error = m_sink.beginMessage(m_current); !error.empty()) {
-            step.events.push_back({Pop3Event::Kind::Error, error});
+        if (std::string error = m_sink.beginMessage(m_current); !error.empty()) {
+            notFiled(m_current, std::move(error), step);
             m_messageOpen = false;
         } else {
             m_messageOpen = true;
@@ -269,51 +298,62 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
     }
 }
 
-void Pop3Engine::handleUidlLine(std::string_view line)
+bool Pop3Engine::listingFull(std::string_view line, Pop3Step& step)
 {
+    // Each line kept costs its bytes and a map entry; a listing that goes past the STAT count or the
+    // byte ceiling is not a listing of this mailbox.
+    ++m_listingLines;
+    m_listingBytes += line.size() + 64;
+    if (m_listingLines <= static_cast<std::int64_t>(m_messageCount) + kListingMargin &&
+        m_listingBytes <= kMaxListingBytes)
+        return false;
+    fail(texts::kListingTooLong, step, true);
+    return true;
+}
+
+void Pop3Engine::handleUidlLine(std::string_view line, Pop3Step& step)
+{
+    if (listingFull(line, step))
+        return;
     const std::size_t space = line.find(' ');
     const int number = readNumber(line);
     if (number < 1 || number > m_messageCount || space == std::string_view::npos)
         return;
-    // A server lists its messages in order; a number out of order or repeated is not believed.
-    if (number <= m_lastListed)
-        return;
-    m_lastListed = number;
-    std::string_view id = line.substr(space + 1);
-    while (!id.empty() && id.front() == ' ')
-        id.remove_prefix(1);
-    id = id.substr(0, id.find(' '));
-    if (m_filedIds.count(std::string(id)) != 0)
-        return;
-    m_toFetch.push_back(number);
-    m_toFetchIds.emplace_back(UidlRecord::validId(id) ? std::string(id) : std::string());
+    // The id is the whole rest of the line: cutting it could make two messages share one.
+    const auto [at, added] = m_ids.emplace(number, std::string(line.substr(space + 1)));
+    if (added && m_filedIds.count(at->second) != 0)
+        ++m_filedListed;
 }
 
-void Pop3Engine::handleSizeLine(std::string_view line)
+void Pop3Engine::handleSizeLine(std::string_view line, Pop3Step& step)
 {
+    if (listingFull(line, step))
+        return;
     const std::size_t space = line.find(' ');
     if (space == std::string_view::npos)
         return;
     const int number = readNumber(line);
-    const auto at = std::lower_bound(m_toFetch.begin(), m_toFetch.end(), number);
-    if (at == m_toFetch.end() || *at != number)
-        return;
-    std::int64_t& size = m_toFetchSizes[static_cast<std::size_t>(at - m_toFetch.begin())];
-    // A number named twice keeps its first size.
-    if (size >= 0)
+    if (number < 1 || number > m_messageCount)
         return;
     std::string_view rest = line.substr(space + 1);
     while (!rest.empty() && rest.front() == ' ')
         rest.remove_prefix(1);
-    size = readNumber(rest);
+    // A number named twice keeps its first size.
+    m_sizes.emplace(number, readNumber(rest));
+}
+
+bool Pop3Engine::wanted(int number) const
+{
+    const auto id = m_ids.find(number);
+    return id == m_ids.end() || m_filedIds.count(id->second) == 0;
 }
 
 void Pop3Engine::afterUidl(Pop3Step& step)
 {
     // With ids, the messages filed before are left out: the bar is to measure only what is fetched.
     // When every message is fetched after all, the STAT size already is that.
-    if (m_uidl && static_cast<int>(m_toFetch.size()) != m_messageCount) {
-        if (!m_toFetch.empty()) {
+    if (m_uidl && m_filedListed > 0) {
+        if (m_filedListed < m_messageCount) {
             step.send += "LIST\r\n";
             m_state = SizesSent;
             return;
@@ -325,35 +365,70 @@ void Pop3Engine::afterUidl(Pop3Step& step)
 
 void Pop3Engine::startFetching(Pop3Step& step)
 {
-    m_fetchIndex = 0;
     m_current = 0;
+    m_progressTotal = 0;
     listNext(step);
 }
 
 void Pop3Engine::listNext(Pop3Step& step)
 {
-    int next = 0;
-    if (m_uidl) {
-        if (m_fetchIndex < m_toFetch.size()) {
-            next = m_toFetch[m_fetchIndex];
-            m_currentId = m_toFetchIds[m_fetchIndex];
-            ++m_fetchIndex;
-        }
-    } else if (m_current < m_messageCount) {
-        next = m_current + 1;
-        m_currentId.clear();
-    }
-    if (next == 0) {
+    int next = m_current + 1;
+    // Only numbers with a filed id are passed over, so this loop is as long as the UIDL listing.
+    while (next <= m_messageCount && !wanted(next))
+        ++next;
+    if (next > m_messageCount) {
         sendQuit(step);
         return;
     }
     m_current = next;
+    const auto id = m_ids.find(next);
+    m_currentId = id == m_ids.end() ? std::string() : id->second;
     step.send += "LIST " + std::to_string(m_current) + "\r\n";
     m_state = ListSent;
 }
 
+void Pop3Engine::notFiled(int number, std::string text, Pop3Step& step)
+{
+    m_missedMessage = true;
+    step.events.push_back({Pop3Event::Kind::Error, aboutMessage(number, std::move(text))});
+}
+
+void Pop3Engine::countMessageBytes(std::int64_t bytes, Pop3Step& step)
+{
+    if (bytes <= 0 || m_state != Retrieving)
+        return;
+    const std::int64_t before = m_messageBytes;
+    m_messageBytes += bytes;
+    // One position for each step mark passed, so the events do not depend on how reads fell.
+    for (std::int64_t mark = (before / kProgressStep + 1) * kProgressStep; mark <= m_messageBytes;
+         mark += kProgressStep) {
+        const std::int64_t position = m_progressTotal + std::min(mark, m_messageSize);
+        if (position <= m_progressShown)
+            break;
+        m_progressShown = position;
+        step.events.push_back({Pop3Event::Kind::ProgressPosition, {}, clampToInt(position)});
+    }
+    if (!m_overLimit && m_messageBytes > kMaxMessageSize) {
+        m_overLimit = true;
+        if (m_messageOpen) {
+            abandonCurrent();
+            notFiled(m_current, format(texts::kGrewTooLarge, m_current, kMaxMessageMegabytes), step);
+        }
+    }
+    if (m_overLimit && m_messageBytes > 2 * kMaxMessageSize) {
+        // A message that does not end is not a message: nothing more can be read from this server.
+        fail(format(texts::kNeverEnds, m_current), step, true);
+    }
+}
+
 void Pop3Engine::handleData(std::string_view& bytes, Pop3Step& step)
 {
+    // Every byte taken counts for the bar and the size limit before anything else happens.
+    const auto consume = [&](std::size_t n) {
+        bytes.remove_prefix(n);
+        countMessageBytes(static_cast<std::int64_t>(n), step);
+        return !m_finished;
+    };
     while (!bytes.empty()) {
         const char c = bytes.front();
         switch (m_phase) {
@@ -361,18 +436,21 @@ void Pop3Engine::handleData(std::string_view& bytes, Pop3Step& step)
             return;
         case DataPhase::LineStart:
             if (c == '.') {
-                bytes.remove_prefix(1);
                 m_phase = DataPhase::Dot;
+                if (!consume(1))
+                    return;
             } else {
                 m_phase = DataPhase::InLine;
             }
             break;
         case DataPhase::Dot:
             if (c == '\r') {
-                bytes.remove_prefix(1);
                 m_phase = DataPhase::DotCr;
+                if (!consume(1))
+                    return;
             } else if (c == '\n') {
-                bytes.remove_prefix(1);
+                if (!consume(1))
+                    return;
                 return endOfMessage(step);
             } else {
                 // A stuffed line: its first dot goes.
@@ -381,7 +459,8 @@ void Pop3Engine::handleData(std::string_view& bytes, Pop3Step& step)
             break;
         case DataPhase::DotCr:
             if (c == '\n') {
-                bytes.remove_prefix(1);
+                if (!consume(1))
+                    return;
                 return endOfMessage(step);
             }
             emitData("\r");
@@ -391,9 +470,10 @@ void Pop3Engine::handleData(std::string_view& bytes, Pop3Step& step)
             const char* lf = static_cast<const char*>(std::memchr(bytes.data(), '\n', bytes.size()));
             const std::size_t take = lf ? static_cast<std::size_t>(lf - bytes.data()) + 1 : bytes.size();
             emitData(bytes.substr(0, take));
-            bytes.remove_prefix(take);
             if (lf)
                 m_phase = DataPhase::LineStart;
+            if (!consume(take))
+                return;
             if (m_dataOut.size() >= kDataFlush)
                 flushData(step);
             break;
@@ -416,8 +496,8 @@ void Pop3Engine::flushData(Pop3Step& step)
     m_dataOut.clear();
     if (!m_messageOpen)
         return;
-    if (const std::string error = m_sink.writeMessageData(data); !error.empty()) {
-        step.events.push_back({Pop3Event::Kind::Error, error});
+    if (std::string error = m_sink.writeMessageData(data); !error.empty()) {
+        notFiled(m_current, std::move(error), step);
         abandonCurrent();
     }
 }
@@ -443,6 +523,9 @@ void Pop3Engine::endOfMessage(Pop3Step& step)
     const std::string id = std::move(m_currentId);
     const bool file = m_messageOpen;
     m_messageOpen = false;
+    m_progressTotal += m_messageSize;
+    m_progressShown = m_progressTotal;
+    step.events.push_back({Pop3Event::Kind::ProgressPosition, {}, clampToInt(m_progressTotal)});
     // The next command is due before the message is filed, so the server can answer it meanwhile.
     listNext(step);
     if (m_sendNow && !step.send.empty()) {
@@ -451,7 +534,7 @@ void Pop3Engine::endOfMessage(Pop3Step& step)
     }
     if (file)
         for (std::string& error : m_sink.completeMessage(number, id))
-            step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
+            notFiled(number, std::move(error), step);
 }
 
 void Pop3Engine::sendQuit(Pop3Step& step)
@@ -480,11 +563,14 @@ void Pop3Engine::finish(Pop3Step& step)
     if (m_finished)
         return;
     m_finished = true;
-    if (m_outcome == Pop3Outcome::Running)
-        m_outcome = Pop3Outcome::Done;
     abandonCurrent();
-    for (std::string& error : m_sink.downloadEnded())
+    for (std::string& error : m_sink.downloadEnded()) {
+        // What the sink could not finish (recording the ids) means messages come again.
+        m_missedMessage = true;
         step.events.push_back({Pop3Event::Kind::Error, std::move(error)});
+    }
+    if (m_outcome == Pop3Outcome::Running)
+        m_outcome = m_missedMessage ? Pop3Outcome::Failed : Pop3Outcome::Done;
     step.events.push_back({Pop3Event::Kind::Finished, {}});
 }
 

@@ -6,22 +6,36 @@
 // the server has ids and some message is new) LIST for the sizes of all messages, then LIST n /
 // RETR n for each message to fetch, then QUIT. Nothing is deleted on the server.
 //
+// Which messages are fetched: the server's messages are 1 to the STAT count. With UIDL, a message
+// whose id is among the ids already filed is left out; every other one is fetched, also one the
+// listing leaves out or names out of order (it has no id then, so it is not remembered). An id is
+// everything after the number and its one separating space, bytes as they are. Numbers beyond the
+// STAT count are passed over; a number named twice keeps its first id.
+//
 // The progress bar's range is the STAT size; when UIDL leaves some messages out, it becomes the sum
-// of the listed sizes of the messages that will be fetched, so that the bar fills on every download
-// and not only on the first. Its position is the sum of those sizes up to the message being
-// retrieved (it moves as each message starts).
+// of the sizes the listing of all sizes gives for the messages that will be fetched, so that the
+// bar fills on every download and not only on the first. Its position moves with the bytes of each
+// message as they arrive (in steps of kProgressStep, never past that message's size) and reaches
+// the sum of the sizes up to and including a message when that message ends.
 //
 // Replies are framed into lines whatever the reads look like: a reply may come one byte per read,
 // several replies may come in one read, a message's "." line together with the next reply. A
 // message ends at its terminating "." line (the LIST size only moves the progress bar); a line the
 // server byte-stuffed loses its extra leading dot. Message data streams to the sink as it arrives,
-// so memory does not grow with the size of a message.
+// so memory does not grow with the size of a message. Memory does not grow with a listing either:
+// a UIDL or LIST listing of more lines than the STAT count (plus kListingMargin) or of more than
+// kMaxListingBytes ends the download.
+//
+// A message larger than kMaxMessageSize is not filed: when LIST n says so it is not retrieved at
+// all; when its data grows past the limit it is read to its end and dropped (and when it goes on
+// for as much again, the download ends there). The download goes on with the next message.
 //
 // A negative or unexpected reply, a reply line too long to be one, 60 seconds of silence (the glue
 // calls timedOut()) or a connection that closes before the conversation ended: the text goes to the
 // error list, QUIT is sent when the connection is still there, a message being received is
 // abandoned (nothing of it filed) and the download ends as Failed, so the window stays open and
-// shows what went wrong.
+// shows what went wrong. A download in which any message was not filed (the sink refused it, it
+// was too large) ends as Failed too, with each such message named in the error list.
 //
 // The glue, for one download:
 //   connected          make the engine (state 1, waiting for the greeting), start the timer
@@ -39,6 +53,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -56,6 +71,8 @@ public:
 
     // Message `number` of the server starts. Its file must start empty. An error text (non-empty)
     // means it cannot be kept: the engine still reads the message to its end but passes nothing on.
+    // Every text about a message goes to the error list starting with "第nメール" (put in front
+    // when the text does not start with it).
     virtual std::string beginMessage(int number) = 0;
 
     // The next bytes of the message as the server sent them (line ends as received, the byte
@@ -63,8 +80,9 @@ public:
     // kept: the engine calls abandonMessage and skips the rest of the message.
     virtual std::string writeMessageData(std::string_view data) = 0;
 
-    // The terminating line arrived: file the message. `uniqueId` is its UIDL id, empty when the
-    // server has none. Returns the texts for the error list (none when the message was filed).
+    // The terminating line arrived: file the message. `uniqueId` is its UIDL id exactly as the
+    // server sent it (any bytes), empty when the server has none for it. Returns the texts for the
+    // error list; any text means the message was not filed and the download ends as Failed.
     virtual std::vector<std::string> completeMessage(int number, std::string_view uniqueId) = 0;
 
     // The message will not be completed (connection dropped, error, time-out, abort, write
@@ -72,7 +90,8 @@ public:
     virtual void abandonMessage(int number) = 0;
 
     // The conversation is over (called once, before the Finished event): work the sink put off
-    // until the end is done now. Returns texts for the error list.
+    // until the end is done now. Returns texts for the error list; any text makes the download
+    // end as Failed.
     virtual std::vector<std::string> downloadEnded() { return {}; }
 };
 
@@ -141,6 +160,13 @@ public:
     static constexpr int kTimeoutSeconds = 60;
     // The longest reply line taken (RFC 1939 allows 512 bytes); a longer one ends the download.
     static constexpr std::size_t kMaxReplyLine = 4096;
+    // The largest message filed, counted in bytes as the server sends them.
+    static constexpr std::int64_t kMaxMessageSize = 64 * 1024 * 1024;
+    // Lines a listing may have beyond the STAT count, and the bytes all its lines may take.
+    static constexpr std::int64_t kListingMargin = 16;
+    static constexpr std::size_t kMaxListingBytes = 16 * 1024 * 1024;
+    // The progress bar moves within a message each time this many more bytes of it arrived.
+    static constexpr std::int64_t kProgressStep = 16 * 1024;
 
     // `filedIds` are the UIDL ids of messages already filed for this account; messages with those
     // ids are neither listed nor retrieved. The sink must outlive the engine. The engine starts in
@@ -178,12 +204,16 @@ private:
     bool inMessageData() const;
     void handleLine(std::string_view line, Pop3Step& step);
     void handleData(std::string_view& bytes, Pop3Step& step);
-    void handleUidlLine(std::string_view line);
-    void handleSizeLine(std::string_view line);
+    void handleUidlLine(std::string_view line, Pop3Step& step);
+    void handleSizeLine(std::string_view line, Pop3Step& step);
+    bool listingFull(std::string_view line, Pop3Step& step);
+    bool wanted(int number) const;
     void afterUidl(Pop3Step& step);
     void startFetching(Pop3Step& step);
     void listNext(Pop3Step& step);
     void endOfMessage(Pop3Step& step);
+    void countMessageBytes(std::int64_t bytes, Pop3Step& step);
+    void notFiled(int number, std::string text, Pop3Step& step);
     void abandonCurrent();
     void fail(std::string_view text, Pop3Step& step, bool disconnect);
     void sendQuit(Pop3Step& step);
@@ -204,16 +234,27 @@ private:
     std::int64_t m_mailboxSize = 0;
     bool m_uidl = false;
     bool m_listing = false; // inside a multi-line answer (UIDL or LIST)
-    // Messages to fetch, in server order; without UIDL the numbers 1..count are produced on the fly.
-    std::vector<int> m_toFetch;
-    std::vector<std::string> m_toFetchIds;
-    // Their sizes from the listing of all sizes (0 for one it did not name); empty without it.
-    std::vector<std::int64_t> m_toFetchSizes;
-    std::size_t m_fetchIndex = 0;
-    int m_lastListed = 0;
+    std::int64_t m_listingLines = 0;
+    std::size_t m_listingBytes = 0;
+    // The UIDL ids by message number, and how many of them were filed before.
+    std::map<int, std::string> m_ids;
+    int m_filedListed = 0;
+    // The sizes from the listing of all sizes, by message number; m_sizesListed once it was read.
+    std::map<int, std::int64_t> m_sizes;
+    bool m_sizesListed = false;
     int m_current = 0;
     std::string m_currentId;
+
+    // The bar: the sizes of the messages before the current one, the current one's size, the bytes
+    // of it received so far and the position last shown.
     std::int64_t m_progressTotal = 0;
+    std::int64_t m_messageSize = 0;
+    std::int64_t m_messageBytes = 0;
+    std::int64_t m_progressShown = 0;
+    // Some message of this download was not filed: it ends as Failed.
+    bool m_missedMessage = false;
+    // The current message grew past kMaxMessageSize: the rest of it is read and dropped.
+    bool m_overLimit = false;
 
     bool m_finished = false;
 

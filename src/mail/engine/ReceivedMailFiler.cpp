@@ -25,21 +25,6 @@ std::string textWith(const char* pattern, int number, const std::string& name)
     return text;
 }
 
-// The folder files reach the disk before the message's id is recorded as filed.
-void syncFolderFiles(const std::string& mailDir)
-{
-    const auto folder = folders::folderFsPath(mailDir, folders::kReceivedFolder);
-    if (!folder)
-        return;
-    for (const char* extension : {".mbx", ".idx"}) {
-        const int fd = ::open((*folder + extension).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fdatasync(fd);
-            ::close(fd);
-        }
-    }
-}
-
 } // namespace
 
 ReceivedMailFiler::ReceivedMailFiler(std::string mailDirPath, UidlRecord* record)
@@ -57,18 +42,27 @@ ReceivedMailFiler::~ReceivedMailFiler()
     m_remover.drain();
 }
 
+namespace {
+
+std::vector<std::string> cannotRecord(const UidlRecord& record)
+{
+    char text[4096];
+    std::snprintf(text, sizeof text, texts::kCannotRecord, platform::utf8ToCp932(record.path()).c_str());
+    return {text};
+}
+
+} // namespace
+
 std::vector<std::string> ReceivedMailFiler::recordFiledIds()
 {
-    if (!m_record || m_filedIds.empty())
-        return {};
-    syncFolderFiles(m_mailDir);
-    const bool recorded = m_record->add(m_filedIds);
-    m_filedIds.clear();
-    if (recorded)
-        return {};
-    char text[4096];
-    std::snprintf(text, sizeof text, texts::kCannotRecord, platform::utf8ToCp932(m_record->path()).c_str());
-    return {text};
+    std::vector<std::string> errors = std::move(m_recordErrors);
+    m_recordErrors.clear();
+    if (!m_record || m_unconfirmed == 0)
+        return errors;
+    m_unconfirmed = 0;
+    if (!m_record->confirm() && errors.empty())
+        errors = cannotRecord(*m_record);
+    return errors;
 }
 
 std::vector<std::string> ReceivedMailFiler::downloadEnded()
@@ -101,6 +95,8 @@ std::string ReceivedMailFiler::beginMessage(int number)
     if (m_fd < 0)
         return textWith(texts::kCannotCreate, number, platform::utf8ToCp932(m_messageFile));
     m_buffer.clear();
+    m_stored.clear();
+    m_inMemory = true;
     m_number = number;
     return {};
 }
@@ -131,6 +127,12 @@ std::string ReceivedMailFiler::writeMessageData(std::string_view data)
 
 bool ReceivedMailFiler::flush()
 {
+    if (m_inMemory && m_stored.size() + m_buffer.size() <= kInMemoryLimit) {
+        m_stored.append(m_buffer);
+    } else {
+        m_inMemory = false;
+        std::string().swap(m_stored);
+    }
     std::string_view rest = m_buffer;
     while (!rest.empty()) {
         const ssize_t n = ::write(m_fd, rest.data(), rest.size());
@@ -166,15 +168,26 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         ::unlink(m_messageFile.c_str());
         return {textWith(texts::kCannotWrite, number, {})};
     }
-    FilingResult result = fileReceivedMessage(m_mailDir, m_messageFile, number,
-                                              [this](const std::string& path) { m_remover.remove(path); });
+    const WorkFileRemover remove = [this](const std::string& path) { m_remover.remove(path); };
+    FilingResult result = m_inMemory ? fileReceivedText(m_mailDir, m_messageFile, m_stored, number, remove, uniqueId)
+                                     : fileReceivedMessage(m_mailDir, m_messageFile, number, remove, uniqueId);
+    m_stored.clear();
     if (!result.filed)
         return std::move(result.errors);
     ++m_filed;
-    if (m_record && !uniqueId.empty()) {
-        m_filedIds.emplace_back(uniqueId);
-        if (m_filedIds.size() >= kIdBatch)
-            return recordFiledIds();
+    if (!m_record || uniqueId.empty())
+        return {};
+    // The message is filed whatever becomes of its id: a record that fails is said once, when the
+    // download ends (a text returned here would name the message as not filed).
+    if (!m_record->addFiled(uniqueId, result.sizes.index, result.sizes.mailbox)) {
+        if (m_recordErrors.empty())
+            m_recordErrors = cannotRecord(*m_record);
+        return {};
+    }
+    if (++m_unconfirmed >= kIdBatch) {
+        m_unconfirmed = 0;
+        if (!m_record->confirm() && m_recordErrors.empty())
+            m_recordErrors = cannotRecord(*m_record);
     }
     return {};
 }

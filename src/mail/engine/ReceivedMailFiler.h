@@ -5,10 +5,12 @@
 // files it with fileReceivedMessage() when it is complete, and records its UIDL id. A message that
 // is abandoned leaves no file behind.
 //
-// Ids are recorded in batches: after every kIdBatch filed messages and when the download ends, the
-// folder files are forced to the disk first and then the ids written. A crash in between costs at
-// most one batch fetched again, never an id of a message that is not on disk. Work files are
-// deleted on a thread of their own; all are gone when the download ends.
+// Each filed message's id is recorded right after its append, so a killed download fetches again
+// at most the message it was filing. Forcing files to the disk costs milliseconds each, so that is
+// done for a batch: after every kIdBatch filed messages and when the download ends the folder files
+// are forced to the disk and then the record (UidlRecord::confirm); until then the record trusts
+// an id only as far as the folder files show its message. Work files are deleted on a thread of
+// their own; all are gone when the download ends.
 //
 //   UidlRecord record(mailDirPath, account.popServer, account.popAccount);
 //   ReceivedMailFiler filer(mailDirPath, &record);
@@ -37,9 +39,14 @@ public:
     std::vector<std::string> downloadEnded() override;
 
     static constexpr std::size_t kIdBatch = 100;
+    // Messages up to this size (stored form) are also kept in memory while they arrive and filed
+    // from there (fileReceivedText); larger ones are filed from their message file, so that a huge
+    // message costs no more memory than a chunk.
+    static constexpr std::size_t kInMemoryLimit = 1024 * 1024;
 
-    // Records the ids of the messages filed so far (also done by downloadEnded and the
-    // destructor). Returns texts for the error list.
+    // Forces the folder files and the ids recorded so far to the disk (also done by downloadEnded
+    // and the destructor). Returns texts for the error list: that ids could not be recorded, here
+    // or since the last call.
     std::vector<std::string> recordFiledIds();
 
     // Messages filed by this filer.
@@ -55,9 +62,12 @@ private:
     int m_fd = -1;
     int m_number = 0;
     std::string m_buffer;
+    std::string m_stored; // the message file's bytes so far, while within kInMemoryLimit
+    bool m_inMemory = false;
     int m_filed = 0;
-    std::vector<std::string> m_filedIds; // filed, not yet recorded
-    DeferredRemover m_remover;           // the work files of filed messages
+    std::size_t m_unconfirmed = 0;           // ids recorded since the last confirmation
+    std::vector<std::string> m_recordErrors; // said when the download ends
+    DeferredRemover m_remover;               // the work files of filed messages
 };
 
 } // namespace orvalink::mail

@@ -4,6 +4,7 @@
 #include "folders/store/TempFileNames.h"
 #include "kanji/KanjiConverter.h"
 #include "mail/engine/Pop3Texts.h"
+#include "mail/engine/UidlRecord.h"
 #include "platform/text/Cp932.h"
 
 #include <cerrno>
@@ -334,10 +335,14 @@ std::string textWithNumber(const char* pattern, int number, const std::string& n
     return text;
 }
 
-FilingResult notFiled(const std::string& file, int number)
+// `keptName` empty: a new name (keepFile); otherwise that name, replacing an earlier copy.
+FilingResult notFiled(const std::string& file, int number, const std::string& keptName)
 {
     FilingResult result;
-    result.keptFile = keepFile(file);
+    if (keptName.empty())
+        result.keptFile = keepFile(file);
+    else if (::rename(file.c_str(), keptName.c_str()) == 0)
+        result.keptFile = keptName;
     if (result.keptFile.empty())
         result.errors.push_back(textWithNumber(texts::kLost, number, {}));
     else
@@ -411,7 +416,7 @@ bool joinSubjectPassFile(const std::string& inputPath, const std::string& output
 }
 
 FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
-                                 const WorkFileRemover& remove)
+                                 const WorkFileRemover& remove, std::string_view uniqueId)
 {
     const auto removeDone = [&remove](const std::string& path) {
         if (remove)
@@ -421,28 +426,85 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
     };
     const std::string tab = folders::tabFileName(messageFile);
     const std::string cnv = folders::cnvFileName(messageFile);
+    const std::string kept = uniqueId.empty() ? std::string() : keptMessageFile(mailDirPath, uniqueId);
 
     if (!cleanupPassFile(messageFile, tab))
-        return notFiled(messageFile, number);
+        return notFiled(messageFile, number, kept);
     ::unlink(messageFile.c_str());
 
     if (!convertPrivately(tab, cnv)) {
         ::unlink(cnv.c_str());
-        return notFiled(tab, number);
+        return notFiled(tab, number, kept);
     }
     removeDone(tab);
 
     if (!joinSubjectPassFile(cnv, messageFile))
-        return notFiled(cnv, number);
+        return notFiled(cnv, number, kept);
     removeDone(cnv);
 
-    if (folders::AppendReceivedMessage(mailDirPath, folders::kReceivedFolder, messageFile) !=
-        folders::StoreResult::Stored)
-        return notFiled(messageFile, number);
-    removeDone(messageFile);
     FilingResult result;
+    if (folders::AppendReceivedMessage(mailDirPath, folders::kReceivedFolder, messageFile, &result.sizes) !=
+        folders::StoreResult::Stored)
+        return notFiled(messageFile, number, kept);
+    removeDone(messageFile);
+    // The copy kept by an earlier download that could not file this message is not needed now.
+    if (!kept.empty())
+        ::unlink(kept.c_str());
     result.filed = true;
     return result;
+}
+
+FilingResult fileReceivedText(const std::string& mailDirPath, const std::string& messageFile, std::string_view stored,
+                              int number, const WorkFileRemover& remove, std::string_view uniqueId)
+{
+    const std::string kept = uniqueId.empty() ? std::string() : keptMessageFile(mailDirPath, uniqueId);
+    static const kanji::KanjiConverter converter(kanji::KanjiConverter::Options{true, true});
+    const std::string text = joinSubjectPass(converter.convert(cleanupPass(stored)));
+    FilingResult result;
+    if (folders::AppendReceivedText(mailDirPath, folders::kReceivedFolder, text, &result.sizes) !=
+        folders::StoreResult::Stored) {
+        // What is kept is the message as the file steps would have left it; when that cannot be
+        // written, the message file as it came.
+        const std::string converted = folders::cnvFileName(messageFile);
+        const int fd = createWorkFile(converted);
+        bool written = fd >= 0 && writeAll(fd, text);
+        if (fd >= 0)
+            written = ::close(fd) == 0 && written;
+        if (!written) {
+            ::unlink(converted.c_str());
+            return notFiled(messageFile, number, kept);
+        }
+        ::unlink(messageFile.c_str());
+        return notFiled(converted, number, kept);
+    }
+    if (remove)
+        remove(messageFile);
+    else
+        ::unlink(messageFile.c_str());
+    if (!kept.empty())
+        ::unlink(kept.c_str());
+    result.filed = true;
+    return result;
+}
+
+std::string keptMessageFile(const std::string& mailDirPath, std::string_view uniqueId)
+{
+    const auto folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder);
+    if (!folder)
+        return {};
+    std::string idText = UidlRecord::fileNameText(uniqueId);
+    // A file name has at most 255 bytes: a long id is named by its length and a 64-bit hash.
+    if (idText.size() > 120) {
+        std::uint64_t hash = 14695981039346656037ull;
+        for (const char c : uniqueId) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 1099511628211ull;
+        }
+        char text[64];
+        std::snprintf(text, sizeof text, "%%H%zu-%016llx", uniqueId.size(), static_cast<unsigned long long>(hash));
+        idText = text;
+    }
+    return folders::keptFileName(*folder, idText);
 }
 
 } // namespace orvalink::mail

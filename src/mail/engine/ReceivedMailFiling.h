@@ -17,8 +17,13 @@
 //
 // A message is filed whole or not at all: when a step fails, the last complete file of the message
 // is kept in the mail directory under a name of its own, which the error text names, and nothing
-// is left half-written in the folder. Work files are created 0600. Every path here is a file-system
-// path (the mail directory as it is, the folder's name converted onto it: folders::folderFsPath).
+// is left half-written in the folder. A message with a UIDL id has one kept file (keptFileName),
+// replaced by each later failure and removed once the message is filed; one without an id gets a
+// new name for each failure (the message file's name, "." and the first free number). Work files are created 0600.
+// Every path here is a file-system path (the mail directory as it is, the folder's name converted onto it:
+// folders::folderFsPath).
+
+#include "folders/store/MailStore.h"
 
 #include <cstddef>
 #include <functional>
@@ -55,16 +60,29 @@ struct FilingResult {
     // Where the message was kept when it could not be filed, a file-system path (empty when filed
     // or lost); the error text names it in code page 932.
     std::string keptFile;
+    // When filed: both folder files' lengths with the message in.
+    folders::FolderSizes sizes;
 };
 
 // Deletes a work file (a file-system path) that no later step of this download names again.
 using WorkFileRemover = std::function<void(const std::string&)>;
 
-// Runs the four steps on the message file of message `number`, filing into 受信したメール of
-// the mail directory `mailDirPath`. On success no work file is left: the "tab" and "cnv" files and the filed message
-// file go through `remove` (at once when none is given), the raw message file is deleted at once because the third step
-// writes that name again.
+// Runs the four steps on the message file of message `number` (UIDL id `uniqueId`, empty when the
+// server gives none), filing into 受信したメール of the mail directory `mailDirPath`. On success no work file is left:
+// the "tab" and "cnv" files and the filed message file go through `remove` (at once when none is given), the raw
+// message file is deleted at once because the third step writes that name again.
 FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
-                                 const WorkFileRemover& remove = {});
+                                 const WorkFileRemover& remove = {}, std::string_view uniqueId = {});
+
+// The same steps for a message whose stored form (the bytes of its message file) is also in memory:
+// the passes run on `stored` and the result is appended from memory, giving the very bytes the file
+// steps store; no "tab" or "cnv" file is written. The message file is the recovery copy: when the
+// message cannot be filed it is kept as above, once filed it goes through `remove`.
+FilingResult fileReceivedText(const std::string& mailDirPath, const std::string& messageFile, std::string_view stored,
+                              int number, const WorkFileRemover& remove = {}, std::string_view uniqueId = {});
+
+// The kept file of the message with UIDL id `uniqueId` (not empty) in the mail directory; empty
+// while no mail directory is set.
+std::string keptMessageFile(const std::string& mailDirPath, std::string_view uniqueId);
 
 } // namespace orvalink::mail

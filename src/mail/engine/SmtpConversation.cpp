@@ -47,21 +47,20 @@ void add(SmtpStep& into, SmtpStep step)
 
 } // namespace
 
-std::uint16_t smtpPortFromText(std::string_view portText)
+std::string SmtpConversation::refusal(const SmtpRequest& request)
 {
-    while (!portText.empty() && (portText.front() == ' ' || portText.front() == '\t'))
-        portText.remove_prefix(1);
-    while (!portText.empty() && (portText.back() == ' ' || portText.back() == '\t'))
-        portText.remove_suffix(1);
-    if (portText.empty() || portText.size() > 5)
-        return kDefaultSmtpPort;
-    unsigned value = 0;
-    for (char c : portText) {
-        if (!isDigit(c))
-            return kDefaultSmtpPort;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefaultSmtpPort;
+    if (!request.account)
+        return std::string(kErrorNoAccount);
+    const MailAccount& account = *request.account;
+    if (hasLineBreak(account.emailAddress) || hasLineBreak(request.to))
+        return std::string(kErrorLineBreakInAddress);
+    if (!isMailbox(account.emailAddress))
+        return badFromAddressText();
+    if (!isMailbox(request.to))
+        return badToAddressText();
+    if (!accountPort(account.smtpPort, kDefaultSmtpPort))
+        return badSmtpPortText(account.smtpPort);
+    return {};
 }
 
 SmtpStart SmtpConversation::start(const SmtpRequest& request)
@@ -69,15 +68,10 @@ SmtpStart SmtpConversation::start(const SmtpRequest& request)
     SmtpStart result;
     if (running())
         return result;
-    if (!request.account) {
-        result.message = kErrorNoAccount;
+    result.message = refusal(request);
+    if (!result.message.empty())
         return result;
-    }
     const MailAccount& account = *request.account;
-    if (hasLineBreak(account.emailAddress) || hasLineBreak(request.to)) {
-        result.message = kErrorLineBreakInAddress;
-        return result;
-    }
     m_helloName = plainHostName(request.localHostName);
     m_sender = account.emailAddress;
     m_recipient = request.to;
@@ -94,7 +88,7 @@ SmtpStart SmtpConversation::start(const SmtpRequest& request)
     m_state = SmtpState::WaitGreeting;
     result.connect = true;
     result.host = account.smtpServer;
-    result.port = smtpPortFromText(account.smtpPort);
+    result.port = *accountPort(account.smtpPort, kDefaultSmtpPort);
     return result;
 }
 

@@ -24,6 +24,7 @@
 // at state 1 on a new connection.
 
 #include "mail/engine/MailAccount.h"
+#include "mail/engine/MailAddress.h"
 #include "mail/engine/MailText.h"
 
 #include <cstddef>
@@ -56,12 +57,8 @@ inline constexpr std::string_view kServiceName = "smtp";
 inline constexpr std::string_view kServiceProtocol = "tcp";
 
 inline constexpr int kReplyTimeoutSeconds = 60;
-inline constexpr std::uint16_t kDefaultSmtpPort = 25;
 // How much one read asks for.
 inline constexpr std::size_t kReceiveBufferSize = 65536;
-
-// "SMTP PortNo"n when it names a port (decimal 1-65535, blanks around it allowed), 25 otherwise.
-std::uint16_t smtpPortFromText(std::string_view portText);
 
 enum class SmtpState {
     None = 0,
@@ -97,6 +94,8 @@ struct SmtpStart {
     std::string host;
     std::uint16_t port = kDefaultSmtpPort;
     std::string message;
+
+    bool operator==(const SmtpStart&) const = default;
 };
 
 // What the glue does after each call, in this order: write `send` on the connection (all of it,
@@ -118,8 +117,14 @@ public:
     static constexpr std::size_t kMaxReplyLine = 2048;
 
     // Begins a conversation: checks the request, builds the mail text, and says where to connect.
-    // Ignored (connect false, no message) while a conversation runs.
+    // Ignored (connect false, no message) while a conversation runs. Refused with a message, and
+    // nothing to connect to, when the account's address or the To text is not one mailbox
+    // (isMailbox) or "SMTP PortNo" names no port (accountPort).
     SmtpStart start(const SmtpRequest& request);
+
+    // Why start() would refuse this request (its message), or an empty text when it would not: the
+    // window asks before it hands the mail to its thread, so a refusal never reaches a socket.
+    static std::string refusal(const SmtpRequest& request);
 
     // Bytes read from the connection, any amount, split anywhere.
     SmtpStep feed(std::string_view bytes);

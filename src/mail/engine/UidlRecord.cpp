@@ -1,34 +1,85 @@
 #include "mail/engine/UidlRecord.h"
 
 #include "folders/store/MailStore.h"
+#include "platform/text/ByteEscape.h"
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace orvalink::mail {
 
 namespace {
 
-// Letters, digits and a few safe marks stay; every other byte is written as %XX, so that the name
-// holds no "/" and stays the same whatever the account texts are.
-std::string nameText(std::string_view text)
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void appendHexByte(std::string& out, unsigned char c)
 {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string name;
-    for (const char ch : text) {
+    out.push_back('%');
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 15]);
+}
+
+// The E field of an id line.
+std::string escapeId(std::string_view id)
+{
+    std::string e;
+    e.reserve(id.size());
+    for (const char ch : id) {
         const auto c = static_cast<unsigned char>(ch);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-            c == '_') {
-            name.push_back(ch);
-        } else {
-            name.push_back('%');
-            name.push_back(kHex[c >> 4]);
-            name.push_back(kHex[c & 15]);
-        }
+        if (c < 0x21 || c > 0x7e || c == '%')
+            appendHexByte(e, c);
+        else
+            e.push_back(ch);
     }
-    return name;
+    return e;
+}
+
+// The id an E field stands for; nothing when the field is not exactly what escapeId writes.
+std::optional<std::string> unescapeId(std::string_view e)
+{
+    std::string id;
+    for (std::size_t i = 0; i < e.size(); ++i) {
+        const auto c = static_cast<unsigned char>(e[i]);
+        if (c < 0x21 || c > 0x7e)
+            return std::nullopt;
+        if (c != '%') {
+            id.push_back(e[i]);
+            continue;
+        }
+        if (i + 2 >= e.size())
+            return std::nullopt;
+        const int high = platform::hexDigitValue(e[i + 1]);
+        const int low = platform::hexDigitValue(e[i + 2]);
+        if (high < 0 || low < 0 || std::islower(static_cast<unsigned char>(e[i + 1])) ||
+            std::islower(static_cast<unsigned char>(e[i + 2])))
+            return std::nullopt;
+        const auto byte = static_cast<unsigned char>(high * 16 + low);
+        if (byte >= 0x21 && byte <= 0x7e && byte != '%')
+            return std::nullopt;
+        id.push_back(static_cast<char>(byte));
+        i += 2;
+    }
+    if (id.empty())
+        return std::nullopt;
+    return id;
+}
+
+std::optional<std::uint64_t> decimal(std::string_view text)
+{
+    std::uint64_t value = 0;
+    if (text.empty() || text.size() > 20)
+        return std::nullopt;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
 }
 
 bool writeAll(int fd, std::string_view bytes)
@@ -44,12 +95,87 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
+std::string readAll(const std::string& path)
+{
+    std::string bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return bytes;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+// Forces one folder file to the disk; its size afterwards (0 when it is missing), nothing when it
+// cannot be synced.
+std::optional<std::uint64_t> syncedSize(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return errno == ENOENT ? std::optional<std::uint64_t>(0) : std::nullopt;
+    struct stat st {};
+    const bool ok = ::fdatasync(fd) == 0 && ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!ok)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+struct UnconfirmedId {
+    std::size_t offset;
+    std::string id;
+    std::uint64_t indexSize;
+    std::uint64_t mailboxSize;
+};
+
+// Splits a line at its TABs.
+std::vector<std::string_view> fields(std::string_view line)
+{
+    std::vector<std::string_view> parts;
+    for (std::size_t tab = line.find('\t'); tab != std::string_view::npos; tab = line.find('\t')) {
+        parts.push_back(line.substr(0, tab));
+        line.remove_prefix(tab + 1);
+    }
+    parts.push_back(line);
+    return parts;
+}
+
 } // namespace
 
 UidlRecord::UidlRecord(const std::string& mailDirPath, std::string_view server, std::string_view user)
 {
-    if (const auto folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder))
-        m_path = *folder + "." + nameText(user) + "@" + nameText(server) + ".uidl";
+    if (const auto folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder)) {
+        m_folder = *folder;
+        m_path = *folder + "." + fileNameText(user) + "@" + fileNameText(server) + ".uidl";
+    }
+}
+
+UidlRecord::~UidlRecord()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::string UidlRecord::fileNameText(std::string_view text)
+{
+    std::string name;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+            c == '_')
+            name.push_back(ch);
+        else
+            appendHexByte(name, c);
+    }
+    return name;
 }
 
 bool UidlRecord::validId(std::string_view id)
@@ -67,61 +193,112 @@ std::set<std::string> UidlRecord::load() const
     std::set<std::string> ids;
     if (m_path.empty())
         return ids;
-    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return ids;
-    std::string bytes;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+    const std::string bytes = readAll(m_path);
+    std::vector<UnconfirmedId> unconfirmed;
     std::size_t start = 0;
-    for (std::size_t lf = bytes.find('\n'); lf != std::string::npos; lf = bytes.find('\n', start)) {
-        const std::string_view id(bytes.data() + start, lf - start);
-        if (validId(id))
-            ids.emplace(id);
-        start = lf + 1;
+    for (std::size_t lf = bytes.find('\n'); lf != std::string::npos; start = lf + 1, lf = bytes.find('\n', start)) {
+        const std::string_view line(bytes.data() + start, lf - start);
+        if (!line.starts_with('\t')) {
+            if (validId(line))
+                ids.emplace(line);
+            continue;
+        }
+        const std::vector<std::string_view> f = fields(line);
+        if (f.size() == 3 && f[1].empty()) {
+            const auto from = decimal(f[2]);
+            if (!from)
+                continue;
+            // Confirmed: from its offset on, the ids are on the disk with their messages.
+            std::erase_if(unconfirmed, [&](const UnconfirmedId& u) {
+                if (u.offset < *from)
+                    return false;
+                ids.insert(u.id);
+                return true;
+            });
+        } else if (f.size() == 4) {
+            auto id = unescapeId(f[1]);
+            const auto index = decimal(f[2]);
+            const auto mailbox = decimal(f[3]);
+            if (id && index && mailbox)
+                unconfirmed.push_back({start, std::move(*id), *index, *mailbox});
+        }
     }
+    if (unconfirmed.empty())
+        return ids;
+    // Lines written after the last confirmation: the folder files are forced to the disk first, so
+    // what they hold now is what a power cut would leave.
+    const auto index = syncedSize(m_folder + std::string(folders::kIndexSuffix));
+    const auto mailbox = syncedSize(m_folder + std::string(folders::kMailboxSuffix));
+    if (!index || !mailbox)
+        return ids;
+    for (UnconfirmedId& u : unconfirmed)
+        if (u.indexSize <= *index && u.mailboxSize <= *mailbox)
+            ids.insert(std::move(u.id));
     return ids;
+}
+
+bool UidlRecord::addFiled(std::string_view id, std::uint64_t indexSize, std::uint64_t mailboxSize)
+{
+    if (m_path.empty() || id.empty())
+        return false;
+    std::string line;
+    if (m_fd < 0) {
+        m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (m_fd < 0)
+            return false;
+        m_end = -1;
+    }
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0) {
+        ::close(std::exchange(m_fd, -1));
+        return false;
+    }
+    if (static_cast<std::int64_t>(st.st_size) != m_end) {
+        // Written by someone else since (or just opened). A line cut short by a crash is ended with
+        // a space, which no line holds: it can neither swallow this id nor pass for the id of a
+        // message that was never filed.
+        char last = '\n';
+        if (st.st_size > 0 && ::pread(m_fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+            line.append(" \n");
+        m_end = static_cast<std::int64_t>(st.st_size);
+    }
+    const std::int64_t lineStart = m_end + static_cast<std::int64_t>(line.size());
+    line += '\t' + escapeId(id) + '\t' + std::to_string(indexSize) + '\t' + std::to_string(mailboxSize) + '\n';
+    if (!writeAll(m_fd, line)) {
+        // Whatever part of the line went out is ended by the next open.
+        ::close(std::exchange(m_fd, -1));
+        return false;
+    }
+    m_end += static_cast<std::int64_t>(line.size());
+    if (m_unconfirmedFrom < 0)
+        m_unconfirmedFrom = lineStart;
+    return true;
+}
+
+bool UidlRecord::confirm()
+{
+    if (m_unconfirmedFrom < 0)
+        return true;
+    if (!syncedSize(m_folder + std::string(folders::kIndexSuffix)) ||
+        !syncedSize(m_folder + std::string(folders::kMailboxSuffix)))
+        return false;
+    if (m_fd < 0)
+        return false;
+    const std::string line = "\t\t" + std::to_string(m_unconfirmedFrom) + "\n";
+    if (!writeAll(m_fd, line)) {
+        ::close(std::exchange(m_fd, -1));
+        return false;
+    }
+    m_end += static_cast<std::int64_t>(line.size());
+    if (::fdatasync(m_fd) != 0)
+        return false;
+    m_unconfirmedFrom = -1;
+    return true;
 }
 
 bool UidlRecord::add(std::string_view id)
 {
-    if (!validId(id))
-        return false;
-    return add(std::vector<std::string>{std::string(id)});
-}
-
-bool UidlRecord::add(const std::vector<std::string>& ids)
-{
-    if (m_path.empty())
-        return false;
-    const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    std::string line;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-        // A line cut short by a crash is ended with a space, which no id holds: it can neither
-        // swallow this id nor pass for the id of a message that was never filed.
-        char last = '\n';
-        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-            line.append(" \n");
-    }
-    for (const std::string& id : ids) {
-        if (!validId(id))
-            continue;
-        line.append(id);
-        line.push_back('\n');
-    }
-    const bool ok = writeAll(fd, line) && ::fdatasync(fd) == 0;
-    return ::close(fd) == 0 && ok;
+    return addFiled(id, 0, 0) && confirm();
 }
 
 } // namespace orvalink::mail

@@ -75,11 +75,14 @@ private:
     iconv_t m_cd;
 };
 
+// A lead byte takes the byte after it only when that byte can be a trail byte (0x40-0x7E,
+// 0x80-0xFC): a lone lead byte before CR LF is one broken character, and the CR is read again.
 std::size_t cp932Width(std::string_view s)
 {
-    if (s.size() >= 2 && isCp932LeadByte(static_cast<unsigned char>(s[0])))
-        return 2;
-    return 1;
+    if (s.size() < 2 || !isCp932LeadByte(static_cast<unsigned char>(s[0])))
+        return 1;
+    const auto trail = static_cast<unsigned char>(s[1]);
+    return (trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC) ? 2 : 1;
 }
 
 std::size_t utf8Width(std::string_view s)

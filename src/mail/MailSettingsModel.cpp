@@ -1,0 +1,74 @@
+#include "mail/MailSettingsModel.h"
+
+#include "mail/MailDirectory.h"
+#include "platform/Profile.h"
+#include "platform/text/PortText.h"
+
+namespace orvalink::mail {
+
+MailSettingsModel::MailSettingsModel() : MailSettingsModel(platform::Profile::application()) {}
+
+MailSettingsModel::MailSettingsModel(platform::Profile& profile) : m_profile(profile), m_store(profile) {}
+
+bool MailSettingsModel::accountDiffers(const MailSettingsForm& form) const
+{
+    const int number = numberOf(form.account);
+    if (number == 0)
+        return form.account != MailAccount{};
+    return form.account != m_store.read(number);
+}
+
+bool MailSettingsModel::folderDiffers(const MailSettingsForm& form) const
+{
+    return form.saveFolder != m_profile.getPath(kMailEntrySection, "SaveFolder");
+}
+
+MailSettingsModel::Refusal MailSettingsModel::check(const MailAccount& account) const
+{
+    if (account.serverName.empty() || account.serverName.front() == ' ')
+        return Refusal::BadName;
+    // An empty port takes its default; any other must be digits naming a port ("1e4" would be
+    // read as port 1).
+    for (const std::string* port : {&account.popPort, &account.smtpPort})
+        if (!port->empty() && !platform::isTypedPortText(*port))
+            return Refusal::BadPort;
+    if (numberOf(account) == 0 && m_store.count() >= MailAccountStore::kMaxAccounts)
+        return Refusal::Full;
+    return Refusal::None;
+}
+
+int MailSettingsModel::numberOf(const MailAccount& account) const
+{
+    return account.serverName.empty() ? 0 : m_store.find(account.serverName);
+}
+
+int MailSettingsModel::registerAccount(const MailAccount& account)
+{
+    int number = numberOf(account);
+    if (number == 0) {
+        number = m_store.count() + 1;
+        m_store.setCount(number);
+        m_store.setEdit(number);
+    }
+    m_store.write(number, account);
+    return number;
+}
+
+bool MailSettingsModel::storeFolder(const std::string& saveFolder)
+{
+    return storeMailDirectory(m_profile, saveFolder);
+}
+
+MailSettingsModel::Refusal MailSettingsModel::registerChanges(const MailSettingsForm& form)
+{
+    if (accountDiffers(form)) {
+        if (const Refusal refusal = check(form.account); refusal != Refusal::None)
+            return refusal;
+        registerAccount(form.account);
+    }
+    if (folderDiffers(form))
+        storeFolder(form.saveFolder);
+    return Refusal::None;
+}
+
+} // namespace orvalink::mail

@@ -1,0 +1,66 @@
+#pragma once
+
+// What the mail settings sheet's fields hold, measured against the settings store and registered
+// into it in one place, without widgets. The sheet asks this model whether anything typed differs
+// from what is stored (its OK asks before that is lost) and registers through it; the register
+// button does the same. A page added to the sheet adds its values to MailSettingsForm and its
+// comparison and writing here.
+
+#include "mail/MailAccountStore.h"
+#include "mail/engine/MailAccount.h"
+
+#include <string>
+
+namespace orvalink::platform {
+class Profile;
+} // namespace orvalink::platform
+
+namespace orvalink::mail {
+
+struct MailSettingsForm {
+    // The account as the fields show it; serverName is the combo box's text.
+    MailAccount account;
+    // The save-folder field, as the file system names it (empty: none chosen, the default one).
+    std::string saveFolder;
+};
+
+class MailSettingsModel {
+public:
+    enum class Refusal {
+        None,
+        BadName, // empty, or beginning with a blank
+        BadPort, // a port field neither empty nor digits naming a port
+        Full,    // a new account when kMaxAccounts are stored
+    };
+
+    // The process-wide settings store.
+    MailSettingsModel();
+    explicit MailSettingsModel(platform::Profile& profile);
+
+    // The account registering the form would write differs from the stored account of that name
+    // (an empty name and empty fields are no account at all, and differ from nothing).
+    bool accountDiffers(const MailSettingsForm& form) const;
+    // The chosen folder is not the stored "Mail Entry"/"SaveFolder".
+    bool folderDiffers(const MailSettingsForm& form) const;
+    bool differsFromStore(const MailSettingsForm& form) const { return accountDiffers(form) || folderDiffers(form); }
+
+    // Why the form's account cannot be registered.
+    Refusal check(const MailAccount& account) const;
+    // The number registering the account would overwrite: the first account of its name; 0 for a
+    // new account.
+    int numberOf(const MailAccount& account) const;
+    // Writes the account under numberOf(), or as a new last account that becomes "Edit"; returns
+    // its number. The caller checked it first.
+    int registerAccount(const MailAccount& account);
+    // Stores the folder as "Mail Entry"/"SaveFolder" and makes it the mail directory.
+    bool storeFolder(const std::string& saveFolder);
+    // Registers what differs: the account when it does (refused as check() says, nothing written),
+    // then the folder when it does.
+    Refusal registerChanges(const MailSettingsForm& form);
+
+private:
+    platform::Profile& m_profile;
+    MailAccountStore m_store;
+};
+
+} // namespace orvalink::mail
