@@ -14,8 +14,6 @@ namespace orvalink::folders {
 inline constexpr std::string_view kMailboxName = "\x83\x81\x81\x5b\x83\x8b\x83\x7b\x83\x62\x83\x4e\x83\x58";
 // 送信するメール: mail waiting to be sent.
 inline constexpr std::string_view kToSendFolder = "\x91\x97\x90\x4d\x82\xb7\x82\xe9\x83\x81\x81\x5b\x83\x8b";
-// 送信したメール: mail the server accepted.
-inline constexpr std::string_view kSentFolder = "\x91\x97\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // 削除したメール: deleted mail.
 inline constexpr std::string_view kDeletedFolder = "\x8d\xed\x8f\x9c\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 

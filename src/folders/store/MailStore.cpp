@@ -662,10 +662,15 @@ StoreResult AppendReceivedText(std::string_view mailDirPath, std::string_view fo
         sizesAfter);
 }
 
-StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
-                            std::string_view subject, std::string_view body, std::time_t savedAt)
+namespace {
+
+// A composition appended as it stands: its body to the mailbox, its record (status read, the time as
+// arrival date, kSavedMailer) to the index.
+StoreResult appendComposition(std::string_view mailDirPath, std::string_view folder, std::string_view sender,
+                              std::string_view recipient, std::string_view subject, std::string_view body,
+                              std::time_t savedAt)
 {
-    const std::optional<std::string> path = folderFsPath(mailDirPath, kSavedFolder);
+    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
     if (!path)
         return StoreResult::NoMailDirectory;
     if (body.size() > std::numeric_limits<std::uint32_t>::max())
@@ -691,6 +696,20 @@ StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sende
     if (const StoreResult r = folderFiles.appendMailbox(body.data(), body.size()); r != StoreResult::Stored)
         return r;
     return folderFiles.appendRecord(record);
+}
+
+} // namespace
+
+StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
+                            std::string_view subject, std::string_view body, std::time_t savedAt)
+{
+    return appendComposition(mailDirPath, kSavedFolder, sender, recipient, subject, body, savedAt);
+}
+
+StoreResult AppendSentMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
+                           std::string_view subject, std::string_view body, std::time_t sentAt)
+{
+    return appendComposition(mailDirPath, kSentFolder, sender, recipient, subject, body, sentAt);
 }
 
 StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,

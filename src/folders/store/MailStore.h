@@ -28,6 +28,8 @@ namespace orvalink::folders {
 inline constexpr std::string_view kReceivedFolder = "\x8e\xf3\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // 保存したメール: where the compose window saves a mail.
 inline constexpr std::string_view kSavedFolder = "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
+// 送信したメール: a copy of every mail the server accepted.
+inline constexpr std::string_view kSentFolder = "\x91\x97\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // A folder F is the files F.idx and F.mbx. Beside them, F.jnl is the folder's append journal and
 // lock: every append holds it (between processes too: two instances may share a mail directory)
 // and, while it writes, keeps in it both files' sizes from before, so that an append cut off half
@@ -97,6 +99,11 @@ StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sende
                             std::string_view subject, std::string_view body, std::time_t savedAt);
 StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
                             std::string_view subject, std::string_view body);
+
+// Keeps a copy of a mail the server accepted in 送信したメール: a record like a saved composition's
+// (status read, the send time as arrival date), and the body as it was sent.
+StoreResult AppendSentMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
+                           std::string_view subject, std::string_view body, std::time_t sentAt);
 
 // "%a, %d %b %Y %H:%M:%S +0900" of the local time, with English day and month names whatever the
 // process locale is. The zone is always written as +0900.
