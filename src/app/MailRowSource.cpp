@@ -59,6 +59,11 @@ bool MailRowSource::load(const std::string& folderPath)
     m_sortColumn = -1;
     m_textKeys.clear();
     m_dateKeys.clear();
+    // No mail directory, no folder: never a file named ".idx" wherever the program runs.
+    if (folderPath.empty()) {
+        m_view = folders::IndexView();
+        return true;
+    }
     std::optional<std::string> bytes = folders::readFolderIndexBytes(folderPath);
     m_view = folders::IndexView(bytes ? std::move(*bytes) : std::string());
     return bytes.has_value();

@@ -21,6 +21,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace orvalink::app {
@@ -125,6 +126,14 @@ TEST_F(MailList, RowsShowDecodedTextsAndSortByMomentAndSize)
     EXPECT_TRUE(source.matches(0, sj("日本")));
     EXPECT_TRUE(source.matches(1, "BOB"));
     EXPECT_FALSE(source.matches(1, "carol"));
+}
+
+TEST_F(MailList, NoMailDirectoryListsNothingAndTouchesNoFile)
+{
+    MailRowSource source;
+    EXPECT_TRUE(source.load(""));
+    EXPECT_EQ(source.count(), 0);
+    EXPECT_FALSE(std::filesystem::exists(".idx"));
 }
 
 TEST_F(MailList, MarkingReadChangesExactlyTheFourStatusBytes)
