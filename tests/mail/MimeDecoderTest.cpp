@@ -238,20 +238,24 @@ TEST(MimeDecoder, BrokenStructuresShowWhatCanBeShown)
 {
     const std::string head = "Subject: x\r\nContent-Type: multipart/mixed; boundary=zz\r\n\r\n";
     {
-        const MimeMessage m = parseMimeMessage(head + "--zz\r\nContent-Type: text/plain\r\n\r\nfirst\r\n--zz\r\n"
-                                                      "Content-Type: text/plain; name=a.txt\r\n\r\ncut off");
+        // The parts are views into the message: it must outlive them.
+        const std::string text = head + "--zz\r\nContent-Type: text/plain\r\n\r\nfirst\r\n--zz\r\n"
+                                        "Content-Type: text/plain; name=a.txt\r\n\r\ncut off";
+        const MimeMessage m = parseMimeMessage(text);
         EXPECT_TRUE(m.unclosedBoundary);
         ASSERT_EQ(m.parts.size(), 2u);
         EXPECT_EQ(m.parts[1].body, "cut off");
         EXPECT_EQ(displayMessage(m).body, "first");
     }
     {
-        const MimeMessage m = parseMimeMessage(head + "no boundary line here\r\n");
+        const std::string text = head + "no boundary line here\r\n";
+        const MimeMessage m = parseMimeMessage(text);
         ASSERT_EQ(m.parts.size(), 1u);
         EXPECT_EQ(displayMessage(m).body, "no boundary line here\n");
     }
     {
-        const MimeMessage m = parseMimeMessage(head + "--zz");
+        const std::string text = head + "--zz";
+        const MimeMessage m = parseMimeMessage(text);
         EXPECT_TRUE(m.unclosedBoundary);
         EXPECT_TRUE(m.parts.empty());
     }
