@@ -1,7 +1,9 @@
 #include "app/AutomationChannel.h"
 
+#include "app/CMailListView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
+#include "app/MailRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
@@ -12,6 +14,8 @@
 #include "chat/ChatWriteOpeners.h"
 #include "controls/CReportCtrl.h"
 #include "folders/CLeftView.h"
+#include "mail/CReadFrame.h"
+#include "mail/CReadThread.h"
 #include "mail/CSendFrame.h"
 #include "mail/CSendHeaderBar.h"
 #include "mail/CSendRecvThread.h"
@@ -199,6 +203,21 @@ std::string AutomationChannel::stateDump() const
     // The status bar's line about an announcement that could not be sent.
     if (const QLabel* failure = m_frame->announceFailureLabel(); failure && failure->isVisibleTo(m_frame))
         out << "status " << escape(platform::fromQString(failure->text())) << "\n";
+    // The mail list while a folder is shown: each row in display order, and each open read window.
+    if (const CMailListView* list = m_frame->mailListView(); list && !list->isHidden()) {
+        const CReportCtrl* ctrl = list->reportCtrl();
+        for (int position = 0; position < std::min(ctrl->itemCount(), 200); ++position) {
+            const int index = list->sourceIndex(ctrl->rowAt(position));
+            const MailRowSource& source = list->source();
+            out << "mailrow " << position << " " << (source.unread(index) ? "unread" : "read") << "|"
+                << escape(source.cellText(index, MailRowSource::kSender)) << "|"
+                << escape(source.cellText(index, MailRowSource::kSubject)) << "\n";
+        }
+    }
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* read = dynamic_cast<mail::CReadFrame*>(w); read && read->thread())
+            out << "read " << read->thread()->windowSlot() << " " << escape(read->fromText()) << "|"
+                << escape(read->subjectText()) << "|" << escape(read->bodyText()) << "\n";
     // Open compose windows, with their texts and the state of their conversation.
     const ComposeThreadTable& compose = composeThreadTable();
     for (std::size_t slot = 0; slot < compose.threads.size(); ++slot) {
@@ -408,6 +427,27 @@ void AutomationChannel::execute(const std::string& line)
                 break;
             }
         }
+    } else if (command == "folder") {
+        // Selects the node of the fixed mail folder NAME.
+        std::string name;
+        in >> name;
+        if (QTreeWidgetItem* node = m_frame->treeView()->folderNode(unescape(name)))
+            m_frame->treeView()->setCurrentItem(node);
+    } else if (command == "mailopen") {
+        // Opens the mail list's row at display position POS, as a double-click does.
+        int position = -1;
+        in >> position;
+        CMailListView* list = m_frame->mailListView();
+        if (list && position >= 0 && position < list->reportCtrl()->itemCount())
+            list->openRow(list->reportCtrl()->rowAt(position));
+    } else if (command == "readreply") {
+        // The reply command of the read window in slot SLOT.
+        int slot = -1;
+        in >> slot;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* read = dynamic_cast<mail::CReadFrame*>(w);
+                read && read->thread() && read->thread()->windowSlot() == slot)
+                read->reply();
     } else if (command == "select") {
         int g = -1;
         in >> g;

@@ -38,11 +38,16 @@
 //   mailcommand SLOT ID           posts command ID to that compose window, as its toolbar or menu
 //                                 would
 //   mailclose SLOT                the close box of that compose window
+//   folder NAME                   selects the node of the fixed mail folder NAME in the tree
+//   mailopen POS                  opens the mail list's row at display position POS
+//   readreply SLOT                the reply command of the read window in slot SLOT
 //
 // The dump lists each chat write window whose send failed as "windowfailure WHY|TEXT", the status
 // bar's line about an announcement that could not be sent as "status TEXT", each open compose
 // window as "compose SLOT STATE|FROM|TO|SUBJECT|BODY" (STATE is the SMTP conversation's, 0 when
-// none runs) and the send-and-receive window as "sendrecv open".
+// none runs) and the send-and-receive window as "sendrecv open". While a mail folder is shown, each
+// row of its list (display order, the first 200) is "mailrow POS unread|read|SENDER|SUBJECT", and
+// each open read window "read SLOT FROM|SUBJECT|BODY", the texts as shown.
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -12,11 +12,15 @@ namespace orvalink::app {
 
 class CBottomBar : public QWidget {
     Q_OBJECT
+    // What the bar paints, for readers that cannot see its pixels.
+    Q_PROPERTY(int mailCount READ mailCount)
+    Q_PROPERTY(int selectedMailCount READ selectedMailCount)
 public:
     explicit CBottomBar(QWidget* parent = nullptr);
 
     void setMailCounts(int mailCount, int selectedMailCount);
     int mailCount() const { return m_mailCount; }
+    int selectedMailCount() const { return m_selectedMailCount; }
     QSize sizeHint() const override;
 
 protected:

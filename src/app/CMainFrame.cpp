@@ -2,6 +2,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CBottomBar_p.h"
+#include "app/CMailListView.h"
 #include "app/COrvalinkApp.h"
 #include "app/CReportDemoView.h"
 #include "app/CSplashWnd_p.h"
@@ -12,6 +13,8 @@
 #include "chat/ChatGroupTable.h"
 #include "chat/SendErrorText.h"
 #include "folders/CLeftView.h"
+#include "folders/store/MailFolders.h"
+#include "mail/MailDirectory.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
@@ -181,6 +184,11 @@ void CMainFrame::createViews()
     m_report = new CReportDemoView(m_splitter, m_columnChooser, std::move(rows));
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_report);
+    // A mail folder takes the chat rows' place while it is selected.
+    m_mailList = new CMailListView(m_splitter);
+    m_splitter->addWidget(m_mailList);
+    m_mailList->hide();
+    connect(m_mailList, &CMailListView::countsChanged, this, [this] { updateMailCounts(); });
     m_splitter->setSizes({180, 100});
     m_splitter->setStretchFactor(1, 1);
     layout->addWidget(m_splitter, 1);
@@ -194,7 +202,54 @@ void CMainFrame::createViews()
     statusBar()->addWidget(m_announceFailure, 1);
     statusBar()->hide();
 
+    m_tree->setFolderSelectedHandler([this](const std::string& folder) { showMailFolder(folder); });
+    m_tree->setGroupSelectedHandler([this](int) { showChatPane(); });
     m_tree->initialFill();
+    refreshReceivedUnreadCount();
+}
+
+void CMainFrame::showMailFolder(const std::string& folder)
+{
+    const std::optional<std::string> path = folders::folderFsPath(mail::mailDirectoryPath(), folder);
+    m_mailList->showFolder(folder, path.value_or(std::string()));
+    m_report->hide();
+    m_mailList->show();
+    updateMailCounts();
+}
+
+void CMainFrame::showChatPane()
+{
+    if (m_mailList->isHidden())
+        return;
+    m_mailList->hide();
+    m_report->show();
+    m_bottomBar->setMailCounts(0, 0);
+}
+
+void CMainFrame::mailFolderChanged(std::string_view folder)
+{
+    if (!m_mailList->isHidden() && m_mailList->folderName() == folder)
+        m_mailList->reload();
+    if (folder == folders::kReceivedFolder)
+        refreshReceivedUnreadCount();
+}
+
+void CMainFrame::updateMailCounts()
+{
+    if (m_mailList->isHidden())
+        return;
+    m_bottomBar->setMailCounts(m_mailList->source().count(), m_mailList->selectedCount());
+    if (m_mailList->folderName() == folders::kReceivedFolder)
+        m_tree->setFolderUnreadCount(folders::kReceivedFolder, m_mailList->source().unreadCount());
+}
+
+void CMainFrame::refreshReceivedUnreadCount()
+{
+    const std::optional<std::string> path = folders::folderFsPath(mail::mailDirectoryPath(), folders::kReceivedFolder);
+    MailRowSource received;
+    if (path)
+        received.load(*path);
+    m_tree->setFolderUnreadCount(folders::kReceivedFolder, received.unreadCount());
 }
 
 void CMainFrame::createMenus()

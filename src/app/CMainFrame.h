@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace orvalink::chat {
 class ChatGroupObserver;
@@ -48,6 +49,7 @@ using chat::ChatGroupTable;
 using folders::CLeftView;
 
 class CBottomBar;
+class CMailListView;
 class COrvalinkApp;
 class CReportDemoView;
 class ChatRowSource;
@@ -117,6 +119,12 @@ public:
     CReportDemoView* reportView() const { return m_report; }
     QListWidget* columnChooser() const { return m_columnChooser; }
     CBottomBar* bottomBar() const { return m_bottomBar; }
+    // The right pane while a mail folder is selected in the tree (hidden while a group is).
+    CMailListView* mailListView() const { return m_mailList; }
+    // Shows the fixed folder `folder` (code page 932 name) in the right pane.
+    void showMailFolder(const std::string& folder);
+    // The folder's files changed (a download filed messages): its list and its count follow.
+    void mailFolderChanged(std::string_view folder);
     // The status bar's line about an announcement that could not be sent; the status bar shows
     // only while there is one.
     QLabel* announceFailureLabel() const { return m_announceFailure; }
@@ -142,6 +150,9 @@ private:
     void createMailCommands();
     void createViews();
     void rowsChanged(int group);
+    void showChatPane();
+    void updateMailCounts();
+    void refreshReceivedUnreadCount();
     void announceFailureChanged();
     void trayNotification(std::int64_t mouseMessage);
     void showOrHide();
@@ -160,6 +171,7 @@ private:
     CReportDemoView* m_report = nullptr;
     ChatRowSource* m_rowSource = nullptr; // owned by m_report
     CBottomBar* m_bottomBar = nullptr;
+    CMailListView* m_mailList = nullptr;
     QLabel* m_announceFailure = nullptr; // in the status bar
     QToolBar* m_mailToolBar = nullptr;
     std::map<int, QAction*> m_mailActions;

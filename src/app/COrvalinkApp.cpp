@@ -5,6 +5,7 @@
 #include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
 #include "app/DesktopNotifier.h"
+#include "app/MailReading_p.h"
 #include "app/MailReceiveCommand_p.h"
 #include "app/MailSettingsCommand.h"
 #include "app/MailWindows_p.h"
@@ -14,6 +15,7 @@
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
 #include "folders/CLeftView.h"
+#include "mail/ReadWindows.h"
 #include "platform/InstanceChannel.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -131,6 +133,9 @@ bool COrvalinkApp::initInstance()
     installMailSettingsCommand(*m_mainFrame);
     ReceiveCommand* receive = installMailReceiveCommand(*m_mainFrame);
     installChatWindows(*m_mainFrame);
+    // The read windows end before the compose windows when the main window goes.
+    m_readWindows = std::make_unique<mail::ReadWindows>();
+    installMailReading(*m_mainFrame, *m_readWindows);
     installMailWindows(*m_mainFrame, *receive);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the

@@ -16,6 +16,10 @@ class InstanceChannel;
 class InstanceLock;
 } // namespace orvalink::platform
 
+namespace orvalink::mail {
+class ReadWindows;
+} // namespace orvalink::mail
+
 namespace orvalink::app {
 
 using chat::ChatGroupTable;
@@ -55,6 +59,8 @@ private:
     std::unique_ptr<ChatReceiver::GroupIo> m_listenerIo;
     std::unique_ptr<ChatReceiver> m_receiver;
     std::unique_ptr<platform::InstanceLock> m_lock;
+    // The 100 reading-window slots; the main window closes the windows in them when it goes.
+    std::unique_ptr<mail::ReadWindows> m_readWindows;
     std::unique_ptr<CMainFrame> m_mainFrame;
     // Brings the main window forward when the program is started again; goes before the window.
     std::unique_ptr<platform::InstanceChannel> m_instanceChannel;

@@ -1,5 +1,6 @@
 #include "app/CMainFrame.h"
 #include "app/MailReceiveCommand_p.h"
+#include "folders/store/MailStore.h"
 #include "mail/ReceiveCommand.h"
 #include "res/ResourceIds.h"
 
@@ -11,6 +12,9 @@ ReceiveCommand* installMailReceiveCommand(CMainFrame& frame)
 {
     auto* command = new ReceiveCommand(&frame);
     frame.setCommandHandler(res::kCmdMailReceive, [command] { command->run(); });
+    // A download that ends has filed what it could: the received folder's list and count follow.
+    QObject::connect(command, &ReceiveCommand::downloadEnded, &frame,
+                     [&frame] { frame.mailFolderChanged(folders::kReceivedFolder); });
     QObject::connect(&frame, &CMainFrame::windowDestroyed, command, &ReceiveCommand::closeWindow);
     return command;
 }

@@ -965,6 +965,11 @@ void CReportCtrl::drawRow(QPainter& p, int position, QRect rowRect, const QRect&
             cell.item = rowIndex;
             cell.subItem = static_cast<int>(it->data);
             getItem(cell);
+            if (cell.text.empty() && m_textProvider) {
+                cell.text = m_textProvider(rowIndex, cell.subItem);
+                if (!cell.text.empty())
+                    cell.mask |= RCIF_TEXT;
+            }
             const bool ownColor = cell.textColor >= 0 && cell.textColor < colorCount();
             QColor fg = ownColor ? m_colors[static_cast<std::size_t>(cell.textColor)] : textColor();
             if (selected && focused) {

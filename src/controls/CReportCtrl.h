@@ -48,6 +48,10 @@ public:
     int id() const { return m_id; }
     void setNotifier(Notifier notifier) { m_notifier = std::move(notifier); }
     void setCompareCallback(Comparer compare) { m_comparer = std::move(compare); }
+    // Where the text of a cell left empty comes from while its row is painted: a list whose texts are
+    // read lazily holds no text of its own, and only the rows in view are asked for.
+    using TextProvider = std::function<std::string(int row, int subItem)>;
+    void setTextProvider(TextProvider provider) { m_textProvider = std::move(provider); }
 
     // Columns.
     int defineSubItem(int position, const ReportSubItem& subItem, bool refreshChooser = true);
@@ -169,6 +173,7 @@ private:
     int m_id;
     Notifier m_notifier;
     Comparer m_comparer;
+    TextProvider m_textProvider;
     CFlatHeaderCtrl* m_header = nullptr;
     QScrollBar* m_vbar = nullptr;
     QScrollBar* m_hbar = nullptr;

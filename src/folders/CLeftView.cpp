@@ -2,6 +2,7 @@
 
 #include "chat/ChatGroupTable.h"
 #include "chat/wire/ChatDatagram.h"
+#include "folders/store/MailFolders.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
@@ -116,6 +117,7 @@ void CLeftView::initialFill()
     clear();
     for (int g = 0; g < groupCountInTable(m_groups); ++g)
         appendGroupNode(g);
+    appendMailNodes();
     viewport()->update();
 
     m_groups.addObserver(*this);
@@ -125,7 +127,7 @@ void CLeftView::initialFill()
 void CLeftView::addMember(int group, std::string_view key)
 {
     // A group index without a node would otherwise put the member at the top level.
-    if (group < 0 || group >= topLevelItemCount())
+    if (group < 0 || group >= groupNodeCount())
         return;
     QTreeWidgetItem* groupNode = topLevelItem(group);
     // A text that is no member key is its own name.
@@ -155,7 +157,7 @@ void CLeftView::setContextNode(QTreeWidgetItem* node)
 
 void CLeftView::removeMember(int group, std::string_view key)
 {
-    if (group < 0 || group >= topLevelItemCount())
+    if (group < 0 || group >= groupNodeCount())
         return;
     QTreeWidgetItem* groupNode = topLevelItem(group);
     for (int j = 0; j < groupNode->childCount();) {
@@ -175,7 +177,7 @@ void CLeftView::addGroupNode(int group)
 
 void CLeftView::removeGroupNode(int group)
 {
-    if (group >= 0 && group < topLevelItemCount())
+    if (group >= 0 && group < groupNodeCount())
         delete takeTopLevelItem(group);
 }
 
@@ -257,6 +259,9 @@ bool CLeftView::isProtectedPath(std::string_view nodePath)
     };
     if (std::find(folderNames.begin(), folderNames.end(), nodePath) != folderNames.end())
         return true;
+    // The fixed folders lie under the mailbox node, so their paths begin with its name.
+    if (nodePath.starts_with(std::string(kMailboxName) + "\\"))
+        return true;
     return nodePath.substr(0, productWord().size()) == productWord();
 }
 
@@ -307,7 +312,14 @@ bool CLeftView::viewportEvent(QEvent* event)
 void CLeftView::onSelectionChanged()
 {
     const QList<QTreeWidgetItem*> selected = selectedItems();
-    if (selected.isEmpty() || selected.first()->parent())
+    if (selected.isEmpty())
+        return;
+    if (const std::string folder = folderName(selected.first()); !folder.empty()) {
+        if (m_folderSelected)
+            m_folderSelected(folder);
+        return;
+    }
+    if (selected.first()->parent() || selected.first() == mailboxNode())
         return;
 
     ChatGroupTable& table = m_groups;
@@ -320,6 +332,8 @@ void CLeftView::onSelectionChanged()
             return;
     }
     table.currentGroup = g;
+    if (m_groupSelected)
+        m_groupSelected(g);
     table.notifyRowsChanged(g);
 }
 
@@ -332,8 +346,13 @@ void CLeftView::rightButtonPress(QMouseEvent* event)
         return;
     }
 
-    // The press is the tree's own: the selection does not follow the right button.
+    // The press is the tree's own: the selection does not follow the right button. The mail nodes
+    // offer no menu: nobody can be written to there.
     event->accept();
+    if (node == mailboxNode() || node->parent() == mailboxNode()) {
+        setDropHighlight(node);
+        return;
+    }
     setDropHighlight(node);
     m_contextNode = indexFromItem(node);
     m_menuPosition = event->globalPosition().toPoint();
@@ -374,9 +393,66 @@ QTreeWidgetItem* CLeftView::appendGroupNode(int group)
 {
     const ChatGroup& g = m_groups.groups[static_cast<std::size_t>(group)];
     QTreeWidgetItem* node = makeNode(chatGroupLabel(g.name), res::kTreeImageGroup);
-    addTopLevelItem(node);
+    insertTopLevelItem(groupNodeCount(), node);
     node->setExpanded(true);
     return node;
+}
+
+void CLeftView::appendMailNodes()
+{
+    static constexpr int kFolderImages[] = {res::kTreeImageReceived, res::kTreeImageToSend, res::kTreeImageSent,
+                                            res::kTreeImageSaved, res::kTreeImageDeleted};
+    QTreeWidgetItem* mailbox = makeNode(std::string(kMailboxName), res::kTreeImageMailbox);
+    mailbox->setData(0, kMailboxRole, true);
+    addTopLevelItem(mailbox);
+    for (std::size_t i = 0; i < kFixedFolders.size(); ++i) {
+        const std::string name(kFixedFolders[i]);
+        QTreeWidgetItem* node = makeNode(name, kFolderImages[i]);
+        node->setData(0, kFolderRole, QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+        mailbox->addChild(node);
+    }
+    mailbox->setExpanded(true);
+}
+
+QTreeWidgetItem* CLeftView::mailboxNode() const
+{
+    const int last = topLevelItemCount() - 1;
+    QTreeWidgetItem* node = last >= 0 ? topLevelItem(last) : nullptr;
+    return node && node->data(0, kMailboxRole).toBool() ? node : nullptr;
+}
+
+int CLeftView::groupNodeCount() const
+{
+    return topLevelItemCount() - (mailboxNode() ? 1 : 0);
+}
+
+std::string CLeftView::folderName(const QTreeWidgetItem* node)
+{
+    if (!node)
+        return {};
+    const QByteArray b = node->data(0, kFolderRole).toByteArray();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+QTreeWidgetItem* CLeftView::folderNode(std::string_view folder) const
+{
+    QTreeWidgetItem* mailbox = mailboxNode();
+    for (int i = 0; mailbox && i < mailbox->childCount(); ++i) {
+        if (folderName(mailbox->child(i)) == folder)
+            return mailbox->child(i);
+    }
+    return nullptr;
+}
+
+void CLeftView::setFolderUnreadCount(std::string_view folder, int unread)
+{
+    QTreeWidgetItem* node = folderNode(folder);
+    if (!node)
+        return;
+    std::string text(folder);
+    if (unread > 0)
+        text += " (" + std::to_string(unread) + ")";
+    node->setText(0, platform::toQString(text));
 }
 
 int CLeftView::groupIndexOfNode(const QTreeWidgetItem* groupNode) const

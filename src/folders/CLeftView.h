@@ -7,6 +7,11 @@
 // is done and keeps the nodes in step; a group's node is the top-level node at the group's index.
 // Labels are code page 932 texts; each node keeps its label's bytes so that every comparison is
 // exact, whatever the widget makes of the text on screen. Node labels cannot be edited.
+//
+// After the group nodes comes the node メールボックス with the five fixed mail folders beneath it,
+// in the store's order. These nodes are no groups: every group lookup passes them over, and the
+// group nodes stay the first top-level nodes, a group's node at the group's index. Selecting a
+// folder node hands its name to the folder handler; 受信したメール shows its unread count.
 
 #include "chat/ChatGroupObserver.h"
 
@@ -39,10 +44,15 @@ public:
     // Member nodes also carry their member key ("address#port#name", QByteArray): the label is only
     // the name, which members may share.
     static constexpr int kMemberKeyRole = Qt::UserRole + 2;
+    // The mail nodes: the mailbox node carries true, a folder node its folder's name (QByteArray).
+    static constexpr int kMailboxRole = Qt::UserRole + 3;
+    static constexpr int kFolderRole = Qt::UserRole + 4;
 
     using MenuPresenter = std::function<void(int menuId, QMenu& menu)>;
     using WriteToGroupHandler = std::function<void(int group)>;
     using WriteToPersonHandler = std::function<void(int group, std::string memberKey)>;
+    using FolderSelectedHandler = std::function<void(const std::string& folder)>;
+    using GroupSelectedHandler = std::function<void(int group)>;
 
     explicit CLeftView(ChatGroupTable& groups, QWidget* parent = nullptr);
     ~CLeftView() override;
@@ -76,6 +86,21 @@ public:
     void setMenuPresenter(MenuPresenter presenter);
     void setWriteToGroupHandler(WriteToGroupHandler handler);
     void setWriteToPersonHandler(WriteToPersonHandler handler);
+    // Told when the user selects a mail folder's node, and when a group node is selected (before
+    // the group's rows are announced).
+    void setFolderSelectedHandler(FolderSelectedHandler handler) { m_folderSelected = std::move(handler); }
+    void setGroupSelectedHandler(GroupSelectedHandler handler) { m_groupSelected = std::move(handler); }
+
+    // The node of the named fixed folder, or null.
+    QTreeWidgetItem* folderNode(std::string_view folder) const;
+    QTreeWidgetItem* mailboxNode() const;
+    // Shows the folder's unread count in its node's text ("受信したメール (3)"; the name alone for
+    // 0). The node's label, which every rule compares, stays the folder's name.
+    void setFolderUnreadCount(std::string_view folder, int unread);
+    // The folder name of a folder node (empty for other nodes).
+    static std::string folderName(const QTreeWidgetItem* node);
+    // The number of group nodes: the top-level nodes before the mailbox node.
+    int groupNodeCount() const;
 
     // The node last right-clicked (null when none, or when it has been deleted since).
     QTreeWidgetItem* contextNode() const;
@@ -106,6 +131,7 @@ private:
     void setDropHighlight(QTreeWidgetItem* node);
     QTreeWidgetItem* makeNode(const std::string& text, int image) const;
     QTreeWidgetItem* appendGroupNode(int group);
+    void appendMailNodes();
     // The group a top-level node stands for when it is selected or written to: the first group of
     // the node's label; -1 when none has it.
     int groupIndexOfNode(const QTreeWidgetItem* groupNode) const;
@@ -121,6 +147,8 @@ private:
     MenuPresenter m_menuPresenter;
     WriteToGroupHandler m_writeToGroup;
     WriteToPersonHandler m_writeToPerson;
+    FolderSelectedHandler m_folderSelected;
+    GroupSelectedHandler m_groupSelected;
 };
 
 } // namespace orvalink::folders

@@ -26,6 +26,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <ctime>
 
 namespace orvalink::mail {
 
@@ -79,7 +80,10 @@ CSendFrame::CSendFrame(CSendThread* thread)
 
     CSendWorker* worker = m_thread->worker();
     connect(worker, &CSendWorker::smtpStateChanged, this, &CSendFrame::setConversationState);
-    connect(worker, &CSendWorker::mailSent, this, &CSendFrame::closeWithoutAsking);
+    connect(worker, &CSendWorker::mailSent, this, [this] {
+        keepSentCopy();
+        closeWithoutAsking();
+    });
     connect(worker, &CSendWorker::failed, this, [](const QByteArray& cp932) {
         platform::messageBox(std::string_view(cp932.constData(), static_cast<std::size_t>(cp932.size())));
     });
@@ -273,6 +277,7 @@ void CSendFrame::onMailSend()
     mail.to = toText();
     mail.subject = subjectText();
     mail.body = bodyText();
+    m_sending = {fromText(), mail.to, mail.subject, mail.body};
     // An address or port the conversation would refuse is told here, before anything connects.
     if (mail.account) {
         if (const std::string refused = mail::SmtpConversation::refusal(mail); !refused.empty()) {
@@ -293,6 +298,16 @@ void CSendFrame::setConversationState(int state)
     m_conversationRunning = state != static_cast<int>(mail::SmtpState::None);
     if (QAction* send = action(res::kCmdComposeSend))
         send->setEnabled(!m_conversationRunning);
+}
+
+void CSendFrame::keepSentCopy()
+{
+    // What the server accepted is what the window held when the send began.
+    const orvalink::folders::StoreResult kept = orvalink::folders::AppendSentMail(
+        prepareMailDirectory(), m_sending.from, m_sending.to, m_sending.subject, m_sending.body, std::time(nullptr));
+    if (kept != orvalink::folders::StoreResult::Stored)
+        platform::postMessageBox(std::string(orvalink::folders::storeResultText(kept)), mail::captionText(),
+                                 platform::MB_OK | platform::MB_ICONEXCLAMATION);
 }
 
 void CSendFrame::closeWithoutAsking()

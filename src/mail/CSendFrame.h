@@ -86,6 +86,8 @@ private:
     bool storeMail();
     void setConversationState(int state);
     void closeWithoutAsking();
+    // Appends the mail the server accepted to 送信したメール; the user is told when it cannot be kept.
+    void keepSentCopy();
     void teardown();
 
     CSendThread* m_thread;
@@ -99,6 +101,10 @@ private:
     int m_smtpState = 0;
     bool m_conversationRunning = false;
     bool m_closeWithoutAsking = false;
+    // The texts of the send under way, for the copy kept once the server accepts it.
+    struct SentTexts {
+        std::string from, to, subject, body;
+    } m_sending;
     bool m_tornDown = false;
 };
 

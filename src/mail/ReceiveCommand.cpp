@@ -37,7 +37,10 @@ ReceiveDialog* ReceiveCommand::run()
         if (!thread->startAndWaitReady())
             return nullptr;
         m_dialog = new ReceiveDialog(std::move(thread));
-        connect(m_dialog, &ReceiveDialog::downloadEnded, this, [this] { ++m_endedDownloads; });
+        connect(m_dialog, &ReceiveDialog::downloadEnded, this, [this] {
+            ++m_endedDownloads;
+            emit downloadEnded();
+        });
         m_dialog->adjustSize();
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             m_dialog->move(screen->availableGeometry().center() - m_dialog->rect().center());

@@ -37,6 +37,11 @@ public:
     // How long a server may stay silent; tests shorten it.
     void setSilenceTimeout(std::chrono::milliseconds timeout) { m_silence = timeout; }
 
+signals:
+    // A download has ended, however it ended (whichever command started it): what it filed is in
+    // 受信したメール.
+    void downloadEnded();
+
 private:
     QPointer<ReceiveDialog> m_dialog;
     int m_endedDownloads = 0;

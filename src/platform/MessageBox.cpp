@@ -20,6 +20,7 @@ namespace {
 std::mutex g_responderMutex;
 std::function<int(const MessageBoxCall&)> g_messageBoxResponder;
 std::function<std::optional<std::string>(std::string_view)> g_folderResponder;
+std::function<std::optional<std::string>(std::string_view)> g_saveFileResponder;
 
 // Runs f on the GUI thread and returns its result; the caller blocks meanwhile. Without an
 // application object there is no GUI thread: nothing runs and fallback is returned.
@@ -198,6 +199,35 @@ std::optional<std::string> pickFolderPath(std::string_view title, std::string_vi
         QFile::decodeName(QByteArray(initialPath.data(), static_cast<qsizetype>(initialPath.size())));
     const QString chosen =
         onGuiThread<QString>([&] { return QFileDialog::getExistingDirectory(nullptr, qTitle, qInitial); }, QString());
+    if (chosen.isEmpty())
+        return std::nullopt;
+    const QByteArray path = QFile::encodeName(chosen);
+    return std::string(path.constData(), static_cast<std::size_t>(path.size()));
+}
+
+void setSaveFilePickerResponder(std::function<std::optional<std::string>(std::string_view suggestedName)> responder)
+{
+    std::lock_guard lock(g_responderMutex);
+    g_saveFileResponder = std::move(responder);
+}
+
+std::optional<std::string> pickSaveFilePath(std::string_view title, std::string_view suggestedName,
+                                            std::string_view initialPath)
+{
+    std::function<std::optional<std::string>(std::string_view)> responder;
+    {
+        std::lock_guard lock(g_responderMutex);
+        responder = g_saveFileResponder;
+    }
+    if (responder)
+        return responder(suggestedName);
+    const QString qTitle = toQString(title);
+    QString start = QFile::decodeName(QByteArray(initialPath.data(), static_cast<qsizetype>(initialPath.size())));
+    if (!start.isEmpty() && !start.endsWith(u'/'))
+        start += u'/';
+    start += toQString(suggestedName);
+    const QString chosen =
+        onGuiThread<QString>([&] { return QFileDialog::getSaveFileName(nullptr, qTitle, start); }, QString());
     if (chosen.isEmpty())
         return std::nullopt;
     const QByteArray path = QFile::encodeName(chosen);

@@ -45,6 +45,12 @@ std::optional<std::string> pickFolder(std::string_view title, std::string_view i
 // its name holds; nullopt only when cancelled.
 std::optional<std::string> pickFolderPath(std::string_view title, std::string_view initialPath = {});
 
+// The standard dialog for saving a file: `suggestedName` (code page 932) is offered in the folder
+// `initialPath` (a file-system path). The result is the chosen file's file-system path; nullopt when
+// cancelled.
+std::optional<std::string> pickSaveFilePath(std::string_view title, std::string_view suggestedName,
+                                            std::string_view initialPath = {});
+
 struct MessageBoxCall {
     std::string text;
     std::string caption;
@@ -56,6 +62,8 @@ struct MessageBoxCall {
 // pickFolder, a file-system path for pickFolderPath).
 void setMessageBoxResponder(std::function<int(const MessageBoxCall&)> responder);
 void setFolderPickerResponder(std::function<std::optional<std::string>(std::string_view title)> responder);
+// Answers pickSaveFilePath in tests: given the suggested name, returns the file-system path.
+void setSaveFilePickerResponder(std::function<std::optional<std::string>(std::string_view suggestedName)> responder);
 
 } // namespace orvalink::platform
 

@@ -116,7 +116,7 @@ TEST_F(MainFrame, StartsWithTheTrayTooltipAndItsViews)
     ASSERT_TRUE(frame.create());
     EXPECT_TRUE(chatTable.isObserver(frame.chatObserver()));
     EXPECT_EQ(chatTable.treeReady.load(), 1);
-    EXPECT_EQ(frame.treeView()->topLevelItemCount(), 1);
+    EXPECT_EQ(frame.treeView()->groupNodeCount(), 1);
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("メッセージ0件"));
     EXPECT_TRUE(frame.splashShown());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !frame.splashShown(); }, 5000));

@@ -2,6 +2,7 @@
 
 #include "chat/ChatGroupObserver.h"
 #include "chat/ChatGroupTable.h"
+#include "folders/store/MailFolders.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 #include "platform/TextCodec.h"
@@ -115,7 +116,7 @@ TEST_F(LeftViewTest, InitialFillMakesAnExpandedGroupNodePerGroupAndReportsReady)
     const std::string japanese = utf8ToCp932("営業部");
     start({"A", japanese});
 
-    ASSERT_EQ(view->topLevelItemCount(), 2);
+    ASSERT_EQ(view->groupNodeCount(), 2);
     EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(A)");
     EXPECT_EQ(CLeftView::label(group(1)), "Orvalink(" + japanese + ")");
     EXPECT_EQ(group(1)->text(0), QString::fromUtf8("Orvalink(営業部)"));
@@ -436,7 +437,7 @@ TEST_F(LeftViewTest, GroupNodesComeAndGo)
     table.groupCount = 3;
     view->addGroupNode(1);
     view->addGroupNode(2);
-    ASSERT_EQ(view->topLevelItemCount(), 3);
+    ASSERT_EQ(view->groupNodeCount(), 3);
     EXPECT_EQ(CLeftView::label(group(1)), "Orvalink(B)");
     EXPECT_EQ(CLeftView::imageIndex(group(1)), res::kTreeImageGroup);
     EXPECT_TRUE(group(1)->isExpanded());
@@ -448,23 +449,23 @@ TEST_F(LeftViewTest, GroupNodesComeAndGo)
 
     // The group's own node goes, with its members; another node of the same label stays.
     view->removeGroupNode(2);
-    ASSERT_EQ(view->topLevelItemCount(), 2);
+    ASSERT_EQ(view->groupNodeCount(), 2);
     EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(A)");
     EXPECT_EQ(CLeftView::label(group(1)), "Orvalink(B)");
     view->removeGroupNode(0);
-    ASSERT_EQ(view->topLevelItemCount(), 1);
+    ASSERT_EQ(view->groupNodeCount(), 1);
     EXPECT_EQ(CLeftView::label(group(0)), "Orvalink(B)");
     EXPECT_EQ(childLabels(group(0)), std::vector<std::string>{"PC-B"});
     view->removeGroupNode(1);
     view->removeGroupNode(-1);
-    EXPECT_EQ(view->topLevelItemCount(), 1);
+    EXPECT_EQ(view->groupNodeCount(), 1);
 
     // Indexes without a group node or a group slot add nothing.
     view->addGroupNode(-1);
     view->addGroupNode(kMaxChatGroups);
     view->addMember(1, "PC-X");
     view->addMember(-1, "PC-X");
-    ASSERT_EQ(view->topLevelItemCount(), 1);
+    ASSERT_EQ(view->groupNodeCount(), 1);
     EXPECT_EQ(group(0)->childCount(), 1);
 }
 
@@ -483,5 +484,76 @@ TEST_F(LeftViewTest, DeletedContextNodeIsForgotten)
 }
 
 } // namespace
+
+TEST_F(LeftViewTest, MailboxNodeFollowsTheGroupsWithTheFixedFoldersAndCountsNoGroup)
+{
+    start({"A", "B"});
+    std::vector<std::string> folderSelections;
+    std::vector<int> groupSelections;
+    view->setFolderSelectedHandler([&](const std::string& f) { folderSelections.push_back(f); });
+    view->setGroupSelectedHandler([&](int g) { groupSelections.push_back(g); });
+
+    ASSERT_EQ(view->topLevelItemCount(), 3);
+    QTreeWidgetItem* mailbox = view->mailboxNode();
+    ASSERT_EQ(mailbox, view->topLevelItem(2));
+    EXPECT_EQ(CLeftView::label(mailbox), std::string(kMailboxName));
+    EXPECT_EQ(CLeftView::imageIndex(mailbox), res::kTreeImageMailbox);
+    std::vector<std::string> expected(kFixedFolders.begin(), kFixedFolders.end());
+    EXPECT_EQ(childLabels(mailbox), expected);
+    EXPECT_EQ(CLeftView::imageIndex(mailbox->child(0)), res::kTreeImageReceived);
+    EXPECT_EQ(CLeftView::imageIndex(mailbox->child(4)), res::kTreeImageDeleted);
+
+    // A group registered later goes before the mailbox node: group g stays top-level node g.
+    chatTable.groups[2].name = "C";
+    chatTable.groupCount = 3;
+    view->addGroupNode(2);
+    EXPECT_EQ(CLeftView::label(group(2)), "Orvalink(C)");
+    EXPECT_EQ(view->groupNodeCount(), 3);
+    EXPECT_EQ(view->mailboxNode(), view->topLevelItem(3));
+    // A member of a group that does not exist never lands under the mailbox node.
+    view->addMember(3, "PC-X");
+    EXPECT_EQ(mailbox->childCount(), 5);
+
+    // Selecting a folder hands its name over and leaves the chat side alone.
+    frame.messages.clear();
+    chatTable.currentGroup = 1;
+    select(mailbox->child(0));
+    EXPECT_EQ(folderSelections, std::vector<std::string>{std::string(kReceivedFolder)});
+    EXPECT_EQ(chatTable.currentGroup, 1);
+    EXPECT_TRUE(frame.messages.empty());
+    // The mailbox node itself is no group.
+    select(mailbox);
+    EXPECT_EQ(chatTable.currentGroup, 1);
+    EXPECT_TRUE(frame.messages.empty());
+    EXPECT_TRUE(groupSelections.empty());
+    // A group selected after a folder is announced as before.
+    select(group(2));
+    EXPECT_EQ(groupSelections, std::vector<int>{2});
+    EXPECT_EQ(chatTable.currentGroup, 2);
+    ASSERT_EQ(frame.messages.size(), 1u);
+    EXPECT_EQ(std::get<1>(frame.messages[0]), 2);
+
+    // Neither menu nor edit on the mail nodes.
+    rightPress(centre(mailbox));
+    rightPress(centre(mailbox->child(2)));
+    EXPECT_TRUE(menus.empty());
+    for (QTreeWidgetItem* node : {mailbox, mailbox->child(0), mailbox->child(3)}) {
+        view->editItem(node);
+        EXPECT_FALSE(editorOpen());
+    }
+}
+
+TEST_F(LeftViewTest, ReceivedFolderShowsItsUnreadCountWhileItsLabelStaysTheName)
+{
+    start({"A"});
+    QTreeWidgetItem* received = view->folderNode(kReceivedFolder);
+    ASSERT_NE(received, nullptr);
+    view->setFolderUnreadCount(kReceivedFolder, 3);
+    EXPECT_EQ(received->text(0), QString::fromUtf8("受信したメール (3)"));
+    EXPECT_EQ(CLeftView::label(received), std::string(kReceivedFolder));
+    EXPECT_TRUE(CLeftView::isProtectedPath(CLeftView::path(received)));
+    view->setFolderUnreadCount(kReceivedFolder, 0);
+    EXPECT_EQ(received->text(0), QString::fromUtf8("受信したメール"));
+}
 
 } // namespace orvalink::folders

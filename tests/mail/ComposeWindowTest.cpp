@@ -632,6 +632,19 @@ TEST_F(ComposeWindows, SendDeliversThroughAccountOneAndClosesTheWindow)
     EXPECT_EQ(got.substr(got.size() - 11), "\r\n.\r\nQUIT\r\n");
     EXPECT_TRUE(m_boxes.calls().empty());
     EXPECT_TRUE(savedMail()->entries.empty());
+    // What the server accepted is kept in 送信したメール, read, like a saved composition.
+    const std::string sentFolder = *folders::folderFsPath(m_mailDir.path(), folders::kSentFolder);
+    const auto sent = folders::readFolderIndex(sentFolder);
+    ASSERT_TRUE(sent);
+    ASSERT_EQ(sent->entries.size(), 1u);
+    const folders::IndexRecord& r = sent->entries[0].record;
+    EXPECT_EQ(r.status, folders::kStatusRead);
+    EXPECT_EQ(r.sender, "second");
+    EXPECT_EQ(r.recipient, "taro@example.jp");
+    EXPECT_EQ(r.subject, "hello");
+    EXPECT_EQ(r.mailer, folders::kSavedMailer);
+    EXPECT_FALSE(r.arrivalDate.empty());
+    EXPECT_EQ(orvalink::test::readFile(sentFolder + ".mbx"), ".\r\n" + sj("日本語"));
 }
 
 TEST_F(ComposeWindows, SecondSendIsIgnoredAndClosingSaysGoodbyeToTheServer)
@@ -655,6 +668,9 @@ TEST_F(ComposeWindows, SecondSendIsIgnoredAndClosingSaysGoodbyeToTheServer)
     EXPECT_FALSE(isOpen(slot));
     EXPECT_EQ(transcript(server), "HELO " + hostName() + "\r\nQUIT\r\n");
     EXPECT_EQ(server.received().size(), 1u);
+    // Nothing was accepted, so nothing is kept as sent.
+    EXPECT_TRUE(
+        folders::readFolderIndex(*folders::folderFsPath(m_mailDir.path(), folders::kSentFolder))->entries.empty());
     EXPECT_EQ(boxTexts(), std::vector<std::string>{mail::saveQuestionText()});
 }
 

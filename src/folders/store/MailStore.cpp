@@ -662,10 +662,15 @@ StoreResult AppendReceivedText(std::string_view mailDirPath, std::string_view fo
         sizesAfter);
 }
 
-StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
-                            std::string_view subject, std::string_view body, std::time_t savedAt)
+namespace {
+
+// A composition appended as it stands: its body to the mailbox, its record (status read, the time as
+// arrival date, kSavedMailer) to the index.
+StoreResult appendComposition(std::string_view mailDirPath, std::string_view folder, std::string_view sender,
+                              std::string_view recipient, std::string_view subject, std::string_view body,
+                              std::time_t savedAt)
 {
-    const std::optional<std::string> path = folderFsPath(mailDirPath, kSavedFolder);
+    const std::optional<std::string> path = folderFsPath(mailDirPath, folder);
     if (!path)
         return StoreResult::NoMailDirectory;
     if (body.size() > std::numeric_limits<std::uint32_t>::max())
@@ -691,6 +696,20 @@ StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sende
     if (const StoreResult r = folderFiles.appendMailbox(body.data(), body.size()); r != StoreResult::Stored)
         return r;
     return folderFiles.appendRecord(record);
+}
+
+} // namespace
+
+StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
+                            std::string_view subject, std::string_view body, std::time_t savedAt)
+{
+    return appendComposition(mailDirPath, kSavedFolder, sender, recipient, subject, body, savedAt);
+}
+
+StoreResult AppendSentMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
+                           std::string_view subject, std::string_view body, std::time_t sentAt)
+{
+    return appendComposition(mailDirPath, kSentFolder, sender, recipient, subject, body, sentAt);
 }
 
 StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
@@ -781,6 +800,43 @@ std::optional<std::string> readFolderMessage(const std::string& folderPath, cons
     if (!text || text->size() != entry.record.bodySize)
         return std::nullopt;
     return text;
+}
+
+} // namespace orvalink::folders
+
+namespace orvalink::folders {
+
+std::optional<std::string> readFolderIndexBytes(const std::string& folderPath)
+{
+    const std::lock_guard lock(storeMutex());
+    const FileDescriptor folderLock = lockForReading(folderPath);
+    const FileDescriptor index(openFsPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
+    if (!index.isOpen()) {
+        if (errno == ENOENT)
+            return std::string();
+        return std::nullopt;
+    }
+    struct stat indexStat {};
+    if (::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
+        return std::nullopt;
+    return readRange(index.get(), 0, indexStat.st_size);
+}
+
+bool markMessageRead(const std::string& folderPath, std::uint64_t indexOffset, std::uint32_t recordLength)
+{
+    const std::lock_guard lock(storeMutex());
+    const FileDescriptor folderLock = lockForReading(folderPath);
+    const FileDescriptor index(openFsPath(folderPath + std::string(kIndexSuffix), O_RDWR));
+    if (!index.isOpen())
+        return false;
+    char head[kRecordHeaderBytes];
+    if (::pread(index.get(), head, sizeof head, static_cast<off_t>(indexOffset)) != static_cast<ssize_t>(sizeof head))
+        return false;
+    if (readU32(head) != recordLength || readU32(head + 4) == kStatusRead)
+        return false;
+    std::string word;
+    appendU32(word, kStatusRead);
+    return ::pwrite(index.get(), word.data(), 4, static_cast<off_t>(indexOffset + 4)) == 4;
 }
 
 } // namespace orvalink::folders

@@ -28,6 +28,8 @@ namespace orvalink::folders {
 inline constexpr std::string_view kReceivedFolder = "\x8e\xf3\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // 保存したメール: where the compose window saves a mail.
 inline constexpr std::string_view kSavedFolder = "\x95\xdb\x91\xb6\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
+// 送信したメール: a copy of every mail the server accepted.
+inline constexpr std::string_view kSentFolder = "\x91\x97\x90\x4d\x82\xb5\x82\xbd\x83\x81\x81\x5b\x83\x8b";
 // A folder F is the files F.idx and F.mbx. Beside them, F.jnl is the folder's append journal and
 // lock: every append holds it (between processes too: two instances may share a mail directory)
 // and, while it writes, keeps in it both files' sizes from before, so that an append cut off half
@@ -98,6 +100,11 @@ StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sende
 StoreResult AppendSavedMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
                             std::string_view subject, std::string_view body);
 
+// Keeps a copy of a mail the server accepted in 送信したメール: a record like a saved composition's
+// (status read, the send time as arrival date), and the body as it was sent.
+StoreResult AppendSentMail(std::string_view mailDirPath, std::string_view sender, std::string_view recipient,
+                           std::string_view subject, std::string_view body, std::time_t sentAt);
+
 // "%a, %d %b %Y %H:%M:%S +0900" of the local time, with English day and month names whatever the
 // process locale is. The zone is always written as +0900.
 std::string formatSavedMailDate(std::time_t t);
@@ -111,5 +118,20 @@ std::optional<IndexListing> readFolderIndex(const std::string& folderPath);
 
 // The text of one message of the folder. Empty when the mailbox cannot be read or is too short.
 std::optional<std::string> readFolderMessage(const std::string& folderPath, const IndexEntry& entry);
+
+} // namespace orvalink::folders
+
+namespace orvalink::folders {
+
+// The folder's index file bytes as they are between two appends (read under the store's lock and
+// the folder's lock). A folder without an index file gives empty bytes; nullopt when it cannot be
+// read.
+std::optional<std::string> readFolderIndexBytes(const std::string& folderPath);
+
+// Marks the message whose record starts at `indexOffset` of the folder's index as read: the 4 bytes
+// of its status word, and nothing else, become 0, under the store's lock. The record must still be
+// there with the length word `recordLength`; false when it is not (the index changed), when it is
+// already read, or when the write fails.
+bool markMessageRead(const std::string& folderPath, std::uint64_t indexOffset, std::uint32_t recordLength);
 
 } // namespace orvalink::folders

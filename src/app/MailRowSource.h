@@ -1,0 +1,70 @@
+#pragma once
+
+// The rows of one mail folder as the mail list reads them: the folder's index is taken in once per
+// load, and a record's texts are decoded for display only when the list paints that row (a small
+// cache keeps the rows in view). Sorting compares the sizes as numbers and the dates by the moment
+// they mean. Opening a message reads its bytes from the mailbox; marking it read writes its status
+// word in the index file and nothing else.
+
+#include "folders/store/IndexView.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace orvalink::app {
+
+class MailRowSource {
+public:
+    enum Column { kSender = 0, kSubject = 1, kDate = 2, kSize = 3, kColumnCount = 4 };
+
+    // Reads the index of the folder whose files are folderPath + ".idx"/".mbx" (a file-system path
+    // without extension); false when it exists but cannot be read (the source is then empty).
+    bool load(const std::string& folderPath);
+    const std::string& folderPath() const { return m_folderPath; }
+
+    int count() const { return m_view.count(); }
+    int unreadCount() const { return m_view.unreadCount(); }
+    // Index bytes after the whole records that hold no readable record.
+    std::uint64_t unreadableBytes() const { return m_view.unreadableBytes(); }
+    bool unread(int i) const;
+    // The cell's text for display, code page 932: encoded words decoded, the size in bytes.
+    const std::string& cellText(int i, int column) const;
+    // The date cell's moment, when its text holds a date.
+    std::optional<std::int64_t> dateKey(int i) const;
+    // Takes every row's key of the column once, so that the n log n comparisons of a sort decode
+    // nothing.
+    void prepareSort(int column);
+    // < 0 when row a comes before row b in ascending order of the column.
+    int compare(int column, int a, int b) const;
+    // The sender or the subject holds `needle` (ASCII letters in either case).
+    bool matches(int i, std::string_view needle) const;
+
+    folders::IndexEntry entry(int i) const { return m_view.entry(i); }
+    // The message's bytes as stored; nullopt when the mailbox cannot be read.
+    std::optional<std::string> message(int i) const;
+    // Writes the read state of row i (4 bytes of the index file); false when nothing was written.
+    bool markRead(int i);
+
+private:
+    struct Cells {
+        std::string text[kColumnCount];
+    };
+    const Cells& cells(int i) const;
+
+    std::string m_folderPath;
+    folders::IndexView m_view;
+    mutable std::unordered_map<int, Cells> m_cache;
+    int m_sortColumn = -1;
+    std::vector<std::string> m_textKeys;
+    std::vector<std::optional<std::int64_t>> m_dateKeys;
+};
+
+// `haystack` holds `needle` at a character boundary, both code page 932; ASCII letters match in
+// either case, the bytes of double-byte characters only exactly.
+bool containsCp932Folded(std::string_view haystack, std::string_view needle);
+
+} // namespace orvalink::app
