@@ -23,14 +23,23 @@ SmtpStep runChunks(std::string_view replies, const std::vector<std::size_t>& cut
     SmtpStep all;
     std::size_t at = 0;
     for (std::size_t cut : cuts) {
-        const SmtpStep step = conversation.feed(replies.substr(at, cut - at));
+        SmtpStep step = conversation.feed(replies.substr(at, cut - at));
+        // The handshake succeeds as soon as it is asked for.
+        if (step.startTls) {
+            const SmtpStep after = conversation.tlsEstablished();
+            if (after.send.empty())
+                std::abort();
+            step.send += after.send;
+        }
         all.send += step.send;
         all.message += step.message;
         all.release = all.release || step.release;
         all.finished = all.finished || step.finished;
         at = cut;
     }
-    const SmtpStep last = conversation.feed(replies.substr(at));
+    SmtpStep last = conversation.feed(replies.substr(at));
+    if (last.startTls)
+        last.send += conversation.tlsEstablished().send;
     all.send += last.send;
     all.message += last.message;
     all.release = all.release || last.release;
@@ -79,6 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MailAccount account;
     account.smtpServer = "mx";
     account.emailAddress = "me@example.jp";
+    // The seed's bits also pick the "暗号" settings: security, AUTH and clear-text AUTH.
+    account.smtpSecurity = storedSecurity(static_cast<TransportSecurity>(seed % 3));
+    account.smtpAuth = (seed & 4) != 0 ? "1" : "";
+    account.plainAuth = (seed & 8) != 0 ? "1" : "";
+    account.smtpUser = "user";
+    account.smtpPassword = "secret";
+    // AUTH on a plain connection is refused before connecting unless clear-text AUTH is allowed.
+    if (account.smtpAuth == "1" && account.smtpSecurity.empty())
+        account.plainAuth = "1";
     request.account = account;
     request.to = "you@example.jp";
     const std::size_t cut = replies.empty() ? 0 : static_cast<std::uint8_t>(replies[0]) % (replies.size() + 1);
