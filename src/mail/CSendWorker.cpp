@@ -56,6 +56,11 @@ CSendWorker::CSendWorker()
         tlsFailed(std::move(text), std::move(certificate));
     };
     callbacks.onSilence = [this] { silence(); };
+    // STARTTLS done: the conversation says EHLO again, now over TLS.
+    callbacks.onTlsEstablished = [this] {
+        if (m_conversation.running())
+            apply(m_conversation.tlsEstablished());
+    };
     m_connection = std::make_unique<MailConnection>(std::move(callbacks), this);
 }
 
@@ -144,6 +149,8 @@ void CSendWorker::apply(mail::SmtpStep step)
         apply(m_conversation.connectionClosed());
         return;
     }
+    if (step.startTls && m_connection->isOpen())
+        m_connection->startTls();
     if (step.release)
         m_connection->close();
     m_connection->watch(m_conversation.running());
@@ -180,7 +187,7 @@ void CSendWorker::tlsFailed(std::string text, std::optional<CertificateInfo>)
 {
     // Nothing more went out (no EHLO inside TLS, no AUTH, no mail); the connection is gone.
     if (m_conversation.running())
-        apply(m_conversation.connectFailed(text));
+        apply(m_conversation.tlsFailed(text));
 }
 
 } // namespace orvalink::mail
