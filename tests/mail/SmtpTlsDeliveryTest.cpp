@@ -7,6 +7,7 @@
 #include "mail/engine/Pop3Texts.h"
 #include "mail/engine/SmtpConversation.h"
 #include "mail/engine/SmtpTexts.h"
+#include "support/OpensslCertificates.h"
 #include "support/PrivateNetwork.h"
 #include "support/SmtpSink.h"
 #include "support/TestFiles.h"
@@ -14,6 +15,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -30,22 +32,6 @@ using test::writeFile;
 
 constexpr const char* kUser = "taro";
 constexpr const char* kPassword = "s3cret-Pw";
-
-// A CA and a server certificate for 127.0.0.1 signed by it, in `dir`.
-bool makeCertificates(const std::string& dir)
-{
-    const std::string command =
-        "cd '" + dir +
-        "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key -out ca.pem "
-        "-days 2 -subj '/CN=Orvalink Test CA' -addext basicConstraints=critical,CA:TRUE "
-        "-addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null"
-        " && openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout server.key -out server.csr "
-        "-subj '/CN=127.0.0.1' 2>/dev/null"
-        " && printf 'subjectAltName=IP:127.0.0.1\\nextendedKeyUsage=serverAuth\\n' > server.ext"
-        " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
-        "-extfile server.ext 2>/dev/null";
-    return std::system(command.c_str()) == 0;
-}
 
 struct Outcome {
     bool sent = false;
@@ -103,7 +89,7 @@ TEST_P(SmtpTls, SendsThroughTheServerAndNeverAPasswordInClear)
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
     const TlsCase& c = GetParam();
     TempDir dir{"smtp-tls"};
-    ASSERT_TRUE(makeCertificates(dir.path())) << "openssl could not make the certificates";
+    ASSERT_TRUE(test::makeOpensslCertificates(dir.path())) << "openssl could not make the certificates";
     ScopedEnv trust("SSL_CERT_FILE", dir.path() + "/ca.pem");
     std::string config = std::string("{\"mode\": \"") + c.mode + "\", \"cert\": \"" + dir.path() +
                          "/server.pem\", \"key\": \"" + dir.path() + "/server.key\", \"user\": \"" + kUser +

@@ -20,11 +20,15 @@ import os
 import signal
 import ssl
 import sys
+import warnings
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword  # noqa: E402
 from smtp_sink import Sink  # noqa: E402
+
+# aiosmtpd 1.4 warns on every successful AUTH about a session field it still fills itself.
+warnings.filterwarnings("ignore", category=DeprecationWarning)
 
 
 class RecordingSMTP(SMTP):
