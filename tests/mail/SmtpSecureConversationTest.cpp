@@ -1,7 +1,6 @@
 // The extended SMTP conversation (EHLO, STARTTLS, AUTH) as byte scripts. A script's "|TLS|" is
 // where the glue's handshake succeeds and it calls tlsEstablished(); every segment is fed whole
 // and split at every position.
-#include "mail/engine/Pop3Texts.h"
 #include "mail/engine/SmtpConversation.h"
 #include "mail/engine/SmtpTexts.h"
 

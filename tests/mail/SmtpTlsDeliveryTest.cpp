@@ -4,7 +4,6 @@
 // it received before TLS, and no password may be among them unless clear-text AUTH was allowed.
 #include "mail/CSendWorker.h"
 #include "mail/engine/MailText.h"
-#include "mail/engine/Pop3Texts.h"
 #include "mail/engine/SmtpConversation.h"
 #include "mail/engine/SmtpTexts.h"
 #include "support/OpensslCertificates.h"

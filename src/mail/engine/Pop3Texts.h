@@ -2,6 +2,8 @@
 
 // The receive window's texts that the engine and the filing produce (code page 932 bytes).
 
+#include "mail/engine/SmtpTexts.h" // kServerReply, shared with the send side
+
 #include <string_view>
 
 namespace orvalink::mail::texts {
@@ -72,8 +74,6 @@ inline constexpr std::string_view kStlsNotOffered =
     "\x92\x86\x8e~\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81"
     "B";
 
-// サーバーの応答: (followed by the server's reply line)
-inline constexpr std::string_view kServerReply = "\x83T\x81[\x83o\x81[\x82\xcc\x89\x9e\x93\x9a: ";
 // サーバーの一覧が長すぎます。受信を中止しました。
 inline constexpr std::string_view kListingTooLong =
     "\x83T\x81[\x83o\x81[\x82\xcc\x88\xea\x97\x97\x82\xaa\x92\xb7\x82\xb7\x82\xac\x82\xdc\x82\xb7\x81"

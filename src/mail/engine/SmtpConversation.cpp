@@ -1,6 +1,5 @@
 #include "mail/engine/SmtpConversation.h"
 
-#include "mail/engine/Pop3Texts.h"
 #include "mail/engine/SmtpTexts.h"
 
 #include <vector>

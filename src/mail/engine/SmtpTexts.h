@@ -7,6 +7,9 @@
 
 namespace orvalink::mail::texts {
 
+// サーバーの応答: (followed by the server's reply line; the receive window's error list shows it too)
+inline constexpr std::string_view kServerReply = "\x83T\x81[\x83o\x81[\x82\xcc\x89\x9e\x93\x9a: ";
+
 // サーバーがSTARTTLSに対応していないため、送信を中止しました。
 inline constexpr std::string_view kSmtpNoStartTls =
     "\x83T\x81[\x83o\x81["
