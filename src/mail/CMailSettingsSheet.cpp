@@ -1,5 +1,6 @@
 #include "mail/CMailSettingsSheet.h"
 
+#include "mail/CCipherSettingsPage.h"
 #include "mail/CServerSettingsPage.h"
 #include "mail/MailSettingsModel.h"
 #include "platform/MessageBox.h"
@@ -22,12 +23,14 @@ CMailSettingsSheet::CMailSettingsSheet(QWidget* parent) : QDialog(parent)
     setWindowIcon(resourceIcon(res::kIconMain));
 
     m_pages = new QTabWidget(this);
-    m_serverPage = new CServerSettingsPage(m_pages);
+    // The "暗号" page first: the server page loads it with the account it shows at once.
+    m_cipherPage = new CCipherSettingsPage(m_pages);
+    m_cipherPage->setObjectName(QString::number(res::kDialogCipherPage));
+    m_serverPage = new CServerSettingsPage(m_pages, m_cipherPage);
     m_serverPage->setObjectName(QString::number(res::kDialogServerSettings));
     m_pages->addTab(m_serverPage, QString::fromUtf8("サーバー設定"));
-    auto* cipher = new QWidget(m_pages);
-    cipher->setObjectName(QString::number(res::kDialogCipherPage));
-    m_pages->addTab(cipher, QString::fromUtf8("暗号"));
+    m_pages->addTab(m_cipherPage, QString::fromUtf8("暗号"));
+    connect(m_cipherPage, &CCipherSettingsPage::securityChosen, m_serverPage, &CServerSettingsPage::offerPort);
     auto* sorting = new QWidget(m_pages);
     sorting->setObjectName(QString::number(res::kDialogSortingPage));
     m_pages->addTab(sorting, QString::fromUtf8("振り分け"));

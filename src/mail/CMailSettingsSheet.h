@@ -1,7 +1,7 @@
 #pragma once
 
 // The mail settings sheet: caption "メール設定", the program icon, pages "サーバー設定", "暗号" and
-// "振り分け" (the last two have no controls yet), OK and Cancel. The server page writes the store
+// "振り分け" (the last has no controls yet), OK and Cancel. The server page writes the store
 // from its own buttons; OK with fields that differ from what is stored (MailSettingsModel) asks
 // "変更を登録しますか？": yes registers them, no drops them, cancel keeps the sheet open. Cancel
 // drops whatever was not registered. Opened modally by the main window's mail settings command;
@@ -15,6 +15,7 @@ class QTabWidget;
 
 namespace orvalink::mail {
 
+class CCipherSettingsPage;
 class CServerSettingsPage;
 
 class CMailSettingsSheet : public QDialog {
@@ -23,6 +24,7 @@ public:
     explicit CMailSettingsSheet(QWidget* parent = nullptr);
 
     CServerSettingsPage* serverPage() const { return m_serverPage; }
+    CCipherSettingsPage* cipherPage() const { return m_cipherPage; }
     QTabWidget* pages() const { return m_pages; }
     QDialogButtonBox* buttons() const { return m_buttons; }
 
@@ -33,6 +35,7 @@ public:
 private:
     QTabWidget* m_pages = nullptr;
     CServerSettingsPage* m_serverPage = nullptr;
+    CCipherSettingsPage* m_cipherPage = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
 };
 

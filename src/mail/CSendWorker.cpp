@@ -1,10 +1,9 @@
 #include "mail/CSendWorker.h"
 
-#include "mail/CSendSocket_p.h"
 #include "mail/ConnectErrorText.h"
+#include "mail/MailConnection.h"
 #include "platform/AsyncSocket.h"
 
-#include <QTimer>
 #include <atomic>
 #include <climits>
 #include <mutex>
@@ -44,10 +43,25 @@ std::string connectFailureReason(int wsaError)
 
 } // namespace
 
-CSendWorker::CSendWorker() : m_silenceTimer(new QTimer(this))
+CSendWorker::CSendWorker()
 {
-    m_silenceTimer->setSingleShot(true);
-    connect(m_silenceTimer, &QTimer::timeout, this, &CSendWorker::silence);
+    MailConnection::Callbacks callbacks;
+    callbacks.onData = [this](std::string_view bytes) { received(bytes); };
+    callbacks.onClosed = [this] { closed(); };
+    callbacks.onConnectFailed = [this](int wsaError) {
+        if (m_conversation.running())
+            apply(m_conversation.connectFailed(connectFailureReason(wsaError)));
+    };
+    callbacks.onFailed = [this](std::string text, std::optional<CertificateInfo> certificate) {
+        tlsFailed(std::move(text), std::move(certificate));
+    };
+    callbacks.onSilence = [this] { silence(); };
+    // STARTTLS done: the conversation says EHLO again, now over TLS.
+    callbacks.onTlsEstablished = [this] {
+        if (m_conversation.running())
+            apply(m_conversation.tlsEstablished());
+    };
+    m_connection = std::make_unique<MailConnection>(std::move(callbacks), this);
 }
 
 CSendWorker::~CSendWorker()
@@ -55,10 +69,15 @@ CSendWorker::~CSendWorker()
     // The window went away with a conversation still running: say goodbye and let go.
     if (m_conversation.running()) {
         const mail::SmtpStep step = m_conversation.abort();
-        if (m_socket && !step.send.empty())
-            m_socket->send(step.send.data(), static_cast<int>(step.send.size()));
+        if (!step.send.empty())
+            m_connection->send(step.send);
     }
-    releaseSocket();
+    m_connection->close();
+}
+
+bool CSendWorker::hasSocket() const
+{
+    return m_connection->isOpen();
 }
 
 std::intptr_t CSendWorker::windowProc(platform::WindowMessage&)
@@ -107,33 +126,34 @@ void CSendWorker::startSend(mail::SmtpRequest request)
         report(start.message);
         return;
     }
-    m_socket = std::make_unique<CSendSocket>(this);
-    m_outgoing.clear();
-    if (!m_socket->create(platform::AsyncSocket::Type::Stream)) {
-        m_socket.reset();
+    m_connection->setSilence(std::chrono::milliseconds(g_silenceLimitMs.load()));
+    MailConnection::Options options;
+    if (request.account) {
+        options.implicitTls = transportSecurity(request.account->smtpSecurity) == TransportSecurity::Implicit;
+        options.pinnedFingerprint = request.account->smtpCertPin;
+    }
+    const MailConnection::OpenResult opened = m_connection->open(start.host, start.port, std::move(options));
+    if (opened == MailConnection::OpenResult::CreateFailed) {
         m_conversation.abort();
         report(std::string(mail::kSocketCreationFailed));
         return;
     }
-    if (!m_socket->connect(start.host, start.port)) {
-        apply(m_conversation.connectFailed(connectFailureReason(platform::AsyncSocket::lastError())));
-        return;
-    }
-    m_silenceTimer->start(g_silenceLimitMs.load());
+    if (opened == MailConnection::OpenResult::ConnectFailed)
+        apply(m_conversation.connectFailed(connectFailureReason(m_connection->lastError())));
 }
 
 void CSendWorker::apply(mail::SmtpStep step)
 {
-    if (!step.send.empty() && m_socket) {
-        m_outgoing += step.send;
-        writeQueued();
+    if (!step.send.empty() && m_connection->isOpen() && !m_connection->send(step.send)) {
+        // The connection broke under the command.
+        apply(m_conversation.connectionClosed());
+        return;
     }
+    if (step.startTls && m_connection->isOpen())
+        m_connection->startTls();
     if (step.release)
-        releaseSocket();
-    if (m_conversation.running())
-        m_silenceTimer->start(g_silenceLimitMs.load());
-    else
-        m_silenceTimer->stop();
+        m_connection->close();
+    m_connection->watch(m_conversation.running());
     emit smtpStateChanged(static_cast<int>(m_conversation.state()));
     report(step.message);
     if (step.finished)
@@ -146,74 +166,28 @@ void CSendWorker::report(const std::string& text)
         emit failed(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-void CSendWorker::writeQueued()
-{
-    while (m_socket && !m_outgoing.empty()) {
-        const int chunk = static_cast<int>(std::min<std::size_t>(m_outgoing.size(), 1 << 20));
-        const int n = m_socket->send(m_outgoing.data(), chunk);
-        if (n > 0) {
-            m_outgoing.erase(0, static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n == platform::AsyncSocket::SocketError && platform::AsyncSocket::lastError() == platform::WSAEWOULDBLOCK)
-            return; // the rest goes when the socket says it can take more
-        m_outgoing.clear();
-        apply(m_conversation.connectionClosed());
-        return;
-    }
-}
-
-void CSendWorker::releaseSocket()
-{
-    m_outgoing.clear();
-    if (m_socket) {
-        m_socket->close();
-        m_socket.reset();
-    }
-}
-
 void CSendWorker::silence()
 {
     if (m_conversation.running())
         apply(m_conversation.timedOut());
 }
 
-void CSendWorker::socketReadable(int)
+void CSendWorker::received(std::string_view bytes)
 {
-    if (!m_socket)
-        return;
-    std::string buffer(mail::kReceiveBufferSize, '\0');
-    const int n = m_socket->receive(buffer.data(), static_cast<int>(buffer.size()));
-    if (n > 0) {
-        buffer.resize(static_cast<std::size_t>(n));
-        apply(m_conversation.feed(buffer));
-        return;
-    }
-    if (n == platform::AsyncSocket::SocketError && platform::AsyncSocket::lastError() == platform::WSAEWOULDBLOCK)
-        return;
-    if (m_conversation.running())
-        apply(m_conversation.connectionClosed());
-    else
-        releaseSocket();
+    apply(m_conversation.feed(bytes));
 }
 
-void CSendWorker::socketWritable(int)
-{
-    writeQueued();
-}
-
-void CSendWorker::socketConnected(int err)
-{
-    if (err != 0 && m_conversation.running())
-        apply(m_conversation.connectFailed(connectFailureReason(err)));
-}
-
-void CSendWorker::socketClosed(int)
+void CSendWorker::closed()
 {
     if (m_conversation.running())
         apply(m_conversation.connectionClosed());
-    else
-        releaseSocket();
+}
+
+void CSendWorker::tlsFailed(std::string text, std::optional<CertificateInfo>)
+{
+    // Nothing more went out (no EHLO inside TLS, no AUTH, no mail); the connection is gone.
+    if (m_conversation.running())
+        apply(m_conversation.tlsFailed(text));
 }
 
 } // namespace orvalink::mail

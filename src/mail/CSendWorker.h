@@ -2,8 +2,9 @@
 
 // The main window of a compose thread in the message sense: it lives on that thread and runs the
 // window's SMTP conversation there. The conversation itself is the socket-free engine; this glue
-// only looks up the service, makes the connection, moves bytes between the socket and the engine,
-// watches for a silent server and reports to the window:
+// only looks up the service and hands bytes between the engine and its MailConnection (which makes
+// the connection, runs TLS when the account asks for it and watches for a silent server), and
+// reports to the window:
 //
 //   smtpStateChanged(state)  after every step (0 when no conversation runs)
 //   failed(text)             a text the user must see (the window shows it)
@@ -13,17 +14,17 @@
 // that thread.
 
 #include "mail/engine/SmtpConversation.h"
+#include "mail/tls/TlsSession.h"
 #include "platform/MessageTarget.h"
 
 #include <QByteArray>
 #include <memory>
+#include <optional>
 #include <string>
-
-class QTimer;
 
 namespace orvalink::mail {
 
-class CSendSocket;
+class MailConnection;
 
 class CSendWorker : public platform::MessageTarget {
     Q_OBJECT
@@ -38,7 +39,7 @@ public:
     void startSend(mail::SmtpRequest request);
 
     mail::SmtpState state() const { return m_conversation.state(); }
-    bool hasSocket() const { return m_socket != nullptr; }
+    bool hasSocket() const;
 
     // How long the server may stay silent before the conversation gives up (60 s; tests shorten
     // it). Read when a conversation starts.
@@ -48,12 +49,6 @@ public:
     // database lacks). An empty name restores "smtp".
     static void setServiceName(std::string name);
 
-    // Socket notifications (CSendSocket).
-    void socketReadable(int err);
-    void socketWritable(int err);
-    void socketConnected(int err);
-    void socketClosed(int err);
-
 signals:
     void smtpStateChanged(int state);
     void failed(const QByteArray& cp932Text);
@@ -61,15 +56,14 @@ signals:
 
 private:
     void apply(mail::SmtpStep step);
-    void writeQueued();
-    void releaseSocket();
+    void received(std::string_view bytes);
+    void closed();
+    void tlsFailed(std::string text, std::optional<CertificateInfo> certificate);
     void silence();
     void report(const std::string& text);
 
     mail::SmtpConversation m_conversation;
-    std::unique_ptr<CSendSocket> m_socket;
-    std::string m_outgoing;
-    QTimer* m_silenceTimer;
+    std::unique_ptr<MailConnection> m_connection;
 };
 
 } // namespace orvalink::mail

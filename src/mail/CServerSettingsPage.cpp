@@ -1,5 +1,6 @@
 #include "mail/CServerSettingsPage.h"
 
+#include "mail/CCipherSettingsPage.h"
 #include "mail/MailDirectory.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -51,7 +52,8 @@ constexpr const char* kBadPort = "ポート番号が間違っています";
 
 } // namespace
 
-CServerSettingsPage::CServerSettingsPage(QWidget* parent) : QWidget(parent)
+CServerSettingsPage::CServerSettingsPage(QWidget* parent, CCipherSettingsPage* cipherPage)
+    : QWidget(parent), m_cipherPage(cipherPage)
 {
     auto makeEdit = [this](int id) {
         auto* e = new QLineEdit(this);
@@ -234,6 +236,13 @@ void CServerSettingsPage::discardFolder()
     showSaveFolder(loadMailDirectory());
 }
 
+void CServerSettingsPage::offerPort(MailSide side, TransportSecurity security)
+{
+    QLineEdit* box = side == MailSide::Receive ? m_popPort : m_smtpPort;
+    box->setText(
+        platform::toQString(MailSettingsModel::offeredPort(side, security, platform::fromQString(box->text()))));
+}
+
 void CServerSettingsPage::onUpdate()
 {
     if (!hasCurrentAccount()) {
@@ -317,6 +326,9 @@ void CServerSettingsPage::loadAccount(int number)
     MailAccount account;
     if (number >= 1 && number <= m_store.count())
         account = m_store.readWithPortDefaults(number);
+    m_loaded = account;
+    if (m_cipherPage)
+        m_cipherPage->showChoices(MailSettingsModel::cipherChoices(account));
     m_emailAddress->setText(platform::toQString(account.emailAddress));
     m_popServer->setText(platform::toQString(account.popServer));
     m_popPort->setText(platform::toQString(account.popPort));
@@ -358,7 +370,7 @@ void CServerSettingsPage::addNameSorted(const std::string& name)
 
 MailAccount CServerSettingsPage::accountFromFields(const std::string& name) const
 {
-    MailAccount account;
+    MailAccount account = m_loaded;
     account.serverName = name;
     account.popServer = platform::fromQString(m_popServer->text());
     account.popPort = platform::fromQString(m_popPort->text());
@@ -367,6 +379,8 @@ MailAccount CServerSettingsPage::accountFromFields(const std::string& name) cons
     account.smtpServer = platform::fromQString(m_smtpServer->text());
     account.smtpPort = platform::fromQString(m_smtpPort->text());
     account.emailAddress = platform::fromQString(m_emailAddress->text());
+    if (m_cipherPage)
+        MailSettingsModel::applyCipherChoices(m_cipherPage->choices(), account);
     return account;
 }
 

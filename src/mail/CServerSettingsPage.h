@@ -24,6 +24,8 @@ class QPushButton;
 
 namespace orvalink::mail {
 
+class CCipherSettingsPage;
+
 class CServerSettingsPage : public QWidget {
     Q_OBJECT
 public:
@@ -42,8 +44,10 @@ public:
     static constexpr int kIdStandard = 1023;
     static constexpr int kIdBrowse = 1012;
 
-    // Opens the page: reads the accounts and the mail directory (see onInitPage()).
-    explicit CServerSettingsPage(QWidget* parent = nullptr);
+    // Opens the page: reads the accounts and the mail directory (see onInitPage()). The sheet's
+    // "暗号" page, when given, shows each account this page loads and adds its choices to what
+    // this page registers; without it an account keeps its stored security settings.
+    explicit CServerSettingsPage(QWidget* parent = nullptr, CCipherSettingsPage* cipherPage = nullptr);
     ~CServerSettingsPage() override;
 
     QComboBox* serverNameBox() const { return m_serverName; }
@@ -64,6 +68,9 @@ public:
     // Forgets a folder chosen with the browser and not stored: the field and the mail directory
     // are the stored ones again.
     void discardFolder();
+    // The user chose a security on the "暗号" page: the side's port box offers its usual port
+    // (MailSettingsModel::offeredPort).
+    void offerPort(MailSide side, TransportSecurity security);
 
 private:
     void onInitPage();
@@ -90,6 +97,10 @@ private:
 
     MailAccountStore m_store;
     MailSettingsModel m_model;
+    CCipherSettingsPage* m_cipherPage = nullptr; // the sheet's, beside this one
+    // The account last loaded into the fields: what the pages do not show (the trusted
+    // certificates) goes on from it.
+    MailAccount m_loaded;
     QComboBox* m_serverName = nullptr;
     QLineEdit* m_emailAddress = nullptr;
     QLineEdit* m_popServer = nullptr;

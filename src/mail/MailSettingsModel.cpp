@@ -71,4 +71,55 @@ MailSettingsModel::Refusal MailSettingsModel::registerChanges(const MailSettings
     return Refusal::None;
 }
 
+CipherChoices MailSettingsModel::cipherChoices(const MailAccount& account)
+{
+    CipherChoices choices;
+    choices.receive = transportSecurity(account.popSecurity);
+    choices.send = transportSecurity(account.smtpSecurity);
+    choices.smtpAuth = account.smtpAuth == "1";
+    choices.smtpUser = account.smtpUser;
+    choices.smtpPassword = account.smtpPassword;
+    choices.clearAuth = account.plainAuth == "1";
+    return choices;
+}
+
+void MailSettingsModel::applyCipherChoices(const CipherChoices& choices, MailAccount& account)
+{
+    if (transportSecurity(account.popSecurity) != choices.receive)
+        account.popSecurity = storedSecurity(choices.receive);
+    if (transportSecurity(account.smtpSecurity) != choices.send)
+        account.smtpSecurity = storedSecurity(choices.send);
+    if ((account.smtpAuth == "1") != choices.smtpAuth)
+        account.smtpAuth = choices.smtpAuth ? "1" : "";
+    if ((account.plainAuth == "1") != choices.clearAuth)
+        account.plainAuth = choices.clearAuth ? "1" : "";
+    account.smtpUser = choices.smtpUser;
+    account.smtpPassword = choices.smtpPassword;
+}
+
+std::string MailSettingsModel::offeredPort(MailSide side, TransportSecurity security, const std::string& portText)
+{
+    struct Usual {
+        TransportSecurity security;
+        const char* port;
+    };
+    static constexpr Usual kReceive[] = {
+        {TransportSecurity::None, "110"}, {TransportSecurity::StartTls, "110"}, {TransportSecurity::Implicit, "995"}};
+    static constexpr Usual kSend[] = {
+        {TransportSecurity::None, "25"}, {TransportSecurity::StartTls, "587"}, {TransportSecurity::Implicit, "465"}};
+    const auto& usual = side == MailSide::Receive ? kReceive : kSend;
+    const std::size_t first = portText.find_first_not_of(' ');
+    const std::string trimmed =
+        first == std::string::npos ? std::string() : portText.substr(first, portText.find_last_not_of(' ') - first + 1);
+    bool replaceable = trimmed.empty();
+    for (const Usual& u : usual)
+        replaceable = replaceable || trimmed == u.port;
+    if (!replaceable)
+        return portText;
+    for (const Usual& u : usual)
+        if (u.security == security)
+            return u.port;
+    return portText;
+}
+
 } // namespace orvalink::mail

@@ -24,6 +24,20 @@ struct MailSettingsForm {
     std::string saveFolder;
 };
 
+// What the "暗号" page shows and lets the user choose for one account.
+struct CipherChoices {
+    TransportSecurity receive = TransportSecurity::None;
+    TransportSecurity send = TransportSecurity::None;
+    bool smtpAuth = false;
+    std::string smtpUser;     // empty: the POP3 account
+    std::string smtpPassword; // empty: the POP3 password
+    bool clearAuth = false;   // "平文での認証を許可"
+
+    bool operator==(const CipherChoices&) const = default;
+};
+
+enum class MailSide { Receive, Send };
+
 class MailSettingsModel {
 public:
     enum class Refusal {
@@ -57,6 +71,17 @@ public:
     // Registers what differs: the account when it does (refused as check() says, nothing written),
     // then the folder when it does.
     Refusal registerChanges(const MailSettingsForm& form);
+
+    // The "暗号" page's choices as the account stores them.
+    static CipherChoices cipherChoices(const MailAccount& account);
+    // Writes the choices into the account. A stored text is changed only when the choice differs
+    // from what it means, so an account shown and left alone stays exactly as stored (no key
+    // appears, "0" stays "0"). The trusted certificates are not the page's and stay.
+    static void applyCipherChoices(const CipherChoices& choices, MailAccount& account);
+    // The port box's text after `security` was chosen for one side: that security's usual port
+    // (receiving 110, or 995 for SSL/TLS; sending 25, 587 for STARTTLS, 465 for SSL/TLS) when the
+    // box is empty or holds another choice's usual port; a port the user typed otherwise.
+    static std::string offeredPort(MailSide side, TransportSecurity security, const std::string& portText);
 
 private:
     platform::Profile& m_profile;

@@ -115,7 +115,13 @@ void ReceiveDialog::startDownload()
     const MailAccount& account = accounts.front();
     ReceiveWorker::Request request;
     request.server = account.popServer;
-    request.port = orvalink::mail::pop3Port(account.popPort);
+    request.security = transportSecurity(account.popSecurity);
+    // TLS from the first byte has a port of its own (RFC 8314); a port the user typed holds.
+    const bool noPortTyped = account.popPort.find_first_not_of(" \t") == std::string::npos;
+    request.port = request.security == TransportSecurity::Implicit && noPortTyped
+                       ? kImplicitTlsPop3Port
+                       : orvalink::mail::pop3Port(account.popPort);
+    request.pinnedFingerprint = account.popCertPin;
     request.login = {account.popAccount, account.popPassword};
     request.mailDir = mailDirectoryPath();
     request.silence = m_silence;

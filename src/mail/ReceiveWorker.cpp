@@ -1,30 +1,37 @@
 #include "mail/ReceiveWorker.h"
 
-#include "mail/CRecvSocket_p.h"
 #include "mail/ConnectErrorText.h"
+#include "mail/MailConnection.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"
-
-#include <QTimer>
+#include "platform/AsyncSocket.h"
 
 namespace orvalink::mail {
 
-ReceiveWorker::ReceiveWorker() : m_silenceTimer(new QTimer(this))
+ReceiveWorker::ReceiveWorker()
 {
-    m_silenceTimer->setSingleShot(true);
-    connect(m_silenceTimer, &QTimer::timeout, this, &ReceiveWorker::silenceElapsed);
+    MailConnection::Callbacks callbacks;
+    callbacks.onData = [this](std::string_view bytes) { received(bytes); };
+    callbacks.onClosed = [this] { closed(); };
+    callbacks.onConnectFailed = [this](int wsaError) { connectFailed(wsaError); };
+    callbacks.onFailed = [this](std::string text, std::optional<CertificateInfo> certificate) {
+        tlsFailed(std::move(text), std::move(certificate));
+    };
+    callbacks.onSilence = [this] { silenceElapsed(); };
+    callbacks.onTlsEstablished = [this] {
+        if (m_engine)
+            apply(m_engine->tlsEstablished());
+    };
+    m_connection = std::make_unique<MailConnection>(std::move(callbacks), this);
 }
 
 ReceiveWorker::~ReceiveWorker()
 {
     // The window went away during a download: say goodbye to the server if the connection can
     // take it at once; the message being received is abandoned, nothing of it is filed.
-    if (m_socket && m_engine) {
-        m_outgoing += m_engine->abort().send;
-        flushOutgoing();
-    }
-    if (m_socket)
-        m_socket->close();
+    if (m_connection->isOpen() && m_engine)
+        m_connection->send(m_engine->abort().send);
+    m_connection->close();
 }
 
 void ReceiveWorker::setReportHandler(ReportHandler handler)
@@ -54,7 +61,7 @@ std::intptr_t ReceiveWorker::windowProc(platform::WindowMessage& msg)
 ReceiveWorker::StartResult ReceiveWorker::start()
 {
     // One download at a time: a second receive command while one runs only shows the window.
-    if (m_socket)
+    if (m_connection->isOpen())
         return AlreadyRunning;
     ++m_download;
     Request request;
@@ -62,21 +69,21 @@ ReceiveWorker::StartResult ReceiveWorker::start()
         std::lock_guard lock(m_requestMutex);
         request = m_request;
     }
-    m_silence = request.silence;
-    m_outgoing.clear();
     m_record = std::make_unique<orvalink::mail::UidlRecord>(request.mailDir, request.server, request.login.user);
     m_filer = std::make_unique<orvalink::mail::ReceivedMailFiler>(request.mailDir, m_record.get());
-    m_engine = std::make_unique<Pop3Engine>(request.login, *m_filer, m_record->load());
-    m_socket = std::make_unique<CRecvSocket>(*this);
-    if (!m_socket->create(platform::AsyncSocket::Type::Stream, 0, nullptr,
-                          platform::FD_READ | platform::FD_WRITE | platform::FD_OOB | platform::FD_ACCEPT |
-                              platform::FD_CONNECT | platform::FD_CLOSE)) {
-        m_socket.reset();
+    m_engine = std::make_unique<Pop3Engine>(request.login, *m_filer, m_record->load(), request.security);
+    m_connection->setSilence(request.silence);
+    MailConnection::Options options;
+    options.implicitTls = request.security == TransportSecurity::Implicit;
+    options.pinnedFingerprint = request.pinnedFingerprint;
+    const MailConnection::OpenResult opened =
+        m_connection->open(request.server, static_cast<std::uint16_t>(request.port), std::move(options));
+    if (opened == MailConnection::OpenResult::CreateFailed) {
         dropDownload();
         return SocketFailed;
     }
-    if (!m_socket->connect(request.server, static_cast<std::uint16_t>(request.port))) {
-        const int error = platform::AsyncSocket::lastError();
+    if (opened == MailConnection::OpenResult::ConnectFailed) {
+        const int error = m_connection->lastError();
         // An unusable host name has a text of its own; any other immediate failure is named too,
         // so the window never just sits there.
         endConnection(
@@ -84,14 +91,13 @@ ReceiveWorker::StartResult ReceiveWorker::start()
                                                                    : orvalink::mail::connectErrorText(error)}});
         return Started;
     }
-    rearmSilenceTimer();
     report({}, true);
     return Started;
 }
 
 void ReceiveWorker::abort()
 {
-    if (!m_socket) {
+    if (!m_connection->isOpen()) {
         report({}, false, true);
         return;
     }
@@ -104,12 +110,8 @@ void ReceiveWorker::abort()
     apply(m_engine->abort());
 }
 
-void ReceiveWorker::connected(int wsaError)
+void ReceiveWorker::connectFailed(int wsaError)
 {
-    if (wsaError == 0) {
-        rearmSilenceTimer();
-        return;
-    }
     // Nothing can arrive on a connection that was never made: the download ends here with the
     // reason in the error list.
     endConnection({{Pop3Event::Kind::Error, orvalink::mail::connectErrorText(wsaError)}});
@@ -122,12 +124,6 @@ void ReceiveWorker::received(std::string_view bytes)
     apply(m_engine->feed(bytes));
 }
 
-void ReceiveWorker::writable()
-{
-    if (m_socket && !flushOutgoing())
-        closed();
-}
-
 void ReceiveWorker::closed()
 {
     if (!m_engine)
@@ -136,16 +132,21 @@ void ReceiveWorker::closed()
     endConnection(std::move(step.events));
 }
 
+void ReceiveWorker::tlsFailed(std::string text, std::optional<CertificateInfo>)
+{
+    // Nothing more went out: no USER, no PASS. The engine is still waiting; it is dropped unheard.
+    endConnection({{Pop3Event::Kind::Error, std::move(text)}});
+}
+
 void ReceiveWorker::silenceElapsed()
 {
-    if (m_engine && m_socket)
+    if (m_engine && m_connection->isOpen())
         apply(m_engine->timedOut());
 }
 
 void ReceiveWorker::apply(Pop3Step step)
 {
-    m_outgoing += step.send;
-    const bool sent = flushOutgoing();
+    const bool sent = step.send.empty() || m_connection->send(step.send);
     if (!sent && !step.disconnect) {
         // The connection broke under the command: the engine hears of it as a closed connection.
         Pop3Step closedStep = m_engine->connectionClosed();
@@ -157,32 +158,15 @@ void ReceiveWorker::apply(Pop3Step step)
         endConnection(std::move(step.events));
         return;
     }
-    rearmSilenceTimer();
+    if (step.startTls)
+        m_connection->startTls();
+    m_connection->watch(m_engine->waitingForServer());
     report(std::move(step.events), true);
-}
-
-bool ReceiveWorker::flushOutgoing()
-{
-    while (!m_outgoing.empty() && m_socket) {
-        const int n = m_socket->send(m_outgoing.data(), static_cast<int>(m_outgoing.size()));
-        if (n > 0) {
-            m_outgoing.erase(0, static_cast<std::size_t>(n));
-            continue;
-        }
-        // A full send buffer: the rest goes when the socket says it can take more.
-        return platform::AsyncSocket::lastError() == platform::WSAEWOULDBLOCK;
-    }
-    return true;
 }
 
 void ReceiveWorker::endConnection(std::vector<Pop3Event> events)
 {
-    m_silenceTimer->stop();
-    if (m_socket) {
-        // Possibly inside one of the socket's own notifications: it goes once that has returned.
-        m_socket->close();
-        m_socket.release()->deleteLater();
-    }
+    m_connection->close();
     const bool closeWindow =
         m_engine && (m_engine->outcome() == Pop3Outcome::Done || m_engine->outcome() == Pop3Outcome::Aborted);
     dropDownload();
@@ -191,7 +175,6 @@ void ReceiveWorker::endConnection(std::vector<Pop3Event> events)
 
 void ReceiveWorker::dropDownload()
 {
-    m_outgoing.clear();
     m_engine.reset();
     m_filer.reset();
     m_record.reset();
@@ -201,14 +184,6 @@ void ReceiveWorker::report(std::vector<Pop3Event> events, bool running, bool clo
 {
     if (m_report)
         m_report(Report{m_download, std::move(events), running, closeWindow});
-}
-
-void ReceiveWorker::rearmSilenceTimer()
-{
-    if (m_engine && m_engine->waitingForServer())
-        m_silenceTimer->start(m_silence);
-    else
-        m_silenceTimer->stop();
 }
 
 } // namespace orvalink::mail

@@ -1,29 +1,31 @@
 #pragma once
 
 // The receive thread's main window in the message sense: it lives on CRThread and owns what a
-// download needs there: the connection (CRecvSocket), the POP3 engine, the message filer and the
+// download needs there: the connection (MailConnection, with TLS when the account asks for it),
+// the POP3 engine, the message filer and the
 // record of filed ids. It only moves bytes between the socket and the engine and passes what the
 // engine reports to the receive window, which shows it on the GUI thread. It never waits for the
 // GUI thread, so the window may end the thread at any moment.
 
+#include "mail/engine/MailAccount.h"
 #include "mail/engine/Pop3Engine.h"
+#include "mail/tls/TlsSession.h"
 #include "platform/MessageTarget.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-class QTimer;
 
 namespace orvalink::mail {
 
 using platform::WM_USER;
 
-class CRecvSocket;
+class MailConnection;
 
 class ReceivedMailFiler;
 class UidlRecord;
@@ -44,6 +46,9 @@ public:
         std::string mailDir; // the mail directory as the file system names it
         // Silence from the server after which the download is given up.
         std::chrono::milliseconds silence{std::chrono::seconds(orvalink::mail::Pop3Engine::kTimeoutSeconds)};
+        TransportSecurity security = TransportSecurity::None;
+        // The certificate the user chose to trust for this account (SHA-256 hex), or empty.
+        std::string pinnedFingerprint;
     };
     enum StartResult : std::intptr_t { Started = 0, SocketFailed = 1, AlreadyRunning = 2 };
 
@@ -71,36 +76,29 @@ public:
 
     std::intptr_t windowProc(platform::WindowMessage& msg) override;
 
-    // The socket's notifications.
-    void connected(int wsaError);
-    void received(std::string_view bytes);
-    void writable();
-    void closed();
-
 private:
     StartResult start();
     void abort();
+    void received(std::string_view bytes);
+    void closed();
+    void connectFailed(int wsaError);
+    void tlsFailed(std::string text, std::optional<CertificateInfo> certificate);
     void apply(orvalink::mail::Pop3Step step);
-    bool flushOutgoing();
     void endConnection(std::vector<orvalink::mail::Pop3Event> events);
     void dropDownload();
     void report(std::vector<orvalink::mail::Pop3Event> events, bool running, bool closeWindow = false);
-    void rearmSilenceTimer();
     void silenceElapsed();
 
     std::mutex m_requestMutex;
     Request m_request;
     ReportHandler m_report;
 
-    std::chrono::milliseconds m_silence{};
-    QTimer* m_silenceTimer;
     // Destroyed in reverse order: the engine before the filer it writes to, the filer before the
     // record it adds to.
     std::unique_ptr<orvalink::mail::UidlRecord> m_record;
     std::unique_ptr<orvalink::mail::ReceivedMailFiler> m_filer;
     std::unique_ptr<orvalink::mail::Pop3Engine> m_engine;
-    std::unique_ptr<CRecvSocket> m_socket;
-    std::string m_outgoing;
+    std::unique_ptr<MailConnection> m_connection;
     unsigned m_download = 0;
 };
 

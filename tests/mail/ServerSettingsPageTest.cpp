@@ -1,4 +1,5 @@
 #include "mail/AccountList.h"
+#include "mail/CCipherSettingsPage.h"
 #include "mail/CMailSettingsSheet.h"
 #include "mail/CServerSettingsPage.h"
 #include "mail/MailTestSupport.h"
@@ -134,7 +135,7 @@ TEST_F(ServerSettings, SheetHasItsCaptionIconThreePagesAndNoApplyButton)
     EXPECT_EQ(pages->tabText(1), QString::fromUtf8("暗号"));
     EXPECT_EQ(pages->tabText(2), QString::fromUtf8("振り分け"));
     EXPECT_EQ(pages->widget(0), m_sheet->serverPage());
-    EXPECT_TRUE(pages->widget(1)->findChildren<QWidget*>().isEmpty());
+    EXPECT_EQ(pages->widget(1), m_sheet->cipherPage());
     EXPECT_TRUE(pages->widget(2)->findChildren<QWidget*>().isEmpty());
     EXPECT_EQ(m_sheet->buttons()->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
 }

@@ -14,6 +14,10 @@ namespace orvalink::mail {
 
 namespace {
 
+constexpr std::string_view kHandshake = "|TLS|";
+
+// Feeds the replies cut at `cuts`. Where the replies hold kHandshake, the glue's handshake ends
+// there: tlsEstablished() when the conversation asked for one, and the marker itself is not fed.
 SmtpStep runChunks(std::string_view replies, const std::vector<std::size_t>& cuts, const SmtpRequest& request,
                    SmtpState& endState)
 {
@@ -21,20 +25,38 @@ SmtpStep runChunks(std::string_view replies, const std::vector<std::size_t>& cut
     if (!conversation.start(request).connect)
         std::abort();
     SmtpStep all;
-    std::size_t at = 0;
-    for (std::size_t cut : cuts) {
-        const SmtpStep step = conversation.feed(replies.substr(at, cut - at));
+    bool handshakeAsked = false;
+    auto take = [&](const SmtpStep& step) {
         all.send += step.send;
         all.message += step.message;
         all.release = all.release || step.release;
         all.finished = all.finished || step.finished;
-        at = cut;
+        handshakeAsked = handshakeAsked || step.startTls;
+    };
+    std::size_t segmentStart = 0;
+    std::vector<std::size_t>::const_iterator cut = cuts.begin();
+    while (true) {
+        const std::size_t mark = replies.find(kHandshake, segmentStart);
+        const std::size_t segmentEnd = mark == std::string_view::npos ? replies.size() : mark;
+        std::size_t at = segmentStart;
+        for (; cut != cuts.end() && *cut <= segmentEnd; ++cut) {
+            if (*cut <= at)
+                continue;
+            take(conversation.feed(replies.substr(at, *cut - at)));
+            at = *cut;
+        }
+        take(conversation.feed(replies.substr(at, segmentEnd - at)));
+        if (mark == std::string_view::npos)
+            break;
+        if (handshakeAsked) {
+            handshakeAsked = false;
+            const SmtpStep after = conversation.tlsEstablished();
+            if (after.send.empty())
+                std::abort();
+            take(after);
+        }
+        segmentStart = mark + kHandshake.size();
     }
-    const SmtpStep last = conversation.feed(replies.substr(at));
-    all.send += last.send;
-    all.message += last.message;
-    all.release = all.release || last.release;
-    all.finished = all.finished || last.finished;
     endState = conversation.state();
     // The conversation is over, or an ending call closes it.
     if (conversation.running() && !conversation.timedOut().release)
@@ -79,6 +101,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MailAccount account;
     account.smtpServer = "mx";
     account.emailAddress = "me@example.jp";
+    // The seed's bits also pick the "暗号" settings: security, AUTH and clear-text AUTH.
+    account.smtpSecurity = storedSecurity(static_cast<TransportSecurity>(seed % 3));
+    account.smtpAuth = (seed & 4) != 0 ? "1" : "";
+    account.plainAuth = (seed & 8) != 0 ? "1" : "";
+    account.smtpUser = "user";
+    account.smtpPassword = "secret";
+    // AUTH on a plain connection is refused before connecting unless clear-text AUTH is allowed.
+    if (account.smtpAuth == "1" && account.smtpSecurity.empty())
+        account.plainAuth = "1";
     request.account = account;
     request.to = "you@example.jp";
     const std::size_t cut = replies.empty() ? 0 : static_cast<std::uint8_t>(replies[0]) % (replies.size() + 1);

@@ -47,6 +47,8 @@ std::string storedSecurity(TransportSecurity security);
 
 inline constexpr std::uint16_t kDefaultPop3Port = 110;
 inline constexpr std::uint16_t kDefaultSmtpPort = 25;
+// POP3 with TLS from the first byte, when the account names no port of its own.
+inline constexpr std::uint16_t kImplicitTlsPop3Port = 995;
 
 // The port a stored port text names: an empty text (or blanks only) is the default port; decimal
 // digits naming 1-65535, blanks around them allowed, are that port. Anything else ("99999", "-1",

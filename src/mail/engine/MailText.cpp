@@ -71,29 +71,6 @@ std::size_t base64Length(std::size_t bytes)
     return (bytes + 2) / 3 * 4;
 }
 
-void appendBase64(std::string_view bytes, std::string& out)
-{
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        const unsigned v = static_cast<std::uint8_t>(bytes[i]) << 16 | static_cast<std::uint8_t>(bytes[i + 1]) << 8 |
-                           static_cast<std::uint8_t>(bytes[i + 2]);
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
-    }
-    if (i < bytes.size()) {
-        const bool two = i + 1 < bytes.size();
-        const unsigned v =
-            static_cast<std::uint8_t>(bytes[i]) << 16 | (two ? static_cast<std::uint8_t>(bytes[i + 1]) << 8 : 0u);
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += two ? kAlphabet[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-}
-
 // The length of the character that starts at `i`: a double-byte pair, a half-width katakana with
 // its voiced or semi-voiced mark, or one byte. An encoded word never splits one.
 std::size_t characterLength(std::string_view text, std::size_t i)
@@ -199,6 +176,36 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b)
 }
 
 } // namespace
+
+void appendBase64(std::string_view bytes, std::string& out)
+{
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const unsigned v = static_cast<std::uint8_t>(bytes[i]) << 16 | static_cast<std::uint8_t>(bytes[i + 1]) << 8 |
+                           static_cast<std::uint8_t>(bytes[i + 2]);
+        out += kAlphabet[v >> 18];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += kAlphabet[v & 63];
+    }
+    if (i < bytes.size()) {
+        const bool two = i + 1 < bytes.size();
+        const unsigned v =
+            static_cast<std::uint8_t>(bytes[i]) << 16 | (two ? static_cast<std::uint8_t>(bytes[i + 1]) << 8 : 0u);
+        out += kAlphabet[v >> 18];
+        out += kAlphabet[(v >> 12) & 63];
+        out += two ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+}
+
+std::string base64(std::string_view bytes)
+{
+    std::string out;
+    appendBase64(bytes, out);
+    return out;
+}
 
 MailTime currentMailTime()
 {

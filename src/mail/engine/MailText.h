@@ -79,4 +79,8 @@ std::string bodyText(std::string_view body);
 // headerBlock + bodyText + kEndOfData: everything written after the server's "354".
 std::string mailText(const MailFields& fields);
 
+// RFC 4648 base64 with padding: the encoded words of the subject, and SMTP AUTH's user and password.
+void appendBase64(std::string_view bytes, std::string& out);
+std::string base64(std::string_view bytes);
+
 } // namespace orvalink::mail

@@ -105,8 +105,9 @@ int pop3Port(std::string_view portText)
     return port >= 1 && port <= 65535 ? port : 110;
 }
 
-Pop3Engine::Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds)
-    : m_login(std::move(login)), m_sink(sink), m_filedIds(std::move(filedIds))
+Pop3Engine::Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds,
+                       TransportSecurity security)
+    : m_login(std::move(login)), m_sink(sink), m_security(security), m_filedIds(std::move(filedIds))
 {
 }
 
@@ -140,9 +141,28 @@ Pop3Step Pop3Engine::feed(std::string_view bytes)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         handleLine(line, step);
+        if (step.startTls)
+            break; // what followed the +OK to STLS in clear is not to be trusted (RFC 2595)
     }
     flushData(step);
     return step;
+}
+
+Pop3Step Pop3Engine::tlsEstablished()
+{
+    Pop3Step step;
+    if (m_state == TlsWait && !m_finished)
+        sendUser(step);
+    return step;
+}
+
+void Pop3Engine::sendUser(Pop3Step& step)
+{
+    if (holdsLineBreak(m_login.user) || holdsLineBreak(m_login.password))
+        return fail(texts::kLineBreakInLogin, step, false);
+    step.events.push_back({Pop3Event::Kind::StatusLine, std::string(texts::kStatusUser)});
+    step.send += "USER " + m_login.user + "\r\n";
+    m_state = UserSent;
 }
 
 void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
@@ -152,11 +172,40 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
     case Greeting:
         if (!ok)
             return fail(replyText(line), step, false);
-        if (holdsLineBreak(m_login.user) || holdsLineBreak(m_login.password))
-            return fail(texts::kLineBreakInLogin, step, false);
-        step.events.push_back({Pop3Event::Kind::StatusLine, std::string(texts::kStatusUser)});
-        step.send += "USER " + m_login.user + "\r\n";
-        m_state = UserSent;
+        if (m_security == TransportSecurity::StartTls) {
+            step.send += "CAPA\r\n";
+            m_state = CapaSent;
+            return;
+        }
+        return sendUser(step);
+    case CapaSent:
+        if (m_listing) {
+            if (line == ".") {
+                m_listing = false;
+            } else {
+                const std::string_view word = line.substr(0, line.find(' '));
+                m_stlsOffered =
+                    m_stlsOffered || (word.size() == 4 && (word[0] | 0x20) == 's' && (word[1] | 0x20) == 't' &&
+                                      (word[2] | 0x20) == 'l' && (word[3] | 0x20) == 's');
+                return;
+            }
+        } else if (ok) {
+            m_listing = true;
+            return;
+        }
+        // The list ended, or the server has none (-ERR): no STLS, no login.
+        if (!m_stlsOffered)
+            return fail(texts::kStlsNotOffered, step, false);
+        step.send += "STLS\r\n";
+        m_state = StlsSent;
+        return;
+    case StlsSent:
+        if (!ok)
+            return fail(replyText(line), step, false);
+        step.startTls = true;
+        m_state = TlsWait;
+        return;
+    case TlsWait:
         return;
     case UserSent:
         if (!ok)

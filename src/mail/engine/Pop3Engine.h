@@ -37,6 +37,14 @@
 // shows what went wrong. A download in which any message was not filed (the sink refused it, it
 // was too large) ends as Failed too, with each such message named in the error list.
 //
+// With TransportSecurity::StartTls (RFC 2595) the greeting is answered with CAPA; when the server
+// lists STLS, STLS follows, and its +OK asks the glue (step.startTls) to run the TLS handshake on
+// the connection; anything the server sent after that +OK in clear is dropped. Once the handshake
+// succeeded the glue calls tlsEstablished() and USER/PASS go on inside TLS. A server that does not
+// offer STLS ends the download before the name or the password is sent. With Implicit the glue
+// runs TLS from the first byte and the conversation is the plain one; with None it is exactly the
+// plain one.
+//
 // The glue, for one download:
 //   connected          make the engine (state 1, waiting for the greeting), start the timer
 //   bytes read         step = feed(bytes)
@@ -50,6 +58,8 @@
 // leading "-" is not a digit), a number beyond 2^31-1 counts as 2^31-1.
 //
 // All texts are code page 932 bytes.
+
+#include "mail/engine/MailAccount.h"
 
 #include <cstdint>
 #include <functional>
@@ -119,6 +129,9 @@ struct Pop3Step {
     // The glue closes the connection after sending `send` (after a time-out: a silent server may
     // never answer QUIT).
     bool disconnect = false;
+    // After sending `send`, the glue starts the TLS handshake and calls tlsEstablished() once it
+    // succeeded.
+    bool startTls = false;
     std::vector<Pop3Event> events;
 };
 
@@ -154,6 +167,9 @@ public:
         SizesSent = 7,
         Retrieving = 8,
         QuitSent = 9,
+        CapaSent = 10, // StartTls only: the capability list before STLS
+        StlsSent = 11,
+        TlsWait = 12, // the TLS handshake runs
     };
 
     // The seconds of silence after which the glue calls timedOut().
@@ -171,7 +187,8 @@ public:
     // `filedIds` are the UIDL ids of messages already filed for this account; messages with those
     // ids are neither listed nor retrieved. The sink must outlive the engine. The engine starts in
     // state 1, waiting for the greeting of a connection just made.
-    Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds = {});
+    Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds = {},
+               TransportSecurity security = TransportSecurity::None);
 
     // Optional: when set, the commands due when a message ends (LIST of the next one, or QUIT) go
     // out through `send` before the message is filed instead of in the step, so that the server
@@ -186,6 +203,8 @@ public:
     Pop3Step connectionClosed();
     // The abort button: QUIT now; a message being received is abandoned.
     Pop3Step abort();
+    // The TLS handshake asked for by step.startTls succeeded: the login follows.
+    Pop3Step tlsEstablished();
 
     int state() const { return m_state; }
     Pop3Outcome outcome() const { return m_outcome; }
@@ -217,12 +236,15 @@ private:
     void abandonCurrent();
     void fail(std::string_view text, Pop3Step& step, bool disconnect);
     void sendQuit(Pop3Step& step);
+    void sendUser(Pop3Step& step);
     void finish(Pop3Step& step);
     void emitData(std::string_view data);
     void flushData(Pop3Step& step);
 
     Pop3Login m_login;
     Pop3MessageSink& m_sink;
+    TransportSecurity m_security;
+    bool m_stlsOffered = false;
     std::function<void(const std::string&)> m_sendNow;
     std::set<std::string> m_filedIds;
 

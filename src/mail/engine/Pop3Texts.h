@@ -2,6 +2,8 @@
 
 // The receive window's texts that the engine and the filing produce (code page 932 bytes).
 
+#include "mail/engine/SmtpTexts.h" // kServerReply, shared with the send side
+
 #include <string_view>
 
 namespace orvalink::mail::texts {
@@ -64,8 +66,14 @@ inline constexpr std::string_view kNoMailDirectory =
 inline constexpr const char* kCannotRecord =
     "\x8e\xf3\x90M\x8d\xcf\x82\xdd\x82\xcc\x8bL\x98^\x82\xf0\x8f\x91\x82\xaf\x82\xdc\x82\xb9\x82\xf1: %s";
 
-// サーバーの応答: (followed by the server's reply line)
-inline constexpr std::string_view kServerReply = "\x83T\x81[\x83o\x81[\x82\xcc\x89\x9e\x93\x9a: ";
+// サーバーがSTLSに対応していないため、パスワードを送らずに受信を中止しました。
+inline constexpr std::string_view kStlsNotOffered =
+    "\x83T\x81[\x83o\x81[\x82\xaaSTLS\x82\xc9\x91\xce\x89\x9e\x82\xb5\x82\xc4\x82\xa2\x82\xc8\x82\xa2\x82"
+    "\xbd\x82\xdf\x81"
+    "A\x83p\x83X\x83\x8f\x81[\x83h\x82\xf0\x91\x97\x82\xe7\x82\xb8\x82\xc9\x8e\xf3\x90M\x82\xf0"
+    "\x92\x86\x8e~\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81"
+    "B";
+
 // サーバーの一覧が長すぎます。受信を中止しました。
 inline constexpr std::string_view kListingTooLong =
     "\x83T\x81[\x83o\x81[\x82\xcc\x88\xea\x97\x97\x82\xaa\x92\xb7\x82\xb7\x82\xac\x82\xdc\x82\xb7\x81"

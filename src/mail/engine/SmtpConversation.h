@@ -11,6 +11,26 @@
 //   state 5 WaitData      "354"  -> the mail text (MailText.h), ending CR LF "." CR LF
 //   state 6 WaitMessage   2xx    -> QUIT, and the window closes
 //
+// An account that chose a security or SMTP AUTH on its "暗号" page talks extended SMTP instead:
+//
+//   state 1  WaitGreeting   "220"  -> EHLO <this machine's host name>
+//   state 7  WaitEhlo       "250"  -> STARTTLS when chosen and the connection is still plain (the
+//                                     EHLO reply must offer it, else nothing more is sent but QUIT);
+//                                     else AUTH when chosen; else MAIL FROM
+//   state 8  WaitStartTls   "220"  -> nothing; the step says startTls and the glue handshakes
+//   state 9  WaitHandshake         -> tlsEstablished(): EHLO again (state 7), now over TLS
+//   state 10 WaitAuth              -> "AUTH PLAIN <initial response>" wants 235;
+//                                     "AUTH LOGIN" wants 334 and gets the user
+//   state 11 WaitAuthUser   "334"  -> the password (AUTH LOGIN)
+//   state 12 WaitAuthPassword "235" -> MAIL FROM, and on as above (states 3 to 6)
+//
+// AUTH takes PLAIN when the EHLO reply offers it, else LOGIN, with the account's SMTP user and
+// password (empty: the POP3 ones). A password is sent only over TLS (STARTTLS done, or implicit
+// TLS, which the glue sets up before the first byte and the conversation knows from the account),
+// unless the account allows clear-text AUTH: start() refuses a plain connection with AUTH, and the
+// AUTH step checks again. With no security and no AUTH the conversation is the plain one above,
+// byte for byte.
+//
 // Replies are framed into lines ("250-..." continuation lines, then "250 ..."); a reply is whole
 // only with its last line, however the reads split it, and its code is the first three characters
 // of that last line. Every whole reply moves the conversation one step, so several replies in one
@@ -68,6 +88,12 @@ enum class SmtpState {
     WaitRcptTo = 4,
     WaitData = 5,
     WaitMessage = 6,
+    WaitEhlo = 7,
+    WaitStartTls = 8,
+    WaitHandshake = 9,
+    WaitAuth = 10,
+    WaitAuthUser = 11,
+    WaitAuthPassword = 12,
 };
 
 // What the window hands over when the user sends. Everything is code page 932 text as typed.
@@ -94,6 +120,8 @@ struct SmtpStart {
     std::string host;
     std::uint16_t port = kDefaultSmtpPort;
     std::string message;
+    // Implicit: the glue makes the TLS handshake before the conversation sees a byte.
+    TransportSecurity security = TransportSecurity::None;
 
     bool operator==(const SmtpStart&) const = default;
 };
@@ -101,12 +129,15 @@ struct SmtpStart {
 // What the glue does after each call, in this order: write `send` on the connection (all of it,
 // queueing what the socket does not take at once), then close and destroy the socket when
 // `release` holds, then show `message` when it is not empty, then close the compose window when
-// `finished` holds (the server accepted the mail; nothing is shown).
+// `finished` holds (the server accepted the mail; nothing is shown). When `startTls` holds, the
+// glue starts the TLS handshake right after writing `send`, feeds nothing that arrived before it,
+// and calls tlsEstablished() when it succeeds or tlsFailed() when it does not.
 struct SmtpStep {
     std::string send;
     bool release = false;
     std::string message;
     bool finished = false;
+    bool startTls = false;
 
     bool operator==(const SmtpStep&) const = default;
 };
@@ -138,6 +169,11 @@ public:
     SmtpStep connectionClosed();
     // The window closes while a conversation runs: QUIT and release, no message.
     SmtpStep abort();
+    // The STARTTLS handshake succeeded: EHLO again, over TLS. Ignored in any other state.
+    SmtpStep tlsEstablished();
+    // A handshake (STARTTLS or implicit) failed, or TLS broke: release, with the Japanese text and
+    // `reason` (may be empty) on the next line. Nothing more is written in clear.
+    SmtpStep tlsFailed(std::string_view reason = {});
 
     SmtpState state() const { return m_state; }
     bool running() const { return m_state != SmtpState::None; }
@@ -146,7 +182,13 @@ public:
 
 private:
     SmtpStep handleReply();
+    SmtpStep handleEhlo();
+    SmtpStep afterAuth();
+    void noteCapability(std::string_view line);
     SmtpStep fail(std::string_view errorText);
+    // An ending in the TLS and AUTH steps: the Japanese text, then (showReply) "サーバーの応答: " and
+    // the server's line.
+    SmtpStep failWithReply(std::string_view text, bool showReply = true);
     void end();
 
     SmtpState m_state = SmtpState::None;
@@ -154,6 +196,21 @@ private:
     std::string m_sender;
     std::string m_recipient;
     std::string m_mailText;
+
+    // The extended conversation (see above); all false/empty for the plain one.
+    bool m_extended = false;
+    bool m_startTls = false;
+    bool m_auth = false;
+    bool m_clearAuthAllowed = false;
+    bool m_secure = false; // TLS protects the connection (implicit, or STARTTLS done)
+    std::string m_authUser;
+    std::string m_authPassword;
+    bool m_usePlain = false;
+    // What the last EHLO reply offered.
+    bool m_offersStartTls = false;
+    bool m_offersPlain = false;
+    bool m_offersLogin = false;
+    bool m_firstLineOfReply = true;
 
     // The reply being framed: the current unfinished line, and the last finished line of it.
     std::string m_line;

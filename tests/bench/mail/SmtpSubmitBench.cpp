@@ -4,19 +4,30 @@
 // private network namespace of this process. The two take turns in blocks of 50 mails, so that
 // both meet the same load of a shared machine; the times of all blocks are summed. Prints mails
 // per second for both and the ratio ours / smtplib.
+//
+// With --starttls both submit over STARTTLS with AUTH PLAIN (the same user) to aiosmtpd with TLS
+// (tests/mail/smtp_tls_server.py, certificates made with openssl for the run): ours through the
+// TLS session the program uses, smtplib through Python's ssl.
 #include "mail/engine/SmtpConversation.h"
+#include "mail/tls/TlsSession.h"
+#include "support/OpensslCertificates.h"
 #include "support/PrivateNetwork.h"
 #include "support/SmtpDriver.h"
 #include "support/SmtpSink.h"
 #include "support/TestFiles.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <iconv.h>
+#include <memory>
+#include <netinet/in.h>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -68,12 +79,22 @@ std::vector<std::string> bodies()
     return result;
 }
 
+bool g_startTls = false;
+constexpr const char* kUser = "bench";
+constexpr const char* kPassword = "bench-pw";
+
 mail::SmtpRequest request(const std::string& body, int i)
 {
     mail::SmtpRequest r;
     MailAccount account;
     account.smtpServer = "127.0.0.1";
-    account.smtpPort = "25";
+    account.smtpPort = g_startTls ? "587" : "25";
+    if (g_startTls) {
+        account.smtpSecurity = "1";
+        account.smtpAuth = "1";
+        account.smtpUser = kUser;
+        account.smtpPassword = kPassword;
+    }
     account.emailAddress = "bench@example.jp";
     r.account = account;
     r.to = "sink@example.jp";
@@ -85,11 +106,87 @@ mail::SmtpRequest request(const std::string& body, int i)
     return r;
 }
 
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// One conversation over a blocking socket, through a TLS session once the conversation asks for
+// it: the glue of the compose window without the window. True when the server took the mail.
+bool runSmtpTls(mail::SmtpConversation& c, const mail::SmtpRequest& r, std::string& messages)
+{
+    const mail::SmtpStart start = c.start(r);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(start.port);
+    ::inet_pton(AF_INET, start.host.c_str(), &address.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return false;
+    }
+    std::unique_ptr<TlsSession> tls;
+    bool finished = false;
+    bool open = true;
+    auto apply = [&](const mail::SmtpStep& step) {
+        if (!step.send.empty()) {
+            if (tls) {
+                tls->writePlain(step.send);
+                writeAll(fd, tls->takeCiphertext());
+            } else {
+                writeAll(fd, step.send);
+            }
+        }
+        messages += step.message;
+        finished = finished || step.finished;
+        if (step.release)
+            open = false;
+        if (step.startTls && open) {
+            tls = std::make_unique<TlsSession>(start.host);
+            writeAll(fd, tls->takeCiphertext());
+        }
+    };
+    char buffer[65536];
+    while (open) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            apply(c.connectionClosed());
+            break;
+        }
+        if (!tls) {
+            apply(c.feed(std::string_view(buffer, static_cast<std::size_t>(n))));
+            continue;
+        }
+        const bool wasEstablished = tls->established();
+        tls->feedCiphertext(std::string_view(buffer, static_cast<std::size_t>(n)));
+        writeAll(fd, tls->takeCiphertext());
+        if (tls->state() == TlsSession::State::Failed) {
+            apply(c.tlsFailed(tls->errorText()));
+            break;
+        }
+        if (!wasEstablished && tls->established())
+            apply(c.tlsEstablished());
+        if (const std::string plain = tls->takePlain(); !plain.empty())
+            apply(c.feed(plain));
+    }
+    ::shutdown(fd, SHUT_WR);
+    while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+    ::close(fd);
+    return finished;
+}
+
 } // namespace
 
 } // namespace orvalink::mail
 
-int main()
+int main(int argc, char** argv)
 {
     using namespace orvalink;
     using namespace orvalink::mail;
@@ -99,9 +196,24 @@ int main()
         return 0;
     }
     const std::string source = ORVALINK_SOURCE_DIR_DEFAULT;
+    g_startTls = argc > 1 && std::strcmp(argv[1], "--starttls") == 0;
     orvalink::test::TempDir sinkDir("smtp-bench-sink");
     orvalink::test::TempDir messageDir("smtp-bench-messages");
-    orvalink::test::SmtpSink sink(sinkDir.path(), 25, "127.0.0.1", source + "/tests/support/smtp_sink.py");
+    std::unique_ptr<orvalink::test::ScopedEnv> trust;
+    if (g_startTls) {
+        if (!orvalink::test::makeOpensslCertificates(sinkDir.path())) {
+            std::printf("openssl could not make the certificates\n");
+            return 1;
+        }
+        trust = std::make_unique<orvalink::test::ScopedEnv>("SSL_CERT_FILE", sinkDir.path() + "/ca.pem");
+        orvalink::test::writeFile(sinkDir.path() + "/server.json",
+                                  "{\"mode\": \"starttls\", \"cert\": \"" + sinkDir.path() +
+                                      "/server.pem\", \"key\": \"" + sinkDir.path() + "/server.key\", \"user\": \"" +
+                                      kUser + "\", \"password\": \"" + kPassword + "\"}");
+    }
+    orvalink::test::SmtpSink sink(sinkDir.path(), g_startTls ? 587 : 25, "127.0.0.1",
+                                  source +
+                                      (g_startTls ? "/tests/mail/smtp_tls_server.py" : "/tests/support/smtp_sink.py"));
     if (!sink.ready()) {
         std::printf("skipped: %s\n", sink.failure().c_str());
         return 0;
@@ -111,9 +223,11 @@ int main()
     // The same messages for smtplib: what the server keeps of ours (dot-stuffing undone). One
     // Python process for the whole run, told block by block what to send.
     std::vector<std::string> args = {"/usr/bin/python3",    source + "/tests/bench/mail/smtplib_submit.py",
-                                     "127.0.0.1",           "25",
+                                     "127.0.0.1",           g_startTls ? "587" : "25",
                                      "bench@example.jp",    "sink@example.jp",
                                      std::to_string(kBlock)};
+    if (g_startTls)
+        args.insert(args.end(), {"--starttls", sinkDir.path() + "/ca.pem", kUser, kPassword});
     std::size_t totalBytes = 0;
     for (int i = 0; i < kMails; ++i) {
         mail::SmtpConversation c;
@@ -134,11 +248,11 @@ int main()
         ::dup2(fromPython[1], STDOUT_FILENO);
         ::close(toPython[1]);
         ::close(fromPython[0]);
-        std::vector<char*> argv;
+        std::vector<char*> childArgv;
         for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
+            childArgv.push_back(a.data());
+        childArgv.push_back(nullptr);
+        ::execv(childArgv[0], childArgv.data());
         ::_exit(127);
     }
     ::close(toPython[0]);
@@ -157,6 +271,14 @@ int main()
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = block * kBlock; i < (block + 1) * kBlock; ++i) {
             mail::SmtpConversation c;
+            if (g_startTls) {
+                std::string messages;
+                if (!runSmtpTls(c, request(texts[static_cast<std::size_t>(i)], i), messages)) {
+                    std::printf("mail %d not accepted: %s\n", i, messages.c_str());
+                    return 1;
+                }
+                continue;
+            }
             const auto run = orvalink::test::runSmtp(c, request(texts[static_cast<std::size_t>(i)], i));
             if (!run.finished) {
                 std::printf("mail %d not accepted: %s\n", i, run.messages.c_str());
@@ -183,7 +305,8 @@ int main()
         std::printf("the server kept %zu of %zu mails\n", sink.mailCount(), expected);
         return 1;
     }
-    std::printf("%d mails each of %.1f KB on average, alternating in blocks of %d\n", kMails,
+    std::printf("%s: %d mails each of %.1f KB on average, alternating in blocks of %d\n",
+                g_startTls ? "STARTTLS + AUTH PLAIN" : "plain", kMails,
                 static_cast<double>(totalBytes) / kMails / 1000.0, kBlock);
     std::printf("ours    %8.1f mails/s (%.3f s)\n", kMails / ours, ours);
     std::printf("smtplib %8.1f mails/s (%.3f s)\n", kMails / theirs, theirs);

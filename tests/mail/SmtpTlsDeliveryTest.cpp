@@ -1,0 +1,162 @@
+// The compose window's send worker over its real connection glue to aiosmtpd with STARTTLS, implicit
+// TLS and AUTH, in this test's own network namespace. The certificates are made here with the
+// openssl command line, and OpenSSL is pointed at the test's CA. The server writes down every byte
+// it received before TLS, and no password may be among them unless clear-text AUTH was allowed.
+#include "mail/CSendWorker.h"
+#include "mail/engine/MailText.h"
+#include "mail/engine/SmtpConversation.h"
+#include "mail/engine/SmtpTexts.h"
+#include "support/OpensslCertificates.h"
+#include "support/PrivateNetwork.h"
+#include "support/SmtpSink.h"
+#include "support/TestFiles.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+namespace orvalink::mail {
+
+namespace {
+
+using test::readFile;
+using test::ScopedEnv;
+using test::SmtpSink;
+using test::TempDir;
+using test::writeFile;
+
+constexpr const char* kUser = "taro";
+constexpr const char* kPassword = "s3cret-Pw";
+
+struct Outcome {
+    bool sent = false;
+    std::string failure; // what the window would show
+};
+
+Outcome send(const MailAccount& account)
+{
+    CSendWorker worker;
+    Outcome outcome;
+    QEventLoop loop;
+    QObject::connect(&worker, &CSendWorker::mailSent, &loop, [&] {
+        outcome.sent = true;
+        loop.quit();
+    });
+    QObject::connect(&worker, &CSendWorker::failed, &loop, [&](const QByteArray& text) {
+        outcome.failure += text.toStdString();
+        loop.quit();
+    });
+    SmtpRequest request;
+    request.account = account;
+    request.to = "hanako@example.com";
+    request.subject = "TLS";
+    request.body = "over TLS";
+    request.localHostName = "desk7.example.jp";
+    QTimer::singleShot(0, &loop, [&] { worker.startSend(request); });
+    // Only so that a broken set-up cannot hang the test: the worker's own silence rule ends a wait.
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return outcome;
+}
+
+struct TlsCase {
+    const char* name;
+    const char* mode;       // the server: "starttls", "implicit", "plain"
+    const char* exclude;    // an AUTH mechanism the server does not offer, or ""
+    bool clearAuthOnServer; // the server offers AUTH without TLS
+    const char* security;   // the account's "SMTP Security"
+    const char* auth;       // "SMTP Auth"
+    const char* plainAuth;  // "SMTP PlainAuth"
+    const char* password;   // the password the account sends
+    bool delivered;
+    std::string failureHas; // a text the failure shows
+};
+
+void PrintTo(const TlsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SmtpTls : public ::testing::TestWithParam<TlsCase> {};
+
+TEST_P(SmtpTls, SendsThroughTheServerAndNeverAPasswordInClear)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    const TlsCase& c = GetParam();
+    TempDir dir{"smtp-tls"};
+    ASSERT_TRUE(test::makeOpensslCertificates(dir.path())) << "openssl could not make the certificates";
+    ScopedEnv trust("SSL_CERT_FILE", dir.path() + "/ca.pem");
+    std::string config = std::string("{\"mode\": \"") + c.mode + "\", \"cert\": \"" + dir.path() +
+                         "/server.pem\", \"key\": \"" + dir.path() + "/server.key\", \"user\": \"" + kUser +
+                         "\", \"password\": \"" + kPassword +
+                         "\", \"clear_auth\": " + (c.clearAuthOnServer ? "true" : "false");
+    if (*c.exclude)
+        config += std::string(", \"exclude\": [\"") + c.exclude + "\"]";
+    writeFile(dir.path() + "/server.json", config + "}");
+    const char* source = std::getenv("ORVALINK_SOURCE_DIR");
+    SmtpSink server(dir.path(), 2525, "0.0.0.0", std::string(source ? source : ".") + "/tests/mail/smtp_tls_server.py");
+    ASSERT_TRUE(server.ready()) << server.failure();
+
+    MailAccount account;
+    account.serverName = "tls";
+    account.smtpServer = "127.0.0.1";
+    account.smtpPort = "2525";
+    account.emailAddress = "taro@example.jp";
+    account.popAccount = kUser; // the SMTP user is left empty: the POP3 one is used
+    account.smtpPassword = c.password;
+    account.smtpSecurity = c.security;
+    account.smtpAuth = c.auth;
+    account.plainAuth = c.plainAuth;
+    const Outcome outcome = send(account);
+
+    // What crossed in clear first: it is checked whatever became of the mail.
+    const std::string clear =
+        std::filesystem::exists(dir.path() + "/clear.bin") ? readFile(dir.path() + "/clear.bin") : "";
+    const std::string plainResponse = std::string(1, '\0') + kUser + '\0' + c.password;
+    const bool passwordInClear = clear.find(c.password) != std::string::npos ||
+                                 clear.find(base64(c.password)) != std::string::npos ||
+                                 clear.find(base64(plainResponse)) != std::string::npos;
+    EXPECT_EQ(passwordInClear, std::string_view(c.plainAuth) == "1") << clear;
+    EXPECT_EQ(outcome.sent, c.delivered) << outcome.failure;
+    if (c.delivered) {
+        ASSERT_TRUE(server.waitForMails(1));
+        EXPECT_EQ(server.mails().at(0).mailFrom, "taro@example.jp");
+    } else {
+        EXPECT_NE(outcome.failure.find(c.failureHas), std::string::npos) << outcome.failure;
+        EXPECT_EQ(server.mailCount(), 0u);
+    }
+    if (std::string_view(c.mode) == "starttls") {
+        EXPECT_NE(clear.find("STARTTLS\r\n"), std::string::npos) << clear;
+    }
+}
+
+const std::string kAuthRefused =
+    std::string(texts::kSmtpAuthRefused) + "\r\n" + std::string(texts::kServerReply) + "535";
+
+INSTANTIATE_TEST_SUITE_P(
+    Send, SmtpTls,
+    ::testing::Values(TlsCase{"StartTlsAuthPlain", "starttls", "", false, "1", "1", "", kPassword, true, ""},
+                      TlsCase{"StartTlsAuthLogin", "starttls", "PLAIN", false, "1", "1", "", kPassword, true, ""},
+                      TlsCase{"StartTlsWithoutAuth", "starttls", "", false, "1", "", "", kPassword, true, ""},
+                      TlsCase{"ImplicitAuthPlain", "implicit", "", false, "2", "1", "", kPassword, true, ""},
+                      TlsCase{"ImplicitWithoutAuth", "implicit", "", false, "2", "", "", kPassword, true, ""},
+                      TlsCase{"WrongPassword", "starttls", "", false, "1", "1", "", "wrong-pw", false, kAuthRefused},
+                      TlsCase{"WrongPasswordImplicitLogin", "implicit", "PLAIN", false, "2", "1", "", "wrong-pw", false,
+                              kAuthRefused},
+                      // Allowed by the user: the password crosses in clear, and the recording sees it.
+                      TlsCase{"ClearAuthWhenAllowed", "plain", "", true, "", "1", "1", kPassword, true, ""},
+                      // A plain server on the implicit TLS port: the handshake fails, nothing more is said.
+                      TlsCase{"ImplicitAgainstAPlainServer", "plain", "", false, "2", "1", "", kPassword, false,
+                              std::string(texts::kSmtpTlsFailed)},
+                      // A plain server on the STARTTLS account: nothing but EHLO is said.
+                      TlsCase{"StartTlsNotOffered", "plain", "", true, "1", "1", "", kPassword, false,
+                              std::string(texts::kSmtpNoStartTls)}),
+    [](const ::testing::TestParamInfo<TlsCase>& p) { return std::string(p.param.name); });
+
+} // namespace
+
+} // namespace orvalink::mail
