@@ -1,9 +1,8 @@
 // POP3 with STARTTLS (CAPA, STLS, then the login inside TLS): each script is fed whole and split at
 // every position. The name and the password never go out before the handshake, and a server that
 // does not offer STLS gets neither.
-#include "mail/engine/Pop3Engine.h"
-
 #include "mail/ReceiveTestSupport.h"
+#include "mail/engine/Pop3Engine.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +15,7 @@ const std::string kNotOffered = "\x83T\x81[\x83o\x81[\x82\xaaSTLS\x82\xc9\x91\xc
                                 "A\x83p\x83X\x83\x8f\x81[\x83h\x82\xf0\x91\x97\x82\xe7\x82\xb8\x82\xc9\x8e\xf3\x90M"
                                 "\x82\xf0\x92\x86\x8e~\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81"
                                 "B";
-// サーバーの応答: 
+// サーバーの応答:
 const std::string kServerReply = "\x83T\x81[\x83o\x81[\x82\xcc\x89\x9e\x93\x9a: ";
 
 struct Conversation {
@@ -65,25 +64,50 @@ TEST(Pop3StartTls, LoginWaitsForTheHandshakeAndNeedsStlsOffered)
         Conversation expected;
     };
     const Case cases[] = {
-        {"STLS offered", TransportSecurity::StartTls, greeting + "+OK\r\nTOP\r\nSTLS\r\nUIDL\r\n.\r\n+OK go\r\n",
+        {"STLS offered",
+         TransportSecurity::StartTls,
+         greeting + "+OK\r\nTOP\r\nSTLS\r\nUIDL\r\n.\r\n+OK go\r\n",
          "+OK\r\n",
          {"CAPA\r\nSTLS\r\n", true, "USER taro\r\nPASS pw\r\n", {}, Pop3Engine::PassSent, Pop3Outcome::Running}},
-        {"STLS in lower case, last", TransportSecurity::StartTls, greeting + "+OK list\r\nUSER\r\nstls\r\n.\r\n+OK\r\n",
+        {"STLS in lower case, last",
+         TransportSecurity::StartTls,
+         greeting + "+OK list\r\nUSER\r\nstls\r\n.\r\n+OK\r\n",
          "",
          {"CAPA\r\nSTLS\r\n", true, "USER taro\r\n", {}, Pop3Engine::UserSent, Pop3Outcome::Running}},
-        {"clear text after +OK to STLS is dropped", TransportSecurity::StartTls,
-         greeting + "+OK\r\nSTLS\r\n.\r\n+OK\r\n+OK injected\r\n-ERR injected\r\n", "",
+        {"clear text after +OK to STLS is dropped",
+         TransportSecurity::StartTls,
+         greeting + "+OK\r\nSTLS\r\n.\r\n+OK\r\n+OK injected\r\n-ERR injected\r\n",
+         "",
          {"CAPA\r\nSTLS\r\n", true, "USER taro\r\n", {}, Pop3Engine::UserSent, Pop3Outcome::Running}},
-        {"no STLS in the list", TransportSecurity::StartTls, greeting + "+OK\r\nUSER\r\nSTLSX\r\n.\r\n", "",
+        {"no STLS in the list",
+         TransportSecurity::StartTls,
+         greeting + "+OK\r\nUSER\r\nSTLSX\r\n.\r\n",
+         "",
          {"CAPA\r\nQUIT\r\n", false, "", {kNotOffered}, Pop3Engine::QuitSent, Pop3Outcome::Failed}},
-        {"no CAPA at all", TransportSecurity::StartTls, greeting + "-ERR unknown command\r\n", "",
+        {"no CAPA at all",
+         TransportSecurity::StartTls,
+         greeting + "-ERR unknown command\r\n",
+         "",
          {"CAPA\r\nQUIT\r\n", false, "", {kNotOffered}, Pop3Engine::QuitSent, Pop3Outcome::Failed}},
-        {"STLS refused", TransportSecurity::StartTls, greeting + "+OK\r\nSTLS\r\n.\r\n-ERR not now\r\n", "",
-         {"CAPA\r\nSTLS\r\nQUIT\r\n", false, "", {kServerReply + "-ERR not now"}, Pop3Engine::QuitSent,
+        {"STLS refused",
+         TransportSecurity::StartTls,
+         greeting + "+OK\r\nSTLS\r\n.\r\n-ERR not now\r\n",
+         "",
+         {"CAPA\r\nSTLS\r\nQUIT\r\n",
+          false,
+          "",
+          {kServerReply + "-ERR not now"},
+          Pop3Engine::QuitSent,
           Pop3Outcome::Failed}},
-        {"plain conversation unchanged", TransportSecurity::None, greeting + "+OK\r\n", "",
+        {"plain conversation unchanged",
+         TransportSecurity::None,
+         greeting + "+OK\r\n",
+         "",
          {"USER taro\r\nPASS pw\r\n", false, "", {}, Pop3Engine::PassSent, Pop3Outcome::Running}},
-        {"implicit TLS talks the plain conversation", TransportSecurity::Implicit, greeting + "+OK\r\n", "",
+        {"implicit TLS talks the plain conversation",
+         TransportSecurity::Implicit,
+         greeting + "+OK\r\n",
+         "",
          {"USER taro\r\nPASS pw\r\n", false, "", {}, Pop3Engine::PassSent, Pop3Outcome::Running}},
     };
     for (const Case& c : cases) {
