@@ -156,7 +156,7 @@ TEST_F(ReceiveTls, RefusedCertificatesSayWhyAndSendNoPassword)
         const std::size_t asked = m_boxes.calls().size();
         EXPECT_FALSE(download());
         ASSERT_EQ(m_boxes.calls().size(), asked + 1);
-        const std::string& question = m_boxes.calls().back().text;
+        const std::string question = m_boxes.calls().back().text;
         EXPECT_NE(question.find(c.reason), std::string::npos);
         EXPECT_NE(question.find(kAddress), std::string::npos);
         EXPECT_NE(question.find("SHA-256: "), std::string::npos);
