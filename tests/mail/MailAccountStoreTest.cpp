@@ -58,8 +58,8 @@ TEST_F(AccountStore, SecurityKeysAreStoredOnlyWhenTheyHoldSomething)
     store.write(1, MailAccount{"Name", "pop.host", "110", "user", "pw", "smtp.host", "25", "me@host"});
     EXPECT_EQ(section("Server Entry").size(), 8u);
     EXPECT_EQ(transportSecurity(store.read(1).popSecurity), TransportSecurity::None);
-    for (const char* stored : {"", "0", "3", "2 ", "x"})
-        EXPECT_EQ(transportSecurity(stored), TransportSecurity::None) << stored;
+    for (const char* text : {"", "0", "3", "2 ", "x"})
+        EXPECT_EQ(transportSecurity(text), TransportSecurity::None) << text;
 }
 
 TEST_F(AccountStore, CountIsLimitedToTheAccountTables)
