@@ -132,10 +132,12 @@ void ReceiveWorker::closed()
     endConnection(std::move(step.events));
 }
 
-void ReceiveWorker::tlsFailed(std::string text, std::optional<CertificateInfo>)
+void ReceiveWorker::tlsFailed(std::string text, std::optional<CertificateInfo> certificate)
 {
     // Nothing more went out: no USER, no PASS. The engine is still waiting; it is dropped unheard.
-    endConnection({{Pop3Event::Kind::Error, std::move(text)}});
+    m_connection->close();
+    dropDownload();
+    report({{Pop3Event::Kind::Error, std::move(text)}}, false, false, std::move(certificate));
 }
 
 void ReceiveWorker::silenceElapsed()
@@ -180,10 +182,11 @@ void ReceiveWorker::dropDownload()
     m_record.reset();
 }
 
-void ReceiveWorker::report(std::vector<Pop3Event> events, bool running, bool closeWindow)
+void ReceiveWorker::report(std::vector<Pop3Event> events, bool running, bool closeWindow,
+                           std::optional<CertificateInfo> certificate)
 {
     if (m_report)
-        m_report(Report{m_download, std::move(events), running, closeWindow});
+        m_report(Report{m_download, std::move(events), running, closeWindow, std::move(certificate)});
 }
 
 } // namespace orvalink::mail

@@ -62,6 +62,9 @@ public:
         std::vector<orvalink::mail::Pop3Event> events;
         bool running = true;
         bool closeWindow = false;
+        // The download ended because the server's certificate cannot be trusted: the window may
+        // ask the user whether to trust it for the account and start again.
+        std::optional<CertificateInfo> certificate;
     };
     // Called on the worker's thread; the handler passes the report on to the GUI thread.
     using ReportHandler = std::function<void(Report)>;
@@ -86,7 +89,8 @@ private:
     void apply(orvalink::mail::Pop3Step step);
     void endConnection(std::vector<orvalink::mail::Pop3Event> events);
     void dropDownload();
-    void report(std::vector<orvalink::mail::Pop3Event> events, bool running, bool closeWindow = false);
+    void report(std::vector<orvalink::mail::Pop3Event> events, bool running, bool closeWindow = false,
+                std::optional<CertificateInfo> certificate = {});
     void silenceElapsed();
 
     std::mutex m_requestMutex;

@@ -151,41 +151,46 @@ bool DovecotPop3::start()
         }
 
     const std::string f = m_folder;
-    const std::string conf = "protocols = pop3\n"
-                             "listen = " +
-                             m_address +
-                             "\n"
-                             "base_dir = " +
-                             f +
-                             "/run\n"
-                             "state_dir = " +
-                             f +
-                             "/state\n"
-                             "log_path = " +
-                             f +
-                             "/dovecot.log\n"
-                             "ssl = no\n"
-                             "disable_plaintext_auth = no\n"
-                             "auth_mechanisms = plain\n"
-                             "default_internal_user = nobody\n"
-                             "default_internal_group = nogroup\n"
-                             "default_login_user = nobody\n"
-                             "first_valid_uid = 1\n"
-                             "first_valid_gid = 1\n"
-                             "mail_location = maildir:" +
-                             m_maildir +
-                             "\n"
-                             "pop3_uidl_format = %08Xu%08Xv\n"
-                             "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
-                             f +
-                             "/passwd\n}\n"
-                             "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" +
-                             f +
-                             "/home\n}\n"
-                             "service pop3-login {\n  inet_listener pop3 {\n    port = " +
-                             std::to_string(m_port) +
-                             "\n  }\n}\n"
-                             "service anvil {\n  chroot =\n}\n";
+    const std::string conf =
+        "protocols = pop3\n"
+        "listen = " +
+        m_address +
+        "\n"
+        "base_dir = " +
+        f +
+        "/run\n"
+        "state_dir = " +
+        f +
+        "/state\n"
+        "log_path = " +
+        f + "/dovecot.log\n" +
+        (m_tlsCertificate.empty() ? std::string("ssl = no\n")
+                                  : "ssl = yes\nssl_cert = <" + m_tlsCertificate + "\nssl_key = <" + m_tlsKey +
+                                        "\nssl_min_protocol = TLSv1.2\n") +
+        std::string("disable_plaintext_auth = no\n"
+                    "auth_mechanisms = plain\n"
+                    "default_internal_user = nobody\n"
+                    "default_internal_group = nogroup\n"
+                    "default_login_user = nobody\n"
+                    "first_valid_uid = 1\n"
+                    "first_valid_gid = 1\n"
+                    "mail_location = maildir:") +
+        m_maildir +
+        "\n"
+        "pop3_uidl_format = %08Xu%08Xv\n"
+        "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
+        f +
+        "/passwd\n}\n"
+        "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" +
+        f +
+        "/home\n}\n"
+        "service pop3-login {\n  inet_listener pop3 {\n    port = " +
+        std::to_string(m_port) + "\n  }\n" +
+        (m_implicitPort
+             ? "  inet_listener pop3s {\n    port = " + std::to_string(m_implicitPort) + "\n    ssl = yes\n  }\n"
+             : std::string()) +
+        "}\n"
+        "service anvil {\n  chroot =\n}\n";
     if (!writeText(f + "/dovecot.conf", conf, 0644) ||
         !writeText(f + "/passwd", m_user + ":{PLAIN}" + m_password + "\n", 0644)) {
         m_failure = "cannot write the configuration";

@@ -29,6 +29,14 @@ public:
     // Writes the configuration, starts dovecot and waits (at most 20 s) until it greets on the
     // port. False with failure() saying why (dovecot missing, not root, ...).
     bool start();
+    // Before start(): TLS with this certificate (chain) and key (PEM files), STLS on the plain
+    // port and TLS from the first byte on `implicitPort`.
+    void enableTls(std::string certificateFile, std::string keyFile, int implicitPort = 995)
+    {
+        m_tlsCertificate = std::move(certificateFile);
+        m_tlsKey = std::move(keyFile);
+        m_implicitPort = implicitPort;
+    }
     void stop();
     bool running() const { return m_pid > 0; }
     const std::string& failure() const { return m_failure; }
@@ -55,6 +63,9 @@ private:
     std::string m_maildir;
     std::string m_failure;
     pid_t m_pid = -1;
+    std::string m_tlsCertificate;
+    std::string m_tlsKey;
+    int m_implicitPort = 0;
     int m_added = 0;
 };
 

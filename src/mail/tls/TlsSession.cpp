@@ -293,10 +293,10 @@ void TlsSession::handshakeDone()
             }
             info.fingerprint = m_peerFingerprint;
             info.pinChanged = !m_pin.empty();
+            m_errorText = std::string(tlstexts::kCertificateRefused) + info.reason + " (" + info.libraryReason + ")";
             m_problem = std::move(info);
             m_pendingPlain.clear();
             m_state = State::Failed;
-            m_errorText = std::string(tlstexts::kCertificateRefused);
             return;
         }
     }
