@@ -36,17 +36,7 @@ protected:
     void SetUp() override
     {
         const fs::path dir = folder.host(1);
-        mailDir = dir / "mail";
-        fs::create_directories(mailDir);
-        ::chmod(mailDir.c_str(), 0700);
-        platform::Profile p((dir / "config/Orvalink/Orvalink.conf").string());
-        p.writeString("Mail Entry", "SaveFolder", mailDir.string());
-        p.writeInt("Server Entry", "Count", 1);
-        p.writeString("Server Entry", "Server Name1", "home");
-        p.writeString("Server Entry", "POP Server1", "10.77.0.1");
-        p.writeString("Server Entry", "POP PortNo1", kPort);
-        p.writeString("Server Entry", "POP Accunt1", "taro");
-        p.writeString("Server Entry", "POP Password1", "secret");
+        mailDir = writeMailAccount(dir, kPort, "secret");
         startHosts(1);
         if (IsSkipped())
             return;

@@ -40,6 +40,24 @@ inline std::string udpPeerPath()
 
 using orvalink::test::readFile;
 
+// Host 1's mail side as the mail tests on the LAN set it up: a private mail folder under the
+// host's folder and one account "home" for taro on the POP3 server at 10.77.0.1:port.
+inline fs::path writeMailAccount(const fs::path& hostDir, const std::string& port, const std::string& password)
+{
+    const fs::path mailDir = hostDir / "mail";
+    fs::create_directories(mailDir);
+    ::chmod(mailDir.c_str(), 0700);
+    platform::Profile p((hostDir / "config/Orvalink/Orvalink.conf").string());
+    p.writeString("Mail Entry", "SaveFolder", mailDir.string());
+    p.writeInt("Server Entry", "Count", 1);
+    p.writeString("Server Entry", "Server Name1", "home");
+    p.writeString("Server Entry", "POP Server1", "10.77.0.1");
+    p.writeString("Server Entry", "POP PortNo1", port);
+    p.writeString("Server Entry", "POP Accunt1", "taro");
+    p.writeString("Server Entry", "POP Password1", password);
+    return mailDir;
+}
+
 inline std::vector<std::string> lines(const std::string& text)
 {
     std::vector<std::string> v;
