@@ -5,7 +5,8 @@
 # both). Each input method runs in its own dbus-run-session: ibus-daemon with ibus-mozc (Qt's ibus
 # front end), then fcitx5 with fcitx5-mozc (the fcitx5-frontend-qt6 package). The mozc server
 # refuses to run as root, so as root the session runs as nobody. An input method that is not
-# installed is skipped with a line saying so; none installed skips the test.
+# installed is skipped with a line saying so; none installed skips the test. The input method is
+# set up and started by ime-session.sh, as for the whole program (InputMethodOnLanTest.cpp).
 set -uo pipefail
 probe="$1"
 for tool in Xvfb xdotool dbus-run-session setpriv; do
@@ -35,30 +36,13 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 display=":$(head -1 "$work/display")"
 [ "$display" != ":" ] || { echo "FAIL: no X server"; cat "$work/xvfb.log"; exit 1; }
 
-# The session: the input method, the probe, the keys. Runs as the user the input method accepts.
+# The session's program (ime-session.sh starts the input method first): the probe and the keys.
 cat >"$work/session.sh" <<'SESSION'
 #!/bin/bash
 method="$1"; work="$2"
-export DISPLAY="$3" HOME="$work/home-$method" XDG_CONFIG_HOME="$work/home-$method/.config"
-# The probe's windows go to this X server, whatever platform the suite runs the other tests on
-# (scripts/test runs them offscreen, where no key typed on the display would reach them).
-export QT_QPA_PLATFORM=xcb
-export XDG_RUNTIME_DIR="$work/home-$method/run"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-log="$work/$method.log"
-if [ "$method" = ibus ]; then
-    ibus-daemon --replace --panel=disable >>"$log" 2>&1 &
-    for _ in $(seq 100); do ibus engine mozc-jp >>"$log" 2>&1 && break; sleep 0.2; done
-    echo "engine: $(ibus engine 2>&1)" >>"$log"
-    module=ibus
-else
-    fcitx5 --disable=wayland >>"$log" 2>&1 &
-    sleep 3
-    module=fcitx
-fi
-QT_IM_MODULE=$module "$work/probe" >"$work/$method.out" 2>>"$log" &
+"$work/probe" >"$work/$method.out" 2>>"$work/$method.log" &
 for _ in $(seq 100); do wid=$(xdotool search --name '^imeprobe$' 2>/dev/null | head -1); [ -n "$wid" ] && break; sleep 0.1; done
-xdotool windowfocus --sync "$wid" >>"$log" 2>&1
+xdotool windowfocus --sync "$wid" >>"$work/$method.log" 2>&1
 sleep 1
 for target in chat compose; do
     xdotool type --delay 100 nihongo; sleep 0.5
@@ -69,25 +53,21 @@ kill $(jobs -p) 2>/dev/null
 wait
 SESSION
 chmod 755 "$work/session.sh"
+cp "$(dirname "$0")/ime-session.sh" "$work/ime-session.sh"
 
 failures=0
 for method in "${methods[@]}"; do
     home="$work/home-$method"
-    if [ "$method" = ibus ]; then
-        mkdir -p "$home/.config/mozc"
-        # Mozc starts in Japanese input (hiragana), not in direct input.
-        printf 'engines {\n  name : "mozc-jp"\n  longname : "Mozc"\n  layout : "default"\n  layout_variant : ""\n  layout_option : ""\n  rank : 80\n}\nactive_on_launch: True\n' \
-            >"$home/.config/mozc/ibus_config.textproto"
-    else
-        mkdir -p "$home/.config/fcitx5"
-        printf '[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=mozc\n\n[Groups/0/Items/0]\nName=keyboard-us\nLayout=\n\n[Groups/0/Items/1]\nName=mozc\nLayout=\n\n[GroupOrder]\n0=Default\n' \
-            >"$home/.config/fcitx5/profile"
-        printf '[Behavior]\nActiveByDefault=True\n' >"$home/.config/fcitx5/config"
-    fi
+    mkdir -p "$home/run" && chmod 700 "$home/run"
     [ ${#as_user[@]} -gt 0 ] && chown -R nobody:nogroup "$home"
     touch "$work/$method.log" "$work/$method.out"
     [ ${#as_user[@]} -gt 0 ] && chown nobody:nogroup "$work/$method.log" "$work/$method.out"
-    timeout 90 "${as_user[@]}" setsid dbus-run-session -- "$work/session.sh" "$method" "$work" "$display" >>"$work/$method.log" 2>&1
+    # The probe's windows go to this X server, whatever platform the suite runs the other tests on
+    # (scripts/test runs them offscreen, where no key typed on the display would reach them).
+    timeout 90 "${as_user[@]}" env DISPLAY="$display" HOME="$home" XDG_CONFIG_HOME="$home/.config" \
+        XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=xcb setsid dbus-run-session -- \
+        bash "$work/ime-session.sh" "$method" "$work/$method.log" "$work/session.sh" "$method" "$work" \
+        >>"$work/$method.log" 2>&1
     # The mozc server leaves the session as a daemon of its own: it is found by the home this test
     # gave it, and ended.
     for environ in /proc/[0-9]*/environ; do
