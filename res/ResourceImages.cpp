@@ -531,6 +531,19 @@ IconDrawing iconDrawing(int id)
 
 } // namespace
 
+bool drawResourceIcon(int id, QPainter& painter, int size)
+{
+    const IconDrawing draw = iconDrawing(id);
+    if (!draw || size <= 0)
+        return false;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(size / 32.0, size / 32.0);
+    draw(painter);
+    painter.restore();
+    return true;
+}
+
 QImage resourceIconImage(int id, int size)
 {
     const IconDrawing draw = iconDrawing(id);

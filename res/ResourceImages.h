@@ -12,6 +12,8 @@
 #include <QList>
 #include <QPixmap>
 
+class QPainter;
+
 namespace orvalink::res {
 
 // The bitmap with this id, exactly as drawn (opaque, 32-bit RGB); a null image for an unknown id.
@@ -27,6 +29,10 @@ QIcon resourceIcon(int id);
 // The icon with this id drawn at size x size pixels on a transparent background (the desktop's
 // icon theme wants sizes up to 256); a null image for an unknown id. Needs the GUI application.
 QImage resourceIconImage(int id, int size);
+// Draws the icon with this id into the size x size square at the painter's origin, with the same
+// code as resourceIconImage, on any paint device (an SVG generator gives a scalable icon); false
+// for an unknown id.
+bool drawResourceIcon(int id, QPainter& painter, int size);
 // The button pictures of the toolbar with this id, in button order; empty for an unknown id.
 QList<QIcon> resourceToolbarIcons(int id);
 // The cursor with this id; the arrow cursor for an unknown id.

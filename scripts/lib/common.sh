@@ -2,9 +2,10 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 # Packages to build and run the program (Qt's Japanese catalogue for its standard dialogs, libsecret
-# for the desktop keyring, the fcitx5 input method's Qt 6 front end: the ibus one comes with Qt).
+# for the desktop keyring, the fcitx5 input method's Qt 6 front end: the ibus one comes with Qt; Qt's
+# SVG writer draws the scalable icon at build time).
 RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libssl-dev libgl-dev libgtest-dev netbase iproute2 fonts-ipafont-gothic
-    qt6-translations-l10n fcitx5-frontend-qt6 pkg-config libsecret-1-dev)
+    qt6-translations-l10n fcitx5-frontend-qt6 pkg-config libsecret-1-dev qt6-svg-dev)
 # What the test suite needs on top: the private network namespaces (iproute2, util-linux), the real
 # mail servers the mail tests start inside them (dovecot's POP3 server, aiosmtpd under Debian's
 # python3), the desktop suite's X server, window manager with a tray and input driver, and the

@@ -76,6 +76,17 @@ assert alphas[0] == 0, "the corner is not transparent"
 PY
 done
 
+# The scalable icon: an SVG document that draws the same icon as the 256-pixel PNG.
+svg="$work/root/usr/share/icons/hicolor/scalable/apps/$id.svg"
+if [ ! -s "$svg" ]; then
+    fail "scalable icon missing"
+else
+    /usr/bin/python3 -c 'import sys, xml.etree.ElementTree as t; assert t.parse(sys.argv[1]).getroot().tag == "{http://www.w3.org/2000/svg}svg"' \
+        "$svg" || fail "the scalable icon is not an SVG document"
+    check "the scalable icon draws the 256-pixel one" "$build/tests/package/orvalink-svgiconcheck" "$svg" \
+        "$work/root/usr/share/icons/hicolor/256x256/apps/$id.png"
+fi
+
 desktop="$work/root/usr/share/applications/$id.desktop"
 check "desktop-file-validate" desktop-file-validate "$desktop"
 grep -qx 'Categories=Network;Chat;Email;' "$desktop" || fail "Categories"
@@ -105,7 +116,8 @@ if grep -q '^E: ' "$work/lintian"; then fail "lintian reports errors"; fi
 prefix="$work/prefix"
 check "cmake --install" cmake --install "$build" --prefix "$prefix"
 grep -qx "Exec=$prefix/bin/orvalink" "$prefix/share/applications/$id.desktop" || fail "Exec after install to $prefix"
-[ -x "$prefix/bin/orvalink" ] && [ -f "$prefix/share/icons/hicolor/48x48/apps/$id.png" ] || fail "files under the prefix"
+[ -x "$prefix/bin/orvalink" ] && [ -f "$prefix/share/icons/hicolor/48x48/apps/$id.png" ] \
+    && [ -f "$prefix/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "files under the prefix"
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures check(s) failed"
