@@ -83,15 +83,19 @@ protected:
             << "aiosmtpd did not start: " << readFile(folder.root() / "smtp.err");
 
         // The program and the input method run as nobody: the folders they write are theirs, the
-        // program is a copy nobody may run wherever the build lies.
+        // program and the session script are copies nobody may run wherever the tree lies.
         fs::permissions(folder.root(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                            fs::perms::others_read | fs::perms::others_exec);
         const fs::path program = folder.root() / "orvalink";
+        const fs::path session = folder.root() / "ime-session.sh";
         fs::copy_file(programPath(), program);
+        fs::copy_file(std::string(ORVALINK_SOURCE_DIR_DEFAULT) + "/tests/desktop/ime-session.sh", session);
         const std::string method = GetParam();
-        beforeStart = [&, program, method, nobody, nogroup](const DrivenHost& h, tools::SimulatedLan::Program& p) {
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nogroup->gr_gid;
+        beforeStart = [=](const DrivenHost& h, tools::SimulatedLan::Program& p) {
             fs::create_directories(h.dir / "home");
-            chownAll(h.dir, nobody->pw_uid, nogroup->gr_gid);
+            chownAll(h.dir, uid, gid);
             p.argv = {"setpriv",
                       "--reuid=nobody",
                       "--regid=nogroup",
@@ -100,7 +104,7 @@ protected:
                       "dbus-run-session",
                       "--",
                       "bash",
-                      std::string(ORVALINK_SOURCE_DIR_DEFAULT) + "/tests/desktop/ime-session.sh",
+                      session.string(),
                       method,
                       (h.dir / "ime.log").string(),
                       program.string()};
