@@ -119,9 +119,7 @@ void ReceiveDialog::startDownload()
     request.security = transportSecurity(account.popSecurity);
     // TLS from the first byte has a port of its own (RFC 8314); a port the user typed holds.
     const bool noPortTyped = account.popPort.find_first_not_of(" \t") == std::string::npos;
-    request.port = request.security == TransportSecurity::Implicit && noPortTyped
-                       ? kImplicitTlsPop3Port
-                       : orvalink::mail::pop3Port(account.popPort);
+    request.port = noPortTyped ? defaultPop3Port(request.security) : orvalink::mail::pop3Port(account.popPort);
     request.pinnedFingerprint = account.popCertPin;
     request.login = {account.popAccount, account.popPassword};
     request.mailDir = mailDirectoryPath();
