@@ -256,6 +256,21 @@ double poplib(const test::DovecotPop3& server, const std::string& dir, int expec
                       expected);
 }
 
+// mpop looks the server's address up in the DNS (its reverse name) before it talks. Inside the
+// namespace the resolver's packets have nowhere to go and wait out its time-out (about 6 s a run),
+// which is no part of receiving mail: the namespace's routing refuses them at once instead.
+void refuseNameServers()
+{
+    std::ifstream conf("/etc/resolv.conf");
+    std::string word, address;
+    while (conf >> word) {
+        if (word == "nameserver" && conf >> address && address.find(':') == std::string::npos &&
+            address.find_first_not_of("0123456789.") == std::string::npos)
+            if (std::system(("ip route add unreachable " + address + "/32 2>/dev/null").c_str()) != 0)
+                std::fprintf(stderr, "no route refuses %s\n", address.c_str());
+    }
+}
+
 std::string loadAverage()
 {
     std::string text = test::readFile("/proc/loadavg");
@@ -311,6 +326,7 @@ int main(int argc, char** argv)
         std::printf("skipped: %s\n", test::privateNetworkSkipReason().c_str());
         return 0;
     }
+    refuseNameServers();
     test::TempDir scratch("orvalink-receive-bench");
     test::DovecotPop3 server(test::kPrivateHostAddress);
     Tls tls;
