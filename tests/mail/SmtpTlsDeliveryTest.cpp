@@ -6,7 +6,6 @@
 #include "mail/CSendFrame.h"
 #include "mail/CSendHeaderBar.h"
 #include "mail/CSendThread.h"
-#include "mail/CSendView.h"
 #include "mail/CSendWorker.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
@@ -170,160 +169,108 @@ INSTANTIATE_TEST_SUITE_P(
                               std::string(texts::kSmtpNoStartTls)}),
     [](const ::testing::TestParamInfo<TlsCase>& p) { return std::string(p.param.name); });
 
-// The compose window against aiosmtpd serving a certificate the test made, account 1 sending with
-// AUTH; every question is answered through the message box recorder.
-class ComposeCertificate : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        setMailDirectory(m_mailDir.path());
-        m_ca = orvalink::testing::makeCertificate({.name = "Orvalink Test CA", .ca = true});
-        writeFile(m_files.file("ca.pem"), m_ca.certificatePem);
-        m_trust = std::make_unique<ScopedEnv>("SSL_CERT_FILE", m_files.file("ca.pem"));
-    }
-    void TearDown() override
-    {
-        for (CSendThread* t : composeThreadTable().threads)
-            if (t && t->frame())
-                delete t->frame();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        setMailDirectory("");
-    }
+// The compose window asks about a certificate it cannot trust, as the receive window does: account 1
+// sends with STARTTLS and AUTH to aiosmtpd serving certificates made here; the recorder answers.
+TEST(ComposeCertificate, RefusedAsksNoSendsNothingYesPinsAndSendsAChangedOneAsksAgain)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    using orvalink::testing::makeCertificate;
+    ProfileSandbox settings;
+    platform::MessageBoxRecorder boxes;
+    TempDir mailDir{"orvalink-mail"}, files{"orvalink-smtp-cert"};
+    setMailDirectory(mailDir.path());
+    struct Cleanup {
+        ~Cleanup()
+        {
+            for (CSendThread* t : composeThreadTable().threads)
+                if (t && t->frame())
+                    delete t->frame();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            setMailDirectory("");
+        }
+    } cleanup;
+    const auto ca = makeCertificate({.name = "Orvalink Test CA", .ca = true});
+    writeFile(files.file("ca.pem"), ca.certificatePem);
+    ScopedEnv trust("SSL_CERT_FILE", files.file("ca.pem"));
+    storeAccounts({"first"}, 1);
+    MailAccount account = MailAccountStore().read(1);
+    account.smtpServer = "127.0.0.1";
+    account.smtpPort = "2525";
+    account.smtpSecurity = storedSecurity(TransportSecurity::StartTls);
+    account.smtpAuth = "1";
+    account.smtpUser = kUser;
+    account.smtpPassword = kPassword;
+    MailAccountStore().write(1, account);
 
-    // Replaces the server by one serving `certificate` in `mode` ("starttls" or "implicit").
-    bool serve(const orvalink::testing::TestCertificate& certificate, const char* mode)
-    {
-        m_server.reset();
-        m_folder = m_files.file("server" + std::to_string(++m_servers));
-        std::filesystem::create_directories(m_folder);
-        writeFile(m_folder + "/server.pem", certificate.certificatePem);
-        writeFile(m_folder + "/server.key", certificate.keyPem);
-        writeFile(m_folder + "/server.json",
-                  std::string("{\"mode\": \"") + mode + "\", \"cert\": \"" + m_folder + "/server.pem\", \"key\": \"" +
-                      m_folder + "/server.key\", \"user\": \"" + kUser + "\", \"password\": \"" + kPassword + "\"}");
+    std::unique_ptr<SmtpSink> server;
+    std::string folder;
+    int servers = 0;
+    const auto serve = [&](const orvalink::testing::TestCertificate& certificate) {
+        server.reset();
+        folder = files.file("server" + std::to_string(++servers));
+        std::filesystem::create_directories(folder);
+        writeFile(folder + "/server.pem", certificate.certificatePem + certificate.keyPem);
+        writeFile(folder + "/server.json", "{\"mode\": \"starttls\", \"cert\": \"" + folder +
+                                               "/server.pem\", \"key\": \"" + folder + "/server.pem\", \"user\": \"" +
+                                               kUser + "\", \"password\": \"" + kPassword + "\"}");
         const char* source = std::getenv("ORVALINK_SOURCE_DIR");
-        m_server = std::make_unique<SmtpSink>(m_folder, 2525, "0.0.0.0",
-                                              std::string(source ? source : ".") + "/tests/mail/smtp_tls_server.py");
-        return m_server->ready();
-    }
-    static void account(TransportSecurity security)
-    {
-        storeAccounts({"first"}, 1);
-        MailAccountStore store;
-        MailAccount a = store.read(1);
-        a.smtpServer = "127.0.0.1";
-        a.smtpPort = "2525";
-        a.smtpSecurity = storedSecurity(security);
-        a.smtpAuth = "1";
-        a.smtpUser = kUser;
-        a.smtpPassword = kPassword;
-        store.write(1, a);
-    }
-    // Sends from a new compose window: true when the mail went and the window closed; false when
-    // two more boxes were shown (the question and the refusal), the window then still open.
-    bool send(const std::string& subject)
-    {
-        CSendThread* thread = OpenComposeWindow("hanako@example.com", subject);
-        if (!thread || !thread->frame())
-            return false;
-        m_window = thread->frame();
-        m_window->view()->setText("over TLS");
-        const std::size_t boxes = m_boxes.calls().size();
-        const int slot = thread->windowSlot();
-        m_window->onCommand(res::kCmdComposeSend);
+        server = std::make_unique<SmtpSink>(folder, 2525, "0.0.0.0",
+                                            std::string(source ? source : ".") + "/tests/mail/smtp_tls_server.py");
+        return server->ready();
+    };
+    // True when the mail went and the window closed; false once the question and the refusal
+    // were shown (the window then still open with its texts).
+    const auto send = [&](const std::string& subject) {
+        CSendFrame* window = OpenComposeWindow("hanako@example.com", subject)->frame();
+        const int slot = window->thread()->windowSlot();
+        const std::size_t before = boxes.calls().size();
+        window->onCommand(res::kCmdComposeSend);
         const auto open = [slot] { return composeThreadTable().threads[static_cast<std::size_t>(slot)] != nullptr; };
-        (void)QTest::qWaitFor([&] { return !open() || m_boxes.calls().size() >= boxes + 2; }, 60000);
-        return !open();
-    }
-    std::string clearBytes() const
-    {
-        const std::string path = m_folder + "/clear.bin";
-        return std::filesystem::exists(path) ? readFile(path) : "";
-    }
-    static std::string pin() { return MailAccountStore().read(1).smtpCertPin; }
-    static constexpr unsigned kQuestion = platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2;
-
-    ProfileSandbox m_settings;
-    platform::MessageBoxRecorder m_boxes;
-    TempDir m_mailDir{"orvalink-mail"};
-    TempDir m_files{"orvalink-smtp-cert"};
-    orvalink::testing::TestCertificate m_ca;
-    std::unique_ptr<ScopedEnv> m_trust;
-    std::unique_ptr<SmtpSink> m_server;
-    std::string m_folder;
-    int m_servers = 0;
-    CSendFrame* m_window = nullptr;
-};
-
-TEST_F(ComposeCertificate, RefusedCertificateAsksAndNoSendsNothing)
-{
-    struct Case {
-        const char* what;
-        orvalink::testing::TestCertificate certificate;
-        std::string_view reason;
-        const char* mode;
-        TransportSecurity security;
+        (void)QTest::qWaitFor([&] { return !open() || boxes.calls().size() >= before + 2; }, 60000);
+        if (!open())
+            return true;
+        EXPECT_EQ(CSendHeaderBar::text(window->headerBar()->subjectBox()), subject);
+        delete window;
+        return false;
     };
-    const Case cases[] = {
-        {"another name, STARTTLS", orvalink::testing::makeCertificate({.name = "other.example.test"}, &m_ca),
-         tlstexts::kHostMismatch, "starttls", TransportSecurity::StartTls},
-        {"self-signed, implicit TLS", orvalink::testing::makeCertificate({.name = "127.0.0.1"}), tlstexts::kSelfSigned,
-         "implicit", TransportSecurity::Implicit},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_TRUE(serve(c.certificate, c.mode)) << m_server->failure();
-        account(c.security);
-        m_boxes.pushAnswer(platform::IDNO);
-        const std::size_t before = m_boxes.calls().size();
-        EXPECT_FALSE(send(c.what));
-        ASSERT_EQ(m_boxes.calls().size(), before + 2);
-        const platform::MessageBoxCall question = m_boxes.calls()[before];
-        EXPECT_EQ(question.type, kQuestion);
-        EXPECT_NE(question.text.find(c.reason), std::string::npos) << question.text;
-        EXPECT_NE(question.text.find("127.0.0.1"), std::string::npos);
-        EXPECT_NE(question.text.find("SHA-256: "), std::string::npos);
-        // No: the refusal is shown as before, and the window keeps its texts.
-        const std::string refusal = m_boxes.calls()[before + 1].text;
-        EXPECT_NE(refusal.find(texts::kSmtpTlsFailed), std::string::npos) << refusal;
-        EXPECT_NE(refusal.find(c.reason), std::string::npos) << refusal;
-        EXPECT_EQ(CSendHeaderBar::text(m_window->headerBar()->subjectBox()), c.what);
-        EXPECT_EQ(m_server->mailCount(), 0u);
-        EXPECT_EQ(pin(), "");
-        EXPECT_EQ(clearBytes().find("AUTH"), std::string::npos) << clearBytes();
-        delete m_window;
-    }
-}
+    const auto pin = [] { return MailAccountStore().read(1).smtpCertPin; };
+    const auto box = [&](std::size_t i) { return boxes.calls().at(i).text; };
 
-TEST_F(ComposeCertificate, SelfSignedTrustedThroughTheQuestionThenAcceptedAndANewOneAsksAgain)
-{
-    ASSERT_TRUE(serve(orvalink::testing::makeCertificate({.name = "127.0.0.1"}), "starttls")) << m_server->failure();
-    account(TransportSecurity::StartTls);
-    m_boxes.pushAnswer(platform::IDYES);
-    EXPECT_TRUE(send("first"));
-    ASSERT_EQ(m_boxes.calls().size(), 1u);
-    EXPECT_EQ(m_boxes.calls()[0].type, kQuestion);
+    // Another name: the question says why; No shows the refusal and sends nothing, AUTH included.
+    ASSERT_TRUE(serve(makeCertificate({.name = "other.example.test"}, &ca))) << server->failure();
+    boxes.pushAnswer(platform::IDNO);
+    EXPECT_FALSE(send("refused"));
+    ASSERT_EQ(boxes.calls().size(), 2u);
+    EXPECT_EQ(boxes.calls()[0].type, platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2);
+    for (const std::string_view part :
+         {tlstexts::kHostMismatch, std::string_view("127.0.0.1"), std::string_view("SHA-256: ")})
+        EXPECT_NE(box(0).find(part), std::string::npos) << box(0);
+    EXPECT_NE(box(1).find(texts::kSmtpTlsFailed), std::string::npos) << box(1);
+    EXPECT_EQ(server->mailCount(), 0u);
+    EXPECT_EQ(pin(), "");
+    EXPECT_EQ(readFile(folder + "/clear.bin").find("AUTH"), std::string::npos);
+
+    // Self-signed: Yes pins it for sending and the mail goes; the same certificate is not asked about.
+    ASSERT_TRUE(serve(makeCertificate({.name = "127.0.0.1"}))) << server->failure();
+    boxes.pushAnswer(platform::IDYES);
+    EXPECT_TRUE(send("trusted"));
+    ASSERT_EQ(boxes.calls().size(), 3u);
+    EXPECT_NE(box(2).find(tlstexts::kSelfSigned), std::string::npos) << box(2);
     const std::string pinned = pin();
     ASSERT_EQ(pinned.size(), 64u);
-    EXPECT_NE(m_boxes.calls()[0].text.find(pinned.substr(0, 2) + ":" + pinned.substr(2, 2)), std::string::npos);
     EXPECT_EQ(MailAccountStore().read(1).popCertPin, "");
-    ASSERT_TRUE(m_server->waitForMails(1));
-    EXPECT_EQ(clearBytes().find("AUTH"), std::string::npos) << clearBytes();
+    EXPECT_TRUE(send("again"));
+    EXPECT_EQ(boxes.calls().size(), 3u);
+    EXPECT_TRUE(server->waitForMails(2));
 
-    // The same certificate again: no question.
-    EXPECT_TRUE(send("second"));
-    EXPECT_EQ(m_boxes.calls().size(), 1u);
-    ASSERT_TRUE(m_server->waitForMails(2));
-
-    // Another certificate: asked again, saying it changed; No keeps the old pin and sends nothing.
-    ASSERT_TRUE(serve(orvalink::testing::makeCertificate({.name = "127.0.0.1"}), "starttls")) << m_server->failure();
-    m_boxes.pushAnswer(platform::IDNO);
-    EXPECT_FALSE(send("third"));
-    ASSERT_EQ(m_boxes.calls().size(), 3u);
-    EXPECT_NE(m_boxes.calls()[1].text.find(tlstexts::kPinChanged), std::string::npos) << m_boxes.calls()[1].text;
+    // A new certificate: asked again, saying it changed; No keeps the pin and sends nothing.
+    ASSERT_TRUE(serve(makeCertificate({.name = "127.0.0.1"}))) << server->failure();
+    boxes.pushAnswer(platform::IDNO);
+    EXPECT_FALSE(send("changed"));
+    ASSERT_EQ(boxes.calls().size(), 5u);
+    EXPECT_NE(box(3).find(tlstexts::kPinChanged), std::string::npos) << box(3);
     EXPECT_EQ(pin(), pinned);
-    EXPECT_EQ(m_server->mailCount(), 0u);
+    EXPECT_EQ(server->mailCount(), 0u);
 }
 
 } // namespace
