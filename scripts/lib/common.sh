@@ -11,8 +11,9 @@ RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libssl-dev libgl-dev libgtest-d
 # python3), the desktop suite's X server, window manager with a tray and input driver, and the
 # formatter scripts/check holds the sources to; the package test's checkers (dpkg-shlibdeps comes
 # with dpkg-dev); a private session bus with a recording notification service and a keyring; the
-# input methods with mozc that the desktop suite types Japanese through.
-TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux dovecot-pop3d python3-aiosmtpd xvfb icewm xdotool clang-format
+# input methods with mozc that the desktop suite types Japanese through; mpop, the receiving
+# benchmark's baseline (plain and over TLS).
+TEST_PACKAGES=("${RUN_PACKAGES[@]}" util-linux dovecot-pop3d python3-aiosmtpd mpop xvfb icewm xdotool clang-format
     dpkg-dev desktop-file-utils appstream lintian dbus python3-dbus python3-gi gnome-keyring libsecret-tools
     ibus ibus-mozc fcitx5 fcitx5-mozc)
 

@@ -6,6 +6,7 @@
 #include "mail/CSendThread.h"
 #include "mail/CSendView.h"
 #include "mail/CSendWorker.h"
+#include "mail/CertificateQuestion.h"
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/MailDirectory.h"
@@ -87,6 +88,16 @@ CSendFrame::CSendFrame(CSendThread* thread)
     connect(worker, &CSendWorker::failed, this, [](const QByteArray& cp932) {
         platform::messageBox(std::string_view(cp932.constData(), static_cast<std::size_t>(cp932.size())));
     });
+    connect(worker, &CSendWorker::certificateRefused, this,
+            [this](const QByteArray& cp932, const CertificateInfo& certificate) {
+                // The conversation has ended already (its state came first), so the same mail can
+                // go again at once; nothing went out on the refused connection.
+                if (askToTrustCertificate(certificate, CertificateUse::Sending)) {
+                    onMailSend();
+                    return;
+                }
+                platform::messageBox(std::string_view(cp932.constData(), static_cast<std::size_t>(cp932.size())));
+            });
 }
 
 CSendFrame::~CSendFrame()

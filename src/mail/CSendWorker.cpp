@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace orvalink::mail {
 
@@ -162,8 +163,14 @@ void CSendWorker::apply(mail::SmtpStep step)
 
 void CSendWorker::report(const std::string& text)
 {
-    if (!text.empty())
-        emit failed(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    std::optional<CertificateInfo> certificate = std::exchange(m_refusedCertificate, std::nullopt);
+    if (text.empty())
+        return;
+    const QByteArray bytes(text.data(), static_cast<qsizetype>(text.size()));
+    if (certificate)
+        emit certificateRefused(bytes, *certificate);
+    else
+        emit failed(bytes);
 }
 
 void CSendWorker::silence()
@@ -183,11 +190,13 @@ void CSendWorker::closed()
         apply(m_conversation.connectionClosed());
 }
 
-void CSendWorker::tlsFailed(std::string text, std::optional<CertificateInfo>)
+void CSendWorker::tlsFailed(std::string text, std::optional<CertificateInfo> certificate)
 {
     // Nothing more went out (no EHLO inside TLS, no AUTH, no mail); the connection is gone.
-    if (m_conversation.running())
-        apply(m_conversation.tlsFailed(text));
+    if (!m_conversation.running())
+        return;
+    m_refusedCertificate = std::move(certificate);
+    apply(m_conversation.tlsFailed(text));
 }
 
 } // namespace orvalink::mail

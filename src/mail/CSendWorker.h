@@ -8,6 +8,9 @@
 //
 //   smtpStateChanged(state)  after every step (0 when no conversation runs)
 //   failed(text)             a text the user must see (the window shows it)
+//   certificateRefused(text, certificate)
+//                            instead of failed() when the server's certificate could not be
+//                            trusted: the window asks whether to trust it for the account
 //   mailSent()               the server took the mail: the window closes
 //
 // Everything here runs on the compose thread; the window reaches it with startSend() queued to
@@ -52,6 +55,7 @@ public:
 signals:
     void smtpStateChanged(int state);
     void failed(const QByteArray& cp932Text);
+    void certificateRefused(const QByteArray& cp932Text, const orvalink::mail::CertificateInfo& certificate);
     void mailSent();
 
 private:
@@ -64,6 +68,8 @@ private:
 
     mail::SmtpConversation m_conversation;
     std::unique_ptr<MailConnection> m_connection;
+    // The certificate behind the failure report() is about to show, if that is why the send ended.
+    std::optional<CertificateInfo> m_refusedCertificate;
 };
 
 } // namespace orvalink::mail

@@ -1,5 +1,6 @@
 #include "mail/CertificateQuestion.h"
 
+#include "mail/MailAccountStore.h"
 #include "mail/tls/TlsTexts.h"
 #include "platform/MessageBox.h"
 
@@ -24,11 +25,17 @@ std::string certificateQuestionText(const CertificateInfo& certificate)
     return text;
 }
 
-bool askToTrustCertificate(const CertificateInfo& certificate)
+bool askToTrustCertificate(const CertificateInfo& certificate, CertificateUse use)
 {
-    return platform::messageBox(certificateQuestionText(certificate), "Orvalink",
-                                platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2) ==
-           platform::IDYES;
+    if (platform::messageBox(certificateQuestionText(certificate), "Orvalink",
+                             platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2) !=
+        platform::IDYES)
+        return false;
+    MailAccountStore store;
+    MailAccount account = store.read(1);
+    (use == CertificateUse::Receiving ? account.popCertPin : account.smtpCertPin) = certificate.fingerprint;
+    store.write(1, account);
+    return true;
 }
 
 } // namespace orvalink::mail

@@ -13,8 +13,13 @@ namespace orvalink::mail {
 
 std::string certificateQuestionText(const CertificateInfo& certificate);
 
+// Which conversation of the account a trusted certificate is kept for.
+enum class CertificateUse { Receiving, Sending };
+
 // Asks with a Yes/No box (question icon, No the default); true for Yes. Call on the GUI thread's
-// side of a conversation: the box blocks its caller until answered.
-bool askToTrustCertificate(const CertificateInfo& certificate);
+// side of a conversation: the box blocks its caller until answered. Yes keeps the certificate's
+// fingerprint with account 1, the account both conversations go through ("POP CertPin"1 or
+// "SMTP CertPin"1), so that exactly this certificate is let through from then on.
+bool askToTrustCertificate(const CertificateInfo& certificate, CertificateUse use);
 
 } // namespace orvalink::mail

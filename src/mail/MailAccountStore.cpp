@@ -139,12 +139,14 @@ void MailAccountStore::write(int number, const MailAccount& account)
 MailAccount MailAccountStore::readWithPortDefaults(int number)
 {
     MailAccount account = read(number);
+    // The port an empty one stands for under the account's security, so that the settings show
+    // what a conversation would use.
     if (account.popPort.empty()) {
-        account.popPort = kDefaultPopPort;
+        account.popPort = std::to_string(defaultPop3Port(transportSecurity(account.popSecurity)));
         m_profile.writeString(kSection, keyOf("POP PortNo", number), account.popPort);
     }
     if (account.smtpPort.empty()) {
-        account.smtpPort = kDefaultSmtpPort;
+        account.smtpPort = std::to_string(defaultSmtpPort(transportSecurity(account.smtpSecurity)));
         m_profile.writeString(kSection, keyOf("SMTP PortNo", number), account.smtpPort);
     }
     return account;

@@ -25,8 +25,6 @@ class MailAccountStore {
 public:
     static constexpr int kMaxAccounts = 100;
     static constexpr const char* kSection = "Server Entry";
-    static constexpr const char* kDefaultPopPort = "110";
-    static constexpr const char* kDefaultSmtpPort = "25";
 
     // The process-wide settings store.
     MailAccountStore();
@@ -46,8 +44,9 @@ public:
     // Account n as stored; missing keys read as empty texts.
     MailAccount read(int number) const;
     void write(int number, const MailAccount& account);
-    // Writes "110" / "25" to the port keys of account n that are empty, and returns the account
-    // with those values in place.
+    // Writes the port an empty port key stands for under the account's security ("110" / "25"
+    // without one; see defaultPop3Port and defaultSmtpPort) to the port keys of account n that are
+    // empty, and returns the account with those values in place.
     MailAccount readWithPortDefaults(int number);
 
     // The number of the first of accounts 1..count() whose name is exactly name, passing over

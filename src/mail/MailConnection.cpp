@@ -78,8 +78,20 @@ void MailConnection::beginTls()
 
 void MailConnection::close()
 {
+    closeSocket(true);
+}
+
+void MailConnection::closeSocket(bool goodbye)
+{
     m_timer->stop();
     m_watching = false;
+    if (goodbye && m_tls && m_socket && m_connected) {
+        // One try without waiting: what the socket cannot take at once is not worth holding the
+        // end of a finished conversation for.
+        m_tls->shutdown();
+        m_outgoing += m_tls->takeCiphertext();
+        flush();
+    }
     m_outgoing.clear();
     m_tls.reset();
     if (m_socket) {
@@ -166,7 +178,7 @@ void MailConnection::socketClosed()
         m_tls->transportClosed();
         return tlsFailed();
     }
-    close();
+    closeSocket(false);
     m_callbacks.onClosed();
 }
 

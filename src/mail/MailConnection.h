@@ -93,6 +93,8 @@ public:
 
 private:
     bool flush();
+    // `goodbye`: the socket can still take bytes, and a TLS session says close_notify first.
+    void closeSocket(bool goodbye);
     void beginTls();
     void tlsFailed();
     void silenceElapsed();

@@ -4,7 +4,6 @@
 #include "mail/CRThread.h"
 #include "mail/CertificateQuestion.h"
 #include "mail/ConnectErrorText.h"
-#include "mail/MailAccountStore.h"
 #include "mail/MailDirectory.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
@@ -120,9 +119,7 @@ void ReceiveDialog::startDownload()
     request.security = transportSecurity(account.popSecurity);
     // TLS from the first byte has a port of its own (RFC 8314); a port the user typed holds.
     const bool noPortTyped = account.popPort.find_first_not_of(" \t") == std::string::npos;
-    request.port = request.security == TransportSecurity::Implicit && noPortTyped
-                       ? kImplicitTlsPop3Port
-                       : orvalink::mail::pop3Port(account.popPort);
+    request.port = noPortTyped ? defaultPop3Port(request.security) : orvalink::mail::pop3Port(account.popPort);
     request.pinnedFingerprint = account.popCertPin;
     request.login = {account.popAccount, account.popPassword};
     request.mailDir = mailDirectoryPath();
@@ -171,13 +168,9 @@ void ReceiveDialog::showFailed()
 void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
 {
     if (report.certificate && report.download == m_download && m_downloading && !report.running &&
-        askToTrustCertificate(*report.certificate)) {
-        // Trusted for this account from now on: the same certificate is let through, and the
-        // download starts over (nothing was sent on the refused connection).
-        MailAccountStore store;
-        MailAccount account = store.read(1);
-        account.popCertPin = report.certificate->fingerprint;
-        store.write(1, account);
+        askToTrustCertificate(*report.certificate, CertificateUse::Receiving)) {
+        // Trusted for this account from now on: the download starts over (nothing was sent on
+        // the refused connection).
         m_downloading = false;
         startDownload();
         return;

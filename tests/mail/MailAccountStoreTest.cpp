@@ -85,10 +85,11 @@ TEST_F(AccountStore, EmptyPortsGetTheirDefaultsInTheStoreOthersStayAsTheyAre)
         const char* smtp;
         const char* popAfter;
         const char* smtpAfter;
+        const char* security = ""; // "POP Security" and "SMTP Security" alike
     } cases[] = {
-        {"", "", "110", "25"},
-        {"995", "", "995", "25"},
-        {"", "587", "110", "587"},
+        {"", "", "110", "25"},       {"", "", "995", "465", "2"},
+        {"", "", "110", "587", "1"}, {"2525", "", "2525", "465", "2"},
+        {"995", "", "995", "25"},    {"", "587", "110", "587"},
         {"0", "abc", "0", "abc"},
     };
     MailAccountStore store;
@@ -97,6 +98,7 @@ TEST_F(AccountStore, EmptyPortsGetTheirDefaultsInTheStoreOthersStayAsTheyAre)
         MailAccount a = sampleAccount("A");
         a.popPort = c.pop;
         a.smtpPort = c.smtp;
+        a.popSecurity = a.smtpSecurity = c.security;
         store.write(1, a);
         const MailAccount loaded = store.readWithPortDefaults(1);
         EXPECT_EQ(loaded.popPort, c.popAfter);

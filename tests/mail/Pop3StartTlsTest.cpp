@@ -119,6 +119,35 @@ TEST(Pop3StartTls, LoginWaitsForTheHandshakeAndNeedsStlsOffered)
     }
 }
 
+TEST(Pop3StartTls, ACapabilityListThatNeverEndsEndsTheDownloadBeforeTheLogin)
+{
+    // サーバーの機能一覧（CAPA）が長すぎます。パスワードを送らずに受信を中止しました。
+    const std::string tooLong = "\x83T\x81[\x83o\x81[\x82\xcc\x8b@\x94\x5c\x88\xea\x97\x97\x81iCAPA\x81j\x82\xaa\x92"
+                                "\xb7\x82\xb7\x82\xac\x82\xdc\x82\xb7\x81"
+                                "B\x83p\x83X\x83\x8f\x81[\x83h\x82\xf0\x91\x97\x82\xe7\x82\xb8\x82\xc9\x8e\xf3\x90M"
+                                "\x82\xf0\x92\x86\x8e~\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81"
+                                "B";
+    const std::string head = "+OK ready\r\n+OK\r\nSTLS\r\n";
+    std::string manyLines = head, longLines = head;
+    for (int i = 1; i < Pop3Engine::kMaxCapaLines; ++i) // STLS is the first line
+        manyLines += "X-" + std::to_string(i) + "\r\n";
+    const std::string lastAllowed = manyLines;
+    manyLines += "X-LAST\r\n";
+    while (longLines.size() < head.size() + Pop3Engine::kMaxCapaBytes)
+        longLines += "X-" + std::string(4000, 'c') + "\r\n";
+    const Conversation failed{"CAPA\r\nQUIT\r\n", false, "", {tooLong}, Pop3Engine::QuitSent, Pop3Outcome::Failed};
+    // Split at every position (the 65 KB of long lines at every 61st).
+    for (const std::string& script : {manyLines, longLines})
+        for (std::size_t cut = 0; cut <= script.size(); cut += script == longLines ? 61 : 1) {
+            SCOPED_TRACE(std::to_string(script.size()) + " bytes cut at " + std::to_string(cut));
+            ASSERT_EQ(run(TransportSecurity::StartTls, script, cut, ""), failed);
+        }
+    // Up to the bound it is a capability list still being read.
+    const Conversation waiting = run(TransportSecurity::StartTls, lastAllowed, 0, "");
+    EXPECT_EQ(waiting.sentBeforeTls, "CAPA\r\n");
+    EXPECT_EQ(waiting.outcome, Pop3Outcome::Running);
+}
+
 TEST(Pop3StartTls, SilenceOrAbortDuringTheHandshakeSendsNoLogin)
 {
     RecordingSink sink;

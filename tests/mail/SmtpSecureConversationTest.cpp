@@ -244,6 +244,23 @@ TEST(SmtpSecure, WithoutSecurityAndAuthTheConversationIsThePlainOne)
     }
 }
 
+TEST(SmtpSecure, AnEmptyPortIsTheUsualPortOfTheSecurity)
+{
+    const struct {
+        const char* security;
+        const char* port;
+        std::uint16_t connects;
+    } cases[] = {{"", "", 25},      {"", " ", 25},       {"1", "", 587},  {"2", "", 465},
+                 {"2", " \t", 465}, {"2", "2525", 2525}, {"1", "25", 25}, {"2", "25", 25}};
+    for (const auto& c : cases) {
+        SmtpRequest r = request({c.security});
+        r.account->smtpPort = c.port;
+        SmtpConversation conversation;
+        EXPECT_EQ(SmtpConversation::refusal(r), "") << c.security << "/" << c.port;
+        EXPECT_EQ(conversation.start(r).port, c.connects) << c.security << "/" << c.port;
+    }
+}
+
 TEST(SmtpSecure, ClearAuthIsRefusedBeforeConnecting)
 {
     SmtpConversation c;

@@ -2,16 +2,28 @@
 // TLS and AUTH, in this test's own network namespace. The certificates are made here with the
 // openssl command line, and OpenSSL is pointed at the test's CA. The server writes down every byte
 // it received before TLS, and no password may be among them unless clear-text AUTH was allowed.
+// The compose window asks about a certificate it cannot trust, as the receive window does.
+#include "mail/CSendFrame.h"
+#include "mail/CSendHeaderBar.h"
+#include "mail/CSendThread.h"
 #include "mail/CSendWorker.h"
+#include "mail/ComposeThreadTable.h"
+#include "mail/ComposeWindows.h"
+#include "mail/MailTestSupport.h"
 #include "mail/engine/MailText.h"
 #include "mail/engine/SmtpConversation.h"
 #include "mail/engine/SmtpTexts.h"
+#include "mail/tls/TlsTexts.h"
+#include "platform/MessageBoxRecorder.h"
+#include "res/ResourceIds.h"
 #include "support/OpensslCertificates.h"
 #include "support/PrivateNetwork.h"
 #include "support/SmtpSink.h"
+#include "support/TestCertificates.h"
 #include "support/TestFiles.h"
 
 #include <QEventLoop>
+#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
@@ -156,6 +168,110 @@ INSTANTIATE_TEST_SUITE_P(
                       TlsCase{"StartTlsNotOffered", "plain", "", true, "1", "1", "", kPassword, false,
                               std::string(texts::kSmtpNoStartTls)}),
     [](const ::testing::TestParamInfo<TlsCase>& p) { return std::string(p.param.name); });
+
+// The compose window asks about a certificate it cannot trust, as the receive window does: account 1
+// sends with STARTTLS and AUTH to aiosmtpd serving certificates made here; the recorder answers.
+TEST(ComposeCertificate, RefusedAsksNoSendsNothingYesPinsAndSendsAChangedOneAsksAgain)
+{
+    ORVALINK_REQUIRE_PRIVATE_NETWORK();
+    using orvalink::testing::makeCertificate;
+    ProfileSandbox settings;
+    platform::MessageBoxRecorder boxes;
+    TempDir mailDir{"orvalink-mail"}, files{"orvalink-smtp-cert"};
+    setMailDirectory(mailDir.path());
+    struct Cleanup {
+        ~Cleanup()
+        {
+            for (CSendThread* t : composeThreadTable().threads)
+                if (t && t->frame())
+                    delete t->frame();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            setMailDirectory("");
+        }
+    } cleanup;
+    const auto ca = makeCertificate({.name = "Orvalink Test CA", .ca = true});
+    writeFile(files.file("ca.pem"), ca.certificatePem);
+    ScopedEnv trust("SSL_CERT_FILE", files.file("ca.pem"));
+    storeAccounts({"first"}, 1);
+    MailAccount account = MailAccountStore().read(1);
+    account.smtpServer = "127.0.0.1";
+    account.smtpPort = "2525";
+    account.smtpSecurity = storedSecurity(TransportSecurity::StartTls);
+    account.smtpAuth = "1";
+    account.smtpUser = kUser;
+    account.smtpPassword = kPassword;
+    MailAccountStore().write(1, account);
+
+    std::unique_ptr<SmtpSink> server;
+    std::string folder;
+    int servers = 0;
+    const auto serve = [&](const orvalink::testing::TestCertificate& certificate) {
+        server.reset();
+        folder = files.file("server" + std::to_string(++servers));
+        std::filesystem::create_directories(folder);
+        writeFile(folder + "/server.pem", certificate.certificatePem + certificate.keyPem);
+        writeFile(folder + "/server.json", "{\"mode\": \"starttls\", \"cert\": \"" + folder +
+                                               "/server.pem\", \"key\": \"" + folder + "/server.pem\", \"user\": \"" +
+                                               kUser + "\", \"password\": \"" + kPassword + "\"}");
+        const char* source = std::getenv("ORVALINK_SOURCE_DIR");
+        server = std::make_unique<SmtpSink>(folder, 2525, "0.0.0.0",
+                                            std::string(source ? source : ".") + "/tests/mail/smtp_tls_server.py");
+        return server->ready();
+    };
+    // True when the mail went and the window closed; false once the question and the refusal
+    // were shown (the window then still open with its texts).
+    const auto send = [&](const std::string& subject) {
+        CSendFrame* window = OpenComposeWindow("hanako@example.com", subject)->frame();
+        const int slot = window->thread()->windowSlot();
+        const std::size_t before = boxes.calls().size();
+        window->onCommand(res::kCmdComposeSend);
+        const auto open = [slot] { return composeThreadTable().threads[static_cast<std::size_t>(slot)] != nullptr; };
+        (void)QTest::qWaitFor([&] { return !open() || boxes.calls().size() >= before + 2; }, 60000);
+        if (!open())
+            return true;
+        EXPECT_EQ(CSendHeaderBar::text(window->headerBar()->subjectBox()), subject);
+        delete window;
+        return false;
+    };
+    const auto pin = [] { return MailAccountStore().read(1).smtpCertPin; };
+    const auto box = [&](std::size_t i) { return boxes.calls().at(i).text; };
+
+    // Another name: the question says why; No shows the refusal and sends nothing, AUTH included.
+    ASSERT_TRUE(serve(makeCertificate({.name = "other.example.test"}, &ca))) << server->failure();
+    boxes.pushAnswer(platform::IDNO);
+    EXPECT_FALSE(send("refused"));
+    ASSERT_EQ(boxes.calls().size(), 2u);
+    EXPECT_EQ(boxes.calls()[0].type, platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2);
+    for (const std::string_view part :
+         {tlstexts::kHostMismatch, std::string_view("127.0.0.1"), std::string_view("SHA-256: ")})
+        EXPECT_NE(box(0).find(part), std::string::npos) << box(0);
+    EXPECT_NE(box(1).find(texts::kSmtpTlsFailed), std::string::npos) << box(1);
+    EXPECT_EQ(server->mailCount(), 0u);
+    EXPECT_EQ(pin(), "");
+    EXPECT_EQ(readFile(folder + "/clear.bin").find("AUTH"), std::string::npos);
+
+    // Self-signed: Yes pins it for sending and the mail goes; the same certificate is not asked about.
+    ASSERT_TRUE(serve(makeCertificate({.name = "127.0.0.1"}))) << server->failure();
+    boxes.pushAnswer(platform::IDYES);
+    EXPECT_TRUE(send("trusted"));
+    ASSERT_EQ(boxes.calls().size(), 3u);
+    EXPECT_NE(box(2).find(tlstexts::kSelfSigned), std::string::npos) << box(2);
+    const std::string pinned = pin();
+    ASSERT_EQ(pinned.size(), 64u);
+    EXPECT_EQ(MailAccountStore().read(1).popCertPin, "");
+    EXPECT_TRUE(send("again"));
+    EXPECT_EQ(boxes.calls().size(), 3u);
+    EXPECT_TRUE(server->waitForMails(2));
+
+    // A new certificate: asked again, saying it changed; No keeps the pin and sends nothing.
+    ASSERT_TRUE(serve(makeCertificate({.name = "127.0.0.1"}))) << server->failure();
+    boxes.pushAnswer(platform::IDNO);
+    EXPECT_FALSE(send("changed"));
+    ASSERT_EQ(boxes.calls().size(), 5u);
+    EXPECT_NE(box(3).find(tlstexts::kPinChanged), std::string::npos) << box(3);
+    EXPECT_EQ(pin(), pinned);
+    EXPECT_EQ(server->mailCount(), 0u);
+}
 
 } // namespace
 

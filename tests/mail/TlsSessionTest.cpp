@@ -245,6 +245,55 @@ TEST_F(TlsSessionTest, InputThatIsNotTlsFailsAndNeverHangs)
     }
 }
 
+TEST_F(TlsSessionTest, CloseNotifyEndsTheConversationCleanlyWhicheverSideSaysItFirst)
+{
+    // The client ends after the last reply: the server reads a clean end, the alert split anywhere.
+    std::size_t alertSize = 1;
+    for (std::size_t cut = 0; cut <= alertSize; ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        TlsSession client(kHost);
+        auto server = serverWith(s_good);
+        pair(client, *server);
+        server->writePlain("+OK bye\r\n");
+        pair(client, *server);
+        ASSERT_EQ(client.takePlain(), "+OK bye\r\n");
+        client.shutdown();
+        const std::string alert = client.takeCiphertext();
+        alertSize = alert.size();
+        ASSERT_FALSE(alert.empty());
+        server->feedCiphertext(alert.substr(0, cut));
+        server->feedCiphertext(alert.substr(cut));
+        EXPECT_EQ(server->state(), TlsSession::State::Closed) << server->errorText();
+        // Nothing goes out after the goodbye, and saying it twice says nothing more.
+        client.writePlain("NOOP\r\n");
+        client.shutdown();
+        EXPECT_EQ(client.takeCiphertext(), "");
+    }
+
+    // The server says it first: the client sees the end, and its own answer does not fail it.
+    TlsSession client(kHost);
+    auto server = serverWith(s_good);
+    pair(client, *server);
+    server->shutdown();
+    client.feedCiphertext(server->takeCiphertext());
+    EXPECT_EQ(client.state(), TlsSession::State::Closed);
+    client.shutdown();
+    const std::string answer = client.takeCiphertext();
+    EXPECT_FALSE(answer.empty());
+    server->feedCiphertext(answer);
+    EXPECT_EQ(client.state(), TlsSession::State::Closed);
+    EXPECT_EQ(server->state(), TlsSession::State::Closed) << server->errorText();
+
+    // A session that failed has nothing to say.
+    TlsSession refused(kHost);
+    auto selfSigned = serverWith(makeCertificate({.name = kHost}));
+    pair(refused, *selfSigned);
+    ASSERT_EQ(refused.state(), TlsSession::State::Failed);
+    refused.takeCiphertext();
+    refused.shutdown();
+    EXPECT_EQ(refused.takeCiphertext(), "");
+}
+
 TEST_F(TlsSessionTest, ServerWithUnusableKeyFails)
 {
     const TestCertificate other = makeCertificate({.name = kHost});

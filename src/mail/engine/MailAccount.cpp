@@ -68,6 +68,24 @@ TransportSecurity transportSecurity(std::string_view stored)
     return TransportSecurity::None;
 }
 
+std::uint16_t defaultPop3Port(TransportSecurity security)
+{
+    return security == TransportSecurity::Implicit ? kImplicitTlsPop3Port : kDefaultPop3Port;
+}
+
+std::uint16_t defaultSmtpPort(TransportSecurity security)
+{
+    switch (security) {
+    case TransportSecurity::StartTls:
+        return kSubmissionSmtpPort;
+    case TransportSecurity::Implicit:
+        return kImplicitTlsSmtpPort;
+    case TransportSecurity::None:
+        break;
+    }
+    return kDefaultSmtpPort;
+}
+
 std::string storedSecurity(TransportSecurity security)
 {
     switch (security) {

@@ -47,8 +47,16 @@ std::string storedSecurity(TransportSecurity security);
 
 inline constexpr std::uint16_t kDefaultPop3Port = 110;
 inline constexpr std::uint16_t kDefaultSmtpPort = 25;
-// POP3 with TLS from the first byte, when the account names no port of its own.
+// The usual ports of the protected conversations (RFC 8314: TLS from the first byte on 995 and
+// 465; RFC 6409: submission, where STARTTLS is spoken, on 587).
 inline constexpr std::uint16_t kImplicitTlsPop3Port = 995;
+inline constexpr std::uint16_t kImplicitTlsSmtpPort = 465;
+inline constexpr std::uint16_t kSubmissionSmtpPort = 587;
+
+// The port an account that names none (an empty port text) connects to under its security: the
+// one the "暗号" page offers for it. POP3: 110, 110 with STLS, 995; SMTP: 25, 587, 465.
+std::uint16_t defaultPop3Port(TransportSecurity security);
+std::uint16_t defaultSmtpPort(TransportSecurity security);
 
 // The port a stored port text names: an empty text (or blanks only) is the default port; decimal
 // digits naming 1-65535, blanks around them allowed, are that port. Anything else ("99999", "-1",

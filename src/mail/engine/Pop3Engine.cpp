@@ -183,6 +183,9 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
             if (line == ".") {
                 m_listing = false;
             } else {
+                m_capaBytes += line.size() + 2;
+                if (++m_capaLines > kMaxCapaLines || m_capaBytes > kMaxCapaBytes)
+                    return fail(texts::kCapaTooLong, step, true);
                 const std::string_view word = line.substr(0, line.find(' '));
                 m_stlsOffered =
                     m_stlsOffered || (word.size() == 4 && (word[0] | 0x20) == 's' && (word[1] | 0x20) == 't' &&

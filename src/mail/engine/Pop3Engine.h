@@ -181,6 +181,10 @@ public:
     // Lines a listing may have beyond the STAT count, and the bytes all its lines may take.
     static constexpr std::int64_t kListingMargin = 16;
     static constexpr std::size_t kMaxListingBytes = 16 * 1024 * 1024;
+    // The capability list before STLS: a few lines (RFC 2449); one that goes past these is not
+    // a capability list, and waiting for its end would only end at the silence limit.
+    static constexpr int kMaxCapaLines = 256;
+    static constexpr std::size_t kMaxCapaBytes = 64 * 1024;
     // The progress bar moves within a message each time this many more bytes of it arrived.
     static constexpr std::int64_t kProgressStep = 16 * 1024;
 
@@ -245,6 +249,8 @@ private:
     Pop3MessageSink& m_sink;
     TransportSecurity m_security;
     bool m_stlsOffered = false;
+    int m_capaLines = 0;
+    std::size_t m_capaBytes = 0;
     std::function<void(const std::string&)> m_sendNow;
     std::set<std::string> m_filedIds;
 

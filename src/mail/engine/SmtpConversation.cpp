@@ -92,7 +92,7 @@ std::string SmtpConversation::refusal(const SmtpRequest& request)
         return badFromAddressText();
     if (!isMailbox(request.to))
         return badToAddressText();
-    if (!accountPort(account.smtpPort, kDefaultSmtpPort))
+    if (!accountPort(account.smtpPort, defaultSmtpPort(transportSecurity(account.smtpSecurity))))
         return badSmtpPortText(account.smtpPort);
     if (account.smtpAuth == "1" && transportSecurity(account.smtpSecurity) == TransportSecurity::None &&
         account.plainAuth != "1")
@@ -136,7 +136,7 @@ SmtpStart SmtpConversation::start(const SmtpRequest& request)
     m_state = SmtpState::WaitGreeting;
     result.connect = true;
     result.host = account.smtpServer;
-    result.port = *accountPort(account.smtpPort, kDefaultSmtpPort);
+    result.port = *accountPort(account.smtpPort, defaultSmtpPort(security));
     result.security = security;
     return result;
 }

@@ -237,7 +237,7 @@ std::string TlsSession::takeCiphertext()
 
 void TlsSession::writePlain(std::string_view bytes)
 {
-    if (m_state == State::Failed || m_state == State::Closed)
+    if (m_state == State::Failed || m_state == State::Closed || m_shutDown)
         return;
     m_pendingPlain.append(bytes);
     if (m_state == State::Established)
@@ -253,6 +253,18 @@ void TlsSession::transportClosed()
 {
     if (m_state == State::Handshaking)
         fail(std::string(tlstexts::kClosedInHandshake));
+}
+
+void TlsSession::shutdown()
+{
+    if (m_shutDown || !m_ssl->ssl || (m_state != State::Established && m_state != State::Closed))
+        return;
+    m_shutDown = true;
+    m_pendingPlain.clear();
+    ERR_clear_error();
+    // 0: ours went out and the peer's has not come (it need not: the socket closes next); 1: both.
+    if (SSL_shutdown(m_ssl->ssl) < 0)
+        ERR_clear_error();
 }
 
 void TlsSession::drive()

@@ -63,6 +63,10 @@ public:
     std::string takePlain();
     // The socket closed: a session still in its handshake fails with a text that says so.
     void transportClosed();
+    // The conversation is over: the close_notify alert (RFC 8446 6.1) is ready in takeCiphertext(),
+    // so that the peer can tell the end from a cut connection. Only a session that got through its
+    // handshake says it (also in answer to the peer's own); nothing is written after it.
+    void shutdown();
 
     State state() const { return m_state; }
     bool established() const { return m_state == State::Established; }
@@ -94,6 +98,7 @@ private:
     std::string m_errorText;
     std::optional<CertificateInfo> m_problem;
     std::string m_peerFingerprint;
+    bool m_shutDown = false;
 };
 
 } // namespace orvalink::mail
