@@ -195,10 +195,13 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         // Written before the append, so that a kill between the append and the id line leaves the
         // next download a place to look for the copy. A record that cannot be written is said by
         // addFiled below.
-        if (const auto folder = folders::folderFsPath(m_mailDir, folders::kReceivedFolder)) {
-            const folders::FolderSizes before = folderSizes(*folder);
-            m_record->addFiling(uniqueId, before.index, before.mailbox);
-        }
+        // The sizes the last filing left are as good as the files' own: the message can only
+        // come after them.
+        const auto folder = folders::folderFsPath(m_mailDir, folders::kReceivedFolder);
+        if (!m_lastSizes && folder)
+            m_lastSizes = folderSizes(*folder);
+        if (m_lastSizes)
+            m_record->addFiling(uniqueId, m_lastSizes->index, m_lastSizes->mailbox);
     }
     const WorkFileRemover remove = [this](const std::string& path) { m_remover.remove(path); };
     FilingResult result =
@@ -209,6 +212,7 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         return std::move(result.errors);
     if (interrupted != m_interrupted.end())
         m_interrupted.erase(interrupted);
+    m_lastSizes = result.sizes;
     ++m_filed;
     if (!m_record || uniqueId.empty())
         return {};

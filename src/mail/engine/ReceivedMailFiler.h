@@ -23,6 +23,7 @@
 #include "mail/engine/UidlRecord.h"
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace orvalink::mail {
@@ -73,7 +74,8 @@ private:
     // The record's interrupted filings, read when the first message is complete.
     std::map<std::string, folders::FolderSizes> m_interrupted;
     bool m_interruptedRead = false;
-    DeferredRemover m_remover; // the work files of filed messages
+    std::optional<folders::FolderSizes> m_lastSizes; // the folder files after the last message filed
+    DeferredRemover m_remover;                       // the work files of filed messages
 };
 
 } // namespace orvalink::mail
