@@ -22,6 +22,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <mutex>
+#include <utility>
 
 namespace orvalink::mail {
 
@@ -44,6 +46,12 @@ QString lineText(const std::string& text)
 }
 
 } // namespace
+
+struct ReceiveDialog::ReportQueue {
+    std::mutex mutex;
+    std::vector<ReceiveWorker::Report> reports;
+    bool callWaiting = false;
+};
 
 ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, QWidget* parent)
     : QDialog(parent), m_thread(std::move(thread))
@@ -84,15 +92,32 @@ ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, QWidget* parent)
     layout->addLayout(buttons);
     connect(m_abort, &QPushButton::clicked, this, &ReceiveDialog::abort);
 
-    // Reports come from the receive thread; they are shown here, on the window's own thread. The
-    // window ends that thread before it goes, so the handler never outlives it.
+    // Reports come from the receive thread; they are shown here, on the window's own thread, each
+    // in turn. While one call to show them waits, later reports join it instead of waking this
+    // thread again. The window ends that thread before it goes, so the handler never outlives it.
     QPointer<ReceiveDialog> self(this);
-    m_thread->worker()->setReportHandler([self](ReceiveWorker::Report report) {
+    auto queue = std::make_shared<ReportQueue>();
+    m_thread->worker()->setReportHandler([self, queue](ReceiveWorker::Report report) {
+        {
+            const std::lock_guard lock(queue->mutex);
+            queue->reports.push_back(std::move(report));
+            if (std::exchange(queue->callWaiting, true))
+                return;
+        }
         QMetaObject::invokeMethod(
             self.data(),
-            [self, report = std::move(report)] {
+            [self, queue] {
+                std::vector<ReceiveWorker::Report> reports;
+                {
+                    const std::lock_guard lock(queue->mutex);
+                    reports.swap(queue->reports);
+                    queue->callWaiting = false;
+                }
+                for (const ReceiveWorker::Report& waiting : reports)
+                    if (self)
+                        self->showReport(waiting);
                 if (self)
-                    self->showReport(report);
+                    self->refresh();
             },
             Qt::QueuedConnection);
     });
@@ -161,8 +186,20 @@ void ReceiveDialog::showFailed()
     m_failed = true;
     setWindowTitle(qs("メール受信"));
     m_status = platform::utf8ToCp932("メールを受信できませんでした。エラー情報をご覧ください。");
-    m_statusLine->setText(lineText(m_status));
+    refresh();
     m_abort->setText(qs("閉じる"));
+}
+
+void ReceiveDialog::refresh()
+{
+    const QString status = lineText(m_status);
+    if (m_statusLine->text() != status)
+        m_statusLine->setText(status);
+    const QString message = lineText(m_message);
+    if (m_messageLine->text() != message)
+        m_messageLine->setText(message);
+    m_progress->setRange(0, std::max(m_progressMaximum, 1));
+    m_progress->setValue(m_progressValue);
 }
 
 void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
@@ -179,21 +216,16 @@ void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
         switch (e.kind) {
         case Pop3Event::Kind::StatusLine:
             m_status = e.text;
-            m_statusLine->setText(lineText(m_status));
             break;
         case Pop3Event::Kind::MessageLine:
             m_message = e.text;
-            m_messageLine->setText(lineText(m_message));
             break;
         case Pop3Event::Kind::ProgressRange:
             m_progressMaximum = std::max(e.value, 0);
             m_progressValue = 0;
-            m_progress->setRange(0, std::max(m_progressMaximum, 1));
-            m_progress->setValue(0);
             break;
         case Pop3Event::Kind::ProgressPosition:
             m_progressValue = std::clamp(e.value, 0, m_progressMaximum);
-            m_progress->setValue(m_progressValue);
             break;
         case Pop3Event::Kind::Error:
             m_errors.push_back(e.text);
@@ -211,6 +243,8 @@ void ReceiveDialog::showReport(const ReceiveWorker::Report& report)
         if (!report.closeWindow)
             showFailed();
     }
+    if (!report.running)
+        refresh();
     emit reportShown();
     if (ended)
         emit downloadEnded();

@@ -72,9 +72,15 @@ signals:
     void downloadEnded();
 
 private:
+    struct ReportQueue;
+
     void showReport(const ReceiveWorker::Report& report);
     void showRunning();
     void showFailed();
+    // The status and message lines and the bar take the texts and figures above once for the
+    // reports that arrived together (laying them out and drawing them for every report took more
+    // time than filing a message).
+    void refresh();
 
     std::unique_ptr<CRThread> m_thread;
     QLabel* m_statusLine = nullptr;

@@ -6,6 +6,9 @@
 #include "mail/engine/UidlRecord.h"
 #include "platform/AsyncSocket.h"
 
+#include <QTimer>
+#include <utility>
+
 namespace orvalink::mail {
 
 ReceiveWorker::ReceiveWorker()
@@ -23,6 +26,9 @@ ReceiveWorker::ReceiveWorker()
             apply(m_engine->tlsEstablished());
     };
     m_connection = std::make_unique<MailConnection>(std::move(callbacks), this);
+    m_reportTimer = new QTimer(this);
+    m_reportTimer->setSingleShot(true);
+    connect(m_reportTimer, &QTimer::timeout, this, &ReceiveWorker::passReports);
 }
 
 ReceiveWorker::~ReceiveWorker()
@@ -72,6 +78,13 @@ ReceiveWorker::StartResult ReceiveWorker::start()
     m_record = std::make_unique<orvalink::mail::UidlRecord>(request.mailDir, request.server, request.login.user);
     m_filer = std::make_unique<orvalink::mail::ReceivedMailFiler>(request.mailDir, m_record.get());
     m_engine = std::make_unique<Pop3Engine>(request.login, *m_filer, m_record->load(), request.security);
+    // The command after a message goes out before the message is filed, so that the server answers
+    // it meanwhile; a send that fails there is heard as a broken connection by apply().
+    m_engine->setSendNow([this](const std::string& bytes) {
+        if (!m_connection->send(bytes))
+            m_sendNowFailed = true;
+    });
+    m_sendNowFailed = false;
     m_connection->setSilence(request.silence);
     MailConnection::Options options;
     options.implicitTls = request.security == TransportSecurity::Implicit;
@@ -148,7 +161,8 @@ void ReceiveWorker::silenceElapsed()
 
 void ReceiveWorker::apply(Pop3Step step)
 {
-    const bool sent = step.send.empty() || m_connection->send(step.send);
+    const bool sentNow = !std::exchange(m_sendNowFailed, false);
+    const bool sent = sentNow && (step.send.empty() || m_connection->send(step.send));
     if (!sent && !step.disconnect) {
         // The connection broke under the command: the engine hears of it as a closed connection.
         Pop3Step closedStep = m_engine->connectionClosed();
@@ -185,8 +199,30 @@ void ReceiveWorker::dropDownload()
 void ReceiveWorker::report(std::vector<Pop3Event> events, bool running, bool closeWindow,
                            std::optional<CertificateInfo> certificate)
 {
-    if (m_report)
-        m_report(Report{m_download, std::move(events), running, closeWindow, std::move(certificate)});
+    if (!m_report)
+        return;
+    m_waitingReports.push_back(Report{m_download, std::move(events), running, closeWindow, std::move(certificate)});
+    if (!running) {
+        passReports();
+        return;
+    }
+    if (m_reportTimer->isActive())
+        return;
+    const auto since = std::chrono::steady_clock::now() - m_lastReports;
+    if (since >= kReportInterval)
+        passReports();
+    else
+        m_reportTimer->start(std::chrono::duration_cast<std::chrono::milliseconds>(kReportInterval - since));
+}
+
+void ReceiveWorker::passReports()
+{
+    m_reportTimer->stop();
+    m_lastReports = std::chrono::steady_clock::now();
+    std::vector<Report> reports = std::move(m_waitingReports);
+    m_waitingReports.clear();
+    for (Report& r : reports)
+        m_report(std::move(r));
 }
 
 } // namespace orvalink::mail

@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+class QTimer;
+
 namespace orvalink::mail {
 
 using platform::WM_USER;
@@ -92,6 +94,12 @@ private:
     void report(std::vector<orvalink::mail::Pop3Event> events, bool running, bool closeWindow = false,
                 std::optional<CertificateInfo> certificate = {});
     void silenceElapsed();
+    void passReports();
+
+    // Reports of a running download go to the window together, at most once per kReportInterval:
+    // the window has nothing to show more often, and waking its thread for every read of the
+    // socket took a good share of the time a message takes to file. The last one goes at once.
+    static constexpr std::chrono::milliseconds kReportInterval{50};
 
     std::mutex m_requestMutex;
     Request m_request;
@@ -104,6 +112,10 @@ private:
     std::unique_ptr<orvalink::mail::Pop3Engine> m_engine;
     std::unique_ptr<MailConnection> m_connection;
     unsigned m_download = 0;
+    std::vector<Report> m_waitingReports;
+    QTimer* m_reportTimer = nullptr;
+    std::chrono::steady_clock::time_point m_lastReports{};
+    bool m_sendNowFailed = false; // a command the engine sent during its step did not go out
 };
 
 } // namespace orvalink::mail

@@ -314,6 +314,8 @@ TEST_F(Filing, UidlRecordTrustsAnUnconfirmedIdOnlyAsFarAsTheFolderFilesShowIt)
         {"cut short and ended with a space", "\ta\t1\t1 \n\t\t0 \n\tb\t1 \n", {}},
         {"line without its LF", "a\n\tb\t1\t1", {"a"}},
         {"bad numbers", "\ta\t-1\t1\n\tb\t1\tx\n\tc\t\t1\n", {}},
+        {"a filing begun is no id", "\ta\t1\t1\t+\n\t\t0\n", {}},
+        {"filing then id", "\ta\t1\t1\t+\n\ta\t10\t20\n", {"a"}},
     };
     const std::string folderPath = folder();
     test::writeFile(folderPath + ".idx", std::string(10, 'i'));
@@ -382,6 +384,101 @@ TEST_F(Filing, KilledFilerHasRecordedEveryMessageItFiled)
         EXPECT_EQ(UidlRecord(mailDir.path(), "pop.example.jp", "taro").load().size(), static_cast<std::size_t>(count));
         EXPECT_EQ(receivedMessages(mailDir.path()).size(), static_cast<std::size_t>(count));
     }
+}
+
+// The first line of each text.
+std::vector<std::string> subjects(const std::vector<std::string>& texts)
+{
+    std::vector<std::string> lines;
+    for (const std::string& t : texts)
+        lines.push_back(t.substr(0, t.find('\r')));
+    return lines;
+}
+
+// A download killed while it writes the id record (past the file-size limit the kernel ends the
+// process with SIGXFSZ): at the first, the second and the last byte of each line a whole download
+// writes there, so also between each message's append and its id. The next download fetches what
+// the record does not hold and files every message exactly once. The second message is too large to
+// be kept in memory and is filed from its file.
+TEST_F(Filing, KilledWhileRecordingTheNextDownloadFilesEachMessageOnce)
+{
+    std::string large = "Subject: large\r\n\r\n";
+    while (large.size() <= ReceivedMailFiler::kInMemoryLimit)
+        large += std::string(998, 'y') + "\r\n";
+    const std::vector<std::string> messages = {"Subject: small\r\n\r\nbody\r\n", large, "Subject: last\r\n\r\n"};
+    const auto download = [&messages](const std::string& mailDir) {
+        UidlRecord record(mailDir, "pop.example.jp", "taro");
+        const std::set<std::string> known = record.load();
+        auto filer = std::make_unique<ReceivedMailFiler>(mailDir, &record);
+        for (int n = 1; n <= static_cast<int>(messages.size()); ++n) {
+            const std::string id = "id-" + std::to_string(n);
+            if (known.count(id))
+                continue;
+            filer->beginMessage(n);
+            filer->writeMessageData(messages[n - 1]);
+            filer->completeMessage(n, id);
+        }
+        filer->downloadEnded();
+    };
+    // The record starts longer than any other file the download writes (a hole, which costs no
+    // disk writes), so that only writes to the record pass the limit. In memory where there is such
+    // a file system: the downloads then cost no disk syncs.
+    const std::uintmax_t recordStart = large.size() + 65536;
+    const std::string scratch =
+        std::filesystem::is_directory("/dev/shm") ? "/dev/shm/orvalink-cut-record" : "orvalink-cut-record";
+    const auto newRecord = [&](const std::string& mailDir) {
+        UidlRecord record(mailDir, "pop.example.jp", "taro");
+        test::writeFile(record.path(), "");
+        std::filesystem::resize_file(record.path(), recordStart);
+        return record.path();
+    };
+    std::set<rlim_t> killPoints = {0};
+    std::size_t recordBytes = 0; // what a whole download writes to the record
+    {
+        test::TempDir whole(scratch);
+        const std::string path = newRecord(whole.path());
+        download(whole.path());
+        const std::string written = test::readFile(path).substr(recordStart);
+        recordBytes = written.size();
+        for (std::size_t lf = written.find('\n'); lf != std::string::npos; lf = written.find('\n', lf + 1))
+            killPoints.insert({lf, lf + 1, lf + 2});
+        ASSERT_GT(killPoints.size(), 12u);
+    }
+    int cutBetweenAppendAndId = 0;
+    for (const rlim_t extra : killPoints) {
+        test::TempDir mailDir(scratch);
+        newRecord(mailDir.path());
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit noCore{0, 0};
+            const rlimit limit{recordStart + extra, recordStart + extra};
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            ::signal(SIGXFSZ, SIG_DFL);
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                ::_exit(2);
+            download(mailDir.path());
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_EQ(WIFEXITED(status), extra >= recordBytes) << extra;
+        if (WIFEXITED(status)) {
+            ASSERT_EQ(WEXITSTATUS(status), 0);
+            continue;
+        }
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << extra;
+        UidlRecord record(mailDir.path(), "pop.example.jp", "taro");
+        if (receivedMessages(mailDir.path()).size() > record.load().size())
+            ++cutBetweenAppendAndId;
+
+        download(mailDir.path());
+        const std::vector<std::string> filed = receivedMessages(mailDir.path());
+        EXPECT_EQ(subjects(filed), subjects(messages)) << "killed at record byte " << extra;
+        EXPECT_TRUE(filed == messages) << extra;
+        EXPECT_EQ(record.load().size(), messages.size()) << extra;
+    }
+    EXPECT_GE(cutBetweenAppendAndId, 3);
 }
 
 // A text of the filer for message 1 and the path `name`.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvalink::mail {
@@ -17,6 +18,18 @@ namespace orvalink::mail {
 namespace {
 
 constexpr std::size_t kFlushSize = 64 * 1024;
+
+// The lengths of the folder's files (0 for a file not there yet).
+folders::FolderSizes folderSizes(const std::string& folderPath)
+{
+    folders::FolderSizes sizes;
+    struct stat st {};
+    if (::stat((folderPath + std::string(folders::kIndexSuffix)).c_str(), &st) == 0)
+        sizes.index = static_cast<std::uint64_t>(st.st_size);
+    if (::stat((folderPath + std::string(folders::kMailboxSuffix)).c_str(), &st) == 0)
+        sizes.mailbox = static_cast<std::uint64_t>(st.st_size);
+    return sizes;
+}
 
 std::string textWith(const char* pattern, int number, const std::string& name)
 {
@@ -168,12 +181,38 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         ::unlink(m_messageFile.c_str());
         return {textWith(texts::kCannotWrite, number, {})};
     }
+    // Where a kill may have left this message appended and its id unrecorded (see UidlRecord).
+    const folders::FolderSizes* interruptedFrom = nullptr;
+    auto interrupted = m_interrupted.end();
+    if (m_record && !uniqueId.empty()) {
+        if (!m_interruptedRead) {
+            m_interrupted = m_record->interruptedFilings();
+            m_interruptedRead = true;
+        }
+        interrupted = m_interrupted.find(std::string(uniqueId));
+        if (interrupted != m_interrupted.end())
+            interruptedFrom = &interrupted->second;
+        // Written before the append, so that a kill between the append and the id line leaves the
+        // next download a place to look for the copy. A record that cannot be written is said by
+        // addFiled below.
+        // The sizes the last filing left are as good as the files' own: the message can only
+        // come after them.
+        const auto folder = folders::folderFsPath(m_mailDir, folders::kReceivedFolder);
+        if (!m_lastSizes && folder)
+            m_lastSizes = folderSizes(*folder);
+        if (m_lastSizes)
+            m_record->addFiling(uniqueId, m_lastSizes->index, m_lastSizes->mailbox);
+    }
     const WorkFileRemover remove = [this](const std::string& path) { m_remover.remove(path); };
-    FilingResult result = m_inMemory ? fileReceivedText(m_mailDir, m_messageFile, m_stored, number, remove, uniqueId)
-                                     : fileReceivedMessage(m_mailDir, m_messageFile, number, remove, uniqueId);
+    FilingResult result =
+        m_inMemory ? fileReceivedText(m_mailDir, m_messageFile, m_stored, number, remove, uniqueId, interruptedFrom)
+                   : fileReceivedMessage(m_mailDir, m_messageFile, number, remove, uniqueId, interruptedFrom);
     m_stored.clear();
     if (!result.filed)
         return std::move(result.errors);
+    if (interrupted != m_interrupted.end())
+        m_interrupted.erase(interrupted);
+    m_lastSizes = result.sizes;
     ++m_filed;
     if (!m_record || uniqueId.empty())
         return {};

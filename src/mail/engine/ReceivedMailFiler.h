@@ -6,7 +6,9 @@
 // is abandoned leaves no file behind.
 //
 // Each filed message's id is recorded right after its append, so a killed download fetches again
-// at most the message it was filing. Forcing files to the disk costs milliseconds each, so that is
+// at most the message it was filing; a line written before the append (UidlRecord::addFiling)
+// lets the next download find that message in the folder when the kill came after its append, and
+// then only its id is recorded. Forcing files to the disk costs milliseconds each, so that is
 // done for a batch: after every kIdBatch filed messages and when the download ends the folder files
 // are forced to the disk and then the record (UidlRecord::confirm); until then the record trusts
 // an id only as far as the folder files show its message. Work files are deleted on a thread of
@@ -20,6 +22,8 @@
 #include "mail/engine/Pop3Engine.h"
 #include "mail/engine/UidlRecord.h"
 
+#include <map>
+#include <optional>
 #include <string>
 
 namespace orvalink::mail {
@@ -67,7 +71,11 @@ private:
     int m_filed = 0;
     std::size_t m_unconfirmed = 0;           // ids recorded since the last confirmation
     std::vector<std::string> m_recordErrors; // said when the download ends
-    DeferredRemover m_remover;               // the work files of filed messages
+    // The record's interrupted filings, read when the first message is complete.
+    std::map<std::string, folders::FolderSizes> m_interrupted;
+    bool m_interruptedRead = false;
+    std::optional<folders::FolderSizes> m_lastSizes; // the folder files after the last message filed
+    DeferredRemover m_remover;                       // the work files of filed messages
 };
 
 } // namespace orvalink::mail

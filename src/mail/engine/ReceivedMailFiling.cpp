@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -350,6 +352,62 @@ FilingResult notFiled(const std::string& file, int number, const std::string& ke
     return result;
 }
 
+// Reads `size` bytes of the message from `offset` into `data`; false when they cannot be read.
+using MessageReader = std::function<bool(std::uint64_t offset, char* data, std::size_t size)>;
+
+bool preadAll(int fd, char* data, std::size_t size, std::uint64_t offset)
+{
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+// A message of `size` stored bytes that an interrupted filing appended to the folder at or after
+// `from`, holding exactly the bytes `read` gives: the folder files' sizes right after it.
+std::optional<folders::FolderSizes> interruptedCopy(const std::string& mailDirPath, const folders::FolderSizes& from,
+                                                    std::uint64_t size, const MessageReader& read)
+{
+    const std::optional<std::string> folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder);
+    if (!folder)
+        return std::nullopt;
+    const std::optional<folders::IndexListing> listing = folders::readFolderIndex(*folder);
+    if (!listing)
+        return std::nullopt;
+    const int mailbox =
+        ::open((*folder + std::string(folders::kMailboxSuffix)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (mailbox < 0)
+        return std::nullopt;
+    std::optional<folders::FolderSizes> found;
+    std::string stored(kChunk, '\0');
+    std::string message(kChunk, '\0');
+    for (const folders::IndexEntry& e : listing->entries) {
+        if (!e.placed || e.damaged || e.lengthWordWrong || e.indexOffset < from.index || e.offset < from.mailbox ||
+            e.record.bodySize != size)
+            continue;
+        bool same = true;
+        for (std::uint64_t done = 0; same && done < size;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - done));
+            same = preadAll(mailbox, stored.data(), n, e.offset + done) && read(done, message.data(), n) &&
+                   std::memcmp(stored.data(), message.data(), n) == 0;
+            done += n;
+        }
+        if (same) {
+            found = folders::FolderSizes{e.indexOffset + e.indexBytes, e.offset + size};
+            break;
+        }
+    }
+    ::close(mailbox);
+    return found;
+}
+
 } // namespace
 
 std::string cleanupPass(std::string_view stored)
@@ -416,7 +474,8 @@ bool joinSubjectPassFile(const std::string& inputPath, const std::string& output
 }
 
 FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
-                                 const WorkFileRemover& remove, std::string_view uniqueId)
+                                 const WorkFileRemover& remove, std::string_view uniqueId,
+                                 const folders::FolderSizes* interruptedFrom)
 {
     const auto removeDone = [&remove](const std::string& path) {
         if (remove)
@@ -443,8 +502,22 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
     removeDone(cnv);
 
     FilingResult result;
-    if (folders::AppendReceivedMessage(mailDirPath, folders::kReceivedFolder, messageFile, &result.sizes) !=
-        folders::StoreResult::Stored)
+    std::optional<folders::FolderSizes> copy;
+    if (interruptedFrom) {
+        // The bytes the append would store are the file's: every line of the last pass ends in CR LF.
+        const int fd = ::open(messageFile.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0)
+            copy = interruptedCopy(
+                mailDirPath, *interruptedFrom, static_cast<std::uint64_t>(st.st_size),
+                [fd](std::uint64_t offset, char* data, std::size_t size) { return preadAll(fd, data, size, offset); });
+        if (fd >= 0)
+            ::close(fd);
+    }
+    if (copy)
+        result.sizes = *copy;
+    else if (folders::AppendReceivedMessage(mailDirPath, folders::kReceivedFolder, messageFile, &result.sizes) !=
+             folders::StoreResult::Stored)
         return notFiled(messageFile, number, kept);
     removeDone(messageFile);
     // The copy kept by an earlier download that could not file this message is not needed now.
@@ -455,14 +528,24 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
 }
 
 FilingResult fileReceivedText(const std::string& mailDirPath, const std::string& messageFile, std::string_view stored,
-                              int number, const WorkFileRemover& remove, std::string_view uniqueId)
+                              int number, const WorkFileRemover& remove, std::string_view uniqueId,
+                              const folders::FolderSizes* interruptedFrom)
 {
     const std::string kept = uniqueId.empty() ? std::string() : keptMessageFile(mailDirPath, uniqueId);
     static const kanji::KanjiConverter converter(kanji::KanjiConverter::Options{true, true});
     const std::string text = joinSubjectPass(converter.convert(cleanupPass(stored)));
     FilingResult result;
-    if (folders::AppendReceivedText(mailDirPath, folders::kReceivedFolder, text, &result.sizes) !=
-        folders::StoreResult::Stored) {
+    std::optional<folders::FolderSizes> copy;
+    if (interruptedFrom)
+        copy = interruptedCopy(mailDirPath, *interruptedFrom, text.size(),
+                               [&text](std::uint64_t offset, char* data, std::size_t size) {
+                                   std::memcpy(data, text.data() + offset, size);
+                                   return true;
+                               });
+    if (copy) {
+        result.sizes = *copy;
+    } else if (folders::AppendReceivedText(mailDirPath, folders::kReceivedFolder, text, &result.sizes) !=
+               folders::StoreResult::Stored) {
         // What is kept is the message as the file steps would have left it; when that cannot be
         // written, the message file as it came.
         const std::string converted = folders::cnvFileName(messageFile);

@@ -71,15 +71,22 @@ using WorkFileRemover = std::function<void(const std::string&)>;
 // server gives none), filing into 受信したメール of the mail directory `mailDirPath`. On success no work file is left:
 // the "tab" and "cnv" files and the filed message file go through `remove` (at once when none is given), the raw
 // message file is deleted at once because the third step writes that name again.
+//
+// `interruptedFrom`: an earlier filing of this message began when the folder files had these sizes
+// and was cut off before its id was recorded. When a message appended since then holds exactly the
+// bytes this filing would append, that is the message: nothing is appended, and the result is
+// filed with the sizes right after that message.
 FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
-                                 const WorkFileRemover& remove = {}, std::string_view uniqueId = {});
+                                 const WorkFileRemover& remove = {}, std::string_view uniqueId = {},
+                                 const folders::FolderSizes* interruptedFrom = nullptr);
 
 // The same steps for a message whose stored form (the bytes of its message file) is also in memory:
 // the passes run on `stored` and the result is appended from memory, giving the very bytes the file
 // steps store; no "tab" or "cnv" file is written. The message file is the recovery copy: when the
 // message cannot be filed it is kept as above, once filed it goes through `remove`.
 FilingResult fileReceivedText(const std::string& mailDirPath, const std::string& messageFile, std::string_view stored,
-                              int number, const WorkFileRemover& remove = {}, std::string_view uniqueId = {});
+                              int number, const WorkFileRemover& remove = {}, std::string_view uniqueId = {},
+                              const folders::FolderSizes* interruptedFrom = nullptr);
 
 // The kept file of the message with UIDL id `uniqueId` (not empty) in the mail directory; empty
 // while no mail directory is set.

@@ -18,6 +18,8 @@ namespace orvalink::mail {
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
+// The last field of a filing line.
+constexpr std::string_view kFilingMark = "+";
 
 void appendHexByte(std::string& out, unsigned char c)
 {
@@ -237,9 +239,9 @@ std::set<std::string> UidlRecord::load() const
     return ids;
 }
 
-bool UidlRecord::addFiled(std::string_view id, std::uint64_t indexSize, std::uint64_t mailboxSize)
+bool UidlRecord::appendLine(std::string_view fields)
 {
-    if (m_path.empty() || id.empty())
+    if (m_path.empty())
         return false;
     std::string line;
     if (m_fd < 0) {
@@ -255,24 +257,68 @@ bool UidlRecord::addFiled(std::string_view id, std::uint64_t indexSize, std::uin
     }
     if (static_cast<std::int64_t>(st.st_size) != m_end) {
         // Written by someone else since (or just opened). A line cut short by a crash is ended with
-        // a space, which no line holds: it can neither swallow this id nor pass for the id of a
-        // message that was never filed.
+        // a space, which no line holds: it can neither swallow this line nor pass for a line of
+        // its own.
         char last = '\n';
         if (st.st_size > 0 && ::pread(m_fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
             line.append(" \n");
         m_end = static_cast<std::int64_t>(st.st_size);
     }
-    const std::int64_t lineStart = m_end + static_cast<std::int64_t>(line.size());
-    line += '\t' + escapeId(id) + '\t' + std::to_string(indexSize) + '\t' + std::to_string(mailboxSize) + '\n';
+    m_lineStart = m_end + static_cast<std::int64_t>(line.size());
+    line.append(fields);
+    line += '\n';
     if (!writeAll(m_fd, line)) {
         // Whatever part of the line went out is ended by the next open.
         ::close(std::exchange(m_fd, -1));
         return false;
     }
     m_end += static_cast<std::int64_t>(line.size());
-    if (m_unconfirmedFrom < 0)
-        m_unconfirmedFrom = lineStart;
     return true;
+}
+
+bool UidlRecord::addFiling(std::string_view id, std::uint64_t indexSize, std::uint64_t mailboxSize)
+{
+    return !id.empty() && appendLine('\t' + escapeId(id) + '\t' + std::to_string(indexSize) + '\t' +
+                                     std::to_string(mailboxSize) + "\t" + std::string(kFilingMark));
+}
+
+bool UidlRecord::addFiled(std::string_view id, std::uint64_t indexSize, std::uint64_t mailboxSize)
+{
+    if (id.empty() ||
+        !appendLine('\t' + escapeId(id) + '\t' + std::to_string(indexSize) + '\t' + std::to_string(mailboxSize)))
+        return false;
+    if (m_unconfirmedFrom < 0)
+        m_unconfirmedFrom = m_lineStart;
+    return true;
+}
+
+std::map<std::string, folders::FolderSizes> UidlRecord::interruptedFilings() const
+{
+    std::map<std::string, folders::FolderSizes> begun;
+    if (m_path.empty())
+        return begun;
+    const std::string bytes = readAll(m_path);
+    std::size_t start = 0;
+    for (std::size_t lf = bytes.find('\n'); lf != std::string::npos; start = lf + 1, lf = bytes.find('\n', start)) {
+        const std::string_view line(bytes.data() + start, lf - start);
+        if (!line.starts_with('\t')) {
+            begun.erase(std::string(line));
+            continue;
+        }
+        const std::vector<std::string_view> f = fields(line);
+        if (f.size() != 4 && !(f.size() == 5 && f[4] == kFilingMark))
+            continue;
+        auto id = unescapeId(f[1]);
+        const auto index = decimal(f[2]);
+        const auto mailbox = decimal(f[3]);
+        if (!id || !index || !mailbox)
+            continue;
+        if (f.size() == 4)
+            begun.erase(*id);
+        else // the first of several filings of one id began where the folder was shortest
+            begun.emplace(std::move(*id), folders::FolderSizes{*index, *mailbox});
+    }
+    return begun;
 }
 
 bool UidlRecord::confirm()

@@ -10,6 +10,11 @@
 //                       the id with every byte outside 0x21-0x7E and every "%" written %XX, so
 //                       that any id is kept exactly; I and M are the folder's index and mailbox
 //                       sizes (decimal) once the message was in them.
+//   TAB E TAB I TAB M TAB +
+//                       a filing begun: the message with id E is about to be appended to the
+//                       folder, whose index and mailbox were I and M bytes long just before. No
+//                       id is trusted for it; it tells the next download where a copy that a kill
+//                       left unrecorded may lie (interruptedFilings).
 //   TAB TAB S           a confirmation: the folder files reached the disk, then this line was
 //                       written and forced there; every id line from offset S of the file up to
 //                       here is trusted as it stands.
@@ -18,11 +23,16 @@
 // trusted only when the folder files, forced to the disk when the record is loaded, are at least
 // as long as the line says; otherwise its message may not be on the disk, and it is fetched again.
 // So a killed download fetches again only the message being filed at the kill, and a power cut
-// can fetch a message twice but never mark an unfiled one as filed. A last line without its LF (a
+// can fetch a message twice but never mark an unfiled one as filed. A message fetched again after
+// a kill that came between its append and its id line is found in the folder by its filing line
+// and its bytes, and only its id is recorded then. A last line without its LF (a
 // write cut short) is not an id; the next line written ends it with a space, which no line form
 // holds, so it never becomes one.
 
+#include "folders/store/MailStore.h"
+
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -43,6 +53,13 @@ public:
     // The ids recorded so far and trusted (none when the file does not exist or cannot be read).
     std::set<std::string> load() const;
 
+    // Records that the message with id `id` is about to be appended to the folder, whose index and
+    // mailbox files are now `indexSize` and `mailboxSize` bytes long. Not forced to the disk.
+    bool addFiling(std::string_view id, std::uint64_t indexSize, std::uint64_t mailboxSize);
+    // The ids whose last filing line no id line follows (a kill came between the two), each with
+    // the folder sizes its filing began at: where a copy of the message may lie unrecorded.
+    std::map<std::string, folders::FolderSizes> interruptedFilings() const;
+
     // Records the id of a message just appended to the folder, whose index and mailbox files are
     // now `indexSize` and `mailboxSize` bytes long. Not forced to the disk: confirm() does that.
     // False when the line could not be written or the id is empty.
@@ -60,6 +77,8 @@ public:
     static std::string fileNameText(std::string_view text);
 
 private:
+    bool appendLine(std::string_view fields);
+
     std::string m_folder;
     std::string m_path;
     // Where the ids of this record's unconfirmed lines begin; -1 while there are none.
@@ -67,7 +86,8 @@ private:
     // The record file, open for appending from the first id added until the record is destroyed
     // (one download), so that recording an id costs an fstat and a write.
     int m_fd = -1;
-    std::int64_t m_end = 0; // the file's length as this record's writes left it
+    std::int64_t m_end = 0;       // the file's length as this record's writes left it
+    std::int64_t m_lineStart = 0; // where the last line written begins
 };
 
 } // namespace orvalink::mail

@@ -37,6 +37,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +89,16 @@ long kilobytes(const char* field)
 }
 
 // Our side: one whole download into a fresh mail directory; messages per second.
+double threadCpuMs()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+double oursCpuMs = 0; // the last run's CPU time on this thread
+
 double ours(const test::DovecotPop3& server, const std::string& mailDir, int expected)
 {
     std::filesystem::create_directories(mailDir);
@@ -92,7 +106,9 @@ double ours(const test::DovecotPop3& server, const std::string& mailDir, int exp
     mail::ReceivedMailFiler filer(mailDir, &record);
     mail::Pop3Engine engine({server.user(), server.password()}, filer, record.load());
     const auto start = Clock::now();
+    const double cpuStart = threadCpuMs();
     const test::Pop3Run run = test::drivePop3(test::connectTcp(server.address(), server.port()), engine);
+    oursCpuMs = threadCpuMs() - cpuStart;
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (filer.filedCount() != expected || !run.errors.empty()) {
         std::fprintf(stderr, "ours: filed %d of %d (%zu errors)\n", filer.filedCount(), expected, run.errors.size());
@@ -101,23 +117,72 @@ double ours(const test::DovecotPop3& server, const std::string& mailDir, int exp
     return expected / seconds;
 }
 
-// Lines of the id record that record a filed message (see UidlRecord).
-int recordedIds(const std::string& recordPath)
+// Counts the lines of the id record that record a filed message (see UidlRecord; not those of a
+// filing begun), reading only what was added since the last look, so that watching the record
+// costs the machine next to nothing while the program runs.
+class RecordedIds {
+public:
+    explicit RecordedIds(std::string path) : m_path(std::move(path)) {}
+
+    int count()
+    {
+        const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return m_ids;
+        char chunk[65536];
+        for (ssize_t n; (n = ::pread(fd, chunk, sizeof chunk, m_offset)) > 0;) {
+            m_offset += n;
+            for (const char c : std::string_view(chunk, static_cast<std::size_t>(n))) {
+                if (c != '\n') {
+                    m_line.push_back(c);
+                    continue;
+                }
+                if (m_line.size() > 1 && m_line[0] == '\t' && m_line[1] != '\t' && !m_line.ends_with("\t+"))
+                    ++m_ids;
+                m_line.clear();
+            }
+        }
+        ::close(fd);
+        return m_ids;
+    }
+
+private:
+    std::string m_path;
+    off_t m_offset = 0;
+    std::string m_line;
+    int m_ids = 0;
+};
+
+// CPU time (ms) of each thread of process `pid` by thread name, from /proc.
+std::map<std::string, double> threadCpuMs(pid_t pid)
 {
-    const std::string bytes = test::readFile(recordPath);
-    int ids = 0;
-    for (std::size_t start = 0, lf = bytes.find('\n'); lf != std::string::npos;
-         start = lf + 1, lf = bytes.find('\n', start))
-        if (lf > start + 1 && bytes[start] == '\t' && bytes[start + 1] != '\t')
-            ++ids;
-    return ids;
+    std::map<std::string, double> cpu;
+    const double tick = 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        const std::string stat = test::readFile(task.path().string() + "/stat");
+        const std::size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
+        if (f.size() > 12)
+            cpu[stat.substr(open + 1, close - open - 1)] += (std::stod(f[11]) + std::stod(f[12])) * tick;
+    }
+    return cpu;
 }
+
+struct ProgramRun {
+    double rate = 0;
+    double windowThreadMs = 0;  // the program's main thread during the download
+    double receiveThreadMs = 0; // its receive threads (engine, filing, work-file removal)
+};
 
 // The whole program, as the user runs it: started with a profile that names the server and the
 // mail directory, its receive command given on the automation channel once it listens there; the
 // time runs from the command to the last message's id in the record (the record gains each id
 // right after its message is filed). Messages per second.
-double program(const test::DovecotPop3& server, const std::string& dir, int expected, const Tls& tls)
+ProgramRun program(const test::DovecotPop3& server, const std::string& dir, int expected, const Tls& tls)
 {
     const std::string mailDir = dir + "/mail";
     std::filesystem::create_directories(mailDir);
@@ -167,22 +232,32 @@ double program(const test::DovecotPop3& server, const std::string& dir, int expe
     // The program opens the channel once it has started; until then there is no reader.
     if (!test::waitUntil([&] { return (fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }, 30000, 5))
         fail("the automation channel never opened");
-    const std::string recordPath = mail::UidlRecord(mailDir, server.address(), server.user()).path();
+    RecordedIds recorded(mail::UidlRecord(mailDir, server.address(), server.user()).path());
+    const std::map<std::string, double> cpuBefore = threadCpuMs(pid);
     const std::string command = "command 32771\n";
     const auto start = Clock::now();
     const bool written = ::write(fd, command.data(), command.size()) == static_cast<ssize_t>(command.size());
     ::close(fd);
     if (!written)
         fail("the command could not be written");
-    if (!test::waitUntil([&] { return recordedIds(recordPath) >= expected; }, 600000, 2))
+    if (!test::waitUntil([&] { return recorded.count() >= expected; }, 600000, 2))
         fail("not every message was recorded");
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ProgramRun run;
+    run.rate = expected / seconds;
+    for (const auto& [name, ms] : threadCpuMs(pid)) {
+        const double before = cpuBefore.count(name) ? cpuBefore.at(name) : 0;
+        if (name == "orvalink")
+            run.windowThreadMs += ms - before;
+        else if (name.starts_with("orvalink::mail"))
+            run.receiveThreadMs += ms - before;
+    }
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
     const auto listing = folders::readFolderIndex(*folders::folderFsPath(mailDir, folders::kReceivedFolder));
     if (!listing || listing->entries.size() != static_cast<std::size_t>(expected))
         fail("the folder does not hold every message once");
-    return expected / seconds;
+    return run;
 }
 
 double median(std::vector<double> v)
@@ -284,7 +359,7 @@ int tlsRounds(test::DovecotPop3& server, const test::TempDir& scratch, int count
     std::vector<double> whole, mpopRates, poplibRates, ratios;
     for (int round = 0; round < rounds; ++round) {
         const std::string r = std::to_string(round);
-        whole.push_back(program(server, scratch.file("program" + r), count, tls));
+        whole.push_back(program(server, scratch.file("program" + r), count, tls).rate);
         mpopRates.push_back(mpop(server, scratch.file("mpop" + r), count, tls));
         poplibRates.push_back(poplib(server, scratch.file("poplib" + r), count, tls));
         ratios.push_back(whole.back() / mpopRates.back());
@@ -353,11 +428,16 @@ int main(int argc, char** argv)
     poplib(server, scratch.file("warm"), count);
 
     const bool haveMpop = ::access("/usr/bin/mpop", X_OK) == 0;
-    std::vector<double> whole, engineRates, mpopRates, poplibRates, wholeRatios, engineRatios;
+    std::vector<double> whole, engineRates, mpopRates, poplibRates, wholeRatios, engineRatios, windowMs, receiveMs,
+        engineMs;
     for (int round = 0; round < rounds; ++round) {
         const std::string r = std::to_string(round);
-        whole.push_back(program(server, scratch.file("program" + r), count, {}));
+        const ProgramRun run = program(server, scratch.file("program" + r), count, {});
+        whole.push_back(run.rate);
+        windowMs.push_back(run.windowThreadMs);
+        receiveMs.push_back(run.receiveThreadMs);
         engineRates.push_back(ours(server, scratch.file("ours" + r), count));
+        engineMs.push_back(oursCpuMs);
         if (haveMpop)
             mpopRates.push_back(mpop(server, scratch.file("mpop" + r), count, {}));
         poplibRates.push_back(poplib(server, scratch.file("poplib" + r), count));
@@ -372,6 +452,10 @@ int main(int argc, char** argv)
                 median(whole), median(wholeRatios));
     std::printf("engine:     %.0f messages/s (downloaded, converted and filed)  ratio to poplib %.2f\n",
                 median(engineRates), median(engineRatios));
+    std::printf("CPU:        program %.0f ms on its receive thread and %.0f ms on its window thread; engine alone "
+                "%.0f ms (per message %.0f, %.0f and %.0f us)\n",
+                median(receiveMs), median(windowMs), median(engineMs), 1000 * median(receiveMs) / count,
+                1000 * median(windowMs) / count, 1000 * median(engineMs) / count);
     if (haveMpop)
         std::printf("mpop:       %.0f messages/s  engine ratio %.2f (goal: at least 1.0)\n", median(mpopRates),
                     median(engineRates) / median(mpopRates));
@@ -385,7 +469,8 @@ int main(int argc, char** argv)
     server.addMessage(big);
     big.clear();
     big.shrink_to_fit();
-    const std::string mailDir = scratch.file("ours1");
+    // Round 0's folder, which every run has: its record holds the ids of the messages before.
+    const std::string mailDir = scratch.file("ours0");
     {
         std::ofstream("/proc/self/clear_refs") << "5"; // peak memory starts again from here
     }
