@@ -1,5 +1,6 @@
 #include "app/AutomationChannel.h"
 
+#include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
@@ -13,7 +14,6 @@
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatWriteOpeners.h"
 #include "controls/CReportCtrl.h"
-#include "folders/CLeftView.h"
 #include "mail/CReadFrame.h"
 #include "mail/CReadThread.h"
 #include "mail/CSendFrame.h"
@@ -50,6 +50,7 @@
 
 namespace orvalink::app {
 
+using app::CLeftView;
 using chat::ChatGroup;
 using chat::ChatGroupTable;
 using chat::ChatRow;
@@ -59,7 +60,6 @@ using chat::CSendChatThread;
 using controls::CReportCtrl;
 using controls::ReportHitTest;
 using controls::ReportItem;
-using folders::CLeftView;
 using mail::ComposeThreadTable;
 using mail::composeThreadTable;
 using mail::CSendFrame;

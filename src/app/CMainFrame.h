@@ -26,9 +26,9 @@ namespace orvalink::chat {
 class ChatGroupTable;
 } // namespace orvalink::chat
 
-namespace orvalink::folders {
+namespace orvalink::app {
 class CLeftView;
-} // namespace orvalink::folders
+} // namespace orvalink::app
 
 class QLabel;
 
@@ -44,9 +44,9 @@ class QToolBar;
 
 namespace orvalink::app {
 
+using app::CLeftView;
 using chat::ChatGroupObserver;
 using chat::ChatGroupTable;
-using folders::CLeftView;
 
 class CBottomBar;
 class CMailListView;

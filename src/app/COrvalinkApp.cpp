@@ -1,6 +1,7 @@
 #include "app/COrvalinkApp.h"
 
 #include "app/CDesktopOptionsDlg.h"
+#include "app/CLeftView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
@@ -14,7 +15,6 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
-#include "folders/CLeftView.h"
 #include "mail/ReadWindows.h"
 #include "platform/InstanceChannel.h"
 #include "platform/MessageBox.h"

@@ -1,8 +1,8 @@
 #include "app/CMainFrame.h"
 #include "app/MailReceiveCommand_p.h"
-#include "folders/store/MailStore.h"
 #include "mail/ReceiveCommand.h"
 #include "res/ResourceIds.h"
+#include "store/MailStore.h"
 
 namespace orvalink::app {
 
@@ -14,7 +14,7 @@ ReceiveCommand* installMailReceiveCommand(CMainFrame& frame)
     frame.setCommandHandler(res::kCmdMailReceive, [command] { command->run(); });
     // A download that ends has filed what it could: the received folder's list and count follow.
     QObject::connect(command, &ReceiveCommand::downloadEnded, &frame,
-                     [&frame] { frame.mailFolderChanged(folders::kReceivedFolder); });
+                     [&frame] { frame.mailFolderChanged(store::kReceivedFolder); });
     QObject::connect(&frame, &CMainFrame::windowDestroyed, command, &ReceiveCommand::closeWindow);
     return command;
 }

@@ -1,10 +1,10 @@
 #include "app/MailRowSource.h"
 
-#include "folders/store/IndexRecord.h"
-#include "folders/store/MailStore.h"
 #include "mail/mime/HeaderWords.h"
 #include "mail/mime/MailDate.h"
 #include "platform/text/Cp932.h"
+#include "store/IndexRecord.h"
+#include "store/MailStore.h"
 
 #include <algorithm>
 
@@ -61,17 +61,17 @@ bool MailRowSource::load(const std::string& folderPath)
     m_dateKeys.clear();
     // No mail directory, no folder: never a file named ".idx" wherever the program runs.
     if (folderPath.empty()) {
-        m_view = folders::IndexView();
+        m_view = store::IndexView();
         return true;
     }
-    std::optional<std::string> bytes = folders::readFolderIndexBytes(folderPath);
-    m_view = folders::IndexView(bytes ? std::move(*bytes) : std::string());
+    std::optional<std::string> bytes = store::readFolderIndexBytes(folderPath);
+    m_view = store::IndexView(bytes ? std::move(*bytes) : std::string());
     return bytes.has_value();
 }
 
 bool MailRowSource::unread(int i) const
 {
-    return m_view.status(i) != folders::kStatusRead;
+    return m_view.status(i) != store::kStatusRead;
 }
 
 const MailRowSource::Cells& MailRowSource::cells(int i) const
@@ -80,7 +80,7 @@ const MailRowSource::Cells& MailRowSource::cells(int i) const
         return it->second;
     if (m_cache.size() >= kCachedRows)
         m_cache.clear();
-    const folders::IndexEntry e = m_view.entry(i);
+    const store::IndexEntry e = m_view.entry(i);
     Cells c;
     c.text[kSender] = mail::decodeHeaderWords(e.record.sender);
     c.text[kSubject] = mail::decodeHeaderWords(e.record.subject);
@@ -149,19 +149,19 @@ bool MailRowSource::matches(int i, std::string_view needle) const
 
 std::optional<std::string> MailRowSource::message(int i) const
 {
-    folders::IndexEntry e = m_view.entry(i);
-    return folders::readFolderMessage(m_folderPath, e);
+    store::IndexEntry e = m_view.entry(i);
+    return store::readFolderMessage(m_folderPath, e);
 }
 
 bool MailRowSource::markRead(int i)
 {
     if (!unread(i))
         return false;
-    const folders::IndexEntry e = m_view.entry(i);
-    if (!folders::markMessageRead(m_folderPath, e.indexOffset,
-                                  static_cast<std::uint32_t>(e.indexBytes - folders::kRecordHeaderBytes)))
+    const store::IndexEntry e = m_view.entry(i);
+    if (!store::markMessageRead(m_folderPath, e.indexOffset,
+                                static_cast<std::uint32_t>(e.indexBytes - store::kRecordHeaderBytes)))
         return false;
-    m_view.setStatus(i, folders::kStatusRead);
+    m_view.setStatus(i, store::kStatusRead);
     return true;
 }
 

@@ -6,7 +6,7 @@
 // they mean. Opening a message reads its bytes from the mailbox; marking it read writes its status
 // word in the index file and nothing else.
 
-#include "folders/store/IndexView.h"
+#include "store/IndexView.h"
 
 #include <cstdint>
 #include <optional>
@@ -43,7 +43,7 @@ public:
     // The sender or the subject holds `needle` (ASCII letters in either case).
     bool matches(int i, std::string_view needle) const;
 
-    folders::IndexEntry entry(int i) const { return m_view.entry(i); }
+    store::IndexEntry entry(int i) const { return m_view.entry(i); }
     // The message's bytes as stored; nullopt when the mailbox cannot be read.
     std::optional<std::string> message(int i) const;
     // Writes the read state of row i (4 bytes of the index file); false when nothing was written.
@@ -56,7 +56,7 @@ private:
     const Cells& cells(int i) const;
 
     std::string m_folderPath;
-    folders::IndexView m_view;
+    store::IndexView m_view;
     mutable std::unordered_map<int, Cells> m_cache;
     int m_sortColumn = -1;
     std::vector<std::string> m_textKeys;

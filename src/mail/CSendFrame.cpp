@@ -1,6 +1,5 @@
 #include "mail/CSendFrame.h"
 
-#include "folders/store/MailStore.h"
 #include "mail/AccountList.h"
 #include "mail/CSendHeaderBar.h"
 #include "mail/CSendThread.h"
@@ -15,6 +14,7 @@
 #include "platform/WindowPlacement.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
+#include "store/MailStore.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -244,10 +244,10 @@ bool CSendFrame::onCommand(int id)
 
 bool CSendFrame::storeMail()
 {
-    const orvalink::folders::StoreResult result =
-        orvalink::folders::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
-    if (result != orvalink::folders::StoreResult::Stored) {
-        platform::messageBox(std::string(orvalink::folders::storeResultText(result)), mail::captionText(),
+    const orvalink::store::StoreResult result =
+        orvalink::store::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
+    if (result != orvalink::store::StoreResult::Stored) {
+        platform::messageBox(std::string(orvalink::store::storeResultText(result)), mail::captionText(),
                              platform::MB_OK);
         return false;
     }
@@ -303,10 +303,10 @@ void CSendFrame::setConversationState(int state)
 void CSendFrame::keepSentCopy()
 {
     // What the server accepted is what the window held when the send began.
-    const orvalink::folders::StoreResult kept = orvalink::folders::AppendSentMail(
+    const orvalink::store::StoreResult kept = orvalink::store::AppendSentMail(
         prepareMailDirectory(), m_sending.from, m_sending.to, m_sending.subject, m_sending.body, std::time(nullptr));
-    if (kept != orvalink::folders::StoreResult::Stored)
-        platform::postMessageBox(std::string(orvalink::folders::storeResultText(kept)), mail::captionText(),
+    if (kept != orvalink::store::StoreResult::Stored)
+        platform::postMessageBox(std::string(orvalink::store::storeResultText(kept)), mail::captionText(),
                                  platform::MB_OK | platform::MB_ICONEXCLAMATION);
 }
 
@@ -320,7 +320,7 @@ void CSendFrame::closeAtExit()
 {
     // Nobody is left to answer a question: what was typed goes to 保存したメール instead of being lost.
     if (holdsTypedText())
-        orvalink::folders::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
+        orvalink::store::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
     m_closeWithoutAsking = true;
     delete this;
 }

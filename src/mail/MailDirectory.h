@@ -26,7 +26,7 @@ namespace orvalink::mail {
 inline constexpr const char* kMailEntrySection = "Mail Entry";
 
 // The mail directory as the file system names it; the mail folders' files are made below it
-// (folders::folderFsPath). When none is set (nothing stored, which is how a new user starts) it is
+// (store::folderFsPath). When none is set (nothing stored, which is how a new user starts) it is
 // the default one, defaultMailDirectoryPath(). A directory the user chose is used as it is and
 // never created by the program.
 std::string mailDirectoryPath();

@@ -5,7 +5,7 @@
 // window's thread, waits until it is ready and shows the window; a window gives its slot back when
 // it closes. All of it runs on the GUI thread.
 
-#include "folders/store/IndexRecord.h"
+#include "store/IndexRecord.h"
 
 #include <array>
 #include <string>
@@ -22,7 +22,7 @@ struct ReadRequest {
     // The folder's name (code page 932): 受信したメール holds whole messages; the other folders hold
     // compositions, whose sender, recipient and subject exist only in their records.
     std::string folderName;
-    folders::IndexRecord record;
+    store::IndexRecord record;
     // The message's bytes as stored.
     std::string bytes;
 };

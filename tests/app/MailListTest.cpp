@@ -2,19 +2,19 @@
 // sorting by the moment and the size, the find filter), the read state written as exactly four
 // bytes, a damaged index listed up to its last whole record, and the right pane switching between a
 // folder and a group's chat rows.
+#include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
 #include "app/MailRowSource.h"
 #include "chat/ChatGroupTable.h"
 #include "controls/CReportCtrl.h"
-#include "folders/CLeftView.h"
-#include "folders/FolderTestSupport.h"
-#include "folders/store/MailFolders.h"
 #include "mail/MailDirectory.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
+#include "store/FolderTestSupport.h"
+#include "store/MailFolders.h"
 #include "support/SettingsSandbox.h"
 
 #include <QLabel>
@@ -27,7 +27,7 @@
 namespace orvalink::app {
 
 using controls::RCIS_BOLD;
-using folders::kReceivedFolder;
+using store::kReceivedFolder;
 using test::ScratchDir;
 
 namespace {
@@ -51,7 +51,7 @@ protected:
 
     void file(const std::string& text)
     {
-        ASSERT_EQ(test::fileMessage(dir, kReceivedFolder, text), folders::StoreResult::Stored);
+        ASSERT_EQ(test::fileMessage(dir, kReceivedFolder, text), store::StoreResult::Stored);
     }
     std::string received() const { return dir.folder(kReceivedFolder); }
 
@@ -291,7 +291,7 @@ TEST_F(MailList, FrameSwitchesBetweenFolderAndGroupRowsWithTheCounts)
     CMainFrame frame(chat);
     ASSERT_TRUE(frame.create());
     frame.show();
-    folders::CLeftView* tree = frame.treeView();
+    app::CLeftView* tree = frame.treeView();
     QTreeWidgetItem* receivedNode = tree->folderNode(kReceivedFolder);
     ASSERT_NE(receivedNode, nullptr);
     EXPECT_EQ(receivedNode->text(0), QString::fromUtf8("受信したメール (2)"));

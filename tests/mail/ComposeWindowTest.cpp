@@ -1,4 +1,3 @@
-#include "folders/store/MailStore.h"
 #include "mail/CSendFrame.h"
 #include "mail/CSendHeaderBar.h"
 #include "mail/CSendRecvDlg.h"
@@ -18,6 +17,7 @@
 #include "platform/TextCodec.h"
 #include "platform/text/ByteEscape.h"
 #include "res/ResourceIds.h"
+#include "store/MailStore.h"
 #include "support/PrivateNetwork.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/TestFiles.h"
@@ -47,7 +47,7 @@
 
 namespace orvalink::mail {
 
-namespace folders = orvalink::folders;
+namespace store = orvalink::store;
 
 namespace {
 
@@ -89,13 +89,13 @@ protected:
         frame->close();
         settleDeletes();
     }
-    std::optional<folders::IndexListing> savedMail() const
+    std::optional<store::IndexListing> savedMail() const
     {
-        return folders::readFolderIndex(*folders::folderFsPath(m_mailDir.path(), folders::kSavedFolder));
+        return store::readFolderIndex(*store::folderFsPath(m_mailDir.path(), store::kSavedFolder));
     }
     std::string savedMailbox() const
     {
-        return orvalink::test::readFile(*folders::folderFsPath(m_mailDir.path(), folders::kSavedFolder) + ".mbx");
+        return orvalink::test::readFile(*store::folderFsPath(m_mailDir.path(), store::kSavedFolder) + ".mbx");
     }
     std::vector<std::string> boxTexts() const
     {
@@ -326,8 +326,8 @@ TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
 
         const auto listing = savedMail();
         ASSERT_TRUE(listing && listing->entries.size() == i + 1);
-        const folders::IndexRecord& r = listing->entries[i].record;
-        EXPECT_EQ(r.status, folders::kStatusRead);
+        const store::IndexRecord& r = listing->entries[i].record;
+        EXPECT_EQ(r.status, store::kStatusRead);
         EXPECT_EQ(r.sender, "me@example.jp");
         EXPECT_EQ(r.recipient, "you@example.jp");
         EXPECT_EQ(r.subject, sj("題") + std::to_string(i));
@@ -350,7 +350,7 @@ TEST_F(ComposeWindows, SaveWithNoMailDirectoryChosenUsesTheDefaultOne)
     settleDeletes();
     EXPECT_EQ(std::filesystem::status(dir).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
-    const auto listing = folders::readFolderIndex(*folders::folderFsPath(dir, folders::kSavedFolder));
+    const auto listing = store::readFolderIndex(*store::folderFsPath(dir, store::kSavedFolder));
     ASSERT_TRUE(listing && listing->entries.size() == 1);
     EXPECT_EQ(listing->entries[0].record.subject, "kept");
     EXPECT_TRUE(m_boxes.calls().empty());
@@ -370,12 +370,12 @@ TEST_F(ComposeWindows, SavesIntoAMailDirectoryNoCodePage932TextNames)
         EXPECT_TRUE(f->onMailSave());
         settleDeletes();
 
-        const std::string folder = *folders::folderFsPath(mailDir, folders::kSavedFolder);
+        const std::string folder = *store::folderFsPath(mailDir, store::kSavedFolder);
         EXPECT_EQ(folder, mailDir + "/保存したメール");
-        const auto listing = folders::readFolderIndex(folder);
+        const auto listing = store::readFolderIndex(folder);
         ASSERT_TRUE(listing && listing->entries.size() == 1);
         EXPECT_EQ(listing->entries[0].record.subject, sj("題"));
-        EXPECT_EQ(folders::readFolderMessage(folder, listing->entries[0]), sj("一行目\r\n二行目"));
+        EXPECT_EQ(store::readFolderMessage(folder, listing->entries[0]), sj("一行目\r\n二行目"));
     }
     EXPECT_TRUE(m_boxes.calls().empty());
 }
@@ -384,10 +384,10 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
 {
     const struct {
         std::string mailDir;
-        folders::StoreResult why;
+        store::StoreResult why;
     } cases[] = {
         // A folder the user chose is never made by the program (no folder chosen: the default one).
-        {m_mailDir.path() + "/no-such-folder", folders::StoreResult::CannotOpen},
+        {m_mailDir.path() + "/no-such-folder", store::StoreResult::CannotOpen},
     };
     for (const auto& c : cases) {
         setMailDirectory(c.mailDir);
@@ -400,7 +400,7 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
         EXPECT_EQ(f->toText(), "you@example.jp");
         EXPECT_EQ(f->bodyText(), "body");
         ASSERT_FALSE(m_boxes.calls().empty());
-        EXPECT_EQ(m_boxes.calls().back().text, std::string(folders::storeResultText(c.why)));
+        EXPECT_EQ(m_boxes.calls().back().text, std::string(store::storeResultText(c.why)));
         delete f;
     }
     setMailDirectory(m_mailDir.path());
@@ -555,10 +555,10 @@ TEST_F(ComposeWindows, SendAndReceiveReceivesAsTheReceiveCommandAndClosesWhenDon
               (std::vector<std::string>{"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "QUIT"}));
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back().substr(shown.back().size() - 5), "60/60") << shown.back();
-    const auto folder = folders::folderFsPath(m_mailDir.path(), folders::kReceivedFolder);
-    const auto listing = folders::readFolderIndex(*folder);
+    const auto folder = store::folderFsPath(m_mailDir.path(), store::kReceivedFolder);
+    const auto listing = store::readFolderIndex(*folder);
     ASSERT_TRUE(listing && listing->entries.size() == 1);
-    EXPECT_NE(folders::readFolderMessage(*folder, listing->entries[0]).value_or("").find("body of one"),
+    EXPECT_NE(store::readFolderMessage(*folder, listing->entries[0]).value_or("").find("body of one"),
               std::string::npos);
     EXPECT_TRUE(m_boxes.calls().empty());
 }
@@ -633,16 +633,16 @@ TEST_F(ComposeWindows, SendDeliversThroughAccountOneAndClosesTheWindow)
     EXPECT_TRUE(m_boxes.calls().empty());
     EXPECT_TRUE(savedMail()->entries.empty());
     // What the server accepted is kept in 送信したメール, read, like a saved composition.
-    const std::string sentFolder = *folders::folderFsPath(m_mailDir.path(), folders::kSentFolder);
-    const auto sent = folders::readFolderIndex(sentFolder);
+    const std::string sentFolder = *store::folderFsPath(m_mailDir.path(), store::kSentFolder);
+    const auto sent = store::readFolderIndex(sentFolder);
     ASSERT_TRUE(sent);
     ASSERT_EQ(sent->entries.size(), 1u);
-    const folders::IndexRecord& r = sent->entries[0].record;
-    EXPECT_EQ(r.status, folders::kStatusRead);
+    const store::IndexRecord& r = sent->entries[0].record;
+    EXPECT_EQ(r.status, store::kStatusRead);
     EXPECT_EQ(r.sender, "second");
     EXPECT_EQ(r.recipient, "taro@example.jp");
     EXPECT_EQ(r.subject, "hello");
-    EXPECT_EQ(r.mailer, folders::kSavedMailer);
+    EXPECT_EQ(r.mailer, store::kSavedMailer);
     EXPECT_FALSE(r.arrivalDate.empty());
     EXPECT_EQ(orvalink::test::readFile(sentFolder + ".mbx"), ".\r\n" + sj("日本語"));
 }
@@ -669,8 +669,7 @@ TEST_F(ComposeWindows, SecondSendIsIgnoredAndClosingSaysGoodbyeToTheServer)
     EXPECT_EQ(transcript(server), "HELO " + hostName() + "\r\nQUIT\r\n");
     EXPECT_EQ(server.received().size(), 1u);
     // Nothing was accepted, so nothing is kept as sent.
-    EXPECT_TRUE(
-        folders::readFolderIndex(*folders::folderFsPath(m_mailDir.path(), folders::kSentFolder))->entries.empty());
+    EXPECT_TRUE(store::readFolderIndex(*store::folderFsPath(m_mailDir.path(), store::kSentFolder))->entries.empty());
     EXPECT_EQ(boxTexts(), std::vector<std::string>{mail::saveQuestionText()});
 }
 

@@ -3,13 +3,13 @@
 // test makes. Refused certificates say why and send no password; a self-signed one trusted through
 // the question is let through from then on, and a new one asks again.
 
-#include "folders/store/MailStore.h"
 #include "mail/MailAccountStore.h"
 #include "mail/MailTestSupport.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
 #include "mail/tls/TlsTexts.h"
 #include "platform/MessageBoxRecorder.h"
+#include "store/MailStore.h"
 #include "support/MailServers.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestCertificates.h"
@@ -85,8 +85,8 @@ protected:
     }
     std::size_t filedCount() const
     {
-        const auto folder = orvalink::folders::folderFsPath(m_mailDir.path(), orvalink::folders::kReceivedFolder);
-        const auto listing = folder ? orvalink::folders::readFolderIndex(*folder) : std::nullopt;
+        const auto folder = orvalink::store::folderFsPath(m_mailDir.path(), orvalink::store::kReceivedFolder);
+        const auto listing = folder ? orvalink::store::readFolderIndex(*folder) : std::nullopt;
         return listing ? listing->entries.size() : 0;
     }
     static bool loggedIn(const test::DovecotPop3& dovecot)

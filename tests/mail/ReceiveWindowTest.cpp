@@ -1,7 +1,6 @@
 // The receive window against scripted POP3 servers over real sockets in the test's private
 // network: what it sends, what it shows, what it files, and how its thread comes and goes.
 
-#include "folders/store/MailStore.h"
 #include "mail/CRThread.h"
 #include "mail/ConnectErrorText.h"
 #include "mail/MailTestSupport.h"
@@ -11,6 +10,7 @@
 #include "platform/AsyncSocket.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/text/ByteEscape.h"
+#include "store/MailStore.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestFiles.h"
 
@@ -81,11 +81,11 @@ protected:
     }
     std::vector<std::string> filed() const
     {
-        const auto folder = orvalink::folders::folderFsPath(m_mailDir.path(), orvalink::folders::kReceivedFolder);
+        const auto folder = orvalink::store::folderFsPath(m_mailDir.path(), orvalink::store::kReceivedFolder);
         std::vector<std::string> texts;
-        if (const auto listing = orvalink::folders::readFolderIndex(*folder))
+        if (const auto listing = orvalink::store::readFolderIndex(*folder))
             for (const auto& e : listing->entries)
-                texts.push_back(orvalink::folders::readFolderMessage(*folder, e).value_or("?"));
+                texts.push_back(orvalink::store::readFolderMessage(*folder, e).value_or("?"));
         return texts;
     }
 
@@ -163,11 +163,11 @@ TEST_F(ReceiveWindow, FilesIntoAMailDirectoryNoCodePage932TextNames)
         ASSERT_TRUE(windowGone());
         EXPECT_TRUE(m_boxes.calls().empty());
 
-        const std::string folder = *orvalink::folders::folderFsPath(mailDir, orvalink::folders::kReceivedFolder);
+        const std::string folder = *orvalink::store::folderFsPath(mailDir, orvalink::store::kReceivedFolder);
         EXPECT_EQ(folder, mailDir + "/受信したメール");
-        const auto listing = orvalink::folders::readFolderIndex(folder);
+        const auto listing = orvalink::store::readFolderIndex(folder);
         ASSERT_TRUE(listing && listing->entries.size() == 1);
-        EXPECT_EQ(orvalink::folders::readFolderMessage(folder, listing->entries[0]), m1);
+        EXPECT_EQ(orvalink::store::readFolderMessage(folder, listing->entries[0]), m1);
         for (const char* work : {"1.qel", "1.qeltab", "1.qelcnv"})
             EXPECT_FALSE(std::filesystem::exists(folder + work)) << work;
     }

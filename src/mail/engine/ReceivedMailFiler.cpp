@@ -1,10 +1,10 @@
 #include "mail/engine/ReceivedMailFiler.h"
 
-#include "folders/store/MailStore.h"
-#include "folders/store/TempFileNames.h"
 #include "mail/engine/Pop3Texts.h"
 #include "mail/engine/ReceivedMailFiling.h"
 #include "platform/text/Cp932.h"
+#include "store/MailStore.h"
+#include "store/TempFileNames.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -77,10 +77,10 @@ std::string ReceivedMailFiler::beginMessage(int number)
         closeFile();
         ::unlink(m_messageFile.c_str());
     }
-    const auto folder = folders::folderFsPath(m_mailDir, folders::kReceivedFolder);
+    const auto folder = store::folderFsPath(m_mailDir, store::kReceivedFolder);
     if (!folder)
         return std::string(texts::kNoMailDirectory);
-    m_messageFile = folders::messageTempFileName(*folder, number);
+    m_messageFile = store::messageTempFileName(*folder, number);
     const std::string& path = m_messageFile;
     // The work files of an earlier message of the same number must be gone before these are made.
     if (m_remover.pending(m_messageFile))

@@ -1,11 +1,11 @@
 #include "mail/engine/ReceivedMailFiling.h"
 
-#include "folders/store/MailStore.h"
-#include "folders/store/TempFileNames.h"
 #include "kanji/KanjiConverter.h"
 #include "mail/engine/Pop3Texts.h"
 #include "mail/engine/UidlRecord.h"
 #include "platform/text/Cp932.h"
+#include "store/MailStore.h"
+#include "store/TempFileNames.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -424,8 +424,8 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
         else
             ::unlink(path.c_str());
     };
-    const std::string tab = folders::tabFileName(messageFile);
-    const std::string cnv = folders::cnvFileName(messageFile);
+    const std::string tab = store::tabFileName(messageFile);
+    const std::string cnv = store::cnvFileName(messageFile);
     const std::string kept = uniqueId.empty() ? std::string() : keptMessageFile(mailDirPath, uniqueId);
 
     if (!cleanupPassFile(messageFile, tab))
@@ -443,8 +443,8 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
     removeDone(cnv);
 
     FilingResult result;
-    if (folders::AppendReceivedMessage(mailDirPath, folders::kReceivedFolder, messageFile, &result.sizes) !=
-        folders::StoreResult::Stored)
+    if (store::AppendReceivedMessage(mailDirPath, store::kReceivedFolder, messageFile, &result.sizes) !=
+        store::StoreResult::Stored)
         return notFiled(messageFile, number, kept);
     removeDone(messageFile);
     // The copy kept by an earlier download that could not file this message is not needed now.
@@ -461,11 +461,11 @@ FilingResult fileReceivedText(const std::string& mailDirPath, const std::string&
     static const kanji::KanjiConverter converter(kanji::KanjiConverter::Options{true, true});
     const std::string text = joinSubjectPass(converter.convert(cleanupPass(stored)));
     FilingResult result;
-    if (folders::AppendReceivedText(mailDirPath, folders::kReceivedFolder, text, &result.sizes) !=
-        folders::StoreResult::Stored) {
+    if (store::AppendReceivedText(mailDirPath, store::kReceivedFolder, text, &result.sizes) !=
+        store::StoreResult::Stored) {
         // What is kept is the message as the file steps would have left it; when that cannot be
         // written, the message file as it came.
-        const std::string converted = folders::cnvFileName(messageFile);
+        const std::string converted = store::cnvFileName(messageFile);
         const int fd = createWorkFile(converted);
         bool written = fd >= 0 && writeAll(fd, text);
         if (fd >= 0)
@@ -489,7 +489,7 @@ FilingResult fileReceivedText(const std::string& mailDirPath, const std::string&
 
 std::string keptMessageFile(const std::string& mailDirPath, std::string_view uniqueId)
 {
-    const auto folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder);
+    const auto folder = store::folderFsPath(mailDirPath, store::kReceivedFolder);
     if (!folder)
         return {};
     std::string idText = UidlRecord::fileNameText(uniqueId);
@@ -504,7 +504,7 @@ std::string keptMessageFile(const std::string& mailDirPath, std::string_view uni
         std::snprintf(text, sizeof text, "%%H%zu-%016llx", uniqueId.size(), static_cast<unsigned long long>(hash));
         idText = text;
     }
-    return folders::keptFileName(*folder, idText);
+    return store::keptFileName(*folder, idText);
 }
 
 } // namespace orvalink::mail

@@ -21,9 +21,9 @@
 // replaced by each later failure and removed once the message is filed; one without an id gets a
 // new name for each failure (the message file's name, "." and the first free number). Work files are created 0600.
 // Every path here is a file-system path (the mail directory as it is, the folder's name converted onto it:
-// folders::folderFsPath).
+// store::folderFsPath).
 
-#include "folders/store/MailStore.h"
+#include "store/MailStore.h"
 
 #include <cstddef>
 #include <functional>
@@ -61,7 +61,7 @@ struct FilingResult {
     // or lost); the error text names it in code page 932.
     std::string keptFile;
     // When filed: both folder files' lengths with the message in.
-    folders::FolderSizes sizes;
+    store::FolderSizes sizes;
 };
 
 // Deletes a work file (a file-system path) that no later step of this download names again.

@@ -12,11 +12,11 @@
 //                                              dovecot; the program from the build directory)
 // Each figure is the median of the rounds; the rounds of the three sides alternate, so a busy
 // machine hurts all of them alike.
-#include "folders/store/MailStore.h"
 #include "mail/engine/Pop3Engine.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"
 #include "platform/Profile.h"
+#include "store/MailStore.h"
 #include "support/MailServers.h"
 #include "support/Pop3Driver.h"
 #include "support/PrivateNetwork.h"
@@ -161,7 +161,7 @@ double program(const test::DovecotPop3& server, const std::string& dir, int expe
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
-    const auto listing = folders::readFolderIndex(*folders::folderFsPath(mailDir, folders::kReceivedFolder));
+    const auto listing = store::readFolderIndex(*store::folderFsPath(mailDir, store::kReceivedFolder));
     if (!listing || listing->entries.size() != static_cast<std::size_t>(expected))
         fail("the folder does not hold every message once");
     return expected / seconds;
@@ -304,8 +304,8 @@ int main(int argc, char** argv)
     test::drivePop3(test::connectTcp(server.address(), server.port()), engine);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const long peak = kilobytes("VmHWM:");
-    const auto folder = *folders::folderFsPath(mailDir, folders::kReceivedFolder);
-    const auto listing = folders::readFolderIndex(folder);
+    const auto folder = *store::folderFsPath(mailDir, store::kReceivedFolder);
+    const auto listing = store::readFolderIndex(folder);
     const bool bigFiled = filer.filedCount() == 1 && listing && !listing->entries.empty() &&
                           listing->entries.back().record.bodySize >= 50u * 1024 * 1024;
     std::printf("50 MB:      %s in %.1f s, peak memory grew by %.1f MB (goal: at most 10)\n",
