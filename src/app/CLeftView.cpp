@@ -27,6 +27,8 @@ using chat::ChatGroupTable;
 using chat::kMaxChatGroups;
 using res::maskedPixmap;
 using res::resourceBitmap;
+using store::kFixedFolders;
+using store::kMailboxName;
 
 namespace {
 

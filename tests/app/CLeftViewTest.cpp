@@ -28,6 +28,9 @@ using chat::ChatGroupTable;
 using chat::kMaxChatGroups;
 using platform::WM_CHAT_MEMBERS_CHANGED;
 using platform::WM_CHAT_ROWS_CHANGED;
+using store::kFixedFolders;
+using store::kMailboxName;
+using store::kReceivedFolder;
 
 namespace {
 
