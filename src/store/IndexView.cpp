@@ -2,63 +2,51 @@
 
 #include "store/IndexRecord.h"
 
-#include <cstring>
-
 namespace orvalink::store {
 
-IndexView::IndexView(std::string indexBytes) : m_bytes(std::move(indexBytes))
+IndexView::IndexView(std::string_view indexBytes) : m_size(indexBytes.size())
 {
     std::uint64_t pos = 0;
     std::uint64_t mailbox = 0;
-    const std::uint64_t size = m_bytes.size();
-    while (size - pos >= kRecordHeaderBytes + kMinRecordBody) {
-        const std::uint32_t length = readU32(m_bytes.data() + pos);
-        if (length < kMinRecordBody || length > kMaxRecordBody || length > size - pos - kRecordHeaderBytes)
+    while (m_size - pos >= kRecordHeaderBytes + kMinRecordBody) {
+        const std::uint32_t length = readU32(indexBytes.data() + pos);
+        if (length < kMinRecordBody || length > kMaxRecordBody || length > m_size - pos - kRecordHeaderBytes)
             break;
         m_recordOffsets.push_back(pos);
         m_mailboxOffsets.push_back(mailbox);
-        if (readU32(m_bytes.data() + pos + 4) != kStatusRead)
+        if (readU32(indexBytes.data() + pos + 4) != kStatusRead)
             ++m_unread;
         pos += kRecordHeaderBytes + length;
-        mailbox += readU32(m_bytes.data() + pos - 4);
+        mailbox += readU32(indexBytes.data() + pos - 4);
     }
     m_readableEnd = pos;
+    m_recordOffsets.shrink_to_fit();
+    m_mailboxOffsets.shrink_to_fit();
 }
 
-std::uint32_t IndexView::status(int i) const
+std::uint64_t IndexView::recordBytes(int i) const
 {
-    return readU32(m_bytes.data() + indexOffset(i) + 4);
+    const auto next = static_cast<std::size_t>(i) + 1;
+    return (next < m_recordOffsets.size() ? m_recordOffsets[next] : m_readableEnd) - indexOffset(i);
 }
 
-std::uint32_t IndexView::bodySize(int i) const
-{
-    const std::uint64_t at = indexOffset(i);
-    return readU32(m_bytes.data() + at + kRecordHeaderBytes + readU32(m_bytes.data() + at) - 4);
-}
-
-void IndexView::setStatus(int i, std::uint32_t status)
-{
-    const std::uint32_t old = this->status(i);
-    if ((old != kStatusRead) != (status != kStatusRead))
-        m_unread += status != kStatusRead ? 1 : -1;
-    std::string word;
-    appendU32(word, status);
-    std::memcpy(m_bytes.data() + indexOffset(i) + 4, word.data(), 4);
-}
-
-IndexEntry IndexView::entry(int i) const
+IndexEntry IndexView::entry(int i, std::string_view bytes) const
 {
     IndexEntry e;
     e.indexOffset = indexOffset(i);
-    const char* record = m_bytes.data() + e.indexOffset;
-    const std::uint32_t length = readU32(record);
-    e.indexBytes = kRecordHeaderBytes + length;
+    e.indexBytes = recordBytes(i);
     e.offset = mailboxOffset(i);
-    e.record.status = readU32(record + 4);
-    e.record.bodySize = readU32(record + kRecordHeaderBytes + length - 4);
+    if (bytes.size() != e.indexBytes || readU32(bytes.data()) != e.indexBytes - kRecordHeaderBytes) {
+        e.damaged = true;
+        e.placed = false;
+        return e;
+    }
+    const std::uint32_t length = readU32(bytes.data());
+    e.record.status = readU32(bytes.data() + 4);
+    e.record.bodySize = readU32(bytes.data() + kRecordHeaderBytes + length - 4);
     // The six texts lie before the body size; a record holding fewer terminated texts keeps those
     // it has.
-    const std::string_view texts(record + kRecordHeaderBytes, length - 4);
+    const std::string_view texts = bytes.substr(kRecordHeaderBytes, length - 4);
     std::string* fields[] = {&e.record.sender,      &e.record.subject,    &e.record.recipient,
                              &e.record.arrivalDate, &e.record.headerDate, &e.record.mailer};
     std::size_t at = 0;

@@ -127,6 +127,10 @@ namespace orvalink::store {
 // the folder's lock). A folder without an index file gives empty bytes; nullopt when it cannot be
 // read.
 std::optional<std::string> readFolderIndexBytes(const std::string& folderPath);
+// `length` bytes of the folder's index from `offset` (one record, for a list that keeps none), read
+// under the same locks; fewer where the file ends, nullopt when it cannot be read.
+std::optional<std::string> readFolderIndexRange(const std::string& folderPath, std::uint64_t offset,
+                                                std::uint64_t length);
 
 // Marks the message whose record starts at `indexOffset` of the folder's index as read: the 4 bytes
 // of its status word, and nothing else, become 0, under the store's lock. The record must still be

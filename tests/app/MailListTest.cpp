@@ -277,6 +277,37 @@ TEST_F(MailList, ListMarksUnreadRowsFiltersAsTypedAndOpensByEnter)
     EXPECT_TRUE(view.findBox()->hasFocus());
 }
 
+TEST_F(MailList, VirtualRowsSortByDecodedSenderWithAndWithoutTheFilter)
+{
+    file(message("=?UTF-8?B?44GC?= <z@example.com>", "note 1", "Tue, 8 Dec 2026 10:00:00 +0900"));
+    file(message("b@example.com", "note 2", "Tue, 8 Dec 2026 11:00:00 +0900"));
+    file(message("a@example.com", "other", "Tue, 8 Dec 2026 12:00:00 +0900"));
+    CMailListView view;
+    view.showFolder(std::string(kReceivedFolder), received());
+    controls::CReportCtrl* ctrl = view.reportCtrl();
+    // The list keeps no row of its own.
+    EXPECT_TRUE(ctrl->model().isVirtual());
+    const auto shown = [&] {
+        std::vector<int> records;
+        for (int p = 0; p < ctrl->itemCount(); ++p)
+            records.push_back(view.sourceIndex(ctrl->rowAt(p)));
+        return records;
+    };
+    // By the decoded sender: "b@..." before "あ" (0x82 0xA0), not by the stored "=?UTF-8?...".
+    view.findBox()->setText("note");
+    view.sortBy(MailRowSource::kSender, true);
+    EXPECT_EQ(shown(), (std::vector<int>{1, 0}));
+    // Clearing the filter keeps the sort; selecting one row counts one.
+    view.findBox()->clear();
+    EXPECT_EQ(shown(), (std::vector<int>{2, 1, 0}));
+    view.sortBy(MailRowSource::kSender, false);
+    EXPECT_EQ(shown(), (std::vector<int>{0, 1, 2}));
+    ctrl->setFocus();
+    QTest::keyClick(ctrl, Qt::Key_Home);
+    QTest::keyClick(ctrl, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedCount(), 2);
+}
+
 TEST_F(MailList, FrameSwitchesBetweenFolderAndGroupRowsWithTheCounts)
 {
     chat::ChatGroupTable chat;
