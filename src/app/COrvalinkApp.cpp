@@ -15,6 +15,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
+#include "mail/MailSide.h"
 #include "mail/ReadWindows.h"
 #include "platform/InstanceChannel.h"
 #include "platform/MessageBox.h"
@@ -53,7 +54,7 @@ bool socketLayerAvailable()
 
 } // namespace
 
-COrvalinkApp::COrvalinkApp()
+COrvalinkApp::COrvalinkApp() : m_mailSide(std::make_unique<mail::MailSide>())
 {
     g_app = this;
 }
@@ -134,9 +135,9 @@ bool COrvalinkApp::initInstance()
     ReceiveCommand* receive = installMailReceiveCommand(*m_mainFrame);
     installChatWindows(*m_mainFrame);
     // The read windows end before the compose windows when the main window goes.
-    m_readWindows = std::make_unique<mail::ReadWindows>();
+    m_readWindows = std::make_unique<mail::ReadWindows>(*m_mailSide);
     installMailReading(*m_mainFrame, *m_readWindows);
-    installMailWindows(*m_mainFrame, *receive);
+    installMailWindows(*m_mainFrame, *receive, *m_mailSide);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the
     // only way to reach it and is shown instead.

@@ -187,7 +187,8 @@ bool CReadFrame::savePart(int i)
 
 bool CReadFrame::reply()
 {
-    CSendThread* compose = OpenComposeWindow(replyAddress(m_shown.from), replySubject(m_shown.subject));
+    CSendThread* compose =
+        OpenComposeWindow(m_owner.mailSide(), replyAddress(m_shown.from), replySubject(m_shown.subject));
     if (!compose || !compose->frame())
         return false;
     compose->frame()->view()->setText(quoteBody(m_shown.body));

@@ -8,6 +8,7 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/MailDirectory.h"
+#include "mail/MailSide.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
@@ -356,7 +357,7 @@ void CSendFrame::teardown()
     // Ending the thread destroys its worker, which ends a conversation still running and releases
     // its socket.
     m_thread->quitAndWait();
-    ComposeThreadTable& table = composeThreadTable();
+    ComposeThreadTable& table = m_thread->mailSide().composeThreads();
     const int slot = m_thread->windowSlot();
     if (slot >= 0 && slot < kMaxComposeWindows && table.threads[static_cast<std::size_t>(slot)] == m_thread)
         table.threads[static_cast<std::size_t>(slot)] = nullptr;

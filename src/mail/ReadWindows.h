@@ -27,9 +27,13 @@ struct ReadRequest {
     std::string bytes;
 };
 
+class MailSide;
+
 class ReadWindows {
 public:
-    ReadWindows() = default;
+    // A reply opens its compose window on `side`, which outlives the read windows.
+    explicit ReadWindows(MailSide& side) : m_side(side) {}
+    MailSide& mailSide() const { return m_side; }
     // Closes every window still open, ending its thread.
     ~ReadWindows();
     ReadWindows(const ReadWindows&) = delete;
@@ -45,6 +49,7 @@ public:
     void release(int slot, const CReadThread* thread);
 
 private:
+    MailSide& m_side;
     std::array<CReadThread*, kMaxReadWindows> m_threads{};
     std::array<CReadFrame*, kMaxReadWindows> m_frames{};
 };

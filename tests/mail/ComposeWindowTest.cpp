@@ -8,10 +8,13 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
+#include "mail/MailSide.h"
 #include "mail/MailTestSupport.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
 #include "mail/ScriptedPop3Server.h"
+#include "mail/SendRecvWindow.h"
+#include "mail/SendSettings.h"
 #include "mail/engine/SmtpConversation.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/TextCodec.h"
@@ -68,20 +71,20 @@ protected:
     void SetUp() override { setMailDirectory(m_mailDir.path()); }
     void TearDown() override
     {
-        for (CSendThread* t : composeThreadTable().threads)
+        for (CSendThread* t : m_side.composeThreads().threads)
             if (t && t->frame())
                 delete t->frame();
-        CSendRecvThread::closeWindow();
+        m_side.sendRecvWindow().closeWindow();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        CSendWorker::setSilenceLimitMs(mail::kReplyTimeoutSeconds * 1000);
+        m_side.sendSettings().setSilenceLimitMs(mail::kReplyTimeoutSeconds * 1000);
     }
 
     CSendFrame* open(const std::string& to = {}, const std::string& subject = {})
     {
-        CSendThread* t = OpenComposeWindow(to, subject);
+        CSendThread* t = OpenComposeWindow(m_side, to, subject);
         return t ? t->frame() : nullptr;
     }
-    static bool isOpen(int slot) { return composeThreadTable().threads[static_cast<std::size_t>(slot)] != nullptr; }
+    bool isOpen(int slot) const { return m_side.composeThreads().threads[static_cast<std::size_t>(slot)] != nullptr; }
     static void settleDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     // Closes the window by its close box and lets it go.
     static void closeBox(CSendFrame* frame)
@@ -128,6 +131,7 @@ protected:
     ProfileSandbox m_sandbox;
     orvalink::test::TempDir m_mailDir{"orvalink-mail"};
     platform::MessageBoxRecorder m_boxes;
+    MailSide m_side;
 };
 
 TEST_F(ComposeWindows, FrameHasItsMenuToolbarStatusBarAndHeaderBar)
@@ -284,24 +288,40 @@ TEST_F(ComposeWindows, ARectangleOnNoScreenIsBroughtBackOntoOne)
 
 TEST_F(ComposeWindows, SlotsAreTakenFromTheFirstFreeAndTheHundredAndFirstIsRefused)
 {
-    CSendThread* a = OpenComposeWindow({}, {});
-    CSendThread* b = OpenComposeWindow({}, {});
+    CSendThread* a = OpenComposeWindow(m_side, {}, {});
+    CSendThread* b = OpenComposeWindow(m_side, {}, {});
     ASSERT_TRUE(a && b);
     EXPECT_EQ(a->windowSlot(), 0);
     EXPECT_EQ(b->windowSlot(), 1);
     closeBox(a->frame());
     EXPECT_FALSE(isOpen(0));
     EXPECT_TRUE(isOpen(1));
-    CSendThread* c = OpenComposeWindow({}, {});
+    CSendThread* c = OpenComposeWindow(m_side, {}, {});
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->windowSlot(), 0);
 
     for (int i = 2; i < kMaxComposeWindows; ++i)
-        ASSERT_NE(OpenComposeWindow({}, {}), nullptr) << i;
+        ASSERT_NE(OpenComposeWindow(m_side, {}, {}), nullptr) << i;
     EXPECT_TRUE(m_boxes.calls().empty());
-    EXPECT_EQ(OpenComposeWindow({}, {}), nullptr);
+    EXPECT_EQ(OpenComposeWindow(m_side, {}, {}), nullptr);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{mail::tooManyWindowsText()});
-    EXPECT_EQ(composeThreadTable().openCount(), kMaxComposeWindows);
+    EXPECT_EQ(m_side.composeThreads().openCount(), kMaxComposeWindows);
+}
+
+TEST_F(ComposeWindows, SlotsAndSettingsBelongToTheirOwner)
+{
+    // A second owner is a second set of slots: nothing is shared through a global.
+    MailSide other;
+    other.sendSettings().setSilenceLimitMs(5);
+    CSendThread* t = OpenComposeWindow(other, {}, {});
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->windowSlot(), 0);
+    EXPECT_EQ(&t->mailSide(), &other);
+    EXPECT_EQ(other.composeThreads().openCount(), 1);
+    EXPECT_EQ(m_side.composeThreads().openCount(), 0);
+    EXPECT_EQ(m_side.sendSettings().silenceLimitMs(), mail::kReplyTimeoutSeconds * 1000);
+    closeBox(t->frame());
+    EXPECT_EQ(other.composeThreads().openCount(), 0);
 }
 
 TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
@@ -442,7 +462,7 @@ TEST_F(ComposeWindows, ClosingTypedTextAsksWhetherToSave)
     const std::size_t asked = m_boxes.calls().size();
     closeBox(f);
     EXPECT_EQ(m_boxes.calls().size(), asked);
-    EXPECT_EQ(composeThreadTable().openCount(), 0);
+    EXPECT_EQ(m_side.composeThreads().openCount(), 0);
 }
 
 // Paste and drop go through insertFromMimeData.
@@ -478,9 +498,9 @@ TEST_F(ComposeWindows, WindowsOpenAtProgramEndKeepWhatWasTyped)
     CSendFrame* typed = open();
     fill(typed, "you@example.jp", "kept", "typed body");
     ASSERT_NE(open(), nullptr);
-    closeAllComposeWindows();
+    closeAllComposeWindows(m_side);
     settleDeletes();
-    EXPECT_EQ(composeThreadTable().openCount(), 0);
+    EXPECT_EQ(m_side.composeThreads().openCount(), 0);
     EXPECT_TRUE(m_boxes.calls().empty());
     const auto listing = savedMail();
     ASSERT_EQ(listing->entries.size(), 1u);
@@ -491,13 +511,13 @@ TEST_F(ComposeWindows, WindowsOpenAtProgramEndKeepWhatWasTyped)
 TEST_F(ComposeWindows, SendAndReceiveWithNothingToReceiveSaysWhyAndCloses)
 {
     ReceiveCommand receive;
-    CSendRecvThread* t = CSendRecvThread::open(receive);
+    CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->dialog()->windowTitle(), qs("送受信"));
     // No account: the receive window says so, and there is no download to show.
     EXPECT_EQ(boxTexts(), std::vector<std::string>{sj("サーバー情報がありません")});
     settleDeletes();
-    EXPECT_EQ(CSendRecvThread::current(), nullptr);
+    EXPECT_EQ(m_side.sendRecvWindow().current(), nullptr);
 }
 
 // A POP3 account on the scripted server: log-in, STAT for `count` messages, no UIDL.
@@ -530,11 +550,11 @@ TEST_F(ComposeWindows, SendAndReceiveReceivesAsTheReceiveCommandAndClosesWhenDon
                               }});
     popAccountOn(server.port());
     ReceiveCommand receive;
-    CSendRecvThread* t = CSendRecvThread::open(receive);
+    CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     QPointer<CSendRecvDlg> dlg = t->dialog();
     ASSERT_TRUE(dlg && receive.dialog());
-    EXPECT_EQ(CSendRecvThread::open(receive), t) << "one window";
+    EXPECT_EQ(m_side.sendRecvWindow().open(receive), t) << "one window";
     EXPECT_EQ(dlg->cancelButton()->text(), qs("中止(&C)"));
     // What the receive window shows, this window shows too.
     std::vector<std::string> shown;
@@ -550,7 +570,7 @@ TEST_F(ComposeWindows, SendAndReceiveReceivesAsTheReceiveCommandAndClosesWhenDon
             return dlg.isNull();
         },
         15000));
-    EXPECT_EQ(CSendRecvThread::current(), nullptr);
+    EXPECT_EQ(m_side.sendRecvWindow().current(), nullptr);
     EXPECT_EQ(server.commands(),
               (std::vector<std::string>{"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "QUIT"}));
     ASSERT_FALSE(shown.empty());
@@ -574,7 +594,7 @@ TEST_F(ComposeWindows, SendAndReceiveCancelStopsTheDownloadAndCloses)
                               }});
     popAccountOn(server.port());
     ReceiveCommand receive;
-    CSendRecvThread* t = CSendRecvThread::open(receive);
+    CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     QPointer<CSendRecvDlg> dlg = t->dialog();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.commands().size() >= 5; }, 10000)); // LIST 1 sent
@@ -676,7 +696,7 @@ TEST_F(ComposeWindows, SecondSendIsIgnoredAndClosingSaysGoodbyeToTheServer)
 TEST_F(ComposeWindows, FailedConversationsAreShownAndKeepTheWindowAndItsTexts)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
-    CSendWorker::setSilenceLimitMs(300);
+    m_side.sendSettings().setSilenceLimitMs(300);
     const struct {
         const char* name;
         Steps steps; // empty: nothing listens
@@ -809,7 +829,7 @@ TEST_F(ComposeWindows, SendThatCannotBeginSaysWhyAndKeepsTheWindowAndItsTexts)
         {
             std::unique_ptr<NoFreePorts> noPorts;
             if (k.block == Block::Service) {
-                CSendWorker::setServiceName("no-such-service-here");
+                m_side.sendSettings().setServiceName("no-such-service-here");
             } else {
                 noPorts = std::make_unique<NoFreePorts>();
                 ASSERT_TRUE(noPorts->active()) << k.name;
@@ -817,7 +837,7 @@ TEST_F(ComposeWindows, SendThatCannotBeginSaysWhyAndKeepsTheWindowAndItsTexts)
             f->onCommand(res::kCmdComposeSend);
             const bool shown = waitForBoxes(before + 1);
             noPorts.reset();
-            CSendWorker::setServiceName({});
+            m_side.sendSettings().setServiceName({});
             ASSERT_TRUE(shown) << k.name;
         }
         EXPECT_EQ(m_boxes.calls().back().text, std::string(k.error)) << k.name;

@@ -8,6 +8,7 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
+#include "mail/MailSide.h"
 #include "mail/ReadWindows.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/text/Cp932.h"
@@ -39,13 +40,14 @@ protected:
     void TearDown() override
     {
         windows.closeAll();
-        closeAllComposeWindows();
+        closeAllComposeWindows(side);
         platform::setSaveFilePickerResponder({});
     }
 
     test::SettingsSandbox settings;
     platform::MessageBoxRecorder boxes;
-    ReadWindows windows;
+    MailSide side;
+    ReadWindows windows{side};
 };
 
 } // namespace
@@ -185,9 +187,9 @@ TEST_F(ReadWindow, ReplyOpensAComposeWindowToTheSenderWithTheQuotedBody)
     QAction* reply = frame->findChild<QAction*>("reply");
     ASSERT_NE(reply, nullptr);
     reply->trigger();
-    ASSERT_EQ(composeThreadTable().openCount(), 1);
+    ASSERT_EQ(side.composeThreads().openCount(), 1);
     CSendFrame* compose = nullptr;
-    for (CSendThread* t : composeThreadTable().threads)
+    for (CSendThread* t : side.composeThreads().threads)
         if (t)
             compose = t->frame();
     ASSERT_NE(compose, nullptr);
