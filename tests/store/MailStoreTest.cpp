@@ -2,6 +2,7 @@
 
 #include "platform/text/ByteEscape.h"
 #include "store/FolderTestSupport.h"
+#include "store/IndexView.h"
 #include "store/ReceivedHeaderScan.h"
 
 #include <filesystem>
@@ -384,5 +385,40 @@ TEST(MailStore, MissingMessageFileWritesNothing)
 }
 
 } // namespace
+
+// A list keeps only where each record starts; each record read back from the file on its own gives
+// what the whole-index reader gives, and a record that changed under the list is never taken for it.
+TEST(IndexView, RecordsReadOneByOneEqualTheWholeIndexReading)
+{
+    ScratchDir dir;
+    for (const char* from : {"a@example.com", "b@example.com", "c@example.com"})
+        ASSERT_EQ(fileMessage(dir, kReceivedFolder,
+                              std::string("From: ") + from + "\r\nSubject: s\r\n\r\nbody " + from + "\r\n"),
+                  StoreResult::Stored);
+    const std::string folder = dir.folder(kReceivedFolder);
+    const std::optional<IndexListing> whole = readFolderIndex(folder);
+    const std::optional<std::string> bytes = readFolderIndexBytes(folder);
+    ASSERT_TRUE(whole && bytes);
+    const IndexView view(*bytes);
+    ASSERT_EQ(view.count(), 3);
+    EXPECT_EQ(view.unreadCount(), 3);
+    for (int i = 0; i < view.count(); ++i) {
+        const auto record = readFolderIndexRange(folder, view.indexOffset(i), view.recordBytes(i));
+        ASSERT_TRUE(record);
+        const IndexEntry e = view.entry(i, *record);
+        const IndexEntry& expected = whole->entries[static_cast<std::size_t>(i)];
+        EXPECT_FALSE(e.damaged);
+        EXPECT_EQ(e.record.sender, expected.record.sender);
+        EXPECT_EQ(e.record.bodySize, expected.record.bodySize);
+        EXPECT_EQ(e.offset, expected.offset);
+        EXPECT_EQ(e.indexBytes, expected.indexBytes);
+    }
+    // Past the end: nothing; a record whose bytes are no longer the ones listed is not placed.
+    EXPECT_EQ(readFolderIndexRange(folder, bytes->size(), 10), std::string());
+    const IndexEntry cut = view.entry(1, readFolderIndexRange(folder, view.indexOffset(1), 8).value_or(""));
+    EXPECT_TRUE(cut.damaged);
+    EXPECT_FALSE(cut.placed);
+    EXPECT_FALSE(view.entry(2, std::string(view.recordBytes(2), '\x7f')).placed);
+}
 
 } // namespace orvalink::store
