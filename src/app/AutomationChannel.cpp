@@ -21,7 +21,7 @@
 #include "mail/CSendThread.h"
 #include "mail/CSendView.h"
 #include "mail/ComposeThreadTable.h"
-#include "mail/MailSide.h"
+#include "mail/MailState.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
 #include "mail/SendRecvWindow.h"
@@ -74,7 +74,7 @@ using platform::WM_CHAT_SEND_PERSONAL;
 using platform::WM_COMMAND;
 using platform::WM_LBUTTONDBLCLK;
 
-AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame, mail::MailSide& mailSide)
+AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame, mail::MailState& mailState)
 {
     const char* path = std::getenv("ORVALINK_AUTOMATION");
     if (!path || !*path)
@@ -83,11 +83,11 @@ AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame, mai
     const int fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    return new AutomationChannel(frame, mailSide, fd);
+    return new AutomationChannel(frame, mailState, fd);
 }
 
-AutomationChannel::AutomationChannel(CMainFrame* frame, mail::MailSide& mailSide, int fd)
-    : QObject(frame), m_frame(frame), m_mail(mailSide), m_fd(fd),
+AutomationChannel::AutomationChannel(CMainFrame* frame, mail::MailState& mailState, int fd)
+    : QObject(frame), m_frame(frame), m_mail(mailState), m_fd(fd),
       m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
 {
     connect(m_notifier, &QSocketNotifier::activated, this, &AutomationChannel::readable);

@@ -61,7 +61,7 @@ class QTimer;
 
 namespace orvalink::mail {
 class CSendFrame;
-class MailSide;
+class MailState;
 } // namespace orvalink::mail
 
 namespace orvalink::app {
@@ -72,7 +72,7 @@ class AutomationChannel : public QObject {
     Q_OBJECT
 public:
     // Opens the channel named by ORVALINK_AUTOMATION; null when it is not set or cannot be opened.
-    static AutomationChannel* openFromEnvironment(CMainFrame* frame, mail::MailSide& mailSide);
+    static AutomationChannel* openFromEnvironment(CMainFrame* frame, mail::MailState& mailState);
     ~AutomationChannel() override;
 
     void execute(const std::string& line);
@@ -82,13 +82,13 @@ public:
     static std::string unescape(std::string_view text);
 
 private:
-    AutomationChannel(CMainFrame* frame, mail::MailSide& mailSide, int fd);
+    AutomationChannel(CMainFrame* frame, mail::MailState& mailState, int fd);
     mail::CSendFrame* composeFrame(int slot) const;
     void readable();
     void placesOnScreen(std::ostream& out) const;
 
     CMainFrame* m_frame;
-    mail::MailSide& m_mail;
+    mail::MailState& m_mail;
     int m_fd;
     QSocketNotifier* m_notifier;
     std::string m_pending;

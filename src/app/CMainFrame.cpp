@@ -122,8 +122,8 @@ private:
 
 } // namespace
 
-CMainFrame::CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app)
-    : m_app(app), m_chat(chatGroups), m_target(std::make_unique<FrameTarget>(this)),
+CMainFrame::CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app, const mail::MailDirectory* mailDirectory)
+    : m_app(app), m_mailDirectory(mailDirectory), m_chat(chatGroups), m_target(std::make_unique<FrameTarget>(this)),
       m_chatObserver(std::make_unique<FrameChatObserver>(m_target.get())), m_tray(std::make_unique<TrayIcon>())
 {
     m_menuPresenter = [](int, QMenu& menu) { menu.exec(QCursor::pos()); };
@@ -210,7 +210,8 @@ void CMainFrame::createViews()
 
 void CMainFrame::showMailFolder(const std::string& folder)
 {
-    const std::optional<std::string> path = store::folderFsPath(mail::mailDirectoryPath(), folder);
+    const std::optional<std::string> path =
+        store::folderFsPath(m_mailDirectory ? m_mailDirectory->path() : std::string(), folder);
     m_mailList->showFolder(folder, path.value_or(std::string()));
     m_report->hide();
     m_mailList->show();
@@ -245,7 +246,8 @@ void CMainFrame::updateMailCounts()
 
 void CMainFrame::refreshReceivedUnreadCount()
 {
-    const std::optional<std::string> path = store::folderFsPath(mail::mailDirectoryPath(), store::kReceivedFolder);
+    const std::optional<std::string> path =
+        store::folderFsPath(m_mailDirectory ? m_mailDirectory->path() : std::string(), store::kReceivedFolder);
     MailRowSource received;
     if (path)
         received.load(*path);

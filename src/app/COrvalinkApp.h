@@ -18,7 +18,7 @@ class InstanceLock;
 } // namespace orvalink::platform
 
 namespace orvalink::mail {
-class MailSide;
+class MailState;
 class ReadWindows;
 } // namespace orvalink::mail
 
@@ -41,7 +41,7 @@ public:
 
     CMainFrame* mainFrame() const { return m_mainFrame.get(); }
     ChatGroupTable& chatGroups() { return m_chatGroups; }
-    mail::MailSide& mailSide() { return *m_mailSide; }
+    mail::MailState& mailState() { return *m_mailState; }
 
     // The list sort column and direction, written at exit.
     int sortColumn = 0;
@@ -64,7 +64,7 @@ private:
     std::unique_ptr<platform::InstanceLock> m_lock;
     // The mail side's shared state (compose threads, send-and-receive window, send settings); the
     // windows that use it go before it.
-    std::unique_ptr<mail::MailSide> m_mailSide;
+    std::unique_ptr<mail::MailState> m_mailState;
     // The 100 reading-window slots; the main window closes the windows in them when it goes.
     std::unique_ptr<mail::ReadWindows> m_readWindows;
     std::unique_ptr<CMainFrame> m_mainFrame;

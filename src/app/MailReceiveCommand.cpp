@@ -8,9 +8,9 @@ namespace orvalink::app {
 
 using mail::ReceiveCommand;
 
-ReceiveCommand* installMailReceiveCommand(CMainFrame& frame)
+ReceiveCommand* installMailReceiveCommand(CMainFrame& frame, mail::MailDirectory& directory)
 {
-    auto* command = new ReceiveCommand(&frame);
+    auto* command = new ReceiveCommand(directory, &frame);
     frame.setCommandHandler(res::kCmdMailReceive, [command] { command->run(); });
     // A download that ends has filed what it could: the received folder's list and count follow.
     QObject::connect(command, &ReceiveCommand::downloadEnded, &frame,

@@ -1,7 +1,7 @@
 #include "app/CMainFrame.h"
 #include "app/MailWindows_p.h"
 #include "mail/ComposeWindows.h"
-#include "mail/MailSide.h"
+#include "mail/MailState.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/SendRecvWindow.h"
 
@@ -11,7 +11,7 @@ using mail::closeAllComposeWindows;
 using mail::OpenComposeWindow;
 using mail::ReceiveCommand;
 
-void installMailWindows(CMainFrame& frame, ReceiveCommand& receive, mail::MailSide& side)
+void installMailWindows(CMainFrame& frame, ReceiveCommand& receive, mail::MailState& side)
 {
     frame.setCommandHandler(CMainFrame::ID_MAIL_NEW, [&side] { OpenComposeWindow(side, {}, {}); });
     // Send-and-receive receives through the receive command itself: one receive window, one

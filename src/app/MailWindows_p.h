@@ -1,7 +1,7 @@
 #pragma once
 
 namespace orvalink::mail {
-class MailSide;
+class MailState;
 class ReceiveCommand;
 } // namespace orvalink::mail
 
@@ -14,6 +14,6 @@ namespace orvalink::app {
 
 class CMainFrame;
 
-void installMailWindows(CMainFrame& frame, mail::ReceiveCommand& receive, mail::MailSide& side);
+void installMailWindows(CMainFrame& frame, mail::ReceiveCommand& receive, mail::MailState& side);
 
 } // namespace orvalink::app

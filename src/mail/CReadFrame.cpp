@@ -188,7 +188,7 @@ bool CReadFrame::savePart(int i)
 bool CReadFrame::reply()
 {
     CSendThread* compose =
-        OpenComposeWindow(m_owner.mailSide(), replyAddress(m_shown.from), replySubject(m_shown.subject));
+        OpenComposeWindow(m_owner.mailState(), replyAddress(m_shown.from), replySubject(m_shown.subject));
     if (!compose || !compose->frame())
         return false;
     compose->frame()->view()->setText(quoteBody(m_shown.body));

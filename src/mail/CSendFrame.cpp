@@ -8,7 +8,7 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/MailDirectory.h"
-#include "mail/MailSide.h"
+#include "mail/MailState.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
@@ -245,8 +245,8 @@ bool CSendFrame::onCommand(int id)
 
 bool CSendFrame::storeMail()
 {
-    const orvalink::store::StoreResult result =
-        orvalink::store::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
+    const orvalink::store::StoreResult result = orvalink::store::AppendSavedMail(
+        m_thread->mailState().directory().prepare(), fromText(), toText(), subjectText(), bodyText());
     if (result != orvalink::store::StoreResult::Stored) {
         platform::messageBox(std::string(orvalink::store::storeResultText(result)), mail::captionText(),
                              platform::MB_OK);
@@ -304,8 +304,9 @@ void CSendFrame::setConversationState(int state)
 void CSendFrame::keepSentCopy()
 {
     // What the server accepted is what the window held when the send began.
-    const orvalink::store::StoreResult kept = orvalink::store::AppendSentMail(
-        prepareMailDirectory(), m_sending.from, m_sending.to, m_sending.subject, m_sending.body, std::time(nullptr));
+    const orvalink::store::StoreResult kept =
+        orvalink::store::AppendSentMail(m_thread->mailState().directory().prepare(), m_sending.from, m_sending.to,
+                                        m_sending.subject, m_sending.body, std::time(nullptr));
     if (kept != orvalink::store::StoreResult::Stored)
         platform::postMessageBox(std::string(orvalink::store::storeResultText(kept)), mail::captionText(),
                                  platform::MB_OK | platform::MB_ICONEXCLAMATION);
@@ -321,7 +322,8 @@ void CSendFrame::closeAtExit()
 {
     // Nobody is left to answer a question: what was typed goes to 保存したメール instead of being lost.
     if (holdsTypedText())
-        orvalink::store::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
+        orvalink::store::AppendSavedMail(m_thread->mailState().directory().prepare(), fromText(), toText(),
+                                         subjectText(), bodyText());
     m_closeWithoutAsking = true;
     delete this;
 }
@@ -357,7 +359,7 @@ void CSendFrame::teardown()
     // Ending the thread destroys its worker, which ends a conversation still running and releases
     // its socket.
     m_thread->quitAndWait();
-    ComposeThreadTable& table = m_thread->mailSide().composeThreads();
+    ComposeThreadTable& table = m_thread->mailState().composeThreads();
     const int slot = m_thread->windowSlot();
     if (slot >= 0 && slot < kMaxComposeWindows && table.threads[static_cast<std::size_t>(slot)] == m_thread)
         table.threads[static_cast<std::size_t>(slot)] = nullptr;

@@ -1,7 +1,7 @@
 #include "mail/CSendThread.h"
 
 #include "mail/CSendWorker.h"
-#include "mail/MailSide.h"
+#include "mail/MailState.h"
 #include "mail/SendSettings.h"
 
 namespace orvalink::mail {

@@ -4,14 +4,14 @@
 #include "mail/CSendThread.h"
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
-#include "mail/MailSide.h"
+#include "mail/MailState.h"
 #include "platform/MessageBox.h"
 
 #include <memory>
 
 namespace orvalink::mail {
 
-CSendThread* OpenComposeWindow(MailSide& side, const std::string& initialTo, const std::string& initialSubject)
+CSendThread* OpenComposeWindow(MailState& side, const std::string& initialTo, const std::string& initialSubject)
 {
     ComposeThreadTable& table = side.composeThreads();
     const int slot = table.firstFree();
@@ -33,7 +33,7 @@ CSendThread* OpenComposeWindow(MailSide& side, const std::string& initialTo, con
     return t;
 }
 
-void closeAllComposeWindows(MailSide& side)
+void closeAllComposeWindows(MailState& side)
 {
     for (CSendThread* t : side.composeThreads().threads)
         if (t && t->frame())

@@ -27,13 +27,13 @@ struct ReadRequest {
     std::string bytes;
 };
 
-class MailSide;
+class MailState;
 
 class ReadWindows {
 public:
     // A reply opens its compose window on `side`, which outlives the read windows.
-    explicit ReadWindows(MailSide& side) : m_side(side) {}
-    MailSide& mailSide() const { return m_side; }
+    explicit ReadWindows(MailState& side) : m_side(side) {}
+    MailState& mailState() const { return m_side; }
     // Closes every window still open, ending its thread.
     ~ReadWindows();
     ReadWindows(const ReadWindows&) = delete;
@@ -49,7 +49,7 @@ public:
     void release(int slot, const CReadThread* thread);
 
 private:
-    MailSide& m_side;
+    MailState& m_side;
     std::array<CReadThread*, kMaxReadWindows> m_threads{};
     std::array<CReadFrame*, kMaxReadWindows> m_frames{};
 };

@@ -46,8 +46,8 @@ QString lineText(const std::string& text)
 
 } // namespace
 
-ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, QWidget* parent)
-    : QDialog(parent), m_thread(std::move(thread))
+ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, const MailDirectory& directory, QWidget* parent)
+    : QDialog(parent), m_thread(std::move(thread)), m_directory(directory)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QString::number(res::kDialogMailReceive));
@@ -125,7 +125,7 @@ void ReceiveDialog::startDownload()
                        : orvalink::mail::pop3Port(account.popPort);
     request.pinnedFingerprint = account.popCertPin;
     request.login = {account.popAccount, account.popPassword};
-    request.mailDir = mailDirectoryPath();
+    request.mailDir = m_directory.path();
     request.silence = m_silence;
     ReceiveWorker* worker = m_thread->worker();
     worker->setRequest(std::move(request));

@@ -46,8 +46,7 @@ std::string message(const std::string& from, const std::string& subject, const s
 
 class MailList : public ::testing::Test {
 protected:
-    void SetUp() override { mail::setMailDirectoryPath(dir.path()); }
-    void TearDown() override { mail::setMailDirectoryPath(""); }
+    void SetUp() override { directory.setPath(dir.path()); }
 
     void file(const std::string& text)
     {
@@ -56,6 +55,7 @@ protected:
     std::string received() const { return dir.folder(kReceivedFolder); }
 
     ScratchDir dir;
+    mail::MailDirectory directory;
     test::SettingsSandbox settings;
     platform::MessageBoxRecorder boxes;
 };
@@ -319,7 +319,7 @@ TEST_F(MailList, FrameSwitchesBetweenFolderAndGroupRowsWithTheCounts)
     file(message("a@example.com", "one", "Tue, 8 Dec 2026 10:00:00 +0900"));
     file(message("b@example.com", "two", "Tue, 8 Dec 2026 11:00:00 +0900"));
 
-    CMainFrame frame(chat);
+    CMainFrame frame(chat, nullptr, &directory);
     ASSERT_TRUE(frame.create());
     frame.show();
     app::CLeftView* tree = frame.treeView();

@@ -8,7 +8,7 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
-#include "mail/MailSide.h"
+#include "mail/MailState.h"
 #include "mail/MailTestSupport.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
@@ -68,7 +68,7 @@ std::string hostName()
 
 class ComposeWindows : public ::testing::Test {
 protected:
-    void SetUp() override { setMailDirectory(m_mailDir.path()); }
+    void SetUp() override { m_side.directory().set(m_mailDir.path()); }
     void TearDown() override
     {
         for (CSendThread* t : m_side.composeThreads().threads)
@@ -131,7 +131,7 @@ protected:
     ProfileSandbox m_sandbox;
     orvalink::test::TempDir m_mailDir{"orvalink-mail"};
     platform::MessageBoxRecorder m_boxes;
-    MailSide m_side;
+    MailState m_side;
 };
 
 TEST_F(ComposeWindows, FrameHasItsMenuToolbarStatusBarAndHeaderBar)
@@ -311,12 +311,12 @@ TEST_F(ComposeWindows, SlotsAreTakenFromTheFirstFreeAndTheHundredAndFirstIsRefus
 TEST_F(ComposeWindows, SlotsAndSettingsBelongToTheirOwner)
 {
     // A second owner is a second set of slots: nothing is shared through a global.
-    MailSide other;
+    MailState other;
     other.sendSettings().setSilenceLimitMs(5);
     CSendThread* t = OpenComposeWindow(other, {}, {});
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->windowSlot(), 0);
-    EXPECT_EQ(&t->mailSide(), &other);
+    EXPECT_EQ(&t->mailState(), &other);
     EXPECT_EQ(other.composeThreads().openCount(), 1);
     EXPECT_EQ(m_side.composeThreads().openCount(), 0);
     EXPECT_EQ(m_side.sendSettings().silenceLimitMs(), mail::kReplyTimeoutSeconds * 1000);
@@ -362,7 +362,7 @@ TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
 // With no mail directory chosen, a saved mail goes into the default one, made for it.
 TEST_F(ComposeWindows, SaveWithNoMailDirectoryChosenUsesTheDefaultOne)
 {
-    setMailDirectory("");
+    m_side.directory().set("");
     const std::string dir = m_sandbox.dataHome() + "/Orvalink/Mail";
     CSendFrame* f = open();
     fill(f, "you@example.jp", "kept", "body");
@@ -383,7 +383,7 @@ TEST_F(ComposeWindows, SavesIntoAMailDirectoryNoCodePage932TextNames)
         const std::string mailDir = m_mailDir.path() + "/" + std::string(name);
         SCOPED_TRACE(platform::escapeBytes(mailDir));
         ASSERT_TRUE(std::filesystem::create_directory(mailDir));
-        setMailDirectoryPath(mailDir);
+        m_side.directory().setPath(mailDir);
         CSendFrame* f = open();
         ASSERT_NE(f, nullptr);
         fill(f, "you@example.jp", sj("題"), sj("一行目\r\n二行目"));
@@ -410,7 +410,7 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
         {m_mailDir.path() + "/no-such-folder", store::StoreResult::CannotOpen},
     };
     for (const auto& c : cases) {
-        setMailDirectory(c.mailDir);
+        m_side.directory().set(c.mailDir);
         CSendFrame* f = open();
         ASSERT_NE(f, nullptr);
         fill(f, "you@example.jp", "subject", "body");
@@ -423,7 +423,7 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
         EXPECT_EQ(m_boxes.calls().back().text, std::string(store::storeResultText(c.why)));
         delete f;
     }
-    setMailDirectory(m_mailDir.path());
+    m_side.directory().set(m_mailDir.path());
     EXPECT_TRUE(savedMail()->entries.empty());
 }
 
@@ -510,7 +510,7 @@ TEST_F(ComposeWindows, WindowsOpenAtProgramEndKeepWhatWasTyped)
 
 TEST_F(ComposeWindows, SendAndReceiveWithNothingToReceiveSaysWhyAndCloses)
 {
-    ReceiveCommand receive;
+    ReceiveCommand receive(m_side.directory());
     CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->dialog()->windowTitle(), qs("送受信"));
@@ -549,7 +549,7 @@ TEST_F(ComposeWindows, SendAndReceiveReceivesAsTheReceiveCommandAndClosesWhenDon
                                       p.expect("RETR 1", "+OK\r\n" + mail + ".\r\n") && p.expect("QUIT", "+OK bye\r\n");
                               }});
     popAccountOn(server.port());
-    ReceiveCommand receive;
+    ReceiveCommand receive(m_side.directory());
     CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     QPointer<CSendRecvDlg> dlg = t->dialog();
@@ -593,7 +593,7 @@ TEST_F(ComposeWindows, SendAndReceiveCancelStopsTheDownloadAndCloses)
                                       }
                               }});
     popAccountOn(server.port());
-    ReceiveCommand receive;
+    ReceiveCommand receive(m_side.directory());
     CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     QPointer<CSendRecvDlg> dlg = t->dialog();

@@ -8,7 +8,7 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
-#include "mail/MailSide.h"
+#include "mail/MailState.h"
 #include "mail/ReadWindows.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/text/Cp932.h"
@@ -46,7 +46,7 @@ protected:
 
     test::SettingsSandbox settings;
     platform::MessageBoxRecorder boxes;
-    MailSide side;
+    MailState side;
     ReadWindows windows{side};
 };
 

@@ -30,7 +30,7 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        setMailDirectory(m_mailDir.path());
+        m_directory.set(m_mailDir.path());
         m_ca = makeCertificate({.name = "Orvalink Test CA", .ca = true});
         test::writeFile(m_files.file("ca.pem"), m_ca.certificatePem);
         m_caEnv = std::make_unique<test::ScopedEnv>("SSL_CERT_FILE", m_files.file("ca.pem"));
@@ -38,7 +38,7 @@ protected:
     void TearDown() override
     {
         m_command.closeWindow();
-        setMailDirectory("");
+        m_directory.set("");
     }
 
     // A dovecot serving `certificate`, with one new message in its maildir.
@@ -100,7 +100,8 @@ protected:
     test::TempDir m_files{"orvalink-tls"};
     TestCertificate m_ca;
     std::unique_ptr<test::ScopedEnv> m_caEnv;
-    ReceiveCommand m_command;
+    MailDirectory m_directory;
+    ReceiveCommand m_command{m_directory};
     std::vector<std::string> m_errors;
     int m_servers = 0;
 };

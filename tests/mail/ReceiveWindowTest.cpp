@@ -49,12 +49,12 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        setMailDirectory(m_mailDir.path());
+        m_directory.set(m_mailDir.path());
     }
     void TearDown() override
     {
         m_command.closeWindow();
-        setMailDirectory("");
+        m_directory.set("");
     }
 
     void account(int port, int count = 1)
@@ -92,7 +92,8 @@ protected:
     ProfileSandbox m_settings;
     platform::MessageBoxRecorder m_boxes;
     orvalink::test::TempDir m_mailDir{"orvalink-mail"};
-    ReceiveCommand m_command;
+    MailDirectory m_directory;
+    ReceiveCommand m_command{m_directory};
 };
 
 TEST_F(ReceiveWindow, DownloadsEveryMessageWithItsProgressAndClosesAfterQuit)
@@ -152,7 +153,7 @@ TEST_F(ReceiveWindow, FilesIntoAMailDirectoryNoCodePage932TextNames)
         const std::string mailDir = m_mailDir.path() + "/" + std::string(name);
         SCOPED_TRACE(platform::escapeBytes(mailDir));
         ASSERT_TRUE(std::filesystem::create_directory(mailDir));
-        setMailDirectoryPath(mailDir);
+        m_directory.setPath(mailDir);
         const auto script = [&](Peer& p) {
             if (logIn(p, 1) && p.expect("LIST 1", "+OK 1 30\r\n") && p.expect("RETR 1", "+OK\r\n" + m1 + ".\r\n"))
                 p.expect("QUIT", "+OK bye\r\n");
@@ -231,7 +232,7 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
         std::filesystem::create_directories(m_mailDir.path());
         const std::string notADirectory = m_mailDir.path() + "/file";
         orvalink::test::writeFile(notADirectory, "x");
-        setMailDirectoryPath(c.mailDirIsFile ? notADirectory : m_mailDir.path());
+        m_directory.setPath(c.mailDirIsFile ? notADirectory : m_mailDir.path());
         ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {c.script});
         account(server.port());
         m_command.setSilenceTimeout(std::chrono::milliseconds(300));
@@ -260,7 +261,7 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
         QTest::mouseClick(window->abortButton(), Qt::LeftButton);
         ASSERT_TRUE(windowGone());
     }
-    setMailDirectoryPath(m_mailDir.path());
+    m_directory.setPath(m_mailDir.path());
 }
 
 TEST_F(ReceiveWindow, AbortSendsQuitAndTheWindowClosesWhenTheServerDoes)
