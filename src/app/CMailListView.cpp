@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
 
 namespace orvalink::app {
 
@@ -183,6 +185,16 @@ void CMailListView::describeRow(ReportItem& item) const
     const int index = sourceIndex(item.item);
     if (index < 0 || item.subItem != 0)
         return;
+    if (!m_source.isCached(index)) {
+        // The first row of a frame not at hand: every row in view is read in one go.
+        std::vector<int> inView;
+        const int first = m_ctrl->firstVisible();
+        const int last = std::min(m_ctrl->itemCount(), first + m_ctrl->rowsThatFit(first, false, true) + 1);
+        for (int p = first; p < last; ++p)
+            inView.push_back(sourceIndex(m_ctrl->rowAt(p)));
+        inView.push_back(index);
+        m_source.prefetch(inView);
+    }
     const bool unread = m_source.unread(index);
     item.mask |= RCIF_IMAGE;
     item.image = unread ? res::kReportImageUnread : res::kReportImageRead;

@@ -110,6 +110,26 @@ const MailRowSource::Row& MailRowSource::row(int i) const
     return m_cache.emplace(i, decode(entry(i))).first->second;
 }
 
+void MailRowSource::prefetch(const std::vector<int>& rows) const
+{
+    std::vector<int> wanted;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    for (const int i : rows) {
+        if (i < 0 || i >= count() || m_cache.count(i) != 0)
+            continue;
+        wanted.push_back(i);
+        ranges.emplace_back(m_view.indexOffset(i), m_view.recordBytes(i));
+    }
+    if (wanted.empty())
+        return;
+    if (m_cache.size() + wanted.size() > kCachedRows)
+        m_cache.clear();
+    const std::vector<std::string> records = store::readFolderIndexRanges(m_folderPath, ranges);
+    for (std::size_t k = 0; k < wanted.size(); ++k)
+        m_cache.emplace(wanted[k], decode(m_view.entry(wanted[k], k < records.size() ? std::string_view(records[k])
+                                                                                     : std::string_view())));
+}
+
 bool MailRowSource::unread(int i) const
 {
     return row(i).status != store::kStatusRead;

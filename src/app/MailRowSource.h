@@ -43,6 +43,9 @@ public:
     void endSort();
     // < 0 when row a comes before row b in ascending order of the column.
     int compare(int column, int a, int b) const;
+    // Reads and decodes the rows not yet at hand in one read of the index (the rows a frame paints).
+    void prefetch(const std::vector<int>& rows) const;
+    bool isCached(int i) const { return m_cache.count(i) != 0; }
     // The sender or the subject holds `needle` (ASCII letters in either case).
     bool matches(int i, std::string_view needle) const;
     // The rows whose sender or subject holds `needle`, in record order (one read of the index).

@@ -822,20 +822,37 @@ std::optional<std::string> readFolderIndexBytes(const std::string& folderPath)
     return readRange(index.get(), 0, indexStat.st_size);
 }
 
-std::optional<std::string> readFolderIndexRange(const std::string& folderPath, std::uint64_t offset,
-                                                std::uint64_t length)
+std::vector<std::string> readFolderIndexRanges(const std::string& folderPath,
+                                               const std::vector<std::pair<std::uint64_t, std::uint64_t>>& ranges)
 {
     const std::lock_guard lock(storeMutex());
     const FileDescriptor folderLock = lockForReading(folderPath);
     const FileDescriptor index(openFsPath(folderPath + std::string(kIndexSuffix), O_RDONLY));
     struct stat indexStat {};
     if (!index.isOpen() || ::fstat(index.get(), &indexStat) != 0 || !S_ISREG(indexStat.st_mode))
-        return std::nullopt;
+        return {};
     const auto size = static_cast<std::uint64_t>(indexStat.st_size);
-    if (offset >= size)
-        return std::string();
-    return readRange(index.get(), static_cast<off_t>(offset),
-                     static_cast<off_t>(offset + std::min(length, size - offset)));
+    std::vector<std::string> records;
+    records.reserve(ranges.size());
+    for (const auto& [offset, length] : ranges) {
+        if (offset >= size) {
+            records.emplace_back();
+            continue;
+        }
+        records.push_back(readRange(index.get(), static_cast<off_t>(offset),
+                                    static_cast<off_t>(offset + std::min(length, size - offset)))
+                              .value_or(std::string()));
+    }
+    return records;
+}
+
+std::optional<std::string> readFolderIndexRange(const std::string& folderPath, std::uint64_t offset,
+                                                std::uint64_t length)
+{
+    std::vector<std::string> records = readFolderIndexRanges(folderPath, {{offset, length}});
+    if (records.empty())
+        return std::nullopt;
+    return std::move(records.front());
 }
 
 bool markMessageRead(const std::string& folderPath, std::uint64_t indexOffset, std::uint32_t recordLength)

@@ -21,6 +21,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace orvalink::store {
 
@@ -131,6 +133,10 @@ std::optional<std::string> readFolderIndexBytes(const std::string& folderPath);
 // under the same locks; fewer where the file ends, nullopt when it cannot be read.
 std::optional<std::string> readFolderIndexRange(const std::string& folderPath, std::uint64_t offset,
                                                 std::uint64_t length);
+// The same for several ranges (offset, length) at once, the files opened and locked once: the rows a
+// list paints in one frame. Empty when the index cannot be read.
+std::vector<std::string> readFolderIndexRanges(const std::string& folderPath,
+                                               const std::vector<std::pair<std::uint64_t, std::uint64_t>>& ranges);
 
 // Marks the message whose record starts at `indexOffset` of the folder's index as read: the 4 bytes
 // of its status word, and nothing else, become 0, under the store's lock. The record must still be
