@@ -3,6 +3,7 @@
 // openssl command line, and OpenSSL is pointed at the test's CA. The server writes down every byte
 // it received before TLS, and no password may be among them unless clear-text AUTH was allowed.
 #include "mail/CSendWorker.h"
+#include "mail/SendSettings.h"
 #include "mail/engine/MailText.h"
 #include "mail/engine/SmtpConversation.h"
 #include "mail/engine/SmtpTexts.h"
@@ -39,7 +40,8 @@ struct Outcome {
 
 Outcome send(const MailAccount& account)
 {
-    CSendWorker worker;
+    const SendSettings settings;
+    CSendWorker worker(settings);
     Outcome outcome;
     QEventLoop loop;
     QObject::connect(&worker, &CSendWorker::mailSent, &loop, [&] {
