@@ -1,5 +1,6 @@
 #include "app/AutomationChannel.h"
 
+#include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
@@ -13,17 +14,17 @@
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatWriteOpeners.h"
 #include "controls/CReportCtrl.h"
-#include "folders/CLeftView.h"
 #include "mail/CReadFrame.h"
 #include "mail/CReadThread.h"
 #include "mail/CSendFrame.h"
 #include "mail/CSendHeaderBar.h"
-#include "mail/CSendRecvThread.h"
 #include "mail/CSendThread.h"
 #include "mail/CSendView.h"
 #include "mail/ComposeThreadTable.h"
+#include "mail/MailState.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
+#include "mail/SendRecvWindow.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
 #include "platform/TextCodec.h"
@@ -50,6 +51,7 @@
 
 namespace orvalink::app {
 
+using app::CLeftView;
 using chat::ChatGroup;
 using chat::ChatGroupTable;
 using chat::ChatRow;
@@ -59,12 +61,9 @@ using chat::CSendChatThread;
 using controls::CReportCtrl;
 using controls::ReportHitTest;
 using controls::ReportItem;
-using folders::CLeftView;
 using mail::ComposeThreadTable;
-using mail::composeThreadTable;
 using mail::CSendFrame;
 using mail::CSendHeaderBar;
-using mail::CSendRecvThread;
 using mail::CSendThread;
 using mail::kMaxComposeWindows;
 using mail::ReceiveCommand;
@@ -75,7 +74,7 @@ using platform::WM_CHAT_SEND_PERSONAL;
 using platform::WM_COMMAND;
 using platform::WM_LBUTTONDBLCLK;
 
-AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame)
+AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame, mail::MailState& mailState)
 {
     const char* path = std::getenv("ORVALINK_AUTOMATION");
     if (!path || !*path)
@@ -84,11 +83,12 @@ AutomationChannel* AutomationChannel::openFromEnvironment(CMainFrame* frame)
     const int fd = ::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    return new AutomationChannel(frame, fd);
+    return new AutomationChannel(frame, mailState, fd);
 }
 
-AutomationChannel::AutomationChannel(CMainFrame* frame, int fd)
-    : QObject(frame), m_frame(frame), m_fd(fd), m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
+AutomationChannel::AutomationChannel(CMainFrame* frame, mail::MailState& mailState, int fd)
+    : QObject(frame), m_frame(frame), m_mail(mailState), m_fd(fd),
+      m_notifier(new QSocketNotifier(fd, QSocketNotifier::Read, this))
 {
     connect(m_notifier, &QSocketNotifier::activated, this, &AutomationChannel::readable);
 }
@@ -219,7 +219,7 @@ std::string AutomationChannel::stateDump() const
             out << "read " << read->thread()->windowSlot() << " " << escape(read->fromText()) << "|"
                 << escape(read->subjectText()) << "|" << escape(read->bodyText()) << "\n";
     // Open compose windows, with their texts and the state of their conversation.
-    const ComposeThreadTable& compose = composeThreadTable();
+    const ComposeThreadTable& compose = m_mail.composeThreads();
     for (std::size_t slot = 0; slot < compose.threads.size(); ++slot) {
         const CSendThread* t = compose.threads[slot];
         if (!t || !t->frame())
@@ -228,24 +228,20 @@ std::string AutomationChannel::stateDump() const
         out << "compose " << slot << " " << f->smtpState() << "|" << escape(f->fromText()) << "|" << escape(f->toText())
             << "|" << escape(f->subjectText()) << "|" << escape(f->bodyText()) << "\n";
     }
-    if (CSendRecvThread::current())
+    if (m_mail.sendRecvWindow().current())
         out << "sendrecv open\n";
     placesOnScreen(out);
     return out.str();
 }
 
-namespace {
-
-CSendFrame* composeFrame(int slot)
+CSendFrame* AutomationChannel::composeFrame(int slot) const
 {
-    const ComposeThreadTable& table = composeThreadTable();
+    const ComposeThreadTable& table = m_mail.composeThreads();
     if (slot < 0 || slot >= kMaxComposeWindows)
         return nullptr;
     const CSendThread* t = table.threads[static_cast<std::size_t>(slot)];
     return t ? t->frame() : nullptr;
 }
-
-} // namespace
 
 std::string AutomationChannel::stats()
 {

@@ -59,6 +59,11 @@ class QSocketNotifier;
 
 class QTimer;
 
+namespace orvalink::mail {
+class CSendFrame;
+class MailState;
+} // namespace orvalink::mail
+
 namespace orvalink::app {
 
 class CMainFrame;
@@ -67,7 +72,7 @@ class AutomationChannel : public QObject {
     Q_OBJECT
 public:
     // Opens the channel named by ORVALINK_AUTOMATION; null when it is not set or cannot be opened.
-    static AutomationChannel* openFromEnvironment(CMainFrame* frame);
+    static AutomationChannel* openFromEnvironment(CMainFrame* frame, mail::MailState& mailState);
     ~AutomationChannel() override;
 
     void execute(const std::string& line);
@@ -77,11 +82,13 @@ public:
     static std::string unescape(std::string_view text);
 
 private:
-    AutomationChannel(CMainFrame* frame, int fd);
+    AutomationChannel(CMainFrame* frame, mail::MailState& mailState, int fd);
+    mail::CSendFrame* composeFrame(int slot) const;
     void readable();
     void placesOnScreen(std::ostream& out) const;
 
     CMainFrame* m_frame;
+    mail::MailState& m_mail;
     int m_fd;
     QSocketNotifier* m_notifier;
     std::string m_pending;

@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
 
 namespace orvalink::app {
 
@@ -69,9 +71,13 @@ CMailListView::CMailListView(QWidget* parent) : QWidget(parent)
         [this](int subItem, int a, int b) { return m_source.compare(subItem, sourceIndex(a), sourceIndex(b)); });
     m_ctrl->setNotifier([this](ReportNotification& n) -> std::intptr_t {
         switch (n.code) {
-        case RCN_COLUMNCLICK:
-            m_source.prepareSort(n.subItem);
-            return 0;
+        case RCN_COLUMNCLICK: {
+            // Sorted here, so that the keys live only while the control sorts.
+            bool ascending = true;
+            const int sorted = m_ctrl->headerCtrl()->sortColumn(&ascending);
+            sortBy(n.subItem, !(sorted == m_ctrl->headerIndexOf(n.subItem) && ascending));
+            return 1;
+        }
         case RCN_DBLCLICK:
             if (n.hit.item >= 0)
                 openRow(n.hit.item);
@@ -113,7 +119,7 @@ int CMailListView::sourceIndex(int row) const
 {
     if (row < 0 || row >= m_ctrl->itemCount())
         return -1;
-    const auto index = static_cast<int>(m_ctrl->model().row(row).data);
+    const auto index = m_filter.empty() ? row : static_cast<int>(m_shown[static_cast<std::size_t>(row)]);
     return index < m_source.count() ? index : -1;
 }
 
@@ -124,12 +130,7 @@ int CMailListView::shownCount() const
 
 int CMailListView::selectedCount() const
 {
-    int n = 0;
-    for (int r = 0; r < m_ctrl->itemCount(); ++r) {
-        if (m_ctrl->rowState(r) & RCIS_SELECTED)
-            ++n;
-    }
-    return n;
+    return m_ctrl->selectedCount();
 }
 
 void CMailListView::applyFilter()
@@ -142,26 +143,14 @@ void CMailListView::fillRows()
 {
     bool ascending = true;
     const int sortedHeader = m_ctrl->headerCtrl()->sortColumn(&ascending);
-    m_ctrl->deleteAllItems();
-    const int count = m_source.count();
-    for (int i = 0, row = 0; i < count; ++i) {
-        if (!m_filter.empty() && !m_source.matches(i, m_filter))
-            continue;
-        const bool unread = m_source.unread(i);
-        ReportItem item;
-        item.mask = RCIF_IMAGE | RCIF_STATE | RCIF_DATA;
-        item.item = row++;
-        item.subItem = 0;
-        item.image = unread ? res::kReportImageUnread : res::kReportImageRead;
-        item.state = unread ? RCIS_BOLD : 0;
-        item.data = i;
-        m_ctrl->insertItem(item);
-    }
-    if (sortedHeader >= 0) {
-        const int subItem = static_cast<int>(m_ctrl->headerCtrl()->item(sortedHeader)->data);
-        m_source.prepareSort(subItem);
-        m_ctrl->sortItems(subItem, ascending);
-    }
+    m_shown.clear();
+    m_shown.shrink_to_fit();
+    if (!m_filter.empty())
+        m_shown = m_source.matching(m_filter);
+    m_ctrl->setVirtualItems(m_filter.empty() ? m_source.count() : static_cast<int>(m_shown.size()),
+                            [this](ReportItem& item) { describeRow(item); });
+    if (sortedHeader >= 0)
+        sortBy(static_cast<int>(m_ctrl->headerCtrl()->item(sortedHeader)->data), ascending);
     if (m_source.unreadableBytes() > 0) {
         m_notice->setText(platform::toQString(platform::utf8ToCp932("索引の終わりの ") +
                                               std::to_string(m_source.unreadableBytes()) +
@@ -179,19 +168,37 @@ void CMailListView::markRead(int index)
         return;
     if (!m_source.markRead(index))
         return;
-    for (int r = 0; r < m_ctrl->itemCount(); ++r) {
-        if (sourceIndex(r) != index)
-            continue;
-        ReportItem item;
-        item.mask = RCIF_IMAGE | RCIF_STATE;
-        item.item = r;
-        item.subItem = 0;
-        item.image = res::kReportImageRead;
-        item.state = m_ctrl->rowState(r) & ~RCIS_BOLD;
-        m_ctrl->setItem(item);
-        break;
-    }
+    // The row reads its new state from the source when it is painted again.
+    m_ctrl->update();
     emit countsChanged();
+}
+
+void CMailListView::sortBy(int subItem, bool ascending)
+{
+    m_source.prepareSort(subItem);
+    m_ctrl->sortItems(subItem, ascending);
+    m_source.endSort();
+}
+
+void CMailListView::describeRow(ReportItem& item) const
+{
+    const int index = sourceIndex(item.item);
+    if (index < 0 || item.subItem != 0)
+        return;
+    if (!m_source.isCached(index)) {
+        // The first row of a frame not at hand: every row in view is read in one go.
+        std::vector<int> inView;
+        const int first = m_ctrl->firstVisible();
+        const int last = std::min(m_ctrl->itemCount(), first + m_ctrl->rowsThatFit(first, false, true) + 1);
+        for (int p = first; p < last; ++p)
+            inView.push_back(sourceIndex(m_ctrl->rowAt(p)));
+        inView.push_back(index);
+        m_source.prefetch(inView);
+    }
+    const bool unread = m_source.unread(index);
+    item.mask |= RCIF_IMAGE;
+    item.image = unread ? res::kReportImageUnread : res::kReportImageRead;
+    item.state = unread ? RCIS_BOLD : 0;
 }
 
 void CMailListView::openRow(int row)

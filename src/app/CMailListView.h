@@ -1,8 +1,9 @@
 #pragma once
 
 // The right pane while a mail folder is shown: a find box over the folder's list (columns
-// 差出人, 件名, 日付, サイズ). The list holds no text of its own: each row carries only its record's
-// number, and the texts of the rows in view are read from the folder's index as they are painted.
+// 差出人, 件名, 日付, サイズ). The list keeps no row of its own (its rows are virtual): only the
+// display order and, while the find box filters, the numbers of the records shown; what the rows in
+// view show is read from the folder's index as they are painted.
 // Unread rows carry the unread image in bold; a click on a column header sorts by that column (the
 // date by the moment it means, the size by number). Typing in the find box (Ctrl+F goes there)
 // keeps only the rows whose sender or subject holds the text.
@@ -12,12 +13,14 @@
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
 
 namespace orvalink::controls {
 class CReportCtrl;
+struct ReportItem;
 } // namespace orvalink::controls
 
 namespace orvalink::app {
@@ -54,6 +57,8 @@ public:
     void setOpener(Opener opener) { m_opener = std::move(opener); }
     // Marks record `index` read, in the file and in the list.
     void markRead(int index);
+    // Sorts by the column, its keys taken once for the sort and let go after it (a header click).
+    void sortBy(int subItem, bool ascending);
 
 signals:
     // The folder's count, its unread count or the selected count changed.
@@ -65,6 +70,8 @@ protected:
 private:
     void fillRows();
     void applyFilter();
+    // What a row shows besides its texts: the unread image and bold, or the read image.
+    void describeRow(controls::ReportItem& item) const;
 
     QLineEdit* m_find = nullptr;
     QLabel* m_notice = nullptr;
@@ -72,6 +79,8 @@ private:
     MailRowSource m_source;
     std::string m_folderName;
     std::string m_filter;
+    // The records shown while the find box filters, in record order; empty shows every record.
+    std::vector<std::uint32_t> m_shown;
     Opener m_opener;
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CBottomBar_p.h"
+#include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/COrvalinkApp.h"
 #include "app/CReportDemoView.h"
@@ -12,8 +13,6 @@
 #include "chat/ChatGroupObserver.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/SendErrorText.h"
-#include "folders/CLeftView.h"
-#include "folders/store/MailFolders.h"
 #include "mail/MailDirectory.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBox.h"
@@ -24,6 +23,7 @@
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
+#include "store/MailFolders.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -43,11 +43,11 @@
 
 namespace orvalink::app {
 
+using app::CLeftView;
 using chat::ChatGroup;
 using chat::ChatGroupObserver;
 using chat::ChatGroupTable;
 using chat::ChatRow;
-using folders::CLeftView;
 using platform::WM_CHAT_MEMBERS_CHANGED;
 using platform::WM_CHAT_ROWS_CHANGED;
 using platform::WM_COMMAND;
@@ -122,8 +122,8 @@ private:
 
 } // namespace
 
-CMainFrame::CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app)
-    : m_app(app), m_chat(chatGroups), m_target(std::make_unique<FrameTarget>(this)),
+CMainFrame::CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app, const mail::MailDirectory* mailDirectory)
+    : m_app(app), m_mailDirectory(mailDirectory), m_chat(chatGroups), m_target(std::make_unique<FrameTarget>(this)),
       m_chatObserver(std::make_unique<FrameChatObserver>(m_target.get())), m_tray(std::make_unique<TrayIcon>())
 {
     m_menuPresenter = [](int, QMenu& menu) { menu.exec(QCursor::pos()); };
@@ -210,7 +210,8 @@ void CMainFrame::createViews()
 
 void CMainFrame::showMailFolder(const std::string& folder)
 {
-    const std::optional<std::string> path = folders::folderFsPath(mail::mailDirectoryPath(), folder);
+    const std::optional<std::string> path =
+        store::folderFsPath(m_mailDirectory ? m_mailDirectory->path() : std::string(), folder);
     m_mailList->showFolder(folder, path.value_or(std::string()));
     m_report->hide();
     m_mailList->show();
@@ -230,7 +231,7 @@ void CMainFrame::mailFolderChanged(std::string_view folder)
 {
     if (!m_mailList->isHidden() && m_mailList->folderName() == folder)
         m_mailList->reload();
-    if (folder == folders::kReceivedFolder)
+    if (folder == store::kReceivedFolder)
         refreshReceivedUnreadCount();
 }
 
@@ -239,17 +240,18 @@ void CMainFrame::updateMailCounts()
     if (m_mailList->isHidden())
         return;
     m_bottomBar->setMailCounts(m_mailList->source().count(), m_mailList->selectedCount());
-    if (m_mailList->folderName() == folders::kReceivedFolder)
-        m_tree->setFolderUnreadCount(folders::kReceivedFolder, m_mailList->source().unreadCount());
+    if (m_mailList->folderName() == store::kReceivedFolder)
+        m_tree->setFolderUnreadCount(store::kReceivedFolder, m_mailList->source().unreadCount());
 }
 
 void CMainFrame::refreshReceivedUnreadCount()
 {
-    const std::optional<std::string> path = folders::folderFsPath(mail::mailDirectoryPath(), folders::kReceivedFolder);
+    const std::optional<std::string> path =
+        store::folderFsPath(m_mailDirectory ? m_mailDirectory->path() : std::string(), store::kReceivedFolder);
     MailRowSource received;
     if (path)
         received.load(*path);
-    m_tree->setFolderUnreadCount(folders::kReceivedFolder, received.unreadCount());
+    m_tree->setFolderUnreadCount(store::kReceivedFolder, received.unreadCount());
 }
 
 void CMainFrame::createMenus()

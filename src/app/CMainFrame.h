@@ -26,9 +26,13 @@ namespace orvalink::chat {
 class ChatGroupTable;
 } // namespace orvalink::chat
 
-namespace orvalink::folders {
+namespace orvalink::mail {
+class MailDirectory;
+} // namespace orvalink::mail
+
+namespace orvalink::app {
 class CLeftView;
-} // namespace orvalink::folders
+} // namespace orvalink::app
 
 class QLabel;
 
@@ -44,9 +48,9 @@ class QToolBar;
 
 namespace orvalink::app {
 
+using app::CLeftView;
 using chat::ChatGroupObserver;
 using chat::ChatGroupTable;
-using folders::CLeftView;
 
 class CBottomBar;
 class CMailListView;
@@ -77,7 +81,10 @@ public:
 
     // chatGroups is the table the frame shows and ends at exit (the application object's; a test's
     // own); it must outlive the frame. app, when there is one, keeps the list's sort order.
-    explicit CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app = nullptr);
+    // The mail folders are listed from `mailDirectory` (the application's, which outlives the
+    // window); without one no folder lists anything.
+    explicit CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app = nullptr,
+                        const mail::MailDirectory* mailDirectory = nullptr);
     ~CMainFrame() override;
 
     // Window creation: views, bars, splash, saved rectangle, tray icon; the frame observes the
@@ -162,6 +169,7 @@ private:
     void saveWindowRect();
 
     COrvalinkApp* m_app;
+    const mail::MailDirectory* m_mailDirectory;
     ChatGroupTable& m_chat;
     std::unique_ptr<platform::MessageTarget> m_target;
     std::unique_ptr<ChatGroupObserver> m_chatObserver;

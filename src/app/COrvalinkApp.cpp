@@ -1,6 +1,7 @@
 #include "app/COrvalinkApp.h"
 
 #include "app/CDesktopOptionsDlg.h"
+#include "app/CLeftView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
@@ -14,7 +15,8 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
-#include "folders/CLeftView.h"
+#include "mail/MailDirectory.h"
+#include "mail/MailState.h"
 #include "mail/ReadWindows.h"
 #include "platform/InstanceChannel.h"
 #include "platform/MessageBox.h"
@@ -53,7 +55,7 @@ bool socketLayerAvailable()
 
 } // namespace
 
-COrvalinkApp::COrvalinkApp()
+COrvalinkApp::COrvalinkApp() : m_mailState(std::make_unique<mail::MailState>())
 {
     g_app = this;
 }
@@ -127,16 +129,16 @@ bool COrvalinkApp::initInstance()
         writeFirstRunDefaults();
     m_chatGroups.load(profile);
 
-    m_mainFrame = std::make_unique<CMainFrame>(m_chatGroups, this);
+    m_mainFrame = std::make_unique<CMainFrame>(m_chatGroups, this, &m_mailState->directory());
     if (!m_mainFrame->create())
         return false;
-    installMailSettingsCommand(*m_mainFrame);
-    ReceiveCommand* receive = installMailReceiveCommand(*m_mainFrame);
+    installMailSettingsCommand(*m_mainFrame, m_mailState->directory());
+    ReceiveCommand* receive = installMailReceiveCommand(*m_mainFrame, m_mailState->directory());
     installChatWindows(*m_mainFrame);
     // The read windows end before the compose windows when the main window goes.
-    m_readWindows = std::make_unique<mail::ReadWindows>();
+    m_readWindows = std::make_unique<mail::ReadWindows>(*m_mailState);
     installMailReading(*m_mainFrame, *m_readWindows);
-    installMailWindows(*m_mainFrame, *receive);
+    installMailWindows(*m_mainFrame, *receive, *m_mailState);
     m_mainFrame->setWindowTitle("Orvalink");
     // The program lives in the notification area; where the desktop has none, the window is the
     // only way to reach it and is shown instead.

@@ -2,8 +2,9 @@
 
 // The application object: start-up (single instance, settings, the chat groups, the main window,
 // one listener per group started strictly one after another) and the state the whole program
-// shares. It owns the chat group table and hands it to the main window, which hands it on. The
-// chat side is shut down by the main window's destruction.
+// shares. It owns the chat group table and the mail side's state and hands them to the main window
+// and the mail windows, which hand them on. The chat side is shut down by the main window's
+// destruction.
 
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
@@ -17,6 +18,7 @@ class InstanceLock;
 } // namespace orvalink::platform
 
 namespace orvalink::mail {
+class MailState;
 class ReadWindows;
 } // namespace orvalink::mail
 
@@ -39,6 +41,7 @@ public:
 
     CMainFrame* mainFrame() const { return m_mainFrame.get(); }
     ChatGroupTable& chatGroups() { return m_chatGroups; }
+    mail::MailState& mailState() { return *m_mailState; }
 
     // The list sort column and direction, written at exit.
     int sortColumn = 0;
@@ -59,6 +62,9 @@ private:
     std::unique_ptr<ChatReceiver::GroupIo> m_listenerIo;
     std::unique_ptr<ChatReceiver> m_receiver;
     std::unique_ptr<platform::InstanceLock> m_lock;
+    // The mail side's shared state (compose threads, send-and-receive window, send settings); the
+    // windows that use it go before it.
+    std::unique_ptr<mail::MailState> m_mailState;
     // The 100 reading-window slots; the main window closes the windows in them when it goes.
     std::unique_ptr<mail::ReadWindows> m_readWindows;
     std::unique_ptr<CMainFrame> m_mainFrame;

@@ -1,19 +1,19 @@
+#include "app/CLeftView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
-#include "folders/CLeftView.h"
 
 #include <algorithm>
 
 namespace orvalink::app {
 
+using app::CLeftView;
 using chat::ChatGroupTable;
 using chat::CPortSettingsSheet;
 using chat::CSendChatFrame;
-using folders::CLeftView;
 
 namespace {
 constexpr int kCascadeStep = 24;   // without a window manager's title bar to measure

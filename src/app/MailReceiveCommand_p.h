@@ -1,6 +1,7 @@
 #pragma once
 
 namespace orvalink::mail {
+class MailDirectory;
 class ReceiveCommand;
 } // namespace orvalink::mail
 
@@ -9,10 +10,11 @@ namespace orvalink::app {
 using mail::ReceiveCommand;
 
 // The main window's receive command (32771): opens the receive window and starts a download. The
-// window, if open, is closed (its thread ended) when the main window is destroyed.
+// window, if open, is closed (its thread ended) when the main window is destroyed. Downloads file
+// into `directory`, which outlives the frame.
 
 class CMainFrame;
 
-ReceiveCommand* installMailReceiveCommand(CMainFrame& frame);
+ReceiveCommand* installMailReceiveCommand(CMainFrame& frame, mail::MailDirectory& directory);
 
 } // namespace orvalink::app

@@ -8,14 +8,13 @@
 namespace orvalink::app {
 
 using mail::CMailSettingsSheet;
-using mail::loadMailDirectory;
 
-void installMailSettingsCommand(CMainFrame& frame)
+void installMailSettingsCommand(CMainFrame& frame, mail::MailDirectory& directory)
 {
     // Downloads and saved mail need the mail directory even when the sheet is never opened.
-    loadMailDirectory();
-    frame.setCommandHandler(res::kCmdMailSettings, [&frame] {
-        CMailSettingsSheet sheet(&frame);
+    directory.load();
+    frame.setCommandHandler(res::kCmdMailSettings, [&frame, &directory] {
+        CMailSettingsSheet sheet(directory, &frame);
         sheet.exec();
     });
 }

@@ -56,7 +56,7 @@ int main(int argc, char** argv)
         return 0;
 
     CMainFrame* frame = app.mainFrame();
-    AutomationChannel::openFromEnvironment(frame);
+    AutomationChannel::openFromEnvironment(frame, app.mailState());
     // The tray menu's exit, SIGTERM and SIGINT ask for the end inside some event: a menu's click, a
     // message box's loop. Every event loop is ended first (menus and dialogs return, their callers
     // finish), and the program shuts down in order once the outermost loop has returned, when

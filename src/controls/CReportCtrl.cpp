@@ -533,8 +533,25 @@ bool CReportCtrl::setItem(const ReportItem& item)
     return applyItem(item, positionOf(item.item));
 }
 
+bool CReportCtrl::setVirtualItems(int count, ItemProvider provider)
+{
+    m_itemProvider = std::move(provider);
+    const bool done = m_model.setVirtualRows(count);
+    layout();
+    update();
+    return done;
+}
+
 bool CReportCtrl::applyItem(const ReportItem& item, int position)
 {
+    if (m_model.isVirtual()) {
+        // The owner keeps what a virtual row shows; only the focus lives here.
+        if ((item.mask & RCIF_STATE) && (item.state & RCIS_FOCUSED) && position != focusedPosition())
+            m_model.moveFocusMark(position);
+        if (m_model.positionInView(position))
+            update();
+        return true;
+    }
     Row& row = m_model.row(item.item);
     const int cellMask = RCIF_TEXT | RCIF_TEXTCOLOR | RCIF_IMAGE | RCIF_CHECK;
     if (item.mask & cellMask) {
@@ -573,6 +590,23 @@ bool CReportCtrl::getItem(ReportItem& item) const
 {
     if (item.item < 0 || item.item >= itemCount() || item.subItem < 0 || item.subItem >= subItemCount())
         return false;
+    if (m_model.isVirtual()) {
+        item.mask = 0;
+        item.text.clear();
+        item.textColor = -1;
+        item.image = -1;
+        item.check = -1;
+        item.background = -1;
+        item.preview = 0;
+        item.state = 0;
+        if (m_itemProvider)
+            m_itemProvider(item);
+        item.text = cutCellText(item.text, item.textMax ? item.textMax : kMaxCellText);
+        item.state = (item.state & RCIS_BOLD) | m_model.rowState(item.item);
+        item.data = item.item;
+        item.mask |= RCIF_STATE | RCIF_DATA;
+        return true;
+    }
     const Row& row = m_model.row(item.item);
     const ReportCell& cell = row.cells[static_cast<std::size_t>(item.subItem)];
     item.mask = 0;
@@ -701,7 +735,10 @@ int CReportCtrl::hitTest(ReportHitTest& hit) const
         const HeaderItem* it = m_header->item(index);
         if (pt.x() >= left && pt.x() < left + it->width) {
             hit.subItem = static_cast<int>(it->data);
-            const ReportCell& cell = m_model.row(row).cells[static_cast<std::size_t>(hit.subItem)];
+            ReportItem cell;
+            cell.item = row;
+            cell.subItem = hit.subItem;
+            getItem(cell);
             const int format = m_subItems[static_cast<std::size_t>(hit.subItem)].format;
             int mark = left + m_spacing;
             if (!m_images.isNull() && (cell.image >= 0 || (format & RVCF_SUBITEM_IMAGE))) {
@@ -741,7 +778,7 @@ ReportNotification CReportCtrl::mouseNotification(int code, QMouseEvent* event) 
     hitTest(n.hit);
     n.keyFlags = keyFlags(event->modifiers(), event->buttons() | event->button());
     n.item = n.hit.item;
-    n.data = n.hit.item >= 0 ? m_model.row(n.hit.item).data : 0;
+    n.data = n.hit.item < 0 ? 0 : (m_model.isVirtual() ? n.hit.item : m_model.row(n.hit.item).data);
     return n;
 }
 
@@ -834,6 +871,10 @@ int CReportCtrl::compareItems(int subItem, int row1, int row2)
             return {};
         return m_model.row(row).cells[static_cast<std::size_t>(subItem)].text;
     };
+    if (m_model.isVirtual()) {
+        const std::string a = m_textProvider ? m_textProvider(row1, subItem) : std::string();
+        return compareCp932(a, m_textProvider ? m_textProvider(row2, subItem) : std::string());
+    }
     return compareCp932(text(row1), text(row2));
 }
 
@@ -935,7 +976,17 @@ void CReportCtrl::paintEvent(QPaintEvent* event)
 void CReportCtrl::drawRow(QPainter& p, int position, QRect rowRect, const QRect& paintArea)
 {
     const int rowIndex = rowAt(position);
-    const Row& row = m_model.row(rowIndex);
+    // A virtual row has no row object: its looks come through getItem.
+    Row looks;
+    if (m_model.isVirtual()) {
+        ReportItem first;
+        first.item = rowIndex;
+        first.subItem = 0;
+        getItem(first);
+        looks.state = first.state;
+        looks.data = first.data;
+    }
+    const Row& row = m_model.isVirtual() ? looks : m_model.row(rowIndex);
     const bool focused = hasFocusForDrawing();
     const bool selected = row.state & RCIS_SELECTED;
     const QPalette& pal = palette();

@@ -52,6 +52,13 @@ public:
     // read lazily holds no text of its own, and only the rows in view are asked for.
     using TextProvider = std::function<std::string(int row, int subItem)>;
     void setTextProvider(TextProvider provider) { m_textProvider = std::move(provider); }
+    // Virtual rows: the list keeps no row of its own, only their display order and the states of the
+    // rows selected or focused (ReportModel::setVirtualRows). The provider fills what a row's cell
+    // shows apart from its text (image, check, colour; RCIS_BOLD in the state) when the row is
+    // painted or asked for; the text comes from the text provider. A row's data is its row number.
+    // Rows cannot be inserted or deleted one by one; deleteAllItems ends the virtual mode.
+    using ItemProvider = std::function<void(ReportItem& item)>;
+    bool setVirtualItems(int count, ItemProvider provider);
 
     // Columns.
     int defineSubItem(int position, const ReportSubItem& subItem, bool refreshChooser = true);
@@ -80,6 +87,7 @@ public:
     // True while every row is shown at its own position (no sort has rearranged them).
     bool isNaturalOrder() const { return m_model.isNaturalOrder(); }
     int rowState(int row) const { return m_model.rowState(row); }
+    int selectedCount() const { return m_model.selectedCount(); }
     int rowAt(int position) const { return m_model.rowAt(position); }
     int positionOf(int row) const { return m_model.positionOf(row); }
     const std::vector<int>& displayOrder() const { return m_model.displayOrder(); }
@@ -174,6 +182,7 @@ private:
     Notifier m_notifier;
     Comparer m_comparer;
     TextProvider m_textProvider;
+    ItemProvider m_itemProvider;
     CFlatHeaderCtrl* m_header = nullptr;
     QScrollBar* m_vbar = nullptr;
     QScrollBar* m_hbar = nullptr;

@@ -17,7 +17,8 @@ namespace orvalink::mail {
 
 using res::resourceIcon;
 
-CMailSettingsSheet::CMailSettingsSheet(QWidget* parent) : QDialog(parent)
+CMailSettingsSheet::CMailSettingsSheet(MailDirectory& directory, QWidget* parent)
+    : QDialog(parent), m_directory(directory)
 {
     setWindowTitle(QString::fromUtf8("メール設定"));
     setWindowIcon(resourceIcon(res::kIconMain));
@@ -26,7 +27,7 @@ CMailSettingsSheet::CMailSettingsSheet(QWidget* parent) : QDialog(parent)
     // The "暗号" page first: the server page loads it with the account it shows at once.
     m_cipherPage = new CCipherSettingsPage(m_pages);
     m_cipherPage->setObjectName(QString::number(res::kDialogCipherPage));
-    m_serverPage = new CServerSettingsPage(m_pages, m_cipherPage);
+    m_serverPage = new CServerSettingsPage(m_directory, m_pages, m_cipherPage);
     m_serverPage->setObjectName(QString::number(res::kDialogServerSettings));
     m_pages->addTab(m_serverPage, QString::fromUtf8("サーバー設定"));
     m_pages->addTab(m_cipherPage, QString::fromUtf8("暗号"));
@@ -50,7 +51,7 @@ CMailSettingsSheet::CMailSettingsSheet(QWidget* parent) : QDialog(parent)
 void CMailSettingsSheet::done(int result)
 {
     if (result == QDialog::Accepted) {
-        MailSettingsModel model;
+        MailSettingsModel model(m_directory);
         const MailSettingsForm form = m_serverPage->form();
         if (model.differsFromStore(form)) {
             const int answer =

@@ -17,11 +17,13 @@ namespace orvalink::mail {
 
 class CCipherSettingsPage;
 class CServerSettingsPage;
+class MailDirectory;
 
 class CMailSettingsSheet : public QDialog {
     Q_OBJECT
 public:
-    explicit CMailSettingsSheet(QWidget* parent = nullptr);
+    // `directory` (which outlives the sheet) is the mail directory its server page shows and changes.
+    explicit CMailSettingsSheet(MailDirectory& directory, QWidget* parent = nullptr);
 
     CServerSettingsPage* serverPage() const { return m_serverPage; }
     CCipherSettingsPage* cipherPage() const { return m_cipherPage; }
@@ -33,6 +35,7 @@ public:
     void done(int result) override;
 
 private:
+    MailDirectory& m_directory;
     QTabWidget* m_pages = nullptr;
     CServerSettingsPage* m_serverPage = nullptr;
     CCipherSettingsPage* m_cipherPage = nullptr;

@@ -1,6 +1,5 @@
 #include "mail/CReadFrame.h"
 
-#include "folders/store/MailStore.h"
 #include "mail/CReadThread.h"
 #include "mail/CSendFrame.h"
 #include "mail/CSendThread.h"
@@ -13,6 +12,7 @@
 #include "platform/TextCodec.h"
 #include "platform/WindowPlacement.h"
 #include "platform/text/Cp932.h"
+#include "store/MailStore.h"
 
 #include <QCloseEvent>
 #include <QFormLayout>
@@ -111,13 +111,13 @@ CReadFrame::~CReadFrame()
 
 void CReadFrame::decode()
 {
-    if (m_request.folderName == folders::kReceivedFolder) {
+    if (m_request.folderName == store::kReceivedFolder) {
         m_mime = parseMimeMessage(m_request.bytes);
         m_shown = displayMessage(m_mime);
         return;
     }
     // A composition: its mailbox bytes are the body alone, the rest is in its record.
-    const folders::IndexRecord& r = m_request.record;
+    const store::IndexRecord& r = m_request.record;
     m_shown.from = decodeHeaderWords(r.sender);
     m_shown.to = decodeHeaderWords(r.recipient);
     m_shown.subject = decodeHeaderWords(r.subject);
@@ -187,7 +187,8 @@ bool CReadFrame::savePart(int i)
 
 bool CReadFrame::reply()
 {
-    CSendThread* compose = OpenComposeWindow(replyAddress(m_shown.from), replySubject(m_shown.subject));
+    CSendThread* compose =
+        OpenComposeWindow(m_owner.mailState(), replyAddress(m_shown.from), replySubject(m_shown.subject));
     if (!compose || !compose->frame())
         return false;
     compose->frame()->view()->setText(quoteBody(m_shown.body));

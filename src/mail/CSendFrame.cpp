@@ -1,6 +1,5 @@
 #include "mail/CSendFrame.h"
 
-#include "folders/store/MailStore.h"
 #include "mail/AccountList.h"
 #include "mail/CSendHeaderBar.h"
 #include "mail/CSendThread.h"
@@ -10,12 +9,14 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/MailDirectory.h"
+#include "mail/MailState.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
 #include "platform/WindowPlacement.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
+#include "store/MailStore.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -255,10 +256,10 @@ bool CSendFrame::onCommand(int id)
 
 bool CSendFrame::storeMail()
 {
-    const orvalink::folders::StoreResult result =
-        orvalink::folders::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
-    if (result != orvalink::folders::StoreResult::Stored) {
-        platform::messageBox(std::string(orvalink::folders::storeResultText(result)), mail::captionText(),
+    const orvalink::store::StoreResult result = orvalink::store::AppendSavedMail(
+        m_thread->mailState().directory().prepare(), fromText(), toText(), subjectText(), bodyText());
+    if (result != orvalink::store::StoreResult::Stored) {
+        platform::messageBox(std::string(orvalink::store::storeResultText(result)), mail::captionText(),
                              platform::MB_OK);
         return false;
     }
@@ -314,10 +315,11 @@ void CSendFrame::setConversationState(int state)
 void CSendFrame::keepSentCopy()
 {
     // What the server accepted is what the window held when the send began.
-    const orvalink::folders::StoreResult kept = orvalink::folders::AppendSentMail(
-        prepareMailDirectory(), m_sending.from, m_sending.to, m_sending.subject, m_sending.body, std::time(nullptr));
-    if (kept != orvalink::folders::StoreResult::Stored)
-        platform::postMessageBox(std::string(orvalink::folders::storeResultText(kept)), mail::captionText(),
+    const orvalink::store::StoreResult kept =
+        orvalink::store::AppendSentMail(m_thread->mailState().directory().prepare(), m_sending.from, m_sending.to,
+                                        m_sending.subject, m_sending.body, std::time(nullptr));
+    if (kept != orvalink::store::StoreResult::Stored)
+        platform::postMessageBox(std::string(orvalink::store::storeResultText(kept)), mail::captionText(),
                                  platform::MB_OK | platform::MB_ICONEXCLAMATION);
 }
 
@@ -331,7 +333,8 @@ void CSendFrame::closeAtExit()
 {
     // Nobody is left to answer a question: what was typed goes to 保存したメール instead of being lost.
     if (holdsTypedText())
-        orvalink::folders::AppendSavedMail(prepareMailDirectory(), fromText(), toText(), subjectText(), bodyText());
+        orvalink::store::AppendSavedMail(m_thread->mailState().directory().prepare(), fromText(), toText(),
+                                         subjectText(), bodyText());
     m_closeWithoutAsking = true;
     delete this;
 }
@@ -367,7 +370,7 @@ void CSendFrame::teardown()
     // Ending the thread destroys its worker, which ends a conversation still running and releases
     // its socket.
     m_thread->quitAndWait();
-    ComposeThreadTable& table = composeThreadTable();
+    ComposeThreadTable& table = m_thread->mailState().composeThreads();
     const int slot = m_thread->windowSlot();
     if (slot >= 0 && slot < kMaxComposeWindows && table.threads[static_cast<std::size_t>(slot)] == m_thread)
         table.threads[static_cast<std::size_t>(slot)] = nullptr;

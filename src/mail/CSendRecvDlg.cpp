@@ -2,6 +2,7 @@
 
 #include "mail/CSendRecvThread.h"
 #include "mail/ReceiveDialog.h"
+#include "mail/SendRecvWindow.h"
 #include "platform/TextCodec.h"
 #include "res/ResourceIds.h"
 
@@ -80,7 +81,7 @@ void CSendRecvDlg::cancel()
 
 CSendRecvDlg::~CSendRecvDlg()
 {
-    CSendRecvThread::forget(m_thread);
+    m_thread->place().forget(m_thread);
     m_thread->quitAndWait();
     delete m_thread;
 }

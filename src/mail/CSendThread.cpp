@@ -1,6 +1,8 @@
 #include "mail/CSendThread.h"
 
 #include "mail/CSendWorker.h"
+#include "mail/MailState.h"
+#include "mail/SendSettings.h"
 
 namespace orvalink::mail {
 
@@ -11,7 +13,7 @@ CSendWorker* CSendThread::worker() const
 
 bool CSendThread::initInstance()
 {
-    setMainWindow(new CSendWorker);
+    setMainWindow(new CSendWorker(m_side.sendSettings()));
     return true;
 }
 

@@ -13,10 +13,14 @@ namespace orvalink::mail {
 
 class CSendFrame;
 class CSendWorker;
+class MailState;
 
 class CSendThread : public platform::UiThread {
     Q_OBJECT
 public:
+    // `side` holds the thread's slot and the settings its worker reads; it outlives the thread.
+    explicit CSendThread(MailState& side) : m_side(side) {}
+    MailState& mailState() const { return m_side; }
     // The opening values, set by the opener before the thread starts; the window copies them when
     // it is made.
     std::string initialTo;
@@ -32,6 +36,7 @@ protected:
     bool initInstance() override;
 
 private:
+    MailState& m_side;
     int m_slot = -1;
     CSendFrame* m_frame = nullptr;
 };

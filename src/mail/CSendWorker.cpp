@@ -2,11 +2,10 @@
 
 #include "mail/ConnectErrorText.h"
 #include "mail/MailConnection.h"
+#include "mail/SendSettings.h"
 #include "platform/AsyncSocket.h"
 
-#include <atomic>
 #include <climits>
-#include <mutex>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -14,16 +13,6 @@
 namespace orvalink::mail {
 
 namespace {
-
-std::atomic<int> g_silenceLimitMs{mail::kReplyTimeoutSeconds * 1000};
-std::mutex g_serviceMutex;
-std::string g_serviceName(mail::kServiceName);
-
-std::string serviceName()
-{
-    std::lock_guard lock(g_serviceMutex);
-    return g_serviceName;
-}
 
 std::string localHostName()
 {
@@ -44,7 +33,7 @@ std::string connectFailureReason(int wsaError)
 
 } // namespace
 
-CSendWorker::CSendWorker()
+CSendWorker::CSendWorker(const SendSettings& settings) : m_settings(settings)
 {
     MailConnection::Callbacks callbacks;
     callbacks.onData = [this](std::string_view bytes) { received(bytes); };
@@ -86,22 +75,6 @@ std::intptr_t CSendWorker::windowProc(platform::WindowMessage&)
     return 0;
 }
 
-void CSendWorker::setSilenceLimitMs(int ms)
-{
-    g_silenceLimitMs.store(ms);
-}
-
-int CSendWorker::silenceLimitMs()
-{
-    return g_silenceLimitMs.load();
-}
-
-void CSendWorker::setServiceName(std::string name)
-{
-    std::lock_guard lock(g_serviceMutex);
-    g_serviceName = name.empty() ? std::string(mail::kServiceName) : std::move(name);
-}
-
 void CSendWorker::startSend(mail::SmtpRequest request)
 {
     if (m_conversation.running())
@@ -111,7 +84,8 @@ void CSendWorker::startSend(mail::SmtpRequest request)
         CSendWorker* worker;
         ~StateReport() { emit worker->smtpStateChanged(static_cast<int>(worker->m_conversation.state())); }
     } stateReport{this};
-    if (platform::AsyncSocket::servicePort(serviceName().c_str(), std::string(mail::kServiceProtocol).c_str()) == 0) {
+    if (platform::AsyncSocket::servicePort(m_settings.serviceName().c_str(),
+                                           std::string(mail::kServiceProtocol).c_str()) == 0) {
         report(std::string(mail::kUnknownServiceName));
         return;
     }
@@ -127,7 +101,7 @@ void CSendWorker::startSend(mail::SmtpRequest request)
         report(start.message);
         return;
     }
-    m_connection->setSilence(std::chrono::milliseconds(g_silenceLimitMs.load()));
+    m_connection->setSilence(std::chrono::milliseconds(m_settings.silenceLimitMs()));
     MailConnection::Options options;
     if (request.account) {
         options.implicitTls = transportSecurity(request.account->smtpSecurity) == TransportSecurity::Implicit;

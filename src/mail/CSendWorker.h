@@ -28,11 +28,13 @@
 namespace orvalink::mail {
 
 class MailConnection;
+class SendSettings;
 
 class CSendWorker : public platform::MessageTarget {
     Q_OBJECT
 public:
-    CSendWorker();
+    // `settings` outlives the worker (the mail side's owner holds it).
+    explicit CSendWorker(const SendSettings& settings);
     ~CSendWorker() override;
 
     std::intptr_t windowProc(platform::WindowMessage& msg) override;
@@ -44,14 +46,6 @@ public:
     mail::SmtpState state() const { return m_conversation.state(); }
     bool hasSocket() const;
 
-    // How long the server may stay silent before the conversation gives up (60 s; tests shorten
-    // it). Read when a conversation starts.
-    static void setSilenceLimitMs(int ms);
-    static int silenceLimitMs();
-    // The service looked up before each conversation ("smtp"; tests name one the services
-    // database lacks). An empty name restores "smtp".
-    static void setServiceName(std::string name);
-
 signals:
     void smtpStateChanged(int state);
     void failed(const QByteArray& cp932Text);
@@ -59,6 +53,7 @@ signals:
     void mailSent();
 
 private:
+    const SendSettings& m_settings;
     void apply(mail::SmtpStep step);
     void received(std::string_view bytes);
     void closed();

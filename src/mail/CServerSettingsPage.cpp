@@ -52,8 +52,8 @@ constexpr const char* kBadPort = "ポート番号が間違っています";
 
 } // namespace
 
-CServerSettingsPage::CServerSettingsPage(QWidget* parent, CCipherSettingsPage* cipherPage)
-    : QWidget(parent), m_cipherPage(cipherPage)
+CServerSettingsPage::CServerSettingsPage(MailDirectory& directory, QWidget* parent, CCipherSettingsPage* cipherPage)
+    : QWidget(parent), m_directory(directory), m_model(directory), m_cipherPage(cipherPage)
 {
     auto makeEdit = [this](int id) {
         auto* e = new QLineEdit(this);
@@ -160,8 +160,8 @@ void CServerSettingsPage::onInitPage()
     else
         showAccount(0);
 
-    showSaveFolder(loadMailDirectory());
-    loadSaveFolderItems(platform::Profile::application());
+    showSaveFolder(m_directory.load());
+    m_directory.loadSaveFolderItems(platform::Profile::application());
 }
 
 void CServerSettingsPage::onPageClosing()
@@ -233,7 +233,7 @@ void CServerSettingsPage::tellRefusal(MailSettingsModel::Refusal refusal)
 
 void CServerSettingsPage::discardFolder()
 {
-    showSaveFolder(loadMailDirectory());
+    showSaveFolder(m_directory.load());
 }
 
 void CServerSettingsPage::offerPort(MailSide side, TransportSecurity security)
@@ -307,7 +307,7 @@ void CServerSettingsPage::onBrowse()
     if (!folder)
         return;
     showSaveFolder(*folder);
-    setMailDirectoryPath(*folder);
+    m_directory.setPath(*folder);
 }
 
 void CServerSettingsPage::showSaveFolder(const std::string& path)

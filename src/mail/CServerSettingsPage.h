@@ -47,7 +47,9 @@ public:
     // Opens the page: reads the accounts and the mail directory (see onInitPage()). The sheet's
     // "暗号" page, when given, shows each account this page loads and adds its choices to what
     // this page registers; without it an account keeps its stored security settings.
-    explicit CServerSettingsPage(QWidget* parent = nullptr, CCipherSettingsPage* cipherPage = nullptr);
+    // `directory` (which outlives the page) is the mail directory the page shows and changes.
+    explicit CServerSettingsPage(MailDirectory& directory, QWidget* parent = nullptr,
+                                 CCipherSettingsPage* cipherPage = nullptr);
     ~CServerSettingsPage() override;
 
     QComboBox* serverNameBox() const { return m_serverName; }
@@ -95,6 +97,7 @@ private:
     void saveMailDirectory();
     void showSaveFolder(const std::string& path);
 
+    MailDirectory& m_directory;
     MailAccountStore m_store;
     MailSettingsModel m_model;
     CCipherSettingsPage* m_cipherPage = nullptr; // the sheet's, beside this one

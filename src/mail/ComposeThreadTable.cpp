@@ -15,10 +15,4 @@ int ComposeThreadTable::openCount() const
     return static_cast<int>(std::count_if(threads.begin(), threads.end(), [](const CSendThread* t) { return t; }));
 }
 
-ComposeThreadTable& composeThreadTable()
-{
-    static ComposeThreadTable table;
-    return table;
-}
-
 } // namespace orvalink::mail

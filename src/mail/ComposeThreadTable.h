@@ -20,6 +20,4 @@ struct ComposeThreadTable {
     int openCount() const;
 };
 
-ComposeThreadTable& composeThreadTable();
-
 } // namespace orvalink::mail

@@ -4,21 +4,22 @@
 #include "mail/CSendThread.h"
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
+#include "mail/MailState.h"
 #include "platform/MessageBox.h"
 
 #include <memory>
 
 namespace orvalink::mail {
 
-CSendThread* OpenComposeWindow(const std::string& initialTo, const std::string& initialSubject)
+CSendThread* OpenComposeWindow(MailState& side, const std::string& initialTo, const std::string& initialSubject)
 {
-    ComposeThreadTable& table = composeThreadTable();
+    ComposeThreadTable& table = side.composeThreads();
     const int slot = table.firstFree();
     if (slot < 0) {
         platform::messageBox(mail::tooManyWindowsText(), mail::captionText(), platform::MB_OK);
         return nullptr;
     }
-    auto thread = std::make_unique<CSendThread>();
+    auto thread = std::make_unique<CSendThread>(side);
     thread->initialTo = initialTo;
     thread->initialSubject = initialSubject;
     if (!thread->startAndWaitReady())
@@ -32,9 +33,9 @@ CSendThread* OpenComposeWindow(const std::string& initialTo, const std::string& 
     return t;
 }
 
-void closeAllComposeWindows()
+void closeAllComposeWindows(MailState& side)
 {
-    for (CSendThread* t : composeThreadTable().threads)
+    for (CSendThread* t : side.composeThreads().threads)
         if (t && t->frame())
             t->frame()->closeAtExit();
 }

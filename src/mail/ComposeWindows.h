@@ -7,13 +7,14 @@
 namespace orvalink::mail {
 
 class CSendThread;
+class MailState;
 
 // Takes the first free slot, starts the window's thread with the opening values, waits until it
 // is ready and shows the window. Null when all 100 slots are taken (the user is told).
-CSendThread* OpenComposeWindow(const std::string& initialTo, const std::string& initialSubject);
+CSendThread* OpenComposeWindow(MailState& side, const std::string& initialTo, const std::string& initialSubject);
 
 // The program is ending: every open compose window closes and its thread ends before this
 // returns. Typed text is kept in 保存したメール.
-void closeAllComposeWindows();
+void closeAllComposeWindows(MailState& side);
 
 } // namespace orvalink::mail

@@ -16,10 +16,6 @@ namespace {
 
 constexpr int kMaxSaveFolderItems = 100;
 
-std::mutex g_mutex;
-std::string g_mailDirectory;
-std::vector<std::string> g_saveFolderItems;
-
 std::string homeDirectory()
 {
     if (const char* home = std::getenv("HOME"); home && home[0] != '\0')
@@ -50,78 +46,78 @@ std::string defaultMailDirectoryPath()
     return base + "/Orvalink/Mail";
 }
 
-std::string mailDirectoryPath()
+std::string MailDirectory::path() const
 {
     {
-        std::lock_guard lock(g_mutex);
-        if (!g_mailDirectory.empty())
-            return g_mailDirectory;
+        std::lock_guard lock(m_mutex);
+        if (!m_path.empty())
+            return m_path;
     }
     return defaultMailDirectoryPath();
 }
 
-bool usesDefaultMailDirectory()
+bool MailDirectory::usesDefault() const
 {
-    std::lock_guard lock(g_mutex);
-    return g_mailDirectory.empty();
+    std::lock_guard lock(m_mutex);
+    return m_path.empty();
 }
 
-std::string prepareMailDirectory()
+std::string MailDirectory::prepare() const
 {
     {
-        std::lock_guard lock(g_mutex);
-        if (!g_mailDirectory.empty())
-            return g_mailDirectory;
+        std::lock_guard lock(m_mutex);
+        if (!m_path.empty())
+            return m_path;
     }
     std::string path = defaultMailDirectoryPath();
     makePrivateDirectories(path);
     return path;
 }
 
-void setMailDirectoryPath(std::string_view path)
+void MailDirectory::setPath(std::string_view path)
 {
-    std::lock_guard lock(g_mutex);
-    g_mailDirectory = path;
+    std::lock_guard lock(m_mutex);
+    m_path = path;
 }
 
-void setMailDirectory(std::string_view directory)
+void MailDirectory::set(std::string_view directory)
 {
-    setMailDirectoryPath(platform::cp932ToUtf8(directory));
+    setPath(platform::cp932ToUtf8(directory));
 }
 
-std::string loadMailDirectory()
+std::string MailDirectory::load()
 {
-    return loadMailDirectory(platform::Profile::application());
+    return load(platform::Profile::application());
 }
 
-std::string loadMailDirectory(platform::Profile& profile)
+std::string MailDirectory::load(platform::Profile& profile)
 {
     std::string directory = profile.getPath(kMailEntrySection, "SaveFolder");
-    setMailDirectoryPath(directory);
+    setPath(directory);
     return directory;
 }
 
-bool storeMailDirectory(platform::Profile& profile, std::string_view path)
+bool MailDirectory::store(platform::Profile& profile, std::string_view path)
 {
-    setMailDirectoryPath(path);
+    setPath(path);
     return profile.writePath(kMailEntrySection, "SaveFolder", path);
 }
 
-std::vector<std::string> saveFolderItems()
+std::vector<std::string> MailDirectory::saveFolderItems() const
 {
-    std::lock_guard lock(g_mutex);
-    return g_saveFolderItems;
+    std::lock_guard lock(m_mutex);
+    return m_saveFolderItems;
 }
 
-void loadSaveFolderItems(platform::Profile& profile)
+void MailDirectory::loadSaveFolderItems(platform::Profile& profile)
 {
     const int count = std::clamp(profile.getInt(kMailEntrySection, "SaveFolderItemCnt", 0), 0, kMaxSaveFolderItems);
     std::vector<std::string> items;
     items.reserve(static_cast<std::size_t>(count));
     for (int n = 1; n <= count; ++n)
         items.push_back(profile.getString(kMailEntrySection, "SaveFolderItem" + std::to_string(n)));
-    std::lock_guard lock(g_mutex);
-    g_saveFolderItems = std::move(items);
+    std::lock_guard lock(m_mutex);
+    m_saveFolderItems = std::move(items);
 }
 
 } // namespace orvalink::mail

@@ -6,9 +6,15 @@
 
 namespace orvalink::mail {
 
-MailSettingsModel::MailSettingsModel() : MailSettingsModel(platform::Profile::application()) {}
+MailSettingsModel::MailSettingsModel(MailDirectory& directory)
+    : MailSettingsModel(directory, platform::Profile::application())
+{
+}
 
-MailSettingsModel::MailSettingsModel(platform::Profile& profile) : m_profile(profile), m_store(profile) {}
+MailSettingsModel::MailSettingsModel(MailDirectory& directory, platform::Profile& profile)
+    : m_directory(directory), m_profile(profile), m_store(profile)
+{
+}
 
 bool MailSettingsModel::accountDiffers(const MailSettingsForm& form) const
 {
@@ -56,7 +62,7 @@ int MailSettingsModel::registerAccount(const MailAccount& account)
 
 bool MailSettingsModel::storeFolder(const std::string& saveFolder)
 {
-    return storeMailDirectory(m_profile, saveFolder);
+    return m_directory.store(m_profile, saveFolder);
 }
 
 MailSettingsModel::Refusal MailSettingsModel::registerChanges(const MailSettingsForm& form)

@@ -17,6 +17,8 @@ class Profile;
 
 namespace orvalink::mail {
 
+class MailDirectory;
+
 struct MailSettingsForm {
     // The account as the fields show it; serverName is the combo box's text.
     MailAccount account;
@@ -47,9 +49,9 @@ public:
         Full,    // a new account when kMaxAccounts are stored
     };
 
-    // The process-wide settings store.
-    MailSettingsModel();
-    explicit MailSettingsModel(platform::Profile& profile);
+    // The process-wide settings store; a folder registered becomes `directory`'s path.
+    explicit MailSettingsModel(MailDirectory& directory);
+    MailSettingsModel(MailDirectory& directory, platform::Profile& profile);
 
     // The account registering the form would write differs from the stored account of that name
     // (an empty name and empty fields are no account at all, and differ from nothing).
@@ -84,6 +86,7 @@ public:
     static std::string offeredPort(MailSide side, TransportSecurity security, const std::string& portText);
 
 private:
+    MailDirectory& m_directory;
     platform::Profile& m_profile;
     MailAccountStore m_store;
 };

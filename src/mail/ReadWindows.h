@@ -5,7 +5,7 @@
 // window's thread, waits until it is ready and shows the window; a window gives its slot back when
 // it closes. All of it runs on the GUI thread.
 
-#include "folders/store/IndexRecord.h"
+#include "store/IndexRecord.h"
 
 #include <array>
 #include <string>
@@ -22,14 +22,18 @@ struct ReadRequest {
     // The folder's name (code page 932): 受信したメール holds whole messages; the other folders hold
     // compositions, whose sender, recipient and subject exist only in their records.
     std::string folderName;
-    folders::IndexRecord record;
+    store::IndexRecord record;
     // The message's bytes as stored.
     std::string bytes;
 };
 
+class MailState;
+
 class ReadWindows {
 public:
-    ReadWindows() = default;
+    // A reply opens its compose window on `side`, which outlives the read windows.
+    explicit ReadWindows(MailState& side) : m_side(side) {}
+    MailState& mailState() const { return m_side; }
     // Closes every window still open, ending its thread.
     ~ReadWindows();
     ReadWindows(const ReadWindows&) = delete;
@@ -45,6 +49,7 @@ public:
     void release(int slot, const CReadThread* thread);
 
 private:
+    MailState& m_side;
     std::array<CReadThread*, kMaxReadWindows> m_threads{};
     std::array<CReadFrame*, kMaxReadWindows> m_frames{};
 };

@@ -13,7 +13,7 @@
 
 namespace orvalink::mail {
 
-ReceiveCommand::ReceiveCommand(QObject* parent) : QObject(parent) {}
+ReceiveCommand::ReceiveCommand(MailDirectory& directory, QObject* parent) : QObject(parent), m_directory(directory) {}
 
 ReceiveCommand::~ReceiveCommand()
 {
@@ -31,12 +31,12 @@ ReceiveDialog* ReceiveCommand::run()
             return nullptr;
         }
     }
-    prepareMailDirectory();
+    m_directory.prepare();
     if (!m_dialog) {
         auto thread = std::make_unique<CRThread>();
         if (!thread->startAndWaitReady())
             return nullptr;
-        m_dialog = new ReceiveDialog(std::move(thread));
+        m_dialog = new ReceiveDialog(std::move(thread), m_directory);
         connect(m_dialog, &ReceiveDialog::downloadEnded, this, [this] {
             ++m_endedDownloads;
             emit downloadEnded();

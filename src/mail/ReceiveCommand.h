@@ -13,12 +13,14 @@
 
 namespace orvalink::mail {
 
+class MailDirectory;
 class ReceiveDialog;
 
 class ReceiveCommand : public QObject {
     Q_OBJECT
 public:
-    explicit ReceiveCommand(QObject* parent = nullptr);
+    // Downloads file into `directory`, which outlives the command.
+    explicit ReceiveCommand(MailDirectory& directory, QObject* parent = nullptr);
     // Closes the window (ending its thread) when it is still open.
     ~ReceiveCommand() override;
 
@@ -43,6 +45,7 @@ signals:
     void downloadEnded();
 
 private:
+    MailDirectory& m_directory;
     QPointer<ReceiveDialog> m_dialog;
     int m_endedDownloads = 0;
     std::chrono::milliseconds m_silence{std::chrono::seconds(orvalink::mail::Pop3Engine::kTimeoutSeconds)};

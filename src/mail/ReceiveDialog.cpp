@@ -53,8 +53,8 @@ struct ReceiveDialog::ReportQueue {
     bool callWaiting = false;
 };
 
-ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, QWidget* parent)
-    : QDialog(parent), m_thread(std::move(thread))
+ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, const MailDirectory& directory, QWidget* parent)
+    : QDialog(parent), m_thread(std::move(thread)), m_directory(directory)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QString::number(res::kDialogMailReceive));
@@ -147,7 +147,7 @@ void ReceiveDialog::startDownload()
     request.port = noPortTyped ? defaultPop3Port(request.security) : orvalink::mail::pop3Port(account.popPort);
     request.pinnedFingerprint = account.popCertPin;
     request.login = {account.popAccount, account.popPassword};
-    request.mailDir = mailDirectoryPath();
+    request.mailDir = m_directory.path();
     request.silence = m_silence;
     ReceiveWorker* worker = m_thread->worker();
     worker->setRequest(std::move(request));

@@ -27,6 +27,7 @@ class QPushButton;
 namespace orvalink::mail {
 
 class CRThread;
+class MailDirectory;
 
 class ReceiveDialog : public QDialog {
     Q_OBJECT
@@ -38,7 +39,8 @@ public:
     static constexpr int kAbortId = 1023;
 
     // Takes over a started thread; the window ends it when it is destroyed.
-    explicit ReceiveDialog(std::unique_ptr<CRThread> thread, QWidget* parent = nullptr);
+    // Downloads file into `directory`, which outlives the window.
+    ReceiveDialog(std::unique_ptr<CRThread> thread, const MailDirectory& directory, QWidget* parent = nullptr);
     ~ReceiveDialog() override;
 
     // The start operation: account 1 of the settings store, its "POP PortNo" when it names a port
@@ -83,6 +85,7 @@ private:
     void refresh();
 
     std::unique_ptr<CRThread> m_thread;
+    const MailDirectory& m_directory;
     QLabel* m_statusLine = nullptr;
     QLabel* m_messageLine = nullptr;
     QProgressBar* m_progress = nullptr;

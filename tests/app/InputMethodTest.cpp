@@ -8,6 +8,7 @@
 #include "mail/CSendHeaderBar.h"
 #include "mail/CSendView.h"
 #include "mail/CServerSettingsPage.h"
+#include "mail/MailDirectory.h"
 #include "platform/LimitedTextEdit.h"
 #include "platform/text/Cp932.h"
 
@@ -90,7 +91,8 @@ TEST(InputMethod, TheLimitCountsCommittedTextOnly)
 TEST(InputMethod, HeaderAndSettingsFieldsTakeTheCommit)
 {
     mail::CSendHeaderBar header;
-    mail::CServerSettingsPage server;
+    mail::MailDirectory directory;
+    mail::CServerSettingsPage server(directory);
     int fields = 0;
     for (QWidget* w : {static_cast<QWidget*>(&header), static_cast<QWidget*>(&server)}) {
         for (QLineEdit* e : w->findChildren<QLineEdit*>()) {

@@ -3,7 +3,7 @@
 // every message is in 受信したメール exactly once and whole, whatever the kills cut.
 
 #include "app/ProgramOnLan.h"
-#include "folders/store/MailStore.h"
+#include "store/MailStore.h"
 
 #include <csignal>
 #include <cstdio>
@@ -74,7 +74,7 @@ protected:
 
     std::size_t filedCount() const
     {
-        const auto listing = folders::readFolderIndex(folderPath());
+        const auto listing = store::readFolderIndex(folderPath());
         return listing ? listing->entries.size() : 0;
     }
 
@@ -110,12 +110,12 @@ TEST_F(MailCrashOnLan, KilledThreeTimesWhileFilingThenEveryMessageIsFiledOnceAnd
     EXPECT_LT(killedAt.front(), killedAt.back());
     std::printf("killed with %zu, %zu and %zu messages filed\n", killedAt[0], killedAt[1], killedAt[2]);
 
-    const auto listing = folders::readFolderIndex(folderPath());
+    const auto listing = store::readFolderIndex(folderPath());
     ASSERT_TRUE(listing);
     EXPECT_TRUE(listing->unreadable.empty());
     std::map<std::string, int> seen;
-    for (const folders::IndexEntry& e : listing->entries) {
-        const std::optional<std::string> text = folders::readFolderMessage(folderPath(), e);
+    for (const store::IndexEntry& e : listing->entries) {
+        const std::optional<std::string> text = store::readFolderMessage(folderPath(), e);
         ASSERT_TRUE(text) << e.record.subject;
         ++seen[e.record.subject];
         const int n = std::atoi(e.record.subject.c_str() + 6);

@@ -2,19 +2,19 @@
 // sorting by the moment and the size, the find filter), the read state written as exactly four
 // bytes, a damaged index listed up to its last whole record, and the right pane switching between a
 // folder and a group's chat rows.
+#include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
 #include "app/MailRowSource.h"
 #include "chat/ChatGroupTable.h"
 #include "controls/CReportCtrl.h"
-#include "folders/CLeftView.h"
-#include "folders/FolderTestSupport.h"
-#include "folders/store/MailFolders.h"
 #include "mail/MailDirectory.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
+#include "store/FolderTestSupport.h"
+#include "store/MailFolders.h"
 #include "support/SettingsSandbox.h"
 
 #include <QLabel>
@@ -27,7 +27,7 @@
 namespace orvalink::app {
 
 using controls::RCIS_BOLD;
-using folders::kReceivedFolder;
+using store::kReceivedFolder;
 using test::ScratchDir;
 
 namespace {
@@ -46,16 +46,16 @@ std::string message(const std::string& from, const std::string& subject, const s
 
 class MailList : public ::testing::Test {
 protected:
-    void SetUp() override { mail::setMailDirectoryPath(dir.path()); }
-    void TearDown() override { mail::setMailDirectoryPath(""); }
+    void SetUp() override { directory.setPath(dir.path()); }
 
     void file(const std::string& text)
     {
-        ASSERT_EQ(test::fileMessage(dir, kReceivedFolder, text), folders::StoreResult::Stored);
+        ASSERT_EQ(test::fileMessage(dir, kReceivedFolder, text), store::StoreResult::Stored);
     }
     std::string received() const { return dir.folder(kReceivedFolder); }
 
     ScratchDir dir;
+    mail::MailDirectory directory;
     test::SettingsSandbox settings;
     platform::MessageBoxRecorder boxes;
 };
@@ -277,6 +277,37 @@ TEST_F(MailList, ListMarksUnreadRowsFiltersAsTypedAndOpensByEnter)
     EXPECT_TRUE(view.findBox()->hasFocus());
 }
 
+TEST_F(MailList, VirtualRowsSortByDecodedSenderWithAndWithoutTheFilter)
+{
+    file(message("=?UTF-8?B?44GC?= <z@example.com>", "note 1", "Tue, 8 Dec 2026 10:00:00 +0900"));
+    file(message("b@example.com", "note 2", "Tue, 8 Dec 2026 11:00:00 +0900"));
+    file(message("a@example.com", "other", "Tue, 8 Dec 2026 12:00:00 +0900"));
+    CMailListView view;
+    view.showFolder(std::string(kReceivedFolder), received());
+    controls::CReportCtrl* ctrl = view.reportCtrl();
+    // The list keeps no row of its own.
+    EXPECT_TRUE(ctrl->model().isVirtual());
+    const auto shown = [&] {
+        std::vector<int> records;
+        for (int p = 0; p < ctrl->itemCount(); ++p)
+            records.push_back(view.sourceIndex(ctrl->rowAt(p)));
+        return records;
+    };
+    // By the decoded sender: "b@..." before "あ" (0x82 0xA0), not by the stored "=?UTF-8?...".
+    view.findBox()->setText("note");
+    view.sortBy(MailRowSource::kSender, true);
+    EXPECT_EQ(shown(), (std::vector<int>{1, 0}));
+    // Clearing the filter keeps the sort; selecting one row counts one.
+    view.findBox()->clear();
+    EXPECT_EQ(shown(), (std::vector<int>{2, 1, 0}));
+    view.sortBy(MailRowSource::kSender, false);
+    EXPECT_EQ(shown(), (std::vector<int>{0, 1, 2}));
+    ctrl->setFocus();
+    QTest::keyClick(ctrl, Qt::Key_Home);
+    QTest::keyClick(ctrl, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(view.selectedCount(), 2);
+}
+
 TEST_F(MailList, FrameSwitchesBetweenFolderAndGroupRowsWithTheCounts)
 {
     chat::ChatGroupTable chat;
@@ -288,10 +319,10 @@ TEST_F(MailList, FrameSwitchesBetweenFolderAndGroupRowsWithTheCounts)
     file(message("a@example.com", "one", "Tue, 8 Dec 2026 10:00:00 +0900"));
     file(message("b@example.com", "two", "Tue, 8 Dec 2026 11:00:00 +0900"));
 
-    CMainFrame frame(chat);
+    CMainFrame frame(chat, nullptr, &directory);
     ASSERT_TRUE(frame.create());
     frame.show();
-    folders::CLeftView* tree = frame.treeView();
+    app::CLeftView* tree = frame.treeView();
     QTreeWidgetItem* receivedNode = tree->folderNode(kReceivedFolder);
     ASSERT_NE(receivedNode, nullptr);
     EXPECT_EQ(receivedNode->text(0), QString::fromUtf8("受信したメール (2)"));

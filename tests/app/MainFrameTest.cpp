@@ -1,4 +1,5 @@
 #include "app/CAboutDlg.h"
+#include "app/CLeftView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
 #include "app/ChatRowSource.h"
@@ -8,7 +9,6 @@
 #include "chat/wire/ChatDatagram.h"
 #include "controls/CReportCtrl.h"
 #include "controls/ReportRowSource.h"
-#include "folders/CLeftView.h"
 #include "platform/Dispatch.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/Messages.h"

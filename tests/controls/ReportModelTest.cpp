@@ -363,3 +363,51 @@ TEST_F(ReportModelTest, ARowThatTakesTheFocusMarkMovesTheFocus)
 } // namespace
 
 } // namespace orvalink::controls
+
+namespace orvalink::controls {
+
+// Virtual rows keep no row object, yet keys, clicks and sorting treat them exactly as real rows of
+// the same height: the same inputs leave the same selection, focus, order and scroll position.
+TEST(ReportModelVirtual, BehavesAsRealRowsAndKeepsOnlyTheMarkedStates)
+{
+    ReportModel real;
+    ReportModel virt;
+    for (ReportModel* m : {&real, &virt}) {
+        m->setRowHeight(10);
+        m->setViewHeight(100);
+    }
+    for (int i = 0; i < 40; ++i)
+        real.insertRow(i, 1);
+    ASSERT_TRUE(virt.setVirtualRows(40));
+    EXPECT_EQ(virt.insertRow(0, 1), -1);
+    EXPECT_FALSE(virt.deleteRow(0));
+    const auto descending = [](int a, int b) { return b - a; };
+    const auto byParity = [](int a, int b) { return (a % 2) - (b % 2); };
+    const std::function<void(ReportModel&)> steps[] = {
+        [](ReportModel& m) { m.click(3, false, false); },
+        [](ReportModel& m) { m.key(ReportModel::Key::PageDown, true, false); },
+        [&](ReportModel& m) { m.sort(descending, true); },
+        [](ReportModel& m) { m.click(20, false, true); },
+        [&](ReportModel& m) { m.sort(byParity, false); },
+        [](ReportModel& m) { m.key(ReportModel::Key::End, true, false); },
+        [](ReportModel& m) { m.key(ReportModel::Key::Up, false, true); },
+        [](ReportModel& m) { m.key(ReportModel::Key::Space, false, true); },
+    };
+    for (std::size_t s = 0; s < std::size(steps); ++s) {
+        SCOPED_TRACE(s);
+        steps[s](real);
+        steps[s](virt);
+        EXPECT_EQ(virt.displayOrder(), real.displayOrder());
+        EXPECT_EQ(virt.focusedPosition(), real.focusedPosition());
+        EXPECT_EQ(virt.firstVisible(), real.firstVisible());
+        EXPECT_EQ(virt.selectedCount(), real.selectedCount());
+        for (int r = 0; r < 40; ++r)
+            EXPECT_EQ(virt.rowState(r), real.rowState(r)) << "row " << r;
+    }
+    EXPECT_TRUE(virt.isVirtual());
+    virt.clear();
+    EXPECT_FALSE(virt.isVirtual());
+    EXPECT_EQ(virt.rowCount(), 0);
+}
+
+} // namespace orvalink::controls

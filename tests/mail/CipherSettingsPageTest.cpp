@@ -3,6 +3,7 @@
 #include "mail/CCipherSettingsPage.h"
 #include "mail/CMailSettingsSheet.h"
 #include "mail/CServerSettingsPage.h"
+#include "mail/MailDirectory.h"
 #include "mail/MailSettingsModel.h"
 #include "mail/MailTestSupport.h"
 #include "platform/MessageBoxRecorder.h"
@@ -96,7 +97,7 @@ class CipherPage : public ::testing::Test {
 protected:
     CCipherSettingsPage& open()
     {
-        m_sheet = std::make_unique<CMailSettingsSheet>();
+        m_sheet = std::make_unique<CMailSettingsSheet>(m_directory);
         m_sheet->show();
         return *m_sheet->cipherPage();
     }
@@ -118,6 +119,7 @@ protected:
     }
 
     ProfileSandbox sandbox;
+    MailDirectory m_directory;
     std::unique_ptr<CMailSettingsSheet> m_sheet;
 };
 

@@ -1,4 +1,3 @@
-#include "folders/store/MailStore.h"
 #include "mail/CSendFrame.h"
 #include "mail/CSendHeaderBar.h"
 #include "mail/CSendRecvDlg.h"
@@ -9,15 +8,19 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
+#include "mail/MailState.h"
 #include "mail/MailTestSupport.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
 #include "mail/ScriptedPop3Server.h"
+#include "mail/SendRecvWindow.h"
+#include "mail/SendSettings.h"
 #include "mail/engine/SmtpConversation.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/TextCodec.h"
 #include "platform/text/ByteEscape.h"
 #include "res/ResourceIds.h"
+#include "store/MailStore.h"
 #include "support/PrivateNetwork.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/TestFiles.h"
@@ -47,7 +50,7 @@
 
 namespace orvalink::mail {
 
-namespace folders = orvalink::folders;
+namespace store = orvalink::store;
 
 namespace {
 
@@ -65,23 +68,23 @@ std::string hostName()
 
 class ComposeWindows : public ::testing::Test {
 protected:
-    void SetUp() override { setMailDirectory(m_mailDir.path()); }
+    void SetUp() override { m_side.directory().set(m_mailDir.path()); }
     void TearDown() override
     {
-        for (CSendThread* t : composeThreadTable().threads)
+        for (CSendThread* t : m_side.composeThreads().threads)
             if (t && t->frame())
                 delete t->frame();
-        CSendRecvThread::closeWindow();
+        m_side.sendRecvWindow().closeWindow();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        CSendWorker::setSilenceLimitMs(mail::kReplyTimeoutSeconds * 1000);
+        m_side.sendSettings().setSilenceLimitMs(mail::kReplyTimeoutSeconds * 1000);
     }
 
     CSendFrame* open(const std::string& to = {}, const std::string& subject = {})
     {
-        CSendThread* t = OpenComposeWindow(to, subject);
+        CSendThread* t = OpenComposeWindow(m_side, to, subject);
         return t ? t->frame() : nullptr;
     }
-    static bool isOpen(int slot) { return composeThreadTable().threads[static_cast<std::size_t>(slot)] != nullptr; }
+    bool isOpen(int slot) const { return m_side.composeThreads().threads[static_cast<std::size_t>(slot)] != nullptr; }
     static void settleDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
     // Closes the window by its close box and lets it go.
     static void closeBox(CSendFrame* frame)
@@ -89,13 +92,13 @@ protected:
         frame->close();
         settleDeletes();
     }
-    std::optional<folders::IndexListing> savedMail() const
+    std::optional<store::IndexListing> savedMail() const
     {
-        return folders::readFolderIndex(*folders::folderFsPath(m_mailDir.path(), folders::kSavedFolder));
+        return store::readFolderIndex(*store::folderFsPath(m_mailDir.path(), store::kSavedFolder));
     }
     std::string savedMailbox() const
     {
-        return orvalink::test::readFile(*folders::folderFsPath(m_mailDir.path(), folders::kSavedFolder) + ".mbx");
+        return orvalink::test::readFile(*store::folderFsPath(m_mailDir.path(), store::kSavedFolder) + ".mbx");
     }
     std::vector<std::string> boxTexts() const
     {
@@ -128,6 +131,7 @@ protected:
     ProfileSandbox m_sandbox;
     orvalink::test::TempDir m_mailDir{"orvalink-mail"};
     platform::MessageBoxRecorder m_boxes;
+    MailState m_side;
 };
 
 TEST_F(ComposeWindows, FrameHasItsMenuToolbarStatusBarAndHeaderBar)
@@ -284,24 +288,40 @@ TEST_F(ComposeWindows, ARectangleOnNoScreenIsBroughtBackOntoOne)
 
 TEST_F(ComposeWindows, SlotsAreTakenFromTheFirstFreeAndTheHundredAndFirstIsRefused)
 {
-    CSendThread* a = OpenComposeWindow({}, {});
-    CSendThread* b = OpenComposeWindow({}, {});
+    CSendThread* a = OpenComposeWindow(m_side, {}, {});
+    CSendThread* b = OpenComposeWindow(m_side, {}, {});
     ASSERT_TRUE(a && b);
     EXPECT_EQ(a->windowSlot(), 0);
     EXPECT_EQ(b->windowSlot(), 1);
     closeBox(a->frame());
     EXPECT_FALSE(isOpen(0));
     EXPECT_TRUE(isOpen(1));
-    CSendThread* c = OpenComposeWindow({}, {});
+    CSendThread* c = OpenComposeWindow(m_side, {}, {});
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->windowSlot(), 0);
 
     for (int i = 2; i < kMaxComposeWindows; ++i)
-        ASSERT_NE(OpenComposeWindow({}, {}), nullptr) << i;
+        ASSERT_NE(OpenComposeWindow(m_side, {}, {}), nullptr) << i;
     EXPECT_TRUE(m_boxes.calls().empty());
-    EXPECT_EQ(OpenComposeWindow({}, {}), nullptr);
+    EXPECT_EQ(OpenComposeWindow(m_side, {}, {}), nullptr);
     EXPECT_EQ(boxTexts(), std::vector<std::string>{mail::tooManyWindowsText()});
-    EXPECT_EQ(composeThreadTable().openCount(), kMaxComposeWindows);
+    EXPECT_EQ(m_side.composeThreads().openCount(), kMaxComposeWindows);
+}
+
+TEST_F(ComposeWindows, SlotsAndSettingsBelongToTheirOwner)
+{
+    // A second owner is a second set of slots: nothing is shared through a global.
+    MailState other;
+    other.sendSettings().setSilenceLimitMs(5);
+    CSendThread* t = OpenComposeWindow(other, {}, {});
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->windowSlot(), 0);
+    EXPECT_EQ(&t->mailState(), &other);
+    EXPECT_EQ(other.composeThreads().openCount(), 1);
+    EXPECT_EQ(m_side.composeThreads().openCount(), 0);
+    EXPECT_EQ(m_side.sendSettings().silenceLimitMs(), mail::kReplyTimeoutSeconds * 1000);
+    closeBox(t->frame());
+    EXPECT_EQ(other.composeThreads().openCount(), 0);
 }
 
 TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
@@ -326,8 +346,8 @@ TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
 
         const auto listing = savedMail();
         ASSERT_TRUE(listing && listing->entries.size() == i + 1);
-        const folders::IndexRecord& r = listing->entries[i].record;
-        EXPECT_EQ(r.status, folders::kStatusRead);
+        const store::IndexRecord& r = listing->entries[i].record;
+        EXPECT_EQ(r.status, store::kStatusRead);
         EXPECT_EQ(r.sender, "me@example.jp");
         EXPECT_EQ(r.recipient, "you@example.jp");
         EXPECT_EQ(r.subject, sj("題") + std::to_string(i));
@@ -342,7 +362,7 @@ TEST_F(ComposeWindows, SaveAppendsTheFieldsAndBodyAndClosesTheWindow)
 // With no mail directory chosen, a saved mail goes into the default one, made for it.
 TEST_F(ComposeWindows, SaveWithNoMailDirectoryChosenUsesTheDefaultOne)
 {
-    setMailDirectory("");
+    m_side.directory().set("");
     const std::string dir = m_sandbox.dataHome() + "/Orvalink/Mail";
     CSendFrame* f = open();
     fill(f, "you@example.jp", "kept", "body");
@@ -350,7 +370,7 @@ TEST_F(ComposeWindows, SaveWithNoMailDirectoryChosenUsesTheDefaultOne)
     settleDeletes();
     EXPECT_EQ(std::filesystem::status(dir).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
-    const auto listing = folders::readFolderIndex(*folders::folderFsPath(dir, folders::kSavedFolder));
+    const auto listing = store::readFolderIndex(*store::folderFsPath(dir, store::kSavedFolder));
     ASSERT_TRUE(listing && listing->entries.size() == 1);
     EXPECT_EQ(listing->entries[0].record.subject, "kept");
     EXPECT_TRUE(m_boxes.calls().empty());
@@ -363,19 +383,19 @@ TEST_F(ComposeWindows, SavesIntoAMailDirectoryNoCodePage932TextNames)
         const std::string mailDir = m_mailDir.path() + "/" + std::string(name);
         SCOPED_TRACE(platform::escapeBytes(mailDir));
         ASSERT_TRUE(std::filesystem::create_directory(mailDir));
-        setMailDirectoryPath(mailDir);
+        m_side.directory().setPath(mailDir);
         CSendFrame* f = open();
         ASSERT_NE(f, nullptr);
         fill(f, "you@example.jp", sj("題"), sj("一行目\r\n二行目"));
         EXPECT_TRUE(f->onMailSave());
         settleDeletes();
 
-        const std::string folder = *folders::folderFsPath(mailDir, folders::kSavedFolder);
+        const std::string folder = *store::folderFsPath(mailDir, store::kSavedFolder);
         EXPECT_EQ(folder, mailDir + "/保存したメール");
-        const auto listing = folders::readFolderIndex(folder);
+        const auto listing = store::readFolderIndex(folder);
         ASSERT_TRUE(listing && listing->entries.size() == 1);
         EXPECT_EQ(listing->entries[0].record.subject, sj("題"));
-        EXPECT_EQ(folders::readFolderMessage(folder, listing->entries[0]), sj("一行目\r\n二行目"));
+        EXPECT_EQ(store::readFolderMessage(folder, listing->entries[0]), sj("一行目\r\n二行目"));
     }
     EXPECT_TRUE(m_boxes.calls().empty());
 }
@@ -384,13 +404,13 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
 {
     const struct {
         std::string mailDir;
-        folders::StoreResult why;
+        store::StoreResult why;
     } cases[] = {
         // A folder the user chose is never made by the program (no folder chosen: the default one).
-        {m_mailDir.path() + "/no-such-folder", folders::StoreResult::CannotOpen},
+        {m_mailDir.path() + "/no-such-folder", store::StoreResult::CannotOpen},
     };
     for (const auto& c : cases) {
-        setMailDirectory(c.mailDir);
+        m_side.directory().set(c.mailDir);
         CSendFrame* f = open();
         ASSERT_NE(f, nullptr);
         fill(f, "you@example.jp", "subject", "body");
@@ -400,10 +420,10 @@ TEST_F(ComposeWindows, RefusedSaveSaysWhyAndKeepsTheWindowAndItsTexts)
         EXPECT_EQ(f->toText(), "you@example.jp");
         EXPECT_EQ(f->bodyText(), "body");
         ASSERT_FALSE(m_boxes.calls().empty());
-        EXPECT_EQ(m_boxes.calls().back().text, std::string(folders::storeResultText(c.why)));
+        EXPECT_EQ(m_boxes.calls().back().text, std::string(store::storeResultText(c.why)));
         delete f;
     }
-    setMailDirectory(m_mailDir.path());
+    m_side.directory().set(m_mailDir.path());
     EXPECT_TRUE(savedMail()->entries.empty());
 }
 
@@ -442,7 +462,7 @@ TEST_F(ComposeWindows, ClosingTypedTextAsksWhetherToSave)
     const std::size_t asked = m_boxes.calls().size();
     closeBox(f);
     EXPECT_EQ(m_boxes.calls().size(), asked);
-    EXPECT_EQ(composeThreadTable().openCount(), 0);
+    EXPECT_EQ(m_side.composeThreads().openCount(), 0);
 }
 
 // Paste and drop go through insertFromMimeData.
@@ -478,9 +498,9 @@ TEST_F(ComposeWindows, WindowsOpenAtProgramEndKeepWhatWasTyped)
     CSendFrame* typed = open();
     fill(typed, "you@example.jp", "kept", "typed body");
     ASSERT_NE(open(), nullptr);
-    closeAllComposeWindows();
+    closeAllComposeWindows(m_side);
     settleDeletes();
-    EXPECT_EQ(composeThreadTable().openCount(), 0);
+    EXPECT_EQ(m_side.composeThreads().openCount(), 0);
     EXPECT_TRUE(m_boxes.calls().empty());
     const auto listing = savedMail();
     ASSERT_EQ(listing->entries.size(), 1u);
@@ -490,14 +510,14 @@ TEST_F(ComposeWindows, WindowsOpenAtProgramEndKeepWhatWasTyped)
 
 TEST_F(ComposeWindows, SendAndReceiveWithNothingToReceiveSaysWhyAndCloses)
 {
-    ReceiveCommand receive;
-    CSendRecvThread* t = CSendRecvThread::open(receive);
+    ReceiveCommand receive(m_side.directory());
+    CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->dialog()->windowTitle(), qs("送受信"));
     // No account: the receive window says so, and there is no download to show.
     EXPECT_EQ(boxTexts(), std::vector<std::string>{sj("サーバー情報がありません")});
     settleDeletes();
-    EXPECT_EQ(CSendRecvThread::current(), nullptr);
+    EXPECT_EQ(m_side.sendRecvWindow().current(), nullptr);
 }
 
 // A POP3 account on the scripted server: log-in, STAT for `count` messages, no UIDL.
@@ -529,12 +549,12 @@ TEST_F(ComposeWindows, SendAndReceiveReceivesAsTheReceiveCommandAndClosesWhenDon
                                       p.expect("RETR 1", "+OK\r\n" + mail + ".\r\n") && p.expect("QUIT", "+OK bye\r\n");
                               }});
     popAccountOn(server.port());
-    ReceiveCommand receive;
-    CSendRecvThread* t = CSendRecvThread::open(receive);
+    ReceiveCommand receive(m_side.directory());
+    CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     QPointer<CSendRecvDlg> dlg = t->dialog();
     ASSERT_TRUE(dlg && receive.dialog());
-    EXPECT_EQ(CSendRecvThread::open(receive), t) << "one window";
+    EXPECT_EQ(m_side.sendRecvWindow().open(receive), t) << "one window";
     EXPECT_EQ(dlg->cancelButton()->text(), qs("中止(&C)"));
     // What the receive window shows, this window shows too.
     std::vector<std::string> shown;
@@ -550,15 +570,15 @@ TEST_F(ComposeWindows, SendAndReceiveReceivesAsTheReceiveCommandAndClosesWhenDon
             return dlg.isNull();
         },
         15000));
-    EXPECT_EQ(CSendRecvThread::current(), nullptr);
+    EXPECT_EQ(m_side.sendRecvWindow().current(), nullptr);
     EXPECT_EQ(server.commands(),
               (std::vector<std::string>{"USER taro", "PASS secret", "STAT", "UIDL", "LIST 1", "RETR 1", "QUIT"}));
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.back().substr(shown.back().size() - 5), "60/60") << shown.back();
-    const auto folder = folders::folderFsPath(m_mailDir.path(), folders::kReceivedFolder);
-    const auto listing = folders::readFolderIndex(*folder);
+    const auto folder = store::folderFsPath(m_mailDir.path(), store::kReceivedFolder);
+    const auto listing = store::readFolderIndex(*folder);
     ASSERT_TRUE(listing && listing->entries.size() == 1);
-    EXPECT_NE(folders::readFolderMessage(*folder, listing->entries[0]).value_or("").find("body of one"),
+    EXPECT_NE(store::readFolderMessage(*folder, listing->entries[0]).value_or("").find("body of one"),
               std::string::npos);
     EXPECT_TRUE(m_boxes.calls().empty());
 }
@@ -573,8 +593,8 @@ TEST_F(ComposeWindows, SendAndReceiveCancelStopsTheDownloadAndCloses)
                                       }
                               }});
     popAccountOn(server.port());
-    ReceiveCommand receive;
-    CSendRecvThread* t = CSendRecvThread::open(receive);
+    ReceiveCommand receive(m_side.directory());
+    CSendRecvThread* t = m_side.sendRecvWindow().open(receive);
     ASSERT_NE(t, nullptr);
     QPointer<CSendRecvDlg> dlg = t->dialog();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.commands().size() >= 5; }, 10000)); // LIST 1 sent
@@ -633,16 +653,16 @@ TEST_F(ComposeWindows, SendDeliversThroughAccountOneAndClosesTheWindow)
     EXPECT_TRUE(m_boxes.calls().empty());
     EXPECT_TRUE(savedMail()->entries.empty());
     // What the server accepted is kept in 送信したメール, read, like a saved composition.
-    const std::string sentFolder = *folders::folderFsPath(m_mailDir.path(), folders::kSentFolder);
-    const auto sent = folders::readFolderIndex(sentFolder);
+    const std::string sentFolder = *store::folderFsPath(m_mailDir.path(), store::kSentFolder);
+    const auto sent = store::readFolderIndex(sentFolder);
     ASSERT_TRUE(sent);
     ASSERT_EQ(sent->entries.size(), 1u);
-    const folders::IndexRecord& r = sent->entries[0].record;
-    EXPECT_EQ(r.status, folders::kStatusRead);
+    const store::IndexRecord& r = sent->entries[0].record;
+    EXPECT_EQ(r.status, store::kStatusRead);
     EXPECT_EQ(r.sender, "second");
     EXPECT_EQ(r.recipient, "taro@example.jp");
     EXPECT_EQ(r.subject, "hello");
-    EXPECT_EQ(r.mailer, folders::kSavedMailer);
+    EXPECT_EQ(r.mailer, store::kSavedMailer);
     EXPECT_FALSE(r.arrivalDate.empty());
     EXPECT_EQ(orvalink::test::readFile(sentFolder + ".mbx"), ".\r\n" + sj("日本語"));
 }
@@ -669,15 +689,14 @@ TEST_F(ComposeWindows, SecondSendIsIgnoredAndClosingSaysGoodbyeToTheServer)
     EXPECT_EQ(transcript(server), "HELO " + hostName() + "\r\nQUIT\r\n");
     EXPECT_EQ(server.received().size(), 1u);
     // Nothing was accepted, so nothing is kept as sent.
-    EXPECT_TRUE(
-        folders::readFolderIndex(*folders::folderFsPath(m_mailDir.path(), folders::kSentFolder))->entries.empty());
+    EXPECT_TRUE(store::readFolderIndex(*store::folderFsPath(m_mailDir.path(), store::kSentFolder))->entries.empty());
     EXPECT_EQ(boxTexts(), std::vector<std::string>{mail::saveQuestionText()});
 }
 
 TEST_F(ComposeWindows, FailedConversationsAreShownAndKeepTheWindowAndItsTexts)
 {
     ORVALINK_REQUIRE_PRIVATE_NETWORK();
-    CSendWorker::setSilenceLimitMs(300);
+    m_side.sendSettings().setSilenceLimitMs(300);
     const struct {
         const char* name;
         Steps steps; // empty: nothing listens
@@ -810,7 +829,7 @@ TEST_F(ComposeWindows, SendThatCannotBeginSaysWhyAndKeepsTheWindowAndItsTexts)
         {
             std::unique_ptr<NoFreePorts> noPorts;
             if (k.block == Block::Service) {
-                CSendWorker::setServiceName("no-such-service-here");
+                m_side.sendSettings().setServiceName("no-such-service-here");
             } else {
                 noPorts = std::make_unique<NoFreePorts>();
                 ASSERT_TRUE(noPorts->active()) << k.name;
@@ -818,7 +837,7 @@ TEST_F(ComposeWindows, SendThatCannotBeginSaysWhyAndKeepsTheWindowAndItsTexts)
             f->onCommand(res::kCmdComposeSend);
             const bool shown = waitForBoxes(before + 1);
             noPorts.reset();
-            CSendWorker::setServiceName({});
+            m_side.sendSettings().setServiceName({});
             ASSERT_TRUE(shown) << k.name;
         }
         EXPECT_EQ(m_boxes.calls().back().text, std::string(k.error)) << k.name;

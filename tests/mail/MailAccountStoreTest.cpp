@@ -22,6 +22,7 @@ protected:
         return values;
     }
     ProfileSandbox sandbox;
+    MailDirectory m_directory;
 };
 
 TEST_F(AccountStore, AccountIsWrittenUnderTheKeysExistingStoresUse)
@@ -224,40 +225,40 @@ TEST_F(AccountStore, AccountListStopsAtOneHundredAndReadsMissingKeysAsEmpty)
 
 TEST_F(AccountStore, MailDirectoryAndFolderListAreLoadedFromMailEntry)
 {
-    EXPECT_EQ(loadMailDirectory(), "");
+    EXPECT_EQ(m_directory.load(), "");
     auto& p = sandbox.profile();
     const std::string folder = "/home/" + sj("太郎") + "/mail";
     p.writeString("Mail Entry", "SaveFolder", folder);
-    EXPECT_EQ(mailDirectoryPath(), defaultMailDirectoryPath());
+    EXPECT_EQ(m_directory.path(), defaultMailDirectoryPath());
     // Stored as text by older versions, it reads as the same folder.
-    EXPECT_EQ(loadMailDirectory(), "/home/太郎/mail");
-    EXPECT_EQ(mailDirectoryPath(), "/home/太郎/mail");
+    EXPECT_EQ(m_directory.load(), "/home/太郎/mail");
+    EXPECT_EQ(m_directory.path(), "/home/太郎/mail");
 
     p.writeInt("Mail Entry", "SaveFolderItemCnt", 3);
     p.writeString("Mail Entry", "SaveFolderItem1", sj("受信したメール"));
     p.writeString("Mail Entry", "SaveFolderItem3", "x\\y");
-    loadSaveFolderItems(p);
-    EXPECT_EQ(saveFolderItems(), (std::vector<std::string>{sj("受信したメール"), "", "x\\y"}));
+    m_directory.loadSaveFolderItems(p);
+    EXPECT_EQ(m_directory.saveFolderItems(), (std::vector<std::string>{sj("受信したメール"), "", "x\\y"}));
     p.writeInt("Mail Entry", "SaveFolderItemCnt", -1);
-    loadSaveFolderItems(p);
-    EXPECT_TRUE(saveFolderItems().empty());
+    m_directory.loadSaveFolderItems(p);
+    EXPECT_TRUE(m_directory.saveFolderItems().empty());
 }
 
 TEST_F(AccountStore, WithNoMailDirectoryStoredTheDefaultOneIsUsedAndMadePrivateWhenNeeded)
 {
     namespace fs = std::filesystem;
     const std::string expected = sandbox.dataHome() + "/Orvalink/Mail";
-    loadMailDirectory();
+    m_directory.load();
     EXPECT_EQ(defaultMailDirectoryPath(), expected);
-    EXPECT_EQ(mailDirectoryPath(), expected);
-    EXPECT_TRUE(usesDefaultMailDirectory());
+    EXPECT_EQ(m_directory.path(), expected);
+    EXPECT_TRUE(m_directory.usesDefault());
     EXPECT_FALSE(fs::exists(expected)) << "made only when mail is received or saved";
-    EXPECT_EQ(prepareMailDirectory(), expected);
+    EXPECT_EQ(m_directory.prepare(), expected);
     for (const std::string& made : {sandbox.dataHome() + "/Orvalink", expected}) {
         ASSERT_TRUE(fs::is_directory(made)) << made;
         EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all) << made;
     }
-    EXPECT_EQ(prepareMailDirectory(), expected) << "an existing one is used as it is";
+    EXPECT_EQ(m_directory.prepare(), expected) << "an existing one is used as it is";
 
     // A relative XDG_DATA_HOME is not one: the home folder's data folder is.
     {
@@ -268,10 +269,10 @@ TEST_F(AccountStore, WithNoMailDirectoryStoredTheDefaultOneIsUsedAndMadePrivateW
 
     // A folder the user stored is used unchanged and never made.
     const std::string chosen = sandbox.dataHome() + "/chosen/mail";
-    storeMailDirectory(sandbox.profile(), chosen);
-    EXPECT_FALSE(usesDefaultMailDirectory());
-    EXPECT_EQ(prepareMailDirectory(), chosen);
-    EXPECT_EQ(mailDirectoryPath(), chosen);
+    m_directory.store(sandbox.profile(), chosen);
+    EXPECT_FALSE(m_directory.usesDefault());
+    EXPECT_EQ(m_directory.prepare(), chosen);
+    EXPECT_EQ(m_directory.path(), chosen);
     EXPECT_FALSE(fs::exists(sandbox.dataHome() + "/chosen"));
 }
 

@@ -3,6 +3,7 @@
 #include "app/CMainFrame.h"
 #include "chat/ChatGroupTable.h"
 #include "mail/CMailSettingsSheet.h"
+#include "mail/MailDirectory.h"
 #include "mail/MailTestSupport.h"
 #include "platform/MessageBoxRecorder.h"
 #include "res/ResourceIds.h"
@@ -22,13 +23,14 @@ namespace {
 TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheetModally)
 {
     ProfileSandbox sandbox;
+    mail::MailDirectory directory;
     ChatGroupTable chatTable;
     platform::MessageBoxRecorder boxes;
     sandbox.profile().writeString("Mail Entry", "SaveFolder", "/var/mail/me");
     CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
-    installMailSettingsCommand(frame);
-    EXPECT_EQ(mailDirectoryPath(), "/var/mail/me");
+    installMailSettingsCommand(frame, directory);
+    EXPECT_EQ(directory.path(), "/var/mail/me");
 
     // Whatever is modal gets closed, so the test cannot hang; what it was is checked afterwards.
     QString seenTitle;
@@ -42,14 +44,14 @@ TEST(MailSettingsCommand, StartUpLoadsTheMailDirectoryAndTheCommandOpensTheSheet
         }
     });
     closer.start(10);
-    setMailDirectory("");
+    directory.set("");
     EXPECT_TRUE(frame.onCommand(res::kCmdMailSettings));
     closer.stop();
     EXPECT_TRUE(seenSheet);
     EXPECT_EQ(seenTitle, QString::fromUtf8("メール設定"));
     // The page was opened: an empty store got its first values and the mail directory again.
     EXPECT_EQ(sandbox.profile().getInt("Server Entry", "Normal", 0), 1);
-    EXPECT_EQ(mailDirectoryPath(), "/var/mail/me");
+    EXPECT_EQ(directory.path(), "/var/mail/me");
     frame.destroyWindow();
 }
 

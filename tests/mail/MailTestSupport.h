@@ -36,7 +36,7 @@ inline void PrintTo(const MailAccount& a, std::ostream* os)
 // default mail directory.
 class ProfileSandbox : public orvalink::test::SettingsSandbox {
 public:
-    ProfileSandbox() { setMailDirectory(""); }
+    ProfileSandbox() = default;
     const std::string& dataHome() const { return m_data.path(); }
 
 private:

@@ -114,7 +114,7 @@ TEST_F(DovecotDownload, FilesEachMessageConvertedAndTheSecondDownloadOnlyWhatIsN
     EXPECT_EQ(stored[2], kMessage3);
 
     // No work file is left, the record of ids is private.
-    const auto folder = *folders::folderFsPath(dir.path(), folders::kReceivedFolder);
+    const auto folder = *store::folderFsPath(dir.path(), store::kReceivedFolder);
     for (const std::string& file : {folder + "1.qel", folder + "1.qeltab", folder + "1.qelcnv", folder + "3.qel"})
         EXPECT_FALSE(std::filesystem::exists(file)) << file;
     struct stat st {};

@@ -1,7 +1,6 @@
 // The read window as the user sees it: the texts its widgets show for messages in every transfer
 // encoding and charset, a multipart with a Japanese-named attachment saved byte for byte, an
 // HTML-only message, broken messages, a composition, the reply's compose window, and the 100 slots.
-#include "folders/store/MailStore.h"
 #include "mail/CReadFrame.h"
 #include "mail/CReadThread.h"
 #include "mail/CSendFrame.h"
@@ -9,9 +8,11 @@
 #include "mail/ComposeTexts.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
+#include "mail/MailState.h"
 #include "mail/ReadWindows.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/text/Cp932.h"
+#include "store/MailStore.h"
 #include "support/SettingsSandbox.h"
 #include "support/TestFiles.h"
 
@@ -31,7 +32,7 @@ std::string sj(const char* utf8)
 
 ReadRequest received(std::string bytes)
 {
-    return {std::string(folders::kReceivedFolder), {}, std::move(bytes)};
+    return {std::string(store::kReceivedFolder), {}, std::move(bytes)};
 }
 
 class ReadWindow : public ::testing::Test {
@@ -39,13 +40,14 @@ protected:
     void TearDown() override
     {
         windows.closeAll();
-        closeAllComposeWindows();
+        closeAllComposeWindows(side);
         platform::setSaveFilePickerResponder({});
     }
 
     test::SettingsSandbox settings;
     platform::MessageBoxRecorder boxes;
-    ReadWindows windows;
+    MailState side;
+    ReadWindows windows{side};
 };
 
 } // namespace
@@ -161,7 +163,7 @@ TEST_F(ReadWindow, BrokenStructureShowsWhatCanBeShown)
 TEST_F(ReadWindow, CompositionShowsItsRecordAndItsBody)
 {
     ReadRequest request;
-    request.folderName = std::string(folders::kSavedFolder);
+    request.folderName = std::string(store::kSavedFolder);
     request.record.sender = "me@example.com";
     request.record.recipient = "you@example.com";
     request.record.subject = sj("件名");
@@ -185,9 +187,9 @@ TEST_F(ReadWindow, ReplyOpensAComposeWindowToTheSenderWithTheQuotedBody)
     QAction* reply = frame->findChild<QAction*>("reply");
     ASSERT_NE(reply, nullptr);
     reply->trigger();
-    ASSERT_EQ(composeThreadTable().openCount(), 1);
+    ASSERT_EQ(side.composeThreads().openCount(), 1);
     CSendFrame* compose = nullptr;
-    for (CSendThread* t : composeThreadTable().threads)
+    for (CSendThread* t : side.composeThreads().threads)
         if (t)
             compose = t->frame();
     ASSERT_NE(compose, nullptr);

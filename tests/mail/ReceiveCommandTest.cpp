@@ -1,6 +1,7 @@
 // The receive command refuses a stored POP3 port that names no port before any window connects.
 #include "mail/ReceiveCommand.h"
 
+#include "mail/MailDirectory.h"
 #include "mail/MailTestSupport.h"
 #include "platform/MessageBoxRecorder.h"
 
@@ -25,7 +26,8 @@ TEST(ReceiveCommand, AStoredPop3PortNamingNoPortIsRefusedBeforeAnyWindowConnects
         a.popPort = port;
         store.write(1, a);
 
-        ReceiveCommand command;
+        MailDirectory directory;
+        ReceiveCommand command(directory);
         const std::size_t before = boxes.calls().size();
         EXPECT_EQ(command.run(), nullptr) << port;
         EXPECT_EQ(command.dialog(), nullptr) << port;

@@ -3,9 +3,9 @@
 // Shared pieces of the receiving tests: a sink that records what the POP3 engine hands it, a
 // byte script runner, and reading back the received-mail folder.
 
-#include "folders/store/MailStore.h"
 #include "mail/engine/Pop3Engine.h"
 #include "platform/text/Cp932.h"
+#include "store/MailStore.h"
 
 #include <string>
 #include <string_view>
@@ -72,12 +72,12 @@ public:
 inline std::vector<std::string> receivedMessages(const std::string& mailDir)
 {
     std::vector<std::string> texts;
-    const auto folder = orvalink::folders::folderFsPath(mailDir, orvalink::folders::kReceivedFolder);
-    const auto listing = orvalink::folders::readFolderIndex(*folder);
+    const auto folder = orvalink::store::folderFsPath(mailDir, orvalink::store::kReceivedFolder);
+    const auto listing = orvalink::store::readFolderIndex(*folder);
     if (!listing)
         return texts;
     for (const auto& entry : listing->entries)
-        texts.push_back(orvalink::folders::readFolderMessage(*folder, entry).value_or("<unreadable>"));
+        texts.push_back(orvalink::store::readFolderMessage(*folder, entry).value_or("<unreadable>"));
     return texts;
 }
 

@@ -3,13 +3,13 @@
 // test makes. Refused certificates say why and send no password; a self-signed one trusted through
 // the question is let through from then on, and a new one asks again.
 
-#include "folders/store/MailStore.h"
 #include "mail/MailAccountStore.h"
 #include "mail/MailTestSupport.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/ReceiveDialog.h"
 #include "mail/tls/TlsTexts.h"
 #include "platform/MessageBoxRecorder.h"
+#include "store/MailStore.h"
 #include "support/MailServers.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestCertificates.h"
@@ -30,7 +30,7 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        setMailDirectory(m_mailDir.path());
+        m_directory.set(m_mailDir.path());
         m_ca = makeCertificate({.name = "Orvalink Test CA", .ca = true});
         test::writeFile(m_files.file("ca.pem"), m_ca.certificatePem);
         m_caEnv = std::make_unique<test::ScopedEnv>("SSL_CERT_FILE", m_files.file("ca.pem"));
@@ -38,7 +38,7 @@ protected:
     void TearDown() override
     {
         m_command.closeWindow();
-        setMailDirectory("");
+        m_directory.set("");
     }
 
     // A dovecot serving `certificate`, with one new message in its maildir.
@@ -85,8 +85,8 @@ protected:
     }
     std::size_t filedCount() const
     {
-        const auto folder = orvalink::folders::folderFsPath(m_mailDir.path(), orvalink::folders::kReceivedFolder);
-        const auto listing = folder ? orvalink::folders::readFolderIndex(*folder) : std::nullopt;
+        const auto folder = orvalink::store::folderFsPath(m_mailDir.path(), orvalink::store::kReceivedFolder);
+        const auto listing = folder ? orvalink::store::readFolderIndex(*folder) : std::nullopt;
         return listing ? listing->entries.size() : 0;
     }
     static bool loggedIn(const test::DovecotPop3& dovecot)
@@ -100,7 +100,8 @@ protected:
     test::TempDir m_files{"orvalink-tls"};
     TestCertificate m_ca;
     std::unique_ptr<test::ScopedEnv> m_caEnv;
-    ReceiveCommand m_command;
+    MailDirectory m_directory;
+    ReceiveCommand m_command{m_directory};
     std::vector<std::string> m_errors;
     int m_servers = 0;
 };

@@ -1,7 +1,6 @@
 // The receive window against scripted POP3 servers over real sockets in the test's private
 // network: what it sends, what it shows, what it files, and how its thread comes and goes.
 
-#include "folders/store/MailStore.h"
 #include "mail/CRThread.h"
 #include "mail/ConnectErrorText.h"
 #include "mail/MailTestSupport.h"
@@ -11,6 +10,7 @@
 #include "platform/AsyncSocket.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/text/ByteEscape.h"
+#include "store/MailStore.h"
 #include "support/PrivateNetwork.h"
 #include "support/TestFiles.h"
 
@@ -49,12 +49,12 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        setMailDirectory(m_mailDir.path());
+        m_directory.set(m_mailDir.path());
     }
     void TearDown() override
     {
         m_command.closeWindow();
-        setMailDirectory("");
+        m_directory.set("");
     }
 
     void account(int port, int count = 1)
@@ -81,18 +81,19 @@ protected:
     }
     std::vector<std::string> filed() const
     {
-        const auto folder = orvalink::folders::folderFsPath(m_mailDir.path(), orvalink::folders::kReceivedFolder);
+        const auto folder = orvalink::store::folderFsPath(m_mailDir.path(), orvalink::store::kReceivedFolder);
         std::vector<std::string> texts;
-        if (const auto listing = orvalink::folders::readFolderIndex(*folder))
+        if (const auto listing = orvalink::store::readFolderIndex(*folder))
             for (const auto& e : listing->entries)
-                texts.push_back(orvalink::folders::readFolderMessage(*folder, e).value_or("?"));
+                texts.push_back(orvalink::store::readFolderMessage(*folder, e).value_or("?"));
         return texts;
     }
 
     ProfileSandbox m_settings;
     platform::MessageBoxRecorder m_boxes;
     orvalink::test::TempDir m_mailDir{"orvalink-mail"};
-    ReceiveCommand m_command;
+    MailDirectory m_directory;
+    ReceiveCommand m_command{m_directory};
 };
 
 TEST_F(ReceiveWindow, DownloadsEveryMessageWithItsProgressAndClosesAfterQuit)
@@ -152,7 +153,7 @@ TEST_F(ReceiveWindow, FilesIntoAMailDirectoryNoCodePage932TextNames)
         const std::string mailDir = m_mailDir.path() + "/" + std::string(name);
         SCOPED_TRACE(platform::escapeBytes(mailDir));
         ASSERT_TRUE(std::filesystem::create_directory(mailDir));
-        setMailDirectoryPath(mailDir);
+        m_directory.setPath(mailDir);
         const auto script = [&](Peer& p) {
             if (logIn(p, 1) && p.expect("LIST 1", "+OK 1 30\r\n") && p.expect("RETR 1", "+OK\r\n" + m1 + ".\r\n"))
                 p.expect("QUIT", "+OK bye\r\n");
@@ -163,11 +164,11 @@ TEST_F(ReceiveWindow, FilesIntoAMailDirectoryNoCodePage932TextNames)
         ASSERT_TRUE(windowGone());
         EXPECT_TRUE(m_boxes.calls().empty());
 
-        const std::string folder = *orvalink::folders::folderFsPath(mailDir, orvalink::folders::kReceivedFolder);
+        const std::string folder = *orvalink::store::folderFsPath(mailDir, orvalink::store::kReceivedFolder);
         EXPECT_EQ(folder, mailDir + "/受信したメール");
-        const auto listing = orvalink::folders::readFolderIndex(folder);
+        const auto listing = orvalink::store::readFolderIndex(folder);
         ASSERT_TRUE(listing && listing->entries.size() == 1);
-        EXPECT_EQ(orvalink::folders::readFolderMessage(folder, listing->entries[0]), m1);
+        EXPECT_EQ(orvalink::store::readFolderMessage(folder, listing->entries[0]), m1);
         for (const char* work : {"1.qel", "1.qeltab", "1.qelcnv"})
             EXPECT_FALSE(std::filesystem::exists(folder + work)) << work;
     }
@@ -231,7 +232,7 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
         std::filesystem::create_directories(m_mailDir.path());
         const std::string notADirectory = m_mailDir.path() + "/file";
         orvalink::test::writeFile(notADirectory, "x");
-        setMailDirectoryPath(c.mailDirIsFile ? notADirectory : m_mailDir.path());
+        m_directory.setPath(c.mailDirIsFile ? notADirectory : m_mailDir.path());
         ScriptedPop3Server server(orvalink::test::kPrivateHostAddress, {c.script});
         account(server.port());
         m_command.setSilenceTimeout(std::chrono::milliseconds(300));
@@ -260,7 +261,7 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
         QTest::mouseClick(window->abortButton(), Qt::LeftButton);
         ASSERT_TRUE(windowGone());
     }
-    setMailDirectoryPath(m_mailDir.path());
+    m_directory.setPath(m_mailDir.path());
 }
 
 TEST_F(ReceiveWindow, AbortSendsQuitAndTheWindowClosesWhenTheServerDoes)

@@ -2,11 +2,11 @@
 // pipeline into 受信したメール, the message file writer and the record of filed ids.
 #include "mail/engine/ReceivedMailFiling.h"
 
-#include "folders/store/TempFileNames.h"
 #include "mail/ReceiveTestSupport.h"
 #include "mail/engine/Pop3Texts.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"
+#include "store/TempFileNames.h"
 #include "support/TestFiles.h"
 
 #include <csignal>
@@ -90,8 +90,8 @@ std::string storedForm(std::string_view received)
 
 class Filing : public ::testing::Test {
 protected:
-    std::string folder() const { return *folders::folderFsPath(dir.path(), folders::kReceivedFolder); }
-    std::string messageFile(int n) const { return folders::messageTempFileName(folder(), n); }
+    std::string folder() const { return *store::folderFsPath(dir.path(), store::kReceivedFolder); }
+    std::string messageFile(int n) const { return store::messageTempFileName(folder(), n); }
     static bool exists(const std::string& path) { return std::filesystem::exists(path); }
 
     test::TempDir dir{"orvalink-filing"};
@@ -121,8 +121,8 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte)
         const FilingResult result = fileReceivedMessage(dir.path(), messageFile(number), number);
         EXPECT_TRUE(result.filed) << cases[i].name;
         EXPECT_TRUE(result.errors.empty()) << cases[i].name;
-        for (const std::string& f : {messageFile(number), folders::tabFileName(messageFile(number)),
-                                     folders::cnvFileName(messageFile(number))})
+        for (const std::string& f :
+             {messageFile(number), store::tabFileName(messageFile(number)), store::cnvFileName(messageFile(number))})
             EXPECT_FALSE(exists(f)) << cases[i].name << ": " << f;
     }
     const std::vector<std::string> stored = receivedMessages(dir.path());
@@ -157,7 +157,7 @@ TEST(FilingFromMemory, StoresTheBytesTheFileStepsStore)
         }
         stored += ".\r\r\n";
         const auto file = [number](const test::TempDir& d) {
-            return folders::messageTempFileName(*folders::folderFsPath(d.path(), folders::kReceivedFolder), number);
+            return store::messageTempFileName(*store::folderFsPath(d.path(), store::kReceivedFolder), number);
         };
         test::writeFile(file(viaFiles), stored);
         test::writeFile(file(viaMemory), stored);
@@ -166,8 +166,8 @@ TEST(FilingFromMemory, StoresTheBytesTheFileStepsStore)
         EXPECT_FALSE(std::filesystem::exists(file(viaMemory))) << i;
     }
     for (const char* suffix : {".mbx", ".idx"})
-        EXPECT_EQ(test::readFile(*folders::folderFsPath(viaMemory.path(), folders::kReceivedFolder) + suffix),
-                  test::readFile(*folders::folderFsPath(viaFiles.path(), folders::kReceivedFolder) + suffix))
+        EXPECT_EQ(test::readFile(*store::folderFsPath(viaMemory.path(), store::kReceivedFolder) + suffix),
+                  test::readFile(*store::folderFsPath(viaFiles.path(), store::kReceivedFolder) + suffix))
             << suffix;
 }
 
@@ -519,7 +519,7 @@ TEST(FilerFaults, EachFailureIsReportedWithItsText)
     for (const Case& c : cases) {
         test::TempDir dir("orvalink-filer-fault");
         const std::string file =
-            folders::messageTempFileName(*folders::folderFsPath(dir.path(), folders::kReceivedFolder), 1);
+            store::messageTempFileName(*store::folderFsPath(dir.path(), store::kReceivedFolder), 1);
         UidlRecord record(dir.path(), "pop.example.jp", "taro");
         c.breakIt(file, record);
         std::vector<std::string> errors;

@@ -51,7 +51,7 @@ protected:
     // Opens the sheet as the command would, without its modal loop.
     CServerSettingsPage& open()
     {
-        m_sheet = std::make_unique<CMailSettingsSheet>();
+        m_sheet = std::make_unique<CMailSettingsSheet>(m_directory);
         // Shown (not exec'd) so that its buttons have a size and take clicks.
         m_sheet->show();
         return *m_sheet->serverPage();
@@ -121,6 +121,7 @@ protected:
     int entryInt(const char* section, const char* key) const { return sandbox.profile().getInt(section, key, -999); }
 
     ProfileSandbox sandbox;
+    MailDirectory m_directory;
     std::unique_ptr<CMailSettingsSheet> m_sheet;
 };
 
@@ -330,7 +331,7 @@ TEST_F(ServerSettings, CancelledRegistrationLeavesAccountsButStoresTheFolder)
         EXPECT_EQ(sandbox.profile().entries("Server Entry"), before) << c.name;
         EXPECT_EQ(listed(page), std::vector<std::string>{"A"});
         EXPECT_EQ(entry("Mail Entry", "SaveFolder"), "/chosen/mail");
-        EXPECT_EQ(mailDirectoryPath(), "/chosen/mail");
+        EXPECT_EQ(m_directory.path(), "/chosen/mail");
         m_sheet.reset();
     }
 }
@@ -344,16 +345,16 @@ TEST_F(ServerSettings, FolderPickerFillsTheFieldAndSetsTheMailDirectoryRegisterS
     platform::MessageBoxRecorder boxes({platform::IDOK});
     Page& page = open();
     EXPECT_EQ(field(page, Page::kIdSaveFolder), "/stored");
-    EXPECT_EQ(mailDirectoryPath(), "/stored");
+    EXPECT_EQ(m_directory.path(), "/stored");
 
     click(page, Page::kIdBrowse); // cancelled
     EXPECT_EQ(field(page, Page::kIdSaveFolder), "/stored");
-    EXPECT_EQ(mailDirectoryPath(), "/stored");
+    EXPECT_EQ(m_directory.path(), "/stored");
 
     click(page, Page::kIdBrowse);
     EXPECT_EQ(picker.titles(), std::vector<std::string>(2, sj("フォルダを選択してください")));
     EXPECT_EQ(field(page, Page::kIdSaveFolder), chosen);
-    EXPECT_EQ(mailDirectoryPath(), "/home/花子/mail");
+    EXPECT_EQ(m_directory.path(), "/home/花子/mail");
     EXPECT_EQ(entry("Mail Entry", "SaveFolder"), "/stored");
 
     fill(page, sampleAccount("A"));
@@ -362,9 +363,9 @@ TEST_F(ServerSettings, FolderPickerFillsTheFieldAndSetsTheMailDirectoryRegisterS
     close(QDialogButtonBox::Cancel);
     // Cancel takes back nothing that was registered.
     EXPECT_EQ(entry("Mail Entry", "SaveFolder"), chosen);
-    setMailDirectory("");
+    m_directory.set("");
     open();
-    EXPECT_EQ(mailDirectoryPath(), "/home/花子/mail");
+    EXPECT_EQ(m_directory.path(), "/home/花子/mail");
 }
 
 TEST_F(ServerSettings, AFolderCodePage932CannotNameIsKeptByteForByte)
@@ -377,18 +378,18 @@ TEST_F(ServerSettings, AFolderCodePage932CannotNameIsKeptByteForByte)
         platform::MessageBoxRecorder boxes({platform::IDOK});
         Page& page = open();
         click(page, Page::kIdBrowse);
-        EXPECT_EQ(mailDirectoryPath(), path);
+        EXPECT_EQ(m_directory.path(), path);
         fill(page, sampleAccount("A"));
         click(page, Page::kIdRegister);
         close();
         EXPECT_EQ(sandbox.profile().getPath("Mail Entry", "SaveFolder"), path);
 
         // Read again at the next opening; a cancelled picker leaves it.
-        setMailDirectoryPath("");
+        m_directory.setPath("");
         Page& again = open();
-        EXPECT_EQ(mailDirectoryPath(), path);
+        EXPECT_EQ(m_directory.path(), path);
         click(again, Page::kIdBrowse); // cancelled
-        EXPECT_EQ(mailDirectoryPath(), path);
+        EXPECT_EQ(m_directory.path(), path);
         close();
         EXPECT_EQ(sandbox.profile().getPath("Mail Entry", "SaveFolder"), path);
     }
@@ -572,7 +573,7 @@ TEST_F(ServerSettings, OpeningCopiesTheFolderListAndLoadsEveryAccountsPortDefaul
     p.writeString("Server Entry", "POP PortNo2", "");
     p.writeString("Server Entry", "SMTP PortNo2", "");
     open();
-    EXPECT_EQ(saveFolderItems(), (std::vector<std::string>{sj("仕事"), sj("私用")}));
+    EXPECT_EQ(m_directory.saveFolderItems(), (std::vector<std::string>{sj("仕事"), sj("私用")}));
     EXPECT_EQ(entry("Server Entry", "POP PortNo2"), "110");
     EXPECT_EQ(entry("Server Entry", "SMTP PortNo2"), "25");
     EXPECT_EQ(entry("Server Entry", "POP PortNo1"), "995");
@@ -643,7 +644,7 @@ TEST_F(ServerSettings, OkWithFieldsThatDifferFromTheStoreAsksWhetherToRegisterTh
         const bool folderStored = k.stored && k.change == Change::Folder;
         EXPECT_EQ(entry("Mail Entry", "SaveFolder"), folderStored ? "/chosen" : "/stored");
         if (k.closes) {
-            EXPECT_EQ(mailDirectoryPath(), folderStored ? "/chosen" : "/stored");
+            EXPECT_EQ(m_directory.path(), folderStored ? "/chosen" : "/stored");
         }
         if (k.stored && k.change != Change::Folder)
             EXPECT_EQ(MailAccountStore().read(MailAccountStore().find(typed.serverName)), typed);
@@ -662,10 +663,10 @@ TEST_F(ServerSettings, CancelDropsABrowsedFolderAndAnUnsetFolderShowsTheDefault)
     EXPECT_EQ(page.edit(Page::kIdSaveFolder)->placeholderText(),
               QString::fromUtf8("標準: ") + QString::fromStdString(sandbox.dataHome() + "/Orvalink/Mail"));
     click(page, Page::kIdBrowse);
-    EXPECT_EQ(mailDirectoryPath(), "/chosen");
+    EXPECT_EQ(m_directory.path(), "/chosen");
     close(QDialogButtonBox::Cancel);
     EXPECT_EQ(entry("Mail Entry", "SaveFolder"), "<missing>");
-    EXPECT_EQ(mailDirectoryPath(), defaultMailDirectoryPath());
+    EXPECT_EQ(m_directory.path(), defaultMailDirectoryPath());
 }
 
 } // namespace

@@ -9,7 +9,9 @@
 #include "mail/CSendWorker.h"
 #include "mail/ComposeThreadTable.h"
 #include "mail/ComposeWindows.h"
+#include "mail/MailState.h"
 #include "mail/MailTestSupport.h"
+#include "mail/SendSettings.h"
 #include "mail/engine/MailText.h"
 #include "mail/engine/SmtpConversation.h"
 #include "mail/engine/SmtpTexts.h"
@@ -51,7 +53,8 @@ struct Outcome {
 
 Outcome send(const MailAccount& account)
 {
-    CSendWorker worker;
+    const SendSettings settings;
+    CSendWorker worker(settings);
     Outcome outcome;
     QEventLoop loop;
     QObject::connect(&worker, &CSendWorker::mailSent, &loop, [&] {
@@ -178,17 +181,18 @@ TEST(ComposeCertificate, RefusedAsksNoSendsNothingYesPinsAndSendsAChangedOneAsks
     ProfileSandbox settings;
     platform::MessageBoxRecorder boxes;
     TempDir mailDir{"orvalink-mail"}, files{"orvalink-smtp-cert"};
-    setMailDirectory(mailDir.path());
+    MailState side;
+    side.directory().set(mailDir.path());
     struct Cleanup {
+        MailState& side;
         ~Cleanup()
         {
-            for (CSendThread* t : composeThreadTable().threads)
+            for (CSendThread* t : side.composeThreads().threads)
                 if (t && t->frame())
                     delete t->frame();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            setMailDirectory("");
         }
-    } cleanup;
+    } cleanup{side};
     const auto ca = makeCertificate({.name = "Orvalink Test CA", .ca = true});
     writeFile(files.file("ca.pem"), ca.certificatePem);
     ScopedEnv trust("SSL_CERT_FILE", files.file("ca.pem"));
@@ -221,11 +225,11 @@ TEST(ComposeCertificate, RefusedAsksNoSendsNothingYesPinsAndSendsAChangedOneAsks
     // True when the mail went and the window closed; false once the question and the refusal
     // were shown (the window then still open with its texts).
     const auto send = [&](const std::string& subject) {
-        CSendFrame* window = OpenComposeWindow("hanako@example.com", subject)->frame();
+        CSendFrame* window = OpenComposeWindow(side, "hanako@example.com", subject)->frame();
         const int slot = window->thread()->windowSlot();
         const std::size_t before = boxes.calls().size();
         window->onCommand(res::kCmdComposeSend);
-        const auto open = [slot] { return composeThreadTable().threads[static_cast<std::size_t>(slot)] != nullptr; };
+        const auto open = [&side, slot] { return side.composeThreads().threads[static_cast<std::size_t>(slot)] != nullptr; };
         (void)QTest::qWaitFor([&] { return !open() || boxes.calls().size() >= before + 2; }, 60000);
         if (!open())
             return true;

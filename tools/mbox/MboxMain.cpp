@@ -9,8 +9,8 @@
 //
 // FOLDER is the folder's files without extension (".idx" or ".mbx" may be given too), a path as the
 // file system names it. Texts are shown in UTF-8; --raw writes them as stored, in code page 932.
-#include "folders/store/MailStore.h"
 #include "platform/text/Cp932.h"
+#include "store/MailStore.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +21,7 @@ namespace orvalink::tools {
 
 namespace {
 
-using orvalink::folders::IndexListing;
+using orvalink::store::IndexListing;
 
 int usage()
 {
@@ -41,13 +41,13 @@ std::string folderArgument(std::string_view arg)
 
 bool loadIndex(const std::string& folder, const char* shownName, IndexListing& listing)
 {
-    std::optional<IndexListing> read = orvalink::folders::readFolderIndex(folder);
+    std::optional<IndexListing> read = orvalink::store::readFolderIndex(folder);
     if (!read) {
         std::fprintf(stderr, "orvalink-mbox: cannot read the index of %s\n", shownName);
         return false;
     }
     listing = std::move(*read);
-    if (orvalink::folders::hasInterruptedAppend(folder))
+    if (orvalink::store::hasInterruptedAppend(folder))
         std::fprintf(stderr,
                      "orvalink-mbox: an append to %s is under way or was cut off; the next append takes back "
                      "what it wrote\n",
@@ -105,7 +105,7 @@ int extract(const std::string& folder, const char* shownName, const char* number
         std::fprintf(stderr, "orvalink-mbox: %s has %zu messages\n", shownName, listing.entries.size());
         return 1;
     }
-    const std::optional<std::string> message = orvalink::folders::readFolderMessage(folder, listing.entries[k]);
+    const std::optional<std::string> message = orvalink::store::readFolderMessage(folder, listing.entries[k]);
     if (!message) {
         std::fprintf(stderr, "orvalink-mbox: the mailbox of %s does not hold message %llu\n", shownName, k);
         return 1;

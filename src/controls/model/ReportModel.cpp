@@ -9,6 +9,8 @@ namespace orvalink::controls {
 
 int ReportModel::insertRow(int at, std::size_t cellCount)
 {
+    if (m_virtual)
+        return -1;
     const int n = rowCount();
     const int row = (at < 0 || at > n) ? n : at;
     try {
@@ -43,7 +45,7 @@ int ReportModel::insertRow(int at, std::size_t cellCount)
 
 bool ReportModel::deleteRow(int row)
 {
-    if (row < 0 || row >= rowCount())
+    if (m_virtual || row < 0 || row >= rowCount())
         return false;
     const int pos = positionOf(row);
     m_rows.erase(m_rows.begin() + row);
@@ -66,7 +68,7 @@ bool ReportModel::deleteRow(int row)
 
 bool ReportModel::deleteFirstRows(int count)
 {
-    if (count < 0 || count > rowCount())
+    if (m_virtual || count < 0 || count > rowCount())
         return false;
     if (count == 0)
         return true;
@@ -105,9 +107,32 @@ void ReportModel::clear()
 {
     m_rows.clear();
     m_order.clear();
+    m_virtual = false;
+    m_virtualCount = 0;
+    m_virtualStates.clear();
     m_first = 0;
     m_focus = -1;
     m_anchor = -1;
+}
+
+bool ReportModel::setVirtualRows(int count)
+{
+    clear();
+    try {
+        m_order.resize(static_cast<std::size_t>(std::max(0, count)));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (std::size_t i = 0; i < m_order.size(); ++i)
+        m_order[i] = static_cast<int>(i);
+    m_virtual = true;
+    m_virtualCount = static_cast<int>(m_order.size());
+    return true;
+}
+
+int& ReportModel::stateOf(int row)
+{
+    return m_virtual ? m_virtualStates[row] : m_rows[static_cast<std::size_t>(row)].state;
 }
 
 bool ReportModel::insertCells(int index)
@@ -182,6 +207,8 @@ void ReportModel::sort(const std::function<int(int, int)>& compare, bool ascendi
 
 int ReportModel::rowExtent(int position) const
 {
+    if (m_virtual)
+        return m_rowHeight;
     return m_rowHeight + m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(position)])].preview;
 }
 
@@ -265,16 +292,37 @@ int ReportModel::positionAt(int y, bool* onPreview) const
 
 int ReportModel::rowState(int row) const
 {
-    return row >= 0 && row < rowCount() ? m_rows[static_cast<std::size_t>(row)].state : 0;
+    if (row < 0 || row >= rowCount())
+        return 0;
+    if (!m_virtual)
+        return m_rows[static_cast<std::size_t>(row)].state;
+    const auto it = m_virtualStates.find(row);
+    return it == m_virtualStates.end() ? 0 : it->second;
+}
+
+int ReportModel::selectedCount() const
+{
+    int n = 0;
+    if (m_virtual) {
+        for (const auto& [row, state] : m_virtualStates)
+            n += (state & RCIS_SELECTED) ? 1 : 0;
+        return n;
+    }
+    for (const Row& r : m_rows)
+        n += (r.state & RCIS_SELECTED) ? 1 : 0;
+    return n;
 }
 
 void ReportModel::moveFocusMark(int position)
 {
-    if (m_focus >= 0 && m_focus < rowCount())
-        m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(m_focus)])].state &= ~RCIS_FOCUSED;
+    if (m_focus >= 0 && m_focus < rowCount()) {
+        const int row = m_order[static_cast<std::size_t>(m_focus)];
+        if ((stateOf(row) &= ~RCIS_FOCUSED) == 0 && m_virtual)
+            m_virtualStates.erase(row);
+    }
     m_focus = position;
     if (position >= 0 && position < rowCount())
-        m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(position)])].state |= RCIS_FOCUSED;
+        stateOf(m_order[static_cast<std::size_t>(position)]) |= RCIS_FOCUSED;
 }
 
 bool ReportModel::changeSelected(int position, bool selected)
@@ -282,7 +330,7 @@ bool ReportModel::changeSelected(int position, bool selected)
     if (position < 0 || position >= rowCount())
         return false;
     const int r = m_order[static_cast<std::size_t>(position)];
-    const bool now = (m_rows[static_cast<std::size_t>(r)].state & RCIS_SELECTED) != 0;
+    const bool now = (rowState(r) & RCIS_SELECTED) != 0;
     if (now == selected)
         return false;
     if (stateChanging && stateChanging(r))
@@ -290,8 +338,10 @@ bool ReportModel::changeSelected(int position, bool selected)
     // The parent may have changed the rows while it was asked.
     if (r >= rowCount())
         return false;
-    Row& changed = m_rows[static_cast<std::size_t>(r)];
-    changed.state = selected ? (changed.state | RCIS_SELECTED) : (changed.state & ~RCIS_SELECTED);
+    int& changed = stateOf(r);
+    changed = selected ? (changed | RCIS_SELECTED) : (changed & ~RCIS_SELECTED);
+    if (changed == 0 && m_virtual)
+        m_virtualStates.erase(r);
     if (stateChanged)
         stateChanged(r);
     return true;
@@ -314,8 +364,7 @@ void ReportModel::select(int focus, int other, bool selectRows, bool keepOthers,
     const int lo = std::min(focus, other);
     const int hi = std::max(focus, other);
     for (int p = lo; p <= hi && p < rowCount(); ++p) {
-        const bool isSelected =
-            (m_rows[static_cast<std::size_t>(m_order[static_cast<std::size_t>(p)])].state & RCIS_SELECTED) != 0;
+        const bool isSelected = (rowState(m_order[static_cast<std::size_t>(p)]) & RCIS_SELECTED) != 0;
         changeSelected(p, toggle ? !isSelected : true);
     }
     if (!keepOthers)

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 namespace orvalink::controls {
@@ -45,9 +46,16 @@ public:
     int viewHeight() const { return m_viewHeight; }
 
     // ---- rows ----
-    int rowCount() const { return static_cast<int>(m_rows.size()); }
+    int rowCount() const { return m_virtual ? m_virtualCount : static_cast<int>(m_rows.size()); }
+    // Row r's cells and looks; not for virtual rows, which have none.
     Row& row(int r) { return m_rows[static_cast<std::size_t>(r)]; }
     const Row& row(int r) const { return m_rows[static_cast<std::size_t>(r)]; }
+    // Replaces every row by `count` virtual rows: the model keeps only their display order and the
+    // states of the rows selected or focused, never a row object; their cells are asked for by
+    // whoever paints them. Row r of a virtual list is simply the r-th row of its owner. clear() ends
+    // the virtual mode. False when memory ran out (the list is then empty).
+    bool setVirtualRows(int count);
+    bool isVirtual() const { return m_virtual; }
     // Inserts an empty row of cellCount cells at row index at (past the end: appended), shown at
     // display position at; the focus and anchor follow their rows. Returns its index, or -1 when
     // memory ran out (nothing changed then).
@@ -94,6 +102,7 @@ public:
     int focusedPosition() const { return m_focus; }
     int anchorPosition() const { return m_anchor; }
     int rowState(int row) const;
+    int selectedCount() const;
     // Moves the focus mark (one row at most carries RCIS_FOCUSED) to position.
     void moveFocusMark(int position);
     // Focus to position focus; with selectRows, selects focus..other (toggled with toggle) and,
@@ -111,8 +120,14 @@ private:
     void pageDown(bool shift);
     void pageUp(bool shift);
 
+    int& stateOf(int row);
+
     std::vector<Row> m_rows;
     std::vector<int> m_order;
+    bool m_virtual = false;
+    int m_virtualCount = 0;
+    // A virtual row's state when it is not 0.
+    std::unordered_map<int, int> m_virtualStates;
     bool m_single = false;
     int m_rowHeight = 10;
     int m_viewHeight = 0;

@@ -1,10 +1,10 @@
 #include "mail/engine/ReceivedMailFiler.h"
 
-#include "folders/store/MailStore.h"
-#include "folders/store/TempFileNames.h"
 #include "mail/engine/Pop3Texts.h"
 #include "mail/engine/ReceivedMailFiling.h"
 #include "platform/text/Cp932.h"
+#include "store/MailStore.h"
+#include "store/TempFileNames.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,13 +20,13 @@ namespace {
 constexpr std::size_t kFlushSize = 64 * 1024;
 
 // The lengths of the folder's files (0 for a file not there yet).
-folders::FolderSizes folderSizes(const std::string& folderPath)
+store::FolderSizes folderSizes(const std::string& folderPath)
 {
-    folders::FolderSizes sizes;
+    store::FolderSizes sizes;
     struct stat st {};
-    if (::stat((folderPath + std::string(folders::kIndexSuffix)).c_str(), &st) == 0)
+    if (::stat((folderPath + std::string(store::kIndexSuffix)).c_str(), &st) == 0)
         sizes.index = static_cast<std::uint64_t>(st.st_size);
-    if (::stat((folderPath + std::string(folders::kMailboxSuffix)).c_str(), &st) == 0)
+    if (::stat((folderPath + std::string(store::kMailboxSuffix)).c_str(), &st) == 0)
         sizes.mailbox = static_cast<std::uint64_t>(st.st_size);
     return sizes;
 }
@@ -90,10 +90,10 @@ std::string ReceivedMailFiler::beginMessage(int number)
         closeFile();
         ::unlink(m_messageFile.c_str());
     }
-    const auto folder = folders::folderFsPath(m_mailDir, folders::kReceivedFolder);
+    const auto folder = store::folderFsPath(m_mailDir, store::kReceivedFolder);
     if (!folder)
         return std::string(texts::kNoMailDirectory);
-    m_messageFile = folders::messageTempFileName(*folder, number);
+    m_messageFile = store::messageTempFileName(*folder, number);
     const std::string& path = m_messageFile;
     // The work files of an earlier message of the same number must be gone before these are made.
     if (m_remover.pending(m_messageFile))
@@ -182,7 +182,7 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         return {textWith(texts::kCannotWrite, number, {})};
     }
     // Where a kill may have left this message appended and its id unrecorded (see UidlRecord).
-    const folders::FolderSizes* interruptedFrom = nullptr;
+    const store::FolderSizes* interruptedFrom = nullptr;
     auto interrupted = m_interrupted.end();
     if (m_record && !uniqueId.empty()) {
         if (!m_interruptedRead) {
@@ -197,7 +197,7 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         // addFiled below.
         // The sizes the last filing left are as good as the files' own: the message can only
         // come after them.
-        const auto folder = folders::folderFsPath(m_mailDir, folders::kReceivedFolder);
+        const auto folder = store::folderFsPath(m_mailDir, store::kReceivedFolder);
         if (!m_lastSizes && folder)
             m_lastSizes = folderSizes(*folder);
         if (m_lastSizes)

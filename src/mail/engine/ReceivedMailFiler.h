@@ -72,9 +72,9 @@ private:
     std::size_t m_unconfirmed = 0;           // ids recorded since the last confirmation
     std::vector<std::string> m_recordErrors; // said when the download ends
     // The record's interrupted filings, read when the first message is complete.
-    std::map<std::string, folders::FolderSizes> m_interrupted;
+    std::map<std::string, store::FolderSizes> m_interrupted;
     bool m_interruptedRead = false;
-    std::optional<folders::FolderSizes> m_lastSizes; // the folder files after the last message filed
+    std::optional<store::FolderSizes> m_lastSizes; // the folder files after the last message filed
     DeferredRemover m_remover;                       // the work files of filed messages
 };
 

@@ -1,11 +1,11 @@
 #include "mail/engine/ReceivedMailFiling.h"
 
-#include "folders/store/MailStore.h"
-#include "folders/store/TempFileNames.h"
 #include "kanji/KanjiConverter.h"
 #include "mail/engine/Pop3Texts.h"
 #include "mail/engine/UidlRecord.h"
 #include "platform/text/Cp932.h"
+#include "store/MailStore.h"
+#include "store/TempFileNames.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -372,23 +372,23 @@ bool preadAll(int fd, char* data, std::size_t size, std::uint64_t offset)
 
 // A message of `size` stored bytes that an interrupted filing appended to the folder at or after
 // `from`, holding exactly the bytes `read` gives: the folder files' sizes right after it.
-std::optional<folders::FolderSizes> interruptedCopy(const std::string& mailDirPath, const folders::FolderSizes& from,
+std::optional<store::FolderSizes> interruptedCopy(const std::string& mailDirPath, const store::FolderSizes& from,
                                                     std::uint64_t size, const MessageReader& read)
 {
-    const std::optional<std::string> folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder);
+    const std::optional<std::string> folder = store::folderFsPath(mailDirPath, store::kReceivedFolder);
     if (!folder)
         return std::nullopt;
-    const std::optional<folders::IndexListing> listing = folders::readFolderIndex(*folder);
+    const std::optional<store::IndexListing> listing = store::readFolderIndex(*folder);
     if (!listing)
         return std::nullopt;
     const int mailbox =
-        ::open((*folder + std::string(folders::kMailboxSuffix)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        ::open((*folder + std::string(store::kMailboxSuffix)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (mailbox < 0)
         return std::nullopt;
-    std::optional<folders::FolderSizes> found;
+    std::optional<store::FolderSizes> found;
     std::string stored(kChunk, '\0');
     std::string message(kChunk, '\0');
-    for (const folders::IndexEntry& e : listing->entries) {
+    for (const store::IndexEntry& e : listing->entries) {
         if (!e.placed || e.damaged || e.lengthWordWrong || e.indexOffset < from.index || e.offset < from.mailbox ||
             e.record.bodySize != size)
             continue;
@@ -400,7 +400,7 @@ std::optional<folders::FolderSizes> interruptedCopy(const std::string& mailDirPa
             done += n;
         }
         if (same) {
-            found = folders::FolderSizes{e.indexOffset + e.indexBytes, e.offset + size};
+            found = store::FolderSizes{e.indexOffset + e.indexBytes, e.offset + size};
             break;
         }
     }
@@ -475,7 +475,7 @@ bool joinSubjectPassFile(const std::string& inputPath, const std::string& output
 
 FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
                                  const WorkFileRemover& remove, std::string_view uniqueId,
-                                 const folders::FolderSizes* interruptedFrom)
+                                 const store::FolderSizes* interruptedFrom)
 {
     const auto removeDone = [&remove](const std::string& path) {
         if (remove)
@@ -483,8 +483,8 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
         else
             ::unlink(path.c_str());
     };
-    const std::string tab = folders::tabFileName(messageFile);
-    const std::string cnv = folders::cnvFileName(messageFile);
+    const std::string tab = store::tabFileName(messageFile);
+    const std::string cnv = store::cnvFileName(messageFile);
     const std::string kept = uniqueId.empty() ? std::string() : keptMessageFile(mailDirPath, uniqueId);
 
     if (!cleanupPassFile(messageFile, tab))
@@ -502,7 +502,7 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
     removeDone(cnv);
 
     FilingResult result;
-    std::optional<folders::FolderSizes> copy;
+    std::optional<store::FolderSizes> copy;
     if (interruptedFrom) {
         // The bytes the append would store are the file's: every line of the last pass ends in CR LF.
         const int fd = ::open(messageFile.c_str(), O_RDONLY | O_CLOEXEC);
@@ -516,8 +516,8 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
     }
     if (copy)
         result.sizes = *copy;
-    else if (folders::AppendReceivedMessage(mailDirPath, folders::kReceivedFolder, messageFile, &result.sizes) !=
-             folders::StoreResult::Stored)
+    else if (store::AppendReceivedMessage(mailDirPath, store::kReceivedFolder, messageFile, &result.sizes) !=
+             store::StoreResult::Stored)
         return notFiled(messageFile, number, kept);
     removeDone(messageFile);
     // The copy kept by an earlier download that could not file this message is not needed now.
@@ -529,13 +529,13 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
 
 FilingResult fileReceivedText(const std::string& mailDirPath, const std::string& messageFile, std::string_view stored,
                               int number, const WorkFileRemover& remove, std::string_view uniqueId,
-                              const folders::FolderSizes* interruptedFrom)
+                              const store::FolderSizes* interruptedFrom)
 {
     const std::string kept = uniqueId.empty() ? std::string() : keptMessageFile(mailDirPath, uniqueId);
     static const kanji::KanjiConverter converter(kanji::KanjiConverter::Options{true, true});
     const std::string text = joinSubjectPass(converter.convert(cleanupPass(stored)));
     FilingResult result;
-    std::optional<folders::FolderSizes> copy;
+    std::optional<store::FolderSizes> copy;
     if (interruptedFrom)
         copy = interruptedCopy(mailDirPath, *interruptedFrom, text.size(),
                                [&text](std::uint64_t offset, char* data, std::size_t size) {
@@ -544,11 +544,11 @@ FilingResult fileReceivedText(const std::string& mailDirPath, const std::string&
                                });
     if (copy) {
         result.sizes = *copy;
-    } else if (folders::AppendReceivedText(mailDirPath, folders::kReceivedFolder, text, &result.sizes) !=
-               folders::StoreResult::Stored) {
+    } else if (store::AppendReceivedText(mailDirPath, store::kReceivedFolder, text, &result.sizes) !=
+               store::StoreResult::Stored) {
         // What is kept is the message as the file steps would have left it; when that cannot be
         // written, the message file as it came.
-        const std::string converted = folders::cnvFileName(messageFile);
+        const std::string converted = store::cnvFileName(messageFile);
         const int fd = createWorkFile(converted);
         bool written = fd >= 0 && writeAll(fd, text);
         if (fd >= 0)
@@ -572,7 +572,7 @@ FilingResult fileReceivedText(const std::string& mailDirPath, const std::string&
 
 std::string keptMessageFile(const std::string& mailDirPath, std::string_view uniqueId)
 {
-    const auto folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder);
+    const auto folder = store::folderFsPath(mailDirPath, store::kReceivedFolder);
     if (!folder)
         return {};
     std::string idText = UidlRecord::fileNameText(uniqueId);
@@ -587,7 +587,7 @@ std::string keptMessageFile(const std::string& mailDirPath, std::string_view uni
         std::snprintf(text, sizeof text, "%%H%zu-%016llx", uniqueId.size(), static_cast<unsigned long long>(hash));
         idText = text;
     }
-    return folders::keptFileName(*folder, idText);
+    return store::keptFileName(*folder, idText);
 }
 
 } // namespace orvalink::mail

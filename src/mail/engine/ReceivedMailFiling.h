@@ -21,9 +21,9 @@
 // replaced by each later failure and removed once the message is filed; one without an id gets a
 // new name for each failure (the message file's name, "." and the first free number). Work files are created 0600.
 // Every path here is a file-system path (the mail directory as it is, the folder's name converted onto it:
-// folders::folderFsPath).
+// store::folderFsPath).
 
-#include "folders/store/MailStore.h"
+#include "store/MailStore.h"
 
 #include <cstddef>
 #include <functional>
@@ -61,7 +61,7 @@ struct FilingResult {
     // or lost); the error text names it in code page 932.
     std::string keptFile;
     // When filed: both folder files' lengths with the message in.
-    folders::FolderSizes sizes;
+    store::FolderSizes sizes;
 };
 
 // Deletes a work file (a file-system path) that no later step of this download names again.
@@ -78,7 +78,7 @@ using WorkFileRemover = std::function<void(const std::string&)>;
 // filed with the sizes right after that message.
 FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::string& messageFile, int number,
                                  const WorkFileRemover& remove = {}, std::string_view uniqueId = {},
-                                 const folders::FolderSizes* interruptedFrom = nullptr);
+                                 const store::FolderSizes* interruptedFrom = nullptr);
 
 // The same steps for a message whose stored form (the bytes of its message file) is also in memory:
 // the passes run on `stored` and the result is appended from memory, giving the very bytes the file
@@ -86,7 +86,7 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
 // message cannot be filed it is kept as above, once filed it goes through `remove`.
 FilingResult fileReceivedText(const std::string& mailDirPath, const std::string& messageFile, std::string_view stored,
                               int number, const WorkFileRemover& remove = {}, std::string_view uniqueId = {},
-                              const folders::FolderSizes* interruptedFrom = nullptr);
+                              const store::FolderSizes* interruptedFrom = nullptr);
 
 // The kept file of the message with UIDL id `uniqueId` (not empty) in the mail directory; empty
 // while no mail directory is set.

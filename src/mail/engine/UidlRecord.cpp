@@ -1,7 +1,7 @@
 #include "mail/engine/UidlRecord.h"
 
-#include "folders/store/MailStore.h"
 #include "platform/text/ByteEscape.h"
+#include "store/MailStore.h"
 
 #include <cctype>
 #include <cerrno>
@@ -154,7 +154,7 @@ std::vector<std::string_view> fields(std::string_view line)
 
 UidlRecord::UidlRecord(const std::string& mailDirPath, std::string_view server, std::string_view user)
 {
-    if (const auto folder = folders::folderFsPath(mailDirPath, folders::kReceivedFolder)) {
+    if (const auto folder = store::folderFsPath(mailDirPath, store::kReceivedFolder)) {
         m_folder = *folder;
         m_path = *folder + "." + fileNameText(user) + "@" + fileNameText(server) + ".uidl";
     }
@@ -229,8 +229,8 @@ std::set<std::string> UidlRecord::load() const
         return ids;
     // Lines written after the last confirmation: the folder files are forced to the disk first, so
     // what they hold now is what a power cut would leave.
-    const auto index = syncedSize(m_folder + std::string(folders::kIndexSuffix));
-    const auto mailbox = syncedSize(m_folder + std::string(folders::kMailboxSuffix));
+    const auto index = syncedSize(m_folder + std::string(store::kIndexSuffix));
+    const auto mailbox = syncedSize(m_folder + std::string(store::kMailboxSuffix));
     if (!index || !mailbox)
         return ids;
     for (UnconfirmedId& u : unconfirmed)
@@ -292,9 +292,9 @@ bool UidlRecord::addFiled(std::string_view id, std::uint64_t indexSize, std::uin
     return true;
 }
 
-std::map<std::string, folders::FolderSizes> UidlRecord::interruptedFilings() const
+std::map<std::string, store::FolderSizes> UidlRecord::interruptedFilings() const
 {
-    std::map<std::string, folders::FolderSizes> begun;
+    std::map<std::string, store::FolderSizes> begun;
     if (m_path.empty())
         return begun;
     const std::string bytes = readAll(m_path);
@@ -316,7 +316,7 @@ std::map<std::string, folders::FolderSizes> UidlRecord::interruptedFilings() con
         if (f.size() == 4)
             begun.erase(*id);
         else // the first of several filings of one id began where the folder was shortest
-            begun.emplace(std::move(*id), folders::FolderSizes{*index, *mailbox});
+            begun.emplace(std::move(*id), store::FolderSizes{*index, *mailbox});
     }
     return begun;
 }
@@ -325,8 +325,8 @@ bool UidlRecord::confirm()
 {
     if (m_unconfirmedFrom < 0)
         return true;
-    if (!syncedSize(m_folder + std::string(folders::kIndexSuffix)) ||
-        !syncedSize(m_folder + std::string(folders::kMailboxSuffix)))
+    if (!syncedSize(m_folder + std::string(store::kIndexSuffix)) ||
+        !syncedSize(m_folder + std::string(store::kMailboxSuffix)))
         return false;
     if (m_fd < 0)
         return false;

@@ -29,7 +29,7 @@
 // write cut short) is not an id; the next line written ends it with a space, which no line form
 // holds, so it never becomes one.
 
-#include "folders/store/MailStore.h"
+#include "store/MailStore.h"
 
 #include <cstdint>
 #include <map>
@@ -58,7 +58,7 @@ public:
     bool addFiling(std::string_view id, std::uint64_t indexSize, std::uint64_t mailboxSize);
     // The ids whose last filing line no id line follows (a kill came between the two), each with
     // the folder sizes its filing began at: where a copy of the message may lie unrecorded.
-    std::map<std::string, folders::FolderSizes> interruptedFilings() const;
+    std::map<std::string, store::FolderSizes> interruptedFilings() const;
 
     // Records the id of a message just appended to the folder, whose index and mailbox files are
     // now `indexSize` and `mailboxSize` bytes long. Not forced to the disk: confirm() does that.

@@ -18,11 +18,11 @@
 // run, trusted through SSL_CERT_FILE): the whole program against mpop (tls on, the same CA) and
 // poplib's POP3_SSL, from the same dovecot in the same run (goal: program/mpop at least 1.0). The
 // engine-alone and 50 MB figures are the plain run's.
-#include "folders/store/MailStore.h"
 #include "mail/engine/Pop3Engine.h"
 #include "mail/engine/ReceivedMailFiler.h"
 #include "mail/engine/UidlRecord.h"
 #include "platform/Profile.h"
+#include "store/MailStore.h"
 #include "support/MailServers.h"
 #include "support/Pop3Driver.h"
 #include "support/PrivateNetwork.h"
@@ -254,7 +254,7 @@ ProgramRun program(const test::DovecotPop3& server, const std::string& dir, int 
     }
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
-    const auto listing = folders::readFolderIndex(*folders::folderFsPath(mailDir, folders::kReceivedFolder));
+    const auto listing = store::readFolderIndex(*store::folderFsPath(mailDir, store::kReceivedFolder));
     if (!listing || listing->entries.size() != static_cast<std::size_t>(expected))
         fail("the folder does not hold every message once");
     return run;
@@ -482,8 +482,8 @@ int main(int argc, char** argv)
     test::drivePop3(test::connectTcp(server.address(), server.port()), engine);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const long peak = kilobytes("VmHWM:");
-    const auto folder = *folders::folderFsPath(mailDir, folders::kReceivedFolder);
-    const auto listing = folders::readFolderIndex(folder);
+    const auto folder = *store::folderFsPath(mailDir, store::kReceivedFolder);
+    const auto listing = store::readFolderIndex(folder);
     const bool bigFiled = filer.filedCount() == 1 && listing && !listing->entries.empty() &&
                           listing->entries.back().record.bodySize >= 50u * 1024 * 1024;
     std::printf("50 MB:      %s in %.1f s, peak memory grew by %.1f MB (goal: at most 10)\n",
