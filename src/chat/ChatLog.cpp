@@ -1,5 +1,6 @@
 #include "chat/ChatLog.h"
 
+#include "chat/core/ChatTime.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
@@ -59,10 +60,7 @@ std::string ChatLog::path() const
 
 std::string ChatLog::timeText(std::time_t t)
 {
-    const std::tm tm = localTime(t);
-    char buf[64];
-    const std::size_t n = std::strftime(buf, sizeof buf, "  %Y/%m/%d  %H:%M:%S", &tm);
-    return std::string(buf, n);
+    return chatTimeText(t);
 }
 
 std::string ChatLog::fileName(std::string_view folder, std::string_view groupName, std::time_t day)
