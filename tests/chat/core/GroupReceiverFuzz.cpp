@@ -4,7 +4,9 @@
 // group's, and whether the clock moves on (running the scheduled replies and refreshes). Each
 // group's socket has an assembler of its own; whatever it completes goes to the receiver. After
 // every datagram the groups must keep their bounds: rows and bytes within the caps and counted
-// right, rising row numbers, members within the cap, no line break in a logged label.
+// right, rising row numbers, members within the cap, no line break in a logged label. Log records
+// go through each group's chat log into a scratch folder of the run, emptied after every input.
+#include "chat/core/ChatLog.h"
 #include "chat/core/CoreTestSupport.h"
 #include "chat/wire/DatagramAssembler.h"
 
@@ -12,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -19,14 +22,52 @@ namespace orvalink::chat {
 
 namespace {
 
+// Logging on, into a folder of this process's own under the system's temporary folder.
+struct ScratchLogs : ChatLogEnvironment {
+    ScratchLogs()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "orvalink-chatcore-fuzz-XXXXXX").string();
+        if (!::mkdtemp(tmpl.data()))
+            std::abort();
+        folder = tmpl;
+    }
+    ~ScratchLogs() override { std::filesystem::remove_all(folder); }
+    bool loggingOn() const override { return true; }
+    std::string logFolder() const override { return folder; }
+    void tellUser(std::string) const override { std::abort(); } // the scratch folder always takes records
+    std::string folder;
+};
+
+const ScratchLogs& scratchLogs()
+{
+    static const ScratchLogs logs;
+    return logs;
+}
+
 struct CheckingIo : ScriptedIo {
+    std::array<ChatLog, 2> files{ChatLog(scratchLogs()), ChatLog(scratchLogs())};
+
     void log(int group, std::string_view groupName, std::string_view label, std::string_view text) override
     {
         if (label.find_first_of("\r\n") != std::string_view::npos || group < 0 || group > 1 || groupName.empty())
             std::abort();
-        ScriptedIo::log(group, groupName, label, text);
-        if (logs.size() > 64)
-            logs.clear();
+        ChatLog& file = files[static_cast<std::size_t>(group)];
+        file.setClock([] { return std::time_t{1765000000}; });
+        file.log(groupName, label, text);
+    }
+    // The records of this input leave with it, so that a long run does not fill the disk.
+    ~CheckingIo() override
+    {
+        for (ChatLog& file : files) {
+            const std::string path = file.path();
+            file.close();
+            if (path.empty())
+                continue;
+            // Every record was written whole.
+            if (!ChatLog::endsWithLineBreak(path))
+                std::abort();
+            std::filesystem::remove(path);
+        }
     }
 };
 
