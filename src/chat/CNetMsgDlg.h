@@ -8,7 +8,8 @@
 // can ever meet a deleted socket.
 
 #include "chat/ChatGroupTable.h"
-#include "chat/ChatLog.h"
+#include "chat/ProfileLogEnvironment.h"
+#include "chat/core/ChatLog.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/MessageTarget.h"
 
@@ -81,7 +82,7 @@ private:
     // Copies taken when the socket opens: a renamed group or display name applies at next start.
     std::string m_groupName;
     std::string m_displayName;
-    ChatLog m_log;
+    ChatLog m_log{ProfileLogEnvironment::application()};
 };
 
 } // namespace orvalink::chat

@@ -4,7 +4,6 @@
 #include "chat/CNetMsgSocket_p.h"
 #include "chat/CNetMsgThread.h"
 #include "chat/CSendChatThread.h"
-#include "chat/ChatGroupObserver.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
@@ -48,117 +47,11 @@ private:
 
 } // namespace
 
-std::string chatGroupLabel(std::string_view groupName)
-{
-    return "Orvalink(" + std::string(groupName) + ")";
-}
-
 ChatGroupTable::ChatGroupTable() : m_sendResults(std::make_unique<SendResultTarget>(*this)) {}
 
 ChatGroupTable::~ChatGroupTable()
 {
     clear();
-}
-
-int ChatGroupTable::groupByPort(unsigned port) const
-{
-    // A group listens on the port its text reads as ("12122abc" on 12122), so it is found by that
-    // number: comparing texts would leave such a group deaf to everything it receives.
-    for (int g = 0; g < groupCount; ++g) {
-        const int number = chat::portNumber(groups[static_cast<std::size_t>(g)].port);
-        if (number != 0 && static_cast<unsigned>(number) == port)
-            return g;
-    }
-    return -1;
-}
-
-std::size_t rowBytes(const ChatRow& row)
-{
-    // The fixed share stands for the row's own bookkeeping (five texts, the deque slot, the
-    // shared text blocks), so that a flood of empty rows is bounded as well.
-    constexpr std::size_t kRowOverhead = 256;
-    return row.header.size() + row.height.size() + row.body.size() + row.personal.size() + row.unread.size() +
-           kRowOverhead;
-}
-
-bool MemberList::add(const std::string& key)
-{
-    if (!m_index.insert(key).second)
-        return false;
-    m_keys.push_back(key);
-    return true;
-}
-
-bool MemberList::remove(const std::string& key)
-{
-    if (m_index.erase(key) == 0)
-        return false;
-    m_keys.erase(std::find(m_keys.begin(), m_keys.end(), key));
-    return true;
-}
-
-void MemberList::assign(std::vector<std::string> keys)
-{
-    m_keys.clear();
-    m_index.clear();
-    for (auto& k : keys)
-        add(k);
-}
-
-void ChatGroupTable::appendRow(int g, ChatRow row)
-{
-    ChatGroup& group = groups[static_cast<std::size_t>(g)];
-    const std::size_t cost = rowBytes(row);
-    auto dropOldest = [](ChatGroup& from) {
-        const std::size_t gone = rowBytes(from.rows.front());
-        from.rowBytes -= std::min(from.rowBytes, gone);
-        from.rows.pop_front();
-    };
-    while (!group.rows.empty() &&
-           (group.rows.size() >= kMaxRowsPerGroup || group.rowBytes + cost > kMaxRowBytesPerGroup))
-        dropOldest(group);
-    // All groups together: the oldest row of any group leaves first (rows are numbered in order
-    // of arrival across groups).
-    for (;;) {
-        std::size_t total = cost;
-        ChatGroup* oldest = nullptr;
-        for (int i = 0; i < groupCount; ++i) {
-            ChatGroup& other = groups[static_cast<std::size_t>(i)];
-            total += other.rowBytes;
-            if (!other.rows.empty() && (!oldest || other.rows.front().serial < oldest->rows.front().serial))
-                oldest = &other;
-        }
-        if (total <= kMaxRowBytesTotal || !oldest)
-            break;
-        dropOldest(*oldest);
-    }
-    row.serial = nextRowSerial();
-    group.rowBytes += cost;
-    group.rows.push_back(std::move(row));
-}
-
-std::uint64_t ChatGroupTable::nextRowSerial()
-{
-    static std::uint64_t last = 0; // rows are appended on the main thread only
-    return ++last;
-}
-
-bool ChatGroupTable::addMember(int g, const std::string& key)
-{
-    if (!groups[static_cast<std::size_t>(g)].members.add(key))
-        return false;
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->memberAdded(g, key);
-    return true;
-}
-
-bool ChatGroupTable::removeMember(int g, const std::string& key)
-{
-    if (!groups[static_cast<std::size_t>(g)].members.remove(key))
-        return false;
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->memberRemoved(g, key);
-    return true;
 }
 
 void ChatGroupTable::load(const platform::Profile& store)
@@ -194,8 +87,7 @@ int ChatGroupTable::registerGroup(const std::string& port, const std::string& na
     group.displayName = displayName;
     groupCount = c;
 
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->groupAdded(g);
+    notifyGroupAdded(g);
     startListener(g);
     return g;
 }
@@ -244,8 +136,7 @@ void ChatGroupTable::removeFromTable(int g)
     if (currentGroup > g || (currentGroup == g && g == groupCount && g > 0))
         --currentGroup;
 
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->groupRemoved(g);
+    notifyGroupRemoved(g);
     // The right pane shows the current group's rows; they may belong to another group now.
     notifyRowsChanged(currentGroup);
 }
@@ -351,34 +242,6 @@ std::array<CSendChatThread*, kMaxChatWriteWindows> ChatGroupTable::chatWriteSlot
     return view;
 }
 
-void ChatGroupTable::addObserver(ChatGroupObserver& observer)
-{
-    if (!isObserver(observer))
-        m_observers.push_back(&observer);
-}
-
-void ChatGroupTable::removeObserver(ChatGroupObserver& observer)
-{
-    std::erase(m_observers, &observer);
-}
-
-bool ChatGroupTable::isObserver(const ChatGroupObserver& observer) const
-{
-    return std::find(m_observers.begin(), m_observers.end(), &observer) != m_observers.end();
-}
-
-void ChatGroupTable::notifyRowsChanged(int g)
-{
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->groupRowsChanged(g);
-}
-
-void ChatGroupTable::notifyMembersChanged(int g)
-{
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->groupMembersChanged(g);
-}
-
 void ChatGroupTable::reportSend(int g, bool announcement, int wsaError)
 {
     platform::WindowMessage msg{announcement ? WM_CHAT_ANNOUNCE_DONE : WM_CHAT_SEND_DONE, std::int64_t{g},
@@ -405,12 +268,6 @@ void ChatGroupTable::sendResult(int g, bool announcement, int wsaError)
     notifyAnnounceFailureChanged();
 }
 
-void ChatGroupTable::notifyAnnounceFailureChanged()
-{
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->announceFailureChanged();
-}
-
 void ChatGroupTable::clear()
 {
     for (int g = 0; g < kMaxChatGroups; ++g)
@@ -421,14 +278,11 @@ void ChatGroupTable::clear()
             t.reset();
         }
     }
-    for (auto& g : groups)
-        g = ChatGroup{};
-    groupCount = 0;
+    resetGroups();
     m_announceFailure.reset();
     m_chatWriteCount = 0;
     treeReady = 0;
     currentGroup = 0;
-    m_observers.clear();
 }
 
 } // namespace orvalink::chat

@@ -1,108 +1,34 @@
 #pragma once
 
-// The receive handler of the chat groups: every assembled datagram, on the main thread. It keeps
-// each group's member list (and the tree's member nodes), answers newcomers with a presence
-// announcement, appends rows for join notices and messages, tells the main window that a group's
-// rows changed, and writes the chat log.
+// The chat core's receiver over the Qt side: the rules are GroupReceiver's; this adds the listeners'
+// own I/O (presence replies and logs through group g's listener window) and the Qt defaults for
+// the user's notice and the timers.
 
 #include "chat/ChatGroupTable.h"
+#include "chat/core/GroupReceiver.h"
 
-#include <bitset>
-#include <cstddef>
-#include <cstdint>
-#include <ctime>
 #include <functional>
 #include <memory>
-#include <string>
 #include <string_view>
 
 namespace orvalink::chat {
 
-class ChatReceiver {
+class ChatReceiver : public GroupReceiver {
 public:
-    // What the handler does through a group's listener: the presence reply and the chat log.
-    class GroupIo {
+    // The receiver's I/O with the Qt defaults: a member list that is full is told in a message box
+    // posted after the receive path has returned, and tasks run on a timer of the main thread.
+    class GroupIo : public GroupReceiver::Io {
     public:
-        virtual ~GroupIo() = default;
-        virtual void sendPresenceReply(int group) = 0;
-        virtual void log(int group, std::string_view groupName, std::string_view labelLine, std::string_view text) = 0;
-        // The group's member list is full and a new key was not listed: tell the user (once per
-        // group and run; the receiver sees to the once). The listeners show a message box after
-        // the receive path has returned.
-        virtual void memberLimitReached(int group, std::string_view groupName);
-        // Runs task after delayMs on the receiving thread (the coalesced presence reply).
-        virtual void schedule(int delayMs, std::function<void()> task);
+        void memberLimitReached(int group, std::string_view groupName) override;
+        void schedule(int delayMs, std::function<void()> task) override;
     };
 
-    // A group keeps at most this many rows (the right pane's capacity) and at most
-    // kMaxRowBytesPerGroup bytes of them; the oldest rows leave first. The chat log keeps everything.
-    static constexpr std::size_t kMaxRowsPerGroup = chat::kMaxRowsPerGroup;
-
-    // Newcomers are answered with one broadcast presence announcement. A few at once are answered
-    // at once; beyond that one announcement answers every newcomer that arrived within
-    // kReplyWindowMs, so a storm of new keys costs at most kReplyBurst + one reply per window.
-    static constexpr int kReplyBurst = 4;
-    static constexpr int kReplyWindowMs = 250;
-
     // The handler of the groups of table.
-    ChatReceiver(GroupIo& io, ChatGroupTable& table);
-
-    // A datagram that arrived on group g's socket (the group is the listener's, not the sender's
-    // port). A datagram whose source port is not the group's port is not from a peer of the
-    // group, and is ignored.
-    void handle(int group, std::string_view text, const std::string& address, unsigned port);
-    // The same for a datagram known only by its source port (the group whose port that is).
-    void handle(std::string_view text, const std::string& address, unsigned port);
-
-    // The local time stamped on rows (tests set a fixed clock).
-    void setClock(std::function<std::time_t()> clock) { m_clock = std::move(clock); }
-    // Milliseconds of a steady clock, for the presence reply window (tests set their own).
-    void setSteadyClock(std::function<std::int64_t()> clock) { m_steadyMs = std::move(clock); }
-
-    // Coalesced refreshes: instead of one WM_CHAT_ROWS_CHANGED per row, each group whose rows
-    // changed is named once when the datagrams waiting have been handled, and at most once every
-    // kRefreshIntervalMs, so a burst costs the main window one refresh and one repaint. Off by
-    // default (every row is told at once).
-    static constexpr int kRefreshIntervalMs = 50;
-    void setCoalescedRefresh(bool on) { m_coalesce = on; }
-    // Tells the main window now of every group whose rows changed since the last time, and of a
-    // change of members (the tooltip) when there was one.
-    void flushRowsChanged();
-
-    // Told of every group or personal message once its row is in the table (the desktop
-    // notification listens here); the row is the group's newest.
-    using MessageHook = std::function<void(int group, const ChatRow& row)>;
-    void setMessageHook(MessageHook hook) { m_messageHook = std::move(hook); }
-
-    // Row height of a message: 18 pixels plus 12 per CR LF in the payload, at most 78; capped tells
-    // whether the height was cut (the header then ends with " (続く)").
-    static int messageHeight(std::string_view payload, bool* capped = nullptr);
-
-    // The number for the next row appended anywhere (rising from 1; main thread only).
-    static std::uint64_t nextRowSerial();
+    ChatReceiver(GroupIo& io, ChatGroupTable& table) : GroupReceiver(io, table) {}
 
     // The listeners' own I/O: presence replies and logs go through the hidden window of group g's
     // listener in table.
     static std::unique_ptr<GroupIo> makeListenerIo(ChatGroupTable& table);
-
-private:
-    void answerNewcomer(int group);
-    void rowsChanged(int group);
-    void membersChanged(int group);
-    void scheduleFlush();
-
-    GroupIo& m_io;
-    ChatGroupTable& m_table;
-    std::function<std::time_t()> m_clock;
-    std::function<std::int64_t()> m_steadyMs;
-    MessageHook m_messageHook;
-    bool m_coalesce = false;
-    bool m_flushScheduled = false;
-    std::int64_t m_lastFlushMs = 0;
-    std::bitset<kMaxChatGroups> m_changed;
-    bool m_membersChanged = false;
-    // Scheduled tasks hold this weakly: a receiver that is gone runs none of them.
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace orvalink::chat

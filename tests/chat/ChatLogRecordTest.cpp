@@ -1,8 +1,9 @@
 // Log records are whole: a file left with a torn record gets the next record on a line of its own,
 // and a write that stops short (here: the file size limit, as a full disk would) leaves nothing of
 // its record behind.
-#include "chat/ChatLog.h"
 #include "chat/ChatTestSupport.h"
+#include "chat/ProfileLogEnvironment.h"
+#include "chat/core/ChatLog.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -60,7 +61,7 @@ TEST_F(LogRecords, ANewRecordNeverRunsOnFromATornOne)
         if (!c.before.empty())
             write(pathOf(group), c.before);
         {
-            ChatLog log;
+            ChatLog log(ProfileLogEnvironment::application());
             log.log(group, "From: a", "hello");
         }
         EXPECT_EQ(withoutTimes(readFile(pathOf(group))), c.after);
@@ -69,7 +70,7 @@ TEST_F(LogRecords, ANewRecordNeverRunsOnFromATornOne)
 
 TEST_F(LogRecords, AWriteThatStopsShortLeavesNothingAndTheNextRecordIsWhole)
 {
-    ChatLog log;
+    ChatLog log(ProfileLogEnvironment::application());
     log.log("G", "From: a", "first");
     const std::string path = log.path();
     ASSERT_FALSE(path.empty());

@@ -1,6 +1,7 @@
-#include "chat/ChatLog.h"
+#include "chat/core/ChatLog.h"
 
 #include "chat/ChatTestSupport.h"
+#include "chat/ProfileLogEnvironment.h"
 #include "platform/text/Cp932.h"
 
 #include <QCoreApplication>
@@ -42,7 +43,7 @@ protected:
 TEST_F(ChatLogFiles, NothingIsWrittenWhileLoggingIsOff)
 {
     platform::Profile::application().writeString("NetMsg Entry", "Log Folder", sandbox.path());
-    ChatLog log;
+    ChatLog log(ProfileLogEnvironment::application());
     log.log("A", "From: x", "text");
     EXPECT_FALSE(log.isOpen());
     for (const auto& e : fs::recursive_directory_iterator(sandbox.path()))
@@ -56,7 +57,7 @@ TEST_F(ChatLogFiles, RecordIsLabelWithTimeThenTextInCodePage932WithCrLf)
     const std::string group = platform::utf8ToCp932("グループ１");
     const std::string joined = platform::utf8ToCp932("太郎さんが参加しました");
     std::time_t now = kLastSecondOfADay;
-    ChatLog log;
+    ChatLog log(ProfileLogEnvironment::application());
     log.setClock([&] { return now; });
     log.log(group, platform::utf8ToCp932("From: 太郎"), joined);
     now += 2;
@@ -73,7 +74,7 @@ TEST_F(ChatLogFiles, TwoGroupsWriteTwoFilesAndRunsOfOneDayAppend)
     enable(sandbox.path());
     std::time_t now = kLastSecondOfADay - 60;
     {
-        ChatLog a, b;
+        ChatLog a(ProfileLogEnvironment::application()), b(ProfileLogEnvironment::application());
         a.setClock([&] { return now; });
         b.setClock([&] { return now; });
         a.log("A", "From: x", "1");
@@ -82,7 +83,7 @@ TEST_F(ChatLogFiles, TwoGroupsWriteTwoFilesAndRunsOfOneDayAppend)
         EXPECT_EQ(fs::path(a.path()).parent_path(), fs::path(b.path()).parent_path());
     }
     now += 30;
-    ChatLog again;
+    ChatLog again(ProfileLogEnvironment::application());
     again.setClock([&] { return now; });
     again.log("A", "From: x", "3");
     const std::string bytes = readFile(again.path());
@@ -94,7 +95,7 @@ TEST_F(ChatLogFiles, UnwritableTargetsSkipLoggingAndTryAgainLater)
 {
     // No folder set, a folder that does not exist: nothing is written anywhere, nothing breaks.
     enable("");
-    ChatLog log;
+    ChatLog log(ProfileLogEnvironment::application());
     log.log("A", "From: x", "lost");
     EXPECT_FALSE(log.isOpen());
     const std::string missing = sandbox.path() + "/missing";
@@ -118,7 +119,7 @@ TEST_F(ChatLogFiles, GroupNamesThatAreNoFileNamesStayInTheLogFolder)
     } cases[] = {{"a/b", "a_b_"}, {"../x", ".._x_"}, {"..", ".._"}, {std::string("n\0ul", 4), "n_ul_"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fileStart);
-        ChatLog log;
+        ChatLog log(ProfileLogEnvironment::application());
         log.log(c.group, "From: x", "t");
         ASSERT_TRUE(log.isOpen());
         EXPECT_EQ(fs::path(log.path()).parent_path(), fs::path(sandbox.path()));
@@ -129,7 +130,7 @@ TEST_F(ChatLogFiles, GroupNamesThatAreNoFileNamesStayInTheLogFolder)
 TEST_F(ChatLogFiles, RecordsFromTwoThreadsNeverInterleave)
 {
     enable(sandbox.path());
-    ChatLog log;
+    ChatLog log(ProfileLogEnvironment::application());
     auto writer = [&](const char* label, const char* body) {
         for (int i = 0; i < 500; ++i)
             log.log("A", label, body);
@@ -179,7 +180,7 @@ TEST_F(ChatLogFiles, LiveFileIsNamedForTheDayOfItsFirstRecordAndPrivate)
     enable(sandbox.path());
     ScopedTimeZone tz("UTC0");
     const mode_t oldMask = ::umask(0);
-    ChatLog log;
+    ChatLog log(ProfileLogEnvironment::application());
     log.setClock([] { return kLastSecondOfADay; });
     log.log("A", "From: x", "t");
     ::umask(oldMask);
@@ -208,7 +209,7 @@ TEST_F(ChatLogFiles, LogThatCannotBeWrittenIsReportedOnce)
         SCOPED_TRACE(c.folder);
         const std::size_t before = boxes.calls().size();
         enable(c.folder);
-        ChatLog a, b;
+        ChatLog a(ProfileLogEnvironment::application()), b(ProfileLogEnvironment::application());
         a.setClock(clock);
         b.setClock(clock);
         for (int i = 0; i < 5; ++i) {
@@ -226,14 +227,14 @@ TEST_F(ChatLogFiles, LogThatCannotBeWrittenIsReportedOnce)
     enable(missing);
     fs::create_directory(missing);
     {
-        ChatLog ok;
+        ChatLog ok(ProfileLogEnvironment::application());
         ok.setClock(clock);
         ok.log("A", "From: x", "kept");
         ASSERT_TRUE(ok.isOpen());
     }
     fs::remove_all(missing);
     const std::size_t before = boxes.calls().size();
-    ChatLog again;
+    ChatLog again(ProfileLogEnvironment::application());
     again.setClock(clock);
     again.log("A", "From: x", "lost");
     again.log("A", "From: x", "lost");

@@ -75,7 +75,7 @@ private:
     std::map<std::string, store::FolderSizes> m_interrupted;
     bool m_interruptedRead = false;
     std::optional<store::FolderSizes> m_lastSizes; // the folder files after the last message filed
-    DeferredRemover m_remover;                       // the work files of filed messages
+    DeferredRemover m_remover;                     // the work files of filed messages
 };
 
 } // namespace orvalink::mail

@@ -373,7 +373,7 @@ bool preadAll(int fd, char* data, std::size_t size, std::uint64_t offset)
 // A message of `size` stored bytes that an interrupted filing appended to the folder at or after
 // `from`, holding exactly the bytes `read` gives: the folder files' sizes right after it.
 std::optional<store::FolderSizes> interruptedCopy(const std::string& mailDirPath, const store::FolderSizes& from,
-                                                    std::uint64_t size, const MessageReader& read)
+                                                  std::uint64_t size, const MessageReader& read)
 {
     const std::optional<std::string> folder = store::folderFsPath(mailDirPath, store::kReceivedFolder);
     if (!folder)

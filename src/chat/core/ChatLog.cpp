@@ -1,8 +1,6 @@
-#include "chat/ChatLog.h"
+#include "chat/core/ChatLog.h"
 
-#include "platform/MessageBox.h"
-#include "platform/Profile.h"
-#include "platform/TextCodec.h"
+#include "chat/core/ChatTime.h"
 #include "platform/text/Cp932.h"
 
 #include <cerrno>
@@ -59,10 +57,7 @@ std::string ChatLog::path() const
 
 std::string ChatLog::timeText(std::time_t t)
 {
-    const std::tm tm = localTime(t);
-    char buf[64];
-    const std::size_t n = std::strftime(buf, sizeof buf, "  %Y/%m/%d  %H:%M:%S", &tm);
-    return std::string(buf, n);
+    return chatTimeText(t);
 }
 
 std::string ChatLog::fileName(std::string_view folder, std::string_view groupName, std::time_t day)
@@ -75,7 +70,7 @@ std::string ChatLog::fileName(std::string_view folder, std::string_view groupNam
     // A "/" in a group name would name a folder and a NUL would cut the path short: they are the
     // bytes a file name cannot hold (neither occurs inside a double-byte character). With the date
     // behind it the name can never be "." or "..", so the log always lands in the log folder.
-    std::string name = platform::toFileName(groupName);
+    std::string name = platform::cp932ToUtf8(groupName);
     for (char& c : name)
         if (c == '/' || c == '\0')
             c = '_';
@@ -88,19 +83,19 @@ std::string ChatLog::fileName(std::string_view folder, std::string_view groupNam
 std::string ChatLog::cannotWriteText(std::string_view path)
 {
     return platform::utf8ToCp932("チャットログを書き込めません。ログの設定を確かめてください。\n") +
-           platform::fromFileName(path);
+           platform::utf8ToCp932(path);
 }
 
-void ChatLog::reportFailure(const std::string& folder, const std::string& path)
+void ChatLog::reportFailure(const std::string& folder, const std::string& path) const
 {
     {
         std::lock_guard lock(g_reportedMutex);
         if (!g_reportedFolders.insert(folder).second)
             return;
     }
-    // Posted: the receive path and the listener must not wait for the user (and this log's lock is
-    // held here).
-    platform::postMessageBox(cannotWriteText(path.empty() ? folder : path));
+    // Without waiting: the receive path and the listener must not wait for the user (and this
+    // log's lock is held here).
+    m_environment.tellUser(cannotWriteText(path.empty() ? folder : path));
 }
 
 void ChatLog::failureCleared(const std::string& folder)
@@ -120,10 +115,9 @@ void ChatLog::log(std::string_view groupName, std::string_view labelLine, std::s
     std::lock_guard lock(m_mutex);
     const std::time_t now = m_now ? m_now() : std::time(nullptr);
     if (!m_file) {
-        auto& profile = platform::Profile::application();
-        if (profile.getInt("NetMsg Entry", "Log YesNo", 0) == 0)
+        if (!m_environment.loggingOn())
             return;
-        const std::string folder = profile.getPath("NetMsg Entry", "Log Folder");
+        const std::string folder = m_environment.logFolder();
         const std::string path = fileName(folder, groupName, now);
         if (path.empty()) {
             reportFailure(folder, path);

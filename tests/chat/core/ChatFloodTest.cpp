@@ -1,48 +1,14 @@
 // What a broken or hostile peer can make the receive handler keep or send: rows bounded by bytes,
 // members capped and found by key, presence replies coalesced, refreshes coalesced, datagrams
 // taken for the group whose socket received them, display names with line breaks refused.
-#include "chat/ChatGroupObserver.h"
-#include "chat/ChatReceiver.h"
-#include "chat/ChatTestSupport.h"
-#include "platform/Dispatch.h"
-#include "platform/Messages.h"
+#include "chat/core/CoreTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <map>
 #include <vector>
 
 namespace orvalink::chat {
 
 namespace {
-
-// The handler's I/O with a hand-driven clock and timers: scheduled tasks run when the test
-// moves the clock past them.
-struct ScriptedIo : ChatReceiver::GroupIo {
-    std::vector<int> replies;
-    std::vector<std::string> logs;
-    std::vector<int> limitTold;
-    std::int64_t now = 1000;
-    std::multimap<std::int64_t, std::function<void()>> timers;
-
-    void sendPresenceReply(int g) override { replies.push_back(g); }
-    void log(int, std::string_view, std::string_view label, std::string_view text) override
-    {
-        logs.push_back(std::string(label) + "|" + std::string(text));
-    }
-    void memberLimitReached(int g, std::string_view) override { limitTold.push_back(g); }
-    void schedule(int delayMs, std::function<void()> task) override { timers.emplace(now + delayMs, std::move(task)); }
-    void advance(std::int64_t ms)
-    {
-        const std::int64_t until = now + ms;
-        while (!timers.empty() && timers.begin()->first <= until) {
-            now = timers.begin()->first;
-            auto task = std::move(timers.begin()->second);
-            timers.erase(timers.begin());
-            task();
-        }
-        now = until;
-    }
-};
 
 struct CountingFrame : ChatGroupObserver {
     std::vector<std::int64_t> changed;
@@ -51,25 +17,25 @@ struct CountingFrame : ChatGroupObserver {
 
 class Flood : public ::testing::Test {
 protected:
-    Flood() : receiver(io, sandbox.chatTable)
+    Flood() : receiver(io, groups)
     {
-        configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
-        configureGroup(sandbox.chatTable, 1, "12122", "B", "me");
-        sandbox.chatTable.addObserver(frame);
+        configureGroup(groups, 0, "12121", "A", "me");
+        configureGroup(groups, 1, "12122", "B", "me");
+        groups.addObserver(frame);
         receiver.setSteadyClock([this] { return io.now; });
     }
     std::size_t rowBytesOf(int g) const
     {
         std::size_t bytes = 0;
-        for (const auto& r : sandbox.chatTable.groups[static_cast<std::size_t>(g)].rows)
+        for (const auto& r : groups.groups[static_cast<std::size_t>(g)].rows)
             bytes += r.header.size() + r.body.size();
         return bytes;
     }
 
-    ProfileSandbox sandbox;
+    ChatGroups groups;
     ScriptedIo io;
     CountingFrame frame;
-    ChatReceiver receiver;
+    GroupReceiver receiver;
 };
 
 std::string bigText(int i)
@@ -83,7 +49,7 @@ TEST_F(Flood, RowsAreBoundedByBytesOldestFirst)
     const int messages = 600;
     for (int i = 0; i < messages; ++i)
         receiver.handle(0, "WR1#big#C#" + bigText(i), "10.0.0.2", 12121);
-    const auto& rows = sandbox.chatTable.groups[0].rows;
+    const auto& rows = groups.groups[0].rows;
     EXPECT_LE(rowBytesOf(0), kMaxRowBytesPerGroup);
     EXPECT_GT(rowBytesOf(0), kMaxRowBytesPerGroup / 100 * 98); // full up to the last row that fits
     ASSERT_LT(rows.size(), static_cast<std::size_t>(messages));
@@ -94,13 +60,13 @@ TEST_F(Flood, RowsAreBoundedByBytesOldestFirst)
     // Small rows still stop at the count.
     for (std::size_t i = 0; i < kMaxRowsPerGroup + 10; ++i)
         receiver.handle(1, "WR1#s#C#" + std::to_string(i), "10.0.0.2", 12122);
-    EXPECT_EQ(sandbox.chatTable.groups[1].rows.size(), kMaxRowsPerGroup);
+    EXPECT_EQ(groups.groups[1].rows.size(), kMaxRowsPerGroup);
 }
 
 TEST_F(Flood, AllGroupsTogetherAreBoundedAndTheOldestRowOfAnyGroupLeavesFirst)
 {
     for (int g = 0; g < 6; ++g)
-        configureGroup(sandbox.chatTable, g, std::to_string(13000 + g), "G" + std::to_string(g), "me");
+        configureGroup(groups, g, std::to_string(13000 + g), "G" + std::to_string(g), "me");
     // Each group filled to its own bound in turn: past the total, the earliest groups give way.
     for (int g = 0; g < 6; ++g)
         for (int i = 0; i < 300; ++i)
@@ -110,9 +76,9 @@ TEST_F(Flood, AllGroupsTogetherAreBoundedAndTheOldestRowOfAnyGroupLeavesFirst)
         total += rowBytesOf(g);
     EXPECT_LE(total, kMaxRowBytesTotal);
     EXPECT_GT(total, kMaxRowBytesTotal - 6 * 120000);
-    EXPECT_TRUE(sandbox.chatTable.groups[0].rows.empty());
+    EXPECT_TRUE(groups.groups[0].rows.empty());
     EXPECT_GT(rowBytesOf(5), kMaxRowBytesPerGroup / 100 * 98);
-    EXPECT_EQ(sandbox.chatTable.groups[5].rows.back().body.str(), bigText(299));
+    EXPECT_EQ(groups.groups[5].rows.back().body.str(), bigText(299));
 }
 
 TEST_F(Flood, ANameStormIsCappedAndCostsABoundedNumberOfReplies)
@@ -127,11 +93,11 @@ TEST_F(Flood, ANameStormIsCappedAndCostsABoundedNumberOfReplies)
         io.advance(1);
     }
     io.advance(1000);
-    const auto& members = sandbox.chatTable.groups[0].members;
+    const auto& members = groups.groups[0].members;
     EXPECT_EQ(members.size(), kMaxMembersPerGroup);
     EXPECT_EQ(io.limitTold, std::vector<int>{0}); // told once
     // At most the burst and one reply per window over the 5 s of the storm (and one after it).
-    const std::size_t bound = ChatReceiver::kReplyBurst + names / ChatReceiver::kReplyWindowMs + 2;
+    const std::size_t bound = GroupReceiver::kReplyBurst + names / GroupReceiver::kReplyWindowMs + 2;
     EXPECT_LE(io.replies.size(), bound);
     EXPECT_GE(io.replies.size(), 5u);
     // Keys are found whatever their place in the list: the first and the last listed.
@@ -150,7 +116,7 @@ TEST_F(Flood, ASingleNewcomerIsAnsweredAtOnceAndLaterOnesWithinAWindowByOneReply
     for (int i = 0; i < 40; ++i)
         receiver.handle(0, "ON #c" + std::to_string(i) + "#N#", "10.0.0.4", 12121);
     EXPECT_EQ(io.replies.size(), 4u);
-    io.advance(ChatReceiver::kReplyWindowMs + 1);
+    io.advance(GroupReceiver::kReplyWindowMs + 1);
     EXPECT_EQ(io.replies.size(), 5u); // one reply answers all forty
     // After a quiet while the next newcomer is again answered at once.
     io.advance(10000);
@@ -174,7 +140,7 @@ TEST_F(Flood, ABurstOfRowsIsOneRefreshPerGroup)
     // The next row soon after waits for the interval; one long after is told at the next turn.
     frame.changed.clear();
     receiver.handle(1, "WR1#t#C#soon", "10.0.0.2", 12122);
-    io.advance(ChatReceiver::kRefreshIntervalMs - 1);
+    io.advance(GroupReceiver::kRefreshIntervalMs - 1);
     EXPECT_TRUE(frame.changed.empty());
     io.advance(1);
     EXPECT_EQ(frame.changed, std::vector<std::int64_t>{1});
@@ -194,14 +160,14 @@ TEST_F(Flood, TheGroupIsTheReceivingSocketsAndOtherSourcePortsAreIgnored)
     for (const Case& c : {Case{0, 12121, true}, Case{1, 12122, true}, Case{0, 12122, false}, Case{1, 12121, false},
                           Case{0, 30000, false}, Case{0, 0, false}, Case{-1, 12121, false}, Case{5, 12121, false}}) {
         SCOPED_TRACE(std::to_string(c.group) + " from " + std::to_string(c.sourcePort));
-        for (auto& g : sandbox.chatTable.groups)
+        for (auto& g : groups.groups)
             g.rows.clear();
         receiver.handle(c.group, "WR1#t#C#x", "10.0.0.2", c.sourcePort);
         receiver.handle(c.group, "ON #t#N#", "10.0.0.2", c.sourcePort);
-        const std::size_t rows = sandbox.chatTable.groups[0].rows.size() + sandbox.chatTable.groups[1].rows.size();
+        const std::size_t rows = groups.groups[0].rows.size() + groups.groups[1].rows.size();
         EXPECT_EQ(rows, c.kept ? 1u : 0u);
         if (c.kept) {
-            EXPECT_EQ(sandbox.chatTable.groups[static_cast<std::size_t>(c.group)].rows.size(), 1u);
+            EXPECT_EQ(groups.groups[static_cast<std::size_t>(c.group)].rows.size(), 1u);
         }
     }
 }
@@ -212,8 +178,8 @@ TEST_F(Flood, NamesWithLineBreaksAreRefused)
         SCOPED_TRACE(payload);
         receiver.handle(0, payload, "10.0.0.2", 12121);
     }
-    EXPECT_TRUE(sandbox.chatTable.groups[0].rows.empty());
-    EXPECT_TRUE(sandbox.chatTable.groups[0].members.empty());
+    EXPECT_TRUE(groups.groups[0].rows.empty());
+    EXPECT_TRUE(groups.groups[0].members.empty());
     EXPECT_TRUE(io.logs.empty());
     EXPECT_TRUE(io.replies.empty());
     // Line breaks in the text are the message's own.

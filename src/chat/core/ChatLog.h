@@ -11,6 +11,8 @@
 // reported to the user once per log folder, not once per record, and not again until a record
 // has reached that folder; the report never holds up the caller.
 
+#include "chat/core/ChatLogEnvironment.h"
+
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -22,7 +24,8 @@ namespace orvalink::chat {
 
 class ChatLog {
 public:
-    ChatLog() = default;
+    // Settings and reports come from environment, which outlives the log.
+    explicit ChatLog(const ChatLogEnvironment& environment) : m_environment(environment) {}
     ~ChatLog();
     ChatLog(const ChatLog&) = delete;
     ChatLog& operator=(const ChatLog&) = delete;
@@ -59,9 +62,10 @@ public:
     static WriteResult writeRecord(int fd, std::string_view record);
 
 private:
-    void reportFailure(const std::string& folder, const std::string& path);
+    void reportFailure(const std::string& folder, const std::string& path) const;
     static void failureCleared(const std::string& folder);
 
+    const ChatLogEnvironment& m_environment;
     mutable std::mutex m_mutex;
     std::FILE* m_file = nullptr;
     std::string m_path;

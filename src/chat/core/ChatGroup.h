@@ -1,0 +1,71 @@
+#pragma once
+
+// One chat group as the chat core keeps it: its port, names, members and rows, and the bounds on
+// them.
+
+#include "chat/core/MemberList.h"
+#include "chat/core/SharedText.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace orvalink::chat {
+
+inline constexpr int kMaxChatGroups = 100;
+inline constexpr int kMaxChatWriteWindows = 100;
+
+// A group keeps at most this many rows (the right pane's capacity) ...
+inline constexpr std::size_t kMaxRowsPerGroup = 7878;
+// ... and at most this many bytes of rows; all groups together at most kMaxRowBytesTotal. When a
+// bound is passed the oldest rows leave first (of the group, or of all groups for the total), so
+// the list always shows the newest rows; the chat log keeps everything.
+inline constexpr std::size_t kMaxRowBytesPerGroup = 16u << 20;
+inline constexpr std::size_t kMaxRowBytesTotal = 64u << 20;
+// A group lists at most this many members; further keys are not listed.
+inline constexpr std::size_t kMaxMembersPerGroup = 2000;
+
+// One message row of a group: five texts, always appended together.
+struct ChatRow {
+    SharedText header;    // display name + "  %Y/%m/%d  %H:%M:%S" (+ " (続く)" when capped)
+    std::string height;   // row height in pixels, decimal text
+    SharedText body;      // the message text, or the join line
+    std::string personal; // "1" for a personal message, else empty
+    std::string unread;   // "1" on arrival, "0" once opened
+    // Number of the row among all rows the program received (from 1, rising; 0 = not numbered),
+    // so that the list can tell the rows it shows from new ones.
+    std::uint64_t serial = 0;
+    // The sender's member key ("address#port#name"): a reply goes to this member, not to the first
+    // one of the same name.
+    SharedText senderKey;
+};
+
+// What a row costs the group's byte bound: its texts and a fixed share for the row itself.
+std::size_t rowBytes(const ChatRow& row);
+
+// When this instance last announced itself in a group as an answer to newcomers, and whether an
+// answer is already on its way (receiving thread only).
+struct PresenceReplyState {
+    std::int64_t lastMs = 0; // steady clock of the last reply
+    double tokens = -1;      // replies that may go at once (-1: not started, a full allowance)
+    bool pending = false;    // a reply is scheduled and will answer every newcomer till then
+};
+
+struct ChatGroup {
+    std::string port;        // decimal text as stored; lookups compare this text
+    std::string name;        // the group name
+    std::string displayName; // the name this user announces in the group
+    MemberList members;      // member keys, in order of arrival
+    // A deque: a full group drops its oldest row at the front for every new one at the back.
+    std::deque<ChatRow> rows;
+    std::size_t rowBytes = 0; // what rows holds, as rowBytes() counts it
+    PresenceReplyState replies;
+    bool memberLimitTold = false; // the user has been told that the member list is full
+};
+
+// "Orvalink(" + group name + ")": the label of the group's tree node and of its write windows.
+std::string chatGroupLabel(std::string_view groupName);
+
+} // namespace orvalink::chat

@@ -1,0 +1,146 @@
+#include "chat/core/ChatGroups.h"
+
+#include "chat/core/ChatGroupObserver.h"
+#include "chat/wire/ChatDatagram.h"
+
+#include <algorithm>
+
+namespace orvalink::chat {
+
+std::string chatGroupLabel(std::string_view groupName)
+{
+    return "Orvalink(" + std::string(groupName) + ")";
+}
+
+std::size_t rowBytes(const ChatRow& row)
+{
+    // The fixed share stands for the row's own bookkeeping (five texts, the deque slot, the
+    // shared text blocks), so that a flood of empty rows is bounded as well.
+    constexpr std::size_t kRowOverhead = 256;
+    return row.header.size() + row.height.size() + row.body.size() + row.personal.size() + row.unread.size() +
+           kRowOverhead;
+}
+
+int ChatGroups::groupByPort(unsigned port) const
+{
+    // A group listens on the port its text reads as ("12122abc" on 12122), so it is found by that
+    // number: comparing texts would leave such a group deaf to everything it receives.
+    for (int g = 0; g < groupCount; ++g) {
+        const int number = chat::portNumber(groups[static_cast<std::size_t>(g)].port);
+        if (number != 0 && static_cast<unsigned>(number) == port)
+            return g;
+    }
+    return -1;
+}
+
+void ChatGroups::appendRow(int g, ChatRow row)
+{
+    ChatGroup& group = groups[static_cast<std::size_t>(g)];
+    const std::size_t cost = rowBytes(row);
+    auto dropOldest = [](ChatGroup& from) {
+        const std::size_t gone = rowBytes(from.rows.front());
+        from.rowBytes -= std::min(from.rowBytes, gone);
+        from.rows.pop_front();
+    };
+    while (!group.rows.empty() &&
+           (group.rows.size() >= kMaxRowsPerGroup || group.rowBytes + cost > kMaxRowBytesPerGroup))
+        dropOldest(group);
+    // All groups together: the oldest row of any group leaves first (rows are numbered in order
+    // of arrival across groups).
+    for (;;) {
+        std::size_t total = cost;
+        ChatGroup* oldest = nullptr;
+        for (int i = 0; i < groupCount; ++i) {
+            ChatGroup& other = groups[static_cast<std::size_t>(i)];
+            total += other.rowBytes;
+            if (!other.rows.empty() && (!oldest || other.rows.front().serial < oldest->rows.front().serial))
+                oldest = &other;
+        }
+        if (total <= kMaxRowBytesTotal || !oldest)
+            break;
+        dropOldest(*oldest);
+    }
+    row.serial = nextRowSerial();
+    group.rowBytes += cost;
+    group.rows.push_back(std::move(row));
+}
+
+std::uint64_t ChatGroups::nextRowSerial()
+{
+    static std::uint64_t last = 0; // rows are appended on the main thread only
+    return ++last;
+}
+
+bool ChatGroups::addMember(int g, const std::string& key)
+{
+    if (!groups[static_cast<std::size_t>(g)].members.add(key))
+        return false;
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->memberAdded(g, key);
+    return true;
+}
+
+bool ChatGroups::removeMember(int g, const std::string& key)
+{
+    if (!groups[static_cast<std::size_t>(g)].members.remove(key))
+        return false;
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->memberRemoved(g, key);
+    return true;
+}
+
+void ChatGroups::addObserver(ChatGroupObserver& observer)
+{
+    if (!isObserver(observer))
+        m_observers.push_back(&observer);
+}
+
+void ChatGroups::removeObserver(ChatGroupObserver& observer)
+{
+    std::erase(m_observers, &observer);
+}
+
+bool ChatGroups::isObserver(const ChatGroupObserver& observer) const
+{
+    return std::find(m_observers.begin(), m_observers.end(), &observer) != m_observers.end();
+}
+
+void ChatGroups::notifyRowsChanged(int g)
+{
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->groupRowsChanged(g);
+}
+
+void ChatGroups::notifyMembersChanged(int g)
+{
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->groupMembersChanged(g);
+}
+
+void ChatGroups::notifyAnnounceFailureChanged()
+{
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->announceFailureChanged();
+}
+
+void ChatGroups::notifyGroupAdded(int g)
+{
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->groupAdded(g);
+}
+
+void ChatGroups::notifyGroupRemoved(int g)
+{
+    for (ChatGroupObserver* o : std::vector(m_observers))
+        o->groupRemoved(g);
+}
+
+void ChatGroups::resetGroups()
+{
+    for (auto& g : groups)
+        g = ChatGroup{};
+    groupCount = 0;
+    m_observers.clear();
+}
+
+} // namespace orvalink::chat
