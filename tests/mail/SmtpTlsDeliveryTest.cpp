@@ -229,7 +229,9 @@ TEST(ComposeCertificate, RefusedAsksNoSendsNothingYesPinsAndSendsAChangedOneAsks
         const int slot = window->thread()->windowSlot();
         const std::size_t before = boxes.calls().size();
         window->onCommand(res::kCmdComposeSend);
-        const auto open = [&side, slot] { return side.composeThreads().threads[static_cast<std::size_t>(slot)] != nullptr; };
+        const auto open = [&side, slot] {
+            return side.composeThreads().threads[static_cast<std::size_t>(slot)] != nullptr;
+        };
         (void)QTest::qWaitFor([&] { return !open() || boxes.calls().size() >= before + 2; }, 60000);
         if (!open())
             return true;
