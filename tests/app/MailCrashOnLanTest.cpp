@@ -41,33 +41,11 @@ protected:
         if (IsSkipped())
             return;
 
-        const fs::path control = dir / "pop3.fifo";
-        ::mkfifo(control.c_str(), 0600);
-        serverOut = dir / "pop3.out";
-        tools::SimulatedLan::Program server;
-        server.argv = {buildDir() + "/tests/app/orvalink-test-pop3host", lan->address(1), kPort, control.string()};
-        server.stdoutPath = serverOut.string();
-        server.stderrPath = (dir / "pop3.err").string();
-        ASSERT_GT(lan->start(1, server), 0);
-        ASSERT_TRUE(waitUntil([&] { return !readFile(serverOut).empty(); }, 30000));
-        const std::string started = readFile(serverOut);
-        if (started.rfind("failed", 0) == 0)
-            GTEST_SKIP() << "no POP3 server: " << started;
-        ASSERT_EQ(started, "ready\n");
-
-        std::string lines;
-        for (int n = 1; n <= kMessages; ++n) {
-            const fs::path file = folder.root() / ("message" + std::to_string(n) + ".eml");
-            orvalink::test::writeFile(file, crashMessage(n));
-            lines += "add " + file.string() + "\n";
-        }
-        const int fd = ::open(control.c_str(), O_WRONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::write(fd, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
-        ::close(fd);
-        ASSERT_TRUE(waitUntil(
-            [&] { return readFile(serverOut).find("added " + std::to_string(kMessages) + "\n") != std::string::npos; },
-            60000));
+        ORVALINK_START_POP3(pop3, *lan, 1, lan->address(1), kPort, dir);
+        std::vector<std::string> messages;
+        for (int n = 1; n <= kMessages; ++n)
+            messages.push_back(crashMessage(n));
+        ASSERT_TRUE(pop3.add(messages, folder.root(), 60000));
     }
 
     std::string folderPath() const { return (mailDir / "受信したメール").string(); }
@@ -87,7 +65,7 @@ protected:
     }
 
     fs::path mailDir;
-    fs::path serverOut;
+    LanPop3Server pop3;
 };
 
 TEST_F(MailCrashOnLan, KilledThreeTimesWhileFilingThenEveryMessageIsFiledOnceAndWhole)

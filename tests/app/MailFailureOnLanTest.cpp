@@ -12,11 +12,6 @@ namespace orvalink::app {
 
 namespace {
 
-std::string pop3HostPath()
-{
-    return buildDir() + "/tests/app/orvalink-test-pop3host";
-}
-
 std::string escapedCp932(const char* utf8)
 {
     return platform::escapeBytes(platform::utf8ToCp932(utf8));
@@ -82,25 +77,11 @@ TEST_F(MailFailureOnLan, MailDirectoryThatIsAFileKeepsTheWindowOpenWithEachMessa
     configure(notADirectory);
     if (IsSkipped())
         return;
-    const fs::path control = folder.root() / "pop3.fifo";
-    ::mkfifo(control.c_str(), 0600);
-    ASSERT_TRUE(startServer({pop3HostPath(), kServerAddress, kPort, control.string()}));
-    const std::string started = readFile(serverOut);
-    if (started.rfind("failed", 0) == 0)
-        GTEST_SKIP() << "no POP3 server: " << started;
-    ASSERT_EQ(started, "ready\n");
-    for (int k = 1; k <= 2; ++k) {
-        const fs::path file = folder.root() / ("message" + std::to_string(k) + ".eml");
-        orvalink::test::writeFile(file,
-                                  "From: hanako@example.jp\r\nSubject: m" + std::to_string(k) + "\r\n\r\nbody\r\n");
-        const int fd = ::open(control.c_str(), O_WRONLY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        const std::string line = "add " + file.string() + "\n";
-        ASSERT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-        ::close(fd);
-        ASSERT_TRUE(waitUntil(
-            [&] { return readFile(serverOut).find("added " + std::to_string(k) + "\n") != std::string::npos; }));
-    }
+    LanPop3Server pop3;
+    ORVALINK_START_POP3(pop3, *lan, 1, kServerAddress, kPort, folder.root());
+    ASSERT_TRUE(pop3.add({"From: hanako@example.jp\r\nSubject: m1\r\n\r\nbody\r\n",
+                          "From: hanako@example.jp\r\nSubject: m2\r\n\r\nbody\r\n"},
+                         folder.root()));
 
     ASSERT_TRUE(hosts[0].command("command 32771"));
     std::vector<std::string> d;

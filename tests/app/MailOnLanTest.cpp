@@ -13,10 +13,6 @@ namespace orvalink::app {
 
 namespace {
 
-std::string pop3HostPath()
-{
-    return buildDir() + "/tests/app/orvalink-test-pop3host";
-}
 std::string mboxPath()
 {
     return buildDir() + "/tools/mbox/orvalink-mbox";
@@ -47,36 +43,10 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
 
-        control = dir / "pop3.fifo";
-        ::mkfifo(control.c_str(), 0600);
-        serverOut = dir / "pop3.out";
-        tools::SimulatedLan::Program server;
-        server.argv = {pop3HostPath(), lan->address(1), kPort, control.string()};
-        server.stdoutPath = serverOut.string();
-        server.stderrPath = (dir / "pop3.err").string();
-        ASSERT_GT(lan->start(1, server), 0);
-        ASSERT_TRUE(waitUntil([&] { return !readFile(serverOut).empty(); }, 30000))
-            << "the POP3 server said nothing within 30 s: " << readFile(dir / "pop3.err");
-        const std::string started = readFile(serverOut);
-        // A missing package is a skip (which fails the suite's run all the same, naming it); a
-        // server that is there and does not come up is this test's failure.
-        if (started.find("not installed") != std::string::npos)
-            GTEST_SKIP() << "needs " << started;
-        ASSERT_EQ(started, "ready\n") << "the POP3 server did not start: " << started;
+        ORVALINK_START_POP3(pop3, *lan, 1, lan->address(1), kPort, dir);
     }
 
-    void addMessage(const std::string& bytes)
-    {
-        const fs::path file = folder.root() / ("message" + std::to_string(++added) + ".eml");
-        orvalink::test::writeFile(file, bytes);
-        const int fd = ::open(control.c_str(), O_WRONLY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        const std::string line = "add " + file.string() + "\n";
-        ASSERT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-        ::close(fd);
-        ASSERT_TRUE(waitUntil(
-            [&] { return readFile(serverOut).find("added " + std::to_string(added) + "\n") != std::string::npos; }));
-    }
+    void addMessage(const std::string& bytes) { ASSERT_TRUE(pop3.add({bytes}, folder.root())); }
 
     // The received folder's records (one line each), as the store's reader tool lists them.
     std::vector<std::string> listing()
@@ -102,9 +72,7 @@ protected:
     }
 
     fs::path mailDir;
-    fs::path control;
-    fs::path serverOut;
-    int added = 0;
+    LanPop3Server pop3;
 };
 
 TEST_F(MailOnLan, ToolbarReceiveFilesEveryMessageOnceAndLaterOnlyTheNewOne)

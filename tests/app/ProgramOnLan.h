@@ -191,6 +191,75 @@ struct DrivenHost {
     }
 };
 
+// The test POP3 server (orvalink-test-pop3host: dovecot with taro/secret) on one host of the LAN,
+// given messages through its control FIFO. Its working files lie in the folder start() is given.
+class LanPop3Server {
+public:
+    // Starts it and waits until it listens: "" then, else what it said ("failed ... not installed"
+    // when a package is missing, which callers turn into a skip).
+    std::string start(tools::SimulatedLan& lan, int host, const std::string& address, const std::string& port,
+                      const fs::path& dir)
+    {
+        m_control = dir / "pop3.fifo";
+        ::mkfifo(m_control.c_str(), 0600);
+        m_out = dir / "pop3.out";
+        tools::SimulatedLan::Program server;
+        server.argv = {buildDir() + "/tests/app/orvalink-test-pop3host", address, port, m_control.string()};
+        server.stdoutPath = m_out.string();
+        server.stderrPath = (dir / "pop3.err").string();
+        if (lan.start(host, server) <= 0)
+            return "the POP3 server could not be started";
+        if (!waitUntil([&] { return !readFile(m_out).empty(); }, 30000))
+            return "the POP3 server said nothing within 30 s: " + readFile(dir / "pop3.err");
+        const std::string started = readFile(m_out);
+        return started == "ready\n" ? std::string() : started;
+    }
+
+    // Puts the messages (written as files into scratch) into the mailbox, in order, and waits until
+    // the server has them all.
+    bool add(const std::vector<std::string>& messages, const fs::path& scratch, int timeoutMs = 10000)
+    {
+        std::string request;
+        for (const std::string& bytes : messages) {
+            const fs::path file = scratch / ("message" + std::to_string(++m_added) + ".eml");
+            orvalink::test::writeFile(file, bytes);
+            request += "add " + file.string() + "\n";
+        }
+        // Opened without waiting (a server that is gone is a failure, not a hang), then written
+        // whole however much the pipe takes at once.
+        const int fd = ::open(m_control.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        std::size_t done = 0;
+        while (done < request.size()) {
+            const ssize_t n = ::write(fd, request.data() + done, request.size() - done);
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        const bool written = done == request.size();
+        ::close(fd);
+        const std::string last = "added " + std::to_string(m_added) + "\n";
+        return written && waitUntil([&] { return readFile(m_out).find(last) != std::string::npos; }, timeoutMs);
+    }
+
+private:
+    fs::path m_control;
+    fs::path m_out;
+    int m_added = 0;
+};
+
+// A POP3 server that could not start for want of a package skips the test (which fails the suite's
+// run all the same, naming it); one that is there and does not come up fails it.
+#define ORVALINK_START_POP3(server, ...)                                                                               \
+    do {                                                                                                               \
+        const std::string why_ = (server).start(__VA_ARGS__);                                                          \
+        if (why_.find("not installed") != std::string::npos)                                                           \
+            GTEST_SKIP() << "needs " << why_;                                                                          \
+        ASSERT_EQ(why_, "") << "the POP3 server did not start";                                                        \
+    } while (0)
+
 inline std::string joinLines(const std::vector<std::string>& v)
 {
     std::string s;

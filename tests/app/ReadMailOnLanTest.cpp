@@ -15,10 +15,6 @@ namespace orvalink::app {
 
 namespace {
 
-std::string pop3HostPath()
-{
-    return buildDir() + "/tests/app/orvalink-test-pop3host";
-}
 std::string mboxPath()
 {
     return buildDir() + "/tools/mbox/orvalink-mbox";
@@ -43,19 +39,10 @@ protected:
     void SetUp() override
     {
         const fs::path dir = folder.host(1);
-        mailDir = dir / "mail";
+        mailDir = writeMailAccount(dir, kPopPort, "secret");
         sinkDir = dir / "received";
-        fs::create_directories(mailDir);
         fs::create_directories(sinkDir);
-        ::chmod(mailDir.c_str(), 0700);
         platform::Profile p((dir / "config/Orvalink/Orvalink.conf").string());
-        p.writeString("Mail Entry", "SaveFolder", mailDir.string());
-        p.writeInt("Server Entry", "Count", 1);
-        p.writeString("Server Entry", "Server Name1", "home");
-        p.writeString("Server Entry", "POP Server1", "10.77.0.1");
-        p.writeString("Server Entry", "POP PortNo1", kPopPort);
-        p.writeString("Server Entry", "POP Accunt1", "taro");
-        p.writeString("Server Entry", "POP Password1", "secret");
         p.writeString("Server Entry", "SMTP Server1", "10.77.0.1");
         p.writeString("Server Entry", "SMTP PortNo1", "25");
         p.writeString("Server Entry", "EMAIL ADRESS1", "taro@example.jp");
@@ -63,20 +50,7 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
 
-        control = dir / "pop3.fifo";
-        ::mkfifo(control.c_str(), 0600);
-        serverOut = dir / "pop3.out";
-        tools::SimulatedLan::Program server;
-        server.argv = {pop3HostPath(), lan->address(1), kPopPort, control.string()};
-        server.stdoutPath = serverOut.string();
-        server.stderrPath = (dir / "pop3.err").string();
-        ASSERT_GT(lan->start(1, server), 0);
-        ASSERT_TRUE(waitUntil([&] { return !readFile(serverOut).empty(); }, 30000))
-            << "the POP3 server said nothing within 30 s: " << readFile(dir / "pop3.err");
-        const std::string started = readFile(serverOut);
-        if (started.find("not installed") != std::string::npos)
-            GTEST_SKIP() << "needs " << started;
-        ASSERT_EQ(started, "ready\n") << "the POP3 server did not start: " << started;
+        ORVALINK_START_POP3(pop3, *lan, 1, lan->address(1), kPopPort, dir);
 
         if (::access("/usr/bin/python3", X_OK) != 0)
             GTEST_SKIP() << "needs /usr/bin/python3 with aiosmtpd (Debian package python3-aiosmtpd)";
@@ -90,26 +64,13 @@ protected:
             FAIL() << "aiosmtpd did not start within 30 s: " << readFile(dir / "smtp.err");
     }
 
-    void addMessage(const std::string& bytes)
-    {
-        const fs::path file = folder.root() / ("message" + std::to_string(++added) + ".eml");
-        orvalink::test::writeFile(file, bytes);
-        const int fd = ::open(control.c_str(), O_WRONLY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        const std::string line = "add " + file.string() + "\n";
-        ASSERT_EQ(::write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-        ::close(fd);
-        ASSERT_TRUE(waitUntil(
-            [&] { return readFile(serverOut).find("added " + std::to_string(added) + "\n") != std::string::npos; }));
-    }
+    void addMessage(const std::string& bytes) { ASSERT_TRUE(pop3.add({bytes}, folder.root())); }
 
     const DrivenHost& host() const { return hosts[0]; }
 
     fs::path mailDir;
     fs::path sinkDir;
-    fs::path control;
-    fs::path serverOut;
-    int added = 0;
+    LanPop3Server pop3;
 };
 
 TEST_F(ReadMailOnLan, ReceivedMessageIsReadDecodedMarkedReadAndAnsweredWithASentCopy)
