@@ -105,9 +105,16 @@ void MailConnection::watch(bool waiting)
 {
     m_watching = waiting && m_socket;
     if (m_watching)
-        m_timer->start(m_silence);
+        heard();
     else
         m_timer->stop();
+}
+
+void MailConnection::heard()
+{
+    m_lastHeard = std::chrono::steady_clock::now();
+    if (!m_timer->isActive())
+        m_timer->start(m_silence);
 }
 
 void MailConnection::socketConnected(int err)
@@ -122,7 +129,7 @@ void MailConnection::socketConnected(int err)
     }
     m_connected = true;
     if (m_watching)
-        m_timer->start(m_silence);
+        heard();
     if (!flush())
         socketClosed();
 }
@@ -133,7 +140,7 @@ void MailConnection::socketReceived(std::string_view bytes)
         return;
     m_connected = true;
     if (m_watching)
-        m_timer->start(m_silence);
+        heard();
     if (!m_tls) {
         m_callbacks.onData(bytes);
         return;
@@ -211,6 +218,11 @@ void MailConnection::tlsFailed()
 
 void MailConnection::silenceElapsed()
 {
+    const auto quiet = std::chrono::steady_clock::now() - m_lastHeard;
+    if (m_watching && quiet < m_silence) {
+        m_timer->start(std::chrono::ceil<std::chrono::milliseconds>(m_silence - quiet));
+        return;
+    }
     if (m_socket && m_callbacks.onSilence)
         m_callbacks.onSilence();
 }

@@ -98,6 +98,8 @@ private:
     void beginTls();
     void tlsFailed();
     void silenceElapsed();
+    // Something happened while watching: the silence counts from now.
+    void heard();
 
     Callbacks m_callbacks;
     Options m_options;
@@ -109,6 +111,9 @@ private:
     bool m_connected = false;
     bool m_watching = false;
     std::chrono::milliseconds m_silence{std::chrono::seconds(60)};
+    // The timer is started once and, when it fires, started again for what is left of the silence
+    // since the last chunk: restarting it for every chunk would cost more than reading it.
+    std::chrono::steady_clock::time_point m_lastHeard;
     QTimer* m_timer;
 };
 

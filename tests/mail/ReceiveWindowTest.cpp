@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace orvalink::mail {
@@ -204,6 +205,21 @@ TEST_F(ReceiveWindow, FailuresEndTheDownloadWithTheWindowOpenAndSayWhy)
          },
          {"USER taro", "QUIT"},
          sj("サーバーから60秒間応答がありません。受信を中止しました。"),
+         0},
+        // Bytes that keep coming keep the download alive, however long the reply takes in all.
+        {"a reply slower than the silence limit, in pieces",
+         [](Peer& p) {
+             p.send("+OK\r\n");
+             if (p.line() != "USER taro")
+                 return;
+             for (const char* piece : {"-ERR", " slow", " but", " here", "\r\n"}) {
+                 std::this_thread::sleep_for(std::chrono::milliseconds(150));
+                 p.send(piece);
+             }
+             p.expect("QUIT", "+OK\r\n");
+         },
+         {"USER taro", "QUIT"},
+         "-ERR slow but here",
          0},
         {"connection dropped in message 2",
          [&](Peer& p) {
