@@ -70,10 +70,10 @@ struct Result {
     bool operator==(const Result&) const = default;
 };
 
-Result run(std::string_view bytes, const std::vector<std::size_t>& sizes, int ending)
+Result run(std::string_view bytes, const std::vector<std::size_t>& sizes, int ending, TransportSecurity security)
 {
     DigestSink sink;
-    Pop3Engine engine({"u", "p"}, sink, {"known"});
+    Pop3Engine engine({"u", "p"}, sink, {"known"}, security);
     Result r;
     auto take = [&](const Pop3Step& s) {
         r.sent += s.send;
@@ -106,14 +106,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 3)
         return 0;
-    // Byte 0: how the connection ends; bytes 1-2: read sizes of the split run.
+    // Byte 0: how the connection ends, and (bit 2) a conversation inside TLS, where a server that
+    // lists PIPELINING gets RETR commands ahead; bytes 1-2: read sizes of the split run.
     const int ending = data[0] % 4;
+    const TransportSecurity security = data[0] & 4 ? TransportSecurity::Implicit : TransportSecurity::None;
     const std::vector<std::size_t> sizes = {static_cast<std::size_t>(data[1] % 17) + 1,
                                             static_cast<std::size_t>(data[2]) + 1};
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 3, size - 3);
-    const Result whole = run(bytes, {}, ending);
-    check(run(bytes, sizes, ending) == whole);
-    check(run(bytes, {1}, ending) == whole);
+    const Result whole = run(bytes, {}, ending, security);
+    check(run(bytes, sizes, ending, security) == whole);
+    check(run(bytes, {1}, ending, security) == whole);
     return 0;
 }
 

@@ -55,10 +55,10 @@ void take(Outcome& o, const Pop3Step& step)
 
 // Feeds the server's bytes in pieces ending at `cuts`, then ends as `end` says.
 Outcome run(std::string_view server, const std::vector<std::size_t>& cuts, End end = End::Open,
-            std::set<std::string> filed = {})
+            std::set<std::string> filed = {}, TransportSecurity security = TransportSecurity::None)
 {
     RecordingSink sink;
-    Pop3Engine engine({"taro", "pw"}, sink, std::move(filed));
+    Pop3Engine engine({"taro", "pw"}, sink, std::move(filed), security);
     Outcome o;
     std::size_t at = 0;
     for (const std::size_t cut : cuts) {
@@ -81,15 +81,16 @@ Outcome run(std::string_view server, const std::vector<std::size_t>& cuts, End e
 }
 
 // The outcome of the whole script; fails the test when any split of it gives another.
-Outcome runEverySplit(std::string_view server, End end = End::Open, const std::set<std::string>& filed = {})
+Outcome runEverySplit(std::string_view server, End end = End::Open, const std::set<std::string>& filed = {},
+                      TransportSecurity security = TransportSecurity::None)
 {
-    const Outcome whole = run(server, {}, end, filed);
+    const Outcome whole = run(server, {}, end, filed, security);
     std::vector<std::size_t> bytewise;
     for (std::size_t i = 1; i < server.size(); ++i)
         bytewise.push_back(i);
-    EXPECT_EQ(run(server, bytewise, end, filed), whole) << "one byte per read";
+    EXPECT_EQ(run(server, bytewise, end, filed, security), whole) << "one byte per read";
     for (std::size_t i = 1; i < server.size(); ++i) {
-        if (!(run(server, {i}, end, filed) == whole)) {
+        if (!(run(server, {i}, end, filed, security) == whole)) {
             ADD_FAILURE() << "split at " << i;
             break;
         }
@@ -800,4 +801,143 @@ TEST(Pop3Engine, PortTextNamesThePortOnlyWhenItIsOne)
 
 } // namespace
 
+} // namespace orvalink::mail
+
+namespace orvalink::mail {
+namespace {
+
+// Inside TLS (implicit here) a server whose capability list has PIPELINING gets its RETR commands
+// ahead: the listing of all sizes replaces LIST n, and what is filed, shown and said is what the
+// one-at-a-time conversation gives for the same mailbox.
+const std::string kTlsLogin = "+OK ready\r\n+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n+OK\r\n+OK logged in\r\n";
+const std::string kTlsLoginSent = "CAPA\r\n" + kLoginSent;
+
+TEST(Pop3Pipelining, FilesShowsAndSaysWhatTheOneAtATimeConversationDoes)
+{
+    const std::string over = std::to_string(Pop3Engine::kMaxMessageSize + 1);
+    const std::string uidl = "+OK 4 50\r\n+OK\r\n1 aaa\r\n2 bbb\r\n3 ccc\r\n4 ddd\r\n.\r\n";
+    const std::string two = "+OK\r\nSubject: two\r\n\r\n..dot\r\n.\r\n", four = "+OK\r\nfour\r\n.\r\n";
+    // Message 1 was filed before, 3 is too large, 2 and 4 are fetched.
+    const Outcome oneAtATime =
+        runEverySplit(kLogin + uidl + "+OK\r\n1 10\r\n2 20\r\n3 " + over + "\r\n4 10\r\n.\r\n" + "+OK 2 20\r\n" + two +
+                          "+OK 3 " + over + "\r\n+OK 4 10\r\n" + four + "+OK bye\r\n",
+                      End::Open, {"aaa"});
+    EXPECT_EQ(oneAtATime.sent,
+              kLoginSent + "UIDL\r\nLIST\r\nLIST 2\r\nRETR 2\r\nLIST 3\r\nLIST 4\r\nRETR 4\r\nQUIT\r\n");
+    const Outcome pipelined = runEverySplit(kTlsLogin + uidl + "+OK\r\n1 10\r\n2 20\r\n3 " + over +
+                                                "\r\n4 10\r\n.\r\n" + two + four + "+OK bye\r\n",
+                                            End::Open, {"aaa"}, TransportSecurity::Implicit);
+    EXPECT_EQ(pipelined.sent, kTlsLoginSent + "UIDL\r\nLIST\r\nRETR 2\r\nRETR 4\r\nQUIT\r\n");
+    EXPECT_EQ(pipelined.calls, "begin 2;complete 2;begin 4;complete 4;");
+    EXPECT_EQ(pipelined.data, (std::vector<std::string>{"Subject: two\r\n\r\n.dot\r\n", "four\r\n"}));
+    EXPECT_EQ(pipelined.ids, (std::vector<std::string>{"bbb", "ddd"}));
+    EXPECT_EQ(pipelined.events, oneAtATime.events);
+    EXPECT_EQ(pipelined.outcome, Pop3Outcome::Failed); // message 3 was not filed
+    EXPECT_EQ(errorsOf(pipelined).size(), 1u);
+
+    // Nothing filed before: the listing of all sizes is asked all the same.
+    const Outcome first = runEverySplit(kTlsLogin + "+OK 2 30\r\n-ERR no ids\r\n+OK\r\n1 20\r\n2 10\r\n.\r\n" + two +
+                                            four + "+OK bye\r\n",
+                                        End::Open, {}, TransportSecurity::Implicit);
+    EXPECT_EQ(first.sent, kTlsLoginSent + "UIDL\r\nLIST\r\nRETR 1\r\nRETR 2\r\nQUIT\r\n");
+    EXPECT_EQ(first.calls, "begin 1;complete 1;begin 2;complete 2;");
+    EXPECT_EQ(first.outcome, Pop3Outcome::Done);
+}
+
+TEST(Pop3Pipelining, OnlyWithPipeliningListedInsideTlsAndTheSizesKnown)
+{
+    const std::string mailbox = "+OK 1 10\r\n-ERR\r\n";
+    struct Case {
+        const char* what;
+        TransportSecurity security;
+        std::string server;
+        std::string sent;
+    };
+    const Case cases[] = {
+        {"plain: no CAPA, one command at a time", TransportSecurity::None,
+         kLogin + mailbox + "+OK 1 10\r\n+OK\r\nx\r\n.\r\n+OK\r\n",
+         kLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nQUIT\r\n"},
+        {"no PIPELINING", TransportSecurity::Implicit,
+         "+OK\r\n+OK\r\nUIDL\r\n.\r\n+OK\r\n+OK\r\n" + mailbox + "+OK 1 10\r\n+OK\r\nx\r\n.\r\n+OK\r\n",
+         kTlsLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nQUIT\r\n"},
+        {"no CAPA", TransportSecurity::Implicit,
+         "+OK\r\n-ERR\r\n+OK\r\n+OK\r\n" + mailbox + "+OK 1 10\r\n+OK\r\nx\r\n.\r\n+OK\r\n",
+         kTlsLoginSent + "UIDL\r\nLIST 1\r\nRETR 1\r\nQUIT\r\n"},
+        {"the sizes refused", TransportSecurity::Implicit,
+         kTlsLogin + mailbox + "-ERR\r\n+OK 1 10\r\n+OK\r\nx\r\n.\r\n+OK\r\n",
+         kTlsLoginSent + "UIDL\r\nLIST\r\nLIST 1\r\nRETR 1\r\nQUIT\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome o = runEverySplit(c.server, End::Open, {}, c.security);
+        EXPECT_EQ(o.sent, c.sent);
+        EXPECT_EQ(o.calls, "begin 1;complete 1;");
+        EXPECT_EQ(o.outcome, Pop3Outcome::Done);
+    }
+}
+
+// How far ahead RETR commands go: kPipelineDepth messages, or as many as kPipelineBytes of listed
+// size allow (one at least), and one more as each message ends.
+TEST(Pop3Pipelining, CommandsAheadAreBoundedByCountAndSize)
+{
+    struct Case {
+        int messages;
+        std::int64_t size;
+        int ahead;
+    };
+    const std::int64_t bytes = Pop3Engine::kPipelineBytes;
+    const Case cases[] = {
+        {40, 10, Pop3Engine::kPipelineDepth},
+        {3, 10, 3},
+        {10, bytes / 2 + 1, 2},
+        {10, bytes * 4, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.messages) + " of " + std::to_string(c.size));
+        RecordingSink sink;
+        Pop3Engine engine({"taro", "pw"}, sink, {}, TransportSecurity::Implicit);
+        std::string sizes = "+OK\r\n";
+        for (int i = 1; i <= c.messages; ++i)
+            sizes += std::to_string(i) + " " + std::to_string(c.size) + "\r\n";
+        Outcome o;
+        take(o, engine.feed(kTlsLogin + "+OK " + std::to_string(c.messages) + " 1\r\n-ERR\r\n" + sizes + ".\r\n"));
+        const auto retrs = [&o] {
+            int n = 0;
+            for (std::size_t at = o.sent.find("RETR "); at != std::string::npos; at = o.sent.find("RETR ", at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(retrs(), c.ahead);
+        take(o, engine.feed("+OK\r\nx\r\n.\r\n"));
+        EXPECT_EQ(retrs(), std::min(c.ahead + 1, c.messages));
+    }
+}
+
+// A refused RETR, or abort, while RETR commands are ahead: their answers are read past before the
+// answer to QUIT, and nothing of them is filed.
+TEST(Pop3Pipelining, AnswersAheadAreReadPastAfterAFailureOrAbort)
+{
+    const std::string head = kTlsLogin + "+OK 3 30\r\n-ERR\r\n+OK\r\n1 10\r\n2 10\r\n3 10\r\n.\r\n";
+    const Outcome refused = runEverySplit(head + "+OK\r\none\r\n.\r\n-ERR gone\r\n+OK\r\nthree\r\n.\r\n+OK bye\r\n",
+                                          End::Open, {}, TransportSecurity::Implicit);
+    EXPECT_EQ(refused.sent, kTlsLoginSent + "UIDL\r\nLIST\r\nRETR 1\r\nRETR 2\r\nRETR 3\r\nQUIT\r\n");
+    EXPECT_EQ(refused.calls, "begin 1;complete 1;");
+    EXPECT_EQ(errorsOf(refused), std::vector<std::string>{serverSaid("-ERR gone")});
+    EXPECT_EQ(refused.outcome, Pop3Outcome::Failed);
+    EXPECT_EQ(refused.events.back().kind, Kind::Finished);
+
+    RecordingSink sink;
+    Pop3Engine engine({"taro", "pw"}, sink, {}, TransportSecurity::Implicit);
+    Outcome o;
+    take(o, engine.feed(head + "+OK\r\none\r\n.\r\n+OK\r\nhalf"));
+    take(o, engine.abort());
+    take(o, engine.feed(" of two\r\n.\r\n+OK\r\nthree\r\n.\r\n"));
+    EXPECT_TRUE(engine.waitingForServer());
+    take(o, engine.feed("+OK bye\r\n"));
+    EXPECT_FALSE(engine.waitingForServer());
+    EXPECT_EQ(sink.calls, "begin 1;complete 1;begin 2;abandon 2;");
+    EXPECT_EQ(engine.outcome(), Pop3Outcome::Aborted);
+}
+
+} // namespace
 } // namespace orvalink::mail

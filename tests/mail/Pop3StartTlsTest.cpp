@@ -67,18 +67,28 @@ TEST(Pop3StartTls, LoginWaitsForTheHandshakeAndNeedsStlsOffered)
         {"STLS offered",
          TransportSecurity::StartTls,
          greeting + "+OK\r\nTOP\r\nSTLS\r\nUIDL\r\n.\r\n+OK go\r\n",
-         "+OK\r\n",
-         {"CAPA\r\nSTLS\r\n", true, "USER taro\r\nPASS pw\r\n", {}, Pop3Engine::PassSent, Pop3Outcome::Running}},
+         "+OK\r\nUIDL\r\n.\r\n+OK\r\n",
+         {"CAPA\r\nSTLS\r\n",
+          true,
+          "CAPA\r\nUSER taro\r\nPASS pw\r\n",
+          {},
+          Pop3Engine::PassSent,
+          Pop3Outcome::Running}},
+        {"no capability list inside TLS",
+         TransportSecurity::StartTls,
+         greeting + "+OK\r\nSTLS\r\n.\r\n+OK go\r\n",
+         "-ERR\r\n",
+         {"CAPA\r\nSTLS\r\n", true, "CAPA\r\nUSER taro\r\n", {}, Pop3Engine::UserSent, Pop3Outcome::Running}},
         {"STLS in lower case, last",
          TransportSecurity::StartTls,
          greeting + "+OK list\r\nUSER\r\nstls\r\n.\r\n+OK\r\n",
          "",
-         {"CAPA\r\nSTLS\r\n", true, "USER taro\r\n", {}, Pop3Engine::UserSent, Pop3Outcome::Running}},
+         {"CAPA\r\nSTLS\r\n", true, "CAPA\r\n", {}, Pop3Engine::CapaSent, Pop3Outcome::Running}},
         {"clear text after +OK to STLS is dropped",
          TransportSecurity::StartTls,
          greeting + "+OK\r\nSTLS\r\n.\r\n+OK\r\n+OK injected\r\n-ERR injected\r\n",
          "",
-         {"CAPA\r\nSTLS\r\n", true, "USER taro\r\n", {}, Pop3Engine::UserSent, Pop3Outcome::Running}},
+         {"CAPA\r\nSTLS\r\n", true, "CAPA\r\n", {}, Pop3Engine::CapaSent, Pop3Outcome::Running}},
         {"no STLS in the list",
          TransportSecurity::StartTls,
          greeting + "+OK\r\nUSER\r\nSTLSX\r\n.\r\n",
@@ -104,11 +114,11 @@ TEST(Pop3StartTls, LoginWaitsForTheHandshakeAndNeedsStlsOffered)
          greeting + "+OK\r\n",
          "",
          {"USER taro\r\nPASS pw\r\n", false, "", {}, Pop3Engine::PassSent, Pop3Outcome::Running}},
-        {"implicit TLS talks the plain conversation",
+        {"implicit TLS asks the capabilities, then logs in",
          TransportSecurity::Implicit,
-         greeting + "+OK\r\n",
+         greeting + "+OK\r\nSTLS\r\n.\r\n+OK\r\n",
          "",
-         {"USER taro\r\nPASS pw\r\n", false, "", {}, Pop3Engine::PassSent, Pop3Outcome::Running}},
+         {"CAPA\r\nUSER taro\r\nPASS pw\r\n", false, "", {}, Pop3Engine::PassSent, Pop3Outcome::Running}},
     };
     for (const Case& c : cases) {
         for (std::size_t cut = 0; cut <= c.beforeTls.size(); ++cut) {
@@ -146,6 +156,20 @@ TEST(Pop3StartTls, ACapabilityListThatNeverEndsEndsTheDownloadBeforeTheLogin)
     const Conversation waiting = run(TransportSecurity::StartTls, lastAllowed, 0, "");
     EXPECT_EQ(waiting.sentBeforeTls, "CAPA\r\n");
     EXPECT_EQ(waiting.outcome, Pop3Outcome::Running);
+}
+
+// What the server listed in clear is forgotten: only PIPELINING listed inside TLS counts.
+TEST(Pop3StartTls, PipeliningCountsOnlyWhenListedInsideTls)
+{
+    for (const bool insideToo : {false, true}) {
+        RecordingSink sink;
+        Pop3Engine engine({"taro", "pw"}, sink, {}, TransportSecurity::StartTls);
+        engine.feed("+OK\r\n+OK\r\nSTLS\r\nPIPELINING\r\n.\r\n+OK\r\n");
+        engine.tlsEstablished();
+        engine.feed(std::string("+OK\r\n") + (insideToo ? "PIPELINING\r\n" : "") + ".\r\n+OK\r\n+OK\r\n" +
+                    "+OK 1 10\r\n-ERR\r\n+OK\r\n1 10\r\n.\r\n");
+        EXPECT_EQ(engine.pipelining(), insideToo);
+    }
 }
 
 TEST(Pop3StartTls, SilenceOrAbortDuringTheHandshakeSendsNoLogin)

@@ -15,6 +15,17 @@ namespace {
 // Message data is handed to the sink in pieces of about this size.
 constexpr std::size_t kDataFlush = 64 * 1024;
 
+// A capability name compared as RFC 2449 says: without regard to case.
+bool sameWord(std::string_view word, std::string_view lowerName)
+{
+    if (word.size() != lowerName.size())
+        return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if ((word[i] >= 'A' && word[i] <= 'Z' ? word[i] | 0x20 : word[i]) != lowerName[i])
+            return false;
+    return true;
+}
+
 bool isPositive(std::string_view line)
 {
     return line.substr(0, 3) == "+OK";
@@ -107,13 +118,14 @@ int pop3Port(std::string_view portText)
 
 Pop3Engine::Pop3Engine(Pop3Login login, Pop3MessageSink& sink, std::set<std::string> filedIds,
                        TransportSecurity security)
-    : m_login(std::move(login)), m_sink(sink), m_security(security), m_filedIds(std::move(filedIds))
+    : m_login(std::move(login)), m_sink(sink), m_security(security),
+      m_insideTls(security == TransportSecurity::Implicit), m_filedIds(std::move(filedIds))
 {
 }
 
 bool Pop3Engine::inMessageData() const
 {
-    return (m_state == Retrieving || (m_state == QuitSent && m_drainRetr)) && m_phase != DataPhase::StatusLine;
+    return (m_state == Retrieving || (m_state == QuitSent && m_drainRetr > 0)) && m_phase != DataPhase::StatusLine;
 }
 
 Pop3Step Pop3Engine::feed(std::string_view bytes)
@@ -151,9 +163,23 @@ Pop3Step Pop3Engine::feed(std::string_view bytes)
 Pop3Step Pop3Engine::tlsEstablished()
 {
     Pop3Step step;
-    if (m_state == TlsWait && !m_finished)
-        sendUser(step);
+    if (m_state == TlsWait && !m_finished) {
+        // What the server listed in clear may have been changed on the way: it is asked again.
+        m_insideTls = true;
+        sendCapa(step);
+    }
     return step;
+}
+
+void Pop3Engine::sendCapa(Pop3Step& step)
+{
+    m_listing = false;
+    m_capaLines = 0;
+    m_capaBytes = 0;
+    m_stlsOffered = false;
+    m_pipeliningOffered = false;
+    step.send += "CAPA\r\n";
+    m_state = CapaSent;
 }
 
 void Pop3Engine::sendUser(Pop3Step& step)
@@ -172,11 +198,8 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
     case Greeting:
         if (!ok)
             return fail(replyText(line), step, false);
-        if (m_security == TransportSecurity::StartTls) {
-            step.send += "CAPA\r\n";
-            m_state = CapaSent;
-            return;
-        }
+        if (m_security != TransportSecurity::None)
+            return sendCapa(step);
         return sendUser(step);
     case CapaSent:
         if (m_listing) {
@@ -187,16 +210,18 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
                 if (++m_capaLines > kMaxCapaLines || m_capaBytes > kMaxCapaBytes)
                     return fail(texts::kCapaTooLong, step, true);
                 const std::string_view word = line.substr(0, line.find(' '));
-                m_stlsOffered =
-                    m_stlsOffered || (word.size() == 4 && (word[0] | 0x20) == 's' && (word[1] | 0x20) == 't' &&
-                                      (word[2] | 0x20) == 'l' && (word[3] | 0x20) == 's');
+                m_stlsOffered = m_stlsOffered || sameWord(word, "stls");
+                m_pipeliningOffered = m_pipeliningOffered || sameWord(word, "pipelining");
                 return;
             }
         } else if (ok) {
             m_listing = true;
             return;
         }
-        // The list ended, or the server has none (-ERR): no STLS, no login.
+        // The list ended, or the server has none (-ERR). Inside TLS the login follows either way;
+        // before it, no STLS means no login.
+        if (m_insideTls)
+            return sendUser(step);
         if (!m_stlsOffered)
             return fail(texts::kStlsNotOffered, step, false);
         step.send += "STLS\r\n";
@@ -303,6 +328,7 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
                     if (wanted(number))
                         total += size;
                 step.events.push_back({Pop3Event::Kind::ProgressRange, {}, clampToInt(total)});
+                m_pipelining = m_insideTls && m_pipeliningOffered;
                 startFetching(step);
             } else {
                 handleSizeLine(line, step);
@@ -323,6 +349,9 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
     case Retrieving:
         if (!ok)
             return fail(replyText(line), step, false);
+        if (m_pipelining) // what LIST n says in the one-at-a-time conversation
+            step.events.push_back(
+                {Pop3Event::Kind::MessageLine, format(texts::kListFormat, m_current, clampToInt(m_messageSize))});
         if (std::string error = m_sink.beginMessage(m_current); !error.empty()) {
             notFiled(m_current, std::move(error), step);
             m_messageOpen = false;
@@ -337,12 +366,12 @@ void Pop3Engine::handleLine(std::string_view line, Pop3Step& step)
                 m_listing = false;
             return;
         }
-        if (m_drainRetr) {
+        if (m_drainRetr > 0) {
             // The answer to a RETR that went out before QUIT; its data, if any, is dropped.
             if (ok)
                 m_phase = DataPhase::LineStart;
             else
-                m_drainRetr = false;
+                --m_drainRetr;
             return;
         }
         finish(step);
@@ -404,8 +433,11 @@ void Pop3Engine::afterUidl(Pop3Step& step)
 {
     // With ids, the messages filed before are left out: the bar is to measure only what is fetched.
     // When every message is fetched after all, the STAT size already is that.
-    if (m_uidl && m_filedListed > 0) {
-        if (m_filedListed < m_messageCount) {
+    // Pipelined commands need every size before the first RETR goes out (a message too large is
+    // not to be asked for).
+    const bool pipelined = m_insideTls && m_pipeliningOffered && (!m_uidl || m_filedListed < m_messageCount);
+    if (pipelined || (m_uidl && m_filedListed > 0)) {
+        if (pipelined || m_filedListed < m_messageCount) {
             step.send += "LIST\r\n";
             m_state = SizesSent;
             return;
@@ -419,7 +451,62 @@ void Pop3Engine::startFetching(Pop3Step& step)
 {
     m_current = 0;
     m_progressTotal = 0;
-    listNext(step);
+    if (!m_pipelining)
+        return listNext(step);
+    m_queuedUpTo = 0;
+    fillPipeline(step);
+    nextPipelined(step);
+}
+
+void Pop3Engine::fillPipeline(Pop3Step& step)
+{
+    while (m_retrAhead < kPipelineDepth && (m_retrAhead == 0 || m_bytesAhead < kPipelineBytes)) {
+        int next = m_queuedUpTo + 1;
+        while (next <= m_messageCount && !wanted(next))
+            ++next;
+        if (next > m_messageCount)
+            return;
+        m_queuedUpTo = next;
+        const auto listed = m_sizes.find(next);
+        const std::int64_t size = listed == m_sizes.end() ? 0 : listed->second;
+        const bool skip = size > kMaxMessageSize;
+        m_queue.push_back({next, size, skip});
+        if (skip)
+            continue;
+        step.send += "RETR " + std::to_string(next) + "\r\n";
+        ++m_retrAhead;
+        m_bytesAhead += size;
+    }
+}
+
+void Pop3Engine::nextPipelined(Pop3Step& step)
+{
+    for (;;) {
+        if (m_queue.empty())
+            return sendQuit(step);
+        const Queued front = m_queue.front();
+        m_current = front.number;
+        const auto id = m_ids.find(front.number);
+        m_currentId = id == m_ids.end() ? std::string() : id->second;
+        m_messageSize = front.size;
+        if (!front.skip) {
+            m_messageBytes = 0;
+            m_progressShown = m_progressTotal;
+            m_state = Retrieving;
+            m_phase = DataPhase::StatusLine;
+            m_overLimit = false;
+            return;
+        }
+        // Not asked for at all: named in its turn, as LIST n would have it.
+        m_queue.pop_front();
+        step.events.push_back(
+            {Pop3Event::Kind::MessageLine, format(texts::kListFormat, front.number, clampToInt(front.size))});
+        notFiled(front.number, format(texts::kTooLarge, front.number, clampToInt(front.size), kMaxMessageMegabytes),
+                 step);
+        m_progressTotal += front.size;
+        step.events.push_back({Pop3Event::Kind::ProgressPosition, {}, clampToInt(m_progressTotal)});
+        fillPipeline(step);
+    }
 }
 
 void Pop3Engine::listNext(Pop3Step& step)
@@ -567,7 +654,7 @@ void Pop3Engine::endOfMessage(Pop3Step& step)
 {
     m_phase = DataPhase::StatusLine;
     if (m_state == QuitSent) {
-        m_drainRetr = false;
+        --m_drainRetr;
         return;
     }
     flushData(step);
@@ -579,7 +666,16 @@ void Pop3Engine::endOfMessage(Pop3Step& step)
     m_progressShown = m_progressTotal;
     step.events.push_back({Pop3Event::Kind::ProgressPosition, {}, clampToInt(m_progressTotal)});
     // The next command is due before the message is filed, so the server can answer it meanwhile.
-    listNext(step);
+    if (m_pipelining) {
+        m_queue.pop_front();
+        --m_retrAhead;
+        m_bytesAhead -= m_messageSize;
+        fillPipeline(step);
+        if (m_queue.empty())
+            sendQuit(step);
+    } else {
+        listNext(step);
+    }
     if (m_sendNow && !step.send.empty()) {
         m_sendNow(step.send);
         step.send.clear();
@@ -587,6 +683,8 @@ void Pop3Engine::endOfMessage(Pop3Step& step)
     if (file)
         for (std::string& error : m_sink.completeMessage(number, id))
             notFiled(number, std::move(error), step);
+    if (m_pipelining && !m_queue.empty())
+        nextPipelined(step);
 }
 
 void Pop3Engine::sendQuit(Pop3Step& step)
@@ -600,7 +698,9 @@ void Pop3Engine::fail(std::string_view text, Pop3Step& step, bool disconnect)
     abandonCurrent();
     step.events.push_back({Pop3Event::Kind::Error, std::string(text)});
     m_outcome = Pop3Outcome::Failed;
-    m_drainRetr = false;
+    // Only a refused RETR fails without closing while RETR commands may be ahead of it: their
+    // answers come before the one to QUIT.
+    m_drainRetr = m_state == Retrieving && m_pipelining ? std::max(0, m_retrAhead - 1) : 0;
     m_listing = false;
     if (m_state != QuitSent)
         sendQuit(step);
@@ -631,7 +731,7 @@ Pop3Step Pop3Engine::timedOut()
     Pop3Step step;
     if (m_finished)
         return step;
-    if (m_state == QuitSent && !m_drainRetr && !m_listing) {
+    if (m_state == QuitSent && m_drainRetr == 0 && !m_listing) {
         // Only the answer to QUIT is missing: everything else is decided, nothing is lost.
         step.disconnect = true;
         finish(step);
@@ -648,7 +748,7 @@ Pop3Step Pop3Engine::connectionClosed()
     if (m_finished)
         return step;
     flushData(step);
-    if (m_state == QuitSent && !m_drainRetr && !m_listing) {
+    if (m_state == QuitSent && m_drainRetr == 0 && !m_listing) {
         finish(step);
         return step;
     }
@@ -676,7 +776,8 @@ Pop3Step Pop3Engine::abort()
         return step;
     if (m_outcome == Pop3Outcome::Running)
         m_outcome = Pop3Outcome::Aborted;
-    m_drainRetr = m_state == Retrieving;
+    // Every RETR sent whose answer has not ended, the one being received included.
+    m_drainRetr = m_state != Retrieving ? 0 : m_pipelining ? m_retrAhead : 1;
     sendQuit(step);
     return step;
 }

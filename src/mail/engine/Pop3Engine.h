@@ -40,10 +40,20 @@
 // With TransportSecurity::StartTls (RFC 2595) the greeting is answered with CAPA; when the server
 // lists STLS, STLS follows, and its +OK asks the glue (step.startTls) to run the TLS handshake on
 // the connection; anything the server sent after that +OK in clear is dropped. Once the handshake
-// succeeded the glue calls tlsEstablished() and USER/PASS go on inside TLS. A server that does not
-// offer STLS ends the download before the name or the password is sent. With Implicit the glue
-// runs TLS from the first byte and the conversation is the plain one; with None it is exactly the
-// plain one.
+// succeeded the glue calls tlsEstablished(); what the server said before TLS is forgotten, CAPA is
+// asked again inside TLS and USER/PASS follow. A server that does not offer STLS ends the download
+// before the name or the password is sent. With Implicit the glue runs TLS from the first byte and
+// the greeting is answered with CAPA, then USER/PASS. With None the conversation is exactly the
+// plain one: no CAPA, one command at a time.
+//
+// Inside TLS, a server whose capability list (asked inside TLS) has PIPELINING (RFC 2449) gets
+// its commands without waiting for each answer: after UIDL the listing of all sizes is always
+// asked, then RETR n goes out for up to kPipelineDepth messages (or kPipelineBytes of them by
+// their listed sizes) ahead of the one being received, and one more each time a message ends; the
+// per-message LIST n is not sent (its size comes from the listing). The answers still come, and are
+// handled, one message after the other, so the filing, the events and the error list are the same
+// as in the one-at-a-time conversation. Without PIPELINING, or when the listing of all sizes is
+// refused, it is the one-at-a-time conversation.
 //
 // The glue, for one download:
 //   connected          make the engine (state 1, waiting for the greeting), start the timer
@@ -62,6 +72,7 @@
 #include "mail/engine/MailAccount.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -187,6 +198,10 @@ public:
     static constexpr std::size_t kMaxCapaBytes = 64 * 1024;
     // The progress bar moves within a message each time this many more bytes of it arrived.
     static constexpr std::int64_t kProgressStep = 16 * 1024;
+    // RETR commands sent ahead when the server takes pipelined commands, and the listed bytes
+    // they may ask for together (a first one is always sent).
+    static constexpr int kPipelineDepth = 16;
+    static constexpr std::int64_t kPipelineBytes = 1024 * 1024;
 
     // `filedIds` are the UIDL ids of messages already filed for this account; messages with those
     // ids are neither listed nor retrieved. The sink must outlive the engine. The engine starts in
@@ -220,6 +235,8 @@ public:
     int messageCount() const { return m_messageCount; }
     int currentMessage() const { return m_current; }
     bool serverHasUidl() const { return m_uidl; }
+    // The server's capability list inside TLS had PIPELINING: RETR commands go out ahead.
+    bool pipelining() const { return m_pipelining; }
 
 private:
     enum class DataPhase { StatusLine, LineStart, Dot, DotCr, InLine };
@@ -234,6 +251,9 @@ private:
     void afterUidl(Pop3Step& step);
     void startFetching(Pop3Step& step);
     void listNext(Pop3Step& step);
+    void fillPipeline(Pop3Step& step);
+    void nextPipelined(Pop3Step& step);
+    void sendCapa(Pop3Step& step);
     void endOfMessage(Pop3Step& step);
     void countMessageBytes(std::int64_t bytes, Pop3Step& step);
     void notFiled(int number, std::string text, Pop3Step& step);
@@ -249,6 +269,9 @@ private:
     Pop3MessageSink& m_sink;
     TransportSecurity m_security;
     bool m_stlsOffered = false;
+    bool m_insideTls = false;         // Implicit from the start, StartTls once the handshake is done
+    bool m_pipeliningOffered = false; // the capability list inside TLS said PIPELINING
+    bool m_pipelining = false;        // RETR commands go out ahead (the sizes are listed)
     int m_capaLines = 0;
     std::size_t m_capaBytes = 0;
     std::function<void(const std::string&)> m_sendNow;
@@ -272,6 +295,17 @@ private:
     bool m_sizesListed = false;
     int m_current = 0;
     std::string m_currentId;
+    // Pipelined: the messages whose RETR went out (or that are skipped as too large, with no
+    // command), in order; the front one is m_current. m_queuedUpTo is the last number queued.
+    struct Queued {
+        int number;
+        std::int64_t size;
+        bool skip;
+    };
+    std::deque<Queued> m_queue;
+    int m_queuedUpTo = 0;
+    int m_retrAhead = 0;           // RETR commands in m_queue
+    std::int64_t m_bytesAhead = 0; // their listed sizes
 
     // The bar: the sizes of the messages before the current one, the current one's size, the bytes
     // of it received so far and the position last shown.
@@ -288,9 +322,9 @@ private:
 
     DataPhase m_phase = DataPhase::StatusLine;
     bool m_messageOpen = false; // beginMessage succeeded and nothing failed since
-    // QUIT went out while a RETR or UIDL answer was still coming: its rest is read and dropped
-    // before the answer to QUIT.
-    bool m_drainRetr = false;
+    // QUIT went out while this many RETR answers were still coming (the one being received among
+    // them): they are read and dropped before the answer to QUIT.
+    int m_drainRetr = 0;
     std::string m_dataOut; // message data gathered before it goes to the sink
 };
 
