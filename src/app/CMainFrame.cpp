@@ -156,7 +156,7 @@ bool CMainFrame::create()
 
     platform::placeFrame(*this, platform::storedFrameRect(kMainWindow));
 
-    m_tray->createFromResource(m_target.get(), res::kIconMain, kTrayIconId, platform::utf8ToCp932("メッセージ0件"),
+    m_tray->createFromResource(m_target.get(), res::kIconMain, res::kTrayIconId, platform::utf8ToCp932("メッセージ0件"),
                                WM_CHAT_ROWS_CHANGED);
     m_tray->setIconFromResource(res::kIconMain);
     if (m_chat.announceFailure())
@@ -257,15 +257,15 @@ void CMainFrame::refreshReceivedUnreadCount()
 void CMainFrame::createMenus()
 {
     QMenu* file = menuBar()->addMenu(qs("ファイル(&F)"));
-    file->addAction(qs("ポート＆ログ(&N)"), this, [this] { onCommand(ID_PORT_SETTINGS); });
-    file->addAction(qs("デスクトップ(&D)"), this, [this] { onCommand(ID_DESKTOP_OPTIONS); });
+    file->addAction(qs("ポート＆ログ(&N)"), this, [this] { onCommand(res::kCmdPortAndLog); });
+    file->addAction(qs("デスクトップ(&D)"), this, [this] { onCommand(res::kCmdDesktopOptions); });
     file->addSeparator();
-    file->addAction(qs("終了(&X)"), this, [this] { onCommand(ID_APP_EXIT); });
+    file->addAction(qs("終了(&X)"), this, [this] { onCommand(res::kCmdAppExit); });
     QMenu* mail = menuBar()->addMenu(qs("メール(&M)"));
     for (const MailCommand& c : kMailCommands)
         mail->addAction(m_mailActions.at(c.id));
     QMenu* help = menuBar()->addMenu(qs("ヘルプ(&H)"));
-    help->addAction(qs("Orvalink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this, [this] { onCommand(ID_APP_ABOUT); });
+    help->addAction(qs("Orvalink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this, [this] { onCommand(res::kCmdAbout); });
 }
 
 void CMainFrame::createMailCommands()
@@ -308,32 +308,32 @@ bool CMainFrame::onCommand(int id)
         return true;
     }
     switch (id) {
-    case ID_TRAY_EXIT:
+    case res::kCmdTrayExit:
         requestExit();
         return true;
-    case ID_TRAY_SHOW:
+    case res::kCmdTrayShow:
         showAndRaise();
         return true;
-    case ID_APP_EXIT:
+    case res::kCmdAppExit:
         close(); // hides: the program keeps running in the notification area (where there is one)
         return true;
-    case ID_APP_ABOUT: {
+    case res::kCmdAbout: {
         CAboutDlg about(this);
         about.exec();
         return true;
     }
-    case ID_ADDRESS_BOOK:
+    case res::kCmdAddressBook:
         platform::messageBox(platform::utf8ToCp932("アドレス帳"));
         return true;
-    case ID_MAIL_SEND:
+    case res::kCmdMailSend:
         return true;
     // The mail windows and the port settings plug in through setCommandHandler(); until they are
     // there the commands do nothing.
-    case ID_MAIL_RECEIVE:
-    case ID_MAIL_SETTINGS:
-    case ID_MAIL_NEW:
-    case ID_MAIL_SEND_RECEIVE:
-    case ID_PORT_SETTINGS:
+    case res::kCmdMailReceive:
+    case res::kCmdMailSettings:
+    case res::kCmdMailNew:
+    case res::kCmdMailSendReceive:
+    case res::kCmdPortAndLog:
         return true;
     default:
         return false;
@@ -440,8 +440,8 @@ void CMainFrame::showAndRaise()
 void CMainFrame::showTrayMenu()
 {
     QMenu menu(this);
-    menu.addAction(qs("表示(&S)"), this, [this] { onCommand(ID_TRAY_SHOW); });
-    menu.addAction(qs("終了(&X)"), this, [this] { onCommand(ID_TRAY_EXIT); });
+    menu.addAction(qs("表示(&S)"), this, [this] { onCommand(res::kCmdTrayShow); });
+    menu.addAction(qs("終了(&X)"), this, [this] { onCommand(res::kCmdTrayExit); });
     m_menuPresenter(res::kMenuTray, menu);
 }
 

@@ -5,6 +5,7 @@
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
+#include "res/ResourceIds.h"
 
 #include <algorithm>
 
@@ -45,7 +46,7 @@ void installChatWindows(CMainFrame& frame)
         return QRect(main.topLeft() + QPoint(step, step), stored.size());
     });
     QObject::connect(&frame, &QObject::destroyed, [] { CSendChatFrame::setPlacement({}); });
-    frame.setCommandHandler(CMainFrame::ID_PORT_SETTINGS, [f] { CPortSettingsSheet::run(f->chatGroups(), f); });
+    frame.setCommandHandler(res::kCmdPortAndLog, [f] { CPortSettingsSheet::run(f->chatGroups(), f); });
 }
 
 } // namespace orvalink::app

@@ -47,7 +47,7 @@ CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
     restoreRect();
 
     QMenu* file = menuBar()->addMenu(qs("ファイル(&F)"));
-    file->addAction(qs("終了(&X)"), this, [this] { onCommand(kExitCommand); });
+    file->addAction(qs("終了(&X)"), this, [this] { onCommand(res::kCmdChatWriteClose); });
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -58,7 +58,7 @@ CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(4, 2, 4, 2);
     m_button = new QPushButton(qs(m_readMode ? "返信(&D)" : "送信(&S)"), bar);
-    m_button->setObjectName(QString::number(kButtonId));
+    m_button->setObjectName(QString::number(res::kControlChatWriteSend));
     barLayout->addWidget(m_button);
     m_cutNotice = new QLabel(bar);
     m_cutNotice->setObjectName("cutNotice");
@@ -157,7 +157,7 @@ void CSendChatFrame::updateButton()
 
 bool CSendChatFrame::onCommand(int id)
 {
-    if (id != kExitCommand)
+    if (id != res::kCmdChatWriteClose)
         return false;
     close();
     return true;
