@@ -66,11 +66,6 @@ constexpr const char* kMainWindow = "MainWindow Entry";
 // To the main window: an announcement could not be sent, or a send succeeded since.
 constexpr unsigned WM_CHAT_ANNOUNCE_CHANGED = platform::WM_USER + 102;
 
-QString qs(const char* utf8)
-{
-    return platform::toQString(platform::utf8ToCp932(utf8));
-}
-
 // The mail commands, in the order of toolbar 133's buttons and of the menu "メール(&M)". The prompt
 // is the button's tooltip. Sending from the main window and the address book do nothing yet, so
 // their button and item are shown disabled.
@@ -256,16 +251,18 @@ void CMainFrame::refreshReceivedUnreadCount()
 
 void CMainFrame::createMenus()
 {
-    QMenu* file = menuBar()->addMenu(qs("ファイル(&F)"));
-    file->addAction(qs("ポート＆ログ(&N)"), this, [this] { onCommand(res::kCmdPortAndLog); });
-    file->addAction(qs("デスクトップ(&D)"), this, [this] { onCommand(res::kCmdDesktopOptions); });
+    QMenu* file = menuBar()->addMenu(platform::uiTextThroughCp932("ファイル(&F)"));
+    file->addAction(platform::uiTextThroughCp932("ポート＆ログ(&N)"), this, [this] { onCommand(res::kCmdPortAndLog); });
+    file->addAction(platform::uiTextThroughCp932("デスクトップ(&D)"), this,
+                    [this] { onCommand(res::kCmdDesktopOptions); });
     file->addSeparator();
-    file->addAction(qs("終了(&X)"), this, [this] { onCommand(res::kCmdAppExit); });
-    QMenu* mail = menuBar()->addMenu(qs("メール(&M)"));
+    file->addAction(platform::uiTextThroughCp932("終了(&X)"), this, [this] { onCommand(res::kCmdAppExit); });
+    QMenu* mail = menuBar()->addMenu(platform::uiTextThroughCp932("メール(&M)"));
     for (const MailCommand& c : kMailCommands)
         mail->addAction(m_mailActions.at(c.id));
-    QMenu* help = menuBar()->addMenu(qs("ヘルプ(&H)"));
-    help->addAction(qs("Orvalink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this, [this] { onCommand(res::kCmdAbout); });
+    QMenu* help = menuBar()->addMenu(platform::uiTextThroughCp932("ヘルプ(&H)"));
+    help->addAction(platform::uiTextThroughCp932("Orvalink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this,
+                    [this] { onCommand(res::kCmdAbout); });
 }
 
 void CMainFrame::createMailCommands()
@@ -276,10 +273,10 @@ void CMainFrame::createMailCommands()
     const QList<QPixmap> faces = imageStrip(resourceBitmap(res::kBitmapMailToolbar), res::kMailToolbarImageWidth,
                                             resourceTransparentColor(res::kBitmapMailToolbar));
     for (const MailCommand& c : kMailCommands) {
-        auto* action = new QAction(qs(c.menuText), this);
+        auto* action = new QAction(platform::uiTextThroughCp932(c.menuText), this);
         action->setObjectName(QString::number(c.id));
-        action->setToolTip(qs(c.prompt));
-        action->setStatusTip(qs(c.prompt));
+        action->setToolTip(platform::uiTextThroughCp932(c.prompt));
+        action->setStatusTip(platform::uiTextThroughCp932(c.prompt));
         if (c.image < faces.size())
             action->setIcon(QIcon(faces[c.image]));
         action->setEnabled(c.enabled);
@@ -440,8 +437,8 @@ void CMainFrame::showAndRaise()
 void CMainFrame::showTrayMenu()
 {
     QMenu menu(this);
-    menu.addAction(qs("表示(&S)"), this, [this] { onCommand(res::kCmdTrayShow); });
-    menu.addAction(qs("終了(&X)"), this, [this] { onCommand(res::kCmdTrayExit); });
+    menu.addAction(platform::uiTextThroughCp932("表示(&S)"), this, [this] { onCommand(res::kCmdTrayShow); });
+    menu.addAction(platform::uiTextThroughCp932("終了(&X)"), this, [this] { onCommand(res::kCmdTrayExit); });
     m_menuPresenter(res::kMenuTray, menu);
 }
 
