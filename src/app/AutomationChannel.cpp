@@ -1,9 +1,9 @@
 #include "app/AutomationChannel.h"
 
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/MailRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/CNetMsgDlg.h"

@@ -2,10 +2,10 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CBottomBar_p.h"
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/COrvalinkApp.h"
-#include "app/CReportDemoView.h"
 #include "app/CSplashWnd_p.h"
 #include "app/ChatRowSource.h"
 #include "app/TrayIcon.h"
@@ -176,7 +176,7 @@ void CMainFrame::createViews()
     m_tree = new CLeftView(m_chat, m_splitter);
     auto rows = std::make_unique<ChatRowSource>(m_chat);
     m_rowSource = rows.get();
-    m_report = new CReportDemoView(m_splitter, m_columnChooser, std::move(rows));
+    m_report = new CChatListView(m_splitter, m_columnChooser, std::move(rows));
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_report);
     // A mail folder takes the chat rows' place while it is selected.

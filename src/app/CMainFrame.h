@@ -55,7 +55,7 @@ using chat::ChatGroupTable;
 class CBottomBar;
 class CMailListView;
 class COrvalinkApp;
-class CReportDemoView;
+class CChatListView;
 class ChatRowSource;
 class CSplashWnd;
 class TrayIcon;
@@ -109,7 +109,7 @@ public:
     TrayIcon* trayIcon() const { return m_tray.get(); }
 
     CLeftView* treeView() const { return m_tree; }
-    CReportDemoView* reportView() const { return m_report; }
+    CChatListView* reportView() const { return m_report; }
     QListWidget* columnChooser() const { return m_columnChooser; }
     CBottomBar* bottomBar() const { return m_bottomBar; }
     // The right pane while a mail folder is selected in the tree (hidden while a group is).
@@ -162,7 +162,7 @@ private:
     std::unique_ptr<TrayIcon> m_tray;
     QSplitter* m_splitter = nullptr;
     CLeftView* m_tree = nullptr;
-    CReportDemoView* m_report = nullptr;
+    CChatListView* m_report = nullptr;
     ChatRowSource* m_rowSource = nullptr; // owned by m_report
     CBottomBar* m_bottomBar = nullptr;
     CMailListView* m_mailList = nullptr;

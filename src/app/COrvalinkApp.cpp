@@ -1,9 +1,9 @@
 #include "app/COrvalinkApp.h"
 
+#include "app/CChatListView.h"
 #include "app/CDesktopOptionsDlg.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
 #include "app/DesktopNotifier.h"
 #include "app/MailReading_p.h"

@@ -1,6 +1,6 @@
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
@@ -30,7 +30,7 @@ void installChatWindows(CMainFrame& frame)
             [groups](int group, std::string memberKey) { chat::openWriteToMember(*groups, group, memberKey); });
     }
     // The reply goes to the member who sent the row, kept with it.
-    CReportDemoView::setRowOpener(
+    CChatListView::setRowOpener(
         [groups](int row, const std::string& header, const std::string& body, const std::string& from) {
             chat::openMessageRow(*groups, row, header, body, from);
         });

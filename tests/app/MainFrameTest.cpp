@@ -1,7 +1,7 @@
 #include "app/CAboutDlg.h"
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/ChatRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
@@ -159,7 +159,7 @@ TEST_F(MainFrame, AHiddenListIsOnlyMarkedAndCatchesUpWhenShown)
     ASSERT_TRUE(frame.create());
     chatTable.currentGroup = 0;
     frame.hide();
-    CReportDemoView* view = frame.reportView();
+    CChatListView* view = frame.reportView();
     CReportCtrl* ctrl = view->reportCtrl();
     send(0, 0);
     EXPECT_EQ(ctrl->itemCount(), 0) << "nothing is done for a hidden list";
