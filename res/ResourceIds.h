@@ -65,6 +65,7 @@ inline constexpr int kMenuTreeMember = 214;  // folder tree pop-up on a member n
 inline constexpr int kMenuTreeGroup = 233;   // folder tree pop-up on a group node
 inline constexpr int kMenuChatWrite = 234;   // chat write window
 inline constexpr int kMenuTray = 238;        // tray icon pop-up; also the tray icon's id
+inline constexpr unsigned kTrayIconId = kMenuTray; // the id the tray icon's messages carry
 
 // Toolbars.
 inline constexpr int kToolbarMail = 133; // the main window's mail commands
@@ -94,7 +95,8 @@ inline constexpr int kControlAboutInfo = 1041;       // About box: processor and
 inline constexpr int kControlColumnChooser = 1049;   // list box of the side bar
 inline constexpr int kControlChatWriteSend = 1050;   // chat write window: "送信(&S)" / "返信(&D)"
 
-// Commands.
+// Commands: the one table of command ids. The automation channel's "command N" and "click N" and
+// the tests address commands by these numbers, so they never change.
 inline constexpr int kCmdMailReceive = 32771;
 inline constexpr int kCmdMailSettings = 32773;
 inline constexpr int kCmdMailNew = 32776;
@@ -112,6 +114,7 @@ inline constexpr int kCmdWriteToPerson = 32820;
 inline constexpr int kCmdChatWriteClose = 32821;
 inline constexpr int kCmdTrayExit = 32822;
 inline constexpr int kCmdTrayShow = 32823;
+inline constexpr int kCmdDesktopOptions = 32830;
 inline constexpr int kCmdFileSave = 57603;
 inline constexpr int kCmdEditCut = 57635;
 inline constexpr int kCmdEditCopy = 57634;

@@ -1,9 +1,9 @@
 #include "app/AutomationChannel.h"
 
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/MailRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/CNetMsgDlg.h"
@@ -452,11 +452,10 @@ void AutomationChannel::execute(const std::string& line)
             tree->setCurrentItem(tree->topLevelItem(g));
     } else if (command == "show" || command == "hide") {
         if (m_frame->isVisible() != (command == "show"))
-            platform::sendMessage(
-                m_frame->messageTarget(),
-                {WM_CHAT_ROWS_CHANGED, std::int64_t{CMainFrame::kTrayIconId}, std::int64_t{WM_LBUTTONDBLCLK}});
+            platform::sendMessage(m_frame->messageTarget(), {WM_CHAT_ROWS_CHANGED, std::int64_t{res::kTrayIconId},
+                                                             std::int64_t{WM_LBUTTONDBLCLK}});
     } else if (command == "exit") {
-        m_frame->onCommand(CMainFrame::ID_TRAY_EXIT);
+        m_frame->onCommand(res::kCmdTrayExit);
     } else if (command == "mail") {
         int slot = -1;
         std::string field;

@@ -39,7 +39,7 @@ std::string CAboutDlg::systemText(int processorType, std::uint64_t physicalMemor
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(platform::toQString(platform::utf8ToCp932("Orvalink のﾊﾞｰｼﾞｮﾝ情報")));
+    setWindowTitle(platform::uiTextThroughCp932("Orvalink のﾊﾞｰｼﾞｮﾝ情報"));
     setWindowIcon(resourceIcon(res::kIconMain));
     auto* layout = new QVBoxLayout(this);
     auto* icon = new QLabel(this);

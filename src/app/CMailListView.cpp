@@ -43,7 +43,7 @@ CMailListView::CMailListView(QWidget* parent) : QWidget(parent)
     layout->setSpacing(0);
     m_find = new QLineEdit(this);
     m_find->setObjectName("mailFind");
-    m_find->setPlaceholderText(platform::toQString(platform::utf8ToCp932("差出人・件名を検索")));
+    m_find->setPlaceholderText(platform::uiTextThroughCp932("差出人・件名を検索"));
     m_find->setClearButtonEnabled(true);
     layout->addWidget(m_find);
     m_notice = new QLabel(this);

@@ -2,10 +2,10 @@
 
 #include "app/CAboutDlg.h"
 #include "app/CBottomBar_p.h"
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/COrvalinkApp.h"
-#include "app/CReportDemoView.h"
 #include "app/CSplashWnd_p.h"
 #include "app/ChatRowSource.h"
 #include "app/TrayIcon.h"
@@ -65,11 +65,6 @@ constexpr const char* kMainWindow = "MainWindow Entry";
 
 // To the main window: an announcement could not be sent, or a send succeeded since.
 constexpr unsigned WM_CHAT_ANNOUNCE_CHANGED = platform::WM_USER + 102;
-
-QString qs(const char* utf8)
-{
-    return platform::toQString(platform::utf8ToCp932(utf8));
-}
 
 // The mail commands, in the order of toolbar 133's buttons and of the menu "メール(&M)". The prompt
 // is the button's tooltip. Sending from the main window and the address book do nothing yet, so
@@ -156,7 +151,7 @@ bool CMainFrame::create()
 
     platform::placeFrame(*this, platform::storedFrameRect(kMainWindow));
 
-    m_tray->createFromResource(m_target.get(), res::kIconMain, kTrayIconId, platform::utf8ToCp932("メッセージ0件"),
+    m_tray->createFromResource(m_target.get(), res::kIconMain, res::kTrayIconId, platform::utf8ToCp932("メッセージ0件"),
                                WM_CHAT_ROWS_CHANGED);
     m_tray->setIconFromResource(res::kIconMain);
     if (m_chat.announceFailure())
@@ -181,7 +176,7 @@ void CMainFrame::createViews()
     m_tree = new CLeftView(m_chat, m_splitter);
     auto rows = std::make_unique<ChatRowSource>(m_chat);
     m_rowSource = rows.get();
-    m_report = new CReportDemoView(m_splitter, m_columnChooser, std::move(rows));
+    m_report = new CChatListView(m_splitter, m_columnChooser, std::move(rows));
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_report);
     // A mail folder takes the chat rows' place while it is selected.
@@ -256,16 +251,18 @@ void CMainFrame::refreshReceivedUnreadCount()
 
 void CMainFrame::createMenus()
 {
-    QMenu* file = menuBar()->addMenu(qs("ファイル(&F)"));
-    file->addAction(qs("ポート＆ログ(&N)"), this, [this] { onCommand(ID_PORT_SETTINGS); });
-    file->addAction(qs("デスクトップ(&D)"), this, [this] { onCommand(ID_DESKTOP_OPTIONS); });
+    QMenu* file = menuBar()->addMenu(platform::uiTextThroughCp932("ファイル(&F)"));
+    file->addAction(platform::uiTextThroughCp932("ポート＆ログ(&N)"), this, [this] { onCommand(res::kCmdPortAndLog); });
+    file->addAction(platform::uiTextThroughCp932("デスクトップ(&D)"), this,
+                    [this] { onCommand(res::kCmdDesktopOptions); });
     file->addSeparator();
-    file->addAction(qs("終了(&X)"), this, [this] { onCommand(ID_APP_EXIT); });
-    QMenu* mail = menuBar()->addMenu(qs("メール(&M)"));
+    file->addAction(platform::uiTextThroughCp932("終了(&X)"), this, [this] { onCommand(res::kCmdAppExit); });
+    QMenu* mail = menuBar()->addMenu(platform::uiTextThroughCp932("メール(&M)"));
     for (const MailCommand& c : kMailCommands)
         mail->addAction(m_mailActions.at(c.id));
-    QMenu* help = menuBar()->addMenu(qs("ヘルプ(&H)"));
-    help->addAction(qs("Orvalink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this, [this] { onCommand(ID_APP_ABOUT); });
+    QMenu* help = menuBar()->addMenu(platform::uiTextThroughCp932("ヘルプ(&H)"));
+    help->addAction(platform::uiTextThroughCp932("Orvalink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), this,
+                    [this] { onCommand(res::kCmdAbout); });
 }
 
 void CMainFrame::createMailCommands()
@@ -276,10 +273,10 @@ void CMainFrame::createMailCommands()
     const QList<QPixmap> faces = imageStrip(resourceBitmap(res::kBitmapMailToolbar), res::kMailToolbarImageWidth,
                                             resourceTransparentColor(res::kBitmapMailToolbar));
     for (const MailCommand& c : kMailCommands) {
-        auto* action = new QAction(qs(c.menuText), this);
+        auto* action = new QAction(platform::uiTextThroughCp932(c.menuText), this);
         action->setObjectName(QString::number(c.id));
-        action->setToolTip(qs(c.prompt));
-        action->setStatusTip(qs(c.prompt));
+        action->setToolTip(platform::uiTextThroughCp932(c.prompt));
+        action->setStatusTip(platform::uiTextThroughCp932(c.prompt));
         if (c.image < faces.size())
             action->setIcon(QIcon(faces[c.image]));
         action->setEnabled(c.enabled);
@@ -308,32 +305,32 @@ bool CMainFrame::onCommand(int id)
         return true;
     }
     switch (id) {
-    case ID_TRAY_EXIT:
+    case res::kCmdTrayExit:
         requestExit();
         return true;
-    case ID_TRAY_SHOW:
+    case res::kCmdTrayShow:
         showAndRaise();
         return true;
-    case ID_APP_EXIT:
+    case res::kCmdAppExit:
         close(); // hides: the program keeps running in the notification area (where there is one)
         return true;
-    case ID_APP_ABOUT: {
+    case res::kCmdAbout: {
         CAboutDlg about(this);
         about.exec();
         return true;
     }
-    case ID_ADDRESS_BOOK:
+    case res::kCmdAddressBook:
         platform::messageBox(platform::utf8ToCp932("アドレス帳"));
         return true;
-    case ID_MAIL_SEND:
+    case res::kCmdMailSend:
         return true;
     // The mail windows and the port settings plug in through setCommandHandler(); until they are
     // there the commands do nothing.
-    case ID_MAIL_RECEIVE:
-    case ID_MAIL_SETTINGS:
-    case ID_MAIL_NEW:
-    case ID_MAIL_SEND_RECEIVE:
-    case ID_PORT_SETTINGS:
+    case res::kCmdMailReceive:
+    case res::kCmdMailSettings:
+    case res::kCmdMailNew:
+    case res::kCmdMailSendReceive:
+    case res::kCmdPortAndLog:
         return true;
     default:
         return false;
@@ -440,8 +437,8 @@ void CMainFrame::showAndRaise()
 void CMainFrame::showTrayMenu()
 {
     QMenu menu(this);
-    menu.addAction(qs("表示(&S)"), this, [this] { onCommand(ID_TRAY_SHOW); });
-    menu.addAction(qs("終了(&X)"), this, [this] { onCommand(ID_TRAY_EXIT); });
+    menu.addAction(platform::uiTextThroughCp932("表示(&S)"), this, [this] { onCommand(res::kCmdTrayShow); });
+    menu.addAction(platform::uiTextThroughCp932("終了(&X)"), this, [this] { onCommand(res::kCmdTrayExit); });
     m_menuPresenter(res::kMenuTray, menu);
 }
 

@@ -55,7 +55,7 @@ using chat::ChatGroupTable;
 class CBottomBar;
 class CMailListView;
 class COrvalinkApp;
-class CReportDemoView;
+class CChatListView;
 class ChatRowSource;
 class CSplashWnd;
 class TrayIcon;
@@ -63,20 +63,6 @@ class TrayIcon;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    // Command ids the frame handles.
-    static constexpr int ID_MAIL_RECEIVE = 32771;
-    static constexpr int ID_MAIL_SETTINGS = 32773;
-    static constexpr int ID_MAIL_NEW = 32776;
-    static constexpr int ID_MAIL_SEND = 32778;
-    static constexpr int ID_ADDRESS_BOOK = 32780;
-    static constexpr int ID_MAIL_SEND_RECEIVE = 32792;
-    static constexpr int ID_PORT_SETTINGS = 32810;
-    static constexpr int ID_TRAY_EXIT = 32822;
-    static constexpr int ID_TRAY_SHOW = 32823;
-    static constexpr int ID_DESKTOP_OPTIONS = 32830;
-    static constexpr int ID_APP_ABOUT = 57664;
-    static constexpr int ID_APP_EXIT = 57665;
-    static constexpr unsigned kTrayIconId = 238;
     static constexpr int kSplashMs = 1500;
 
     // chatGroups is the table the frame shows and ends at exit (the application object's; a test's
@@ -123,7 +109,7 @@ public:
     TrayIcon* trayIcon() const { return m_tray.get(); }
 
     CLeftView* treeView() const { return m_tree; }
-    CReportDemoView* reportView() const { return m_report; }
+    CChatListView* reportView() const { return m_report; }
     QListWidget* columnChooser() const { return m_columnChooser; }
     CBottomBar* bottomBar() const { return m_bottomBar; }
     // The right pane while a mail folder is selected in the tree (hidden while a group is).
@@ -176,7 +162,7 @@ private:
     std::unique_ptr<TrayIcon> m_tray;
     QSplitter* m_splitter = nullptr;
     CLeftView* m_tree = nullptr;
-    CReportDemoView* m_report = nullptr;
+    CChatListView* m_report = nullptr;
     ChatRowSource* m_rowSource = nullptr; // owned by m_report
     CBottomBar* m_bottomBar = nullptr;
     CMailListView* m_mailList = nullptr;

@@ -1,9 +1,9 @@
 #include "app/COrvalinkApp.h"
 
+#include "app/CChatListView.h"
 #include "app/CDesktopOptionsDlg.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
 #include "app/DesktopNotifier.h"
 #include "app/MailReading_p.h"
@@ -24,6 +24,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/SystemInfo.h"
 #include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
 
 #include <QCoreApplication>
 #include <cstdlib>
@@ -152,7 +153,7 @@ bool COrvalinkApp::initInstance()
     m_instanceChannel = std::make_unique<platform::InstanceChannel>();
     m_instanceChannel->listen();
     QObject::connect(m_instanceChannel.get(), &platform::InstanceChannel::raiseRequested, m_mainFrame.get(),
-                     [frame = m_mainFrame.get()] { frame->onCommand(CMainFrame::ID_TRAY_SHOW); });
+                     [frame = m_mainFrame.get()] { frame->onCommand(res::kCmdTrayShow); });
 
     startListeners();
     return true;
@@ -165,14 +166,14 @@ void COrvalinkApp::installDesktopCommands()
     CMainFrame* frame = m_mainFrame.get();
     // The notification's action shows the window with the newest notified row selected.
     QObject::connect(m_notifier.get(), &DesktopNotifier::showMessage, frame, [frame](int g, std::uint64_t serial) {
-        frame->onCommand(CMainFrame::ID_TRAY_SHOW);
+        frame->onCommand(res::kCmdTrayShow);
         if (CLeftView* tree = frame->chatGroups().treeReady.load() ? frame->treeView() : nullptr;
             tree && g >= 0 && g < tree->topLevelItemCount())
             tree->setCurrentItem(tree->topLevelItem(g));
         if (frame->reportView())
             frame->reportView()->selectRowWithSerial(serial);
     });
-    frame->setCommandHandler(CMainFrame::ID_DESKTOP_OPTIONS, [this, frame] {
+    frame->setCommandHandler(res::kCmdDesktopOptions, [this, frame] {
         CDesktopOptionsDlg dlg(CDesktopOptionsDlg::stored(), frame);
         if (dlg.exec() != QDialog::Accepted)
             return;

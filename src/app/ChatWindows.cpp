@@ -1,10 +1,11 @@
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/ChatWindows_p.h"
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
+#include "res/ResourceIds.h"
 
 #include <algorithm>
 
@@ -29,7 +30,7 @@ void installChatWindows(CMainFrame& frame)
             [groups](int group, std::string memberKey) { chat::openWriteToMember(*groups, group, memberKey); });
     }
     // The reply goes to the member who sent the row, kept with it.
-    CReportDemoView::setRowOpener(
+    CChatListView::setRowOpener(
         [groups](int row, const std::string& header, const std::string& body, const std::string& from) {
             chat::openMessageRow(*groups, row, header, body, from);
         });
@@ -45,7 +46,7 @@ void installChatWindows(CMainFrame& frame)
         return QRect(main.topLeft() + QPoint(step, step), stored.size());
     });
     QObject::connect(&frame, &QObject::destroyed, [] { CSendChatFrame::setPlacement({}); });
-    frame.setCommandHandler(CMainFrame::ID_PORT_SETTINGS, [f] { CPortSettingsSheet::run(f->chatGroups(), f); });
+    frame.setCommandHandler(res::kCmdPortAndLog, [f] { CPortSettingsSheet::run(f->chatGroups(), f); });
 }
 
 } // namespace orvalink::app

@@ -4,6 +4,7 @@
 #include "mail/MailState.h"
 #include "mail/ReceiveCommand.h"
 #include "mail/SendRecvWindow.h"
+#include "res/ResourceIds.h"
 
 namespace orvalink::app {
 
@@ -13,11 +14,10 @@ using mail::ReceiveCommand;
 
 void installMailWindows(CMainFrame& frame, ReceiveCommand& receive, mail::MailState& side)
 {
-    frame.setCommandHandler(CMainFrame::ID_MAIL_NEW, [&side] { OpenComposeWindow(side, {}, {}); });
+    frame.setCommandHandler(res::kCmdMailNew, [&side] { OpenComposeWindow(side, {}, {}); });
     // Send-and-receive receives through the receive command itself: one receive window, one
     // download at a time, whichever command started it.
-    frame.setCommandHandler(CMainFrame::ID_MAIL_SEND_RECEIVE,
-                            [&receive, &side] { side.sendRecvWindow().open(receive); });
+    frame.setCommandHandler(res::kCmdMailSendReceive, [&receive, &side] { side.sendRecvWindow().open(receive); });
     // Mail windows still open when the program ends go with it, their threads ended first.
     QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [&side] {
         closeAllComposeWindows(side);

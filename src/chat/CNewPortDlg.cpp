@@ -18,11 +18,6 @@ namespace orvalink::chat {
 
 namespace {
 
-QString qs(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 std::function<int(CNewPortDlg&)>& responder()
 {
     static std::function<int(CNewPortDlg&)> r;
@@ -43,16 +38,16 @@ CNewPortDlg::CNewPortDlg(const ChatGroupTable& groups, QWidget* parent)
       m_name(makeEdit(this, kNameEdit))
 {
     setObjectName(QString::number(res::kDialogNewPort));
-    setWindowTitle(qs("ポート新規作成"));
+    setWindowTitle(platform::uiText("ポート新規作成"));
     auto* form = new QFormLayout(this);
-    form->addRow(qs("ポート番号"), m_port);
-    form->addRow(qs("グループ名"), m_groupName);
-    form->addRow(qs("名前"), m_name);
+    form->addRow(platform::uiText("ポート番号"), m_port);
+    form->addRow(platform::uiText("グループ名"), m_groupName);
+    form->addRow(platform::uiText("名前"), m_name);
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(qs("ＯＫ"), QDialogButtonBox::AcceptRole);
+    QPushButton* ok = buttons->addButton(platform::uiText("ＯＫ"), QDialogButtonBox::AcceptRole);
     ok->setObjectName("1");
     ok->setDefault(true);
-    buttons->addButton(qs("ＣＡＮＣＥＬ"), QDialogButtonBox::RejectRole)->setObjectName("2");
+    buttons->addButton(platform::uiText("ＣＡＮＣＥＬ"), QDialogButtonBox::RejectRole)->setObjectName("2");
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] { tryAccept(); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -27,11 +27,6 @@ constexpr const char* kNetMsg = "NetMsg Entry";
 // The second button (Cancel) is the default of the delete question.
 constexpr unsigned kDefaultButton2 = 0x100;
 
-QString qs(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 std::string key(const char* name, int n)
 {
     return name + std::to_string(n);
@@ -71,28 +66,28 @@ std::string CPortPage::tooManyGroupsText()
 CPortPage::CPortPage(ChatGroupTable& groups, QWidget* parent)
     : QWidget(parent), m_groups(groups), m_list(named(new QListWidget(this), kPortList)),
       m_groupName(named(new QLineEdit(this), kGroupNameEdit)), m_name(named(new QLineEdit(this), kNameEdit)),
-      m_groupNameButton(named(new QPushButton(qs("ｸﾞﾙｰﾌﾟ名変更(&G)"), this), kGroupNameButton)),
-      m_nameButton(named(new QPushButton(qs("名前変更(&N)"), this), kNameButton)),
-      m_logCheck(named(new QCheckBox(qs("ログの記録をする"), this), kLogCheck)),
+      m_groupNameButton(named(new QPushButton(platform::uiText("ｸﾞﾙｰﾌﾟ名変更(&G)"), this), kGroupNameButton)),
+      m_nameButton(named(new QPushButton(platform::uiText("名前変更(&N)"), this), kNameButton)),
+      m_logCheck(named(new QCheckBox(platform::uiText("ログの記録をする"), this), kLogCheck)),
       m_folderLabel(named(new QLabel(this), kLogFolderLabel)), m_groupNamePending(new QLabel(pendingText(), this)),
       m_namePending(new QLabel(pendingText(), this))
 {
     m_groupNamePending->setObjectName("groupNamePending");
     m_namePending->setObjectName("namePending");
     setObjectName(QString::number(res::kDialogPortSettings));
-    auto* registerButton = named(new QPushButton(qs("新規登録(&R)"), this), kRegisterButton);
-    auto* deleteButton = named(new QPushButton(qs("削除(&D)"), this), kDeleteButton);
-    auto* browseButton = named(new QPushButton(qs("参照(&B)"), this), kBrowseButton);
+    auto* registerButton = named(new QPushButton(platform::uiText("新規登録(&R)"), this), kRegisterButton);
+    auto* deleteButton = named(new QPushButton(platform::uiText("削除(&D)"), this), kDeleteButton);
+    auto* browseButton = named(new QPushButton(platform::uiText("参照(&B)"), this), kBrowseButton);
     m_folderLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(new QLabel(qs("ポート番号"), this), 0, 0);
+    grid->addWidget(new QLabel(platform::uiText("ポート番号"), this), 0, 0);
     grid->addWidget(m_list, 1, 0, 4, 1);
-    grid->addWidget(new QLabel(qs("グループ名"), this), 0, 1);
+    grid->addWidget(new QLabel(platform::uiText("グループ名"), this), 0, 1);
     grid->addWidget(m_groupName, 1, 1);
     grid->addWidget(m_groupNameButton, 1, 2);
     grid->addWidget(m_groupNamePending, 0, 2);
-    grid->addWidget(new QLabel(qs("名前"), this), 2, 1);
+    grid->addWidget(new QLabel(platform::uiText("名前"), this), 2, 1);
     grid->addWidget(m_name, 3, 1);
     grid->addWidget(m_nameButton, 3, 2);
     grid->addWidget(m_namePending, 2, 2);
@@ -141,7 +136,7 @@ CPortPage::CPortPage(ChatGroupTable& groups, QWidget* parent)
 
 QString CPortPage::pendingText()
 {
-    return qs("（再起動後に有効）");
+    return platform::uiText("（再起動後に有効）");
 }
 
 // The names as stored: a name changed earlier is what the next start uses, so it is what the page

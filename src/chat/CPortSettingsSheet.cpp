@@ -1,6 +1,7 @@
 #include "chat/CPortSettingsSheet.h"
 
 #include "chat/CPortPage.h"
+#include "platform/TextCodec.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
 
@@ -16,14 +17,14 @@ using res::resourceIcon;
 CPortSettingsSheet::CPortSettingsSheet(ChatGroupTable& groups, QWidget* parent)
     : QDialog(parent), m_page(new CPortPage(groups))
 {
-    setWindowTitle(QString::fromUtf8("ポート＆ログの設定"));
+    setWindowTitle(platform::uiText("ポート＆ログの設定"));
     setWindowIcon(resourceIcon(res::kIconMain));
     auto* layout = new QVBoxLayout(this);
     auto* tabs = new QTabWidget(this);
-    tabs->addTab(m_page, QString::fromUtf8("ポート設定"));
+    tabs->addTab(m_page, platform::uiText("ポート設定"));
     layout->addWidget(tabs);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("キャンセル"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(platform::uiText("キャンセル"));
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

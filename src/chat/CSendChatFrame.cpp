@@ -30,11 +30,6 @@ namespace {
 
 constexpr const char* kSection = "ChatWriteWindow Entry";
 
-QString qs(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 } // namespace
 
 CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
@@ -46,8 +41,8 @@ CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
     setWindowIcon(resourceIcon(res::kIconChatWrite));
     restoreRect();
 
-    QMenu* file = menuBar()->addMenu(qs("ファイル(&F)"));
-    file->addAction(qs("終了(&X)"), this, [this] { onCommand(kExitCommand); });
+    QMenu* file = menuBar()->addMenu(platform::uiText("ファイル(&F)"));
+    file->addAction(platform::uiText("終了(&X)"), this, [this] { onCommand(res::kCmdChatWriteClose); });
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -57,8 +52,8 @@ CSendChatFrame::CSendChatFrame(CSendChatThread* thread)
     bar->setObjectName(QString::number(res::kDialogChatWriteBar));
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(4, 2, 4, 2);
-    m_button = new QPushButton(qs(m_readMode ? "返信(&D)" : "送信(&S)"), bar);
-    m_button->setObjectName(QString::number(kButtonId));
+    m_button = new QPushButton(platform::uiText(m_readMode ? "返信(&D)" : "送信(&S)"), bar);
+    m_button->setObjectName(QString::number(res::kControlChatWriteSend));
     barLayout->addWidget(m_button);
     m_cutNotice = new QLabel(bar);
     m_cutNotice->setObjectName("cutNotice");
@@ -146,7 +141,7 @@ void CSendChatFrame::teardown()
 
 QString CSendChatFrame::cutNoticeText(int dropped)
 {
-    return qs("10,000文字を超えたため、%1文字を貼り付けませんでした").arg(dropped);
+    return platform::uiText("10,000文字を超えたため、%1文字を貼り付けませんでした").arg(dropped);
 }
 
 void CSendChatFrame::updateButton()
@@ -157,7 +152,7 @@ void CSendChatFrame::updateButton()
 
 bool CSendChatFrame::onCommand(int id)
 {
-    if (id != kExitCommand)
+    if (id != res::kCmdChatWriteClose)
         return false;
     close();
     return true;
@@ -180,7 +175,7 @@ void CSendChatFrame::reply()
     }
     m_view->setText(chat::quoteReply(m_thread->body));
     m_view->setReadOnly(false);
-    m_button->setText(qs("送信(&S)"));
+    m_button->setText(platform::uiText("送信(&S)"));
     m_readMode = false;
     updateButton();
     m_view->setFocus();

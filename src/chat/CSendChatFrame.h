@@ -33,9 +33,6 @@ class CSendChatView;
 class CSendChatFrame : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr int kButtonId = 1050;
-    static constexpr int kExitCommand = 32821;
-
     explicit CSendChatFrame(CSendChatThread* thread);
     ~CSendChatFrame() override;
 

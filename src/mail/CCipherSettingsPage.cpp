@@ -13,11 +13,6 @@ namespace orvalink::mail {
 
 namespace {
 
-QString label(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 // The box's items in the order of TransportSecurity.
 constexpr const char* kSecurityNames[] = {"なし", "STARTTLS", "SSL/TLS"};
 
@@ -41,11 +36,11 @@ CCipherSettingsPage::CCipherSettingsPage(QWidget* parent) : QWidget(parent)
         auto* box = new QComboBox(this);
         box->setObjectName(QString::number(id));
         for (const char* name : kSecurityNames)
-            box->addItem(label(name));
+            box->addItem(platform::uiText(name));
         return box;
     };
     auto makeCheck = [this](int id, const char* utf8Text) {
-        auto* check = new QCheckBox(label(utf8Text), this);
+        auto* check = new QCheckBox(platform::uiText(utf8Text), this);
         check->setObjectName(QString::number(id));
         return check;
     };
@@ -54,18 +49,18 @@ CCipherSettingsPage::CCipherSettingsPage(QWidget* parent) : QWidget(parent)
     m_smtpAuth = makeCheck(kIdSmtpAuth, "SMTP認証");
     m_smtpUser = new QLineEdit(this);
     m_smtpUser->setObjectName(QString::number(kIdSmtpUser));
-    m_smtpUser->setPlaceholderText(label("空欄: POP3のアカウント"));
+    m_smtpUser->setPlaceholderText(platform::uiText("空欄: POP3のアカウント"));
     m_smtpPassword = new QLineEdit(this);
     m_smtpPassword->setObjectName(QString::number(kIdSmtpPassword));
     m_smtpPassword->setEchoMode(QLineEdit::Password);
-    m_smtpPassword->setPlaceholderText(label("空欄: POP3のパスワード"));
+    m_smtpPassword->setPlaceholderText(platform::uiText("空欄: POP3のパスワード"));
     m_clearAuth = makeCheck(kIdClearAuth, "平文での認証を許可");
 
     // Laid out like the server page: a label column and a field column.
     auto* grid = new QGridLayout(this);
     int row = 0;
     auto addRow = [&](const char* utf8Label, QWidget* field) {
-        auto* l = new QLabel(label(utf8Label), this);
+        auto* l = new QLabel(platform::uiText(utf8Label), this);
         l->setBuddy(field);
         grid->addWidget(l, row, 0);
         grid->addWidget(field, row, 1);

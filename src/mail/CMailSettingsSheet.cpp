@@ -4,6 +4,7 @@
 #include "mail/CServerSettingsPage.h"
 #include "mail/MailSettingsModel.h"
 #include "platform/MessageBox.h"
+#include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
 #include "res/ResourceIds.h"
 #include "res/ResourceImages.h"
@@ -20,7 +21,7 @@ using res::resourceIcon;
 CMailSettingsSheet::CMailSettingsSheet(MailDirectory& directory, QWidget* parent)
     : QDialog(parent), m_directory(directory)
 {
-    setWindowTitle(QString::fromUtf8("メール設定"));
+    setWindowTitle(platform::uiText("メール設定"));
     setWindowIcon(resourceIcon(res::kIconMain));
 
     m_pages = new QTabWidget(this);
@@ -29,17 +30,17 @@ CMailSettingsSheet::CMailSettingsSheet(MailDirectory& directory, QWidget* parent
     m_cipherPage->setObjectName(QString::number(res::kDialogCipherPage));
     m_serverPage = new CServerSettingsPage(m_directory, m_pages, m_cipherPage);
     m_serverPage->setObjectName(QString::number(res::kDialogServerSettings));
-    m_pages->addTab(m_serverPage, QString::fromUtf8("サーバー設定"));
-    m_pages->addTab(m_cipherPage, QString::fromUtf8("暗号"));
+    m_pages->addTab(m_serverPage, platform::uiText("サーバー設定"));
+    m_pages->addTab(m_cipherPage, platform::uiText("暗号"));
     connect(m_cipherPage, &CCipherSettingsPage::securityChosen, m_serverPage, &CServerSettingsPage::offerPort);
     auto* sorting = new QWidget(m_pages);
     sorting->setObjectName(QString::number(res::kDialogSortingPage));
-    m_pages->addTab(sorting, QString::fromUtf8("振り分け"));
+    m_pages->addTab(sorting, platform::uiText("振り分け"));
 
     // No Apply: nothing waits to be applied.
     m_buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     m_buttons->button(QDialogButtonBox::Ok)->setText("OK");
-    m_buttons->button(QDialogButtonBox::Cancel)->setText(QString::fromUtf8("キャンセル"));
+    m_buttons->button(QDialogButtonBox::Cancel)->setText(platform::uiText("キャンセル"));
     connect(m_buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

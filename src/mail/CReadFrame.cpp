@@ -30,11 +30,6 @@ namespace orvalink::mail {
 
 namespace {
 
-QString qs(const char* utf8)
-{
-    return platform::toQString(platform::utf8ToCp932(utf8));
-}
-
 QLineEdit* headerLine(QWidget* parent, const char* name)
 {
     auto* line = new QLineEdit(parent);
@@ -60,10 +55,10 @@ CReadFrame::CReadFrame(ReadWindows& owner, CReadThread* thread, ReadRequest requ
     m_to = headerLine(central, "to");
     m_subject = headerLine(central, "subject");
     m_date = headerLine(central, "date");
-    form->addRow(qs("差出人:"), m_from);
-    form->addRow(qs("宛先:"), m_to);
-    form->addRow(qs("件名:"), m_subject);
-    form->addRow(qs("日付:"), m_date);
+    form->addRow(platform::uiTextThroughCp932("差出人:"), m_from);
+    form->addRow(platform::uiTextThroughCp932("宛先:"), m_to);
+    form->addRow(platform::uiTextThroughCp932("件名:"), m_subject);
+    form->addRow(platform::uiTextThroughCp932("日付:"), m_date);
     layout->addLayout(form);
     m_body = new QPlainTextEdit(central);
     m_body->setObjectName("body");
@@ -74,13 +69,15 @@ CReadFrame::CReadFrame(ReadWindows& owner, CReadThread* thread, ReadRequest requ
     m_parts = new QListWidget(central);
     m_parts->setObjectName("parts");
     m_parts->setMaximumHeight(80);
-    m_save = new QPushButton(qs("保存(&S)..."), central);
+    m_save = new QPushButton(platform::uiTextThroughCp932("保存(&S)..."), central);
     partsRow->addWidget(m_parts, 1);
     partsRow->addWidget(m_save, 0, Qt::AlignTop);
     layout->addLayout(partsRow);
     setCentralWidget(central);
 
-    QAction* replyAction = menuBar()->addMenu(qs("メール(&M)"))->addAction(qs("返信(&R)"));
+    QAction* replyAction = menuBar()
+                               ->addMenu(platform::uiTextThroughCp932("メール(&M)"))
+                               ->addAction(platform::uiTextThroughCp932("返信(&R)"));
     replyAction->setObjectName("reply");
     auto* tools = addToolBar(QString());
     tools->addAction(replyAction);

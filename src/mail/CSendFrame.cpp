@@ -35,15 +35,6 @@ namespace orvalink::mail {
 using res::resourceIcon;
 using res::resourceToolbarIcons;
 
-namespace {
-
-QString qs(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
-} // namespace
-
 CSendFrame::CSendFrame(CSendThread* thread)
     : m_thread(thread), m_initialTo(thread->initialTo), m_initialSubject(thread->initialSubject)
 {
@@ -109,25 +100,25 @@ CSendFrame::~CSendFrame()
 void CSendFrame::createMenus()
 {
     auto add = [this](QMenu* menu, int id, const char* label, const char* status) {
-        QAction* a = menu->addAction(qs(label));
+        QAction* a = menu->addAction(platform::uiText(label));
         if (status)
-            a->setStatusTip(qs(status));
+            a->setStatusTip(platform::uiText(status));
         connect(a, &QAction::triggered, this, [this, id] { onCommand(id); });
         m_actions[id] = a;
         return a;
     };
-    QMenu* file = menuBar()->addMenu(qs("ﾌｧｲﾙ(&F)"));
+    QMenu* file = menuBar()->addMenu(platform::uiText("ﾌｧｲﾙ(&F)"));
     add(file, res::kCmdFileSave, "保存", nullptr);
     file->addSeparator();
     // No handler: the item stays disabled.
     add(file, res::kCmdComposeQuit, "終了", "このメールの編集を終了します")->setEnabled(false);
-    QMenu* edit = menuBar()->addMenu(qs("編集(&E)"));
+    QMenu* edit = menuBar()->addMenu(platform::uiText("編集(&E)"));
     add(edit, res::kCmdEditUndo, "元に戻す", nullptr);
     edit->addSeparator();
     add(edit, res::kCmdEditCut, "切り取り", nullptr);
     add(edit, res::kCmdEditCopy, "コピー", nullptr);
     add(edit, res::kCmdEditPaste, "貼り付け", nullptr);
-    QMenu* operate = menuBar()->addMenu(qs("操作(&O)"));
+    QMenu* operate = menuBar()->addMenu(platform::uiText("操作(&O)"));
     add(operate, res::kCmdComposeSend, "メール送信(&S)", "このメールを送信します");
 }
 
@@ -144,10 +135,10 @@ void CSendFrame::createToolBar()
     // Button 1 is the menu's send item, so the two are enabled and disabled together.
     QAction* send = m_actions[res::kCmdComposeSend];
     send->setIcon(icon(0));
-    send->setToolTip(qs("メール送信"));
+    send->setToolTip(platform::uiText("メール送信"));
     m_toolBar->addAction(send);
-    QAction* save = m_toolBar->addAction(icon(1), qs("保存"));
-    save->setStatusTip(qs("このメールを保存します"));
+    QAction* save = m_toolBar->addAction(icon(1), platform::uiText("保存"));
+    save->setStatusTip(platform::uiText("このメールを保存します"));
     connect(save, &QAction::triggered, this, [this] { onCommand(res::kCmdComposeSave); });
     m_actions[res::kCmdComposeSave] = save;
     // Buttons 3 and 4 have no handler and are shown disabled.

@@ -26,7 +26,7 @@ QComboBox* editableBox(QWidget* parent, int id)
 
 QCheckBox* checkBox(QWidget* parent, int id, const char* label)
 {
-    auto* box = new QCheckBox(QString::fromUtf8(label), parent);
+    auto* box = new QCheckBox(platform::uiText(label), parent);
     box->setObjectName(QString::number(id));
     return box;
 }
@@ -43,19 +43,19 @@ CSendHeaderBar::CSendHeaderBar(QWidget* parent) : QWidget(parent)
     m_from = editableBox(this, kFromBox);
     m_to = editableBox(this, kToBox);
     m_subject = editableBox(this, kSubjectBox);
-    m_recipient = new QPushButton(QString::fromUtf8("受取人"), this);
+    m_recipient = new QPushButton(platform::uiText("受取人"), this);
     m_recipient->setObjectName(QString::number(kRecipientButton));
     m_fromSave = checkBox(this, kFromSave, "差出人保存");
     m_toSave = checkBox(this, kToSave, "受取人保存");
     m_subjectSave = checkBox(this, kSubjectSave, "題名保存");
 
-    grid->addWidget(new QLabel(QString::fromUtf8("差出人"), this), 0, 0);
+    grid->addWidget(new QLabel(platform::uiText("差出人"), this), 0, 0);
     grid->addWidget(m_from, 0, 1);
     grid->addWidget(m_fromSave, 0, 2);
     grid->addWidget(m_recipient, 1, 0);
     grid->addWidget(m_to, 1, 1);
     grid->addWidget(m_toSave, 1, 2);
-    grid->addWidget(new QLabel(QString::fromUtf8("題名"), this), 2, 0);
+    grid->addWidget(new QLabel(platform::uiText("題名"), this), 2, 0);
     grid->addWidget(m_subject, 2, 1);
     grid->addWidget(m_subjectSave, 2, 2);
     grid->setColumnStretch(1, 1);

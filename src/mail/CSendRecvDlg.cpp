@@ -21,7 +21,7 @@ CSendRecvDlg::CSendRecvDlg(CSendRecvThread* thread) : m_thread(thread)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QString::number(res::kDialogSendReceive));
-    setWindowTitle(QString::fromUtf8("送受信"));
+    setWindowTitle(platform::uiText("送受信"));
     auto* layout = new QVBoxLayout(this);
     m_status = new QLabel(this);
     m_status->setObjectName(QString::number(kStatusLine));
@@ -34,7 +34,7 @@ CSendRecvDlg::CSendRecvDlg(CSendRecvThread* thread) : m_thread(thread)
     layout->addWidget(m_progress);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    m_cancel = new QPushButton(QString::fromUtf8("中止(&C)"), this);
+    m_cancel = new QPushButton(platform::uiText("中止(&C)"), this);
     m_cancel->setObjectName(QString::number(kCancelButton));
     buttons->addWidget(m_cancel);
     buttons->addStretch(1);

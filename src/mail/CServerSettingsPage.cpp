@@ -25,24 +25,16 @@ namespace {
 // answered with Cancel by a plain Enter.
 constexpr unsigned kDefaultButton2 = platform::MB_DEFBUTTON2;
 
-std::string cp932(const char* utf8)
-{
-    return platform::utf8ToCp932(utf8);
-}
-QString label(const char* utf8)
-{
-    return QString::fromUtf8(utf8);
-}
-
 int ask(const char* utf8Question, unsigned extraType = 0)
 {
-    return platform::messageBox(cp932(utf8Question), cp932("メッセージ"),
+    return platform::messageBox(platform::utf8ToCp932(utf8Question), platform::utf8ToCp932("メッセージ"),
                                 platform::MB_OKCANCEL | platform::MB_ICONQUESTION | extraType);
 }
 
 void tell(const char* utf8Text)
 {
-    platform::messageBox(cp932(utf8Text), cp932("メッセージ"), platform::MB_OK | platform::MB_ICONINFORMATION);
+    platform::messageBox(platform::utf8ToCp932(utf8Text), platform::utf8ToCp932("メッセージ"),
+                         platform::MB_OK | platform::MB_ICONINFORMATION);
 }
 
 constexpr const char* kCannotRegister = "サーバー情報としては登録出来ません。";
@@ -61,7 +53,7 @@ CServerSettingsPage::CServerSettingsPage(MailDirectory& directory, QWidget* pare
         return e;
     };
     auto makeButton = [this](int id, const char* utf8Text) {
-        auto* b = new QPushButton(label(utf8Text), this);
+        auto* b = new QPushButton(platform::uiText(utf8Text), this);
         b->setObjectName(QString::number(id));
         b->setAutoDefault(false);
         return b;
@@ -93,12 +85,12 @@ CServerSettingsPage::CServerSettingsPage(MailDirectory& directory, QWidget* pare
     int row = 0;
     auto addRow = [&](const char* utf8Label, QWidget* field, const char* utf8PortLabel = nullptr,
                       QWidget* portField = nullptr) {
-        auto* l = new QLabel(label(utf8Label), this);
+        auto* l = new QLabel(platform::uiText(utf8Label), this);
         l->setBuddy(field);
         grid->addWidget(l, row, 0);
         grid->addWidget(field, row, 1);
         if (portField) {
-            auto* p = new QLabel(label(utf8PortLabel), this);
+            auto* p = new QLabel(platform::uiText(utf8PortLabel), this);
             p->setBuddy(portField);
             grid->addWidget(p, row, 2);
             grid->addWidget(portField, row, 3);
@@ -303,7 +295,7 @@ void CServerSettingsPage::onStandard()
 
 void CServerSettingsPage::onBrowse()
 {
-    const auto folder = platform::pickFolderPath(cp932("フォルダを選択してください"), m_saveFolderPath);
+    const auto folder = platform::pickFolderPath(platform::utf8ToCp932("フォルダを選択してください"), m_saveFolderPath);
     if (!folder)
         return;
     showSaveFolder(*folder);
@@ -318,7 +310,8 @@ void CServerSettingsPage::showSaveFolder(const std::string& path)
     // folder is used instead.
     const std::string fallback = defaultMailDirectoryPath();
     m_saveFolder->setPlaceholderText(
-        label("標準: ") + QFile::decodeName(QByteArray(fallback.data(), static_cast<qsizetype>(fallback.size()))));
+        platform::uiText("標準: ") +
+        QFile::decodeName(QByteArray(fallback.data(), static_cast<qsizetype>(fallback.size()))));
 }
 
 void CServerSettingsPage::loadAccount(int number)

@@ -31,11 +31,6 @@ using res::resourceIcon;
 
 namespace {
 
-QString qs(const char* utf8)
-{
-    return platform::toQString(platform::utf8ToCp932(utf8));
-}
-
 // A status or message line ends with a line break; the label shows the text without it.
 QString lineText(const std::string& text)
 {
@@ -58,7 +53,7 @@ ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, const MailDirecto
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QString::number(res::kDialogMailReceive));
-    setWindowTitle(qs("メール受信中"));
+    setWindowTitle(platform::uiTextThroughCp932("メール受信中"));
     setWindowIcon(resourceIcon(res::kIconMain));
     setModal(false);
 
@@ -70,7 +65,7 @@ ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, const MailDirecto
     m_messageLine->setObjectName(QString::number(kMessageLineId));
     layout->addWidget(m_statusLine);
     layout->addWidget(m_messageLine);
-    layout->addWidget(new QLabel(qs("進行状況"), this));
+    layout->addWidget(new QLabel(platform::uiTextThroughCp932("進行状況"), this));
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QString::number(kProgressId));
     // An empty range would make the bar an endless busy indicator: the bar always keeps at least
@@ -79,13 +74,13 @@ ReceiveDialog::ReceiveDialog(std::unique_ptr<CRThread> thread, const MailDirecto
     m_progress->setValue(0);
     m_progress->setTextVisible(false);
     layout->addWidget(m_progress);
-    layout->addWidget(new QLabel(qs("エラー情報"), this));
+    layout->addWidget(new QLabel(platform::uiTextThroughCp932("エラー情報"), this));
     m_errorList = new QListWidget(this);
     m_errorList->setObjectName(QString::number(kErrorListId));
     layout->addWidget(m_errorList, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    m_abort = new QPushButton(qs("中止(&C)"), this);
+    m_abort = new QPushButton(platform::uiTextThroughCp932("中止(&C)"), this);
     m_abort->setObjectName(QString::number(kAbortId));
     m_abort->setAutoDefault(false);
     buttons->addWidget(m_abort);
@@ -176,18 +171,18 @@ void ReceiveDialog::abort()
 void ReceiveDialog::showRunning()
 {
     m_failed = false;
-    setWindowTitle(qs("メール受信中"));
-    m_abort->setText(qs("中止(&C)"));
+    setWindowTitle(platform::uiTextThroughCp932("メール受信中"));
+    m_abort->setText(platform::uiTextThroughCp932("中止(&C)"));
 }
 
 void ReceiveDialog::showFailed()
 {
     // A download that ended without closing the window failed: nothing may still look as if it ran.
     m_failed = true;
-    setWindowTitle(qs("メール受信"));
+    setWindowTitle(platform::uiTextThroughCp932("メール受信"));
     m_status = platform::utf8ToCp932("メールを受信できませんでした。エラー情報をご覧ください。");
     refresh();
-    m_abort->setText(qs("閉じる"));
+    m_abort->setText(platform::uiTextThroughCp932("閉じる"));
 }
 
 void ReceiveDialog::refresh()

@@ -1,5 +1,6 @@
 #include "platform/Profile.h"
 
+#include "platform/posix/FileDescriptor.h"
 #include "platform/text/ByteEscape.h"
 #include "platform/text/Cp932.h"
 
@@ -72,27 +73,19 @@ class WriteLock {
 public:
     explicit WriteLock(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
     {
-        if (m_fd < 0)
+        if (!m_fd.isOpen())
             return;
-        while (::flock(m_fd, LOCK_EX) != 0) {
+        while (::flock(m_fd.get(), LOCK_EX) != 0) {
             if (errno != EINTR) {
-                ::close(m_fd);
-                m_fd = -1;
+                m_fd.reset();
                 return;
             }
         }
     }
-    ~WriteLock()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    WriteLock(const WriteLock&) = delete;
-    WriteLock& operator=(const WriteLock&) = delete;
-    bool held() const { return m_fd >= 0; }
+    bool held() const { return m_fd.isOpen(); }
 
 private:
-    int m_fd;
+    FileDescriptor m_fd;
 };
 
 bool makeDirectories(const std::string& dir)
@@ -116,41 +109,24 @@ std::string parentDirectory(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool writeAll(int fd, const std::string& data)
-{
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool readAll(const std::string& path, std::string& out)
 {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
         return errno == ENOENT;
     char buf[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            ::close(fd);
             return false;
         }
         if (n == 0)
             break;
         out.append(buf, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return true;
 }
 
@@ -619,11 +595,11 @@ bool Profile::commitLocked()
 {
     const std::string dir = parentDirectory(m_filePath);
     std::string tmpl = m_filePath + ".XXXXXX";
-    const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0)
+    FileDescriptor fd(::mkostemp(tmpl.data(), O_CLOEXEC));
+    if (!fd.isOpen())
         return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, serialize()) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+    bool ok = ::fchmod(fd.get(), 0600) == 0 && writeAll(fd.get(), serialize()) && ::fsync(fd.get()) == 0;
+    ok = fd.close() && ok;
     if (ok)
         ok = ::rename(tmpl.c_str(), m_filePath.c_str()) == 0;
     if (!ok) {
@@ -631,11 +607,8 @@ bool Profile::commitLocked()
         return false;
     }
     // Make the rename itself durable.
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    if (const FileDescriptor dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dfd.isOpen())
+        ::fsync(dfd.get());
     m_stamp = stampOf();
     return true;
 }

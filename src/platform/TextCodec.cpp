@@ -16,6 +16,16 @@ std::string fromQString(const QString& text)
     return platform::utf8ToCp932(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
+QString uiText(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+QString uiTextThroughCp932(std::string_view utf8)
+{
+    return toQString(platform::utf8ToCp932(utf8));
+}
+
 std::string toFileName(std::string_view cp932)
 {
     return platform::cp932ToUtf8(cp932);

@@ -1,7 +1,7 @@
 #include "store/MailStore.h"
 
+#include "platform/posix/FileDescriptor.h"
 #include "platform/text/Cp932.h"
-#include "store/FileDescriptor_p.h"
 #include "store/ReceivedHeaderScan.h"
 
 #include <algorithm>
@@ -18,6 +18,8 @@
 #include <vector>
 
 namespace orvalink::store {
+
+using platform::FileDescriptor;
 
 namespace {
 
@@ -77,21 +79,6 @@ constexpr mode_t kPrivateFileMode = 0600;
 int openFsPath(const std::string& fsPath, int flags)
 {
     return ::open(fsPath.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, kPrivateFileMode);
-}
-
-bool writeAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // Reads until `size` bytes are in or the file ends; the count read.
@@ -266,7 +253,7 @@ public:
 
     StoreResult appendMailbox(const char* data, std::size_t size)
     {
-        if (!writeAll(m_mailbox.get(), data, size)) {
+        if (!platform::writeAll(m_mailbox.get(), std::string_view(data, size))) {
             cutBack();
             return StoreResult::WriteFailed;
         }
@@ -318,7 +305,7 @@ private:
     bool appendIndex(const IndexRecord& record)
     {
         const std::string bytes = encodeIndexRecord(record);
-        return writeAll(m_index.get(), bytes.data(), bytes.size());
+        return platform::writeAll(m_index.get(), bytes);
     }
 
     // A journal left by an interrupted append: the bytes that append added are taken away, unless

@@ -2,10 +2,10 @@
 // sorting by the moment and the size, the find filter), the read state written as exactly four
 // bytes, a damaged index listed up to its last whole record, and the right pane switching between a
 // folder and a group's chat rows.
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/MailRowSource.h"
 #include "chat/ChatGroupTable.h"
 #include "controls/CReportCtrl.h"

@@ -1,7 +1,7 @@
 #include "app/CAboutDlg.h"
+#include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
-#include "app/CReportDemoView.h"
 #include "app/ChatRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
@@ -14,6 +14,7 @@
 #include "platform/Messages.h"
 #include "platform/Profile.h"
 #include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
 #include "support/SettingsSandbox.h"
 
 #include <QListWidget>
@@ -158,7 +159,7 @@ TEST_F(MainFrame, AHiddenListIsOnlyMarkedAndCatchesUpWhenShown)
     ASSERT_TRUE(frame.create());
     chatTable.currentGroup = 0;
     frame.hide();
-    CReportDemoView* view = frame.reportView();
+    CChatListView* view = frame.reportView();
     CReportCtrl* ctrl = view->reportCtrl();
     send(0, 0);
     EXPECT_EQ(ctrl->itemCount(), 0) << "nothing is done for a hidden list";
@@ -192,13 +193,13 @@ TEST_F(MainFrame, CloseHidesAndTrayDoubleClickToggles)
     EXPECT_FALSE(frame.isDestroyed());
     // The main menu's exit only hides as well.
     frame.show();
-    frame.onCommand(CMainFrame::ID_APP_EXIT);
+    frame.onCommand(res::kCmdAppExit);
     EXPECT_FALSE(frame.isVisible());
     EXPECT_FALSE(frame.isDestroyed());
 
-    send(CMainFrame::kTrayIconId, WM_LBUTTONDBLCLK);
+    send(res::kTrayIconId, WM_LBUTTONDBLCLK);
     EXPECT_TRUE(frame.isVisible());
-    send(CMainFrame::kTrayIconId, WM_LBUTTONDBLCLK);
+    send(res::kTrayIconId, WM_LBUTTONDBLCLK);
     EXPECT_FALSE(frame.isVisible());
 }
 
@@ -211,9 +212,9 @@ TEST_F(MainFrame, TrayClicksShowAndHideTheWindow)
     for (std::int64_t mouse : {WM_LBUTTONUP, WM_LBUTTONDBLCLK}) {
         SCOPED_TRACE(mouse);
         ASSERT_FALSE(frame.isVisible());
-        send(CMainFrame::kTrayIconId, mouse);
+        send(res::kTrayIconId, mouse);
         EXPECT_TRUE(frame.isVisible());
-        send(CMainFrame::kTrayIconId, mouse);
+        send(res::kTrayIconId, mouse);
         EXPECT_FALSE(frame.isVisible());
     }
     // One gesture toggles once, however the desktop reports a double-click: as a click and a
@@ -233,7 +234,7 @@ TEST_F(MainFrame, TrayClicksShowAndHideTheWindow)
         menu.actions()[0]->trigger();
     });
     for (int i = 0; i < 2; ++i) {
-        send(CMainFrame::kTrayIconId, WM_RBUTTONUP);
+        send(res::kTrayIconId, WM_RBUTTONUP);
         EXPECT_TRUE(frame.isVisible());
     }
 }
@@ -251,7 +252,7 @@ TEST_F(MainFrame, WithoutATrayClosingEndsTheProgram)
         int requests = 0;
         QObject::connect(&frame, &CMainFrame::exitRequested, [&] { ++requests; });
         if (viaMenu)
-            frame.onCommand(CMainFrame::ID_APP_EXIT);
+            frame.onCommand(res::kCmdAppExit);
         else
             frame.close();
         EXPECT_EQ(requests, 1) << viaMenu;
@@ -300,7 +301,7 @@ TEST_F(MainFrame, TrayMenuExitDestroysTheWindowAndSavesItsRectangle)
         bool destroyedSignal = false;
         QObject::connect(&frame, &CMainFrame::exitRequested, [&] { ++requests; });
         QObject::connect(&frame, &CMainFrame::windowDestroyed, [&] { destroyedSignal = true; });
-        send(CMainFrame::kTrayIconId, WM_RBUTTONUP);
+        send(res::kTrayIconId, WM_RBUTTONUP);
         EXPECT_EQ(shownMenu, 238);
         EXPECT_FALSE(destroyedInsideTheMenu);
         EXPECT_EQ(requests, 1);

@@ -10,6 +10,7 @@
 #include "platform/Dispatch.h"
 #include "platform/TextCodec.h"
 #include "platform/text/Cp932.h"
+#include "res/ResourceIds.h"
 #include "support/PrivateNetwork.h"
 
 #include <QApplication>
@@ -255,7 +256,7 @@ TEST_F(ChatWriteWindows, SecondWindowSendsToItsOwnRecipientAfterTheFirstCloses)
     EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 2);
     EXPECT_EQ(second->slotIndex(), 1);
 
-    first->frame()->onCommand(CSendChatFrame::kExitCommand);
+    first->frame()->onCommand(res::kCmdChatWriteClose);
     ASSERT_TRUE(closed(first));
     EXPECT_EQ(sandbox.chatTable.chatWriteCount(), 1);
 

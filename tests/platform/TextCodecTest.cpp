@@ -38,4 +38,25 @@ TEST(TextCodec, CharactersOutsideCodePage932BecomeQuestionMarks)
     EXPECT_EQ(fromFileName("caf\xC3\xA9"), "caf?");
 }
 
+// The two ways a program text reaches a widget part where code page 932 cannot hold a character:
+// uiText keeps it, uiTextThroughCp932 shows what the stored bytes would.
+TEST(TextCodec, ProgramTextsAsWrittenOrThroughCodePage932)
+{
+    struct Case {
+        const char* utf8;
+        const char* asWritten;
+        const char* throughCp932;
+    };
+    const Case cases[] = {
+        {"メール受信(&R)", "メール受信(&R)", "メール受信(&R)"},
+        {"Orvalink のﾊﾞｰｼﾞｮﾝ情報", "Orvalink のﾊﾞｰｼﾞｮﾝ情報", "Orvalink のﾊﾞｰｼﾞｮﾝ情報"},
+        {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9", "?t?"},
+        {"", "", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(uiText(c.utf8), QString::fromUtf8(c.asWritten)) << c.utf8;
+        EXPECT_EQ(uiTextThroughCp932(c.utf8), QString::fromUtf8(c.throughCp932)) << c.utf8;
+    }
+}
+
 } // namespace orvalink::platform

@@ -15,6 +15,8 @@
 
 namespace orvalink::mail {
 
+using platform::FileDescriptor;
+
 namespace {
 
 constexpr std::size_t kFlushSize = 64 * 1024;
@@ -47,7 +49,7 @@ ReceivedMailFiler::ReceivedMailFiler(std::string mailDirPath, UidlRecord* record
 
 ReceivedMailFiler::~ReceivedMailFiler()
 {
-    if (m_fd >= 0) {
+    if (m_fd.isOpen()) {
         closeFile();
         ::unlink(m_messageFile.c_str());
     }
@@ -86,7 +88,7 @@ std::vector<std::string> ReceivedMailFiler::downloadEnded()
 
 std::string ReceivedMailFiler::beginMessage(int number)
 {
-    if (m_fd >= 0) {
+    if (m_fd.isOpen()) {
         closeFile();
         ::unlink(m_messageFile.c_str());
     }
@@ -100,12 +102,12 @@ std::string ReceivedMailFiler::beginMessage(int number)
         m_remover.drain();
     // Whatever an interrupted download left under this name is not part of this message: the file
     // is made anew (private, empty).
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (m_fd < 0 && errno == EEXIST) {
+    m_fd = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!m_fd.isOpen() && errno == EEXIST) {
         ::unlink(path.c_str());
-        m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        m_fd = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     }
-    if (m_fd < 0)
+    if (!m_fd.isOpen())
         return textWith(texts::kCannotCreate, number, platform::utf8ToCp932(m_messageFile));
     m_buffer.clear();
     m_stored.clear();
@@ -116,7 +118,7 @@ std::string ReceivedMailFiler::beginMessage(int number)
 
 std::string ReceivedMailFiler::writeMessageData(std::string_view data)
 {
-    if (m_fd < 0)
+    if (!m_fd.isOpen())
         return {};
     // The message file holds every LF as CR LF; the cleanup pass expects exactly that form.
     while (!data.empty()) {
@@ -146,37 +148,24 @@ bool ReceivedMailFiler::flush()
         m_inMemory = false;
         std::string().swap(m_stored);
     }
-    std::string_view rest = m_buffer;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(m_fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_buffer.clear();
-            return false;
-        }
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
+    const bool written = platform::writeAll(m_fd.get(), m_buffer);
     m_buffer.clear();
-    return true;
+    return written;
 }
 
 void ReceivedMailFiler::closeFile()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
     m_buffer.clear();
 }
 
 std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::string_view uniqueId)
 {
-    if (m_fd < 0)
+    if (!m_fd.isOpen())
         return {textWith(texts::kLost, number, {})};
     m_buffer.append(".\r\r\n");
     const bool written = flush();
-    const bool closed = ::close(m_fd) == 0;
-    m_fd = -1;
+    const bool closed = m_fd.close();
     if (!written || !closed) {
         ::unlink(m_messageFile.c_str());
         return {textWith(texts::kCannotWrite, number, {})};
@@ -233,7 +222,7 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
 
 void ReceivedMailFiler::abandonMessage(int /*number*/)
 {
-    if (m_fd < 0)
+    if (!m_fd.isOpen())
         return;
     closeFile();
     ::unlink(m_messageFile.c_str());

@@ -21,6 +21,7 @@
 #include "mail/engine/DeferredRemover.h"
 #include "mail/engine/Pop3Engine.h"
 #include "mail/engine/UidlRecord.h"
+#include "platform/posix/FileDescriptor.h"
 
 #include <map>
 #include <optional>
@@ -63,7 +64,7 @@ private:
     std::string m_mailDir;
     UidlRecord* m_record;
     std::string m_messageFile;
-    int m_fd = -1;
+    platform::FileDescriptor m_fd;
     int m_number = 0;
     std::string m_buffer;
     std::string m_stored; // the message file's bytes so far, while within kInMemoryLimit

@@ -3,6 +3,7 @@
 #include "kanji/KanjiConverter.h"
 #include "mail/engine/Pop3Texts.h"
 #include "mail/engine/UidlRecord.h"
+#include "platform/posix/FileDescriptor.h"
 #include "platform/text/Cp932.h"
 #include "store/MailStore.h"
 #include "store/TempFileNames.h"
@@ -17,6 +18,8 @@
 #include <unistd.h>
 
 namespace orvalink::mail {
+
+using platform::FileDescriptor;
 
 namespace {
 
@@ -237,19 +240,6 @@ private:
     bool m_subjectSeen = false;
 };
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 ssize_t readSome(int fd, char* buffer, std::size_t size)
 {
     for (;;) {
@@ -273,8 +263,8 @@ int createWorkFile(const std::string& path)
 // Streams `length` bytes of the input through `pass` into a new output file.
 template <typename Pass> bool runPass(Pass& pass, int in, std::size_t length, const std::string& outputPath)
 {
-    const int out = createWorkFile(outputPath);
-    if (out < 0)
+    FileDescriptor out(createWorkFile(outputPath));
+    if (!out.isOpen())
         return false;
     std::string buffer(kChunk, '\0');
     std::string produced;
@@ -290,15 +280,15 @@ template <typename Pass> bool runPass(Pass& pass, int in, std::size_t length, co
         left -= static_cast<std::size_t>(n);
         pass.feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), produced);
         if (produced.size() >= kChunk) {
-            ok = writeAll(out, produced);
+            ok = platform::writeAll(out.get(), produced);
             produced.clear();
         }
     }
     if (ok) {
         pass.finish(produced);
-        ok = writeAll(out, produced);
+        ok = platform::writeAll(out.get(), produced);
     }
-    ok = ::close(out) == 0 && ok;
+    ok = out.close() && ok;
     if (!ok)
         ::unlink(outputPath.c_str());
     return ok;
@@ -381,9 +371,9 @@ std::optional<store::FolderSizes> interruptedCopy(const std::string& mailDirPath
     const std::optional<store::IndexListing> listing = store::readFolderIndex(*folder);
     if (!listing)
         return std::nullopt;
-    const int mailbox =
-        ::open((*folder + std::string(store::kMailboxSuffix)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (mailbox < 0)
+    const FileDescriptor mailbox(
+        ::open((*folder + std::string(store::kMailboxSuffix)).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!mailbox.isOpen())
         return std::nullopt;
     std::optional<store::FolderSizes> found;
     std::string stored(kChunk, '\0');
@@ -395,7 +385,7 @@ std::optional<store::FolderSizes> interruptedCopy(const std::string& mailDirPath
         bool same = true;
         for (std::uint64_t done = 0; same && done < size;) {
             const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - done));
-            same = preadAll(mailbox, stored.data(), n, e.offset + done) && read(done, message.data(), n) &&
+            same = preadAll(mailbox.get(), stored.data(), n, e.offset + done) && read(done, message.data(), n) &&
                    std::memcmp(stored.data(), message.data(), n) == 0;
             done += n;
         }
@@ -404,7 +394,6 @@ std::optional<store::FolderSizes> interruptedCopy(const std::string& mailDirPath
             break;
         }
     }
-    ::close(mailbox);
     return found;
 }
 
@@ -435,41 +424,39 @@ std::string joinSubjectPass(std::string_view converted)
 
 bool cleanupPassFile(const std::string& inputPath, const std::string& outputPath)
 {
-    const int in = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
+    const FileDescriptor in(::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.isOpen())
         return false;
     struct stat st {};
-    bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = ::fstat(in.get(), &st) == 0 && S_ISREG(st.st_mode);
     if (ok) {
         std::size_t length = static_cast<std::size_t>(st.st_size);
         // The stored terminator is cut only when it is there, on a line of its own.
         char tail[5] = {};
         const std::size_t tailSize = std::min<std::size_t>(length, 5);
-        if (length >= 4 &&
-            ::pread(in, tail, tailSize, static_cast<off_t>(length - tailSize)) == static_cast<ssize_t>(tailSize)) {
+        if (length >= 4 && ::pread(in.get(), tail, tailSize, static_cast<off_t>(length - tailSize)) ==
+                               static_cast<ssize_t>(tailSize)) {
             const std::string_view last(tail + tailSize - 4, 4);
             if (last == kStoredTerminator && (length == 4 || tail[0] == '\n'))
                 length -= 4;
         }
         Cleanup pass;
-        ok = runPass(pass, in, length, outputPath);
+        ok = runPass(pass, in.get(), length, outputPath);
     }
-    ::close(in);
     return ok;
 }
 
 bool joinSubjectPassFile(const std::string& inputPath, const std::string& outputPath)
 {
-    const int in = ::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
+    const FileDescriptor in(::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.isOpen())
         return false;
     struct stat st {};
-    bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = ::fstat(in.get(), &st) == 0 && S_ISREG(st.st_mode);
     if (ok) {
         SubjectJoin pass;
-        ok = runPass(pass, in, static_cast<std::size_t>(st.st_size), outputPath);
+        ok = runPass(pass, in.get(), static_cast<std::size_t>(st.st_size), outputPath);
     }
-    ::close(in);
     return ok;
 }
 
@@ -505,14 +492,13 @@ FilingResult fileReceivedMessage(const std::string& mailDirPath, const std::stri
     std::optional<store::FolderSizes> copy;
     if (interruptedFrom) {
         // The bytes the append would store are the file's: every line of the last pass ends in CR LF.
-        const int fd = ::open(messageFile.c_str(), O_RDONLY | O_CLOEXEC);
+        const FileDescriptor file(::open(messageFile.c_str(), O_RDONLY | O_CLOEXEC));
+        const int fd = file.get();
         struct stat st {};
-        if (fd >= 0 && ::fstat(fd, &st) == 0)
+        if (file.isOpen() && ::fstat(fd, &st) == 0)
             copy = interruptedCopy(
                 mailDirPath, *interruptedFrom, static_cast<std::uint64_t>(st.st_size),
                 [fd](std::uint64_t offset, char* data, std::size_t size) { return preadAll(fd, data, size, offset); });
-        if (fd >= 0)
-            ::close(fd);
     }
     if (copy)
         result.sizes = *copy;
@@ -549,10 +535,10 @@ FilingResult fileReceivedText(const std::string& mailDirPath, const std::string&
         // What is kept is the message as the file steps would have left it; when that cannot be
         // written, the message file as it came.
         const std::string converted = store::cnvFileName(messageFile);
-        const int fd = createWorkFile(converted);
-        bool written = fd >= 0 && writeAll(fd, text);
-        if (fd >= 0)
-            written = ::close(fd) == 0 && written;
+        FileDescriptor fd(createWorkFile(converted));
+        bool written = fd.isOpen() && platform::writeAll(fd.get(), text);
+        if (fd.isOpen())
+            written = fd.close() && written;
         if (!written) {
             ::unlink(converted.c_str());
             return notFiled(messageFile, number, kept);

@@ -15,6 +15,8 @@
 
 namespace orvalink::mail {
 
+using platform::FileDescriptor;
+
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -84,35 +86,21 @@ std::optional<std::uint64_t> decimal(std::string_view text)
     return value;
 }
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 std::string readAll(const std::string& path)
 {
     std::string bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.isOpen())
         return bytes;
     char chunk[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         bytes.append(chunk, static_cast<std::size_t>(n));
     }
-    ::close(fd);
     return bytes;
 }
 
@@ -120,12 +108,12 @@ std::string readAll(const std::string& path)
 // cannot be synced.
 std::optional<std::uint64_t> syncedSize(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.isOpen())
         return errno == ENOENT ? std::optional<std::uint64_t>(0) : std::nullopt;
     struct stat st {};
-    const bool ok = ::fdatasync(fd) == 0 && ::fstat(fd, &st) == 0;
-    ::close(fd);
+    const bool ok = ::fdatasync(fd.get()) == 0 && ::fstat(fd.get(), &st) == 0;
+    fd.reset();
     if (!ok)
         return std::nullopt;
     return static_cast<std::uint64_t>(st.st_size);
@@ -160,11 +148,7 @@ UidlRecord::UidlRecord(const std::string& mailDirPath, std::string_view server, 
     }
 }
 
-UidlRecord::~UidlRecord()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+UidlRecord::~UidlRecord() = default;
 
 std::string UidlRecord::fileNameText(std::string_view text)
 {
@@ -244,15 +228,15 @@ bool UidlRecord::appendLine(std::string_view fields)
     if (m_path.empty())
         return false;
     std::string line;
-    if (m_fd < 0) {
-        m_fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (m_fd < 0)
+    if (!m_fd.isOpen()) {
+        m_fd = FileDescriptor(::open(m_path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!m_fd.isOpen())
             return false;
         m_end = -1;
     }
     struct stat st {};
-    if (::fstat(m_fd, &st) != 0) {
-        ::close(std::exchange(m_fd, -1));
+    if (::fstat(m_fd.get(), &st) != 0) {
+        m_fd.reset();
         return false;
     }
     if (static_cast<std::int64_t>(st.st_size) != m_end) {
@@ -260,16 +244,16 @@ bool UidlRecord::appendLine(std::string_view fields)
         // a space, which no line holds: it can neither swallow this line nor pass for a line of
         // its own.
         char last = '\n';
-        if (st.st_size > 0 && ::pread(m_fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
+        if (st.st_size > 0 && ::pread(m_fd.get(), &last, 1, st.st_size - 1) == 1 && last != '\n')
             line.append(" \n");
         m_end = static_cast<std::int64_t>(st.st_size);
     }
     m_lineStart = m_end + static_cast<std::int64_t>(line.size());
     line.append(fields);
     line += '\n';
-    if (!writeAll(m_fd, line)) {
+    if (!platform::writeAll(m_fd.get(), line)) {
         // Whatever part of the line went out is ended by the next open.
-        ::close(std::exchange(m_fd, -1));
+        m_fd.reset();
         return false;
     }
     m_end += static_cast<std::int64_t>(line.size());
@@ -328,15 +312,15 @@ bool UidlRecord::confirm()
     if (!syncedSize(m_folder + std::string(store::kIndexSuffix)) ||
         !syncedSize(m_folder + std::string(store::kMailboxSuffix)))
         return false;
-    if (m_fd < 0)
+    if (!m_fd.isOpen())
         return false;
     const std::string line = "\t\t" + std::to_string(m_unconfirmedFrom) + "\n";
-    if (!writeAll(m_fd, line)) {
-        ::close(std::exchange(m_fd, -1));
+    if (!platform::writeAll(m_fd.get(), line)) {
+        m_fd.reset();
         return false;
     }
     m_end += static_cast<std::int64_t>(line.size());
-    if (::fdatasync(m_fd) != 0)
+    if (::fdatasync(m_fd.get()) != 0)
         return false;
     m_unconfirmedFrom = -1;
     return true;

@@ -29,6 +29,7 @@
 // write cut short) is not an id; the next line written ends it with a space, which no line form
 // holds, so it never becomes one.
 
+#include "platform/posix/FileDescriptor.h"
 #include "store/MailStore.h"
 
 #include <cstdint>
@@ -85,7 +86,7 @@ private:
     std::int64_t m_unconfirmedFrom = -1;
     // The record file, open for appending from the first id added until the record is destroyed
     // (one download), so that recording an id costs an fstat and a write.
-    int m_fd = -1;
+    platform::FileDescriptor m_fd;
     std::int64_t m_end = 0;       // the file's length as this record's writes left it
     std::int64_t m_lineStart = 0; // where the last line written begins
 };

@@ -6,7 +6,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen ./controls_report_pane_bench [repetitions]
 
-#include "app/CReportDemoView.h"
+#include "app/CChatListView.h"
 #include "app/ChatRowSource.h"
 #include "chat/ChatGroupTable.h"
 #include "controls/CReportCtrl.h"
@@ -24,8 +24,8 @@
 
 namespace orvalink::controls {
 
+using app::CChatListView;
 using app::ChatRowSource;
-using app::CReportDemoView;
 using app::kPaneRowCapacity;
 using chat::ChatGroupTable;
 using chat::ChatRow;
@@ -91,7 +91,7 @@ int main(int argc, char** argv)
     ChatGroupTable chatTable;
     auto source = std::make_unique<ChatRowSource>(chatTable);
     ChatRowSource* rowSource = source.get();
-    CReportDemoView view(nullptr, nullptr, std::move(source));
+    CChatListView view(nullptr, nullptr, std::move(source));
     view.resize(800, 600);
     view.show();
     QApplication::processEvents();

@@ -1,4 +1,4 @@
-#include "app/CReportDemoView.h"
+#include "app/CChatListView.h"
 
 #include "app/ChatRowSource.h"
 #include "controls/CFlatHeaderCtrl.h"
@@ -31,9 +31,9 @@ public:
     void markRead(int) override {}
 };
 
-CReportDemoView::RowOpener& rowOpener()
+CChatListView::RowOpener& rowOpener()
 {
-    static CReportDemoView::RowOpener opener;
+    static CChatListView::RowOpener opener;
     return opener;
 }
 
@@ -131,7 +131,7 @@ void drawWrappedText(QPainter& p, const QRect& rect, const QString& body)
 
 } // namespace
 
-CReportDemoView::CReportDemoView(QWidget* parent, QListWidget* columnChooser, std::unique_ptr<ReportRowSource> source)
+CChatListView::CChatListView(QWidget* parent, QListWidget* columnChooser, std::unique_ptr<ReportRowSource> source)
     : CReportView(parent), m_columnChooser(columnChooser), m_source(std::move(source))
 {
     if (!m_source)
@@ -139,18 +139,18 @@ CReportDemoView::CReportDemoView(QWidget* parent, QListWidget* columnChooser, st
     initialUpdate();
 }
 
-CReportDemoView::~CReportDemoView()
+CChatListView::~CChatListView()
 {
     if (reportCtrl())
         reportCtrl()->writeProfile("Settings", "ReportCtrl");
 }
 
-void CReportDemoView::setRowOpener(RowOpener opener)
+void CChatListView::setRowOpener(RowOpener opener)
 {
     rowOpener() = std::move(opener);
 }
 
-void CReportDemoView::onInitialUpdate()
+void CChatListView::onInitialUpdate()
 {
     CReportCtrl* ctrl = reportCtrl();
     ctrl->setNotifier([this](ReportNotification& n) { return onNotify(n); });
@@ -174,7 +174,7 @@ void CReportDemoView::onInitialUpdate()
     ctrl->modifyStyle(0, RCS_SINGLESEL | RCS_REMOVECOLUMNS);
 }
 
-void CReportDemoView::insertRow(int i, const ReportSourceRow& e)
+void CChatListView::insertRow(int i, const ReportSourceRow& e)
 {
     ReportItem item;
     item.item = i;
@@ -199,7 +199,7 @@ void CReportDemoView::insertRow(int i, const ReportSourceRow& e)
     reportCtrl()->insertItem(item);
 }
 
-void CReportDemoView::reloadRows()
+void CChatListView::reloadRows()
 {
     m_stale = false;
     CReportCtrl* ctrl = reportCtrl();
@@ -244,14 +244,14 @@ void CReportDemoView::reloadRows()
         ctrl->sortItems(static_cast<int>(sortedBy->data), ascending);
 }
 
-void CReportDemoView::refresh()
+void CChatListView::refresh()
 {
     reloadRows();
     if (reportCtrl()->itemCount() > 0)
         ensureRowVisible(reportCtrl()->itemCount() - 1);
 }
 
-void CReportDemoView::rowsChanged()
+void CChatListView::rowsChanged()
 {
     if (!isVisible()) {
         m_stale = true;
@@ -260,31 +260,31 @@ void CReportDemoView::rowsChanged()
     refresh();
 }
 
-void CReportDemoView::bringUpToDate()
+void CChatListView::bringUpToDate()
 {
     if (m_stale)
         refresh();
 }
 
-void CReportDemoView::showEvent(QShowEvent* event)
+void CChatListView::showEvent(QShowEvent* event)
 {
     CReportView::showEvent(event);
     bringUpToDate();
 }
 
-int CReportDemoView::sourceIndex(int row) const
+int CChatListView::sourceIndex(int row) const
 {
     if (row < 0 || row >= static_cast<int>(m_loadedSerials.size()))
         return -1;
     return m_source->find(m_loadedSerials[static_cast<std::size_t>(row)], row);
 }
 
-void CReportDemoView::ensureRowVisible(int row)
+void CChatListView::ensureRowVisible(int row)
 {
     reportCtrl()->ensureVisible(row, false);
 }
 
-bool CReportDemoView::selectRowWithSerial(std::uint64_t serial)
+bool CChatListView::selectRowWithSerial(std::uint64_t serial)
 {
     bringUpToDate();
     const auto at = std::find(m_loadedSerials.begin(), m_loadedSerials.end(), serial);
@@ -307,7 +307,7 @@ bool CReportDemoView::selectRowWithSerial(std::uint64_t serial)
     return true;
 }
 
-std::intptr_t CReportDemoView::onNotify(ReportNotification& n)
+std::intptr_t CChatListView::onNotify(ReportNotification& n)
 {
     switch (n.code) {
     case RCN_DRAWPREVIEW:
@@ -334,7 +334,7 @@ std::intptr_t CReportDemoView::onNotify(ReportNotification& n)
     }
 }
 
-void CReportDemoView::drawPreview(ReportNotification& n)
+void CChatListView::drawPreview(ReportNotification& n)
 {
     const int index = sourceIndex(n.item);
     if (index < 0 || !n.painter)
@@ -354,7 +354,7 @@ void CReportDemoView::drawPreview(ReportNotification& n)
     drawWrappedText(p, area, platform::toQString(platform::cp932Prefix(m_source->body(index), shown)));
 }
 
-void CReportDemoView::openRow(int row)
+void CChatListView::openRow(int row)
 {
     CReportCtrl* ctrl = reportCtrl();
     ReportItem item;

@@ -28,7 +28,7 @@ using controls::ReportNotification;
 using controls::ReportRowSource;
 using controls::ReportSourceRow;
 
-class CReportDemoView : public CReportView {
+class CChatListView : public CReportView {
     Q_OBJECT
 public:
     // row: the list's row; from: whom a reply goes to.
@@ -37,10 +37,10 @@ public:
 
     // columnChooser is the main window's side bar list box that lists hidden columns (may be null).
     // The view owns source; without one it lists nothing.
-    explicit CReportDemoView(QWidget* parent = nullptr, QListWidget* columnChooser = nullptr,
-                             std::unique_ptr<ReportRowSource> source = nullptr);
+    explicit CChatListView(QWidget* parent = nullptr, QListWidget* columnChooser = nullptr,
+                           std::unique_ptr<ReportRowSource> source = nullptr);
     // Writes the column layout to "Settings"/"ReportCtrl".
-    ~CReportDemoView() override;
+    ~CChatListView() override;
 
     ReportRowSource* source() const { return m_source.get(); }
 

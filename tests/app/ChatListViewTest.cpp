@@ -1,4 +1,4 @@
-#include "app/CReportDemoView.h"
+#include "app/CChatListView.h"
 #include "app/ChatRowSource.h"
 #include "chat/ChatGroupTable.h"
 #include "controls/CFlatHeaderCtrl.h"
@@ -26,7 +26,7 @@ namespace {
 
 const QColor kHighlight(0, 0, 128);
 
-class ReportDemoViewTest : public ::testing::Test {
+class ChatListViewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -37,7 +37,7 @@ protected:
         chooser->hide();
         auto rows = std::make_unique<ChatRowSource>(chatTable);
         source = rows.get();
-        view = new CReportDemoView(window.get(), chooser, std::move(rows));
+        view = new CChatListView(window.get(), chooser, std::move(rows));
         view->setGeometry(0, 0, 600, 500);
         QPalette pal = view->palette();
         pal.setColor(QPalette::Base, Qt::white);
@@ -45,14 +45,14 @@ protected:
         pal.setColor(QPalette::HighlightedText, Qt::white);
         view->setPalette(pal);
         showActive(window.get());
-        CReportDemoView::setRowOpener(
+        CChatListView::setRowOpener(
             [this](int row, const std::string& header, const std::string& body, const std::string& from) {
                 opened.push_back({row, header, body, from});
             });
     }
     void TearDown() override
     {
-        CReportDemoView::setRowOpener(nullptr);
+        CChatListView::setRowOpener(nullptr);
         window.reset();
         chatTable.clear();
     }
@@ -90,12 +90,12 @@ protected:
     ChatGroupTable chatTable;
     std::unique_ptr<QWidget> window;
     QListWidget* chooser = nullptr;
-    CReportDemoView* view = nullptr;
+    CChatListView* view = nullptr;
     ChatRowSource* source = nullptr;
     std::vector<Opened> opened;
 };
 
-TEST_F(ReportDemoViewTest, InitialUpdateSetsUpOneMessageColumn)
+TEST_F(ChatListViewTest, InitialUpdateSetsUpOneMessageColumn)
 {
     ASSERT_NE(ctrl(), nullptr);
     EXPECT_EQ(ctrl()->style(), RCS_SINGLESEL | RCS_REMOVECOLUMNS);
@@ -113,7 +113,7 @@ TEST_F(ReportDemoViewTest, InitialUpdateSetsUpOneMessageColumn)
     EXPECT_EQ(ctrl()->geometry(), view->rect());
 }
 
-TEST_F(ReportDemoViewTest, ReloadBuildsUnreadPersonalAndReadRows)
+TEST_F(ChatListViewTest, ReloadBuildsUnreadPersonalAndReadRows)
 {
     auto& rows = chatTable.groups[0].rows;
     rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", "30", "hi all", "", "1"});
@@ -149,7 +149,7 @@ TEST_F(ReportDemoViewTest, ReloadBuildsUnreadPersonalAndReadRows)
     }
 }
 
-TEST_F(ReportDemoViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
+TEST_F(ChatListViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
 {
     auto& rows = chatTable.groups[0].rows;
     rows.push_back(ChatRow{"alice", "40", "WWWW", "", "1"});
@@ -206,7 +206,7 @@ QColor inkOf(const QImage& img, QRect rect, QColor background)
     return best;
 }
 
-TEST_F(ReportDemoViewTest, RowTextIsReadableOnTheRowsColour)
+TEST_F(ChatListViewTest, RowTextIsReadableOnTheRowsColour)
 {
     // A palette whose highlight is a middle blue: white on it is under 4.5 too.
     QPalette pal = view->palette();
@@ -252,7 +252,7 @@ TEST_F(ReportDemoViewTest, RowTextIsReadableOnTheRowsColour)
     }
 }
 
-TEST_F(ReportDemoViewTest, ASortedListStaysSortedAsRowsArrive)
+TEST_F(ChatListViewTest, ASortedListStaysSortedAsRowsArrive)
 {
     for (int i = 10; i < 40; ++i)
         arrive(ChatRow{"n" + std::to_string(i), "30", "text", "", "1"});
@@ -283,7 +283,7 @@ TEST_F(ReportDemoViewTest, ASortedListStaysSortedAsRowsArrive)
     EXPECT_EQ(ctrl()->getItemText(ctrl()->rowAt(ctrl()->itemCount() - 1), 0), "n40");
 }
 
-TEST_F(ReportDemoViewTest, ALongMessageShowsWhatItsStartWouldShow)
+TEST_F(ChatListViewTest, ALongMessageShowsWhatItsStartWouldShow)
 {
     // Only the start of a long text is laid out: what shows must be what the whole text shows.
     // Each body is drawn alone and compared with a short one that holds just enough to fill the
@@ -305,7 +305,7 @@ TEST_F(ReportDemoViewTest, ALongMessageShowsWhatItsStartWouldShow)
     }
 }
 
-TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
+TEST_F(ChatListViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
 {
     arrive(ChatRow{"alice", "30", "first", "", "1"});
     arrive(ChatRow{"bob", "30", "second", "", "1", 0, "10.0.0.2#12121#bob"});
@@ -333,7 +333,7 @@ TEST_F(ReportDemoViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
     EXPECT_EQ(item.image, res::kReportImageRead);
 }
 
-TEST_F(ReportDemoViewTest, OpeningARowOfACappedTableMarksTheRightChatRow)
+TEST_F(ChatListViewTest, OpeningARowOfACappedTableMarksTheRightChatRow)
 {
     auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < kPaneRowCapacity + 2; ++i)
@@ -369,11 +369,11 @@ public:
     mutable std::vector<std::string> headers = std::vector<std::string>(kPaneRowCapacity);
 };
 
-TEST_F(ReportDemoViewTest, ReloadOfAFullSourceNeverReadsPastWhatThePaneLists)
+TEST_F(ChatListViewTest, ReloadOfAFullSourceNeverReadsPastWhatThePaneLists)
 {
     auto rows = std::make_unique<CountedRows>();
     CountedRows* counted = rows.get();
-    auto* full = new CReportDemoView(window.get(), nullptr, std::move(rows));
+    auto* full = new CChatListView(window.get(), nullptr, std::move(rows));
     full->setGeometry(0, 0, 600, 500);
     full->show();
     CReportCtrl* list = full->reportCtrl();
@@ -408,7 +408,7 @@ public:
     }
 };
 
-TEST_F(ReportDemoViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
+TEST_F(ChatListViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
 {
     auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < kPaneRowCapacity; ++i)
@@ -416,7 +416,7 @@ TEST_F(ReportDemoViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
             ChatRow{"m" + std::to_string(i), "30", "b" + std::to_string(i), "", "1", ChatGroupTable::nextRowSerial()});
     auto watched = std::make_unique<WatchedRows>(chatTable);
     WatchedRows* counted = watched.get();
-    auto* pane = new CReportDemoView(window.get(), nullptr, std::move(watched));
+    auto* pane = new CChatListView(window.get(), nullptr, std::move(watched));
     pane->setGeometry(0, 0, 600, 500);
     pane->show();
     counted->setGroup(0);
@@ -445,7 +445,7 @@ TEST_F(ReportDemoViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
     EXPECT_LE(counted->bodiesRead, list->rowsThatFit(list->firstVisible(), false, true));
 }
 
-TEST_F(ReportDemoViewTest, ACheckBoxClickFlipsTheCell)
+TEST_F(ChatListViewTest, ACheckBoxClickFlipsTheCell)
 {
     arrive(ChatRow{"alice", "0", "x", "", "1"});
     ReportItem item;
@@ -463,7 +463,7 @@ TEST_F(ReportDemoViewTest, ACheckBoxClickFlipsTheCell)
     EXPECT_EQ(item.check, 1); // a click beside the box leaves it
 }
 
-TEST_F(ReportDemoViewTest, DestructionWritesTheColumnLayout)
+TEST_F(ChatListViewTest, DestructionWritesTheColumnLayout)
 {
     window.reset();
     EXPECT_EQ(platform::Profile::application().getString("Settings", "ReportCtrl"), "(1,1) 800 0");
