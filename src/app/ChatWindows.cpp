@@ -1,11 +1,13 @@
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
 #include "app/CReportDemoView.h"
+#include "app/ChatPaneState.h"
 #include "app/ChatWindows_p.h"
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
 
+#include <QPointer>
 #include <algorithm>
 
 namespace orvalink::app {
@@ -28,11 +30,14 @@ void installChatWindows(CMainFrame& frame)
         tree->setWriteToPersonHandler(
             [groups](int group, std::string memberKey) { chat::openWriteToMember(*groups, group, memberKey); });
     }
-    // The reply goes to the member who sent the row, kept with it.
-    CReportDemoView::setRowOpener(
-        [groups](int row, const std::string& header, const std::string& body, const std::string& from) {
-            chat::openMessageRow(*groups, row, header, body, from);
-        });
+    // The row is one of the group the pane shows; the reply goes to the member who sent it, kept
+    // with it.
+    CReportDemoView::setRowOpener([groups, shown = QPointer<CMainFrame>(&frame)](int, const std::string& header,
+                                                                                 const std::string& body,
+                                                                                 const std::string& from) {
+        if (shown)
+            chat::openMessageRow(*groups, shown->chatPane().currentGroup(), header, body, from);
+    });
     // Write windows still open when the program ends go with it, their threads ended first.
     QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [groups] { chat::closeAllWindows(*groups); });
     CMainFrame* f = &frame;

@@ -7,6 +7,7 @@
 //
 //   ./chat_burst_bench [message bytes]      (default: short messages; e.g. 59000 for large ones)
 #include "app/CMainFrame.h"
+#include "app/ChatPaneState.h"
 #include "bench/chat/BenchNetwork.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
@@ -161,7 +162,7 @@ int main(int argc, char** argv)
     CMainFrame frame(t);
     frame.create();
     frame.resize(800, 600);
-    t.currentGroup = 0;
+    frame.chatPane().setCurrentGroup(0);
     t.startListener(0);
 
     bool met = true;
