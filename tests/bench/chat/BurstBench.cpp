@@ -68,8 +68,9 @@ Result burst(CMainFrame& frame, ChatReceiver& receiver, bool visible)
     auto& rows = t.groups[0].rows;
     rows.clear();
     for (std::size_t i = 0; i < ChatReceiver::kMaxRowsPerGroup; ++i)
-        rows.push_back({"someone  2026/12/07  09:00:00", i % 3 ? "18" : "54", "earlier row " + std::to_string(i),
-                        i % 7 ? "" : "1", i % 2 ? "1" : "0", ChatReceiver::nextRowSerial()});
+        rows.push_back({"someone  2026/12/07  09:00:00", i % 3 ? 18 : 54, "earlier row " + std::to_string(i),
+                        i % 7 ? chat::RowKind::Message : chat::RowKind::PersonalMessage, i % 2 == 1,
+                        ChatReceiver::nextRowSerial()});
     if (visible)
         frame.show();
     else
