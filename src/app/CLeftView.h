@@ -56,8 +56,8 @@ public:
     using FolderSelectedHandler = std::function<void(const std::string& folder)>;
     using GroupSelectedHandler = std::function<void(int group)>;
 
-    // The tree lists the groups of groups and notes in pane the group selected last and whether
-    // its first fill is done; both outlive the tree.
+    // The tree lists the groups of the table groups and notes in pane the group selected last and
+    // whether its first fill is done; both outlive the tree.
     CLeftView(ChatGroupTable& groups, ChatPaneState& pane, QWidget* parent = nullptr);
     ~CLeftView() override;
 

@@ -177,6 +177,8 @@ private:
     COrvalinkApp* m_app;
     const mail::MailDirectory* m_mailDirectory;
     ChatGroupTable& m_chat;
+    // Goes before the tree (a child widget): destroyWindow() has the tree stop observing first,
+    // after which the tree no longer touches it.
     std::unique_ptr<ChatPaneState> m_pane;
     std::unique_ptr<platform::MessageTarget> m_target;
     std::unique_ptr<ChatGroupObserver> m_chatObserver;
