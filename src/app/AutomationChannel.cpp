@@ -4,6 +4,7 @@
 #include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
+#include "app/ChatPaneState.h"
 #include "app/MailRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/CNetMsgDlg.h"
@@ -130,8 +131,8 @@ std::string AutomationChannel::stateDump() const
 {
     const ChatGroupTable& table = m_frame->chatGroups();
     std::ostringstream out;
-    out << "groups " << table.groupCount << " current " << table.currentGroup << "\n";
-    if (CLeftView* tree = table.treeReady.load() ? m_frame->treeView() : nullptr) {
+    out << "groups " << table.groupCount << " current " << m_frame->chatPane().currentGroup() << "\n";
+    if (CLeftView* tree = m_frame->chatPane().treeReady() ? m_frame->treeView() : nullptr) {
         for (int i = 0; i < tree->topLevelItemCount(); ++i) {
             const QTreeWidgetItem* node = tree->topLevelItem(i);
             out << "node " << escape(CLeftView::label(node)) << "\n";
@@ -149,7 +150,7 @@ std::string AutomationChannel::stateDump() const
             out << "member " << g << " " << escape(m) << "\n";
         for (const auto& r : group.rows)
             out << "row " << g << " " << escape(r.header) << "|" << r.height << "|" << escape(r.body) << "|"
-                << r.personal << "|" << r.unread << "\n";
+                << (r.kind == chat::RowKind::PersonalMessage ? "1" : "") << "|" << (r.unread ? "1" : "0") << "\n";
     }
     out << "tooltip " << escape(m_frame->tooltipText()) << "\n";
     // The message list: how many rows, which are in view, and each row's image and preview.
@@ -301,8 +302,7 @@ void AutomationChannel::placesOnScreen(std::ostream& out) const
             out << "popupitem " << label(a->text()) << " "
                 << rect(QRect(menu->mapToGlobal(menu->actionGeometry(a).topLeft()), menu->actionGeometry(a).size()))
                 << "\n";
-    if (auto* tree = (m_frame->chatGroups().treeReady.load() ? m_frame->treeView() : nullptr);
-        tree && tree->isVisible())
+    if (auto* tree = (m_frame->chatPane().treeReady() ? m_frame->treeView() : nullptr); tree && tree->isVisible())
         for (int i = 0; i < tree->topLevelItemCount(); ++i) {
             const QRect r = tree->visualItemRect(tree->topLevelItem(i));
             out << "treenode " << escape(CLeftView::label(tree->topLevelItem(i))) << " "
@@ -361,7 +361,7 @@ void AutomationChannel::execute(const std::string& line)
             // The member node's context menu command, as the user gives it.
             int n = -1;
             in >> n;
-            auto* tree = (m_frame->chatGroups().treeReady.load() ? m_frame->treeView() : nullptr);
+            auto* tree = (m_frame->chatPane().treeReady() ? m_frame->treeView() : nullptr);
             QTreeWidgetItem* groupNode =
                 tree && g >= 0 && g < tree->topLevelItemCount() ? tree->topLevelItem(g) : nullptr;
             if (!groupNode || n < 0 || n >= groupNode->childCount())
@@ -379,9 +379,8 @@ void AutomationChannel::execute(const std::string& line)
             const ChatGroupTable& t = m_frame->chatGroups();
             if (g >= 0 && g < t.groupCount && row < t.groups[static_cast<std::size_t>(g)].rows.size()) {
                 const ChatRow r = t.groups[static_cast<std::size_t>(g)].rows[row];
-                m_frame->chatGroups().currentGroup = g;
-                window =
-                    chat::openMessageRow(m_frame->chatGroups(), static_cast<int>(row), r.header, r.body, r.senderKey);
+                m_frame->chatPane().setCurrentGroup(g);
+                window = chat::openMessageRow(m_frame->chatGroups(), g, r.header, r.body, r.senderKey);
             }
         }
         if (!window)
@@ -447,7 +446,7 @@ void AutomationChannel::execute(const std::string& line)
     } else if (command == "select") {
         int g = -1;
         in >> g;
-        if (auto* tree = (m_frame->chatGroups().treeReady.load() ? m_frame->treeView() : nullptr);
+        if (auto* tree = (m_frame->chatPane().treeReady() ? m_frame->treeView() : nullptr);
             tree && g >= 0 && g < tree->topLevelItemCount())
             tree->setCurrentItem(tree->topLevelItem(g));
     } else if (command == "show" || command == "hide") {

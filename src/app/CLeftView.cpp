@@ -1,5 +1,6 @@
 #include "app/CLeftView.h"
 
+#include "app/ChatPaneState.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/TextCodec.h"
@@ -68,7 +69,8 @@ bool containsBackslash(std::string_view text)
 
 } // namespace
 
-CLeftView::CLeftView(ChatGroupTable& groups, QWidget* parent) : QTreeWidget(parent), m_groups(groups)
+CLeftView::CLeftView(ChatGroupTable& groups, ChatPaneState& pane, QWidget* parent)
+    : QTreeWidget(parent), m_groups(groups), m_pane(pane)
 {
     setColumnCount(1);
     setHeaderHidden(true);
@@ -100,7 +102,7 @@ CLeftView::~CLeftView()
     disconnect(m_selectionConnection);
     if (m_groups.isObserver(*this)) {
         m_groups.removeObserver(*this);
-        m_groups.treeReady = 0;
+        m_pane.setTreeReady(false);
     }
 }
 
@@ -123,7 +125,7 @@ void CLeftView::initialFill()
     viewport()->update();
 
     m_groups.addObserver(*this);
-    m_groups.treeReady = 1;
+    m_pane.setTreeReady(true);
 }
 
 void CLeftView::addMember(int group, std::string_view key)
@@ -333,7 +335,7 @@ void CLeftView::onSelectionChanged()
         if (g >= kMaxChatGroups)
             return;
     }
-    table.currentGroup = g;
+    m_pane.setCurrentGroup(g);
     if (m_groupSelected)
         m_groupSelected(g);
     table.notifyRowsChanged(g);

@@ -31,6 +31,8 @@ class QMenu;
 
 namespace orvalink::app {
 
+class ChatPaneState;
+
 using chat::ChatGroupObserver;
 using chat::ChatGroupTable;
 
@@ -54,7 +56,9 @@ public:
     using FolderSelectedHandler = std::function<void(const std::string& folder)>;
     using GroupSelectedHandler = std::function<void(int group)>;
 
-    explicit CLeftView(ChatGroupTable& groups, QWidget* parent = nullptr);
+    // The tree lists the groups of the table groups and notes in pane the group selected last and
+    // whether its first fill is done; both outlive the tree.
+    CLeftView(ChatGroupTable& groups, ChatPaneState& pane, QWidget* parent = nullptr);
     ~CLeftView() override;
 
     // First fill, when the main window creates its views: the image list and a node for every
@@ -138,6 +142,7 @@ private:
     void showMenu(int menuId, int commandId, const std::string& text);
 
     ChatGroupTable& m_groups;
+    ChatPaneState& m_pane;
     std::vector<QIcon> m_images;
     QPersistentModelIndex m_contextNode;
     QPersistentModelIndex m_dropHighlight;

@@ -7,6 +7,7 @@
 #include "app/CMailListView.h"
 #include "app/COrvalinkApp.h"
 #include "app/CSplashWnd_p.h"
+#include "app/ChatPaneState.h"
 #include "app/ChatRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/CNetMsgThread.h"
@@ -100,7 +101,7 @@ private:
 // other parts of the program send them.
 class FrameChatObserver : public ChatGroupObserver {
 public:
-    explicit FrameChatObserver(platform::MessageTarget* target) : m_target(target) {}
+    FrameChatObserver(platform::MessageTarget* target, CMainFrame* frame) : m_target(target), m_frame(frame) {}
     void groupRowsChanged(int g) override
     {
         platform::sendMessage(m_target, {WM_CHAT_ROWS_CHANGED, std::int64_t{g}, std::int64_t{0}});
@@ -110,16 +111,19 @@ public:
         platform::sendMessage(m_target, {WM_CHAT_MEMBERS_CHANGED, std::int64_t{g}, std::int64_t{0}});
     }
     void announceFailureChanged() override { platform::sendMessage(m_target, {WM_CHAT_ANNOUNCE_CHANGED, {}, {}}); }
+    void groupRemoved(int g) override { m_frame->groupDeleted(g); }
 
 private:
     platform::MessageTarget* m_target;
+    CMainFrame* m_frame;
 };
 
 } // namespace
 
 CMainFrame::CMainFrame(ChatGroupTable& chatGroups, COrvalinkApp* app, const mail::MailDirectory* mailDirectory)
-    : m_app(app), m_mailDirectory(mailDirectory), m_chat(chatGroups), m_target(std::make_unique<FrameTarget>(this)),
-      m_chatObserver(std::make_unique<FrameChatObserver>(m_target.get())), m_tray(std::make_unique<TrayIcon>())
+    : m_app(app), m_mailDirectory(mailDirectory), m_chat(chatGroups), m_pane(std::make_unique<ChatPaneState>()),
+      m_target(std::make_unique<FrameTarget>(this)),
+      m_chatObserver(std::make_unique<FrameChatObserver>(m_target.get(), this)), m_tray(std::make_unique<TrayIcon>())
 {
     m_menuPresenter = [](int, QMenu& menu) { menu.exec(QCursor::pos()); };
 }
@@ -173,7 +177,7 @@ void CMainFrame::createViews()
     m_columnChooser->setObjectName("1049");
 
     m_splitter = new QSplitter(Qt::Horizontal, central);
-    m_tree = new CLeftView(m_chat, m_splitter);
+    m_tree = new CLeftView(m_chat, *m_pane, m_splitter);
     auto rows = std::make_unique<ChatRowSource>(m_chat);
     m_rowSource = rows.get();
     m_report = new CChatListView(m_splitter, m_columnChooser, std::move(rows));
@@ -350,7 +354,7 @@ std::string CMainFrame::tooltipText(const ChatGroupTable& table)
     for (int g = 0; g < table.groupCount; ++g) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(g)];
         const auto unread =
-            std::count_if(group.rows.begin(), group.rows.end(), [](const ChatRow& r) { return r.unread == "1"; });
+            std::count_if(group.rows.begin(), group.rows.end(), [](const ChatRow& r) { return r.unread; });
         char counts[96];
         std::snprintf(counts, sizeof counts, "%d", static_cast<int>(group.members.size()));
         tip += group.name + platform::utf8ToCp932("(参加 ") + counts;
@@ -388,11 +392,18 @@ std::intptr_t CMainFrame::windowProc(platform::WindowMessage& msg)
 
 void CMainFrame::rowsChanged(int group)
 {
-    if (group == m_chat.currentGroup && m_report) {
+    if (group == m_pane->currentGroup() && m_report) {
         m_rowSource->setGroup(group);
         m_report->rowsChanged();
     }
     m_tray->setTooltip(tooltipText());
+}
+
+void CMainFrame::groupDeleted(int group)
+{
+    m_pane->groupRemoved(group, m_chat.groupCount);
+    // The right pane shows the current group's rows; they may belong to another group now.
+    rowsChanged(m_pane->currentGroup());
 }
 
 void CMainFrame::announceFailureChanged()
@@ -496,7 +507,7 @@ void CMainFrame::destroyWindow()
     table.removeObserver(*m_chatObserver);
     if (m_tree && table.isObserver(*m_tree)) {
         table.removeObserver(*m_tree);
-        table.treeReady = 0;
+        m_pane->setTreeReady(false);
     }
     closeSplash();
     m_tray->remove();

@@ -56,6 +56,7 @@ class CBottomBar;
 class CMailListView;
 class COrvalinkApp;
 class CChatListView;
+class ChatPaneState;
 class ChatRowSource;
 class CSplashWnd;
 class TrayIcon;
@@ -92,9 +93,14 @@ public:
     std::intptr_t windowProc(platform::WindowMessage& msg);
     platform::MessageTarget* messageTarget() const { return m_target.get(); }
     ChatGroupTable& chatGroups() const { return m_chat; }
+    // The group the right pane shows and whether the tree is filled (the tree keeps it current).
+    ChatPaneState& chatPane() const { return *m_pane; }
     // What the frame registers with the group table: rows and members changed reach windowProc()
     // as WM_CHAT_ROWS_CHANGED and WM_CHAT_MEMBERS_CHANGED.
     ChatGroupObserver& chatObserver() const { return *m_chatObserver; }
+    // Group g was deleted (the frame's observer is told): the current group follows the groups
+    // that moved down, and the right pane shows its rows again.
+    void groupDeleted(int group);
 
     // A command from a menu or the mail toolbar (or from any other part of the program). True when
     // handled.
@@ -157,6 +163,9 @@ private:
     COrvalinkApp* m_app;
     const mail::MailDirectory* m_mailDirectory;
     ChatGroupTable& m_chat;
+    // Goes before the tree (a child widget): destroyWindow() has the tree stop observing first,
+    // after which the tree no longer touches it.
+    std::unique_ptr<ChatPaneState> m_pane;
     std::unique_ptr<platform::MessageTarget> m_target;
     std::unique_ptr<ChatGroupObserver> m_chatObserver;
     std::unique_ptr<TrayIcon> m_tray;

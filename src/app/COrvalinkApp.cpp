@@ -4,6 +4,7 @@
 #include "app/CDesktopOptionsDlg.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
+#include "app/ChatPaneState.h"
 #include "app/ChatWindows_p.h"
 #include "app/DesktopNotifier.h"
 #include "app/MailReading_p.h"
@@ -97,7 +98,7 @@ void COrvalinkApp::startListeners()
             const bool active = m_mainFrame && m_mainFrame->isVisible() && m_mainFrame->isActiveWindow();
             m_notifier->messageArrived({g, row.serial, NotificationBatch::senderOf(row.senderKey.str()),
                                         m_chatGroups.groups[static_cast<std::size_t>(g)].name, row.body.str(),
-                                        row.personal == "1"},
+                                        row.kind == chat::RowKind::PersonalMessage},
                                        active);
         });
     // The group is the one whose socket received the datagram.
@@ -167,7 +168,7 @@ void COrvalinkApp::installDesktopCommands()
     // The notification's action shows the window with the newest notified row selected.
     QObject::connect(m_notifier.get(), &DesktopNotifier::showMessage, frame, [frame](int g, std::uint64_t serial) {
         frame->onCommand(res::kCmdTrayShow);
-        if (CLeftView* tree = frame->chatGroups().treeReady.load() ? frame->treeView() : nullptr;
+        if (CLeftView* tree = frame->chatPane().treeReady() ? frame->treeView() : nullptr;
             tree && g >= 0 && g < tree->topLevelItemCount())
             tree->setCurrentItem(tree->topLevelItem(g));
         if (frame->reportView())

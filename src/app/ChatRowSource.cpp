@@ -1,7 +1,6 @@
 #include "app/ChatRowSource.h"
 
 #include "chat/ChatGroupTable.h"
-#include "platform/Profile.h"
 
 #include <algorithm>
 
@@ -40,10 +39,9 @@ ReportSourceRow ChatRowSource::row(int i) const
     const ChatRow& r = (*groupRows(m_table, m_group))[firstShown() + static_cast<std::size_t>(i)];
     ReportSourceRow out;
     out.header = r.header;
-    // Integer values as the program reads them everywhere: leading digits, nothing at all is 0.
-    out.height = platform::Profile::parseInt(r.height);
-    out.personal = platform::Profile::parseInt(r.personal) != 0;
-    out.unread = platform::Profile::parseInt(r.unread) != 0;
+    out.height = r.height;
+    out.personal = r.kind == chat::RowKind::PersonalMessage;
+    out.unread = r.unread;
     out.serial = r.serial;
     out.from = r.senderKey;
     return out;
@@ -80,7 +78,7 @@ void ChatRowSource::markRead(int i)
     auto& rows = m_table.groups[static_cast<std::size_t>(m_group)].rows;
     const std::size_t index = rows.size() - static_cast<std::size_t>(count - i);
     if (index < rows.size())
-        rows[index].unread.assign(1, '0');
+        rows[index].unread = false;
 }
 
 } // namespace orvalink::app

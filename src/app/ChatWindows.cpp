@@ -1,12 +1,14 @@
 #include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
+#include "app/ChatPaneState.h"
 #include "app/ChatWindows_p.h"
 #include "chat/CPortSettingsSheet.h"
 #include "chat/CSendChatFrame.h"
 #include "chat/ChatWriteOpeners.h"
 #include "res/ResourceIds.h"
 
+#include <QPointer>
 #include <algorithm>
 
 namespace orvalink::app {
@@ -29,11 +31,13 @@ void installChatWindows(CMainFrame& frame)
         tree->setWriteToPersonHandler(
             [groups](int group, std::string memberKey) { chat::openWriteToMember(*groups, group, memberKey); });
     }
-    // The reply goes to the member who sent the row, kept with it.
-    CChatListView::setRowOpener(
-        [groups](int row, const std::string& header, const std::string& body, const std::string& from) {
-            chat::openMessageRow(*groups, row, header, body, from);
-        });
+    // The row is one of the group the pane shows; the reply goes to the member who sent it, kept
+    // with it.
+    CChatListView::setRowOpener([groups, shown = QPointer<CMainFrame>(&frame)](
+                                    int, const std::string& header, const std::string& body, const std::string& from) {
+        if (shown)
+            chat::openMessageRow(*groups, shown->chatPane().currentGroup(), header, body, from);
+    });
     // Write windows still open when the program ends go with it, their threads ended first.
     QObject::connect(&frame, &CMainFrame::windowDestroyed, &frame, [groups] { chat::closeAllWindows(*groups); });
     CMainFrame* f = &frame;

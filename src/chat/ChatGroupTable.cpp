@@ -133,12 +133,7 @@ void ChatGroupTable::removeFromTable(int g)
             t->setGroupIndex(w - 1);
     }
 
-    if (currentGroup > g || (currentGroup == g && g == groupCount && g > 0))
-        --currentGroup;
-
     notifyGroupRemoved(g);
-    // The right pane shows the current group's rows; they may belong to another group now.
-    notifyRowsChanged(currentGroup);
 }
 
 CNetMsgThread* ChatGroupTable::startListener(int g)
@@ -281,8 +276,6 @@ void ChatGroupTable::clear()
     resetGroups();
     m_announceFailure.reset();
     m_chatWriteCount = 0;
-    treeReady = 0;
-    currentGroup = 0;
 }
 
 } // namespace orvalink::chat

@@ -9,7 +9,6 @@
 #include "chat/core/ChatGroups.h"
 
 #include <array>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,11 +47,6 @@ public:
     ChatGroupTable(const ChatGroupTable&) = delete;
     ChatGroupTable& operator=(const ChatGroupTable&) = delete;
 
-    // The group the right pane shows.
-    int currentGroup = 0;
-    // Set by the folder tree when its first fill is done (it registers as an observer then).
-    std::atomic<int> treeReady{0};
-
     // Start-up, before any listener runs: the stored groups ("User PortCnt", then "User Port<n>",
     // "User PortName<n>" and "User Name<n>" for n from 1) become groups 0 .. count-1 with their texts
     // as stored; a missing key reads as empty. A count above 100 loads the first 100, one below 0
@@ -66,9 +60,9 @@ public:
                       platform::Profile& store);
     // Deletes group g: its listener ends (no leave notice), the stored groups after it move down by
     // one (pending name changes with them; the keys of the former last group stay beyond the
-    // count), and so do the table's entries, their listeners (told their new index), the open write
-    // windows and the current group. The observers are told, then the current group's rows are
-    // shown again: they may be another group's now.
+    // count), and so do the table's entries, their listeners (told their new index) and the open
+    // write windows. Then the observers are told (the group that a window shows may be another
+    // one now).
     void deleteGroup(int g, platform::Profile& store);
 
     // Listeners. startListener starts group g's thread, waits until it is ready, then opens the

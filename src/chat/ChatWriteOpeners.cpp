@@ -136,10 +136,9 @@ CSendChatThread* openWriteToMember(ChatGroupTable& table, int group, const std::
     return openWindow(table, std::move(t));
 }
 
-CSendChatThread* openMessageRow(ChatGroupTable& table, int, const std::string& header, const std::string& body,
+CSendChatThread* openMessageRow(ChatGroupTable& table, int group, const std::string& header, const std::string& body,
                                 const std::string& senderKey)
 {
-    const int group = table.currentGroup;
     if (!validGroup(table, group))
         return nullptr;
     const ChatGroup& g = table.groups[static_cast<std::size_t>(group)];

@@ -38,10 +38,10 @@ CSendChatThread* openWriteToPerson(ChatGroupTable& table, int group, const std::
 // To the member of this key (a member node of the tree): the key's address, whatever other
 // members share its name; no recipient (the send is refused) once the member has left.
 CSendChatThread* openWriteToMember(ChatGroupTable& table, int group, const std::string& memberKey);
-// The row of the current group that the user opened, with its header and body. With the sender's
-// member key the reply goes to that member while it is present; without one, to the first member
-// of the sender's name.
-CSendChatThread* openMessageRow(ChatGroupTable& table, int row, const std::string& header, const std::string& body,
+// A row of group (the one the right pane shows) that the user opened, with its header and body.
+// With the sender's member key the reply goes to that member while it is present; without one, to
+// the first member of the sender's name.
+CSendChatThread* openMessageRow(ChatGroupTable& table, int group, const std::string& header, const std::string& body,
                                 const std::string& senderKey = {});
 
 // Closes every open chat write window without sending (the program is ending); each window's

@@ -1,5 +1,6 @@
 #include "app/CLeftView.h"
 
+#include "app/ChatPaneState.h"
 #include "chat/ChatGroupObserver.h"
 #include "chat/ChatGroupTable.h"
 #include "platform/Dispatch.h"
@@ -68,7 +69,7 @@ protected:
         table.groupCount = static_cast<int>(groupNames.size());
         table.addObserver(frame);
 
-        view = std::make_unique<CLeftView>(table);
+        view = std::make_unique<CLeftView>(table, pane);
         view->resize(320, 480);
         view->setMenuPresenter([this](int id, QMenu& menu) {
             ASSERT_EQ(menu.actions().size(), 1);
@@ -105,6 +106,7 @@ protected:
     }
 
     ChatGroupTable chatTable;
+    ChatPaneState pane;
     RecordingFrame frame;
     std::unique_ptr<CLeftView> view;
     std::vector<ShownMenu> menus;
@@ -131,13 +133,13 @@ TEST_F(LeftViewTest, InitialFillMakesAnExpandedGroupNodePerGroupAndReportsReady)
         EXPECT_EQ(icon.pixelColor(0, 0).alpha(), 0);
     }
     EXPECT_TRUE(chatTable.isObserver(*view));
-    EXPECT_EQ(chatTable.treeReady.load(), 1);
+    EXPECT_TRUE(pane.treeReady());
     EXPECT_TRUE(frame.messages.empty());
 
     const CLeftView* gone = view.get();
     view.reset();
     EXPECT_FALSE(chatTable.isObserver(*gone));
-    EXPECT_EQ(chatTable.treeReady.load(), 0);
+    EXPECT_FALSE(pane.treeReady());
 }
 
 TEST_F(LeftViewTest, RightPressPicksTheMenuByNodeKindWithoutMovingTheSelection)
@@ -203,7 +205,7 @@ TEST_F(LeftViewTest, RightPressPicksTheMenuByNodeKindWithoutMovingTheSelection)
             EXPECT_EQ(group(1)->background(0).style(), Qt::NoBrush);
         ASSERT_EQ(view->selectedItems().size(), 1);
         EXPECT_EQ(view->selectedItems().first(), group(0));
-        EXPECT_EQ(chatTable.currentGroup, 0);
+        EXPECT_EQ(pane.currentGroup(), 0);
         EXPECT_TRUE(frame.messages.empty());
         view.reset();
     }
@@ -336,14 +338,14 @@ TEST_F(LeftViewTest, SelectingAGroupNodeShowsItsRows)
 {
     start({"A", "B", "C"});
     view->addMember(0, "PC-A");
-    chatTable.currentGroup = 0;
+    pane.setCurrentGroup(0);
 
     select(group(0)->child(0));
-    EXPECT_EQ(chatTable.currentGroup, 0);
+    EXPECT_EQ(pane.currentGroup(), 0);
     EXPECT_TRUE(frame.messages.empty());
 
     select(group(2));
-    EXPECT_EQ(chatTable.currentGroup, 2);
+    EXPECT_EQ(pane.currentGroup(), 2);
     ASSERT_EQ(frame.messages.size(), 1u);
     EXPECT_EQ(frame.messages[0], std::make_tuple(WM_CHAT_ROWS_CHANGED, std::int64_t{2}, std::int64_t{0}));
 
@@ -356,9 +358,9 @@ TEST_F(LeftViewTest, SelectingAGroupNodeShowsItsRows)
 TEST_F(LeftViewTest, GroupsWithTheSameNameSelectTheFirst)
 {
     start({"A", "A"});
-    chatTable.currentGroup = 1;
+    pane.setCurrentGroup(1);
     select(group(1));
-    EXPECT_EQ(chatTable.currentGroup, 0);
+    EXPECT_EQ(pane.currentGroup(), 0);
     ASSERT_EQ(frame.messages.size(), 1u);
     EXPECT_EQ(std::get<1>(frame.messages[0]), 0);
 }
@@ -519,20 +521,20 @@ TEST_F(LeftViewTest, MailboxNodeFollowsTheGroupsWithTheFixedFoldersAndCountsNoGr
 
     // Selecting a folder hands its name over and leaves the chat side alone.
     frame.messages.clear();
-    chatTable.currentGroup = 1;
+    pane.setCurrentGroup(1);
     select(mailbox->child(0));
     EXPECT_EQ(folderSelections, std::vector<std::string>{std::string(kReceivedFolder)});
-    EXPECT_EQ(chatTable.currentGroup, 1);
+    EXPECT_EQ(pane.currentGroup(), 1);
     EXPECT_TRUE(frame.messages.empty());
     // The mailbox node itself is no group.
     select(mailbox);
-    EXPECT_EQ(chatTable.currentGroup, 1);
+    EXPECT_EQ(pane.currentGroup(), 1);
     EXPECT_TRUE(frame.messages.empty());
     EXPECT_TRUE(groupSelections.empty());
     // A group selected after a folder is announced as before.
     select(group(2));
     EXPECT_EQ(groupSelections, std::vector<int>{2});
-    EXPECT_EQ(chatTable.currentGroup, 2);
+    EXPECT_EQ(pane.currentGroup(), 2);
     ASSERT_EQ(frame.messages.size(), 1u);
     EXPECT_EQ(std::get<1>(frame.messages[0]), 2);
 

@@ -20,6 +20,7 @@ namespace orvalink::app {
 
 using chat::ChatGroupTable;
 using chat::ChatRow;
+using chat::RowKind;
 using namespace controls;
 
 namespace {
@@ -116,9 +117,9 @@ TEST_F(ChatListViewTest, InitialUpdateSetsUpOneMessageColumn)
 TEST_F(ChatListViewTest, ReloadBuildsUnreadPersonalAndReadRows)
 {
     auto& rows = chatTable.groups[0].rows;
-    rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", "30", "hi all", "", "1"});
-    rows.push_back(ChatRow{"bob|home  2026/12/07  10:01:00", "45", "just you", "1", "1"});
-    rows.push_back(ChatRow{"carol  2026/12/07  10:02:00", "30", "old news", "", "0"});
+    rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", 30, "hi all", RowKind::Message, true});
+    rows.push_back(ChatRow{"bob|home  2026/12/07  10:01:00", 45, "just you", RowKind::PersonalMessage, true});
+    rows.push_back(ChatRow{"carol  2026/12/07  10:02:00", 30, "old news", RowKind::Message, false});
     showGroup(0);
     ASSERT_EQ(ctrl()->itemCount(), 3);
     struct Expect {
@@ -152,9 +153,9 @@ TEST_F(ChatListViewTest, ReloadBuildsUnreadPersonalAndReadRows)
 TEST_F(ChatListViewTest, PaintsPersonalRowsReadRowsAndThePreviewText)
 {
     auto& rows = chatTable.groups[0].rows;
-    rows.push_back(ChatRow{"alice", "40", "WWWW", "", "1"});
-    rows.push_back(ChatRow{"bob", "40", "WWWW", "1", "1"});
-    rows.push_back(ChatRow{"carol", "40", "never shown", "", "0"});
+    rows.push_back(ChatRow{"alice", 40, "WWWW", RowKind::Message, true});
+    rows.push_back(ChatRow{"bob", 40, "WWWW", RowKind::PersonalMessage, true});
+    rows.push_back(ChatRow{"carol", 40, "never shown", RowKind::Message, false});
     showGroup(0);
     const int r = ctrl()->rowHeight();
     const QImage img = grabImage(ctrl());
@@ -216,8 +217,8 @@ TEST_F(ChatListViewTest, RowTextIsReadableOnTheRowsColour)
     big.setPixelSize(20);
     ctrl()->setFont(big);
     auto& rows = chatTable.groups[0].rows;
-    rows.push_back(ChatRow{"WWWW", "40", "WWWW", "", "1"});
-    rows.push_back(ChatRow{"WWWW", "40", "WWWW", "1", "1"});
+    rows.push_back(ChatRow{"WWWW", 40, "WWWW", RowKind::Message, true});
+    rows.push_back(ChatRow{"WWWW", 40, "WWWW", RowKind::PersonalMessage, true});
     showGroup(0);
     ctrl()->setFocus();
     const struct {
@@ -255,7 +256,7 @@ TEST_F(ChatListViewTest, RowTextIsReadableOnTheRowsColour)
 TEST_F(ChatListViewTest, ASortedListStaysSortedAsRowsArrive)
 {
     for (int i = 10; i < 40; ++i)
-        arrive(ChatRow{"n" + std::to_string(i), "30", "text", "", "1"});
+        arrive(ChatRow{"n" + std::to_string(i), 30, "text", RowKind::Message, true});
     const int last = ctrl()->itemCount() - 1;
     view->ensureRowVisible(last); // as the main window keeps the newest row in view
     ASSERT_GT(ctrl()->firstVisible(), 0);
@@ -266,7 +267,7 @@ TEST_F(ChatListViewTest, ASortedListStaysSortedAsRowsArrive)
     EXPECT_EQ(ctrl()->firstVisible(), 0);
 
     // A row arrives: it takes its place in the chosen order and the arrow still says descending.
-    arrive(ChatRow{"n40", "30", "text", "", "1"});
+    arrive(ChatRow{"n40", 30, "text", RowKind::Message, true});
     view->ensureRowVisible(ctrl()->itemCount() - 1);
     bool ascending = true;
     EXPECT_EQ(ctrl()->headerCtrl()->sortColumn(&ascending), ctrl()->headerIndexOf(0));
@@ -278,7 +279,7 @@ TEST_F(ChatListViewTest, ASortedListStaysSortedAsRowsArrive)
 
     // Ascending again, and a row whose text sorts first goes to the top.
     ctrl()->sortItems(0, true);
-    arrive(ChatRow{"a", "30", "text", "", "1"});
+    arrive(ChatRow{"a", 30, "text", RowKind::Message, true});
     EXPECT_EQ(ctrl()->getItemText(ctrl()->rowAt(0), 0), "a");
     EXPECT_EQ(ctrl()->getItemText(ctrl()->rowAt(ctrl()->itemCount() - 1), 0), "n40");
 }
@@ -296,7 +297,7 @@ TEST_F(ChatListViewTest, ALongMessageShowsWhatItsStartWouldShow)
         QImage shown[2];
         for (int k = 0; k < 2; ++k) {
             chatTable.groups[0].rows.clear();
-            arrive(ChatRow{"sender", "78", k == 0 ? body : body.substr(0, 3000), "", "1"});
+            arrive(ChatRow{"sender", 78, k == 0 ? body : body.substr(0, 3000), RowKind::Message, true});
             shown[k] = grabImage(ctrl());
         }
         EXPECT_TRUE(shown[0] == shown[1]) << body.substr(0, 20);
@@ -307,8 +308,8 @@ TEST_F(ChatListViewTest, ALongMessageShowsWhatItsStartWouldShow)
 
 TEST_F(ChatListViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
 {
-    arrive(ChatRow{"alice", "30", "first", "", "1"});
-    arrive(ChatRow{"bob", "30", "second", "", "1", 0, "10.0.0.2#12121#bob"});
+    arrive(ChatRow{"alice", 30, "first", RowKind::Message, true});
+    arrive(ChatRow{"bob", 30, "second", RowKind::Message, true, 0, "10.0.0.2#12121#bob"});
     const int r = ctrl()->rowHeight();
     QTest::mouseDClick(ctrl(), Qt::LeftButton, {}, QPoint(50, rowTop(1) + r / 2));
     ReportItem item;
@@ -319,8 +320,8 @@ TEST_F(ChatListViewTest, OpeningAnUnreadRowCollapsesItAtOnce)
     EXPECT_EQ(item.preview, 0);
     EXPECT_EQ(item.state & ~RCIS_FOCUSED & ~RCIS_SELECTED, 0); // not bold any more
     EXPECT_EQ(item.text, "bob");
-    EXPECT_EQ(chatTable.groups[0].rows[1].unread, "0");
-    EXPECT_EQ(chatTable.groups[0].rows[0].unread, "1");
+    EXPECT_FALSE(chatTable.groups[0].rows[1].unread);
+    EXPECT_TRUE(chatTable.groups[0].rows[0].unread);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].row, 1);
     EXPECT_EQ(opened[0].header, "bob");
@@ -337,12 +338,12 @@ TEST_F(ChatListViewTest, OpeningARowOfACappedTableMarksTheRightChatRow)
 {
     auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < kPaneRowCapacity + 2; ++i)
-        rows.push_back(ChatRow{"m" + std::to_string(i), "0", "b" + std::to_string(i), "", "1"});
+        rows.push_back(ChatRow{"m" + std::to_string(i), 0, "b" + std::to_string(i), RowKind::Message, true});
     showGroup(0);
     ASSERT_EQ(ctrl()->itemCount(), kPaneRowCapacity);
     QTest::mouseDClick(ctrl(), Qt::LeftButton, {}, QPoint(50, rowTop(0) + ctrl()->rowHeight() / 2));
-    EXPECT_EQ(rows[2].unread, "0");
-    EXPECT_EQ(rows[0].unread, "1");
+    EXPECT_FALSE(rows[2].unread);
+    EXPECT_TRUE(rows[0].unread);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].header, "m2");
 }
@@ -412,8 +413,8 @@ TEST_F(ChatListViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
 {
     auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < kPaneRowCapacity; ++i)
-        rows.push_back(
-            ChatRow{"m" + std::to_string(i), "30", "b" + std::to_string(i), "", "1", ChatGroupTable::nextRowSerial()});
+        rows.push_back(ChatRow{"m" + std::to_string(i), 30, "b" + std::to_string(i), RowKind::Message, true,
+                               ChatGroupTable::nextRowSerial()});
     auto watched = std::make_unique<WatchedRows>(chatTable);
     WatchedRows* counted = watched.get();
     auto* pane = new CChatListView(window.get(), nullptr, std::move(watched));
@@ -426,7 +427,8 @@ TEST_F(ChatListViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
     // Three arrivals in the full group: three rows leave the top, three come in at the bottom.
     for (int k = 0; k < 3; ++k) {
         rows.pop_front();
-        rows.push_back(ChatRow{"new" + std::to_string(k), "30", "nb", "", "1", ChatGroupTable::nextRowSerial()});
+        rows.push_back(
+            ChatRow{"new" + std::to_string(k), 30, "nb", RowKind::Message, true, ChatGroupTable::nextRowSerial()});
     }
     counted->rowsRead = 0;
     counted->bodiesRead = 0;
@@ -447,7 +449,7 @@ TEST_F(ChatListViewTest, ARefreshReadsWhatChangedAndAPaintWhatShows)
 
 TEST_F(ChatListViewTest, ACheckBoxClickFlipsTheCell)
 {
-    arrive(ChatRow{"alice", "0", "x", "", "1"});
+    arrive(ChatRow{"alice", 0, "x", RowKind::Message, true});
     ReportItem item;
     item.item = 0;
     item.subItem = 0;

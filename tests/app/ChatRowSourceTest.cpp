@@ -9,16 +9,17 @@ namespace orvalink::app {
 using chat::ChatGroupTable;
 using chat::ChatRow;
 using chat::kMaxChatGroups;
+using chat::RowKind;
 using controls::ReportSourceRow;
 
 namespace {
 
-ChatRow makeRow(int i, const char* unread = "1", std::uint64_t serial = 0)
+ChatRow makeRow(int i, bool unread = true, std::uint64_t serial = 0)
 {
     return ChatRow{"name" + std::to_string(i),
-                   std::to_string(20 + i % 3),
+                   20 + i % 3,
                    "body" + std::to_string(i),
-                   i % 2 ? "1" : "",
+                   i % 2 ? RowKind::PersonalMessage : RowKind::Message,
                    unread,
                    serial};
 }
@@ -31,11 +32,12 @@ protected:
     ChatRowSource source{chatTable};
 };
 
-TEST_F(ChatRowSourceTest, ReadsTextsAndIntegerValuesOfTheGroup)
+TEST_F(ChatRowSourceTest, ReadsTheTextsAndTypedFieldsOfTheGroup)
 {
     auto& rows = chatTable.groups[3].rows;
-    rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", "45", "hello", "1", "1", 7, "10.0.0.1#1#alice"});
-    rows.push_back(ChatRow{"bob", "12abc", "x", "", "0"});
+    rows.push_back(ChatRow{"alice  2026/12/07  10:00:00", 45, "hello", chat::RowKind::PersonalMessage, true, 7,
+                           "10.0.0.1#1#alice"});
+    rows.push_back(ChatRow{"bob", 12, "x", RowKind::Join, false});
     source.setGroup(3);
     ASSERT_EQ(source.rowCount(), 2);
     const ReportSourceRow a = source.row(0);
@@ -46,7 +48,7 @@ TEST_F(ChatRowSourceTest, ReadsTextsAndIntegerValuesOfTheGroup)
     EXPECT_EQ(a.serial, 7u);
     EXPECT_EQ(a.from, "10.0.0.1#1#alice");
     EXPECT_EQ(source.body(0), "hello");
-    // Integer values as the system reads them: leading digits, nothing at all is 0.
+    // A join line is drawn as a group message.
     const ReportSourceRow b = source.row(1);
     EXPECT_EQ(b.height, 12);
     EXPECT_FALSE(b.personal);
@@ -58,17 +60,17 @@ TEST_F(ChatRowSourceTest, ListsTheNewestRowsUpToThePanesCapacity)
     auto& rows = chatTable.groups[0].rows;
     const int extra = 5;
     for (int i = 0; i < kPaneRowCapacity + extra; ++i)
-        rows.push_back(makeRow(i, "1", static_cast<std::uint64_t>(i + 1)));
+        rows.push_back(makeRow(i, true, static_cast<std::uint64_t>(i + 1)));
     source.setGroup(0);
     ASSERT_EQ(source.rowCount(), kPaneRowCapacity);
     EXPECT_EQ(source.row(0).header, "name" + std::to_string(extra));
     EXPECT_EQ(source.row(kPaneRowCapacity - 1).header, "name" + std::to_string(kPaneRowCapacity + extra - 1));
     // Marking row 0 read marks the group's row it shows, not the group's first row.
     source.markRead(0);
-    EXPECT_EQ(rows[extra].unread, "0");
-    EXPECT_EQ(rows[0].unread, "1");
+    EXPECT_FALSE(rows[extra].unread);
+    EXPECT_TRUE(rows[0].unread);
     source.markRead(kPaneRowCapacity); // past the end: nothing
-    EXPECT_EQ(rows.back().unread, "1");
+    EXPECT_TRUE(rows.back().unread);
 }
 
 TEST_F(ChatRowSourceTest, AnotherGroupReplacesTheRowsAndABadGroupHasNone)
@@ -91,7 +93,7 @@ TEST_F(ChatRowSourceTest, FindsARowAgainAfterOlderRowsLeft)
 {
     auto& rows = chatTable.groups[0].rows;
     for (int i = 0; i < 10; ++i)
-        rows.push_back(makeRow(i, "1", static_cast<std::uint64_t>(10 * (i + 1))));
+        rows.push_back(makeRow(i, true, static_cast<std::uint64_t>(10 * (i + 1))));
     source.setGroup(0);
     struct Case {
         std::uint64_t serial;

@@ -6,6 +6,7 @@
 #include "app/CLeftView.h"
 #include "app/CMailListView.h"
 #include "app/CMainFrame.h"
+#include "app/ChatPaneState.h"
 #include "app/MailRowSource.h"
 #include "chat/ChatGroupTable.h"
 #include "controls/CReportCtrl.h"
@@ -314,7 +315,7 @@ TEST_F(MailList, FrameSwitchesBetweenFolderAndGroupRowsWithTheCounts)
     chat.clear();
     chat.groups[0].name = "A";
     chat.groups[0].port = "20001";
-    chat.groups[0].rows.push_back({"h", "18", "hello", "", "1"});
+    chat.groups[0].rows.push_back({"h", 18, "hello", chat::RowKind::Message, true});
     chat.groupCount = 1;
     file(message("a@example.com", "one", "Tue, 8 Dec 2026 10:00:00 +0900"));
     file(message("b@example.com", "two", "Tue, 8 Dec 2026 11:00:00 +0900"));
@@ -347,7 +348,7 @@ TEST_F(MailList, FrameSwitchesBetweenFolderAndGroupRowsWithTheCounts)
     tree->setCurrentItem(tree->topLevelItem(0));
     EXPECT_TRUE(frame.mailListView()->isHidden());
     EXPECT_FALSE(frame.reportView()->isHidden());
-    EXPECT_EQ(chat.currentGroup, 0);
+    EXPECT_EQ(frame.chatPane().currentGroup(), 0);
     EXPECT_EQ(frame.reportView()->reportCtrl()->itemCount(), 1);
     EXPECT_EQ(barCount(frame, "mailCount"), 0);
     frame.destroyWindow();

@@ -2,6 +2,7 @@
 #include "app/CChatListView.h"
 #include "app/CLeftView.h"
 #include "app/CMainFrame.h"
+#include "app/ChatPaneState.h"
 #include "app/ChatRowSource.h"
 #include "app/TrayIcon.h"
 #include "chat/ChatGroupTable.h"
@@ -73,9 +74,9 @@ protected:
         for (int i = 0; i < members; ++i)
             g.members.push_back("10.0.0." + std::to_string(i) + "#1#m");
         for (int i = 0; i < unread; ++i)
-            g.rows.push_back({"h", "18", "unread", "", "1"});
+            g.rows.push_back({"h", 18, "unread", chat::RowKind::Message, true});
         for (int i = 0; i < read; ++i)
-            g.rows.push_back({"h", "18", "read", "", "0"});
+            g.rows.push_back({"h", 18, "read", chat::RowKind::Message, false});
     }
     // To the main window that is up (none once it has been destroyed).
     static std::intptr_t send(std::int64_t w, std::int64_t l)
@@ -116,7 +117,7 @@ TEST_F(MainFrame, StartsWithTheTrayTooltipAndItsViews)
     CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     EXPECT_TRUE(chatTable.isObserver(frame.chatObserver()));
-    EXPECT_EQ(chatTable.treeReady.load(), 1);
+    EXPECT_TRUE(frame.chatPane().treeReady());
     EXPECT_EQ(frame.treeView()->groupNodeCount(), 1);
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("メッセージ0件"));
     EXPECT_TRUE(frame.splashShown());
@@ -131,10 +132,10 @@ TEST_F(MainFrame, RowChangesRefreshTheListOnlyForTheShownGroup)
     CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     frame.show();
-    chatTable.currentGroup = 0;
+    frame.chatPane().setCurrentGroup(0);
     CReportCtrl* ctrl = frame.reportView()->reportCtrl();
 
-    chatTable.groups[1].rows.push_back({"h", "18", "new in B", "", "1"});
+    chatTable.groups[1].rows.push_back({"h", 18, "new in B", chat::RowKind::Message, true});
     send(1, 0);
     EXPECT_EQ(ctrl->itemCount(), 0) << "B is not shown: the list stays as it was";
     EXPECT_EQ(frame.trayIcon()->tooltip(), sj("A(参加 2 未読 1) B(参加 1 未読 1) "));
@@ -152,12 +153,63 @@ TEST_F(MainFrame, RowChangesRefreshTheListOnlyForTheShownGroup)
     EXPECT_EQ(item.preview, 18); // unread: the message shows under the header
 }
 
+// The current group is the main window's: when a group is deleted it follows its group, or stays
+// on the index when its own group went (the last index has none left and moves back), and the
+// list shows the current group's rows again.
+TEST_F(MainFrame, DeletingAGroupMovesTheShownGroupAndShowsItsRowsAgain)
+{
+    struct Case {
+        int deleted;
+        int shown;
+        int shownAfter;
+        const char* headerAfter;
+    };
+    const std::vector<Case> cases = {{0, 2, 1, "C"}, {0, 0, 0, "B"}, {1, 1, 1, "C"},
+                                     {1, 2, 1, "C"}, {2, 2, 1, "B"}, {2, 0, 0, "A"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("deleting " + std::to_string(c.deleted) + " while " + std::to_string(c.shown) + " is shown");
+        chatTable.clear();
+        for (const char* name : {"A", "B", "C"}) {
+            addGroup(name, 0, 0);
+            chatTable.groups[static_cast<std::size_t>(chatTable.groupCount - 1)].rows.push_back(
+                {name, 18, "row", chat::RowKind::Message, true});
+        }
+        CMainFrame frame(chatTable);
+        ASSERT_TRUE(frame.create());
+        frame.show();
+        frame.treeView()->setCurrentItem(frame.treeView()->topLevelItem(c.shown));
+        CReportCtrl* ctrl = frame.reportView()->reportCtrl();
+        ASSERT_EQ(frame.chatPane().currentGroup(), c.shown);
+        ASSERT_EQ(ctrl->itemCount(), 1);
+
+        chatTable.deleteGroup(c.deleted, platform::Profile::application());
+
+        EXPECT_EQ(frame.chatPane().currentGroup(), c.shownAfter);
+        EXPECT_EQ(frame.treeView()->groupNodeCount(), 2);
+        ASSERT_EQ(ctrl->itemCount(), 1);
+        EXPECT_EQ(ctrl->getItemText(0, 0), c.headerAfter);
+        frame.destroyWindow();
+    }
+
+    // The only group: nothing is left to show.
+    chatTable.clear();
+    addGroup("A", 0, 1);
+    CMainFrame frame(chatTable);
+    ASSERT_TRUE(frame.create());
+    frame.show();
+    frame.treeView()->setCurrentItem(frame.treeView()->topLevelItem(0));
+    ASSERT_EQ(frame.reportView()->reportCtrl()->itemCount(), 1);
+    chatTable.deleteGroup(0, platform::Profile::application());
+    EXPECT_EQ(frame.chatPane().currentGroup(), 0);
+    EXPECT_EQ(frame.reportView()->reportCtrl()->itemCount(), 0);
+}
+
 TEST_F(MainFrame, AHiddenListIsOnlyMarkedAndCatchesUpWhenShown)
 {
     addGroup("A", 1, 2);
     CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
-    chatTable.currentGroup = 0;
+    frame.chatPane().setCurrentGroup(0);
     frame.hide();
     CChatListView* view = frame.reportView();
     CReportCtrl* ctrl = view->reportCtrl();
@@ -173,7 +225,7 @@ TEST_F(MainFrame, AHiddenListIsOnlyMarkedAndCatchesUpWhenShown)
 
     // A reader of the list brings it up to date first.
     frame.hide();
-    chatTable.groups[0].rows.push_back({"h", "18", "third", "", "1"});
+    chatTable.groups[0].rows.push_back({"h", 18, "third", chat::RowKind::Message, true});
     send(0, 0);
     EXPECT_EQ(ctrl->itemCount(), 2);
     view->bringUpToDate();
@@ -421,11 +473,12 @@ TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
     auto& rows = chatTable.groups[0].rows;
     rows.clear();
     for (std::size_t i = 0; i < ChatReceiver::kMaxRowsPerGroup; ++i)
-        rows.push_back({"old " + std::to_string(i), "18", "b", "", i % 2 ? "1" : "0", ChatReceiver::nextRowSerial()});
+        rows.push_back(
+            {"old " + std::to_string(i), 18, "b", chat::RowKind::Message, i % 2 == 1, ChatReceiver::nextRowSerial()});
     CMainFrame frame(chatTable);
     ASSERT_TRUE(frame.create());
     frame.show();
-    chatTable.currentGroup = 0;
+    frame.chatPane().setCurrentGroup(0);
     send(0, 0);
     CReportCtrl* ctrl = frame.reportView()->reportCtrl();
     ASSERT_EQ(ctrl->itemCount(), kPaneRowCapacity);
@@ -444,7 +497,7 @@ TEST_F(MainFrame, ArrivingRowsUpdateAFullListInPlace)
 
     // Another group's rows replace the list whole.
     addGroup("B", 0, 2);
-    chatTable.currentGroup = 1;
+    frame.chatPane().setCurrentGroup(1);
     send(1, 0);
     EXPECT_EQ(ctrl->itemCount(), 2);
 }

@@ -65,7 +65,6 @@ protected:
         configureGroup(sandbox.chatTable, 1, "12122", "B", "me");
         sandbox.chatTable.addObserver(frame);
         sandbox.chatTable.addObserver(tree);
-        sandbox.chatTable.treeReady = 1;
         receiver.setClock(fixedTime);
     }
     ProfileSandbox sandbox;
@@ -86,22 +85,26 @@ TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
         std::string log;
     };
     const std::vector<Case> cases = {
-        {"ON #taro#C#", {"taro" + time, "30", "taro" + joined, "", "1"}, "0|A|From: taro|taro" + joined},
-        {"ON #taro#C#x\r\ny\r\nz\r\nw",
-         {"taro" + time, "30", "taro" + joined, "", "1"},
+        {"ON #taro#C#",
+         {"taro" + time, 30, "taro" + joined, chat::RowKind::Join, true},
          "0|A|From: taro|taro" + joined},
-        {"WR1#taro#C#hi", {"taro" + time, "18", "hi", "", "1"}, "0|A|From: taro|hi"},
-        {"WR1#taro#C#a#b#c", {"taro" + time, "18", "a#b#c", "", "1"}, "0|A|From: taro|a#b#c"},
+        {"ON #taro#C#x\r\ny\r\nz\r\nw",
+         {"taro" + time, 30, "taro" + joined, chat::RowKind::Join, true},
+         "0|A|From: taro|taro" + joined},
+        {"WR1#taro#C#hi", {"taro" + time, 18, "hi", chat::RowKind::Message, true}, "0|A|From: taro|hi"},
+        {"WR1#taro#C#a#b#c", {"taro" + time, 18, "a#b#c", chat::RowKind::Message, true}, "0|A|From: taro|a#b#c"},
         {"WR1#taro#C#1\r\n2\r\n3\r\n4",
-         {"taro" + time, "54", "1\r\n2\r\n3\r\n4", "", "1"},
+         {"taro" + time, 54, "1\r\n2\r\n3\r\n4", chat::RowKind::Message, true},
          "0|A|From: taro|1\r\n2\r\n3\r\n4"},
         {"WR1#t#C#1\r\n2\r\n3\r\n4\r\n5\r\n6",
-         {"t" + time, "78", "1\r\n2\r\n3\r\n4\r\n5\r\n6", "", "1"},
+         {"t" + time, 78, "1\r\n2\r\n3\r\n4\r\n5\r\n6", chat::RowKind::Message, true},
          "0|A|From: t|1\r\n2\r\n3\r\n4\r\n5\r\n6"},
         {"WR1#t#C#1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7",
-         {"t" + time + more, "78", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7", "", "1"},
+         {"t" + time + more, 78, "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7", chat::RowKind::Message, true},
          "0|A|From: t|1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7"},
-        {"WR2#hana#C#secret", {"hana" + time, "18", "secret", "1", "1"}, "0|A|From: hana|secret"},
+        {"WR2#hana#C#secret",
+         {"hana" + time, 18, "secret", chat::RowKind::PersonalMessage, true},
+         "0|A|From: hana|secret"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.payload);
@@ -114,8 +117,9 @@ TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
         EXPECT_EQ(rows[0].header, c.row.header);
         EXPECT_EQ(rows[0].height, c.row.height);
         EXPECT_EQ(rows[0].body, c.row.body);
-        EXPECT_EQ(rows[0].personal, c.row.personal);
-        EXPECT_EQ(rows[0].unread, c.row.unread);
+        EXPECT_EQ(rows[0].kind, c.row.kind);
+        EXPECT_TRUE(rows[0].unread);
+        EXPECT_EQ(rows[0].time, fixedTime());
         EXPECT_EQ(io.logs, std::vector<std::string>{c.log});
         EXPECT_EQ(frame.changed, std::vector<std::int64_t>{0});
     }

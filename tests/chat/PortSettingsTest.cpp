@@ -79,7 +79,6 @@ protected:
                 receiver.handle(text, a, p);
             });
         sandbox.chatTable.addObserver(tree);
-        sandbox.chatTable.treeReady = 1;
     }
     void TearDown() override
     {
@@ -291,8 +290,7 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
     startGroups({{"12121", "A", "a"}, {"12122", "B", "b"}, {"12123", "C", "c"}});
     ChatGroupTable& table = sandbox.chatTable;
     table.groups[1].members = {"10.0.0.2#12122#x"};
-    table.groups[2].rows = {{"c1", "18", "row of C", "", "1"}};
-    table.currentGroup = 2;
+    table.groups[2].rows = {{"c1", 18, "row of C", chat::RowKind::Message, true}};
     CSendChatThread* writeToA = chat::openWriteToGroup(sandbox.chatTable, 0);
     CSendChatThread* writeToC = chat::openWriteToGroup(sandbox.chatTable, 2);
     ASSERT_TRUE(writeToA && writeToC);
@@ -324,7 +322,7 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
     EXPECT_EQ(stored("User Port3"), "12123");
     EXPECT_EQ(stored("User Name3"), "c2");
 
-    // The table: groups, listeners (renumbered), members, rows and the current group moved.
+    // The table: groups, listeners (renumbered), members and rows moved.
     ASSERT_EQ(table.groupCount, 2);
     EXPECT_EQ(table.groups[0].port, "12122");
     EXPECT_EQ(table.groups[1].port, "12123");
@@ -337,7 +335,6 @@ TEST_F(PortSettings, DeletingTheFirstOfThreeMovesTheOthersDownEverywhere)
     ASSERT_EQ(table.groups[1].rows.size(), 1u);
     EXPECT_EQ(table.groups[1].rows[0].body, "row of C");
     EXPECT_TRUE(table.groups[2].port.empty() && table.listener(2) == nullptr);
-    EXPECT_EQ(table.currentGroup, 1);
     EXPECT_EQ(writeToA->groupIndex(), -1);
     EXPECT_EQ(writeToC->groupIndex(), 1);
     EXPECT_EQ(tree.calls, std::vector<std::string>{"removeGroupNode 0"});

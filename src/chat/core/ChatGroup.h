@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -27,19 +28,25 @@ inline constexpr std::size_t kMaxRowBytesTotal = 64u << 20;
 // A group lists at most this many members; further keys are not listed.
 inline constexpr std::size_t kMaxMembersPerGroup = 2000;
 
-// One message row of a group: five texts, always appended together.
+// What a row stands for: a message to the whole group, one to this user alone (drawn in the
+// personal row's colours), or the line that tells of a member joining.
+enum class RowKind : std::uint8_t { Message, PersonalMessage, Join };
+
+// One message row of a group.
 struct ChatRow {
-    SharedText header;    // display name + "  %Y/%m/%d  %H:%M:%S" (+ " (続く)" when capped)
-    std::string height;   // row height in pixels, decimal text
-    SharedText body;      // the message text, or the join line
-    std::string personal; // "1" for a personal message, else empty
-    std::string unread;   // "1" on arrival, "0" once opened
+    SharedText header; // display name + "  %Y/%m/%d  %H:%M:%S" (+ " (続く)" when capped)
+    int height = 0;    // row height in pixels
+    SharedText body;   // the message text, or the join line
+    RowKind kind = RowKind::Message;
+    bool unread = true; // set on arrival, cleared once opened
     // Number of the row among all rows the program received (from 1, rising; 0 = not numbered),
     // so that the list can tell the rows it shows from new ones.
     std::uint64_t serial = 0;
     // The sender's member key ("address#port#name"): a reply goes to this member, not to the first
     // one of the same name.
     SharedText senderKey;
+    // When the row arrived (local clock); the header shows it as text.
+    std::time_t time = 0;
 };
 
 // What a row costs the group's byte bound: its texts and a fixed share for the row itself.

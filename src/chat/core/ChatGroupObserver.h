@@ -19,9 +19,10 @@ public:
     virtual void memberRemoved(int /*group*/, std::string_view /*memberKey*/) {}
     // Group g was appended to the table.
     virtual void groupAdded(int /*group*/) {}
-    // Group g was deleted; the groups after it have moved down by one.
+    // Group g was deleted; the groups after it have moved down by one (what a window shows of a
+    // group at an index may be another group's now).
     virtual void groupRemoved(int /*group*/) {}
-    // Rows of group g were added (or, after a deletion, the group at that index is another one).
+    // Rows of group g were added.
     virtual void groupRowsChanged(int /*group*/) {}
     // The member lists changed (the tray tooltip counts them).
     virtual void groupMembersChanged(int /*group*/) {}

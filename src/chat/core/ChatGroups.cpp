@@ -14,11 +14,10 @@ std::string chatGroupLabel(std::string_view groupName)
 
 std::size_t rowBytes(const ChatRow& row)
 {
-    // The fixed share stands for the row's own bookkeeping (five texts, the deque slot, the
-    // shared text blocks), so that a flood of empty rows is bounded as well.
+    // The fixed share stands for the row's own bookkeeping (its fields, the deque slot, the shared
+    // text blocks), so that a flood of empty rows is bounded as well.
     constexpr std::size_t kRowOverhead = 256;
-    return row.header.size() + row.height.size() + row.body.size() + row.personal.size() + row.unread.size() +
-           kRowOverhead;
+    return row.header.size() + row.body.size() + kRowOverhead;
 }
 
 int ChatGroups::groupByPort(unsigned port) const

@@ -180,21 +180,22 @@ void GroupReceiver::handle(int g, std::string_view text, const std::string& addr
     }
     case chat::ChatKind::Join: {
         const std::string body = name + joinedSuffix();
-        table.appendRow(g, {name + chatTimeText(m_clock()), "30", body, "", "1", 0, key});
+        const std::time_t now = m_clock();
+        table.appendRow(g, {name + chatTimeText(now), 30, body, RowKind::Join, true, 0, key, now});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, body);
         return;
     }
     case chat::ChatKind::GroupMessage:
     case chat::ChatKind::PersonalMessage: {
-        std::string header = name + chatTimeText(m_clock());
+        const std::time_t now = m_clock();
+        std::string header = name + chatTimeText(now);
         bool capped = false;
         const int height = messageHeight(text, &capped);
         if (capped)
             header += continuedMark();
-        const bool personal = p.kind == chat::ChatKind::PersonalMessage;
-        table.appendRow(
-            g, {std::move(header), std::to_string(height), std::string(p.text), personal ? "1" : "", "1", 0, key});
+        const RowKind kind = p.kind == chat::ChatKind::PersonalMessage ? RowKind::PersonalMessage : RowKind::Message;
+        table.appendRow(g, {std::move(header), height, std::string(p.text), kind, true, 0, key, now});
         rowsChanged(g);
         m_io.log(g, group.name, "From: " + name, p.text);
         if (m_messageHook && !group.rows.empty())

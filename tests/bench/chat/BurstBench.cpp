@@ -7,6 +7,7 @@
 //
 //   ./chat_burst_bench [message bytes]      (default: short messages; e.g. 59000 for large ones)
 #include "app/CMainFrame.h"
+#include "app/ChatPaneState.h"
 #include "bench/chat/BenchNetwork.h"
 #include "chat/CNetMsgDlg.h"
 #include "chat/CNetMsgThread.h"
@@ -67,8 +68,9 @@ Result burst(CMainFrame& frame, ChatReceiver& receiver, bool visible)
     auto& rows = t.groups[0].rows;
     rows.clear();
     for (std::size_t i = 0; i < ChatReceiver::kMaxRowsPerGroup; ++i)
-        rows.push_back({"someone  2026/12/07  09:00:00", i % 3 ? "18" : "54", "earlier row " + std::to_string(i),
-                        i % 7 ? "" : "1", i % 2 ? "1" : "0", ChatReceiver::nextRowSerial()});
+        rows.push_back({"someone  2026/12/07  09:00:00", i % 3 ? 18 : 54, "earlier row " + std::to_string(i),
+                        i % 7 ? chat::RowKind::Message : chat::RowKind::PersonalMessage, i % 2 == 1,
+                        ChatReceiver::nextRowSerial()});
     if (visible)
         frame.show();
     else
@@ -161,7 +163,7 @@ int main(int argc, char** argv)
     CMainFrame frame(t);
     frame.create();
     frame.resize(800, 600);
-    t.currentGroup = 0;
+    frame.chatPane().setCurrentGroup(0);
     t.startListener(0);
 
     bool met = true;

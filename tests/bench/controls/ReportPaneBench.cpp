@@ -57,7 +57,7 @@ Stats measure(int repetitions, const std::function<void(int)>& step)
 
 ChatRow makeRow(int i, std::size_t bodyBytes = 0)
 {
-    static const char* heights[] = {"30", "45", "60", "90", "15"};
+    static const int heights[] = {30, 45, 60, 90, 15};
     ChatRow row;
     row.header = "member" + std::to_string(i % 37) + "  2026/12/07  10:00:" + std::to_string(i % 60);
     row.height = heights[i % 5];
@@ -66,8 +66,8 @@ ChatRow makeRow(int i, std::size_t bodyBytes = 0)
     while (body.size() < bodyBytes)
         body += " and more words of a long message";
     row.body = body;
-    row.personal = i % 7 == 0 ? "1" : "";
-    row.unread = i % 3 == 0 ? "0" : "1";
+    row.kind = i % 7 == 0 ? chat::RowKind::PersonalMessage : chat::RowKind::Message;
+    row.unread = i % 3 != 0;
     row.serial = ChatGroupTable::nextRowSerial(); // numbered as received rows are
     return row;
 }
