@@ -55,9 +55,9 @@ bool CNetMsgDlg::openSocket(int group, const ChatGroup& g, CNetMsgSocket& socket
     return true;
 }
 
-void CNetMsgDlg::sendPresenceReply()
+void CNetMsgDlg::sendAnnouncement(const std::string& datagram)
 {
-    sendDatagram(chat::buildPresence(m_displayName), kBroadcastAddress, true);
+    sendDatagram(datagram, kBroadcastAddress, true);
 }
 
 int CNetMsgDlg::sendDatagram(const std::string& datagram, const std::string& address, bool announcement)
@@ -93,11 +93,6 @@ void CNetMsgDlg::receiveHandler(std::string_view text, const std::string& addres
         m_receiveHandler(*this, text, address, port);
 }
 
-void CNetMsgDlg::log(std::string_view groupName, std::string_view labelLine, std::string_view text)
-{
-    m_log.log(groupName, labelLine, text);
-}
-
 std::intptr_t CNetMsgDlg::windowProc(platform::WindowMessage& msg)
 {
     switch (msg.id) {
@@ -108,7 +103,8 @@ std::intptr_t CNetMsgDlg::windowProc(platform::WindowMessage& msg)
     case WM_CHAT_SEND_GROUP: {
         // The text is ours now; it goes when this handler ends.
         const std::string text = platform::takeParamText(msg.wParam);
-        log(m_groupName, "To: " + m_displayName, text);
+        if (m_log)
+            m_log->log(m_groupName, "To: " + m_displayName, text);
         return sendResult(sendDatagram(chat::buildGroupMessage(m_displayName, text), kBroadcastAddress));
     }
     case WM_CHAT_SEND_PERSONAL: {
@@ -117,7 +113,8 @@ std::intptr_t CNetMsgDlg::windowProc(platform::WindowMessage& msg)
         // Only a dotted IPv4 address can be a recipient; anything else is not sent.
         if (!to || !chat::isDottedIPv4(*to))
             return platform::WSAEDESTADDRREQ;
-        log(m_groupName, "To: " + m_displayName, text);
+        if (m_log)
+            m_log->log(m_groupName, "To: " + m_displayName, text);
         return sendResult(sendDatagram(chat::buildPersonalMessage(m_displayName, text), *to));
     }
     case WM_CHAT_SEND_OFF:

@@ -8,7 +8,6 @@
 // can ever meet a deleted socket.
 
 #include "chat/ChatGroupTable.h"
-#include "chat/ProfileLogEnvironment.h"
 #include "chat/core/ChatLog.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/MessageTarget.h"
@@ -47,23 +46,26 @@ public:
     // socket is the listener's and must outlive this window. The group's port and names are
     // copied from data.
     bool openSocket(int group, const ChatGroup& data, CNetMsgSocket& socket);
-    // Main thread: the presence announcement, as a reply to a newcomer.
-    void sendPresenceReply();
+    // Main thread: broadcasts datagram, an announcement of this instance the chat core built (the
+    // presence reply to newcomers); its outcome is reported as an announcement's.
+    void sendAnnouncement(const std::string& datagram);
 
     // Main thread: where the texts this window's socket assembles go (the table that made the
     // listener hands it over); without one they are dropped.
     void setReceiveHandler(ReceiveHandler handler) { m_receiveHandler = std::move(handler); }
     // Before the socket opens: who learns how each send went (the table that made the listener).
     void setSendReport(SendReport report) { m_sendReport = std::move(report); }
+    // Before the socket opens: the group's chat log, owned by the group's entry in the table, which
+    // keeps it until this window's thread has ended. The sent items are logged into it on the
+    // listener thread; without one they are not logged.
+    void setChatLog(ChatLog* log) { m_log = log; }
     // Main thread: one assembled text, handed to the receive handler.
     void receiveHandler(std::string_view text, const std::string& address, unsigned port);
-    void log(std::string_view groupName, std::string_view labelLine, std::string_view text);
 
     int groupIndex() const { return m_group.load(); }
     void setGroupIndex(int group) { m_group = group; }
     int port() const { return m_port; }
     CNetMsgSocket* socket() const { return m_socket; }
-    ChatLog& chatLog() { return m_log; }
     // Main thread, for tests of the per-wake-up bounds of receiving: the socket's clock
     // (milliseconds; empty: the steady clock) and how many read notifications it has taken.
     void setReceiveClock(std::function<std::int64_t()> nowMs);
@@ -82,7 +84,7 @@ private:
     // Copies taken when the socket opens: a renamed group or display name applies at next start.
     std::string m_groupName;
     std::string m_displayName;
-    ChatLog m_log{ProfileLogEnvironment::application()};
+    ChatLog* m_log = nullptr; // the group's; set before the socket opens
 };
 
 } // namespace orvalink::chat

@@ -4,6 +4,8 @@
 #include "chat/CNetMsgSocket_p.h"
 #include "chat/CNetMsgThread.h"
 #include "chat/CSendChatThread.h"
+#include "chat/ProfileGroupStore.h"
+#include "chat/ProfileLogEnvironment.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/Dispatch.h"
 #include "platform/Messages.h"
@@ -18,13 +20,6 @@ using platform::WM_CHAT_SEND_OFF;
 using platform::WM_QUIT;
 
 namespace {
-
-constexpr const char* kNetMsg = "NetMsg Entry";
-
-std::string storeKey(const char* name, int n)
-{
-    return name + std::to_string(n);
-}
 
 // A listener's send outcome, on its way to the main thread: wParam = group, lParam = error.
 constexpr unsigned WM_CHAT_SEND_DONE = platform::WM_USER + 220;
@@ -47,48 +42,28 @@ private:
 
 } // namespace
 
-ChatGroupTable::ChatGroupTable() : m_sendResults(std::make_unique<SendResultTarget>(*this)) {}
+ChatGroupTable::ChatGroupTable() : m_sendResults(std::make_unique<SendResultTarget>(*this))
+{
+    setLogEnvironment(&ProfileLogEnvironment::application());
+}
 
 ChatGroupTable::~ChatGroupTable()
 {
     clear();
 }
 
-void ChatGroupTable::load(const platform::Profile& store)
+void ChatGroupTable::load(platform::Profile& store)
 {
-    const int count = std::clamp(store.getInt(kNetMsg, "User PortCnt", 0), 0, kMaxChatGroups);
-    groupCount = count;
-    for (int g = 0; g < count; ++g) {
-        ChatGroup& group = groups[static_cast<std::size_t>(g)];
-        group.port = store.getString(kNetMsg, storeKey("User Port", g + 1));
-        group.name = store.getString(kNetMsg, storeKey("User PortName", g + 1));
-        group.displayName = store.getString(kNetMsg, storeKey("User Name", g + 1));
-    }
+    loadGroups(ProfileGroupStore(store));
 }
 
 int ChatGroupTable::registerGroup(const std::string& port, const std::string& name, const std::string& displayName,
                                   platform::Profile& store)
 {
-    if (groupCount >= kMaxChatGroups)
-        return -1;
-    const int c = groupCount + 1;
-    store.writeInt(kNetMsg, "User PortCnt", c);
-    store.writeString(kNetMsg, storeKey("User Port", c), port);
-    store.writeString(kNetMsg, storeKey("User PortName", c), name);
-    store.writeString(kNetMsg, storeKey("User Name", c), displayName);
-
-    const int g = c - 1;
-    ChatGroup& group = groups[static_cast<std::size_t>(g)];
-    group = ChatGroup{};
-    // The table holds the port text as typed, like the store; it listens on and is found by the
-    // number the text reads as ("12122abc" on 12122).
-    group.port = port;
-    group.name = name;
-    group.displayName = displayName;
-    groupCount = c;
-
-    notifyGroupAdded(g);
-    startListener(g);
+    ProfileGroupStore stored(store);
+    const int g = addGroup({port, name, displayName}, stored);
+    if (g >= 0)
+        startListener(g);
     return g;
 }
 
@@ -97,29 +72,21 @@ void ChatGroupTable::deleteGroup(int g, platform::Profile& store)
     if (g < 0 || g >= groupCount)
         return;
     stopListener(g, false);
-
-    const int count = groupCount;
-    store.writeInt(kNetMsg, "User PortCnt", count - 1);
-    for (int i = g; i < count - 1; ++i) {
-        for (const char* name : {"User Port", "User PortName", "User Name"})
-            store.writeString(kNetMsg, storeKey(name, i + 1), store.getString(kNetMsg, storeKey(name, i + 2)));
-    }
-    removeFromTable(g);
+    ProfileGroupStore stored(store);
+    removeFromTable(g, stored);
 }
 
-void ChatGroupTable::removeFromTable(int g)
+void ChatGroupTable::removeFromTable(int g, ChatGroupStore& store)
 {
     const int count = groupCount;
+    removeGroup(g, store);
     for (int i = g; i < count - 1; ++i) {
         const auto to = static_cast<std::size_t>(i);
-        groups[to] = std::move(groups[to + 1]);
         m_listeners[to] = std::move(m_listeners[to + 1]);
         if (m_listeners[to])
             m_listeners[to]->setGroupIndex(i);
     }
-    groups[static_cast<std::size_t>(count - 1)] = ChatGroup{};
     m_listeners[static_cast<std::size_t>(count - 1)].reset();
-    groupCount = count - 1;
 
     // A window of the deleted group now has none (its send is refused); a window of a later group
     // follows its group.
@@ -144,6 +111,7 @@ CNetMsgThread* ChatGroupTable::startListener(int g)
         // The window has its handler before its socket can receive anything.
         if (CNetMsgDlg* w = slot->window()) {
             w->setReceiveHandler(m_receiveHandler);
+            w->setChatLog(chatLog(g));
             w->setSendReport(
                 [this](int group, bool announcement, int error) { reportSend(group, announcement, error); });
         }
@@ -170,6 +138,9 @@ void ChatGroupTable::stopListener(int g, bool sendLeave)
     thread->quitAndWait();
     thread->closeSocket();
     slot.reset();
+    // The log file stays open while the group's listener runs, and closes with it.
+    if (ChatLog* log = g < groupCount ? groups[static_cast<std::size_t>(g)].log.get() : nullptr)
+        log->close();
 }
 
 void ChatGroupTable::setReceiveHandler(ReceiveHandler handler)

@@ -4,7 +4,8 @@
 // members and rows, and the 100 chat write window slots. The application object owns it for the
 // life of the process and hands it to those who need it. It is written on the main thread only
 // (start-up, the receive path, the tree, the port settings); listener threads keep their own copies
-// of what they need to send, so they never read it.
+// of what they need to send, so they never read it. The one thing they share is their group's chat
+// log, which the group owns and hands to its listener by reference (ChatLog takes its own lock).
 
 #include "chat/core/ChatGroups.h"
 
@@ -47,11 +48,13 @@ public:
     ChatGroupTable(const ChatGroupTable&) = delete;
     ChatGroupTable& operator=(const ChatGroupTable&) = delete;
 
+    // The group rules are the core's (ChatGroups::loadGroups, addGroup, removeGroup); the store is
+    // the settings store (ProfileGroupStore).
     // Start-up, before any listener runs: the stored groups ("User PortCnt", then "User Port<n>",
     // "User PortName<n>" and "User Name<n>" for n from 1) become groups 0 .. count-1 with their texts
     // as stored; a missing key reads as empty. A count above 100 loads the first 100, one below 0
     // none.
-    void load(const platform::Profile& store);
+    void load(platform::Profile& store);
     // A new group: stored as group groupCount+1 ("User PortCnt" first, then its port, group name and
     // display name), appended to the table with the texts as given (a name changed earlier stays
     // stored for the next start), shown to the observers, and its listener started. Returns its
@@ -106,7 +109,7 @@ public:
     void clear();
 
 private:
-    void removeFromTable(int g);
+    void removeFromTable(int g, ChatGroupStore& store);
 
     ReceiveHandler m_receiveHandler;
     // Lives on the main thread: send outcomes from listener threads come through it.

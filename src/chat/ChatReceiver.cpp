@@ -15,15 +15,10 @@ namespace {
 class ListenerIo : public ChatReceiver::GroupIo {
 public:
     explicit ListenerIo(ChatGroupTable& table) : m_table(table) {}
-    void sendPresenceReply(int group) override
+    void sendPresenceReply(int group, const std::string& datagram) override
     {
         if (CNetMsgDlg* w = window(group))
-            w->sendPresenceReply();
-    }
-    void log(int group, std::string_view groupName, std::string_view labelLine, std::string_view text) override
-    {
-        if (CNetMsgDlg* w = window(group))
-            w->log(groupName, labelLine, text);
+            w->sendAnnouncement(datagram);
     }
 
 private:

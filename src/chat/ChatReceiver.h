@@ -1,8 +1,8 @@
 #pragma once
 
 // The chat core's receiver over the Qt side: the rules are GroupReceiver's; this adds the listeners'
-// own I/O (presence replies and logs through group g's listener window) and the Qt defaults for
-// the user's notice and the timers.
+// own I/O (the presence replies the core builds go out on group g's socket) and the Qt defaults for
+// the user's notice and the timers. Received items are logged by the core into the group's log.
 
 #include "chat/ChatGroupTable.h"
 #include "chat/core/GroupReceiver.h"
@@ -26,7 +26,7 @@ public:
     // The handler of the groups of table.
     ChatReceiver(GroupIo& io, ChatGroupTable& table) : GroupReceiver(io, table) {}
 
-    // The listeners' own I/O: presence replies and logs go through the hidden window of group g's
+    // The listeners' own I/O: presence replies go out through the hidden window of group g's
     // listener in table.
     static std::unique_ptr<GroupIo> makeListenerIo(ChatGroupTable& table);
 };

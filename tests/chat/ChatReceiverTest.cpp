@@ -6,6 +6,7 @@
 #include "platform/Messages.h"
 #include "platform/text/Cp932.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -15,13 +16,7 @@ namespace {
 
 struct RecordingIo : ChatReceiver::GroupIo {
     std::vector<int> replies;
-    std::vector<std::string> logs; // "group|label|text"
-    void sendPresenceReply(int g) override { replies.push_back(g); }
-    void log(int g, std::string_view groupName, std::string_view label, std::string_view text) override
-    {
-        logs.push_back(std::to_string(g) + "|" + std::string(groupName) + "|" + std::string(label) + "|" +
-                       std::string(text));
-    }
+    void sendPresenceReply(int g, const std::string&) override { replies.push_back(g); }
 };
 
 struct RecordingTree : ChatGroupObserver {
@@ -63,6 +58,11 @@ protected:
     {
         configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
         configureGroup(sandbox.chatTable, 1, "12122", "B", "me");
+        // The received items go into each group's own log, dated by a fixed clock.
+        platform::Profile::application().writeInt("NetMsg Entry", "Log YesNo", 1);
+        platform::Profile::application().writeString("NetMsg Entry", "Log Folder", sandbox.path());
+        for (int g : {0, 1})
+            sandbox.chatTable.chatLog(g)->setClock(fixedTime);
         sandbox.chatTable.addObserver(frame);
         sandbox.chatTable.addObserver(tree);
         receiver.setClock(fixedTime);
@@ -73,6 +73,16 @@ protected:
     RecordingFrame frame;
     ChatReceiver receiver;
     const std::string time = "  2026/12/07  09:08:07";
+
+    std::string logOf(const char* group) const
+    {
+        const std::string path = ChatLog::fileName(sandbox.path(), group, fixedTime());
+        return std::filesystem::exists(path) ? readFile(path) : std::string();
+    }
+    std::string record(const std::string& label, const std::string& text) const
+    {
+        return label + time + "\r\n" + text + "\r\n";
+    }
 };
 
 TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
@@ -87,30 +97,30 @@ TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
     const std::vector<Case> cases = {
         {"ON #taro#C#",
          {"taro" + time, 30, "taro" + joined, chat::RowKind::Join, true},
-         "0|A|From: taro|taro" + joined},
+         record("From: taro", "taro" + joined)},
         {"ON #taro#C#x\r\ny\r\nz\r\nw",
          {"taro" + time, 30, "taro" + joined, chat::RowKind::Join, true},
-         "0|A|From: taro|taro" + joined},
-        {"WR1#taro#C#hi", {"taro" + time, 18, "hi", chat::RowKind::Message, true}, "0|A|From: taro|hi"},
-        {"WR1#taro#C#a#b#c", {"taro" + time, 18, "a#b#c", chat::RowKind::Message, true}, "0|A|From: taro|a#b#c"},
+         record("From: taro", "taro" + joined)},
+        {"WR1#taro#C#hi", {"taro" + time, 18, "hi", chat::RowKind::Message, true}, record("From: taro", "hi")},
+        {"WR1#taro#C#a#b#c", {"taro" + time, 18, "a#b#c", chat::RowKind::Message, true}, record("From: taro", "a#b#c")},
         {"WR1#taro#C#1\r\n2\r\n3\r\n4",
          {"taro" + time, 54, "1\r\n2\r\n3\r\n4", chat::RowKind::Message, true},
-         "0|A|From: taro|1\r\n2\r\n3\r\n4"},
+         record("From: taro", "1\r\n2\r\n3\r\n4")},
         {"WR1#t#C#1\r\n2\r\n3\r\n4\r\n5\r\n6",
          {"t" + time, 78, "1\r\n2\r\n3\r\n4\r\n5\r\n6", chat::RowKind::Message, true},
-         "0|A|From: t|1\r\n2\r\n3\r\n4\r\n5\r\n6"},
+         record("From: t", "1\r\n2\r\n3\r\n4\r\n5\r\n6")},
         {"WR1#t#C#1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7",
          {"t" + time + more, 78, "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7", chat::RowKind::Message, true},
-         "0|A|From: t|1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7"},
+         record("From: t", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7")},
         {"WR2#hana#C#secret",
          {"hana" + time, 18, "secret", chat::RowKind::PersonalMessage, true},
-         "0|A|From: hana|secret"},
+         record("From: hana", "secret")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.payload);
         auto& rows = sandbox.chatTable.groups[0].rows;
         rows.clear();
-        io.logs.clear();
+        const std::size_t logged = logOf("A").size();
         frame.changed.clear();
         receiver.handle(c.payload, "10.0.0.2", 12121);
         ASSERT_EQ(rows.size(), 1u);
@@ -120,7 +130,7 @@ TEST_F(Receiver, MessagesBecomeRowsWithHeightsAndMarks)
         EXPECT_EQ(rows[0].kind, c.row.kind);
         EXPECT_TRUE(rows[0].unread);
         EXPECT_EQ(rows[0].time, fixedTime());
-        EXPECT_EQ(io.logs, std::vector<std::string>{c.log});
+        EXPECT_EQ(logOf("A").substr(logged), c.log);
         EXPECT_EQ(frame.changed, std::vector<std::int64_t>{0});
     }
     EXPECT_TRUE(sandbox.chatTable.groups[0].members.empty());
@@ -139,7 +149,7 @@ TEST_F(Receiver, WhatMatchesNothingChangesNothing)
         EXPECT_TRUE(g.rows.empty());
         EXPECT_TRUE(g.members.empty());
     }
-    EXPECT_TRUE(io.logs.empty());
+    EXPECT_EQ(logOf("A") + logOf("B"), "");
     EXPECT_TRUE(io.replies.empty());
     EXPECT_TRUE(frame.changed.empty());
     EXPECT_TRUE(tree.calls.empty());
@@ -174,7 +184,8 @@ TEST_F(Receiver, LeaveRemovesTheMemberButKeepsItsRows)
     tree.calls.clear();
     receiver.handle("OFF#nobody#", "192.168.0.7", 12121);
     EXPECT_TRUE(tree.calls.empty());
-    EXPECT_EQ(io.logs.size(), 1u); // the message only: leave notices are not logged
+    // The message only: leave notices are not logged.
+    EXPECT_EQ(logOf("A"), record("From: PC-OFFICE", "bye soon"));
 }
 
 TEST_F(Receiver, StartUpExchangeOfTwoInstancesEnds)

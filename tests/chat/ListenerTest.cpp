@@ -266,10 +266,10 @@ TEST_F(Listeners, SentMessagesAreLoggedAsToRecordsWithTimeAndLines)
     configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
     CNetMsgThread* t = sandbox.chatTable.startListener(0);
     ASSERT_TRUE(waitForCount(2));
-    t->window()->chatLog().setClock([] { return std::time_t{1796774399}; }); // 2026-12-08 23:59:59 UTC
+    sandbox.chatTable.chatLog(0)->setClock([] { return std::time_t{1796774399}; }); // 2026-12-08 23:59:59 UTC
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("line1\r\nline2"), {}});
 
-    const std::string path = t->window()->chatLog().path();
+    const std::string path = sandbox.chatTable.chatLog(0)->path();
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(readFile(path), "To: me  2026/12/08  23:59:59\r\nline1\r\nline2\r\n");
 }
@@ -346,7 +346,7 @@ TEST_F(Listeners, EverySendPassesDontRoute)
     ASSERT_TRUE(waitForCount(2));
     platform::sendMessage(t->window(), {WM_CHAT_SEND_GROUP, std::string("all"), {}});
     platform::sendMessage(t->window(), {WM_CHAT_SEND_PERSONAL, std::string("you"), std::string("10.0.0.1")});
-    t->window()->sendPresenceReply();
+    t->window()->sendAnnouncement(buildPresence("me"));
     sandbox.chatTable.stopListener(0, true);
     std::lock_guard lock(g_sendsMutex);
     int fromGroupPort = 0;

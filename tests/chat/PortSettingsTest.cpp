@@ -543,9 +543,10 @@ TEST_F(PortSettings, DefaultLogFolderUnderAnyWorkingDirectoryIsStoredExactlyAndL
     // A sent message is logged in that folder.
     CNetMsgDlg* w = sandbox.chatTable.listener(0)->window();
     platform::sendMessage(w, {WM_CHAT_SEND_GROUP, std::string("hello"), {}});
-    ASSERT_TRUE(w->chatLog().isOpen());
-    EXPECT_EQ(std::filesystem::path(w->chatLog().path()).parent_path().string(), expected);
-    EXPECT_NE(readFile(w->chatLog().path()).find("\r\nhello\r\n"), std::string::npos);
+    ChatLog* log = sandbox.chatTable.chatLog(0);
+    ASSERT_TRUE(log->isOpen());
+    EXPECT_EQ(std::filesystem::path(log->path()).parent_path().string(), expected);
+    EXPECT_NE(readFile(log->path()).find("\r\nhello\r\n"), std::string::npos);
     EXPECT_TRUE(boxes.calls().empty());
 }
 

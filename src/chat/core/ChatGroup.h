@@ -3,6 +3,7 @@
 // One chat group as the chat core keeps it: its port, names, members and rows, and the bounds on
 // them.
 
+#include "chat/core/ChatLog.h"
 #include "chat/core/MemberList.h"
 #include "chat/core/SharedText.h"
 
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -70,6 +72,10 @@ struct ChatGroup {
     std::size_t rowBytes = 0; // what rows holds, as rowBytes() counts it
     PresenceReplyState replies;
     bool memberLimitTold = false; // the user has been told that the member list is full
+    // The group's chat log (ChatGroups::chatLog makes it): received items are logged into it on the
+    // main thread, sent ones on the group's listener thread, which holds it by reference. The group
+    // owns it, so it moves with the group when an earlier group is deleted.
+    std::unique_ptr<ChatLog> log;
 };
 
 // "Orvalink(" + group name + ")": the label of the group's tree node and of its write windows.

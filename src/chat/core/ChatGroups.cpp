@@ -70,6 +70,59 @@ std::uint64_t ChatGroups::nextRowSerial()
     return ++last;
 }
 
+void ChatGroups::loadGroups(const ChatGroupStore& store)
+{
+    const std::vector<StoredGroup> stored = store.load(kMaxChatGroups);
+    groupCount = static_cast<int>(std::min<std::size_t>(stored.size(), kMaxChatGroups));
+    for (int g = 0; g < groupCount; ++g) {
+        const StoredGroup& from = stored[static_cast<std::size_t>(g)];
+        ChatGroup& group = groups[static_cast<std::size_t>(g)];
+        group.port = from.port;
+        group.name = from.name;
+        group.displayName = from.displayName;
+    }
+}
+
+int ChatGroups::addGroup(const StoredGroup& stored, ChatGroupStore& store)
+{
+    if (groupCount >= kMaxChatGroups)
+        return -1;
+    const int g = groupCount;
+    store.save(g, stored);
+    ChatGroup& group = groups[static_cast<std::size_t>(g)];
+    group = ChatGroup{};
+    // The table holds the port text as typed, like the store; it listens on and is found by the
+    // number the text reads as ("12122abc" on 12122).
+    group.port = stored.port;
+    group.name = stored.name;
+    group.displayName = stored.displayName;
+    groupCount = g + 1;
+    notifyGroupAdded(g);
+    return g;
+}
+
+void ChatGroups::removeGroup(int g, ChatGroupStore& store)
+{
+    if (g < 0 || g >= groupCount)
+        return;
+    const int count = groupCount;
+    store.remove(g, count);
+    for (int i = g; i < count - 1; ++i)
+        groups[static_cast<std::size_t>(i)] = std::move(groups[static_cast<std::size_t>(i + 1)]);
+    groups[static_cast<std::size_t>(count - 1)] = ChatGroup{};
+    groupCount = count - 1;
+}
+
+ChatLog* ChatGroups::chatLog(int g)
+{
+    if (!m_logEnvironment || g < 0 || g >= groupCount)
+        return nullptr;
+    std::unique_ptr<ChatLog>& log = groups[static_cast<std::size_t>(g)].log;
+    if (!log)
+        log = std::make_unique<ChatLog>(*m_logEnvironment);
+    return log.get();
+}
+
 bool ChatGroups::addMember(int g, const std::string& key)
 {
     if (!groups[static_cast<std::size_t>(g)].members.add(key))

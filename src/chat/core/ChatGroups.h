@@ -1,10 +1,14 @@
 #pragma once
 
 // The chat groups' state, without any window or socket: up to 100 groups with their members and
-// rows, the caps on rows, and the observers told of every change. It is read and written on one
-// thread only (the program's main thread, which receives every datagram); it takes no lock.
+// rows, the caps on rows, the groups kept between runs (through a ChatGroupStore), each group's chat
+// log, and the observers told of every change. It is read and written on one thread only (the
+// program's main thread, which receives every datagram); it takes no lock. The chat logs are the
+// one exception: a group's listener thread writes its sent items into the group's log (ChatLog
+// takes its own lock).
 
 #include "chat/core/ChatGroup.h"
+#include "chat/core/ChatGroupStore.h"
 
 #include <array>
 #include <cstdint>
@@ -14,6 +18,8 @@
 namespace orvalink::chat {
 
 class ChatGroupObserver;
+class ChatGroupStore;
+class ChatLogEnvironment;
 
 class ChatGroups {
 public:
@@ -32,6 +38,25 @@ public:
     void appendRow(int g, ChatRow row);
     // The number for the next row appended anywhere (rising from 1; main thread only).
     static std::uint64_t nextRowSerial();
+
+    // Start-up: the stored groups (at most kMaxChatGroups) become groups 0 .. count-1 with their
+    // texts as stored.
+    void loadGroups(const ChatGroupStore& store);
+    // A new group: stored as the one after the table's last, appended to the table with the texts
+    // as given, and shown to the observers. Returns its index, or -1 when the table is full
+    // (nothing is stored then).
+    int addGroup(const StoredGroup& group, ChatGroupStore& store);
+    // Deletes group g from the store and the table: the groups after it move down by one (their
+    // logs with them) and g's log closes. The caller tells the observers once what it keeps per
+    // group has moved as well.
+    void removeGroup(int g, ChatGroupStore& store);
+
+    // Where the chat logs take their settings and report failures (outlives the groups); without
+    // one nothing is logged.
+    void setLogEnvironment(const ChatLogEnvironment* environment) { m_logEnvironment = environment; }
+    // Group g's chat log, made on first use; null without a log environment or for no group. Main
+    // thread only: the listener of g is handed the log before it can send.
+    ChatLog* chatLog(int g);
 
     // Member keys of group g; the observers are told of a key that was added or removed.
     bool addMember(int g, const std::string& key);
@@ -54,6 +79,7 @@ protected:
 
 private:
     std::vector<ChatGroupObserver*> m_observers;
+    const ChatLogEnvironment* m_logEnvironment = nullptr;
 };
 
 } // namespace orvalink::chat

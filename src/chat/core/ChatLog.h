@@ -3,9 +3,9 @@
 // The chat log of one group: when logging is on, every row received and every message sent is
 // appended to <Log Folder>/<group name>_YYYYMMDD.log (the day of the first write) as a label line
 // with the time, then the text, each ended by CR LF, in code page 932 bytes. The file is opened on
-// the first write and kept open until the group's window goes. The log folder is a file-system path
-// (stored byte for byte); the group name is code page 932 text and becomes UTF-8 in the file name.
-// A log file is the user's alone (created 0600).
+// the first write and kept open until the group's listener ends or the group goes. The log folder
+// is a file-system path (stored byte for byte); the group name is code page 932 text and becomes
+// UTF-8 in the file name. A log file is the user's alone (created 0600).
 //
 // Logging switched on that cannot write (no folder, a folder that is gone, a full disk) is
 // reported to the user once per log folder, not once per record, and not again until a record

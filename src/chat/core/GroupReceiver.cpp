@@ -68,7 +68,7 @@ void GroupReceiver::answerNewcomer(int g)
     r.lastMs = now;
     if (r.tokens >= 1) {
         r.tokens -= 1;
-        m_io.sendPresenceReply(g);
+        sendPresenceReply(g);
         return;
     }
     r.pending = true;
@@ -84,8 +84,21 @@ void GroupReceiver::answerNewcomer(int g)
         const double refilled = s.tokens + static_cast<double>(at - s.lastMs) / kReplyWindowMs;
         s.tokens = std::max(0.0, std::min<double>(kReplyBurst, refilled) - 1);
         s.lastMs = at;
-        m_io.sendPresenceReply(g);
+        sendPresenceReply(g);
     });
+}
+
+void GroupReceiver::sendPresenceReply(int g)
+{
+    // The announcement is the one the group's listener made when it opened the socket: the display
+    // name is the table's, which changes only at the next start.
+    m_io.sendPresenceReply(g, chat::buildPresence(m_groups.groups[static_cast<std::size_t>(g)].displayName));
+}
+
+void GroupReceiver::log(int g, std::string_view labelLine, std::string_view text)
+{
+    if (ChatLog* log = m_groups.chatLog(g))
+        log->log(m_groups.groups[static_cast<std::size_t>(g)].name, labelLine, text);
 }
 
 void GroupReceiver::rowsChanged(int g)
@@ -183,7 +196,7 @@ void GroupReceiver::handle(int g, std::string_view text, const std::string& addr
         const std::time_t now = m_clock();
         table.appendRow(g, {name + chatTimeText(now), 30, body, RowKind::Join, true, 0, key, now});
         rowsChanged(g);
-        m_io.log(g, group.name, "From: " + name, body);
+        log(g, "From: " + name, body);
         return;
     }
     case chat::ChatKind::GroupMessage:
@@ -197,7 +210,7 @@ void GroupReceiver::handle(int g, std::string_view text, const std::string& addr
         const RowKind kind = p.kind == chat::ChatKind::PersonalMessage ? RowKind::PersonalMessage : RowKind::Message;
         table.appendRow(g, {std::move(header), height, std::string(p.text), kind, true, 0, key, now});
         rowsChanged(g);
-        m_io.log(g, group.name, "From: " + name, p.text);
+        log(g, "From: " + name, p.text);
         if (m_messageHook && !group.rows.empty())
             m_messageHook(g, group.rows.back());
         return;

@@ -3,8 +3,9 @@
 // What each datagram a group receives does, without any window or socket: it keeps the group's
 // member list, answers newcomers with a presence announcement (a few at once, then one per window
 // for all of them), appends rows for join notices and messages, tells the observers that a
-// group's rows or members changed, and hands each row to the chat log. It runs on the thread that
-// owns the groups (the program's main thread); what it sends, logs or schedules goes through Io.
+// group's rows or members changed, and writes each row's record into the group's chat log itself.
+// It runs on the thread that owns the groups (the program's main thread); what it sends or
+// schedules goes through Io.
 
 #include "chat/core/ChatGroups.h"
 
@@ -25,10 +26,9 @@ public:
     class Io {
     public:
         virtual ~Io() = default;
-        // Broadcast this instance's presence announcement in group.
-        virtual void sendPresenceReply(int group) = 0;
-        // One chat log record of group.
-        virtual void log(int group, std::string_view groupName, std::string_view labelLine, std::string_view text) = 0;
+        // Broadcast datagram, this instance's presence announcement in group as the receiver built
+        // it, on the group's socket: the answer to newcomers.
+        virtual void sendPresenceReply(int group, const std::string& datagram) = 0;
         // The group's member list is full and a new key was not listed: tell the user (once per
         // group and run; the receiver sees to the once), without waiting for the user.
         virtual void memberLimitReached(int group, std::string_view groupName) = 0;
@@ -88,6 +88,9 @@ public:
 
 private:
     void answerNewcomer(int group);
+    void sendPresenceReply(int group);
+    // Writes one record into group's chat log (received items: main thread).
+    void log(int group, std::string_view labelLine, std::string_view text);
     void rowsChanged(int group);
     void membersChanged(int group);
     void scheduleFlush();

@@ -32,6 +32,7 @@ protected:
         return bytes;
     }
 
+    ScratchLogs logs; // for the tests that attach it
     ChatGroups groups;
     ScriptedIo io;
     CountingFrame frame;
@@ -46,6 +47,7 @@ std::string bigText(int i)
 TEST_F(Flood, RowsAreBoundedByBytesOldestFirst)
 {
     // 600 messages of 59 KB are 35 MB; the group keeps the newest 16 MiB of them.
+    logs.attach(groups);
     const int messages = 600;
     for (int i = 0; i < messages; ++i)
         receiver.handle(0, "WR1#big#C#" + bigText(i), "10.0.0.2", 12121);
@@ -55,7 +57,7 @@ TEST_F(Flood, RowsAreBoundedByBytesOldestFirst)
     ASSERT_LT(rows.size(), static_cast<std::size_t>(messages));
     EXPECT_EQ(rows.back().body.str(), bigText(messages - 1));
     EXPECT_EQ(rows.front().body.str(), bigText(messages - static_cast<int>(rows.size())));
-    EXPECT_EQ(io.logs.size(), static_cast<std::size_t>(messages)); // the log keeps every one
+    EXPECT_EQ(ScratchLogs::count(logs.read("A")), static_cast<std::size_t>(messages)); // the log keeps every one
 
     // Small rows still stop at the count.
     for (std::size_t i = 0; i < kMaxRowsPerGroup + 10; ++i)
@@ -174,17 +176,18 @@ TEST_F(Flood, TheGroupIsTheReceivingSocketsAndOtherSourcePortsAreIgnored)
 
 TEST_F(Flood, NamesWithLineBreaksAreRefused)
 {
+    logs.attach(groups);
     for (const char* payload : {"WR1#evil\r\nFrom: boss#C#pay me", "WR2#a\rb#C#x", "ON #a\nb#C#", "ON #a\nb#N#"}) {
         SCOPED_TRACE(payload);
         receiver.handle(0, payload, "10.0.0.2", 12121);
     }
     EXPECT_TRUE(groups.groups[0].rows.empty());
     EXPECT_TRUE(groups.groups[0].members.empty());
-    EXPECT_TRUE(io.logs.empty());
+    EXPECT_EQ(logs.read("A"), "");
     EXPECT_TRUE(io.replies.empty());
     // Line breaks in the text are the message's own.
     receiver.handle(0, "WR1#ok#C#line\r\nline", "10.0.0.2", 12121);
-    EXPECT_EQ(io.logs, std::vector<std::string>{"From: ok|line\r\nline"});
+    EXPECT_EQ(logs.read("A"), ScratchLogs::record("From: ok", "line\r\nline"));
 }
 
 } // namespace

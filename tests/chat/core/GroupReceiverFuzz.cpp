@@ -4,8 +4,9 @@
 // group's, and whether the clock moves on (running the scheduled replies and refreshes). Each
 // group's socket has an assembler of its own; whatever it completes goes to the receiver. After
 // every datagram the groups must keep their bounds: rows and bytes within the caps and counted
-// right, rising row numbers, members within the cap, no line break in a logged label. Log records
-// go through each group's chat log into a scratch folder of the run, emptied after every input.
+// right, rising row numbers, members within the cap, no line break in a row's name (the label of
+// its log record). The receiver writes the log records into each group's chat log, in a scratch
+// folder of the run emptied after every input.
 #include "chat/core/ChatLog.h"
 #include "chat/core/CoreTestSupport.h"
 #include "chat/wire/DatagramAssembler.h"
@@ -22,54 +23,28 @@ namespace orvalink::chat {
 
 namespace {
 
-// Logging on, into a folder of this process's own under the system's temporary folder.
-struct ScratchLogs : ChatLogEnvironment {
-    ScratchLogs()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "orvalink-chatcore-fuzz-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data()))
-            std::abort();
-        folder = tmpl;
-    }
-    ~ScratchLogs() override { std::filesystem::remove_all(folder); }
-    bool loggingOn() const override { return true; }
-    std::string logFolder() const override { return folder; }
-    void tellUser(std::string) const override { std::abort(); } // the scratch folder always takes records
-    std::string folder;
-};
-
+// The scratch folder of the whole run.
 const ScratchLogs& scratchLogs()
 {
     static const ScratchLogs logs;
     return logs;
 }
 
-struct CheckingIo : ScriptedIo {
-    std::array<ChatLog, 2> files{ChatLog(scratchLogs()), ChatLog(scratchLogs())};
-
-    void log(int group, std::string_view groupName, std::string_view label, std::string_view text) override
-    {
-        if (label.find_first_of("\r\n") != std::string_view::npos || group < 0 || group > 1 || groupName.empty())
+// The records of this input leave with it, so that a long run does not fill the disk.
+void checkAndRemoveLogs(ChatGroups& groups)
+{
+    for (int g = 0; g < groups.groupCount; ++g) {
+        ChatLog* log = groups.chatLog(g);
+        const std::string path = log->path();
+        log->close();
+        if (path.empty())
+            continue;
+        // Every record was written whole.
+        if (!ChatLog::endsWithLineBreak(path))
             std::abort();
-        ChatLog& file = files[static_cast<std::size_t>(group)];
-        file.setClock([] { return std::time_t{1765000000}; });
-        file.log(groupName, label, text);
+        std::filesystem::remove(path);
     }
-    // The records of this input leave with it, so that a long run does not fill the disk.
-    ~CheckingIo() override
-    {
-        for (ChatLog& file : files) {
-            const std::string path = file.path();
-            file.close();
-            if (path.empty())
-                continue;
-            // Every record was written whole.
-            if (!ChatLog::endsWithLineBreak(path))
-                std::abort();
-            std::filesystem::remove(path);
-        }
-    }
-};
+}
 
 void checkBounds(const ChatGroups& groups)
 {
@@ -80,6 +55,9 @@ void checkBounds(const ChatGroups& groups)
         std::uint64_t last = 0;
         for (const ChatRow& row : group.rows) {
             bytes += rowBytes(row);
+            // The header starts with the name that labels the row's log record.
+            if (row.header.str().find_first_of("\r\n") != std::string::npos)
+                std::abort();
             if (row.serial <= last)
                 std::abort();
             last = row.serial;
@@ -101,10 +79,11 @@ void checkBounds(const ChatGroups& groups)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const std::array<const char*, 4> addresses = {"10.0.0.1", "10.0.0.2", "10.0.0.3", "192.168.1.255"};
-    CheckingIo io;
+    ScriptedIo io;
     ChatGroups groups;
     configureGroup(groups, 0, "12121", "A", "me");
     configureGroup(groups, 1, "12122abc", "B", "me");
+    scratchLogs().attach(groups);
     GroupReceiver receiver(io, groups);
     receiver.setClock([] { return std::time_t{1765000000}; });
     receiver.setSteadyClock([&io] { return io.now; });
@@ -133,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     io.advance(100000);
     checkBounds(groups);
+    checkAndRemoveLogs(groups);
     return 0;
 }
 

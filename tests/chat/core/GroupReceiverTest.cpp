@@ -34,6 +34,7 @@ protected:
     {
         configureGroup(groups, 0, "12121", "A", "me");
         configureGroup(groups, 1, "12122", "B", "me");
+        logs.attach(groups);
         groups.addObserver(trace);
         receiver.setClock([] { return std::time_t{0}; });
         receiver.setSteadyClock([this] { return io.now; });
@@ -41,6 +42,7 @@ protected:
             [this](int g, const ChatRow& row) { hooked.push_back(std::to_string(g) + " " + row.body.str()); });
     }
 
+    ScratchLogs logs;
     ScriptedIo io;
     ChatGroups groups;
     TraceObserver trace;
@@ -80,11 +82,16 @@ TEST_F(Core, EachDatagramKindChangesTheGroupsAndTellsTheObservers)
         EXPECT_EQ(groups.groups[0].members.size(), s.members);
         EXPECT_EQ(groups.groups[0].rows.size(), s.rows);
         EXPECT_EQ(io.replies.size(), s.replies);
-        EXPECT_EQ(io.logs.size(), s.logs);
+        EXPECT_EQ(ScratchLogs::count(logs.read("A")), s.logs);
         EXPECT_EQ(hooked.size(), s.hooks);
     }
     EXPECT_EQ(hooked, (std::vector<std::string>{"0 hi", "0 psst"}));
-    EXPECT_EQ(io.logs, (std::vector<std::string>{"From: hana|hana" + joined, "From: taro|hi", "From: taro|psst"}));
+    // The received items go into group A's own log, byte for byte as the log writer writes them.
+    EXPECT_EQ(logs.read("A"), ScratchLogs::record("From: hana", "hana" + joined) +
+                                  ScratchLogs::record("From: taro", "hi") + ScratchLogs::record("From: taro", "psst"));
+    EXPECT_EQ(logs.read("B"), "");
+    // Each newcomer was answered with this instance's presence announcement in the group.
+    EXPECT_EQ(io.replyDatagrams, (std::vector<std::string>{"0001#0001#ON #me#N#", "0001#0001#ON #me#N#"}));
     const auto& rows = groups.groups[0].rows;
     EXPECT_EQ(rows[1].senderKey.str(), "10.0.0.2#12121#taro");
     EXPECT_LT(rows[0].serial, rows[1].serial);
