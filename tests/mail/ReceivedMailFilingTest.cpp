@@ -9,7 +9,9 @@
 #include "store/TempFileNames.h"
 #include "support/TestFiles.h"
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -129,6 +131,51 @@ TEST_F(Filing, MessagesAreConvertedJoinedAndStoredByteForByte)
     ASSERT_EQ(stored.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i)
         EXPECT_EQ(stored[i], cases[i].stored) << cases[i].name;
+}
+
+// The filer writes each message over the file of the one before: a shorter message, from memory
+// or through the work files (over 1 MB), is filed with its own bytes and nothing of the earlier
+// one, as a filer that makes a file per message files it; no work file stays behind.
+TEST(FilingFromMemory, AReusedFileHoldsOnlyItsOwnMessage)
+{
+    const auto lines = [](char c, std::size_t bytes) {
+        std::string m = "Subject: " + std::string(1, c) + "\r\n\r\n";
+        while (m.size() < bytes)
+            m += std::string(78, c) + "\r\n";
+        return m;
+    };
+    const std::vector<std::string> received = {lines('a', 1536 * 1024), lines('b', 1100 * 1024), lines('c', 9000),
+                                               lines('d', 300)};
+    const auto file = [](const std::string& dir, int number, std::string_view text, ReceivedMailFiler& filer) {
+        ASSERT_EQ(filer.beginMessage(number), "");
+        ASSERT_EQ(filer.writeMessageData(text), "");
+        ASSERT_EQ(filer.completeMessage(number, ""), std::vector<std::string>{}) << dir;
+    };
+    test::TempDir reused("orvalink-reused");
+    test::TempDir fresh("orvalink-fresh");
+    {
+        ReceivedMailFiler filer(reused.path(), nullptr);
+        for (std::size_t i = 0; i < received.size(); ++i)
+            file(reused.path(), static_cast<int>(i) + 1, received[i], filer);
+        EXPECT_TRUE(filer.downloadEnded().empty());
+    }
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        ReceivedMailFiler filer(fresh.path(), nullptr);
+        file(fresh.path(), static_cast<int>(i) + 1, received[i], filer);
+    }
+    // (compared whole: a difference of megabytes is not worth printing)
+    EXPECT_TRUE(receivedMessages(reused.path()) == receivedMessages(fresh.path()));
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(reused.path()))
+        if (entry.is_regular_file())
+            left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> folderFiles;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(fresh.path()))
+        if (entry.is_regular_file())
+            folderFiles.push_back(entry.path().filename().string());
+    std::sort(folderFiles.begin(), folderFiles.end());
+    EXPECT_EQ(left, folderFiles);
 }
 
 // Filed from memory or through the work files, a message leaves the same bytes in both folder files.

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace orvalink::mail {
 
@@ -54,7 +55,32 @@ ReceivedMailFiler::~ReceivedMailFiler()
         ::unlink(m_messageFile.c_str());
     }
     recordFiledIds();
+    dropSpare();
     m_remover.drain();
+}
+
+void ReceivedMailFiler::dropSpare()
+{
+    if (!m_spareFile.empty())
+        m_remover.remove(std::exchange(m_spareFile, {}));
+}
+
+FileDescriptor ReceivedMailFiler::takeSpare(const std::string& path)
+{
+    if (m_spareFile.empty())
+        return {};
+    const std::string spare = std::exchange(m_spareFile, {});
+    // The rename takes the place of whatever an interrupted download left under the name.
+    if (::rename(spare.c_str(), path.c_str()) != 0) {
+        m_remover.remove(spare);
+        return {};
+    }
+    // Written over from its start and cut to the message's length when it is complete: emptying it
+    // first would make the file system write the blocks out at once.
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.isOpen())
+        ::unlink(path.c_str());
+    return fd;
 }
 
 namespace {
@@ -82,6 +108,7 @@ std::vector<std::string> ReceivedMailFiler::recordFiledIds()
 
 std::vector<std::string> ReceivedMailFiler::downloadEnded()
 {
+    dropSpare();
     m_remover.drain();
     return recordFiledIds();
 }
@@ -101,8 +128,10 @@ std::string ReceivedMailFiler::beginMessage(int number)
     if (m_remover.pending(m_messageFile))
         m_remover.drain();
     // Whatever an interrupted download left under this name is not part of this message: the file
-    // is made anew (private, empty).
-    m_fd = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    // is the last filed message's, renamed and written over, or made anew (private).
+    m_fd = takeSpare(path);
+    if (!m_fd.isOpen())
+        m_fd = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!m_fd.isOpen() && errno == EEXIST) {
         ::unlink(path.c_str());
         m_fd = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
@@ -111,6 +140,7 @@ std::string ReceivedMailFiler::beginMessage(int number)
         return textWith(texts::kCannotCreate, number, platform::utf8ToCp932(m_messageFile));
     m_buffer.clear();
     m_stored.clear();
+    m_written = 0;
     m_inMemory = true;
     m_number = number;
     return {};
@@ -149,6 +179,7 @@ bool ReceivedMailFiler::flush()
         std::string().swap(m_stored);
     }
     const bool written = platform::writeAll(m_fd.get(), m_buffer);
+    m_written += m_buffer.size();
     m_buffer.clear();
     return written;
 }
@@ -164,7 +195,8 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
     if (!m_fd.isOpen())
         return {textWith(texts::kLost, number, {})};
     m_buffer.append(".\r\r\n");
-    const bool written = flush();
+    // A reused file may still hold the earlier message's bytes past this one's end.
+    const bool written = flush() && ::ftruncate(m_fd.get(), static_cast<off_t>(m_written)) == 0;
     const bool closed = m_fd.close();
     if (!written || !closed) {
         ::unlink(m_messageFile.c_str());
@@ -192,7 +224,13 @@ std::vector<std::string> ReceivedMailFiler::completeMessage(int number, std::str
         if (m_lastSizes)
             m_record->addFiling(uniqueId, m_lastSizes->index, m_lastSizes->mailbox);
     }
-    const WorkFileRemover remove = [this](const std::string& path) { m_remover.remove(path); };
+    // The message's own file, once filed, is kept for the next message instead of being deleted.
+    const WorkFileRemover remove = [this](const std::string& path) {
+        if (m_spareFile.empty() && path == m_messageFile)
+            m_spareFile = path;
+        else
+            m_remover.remove(path);
+    };
     FilingResult result =
         m_inMemory ? fileReceivedText(m_mailDir, m_messageFile, m_stored, number, remove, uniqueId, interruptedFrom)
                    : fileReceivedMessage(m_mailDir, m_messageFile, number, remove, uniqueId, interruptedFrom);

@@ -12,7 +12,9 @@
 // done for a batch: after every kIdBatch filed messages and when the download ends the folder files
 // are forced to the disk and then the record (UidlRecord::confirm); until then the record trusts
 // an id only as far as the folder files show its message. Work files are deleted on a thread of
-// their own; all are gone when the download ends.
+// their own; all are gone when the download ends. A filed message's own file is not deleted but
+// renamed and written over for the next message: making and deleting a file for every message cost the
+// file system more than the rest of the filing together.
 //
 //   UidlRecord record(mailDirPath, account.popServer, account.popAccount);
 //   ReceivedMailFiler filer(mailDirPath, &record);
@@ -60,6 +62,9 @@ public:
 private:
     bool flush();
     void closeFile();
+    // The spare file renamed to `path` and emptied, or none (then the file is made).
+    platform::FileDescriptor takeSpare(const std::string& path);
+    void dropSpare();
 
     std::string m_mailDir;
     UidlRecord* m_record;
@@ -67,7 +72,8 @@ private:
     platform::FileDescriptor m_fd;
     int m_number = 0;
     std::string m_buffer;
-    std::string m_stored; // the message file's bytes so far, while within kInMemoryLimit
+    std::string m_stored;      // the message file's bytes so far, while within kInMemoryLimit
+    std::size_t m_written = 0; // bytes of this message written to its file
     bool m_inMemory = false;
     int m_filed = 0;
     std::size_t m_unconfirmed = 0;           // ids recorded since the last confirmation
@@ -77,6 +83,7 @@ private:
     bool m_interruptedRead = false;
     std::optional<store::FolderSizes> m_lastSizes; // the folder files after the last message filed
     DeferredRemover m_remover;                     // the work files of filed messages
+    std::string m_spareFile;                       // the last filed message's file, closed, for the next message
 };
 
 } // namespace orvalink::mail
