@@ -4,6 +4,7 @@
 // recorded instead of shown, and a raw UDP socket to play a peer.
 
 #include "chat/ChatGroupTable.h"
+#include "chat/core/CoreTestSupport.h" // configureGroup
 #include "platform/MessageBoxRecorder.h"
 #include "platform/Profile.h"
 #include "support/SettingsSandbox.h"
@@ -61,15 +62,6 @@ private:
     int m_fd = -1;
     bool m_bound = false;
 };
-
-inline void configureGroup(ChatGroupTable& t, int g, std::string port, std::string name, std::string displayName)
-{
-    auto& group = t.groups[static_cast<std::size_t>(g)];
-    group.port = std::move(port);
-    group.name = std::move(name);
-    group.displayName = std::move(displayName);
-    t.groupCount = std::max(t.groupCount, g + 1);
-}
 
 // Lets the event loop run until nothing has arrived for a little while.
 inline void settle(int quietMs = 150)

@@ -159,32 +159,27 @@ bool ChatGroups::isObserver(const ChatGroupObserver& observer) const
 
 void ChatGroups::notifyRowsChanged(int g)
 {
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->groupRowsChanged(g);
+    notifyAll([g](ChatGroupObserver& o) { o.groupRowsChanged(g); });
 }
 
 void ChatGroups::notifyMembersChanged(int g)
 {
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->groupMembersChanged(g);
+    notifyAll([g](ChatGroupObserver& o) { o.groupMembersChanged(g); });
 }
 
 void ChatGroups::notifyAnnounceFailureChanged()
 {
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->announceFailureChanged();
+    notifyAll([](ChatGroupObserver& o) { o.announceFailureChanged(); });
 }
 
 void ChatGroups::notifyGroupAdded(int g)
 {
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->groupAdded(g);
+    notifyAll([g](ChatGroupObserver& o) { o.groupAdded(g); });
 }
 
 void ChatGroups::notifyGroupRemoved(int g)
 {
-    for (ChatGroupObserver* o : std::vector(m_observers))
-        o->groupRemoved(g);
+    notifyAll([g](ChatGroupObserver& o) { o.groupRemoved(g); });
 }
 
 void ChatGroups::resetGroups()

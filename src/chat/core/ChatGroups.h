@@ -78,6 +78,14 @@ protected:
     void resetGroups();
 
 private:
+    // Tells each observer in turn; a copy of the list is walked, as an observer may add or remove
+    // observers while it is told.
+    template <typename Tell> void notifyAll(Tell tell)
+    {
+        for (ChatGroupObserver* o : std::vector(m_observers))
+            tell(*o);
+    }
+
     std::vector<ChatGroupObserver*> m_observers;
     const ChatLogEnvironment* m_logEnvironment = nullptr;
 };
