@@ -65,7 +65,7 @@ COrvalinkApp::COrvalinkApp() : m_mailState(std::make_unique<mail::MailState>())
 COrvalinkApp::~COrvalinkApp()
 {
     m_mainFrame.reset();
-    m_chatGroups.setReceiveHandler({});
+    m_chatGroups.setReceiver(nullptr);
     m_receiver.reset();
     if (g_app == this)
         g_app = nullptr;
@@ -87,7 +87,8 @@ void COrvalinkApp::writeFirstRunDefaults()
 
 void COrvalinkApp::startListeners()
 {
-    // Every assembled datagram of every group goes to the receive handler, on the main thread.
+    // Every assembled datagram of every group goes to the receiver, on the main thread, with the
+    // group whose socket received it.
     m_listenerIo = ChatReceiver::makeListenerIo(m_chatGroups);
     m_receiver = std::make_unique<ChatReceiver>(*m_listenerIo, m_chatGroups);
     m_receiver->setCoalescedRefresh(true);
@@ -101,11 +102,7 @@ void COrvalinkApp::startListeners()
                                         row.kind == chat::RowKind::PersonalMessage},
                                        active);
         });
-    // The group is the one whose socket received the datagram.
-    m_chatGroups.setReceiveHandler(
-        [receiver = m_receiver.get()](CNetMsgDlg& w, std::string_view text, const std::string& address, unsigned port) {
-            receiver->handle(w.groupIndex(), text, address, port);
-        });
+    m_chatGroups.setReceiver(m_receiver.get());
     for (int g = 0; g < m_chatGroups.groupCount; ++g)
         m_chatGroups.startListener(g);
 }

@@ -2,6 +2,7 @@
 
 #include "chat/CNetMsgSocket_p.h"
 #include "chat/ChatGroupTable.h"
+#include "chat/core/GroupReceiver.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/MessageBox.h"
 #include "platform/Messages.h"
@@ -89,8 +90,8 @@ int CNetMsgDlg::receiveWakeups() const
 
 void CNetMsgDlg::receiveHandler(std::string_view text, const std::string& address, unsigned port)
 {
-    if (m_receiveHandler)
-        m_receiveHandler(*this, text, address, port);
+    if (m_receiver)
+        m_receiver->handle(groupIndex(), text, address, port);
 }
 
 std::intptr_t CNetMsgDlg::windowProc(platform::WindowMessage& msg)

@@ -22,6 +22,7 @@
 namespace orvalink::chat {
 
 class CNetMsgSocket;
+class ReceivedTextSink;
 
 // What WM_CHAT_SEND_GROUP and WM_CHAT_SEND_PERSONAL return: kChatSent once the datagram went out,
 // else the Windows Sockets error number of the failed send. A sender gets 0 only when the window
@@ -50,16 +51,16 @@ public:
     // presence reply to newcomers); its outcome is reported as an announcement's.
     void sendAnnouncement(const std::string& datagram);
 
-    // Main thread: where the texts this window's socket assembles go (the table that made the
-    // listener hands it over); without one they are dropped.
-    void setReceiveHandler(ReceiveHandler handler) { m_receiveHandler = std::move(handler); }
+    // Main thread: where the texts this window's socket assembles go, with this window's group
+    // (the table that made the listener hands it over); without one they are dropped.
+    void setReceiver(ReceivedTextSink* receiver) { m_receiver = receiver; }
     // Before the socket opens: who learns how each send went (the table that made the listener).
     void setSendReport(SendReport report) { m_sendReport = std::move(report); }
     // Before the socket opens: the group's chat log, owned by the group's entry in the table, which
     // keeps it until this window's thread has ended. The sent items are logged into it on the
     // listener thread; without one they are not logged.
     void setChatLog(ChatLog* log) { m_log = log; }
-    // Main thread: one assembled text, handed to the receive handler.
+    // Main thread: one assembled text, handed to the receiver for this window's group.
     void receiveHandler(std::string_view text, const std::string& address, unsigned port);
 
     int groupIndex() const { return m_group.load(); }
@@ -76,9 +77,9 @@ private:
     // report how it went. 0, or the Windows Sockets error of a send that failed.
     int sendDatagram(const std::string& datagram, const std::string& address, bool announcement = false);
 
-    CNetMsgSocket* m_socket = nullptr; // the listener's; set on the main thread before any send
-    ReceiveHandler m_receiveHandler;   // main thread only
-    SendReport m_sendReport;           // set before the socket opens, read by every sending thread
+    CNetMsgSocket* m_socket = nullptr;      // the listener's; set on the main thread before any send
+    ReceivedTextSink* m_receiver = nullptr; // main thread only
+    SendReport m_sendReport;                // set before the socket opens, read by every sending thread
     std::atomic<int> m_group{-1};
     int m_port = 0;
     // Copies taken when the socket opens: a renamed group or display name applies at next start.

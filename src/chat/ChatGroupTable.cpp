@@ -110,7 +110,7 @@ CNetMsgThread* ChatGroupTable::startListener(int g)
     if (slot->startAndWaitReady()) {
         // The window has its handler before its socket can receive anything.
         if (CNetMsgDlg* w = slot->window()) {
-            w->setReceiveHandler(m_receiveHandler);
+            w->setReceiver(m_receiver);
             w->setChatLog(chatLog(g));
             w->setSendReport(
                 [this](int group, bool announcement, int error) { reportSend(group, announcement, error); });
@@ -143,12 +143,12 @@ void ChatGroupTable::stopListener(int g, bool sendLeave)
         log->close();
 }
 
-void ChatGroupTable::setReceiveHandler(ReceiveHandler handler)
+void ChatGroupTable::setReceiver(ReceivedTextSink* receiver)
 {
-    m_receiveHandler = std::move(handler);
+    m_receiver = receiver;
     for (const auto& thread : m_listeners) {
         if (CNetMsgDlg* w = thread ? thread->window() : nullptr)
-            w->setReceiveHandler(m_receiveHandler);
+            w->setReceiver(m_receiver);
     }
 }
 

@@ -26,10 +26,7 @@ namespace orvalink::chat {
 class CNetMsgDlg;
 class CNetMsgThread;
 class CSendChatThread;
-
-// What a group's listener does with each text its socket has assembled: (the listener's window,
-// text, sender address, sender port). Runs on the main thread.
-using ReceiveHandler = std::function<void(CNetMsgDlg&, std::string_view, const std::string&, unsigned)>;
+class ReceivedTextSink;
 
 // A presence announcement or join notice of this instance that could not be sent: the user is told
 // until a later send succeeds.
@@ -76,10 +73,11 @@ public:
     CNetMsgThread* startListener(int g);
     void stopListener(int g, bool sendLeave);
     CNetMsgThread* listener(int g) const;
-    // Where the texts the listeners of this table receive go (main thread). Every listener window
-    // is handed a copy when it is made, before its socket opens; setting it again (or clearing it)
-    // reaches the windows already running as well. Another table's listeners never see it.
-    void setReceiveHandler(ReceiveHandler handler);
+    // Where the texts the listeners of this table receive go (main thread; null: nowhere). Every
+    // listener window is told when it is made, before its socket opens; setting it again (or to
+    // null) reaches the windows already running as well. Another table's listeners never see it.
+    // The caller keeps the sink alive while it is set.
+    void setReceiver(ReceivedTextSink* receiver);
     // Where group g's datagrams go out: its listener's window, to which senders send
     // WM_CHAT_SEND_GROUP and WM_CHAT_SEND_PERSONAL; null when g names no group with a listener.
     CNetMsgDlg* sendTarget(int g) const;
@@ -111,7 +109,7 @@ public:
 private:
     void removeFromTable(int g, ChatGroupStore& store);
 
-    ReceiveHandler m_receiveHandler;
+    ReceivedTextSink* m_receiver = nullptr;
     // Lives on the main thread: send outcomes from listener threads come through it.
     std::unique_ptr<platform::MessageTarget> m_sendResults;
     std::optional<AnnounceFailure> m_announceFailure;

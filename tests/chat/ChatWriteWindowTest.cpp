@@ -127,10 +127,7 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        sandbox.chatTable.setReceiveHandler(
-            [this](CNetMsgDlg&, std::string_view text, const std::string&, unsigned port) {
-                arrivals.push_back({std::string(text), port});
-            });
+        sandbox.chatTable.setReceiver(&sink);
         configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
         sandbox.chatTable.startListener(0);
         ASSERT_TRUE(QTest::qWaitFor([&] { return arrivals.size() >= 2; }, 5000)); // own announcements
@@ -143,7 +140,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
             sandbox.chatTable.stopListener(g, false);
-        sandbox.chatTable.setReceiveHandler({});
+        sandbox.chatTable.setReceiver(nullptr);
     }
 
     static void type(CSendChatFrame* f, const char* keys) { QTest::keyClicks(f->view(), QString::fromUtf8(keys)); }
@@ -170,6 +167,9 @@ protected:
     ProfileSandbox sandbox;
     platform::MessageBoxRecorder boxes;
     std::vector<Arrival> arrivals;
+    TextSink sink{[this](int, std::string_view text, const std::string&, unsigned port) {
+        arrivals.push_back({std::string(text), port});
+    }};
 };
 
 TEST_F(ChatWriteWindows, GroupWindowSendsTypedLinesWithCrLfAndCloses)

@@ -58,16 +58,13 @@ protected:
     void SetUp() override
     {
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
-        sandbox.chatTable.setReceiveHandler(
-            [this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
-                received.push_back({w.groupIndex(), std::string(text), a, p});
-            });
+        sandbox.chatTable.setReceiver(&sink);
     }
     void TearDown() override
     {
         for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
             sandbox.chatTable.stopListener(g, true);
-        sandbox.chatTable.setReceiveHandler({});
+        sandbox.chatTable.setReceiver(nullptr);
     }
 
     bool waitForCount(std::size_t n)
@@ -102,6 +99,10 @@ protected:
     ProfileSandbox sandbox;
     platform::MessageBoxRecorder boxes;
     std::vector<Received> received;
+    // Where the listeners hand their texts (a test may put another function in it).
+    TextSink sink{[this](int g, std::string_view text, const std::string& a, unsigned p) {
+        received.push_back({g, std::string(text), a, p});
+    }};
 };
 
 TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
@@ -143,11 +144,14 @@ TEST_F(Listeners, EachGroupGetsItsOwnSocketAndAnnouncesItself)
 // dropped.
 TEST_F(Listeners, EachTableHandsItsListenersTextsToItsOwnHandler)
 {
-    ChatGroupTable other;
     std::vector<std::string> heardByOther;
-    other.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string&, unsigned) {
-        heardByOther.push_back(std::to_string(w.groupIndex()) + " " + std::string(text));
+    TextSink otherSink([&](int g, std::string_view text, const std::string&, unsigned) {
+        heardByOther.push_back(std::to_string(g) + " " + std::string(text));
     });
+    std::vector<std::string> heardLater;
+    TextSink later([&](int, std::string_view text, const std::string&, unsigned) { heardLater.emplace_back(text); });
+    ChatGroupTable other;
+    other.setReceiver(&otherSink);
     configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
     configureGroup(other, 0, "12122", "B", "you");
     sandbox.chatTable.startListener(0);
@@ -160,22 +164,18 @@ TEST_F(Listeners, EachTableHandsItsListenersTextsToItsOwnHandler)
 
     received.clear();
     heardByOther.clear();
-    std::vector<std::string> heardLater;
-    auto later = [&](CNetMsgDlg&, std::string_view text, const std::string&, unsigned) {
-        heardLater.emplace_back(text);
-    };
     RawPeer peer(30000);
-    other.setReceiveHandler(later);
+    other.setReceiver(&later);
     ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#one", orvalink::test::kPrivateHostAddress, 12122));
     ASSERT_TRUE(QTest::qWaitFor([&] { return heardLater.size() >= 1; }, 5000));
-    other.setReceiveHandler({});
+    other.setReceiver(nullptr);
     // "two" is the only datagram waiting: once its socket has woken up, it has been handed on
     // (to nobody) and the handler is put back only then.
     CNetMsgDlg* otherWindow = other.listener(0)->window();
     const int wakeups = otherWindow->receiveWakeups();
     ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#two", orvalink::test::kPrivateHostAddress, 12122));
     ASSERT_TRUE(QTest::qWaitFor([&] { return otherWindow->receiveWakeups() > wakeups; }, 5000));
-    other.setReceiveHandler(later);
+    other.setReceiver(&later);
     ASSERT_TRUE(peer.sendTo("0001#0001#WR1#peer#C#three", orvalink::test::kPrivateHostAddress, 12122));
     ASSERT_TRUE(QTest::qWaitFor([&] { return heardLater.size() >= 2; }, 5000));
     ASSERT_TRUE(passMarker(12121));
@@ -297,9 +297,7 @@ TEST_F(Listeners, AWakeUpHandsOnAtMost256DatagramsOrEightMilliseconds)
     CNetMsgDlg* w = t->window();
     std::int64_t now = 0;
     std::vector<int> wakeupOf; // per datagram handed on: the wake-up it came in
-    sandbox.chatTable.setReceiveHandler([&](CNetMsgDlg& window, std::string_view, const std::string&, unsigned) {
-        wakeupOf.push_back(window.receiveWakeups());
-    });
+    sink.f = [&](int, std::string_view, const std::string&, unsigned) { wakeupOf.push_back(w->receiveWakeups()); };
     RawPeer peer(30003);
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.datagrams) + " datagrams, " + std::to_string(c.msPerReading) + " ms");
@@ -369,10 +367,10 @@ TEST_F(Listeners, OwnMessageIsLoggedBeforeItGoesOutThenLoggedAgainOnArrival)
     configureGroup(sandbox.chatTable, 0, "12121", "A", "me");
     const auto io = ChatReceiver::makeListenerIo(sandbox.chatTable);
     ChatReceiver receiver{*io, sandbox.chatTable};
-    sandbox.chatTable.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
-        received.push_back({w.groupIndex(), std::string(text), a, p});
+    sink.f = [&](int g, std::string_view text, const std::string& a, unsigned p) {
+        received.push_back({g, std::string(text), a, p});
         receiver.handle(text, a, p);
-    });
+    };
     CNetMsgThread* t = sandbox.chatTable.startListener(0); // logging is still off: the join is not logged
     ASSERT_TRUE(waitForCount(3));                          // presence, join and the presence reply to the join
     ASSERT_TRUE(passMarker(12121));

@@ -73,11 +73,7 @@ protected:
         ORVALINK_REQUIRE_PRIVATE_NETWORK();
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(QString::fromStdString(sandbox.path()));
-        sandbox.chatTable.setReceiveHandler(
-            [this](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
-                arrivals.push_back({w.groupIndex(), p, std::string(text)});
-                receiver.handle(text, a, p);
-            });
+        sandbox.chatTable.setReceiver(&sink);
         sandbox.chatTable.addObserver(tree);
     }
     void TearDown() override
@@ -88,7 +84,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         for (int g = 0; g < sandbox.chatTable.groupCount; ++g)
             sandbox.chatTable.stopListener(g, false);
-        sandbox.chatTable.setReceiveHandler({});
+        sandbox.chatTable.setReceiver(nullptr);
         if (!m_oldDir.isEmpty())
             QDir::setCurrent(m_oldDir);
     }
@@ -168,6 +164,11 @@ protected:
     std::unique_ptr<ChatReceiver::GroupIo> io = ChatReceiver::makeListenerIo(sandbox.chatTable);
     ChatReceiver receiver{*io, sandbox.chatTable};
     std::vector<Arrival> arrivals;
+    // Every text is recorded with its group, then received by the port's group.
+    TextSink sink{[this](int g, std::string_view text, const std::string& a, unsigned p) {
+        arrivals.push_back({g, p, std::string(text)});
+        receiver.handle(text, a, p);
+    }};
 
 private:
     QString m_oldDir;

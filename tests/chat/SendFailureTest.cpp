@@ -101,8 +101,8 @@ TEST(SendFailure, AWriteWindowWhoseSendFailsKeepsItsTextAndSaysWhy)
     platform::MessageBoxRecorder boxes;
     ChatGroupTable& table = sandbox.chatTable;
     std::vector<std::string> arrivals;
-    table.setReceiveHandler(
-        [&](CNetMsgDlg&, std::string_view text, const std::string&, unsigned) { arrivals.emplace_back(text); });
+    TextSink sink([&](int, std::string_view text, const std::string&, unsigned) { arrivals.emplace_back(text); });
+    table.setReceiver(&sink);
     FailureObserver observer;
     table.addObserver(observer);
     configureGroup(table, 0, "12121", "A", "me");
@@ -148,7 +148,7 @@ TEST(SendFailure, AWriteWindowWhoseSendFailsKeepsItsTextAndSaysWhy)
 
     table.removeObserver(observer);
     table.stopListener(0, false);
-    table.setReceiveHandler({});
+    table.setReceiver(nullptr);
 }
 
 } // namespace orvalink::chat

@@ -1,6 +1,5 @@
 #include "chat/core/ChatLog.h"
 
-#include "chat/core/ChatTime.h"
 #include "platform/text/Cp932.h"
 
 #include <cerrno>
@@ -57,7 +56,10 @@ std::string ChatLog::path() const
 
 std::string ChatLog::timeText(std::time_t t)
 {
-    return chatTimeText(t);
+    const std::tm tm = localTime(t);
+    char buf[64];
+    const std::size_t n = std::strftime(buf, sizeof buf, "  %Y/%m/%d  %H:%M:%S", &tm);
+    return std::string(buf, n);
 }
 
 std::string ChatLog::fileName(std::string_view folder, std::string_view groupName, std::time_t day)

@@ -1,6 +1,6 @@
 #include "chat/core/GroupReceiver.h"
 
-#include "chat/core/ChatTime.h"
+#include "chat/core/ChatLog.h"
 #include "chat/wire/ChatDatagram.h"
 #include "platform/text/Cp932.h"
 
@@ -194,7 +194,7 @@ void GroupReceiver::handle(int g, std::string_view text, const std::string& addr
     case chat::ChatKind::Join: {
         const std::string body = name + joinedSuffix();
         const std::time_t now = m_clock();
-        table.appendRow(g, {name + chatTimeText(now), 30, body, RowKind::Join, true, 0, key, now});
+        table.appendRow(g, {name + ChatLog::timeText(now), 30, body, RowKind::Join, true, 0, key, now});
         rowsChanged(g);
         log(g, "From: " + name, body);
         return;
@@ -202,7 +202,7 @@ void GroupReceiver::handle(int g, std::string_view text, const std::string& addr
     case chat::ChatKind::GroupMessage:
     case chat::ChatKind::PersonalMessage: {
         const std::time_t now = m_clock();
-        std::string header = name + chatTimeText(now);
+        std::string header = name + ChatLog::timeText(now);
         bool capped = false;
         const int height = messageHeight(text, &capped);
         if (capped)

@@ -20,7 +20,19 @@
 
 namespace orvalink::chat {
 
-class GroupReceiver {
+// Where each text a group's socket has assembled goes, on the thread that owns the groups: the
+// listeners hand it here without knowing who takes it (the program's GroupReceiver, or a test's
+// stand-in). The one who sets a sink keeps it alive while it is set.
+class ReceivedTextSink {
+public:
+    // text arrived on group g's socket from address:port.
+    virtual void handle(int group, std::string_view text, const std::string& address, unsigned port) = 0;
+
+protected:
+    ~ReceivedTextSink() = default;
+};
+
+class GroupReceiver : public ReceivedTextSink {
 public:
     // What the receiver does outside the groups' state.
     class Io {
@@ -55,7 +67,7 @@ public:
     // A datagram payload that arrived on group g's socket (the group is the listener's, not the
     // sender's port). A datagram whose source port is not the group's port is not from a peer of
     // the group, and is ignored.
-    void handle(int group, std::string_view text, const std::string& address, unsigned port);
+    void handle(int group, std::string_view text, const std::string& address, unsigned port) override;
     // The same for a datagram known only by its source port (the group whose port that is).
     void handle(std::string_view text, const std::string& address, unsigned port);
 

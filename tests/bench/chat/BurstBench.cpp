@@ -13,6 +13,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
+#include "chat/core/CoreTestSupport.h" // TextSink
 #include "platform/Dispatch.h"
 #include "platform/MessageBoxRecorder.h"
 #include "platform/Messages.h"
@@ -82,13 +83,15 @@ Result burst(CMainFrame& frame, ChatReceiver& receiver, bool visible)
 
     std::atomic<int> handled{0};
     std::vector<double> handlerMs;
-    t.setReceiveHandler([&](CNetMsgDlg& w, std::string_view text, const std::string& a, unsigned p) {
+    // The receiver, timed for each text.
+    TextSink timed([&](int g, std::string_view text, const std::string& a, unsigned p) {
         QElapsedTimer one;
         one.start();
-        receiver.handle(w.groupIndex(), text, a, p);
+        receiver.handle(g, text, a, p);
         handlerMs.push_back(one.nsecsElapsed() / 1e6);
         ++handled;
     });
+    t.setReceiver(&timed);
 
     std::vector<double> gaps;
     QElapsedTimer beat;
@@ -127,7 +130,7 @@ Result burst(CMainFrame& frame, ChatReceiver& receiver, bool visible)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     sender.join();
     heartbeat.stop();
-    t.setReceiveHandler({});
+    t.setReceiver(nullptr);
     return {handled.load() / seconds, percentile(handlerMs, 1.0), percentile(handlerMs, 0.99), percentile(gaps, 1.0),
             percentile(gaps, 0.99)};
 }

@@ -18,6 +18,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orvalink::chat {
@@ -30,6 +31,20 @@ inline void configureGroup(ChatGroups& t, int g, std::string port, std::string n
     group.displayName = std::move(displayName);
     t.groupCount = std::max(t.groupCount, g + 1);
 }
+
+// A stand-in for the program's receiver: each text a listener hands on goes to the test's function
+// f (group, text, sender address, sender port); without one it is dropped.
+struct TextSink : ReceivedTextSink {
+    std::function<void(int, std::string_view, const std::string&, unsigned)> f;
+
+    TextSink() = default;
+    explicit TextSink(decltype(f) function) : f(std::move(function)) {}
+    void handle(int group, std::string_view text, const std::string& address, unsigned port) override
+    {
+        if (f)
+            f(group, text, address, port);
+    }
+};
 
 // The receiver's I/O with a hand-driven clock and timers: scheduled tasks run when the test moves
 // the clock past them.
