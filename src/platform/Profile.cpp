@@ -73,14 +73,8 @@ class WriteLock {
 public:
     explicit WriteLock(const std::string& path) : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600))
     {
-        if (!m_fd.isOpen())
-            return;
-        while (::flock(m_fd.get(), LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                m_fd.reset();
-                return;
-            }
-        }
+        if (m_fd.isOpen() && !lockFile(m_fd.get(), LOCK_EX))
+            m_fd.reset();
     }
     bool held() const { return m_fd.isOpen(); }
 
@@ -115,19 +109,7 @@ bool readAll(const std::string& path, std::string& out)
     const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.isOpen())
         return errno == ENOENT;
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return true;
+    return platform::readAll(fd.get(), out);
 }
 
 // Length of the well-formed UTF-8 character at s[i] (no overlong forms, no surrogates, nothing

@@ -126,14 +126,6 @@ MailboxReader mailboxReader(int fd)
     };
 }
 
-bool lockFile(int fd, int operation)
-{
-    while (::flock(fd, operation) != 0)
-        if (errno != EINTR)
-            return false;
-    return true;
-}
-
 // What an append writes into the folder's journal file before it touches either folder file, and
 // clears when both are complete: the two files as they were. When the journal still holds an entry
 // at the next append, that append was interrupted (the process was killed, the machine stopped),
@@ -222,7 +214,7 @@ public:
     StoreResult open()
     {
         m_journal = FileDescriptor(openFsPath(m_path + std::string(kJournalSuffix), O_RDWR | O_CREAT));
-        if (!m_journal.isOpen() || !lockFile(m_journal.get(), LOCK_EX))
+        if (!m_journal.isOpen() || !platform::lockFile(m_journal.get(), LOCK_EX))
             return StoreResult::CannotOpen;
         m_index = FileDescriptor(openFsPath(m_path + std::string(kIndexSuffix), O_RDWR | O_CREAT | O_APPEND));
         if (!m_index.isOpen())
@@ -724,7 +716,7 @@ FileDescriptor lockForReading(const std::string& folderPath)
 {
     FileDescriptor lock(openFsPath(folderPath + std::string(kJournalSuffix), O_RDONLY));
     if (lock.isOpen())
-        lockFile(lock.get(), LOCK_SH);
+        platform::lockFile(lock.get(), LOCK_SH);
     return lock;
 }
 

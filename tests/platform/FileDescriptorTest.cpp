@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/time.h>
@@ -90,44 +91,97 @@ TEST(FileDescriptor, IsClosedByItsLastOwnerOnly)
     EXPECT_EQ(FileDescriptor(-5).get(), -1);
 }
 
-// A blocking pipe drained slowly while a timer interrupts the writer again and again: its writes
-// come back short or with EINTR, and every byte still arrives once, in order.
-TEST(WriteAll, GoesOnAfterSignalsAndShortWrites)
+// Runs `peer` on a thread of its own, which never takes SIGALRM, and `op` on this thread while a
+// timer raises SIGALRM every 100 µs. Without SA_RESTART each alarm makes a blocked read or write
+// come back early: short, or with EINTR. Returns how many alarms landed.
+int underAlarms(const std::function<void()>& peer, const std::function<void()>& op)
 {
-    Pipe p;
-    const std::string data = pattern(4 << 20);
     struct sigaction action {};
-    action.sa_handler = countAlarm; // no SA_RESTART: a blocked write returns early
+    action.sa_handler = countAlarm;
     struct sigaction previous {};
-    ASSERT_EQ(::sigaction(SIGALRM, &action, &previous), 0);
-    // The reader blocks the alarm (it inherits the mask), so every alarm lands on the writer.
+    EXPECT_EQ(::sigaction(SIGALRM, &action, &previous), 0);
     sigset_t alarm;
     sigemptyset(&alarm);
     sigaddset(&alarm, SIGALRM);
-    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &alarm, nullptr), 0);
-    std::string received;
-    std::thread reader([&] {
-        char chunk[1024];
-        for (ssize_t n; (n = ::read(p.read.get(), chunk, sizeof chunk)) > 0;) {
-            received.append(chunk, static_cast<std::size_t>(n));
-            if (received.size() % (64 * 1024) == 0)
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-    });
-    ASSERT_EQ(::pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr), 0);
+    ::pthread_sigmask(SIG_BLOCK, &alarm, nullptr); // the peer inherits the mask
+    std::thread other(peer);
+    ::pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
     g_alarms = 0;
     itimerval every{{0, 100}, {0, 100}};
-    ASSERT_EQ(::setitimer(ITIMER_REAL, &every, nullptr), 0);
-    const bool written = writeAll(p.write.get(), data);
+    EXPECT_EQ(::setitimer(ITIMER_REAL, &every, nullptr), 0);
+    op();
     itimerval stop{};
     ::setitimer(ITIMER_REAL, &stop, nullptr);
-    p.write.reset();
-    reader.join();
+    other.join();
     ::sigaction(SIGALRM, &previous, nullptr);
-    EXPECT_TRUE(written);
-    EXPECT_GT(g_alarms.load(), 0);
-    EXPECT_EQ(received.size(), data.size());
-    EXPECT_TRUE(received == data);
+    return g_alarms.load();
+}
+
+// A blocking pipe served slowly by the other end while the reader or the writer is interrupted
+// again and again: every byte still arrives once, in order.
+TEST(WriteAllAndReadAll, GoOnAfterSignalsAndShortTransfers)
+{
+    const std::string data = pattern(4 << 20);
+    {
+        SCOPED_TRACE("writeAll to a reader that drains slowly");
+        Pipe p;
+        std::string received;
+        bool written = false;
+        const int alarms = underAlarms(
+            [&] {
+                char chunk[1024];
+                for (ssize_t n; (n = ::read(p.read.get(), chunk, sizeof chunk)) > 0;) {
+                    received.append(chunk, static_cast<std::size_t>(n));
+                    if (received.size() % (64 * 1024) == 0)
+                        std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+            },
+            [&] {
+                written = writeAll(p.write.get(), data);
+                p.write.reset();
+            });
+        EXPECT_TRUE(written);
+        EXPECT_GT(alarms, 0);
+        EXPECT_EQ(received.size(), data.size());
+        EXPECT_TRUE(received == data);
+    }
+    {
+        SCOPED_TRACE("readAll from a writer that fills slowly");
+        Pipe p;
+        std::string received = "kept";
+        bool read = false;
+        // A reader that gave up early closes its end: the writer then stops instead of waiting.
+        const auto previous = std::signal(SIGPIPE, SIG_IGN);
+        const int alarms = underAlarms(
+            [&] {
+                for (std::size_t at = 0; at < data.size(); at += 64 * 1024) {
+                    if (!writeAll(p.write.get(), std::string_view(data).substr(at, 64 * 1024)))
+                        break;
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                p.write.reset();
+            },
+            [&] {
+                read = readAll(p.read.get(), received);
+                p.read.reset();
+            });
+        std::signal(SIGPIPE, previous);
+        EXPECT_TRUE(read);
+        EXPECT_GT(alarms, 0);
+        EXPECT_EQ(received.size(), data.size() + 4);
+        EXPECT_TRUE(received == "kept" + data);
+    }
+}
+
+// A read from a file that cannot be read fails; what was read before stays.
+TEST(ReadAll, FailsOnADescriptorItCannotRead)
+{
+    Pipe p;
+    std::string out = "before";
+    errno = 0;
+    EXPECT_FALSE(readAll(p.write.get(), out));
+    EXPECT_EQ(errno, EBADF);
+    EXPECT_EQ(out, "before");
 }
 
 // A write that fails for another reason stops the copy and says so; what went before it is out.

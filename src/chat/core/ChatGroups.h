@@ -18,7 +18,6 @@
 namespace orvalink::chat {
 
 class ChatGroupObserver;
-class ChatGroupStore;
 class ChatLogEnvironment;
 
 class ChatGroups {

@@ -90,8 +90,9 @@ class Pop3MessageSink {
 public:
     virtual ~Pop3MessageSink() = default;
 
-    // Message `number` of the server starts; what is kept of it holds only its own bytes. An error text (non-empty)
-    // means it cannot be kept: the engine still reads the message to its end but passes nothing on.
+    // Message `number` of the server starts; what is kept of it holds only its own bytes. An error
+    // text (non-empty) means it cannot be kept: the engine still reads the message to its end but
+    // passes nothing on.
     // Every text about a message goes to the error list starting with "第nメール" (put in front
     // when the text does not start with it).
     virtual std::string beginMessage(int number) = 0;

@@ -13,8 +13,8 @@
 // are forced to the disk and then the record (UidlRecord::confirm); until then the record trusts
 // an id only as far as the folder files show its message. Work files are deleted on a thread of
 // their own; all are gone when the download ends. A filed message's own file is not deleted but
-// renamed and written over for the next message: making and deleting a file for every message cost the
-// file system more than the rest of the filing together.
+// renamed and written over for the next message: making and deleting a file for every message
+// cost the file system more than the rest of the filing together.
 //
 //   UidlRecord record(mailDirPath, account.popServer, account.popAccount);
 //   ReceivedMailFiler filer(mailDirPath, &record);
@@ -62,7 +62,8 @@ public:
 private:
     bool flush();
     void closeFile();
-    // The spare file renamed to `path` and emptied, or none (then the file is made).
+    // The spare file renamed to `path` and opened to be written over from its start (it is cut to
+    // the message's length when the message is complete), or none (then the file is made).
     platform::FileDescriptor takeSpare(const std::string& path);
     void dropSpare();
 
@@ -83,7 +84,7 @@ private:
     bool m_interruptedRead = false;
     std::optional<store::FolderSizes> m_lastSizes; // the folder files after the last message filed
     DeferredRemover m_remover;                     // the work files of filed messages
-    std::string m_spareFile;                       // the last filed message's file, closed, for the next message
+    std::string m_spareFile;                       // the last filed message's file, closed, kept for the next message
 };
 
 } // namespace orvalink::mail

@@ -90,17 +90,8 @@ std::string readAll(const std::string& path)
 {
     std::string bytes;
     const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd.isOpen())
-        return bytes;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
-    }
+    if (fd.isOpen())
+        platform::readAll(fd.get(), bytes); // a failed read keeps what came before it
     return bytes;
 }
 

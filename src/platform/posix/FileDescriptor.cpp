@@ -1,6 +1,7 @@
 #include "platform/posix/FileDescriptor.h"
 
 #include <cerrno>
+#include <sys/file.h>
 #include <unistd.h>
 #include <utility>
 
@@ -48,6 +49,29 @@ bool writeAll(int fd, std::string_view bytes)
             return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
+    return true;
+}
+
+bool readAll(int fd, std::string& out)
+{
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        out.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+bool lockFile(int fd, int operation)
+{
+    while (::flock(fd, operation) != 0)
+        if (errno != EINTR)
+            return false;
     return true;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
-// The two POSIX pieces every file writer of the program needs, without Qt: a file descriptor that
-// closes itself, and a write that goes on until every byte is out.
+// The POSIX pieces every file reader and writer of the program needs, without Qt: a file
+// descriptor that closes itself, a write that goes on until every byte is out, a read to the end
+// of the file and a lock, both again after a signal.
 
+#include <string>
 #include <string_view>
 
 namespace orvalink::platform {
@@ -38,5 +40,10 @@ private:
 // one goes on with the rest. False at the first other failure (errno says which; what went before
 // it is written) and when a write takes nothing.
 bool writeAll(int fd, std::string_view bytes);
+// Reads `fd` to its end and appends what it read to `out`; a read that a signal interrupts is made
+// again. False at the first other failure (errno says which; `out` keeps what came before it).
+bool readAll(int fd, std::string& out);
+// flock(fd, operation), made again when a signal interrupts the wait; false when it fails otherwise.
+bool lockFile(int fd, int operation);
 
 } // namespace orvalink::platform
