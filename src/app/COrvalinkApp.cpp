@@ -16,6 +16,7 @@
 #include "chat/CNetMsgThread.h"
 #include "chat/ChatGroupTable.h"
 #include "chat/ChatReceiver.h"
+#include "chat/ProfileGroupStore.h"
 #include "mail/MailDirectory.h"
 #include "mail/MailState.h"
 #include "mail/ReadWindows.h"
@@ -42,7 +43,6 @@ namespace {
 
 COrvalinkApp* g_app = nullptr;
 
-constexpr const char* kNetMsg = "NetMsg Entry";
 constexpr std::size_t kMaxDefaultNameBytes = 100;
 
 // The socket layer is there when a datagram socket can be made at all.
@@ -78,11 +78,9 @@ COrvalinkApp* COrvalinkApp::instance()
 
 void COrvalinkApp::writeFirstRunDefaults()
 {
-    auto& profile = platform::Profile::application();
-    profile.writeInt(kNetMsg, "User PortCnt", 1);
-    profile.writeString(kNetMsg, "User Port1", "12121");
-    profile.writeString(kNetMsg, "User PortName1", platform::utf8ToCp932("グループ１"));
-    profile.writeString(kNetMsg, "User Name1", platform::cp932Prefix(platform::computerName(), kMaxDefaultNameBytes));
+    chat::ProfileGroupStore(platform::Profile::application())
+        .save(0, {"12121", platform::utf8ToCp932("グループ１"),
+                  std::string(platform::cp932Prefix(platform::computerName(), kMaxDefaultNameBytes))});
 }
 
 void COrvalinkApp::startListeners()
@@ -124,7 +122,7 @@ bool COrvalinkApp::initInstance()
     }
 
     auto& profile = platform::Profile::application();
-    if (profile.getInt(kNetMsg, "User PortCnt", 0) == 0)
+    if (chat::ProfileGroupStore(profile).count() == 0)
         writeFirstRunDefaults();
     m_chatGroups.load(profile);
 

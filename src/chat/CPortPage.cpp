@@ -2,6 +2,7 @@
 
 #include "chat/CNewPortDlg.h"
 #include "chat/ChatGroupTable.h"
+#include "chat/ProfileGroupStore.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
 #include "platform/TextCodec.h"
@@ -23,14 +24,11 @@ namespace orvalink::chat {
 
 namespace {
 
+using Name = ProfileGroupStore::Name;
+
 constexpr const char* kNetMsg = "NetMsg Entry";
 // The second button (Cancel) is the default of the delete question.
 constexpr unsigned kDefaultButton2 = 0x100;
-
-std::string key(const char* name, int n)
-{
-    return name + std::to_string(n);
-}
 
 // The log folder is a file-system path: shown as the file system names it, stored byte for byte.
 QString shownPath(const std::string& path)
@@ -146,11 +144,9 @@ void CPortPage::showNames(int index)
     const ChatGroupTable& table = m_groups;
     if (index >= 0 && index < table.groupCount) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(index)];
-        const auto& profile = platform::Profile::application();
-        m_groupName->setText(
-            platform::toQString(profile.getString(kNetMsg, key("User PortName", index + 1), group.name)));
-        m_name->setText(
-            platform::toQString(profile.getString(kNetMsg, key("User Name", index + 1), group.displayName)));
+        const ProfileGroupStore stored(platform::Profile::application());
+        m_groupName->setText(platform::toQString(stored.storedName(index, Name::Group, group.name)));
+        m_name->setText(platform::toQString(stored.storedName(index, Name::Display, group.displayName)));
     } else {
         m_groupName->clear();
         m_name->clear();
@@ -167,9 +163,9 @@ void CPortPage::markPending(int index)
     bool name = false;
     if (index >= 0 && index < table.groupCount) {
         const ChatGroup& group = table.groups[static_cast<std::size_t>(index)];
-        const auto& profile = platform::Profile::application();
-        groupName = profile.getString(kNetMsg, key("User PortName", index + 1), group.name) != group.name;
-        name = profile.getString(kNetMsg, key("User Name", index + 1), group.displayName) != group.displayName;
+        const ProfileGroupStore stored(platform::Profile::application());
+        groupName = stored.storedName(index, Name::Group, group.name) != group.name;
+        name = stored.storedName(index, Name::Display, group.displayName) != group.displayName;
     }
     m_groupNamePending->setVisible(groupName);
     m_namePending->setVisible(name);
@@ -189,8 +185,8 @@ void CPortPage::changeGroupName()
     const int row = m_list->currentRow();
     if (row < 0)
         return;
-    platform::Profile::application().writeString(kNetMsg, key("User PortName", row + 1),
-                                                 platform::fromQString(m_groupName->text()));
+    ProfileGroupStore(platform::Profile::application())
+        .storeName(row, Name::Group, platform::fromQString(m_groupName->text()));
     m_groupNameButton->setEnabled(false);
     markPending(row);
     platform::messageBox(platform::utf8ToCp932("グループ名を変更しました。再起動後、有効となります。"));
@@ -206,7 +202,7 @@ void CPortPage::changeDisplayName()
         platform::messageBox(CNewPortDlg::hashInNameText());
         return;
     }
-    platform::Profile::application().writeString(kNetMsg, key("User Name", row + 1), name);
+    ProfileGroupStore(platform::Profile::application()).storeName(row, Name::Display, name);
     m_nameButton->setEnabled(false);
     markPending(row);
     platform::messageBox(platform::utf8ToCp932("ユーザ名を変更しました。再起動後、有効となります。"));

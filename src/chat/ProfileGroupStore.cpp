@@ -9,42 +9,67 @@ namespace orvalink::chat {
 namespace {
 
 constexpr const char* kNetMsg = "NetMsg Entry";
+constexpr const char* kCount = "User PortCnt";
 
-std::string storeKey(const char* name, int n)
+constexpr const char* kPort = "User Port";
+constexpr const char* kGroupName = "User PortName";
+constexpr const char* kDisplayName = "User Name";
+
+// The key of group index's text: the name and the group's number from 1.
+std::string storeKey(const char* name, int index)
 {
-    return name + std::to_string(n);
+    return name + std::to_string(index + 1);
+}
+
+const char* nameKey(ProfileGroupStore::Name which)
+{
+    return which == ProfileGroupStore::Name::Group ? kGroupName : kDisplayName;
 }
 
 } // namespace
 
 std::vector<StoredGroup> ProfileGroupStore::load(int max) const
 {
-    const int count = std::clamp(m_store.getInt(kNetMsg, "User PortCnt", 0), 0, std::max(max, 0));
+    const int stored = std::clamp(count(), 0, std::max(max, 0));
     std::vector<StoredGroup> groups;
-    groups.reserve(static_cast<std::size_t>(count));
-    for (int n = 1; n <= count; ++n)
-        groups.push_back({m_store.getString(kNetMsg, storeKey("User Port", n)),
-                          m_store.getString(kNetMsg, storeKey("User PortName", n)),
-                          m_store.getString(kNetMsg, storeKey("User Name", n))});
+    groups.reserve(static_cast<std::size_t>(stored));
+    for (int i = 0; i < stored; ++i)
+        groups.push_back({m_store.getString(kNetMsg, storeKey(kPort, i)),
+                          m_store.getString(kNetMsg, storeKey(kGroupName, i)),
+                          m_store.getString(kNetMsg, storeKey(kDisplayName, i))});
     return groups;
 }
 
 void ProfileGroupStore::save(int index, const StoredGroup& group)
 {
-    const int n = index + 1;
-    m_store.writeInt(kNetMsg, "User PortCnt", n);
-    m_store.writeString(kNetMsg, storeKey("User Port", n), group.port);
-    m_store.writeString(kNetMsg, storeKey("User PortName", n), group.name);
-    m_store.writeString(kNetMsg, storeKey("User Name", n), group.displayName);
+    m_store.writeInt(kNetMsg, kCount, index + 1);
+    m_store.writeString(kNetMsg, storeKey(kPort, index), group.port);
+    m_store.writeString(kNetMsg, storeKey(kGroupName, index), group.name);
+    m_store.writeString(kNetMsg, storeKey(kDisplayName, index), group.displayName);
 }
 
 void ProfileGroupStore::remove(int index, int count)
 {
-    m_store.writeInt(kNetMsg, "User PortCnt", count - 1);
+    m_store.writeInt(kNetMsg, kCount, count - 1);
     for (int i = index; i < count - 1; ++i) {
-        for (const char* name : {"User Port", "User PortName", "User Name"})
-            m_store.writeString(kNetMsg, storeKey(name, i + 1), m_store.getString(kNetMsg, storeKey(name, i + 2)));
+        for (const char* name : {kPort, kGroupName, kDisplayName})
+            m_store.writeString(kNetMsg, storeKey(name, i), m_store.getString(kNetMsg, storeKey(name, i + 1)));
     }
+}
+
+int ProfileGroupStore::count() const
+{
+    return m_store.getInt(kNetMsg, kCount, 0);
+}
+
+std::string ProfileGroupStore::storedName(int index, Name which, const std::string& otherwise) const
+{
+    return m_store.getString(kNetMsg, storeKey(nameKey(which), index), otherwise);
+}
+
+void ProfileGroupStore::storeName(int index, Name which, const std::string& text)
+{
+    m_store.writeString(kNetMsg, storeKey(nameKey(which), index), text);
 }
 
 } // namespace orvalink::chat
